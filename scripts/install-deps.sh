@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs, when missing, every Debian package that building, running and testing Velkora need.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake g++ make ccache pkg-config
+    qtbase5-dev qtbase5-private-dev qtbase5-dev-tools qttools5-dev-tools
+    libqt5svg5-dev libqt5x11extras5-dev
+    libx11-dev libxcb1-dev libxcb-shape0-dev libxcb-xinput-dev libxcb-xfixes0-dev
+    libdevil-dev
+    # image plugins the program loads at run time
+    kimageformat-plugins qt5-image-formats-plugins
+    # tests that need a real X server
+    xvfb xauth openbox xdotool x11-utils x11-xserver-utils dbus-daemon
+    # unpacking the downloaded fonts
+    ca-certificates tar gzip
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+# npm fetches the fonts; any npm on the PATH will do, Debian's only when there is none.
+if ! command -v npm >/dev/null 2>&1; then
+    missing+=(npm)
+fi
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

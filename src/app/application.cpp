@@ -1,0 +1,165 @@
+#include "app/application.h"
+
+#include "app/commandlineoptions.h"
+#include "app/logcategories.h"
+#include "app/mainwindow.h"
+#include "app/messagelog.h"
+#include "app/proxyoverridestyle.h"
+#include "app/settingslocation.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+#include "settings/settingshandler.h"
+
+#include <QFileOpenEvent>
+#include <QFont>
+#include <QFontDatabase>
+#include <QScreen>
+#include <QTranslator>
+
+static void initResources()
+{
+    // The resources live in a static library: the linker only keeps them when asked for.
+    Q_INIT_RESOURCE(velkora);
+}
+
+void Application::prepareProcess(int argc, char **argv)
+{
+    // OPENSSL_CONF is left alone here: pointing it anywhere but the system's configuration
+    // breaks TLS for every download.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+
+    QCoreApplication::setOrganizationName(QStringLiteral("Orlwick Studio"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velkora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELKORA_VERSION));
+
+    // Help, version and printing the bindings never open a window: let them work over ssh or in
+    // a build job, where no display is available.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        QCommandLineParser parser;
+        CommandLineOptions::declare(parser);
+        if (parser.parse(arguments)
+            && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
+                || parser.isSet(QStringLiteral("version"))
+                || parser.isSet(CommandLineOptions::CommandHelp)
+                || parser.isSet(CommandLineOptions::PrintKeyBindings))) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+    }
+}
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    initResources();
+
+    CommandLineOptions::declare(m_parser);
+    m_parser.process(*this);
+
+    const QString settingsOption = m_parser.isSet(CommandLineOptions::SettingsPath)
+        ? m_parser.value(CommandLineOptions::SettingsPath)
+        : QString();
+    const SettingsLocation location =
+        SettingsLocation::locate(settingsOption, QCoreApplication::applicationDirPath());
+    location.apply();
+    m_settingsHandler = std::make_unique<SettingsHandler>(location.baseName);
+
+    if (m_parser.isSet(CommandLineOptions::LogFile))
+        MessageLog::openFile(m_parser.value(CommandLineOptions::LogFile));
+    MessageLog::install();
+
+    watchScreens();
+    qCDebug(lcApp, "Velkora %s on %s, settings in %s", VELKORA_VERSION,
+            qUtf8Printable(Platform::windowSystemName()),
+            qUtf8Printable(m_settingsHandler->store()->fileName()));
+}
+
+Application::~Application()
+{
+    delete m_mainWindow;
+    MessageLog::uninstall();
+    MessageLog::closeFile();
+    m_settingsHandler.reset();
+}
+
+Application *Application::instance()
+{
+    return qobject_cast<Application *>(QCoreApplication::instance());
+}
+
+MainWindow *Application::mainWindow() const
+{
+    return m_mainWindow;
+}
+
+void Application::watchScreens()
+{
+    // Windows laid out against a screen's available area must redraw when a panel appears or
+    // goes away.
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        connect(screen, &QScreen::availableGeometryChanged, this, [] {
+            const QList<QWidget *> windows = QApplication::topLevelWidgets();
+            for (QWidget *window : windows)
+                window->update();
+        });
+    }
+}
+
+void Application::installInterfaceResources()
+{
+    const int medium = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Raleway-Medium.ttf"));
+    const int bold = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Raleway-Bold.ttf"));
+    if (medium < 0 || bold < 0)
+        qCWarning(lcApp, "The Raleway fonts are missing from this build; using the default font.");
+    QFont font(QStringLiteral("Raleway"), 9);
+    font.setKerning(false);
+    QApplication::setFont(font);
+
+    QApplication::setStyle(new ProxyOverrideStyle);
+
+    auto *translator = new QTranslator(this);
+    if (translator->load(QStringLiteral(":/translations/english.qm")))
+        QCoreApplication::installTranslator(translator);
+    else
+        qCWarning(lcApp, "Could not load the English translation.");
+}
+
+void Application::createMainWindow()
+{
+    Q_ASSERT(!m_mainWindowCreated);
+    m_mainWindow = new MainWindow;
+    m_mainWindowCreated = true;
+    if (!m_pendingFileOpenRequests.isEmpty()) {
+        m_mainWindow->handleOpenFileRequest(m_pendingFileOpenRequests);
+        m_pendingFileOpenRequests.clear();
+    }
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+}
+
+QStringList Application::restartArguments() const
+{
+    QStringList arguments{QStringLiteral("--settings"), m_settingsHandler->store()->fileName()};
+    const QString logFile = MessageLog::filePath();
+    if (!logFile.isEmpty())
+        arguments << QStringLiteral("--logfile") << logFile;
+    return arguments;
+}
+
+bool Application::event(QEvent *event)
+{
+    if (event->type() != QEvent::FileOpen)
+        return QApplication::event(event);
+
+    const QUrl url = static_cast<QFileOpenEvent *>(event)->url();
+    if (m_mainWindowCreated && m_mainWindow)
+        m_mainWindow->handleOpenFileRequest({url});
+    else
+        m_pendingFileOpenRequests.append(url);
+    return true;
+}

@@ -1,0 +1,98 @@
+#include "settings/setting.h"
+
+#include "app/logcategories.h"
+#include "settings/settingshandler.h"
+
+namespace {
+
+// The INI store hands every value back as text, and the toolkit turns any text but "", "0" and
+// "false" into true. A hand-edited "abc" must not switch a boolean on, so booleans accept only
+// the texts the store itself writes.
+bool convertTo(QVariant &value, int type)
+{
+    if (type == QMetaType::Bool && value.userType() == QMetaType::QString) {
+        const QString text = value.toString().trimmed().toLower();
+        if (text == QLatin1String("true") || text == QLatin1String("1")) {
+            value = true;
+            return true;
+        }
+        if (text == QLatin1String("false") || text == QLatin1String("0")) {
+            value = false;
+            return true;
+        }
+        return false;
+    }
+    return value.convert(type);
+}
+
+} // namespace
+
+Setting::Setting(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Setting::Setting(const QString &name, const QVariant &defaultValue, const QString &group,
+                 const Attributes &attributes, QObject *parent)
+    : QObject(parent)
+{
+    init(name, defaultValue, group, attributes);
+}
+
+Setting::~Setting()
+{
+    if (SettingsHandler *handler = SettingsHandler::instance())
+        handler->unregisterSetting(this);
+}
+
+void Setting::init(const QString &name, const QVariant &defaultValue, const QString &group,
+                   const Attributes &attributes)
+{
+    m_name = name;
+    m_group = group;
+    m_attributes = attributes;
+    m_key = group.isEmpty() ? name : group + QLatin1Char('/') + name;
+    m_value = defaultValue;
+    m_defaultValue = defaultValue;
+
+    if (SettingsHandler *handler = SettingsHandler::instance())
+        handler->registerSetting(this);
+    else
+        qCCritical(lcSettings, "SettingsHandler needs to be created before the creation of a Setting");
+}
+
+bool Setting::isDefault() const
+{
+    return m_value == m_defaultValue;
+}
+
+void Setting::setValue(const QVariant &value)
+{
+    if (SettingsHandler *handler = SettingsHandler::instance())
+        handler->setValue(m_key, value);
+    else
+        assign(value);
+}
+
+void Setting::reset()
+{
+    if (SettingsHandler *handler = SettingsHandler::instance())
+        handler->reset(m_key);
+    else
+        assign(m_defaultValue);
+}
+
+void Setting::assign(const QVariant &value)
+{
+    QVariant converted = value;
+    if (m_value.isValid() && converted.isValid() && converted.userType() != m_value.userType()
+        && !convertTo(converted, m_value.userType())) {
+        return;
+    }
+    if (converted == m_value && converted.isValid() == m_value.isValid())
+        return;
+
+    const QVariant oldValue = m_value;
+    m_value = converted;
+    emit changed(oldValue, m_value);
+}
