@@ -5,24 +5,37 @@
 
 namespace {
 
-// The INI store hands every value back as text, and the toolkit turns any text but "", "0" and
-// "false" into true. A hand-edited "abc" must not switch a boolean on, so booleans accept only
-// the texts the store itself writes.
+// The INI store hands every value back as text, and the toolkit's conversions of text are lax:
+// any text but "", "0" and "false" becomes true, and "99999999999" becomes a truncated int.
+// Values edited by hand must not turn into something else, so text is parsed strictly.
 bool convertTo(QVariant &value, int type)
 {
-    if (type == QMetaType::Bool && value.userType() == QMetaType::QString) {
-        const QString text = value.toString().trimmed().toLower();
-        if (text == QLatin1String("true") || text == QLatin1String("1")) {
+    if (value.userType() != QMetaType::QString)
+        return value.convert(type);
+
+    const QString text = value.toString().trimmed();
+    bool ok = false;
+    switch (type) {
+    case QMetaType::Bool:
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || text == QLatin1String("1"))
             value = true;
-            return true;
-        }
-        if (text == QLatin1String("false") || text == QLatin1String("0")) {
+        else if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || text == QLatin1String("0"))
             value = false;
-            return true;
-        }
-        return false;
+        else
+            return false;
+        return true;
+    case QMetaType::Int:
+        value = text.toInt(&ok);
+        return ok;
+    case QMetaType::LongLong:
+        value = text.toLongLong(&ok);
+        return ok;
+    case QMetaType::Double:
+        value = text.toDouble(&ok);
+        return ok;
+    default:
+        return value.convert(type);
     }
-    return value.convert(type);
 }
 
 } // namespace

@@ -13,6 +13,7 @@ SettingsHandler::SettingsHandler(const QString &baseName, QObject *parent)
 {
     Q_ASSERT(!s_instance);
     s_instance = this;
+    qRegisterMetaType<Setting *>("Setting*");
 }
 
 SettingsHandler::~SettingsHandler()

@@ -1,0 +1,351 @@
+#include "settings/generalsettings.h"
+#include "settings/setting.h"
+#include "settings/settings.h"
+#include "settings/settingshandler.h"
+#include "settings/settingsupgrade.h"
+#include "settings/versionnumber.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+#include <memory>
+
+class tst_Settings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void settingsOfOneKeyStayEqual();
+    void storedValueReachesSetting_data();
+    void storedValueReachesSetting();
+    void resetRemovesStoredKey();
+    void keysAreStoredWithUnderscores();
+    void handlerAnnouncesKeys();
+    void settingWithoutHandler();
+    void integersAreClampedWhenUsed_data();
+    void integersAreClampedWhenUsed();
+    void autoSaveIntervalDoesNotOverflow_data();
+    void autoSaveIntervalDoesNotOverflow();
+    void versionComparison_data();
+    void versionComparison();
+    void upgrade_data();
+    void upgrade();
+
+private:
+    // A new base name for every test: the toolkit caches parsed INI files by name and may not
+    // notice a rewrite of the same size within the same second.
+    QString baseName() const { return QStringLiteral("Velkora%1").arg(m_run); }
+    QString iniPath() const { return m_dir.filePath(baseName() + QLatin1String(".ini")); }
+    void writeIni(const QByteArray &text);
+    QByteArray readIni();
+    void startHandler();
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsHandler> m_handler;
+    int m_run = 0;
+};
+
+void tst_Settings::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+}
+
+void tst_Settings::init()
+{
+    ++m_run;
+}
+
+void tst_Settings::cleanup()
+{
+    m_handler.reset();
+}
+
+void tst_Settings::writeIni(const QByteArray &text)
+{
+    QFile file(iniPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+QByteArray tst_Settings::readIni()
+{
+    m_handler->sync();
+    QFile file(iniPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void tst_Settings::startHandler()
+{
+    m_handler = std::make_unique<SettingsHandler>(baseName());
+}
+
+void tst_Settings::settingsOfOneKeyStayEqual()
+{
+    startHandler();
+    Setting view(QStringLiteral("InvertWheel"), false, GeneralSettings::group());
+    Setting window(QStringLiteral("InvertWheel"), false, GeneralSettings::group());
+    QSignalSpy viewSpy(&view, &Setting::changed);
+    QSignalSpy windowSpy(&window, &Setting::changed);
+
+    window.setValue(true);
+    QCOMPARE(view.value(), QVariant(true));
+    QCOMPARE(window.value(), QVariant(true));
+    QCOMPARE(viewSpy.count(), 1);
+    QCOMPARE(windowSpy.count(), 1);
+    QCOMPARE(viewSpy.at(0).at(0), QVariant(false));
+    QCOMPARE(viewSpy.at(0).at(1), QVariant(true));
+
+    // Setting the same value again changes nothing and announces nothing.
+    view.setValue(true);
+    QCOMPARE(viewSpy.count(), 1);
+    QCOMPARE(windowSpy.count(), 1);
+}
+
+void tst_Settings::storedValueReachesSetting_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("defaultValue");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QVariant>("expected");
+    QTest::addColumn<int>("changes");
+
+    QTest::addRow("integer from text") << "AutoSaveInterval" << QVariant(10) << QByteArray("25")
+                                       << QVariant(25) << 1;
+    QTest::addRow("integer that is not a number") << "AutoSaveInterval" << QVariant(10)
+                                                  << QByteArray("abc") << QVariant(10) << 0;
+    QTest::addRow("integer beyond 32 bits") << "AutoSaveInterval" << QVariant(10)
+                                            << QByteArray("99999999999") << QVariant(10) << 0;
+    QTest::addRow("integer equal to default") << "AutoSaveInterval" << QVariant(10)
+                                              << QByteArray("10") << QVariant(10) << 0;
+    QTest::addRow("boolean true") << "InvertWheel" << QVariant(false) << QByteArray("true")
+                                  << QVariant(true) << 1;
+    QTest::addRow("boolean that is not a boolean") << "InvertWheel" << QVariant(false)
+                                                   << QByteArray("abc") << QVariant(false) << 0;
+    QTest::addRow("boolean equal to default") << "DropFocus" << QVariant(true)
+                                              << QByteArray("true") << QVariant(true) << 0;
+    QTest::addRow("no fixed type") << "Last Browse Path" << QVariant() << QByteArray("/home/a b")
+                                   << QVariant(QStringLiteral("/home/a b")) << 1;
+}
+
+void tst_Settings::storedValueReachesSetting()
+{
+    QFETCH(QString, name);
+    QFETCH(QVariant, defaultValue);
+    QFETCH(QByteArray, stored);
+    QFETCH(QVariant, expected);
+    QFETCH(int, changes);
+
+    writeIni("[General_Settings]\n" + SettingsHandler::storageKey(name).toUtf8() + '=' + stored
+             + '\n');
+    startHandler();
+
+    // Owners connect before the setting registers, so the stored value reaches them once.
+    Setting setting;
+    QSignalSpy spy(&setting, &Setting::changed);
+    setting.init(name, defaultValue, GeneralSettings::group());
+
+    QCOMPARE(setting.value(), expected);
+    QCOMPARE(spy.count(), changes);
+    QCOMPARE(setting.isDefault(), changes == 0);
+}
+
+void tst_Settings::resetRemovesStoredKey()
+{
+    startHandler();
+    Setting first(QStringLiteral("Alignment Padding"), 10, GeneralSettings::group());
+    Setting second(QStringLiteral("Alignment Padding"), 10, GeneralSettings::group());
+    first.setValue(42);
+    QVERIFY(readIni().contains("Alignment_Padding=42"));
+
+    QSignalSpy spy(&second, &Setting::changed);
+    second.reset();
+    QCOMPARE(first.value(), QVariant(10));
+    QCOMPARE(second.value(), QVariant(10));
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(!readIni().contains("Alignment_Padding"));
+}
+
+void tst_Settings::keysAreStoredWithUnderscores()
+{
+    startHandler();
+    Setting embed(QStringLiteral("Embed Local Files"), true, GeneralSettings::group());
+    embed.setValue(false);
+    const QByteArray text = readIni();
+    QVERIFY2(text.contains("[General_Settings]\nEmbed_Local_Files=false\n"), text.constData());
+
+    // A new handler reads it back through the same mapping.
+    m_handler.reset();
+    startHandler();
+    Setting reread(QStringLiteral("Embed Local Files"), true, GeneralSettings::group());
+    QCOMPARE(reread.value(), QVariant(false));
+}
+
+void tst_Settings::handlerAnnouncesKeys()
+{
+    startHandler();
+    QSignalSpy added(m_handler.get(), &SettingsHandler::settingAdded);
+    QSignalSpy removed(m_handler.get(), &SettingsHandler::settingRemoved);
+    {
+        Setting first(QStringLiteral("Redos"), 50, GeneralSettings::group());
+        {
+            Setting second(QStringLiteral("Redos"), 50, GeneralSettings::group());
+            QCOMPARE(added.count(), 1);
+        }
+        QCOMPARE(removed.count(), 0);
+        QCOMPARE(m_handler->settingsOf(first.key()).size(), 1);
+    }
+    QCOMPARE(removed.count(), 1);
+    QVERIFY(m_handler->settingsOf(GeneralSettings::key(QStringLiteral("Redos"))).isEmpty());
+}
+
+void tst_Settings::settingWithoutHandler()
+{
+    QTest::ignoreMessage(QtCriticalMsg,
+                         "SettingsHandler needs to be created before the creation of a Setting");
+    Setting orphan(QStringLiteral("Redos"), 50, GeneralSettings::group());
+    orphan.setValue(7);
+    QCOMPARE(orphan.value(), QVariant(7));
+}
+
+void tst_Settings::integersAreClampedWhenUsed_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("expected");
+
+    QTest::addRow("below range") << "AutoSaveInterval" << QByteArray("0") << 1;
+    QTest::addRow("above range") << "AutoSaveInterval" << QByteArray("100000") << 99999;
+    QTest::addRow("negative") << "NumOfRecentFiles" << QByteArray("-3") << 1;
+    QTest::addRow("inside range") << "Redos" << QByteArray("7") << 7;
+}
+
+void tst_Settings::integersAreClampedWhenUsed()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, stored);
+    QFETCH(int, expected);
+
+    const QByteArray line = SettingsHandler::storageKey(name).toUtf8() + '=' + stored + '\n';
+    writeIni("[General_Settings]\n" + line);
+    startHandler();
+    GeneralSettings settings;
+    QCOMPARE(settings.intValue(name), expected);
+    // The file keeps what the user wrote.
+    QVERIFY(readIni().contains(line));
+}
+
+void tst_Settings::autoSaveIntervalDoesNotOverflow_data()
+{
+    QTest::addColumn<qint64>("minutes");
+    QTest::addColumn<int>("msecs");
+
+    QTest::addRow("default") << qint64(10) << 600000;
+    QTest::addRow("largest that fits") << qint64(35791) << 35791 * 60000;
+    QTest::addRow("first that overflows") << qint64(35792) << std::numeric_limits<int>::max();
+    QTest::addRow("largest on the page") << qint64(99999) << std::numeric_limits<int>::max();
+}
+
+void tst_Settings::autoSaveIntervalDoesNotOverflow()
+{
+    QFETCH(qint64, minutes);
+    QFETCH(int, msecs);
+    QCOMPARE(GeneralSettings::autoSaveIntervalMsecs(minutes), msecs);
+}
+
+void tst_Settings::versionComparison_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("sign");
+
+    QTest::addRow("numeric, not textual") << "1.10" << "1.9" << 1;
+    QTest::addRow("patch level") << "1.10.5" << "1.10.0" << 1;
+    QTest::addRow("missing version is oldest") << "" << "1.8.0" << -1;
+    QTest::addRow("equal") << "1.11.1" << "1.11.1" << 0;
+    QTest::addRow("missing part counts as 0") << "1.2" << "1.2.0" << 0;
+}
+
+void tst_Settings::versionComparison()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, sign);
+    const int result = compareVersions(a, b);
+    QCOMPARE((result > 0) - (result < 0), sign);
+    QCOMPARE((compareVersions(b, a) > 0) - (compareVersions(b, a) < 0), -sign);
+}
+
+void tst_Settings::upgrade_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("hideAutoSaveWarning");
+    QTest::addColumn<int>("rebindWith"); // -1: not called
+    QTest::addColumn<QByteArrayList>("absentKeys");
+    QTest::addColumn<QByteArrayList>("keptLines");
+
+    QTest::addRow("1.10.0 moves the autosave warning")
+        << QByteArray("[General_Settings]\nVersion=1.10.0\nAutoSaveUnsavedWarning=true\n") << true
+        << -1 << QByteArrayList{"AutoSaveUnsavedWarning"} << QByteArrayList{};
+    QTest::addRow("1.10.5 is already upgraded")
+        << QByteArray("[General_Settings]\nVersion=1.10.5\nAutoSaveUnsavedWarning=true\n") << false
+        << -1 << QByteArrayList{} << QByteArrayList{"AutoSaveUnsavedWarning=true"};
+    QTest::addRow("old scroll choice zoom")
+        << QByteArray("[General_Settings]\nVersion=1.7.2\nScrollFunctionality=2\n") << false << 2
+        << QByteArrayList{"ScrollFunctionality"} << QByteArrayList{};
+    QTest::addRow("old scroll choice delete")
+        << QByteArray("[General_Settings]\nScrollFunctionality=0\n") << false << 0
+        << QByteArrayList{"ScrollFunctionality"} << QByteArrayList{};
+    QTest::addRow("old scroll choice pan needs no binding")
+        << QByteArray("[General_Settings]\nVersion=1.7.2\nScrollFunctionality=1\n") << false << -1
+        << QByteArrayList{"ScrollFunctionality"} << QByteArrayList{};
+    QTest::addRow("scroll choice after 1.8.0 is left alone")
+        << QByteArray("[General_Settings]\nVersion=1.9\nScrollFunctionality=0\n") << false << -1
+        << QByteArrayList{} << QByteArrayList{"ScrollFunctionality=0"};
+    QTest::addRow("fresh file")
+        << QByteArray() << false << -1 << QByteArrayList{"AutoSaveUnsavedWarning", "Scroll"}
+        << QByteArrayList{};
+}
+
+void tst_Settings::upgrade()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, hideAutoSaveWarning);
+    QFETCH(int, rebindWith);
+    QFETCH(QByteArrayList, absentKeys);
+    QFETCH(QByteArrayList, keptLines);
+
+    if (!ini.isEmpty())
+        writeIni(ini);
+    startHandler();
+    GeneralSettings settings;
+    int rebound = -1;
+    int calls = 0;
+    SettingsUpgrade::run(settings, [&](int value) {
+        rebound = value;
+        ++calls;
+    });
+
+    QCOMPARE(settings.boolValue(QStringLiteral("Hide Auto Save Warning")), hideAutoSaveWarning);
+    QCOMPARE(rebound, rebindWith);
+    QCOMPARE(calls, rebindWith < 0 ? 0 : 1);
+    QCOMPARE(settings.value(QStringLiteral("Version")), QVariant(QStringLiteral("1.11.1")));
+    const QByteArray text = readIni();
+    QVERIFY(text.contains("Version=1.11.1\n"));
+    for (const QByteArray &key : absentKeys)
+        QVERIFY2(!text.contains(key), key.constData());
+    for (const QByteArray &line : keptLines)
+        QVERIFY2(text.contains(line), line.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_Settings)
+#include "tst_settings.moc"
