@@ -6,6 +6,7 @@
 #include "app/messagelog.h"
 #include "app/proxyoverridestyle.h"
 #include "app/settingslocation.h"
+#include "loading/qdevilplugin.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
@@ -57,6 +58,7 @@ Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
     initResources();
+    QDevilPlugin::registerStatically();
 
     CommandLineOptions::declare(m_parser);
     m_parser.process(*this);
