@@ -1,0 +1,376 @@
+#include "graphicsimageitem.h"
+
+#include "scene/graphicsimagegrayscalegenerator.h"
+#include "scene/graphicsimagemipgenerator.h"
+#include "scene/graphicsscene.h"
+
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QStyleOptionGraphicsItem>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+
+GraphicsImageItem::GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
+                                     const QPointF &position, QGraphicsItem *parent)
+    : GraphicsItem(position, parent)
+    , m_grayJob(std::make_unique<GraphicsImageGrayScaleGenerator>(this))
+    , m_mipJob(std::make_unique<GraphicsImageMipGenerator>(this))
+    , m_source(source)
+    , m_name(name)
+{
+    setItemType(ImageItemType);
+    QObject::connect(m_grayJob.get(), &GraphicsImageGenerator::finished, &m_context,
+                     [this] { update(); });
+    QObject::connect(m_mipJob.get(), &GraphicsImageGenerator::finished, &m_context,
+                     [this] { update(); });
+    setFlag(ItemUsesExtendedStyleOption);
+    setImage(image);
+}
+
+GraphicsImageItem::~GraphicsImageItem()
+{
+    // No run may still write into a job or emit from it once the jobs are gone.
+    clearGrayscale();
+}
+
+QString GraphicsImageItem::text() const
+{
+    return m_source;
+}
+
+void GraphicsImageItem::moveToThread(QThread *thread)
+{
+    m_context.moveToThread(thread);
+    m_grayJob->moveToThread(thread);
+    m_mipJob->moveToThread(thread);
+}
+
+QRectF GraphicsImageItem::boundingRect() const
+{
+    return m_cropPath.boundingRect();
+}
+
+void GraphicsImageItem::setImage(QPixmap *image)
+{
+    clearGrayscale();
+    m_image.reset(image);
+    if (m_cropPath.isEmpty() && m_image && !m_image->isNull()) {
+        const qreal w = m_image->width();
+        const qreal h = m_image->height();
+        // The whole picture is always a valid region, however thin: storing it directly keeps
+        // one-pixel-wide pictures visible and selectable.
+        prepareGeometryChange();
+        m_cropPath = QPainterPath();
+        m_cropPath.addRect(-w / 2, -h / 2, w, h);
+        m_imageTransform.translate(-w / 2, -h / 2);
+    }
+    update();
+}
+
+void GraphicsImageItem::setFilter(int filter)
+{
+    m_filter = filter;
+    if (!(m_filter & GrayscaleFilter))
+        clearGrayscale();
+    update();
+}
+
+void GraphicsImageItem::setImageTransform(const QTransform &transform)
+{
+    m_imageTransform = transform;
+    update();
+}
+
+bool GraphicsImageItem::isAcceptableCrop(const QPainterPath &path)
+{
+    const QRectF bounds = path.boundingRect();
+    return !path.isEmpty() && bounds.width() > MinimumCropExtent
+        && bounds.height() > MinimumCropExtent;
+}
+
+void GraphicsImageItem::setCropPath(const QPainterPath &path)
+{
+    if (!isAcceptableCrop(path))
+        return;
+    prepareGeometryChange();
+    m_cropPath = path;
+}
+
+void GraphicsImageItem::setAutoDownscale(bool autoDownscaled, const QSize &limit)
+{
+    m_autoDownscaled = autoDownscaled;
+    m_downscaleLimit = limit;
+}
+
+void GraphicsImageItem::transformChildren(const QTransform &transform)
+{
+    const QList<GraphicsItem *> children = childGraphicsItems();
+    for (GraphicsItem *child : children)
+        child->setTransform(child->transform() * transform);
+}
+
+void GraphicsImageItem::cropTo(const QPainterPath &requested, bool clip)
+{
+    QPainterPath path = requested;
+    if (clip) {
+        if (!path.intersects(m_cropPath) && !m_cropPath.contains(path))
+            return;
+        path = path.intersected(m_cropPath);
+    }
+
+    const QTransform local = transform();
+    const QTransform translationPart = QTransform::fromTranslate(local.dx(), local.dy());
+    const QTransform linear = local * translationPart.inverted();
+    path = linear.map(path);
+
+    // A refused region must leave everything as it was: moving the rotation into the image
+    // transform without the matching crop would shift the picture.
+    if (!isAcceptableCrop(path))
+        return;
+
+    const QPointF d = path.boundingRect().center() - m_cropPath.boundingRect().center();
+    path.translate(-d);
+    const QTransform shift = linear * QTransform::fromTranslate(-d.x(), -d.y());
+
+    setLocalTransform(QTransform::fromTranslate(local.dx() + d.x(), local.dy() + d.y()));
+    setCropPath(path);
+    m_imageTransform = m_imageTransform * shift;
+    update();
+    transformChildren(shift);
+}
+
+void GraphicsImageItem::resetCrop()
+{
+    if (!m_image || m_image->isNull())
+        return;
+    const qreal w = m_image->width();
+    const qreal h = m_image->height();
+    const QRectF full(-w / 2, -h / 2, w, h);
+    const QTransform linear = m_imageTransform
+        * QTransform::fromTranslate(m_imageTransform.dx(), m_imageTransform.dy()).inverted();
+    const QPointF q = m_imageTransform.map(full.bottomRight());
+    const QPointF c = m_cropPath.boundingRect().center();
+    const QTransform change = linear * QTransform::fromTranslate(q.x() - c.x(), q.y() - c.y());
+
+    m_imageTransform = QTransform::fromTranslate(-w / 2, -h / 2);
+    setLocalTransform(change * transform());
+    QPainterPath path;
+    path.addRect(full);
+    prepareGeometryChange();
+    m_cropPath = path;
+    update();
+    transformChildren(change.inverted());
+}
+
+void GraphicsImageItem::stopJob(GraphicsImageGenerator *job)
+{
+    if (!job->isBusy()) {
+        if (job->state() != GraphicsImageGenerator::Idle)
+            job->reset();
+        return;
+    }
+    if (!QThreadPool::globalInstance()->tryTake(dynamic_cast<QRunnable *>(job))) {
+        // The pool has handed the job to a thread (it may not have started yet); a run always
+        // ends, and until it has we must neither free its result nor delete the job.
+        while (job->isBusy())
+            QThread::msleep(1);
+    }
+    job->reset();
+}
+
+void GraphicsImageItem::clearGrayscale()
+{
+    stopJob(m_grayJob.get());
+    m_grayImage = QPixmap();
+    clearMipLevels();
+}
+
+void GraphicsImageItem::clearMipLevels()
+{
+    stopJob(m_mipJob.get());
+    m_mipLevels.clear();
+}
+
+void GraphicsImageItem::takeJobResults()
+{
+    if (m_grayJob->state() == GraphicsImageGenerator::Done) {
+        QImage grey = m_grayJob->takeResult();
+        if (!grey.isNull())
+            m_grayImage = QPixmap::fromImage(std::move(grey));
+    }
+    if (m_mipJob->state() == GraphicsImageGenerator::Done) {
+        QList<QImage> levels = m_mipJob->takeLevels();
+        for (QImage &level : levels)
+            m_mipLevels.append(QPixmap::fromImage(std::move(level)));
+    }
+}
+
+QPixmap GraphicsImageItem::grayscaleImage()
+{
+    takeJobResults();
+    return m_grayImage;
+}
+
+QList<QPixmap> GraphicsImageItem::mipLevels()
+{
+    takeJobResults();
+    return m_mipLevels;
+}
+
+int GraphicsImageItem::grayscaleJobState() const
+{
+    return m_grayJob->state();
+}
+
+int GraphicsImageItem::mipJobState() const
+{
+    return m_mipJob->state();
+}
+
+int GraphicsImageItem::levelForDetail(const QList<QPixmap> &levels, qreal levelOfDetail)
+{
+    int chosen = -1;
+    const int count = std::min(int(levels.size()), 3);
+    for (int i = 0; i < count; ++i) {
+        if (levels.at(i).isNull()
+            || qreal(GraphicsImageMipGenerator::LevelFactors[i]) < levelOfDetail)
+            break;
+        chosen = i;
+    }
+    return chosen;
+}
+
+void GraphicsImageItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
+                              QWidget *widget)
+{
+    Q_UNUSED(option)
+    Q_UNUSED(widget)
+    auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());
+    const qreal oldOpacity = painter->opacity();
+    if (graphicsScene && graphicsScene->applyOpacity())
+        painter->setOpacity(opacity());
+
+    // The painter carries the item's device transform while the scene draws it.
+    const qreal levelOfDetail = QStyleOptionGraphicsItem::levelOfDetailFromTransform(
+        m_imageTransform * painter->worldTransform());
+    if (m_image && !m_image->isNull())
+        paintPicture(painter, levelOfDetail, graphicsScene);
+    else
+        paintPlaceholder(painter, graphicsScene);
+    paintBorder(painter);
+    painter->setOpacity(oldOpacity);
+}
+
+void GraphicsImageItem::paintPicture(QPainter *painter, qreal levelOfDetail,
+                                     GraphicsScene *graphicsScene)
+{
+    painter->save();
+    // Intersect rather than replace, so that a caller's clip (rendering part of the scene into
+    // an image) still holds.
+    painter->setClipPath(m_cropPath, Qt::IntersectClip);
+    painter->setTransform(m_imageTransform, true);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, m_filter & SmoothFilter);
+
+    QPixmap pixmap = *m_image;
+    if (m_filter & GrayscaleFilter) {
+        const int grayState = m_grayJob->state();
+        if (grayState == GraphicsImageGenerator::Idle) {
+            clearMipLevels();
+            m_grayJob->prepare(m_image->toImage());
+            QThreadPool::globalInstance()->start(m_grayJob.get());
+        } else if (grayState == GraphicsImageGenerator::Done) {
+            takeJobResults();
+            if (!m_grayImage.isNull())
+                pixmap = m_grayImage;
+        }
+    }
+
+    const int grayState = m_grayJob->state();
+    if (grayState != GraphicsImageGenerator::Queued && grayState != GraphicsImageGenerator::Running) {
+        if (graphicsScene && graphicsScene->zoomQuality() == 0) {
+            if (m_mipJob->state() == GraphicsImageGenerator::Idle) {
+                m_mipJob->prepare(m_grayImage.isNull() ? m_image->toImage()
+                                                       : m_grayImage.toImage());
+                QThreadPool::globalInstance()->start(m_mipJob.get());
+            }
+        } else if (m_mipJob->state() != GraphicsImageGenerator::Idle) {
+            clearMipLevels();
+        }
+        if (m_mipJob->state() == GraphicsImageGenerator::Done) {
+            takeJobResults();
+            const int level = levelForDetail(m_mipLevels, levelOfDetail);
+            if (level >= 0)
+                pixmap = m_mipLevels.at(level);
+        }
+    }
+
+    // A level or the grey variant is stretched onto the pixels of the full picture.
+    painter->drawPixmap(QRect(0, 0, m_image->width(), m_image->height()), pixmap);
+    painter->restore();
+}
+
+// Scales the painter's font so that text fills at most 90 % of the rectangle either way.
+static void fitFont(QPainter *painter, const QFont &base, const QString &text, const QRectF &rect)
+{
+    const QFontMetricsF metrics(base);
+    qreal factor = 0.9 * rect.height() / metrics.height();
+    const qreal width = metrics.horizontalAdvance(text);
+    if (width > 0)
+        factor = std::min(factor, 0.9 * rect.width() / width);
+    QFont font = base;
+    if (std::isfinite(factor) && factor > 0) {
+        if (font.pointSizeF() > 0)
+            font.setPointSizeF(font.pointSizeF() * factor);
+        else
+            font.setPixelSize(std::max(1, int(font.pixelSize() * factor)));
+    }
+    painter->setFont(font);
+}
+
+static qreal normalizedOrSame(qreal length)
+{
+    return (std::abs(length - 1.0) <= 1e-12 || std::abs(length) <= 1e-12) ? 1.0 : length;
+}
+
+void GraphicsImageItem::paintPlaceholder(QPainter *painter, GraphicsScene *graphicsScene)
+{
+    painter->save();
+    // Upright and unmirrored whatever the rotation and flip, but at the item's scale.
+    const QTransform full = fullTransform();
+    const qreal l1 = normalizedOrSame(std::hypot(full.m11(), full.m12()));
+    const qreal l2 = normalizedOrSame(std::hypot(full.m21(), full.m22()));
+    const QTransform rotation(full.m11() / l1, full.m12() / l1, full.m21() / l2,
+                              full.m22() / l2, 0, 0);
+    painter->setTransform(rotation.inverted() * painter->transform());
+
+    const QRectF bounds = boundingRect();
+    painter->fillRect(bounds, graphicsScene ? graphicsScene->canvasColor() : QColor());
+
+    QRectF rect = bounds.adjusted(bounds.width() * 0.15, bounds.height() * 0.15,
+                                  -bounds.width() * 0.15, -bounds.height() * 0.15);
+    const qreal h = rect.height();
+    rect.setBottom(rect.bottom() - 0.3 * h);
+
+    const QFont base = painter->font();
+    const QString mark = QStringLiteral("?");
+    fitFont(painter, base, mark, rect);
+    painter->drawText(rect, Qt::AlignHCenter | Qt::AlignBottom, mark);
+
+    rect.setTop(rect.top() + 0.7 * h);
+    rect.setHeight(0.1 * h);
+    const QString lines[3] = {
+        QCoreApplication::translate("GraphicsImageItem", "Image not found"),
+        QLatin1Char('\'') + m_name + QLatin1Char('\''),
+        QCoreApplication::translate("GraphicsImageItem", "Double-click to relink the image"),
+    };
+    for (const QString &line : lines) {
+        fitFont(painter, base, line, rect);
+        painter->drawText(rect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, line);
+        rect.translate(0, QFontMetricsF(painter->font()).height());
+    }
+    painter->restore();
+}

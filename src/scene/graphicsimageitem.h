@@ -1,0 +1,102 @@
+#pragma once
+
+#include "scene/graphicsitem.h"
+
+#include <QList>
+#include <QObject>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+#include <QTransform>
+
+#include <memory>
+
+class GraphicsImageGenerator;
+class GraphicsImageGrayScaleGenerator;
+class GraphicsImageMipGenerator;
+class GraphicsScene;
+
+// An image on the canvas. Item coordinates are centred: the origin is the centre of the crop
+// region (cropPath), which is all the item shows and all its bounding rectangle covers.
+// imageTransform maps picture pixels (origin at the picture's top-left pixel) into item
+// coordinates; after a crop of a rotated item the rotation lives there and the item's own
+// transform is a translation.
+//
+// Derived pictures are caches made lazily from paint() on the global thread pool: the grey
+// variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0.
+// They are dropped whenever they become stale and rebuilt on the next paint. GUI thread only,
+// except construction and moveToThread by a loader thread before the item is handed over.
+class GraphicsImageItem : public GraphicsItem
+{
+public:
+    enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };
+
+    GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
+                      const QPointF &position, QGraphicsItem *parent = nullptr);
+    ~GraphicsImageItem() override;
+
+    QString text() const override;
+    void moveToThread(QThread *thread) override;
+
+    QRectF boundingRect() const override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
+               QWidget *widget = nullptr) override;
+
+    QPixmap *image() const { return m_image.get(); }
+    void setImage(QPixmap *image);
+    int filter() const { return m_filter; }
+    void setFilter(int filter);
+    QString source() const { return m_source; }
+    void setSource(const QString &source) { m_source = source; }
+    QString name() const { return m_name; }
+    QTransform imageTransform() const { return m_imageTransform; }
+    void setImageTransform(const QTransform &transform);
+    QPainterPath cropPath() const { return m_cropPath; }
+    void setCropPath(const QPainterPath &path);
+    void cropTo(const QPainterPath &path, bool clip);
+    void resetCrop();
+    bool autoDownscaled() const { return m_autoDownscaled; }
+    QSize downscaleLimit() const { return m_downscaleLimit; }
+    void setAutoDownscale(bool autoDownscaled, const QSize &limit);
+
+    void clearGrayscale();
+    void clearMipLevels();
+
+    // Derived data as the GUI thread sees it; results of a finished job are taken over first.
+    QPixmap grayscaleImage();
+    QList<QPixmap> mipLevels();
+    int grayscaleJobState() const;
+    int mipJobState() const;
+
+    // Index of the level to draw at the given level of detail (screen pixels per picture pixel),
+    // or -1 for the full picture.
+    static int levelForDetail(const QList<QPixmap> &levels, qreal levelOfDetail);
+    // A crop region no wider or higher than this is refused.
+    static constexpr qreal MinimumCropExtent = 1.0;
+
+private:
+    static bool isAcceptableCrop(const QPainterPath &path);
+    void takeJobResults();
+    void stopJob(GraphicsImageGenerator *job);
+    void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
+    void paintPlaceholder(QPainter *painter, GraphicsScene *scene);
+    void transformChildren(const QTransform &transform);
+
+    int m_filter = SmoothFilter;
+    std::unique_ptr<QPixmap> m_image;
+    QPixmap m_grayImage;
+    std::unique_ptr<GraphicsImageGrayScaleGenerator> m_grayJob;
+    QList<QPixmap> m_mipLevels;
+    std::unique_ptr<GraphicsImageMipGenerator> m_mipJob;
+    // Receiver of the jobs' finished signals, so the queued repaints die with the item.
+    QObject m_context;
+    QString m_source;
+    QString m_name;
+    QTransform m_imageTransform;
+    QPainterPath m_cropPath;
+    bool m_autoDownscaled = false;
+    QSize m_downscaleLimit;
+};
+
+Q_DECLARE_METATYPE(GraphicsImageItem *)

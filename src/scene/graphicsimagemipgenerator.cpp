@@ -1,0 +1,48 @@
+#include "graphicsimagemipgenerator.h"
+
+#include <cmath>
+
+const float GraphicsImageMipGenerator::LevelFactors[3] = { 0.4f, 0.15f, 0.05f };
+
+GraphicsImageMipGenerator::GraphicsImageMipGenerator(GraphicsImageItem *owner)
+    : GraphicsImageGenerator(owner)
+{
+    setAutoDelete(false);
+}
+
+QSize GraphicsImageMipGenerator::levelSize(const QSize &pictureSize, float factor)
+{
+    // std::lround rounds halves away from zero: 7.5 pixels become 8.
+    const auto scaled = [factor](int length) {
+        return int(std::lround(double(std::lround(length * double(factor))) * 1.5));
+    };
+    return QSize(scaled(pictureSize.width()), scaled(pictureSize.height()));
+}
+
+void GraphicsImageMipGenerator::run()
+{
+    beginRun();
+    QImage current = m_source;
+    const QSize pictureSize = m_source.size();
+    for (float factor : LevelFactors) {
+        if (current.width() < 10 || current.height() < 10)
+            break;
+        current = current.scaled(levelSize(pictureSize, factor), Qt::KeepAspectRatio,
+                                 Qt::SmoothTransformation);
+        m_levels.append(current);
+    }
+    endRun();
+}
+
+QList<QImage> GraphicsImageMipGenerator::takeLevels()
+{
+    Q_ASSERT(state() == Done);
+    QList<QImage> levels;
+    levels.swap(m_levels);
+    return levels;
+}
+
+void GraphicsImageMipGenerator::clearResult()
+{
+    m_levels.clear();
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QColor>
+#include <QGraphicsScene>
+#include <QHash>
+#include <QList>
+#include <QPoint>
+#include <QString>
+
+class CommandHandler;
+class GraphicsItem;
+
+// The items of one board. Keeps its own list of added items (in order of addition) and a map
+// from item id to item, hands out ids and depths, grows its rectangle symmetrically about the
+// origin as items spread, and holds the display switches items read while they paint. Undoable
+// additions go through the application's CommandHandler, which the scene does not own.
+// GUI thread only.
+class GraphicsScene : public QGraphicsScene
+{
+    Q_OBJECT
+
+public:
+    GraphicsScene(QObject *parent, CommandHandler *commandHandler);
+    ~GraphicsScene() override;
+
+    void addItem(GraphicsItem *item, bool undoable = false);
+    void addItems(const QList<GraphicsItem *> &items, bool undoable = false);
+    // Ownership passes to the caller.
+    void removeItem(GraphicsItem *item);
+    void clear();
+
+    void bringToFront(const QList<GraphicsItem *> &items);
+    void sendToBack(const QList<GraphicsItem *> &items);
+    void renumberDepths();
+    QPoint recentre();
+
+    GraphicsItem *itemById(int id) const;
+    int indexOfItem(GraphicsItem *item) const;
+    QList<GraphicsItem *> addedItems() const { return m_items; }
+    QList<GraphicsItem *> graphicsItems(Qt::SortOrder order = Qt::DescendingOrder) const;
+    QList<GraphicsItem *> topLevelItems(Qt::SortOrder order = Qt::DescendingOrder) const;
+    QList<GraphicsItem *> selectedGraphicsItems() const;
+    QRectF selectionBounds() const;
+    bool isEmpty() const;
+
+    CommandHandler *commandHandler() const { return m_commandHandler; }
+    QString helpText() const { return m_helpText; }
+    void setHelpText(const QString &text);
+    bool isEmptyFlag() const { return m_empty; }
+    bool drawBackgroundEnabled() const { return m_drawBackground; }
+    void setDrawBackgroundEnabled(bool enabled) { m_drawBackground = enabled; }
+    bool sceneRectLocked() const { return m_sceneRectLocked; }
+    void setSceneRectLocked(bool locked);
+    int borderMode() const { return m_borderMode; }
+    void setBorderMode(int mode);
+    int zoomQuality() const { return m_zoomQuality; }
+    void setZoomQuality(int quality);
+    bool selectionHighlight() const { return m_selectionHighlight; }
+    void setSelectionHighlight(bool enabled) { m_selectionHighlight = enabled; }
+    int nextId() const { return m_nextId; }
+    void setNextId(int id) { m_nextId = id; }
+    bool applyOpacity() const { return m_applyOpacity; }
+    void setApplyOpacity(bool enabled) { m_applyOpacity = enabled; }
+    QColor canvasColor() const { return m_canvasColor; }
+    void setCanvasColor(const QColor &color) { m_canvasColor = color; }
+    QColor borderColor() const { return m_borderColor; }
+    void setBorderColor(const QColor &color) { m_borderColor = color; }
+    QColor selectionColor() const { return m_selectionColor; }
+    void setSelectionColor(const QColor &color) { m_selectionColor = color; }
+    double frontDepth() const { return m_frontDepth; }
+    double backDepth() const { return m_backDepth; }
+
+    void setSceneRect(const QRectF &rect);
+    qreal devicePixelRatio() const;
+
+protected:
+    void drawBackground(QPainter *painter, const QRectF &rect) override;
+
+private:
+    void drawHint(QPainter *painter);
+    void growSceneRect();
+
+    QList<GraphicsItem *> m_items;
+    QHash<int, GraphicsItem *> m_idMap;
+    double m_frontDepth = 0.0;
+    double m_backDepth = -1.0;
+    QString m_helpText;
+    bool m_empty = true;
+    bool m_drawBackground = true;
+    bool m_sceneRectLocked = false;
+    int m_borderMode = 2;
+    int m_zoomQuality = 0;
+    bool m_selectionHighlight = true;
+    int m_nextId = 0;
+    bool m_applyOpacity = true;
+    QColor m_canvasColor;
+    QColor m_borderColor;
+    QColor m_selectionColor;
+    CommandHandler *m_commandHandler;
+};
