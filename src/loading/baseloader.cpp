@@ -1,0 +1,53 @@
+#include "loading/baseloader.h"
+
+#include "loading/loadjob.h"
+
+BaseLoader::BaseLoader(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<LoadJob *>("LoadJob*");
+}
+
+LoadJob *BaseLoader::ensureJob(LoadJob *job)
+{
+    if (job)
+        return job;
+    auto *ownJob = new LoadJob(this);
+    connect(ownJob, &LoadJob::finished, ownJob, &QObject::deleteLater);
+    return ownJob;
+}
+
+void BaseLoader::reportStarted(LoadJob *job, const QString &operationName)
+{
+    emit job->started(operationName);
+    emit started(operationName, job);
+}
+
+void BaseLoader::reportProgressRange(LoadJob *job, int min, int max)
+{
+    emit job->progressRangeChanged(min, max);
+    emit progressRangeChanged(min, max, job);
+}
+
+void BaseLoader::reportProgress(LoadJob *job, int value)
+{
+    emit job->progressChanged(value);
+    emit progressChanged(value, job);
+}
+
+void BaseLoader::reportProgressMessage(LoadJob *job, const QString &message)
+{
+    emit progressMessage(message, job);
+}
+
+void BaseLoader::reportItem(LoadJob *job, GraphicsItem *item)
+{
+    emit job->itemGenerated(item);
+    emit itemGenerated(item, job);
+}
+
+void BaseLoader::reportFinished(LoadJob *job, const QString &message, const QString &details)
+{
+    emit job->finished(message, details);
+    emit finished(message, details, job);
+}

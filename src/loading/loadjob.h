@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+
+class BaseLoader;
+class GraphicsItem;
+
+// One background operation of a loader: files being loaded, a scene being read or written, an
+// export. Lives on the thread that asked for the operation (the GUI thread); the loader thread
+// emits its signals and reads the cancelled flag, which is the one member shared across threads.
+class LoadJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit LoadJob(BaseLoader *loader = nullptr, QObject *parent = nullptr);
+
+    BaseLoader *loader() const { return m_loader; }
+    bool isCanceled() const { return m_canceled.load(std::memory_order_acquire); }
+
+public slots:
+    void cancel();
+
+signals:
+    void started(const QString &operationName);
+    void progressRangeChanged(int min, int max);
+    void progressChanged(int value);
+    void itemGenerated(GraphicsItem *item);
+    // Both texts empty: nothing to report.
+    void finished(const QString &message, const QString &details);
+    void canceledCalled();
+
+private:
+    BaseLoader *m_loader = nullptr;
+    std::atomic_bool m_canceled{false};
+};
