@@ -8,6 +8,9 @@
 CommandHandler::CommandHandler(QObject *parent)
     : QObject(parent)
 {
+    // For queued connections and signal spies on commandExecuted.
+    qRegisterMetaType<BaseCommand *>("BaseCommand*");
+    qRegisterMetaType<CommandHandler::ExecuteType>("CommandHandler::ExecuteType");
 }
 
 CommandHandler::~CommandHandler()

@@ -289,8 +289,13 @@ void GraphicsImageItem::paintPicture(QPainter *painter, qreal levelOfDetail,
         }
     }
 
+    // The grey job may have finished since it was looked at; its result must be taken before
+    // levels are made, or they would be made from the colour picture.
     const int grayState = m_grayJob->state();
-    if (grayState != GraphicsImageGenerator::Queued && grayState != GraphicsImageGenerator::Running) {
+    if (grayState == GraphicsImageGenerator::Done)
+        takeJobResults();
+    const bool grayPending = (m_filter & GrayscaleFilter) && m_grayImage.isNull();
+    if (!grayPending) {
         if (graphicsScene && graphicsScene->zoomQuality() == 0) {
             if (m_mipJob->state() == GraphicsImageGenerator::Idle) {
                 m_mipJob->prepare(m_grayImage.isNull() ? m_image->toImage()

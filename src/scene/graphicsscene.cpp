@@ -169,7 +169,8 @@ QPoint GraphicsScene::recentre()
     const QList<GraphicsItem *> roots = topLevelItems();
     for (GraphicsItem *item : roots)
         item->moveBy(offset.x(), offset.y());
-    setSceneRect(bounds);
+    // The rectangle follows the items it was measured from, so it stays around them.
+    setSceneRect(bounds.translated(offset));
     update();
     return offset;
 }

@@ -1,0 +1,229 @@
+#include "../scene/testitem.h"
+#include "commands/commandhandler.h"
+#include "commands/transformcommand.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+// Exposes the set-up knobs the concrete commands use.
+class ProbeCommand : public TransformCommand
+{
+public:
+    ProbeCommand(const QList<GraphicsItem *> &items, const QPointF &pivot, int localFrame)
+    {
+        setPivot(pivot);
+        setLocalFrame(localFrame);
+        setItems(items, QPointF());
+    }
+};
+
+bool sameTransform(const QTransform &a, const QTransform &b)
+{
+    const qreal d[] = { a.m11() - b.m11(), a.m12() - b.m12(), a.m21() - b.m21(),
+                        a.m22() - b.m22(), a.dx() - b.dx(),   a.dy() - b.dy() };
+    return std::all_of(std::begin(d), std::end(d), [](qreal v) { return std::abs(v) < 1e-9; });
+}
+
+} // namespace
+
+class TestTransformCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void childrenFollowOrStay_data();
+    void childrenFollowOrStay();
+    void parentAndChildBothTransformed();
+    void undoRedoKeepsFixedChild();
+    void scaleLimits_data();
+    void scaleLimits();
+    void frameOfReference_data();
+    void frameOfReference();
+    void finishedWithoutChange();
+};
+
+void TestTransformCommand::cleanup()
+{
+    QCOMPARE(TestItem::alive, 0);
+}
+
+void TestTransformCommand::childrenFollowOrStay_data()
+{
+    QTest::addColumn<QTransform>("change");
+    QTest::addColumn<int>("fixedTypes");
+    QTest::addColumn<bool>("stays");
+
+    const int noteTypes = QTransform::TxScale | QTransform::TxRotate;
+    QTest::addRow("moved: note follows") << QTransform::fromTranslate(30, -7) << noteTypes << false;
+    QTest::addRow("rotated: note stays") << QTransform().rotate(30) << noteTypes << true;
+    QTest::addRow("scaled: note stays") << QTransform::fromScale(2, 2) << noteTypes << true;
+    QTest::addRow("flipped: note stays") << QTransform::fromScale(-1, 1) << noteTypes << true;
+    QTest::addRow("rotated 180: note stays") << QTransform().rotate(180) << noteTypes << true;
+    QTest::addRow("scaled one way: note stays") << QTransform::fromScale(1, 3) << noteTypes
+                                                << true;
+    QTest::addRow("rotated: image child follows") << QTransform().rotate(30) << 0 << false;
+    QTest::addRow("scaled: image child follows") << QTransform::fromScale(2, 2) << 0 << false;
+}
+
+void TestTransformCommand::childrenFollowOrStay()
+{
+    QFETCH(QTransform, change);
+    QFETCH(int, fixedTypes);
+    QFETCH(bool, stays);
+
+    TestItem parent(QRectF(-50, -50, 100, 100), QPointF(10, 10));
+    parent.setLocalTransform(QTransform().translate(10, 10).rotate(20));
+    auto *child = new TestItem(QRectF(-5, -5, 10, 10), QPointF(60, 0), &parent, fixedTypes);
+    const QTransform childBefore = child->fullTransform();
+    const QTransform childLocal = child->transform();
+
+    ProbeCommand command({ &parent }, QPointF(), 1);
+    command.applyTransform(change);
+    if (stays)
+        QVERIFY(sameTransform(child->fullTransform(), childBefore));
+    else
+        QVERIFY(sameTransform(child->fullTransform(), childLocal * parent.fullTransform()));
+}
+
+void TestTransformCommand::parentAndChildBothTransformed()
+{
+    TestItem parent(QRectF(-50, -50, 100, 100), QPointF(0, 0));
+    auto *child = new TestItem(QRectF(-5, -5, 10, 10), QPointF(60, 0), &parent);
+    for (const bool childFirst : { false, true }) {
+        const QPointF parentBefore = parent.scenePosition();
+        const QPointF childBefore = child->scenePosition();
+        QList<GraphicsItem *> items { &parent, child };
+        if (childFirst)
+            std::reverse(items.begin(), items.end());
+        TransformCommand command(items, QPointF());
+        command.applyTransform(QTransform::fromTranslate(5, 3));
+        // Moved once, not once for itself and once more with its parent.
+        QCOMPARE(parent.scenePosition(), parentBefore + QPointF(5, 3));
+        QCOMPARE(child->scenePosition(), childBefore + QPointF(5, 3));
+    }
+}
+
+void TestTransformCommand::undoRedoKeepsFixedChild()
+{
+    CommandHandler handler;
+    TestItem parent(QRectF(-50, -50, 100, 100), QPointF(0, 0));
+    auto *note = new TestItem(QRectF(-5, -5, 10, 10), QPointF(60, 0), &parent,
+                              QTransform::TxScale | QTransform::TxRotate);
+    const QTransform noteBefore = note->fullTransform();
+
+    auto *command = new ProbeCommand({ &parent }, QPointF(), 1);
+    command->applyTransform(QTransform().rotate(90).scale(3, 3));
+    command->finish();
+    handler.push(command);
+    QCOMPARE(handler.count(), 1);
+    QVERIFY(sameTransform(note->fullTransform(), noteBefore));
+
+    handler.undo();
+    QVERIFY(sameTransform(parent.fullTransform(), QTransform()));
+    QVERIFY(sameTransform(note->fullTransform(), noteBefore));
+    handler.redo();
+    QVERIFY(sameTransform(note->fullTransform(), noteBefore));
+    QVERIFY(std::abs(std::hypot(parent.transform().m11(), parent.transform().m12()) - 3) < 1e-9);
+}
+
+void TestTransformCommand::scaleLimits_data()
+{
+    QTest::addColumn<qreal>("startScale");
+    QTest::addColumn<qreal>("step");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<qreal>("axis");
+
+    QTest::addRow("past the maximum")
+        << 1e6 << 10.0 << "Reached maximum scale, please scale down your images."
+        << GraphicsItem::MaximumScale;
+    QTest::addRow("past the minimum")
+        << 5e-6 << 0.1 << "Reached minimum scale, please scale up your images."
+        << GraphicsItem::MinimumScale;
+}
+
+void TestTransformCommand::scaleLimits()
+{
+    QFETCH(qreal, startScale);
+    QFETCH(qreal, step);
+    QFETCH(QString, message);
+    QFETCH(qreal, axis);
+
+    TestItem item;
+    item.setLocalTransform(QTransform::fromScale(startScale, startScale));
+    ProbeCommand command({ &item }, QPointF(), 1);
+    QSignalSpy messages(&command, &BaseCommand::commandMessage);
+    for (int update = 0; update < 3; ++update)
+        command.applyTransform(QTransform::fromScale(step, step));
+    // Once per update that hits the limit.
+    QCOMPARE(messages.count(), 3);
+    QCOMPARE(messages.first().first().toString(), message);
+    const QTransform t = item.transform();
+    QVERIFY(std::abs(std::hypot(t.m11(), t.m12()) - axis) <= axis * 1e-12);
+
+    messages.clear();
+    command.applyTransform(QTransform().rotate(10));
+    QVERIFY(messages.isEmpty());
+}
+
+void TestTransformCommand::frameOfReference_data()
+{
+    QTest::addColumn<QPointF>("pivot");
+    QTest::addColumn<int>("localFrame");
+    QTest::addColumn<int>("itemCount");
+    QTest::addColumn<QTransform>("expected");
+
+    // Items centred at (100, 0) and (200, 0) with 20 x 20 bounds; the first one rotated.
+    QTest::addRow("pivot at (0, 0) means none: bounds centre")
+        << QPointF(0, 0) << 0 << 2 << QTransform::fromTranslate(150, 0);
+    QTest::addRow("explicit pivot") << QPointF(5, 6) << 0 << 2 << QTransform::fromTranslate(5, 6);
+    QTest::addRow("local frame, one item: its own transform")
+        << QPointF(0, 0) << 1 << 1 << QTransform().translate(100, 0).rotate(30);
+    QTest::addRow("local frame, two items: bounds centre")
+        << QPointF(0, 0) << 1 << 2 << QTransform::fromTranslate(150, 0);
+    QTest::addRow("local frame with pivot: the pivot")
+        << QPointF(1, 1) << 1 << 1 << QTransform::fromTranslate(1, 1);
+}
+
+void TestTransformCommand::frameOfReference()
+{
+    QFETCH(QPointF, pivot);
+    QFETCH(int, localFrame);
+    QFETCH(int, itemCount);
+    QFETCH(QTransform, expected);
+
+    TestItem a(QRectF(-10, -10, 20, 20));
+    a.setLocalTransform(QTransform().translate(100, 0).rotate(30));
+    TestItem b(QRectF(-10, -10, 20, 20), QPointF(200, 0));
+    // The rotated item's bounds are wider than 20; keep the centre at 150 with a symmetric
+    // partner.
+    b.setLocalTransform(QTransform().translate(200, 0).rotate(-30));
+    QList<GraphicsItem *> items { &a, &b };
+    ProbeCommand command(items.mid(0, itemCount), pivot, localFrame);
+    QVERIFY(sameTransform(command.frame(), expected));
+}
+
+void TestTransformCommand::finishedWithoutChange()
+{
+    CommandHandler handler;
+    TestItem item;
+    QPointer<TransformCommand> command = new TransformCommand({ &item }, QPointF(3, 3));
+    command->finish();
+    handler.push(command);
+    QVERIFY(!command);
+    QCOMPARE(handler.count(), 0);
+
+    // A change that comes back to where it started is no change either.
+    command = new TransformCommand({ &item }, QPointF(3, 3));
+    command->applyTransform(QTransform::fromTranslate(5, 0));
+    command->applyTransform(QTransform::fromTranslate(-5, 0));
+    command->finish();
+    handler.push(command);
+    QVERIFY(!command);
+}
+
+QTEST_MAIN(TestTransformCommand)
+#include "tst_transformcommand.moc"

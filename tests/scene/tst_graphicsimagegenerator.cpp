@@ -1,0 +1,259 @@
+#include "scene/graphicsimagegrayscalegenerator.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsimagemipgenerator.h"
+#include "scene/graphicsscene.h"
+
+#include <QPainter>
+#include <QStyleOptionGraphicsItem>
+#include <QThreadPool>
+#include <QtTest>
+
+namespace {
+
+QImage colourfulImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = qRgb(200, (x * 7) & 0xff, (y * 3) & 0xff);
+    }
+    return image;
+}
+
+// Paints the item as the scene would at the given zoom, which is what starts its jobs.
+void paintAt(GraphicsImageItem *item, qreal zoom)
+{
+    QImage target(64, 64, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&target);
+    painter.scale(zoom, zoom);
+    QStyleOptionGraphicsItem option;
+    item->paint(&painter, &option, nullptr);
+}
+
+bool isGrey(const QPixmap &pixmap)
+{
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qRed(pixel) != qGreen(pixel) || qGreen(pixel) != qBlue(pixel))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class TestGraphicsImageGenerator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void levelSizes_data();
+    void levelSizes();
+    void greyValues_data();
+    void greyValues();
+    void derivedDataFollowsFilterAndQuality();
+    void itemsDestroyedWhileJobsRun_data();
+    void itemsDestroyedWhileJobsRun();
+};
+
+void TestGraphicsImageGenerator::levelSizes_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QList<QSize>>("expected");
+
+    QTest::addRow("4000 x 3000: three levels")
+        << QSize(4000, 3000) << QList<QSize> { { 2400, 1800 }, { 900, 675 }, { 300, 225 } };
+    QTest::addRow("100 x 100: third level rounds 7.5 up")
+        << QSize(100, 100) << QList<QSize> { { 60, 60 }, { 23, 23 }, { 8, 8 } };
+    QTest::addRow("20 x 20: second level below 10 pixels ends it")
+        << QSize(20, 20) << QList<QSize> { { 12, 12 }, { 5, 5 } };
+    QTest::addRow("9 x 400: too narrow for any level") << QSize(9, 400) << QList<QSize> {};
+    QTest::addRow("400 x 9: too low for any level") << QSize(400, 9) << QList<QSize> {};
+}
+
+void TestGraphicsImageGenerator::levelSizes()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QList<QSize>, expected);
+
+    GraphicsImageMipGenerator job(nullptr);
+    QSignalSpy finished(&job, &GraphicsImageGenerator::finished);
+    job.prepare(colourfulImage(picture.width(), picture.height()));
+    QCOMPARE(job.state(), int(GraphicsImageGenerator::Queued));
+    job.run();
+    QCOMPARE(job.state(), int(GraphicsImageGenerator::Done));
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!job.isBusy());
+
+    QList<QSize> sizes;
+    const QList<QImage> levels = job.takeLevels();
+    for (const QImage &level : levels)
+        sizes.append(level.size());
+    QCOMPARE(sizes, expected);
+}
+
+void TestGraphicsImageGenerator::greyValues_data()
+{
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<int>("grey");
+
+    QTest::addRow("red") << QColor(255, 0, 0) << 87;
+    QTest::addRow("green") << QColor(0, 255, 0) << 127;
+    QTest::addRow("blue") << QColor(0, 0, 255) << 39;
+    QTest::addRow("white") << QColor(255, 255, 255) << 255;
+    QTest::addRow("red, alpha 128") << QColor(255, 0, 0, 128) << 87;
+    QTest::addRow("green, alpha 10") << QColor(0, 255, 0, 10) << 127;
+    QTest::addRow("white, fully transparent") << QColor(255, 255, 255, 0) << 0;
+}
+
+void TestGraphicsImageGenerator::greyValues()
+{
+    QFETCH(QColor, colour);
+    QFETCH(int, grey);
+
+    const bool hasAlpha = colour.alpha() != 255;
+    QImage image(3, 2, hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    image.fill(colour);
+    GraphicsImageGrayScaleGenerator job(nullptr);
+    job.prepare(image);
+    job.run();
+    const QImage result = job.takeResult();
+
+    QCOMPARE(result.size(), image.size());
+    QCOMPARE(result.hasAlphaChannel(), hasAlpha);
+    const QImage plain = result.convertToFormat(QImage::Format_ARGB32);
+    const QRgb pixel = plain.pixel(2, 1);
+    QCOMPARE(qAlpha(pixel), colour.alpha());
+    QCOMPARE(qRed(pixel), qGreen(pixel));
+    QCOMPARE(qGreen(pixel), qBlue(pixel));
+    // Premultiplied storage costs a little precision at low alpha.
+    const int tolerance = hasAlpha && colour.alpha() > 0 ? 255 / colour.alpha() + 1 : 0;
+    QVERIFY2(std::abs(qRed(pixel) - grey) <= tolerance,
+             qPrintable(QString("grey %1 instead of %2").arg(qRed(pixel)).arg(grey)));
+}
+
+void TestGraphicsImageGenerator::derivedDataFollowsFilterAndQuality()
+{
+    GraphicsScene scene(nullptr, nullptr);
+    auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(colourfulImage(200, 100))),
+                                       QString(), QString(), QPointF());
+    scene.addItem(item);
+    using Job = GraphicsImageGenerator;
+
+    // Drawn at full size: levels are made anyway, and the full picture is drawn.
+    paintAt(item, 1.0);
+    QVERIFY(item->mipJobState() != Job::Idle);
+    QTRY_COMPARE(item->mipJobState(), int(Job::Done));
+    QCOMPARE(item->mipLevels().size(), 3);
+    QVERIFY(!isGrey(item->mipLevels().first()));
+    QCOMPARE(item->grayscaleJobState(), int(Job::Idle));
+
+    // Turning grey on drops the colour levels and makes new ones from the grey variant.
+    item->setFilter(GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
+    paintAt(item, 0.1);
+    const QList<QPixmap> early = item->mipLevels();
+    for (const QPixmap &level : early)
+        QVERIFY2(isGrey(level), "no colour level is made or kept once grey is on");
+    QTRY_COMPARE(item->grayscaleJobState(), int(Job::Done));
+    QVERIFY(isGrey(item->grayscaleImage()));
+    paintAt(item, 0.1);
+    QTRY_COMPARE(item->mipJobState(), int(Job::Done));
+    QCOMPARE(item->mipLevels().size(), 3);
+    QVERIFY(isGrey(item->mipLevels().at(1)));
+
+    // Turning it off drops both; the next paint rebuilds colour levels.
+    item->setFilter(GraphicsImageItem::SmoothFilter);
+    QVERIFY(item->grayscaleImage().isNull());
+    QVERIFY(item->mipLevels().isEmpty());
+    QCOMPARE(item->grayscaleJobState(), int(Job::Idle));
+    QCOMPARE(item->mipJobState(), int(Job::Idle));
+    paintAt(item, 0.1);
+    QTRY_COMPARE(item->mipJobState(), int(Job::Done));
+    QVERIFY(!isGrey(item->mipLevels().first()));
+
+    // A zoom quality other than 0 always draws the full picture and drops the levels.
+    scene.setZoomQuality(1);
+    paintAt(item, 0.1);
+    QCOMPARE(item->mipJobState(), int(Job::Idle));
+    QVERIFY(item->mipLevels().isEmpty());
+
+    // A missing picture never starts a job.
+    scene.setZoomQuality(0);
+    item->setFilter(GraphicsImageItem::GrayscaleFilter);
+    item->setImage(nullptr);
+    paintAt(item, 0.1);
+    QCOMPARE(item->mipJobState(), int(Job::Idle));
+    QCOMPARE(item->grayscaleJobState(), int(Job::Idle));
+}
+
+void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<int>("action");
+
+    const int colour = GraphicsImageItem::SmoothFilter;
+    const int grey = GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter;
+    QTest::addRow("levels running, item deleted") << colour << 0;
+    QTest::addRow("grey running, item deleted") << grey << 0;
+    QTest::addRow("grey running, grey turned off") << grey << 1;
+    QTest::addRow("levels running, picture replaced") << colour << 2;
+    QTest::addRow("grey running, picture replaced") << grey << 2;
+    QTest::addRow("levels running, zoom quality changed") << colour << 3;
+}
+
+// Each round starts jobs and drops their data at once, in whatever state they are; many rounds
+// hit every state. Run under a sanitizer or valgrind to see a late write or a leak.
+void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun()
+{
+    QFETCH(int, filter);
+    QFETCH(int, action);
+
+    GraphicsScene scene(nullptr, nullptr);
+    const QImage picture = colourfulImage(600, 400);
+    for (int round = 0; round < 40; ++round) {
+        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(picture)), QString(),
+                                           QString(), QPointF());
+        scene.addItem(item);
+        item->setFilter(filter);
+        paintAt(item, 0.05);
+        paintAt(item, 0.05);
+        switch (action) {
+        case 0:
+            scene.removeItem(item);
+            delete item;
+            item = nullptr;
+            break;
+        case 1:
+            item->setFilter(GraphicsImageItem::SmoothFilter);
+            QVERIFY(item->grayscaleImage().isNull());
+            break;
+        case 2:
+            item->setImage(new QPixmap(QPixmap::fromImage(picture.mirrored())));
+            break;
+        case 3:
+            scene.setZoomQuality(1);
+            paintAt(item, 0.05);
+            QVERIFY(item->mipLevels().isEmpty());
+            scene.setZoomQuality(0);
+            break;
+        }
+        if (item) {
+            QVERIFY(item->grayscaleJobState() == GraphicsImageGenerator::Idle
+                    || item->grayscaleJobState() == GraphicsImageGenerator::Done
+                    || filter & GraphicsImageItem::GrayscaleFilter);
+            if (round % 2)
+                delete item;
+        }
+        // Repaint requests of jobs whose items are gone must come to nothing.
+        QCoreApplication::processEvents();
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+}
+
+QTEST_MAIN(TestGraphicsImageGenerator)
+#include "tst_graphicsimagegenerator.moc"

@@ -1,0 +1,255 @@
+#include "scene/graphicsscene.h"
+#include "testitem.h"
+
+#include <QPainter>
+#include <QtTest>
+
+namespace {
+
+// Painting the background is what grows the scene rectangle.
+QImage render(GraphicsScene &scene)
+{
+    QImage image(40, 40, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    scene.render(&painter, QRectF(0, 0, 40, 40), scene.sceneRect());
+    return image;
+}
+
+QList<qreal> depths(const QList<TestItem *> &items)
+{
+    QList<qreal> result;
+    for (TestItem *item : items)
+        result.append(item->zValue());
+    return result;
+}
+
+} // namespace
+
+class TestGraphicsScene : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void idsAndDepths();
+    void removeAndReadd();
+    void depthOrder_data();
+    void depthOrder();
+    void renumberKeepsOrder();
+    void sceneRectGrowth_data();
+    void sceneRectGrowth();
+    void hintUntilFirstItem();
+    void recentre_data();
+    void recentre();
+};
+
+void TestGraphicsScene::cleanup()
+{
+    QCOMPARE(TestItem::alive, 0);
+}
+
+void TestGraphicsScene::idsAndDepths()
+{
+    GraphicsScene scene(nullptr, nullptr);
+    QList<TestItem *> items;
+    for (int i = 0; i < 3; ++i) {
+        items.append(new TestItem);
+        scene.addItem(items.last());
+    }
+    QCOMPARE(items.at(0)->id(), 0);
+    QCOMPARE(items.at(2)->id(), 2);
+    QCOMPARE(depths(items), (QList<qreal> { 0.0, 1.0, 2.0 }));
+    QCOMPARE(scene.itemById(1), items.at(1));
+    QCOMPARE(scene.nextId(), 3);
+
+    scene.clear();
+    QCOMPARE(TestItem::alive, 0);
+    QVERIFY(scene.isEmpty());
+    QVERIFY(scene.isEmptyFlag());
+    QCOMPARE(scene.sceneRect(), QRectF(0, 0, 1, 1));
+    auto *fresh = new TestItem;
+    scene.addItem(fresh);
+    QCOMPARE(fresh->id(), 0);
+    QCOMPARE(fresh->zValue(), 0.0);
+}
+
+void TestGraphicsScene::removeAndReadd()
+{
+    GraphicsScene scene(nullptr, nullptr);
+    auto *a = new TestItem;
+    auto *b = new TestItem;
+    auto *c = new TestItem;
+    scene.addItems({ a, b, c });
+
+    scene.removeItem(b);
+    QVERIFY(!b->scene());
+    QCOMPARE(scene.itemById(1), nullptr);
+    QCOMPARE(scene.indexOfItem(b), -1);
+    QCOMPARE(scene.indexOfItem(c), 1);
+
+    // Back again (as undo does): same id and depth, at the end of the list.
+    scene.addItem(b);
+    QCOMPARE(b->id(), 1);
+    QCOMPARE(b->zValue(), 1.0);
+    QCOMPARE(scene.indexOfItem(b), 2);
+    QCOMPARE(scene.itemById(1), b);
+    QCOMPARE(scene.nextId(), 3);
+}
+
+void TestGraphicsScene::depthOrder_data()
+{
+    QTest::addColumn<bool>("toFront");
+    QTest::addColumn<QList<int>>("moved");
+    QTest::addColumn<QList<qreal>>("expected");
+    QTest::addColumn<double>("frontDepth");
+    QTest::addColumn<double>("backDepth");
+
+    // Three items at depths 0, 1 and 2.
+    QTest::addRow("front: top item already in front, no depth used")
+        << true << QList<int> { 2 } << QList<qreal> { 0, 1, 2 } << 3.0 << -1.0;
+    QTest::addRow("front: bottom item goes on top")
+        << true << QList<int> { 0 } << QList<qreal> { 3, 1, 2 } << 4.0 << -1.0;
+    QTest::addRow("front: two keep their order")
+        << true << QList<int> { 1, 0 } << QList<qreal> { 3, 4, 2 } << 5.0 << -1.0;
+    QTest::addRow("back: bottom item already behind, no depth used")
+        << false << QList<int> { 0 } << QList<qreal> { 0, 1, 2 } << 3.0 << -1.0;
+    QTest::addRow("back: two swap their order")
+        << false << QList<int> { 1, 2 } << QList<qreal> { 0, -1, -2 } << 3.0 << -3.0;
+    QTest::addRow("front: empty list") << true << QList<int> {} << QList<qreal> { 0, 1, 2 }
+                                       << 3.0 << -1.0;
+}
+
+void TestGraphicsScene::depthOrder()
+{
+    QFETCH(bool, toFront);
+    QFETCH(QList<int>, moved);
+    QFETCH(QList<qreal>, expected);
+    QFETCH(double, frontDepth);
+    QFETCH(double, backDepth);
+
+    GraphicsScene scene(nullptr, nullptr);
+    QList<TestItem *> items;
+    for (int i = 0; i < 3; ++i) {
+        items.append(new TestItem);
+        scene.addItem(items.last());
+    }
+    QList<GraphicsItem *> list;
+    for (int index : moved)
+        list.append(items.at(index));
+    if (toFront)
+        scene.bringToFront(list);
+    else
+        scene.sendToBack(list);
+    QCOMPARE(depths(items), expected);
+    QCOMPARE(scene.frontDepth(), frontDepth);
+    QCOMPARE(scene.backDepth(), backDepth);
+}
+
+void TestGraphicsScene::renumberKeepsOrder()
+{
+    GraphicsScene scene(nullptr, nullptr);
+    QList<TestItem *> items;
+    for (int i = 0; i < 3; ++i) {
+        items.append(new TestItem);
+        scene.addItem(items.last());
+    }
+    auto *child = new TestItem(QRectF(0, 0, 5, 5), QPointF(), items.at(0));
+    child->setZValue(0.5);
+    scene.sendToBack({ items.at(2) });
+    scene.renumberDepths();
+    // Sorted by depth before: item 2 (-1), item 0 (0), child (0.5), item 1 (1).
+    QCOMPARE(depths(items), (QList<qreal> { 4, 6, 3 }));
+    QCOMPARE(child->zValue(), 5.0);
+    QCOMPARE(scene.frontDepth(), 7.0);
+}
+
+void TestGraphicsScene::sceneRectGrowth_data()
+{
+    QTest::addColumn<QRectF>("sceneRect");
+    QTest::addColumn<QRectF>("itemRect");
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QRectF>("expected");
+
+    const QRectF start(-100, -100, 200, 200);
+    QTest::addRow("right edge at 500 mirrors to the left")
+        << start << QRectF(450, 0, 50, 10) << false << QRectF(-500, -100, 1000, 200);
+    QTest::addRow("left edge at -300 mirrors to the right")
+        << start << QRectF(-300, 0, 50, 10) << false << QRectF(-300, -100, 600, 200);
+    QTest::addRow("below and above")
+        << start << QRectF(0, -150, 10, 400) << false << QRectF(-100, -250, 200, 500);
+    QTest::addRow("inside: unchanged") << start << QRectF(-50, -50, 10, 10) << false << start;
+    QTest::addRow("locked: unchanged") << start << QRectF(450, 0, 50, 10) << true << start;
+    QTest::addRow("off-centre rectangle: far side reset from the nearer item edge")
+        << QRectF(-100, -100, 400, 200) << QRectF(-150, 0, 10, 10) << false
+        << QRectF(-150, -100, 300, 200);
+}
+
+void TestGraphicsScene::sceneRectGrowth()
+{
+    QFETCH(QRectF, sceneRect);
+    QFETCH(QRectF, itemRect);
+    QFETCH(bool, locked);
+    QFETCH(QRectF, expected);
+
+    GraphicsScene scene(nullptr, nullptr);
+    scene.addItem(new TestItem(QRectF(QPointF(), itemRect.size()), itemRect.topLeft()));
+    scene.setSceneRect(sceneRect);
+    scene.setSceneRectLocked(locked);
+    render(scene);
+    QCOMPARE(scene.sceneRect(), expected);
+    scene.setSceneRectLocked(false);
+}
+
+void TestGraphicsScene::hintUntilFirstItem()
+{
+    GraphicsScene scene(nullptr, nullptr);
+    scene.setCanvasColor(QColor(0, 0, 255));
+    QVERIFY(scene.isEmptyFlag());
+    QCOMPARE(QColor(render(scene).pixel(1, 1)), QColor(Qt::white));
+
+    scene.addItem(new TestItem(QRectF(0, 0, 1, 1), QPointF(50, 50)));
+    QVERIFY(!scene.isEmptyFlag());
+    QCOMPARE(QColor(render(scene).pixel(1, 1)), QColor(0, 0, 255));
+
+    scene.setDrawBackgroundEnabled(false);
+    QCOMPARE(QColor(render(scene).pixel(1, 1)), QColor(Qt::white));
+}
+
+void TestGraphicsScene::recentre_data()
+{
+    QTest::addColumn<QRectF>("sceneRect");
+    QTest::addColumn<QPoint>("offset");
+    QTest::addColumn<QRectF>("expectedRect");
+
+    QTest::addRow("items off to the lower right")
+        << QRectF(-5, -5, 10, 10) << QPoint(-20, -20) << QRectF(-10, -10, 20, 20);
+    QTest::addRow("already the items' bounds")
+        << QRectF(10, 10, 20, 20) << QPoint(0, 0) << QRectF(10, 10, 20, 20);
+    QTest::addRow("offset rounded to whole units")
+        << QRectF(-0.6, -0.6, 1, 1) << QPoint(-20, -20) << QRectF(-10, -10, 20, 20);
+}
+
+void TestGraphicsScene::recentre()
+{
+    QFETCH(QRectF, sceneRect);
+    QFETCH(QPoint, offset);
+    QFETCH(QRectF, expectedRect);
+
+    GraphicsScene scene(nullptr, nullptr);
+    auto *a = new TestItem(QRectF(0, 0, 5, 5), QPointF(10, 10));
+    auto *b = new TestItem(QRectF(-5, -5, 5, 5), QPointF(30, 30));
+    auto *child = new TestItem(QRectF(0, 0, 1, 1), QPointF(1, 1), a);
+    scene.addItems({ a, b });
+    scene.setSceneRect(sceneRect);
+    const QPointF childBefore = child->scenePosition();
+
+    QCOMPARE(scene.recentre(), offset);
+    QCOMPARE(a->scenePosition(), QPointF(10, 10) + offset);
+    QCOMPARE(b->scenePosition(), QPointF(30, 30) + offset);
+    QCOMPARE(child->scenePosition(), childBefore + offset);
+    QCOMPARE(scene.sceneRect(), expectedRect);
+}
+
+QTEST_MAIN(TestGraphicsScene)
+#include "tst_graphicsscene.moc"
