@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/commandlineoptions.h"
 #include "app/logcategories.h"
+#include "input/keybinder.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settingsupgrade.h"
@@ -10,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QTextStream>
 #include <QThread>
 #include <QThreadPool>
 
@@ -44,9 +46,9 @@ MainWindow::~MainWindow()
 void MainWindow::buildSettings()
 {
     m_settings = new GeneralSettings(this);
+    // The actions concerned may not exist yet; the binder applies the choice when they do.
     SettingsUpgrade::run(*m_settings, [](int scrollFunctionality) {
-        qCInfo(lcApp, "Key bindings are not built yet: the old middle-button choice %d is dropped.",
-               scrollFunctionality);
+        KeyBinder::instance()->upgradeScrollFunctionality(scrollFunctionality);
     });
 }
 
@@ -62,8 +64,10 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
                        qUtf8Printable(path), qUtf8Printable(file.errorString()));
             endProcess(1);
         }
-        qCInfo(lcApp, "Printing key bindings is not built yet: %s stays empty.",
-               qUtf8Printable(path));
+        QTextStream stream(&file);
+        stream.setCodec("UTF-8");
+        stream << KeyBinder::instance()->toHtml();
+        stream.flush();
         file.close();
         endProcess(0);
     }

@@ -630,6 +630,13 @@ void ActionHandler::refreshDeferredState()
 
 // --- bindings -------------------------------------------------------------------------------
 
+bool ActionHandler::isImplicitCondition(const ActionCondition *condition) const
+{
+    return condition == m_immediateKey || condition == m_immediateMouse
+        || condition == m_immediateContext || condition == m_deferredKey
+        || condition == m_deferredMouse || condition == m_deferredContext;
+}
+
 bool ActionHandler::hasImplicitConditions(const ActionBinding &binding) const
 {
     return binding.hasCondition(m_immediateKey) || binding.hasCondition(m_deferredKey);

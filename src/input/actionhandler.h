@@ -98,6 +98,8 @@ public:
     bool hasGlobalListener() const { return m_globalListener != nullptr; }
     QHash<Action *, QList<ActionBinding>> globalBindings() const { return m_globalBindings; }
 
+    // The key, mouse and context conditions the handler itself puts on every binding.
+    bool isImplicitCondition(const ActionCondition *condition) const;
     const KeyCondition *immediateKeyCondition() const { return m_immediateKey; }
     const MouseCondition *immediateMouseCondition() const { return m_immediateMouse; }
     const ContextCondition *immediateContextCondition() const { return m_immediateContext; }
