@@ -89,8 +89,14 @@ KeyListener::~KeyListener() = default;
 
 bool KeyListener::isSupported()
 {
-    return QX11Info::isPlatformX11() && QX11Info::connection()
-        && hasRawEvents(QX11Info::connection());
+    if (!QX11Info::isPlatformX11() || !QX11Info::connection())
+        return false;
+    // Only presence here: the toolkit has already announced its own XInput version on its
+    // connection, and the server refuses a second, different announcement. The version is
+    // checked on the listener's own connection.
+    const xcb_query_extension_reply_t *extension
+        = xcb_get_extension_data(QX11Info::connection(), &xcb_input_id);
+    return extension && extension->present;
 }
 
 int KeyListener::keyFromKeySymbol(quint32 keySymbol)
