@@ -116,9 +116,26 @@ void ActionBindingEdit::confirmRemove()
 
 void ActionBindingEdit::showSetDialog()
 {
-    const QString label = m_row->label();
-    QDialog dialog(this);
-    dialog.setWindowTitle(tr("Rebind %0").replace(QLatin1String("%0"), label));
+    const std::optional<ActionBinding> chosen
+        = askForBinding(this, m_row, m_index, m_binder, tr("Rebind %0"));
+    if (chosen)
+        rebind(*chosen);
+}
+
+std::optional<ActionBinding> ActionBindingEdit::askForBinding(QWidget *parent, KeyBinding *row,
+                                                              int index, KeyBinder *binder,
+                                                              const QString &title)
+{
+    const QString label = row->label();
+    const QString name = row->name();
+    // A new alias starts empty, with the kind and context of the primary binding.
+    ActionBinding start = row->bindings().value(index < 0 ? 0 : index);
+    if (index < 0) {
+        start.keySequence = QKeySequence();
+        start.mouseButtons = Qt::NoButton;
+    }
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QString(title).replace(QLatin1String("%0"), label));
     auto *layout = new QVBoxLayout(&dialog);
     auto *form = new QFormLayout;
     layout->addLayout(form);
@@ -147,11 +164,10 @@ void ActionBindingEdit::showSetDialog()
         mouse->setButtons(shown.mouseButtons);
         keys->setKeySequence(shown.keySequence);
     };
-    ActionBinding edited = binding();
-    show(edited);
+    show(start);
 
     auto current = [=]() {
-        ActionBinding result = binding();
+        ActionBinding result = start;
         result.context = context->currentData().toInt();
         result.mouseButtons = mouse->buttons();
         result.keySequence = keys->keySequence();
@@ -159,16 +175,16 @@ void ActionBindingEdit::showSetDialog()
     };
     auto refreshWarning = [=]() {
         const QStringList users
-            = m_binder ? m_binder->actionsUsing(current(), name()) : QStringList();
-        warning->setText(users.isEmpty() || !m_binder ? QString() : m_binder->inUseHtml(users));
+            = binder ? binder->actionsUsing(current(), name) : QStringList();
+        warning->setText(users.isEmpty() ? QString() : binder->inUseHtml(users));
     };
     connect(mouse, &MouseEdit::buttonsChanged, &dialog, refreshWarning);
     connect(keys, &KeyEdit::keySequenceChanged, &dialog, refreshWarning);
     connect(context, qOverload<int>(&QComboBox::currentIndexChanged), &dialog, refreshWarning);
+    const QList<ActionBinding> defaultBindings = row->defaultBindings();
+    defaults->setEnabled(index >= 0 && index < defaultBindings.size());
     connect(defaults, &QPushButton::clicked, &dialog, [=] {
-        const QList<ActionBinding> defaultBindings = m_row->defaultBindings();
-        if (m_index < defaultBindings.size())
-            show(defaultBindings.at(m_index));
+        show(defaultBindings.value(index));
         refreshWarning();
     });
     connect(apply, &QPushButton::clicked, &dialog, &QDialog::accept);
@@ -183,12 +199,12 @@ void ActionBindingEdit::showSetDialog()
     handler->removeIgnoredObject(mouse);
     handler->removeIgnoredObject(keys);
     if (result != QDialog::Accepted)
-        return;
+        return std::nullopt;
 
     const ActionBinding chosen = current();
     if (needsLeftButtonWarning(chosen)
         && QMessageBox::warning(
-               this, tr("Bind Warning"),
+               parent, tr("Bind Warning"),
                tr("Are you sure you want to bind %0 to the left mouse button only? Doing this "
                   "might impair your ability to click on things in the interface like buttons "
                   "or input fields. If you do this and it conflicts with the previously "
@@ -197,20 +213,20 @@ void ActionBindingEdit::showSetDialog()
                    .replace(QLatin1String("%0"), label),
                QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
-        return;
+        return std::nullopt;
 
-    const QStringList users = m_binder ? m_binder->actionsUsing(chosen, name()) : QStringList();
+    const QStringList users = binder ? binder->actionsUsing(chosen, name) : QStringList();
     if (!users.isEmpty()) {
         QStringList labels;
         for (const QString &user : users)
-            labels.append(m_binder->labelOf(user).toHtmlEscaped());
+            labels.append(binder->labelOf(user).toHtmlEscaped());
         const QString question = tr("Binding is already in use by:") + QLatin1String("<br><br>")
             + labels.join(QLatin1String("<br>")) + QLatin1String("<br>")
             + (users.size() == 1 ? tr("Are you sure you want to unbind %0?")
                                        .replace(QLatin1String("%0"), labels.first())
                                  : tr("Are you sure you want to unbind them?"));
-        if (QMessageBox::question(this, tr("Confirmation"), question) != QMessageBox::Yes)
-            return;
+        if (QMessageBox::question(parent, tr("Confirmation"), question) != QMessageBox::Yes)
+            return std::nullopt;
     }
-    rebind(chosen);
+    return chosen;
 }

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
+
 class KeyBinder;
 class KeyBinding;
 class QLabel;
@@ -28,6 +30,12 @@ public:
     void updateText();
     // Asks, then removes this binding from its row.
     void confirmRemove();
+
+    // Shows the rebinding dialog for the row's binding at index (-1: a new alias) and asks the
+    // confirmations it needs. Empty when the user cancelled anywhere.
+    static std::optional<ActionBinding> askForBinding(QWidget *parent, KeyBinding *row,
+                                                      int index, KeyBinder *binder,
+                                                      const QString &title);
 
     // The left button alone reaches every button and field of the interface.
     static bool needsLeftButtonWarning(const ActionBinding &binding);

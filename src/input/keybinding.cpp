@@ -3,6 +3,7 @@
 #include "input/action.h"
 #include "input/actionbindingedit.h"
 #include "input/actionhandler.h"
+#include "input/keybinder.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
 
@@ -46,13 +47,17 @@ KeyBinding::KeyBinding(Action *action, KeyBinder *binder, QWidget *parent)
     layout->addWidget(addButton, 0, Qt::AlignTop);
     layout->addWidget(removeButton, 0, Qt::AlignTop);
     connect(addButton, &QPushButton::clicked, this, [this] {
-        if (m_action) {
-            ActionBinding empty = m_action->binding(0);
-            empty.keySequence = QKeySequence();
-            empty.mouseButtons = Qt::NoButton;
-            addAlias(empty);
-        }
+        if (!m_action)
+            return;
+        const std::optional<ActionBinding> chosen = ActionBindingEdit::askForBinding(
+            this, this, -1, m_binder, tr("Add alias for %0"));
+        if (!chosen)
+            return;
+        if (m_binder)
+            m_binder->unbindFromOthers(*chosen, m_name);
+        addAlias(*chosen);
     });
+    m_removeButton = removeButton;
     connect(removeButton, &QPushButton::clicked, this, [this] {
         if (!m_edits.isEmpty())
             m_edits.last()->confirmRemove();
@@ -310,4 +315,6 @@ void KeyBinding::rebuildEdits()
         edit->updateText();
     if (m_label)
         m_label->setText(label());
+    if (m_removeButton)
+        m_removeButton->setEnabled(count > 1);
 }

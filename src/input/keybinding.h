@@ -12,6 +12,7 @@ class KeyBinder;
 class QSettings;
 class QVBoxLayout;
 class QLabel;
+class QPushButton;
 
 // One row of the key binder: an action's current bindings (one edit each), its defaults, and
 // their home in the settings file.
@@ -74,5 +75,6 @@ private:
     QList<int> m_loaded;
     QList<ActionBindingEdit *> m_edits;
     QLabel *m_label = nullptr;
+    QPushButton *m_removeButton = nullptr;
     QVBoxLayout *m_editLayout = nullptr;
 };

@@ -21,7 +21,7 @@ KeyEdit::KeyEdit(QWidget *parent)
     });
 }
 
-QString KeyEdit::text(const QKeySequence &keySequence)
+QString KeyEdit::sequenceText(const QKeySequence &keySequence)
 {
     return ActionBinding(ActionBinding::Triggered, keySequence).displayText();
 }
@@ -29,7 +29,7 @@ QString KeyEdit::text(const QKeySequence &keySequence)
 void KeyEdit::setKeySequence(const QKeySequence &keySequence)
 {
     m_keySequence = keySequence;
-    setText(text(keySequence));
+    setText(sequenceText(keySequence));
 }
 
 bool KeyEdit::event(QEvent *event)
@@ -51,9 +51,18 @@ void KeyEdit::keyPressEvent(QKeyEvent *event)
     const int key = event->key();
     if (key == Qt::Key_unknown || key == 0 || event->isAutoRepeat())
         return;
-    const int modifiers = int(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier
-                                                    | Qt::AltModifier | Qt::MetaModifier));
+    int modifiers = int(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier
+                                              | Qt::AltModifier | Qt::MetaModifier));
     const bool modifierKey = key >= Qt::Key_Shift && key <= Qt::Key_Alt;
+    // X11 reports a modifier's own press without its bit.
+    if (key == Qt::Key_Shift)
+        modifiers |= Qt::ShiftModifier;
+    else if (key == Qt::Key_Control)
+        modifiers |= Qt::ControlModifier;
+    else if (key == Qt::Key_Meta)
+        modifiers |= Qt::MetaModifier;
+    else if (key == Qt::Key_Alt)
+        modifiers |= Qt::AltModifier;
     m_keyPressed = !modifierKey;
     const QKeySequence recorded(modifierKey ? modifiers : (key | modifiers));
     if (recorded != m_keySequence) {

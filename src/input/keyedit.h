@@ -17,7 +17,7 @@ public:
     void setKeySequence(const QKeySequence &keySequence);
 
     // "Ctrl+Alt+Z", "Ctrl+Alt": the display form without a dangling plus.
-    static QString text(const QKeySequence &keySequence);
+    static QString sequenceText(const QKeySequence &keySequence);
 
 signals:
     void keySequenceChanged(const QKeySequence &keySequence);

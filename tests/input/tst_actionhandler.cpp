@@ -1,6 +1,7 @@
 #include "input/action.h"
 #include "input/actioncondition.h"
 #include "input/actionhandler.h"
+#include "input/conflictingbindingscondition.h"
 
 #include <QtTest>
 #include <QWidget>
@@ -9,6 +10,28 @@
 
 // Input reaches the handler as it would from the window system: through the window, so that the
 // toolkit records held buttons and delivers keys to the focus widget and then its parents.
+// Counts the input that gets through to it.
+class Recorder : public QWidget
+{
+public:
+    using QWidget::QWidget;
+    int keyPresses = 0;
+    int mouseMoves = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Counted, then left to the parents, as a plain widget does.
+        ++keyPresses;
+        event->ignore();
+    }
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        ++mouseMoves;
+        event->accept();
+    }
+};
+
 class tst_ActionHandler : public QObject
 {
     Q_OBJECT
@@ -29,6 +52,9 @@ private slots:
     void ignoredReceiverFiresNothing();
     void hoverActionRunsWithoutButtons();
     void removingRunningActionEndsIt();
+    void irrelevantConditionDoesNotStopBinding_data();
+    void irrelevantConditionDoesNotStopBinding();
+    void consumingActionSwallowsInput();
 
 private:
     Action *continuous(const QString &name, const QKeySequence &keys, Qt::MouseButtons buttons,
@@ -47,7 +73,7 @@ void tst_ActionHandler::init()
     m_window->resize(300, 200);
     m_child = new QWidget(m_window.get());
     m_child->setGeometry(0, 0, 300, 200);
-    m_grandchild = new QWidget(m_child);
+    m_grandchild = new Recorder(m_child);
     m_grandchild->setGeometry(0, 0, 300, 200);
     m_grandchild->setFocusPolicy(Qt::StrongFocus);
     m_window->show();
@@ -322,6 +348,66 @@ void tst_ActionHandler::removingRunningActionEndsIt()
     QCOMPARE(ActionHandler::instance()->currentContinuousAction(), fallback);
     QCOMPARE(fallbackBegins.count(), 1);
     QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QTRY_COMPARE(ActionHandler::instance()->currentContinuousAction(), nullptr);
+}
+
+void tst_ActionHandler::irrelevantConditionDoesNotStopBinding_data()
+{
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<int>("fired");
+
+    QTest::addRow("not listed: the condition is skipped") << false << 1;
+    QTest::addRow("listed: the condition applies") << true << 0;
+}
+
+void tst_ActionHandler::irrelevantConditionDoesNotStopBinding()
+{
+    QFETCH(bool, listed);
+    QFETCH(int, fired);
+
+    // Like the view's gizmo hover: true now, expected false by the focus action.
+    ConflictingBindingsCondition gizmoHover;
+    gizmoHover.setValue(true);
+    ActionBinding binding(ActionBinding::Triggered, QKeySequence(Qt::Key_F));
+    binding.addCondition(&gizmoHover, false);
+    Action *focus = ActionHandler::instance()->createAction(QStringLiteral("focus"), QString(),
+                                                            m_window.get(), binding);
+    Action *gizmo = continuous(QStringLiteral("gizmo"), QKeySequence(), Qt::LeftButton);
+    gizmoHover.addAction(listed ? focus : gizmo);
+    QSignalSpy spy(focus, &QAction::triggered);
+
+    QTest::keyClick(window(), Qt::Key_F);
+    QCOMPARE(spy.count(), fired);
+}
+
+void tst_ActionHandler::consumingActionSwallowsInput()
+{
+    auto *recorder = static_cast<Recorder *>(m_grandchild);
+    m_window->setMouseTracking(true);
+    m_child->setMouseTracking(true);
+    recorder->setMouseTracking(true);
+    Action *menu = continuous(QStringLiteral("menu"), QKeySequence(), Qt::RightButton,
+                              Action::ConsumesInputFlag);
+    continuous(QStringLiteral("grab"), QKeySequence(Qt::Key_G), Qt::NoButton,
+               Action::ConsumesInputFlag);
+    QVERIFY(menu->binding(0).consumesInput);
+    QSignalSpy updates(menu, &Action::continuousUpdate);
+
+    QTest::keyClick(window(), Qt::Key_K);
+    QCOMPARE(recorder->keyPresses, 1);
+    QTest::keyClick(window(), Qt::Key_G);
+    QCOMPARE(recorder->keyPresses, 1);
+
+    QTest::mouseMove(window(), QPoint(40, 40));
+    QTRY_COMPARE(recorder->mouseMoves, 1);
+    QTest::mousePress(window(), Qt::RightButton, Qt::NoModifier, QPoint(40, 40));
+    QTRY_COMPARE(ActionHandler::instance()->currentContinuousAction(), menu);
+    const int movesBefore = recorder->mouseMoves;
+    // Updates of a consuming action run at once, inside the move, and the move goes no further.
+    QTest::mouseMove(window(), QPoint(45, 48));
+    QCOMPARE(updates.count(), 1);
+    QCOMPARE(recorder->mouseMoves, movesBefore);
+    QTest::mouseRelease(window(), Qt::RightButton, Qt::NoModifier, QPoint(45, 48));
     QTRY_COMPARE(ActionHandler::instance()->currentContinuousAction(), nullptr);
 }
 

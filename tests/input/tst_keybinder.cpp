@@ -5,6 +5,7 @@
 #include "input/actionnames.h"
 #include "input/keybinder.h"
 #include "input/keybinding.h"
+#include "input/keyedit.h"
 #include "settings/generalsettings.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
@@ -60,6 +61,9 @@ private slots:
     void scrollFunctionalityUpgrade();
     void leftButtonAloneNeedsWarning_data();
     void leftButtonAloneNeedsWarning();
+    void keyEditRecords_data();
+    void keyEditRecords();
+    void keyEditBlocksActionsWhileFocused();
 
 private:
     Action *create(const QString &name, const ActionBinding &binding,
@@ -461,6 +465,57 @@ void tst_KeyBinder::leftButtonAloneNeedsWarning()
     QFETCH(bool, warn);
     const ActionBinding binding(ActionBinding::Continuous, keys, Qt::MouseButtons(buttons));
     QCOMPARE(ActionBindingEdit::needsLeftButtonWarning(binding), warn);
+}
+
+void tst_KeyBinder::keyEditRecords_data()
+{
+    QTest::addColumn<QList<int>>("presses"); // key | modifiers, as the window system reports
+    QTest::addColumn<QString>("recorded");
+
+    // X11 reports a modifier's own press with the modifiers held before it.
+    QTest::addRow("modifiers alone, for a mouse binding")
+        << QList<int>{Qt::Key_Control, int(Qt::ControlModifier) | Qt::Key_Alt} << "Ctrl+Alt";
+    QTest::addRow("key with modifier")
+        << QList<int>{Qt::Key_Control, int(Qt::ControlModifier) | Qt::Key_K} << "Ctrl+K";
+    QTest::addRow("tab is a key, not a focus move") << QList<int>{Qt::Key_Tab} << "Tab";
+    QTest::addRow("later press replaces") << QList<int>{Qt::Key_A, Qt::Key_B} << "B";
+}
+
+void tst_KeyBinder::keyEditRecords()
+{
+    QFETCH(QList<int>, presses);
+    QFETCH(QString, recorded);
+
+    KeyEdit edit;
+    QSignalSpy changes(&edit, &KeyEdit::keySequenceChanged);
+    for (int press : presses) {
+        QKeyEvent event(QEvent::KeyPress, press & ~int(Qt::KeyboardModifierMask),
+                        Qt::KeyboardModifiers(press & int(Qt::KeyboardModifierMask)));
+        QCoreApplication::sendEvent(&edit, &event);
+    }
+    QCOMPARE(edit.text(), recorded);
+    QCOMPARE(KeyEdit::sequenceText(edit.keySequence()), recorded);
+    QVERIFY(!changes.isEmpty());
+}
+
+void tst_KeyBinder::keyEditBlocksActionsWhileFocused()
+{
+    QWidget window;
+    auto *edit = new KeyEdit(&window);
+    auto *other = new QLineEdit(&window);
+    other->move(0, 40);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ActionHandler *handler = ActionHandler::instance();
+
+    edit->setFocus();
+    QTRY_VERIFY(handler->isBlocked());
+    other->setFocus();
+    QTRY_VERIFY(!handler->isBlocked());
+    edit->setFocus();
+    QTRY_VERIFY(handler->isBlocked());
+    delete edit;
+    QVERIFY(!handler->isBlocked());
 }
 
 QTEST_MAIN(tst_KeyBinder)
