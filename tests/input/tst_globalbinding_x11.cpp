@@ -5,6 +5,15 @@
 
 #include <memory>
 
+namespace {
+
+int xdotool(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("xdotool"), arguments);
+}
+
+} // namespace
+
 // System-global bindings against a real X server: another client's window has the focus, a
 // second X client types (XTest through xdotool), and only the global binding fires.
 class tst_GlobalBinding : public QObject
@@ -16,6 +25,7 @@ private slots:
     void cleanupTestCase();
     void globalBindingFiresWhileAnotherWindowHasFocus();
     void removingTheLastGlobalBindingStopsListening();
+    void dragWithShiftOnRealServer();
 
 private:
     bool typeUntil(const QString &keys, QSignalSpy &spy);
@@ -112,6 +122,45 @@ void tst_GlobalBinding::removingTheLastGlobalBindingStopsListening()
     local.context = ActionBinding::WindowContext;
     global->setBinding(0, local);
     QVERIFY(!handler->hasGlobalListener());
+}
+
+void tst_GlobalBinding::dragWithShiftOnRealServer()
+{
+    // X reports Shift's own press without Shift and its release with it, and the handler
+    // re-reads buttons and modifiers from the server: the transitions must still come out as
+    // with the toolkit's own events.
+    QWidget window;
+    window.setGeometry(300, 300, 200, 200);
+    ActionHandler *handler = ActionHandler::instance();
+    Action *move = handler->createAction(
+        QStringLiteral("move"), QString(), &window,
+        ActionBinding(ActionBinding::Continuous, QKeySequence(), Qt::LeftButton));
+    Action *snapped = handler->createAction(
+        QStringLiteral("snapped move"), QString(), &window,
+        ActionBinding(ActionBinding::Continuous, QKeySequence(int(Qt::SHIFT)), Qt::LeftButton));
+    QSignalSpy moveBegins(move, &Action::continuousBegin);
+    QSignalSpy moveEnds(move, &Action::continuousEnd);
+    QSignalSpy snappedBegins(snapped, &Action::continuousBegin);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                      QString::number(window.winId())}),
+             0);
+    QTRY_VERIFY(window.isActiveWindow());
+
+    const QPoint centre = window.mapToGlobal(QPoint(100, 100));
+    xdotool({QStringLiteral("mousemove"), QString::number(centre.x()),
+             QString::number(centre.y())});
+    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    QTRY_COMPARE(moveBegins.count(), 1);
+    xdotool({QStringLiteral("keydown"), QStringLiteral("shift")});
+    QTRY_COMPARE(snappedBegins.count(), 1);
+    QCOMPARE(snappedBegins.at(0).at(1).value<Action *>(), move);
+    xdotool({QStringLiteral("keyup"), QStringLiteral("shift")});
+    QTRY_COMPARE(moveBegins.count(), 2);
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    QTRY_COMPARE(moveEnds.count(), 2);
+    QCOMPARE(handler->currentContinuousAction(), nullptr);
 }
 
 QTEST_MAIN(tst_GlobalBinding)
