@@ -3,6 +3,7 @@
 #include "app/logcategories.h"
 #include "input/globalkeyeventhandler.h"
 #include "platform/inputstate.h"
+#include "platform/sessionwatcher.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -172,6 +173,9 @@ ActionHandler::ActionHandler(QObject *parent)
     qRegisterMetaType<QList<ActionBinding>>("QList<ActionBinding>");
     qRegisterMetaType<Action *>("Action*");
     QCoreApplication::instance()->installEventFilter(this);
+    // Releases that happen while the session is locked never arrive as events.
+    connect(new SessionWatcher(this), &SessionWatcher::sessionChanged, this,
+            &ActionHandler::resetKeyState);
     if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         m_applicationActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
         connect(gui, &QGuiApplication::applicationStateChanged, this,
