@@ -7,6 +7,7 @@
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
 
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -44,6 +45,11 @@ KeyBinding::KeyBinding(Action *action, KeyBinder *binder, QWidget *parent)
     auto *removeButton
         = new QPushButton(QIcon(QStringLiteral(":/cf/icons/minus.png")), QString(), this);
     removeButton->setToolTip(tr("Remove Alias"));
+    // Until the icon set is installed the buttons would be blank.
+    if (!QFile::exists(QStringLiteral(":/cf/icons/plus.png")))
+        addButton->setText(QStringLiteral("+"));
+    if (!QFile::exists(QStringLiteral(":/cf/icons/minus.png")))
+        removeButton->setText(QStringLiteral("\u2212"));
     layout->addWidget(addButton, 0, Qt::AlignTop);
     layout->addWidget(removeButton, 0, Qt::AlignTop);
     connect(addButton, &QPushButton::clicked, this, [this] {
@@ -82,6 +88,12 @@ QString KeyBinding::suffix(int index)
 QString KeyBinding::storageKey(const QString &name, const QString &field)
 {
     return SettingsHandler::storageKey(Group + name + field);
+}
+
+QString KeyBinding::deletedKey(int defaultIndex) const
+{
+    return storageKey(m_name, QStringLiteral("_Default") + QString::number(defaultIndex)
+                                  + QStringLiteral("_Deleted"));
 }
 
 QSettings *KeyBinding::store()
@@ -135,9 +147,7 @@ void KeyBinding::load()
     m_loaded.clear();
     QSettings *settings = store();
     for (int n = 0; n < m_defaults.size(); ++n) {
-        const QString deleted = storageKey(
-            m_name, QStringLiteral("_Default") + QString::number(n) + QStringLiteral("_Deleted"));
-        if (settings && settings->value(deleted, false).toBool())
+        if (settings && settings->value(deletedKey(n), false).toBool())
             continue;
         keys.append(m_defaults.at(n));
         m_origins.append(n);
@@ -263,10 +273,7 @@ bool KeyBinding::removeAlias(int index)
     const int origin = m_origins.value(index, -1);
     if (origin >= 0) {
         if (QSettings *settings = store())
-            settings->setValue(storageKey(m_name, QStringLiteral("_Default")
-                                              + QString::number(origin)
-                                              + QStringLiteral("_Deleted")),
-                               true);
+            settings->setValue(deletedKey(origin), true);
     }
     if (index < m_origins.size())
         m_origins.removeAt(index);
@@ -281,8 +288,7 @@ void KeyBinding::restoreDefaults()
 {
     if (QSettings *settings = store()) {
         for (int n = 0; n < m_defaults.size(); ++n)
-            settings->remove(storageKey(m_name, QStringLiteral("_Default") + QString::number(n)
-                                                    + QStringLiteral("_Deleted")));
+            settings->remove(deletedKey(n));
         for (int i = 0;; ++i) {
             const QString prefix = m_name + suffix(i);
             const QString keys[] = {storageKey(prefix, QStringLiteral("Context")),

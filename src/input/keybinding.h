@@ -63,6 +63,8 @@ private:
     ActionBinding withActionConditions(const ActionBinding &keys, int index) const;
     bool readStored(int index, const ActionBinding &fallback, ActionBinding *binding,
                     bool *readable) const;
+    // "<name>_Default<N>_Deleted": the user removed default binding N.
+    QString deletedKey(int defaultIndex) const;
     static QSettings *store();
 
     QPointer<Action> m_action;
