@@ -147,7 +147,9 @@ void KeyBinder::removeAction(Action *action)
     m_rows.remove(action->name());
     m_labels.remove(action->name());
     m_categories.remove(action->name());
-    delete row;
+    // Later: one of the row's own dialogs may be what is running now.
+    row->hide();
+    row->deleteLater();
 }
 
 void KeyBinder::filterTabs(const QString &filter)
