@@ -29,7 +29,9 @@ void GraphicsImageGenerator::reset()
 
 void GraphicsImageGenerator::beginRun()
 {
-    m_state.storeRelease(Running);
+    // Acquire pairs with the release in prepare(), so the source assigned there is visible here
+    // without relying on the pool's own locking.
+    m_state.fetchAndStoreAcquire(Running);
 }
 
 void GraphicsImageGenerator::endRun()

@@ -271,7 +271,15 @@ void GraphicsImageItem::paintPicture(QPainter *painter, qreal levelOfDetail,
     painter->save();
     // Intersect rather than replace, so that a caller's clip (rendering part of the scene into
     // an image) still holds.
-    painter->setClipPath(m_cropPath, Qt::IntersectClip);
+    // A rectangular crop (the usual case) clips as a rectangle: the raster engine keeps its fast
+    // paths for it, while any path clip goes through a span mask.
+    const QRectF cropBounds = m_cropPath.boundingRect();
+    QPainterPath cropRectangle;
+    cropRectangle.addRect(cropBounds);
+    if (m_cropPath == cropRectangle)
+        painter->setClipRect(cropBounds, Qt::IntersectClip);
+    else
+        painter->setClipPath(m_cropPath, Qt::IntersectClip);
     painter->setTransform(m_imageTransform, true);
     painter->setRenderHint(QPainter::SmoothPixmapTransform, m_filter & SmoothFilter);
 
