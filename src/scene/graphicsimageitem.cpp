@@ -56,6 +56,11 @@ QRectF GraphicsImageItem::boundingRect() const
 
 void GraphicsImageItem::setImage(QPixmap *image)
 {
+    // Handing back the picture the item already owns must not free it.
+    if (image && image == m_image.get()) {
+        update();
+        return;
+    }
     clearGrayscale();
     m_image.reset(image);
     if (m_cropPath.isEmpty() && m_image && !m_image->isNull()) {

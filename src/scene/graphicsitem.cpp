@@ -166,7 +166,7 @@ void GraphicsItem::paintBorder(QPainter *painter)
 {
     const QRectF bounds = boundingRect();
     painter->save();
-    painter->setClipRect(bounds.adjusted(-2, -2, 2, 2));
+    painter->setClipRect(bounds.adjusted(-2, -2, 2, 2), Qt::IntersectClip);
     painter->setOpacity(1.0);
 
     auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());

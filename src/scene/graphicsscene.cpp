@@ -25,7 +25,8 @@ GraphicsScene::~GraphicsScene() = default;
 
 void GraphicsScene::addItem(GraphicsItem *item, bool undoable)
 {
-    if (!item)
+    // Adding an item twice would list it twice and let removal leave a stale entry.
+    if (!item || item->scene() == this)
         return;
     // Items restored by undo or read from a file keep their id and depth.
     if (item->id() == -1) {

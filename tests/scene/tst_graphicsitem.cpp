@@ -64,6 +64,11 @@ void TestGraphicsItem::newImageItem()
     QCOMPARE(item.id(), -1);
     QCOMPARE(item.itemType(), int(GraphicsItem::ImageItemType));
     QCOMPARE(item.text(), QString("/tmp/a.png"));
+
+    // Handing the item its own picture again keeps it alive.
+    item.setImage(item.image());
+    QVERIFY(item.image());
+    QCOMPARE(item.image()->size(), QSize(400, 300));
 }
 
 void TestGraphicsItem::sanitizeTransform_data()

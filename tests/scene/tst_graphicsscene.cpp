@@ -88,6 +88,10 @@ void TestGraphicsScene::removeAndReadd()
     QCOMPARE(scene.indexOfItem(b), -1);
     QCOMPARE(scene.indexOfItem(c), 1);
 
+    // A second addition of an item on the scene changes nothing.
+    scene.addItem(c);
+    QCOMPARE(scene.addedItems(), (QList<GraphicsItem *> { a, c }));
+
     // Back again (as undo does): same id and depth, at the end of the list.
     scene.addItem(b);
     QCOMPARE(b->id(), 1);
