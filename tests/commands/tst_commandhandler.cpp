@@ -47,11 +47,8 @@ private slots:
     void cleanup();
     void limitDropsOldest_data();
     void limitDropsOldest();
-    void lowerLimit_data();
-    void lowerLimit();
     void redoTailDestroyedByPush();
     void commandWithoutEffect();
-    void signalsAndEnds();
 };
 
 void TestCommandHandler::cleanup()
@@ -100,38 +97,6 @@ void TestCommandHandler::limitDropsOldest()
     QCOMPARE(board, full);
 }
 
-void TestCommandHandler::lowerLimit_data()
-{
-    QTest::addColumn<int>("undos");
-    QTest::addColumn<int>("limit");
-    QTest::addColumn<int>("position");
-
-    // Five commands, some undone, then the limit drops to keep the newest ones.
-    QTest::addRow("position behind the removed range moves back") << 0 << 2 << 2;
-    QTest::addRow("position inside the removed range goes to its start") << 4 << 2 << 0;
-    QTest::addRow("position at the end of the removed range") << 2 << 2 << 0;
-    QTest::addRow("limit above the count changes nothing") << 1 << 9 << 4;
-}
-
-void TestCommandHandler::lowerLimit()
-{
-    QFETCH(int, undos);
-    QFETCH(int, limit);
-    QFETCH(int, position);
-
-    int board = 0;
-    CommandHandler handler;
-    for (int i = 0; i < 5; ++i)
-        handler.push(new StepCommand(&board, 1));
-    for (int i = 0; i < undos; ++i)
-        handler.undo();
-    const int before = board;
-    handler.setLimit(limit);
-    QCOMPARE(handler.count(), std::min(5, limit));
-    QCOMPARE(handler.position(), position);
-    QCOMPARE(board, before);
-}
-
 void TestCommandHandler::redoTailDestroyedByPush()
 {
     int board = 0;
@@ -171,41 +136,6 @@ void TestCommandHandler::commandWithoutEffect()
     QCOMPARE(handler.position(), 1);
     handler.redo();
     QCOMPARE(board, 3);
-}
-
-void TestCommandHandler::signalsAndEnds()
-{
-    int board = 0;
-    CommandHandler handler;
-    QSignalSpy executed(&handler, &CommandHandler::commandExecuted);
-    QSignalSpy messages(&handler, &CommandHandler::commandMessage);
-
-    handler.undo();
-    handler.redo();
-    QVERIFY(executed.isEmpty());
-
-    auto *command = new StepCommand(&board, 1);
-    handler.push(command);
-    handler.undo();
-    handler.undo();
-    handler.redo();
-    handler.redo();
-    QCOMPARE(executed.count(), 3);
-    const CommandHandler::ExecuteType types[] = { CommandHandler::Executed, CommandHandler::Undone,
-                                                  CommandHandler::Redone };
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(executed.at(i).at(0).value<BaseCommand *>(), command);
-        QCOMPARE(executed.at(i).at(1).toInt(), int(types[i]));
-    }
-    QVERIFY(command->isDone());
-
-    emit command->commandMessage("limit");
-    QCOMPARE(messages.count(), 1);
-    QCOMPARE(messages.first().first().toString(), QString("limit"));
-
-    handler.clear();
-    QCOMPARE(handler.count(), 0);
-    QCOMPARE(handler.lastCommand(), nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestCommandHandler)
