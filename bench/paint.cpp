@@ -76,10 +76,10 @@ int main(int argc, char *argv[])
     for (int i = 0; i < count; ++i) {
         QImage picture(PictureWidth, PictureHeight, QImage::Format_RGB32);
         picture.fill(QColor::fromHsv((i * 37) % 360, 160, 80 + (i * 13) % 150));
-        const QPointF position((i % columns) * (PictureWidth + 200),
-                               (i / columns) * (PictureHeight + 200));
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(std::move(picture))),
-                                           QString(), QString(), position);
+        const QPointF position(
+            (i % columns) * (PictureWidth + 200), (i / columns) * (PictureHeight + 200));
+        auto *item = new GraphicsImageItem(
+            new QPixmap(QPixmap::fromImage(std::move(picture))), QString(), QString(), position);
         scene.addItem(item);
         items.append(item);
     }
@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     const int rows = (count + columns - 1) / columns;
     view.resize(int(columns * (PictureWidth + 200) * Zoom) + 20,
-                int(rows * (PictureHeight + 200) * Zoom) + 20);
+        int(rows * (PictureHeight + 200) * Zoom) + 20);
     view.setTransform(QTransform::fromScale(Zoom, Zoom));
     view.show();
     view.fitInView(scene.itemsBoundingRect(), Qt::KeepAspectRatio);
@@ -122,8 +122,7 @@ int main(int argc, char *argv[])
 
     std::printf("info items %d, full repaint %.2f ms, with levels %.2f ms, without items %.2f ms, "
                 "peak %.0f MiB, pictures %.0f MiB\n",
-                count, full / 1e6, levels / 1e6, empty / 1e6, peak / 1048576.0,
-                pictureBytes / 1048576.0);
+        count, full / 1e6, levels / 1e6, empty / 1e6, peak / 1048576.0, pictureBytes / 1048576.0);
     std::printf("figure paint_levels_over_full %.4f\n", double(levels) / double(full));
     std::printf("figure memory_over_pixels %.4f\n", double(peak) / pictureBytes);
     return allDone ? 0 : 1;

@@ -10,8 +10,7 @@ class QGraphicsItem;
 
 // Puts items on the scene (or re-attaches them to the parent they had when the command was
 // made). While undone the command owns the items and deletes them when it is destroyed.
-class AddCommand : public BaseCommand
-{
+class AddCommand : public BaseCommand {
     Q_OBJECT
 
 public:

@@ -7,8 +7,7 @@
 // undone and redone from there; its id names the board state it leads to, so the main window can
 // tell whether the board changed since the last save. Commands own the items they have taken out
 // of the scene or have not put in yet. GUI thread only.
-class BaseCommand : public QObject
-{
+class BaseCommand : public QObject {
     Q_OBJECT
 
 public:

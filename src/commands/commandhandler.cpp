@@ -23,7 +23,7 @@ void CommandHandler::push(BaseCommand *command)
     if (!command)
         return;
     connect(command, &BaseCommand::commandMessage, this, &CommandHandler::commandMessage,
-            Qt::UniqueConnection);
+        Qt::UniqueConnection);
     command->redo();
     if (!command->hasEffect()) {
         delete command;

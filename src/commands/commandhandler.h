@@ -9,8 +9,7 @@ class BaseCommand;
 // are executed, the rest form the redo tail. At most limit() commands are kept. GUI thread only;
 // signals are direct, and a command passed with commandExecuted may be deleted right after the
 // signal returns (a limit of 0 keeps none).
-class CommandHandler : public QObject
-{
+class CommandHandler : public QObject {
     Q_OBJECT
 
 public:

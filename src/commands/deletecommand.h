@@ -11,8 +11,7 @@ class QGraphicsItem;
 // Takes items off the scene. Only the roots (items none of whose ancestors is deleted too) leave
 // the scene; their attached items go with them and stay attached. While done the command owns
 // the roots and deletes them, with everything attached, when it is destroyed.
-class DeleteCommand : public BaseCommand
-{
+class DeleteCommand : public BaseCommand {
     Q_OBJECT
 
 public:

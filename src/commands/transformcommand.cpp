@@ -40,9 +40,8 @@ void TransformCommand::applyTransform(const QTransform &transform)
 {
     for (GraphicsItem *item : qAsConst(m_items)) {
         const QTransform old = item->fullTransform();
-        const QTransform target = m_relativeToFrame
-            ? old * m_frame.inverted() * transform * m_frame
-            : transform * old;
+        const QTransform target
+            = m_relativeToFrame ? old * m_frame.inverted() * transform * m_frame : transform * old;
         setFullTransformReporting(item, target);
         const QTransform delta = item->fullTransform() * old.inverted();
         handleChildren(item, delta, m_items, true);
@@ -129,8 +128,8 @@ int TransformCommand::transformKinds(const QTransform &t)
         kinds |= QTransform::TxProject;
     const double column1 = std::hypot(t.m11(), t.m12());
     const double column2 = std::hypot(t.m21(), t.m22());
-    const bool offDiagonal = std::abs(t.m12()) > tolerance * column1
-        || std::abs(t.m21()) > tolerance * column2;
+    const bool offDiagonal
+        = std::abs(t.m12()) > tolerance * column1 || std::abs(t.m21()) > tolerance * column2;
     if (offDiagonal)
         kinds |= QTransform::TxRotate;
     if (std::abs(column1 - 1) > tolerance || std::abs(column2 - 1) > tolerance
@@ -143,7 +142,7 @@ int TransformCommand::transformKinds(const QTransform &t)
 }
 
 void TransformCommand::handleChildren(GraphicsItem *parent, const QTransform &delta,
-                                      const QList<GraphicsItem *> &commandItems, bool compensate)
+    const QList<GraphicsItem *> &commandItems, bool compensate)
 {
     const QList<GraphicsItem *> children = parent->childGraphicsItems();
     for (GraphicsItem *child : children) {

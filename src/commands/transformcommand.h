@@ -15,8 +15,7 @@ class GraphicsItem;
 // centre of the items' bounds), or with the local frame and a single item that item's own axes.
 // Attached items that are not part of the command follow their parent or keep their place by
 // their fixedTransformTypes. GUI thread only.
-class TransformCommand : public BaseCommand
-{
+class TransformCommand : public BaseCommand {
     Q_OBJECT
 
 public:
@@ -46,7 +45,7 @@ public:
     // commandItems are left alone, or, when compensate is set, given the inverse of delta so that
     // the command does not transform them twice.
     static void handleChildren(GraphicsItem *parent, const QTransform &delta,
-                               const QList<GraphicsItem *> &commandItems, bool compensate);
+        const QList<GraphicsItem *> &commandItems, bool compensate);
     // The kinds of change (QTransform::TransformationType bits) a transform contains.
     static int transformKinds(const QTransform &transform);
 

@@ -16,8 +16,7 @@ class GraphicsImageItem;
 // is set the job must not be deleted or restarted, even when the state already says Done.
 // Pixmaps are made from the results on the GUI thread only, which keeps the jobs independent of
 // whether the platform allows pixmaps on other threads.
-class GraphicsImageGenerator : public QObject
-{
+class GraphicsImageGenerator : public QObject {
     Q_OBJECT
 
 public:

@@ -19,8 +19,8 @@ QImage GraphicsImageGrayScaleGenerator::toGrayscale(const QImage &source)
         auto *dst = reinterpret_cast<QRgb *>(out.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const quint32 pixel = in[x];
-            const quint32 grey = (11 * ((pixel >> 16) & 0xff) + 16 * ((pixel >> 8) & 0xff)
-                                  + 5 * (pixel & 0xff))
+            const quint32 grey
+                = (11 * ((pixel >> 16) & 0xff) + 16 * ((pixel >> 8) & 0xff) + 5 * (pixel & 0xff))
                 >> 5;
             dst[x] = (pixel & 0xff000000u) | (grey << 16) | (grey << 8) | grey;
         }

@@ -7,8 +7,7 @@
 // Makes the grey variant of a picture with integer weights close to 0.34 r + 0.5 g + 0.16 b.
 // Each pixel keeps its alpha; on premultiplied pixels the grey value never exceeds the alpha, so
 // the result stays valid premultiplied data.
-class GraphicsImageGrayScaleGenerator : public GraphicsImageGenerator, public QRunnable
-{
+class GraphicsImageGrayScaleGenerator : public GraphicsImageGenerator, public QRunnable {
     Q_OBJECT
 
 public:

@@ -15,7 +15,7 @@
 #include <cmath>
 
 GraphicsImageItem::GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
-                                     const QPointF &position, QGraphicsItem *parent)
+    const QPointF &position, QGraphicsItem *parent)
     : GraphicsItem(position, parent)
     , m_grayJob(std::make_unique<GraphicsImageGrayScaleGenerator>(this))
     , m_mipJob(std::make_unique<GraphicsImageMipGenerator>(this))
@@ -23,10 +23,10 @@ GraphicsImageItem::GraphicsImageItem(QPixmap *image, const QString &source, cons
     , m_name(name)
 {
     setItemType(ImageItemType);
-    QObject::connect(m_grayJob.get(), &GraphicsImageGenerator::finished, &m_context,
-                     [this] { update(); });
-    QObject::connect(m_mipJob.get(), &GraphicsImageGenerator::finished, &m_context,
-                     [this] { update(); });
+    QObject::connect(
+        m_grayJob.get(), &GraphicsImageGenerator::finished, &m_context, [this] { update(); });
+    QObject::connect(
+        m_mipJob.get(), &GraphicsImageGenerator::finished, &m_context, [this] { update(); });
     setFlag(ItemUsesExtendedStyleOption);
     setImage(image);
 }
@@ -249,8 +249,8 @@ int GraphicsImageItem::levelForDetail(const QList<QPixmap> &levels, qreal levelO
     return chosen;
 }
 
-void GraphicsImageItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
-                              QWidget *widget)
+void GraphicsImageItem::paint(
+    QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget)
 {
     Q_UNUSED(option)
     Q_UNUSED(widget)
@@ -270,8 +270,8 @@ void GraphicsImageItem::paint(QPainter *painter, const QStyleOptionGraphicsItem 
     painter->setOpacity(oldOpacity);
 }
 
-void GraphicsImageItem::paintPicture(QPainter *painter, qreal levelOfDetail,
-                                     GraphicsScene *graphicsScene)
+void GraphicsImageItem::paintPicture(
+    QPainter *painter, qreal levelOfDetail, GraphicsScene *graphicsScene)
 {
     painter->save();
     // Intersect rather than replace, so that a caller's clip (rendering part of the scene into
@@ -311,8 +311,8 @@ void GraphicsImageItem::paintPicture(QPainter *painter, qreal levelOfDetail,
     if (!grayPending) {
         if (graphicsScene && graphicsScene->zoomQuality() == 0) {
             if (m_mipJob->state() == GraphicsImageGenerator::Idle) {
-                m_mipJob->prepare(m_grayImage.isNull() ? m_image->toImage()
-                                                       : m_grayImage.toImage());
+                m_mipJob->prepare(
+                    m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());
                 QThreadPool::globalInstance()->start(m_mipJob.get());
             }
         } else if (m_mipJob->state() != GraphicsImageGenerator::Idle) {
@@ -361,15 +361,15 @@ void GraphicsImageItem::paintPlaceholder(QPainter *painter, GraphicsScene *graph
     const QTransform full = fullTransform();
     const qreal l1 = normalizedOrSame(std::hypot(full.m11(), full.m12()));
     const qreal l2 = normalizedOrSame(std::hypot(full.m21(), full.m22()));
-    const QTransform rotation(full.m11() / l1, full.m12() / l1, full.m21() / l2,
-                              full.m22() / l2, 0, 0);
+    const QTransform rotation(
+        full.m11() / l1, full.m12() / l1, full.m21() / l2, full.m22() / l2, 0, 0);
     painter->setTransform(rotation.inverted() * painter->transform());
 
     const QRectF bounds = boundingRect();
     painter->fillRect(bounds, graphicsScene ? graphicsScene->canvasColor() : QColor());
 
     QRectF rect = bounds.adjusted(bounds.width() * 0.15, bounds.height() * 0.15,
-                                  -bounds.width() * 0.15, -bounds.height() * 0.15);
+        -bounds.width() * 0.15, -bounds.height() * 0.15);
     const qreal h = rect.height();
     rect.setBottom(rect.bottom() - 0.3 * h);
 

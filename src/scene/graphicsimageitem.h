@@ -27,13 +27,12 @@ class GraphicsScene;
 // variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0.
 // They are dropped whenever they become stale and rebuilt on the next paint. GUI thread only,
 // except construction and moveToThread by a loader thread before the item is handed over.
-class GraphicsImageItem : public GraphicsItem
-{
+class GraphicsImageItem : public GraphicsItem {
 public:
     enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };
 
     GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
-                      const QPointF &position, QGraphicsItem *parent = nullptr);
+        const QPointF &position, QGraphicsItem *parent = nullptr);
     ~GraphicsImageItem() override;
 
     QString text() const override;
@@ -41,7 +40,7 @@ public:
 
     QRectF boundingRect() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
-               QWidget *widget = nullptr) override;
+        QWidget *widget = nullptr) override;
 
     QPixmap *image() const { return m_image.get(); }
     void setImage(QPixmap *image);

@@ -27,8 +27,8 @@ void GraphicsImageMipGenerator::run()
     for (float factor : LevelFactors) {
         if (current.width() < 10 || current.height() < 10)
             break;
-        current = current.scaled(levelSize(pictureSize, factor), Qt::KeepAspectRatio,
-                                 Qt::SmoothTransformation);
+        current = current.scaled(
+            levelSize(pictureSize, factor), Qt::KeepAspectRatio, Qt::SmoothTransformation);
         m_levels.append(current);
     }
     endRun();

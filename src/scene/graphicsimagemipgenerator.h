@@ -10,8 +10,7 @@
 // drawn at so that it stays sharp: for the factors 0.4, 0.15 and 0.05 of the full size. Each
 // level is scaled from the previous one; no level is made from a copy narrower or lower than
 // 10 pixels.
-class GraphicsImageMipGenerator : public GraphicsImageGenerator, public QRunnable
-{
+class GraphicsImageMipGenerator : public GraphicsImageGenerator, public QRunnable {
     Q_OBJECT
 
 public:

@@ -200,10 +200,10 @@ void GraphicsItem::paintBorder(QPainter *painter)
 
 QTransform GraphicsItem::sanitizeTransform(const QTransform &f)
 {
-    const qreal entries[9] = { f.m11(), f.m12(), f.m13(), f.m21(), f.m22(),
-                               f.m23(), f.m31(), f.m32(), f.m33() };
-    if (!std::all_of(std::begin(entries), std::end(entries),
-                     [](qreal v) { return std::isfinite(v); }))
+    const qreal entries[9]
+        = { f.m11(), f.m12(), f.m13(), f.m21(), f.m22(), f.m23(), f.m31(), f.m32(), f.m33() };
+    if (!std::all_of(
+            std::begin(entries), std::end(entries), [](qreal v) { return std::isfinite(v); }))
         return QTransform();
 
     const QTransform identityLinear(1, 0, 0, 1, f.dx(), f.dy());

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QGraphicsItem>
-#include <QMetaType>
 #include <QList>
+#include <QMetaType>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -20,8 +20,7 @@ class QThread;
 // The opacity is the item's own (the toolkit's opacity property is not used): painting applies
 // it only when the scene says so. GUI thread only, except construction by a loader thread before
 // the item is handed over.
-class GraphicsItem : public QGraphicsItem
-{
+class GraphicsItem : public QGraphicsItem {
 public:
     enum ItemType { ImageItemType = 0, TextItemType = 1 };
 

@@ -37,7 +37,7 @@ void GraphicsScene::addItem(GraphicsItem *item, bool undoable)
     if (undoable && m_commandHandler) {
         auto *command = new AddCommand(this, item);
         connect(command, &BaseCommand::commandMessage, m_commandHandler,
-                &CommandHandler::commandMessage, Qt::UniqueConnection);
+            &CommandHandler::commandMessage, Qt::UniqueConnection);
         m_commandHandler->push(command);
         return;
     }
@@ -54,7 +54,7 @@ void GraphicsScene::addItems(const QList<GraphicsItem *> &items, bool undoable)
     if (undoable && m_commandHandler) {
         auto *command = new AddCommand(this, items);
         connect(command, &BaseCommand::commandMessage, m_commandHandler,
-                &CommandHandler::commandMessage, Qt::UniqueConnection);
+            &CommandHandler::commandMessage, Qt::UniqueConnection);
         m_commandHandler->push(command);
         return;
     }
@@ -110,9 +110,8 @@ void GraphicsScene::bringToFront(const QList<GraphicsItem *> &items)
     if (!items.isEmpty())
         lowest = (*std::min_element(items.cbegin(), items.cend(), lessByDepth))->zValue();
     const QList<GraphicsItem *> all = graphicsItems();
-    const bool alreadyInFront = std::all_of(all.cbegin(), all.cend(), [&](GraphicsItem *item) {
-        return items.contains(item) || item->zValue() < lowest;
-    });
+    const bool alreadyInFront = std::all_of(all.cbegin(), all.cend(),
+        [&](GraphicsItem *item) { return items.contains(item) || item->zValue() < lowest; });
     if (alreadyInFront)
         return;
     QList<GraphicsItem *> sorted = items;
@@ -129,9 +128,8 @@ void GraphicsScene::sendToBack(const QList<GraphicsItem *> &items)
     if (!items.isEmpty())
         highest = (*std::max_element(items.cbegin(), items.cend(), lessByDepth))->zValue();
     const QList<GraphicsItem *> all = graphicsItems();
-    const bool alreadyBehind = std::all_of(all.cbegin(), all.cend(), [&](GraphicsItem *item) {
-        return items.contains(item) || item->zValue() > highest;
-    });
+    const bool alreadyBehind = std::all_of(all.cbegin(), all.cend(),
+        [&](GraphicsItem *item) { return items.contains(item) || item->zValue() > highest; });
     if (alreadyBehind)
         return;
     QList<GraphicsItem *> sorted = items;
@@ -201,8 +199,8 @@ QList<GraphicsItem *> GraphicsScene::topLevelItems(Qt::SortOrder order) const
 {
     QList<GraphicsItem *> result = graphicsItems(order);
     result.erase(std::remove_if(result.begin(), result.end(),
-                                [](GraphicsItem *item) { return item->parentGraphicsItem(); }),
-                 result.end());
+                     [](GraphicsItem *item) { return item->parentGraphicsItem(); }),
+        result.end());
     return result;
 }
 
@@ -336,7 +334,6 @@ void GraphicsScene::drawHint(QPainter *painter)
     const QFontMetrics metrics(font);
     painter->setFont(font);
     painter->drawText(QPoint(-(metrics.horizontalAdvance(title) / 2), 0), title);
-    painter->drawText(QPoint(-(metrics.horizontalAdvance(invitation) / 2), lineHeight),
-                      invitation);
+    painter->drawText(QPoint(-(metrics.horizontalAdvance(invitation) / 2), lineHeight), invitation);
     painter->restore();
 }

@@ -15,8 +15,7 @@ class GraphicsItem;
 // origin as items spread, and holds the display switches items read while they paint. Undoable
 // additions go through the application's CommandHandler, which the scene does not own.
 // GUI thread only.
-class GraphicsScene : public QGraphicsScene
-{
+class GraphicsScene : public QGraphicsScene {
     Q_OBJECT
 
 public:

@@ -7,8 +7,7 @@
 namespace {
 
 // Adds its step to a shared counter, standing in for a change of the board.
-class StepCommand : public BaseCommand
-{
+class StepCommand : public BaseCommand {
 public:
     StepCommand(int *board, int step)
         : m_board(board)
@@ -39,8 +38,7 @@ private:
 
 } // namespace
 
-class TestCommandHandler : public QObject
-{
+class TestCommandHandler : public QObject {
     Q_OBJECT
 
 private slots:

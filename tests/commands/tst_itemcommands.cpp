@@ -9,14 +9,11 @@
 namespace {
 
 // A step on the board that is not about items, to push after undos.
-class OtherCommand : public BaseCommand
-{
-};
+class OtherCommand : public BaseCommand { };
 
 } // namespace
 
-class TestItemCommands : public QObject
-{
+class TestItemCommands : public QObject {
     Q_OBJECT
 
 private slots:
@@ -40,8 +37,8 @@ void TestItemCommands::deleteImageWithNote()
     auto *other = new TestItem;
     auto *image = new TestItem;
     scene.addItems({ other, image });
-    auto *note = new TestItem(QRectF(-5, -5, 10, 10), QPointF(20, 0), image,
-                              QTransform::TxScale | QTransform::TxRotate);
+    auto *note = new TestItem(
+        QRectF(-5, -5, 10, 10), QPointF(20, 0), image, QTransform::TxScale | QTransform::TxRotate);
     note->setZValue(7);
     image->setSelected(true);
 

@@ -9,8 +9,7 @@
 namespace {
 
 // Exposes the set-up knobs the concrete commands use.
-class ProbeCommand : public TransformCommand
-{
+class ProbeCommand : public TransformCommand {
 public:
     ProbeCommand(const QList<GraphicsItem *> &items, const QPointF &pivot, int localFrame)
     {
@@ -22,15 +21,14 @@ public:
 
 bool sameTransform(const QTransform &a, const QTransform &b)
 {
-    const qreal d[] = { a.m11() - b.m11(), a.m12() - b.m12(), a.m21() - b.m21(),
-                        a.m22() - b.m22(), a.dx() - b.dx(),   a.dy() - b.dy() };
+    const qreal d[] = { a.m11() - b.m11(), a.m12() - b.m12(), a.m21() - b.m21(), a.m22() - b.m22(),
+        a.dx() - b.dx(), a.dy() - b.dy() };
     return std::all_of(std::begin(d), std::end(d), [](qreal v) { return std::abs(v) < 1e-9; });
 }
 
 } // namespace
 
-class TestTransformCommand : public QObject
-{
+class TestTransformCommand : public QObject {
     Q_OBJECT
 
 private slots:
@@ -59,8 +57,7 @@ void TestTransformCommand::childrenFollowOrStay_data()
     QTest::addRow("rotated: note stays") << QTransform().rotate(30) << noteTypes << true;
     QTest::addRow("scaled: note stays") << QTransform::fromScale(2, 2) << noteTypes << true;
     QTest::addRow("flipped: note stays") << QTransform::fromScale(-1, 1) << noteTypes << true;
-    QTest::addRow("scaled one way: note stays") << QTransform::fromScale(1, 3) << noteTypes
-                                                << true;
+    QTest::addRow("scaled one way: note stays") << QTransform::fromScale(1, 3) << noteTypes << true;
     QTest::addRow("rotated: image child follows") << QTransform().rotate(30) << 0 << false;
     QTest::addRow("scaled: image child follows") << QTransform::fromScale(2, 2) << 0 << false;
 }

@@ -6,12 +6,10 @@
 
 // A plain rectangle on the canvas that counts its live instances, so tests can see leaks and
 // double deletions of items owned by commands.
-class TestItem : public GraphicsItem
-{
+class TestItem : public GraphicsItem {
 public:
     explicit TestItem(const QRectF &rect = QRectF(-50, -50, 100, 100),
-                      const QPointF &position = QPointF(), QGraphicsItem *parent = nullptr,
-                      int fixedTypes = 0)
+        const QPointF &position = QPointF(), QGraphicsItem *parent = nullptr, int fixedTypes = 0)
         : GraphicsItem(position, parent)
         , m_rect(rect)
         , m_fixedTypes(fixedTypes)

@@ -46,8 +46,7 @@ bool isGrey(const QPixmap &pixmap)
 
 } // namespace
 
-class TestGraphicsImageGenerator : public QObject
-{
+class TestGraphicsImageGenerator : public QObject {
     Q_OBJECT
 
 private slots:
@@ -133,15 +132,15 @@ void TestGraphicsImageGenerator::greyValues()
     // Premultiplied storage costs a little precision at low alpha.
     const int tolerance = hasAlpha && colour.alpha() > 0 ? 255 / colour.alpha() + 1 : 0;
     QVERIFY2(std::abs(qRed(pixel) - grey) <= tolerance,
-             qPrintable(QString("grey %1 instead of %2").arg(qRed(pixel)).arg(grey)));
+        qPrintable(QString("grey %1 instead of %2").arg(qRed(pixel)).arg(grey)));
 }
 
 void TestGraphicsImageGenerator::derivedDataFollowsFilterAndQuality()
 {
     using Job = GraphicsImageGenerator;
     GraphicsScene scene(nullptr, nullptr);
-    auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(colourfulImage(200, 100))),
-                                       QString(), QString(), QPointF());
+    auto *item = new GraphicsImageItem(
+        new QPixmap(QPixmap::fromImage(colourfulImage(200, 100))), QString(), QString(), QPointF());
     scene.addItem(item);
     paintAt(item, 1.0);
     QTRY_COMPARE(item->mipJobState(), int(Job::Done));
@@ -192,8 +191,8 @@ void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun()
     GraphicsScene scene(nullptr, nullptr);
     const QImage picture = colourfulImage(600, 400);
     for (int round = 0; round < 40; ++round) {
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(picture)), QString(),
-                                           QString(), QPointF());
+        auto *item = new GraphicsImageItem(
+            new QPixmap(QPixmap::fromImage(picture)), QString(), QString(), QPointF());
         scene.addItem(item);
         item->setFilter(filter);
         paintAt(item, 0.05);

@@ -20,7 +20,7 @@ QPixmap *makePicture(int width, int height)
 bool close(const QTransform &a, const QTransform &b)
 {
     const qreal pairs[6][2] = { { a.m11(), b.m11() }, { a.m12(), b.m12() }, { a.m21(), b.m21() },
-                                { a.m22(), b.m22() }, { a.dx(), b.dx() },   { a.dy(), b.dy() } };
+        { a.m22(), b.m22() }, { a.dx(), b.dx() }, { a.dy(), b.dy() } };
     return std::all_of(std::begin(pairs), std::end(pairs), [](const qreal *p) {
         return std::abs(p[0] - p[1]) <= 1e-9 * std::max(1e-30, std::abs(p[1]));
     });
@@ -33,8 +33,7 @@ bool close(const QPointF &a, const QPointF &b)
 
 } // namespace
 
-class TestGraphicsItem : public QObject
-{
+class TestGraphicsItem : public QObject {
     Q_OBJECT
 
 private slots:
@@ -84,11 +83,12 @@ void TestGraphicsItem::sanitizeTransform()
     QFETCH(QTransform, input);
     QFETCH(QTransform, expected);
     const QTransform result = GraphicsItem::sanitizeTransform(input);
-    QVERIFY2(close(result, expected), qPrintable(QString("%1 %2 %3 %4")
-                                                     .arg(result.m11(), 0, 'g', 17)
-                                                     .arg(result.m12(), 0, 'g', 17)
-                                                     .arg(result.m21(), 0, 'g', 17)
-                                                     .arg(result.m22(), 0, 'g', 17)));
+    QVERIFY2(close(result, expected),
+        qPrintable(QString("%1 %2 %3 %4")
+                       .arg(result.m11(), 0, 'g', 17)
+                       .arg(result.m12(), 0, 'g', 17)
+                       .arg(result.m21(), 0, 'g', 17)
+                       .arg(result.m22(), 0, 'g', 17)));
 }
 
 void TestGraphicsItem::cropKeepsPicture_data()
@@ -100,8 +100,8 @@ void TestGraphicsItem::cropKeepsPicture_data()
     QTest::addRow("unrotated") << QTransform::fromTranslate(30, 40) << crop;
     QTest::addRow("rotated 30") << QTransform().translate(30, 40).rotate(30) << crop;
     QTest::addRow("flipped horizontally") << QTransform().translate(30, 40).scale(-1, 1) << crop;
-    QTest::addRow("rotated 90, scaled 2") << QTransform().translate(-5, 5).rotate(90).scale(2, 2)
-                                          << crop;
+    QTest::addRow("rotated 90, scaled 2")
+        << QTransform().translate(-5, 5).rotate(90).scale(2, 2) << crop;
     QTest::addRow("flipped vertically, rotated 45, scaled 0.5")
         << QTransform().rotate(45).scale(0.5, -0.5) << crop;
     QTest::addRow("crop beyond the picture is clipped")
@@ -125,7 +125,7 @@ void TestGraphicsItem::cropKeepsPicture()
     const auto unmoved = [&] {
         for (const QPointF &pixel : pixels) {
             if (!close((item.imageTransform() * item.fullTransform()).map(pixel),
-                       pictureToScene.map(pixel)))
+                    pictureToScene.map(pixel)))
                 return false;
         }
         return close(child->fullTransform(), childFull);

@@ -26,8 +26,7 @@ QList<qreal> depths(const QList<TestItem *> &items)
 
 } // namespace
 
-class TestGraphicsScene : public QObject
-{
+class TestGraphicsScene : public QObject {
     Q_OBJECT
 
 private slots:
@@ -97,8 +96,8 @@ void TestGraphicsScene::depthOrder_data()
         << false << QList<int> { 0 } << QList<qreal> { 0, 1, 2 } << 3.0 << -1.0;
     QTest::addRow("back: two swap their order")
         << false << QList<int> { 1, 2 } << QList<qreal> { 0, -1, -2 } << 3.0 << -3.0;
-    QTest::addRow("front: empty list") << true << QList<int> {} << QList<qreal> { 0, 1, 2 }
-                                       << 3.0 << -1.0;
+    QTest::addRow("front: empty list")
+        << true << QList<int> {} << QList<qreal> { 0, 1, 2 } << 3.0 << -1.0;
 }
 
 void TestGraphicsScene::depthOrder()
@@ -143,9 +142,8 @@ void TestGraphicsScene::sceneRectGrowth_data()
         << start << QRectF(0, -150, 10, 400) << false << QRectF(-100, -250, 200, 500);
     QTest::addRow("inside: unchanged") << start << QRectF(-50, -50, 10, 10) << false << start;
     QTest::addRow("locked: unchanged") << start << QRectF(450, 0, 50, 10) << true << start;
-    QTest::addRow("off-centre rectangle: far side reset from the nearer item edge")
-        << QRectF(-100, -100, 400, 200) << QRectF(-150, 0, 10, 10) << false
-        << QRectF(-150, -100, 300, 200);
+    QTest::addRow("off-centre rectangle: far side reset from the nearer item edge") << QRectF(
+        -100, -100, 400, 200) << QRectF(-150, 0, 10, 10) << false << QRectF(-150, -100, 300, 200);
 }
 
 void TestGraphicsScene::sceneRectGrowth()
