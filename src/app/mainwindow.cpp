@@ -6,6 +6,7 @@
 #include "input/keybinder.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
 
 #include <QCommandLineParser>
@@ -134,6 +135,9 @@ void MainWindow::handleOpenFileRequest(const QList<QUrl> &urls)
 
 void MainWindow::endProcess(int exitCode)
 {
+    // exit() skips destructors: write what the settings upgrade changed before leaving.
+    if (SettingsHandler *handler = SettingsHandler::instance())
+        handler->sync();
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(exitCode);
