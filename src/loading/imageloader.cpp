@@ -1,0 +1,429 @@
+#include "loading/imageloader.h"
+
+#include "app/logcategories.h"
+#include "loading/fetchbatch.h"
+#include "loading/htmlimageurls.h"
+#include "loading/loadjob.h"
+#include "loading/qdevilplugin.h"
+#include "scene/graphicsimageitem.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QFuture>
+#include <QImageReader>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+namespace {
+
+// The last "."-separated piece of a path or address: its extension, or all of it.
+QString lastPiece(const QString &text)
+{
+    return text.section(QLatin1Char('.'), -1);
+}
+
+bool isSceneFile(const QString &path)
+{
+    const QString extension = lastPiece(path);
+    return extension.compare(QLatin1String("vlk"), Qt::CaseInsensitive) == 0
+        || extension.compare(QLatin1String("vlkra"), Qt::CaseInsensitive) == 0;
+}
+
+template<typename Picture>
+Picture downscaled(const Picture &picture, bool autoDownscale, const QSize &maxSize)
+{
+    if (!autoDownscale || picture.isNull() || maxSize.width() <= 0 || maxSize.height() <= 0)
+        return picture;
+    Picture scaled;
+    if (picture.width() > maxSize.width() && picture.width() >= picture.height())
+        scaled = picture.scaledToWidth(maxSize.width(), Qt::SmoothTransformation);
+    else if (picture.height() > maxSize.height())
+        scaled = picture.scaledToHeight(maxSize.height(), Qt::SmoothTransformation);
+    return scaled.isNull() ? picture : scaled;
+}
+
+// The base address of pasted or dropped HTML is the accompanying text when that is a web
+// address; anything else would make nonsense of the page's relative addresses.
+QString htmlBaseUrl(const QString &text)
+{
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty() ? url.toString()
+                                                                             : QString();
+}
+
+struct DecodedFile
+{
+    ImageLoader::LoadImageResult result;
+    QImage image;
+};
+
+} // namespace
+
+struct ImageLoader::LoadState
+{
+    LoadJob *job = nullptr;
+    Source source;
+    QList<QUrl> localUrls;
+    QStringList remoteUrls;
+    QList<Kind> queue;
+    QStringList files;
+    bool filesListed = false;
+    QStringList notFound;
+    QString message;
+};
+
+ImageLoader::ImageLoader(QObject *parent)
+    : BaseLoader(parent)
+    , m_decoders(std::make_unique<QThreadPool>())
+{
+    qRegisterMetaType<ImageLoader::Source>("ImageLoader::Source");
+    qRegisterMetaType<ImageLoader::LoadImageResult>("ImageLoader::LoadImageResult");
+    QDevilPlugin::registerStatically();
+    // Decoding is the bulk of a load: every core works on it while this thread hands the
+    // finished pictures over in order.
+    m_decoders->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+}
+
+ImageLoader::~ImageLoader() = default;
+
+ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, bool autoDownscale,
+                                                        const QSize &maxSize, QImage *image)
+{
+    if (!QFileInfo(path).isFile())
+        return {LoadImageResult::NotFound, QStringLiteral("File not found: %1").arg(path)};
+
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage decoded = reader.read();
+    if (decoded.isNull()) {
+        // The extension may lie: ask every reader for the content alone.
+        QImageReader byContent(path);
+        byContent.setDecideFormatFromContent(true);
+        byContent.setAutoTransform(true);
+        decoded = byContent.read();
+    }
+    if (decoded.isNull())
+        return {LoadImageResult::Unreadable, reader.errorString()};
+
+    decoded = downscaled(decoded, autoDownscale, maxSize);
+    // Hand over pictures in the format pixmaps are drawn from, converted here on a decoding
+    // thread rather than when the pixmap is made.
+    const QImage::Format format = decoded.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                            : QImage::Format_RGB32;
+    if (decoded.format() != format)
+        decoded = decoded.convertToFormat(format);
+    if (decoded.isNull())
+        return {LoadImageResult::Unreadable, QStringLiteral("Not enough memory for %1").arg(path)};
+    *image = std::move(decoded);
+    return {};
+}
+
+ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, bool autoDownscale,
+                                                        const QSize &maxSize, QPixmap *pixmap)
+{
+    QImage image;
+    const LoadImageResult result = loadImageFile(path, autoDownscale, maxSize, &image);
+    if (result.code == LoadImageResult::Loaded)
+        *pixmap = QPixmap::fromImage(std::move(image));
+    return result;
+}
+
+QPixmap ImageLoader::applyAutoDownscale(const QPixmap &pixmap, bool autoDownscale,
+                                        const QSize &maxSize)
+{
+    return downscaled(pixmap, autoDownscale, maxSize);
+}
+
+QString ImageLoader::makeName(const QString &path)
+{
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return QStringLiteral("Untitled");
+    const QString &last = parts.last();
+    return last.contains(QLatin1Char('.')) ? last.section(QLatin1Char('.'), 0, -2) : last;
+}
+
+void ImageLoader::setAutoDownscale(bool autoDownscale)
+{
+    m_autoDownscale = autoDownscale;
+}
+
+void ImageLoader::setAutoDownscaleMaxWidth(int maxWidth)
+{
+    m_autoDownscaleMaxSize.setWidth(maxWidth);
+}
+
+void ImageLoader::setAutoDownscaleMaxHeight(int maxHeight)
+{
+    m_autoDownscaleMaxSize.setHeight(maxHeight);
+}
+
+void ImageLoader::setDefaultNoteColor(const QColor &color)
+{
+    m_defaultNoteColor = color;
+}
+
+void ImageLoader::load(const QStringList &urls, float x, float y, LoadJob *loadJob)
+{
+    Source source;
+    for (const QString &path : urls)
+        source.urls.append(QUrl::fromLocalFile(path));
+    source.position = QPointF(x, y);
+    load(source, loadJob);
+}
+
+void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
+{
+    LoadJob *job = ensureJob(loadJob);
+    reportStarted(job, tr("Loading images"));
+
+    LoadState state;
+    state.job = job;
+    state.source = source;
+    for (const QUrl &url : source.urls) {
+        if (url.isLocalFile())
+            state.localUrls.append(url);
+        else if (!url.isEmpty())
+            state.remoteUrls.append(url.toString());
+    }
+
+    if (!state.localUrls.isEmpty())
+        state.queue.append(Kind::LocalFiles);
+    if (!source.html.isNull())
+        state.queue.append(Kind::Html);
+    if (!source.image.isNull())
+        state.queue.append(Kind::ImageData);
+    if (!state.remoteUrls.isEmpty())
+        state.queue.append(Kind::RemoteUrls);
+    if (!source.text.isEmpty()
+        && (source.urls.isEmpty() || QUrl::fromUserInput(source.text) != source.urls.first())) {
+        state.queue.append(Kind::Text);
+    }
+
+    while (!state.queue.isEmpty()) {
+        bool loaded = false;
+        switch (state.queue.takeFirst()) {
+        case Kind::LocalFiles: {
+            const Outcome outcome = loadLocalFiles(state);
+            if (outcome == Outcome::Ended)
+                return;
+            loaded = outcome == Outcome::Loaded;
+            break;
+        }
+        case Kind::Html:
+            loaded = loadHtml(source.html, htmlBaseUrl(source.text), source.position, job);
+            break;
+        case Kind::ImageData:
+            loaded = makeImageItem(source.image, source.position,
+                                   source.html.isNull() ? QString()
+                                                        : HtmlImageUrls::firstImageUrl(source.html),
+                                   job);
+            break;
+        case Kind::RemoteUrls:
+            loaded = loadRemoteUrls(state);
+            break;
+        case Kind::Text:
+            loaded = loadText(state);
+            break;
+        }
+        if (job->isCanceled()) {
+            reportFinished(job);
+            return;
+        }
+        if (loaded)
+            break;
+    }
+    reportFinished(job, state.message, state.notFound.join(QLatin1String("\n\n")));
+}
+
+ImageLoader::Outcome ImageLoader::loadLocalFiles(LoadState &state)
+{
+    if (!state.filesListed) {
+        state.filesListed = true;
+        for (const QUrl &url : qAsConst(state.localUrls)) {
+            const QString path = url.toLocalFile();
+            if (isSceneFile(path)) {
+                emit vlkFileFound(path);
+                reportFinished(state.job);
+                return Outcome::Ended;
+            }
+            const QFileInfo info(path);
+            if (!info.exists()) {
+                state.notFound.append(path);
+                state.message = tr("Could not find some files.");
+            } else if (info.isDir()) {
+                QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot,
+                                QDirIterator::Subdirectories);
+                while (it.hasNext())
+                    state.files.append(it.next());
+            } else {
+                state.files.append(path);
+            }
+        }
+    }
+    reportProgressRange(state.job, 0, state.files.size());
+
+    QString sourceOverride;
+    if (state.files.size() == 1 && !state.source.html.isNull()) {
+        // A picture dropped from a browser comes as a temporary file and the page's HTML. When
+        // the two disagree on the kind of file, the pictures the HTML names are fetched first and
+        // the file is the fallback.
+        const QString address = HtmlImageUrls::firstImageUrl(state.source.html);
+        const int html = state.queue.indexOf(Kind::Html);
+        if (html >= 0 && lastPiece(address) != lastPiece(state.files.first())) {
+            state.queue.insert(html + 1, Kind::LocalFiles);
+            return Outcome::Continue;
+        }
+        sourceOverride = address;
+    }
+
+    const bool loaded = loadFiles(state, state.files, sourceOverride);
+    if (state.job->isCanceled()) {
+        reportFinished(state.job);
+        return Outcome::Ended;
+    }
+    return loaded ? Outcome::Loaded : Outcome::Continue;
+}
+
+bool ImageLoader::loadFiles(LoadState &state, const QStringList &files,
+                            const QString &sourceOverride)
+{
+    const bool autoDownscale = m_autoDownscale;
+    const QSize maxSize = m_autoDownscaleMaxSize;
+    const auto decode = [this, autoDownscale, maxSize](const QString &path) {
+        return QtConcurrent::run(m_decoders.get(), [path, autoDownscale, maxSize] {
+            DecodedFile file;
+            file.result = loadImageFile(path, autoDownscale, maxSize, &file.image);
+            return file;
+        });
+    };
+
+    // A bounded number of files decode ahead of the one being handed over, so memory stays
+    // bounded however many files a folder holds.
+    const int ahead = 2 * m_decoders->maxThreadCount();
+    QVector<QFuture<DecodedFile>> decoding(files.size());
+    int submitted = 0;
+    for (; submitted < qMin(ahead, files.size()); ++submitted)
+        decoding[submitted] = decode(files.at(submitted));
+
+    bool loaded = false;
+    for (int i = 0; i < files.size(); ++i) {
+        if (state.job->isCanceled())
+            break;
+        DecodedFile file = decoding[i].result();
+        decoding[i] = QFuture<DecodedFile>();
+        if (submitted < files.size()) {
+            decoding[submitted] = decode(files.at(submitted));
+            ++submitted;
+        }
+        const QString &path = files.at(i);
+        if (file.result.code == LoadImageResult::Loaded) {
+            loaded |= makeImageItem(std::move(file.image), state.source.position,
+                                    sourceOverride.isEmpty() ? path : sourceOverride,
+                                    makeName(path), state.job);
+        } else {
+            qCDebug(lcLoading, "%s: %s", qUtf8Printable(path),
+                    qUtf8Printable(file.result.message));
+        }
+        reportProgress(state.job, i + 1);
+    }
+    // Files still decoding after a cancel finish on their own; their pictures are dropped.
+    return loaded;
+}
+
+bool ImageLoader::loadRemoteUrls(LoadState &state)
+{
+    bool loaded = false;
+    const QPointF position = state.source.position;
+    LoadJob *job = state.job;
+    for (const QString &url : qAsConst(state.remoteUrls)) {
+        if (job->isCanceled())
+            break;
+        FetchBatch batch(this, job, {url},
+                         [this, position, job](const QByteArray &body, const QString &address) {
+                             return makeImageItem(QImage::fromData(body), position, address,
+                                                  makeName(address), job);
+                         });
+        batch.setPageAddress(url, [this, position, job](const QString &html, const QString &base) {
+            return loadHtml(html, base, position, job);
+        });
+        loaded |= batch.run();
+    }
+    return loaded;
+}
+
+bool ImageLoader::loadHtml(const QString &html, const QString &baseUrl, const QPointF &position,
+                           LoadJob *job)
+{
+    const QStringList urls = HtmlImageUrls::extractImageUrls(html, baseUrl);
+    if (urls.isEmpty())
+        return false;
+    FetchBatch batch(this, job, urls,
+                     [this, position, job](const QByteArray &body, const QString &address) {
+                         return makeImageItem(QImage::fromData(body), position, address,
+                                              makeName(address), job);
+                     });
+    return batch.run();
+}
+
+bool ImageLoader::loadText(LoadState &state)
+{
+    const QString &text = state.source.text;
+    const QUrl url = QUrl::fromUserInput(text);
+    if (url.isValid() && (text.contains(QLatin1Char('.')) || text.contains(QLatin1Char('/')))) {
+        if (url.isLocalFile()) {
+            state.localUrls = {url};
+            state.files.clear();
+            state.filesListed = false;
+            state.queue.prepend(Kind::LocalFiles);
+        } else {
+            state.remoteUrls = QStringList{url.toString()};
+            state.queue.prepend(Kind::RemoteUrls);
+        }
+        return false;
+    }
+    return makeNote(text, state.source.position, state.job);
+}
+
+bool ImageLoader::makeNote(const QString &text, const QPointF &position, LoadJob *job)
+{
+    Q_UNUSED(text)
+    Q_UNUSED(position)
+    Q_UNUSED(job)
+    return false;
+}
+
+bool ImageLoader::makeImageItem(const QPixmap &pixmap, const QPointF &position,
+                                const QString &sourcePath, LoadJob *job)
+{
+    if (pixmap.isNull())
+        return false;
+    auto *item = new GraphicsImageItem(
+        new QPixmap(applyAutoDownscale(pixmap, m_autoDownscale, m_autoDownscaleMaxSize)),
+        sourcePath, makeName(sourcePath), position);
+    item->setAutoDownscale(m_autoDownscale, m_autoDownscaleMaxSize);
+    generate(item, job);
+    return true;
+}
+
+bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
+                                const QString &name, LoadJob *job)
+{
+    if (image.isNull())
+        return false;
+    image = downscaled(image, m_autoDownscale, m_autoDownscaleMaxSize);
+    auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(std::move(image))),
+                                       sourcePath, name, position);
+    item->setAutoDownscale(m_autoDownscale, m_autoDownscaleMaxSize);
+    generate(item, job);
+    return true;
+}
+
+void ImageLoader::generate(GraphicsItem *item, LoadJob *job)
+{
+    // The GUI thread owns every item once it is on the scene; its helpers must live there too.
+    item->moveToThread(QCoreApplication::instance()->thread());
+    reportItem(job, item);
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "loading/baseloader.h"
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QMetaType>
+#include <QPixmap>
+#include <QPointF>
+#include <QSize>
+#include <QUrl>
+
+#include <memory>
+
+class QThreadPool;
+
+// Turns what a drop, a paste, a file dialog or the command line brings (files, folders, image
+// data, HTML, web addresses, text) into image items and notes. Lives on the loader thread and is
+// called there by queued invocation; items are created there, handed to the GUI thread through
+// itemGenerated and owned by whoever inserts them. The files of one load are decoded in parallel
+// on a pool of the loader's own, and still generated one by one in the order of the files.
+class ImageLoader : public BaseLoader
+{
+    Q_OBJECT
+
+public:
+    struct Source
+    {
+        QList<QUrl> urls;
+        QPixmap image;
+        QString html;
+        QString text;
+        QPointF position;
+    };
+
+    struct LoadImageResult
+    {
+        enum Code { Loaded = 0, NotFound = 1, Unreadable = 2 };
+        int code = Loaded;
+        QString message;
+    };
+
+    static constexpr QSize defaultDownscaleSize{2000, 2000};
+
+    explicit ImageLoader(QObject *parent = nullptr);
+    ~ImageLoader() override;
+
+    bool autoDownscale() const { return m_autoDownscale; }
+    QSize autoDownscaleMaxSize() const { return m_autoDownscaleMaxSize; }
+    QColor defaultNoteColor() const { return m_defaultNoteColor; }
+
+    // Reads a picture file with every installed reader, trusting the content over the extension
+    // when they disagree. Any thread.
+    static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
+                                         const QSize &maxSize, QPixmap *pixmap);
+    static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
+                                         const QSize &maxSize, QImage *image);
+    // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:
+    // a picture at least as wide as high is brought to the maximum width, any other to the
+    // maximum height.
+    static QPixmap applyAutoDownscale(const QPixmap &pixmap, bool autoDownscale,
+                                      const QSize &maxSize);
+    static QString makeName(const QString &path);
+
+    // Creates an image item at position and generates it; false for an empty pixmap.
+    bool makeImageItem(const QPixmap &pixmap, const QPointF &position, const QString &sourcePath,
+                       LoadJob *job);
+
+public slots:
+    void load(const ImageLoader::Source &source, LoadJob *loadJob = nullptr);
+    void load(const QStringList &urls, float x, float y, LoadJob *loadJob = nullptr);
+    void setAutoDownscale(bool autoDownscale);
+    void setAutoDownscaleMaxWidth(int maxWidth);
+    void setAutoDownscaleMaxHeight(int maxHeight);
+    void setDefaultNoteColor(const QColor &color);
+
+signals:
+    void vlkFileFound(const QString &path);
+
+private:
+    enum class Kind { LocalFiles, Html, ImageData, RemoteUrls, Text };
+    enum class Outcome { Continue, Loaded, Ended };
+
+    struct LoadState;
+
+    Outcome loadLocalFiles(LoadState &state);
+    bool loadFiles(LoadState &state, const QStringList &files, const QString &sourceOverride);
+    bool loadRemoteUrls(LoadState &state);
+    bool loadHtml(const QString &html, const QString &baseUrl, const QPointF &position,
+                  LoadJob *job);
+    bool loadText(LoadState &state);
+    bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
+    bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
+                       const QString &name, LoadJob *job);
+    void generate(GraphicsItem *item, LoadJob *job);
+
+    bool m_autoDownscale = false;
+    QSize m_autoDownscaleMaxSize = defaultDownscaleSize;
+    QColor m_defaultNoteColor = Qt::black;
+    std::unique_ptr<QThreadPool> m_decoders;
+};
+
+Q_DECLARE_METATYPE(ImageLoader::Source)
+Q_DECLARE_METATYPE(ImageLoader::LoadImageResult)

@@ -1,0 +1,327 @@
+#include "httptestserver.h"
+
+#include "loading/imageloader.h"
+#include "loading/loadjob.h"
+#include "scene/graphicsimageitem.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray pngBytes(const QSize &size, QColor colour = Qt::red)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+// Runs loads on the test's thread, as the loader thread would, and collects what they make.
+class tst_ImageLoader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void folderRecurses();
+    void sceneFileOpensInstead();
+    void missingFilesAreReported();
+    void extensionThatLies();
+    void cancelMidFolder();
+    void autoDownscale_data();
+    void autoDownscale();
+    void loadedFilesAreDownscaled();
+    void makeName_data();
+    void makeName();
+    void webSources_data();
+    void webSources();
+    void browserDropFetchesPageFirst_data();
+    void browserDropFetchesPageFirst();
+
+private:
+    QList<GraphicsImageItem *> run(const ImageLoader::Source &source);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ImageLoader> m_loader;
+    std::unique_ptr<HttpTestServer> m_server;
+    QList<GraphicsItem *> m_items;
+    QStringList m_finished;
+};
+
+void tst_ImageLoader::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_loader = std::make_unique<ImageLoader>();
+    m_server = std::make_unique<HttpTestServer>();
+    m_items.clear();
+    m_finished.clear();
+    connect(m_loader.get(), &BaseLoader::itemGenerated, this,
+            [this](GraphicsItem *item) { m_items.append(item); });
+    connect(m_loader.get(), &BaseLoader::finished, this,
+            [this](const QString &message, const QString &details) {
+                m_finished << message << details;
+            });
+}
+
+void tst_ImageLoader::cleanup()
+{
+    qDeleteAll(m_items);
+    m_dir->setAutoRemove(!QTest::currentTestFailed());
+}
+
+QList<GraphicsImageItem *> tst_ImageLoader::run(const ImageLoader::Source &source)
+{
+    LoadJob job(m_loader.get());
+    m_loader->load(source, &job);
+    QList<GraphicsImageItem *> images;
+    for (GraphicsItem *item : qAsConst(m_items))
+        images.append(static_cast<GraphicsImageItem *>(item));
+    return images;
+}
+
+void tst_ImageLoader::folderRecurses()
+{
+    writeFile(m_dir->filePath("pictures/a.png"), pngBytes({4, 3}));
+    writeFile(m_dir->filePath("pictures/sub/b.png"), pngBytes({5, 5}));
+    writeFile(m_dir->filePath("pictures/sub/deeper/c.png"), pngBytes({6, 2}));
+    writeFile(m_dir->filePath("pictures/sub/readme.txt"), "not a picture");
+
+    LoadJob job(m_loader.get());
+    QSignalSpy range(&job, &LoadJob::progressRangeChanged);
+    QSignalSpy progress(&job, &LoadJob::progressChanged);
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("pictures"))};
+    source.position = QPointF(30, -40);
+    m_loader->load(source, &job);
+
+    QCOMPARE(m_items.size(), 3);
+    QStringList names;
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        names << static_cast<GraphicsImageItem *>(item)->name();
+        QCOMPARE(item->scenePosition(), QPointF(30, -40));
+    }
+    names.sort();
+    QCOMPARE(names, QStringList({"a", "b", "c"}));
+    QCOMPARE(range.last().at(1).toInt(), 4);
+    QCOMPARE(progress.last().at(0).toInt(), 4);
+    QCOMPARE(m_finished, QStringList({QString(), QString()}));
+}
+
+void tst_ImageLoader::sceneFileOpensInstead()
+{
+    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    writeFile(m_dir->filePath("board.vlk"), "scene");
+    QSignalSpy found(m_loader.get(), &ImageLoader::vlkFileFound);
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("a.png")),
+                   QUrl::fromLocalFile(m_dir->filePath("board.vlk"))};
+    run(source);
+    QCOMPARE(found.count(), 1);
+    QCOMPARE(found.at(0).at(0).toString(), m_dir->filePath("board.vlk"));
+    QVERIFY(m_items.isEmpty());
+    QCOMPARE(m_finished, QStringList({QString(), QString()}));
+}
+
+void tst_ImageLoader::missingFilesAreReported()
+{
+    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("gone1.png")),
+                   QUrl::fromLocalFile(m_dir->filePath("a.png")),
+                   QUrl::fromLocalFile(m_dir->filePath("gone2.png"))};
+    QCOMPARE(run(source).size(), 1);
+    QCOMPARE(m_finished.value(0), QStringLiteral("Could not find some files."));
+    QCOMPARE(m_finished.value(1),
+             m_dir->filePath("gone1.png") + "\n\n" + m_dir->filePath("gone2.png"));
+}
+
+void tst_ImageLoader::extensionThatLies()
+{
+    writeFile(m_dir->filePath("photo.jpg"), pngBytes({7, 9}));
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("photo.jpg"))};
+    const QList<GraphicsImageItem *> items = run(source);
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.first()->image()->size(), QSize(7, 9));
+    QCOMPARE(items.first()->source(), m_dir->filePath("photo.jpg"));
+}
+
+void tst_ImageLoader::cancelMidFolder()
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(m_dir->filePath(QStringLiteral("many/%1.png").arg(i)), pngBytes({64, 64}));
+    LoadJob job(m_loader.get());
+    QSignalSpy finished(&job, &LoadJob::finished);
+    connect(m_loader.get(), &BaseLoader::itemGenerated, &job, [&job, this] {
+        if (m_items.size() == 3)
+            job.cancel();
+    });
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("many"))};
+    m_loader->load(source, &job);
+    QCOMPARE(m_items.size(), 3);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toString(), QString());
+}
+
+void tst_ImageLoader::autoDownscale_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QSize>("maxSize");
+    QTest::addColumn<QSize>("expected");
+
+    QTest::addRow("landscape") << QSize(4000, 3000) << true << QSize(2000, 2000) << QSize(2000, 1500);
+    QTest::addRow("portrait") << QSize(3000, 4000) << true << QSize(2000, 2000) << QSize(1500, 2000);
+    QTest::addRow("wide but within height") << QSize(1500, 1600) << true << QSize(1000, 2000)
+                                            << QSize(1500, 1600);
+    QTest::addRow("switched off") << QSize(4000, 3000) << false << QSize(2000, 2000)
+                                  << QSize(4000, 3000);
+    QTest::addRow("small") << QSize(300, 200) << true << QSize(2000, 2000) << QSize(300, 200);
+}
+
+void tst_ImageLoader::autoDownscale()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, enabled);
+    QFETCH(QSize, maxSize);
+    QFETCH(QSize, expected);
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::blue);
+    QCOMPARE(ImageLoader::applyAutoDownscale(pixmap, enabled, maxSize).size(), expected);
+}
+
+void tst_ImageLoader::loadedFilesAreDownscaled()
+{
+    writeFile(m_dir->filePath("big.png"), pngBytes({400, 300}));
+    m_loader->setAutoDownscale(true);
+    m_loader->setAutoDownscaleMaxWidth(200);
+    m_loader->setAutoDownscaleMaxHeight(200);
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("big.png"))};
+    const QList<GraphicsImageItem *> items = run(source);
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.first()->image()->size(), QSize(200, 150));
+    // The item remembers how it was reduced, so a linked file is read back the same way.
+    QVERIFY(items.first()->autoDownscaled());
+    QCOMPARE(items.first()->downscaleLimit(), QSize(200, 200));
+}
+
+void tst_ImageLoader::makeName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+
+    QTest::addRow("extension dropped once") << "C:/pics/cat.final.png" << "cat.final";
+    QTest::addRow("no extension") << "C:/pics/README" << "README";
+    QTest::addRow("empty") << "" << "Untitled";
+    QTest::addRow("web address") << "https://a.org/img/x.png" << "x";
+    QTest::addRow("trailing slash") << "/pics/folder/" << "folder";
+}
+
+void tst_ImageLoader::makeName()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QCOMPARE(ImageLoader::makeName(path), name);
+}
+
+void tst_ImageLoader::webSources_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("expectedSources"); // paths on the test server
+
+    QTest::addRow("address as text") << "text" << QStringList{"/a.png"};
+    QTest::addRow("address as url") << "url" << QStringList{"/a.png"};
+    QTest::addRow("page address fetches the page's pictures") << "page"
+                                                               << QStringList{"/a.png", "/b.png"};
+    QTest::addRow("html fragment") << "html" << QStringList{"/a.png", "/b.png"};
+    QTest::addRow("image data takes the fragment's address") << "data" << QStringList{"/b.png"};
+}
+
+void tst_ImageLoader::webSources()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, expectedSources);
+    m_server->setRoute("/a.png", {200, "image/png", pngBytes({3, 3}), {}, {}});
+    m_server->setRoute("/b.png", {200, "image/png", pngBytes({4, 4}), {}, {}});
+    const QByteArray page = "<p><img src=\"a.png\"><img srcset=\"/b.png 2x, /a.png 1x\"></p>";
+    m_server->setRoute("/page.html", {200, "text/html", page, {}, {}});
+
+    ImageLoader::Source source;
+    if (kind == QLatin1String("text")) {
+        source.text = m_server->url("/a.png");
+    } else if (kind == QLatin1String("url")) {
+        source.urls = {QUrl(m_server->url("/a.png"))};
+    } else if (kind == QLatin1String("page")) {
+        source.urls = {QUrl(m_server->url("/page.html"))};
+    } else if (kind == QLatin1String("html")) {
+        source.html = QString::fromUtf8(page);
+        source.text = m_server->url("/page.html");
+    } else {
+        QPixmap pixmap(5, 5);
+        pixmap.fill(Qt::green);
+        source.image = pixmap;
+        source.html = "<img src=\"" + m_server->url("/b.png") + "\"/>";
+    }
+
+    QStringList sources;
+    for (GraphicsImageItem *item : run(source))
+        sources << item->source();
+    QStringList expected;
+    for (const QString &path : expectedSources)
+        expected << m_server->url(path);
+    QCOMPARE(sources, expected);
+}
+
+void tst_ImageLoader::browserDropFetchesPageFirst_data()
+{
+    QTest::addColumn<QString>("localName");
+    QTest::addColumn<QString>("expectedSource");
+
+    // The file's kind differs from the page's picture: the page's picture is fetched instead.
+    QTest::addRow("different kind") << "download.png" << "/photo.webp";
+    // Same kind: the file is loaded and remembers where it came from.
+    QTest::addRow("same kind") << "download.webp" << "/photo.webp";
+}
+
+void tst_ImageLoader::browserDropFetchesPageFirst()
+{
+    QFETCH(QString, localName);
+    QFETCH(QString, expectedSource);
+    m_server->setRoute("/photo.webp", {200, "image/png", pngBytes({8, 8}), {}, {}});
+    writeFile(m_dir->filePath(localName), pngBytes({2, 2}));
+
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath(localName))};
+    source.html = "<img src=\"" + m_server->url("/photo.webp") + "\">";
+    const QList<GraphicsImageItem *> items = run(source);
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.first()->source(), m_server->url(expectedSource));
+    const bool fetched = m_server->requestedPaths.contains("/photo.webp");
+    QCOMPARE(fetched, localName == QLatin1String("download.png"));
+}
+
+QTEST_MAIN(tst_ImageLoader)
+#include "tst_imageloader.moc"
