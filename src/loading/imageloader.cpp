@@ -6,6 +6,7 @@
 #include "loading/loadjob.h"
 #include "loading/qdevilplugin.h"
 #include "scene/graphicsimageitem.h"
+#include "scene/graphicstextitem.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -389,10 +390,10 @@ bool ImageLoader::loadText(LoadState &state)
 
 bool ImageLoader::makeNote(const QString &text, const QPointF &position, LoadJob *job)
 {
-    Q_UNUSED(text)
-    Q_UNUSED(position)
-    Q_UNUSED(job)
-    return false;
+    auto *note = new GraphicsTextItem(position, text);
+    note->setTextColor(m_defaultNoteColor);
+    generate(note, job);
+    return true;
 }
 
 bool ImageLoader::makeImageItem(const QPixmap &pixmap, const QPointF &position,

@@ -3,6 +3,7 @@
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "scene/graphicsimageitem.h"
+#include "scene/graphicstextitem.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -54,6 +55,9 @@ private slots:
     void loadedFilesAreDownscaled();
     void makeName_data();
     void makeName();
+    void textBecomesNote_data();
+    void textBecomesNote();
+    void queuedLoadOnLoaderThread();
     void webSources_data();
     void webSources();
     void browserDropFetchesPageFirst_data();
@@ -245,6 +249,71 @@ void tst_ImageLoader::makeName()
     QFETCH(QString, path);
     QFETCH(QString, name);
     QCOMPARE(ImageLoader::makeName(path), name);
+}
+
+void tst_ImageLoader::textBecomesNote_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("note");
+
+    QTest::addRow("single word") << "hello" << true;
+    QTest::addRow("sentence without dot") << "buy more paint" << true;
+    QTest::addRow("local path") << "PATH" << false;
+}
+
+void tst_ImageLoader::textBecomesNote()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, note);
+    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    if (text == QLatin1String("PATH"))
+        text = m_dir->filePath("a.png");
+
+    m_loader->setDefaultNoteColor(Qt::darkMagenta);
+    ImageLoader::Source source;
+    source.text = text;
+    source.position = QPointF(5, 6);
+    run(source);
+    QCOMPARE(m_items.size(), 1);
+    QCOMPARE(m_items.first()->itemType(), int(note ? GraphicsItem::TextItemType
+                                                     : GraphicsItem::ImageItemType));
+    if (note) {
+        auto *textItem = static_cast<GraphicsTextItem *>(m_items.first());
+        QCOMPARE(textItem->text(), text);
+        QCOMPARE(textItem->textColor(), QColor(Qt::darkMagenta));
+        QCOMPARE(textItem->scenePosition(), QPointF(5, 6));
+        m_items.clear();
+        delete textItem;
+    }
+}
+
+void tst_ImageLoader::queuedLoadOnLoaderThread()
+{
+    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    QThread thread;
+    auto *loader = new ImageLoader;
+    loader->moveToThread(&thread);
+    connect(&thread, &QThread::finished, loader, &QObject::deleteLater);
+    thread.start();
+
+    LoadJob job(loader);
+    QList<GraphicsItem *> items;
+    connect(&job, &LoadJob::itemGenerated, this, [&items](GraphicsItem *item) { items.append(item); });
+    QSignalSpy finished(&job, &LoadJob::finished);
+    ImageLoader::Source source;
+    source.urls = {QUrl::fromLocalFile(m_dir->filePath("a.png"))};
+    source.text = QStringLiteral("note");
+    QVERIFY(QMetaObject::invokeMethod(loader, "load", Qt::QueuedConnection,
+                                      Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, &job)));
+    QVERIFY(finished.wait());
+    thread.quit();
+    thread.wait();
+
+    // The file made an item, so the text is not used; the item arrives owned by this thread.
+    QCOMPARE(items.size(), 1);
+    auto *image = static_cast<GraphicsImageItem *>(items.first());
+    QCOMPARE(image->image()->size(), QSize(4, 3));
+    qDeleteAll(items);
 }
 
 void tst_ImageLoader::webSources_data()
