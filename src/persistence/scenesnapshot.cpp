@@ -1,0 +1,6 @@
+#include "persistence/scenesnapshot.h"
+
+SceneSnapshot SceneSnapshot::take(const QList<GraphicsItem *> &)
+{
+    return {};
+}
