@@ -2,7 +2,12 @@
 #include "commands/addcommand.h"
 #include "commands/commandhandler.h"
 #include "commands/deletecommand.h"
+#include "commands/depthchangecommand.h"
+#include "commands/filtercommand.h"
+#include "commands/textchangecommand.h"
+#include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
+#include "scene/graphicstextitem.h"
 
 #include <QtTest>
 
@@ -22,6 +27,11 @@ private slots:
     void undoableAdditions();
     void ownership_data();
     void ownership();
+    void greyToggle();
+    void depthChange_data();
+    void depthChange();
+    void textChange_data();
+    void textChange();
 };
 
 void TestItemCommands::cleanup()
@@ -37,8 +47,7 @@ void TestItemCommands::deleteImageWithNote()
     auto *other = new TestItem;
     auto *image = new TestItem;
     scene.addItems({ other, image });
-    auto *note = new TestItem(
-        QRectF(-5, -5, 10, 10), QPointF(20, 0), image, QTransform::TxScale | QTransform::TxRotate);
+    auto *note = new GraphicsTextItem(QPointF(20, 0), "Note", image);
     note->setZValue(7);
     image->setSelected(true);
 
@@ -152,6 +161,102 @@ void TestItemCommands::ownership()
         // The handler outlives the scene here, as commands may outlive a cleared board.
         scene.clear();
     }
+}
+
+void TestItemCommands::greyToggle()
+{
+    CommandHandler handler;
+    const auto picture = [] { return new QPixmap(8, 8); };
+    GraphicsImageItem grey(picture(), QString(), QString(), QPointF());
+    GraphicsImageItem colour(picture(), QString(), QString(), QPointF());
+    GraphicsTextItem note(QPointF(), "Note");
+    grey.setFilter(GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
+
+    handler.push(new FilterCommand({ &grey, &colour, &note }, GraphicsImageItem::GrayscaleFilter));
+    // Each item toggles on its own; smoothing is not touched.
+    QCOMPARE(grey.filter(), int(GraphicsImageItem::SmoothFilter));
+    QCOMPARE(colour.filter(), GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
+    handler.undo();
+    QCOMPARE(grey.filter(), GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
+    QCOMPARE(colour.filter(), int(GraphicsImageItem::SmoothFilter));
+
+    // Nothing to filter among notes: no undo step.
+    handler.push(new FilterCommand({ &note }, GraphicsImageItem::GrayscaleFilter));
+    QCOMPARE(handler.count(), 1);
+}
+
+void TestItemCommands::depthChange_data()
+{
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<bool>("step");
+
+    QTest::addRow("top item to the front: no step") << 2 << int(DepthChangeCommand::ToFront) << false;
+    QTest::addRow("bottom item to the back: no step") << 0 << int(DepthChangeCommand::ToBack) << false;
+    QTest::addRow("bottom item to the front") << 0 << int(DepthChangeCommand::ToFront) << true;
+    QTest::addRow("top item to the back") << 2 << int(DepthChangeCommand::ToBack) << true;
+}
+
+void TestItemCommands::depthChange()
+{
+    QFETCH(int, moved);
+    QFETCH(int, direction);
+    QFETCH(bool, step);
+
+    CommandHandler handler;
+    GraphicsScene scene(nullptr, &handler);
+    const QList<GraphicsItem *> items { new TestItem, new TestItem, new TestItem };
+    scene.addItems(items);
+    handler.push(new DepthChangeCommand(&scene, items.at(moved), direction));
+    QCOMPARE(handler.count(), step ? 1 : 0);
+    if (!step)
+        return;
+    const qreal newDepth = items.at(moved)->zValue();
+    QCOMPARE(scene.topLevelItems().first() == items.at(moved), direction == 0);
+    handler.undo();
+    QCOMPARE(items.at(moved)->zValue(), qreal(moved));
+    handler.redo();
+    QCOMPARE(items.at(moved)->zValue(), newDepth);
+}
+
+void TestItemCommands::textChange_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QColor>("background");
+    QTest::addColumn<bool>("step");
+
+    const QColor unchanged(0, 0, 0, 51);
+    QTest::addRow("edited without change: no step") << "Note" << unchanged << false;
+    QTest::addRow("background only") << "Note" << QColor(Qt::blue) << true;
+    QTest::addRow("text only") << "Notes" << unchanged << true;
+}
+
+void TestItemCommands::textChange()
+{
+    QFETCH(QString, text);
+    QFETCH(QColor, background);
+    QFETCH(bool, step);
+
+    CommandHandler handler;
+    GraphicsTextItem note(QPointF(), "Note");
+    note.setTextColor(Qt::white);
+    // As the view does around an edit.
+    note.setEditing(true);
+    const TextChangeCommand::State before = TextChangeCommand::stateOf(&note);
+    if (note.text() != text)
+        note.setText(text);
+    note.setTextBackgroundColor(background);
+    note.setEditing(false);
+    handler.push(new TextChangeCommand(&note, before));
+    QCOMPARE(handler.count(), step ? 1 : 0);
+
+    handler.undo();
+    QCOMPARE(note.text(), QString("Note"));
+    QCOMPARE(note.textBackgroundColor(), QColor(0, 0, 0, 51));
+    QCOMPARE(note.textColor(), QColor(Qt::white));
+    handler.redo();
+    QCOMPARE(note.text(), text);
+    QCOMPARE(note.textBackgroundColor(), background);
 }
 
 QTEST_MAIN(TestItemCommands)
