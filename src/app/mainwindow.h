@@ -1,41 +1,145 @@
 #pragma once
 
+#include "loading/imageloader.h"
+
+#include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QUrl>
+#include <QUuid>
 #include <QWidget>
 
+class BaseLoader;
+class CommandHandler;
 class GeneralSettings;
+class GraphicsItem;
+class GraphicsScene;
+class GraphicsView;
+class LoadJob;
+class MainFrame;
+class QAction;
 class QCommandLineParser;
+class QThread;
+class Setting;
 
-// The one top-level window: frameless, it will host the window frame, the canvas view and the
-// scene, and owns the background workers. Deletes itself when closed; its destruction ends the
-// application. GUI thread only.
+// The one top-level window: frameless, it hosts the window frame with the canvas view, and owns
+// the scene, the undo stack, the loaders and the worker thread they run on. Deletes itself when
+// closed; its destruction ends the application.
+//
+// Threads: everything here runs on the GUI thread except itemGenerated(), which the loaders call
+// on the worker thread and which only hands the item over by a queued call.
 class MainWindow : public QWidget
 {
     Q_OBJECT
 
 public:
+    enum SaveOption { NoBackup = 1, AutoSave = 2 };
+    enum LoadOption { BruteForce = 1, RestoreAutoSave = 2 };
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     GeneralSettings *generalSettings() const { return m_settings; }
+    GraphicsScene *scene() const { return m_scene; }
+    GraphicsView *view() const { return m_view; }
+    CommandHandler *commandHandler() const { return m_commands; }
+    ImageLoader *imageLoader() const { return m_imageLoader; }
     bool isCommandLineMode() const { return m_commandLineMode; }
     bool isBruteForceNextLoad() const { return m_bruteForceNextLoad; }
+    int runningJobs() const { return m_runningJobs; }
+    // No job asked for, running or still to report its end.
+    bool isIdle() const { return m_jobs.isEmpty() && m_runningJobs == 0; }
+    QString currentPath() const { return m_currentPath; }
+    QStringList recentFiles() const { return m_recentFiles; }
+    bool hasUnsavedChanges() const;
 
 public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);
+    // Loads what a drop or paste brought, at source.position.
+    void loadSource(const ImageLoader::Source &source);
+    void clearScene();
+    void forceClear();
+    void undo();
+    void redo();
+    bool tryClose();
+    void loadRecentFile(int index);
+    void loadMostRecentFile();
+    void updateNumOfRecentLoadedFiles();
+    void saveBrowsePath(const QString &path);
+
+    // Following the loaders' jobs.
+    void loadStarted(const QString &operationName, LoadJob *job);
+    void setProgressRange(int minimum, int maximum, LoadJob *job);
+    void setProgress(int value, LoadJob *job);
+    void setProgressMessage(const QString &message, LoadJob *job);
+    void itemGenerated(GraphicsItem *item, LoadJob *job);
+    void insertGeneratedItem(GraphicsItem *item, LoadJob *job);
+    void loadFinished(const QString &message, const QString &details, LoadJob *job);
+
+signals:
+    // A refusal or state change to report on the canvas.
+    void popupRequested(const QString &text);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    enum class Operation { Clear, Load, Close };
+
+    struct JobInfo
+    {
+        BaseLoader *loader = nullptr;
+        QList<GraphicsItem *> items;
+        QList<GraphicsItem *> selectionAtStart;
+        bool placeItems = false;
+        bool pack = false;
+    };
+
+    void buildInterface();
     void buildSettings();
+    void startWorker();
+    void connectLoader(BaseLoader *loader, bool undoable);
     // Acts on the command line: the first option that applies decides. Returns false when the
     // window must stay hidden.
     bool evaluateCommandLine(const QCommandLineParser &parser);
-    void loadAtStartup(const QList<QUrl> &urls);
+    void queueImageLoad(const QList<QUrl> &urls);
+    // A job this window follows from its start to its end, and deletes afterwards.
+    LoadJob *createJob(BaseLoader *loader);
+    void placeNewItems(const JobInfo &job, bool undoable);
+    void arrange(const QList<GraphicsItem *> &items, int mode, bool undoable);
+    // Whether an operation may go on: true when nothing is unsaved, or the user chose not to
+    // save; false on cancel or when a save was chosen (it runs the operation afterwards).
+    bool confirmUnsavedChanges(Operation operation, const QString &argument = QString());
+    // Refuses an operation while jobs run: they hold items and the undo stack.
+    bool refuseWhileLoading();
+    void updateCanvasLock();
+    void setSceneTitle(const QString &path);
+    void addRecentFile(const QString &path);
+    void syncRecentFileActions();
+    void storeRecentFiles();
     [[noreturn]] static void endProcess(int exitCode);
 
     GeneralSettings *m_settings = nullptr;
+    GraphicsScene *m_scene = nullptr;
+    GraphicsView *m_view = nullptr;
+    MainFrame *m_frame = nullptr;
+    CommandHandler *m_commands = nullptr;
+    QThread *m_worker = nullptr;
+    ImageLoader *m_imageLoader = nullptr;
+
     bool m_commandLineMode = false;
     bool m_bruteForceNextLoad = false;
     bool m_loading = false;
     QString m_updateTarget;
+
+    QString m_currentPath;
+    QUuid m_savedState;
+
+    int m_runningJobs = 0;
+    QHash<LoadJob *, JobInfo> m_jobs;
+    QHash<BaseLoader *, bool> m_undoableLoaders;
+
+    QStringList m_recentFiles;
+    QList<Setting *> m_recentFileSettings;
+    QList<QAction *> m_recentFileActions;
 };

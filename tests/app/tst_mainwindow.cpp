@@ -1,0 +1,163 @@
+#include "app/mainwindow.h"
+#include "commands/commandhandler.h"
+#include "loading/loadjob.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+#include "settings/generalsettings.h"
+#include "settings/setting.h"
+#include "settings/settingshandler.h"
+#include "view/graphicsview.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QString writePng(const QString &path, const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    image.save(path, "PNG");
+    return path;
+}
+
+} // namespace
+
+// The main window's side of load jobs: items appear, become one undoable addition, are selected
+// and packed; notes stick to the selected image; the canvas stays locked while jobs run.
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void droppedFilesAreOneUndoStep();
+    void textAttachesToSelectedImage();
+    void overlappingJobsKeepTheLock();
+    void clearWithoutQuestion();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsHandler> m_handler;
+    MainWindow *m_window = nullptr;
+    int m_run = 0;
+};
+
+void tst_MainWindow::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+}
+
+void tst_MainWindow::init()
+{
+    m_handler = std::make_unique<SettingsHandler>(QStringLiteral("Settings%1").arg(++m_run));
+    m_window = new MainWindow;
+}
+
+void tst_MainWindow::cleanup()
+{
+    m_window->generalSettings()->setting(QStringLiteral("Hide Unsaved Warning"))->setValue(true);
+    delete m_window;
+    m_handler.reset();
+}
+
+void tst_MainWindow::droppedFilesAreOneUndoStep()
+{
+    const QList<QUrl> urls{
+        QUrl::fromLocalFile(writePng(m_dir.filePath("one.png"), {100, 80})),
+        QUrl::fromLocalFile(writePng(m_dir.filePath("two.png"), {60, 120})),
+        QUrl::fromLocalFile(writePng(m_dir.filePath("three.png"), {90, 90}))};
+    m_window->handleOpenFileRequest(urls);
+    QTRY_VERIFY(m_window->isIdle());
+
+    GraphicsScene *scene = m_window->scene();
+    QCOMPARE(scene->addedItems().size(), 3);
+    QCOMPARE(scene->selectedGraphicsItems().size(), 3);
+    // Packed: no two pictures overlap any more, although all were created at one point.
+    const QList<GraphicsItem *> items = scene->addedItems();
+    for (int i = 0; i < items.size(); ++i)
+        for (int j = i + 1; j < items.size(); ++j)
+            QVERIFY(!items.at(i)->sceneBounds().intersects(items.at(j)->sceneBounds()));
+    QVERIFY(m_window->hasUnsavedChanges());
+
+    m_window->undo();
+    QVERIFY(scene->addedItems().isEmpty());
+    QVERIFY(!m_window->hasUnsavedChanges());
+    m_window->redo();
+    QCOMPARE(scene->addedItems().size(), 3);
+}
+
+void tst_MainWindow::textAttachesToSelectedImage()
+{
+    auto *image = new GraphicsImageItem(new QPixmap(50, 50), QString(), QStringLiteral("image"),
+                                        QPointF(0, 0));
+    m_window->scene()->addItem(image);
+    image->setSelected(true);
+
+    ImageLoader::Source source;
+    source.text = QStringLiteral("reminder");
+    source.position = QPointF(200, 0);
+    m_window->loadSource(source);
+    QTRY_VERIFY(m_window->isIdle());
+
+    const QList<GraphicsItem *> children = image->childGraphicsItems();
+    QCOMPARE(children.size(), 1);
+    QCOMPARE(children.first()->text(), QStringLiteral("reminder"));
+    // It keeps its place when attached, and follows its image afterwards.
+    QCOMPARE(children.first()->scenePosition(), QPointF(200, 0));
+    image->moveBy(10, 5);
+    QCOMPARE(children.first()->scenePosition(), QPointF(210, 5));
+}
+
+void tst_MainWindow::overlappingJobsKeepTheLock()
+{
+    GraphicsView *view = m_window->view();
+    Setting *userLock = m_window->generalSettings()->setting(QStringLiteral("CanvasLocked"));
+    QVERIFY(!view->isCanvasLocked());
+
+    LoadJob first;
+    LoadJob second;
+    m_window->loadStarted(QStringLiteral("first"), &first);
+    m_window->loadStarted(QStringLiteral("second"), &second);
+    m_window->loadFinished(QString(), QString(), &first);
+    QVERIFY(view->isCanvasLocked());
+    // The user locks the canvas meanwhile: the end of the jobs must not undo that.
+    userLock->setValue(true);
+    m_window->loadFinished(QString(), QString(), &second);
+    QVERIFY(view->isCanvasLocked());
+    userLock->setValue(false);
+    QVERIFY(!view->isCanvasLocked());
+    QCOMPARE(userLock->value(), QVariant(false));
+}
+
+void tst_MainWindow::clearWithoutQuestion()
+{
+    m_window->handleOpenFileRequest({QUrl::fromLocalFile(writePng(m_dir.filePath("c.png"), {10, 10}))});
+    QTRY_VERIFY(m_window->isIdle());
+    QVERIFY(m_window->hasUnsavedChanges());
+
+    // While a job runs, clearing is refused.
+    LoadJob running;
+    m_window->loadStarted(QStringLiteral("busy"), &running);
+    m_window->forceClear();
+    QCOMPARE(m_window->scene()->addedItems().size(), 1);
+    m_window->loadFinished(QString(), QString(), &running);
+
+    m_window->generalSettings()->setting(QStringLiteral("Hide Unsaved Warning"))->setValue(true);
+    m_window->clearScene();
+    QVERIFY(m_window->scene()->addedItems().isEmpty());
+    QCOMPARE(m_window->commandHandler()->count(), 0);
+    QVERIFY(!m_window->hasUnsavedChanges());
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"
