@@ -22,10 +22,15 @@ AddCommand::~AddCommand()
     if (!isUndone())
         return;
     // Items attached to another item of this command go with it; the others stand alone now.
+    // Chosen before anything is deleted: deleting a parent deletes its attached items, which may
+    // come later in the list.
+    QList<GraphicsItem *> standalone;
     for (GraphicsItem *item : qAsConst(m_items)) {
         if (!item->scene() && !item->parentItem())
-            GraphicsItem::deleteItem(item);
+            standalone.append(item);
     }
+    for (GraphicsItem *item : qAsConst(standalone))
+        GraphicsItem::deleteItem(item);
 }
 
 void AddCommand::redo()
@@ -35,7 +40,8 @@ void AddCommand::redo()
         item->setSelected(false);
         if (QGraphicsItem *parent = m_parents.at(i))
             item->setParentItem(parent);
-        else if (!item->scene())
+        // Attached items are only registered by id; the others go on the scene.
+        if (!item->scene() || item->parentItem())
             m_scene->addItem(item, false);
     }
     BaseCommand::redo();

@@ -46,7 +46,9 @@ void DeleteCommand::undo()
         item->setSelected(false);
         if (QGraphicsItem *parent = m_parents.at(i))
             item->setParentItem(parent);
-        else if (!item->scene())
+        // Attached items are only registered by id again (keeping id and depth); the others go
+        // back on the scene.
+        if (item->parentItem() ? item->id() != -1 : !item->scene())
             m_scene->addItem(item, false);
     }
     BaseCommand::undo();

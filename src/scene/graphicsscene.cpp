@@ -25,8 +25,12 @@ GraphicsScene::~GraphicsScene() = default;
 
 void GraphicsScene::addItem(GraphicsItem *item, bool undoable)
 {
-    // Adding an item twice would list it twice and let removal leave a stale entry.
-    if (!item || item->scene() == this)
+    if (!item)
+        return;
+    // Adding a top-level item twice would list it twice and let removal leave a stale entry. An
+    // attached item is on the scene through its parent (or will be with it), but needs its id.
+    const bool attached = item->parentItem() != nullptr;
+    if (item->scene() == this && !attached)
         return;
     // Items restored by undo or read from a file keep their id and depth.
     if (item->id() == -1) {
@@ -43,10 +47,23 @@ void GraphicsScene::addItem(GraphicsItem *item, bool undoable)
     }
     if (undoable)
         qCWarning(lcScene) << "GraphicsScene: no command handler, adding without undo";
+    registerIds(item);
+    if (attached)
+        return;
     m_items.append(item);
-    m_idMap.insert(item->id(), item);
     QGraphicsScene::addItem(item);
     m_empty = false;
+}
+
+void GraphicsScene::registerIds(GraphicsItem *item)
+{
+    m_idMap.insert(item->id(), item);
+    // Attached items come back with their parent and must be found by id again.
+    const QList<GraphicsItem *> descendants = item->childGraphicsItems(true);
+    for (GraphicsItem *descendant : descendants) {
+        if (descendant->id() != -1)
+            m_idMap.insert(descendant->id(), descendant);
+    }
 }
 
 void GraphicsScene::addItems(const QList<GraphicsItem *> &items, bool undoable)
@@ -70,10 +87,14 @@ void GraphicsScene::removeItem(GraphicsItem *item)
     if (item->scene() == this)
         QGraphicsScene::removeItem(item);
     m_items.removeOne(item);
-    const int id = item->id();
-    // Only drop the entry when it is this item's: a later item may have taken the id over.
-    if (m_idMap.value(id) == item)
-        m_idMap.remove(id);
+    // Attached items leave with it; their entries would dangle once a command deletes them.
+    QList<GraphicsItem *> leaving = item->childGraphicsItems(true);
+    leaving.prepend(item);
+    for (GraphicsItem *gone : qAsConst(leaving)) {
+        // Only drop the entry when it is this item's: a later item may have taken the id over.
+        if (m_idMap.value(gone->id()) == gone)
+            m_idMap.remove(gone->id());
+    }
 }
 
 void GraphicsScene::clear()

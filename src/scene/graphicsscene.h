@@ -22,6 +22,8 @@ public:
     GraphicsScene(QObject *parent, CommandHandler *commandHandler);
     ~GraphicsScene() override;
 
+    // An item attached to another is not listed on its own: it is on the scene through its
+    // parent, and only gets (or gets back) its id and depth.
     void addItem(GraphicsItem *item, bool undoable = false);
     void addItems(const QList<GraphicsItem *> &items, bool undoable = false);
     // Ownership passes to the caller.
@@ -76,6 +78,7 @@ protected:
     void drawBackground(QPainter *painter, const QRectF &rect) override;
 
 private:
+    void registerIds(GraphicsItem *item);
     void drawHint(QPainter *painter);
     void growSceneRect();
 

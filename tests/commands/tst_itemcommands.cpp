@@ -24,6 +24,7 @@ class TestItemCommands : public QObject {
 private slots:
     void cleanup();
     void deleteImageWithNote();
+    void newNoteOnImage();
     void undoableAdditions();
     void ownership_data();
     void ownership();
@@ -74,6 +75,38 @@ void TestItemCommands::deleteImageWithNote()
     QCOMPARE(image->scene(), nullptr);
 }
 
+void TestItemCommands::newNoteOnImage()
+{
+    CommandHandler handler;
+    GraphicsScene scene(nullptr, &handler);
+    auto *image = new TestItem;
+    scene.addItem(image);
+    // As the view makes a note on an image: attached first, then added undoably.
+    auto *note = new GraphicsTextItem(QPointF(10, 10), "Note", image);
+    scene.addItem(note, true);
+    QCOMPARE(handler.count(), 1);
+    QCOMPARE(note->id(), 1);
+    QCOMPARE(note->zValue(), 1.0);
+    QCOMPARE(scene.itemById(1), note);
+    QCOMPARE(scene.addedItems(), QList<GraphicsItem *> { image });
+
+    handler.undo();
+    QCOMPARE(note->scene(), nullptr);
+    QCOMPARE(scene.itemById(1), nullptr);
+    handler.redo();
+    QCOMPARE(note->parentItem(), image);
+    QCOMPARE(scene.itemById(1), note);
+
+    // The note leaves with its image; once the deletion is final no id may name it.
+    handler.push(new DeleteCommand(&scene, { image }));
+    QCOMPARE(scene.itemById(1), nullptr);
+    handler.undo();
+    QCOMPARE(scene.itemById(1), note);
+    handler.redo();
+    handler.clear();
+    QCOMPARE(scene.itemById(1), nullptr);
+}
+
 void TestItemCommands::undoableAdditions()
 {
     CommandHandler handler;
@@ -117,6 +150,8 @@ void TestItemCommands::ownership_data()
     QTest::addRow("redo after undo, then cleared") << "adurc" << 0;
     QTest::addRow("two adds, one delete of all, first add undone later") << "aadc" << 0;
     QTest::addRow("nothing cleared: scene and handler end together") << "adu" << 3;
+    QTest::addRow("parent and attached item added together, undone, cleared") << "puc" << 0;
+    QTest::addRow("parent and attached item added together, deleted, undone") << "pduu" << 2;
 }
 
 void TestItemCommands::ownership()
@@ -134,6 +169,11 @@ void TestItemCommands::ownership()
                 auto *child = new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent);
                 Q_UNUSED(child)
                 scene.addItems({ parent, new TestItem }, true);
+                break;
+            }
+            case 'p': {
+                auto *parent = new TestItem;
+                scene.addItems({ parent, new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent) }, true);
                 break;
             }
             case 'd':
