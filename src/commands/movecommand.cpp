@@ -58,7 +58,8 @@ void MoveCommand::update(const QPointF &point)
             else if (std::abs(my) > AxisLockDistance)
                 horizontal = false;
             else
-                horizontal = std::abs(m_anchorPoint.x() - p.x()) > std::abs(m_anchorPoint.y() - p.y());
+                horizontal
+                    = std::abs(m_anchorPoint.x() - p.x()) > std::abs(m_anchorPoint.y() - p.y());
             if (horizontal)
                 p.setY(m_anchorPoint.y());
             else
@@ -103,13 +104,14 @@ QPointF MoveCommand::snappedDelta(const QPointF &p) const
     qreal dx = 0;
     bool snappedY = false;
     bool snappedX = false;
-    const auto consider = [](qreal candidate, qreal shift, qreal &best, qreal &result, bool &snapped) {
-        if (std::abs(candidate) < std::abs(best)) {
-            best = candidate;
-            result = shift;
-            snapped = true;
-        }
-    };
+    const auto consider
+        = [](qreal candidate, qreal shift, qreal &best, qreal &result, bool &snapped) {
+              if (std::abs(candidate) < std::abs(best)) {
+                  best = candidate;
+                  result = shift;
+                  snapped = true;
+              }
+          };
     for (QGraphicsItem *neighbour : qAsConst(neighbours)) {
         auto *item = dynamic_cast<GraphicsItem *>(neighbour);
         if (!item)
@@ -127,11 +129,12 @@ QPointF MoveCommand::snappedDelta(const QPointF &p) const
             consider(r.top() - (t.top() + pad), r.top() - (q.top() + pad), by, dy, snappedY);
             consider(r.bottom() - t.top(), r.bottom() - q.top(), by, dy, snappedY);
             consider(r.top() - t.bottom(), r.top() - q.bottom(), by, dy, snappedY);
-            consider(r.bottom() - (t.bottom() - pad), r.bottom() - (q.bottom() - pad), by, dy,
-                snappedY);
+            consider(
+                r.bottom() - (t.bottom() - pad), r.bottom() - (q.bottom() - pad), by, dy, snappedY);
         }
         if (r.right() >= a.left() && a.right() >= r.left()) {
-            consider(r.right() - (t.right() - pad), r.right() - (q.right() - pad), bx, dx, snappedX);
+            consider(
+                r.right() - (t.right() - pad), r.right() - (q.right() - pad), bx, dx, snappedX);
             consider(r.left() - t.right(), r.left() - q.right(), bx, dx, snappedX);
             consider(r.right() - t.left(), r.right() - q.left(), bx, dx, snappedX);
             consider(r.left() - (t.left() + pad), r.left() - (q.left() + pad), bx, dx, snappedX);

@@ -29,7 +29,7 @@ void OpacityCommand::update(const QPointF &point)
     const QList<GraphicsItem *> list = items();
     for (int i = 0; i < list.size(); ++i) {
         GraphicsItem *item = list.at(i);
-        const float o = std::clamp(float(double(item->opacity()) + dx * Rate), 0.0f, 1.0f);
+        const float o = std::min(std::max(float(double(item->opacity()) + dx * Rate), 0.0f), 1.0f);
         item->setOpacity(o);
         m_newOpacities[i] = o;
     }
@@ -42,17 +42,17 @@ void OpacityCommand::apply(const QList<double> &opacities)
         list.at(i)->setOpacity(float(opacities.at(i)));
 }
 
-// The geometry is not touched: the transforms recorded by finish() are the ones given.
+// The geometry is not touched, so restoring the recorded transforms changes nothing.
 void OpacityCommand::redo()
 {
     apply(m_newOpacities);
-    BaseCommand::redo();
+    TransformCommand::redo();
 }
 
 void OpacityCommand::undo()
 {
     apply(m_oldOpacities);
-    BaseCommand::undo();
+    TransformCommand::undo();
 }
 
 bool OpacityCommand::hasEffect() const

@@ -18,8 +18,8 @@ GraphicsTextItem::GraphicsTextItem(
     , m_control(new QWidgetTextControl(this))
 {
     setItemType(TextItemType);
-    setFlags(ItemIsSelectable | ItemIsFocusable | ItemUsesExtendedStyleOption
-        | ItemAcceptsInputMethod);
+    setFlags(
+        ItemIsSelectable | ItemIsFocusable | ItemUsesExtendedStyleOption | ItemAcceptsInputMethod);
 
     // Pasted rich text arrives as plain text: a note has one colour and one font.
     m_control->setAcceptRichText(false);
@@ -182,7 +182,8 @@ void GraphicsTextItem::paint(
         painter->save();
         painter->translate(bounds.topLeft());
         const QRectF exposed = option ? option->exposedRect.translated(controlOffset()) : QRectF();
-        renderContents(painter, exposed.isValid() ? exposed & m_contentRect : m_contentRect, widget);
+        renderContents(
+            painter, exposed.isValid() ? exposed & m_contentRect : m_contentRect, widget);
         painter->restore();
     }
     paintBorder(painter);

@@ -1,8 +1,10 @@
 #include "../scene/testitem.h"
 #include "commands/commandhandler.h"
+#include "commands/flipcommand.h"
 #include "commands/movecommand.h"
 #include "commands/normalizescalecommand.h"
 #include "commands/opacitycommand.h"
+#include "commands/resettransformcommand.h"
 #include "commands/rotatecommand.h"
 #include "commands/scalecommand.h"
 #include "scene/graphicsscene.h"
@@ -52,12 +54,17 @@ private slots:
     void neighbourSnap();
     void rotate_data();
     void rotate();
+    void scale_data();
+    void scale();
     void unmeasurableScaleIgnored_data();
     void unmeasurableScaleIgnored();
     void normalize_data();
     void normalize();
     void opacity_data();
     void opacity();
+    void flip_data();
+    void flip();
+    void resetKeepsPosition();
 };
 
 void TestGestureCommands::cleanup()
@@ -102,7 +109,8 @@ void TestGestureCommands::noteKeepsPlace()
     command->finish();
     handler.push(command);
     QCOMPARE(handler.count(), 1);
-    QVERIFY(closeTo(note->fullTransform(), before * QTransform::fromTranslate(noteShift.x(), noteShift.y())));
+    QVERIFY(closeTo(
+        note->fullTransform(), before * QTransform::fromTranslate(noteShift.x(), noteShift.y())));
     QCOMPARE(note->parentItem(), image);
 
     handler.undo();
@@ -122,6 +130,9 @@ void TestGestureCommands::axisMove_data()
         << QPointF(9, 2) << QPointF(9, 50) << QPointF(0, 50);
     QTest::addRow("11 units down: horizontal motion ignored")
         << QPointF(2, 11) << QPointF(60, 11) << QPointF(0, 11);
+    // The first step is a free move; switching the mode restarts the count where it is.
+    QTest::addRow("switched to axis after a free move: anchor restarts")
+        << QPointF(30, 0) << QPointF(32, 40) << QPointF(30, 40);
 }
 
 void TestGestureCommands::axisMove()
@@ -130,9 +141,13 @@ void TestGestureCommands::axisMove()
     QFETCH(QPointF, second);
     QFETCH(QPointF, position);
 
+    const bool switched = QByteArray(QTest::currentDataTag()).startsWith("switched");
     TestItem item;
-    MoveCommand command(nullptr, { &item }, QPointF(), MoveCommand::AxisMove);
+    MoveCommand command(
+        nullptr, { &item }, QPointF(), switched ? MoveCommand::FreeMove : MoveCommand::AxisMove);
     command.update(first);
+    if (switched)
+        command.setMode(MoveCommand::AxisMove);
     command.update(second);
     QCOMPARE(item.scenePosition(), position);
 }
@@ -204,6 +219,45 @@ void TestGestureCommands::rotate()
     QCOMPARE(item.scenePosition(), QPointF());
 }
 
+void TestGestureCommands::scale_data()
+{
+    QTest::addColumn<QPointF>("pivot");
+    QTest::addColumn<QPointF>("axis");
+    QTest::addColumn<QList<QPointF>>("pointer");
+    QTest::addColumn<QRectF>("bounds");
+
+    // The item covers (-50, -50)-(50, 50); the gesture starts at its right edge.
+    QTest::addRow("no pivot: about the centre")
+        << QPointF() << QPointF() << QList<QPointF> { { 100, 0 } } << QRectF(-100, -100, 200, 200);
+    QTest::addRow("no pivot, two steps: each against the grown width")
+        << QPointF() << QPointF() << QList<QPointF> { { 100, 0 }, { 150, 0 } }
+        << QRectF(-150, -150, 300, 300);
+    QTest::addRow("pivot at the left edge, two steps")
+        << QPointF(-50, 0) << QPointF(100, 0) << QList<QPointF> { { 150, 0 }, { 250, 0 } }
+        << QRectF(-50, -150, 300, 300);
+}
+
+void TestGestureCommands::scale()
+{
+    QFETCH(QPointF, pivot);
+    QFETCH(QPointF, axis);
+    QFETCH(QList<QPointF>, pointer);
+    QFETCH(QRectF, bounds);
+
+    TestItem item;
+    ScaleCommand command({ &item }, QPointF(50, 0), pivot, axis);
+    for (const QPointF &p : qAsConst(pointer))
+        command.update(p);
+    const QRectF actual = item.sceneBounds();
+    QVERIFY2(QLineF(actual.topLeft(), bounds.topLeft()).length() < 1e-6
+            && QLineF(actual.bottomRight(), bounds.bottomRight()).length() < 1e-6,
+        qPrintable(QString("%1 %2 %3 %4")
+                       .arg(actual.x())
+                       .arg(actual.y())
+                       .arg(actual.width())
+                       .arg(actual.height())));
+}
+
 void TestGestureCommands::unmeasurableScaleIgnored_data()
 {
     QTest::addColumn<QRectF>("rect");
@@ -211,8 +265,8 @@ void TestGestureCommands::unmeasurableScaleIgnored_data()
     QTest::addColumn<QPointF>("axis");
     QTest::addColumn<QPointF>("pointer");
 
-    QTest::addRow("no pivot, no width") << QRectF(0, -50, 0, 100) << QPointF() << QPointF()
-                                        << QPointF(60, 40);
+    QTest::addRow("no pivot, no width")
+        << QRectF(0, -50, 0, 100) << QPointF() << QPointF() << QPointF(60, 40);
     QTest::addRow("pivot with an axis of length 0")
         << QRectF(-50, -50, 100, 100) << QPointF(5, 5) << QPointF() << QPointF(90, 40);
     QTest::addRow("pointer across the pivot")
@@ -260,7 +314,8 @@ void TestGestureCommands::normalize()
     for (int i = 0; i < widths.size(); ++i) {
         // Square but for the item of no width, so the longest side is the width.
         const qreal w = widths.at(i);
-        items.append(new TestItem(QRectF(-w / 2, -w / 2, w, std::max<qreal>(w, 1)), QPointF(400 * i, 0)));
+        items.append(
+            new TestItem(QRectF(-w / 2, -w / 2, w, std::max<qreal>(w, 1)), QPointF(400 * i, 0)));
     }
     CommandHandler handler;
     auto *command = new NormalizeScaleCommand(items, mode);
@@ -311,6 +366,67 @@ void TestGestureCommands::opacity()
     QCOMPARE(b.opacity(), 0.5f);
     handler.redo();
     QVERIFY(std::abs(b.opacity() - second) < 1e-6f);
+}
+
+void TestGestureCommands::flip_data()
+{
+    QTest::addColumn<QVariant>("how"); // a pointer motion in view pixels, or a direction
+    QTest::addColumn<QTransform>("expected");
+
+    const QTransform mirrored = QTransform::fromScale(-1, 1);
+    const QTransform upsideDown = QTransform::fromScale(1, -1);
+    QTest::addRow("gesture: 10 pixels do nothing") << QVariant(QPointF(10, 4)) << QTransform();
+    QTest::addRow("gesture: 11 to the right mirrors") << QVariant(QPointF(11, 4)) << mirrored;
+    QTest::addRow("gesture: 11 down turns upside down") << QVariant(QPointF(4, -11)) << upsideDown;
+    QTest::addRow("immediate horizontal") << QVariant(0) << mirrored;
+    QTest::addRow("immediate vertical") << QVariant(1) << upsideDown;
+    QTest::addRow("immediate, unknown direction") << QVariant(2) << QTransform();
+}
+
+void TestGestureCommands::flip()
+{
+    QFETCH(QVariant, how);
+    QFETCH(QTransform, expected);
+
+    // Side by side: the centre of both is x = 100, y = 0.
+    TestItem a;
+    TestItem b(QRectF(-50, -50, 100, 100), QPointF(200, 0));
+    CommandHandler handler;
+    FlipCommand *command = nullptr;
+    if (how.userType() == QMetaType::QPointF) {
+        const QPointF start(400, 300);
+        command = new FlipCommand({ &a, &b }, start);
+        command->update(start + how.toPointF());
+        // One flip a gesture, whatever the pointer does afterwards.
+        if (command->isFlipped())
+            command->update(start + QPointF(-60, 80));
+    } else {
+        command = new FlipCommand({ &a, &b }, how.toInt());
+    }
+    command->finish();
+    handler.push(command);
+    QCOMPARE(handler.count(), expected.isIdentity() ? 0 : 1);
+    // Mirrored about the common centre: the two swap places.
+    const bool swapped = expected.m11() < 0;
+    QVERIFY(closeTo(a.fullTransform(), expected * QTransform::fromTranslate(swapped ? 200 : 0, 0)));
+    QVERIFY(closeTo(b.fullTransform(), expected * QTransform::fromTranslate(swapped ? 0 : 200, 0)));
+}
+
+void TestGestureCommands::resetKeepsPosition()
+{
+    CommandHandler handler;
+    TestItem image;
+    image.setLocalTransform(QTransform::fromTranslate(50, 60).rotate(30).scale(2, -2));
+    auto *note = new GraphicsTextItem(QPointF(40, 0), "Note", &image);
+    const QTransform noteBefore = note->fullTransform();
+    auto *command = new ResetTransformCommand({ &image });
+    command->finish();
+    handler.push(command);
+    QVERIFY(closeTo(image.fullTransform(), QTransform::fromTranslate(50, 60)));
+    QVERIFY(closeTo(note->fullTransform(), noteBefore));
+    handler.undo();
+    QVERIFY(
+        closeTo(image.fullTransform(), QTransform::fromTranslate(50, 60).rotate(30).scale(2, -2)));
 }
 
 QTEST_MAIN(TestGestureCommands)

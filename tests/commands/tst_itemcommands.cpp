@@ -4,6 +4,7 @@
 #include "commands/deletecommand.h"
 #include "commands/depthchangecommand.h"
 #include "commands/filtercommand.h"
+#include "commands/relinkcommand.h"
 #include "commands/textchangecommand.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -29,6 +30,7 @@ private slots:
     void ownership_data();
     void ownership();
     void greyToggle();
+    void relink();
     void depthChange_data();
     void depthChange();
     void textChange_data();
@@ -173,7 +175,8 @@ void TestItemCommands::ownership()
             }
             case 'p': {
                 auto *parent = new TestItem;
-                scene.addItems({ parent, new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent) }, true);
+                scene.addItems(
+                    { parent, new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent) }, true);
                 break;
             }
             case 'd':
@@ -225,14 +228,32 @@ void TestItemCommands::greyToggle()
     QCOMPARE(handler.count(), 1);
 }
 
+void TestItemCommands::relink()
+{
+    CommandHandler handler;
+    GraphicsImageItem missing(nullptr, "/gone/a.png", "a", QPointF());
+    // As the relinker leaves it: the picture found at the new place.
+    missing.setImage(new QPixmap(30, 20));
+    handler.push(new RelinkCommand({ &missing }));
+    QCOMPARE(missing.image()->size(), QSize(30, 20));
+    handler.undo();
+    QCOMPARE(missing.image(), nullptr);
+    handler.redo();
+    QVERIFY(missing.image());
+    QCOMPARE(missing.image()->size(), QSize(30, 20));
+    QCOMPARE(missing.boundingRect(), QRectF(-15, -10, 30, 20));
+}
+
 void TestItemCommands::depthChange_data()
 {
     QTest::addColumn<int>("moved");
     QTest::addColumn<int>("direction");
     QTest::addColumn<bool>("step");
 
-    QTest::addRow("top item to the front: no step") << 2 << int(DepthChangeCommand::ToFront) << false;
-    QTest::addRow("bottom item to the back: no step") << 0 << int(DepthChangeCommand::ToBack) << false;
+    QTest::addRow("top item to the front: no step")
+        << 2 << int(DepthChangeCommand::ToFront) << false;
+    QTest::addRow("bottom item to the back: no step")
+        << 0 << int(DepthChangeCommand::ToBack) << false;
     QTest::addRow("bottom item to the front") << 0 << int(DepthChangeCommand::ToFront) << true;
     QTest::addRow("top item to the back") << 2 << int(DepthChangeCommand::ToBack) << true;
 }

@@ -70,8 +70,8 @@ void TestGraphicsTextItem::cacheDroppedOnChange_data()
     QTest::addColumn<NoteChange>("change");
 
     QTest::addRow("text") << NoteChange([](GraphicsTextItem *n) { n->setText("Other"); });
-    QTest::addRow("text colour")
-        << NoteChange([](GraphicsTextItem *n) { n->setTextColor(Qt::red); });
+    QTest::addRow("text colour") << NoteChange(
+        [](GraphicsTextItem *n) { n->setTextColor(Qt::red); });
     QTest::addRow("background colour")
         << NoteChange([](GraphicsTextItem *n) { n->setTextBackgroundColor(Qt::blue); });
     QTest::addRow("editing started")
