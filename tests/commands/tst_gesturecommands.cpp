@@ -4,7 +4,6 @@
 #include "commands/movecommand.h"
 #include "commands/normalizescalecommand.h"
 #include "commands/opacitycommand.h"
-#include "commands/resettransformcommand.h"
 #include "commands/rotatecommand.h"
 #include "commands/scalecommand.h"
 #include "scene/graphicsscene.h"
@@ -56,15 +55,12 @@ private slots:
     void rotate();
     void scale_data();
     void scale();
-    void unmeasurableScaleIgnored_data();
-    void unmeasurableScaleIgnored();
     void normalize_data();
     void normalize();
     void opacity_data();
     void opacity();
     void flip_data();
     void flip();
-    void resetKeepsPosition();
 };
 
 void TestGestureCommands::cleanup()
@@ -128,8 +124,6 @@ void TestGestureCommands::axisMove_data()
         << QPointF(11, 2) << QPointF(11, 50) << QPointF(11, 0);
     QTest::addRow("9 units right: larger vertical motion takes over")
         << QPointF(9, 2) << QPointF(9, 50) << QPointF(0, 50);
-    QTest::addRow("11 units down: horizontal motion ignored")
-        << QPointF(2, 11) << QPointF(60, 11) << QPointF(0, 11);
     // The first step is a free move; switching the mode restarts the count where it is.
     QTest::addRow("switched to axis after a free move: anchor restarts")
         << QPointF(30, 0) << QPointF(32, 40) << QPointF(30, 40);
@@ -221,72 +215,46 @@ void TestGestureCommands::rotate()
 
 void TestGestureCommands::scale_data()
 {
+    QTest::addColumn<QRectF>("rect");
     QTest::addColumn<QPointF>("pivot");
     QTest::addColumn<QPointF>("axis");
     QTest::addColumn<QList<QPointF>>("pointer");
     QTest::addColumn<QRectF>("bounds");
 
-    // The item covers (-50, -50)-(50, 50); the gesture starts at its right edge.
-    QTest::addRow("no pivot: about the centre")
-        << QPointF() << QPointF() << QList<QPointF> { { 100, 0 } } << QRectF(-100, -100, 200, 200);
+    // The gesture starts at the item's right edge, (50, 0).
+    const QRectF square(-50, -50, 100, 100);
     QTest::addRow("no pivot, two steps: each against the grown width")
-        << QPointF() << QPointF() << QList<QPointF> { { 100, 0 }, { 150, 0 } }
+        << square << QPointF() << QPointF() << QList<QPointF> { { 100, 0 }, { 150, 0 } }
         << QRectF(-150, -150, 300, 300);
     QTest::addRow("pivot at the left edge, two steps")
-        << QPointF(-50, 0) << QPointF(100, 0) << QList<QPointF> { { 150, 0 }, { 250, 0 } }
+        << square << QPointF(-50, 0) << QPointF(100, 0) << QList<QPointF> { { 150, 0 }, { 250, 0 } }
         << QRectF(-50, -150, 300, 300);
+    // Steps that cannot be measured are ignored rather than collapsing the item.
+    const QRectF line(0, -50, 0, 100);
+    QTest::addRow("no pivot, no width: ignored")
+        << line << QPointF() << QPointF() << QList<QPointF> { { 90, 0 } } << line;
+    QTest::addRow("pivot with an axis of length 0: ignored")
+        << square << QPointF(5, 5) << QPointF() << QList<QPointF> { { 90, 0 } } << square;
+    QTest::addRow("pointer across the pivot: ignored")
+        << square << QPointF(1, 1) << QPointF(10, 0) << QList<QPointF> { { -50, 0 } } << square;
 }
 
 void TestGestureCommands::scale()
 {
+    QFETCH(QRectF, rect);
     QFETCH(QPointF, pivot);
     QFETCH(QPointF, axis);
     QFETCH(QList<QPointF>, pointer);
     QFETCH(QRectF, bounds);
 
-    TestItem item;
-    ScaleCommand command({ &item }, QPointF(50, 0), pivot, axis);
+    // Away from the origin, where an item whose transform was reset would land.
+    const QPointF shift(1000, 0);
+    TestItem item(rect, shift);
+    ScaleCommand command(
+        { &item }, QPointF(50, 0) + shift, pivot.isNull() ? pivot : pivot + shift, axis);
     for (const QPointF &p : qAsConst(pointer))
-        command.update(p);
-    const QRectF actual = item.sceneBounds();
-    QVERIFY2(QLineF(actual.topLeft(), bounds.topLeft()).length() < 1e-6
-            && QLineF(actual.bottomRight(), bounds.bottomRight()).length() < 1e-6,
-        qPrintable(QString("%1 %2 %3 %4")
-                       .arg(actual.x())
-                       .arg(actual.y())
-                       .arg(actual.width())
-                       .arg(actual.height())));
-}
-
-void TestGestureCommands::unmeasurableScaleIgnored_data()
-{
-    QTest::addColumn<QRectF>("rect");
-    QTest::addColumn<QPointF>("pivot");
-    QTest::addColumn<QPointF>("axis");
-    QTest::addColumn<QPointF>("pointer");
-
-    QTest::addRow("no pivot, no width")
-        << QRectF(0, -50, 0, 100) << QPointF() << QPointF() << QPointF(60, 40);
-    QTest::addRow("pivot with an axis of length 0")
-        << QRectF(-50, -50, 100, 100) << QPointF(5, 5) << QPointF() << QPointF(90, 40);
-    QTest::addRow("pointer across the pivot")
-        << QRectF(-50, -50, 100, 100) << QPointF(1, 1) << QPointF(10, 0) << QPointF(-50, 40);
-}
-
-void TestGestureCommands::unmeasurableScaleIgnored()
-{
-    QFETCH(QRectF, rect);
-    QFETCH(QPointF, pivot);
-    QFETCH(QPointF, axis);
-    QFETCH(QPointF, pointer);
-
-    TestItem item(rect, QPointF(40, 40));
-    const QTransform before = item.fullTransform();
-    ScaleCommand command({ &item }, QPointF(40, 40), pivot, axis);
-    command.update(pointer);
-    QVERIFY(closeTo(item.fullTransform(), before));
-    command.finish();
-    QVERIFY(!command.hasEffect());
+        command.update(p + shift);
+    QCOMPARE(item.sceneBounds(), bounds.translated(shift));
 }
 
 void TestGestureCommands::normalize_data()
@@ -410,23 +378,6 @@ void TestGestureCommands::flip()
     const bool swapped = expected.m11() < 0;
     QVERIFY(closeTo(a.fullTransform(), expected * QTransform::fromTranslate(swapped ? 200 : 0, 0)));
     QVERIFY(closeTo(b.fullTransform(), expected * QTransform::fromTranslate(swapped ? 0 : 200, 0)));
-}
-
-void TestGestureCommands::resetKeepsPosition()
-{
-    CommandHandler handler;
-    TestItem image;
-    image.setLocalTransform(QTransform::fromTranslate(50, 60).rotate(30).scale(2, -2));
-    auto *note = new GraphicsTextItem(QPointF(40, 0), "Note", &image);
-    const QTransform noteBefore = note->fullTransform();
-    auto *command = new ResetTransformCommand({ &image });
-    command->finish();
-    handler.push(command);
-    QVERIFY(closeTo(image.fullTransform(), QTransform::fromTranslate(50, 60)));
-    QVERIFY(closeTo(note->fullTransform(), noteBefore));
-    handler.undo();
-    QVERIFY(
-        closeTo(image.fullTransform(), QTransform::fromTranslate(50, 60).rotate(30).scale(2, -2)));
 }
 
 QTEST_MAIN(TestGestureCommands)

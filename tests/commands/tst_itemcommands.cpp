@@ -153,7 +153,6 @@ void TestItemCommands::ownership_data()
     QTest::addRow("two adds, one delete of all, first add undone later") << "aadc" << 0;
     QTest::addRow("nothing cleared: scene and handler end together") << "adu" << 3;
     QTest::addRow("parent and attached item added together, undone, cleared") << "puc" << 0;
-    QTest::addRow("parent and attached item added together, deleted, undone") << "pduu" << 2;
 }
 
 void TestItemCommands::ownership()
@@ -252,10 +251,7 @@ void TestItemCommands::depthChange_data()
 
     QTest::addRow("top item to the front: no step")
         << 2 << int(DepthChangeCommand::ToFront) << false;
-    QTest::addRow("bottom item to the back: no step")
-        << 0 << int(DepthChangeCommand::ToBack) << false;
     QTest::addRow("bottom item to the front") << 0 << int(DepthChangeCommand::ToFront) << true;
-    QTest::addRow("top item to the back") << 2 << int(DepthChangeCommand::ToBack) << true;
 }
 
 void TestItemCommands::depthChange()

@@ -69,13 +69,10 @@ void TestGraphicsTextItem::cacheDroppedOnChange_data()
 {
     QTest::addColumn<NoteChange>("change");
 
-    QTest::addRow("text") << NoteChange([](GraphicsTextItem *n) { n->setText("Other"); });
     QTest::addRow("text colour") << NoteChange(
         [](GraphicsTextItem *n) { n->setTextColor(Qt::red); });
     QTest::addRow("background colour")
         << NoteChange([](GraphicsTextItem *n) { n->setTextBackgroundColor(Qt::blue); });
-    QTest::addRow("editing started")
-        << NoteChange([](GraphicsTextItem *n) { n->setEditing(true); });
 }
 
 void TestGraphicsTextItem::cacheDroppedOnChange()
