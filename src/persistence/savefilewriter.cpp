@@ -1,0 +1,366 @@
+#include "persistence/savefilewriter.h"
+
+#include "app/logcategories.h"
+#include "loading/loadjob.h"
+#include "persistence/scenesnapshot.h"
+#include "settings/versionnumber.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QHash>
+#include <QImageWriter>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace {
+
+// Where the image blocks begin: the header is this long as long as the application version
+// string keeps its six characters.
+constexpr qint64 HeaderEnd = 224;
+// The header stores both counts as qint16.
+constexpr int MaximumCount = 32767;
+constexpr qint64 ChecksumChunk = 1 << 20;
+
+QByteArray bigEndian32(qint32 value)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << value;
+    return bytes;
+}
+
+qint32 fromBigEndian32(const QByteArray &bytes)
+{
+    QDataStream stream(bytes);
+    qint32 value = 0;
+    stream >> value;
+    return value;
+}
+
+} // namespace
+
+SaveFileWriter::SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job,
+                               bool embedLocalFiles)
+    : m_loader(loader)
+    , m_file(file)
+    , m_job(job)
+    , m_embedLocalFiles(embedLocalFiles)
+{
+}
+
+QByteArray SaveFileWriter::encodePng(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image)) {
+        qCWarning(lcPersistence) << "SaveFileLoader: could not encode a picture:"
+                                 << writer.errorString();
+        return {};
+    }
+    return png;
+}
+
+bool SaveFileWriter::fail()
+{
+    m_loader->reportFinished(m_job, SaveFileLoader::tr("Failed to write save file."),
+                             m_file->errorString());
+    return false;
+}
+
+bool SaveFileWriter::isLinked(const QString &source) const
+{
+    return !m_embedLocalFiles && !source.isEmpty() && QFileInfo(source).isFile();
+}
+
+bool SaveFileWriter::readBlock(qint64 start, qint64 length, QByteArray *data)
+{
+    if (!m_file->seek(start))
+        return false;
+    *data = m_file->read(length);
+    return data->size() == length;
+}
+
+bool SaveFileWriter::writeAt(qint64 position, const QByteArray &data)
+{
+    return m_file->seek(position) && m_file->write(data) == data.size();
+}
+
+void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state,
+                         const SceneSnapshot &snapshot)
+{
+    const int imageCount = snapshot.images.size();
+    if (snapshot.itemCount > MaximumCount || imageCount > MaximumCount) {
+        // The counts would not survive the header's 16 bits: refuse before touching the file.
+        m_loader->reportFinished(
+            m_job, SaveFileLoader::tr("Failed to write save file."),
+            SaveFileLoader::tr("A scene file holds at most %1 items and %1 images; this scene "
+                               "has %2 items and %3 images.")
+                .arg(MaximumCount)
+                .arg(snapshot.itemCount)
+                .arg(imageCount));
+        return;
+    }
+    m_loader->reportProgressRange(m_job, 0, imageCount);
+
+    Mode mode = Mode::Full;
+    QList<ImageRecord> entries;
+    if (!oldChecksum.isEmpty()) {
+        const SaveFileHeader old = m_loader->readHeader(m_file, m_job);
+        if (!m_file->seek(0)) {
+            fail();
+            return;
+        }
+        if (!m_job->isCanceled()) {
+            if (oldChecksum != old.actualChecksum) {
+                // Changed behind our back: nothing in it can be trusted to stay.
+            } else if (old.formatVersion != SaveFileLoader::FormatVersion) {
+                m_loader->reportProgressMessage(
+                    m_job, SaveFileLoader::tr("Converting to %0 save format...<br><center>This "
+                                              "might take longer than usual.</center>")
+                               .replace(QLatin1String("%0"), SaveFileLoader::ApplicationVersion));
+            } else if (!SaveFileLoader::isValidHeader(old) || !SaveFileLoader::isValidIndex(old)
+                       || old.storedChecksum != old.actualChecksum) {
+                m_loader->reportProgressMessage(
+                    m_job, SaveFileLoader::tr("Updating incorrect metadata...<br><center>This "
+                                              "might take longer than usual.</center>"));
+            } else {
+                mode = Mode::Incremental;
+                entries = old.imageRecords;
+            }
+        }
+        if (compareVersions(old.applicationVersion, SaveFileLoader::ApplicationVersion) > 0)
+            emit m_loader->aboutToOverwriteSaveFromNewerVersion(old.applicationVersion, m_job);
+    }
+    // Answering a question with cancel must leave the file as it was.
+    if (m_job->isCanceled()) {
+        m_loader->reportFinished(m_job);
+        return;
+    }
+
+    // Kept blocks only stay valid where the new header ends exactly where they begin.
+    if (mode == Mode::Incremental && !entries.isEmpty() && entries.first().start != HeaderEnd)
+        mode = Mode::Full;
+    if (mode == Mode::Incremental) {
+        if (!compact(entries, snapshot))
+            return;
+        if (!keptBlocksStillFit(entries, snapshot))
+            mode = Mode::Full;
+    }
+    if (mode == Mode::Full)
+        entries.clear();
+    if (!m_file->seek(0)) {
+        fail();
+        return;
+    }
+
+    QDataStream out(m_file);
+    out << SaveFileLoader::FormatVersion << qint16(snapshot.itemCount) << qint16(imageCount);
+    const qint64 indexSlot = m_file->pos();
+    out << qint64(0) << SaveFileLoader::ApplicationVersion;
+    const qint64 checksumPosition = m_file->pos();
+    out << QStringLiteral("XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX");
+    const qint64 checksumStart = m_file->pos();
+    out << qint32(state.nextItemId) << state.sceneRect << state.viewTransform
+        << qint32(state.horizontalScroll) << qint32(state.verticalScroll);
+    if (out.status() != QDataStream::Ok) {
+        fail();
+        return;
+    }
+    Q_ASSERT(m_file->pos() == HeaderEnd);
+
+    QList<ImageRecord> index;
+    if (!writeImageBlocks(entries, snapshot, index))
+        return;
+
+    SceneSnapshot::writeRecordBodies(out, snapshot.recordBodies);
+    out << QFileInfo(m_file->fileName()).absolutePath();
+    const qint64 indexOffset = m_file->pos();
+    if (out.status() != QDataStream::Ok || !m_file->seek(indexSlot)) {
+        fail();
+        return;
+    }
+    out << indexOffset;
+    if (!m_file->seek(indexOffset)) {
+        fail();
+        return;
+    }
+    for (const ImageRecord &record : qAsConst(index))
+        out << qint32(record.id) << record.start << record.end;
+    if (out.status() != QDataStream::Ok || !m_file->resize(m_file->pos())) {
+        fail();
+        return;
+    }
+
+    QString checksum;
+    if (!computeChecksum(checksumStart, &checksum) || !m_file->seek(checksumPosition)) {
+        fail();
+        return;
+    }
+    out << checksum;
+    if (out.status() != QDataStream::Ok || !m_file->flush()) {
+        fail();
+        return;
+    }
+    emit m_loader->checksumSaved(checksum, m_job);
+    m_loader->reportFinished(m_job);
+}
+
+bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, const SceneSnapshot &snapshot,
+                                      QList<ImageRecord> &index)
+{
+    const QList<SceneSnapshot::Image> &images = snapshot.images;
+    QList<int> toEncode;
+    for (int k = kept.size(); k < images.size(); ++k) {
+        const SceneSnapshot::Image &image = images.at(k);
+        if (image.ownerId == image.id && image.hasPixels && !isLinked(image.source))
+            toEncode.append(k);
+    }
+
+    // Encode ahead on every pool thread, but hold only a bounded number of finished streams.
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int window = std::max(2, 2 * pool->maxThreadCount());
+    QHash<int, QFuture<QByteArray>> encoding;
+    int submitted = 0;
+    const auto submit = [&] {
+        while (submitted < toEncode.size() && encoding.size() < window) {
+            const int k = toEncode.at(submitted++);
+            encoding.insert(k, QtConcurrent::run(pool, &SaveFileWriter::encodePng,
+                                                 images.at(k).image));
+        }
+    };
+
+    QDataStream out(m_file);
+    for (int k = 0; k < images.size(); ++k) {
+        submit();
+        const SceneSnapshot::Image &image = images.at(k);
+        const qint64 start = m_file->pos();
+        if (k < kept.size()) {
+            if (!m_file->seek(kept.at(k).end))
+                return fail();
+        } else if (image.ownerId != image.id) {
+            out << qint32(image.ownerId);
+        } else if (!encoding.contains(k)) {
+            out << qint32(-1);
+        } else {
+            const QByteArray png = encoding.take(k).result();
+            // A picture the writer cannot encode is kept as a link to its source.
+            if (png.isEmpty())
+                out << qint32(-1);
+            else
+                out.writeRawData(png.constData(), png.size());
+        }
+        if (out.status() != QDataStream::Ok)
+            return fail();
+        index.append({image.id, start, m_file->pos()});
+        m_loader->reportProgress(m_job, k + 1);
+        if (m_job->isCanceled()) {
+            m_loader->reportFinished(m_job);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SaveFileWriter::compact(QList<ImageRecord> &entries, const SceneSnapshot &snapshot)
+{
+    const QList<SceneSnapshot::Image> &images = snapshot.images;
+    int i = 0;
+    int k = 0;
+    while (i < entries.size() && k < images.size()) {
+        if (entries.at(i).id == images.at(k).id) {
+            ++i;
+            ++k;
+            continue;
+        }
+        // The image of entry i is gone: squeeze its block out, handing its pixels to the first
+        // later block that shared them.
+        const ImageRecord deleted = entries.at(i);
+        const qint64 heldLength = deleted.end - deleted.start;
+        QByteArray held;
+        if (!readBlock(deleted.start, heldLength, &held))
+            return fail();
+        const QByteArray deletedId = bigEndian32(deleted.id);
+        qint64 w = deleted.start;
+        bool handedOver = false;
+        QByteArray newOwnerId;
+        for (int j = i + 1; j < entries.size(); ++j) {
+            ImageRecord &entry = entries[j];
+            const qint64 length = entry.end - entry.start;
+            QByteArray data;
+            if (!readBlock(entry.start, length, &data))
+                return fail();
+            if (length == 4 && data == deletedId) {
+                if (!handedOver) {
+                    handedOver = true;
+                    newOwnerId = bigEndian32(entry.id);
+                    if (!writeAt(w, held))
+                        return fail();
+                    entry.start = w;
+                    entry.end = w + heldLength;
+                    w = entry.end;
+                    continue;
+                }
+                data = newOwnerId;
+            }
+            if (!writeAt(w, data))
+                return fail();
+            entry.start = w;
+            entry.end = w + length;
+            w = entry.end;
+        }
+        entries.removeAt(i);
+    }
+    return true;
+}
+
+bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries,
+                                        const SceneSnapshot &snapshot)
+{
+    const int kept = std::min<int>(entries.size(), snapshot.images.size());
+    for (int k = 0; k < kept; ++k) {
+        const ImageRecord &entry = entries.at(k);
+        const SceneSnapshot::Image &image = snapshot.images.at(k);
+        if (entry.id != image.id)
+            return false;
+        if (entry.end - entry.start != 4)
+            continue;
+        QByteArray data;
+        if (!readBlock(entry.start, 4, &data))
+            return false;
+        const qint32 held = fromBigEndian32(data);
+        if (image.ownerId != image.id) {
+            if (held != image.ownerId)
+                return false;
+        } else if (held != -1 || (image.hasPixels && !isLinked(image.source))) {
+            // A link whose picture would now be embedded, or a copy that owns its pixels now.
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SaveFileWriter::computeChecksum(qint64 from, QString *checksum)
+{
+    if (!m_file->flush() || !m_file->seek(from))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    const qint64 size = m_file->size();
+    QByteArray chunk;
+    for (qint64 position = from; position < size;) {
+        chunk = m_file->read(std::min(ChecksumChunk, size - position));
+        if (chunk.isEmpty())
+            return false;
+        hash.addData(chunk);
+        position += chunk.size();
+    }
+    *checksum = QString::fromLatin1(hash.result().toHex());
+    return true;
+}

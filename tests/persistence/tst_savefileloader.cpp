@@ -1,0 +1,915 @@
+#include "loading/loadjob.h"
+#include "persistence/savefileloader.h"
+#include "persistence/scenesnapshot.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicstextitem.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QPolygonF>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include <memory>
+
+namespace {
+
+// Gathers what the loader reports on its thread; lives on the test thread, so every signal
+// arrives queued and in order.
+class Collector : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Collector(SaveFileLoader *loader)
+        : job(new LoadJob(loader, this))
+    {
+        connect(loader, &BaseLoader::itemGenerated, this,
+                [this](GraphicsItem *item, LoadJob *loadJob) {
+                    if (loadJob == job)
+                        items.append(item);
+                });
+        connect(loader, &BaseLoader::progressMessage, this,
+                [this](const QString &message, LoadJob *loadJob) {
+                    if (loadJob == job)
+                        progressMessages.append(message);
+                });
+        connect(loader, &BaseLoader::finished, this,
+                [this](const QString &message, const QString &detail, LoadJob *loadJob) {
+                    if (loadJob != job)
+                        return;
+                    messages.append(message);
+                    details = detail;
+                    emit done();
+                });
+        connect(loader, &SaveFileLoader::checksumSaved, this,
+                [this](const QString &checksum, LoadJob *loadJob) {
+                    if (loadJob == job)
+                        savedChecksum = checksum;
+                });
+        connect(loader, &SaveFileLoader::checksumLoaded, this,
+                [this](const QString &, const QString &actual, LoadJob *loadJob) {
+                    if (loadJob == job)
+                        loadedChecksums.append(actual);
+                });
+        connect(loader, &SaveFileLoader::checksumMissmatchDetected, this,
+                [this](LoadJob *loadJob) { mismatches += loadJob == job; });
+        connect(loader, &SaveFileLoader::brokenItemMetadataDetected, this,
+                [this](LoadJob *loadJob) { broken += loadJob == job; });
+        connect(loader, &SaveFileLoader::loadedSceneState, this,
+                [this](const SaveFileLoader::SceneState &state, LoadJob *loadJob) {
+                    if (loadJob == job)
+                        states.append(state);
+                });
+        connect(loader, &SaveFileLoader::foundItemWithMissingImage, this,
+                [this](GraphicsImageItem *, const ImageLoader::LoadImageResult &reason,
+                       LoadJob *loadJob) {
+                    if (loadJob == job)
+                        missingCodes.append(reason.code);
+                });
+    }
+    ~Collector() override
+    {
+        for (GraphicsItem *item : qAsConst(items))
+            delete item;
+    }
+
+    bool wait()
+    {
+        if (messages.isEmpty()) {
+            QEventLoop loop;
+            connect(this, &Collector::done, &loop, &QEventLoop::quit);
+            QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return messages.size() == 1;
+    }
+
+    // Only this job's reports count: an earlier load may still be winding down.
+    LoadJob *job;
+    QList<GraphicsItem *> items;
+    QStringList messages;
+    QString details;
+    QStringList progressMessages;
+    QString savedChecksum;
+    QStringList loadedChecksums;
+    int mismatches = 0;
+    int broken = 0;
+    QList<SaveFileLoader::SceneState> states;
+    QList<int> missingCodes;
+
+signals:
+    void done();
+};
+
+QPixmap picture(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgba((colour.red() + x * 7) % 256, (colour.green() + y * 13) % 256,
+                                       colour.blue(), 255));
+    return QPixmap::fromImage(image);
+}
+
+GraphicsImageItem *imageItem(const QPixmap &pixmap, int id, double z, const QString &source = {})
+{
+    auto *item = new GraphicsImageItem(new QPixmap(pixmap), source,
+                                       QStringLiteral("image %1").arg(id), QPointF(id * 10, 5));
+    item->setId(id);
+    item->setZValue(z);
+    return item;
+}
+
+GraphicsTextItem *note(const QString &text, int id, double z, QGraphicsItem *parent = nullptr)
+{
+    auto *item = new GraphicsTextItem(QPointF(3, 4), text, parent);
+    item->setId(id);
+    item->setZValue(z);
+    item->setTextColor(Qt::red);
+    return item;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(bytes);
+}
+
+QString md5Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+QByteArray png(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return bytes;
+}
+
+struct IndexEntry
+{
+    qint32 id;
+    qint64 start;
+    qint64 end;
+};
+
+QList<IndexEntry> indexOf(const QByteArray &bytes)
+{
+    QDataStream in(bytes);
+    QString version;
+    qint16 items = 0;
+    qint16 images = 0;
+    qint64 offset = 0;
+    in >> version >> items >> images >> offset;
+    in.device()->seek(offset);
+    QList<IndexEntry> entries;
+    for (int i = 0; i < images; ++i) {
+        IndexEntry entry{};
+        in >> entry.id >> entry.start >> entry.end;
+        entries.append(entry);
+    }
+    return entries;
+}
+
+} // namespace
+
+class tst_SaveFileLoader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void emptySceneLayout();
+    void smallSceneLayout();
+    void roundTrip();
+    void saveTwiceIsIdenticalWithoutEncoding();
+    void incrementalAfterDeletingSharedOwner();
+    void linkedImages_data();
+    void linkedImages();
+    void checksumMismatch();
+    void refusedSaves_data();
+    void refusedSaves();
+    void cancelledAtNewerVersionQuestion();
+    void formatComparison_data();
+    void formatComparison();
+    void loadMessages_data();
+    void loadMessages();
+    void oldFormats_data();
+    void oldFormats();
+    void everyTruncationLoadsSafely();
+
+private:
+    std::unique_ptr<Collector> save(const QString &path, const QList<GraphicsItem *> &items,
+                                    const QString &oldChecksum = QString(), int nextItemId = 100,
+                                    std::shared_ptr<const SceneSnapshot> snapshot = nullptr);
+    std::unique_ptr<Collector> load(const QString &path, bool force = false);
+    QList<GraphicsItem *> smallScene();
+    void setEmbedLocalFiles(bool embed);
+
+    QThread m_thread;
+    SaveFileLoader *m_loader = nullptr;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QList<GraphicsItem *> m_items;
+};
+
+void tst_SaveFileLoader::initTestCase()
+{
+    m_loader = new SaveFileLoader;
+    m_loader->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+void tst_SaveFileLoader::cleanupTestCase()
+{
+    QMetaObject::invokeMethod(m_loader, [this] { delete m_loader; },
+                              Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void tst_SaveFileLoader::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    setEmbedLocalFiles(true);
+}
+
+void tst_SaveFileLoader::cleanup()
+{
+    m_dir->setAutoRemove(!QTest::currentTestFailed());
+    for (GraphicsItem *item : qAsConst(m_items))
+        delete item;
+    m_items.clear();
+}
+
+void tst_SaveFileLoader::setEmbedLocalFiles(bool embed)
+{
+    QMetaObject::invokeMethod(m_loader, [this, embed] { m_loader->setEmbedLocalFiles(embed); },
+                              Qt::BlockingQueuedConnection);
+}
+
+std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
+                                                    const QList<GraphicsItem *> &items,
+                                                    const QString &oldChecksum, int nextItemId,
+                                                    std::shared_ptr<const SceneSnapshot> snapshot)
+{
+    auto collector = std::make_unique<Collector>(m_loader);
+    auto file = std::make_shared<QFile>(path);
+    file->open(QIODevice::ReadWrite);
+    SaveFileLoader::SceneState state;
+    state.items = items;
+    state.nextItemId = nextItemId;
+    state.sceneRect = QRectF(-500, -400, 1000, 800);
+    state.viewTransform = QTransform::fromScale(2, 2);
+    state.horizontalScroll = 3;
+    state.verticalScroll = -4;
+    state.takeSnapshot();
+    if (snapshot)
+        state.snapshot = snapshot;
+    LoadJob *job = collector->job;
+    QMetaObject::invokeMethod(m_loader,
+                              [this, file, oldChecksum, state, job] {
+                                  m_loader->save(file.get(), oldChecksum, state, job);
+                              },
+                              Qt::QueuedConnection);
+    collector->wait();
+    return collector;
+}
+
+std::unique_ptr<Collector> tst_SaveFileLoader::load(const QString &path, bool force)
+{
+    auto collector = std::make_unique<Collector>(m_loader);
+    auto *file = new QFile(path, collector.get());
+    file->open(QIODevice::ReadOnly);
+    LoadJob *job = collector->job;
+    QMetaObject::invokeMethod(m_loader, [this, file, job, force] { m_loader->load(file, job, force); },
+                              Qt::QueuedConnection);
+    collector->wait();
+    return collector;
+}
+
+// Two images showing one pixmap, a third with a note attached, and a free note.
+QList<GraphicsItem *> tst_SaveFileLoader::smallScene()
+{
+    const QPixmap shared = picture(4, 3, Qt::blue);
+    auto *first = imageItem(shared, 0, 5.0, QStringLiteral("/nowhere/first.png"));
+    auto *second = imageItem(shared, 1, 6.0);
+    auto *third = imageItem(picture(3, 4, Qt::green), 2, 7.0);
+    note(QStringLiteral("attached"), 4, 9.0, third);
+    auto *free = note(QStringLiteral("free"), 3, 8.0);
+    m_items = {free, third, first, second};
+    return m_items;
+}
+
+void tst_SaveFileLoader::emptySceneLayout()
+{
+    const QString path = m_dir->filePath(QStringLiteral("empty.vlk"));
+    auto saved = save(path, {}, QString(), 7);
+    QCOMPARE(saved->messages, QStringList{QString()});
+
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(bytes.left(24).toHex(),
+             QByteArray("000000080031002e00310030" "0000" "0000") + QByteArray::number(bytes.size(), 16).rightJustified(16, '0'));
+    QDataStream in(bytes);
+    in.skipRawData(24);
+    QString application;
+    QString checksum;
+    qint32 nextId = 0;
+    QRectF rect;
+    QTransform view;
+    qint32 horizontal = 0;
+    qint32 vertical = 0;
+    QString directory;
+    in >> application >> checksum;
+    QCOMPARE(in.device()->pos(), qint64(108));
+    in >> nextId >> rect >> view >> horizontal >> vertical;
+    QCOMPARE(in.device()->pos(), qint64(224));
+    in >> directory;
+    QCOMPARE(application, QStringLiteral("1.11.1"));
+    QCOMPARE(checksum, md5Hex(bytes.mid(108)));
+    QCOMPARE(saved->savedChecksum, checksum);
+    QCOMPARE(nextId, 7);
+    QCOMPARE(rect, QRectF(-500, -400, 1000, 800));
+    QCOMPARE(view, QTransform::fromScale(2, 2));
+    QCOMPARE(horizontal, 3);
+    QCOMPARE(vertical, -4);
+    QCOMPARE(directory, QFileInfo(path).absolutePath());
+    QVERIFY(in.atEnd());
+}
+
+void tst_SaveFileLoader::smallSceneLayout()
+{
+    const QString path = m_dir->filePath(QStringLiteral("small.vlk"));
+    auto saved = save(path, smallScene());
+    QCOMPARE(saved->messages, QStringList{QString()});
+    const QByteArray bytes = readAll(path);
+
+    QDataStream in(bytes);
+    QString version;
+    qint16 itemCount = 0;
+    qint16 imageCount = 0;
+    qint64 indexOffset = 0;
+    QString application;
+    QString checksum;
+    in >> version >> itemCount >> imageCount >> indexOffset >> application >> checksum;
+    QCOMPARE(itemCount, qint16(4));
+    QCOMPARE(imageCount, qint16(3));
+    QCOMPARE(checksum, md5Hex(bytes.mid(108)));
+    QCOMPARE(indexOffset + 3 * 20, qint64(bytes.size()));
+
+    const QList<IndexEntry> index = indexOf(bytes);
+    QCOMPARE(index.size(), 3);
+    QCOMPARE(index.at(0).id, 0);
+    QCOMPARE(index.at(0).start, qint64(224));
+    QVERIFY(bytes.mid(224, 8) == QByteArray("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(index.at(1).id, 1);
+    QCOMPARE(index.at(1).start, index.at(0).end);
+    // The second image shows the first one's pixmap: a block naming its owner.
+    QCOMPARE(bytes.mid(index.at(1).start, 4).toHex(), QByteArray("00000000"));
+    QCOMPARE(index.at(1).end - index.at(1).start, qint64(4));
+    QCOMPARE(index.at(2).id, 2);
+    QImage decoded = QImage::fromData(bytes.mid(index.at(2).start,
+                                                index.at(2).end - index.at(2).start), "png");
+    QCOMPARE(decoded.size(), QSize(3, 4));
+
+    // Records: ascending id, children after their parent, each end offset where the next begins.
+    in.device()->seek(index.at(2).end);
+    QStringList order;
+    QList<double> depths;
+    for (int i = 0; i < 5; ++i) {
+        qint64 end = 0;
+        QString type;
+        in >> end >> type;
+        QVERIFY(end <= indexOffset);
+        if (type == QLatin1String("GraphicsImageItem")) {
+            QString source;
+            QString name;
+            float opacity;
+            QTransform transform;
+            qint32 id;
+            double z;
+            in >> source >> name >> opacity >> transform >> id >> z;
+            order.append(QString::number(id));
+            depths.append(z);
+        } else {
+            QString text;
+            QTransform transform;
+            qint32 id;
+            double z;
+            in >> text >> transform >> id >> z;
+            order.append(text);
+            depths.append(z);
+        }
+        in.device()->seek(end);
+    }
+    QCOMPARE(order, (QStringList{"0", "1", "2", "attached", "free"}));
+    QCOMPARE(depths, (QList<double>{0.0, 1.0, 2.0, 4.0, 3.0}));
+    QString directory;
+    in >> directory;
+    QCOMPARE(directory, QFileInfo(path).absolutePath());
+    QCOMPARE(in.device()->pos(), indexOffset);
+}
+
+void tst_SaveFileLoader::roundTrip()
+{
+    const QString path = m_dir->filePath(QStringLiteral("round.vlk"));
+    save(path, smallScene(), QString(), 1);
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->mismatches, 0);
+    QCOMPARE(loaded->items.size(), 4);
+    // A stored counter below the loaded ids would hand out id 1 again.
+    QCOMPARE(loaded->states.size(), 1);
+    QCOMPARE(loaded->states.at(0).nextItemId, 5);
+    QCOMPARE(loaded->states.at(0).sceneRect, QRectF(-500, -400, 1000, 800));
+
+    QHash<int, GraphicsItem *> byId;
+    for (GraphicsItem *item : qAsConst(loaded->items))
+        byId.insert(item->id(), item);
+    auto *first = dynamic_cast<GraphicsImageItem *>(byId.value(0));
+    auto *second = dynamic_cast<GraphicsImageItem *>(byId.value(1));
+    auto *third = dynamic_cast<GraphicsImageItem *>(byId.value(2));
+    QVERIFY(first && second && third);
+    QVERIFY(first->image() && second->image());
+    QCOMPARE(second->image()->cacheKey(), first->image()->cacheKey());
+    QCOMPARE(second->source(), QStringLiteral("/nowhere/first.png"));
+    QCOMPARE(first->image()->toImage(), picture(4, 3, Qt::blue).toImage());
+    QCOMPARE(first->transform(), m_items.at(2)->transform());
+    QCOMPARE(third->childGraphicsItems().size(), 1);
+    QCOMPARE(third->childGraphicsItems().at(0)->text(), QStringLiteral("attached"));
+    QCOMPARE(byId.value(3)->text(), QStringLiteral("free"));
+    QCOMPARE(static_cast<GraphicsTextItem *>(byId.value(3))->textColor(), QColor(Qt::red));
+
+}
+
+void tst_SaveFileLoader::saveTwiceIsIdenticalWithoutEncoding()
+{
+    const QString path = m_dir->filePath(QStringLiteral("twice.vlk"));
+    const QList<GraphicsItem *> items = smallScene();
+    auto first = save(path, items);
+    const QByteArray before = readAll(path);
+
+    // Without any pixels to encode, any block the writer did encode would come out different.
+    SceneSnapshot stripped = SceneSnapshot::take(items);
+    for (SceneSnapshot::Image &image : stripped.images)
+        image.image = QImage();
+    auto second = save(path, items, first->savedChecksum, 100,
+                       std::make_shared<const SceneSnapshot>(stripped));
+    QCOMPARE(second->messages, QStringList{QString()});
+    QCOMPARE(second->progressMessages, QStringList());
+    QCOMPARE(readAll(path), before);
+    QCOMPARE(second->savedChecksum, first->savedChecksum);
+}
+
+void tst_SaveFileLoader::incrementalAfterDeletingSharedOwner()
+{
+    const QString path = m_dir->filePath(QStringLiteral("incremental.vlk"));
+    QList<GraphicsItem *> items = smallScene();
+    auto first = save(path, items);
+
+    GraphicsItem *owner = items.takeAt(2);
+    QCOMPARE(owner->id(), 0);
+    auto second = save(path, items, first->savedChecksum);
+    QCOMPARE(second->messages, QStringList{QString()});
+    delete owner;
+    m_items = items;
+
+    const QByteArray bytes = readAll(path);
+    const QList<IndexEntry> index = indexOf(bytes);
+    QCOMPARE(index.size(), 2);
+    QCOMPARE(index.at(0).id, 1);
+    QCOMPARE(index.at(0).start, qint64(224));
+    QVERIFY(bytes.mid(224, 8) == QByteArray("\x89PNG\r\n\x1a\n"));
+    for (const IndexEntry &entry : index)
+        QVERIFY(entry.end - entry.start != 4);
+
+    // The same bytes as a full save of what is left.
+    const QString fresh = m_dir->filePath(QStringLiteral("fresh.vlk"));
+    save(fresh, items);
+    QCOMPARE(bytes, readAll(fresh));
+}
+
+void tst_SaveFileLoader::linkedImages_data()
+{
+    QTest::addColumn<bool>("embed");
+    QTest::addColumn<bool>("removeFile");
+    QTest::addColumn<bool>("expectBlockLink");
+    QTest::addColumn<int>("expectMissingCode");
+
+    QTest::addRow("embedded although the file exists") << true << false << false << -1;
+    QTest::addRow("linked, found beside the moved scene") << false << false << true << -1;
+    QTest::addRow("linked, file gone") << false << true << true << 1;
+}
+
+void tst_SaveFileLoader::linkedImages()
+{
+    QFETCH(bool, embed);
+    QFETCH(bool, removeFile);
+    QFETCH(bool, expectBlockLink);
+    QFETCH(int, expectMissingCode);
+
+    QDir root(m_dir->path());
+    root.mkpath(QStringLiteral("board/pictures"));
+    const QString imagePath = root.filePath(QStringLiteral("board/pictures/a.png"));
+    const QPixmap pixels = picture(5, 5, Qt::yellow);
+    QVERIFY(pixels.save(imagePath, "png"));
+    const QString scenePath = root.filePath(QStringLiteral("board/scene.vlk"));
+    setEmbedLocalFiles(embed);
+    m_items = {imageItem(pixels, 0, 0, imagePath)};
+    save(scenePath, m_items);
+
+    const QByteArray bytes = readAll(scenePath);
+    const IndexEntry entry = indexOf(bytes).at(0);
+    QCOMPARE(entry.end - entry.start == 4, expectBlockLink);
+    if (expectBlockLink)
+        QCOMPARE(bytes.mid(entry.start, 4).toHex(), QByteArray("ffffffff"));
+
+    QVERIFY(root.rename(QStringLiteral("board"), QStringLiteral("moved")));
+    if (removeFile)
+        QVERIFY(QFile::remove(root.filePath(QStringLiteral("moved/pictures/a.png"))));
+    auto loaded = load(root.filePath(QStringLiteral("moved/scene.vlk")));
+    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->items.size(), 1);
+    auto *item = dynamic_cast<GraphicsImageItem *>(loaded->items.at(0));
+    QVERIFY(item);
+    if (expectMissingCode >= 0) {
+        QCOMPARE(loaded->missingCodes, QList<int>{expectMissingCode});
+        QVERIFY(!item->image());
+    } else {
+        QVERIFY(loaded->missingCodes.isEmpty());
+        QVERIFY(item->image());
+        QCOMPARE(item->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+                 pixels.toImage().convertToFormat(QImage::Format_ARGB32));
+        if (expectBlockLink)
+            QCOMPARE(QFileInfo(item->source()).canonicalFilePath(),
+                     QFileInfo(root.filePath(QStringLiteral("moved/pictures/a.png")))
+                         .canonicalFilePath());
+    }
+}
+
+void tst_SaveFileLoader::checksumMismatch()
+{
+    const QString path = m_dir->filePath(QStringLiteral("edited.vlk"));
+    save(path, smallScene());
+    QByteArray bytes = readAll(path);
+    bytes[45] = bytes.at(45) == '0' ? '1' : '0';
+    writeAll(path, bytes);
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->mismatches, 1);
+    QCOMPARE(loaded->items.size(), 4);
+
+    auto forced = load(path, true);
+    QCOMPARE(forced->messages, QStringList{QString()});
+    QCOMPARE(forced->mismatches, 0);
+    QVERIFY(forced->loadedChecksums.isEmpty());
+    // Two distinct pixmaps were stored as PNG.
+    QCOMPARE(forced->items.size(), 2);
+    for (GraphicsItem *item : qAsConst(forced->items))
+        QCOMPARE(static_cast<GraphicsImageItem *>(item)->name(), QStringLiteral("BruteForceLoaded"));
+}
+
+void tst_SaveFileLoader::refusedSaves_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("itemCount");
+
+    QTest::addRow("more items than the header can count") << QString() << 32768;
+    QTest::addRow("device full") << QStringLiteral("/dev/full") << 0;
+}
+
+void tst_SaveFileLoader::refusedSaves()
+{
+    QFETCH(QString, path);
+    QFETCH(int, itemCount);
+    const bool ownFile = path.isEmpty();
+    if (ownFile) {
+        path = m_dir->filePath(QStringLiteral("kept.vlk"));
+        writeAll(path, "previous contents");
+    }
+    std::shared_ptr<const SceneSnapshot> snapshot;
+    if (itemCount) {
+        SceneSnapshot counted;
+        counted.itemCount = itemCount;
+        snapshot = std::make_shared<const SceneSnapshot>(counted);
+    }
+    m_items = {imageItem(picture(64, 64, Qt::red), 0, 0)};
+    auto saved = save(path, m_items, QString(), 100, snapshot);
+    QCOMPARE(saved->messages, QStringList{QStringLiteral("Failed to write save file.")});
+    QVERIFY(!saved->details.isEmpty());
+    QVERIFY(saved->savedChecksum.isEmpty());
+    if (ownFile)
+        QCOMPARE(readAll(path), QByteArray("previous contents"));
+}
+
+void tst_SaveFileLoader::cancelledAtNewerVersionQuestion()
+{
+    const QString path = m_dir->filePath(QStringLiteral("newer.vlk"));
+    auto first = save(path, smallScene());
+    QByteArray bytes = readAll(path);
+    // The application version sits in the header, outside the checksum: "1.11.1" -> "1.12.1".
+    bytes[24 + 4 + 7] = '2';
+    writeAll(path, bytes);
+
+    QList<QString> versions;
+    const auto connection = connect(
+        m_loader, &SaveFileLoader::aboutToOverwriteSaveFromNewerVersion, m_loader,
+        [&versions](const QString &version, LoadJob *job) {
+            versions.append(version);
+            job->cancel();
+        },
+        Qt::DirectConnection);
+    auto second = save(path, m_items, first->savedChecksum);
+    disconnect(connection);
+    QCOMPARE(versions, QList<QString>{QStringLiteral("1.12.1")});
+    QCOMPARE(second->messages, QStringList{QString()});
+    QCOMPARE(readAll(path), bytes);
+}
+
+void tst_SaveFileLoader::formatComparison_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("greater");
+
+    QTest::addRow("1.10 after 1.9") << "1.10" << "1.9" << true;
+    QTest::addRow("1.9 before 1.10") << "1.9" << "1.10" << false;
+    QTest::addRow("equal is not greater") << "1.10" << "1.10" << false;
+    QTest::addRow("major wins") << "2.0" << "1.10" << true;
+    QTest::addRow("three parts are no format") << "1.12.0" << "1.10" << false;
+    QTest::addRow("letters are no format") << "1.x" << "1.2" << false;
+}
+
+void tst_SaveFileLoader::formatComparison()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, greater);
+    QCOMPARE(SaveFileLoader::isFormatGreater(a, b), greater);
+}
+
+void tst_SaveFileLoader::loadMessages_data()
+{
+    QTest::addColumn<QByteArray>("patch"); // "offset:hex" replacing bytes of a saved small scene
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("broken");
+
+    const QString corrupt =
+        "The Velkora file you are trying to load is corrupt and can not be loaded.";
+    QTest::addRow("format 2.0")
+        << QByteArray("4:0032002e0030") // "1.10" -> "2.00"
+        << QString("The save file was saved with a newer version of Velkora (1.11.1), you are "
+                   "currently using Velkora 1.11.1. Please update to Velkora 1.11.1 or higher to "
+                   "be able to open it.")
+        << 0;
+    QTest::addRow("format 1.1") << QByteArray("replace") << "Unrecognized Velkora save file."
+                                << 0;
+    QTest::addRow("negative item count") << QByteArray("12:ffff") << corrupt << 0;
+    QTest::addRow("negative image count") << QByteArray("14:ffff") << corrupt << 0;
+    QTest::addRow("index beyond the end") << QByteArray("16:00000000ffff0000") << corrupt << 0;
+    QTest::addRow("index inside the header") << QByteArray("16:0000000000000010") << corrupt << 0;
+    QTest::addRow("unknown type name")
+        << QByteArray("type") << "Failed to load image metadata, the save file might be corrupt."
+        << 1;
+    QTest::addRow("record end beyond the file")
+        << QByteArray("end") << "Failed to load image metadata, the save file might be corrupt."
+        << 1;
+}
+
+void tst_SaveFileLoader::loadMessages()
+{
+    QFETCH(QByteArray, patch);
+    QFETCH(QString, message);
+    QFETCH(int, broken);
+
+    const QString path = m_dir->filePath(QStringLiteral("patched.vlk"));
+    save(path, smallScene());
+    QByteArray bytes = readAll(path);
+    if (patch == "replace") {
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out << QStringLiteral("1.1") << qint32(0);
+        bytes.truncate(int(out.device()->pos()));
+    } else if (patch == "type") {
+        const QByteArray name = QByteArray::fromHex("0054006500780074004900740065006d"); // TextItem
+        const int at = bytes.indexOf(name);
+        QVERIFY(at > 0);
+        bytes[at + name.size() - 1] = 'n';
+    } else if (patch == "end") {
+        const IndexEntry last = indexOf(bytes).constLast();
+        const QByteArray end = QByteArray::fromHex("7fffffffffffffff");
+        bytes.replace(int(last.end), 8, end);
+    } else {
+        const QList<QByteArray> parts = patch.split(':');
+        const QByteArray replacement = QByteArray::fromHex(parts.at(1));
+        bytes.replace(parts.at(0).toInt(), replacement.size(), replacement);
+    }
+    writeAll(path, bytes);
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList{message});
+    QCOMPARE(loaded->broken, broken);
+    QVERIFY(loaded->items.isEmpty());
+}
+
+namespace {
+
+void writeSceneBlock(QDataStream &out, bool withNextId)
+{
+    if (withNextId)
+        out << qint32(9);
+    out << QRectF(-50, -50, 100, 100) << QTransform() << qint32(1) << qint32(2);
+}
+
+void writeOldNote(QDataStream &out)
+{
+    out << QStringLiteral("note") << QTransform::fromTranslate(1, 2) << QColor(Qt::black)
+        << QColor(Qt::white);
+}
+
+// A file of an old format, laid out field by field as that format stored one picture (8 x 6,
+// named "pic", half opaque) and one note.
+QByteArray oldFormatFile(const QString &version, const QImage &image, const QString &directory)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream out(&buffer);
+    const QByteArray stream = png(image);
+    const QTransform placed = QTransform::fromTranslate(10, 20);
+    const QPolygonF crop(QRectF(0, 0, 8, 6));
+    out << version;
+
+    if (version == "1.2" || version == "1.3") {
+        const QImage raw = image.convertToFormat(QImage::Format_ARGB32);
+        out << qint32(1);
+        writeSceneBlock(out, false);
+        out << QStringLiteral("pic") << 0.5f << placed << qint32(raw.sizeInBytes())
+            << qint32(raw.width()) << qint32(raw.height()) << qint32(raw.format());
+        if (version == "1.3")
+            out << crop;
+        out.writeRawData(reinterpret_cast<const char *>(raw.constBits()), int(raw.sizeInBytes()));
+        return bytes;
+    }
+
+    const bool current = version != "1.4" && version != "1.5";
+    if (current)
+        out << qint16(2) << qint16(1);
+    else
+        out << qint32(1);
+    const qint64 indexSlot = buffer.pos();
+    out << qint64(0);
+    if (version == "1.9")
+        out << QStringLiteral("1.9.0");
+    writeSceneBlock(out, true);
+
+    qint64 start = 0;
+    qint64 end = 0;
+    if (version == "1.4") {
+        out << QString() << QStringLiteral("pic") << 0.5f << placed << crop << qint32(4);
+        start = buffer.pos();
+        out.writeRawData(stream.constData(), stream.size());
+        end = buffer.pos();
+        out << qint32(1);
+        writeOldNote(out);
+    } else {
+        start = buffer.pos();
+        out.writeRawData(stream.constData(), stream.size());
+        end = buffer.pos();
+        if (version == "1.5") {
+            out << QString() << QStringLiteral("pic") << 0.5f << placed << qint32(4) << 0.0
+                << QPointF(4, 3) << crop << qint32(1);
+            writeOldNote(out);
+        } else {
+            QByteArray body;
+            QDataStream record(&body, QIODevice::WriteOnly);
+            record << QStringLiteral("GraphicsImageItem") << QString() << QStringLiteral("pic")
+                   << 0.5f << placed << qint32(4) << 0.0;
+            if (version == "1.8" || version == "1.9") {
+                QPainterPath path;
+                path.addRect(-4, -3, 8, 6);
+                record << QTransform::fromTranslate(-4, -3) << path << qint32(3);
+            } else {
+                record << QPointF(4, 3) << QPolygonF(QRectF(-4, -3, 8, 6));
+                if (version == "1.7")
+                    record << qint32(3);
+            }
+            record << qint32(0);
+            QByteArray noteBody;
+            QDataStream noteRecord(&noteBody, QIODevice::WriteOnly);
+            noteRecord << QStringLiteral("GraphicsTextItem") << QStringLiteral("note")
+                       << QTransform() << qint32(5) << 1.0 << QColor(Qt::black)
+                       << QColor(Qt::white) << qint32(0);
+            for (const QByteArray &piece : {body, noteBody}) {
+                if (version == "1.9")
+                    out << qint64(buffer.pos() + 8 + piece.size());
+                out.writeRawData(piece.constData(), piece.size());
+            }
+        }
+        out << directory;
+    }
+    const qint64 index = buffer.pos();
+    out << qint32(4) << start << end;
+    buffer.seek(indexSlot);
+    out << index;
+    return bytes;
+}
+
+} // namespace
+
+void tst_SaveFileLoader::oldFormats_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("noteAttached");
+    QTest::addColumn<int>("expectedItems");
+
+    QTest::addRow("1.2 raw pixels") << "1.2" << false << 1;
+    QTest::addRow("1.3 raw pixels with crop") << "1.3" << false << 1;
+    QTest::addRow("1.4 PNG inside the record") << "1.4" << true << 1;
+    QTest::addRow("1.5 records without type names") << "1.5" << true << 1;
+    QTest::addRow("1.6 offset and polygon") << "1.6" << false << 2;
+    QTest::addRow("1.7 with filter") << "1.7" << false << 2;
+    QTest::addRow("1.8 image transform and path") << "1.8" << false << 2;
+    QTest::addRow("1.9 end offsets") << "1.9" << false << 2;
+}
+
+void tst_SaveFileLoader::oldFormats()
+{
+    QFETCH(QString, version);
+    QFETCH(bool, noteAttached);
+    QFETCH(int, expectedItems);
+
+    const QImage image = picture(8, 6, Qt::magenta).toImage();
+    const QString path = m_dir->filePath(QStringLiteral("old.vlk"));
+    writeAll(path, oldFormatFile(version, image, m_dir->path()));
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->items.size(), expectedItems);
+    QCOMPARE(loaded->states.size(), 1);
+    QCOMPARE(loaded->states.at(0).sceneRect, QRectF(-50, -50, 100, 100));
+    GraphicsImageItem *picture = nullptr;
+    QStringList notes;
+    for (GraphicsItem *item : qAsConst(loaded->items)) {
+        if (auto *found = dynamic_cast<GraphicsImageItem *>(item))
+            picture = found;
+        else
+            notes.append(item->text());
+    }
+    QVERIFY(picture);
+    QCOMPARE(picture->name(), QStringLiteral("pic"));
+    QCOMPARE(picture->opacity(), 0.5f);
+    QCOMPARE(picture->transform(), QTransform::fromTranslate(10, 20));
+    QVERIFY(picture->image());
+    QCOMPARE(picture->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+             image.convertToFormat(QImage::Format_ARGB32));
+    QCOMPARE(picture->boundingRect().size(), QSizeF(8, 6));
+    if (noteAttached) {
+        QCOMPARE(picture->childGraphicsItems().size(), 1);
+        QCOMPARE(picture->childGraphicsItems().at(0)->text(), QStringLiteral("note"));
+    } else if (expectedItems == 2) {
+        QCOMPARE(notes, QStringList{QStringLiteral("note")});
+    }
+}
+
+void tst_SaveFileLoader::everyTruncationLoadsSafely()
+{
+    const QString source = m_dir->filePath(QStringLiteral("whole.vlk"));
+    save(source, smallScene());
+    const QByteArray bytes = readAll(source);
+    const QString path = m_dir->filePath(QStringLiteral("prefix.vlk"));
+    for (int length = 0; length < bytes.size(); ++length) {
+        writeAll(path, bytes.left(length));
+        auto loaded = load(path);
+        QVERIFY2(loaded->messages.size() == 1, qPrintable(QString::number(length)));
+        QVERIFY(loaded->items.size() <= 4);
+    }
+}
+
+QTEST_MAIN(tst_SaveFileLoader)
+
+#include "tst_savefileloader.moc"
