@@ -553,14 +553,14 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
     }
     m_itemsById.insert(item->id(), decoded);
 
+    if (!m_canceled && m_job->isCanceled())
+        cancelRunners();
     // Copies wait for the end of the load, when every owner has its pixels.
     GraphicsItem *root = m_rootOf.value(item);
     if (!decoded.isCopy && --m_unsettled[root] == 0 && !m_canceled)
         finalizeRoot(root);
 
     m_loader->reportProgress(m_job, ++m_done);
-    if (!m_canceled && m_job->isCanceled())
-        cancelRunners();
     if (m_reported.size() == m_runners.size())
         complete();
 }

@@ -16,9 +16,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtEndian>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -222,6 +224,7 @@ private slots:
     void oldFormats_data();
     void oldFormats();
     void everyTruncationLoadsSafely();
+    void cancelledLoadKeepsOthersPoolWork();
 
 private:
     std::unique_ptr<Collector> save(const QString &path, const QList<GraphicsItem *> &items,
@@ -908,6 +911,73 @@ void tst_SaveFileLoader::everyTruncationLoadsSafely()
         QVERIFY2(loaded->messages.size() == 1, qPrintable(QString::number(length)));
         QVERIFY(loaded->items.size() <= 4);
     }
+}
+
+namespace {
+
+// Holds the pool's only thread until released, so the load's decoders queue up behind it.
+class Blocker : public QRunnable
+{
+public:
+    explicit Blocker(std::atomic_bool *release) : m_release(release) {}
+    void run() override
+    {
+        while (!m_release->load())
+            QThread::yieldCurrentThread();
+    }
+
+private:
+    std::atomic_bool *m_release;
+};
+
+class Flag : public QRunnable
+{
+public:
+    explicit Flag(std::atomic_bool *ran) : m_ran(ran) {}
+    void run() override { m_ran->store(true); }
+
+private:
+    std::atomic_bool *m_ran;
+};
+
+} // namespace
+
+void tst_SaveFileLoader::cancelledLoadKeepsOthersPoolWork()
+{
+    const QString path = m_dir->filePath(QStringLiteral("many.vlk"));
+    for (int i = 0; i < 12; ++i)
+        m_items.append(imageItem(picture(6, 6, QColor(i * 20, 0, 0)), i, i));
+    save(path, m_items);
+
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    pool->setMaxThreadCount(1);
+    std::atomic_bool release{false};
+    std::atomic_bool otherRan{false};
+    pool->start(new Blocker(&release));
+
+    auto collector = std::make_unique<Collector>(m_loader);
+    auto *file = new QFile(path, collector.get());
+    file->open(QIODevice::ReadOnly);
+    LoadJob *job = collector->job;
+    // Queued behind the decoders once the reader has started them (loadedSceneState comes
+    // first), then the job is cancelled while none of them has run.
+    connect(m_loader, &SaveFileLoader::loadedSceneState, collector.get(),
+            [&](const SaveFileLoader::SceneState &, LoadJob *) {
+                QMetaObject::invokeMethod(
+                    m_loader, [&otherRan] { QThreadPool::globalInstance()->start(new Flag(&otherRan)); },
+                    Qt::BlockingQueuedConnection);
+                job->cancel();
+                release.store(true);
+            });
+    QMetaObject::invokeMethod(m_loader, [this, file, job] { m_loader->load(file, job); },
+                              Qt::QueuedConnection);
+    QVERIFY(collector->wait());
+    QCOMPARE(collector->messages, QStringList{QString()});
+    QVERIFY(collector->items.isEmpty());
+    QTRY_VERIFY(otherRan.load());
+    pool->waitForDone();
+    pool->setMaxThreadCount(threads);
 }
 
 QTEST_MAIN(tst_SaveFileLoader)
