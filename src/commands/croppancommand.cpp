@@ -46,14 +46,15 @@ void CropPanCommand::redo()
 {
     for (int i = 0; i < m_images.size(); ++i)
         m_images[i]->setImageTransform(m_newImageTransforms.at(i));
-    BaseCommand::redo();
+    // Past TransformCommand on purpose: a pan never touches the items' own transforms.
+    BaseCommand::redo(); // NOLINT(bugprone-parent-virtual-call)
 }
 
 void CropPanCommand::undo()
 {
     for (int i = 0; i < m_images.size(); ++i)
         m_images[i]->setImageTransform(m_oldImageTransforms.at(i));
-    BaseCommand::undo();
+    BaseCommand::undo(); // NOLINT(bugprone-parent-virtual-call)
 }
 
 bool CropPanCommand::hasEffect() const
