@@ -258,6 +258,34 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
         return;
     }
 
+    if (job->isCanceled()) {
+        reportFinished(job);
+        return;
+    }
+    const auto isCurrent = [](const QString &version) {
+        return isFormatGreater(version, QStringLiteral("1.5"))
+            && !isFormatGreater(version, FormatVersion);
+    };
+    if (force) {
+        // Recovery is for files whose metadata is broken: a readable format version and the
+        // counts are all it reads, and it has no use for a checksum over the whole file.
+        SaveFileHeader brief;
+        QDataStream in(loadFile);
+        if (readBoundedString(in, &brief.formatVersion) && isCurrent(brief.formatVersion)) {
+            in >> brief.itemCount >> brief.imageCount >> brief.indexOffset;
+            if (isFormatAtLeast(brief.formatVersion, QStringLiteral("1.9")))
+                readBoundedString(in, &brief.applicationVersion);
+            if (isFormatAtLeast(brief.formatVersion, QStringLiteral("1.10")))
+                readBoundedString(in, &brief.storedChecksum);
+            auto *reader = new SaveFileReader(this, loadFile, job, brief);
+            const QString message = reader->bruteForce();
+            delete reader;
+            reportFinished(job, message);
+            return;
+        }
+        loadFile->seek(0);
+    }
+
     SaveFileHeader header;
     if (force) {
         const bool wasBlocked = blockSignals(true);
@@ -272,16 +300,7 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
     }
 
     const QString &version = header.formatVersion;
-    const bool current = isFormatGreater(version, QStringLiteral("1.5"))
-        && !isFormatGreater(version, FormatVersion);
-    // Recovery is for files whose metadata is broken: a readable format version is enough.
-    if (force && current) {
-        auto *reader = new SaveFileReader(this, loadFile, job, header);
-        const QString message = reader->bruteForce();
-        delete reader;
-        reportFinished(job, message);
-        return;
-    }
+    const bool current = isCurrent(version);
     if (!isValidHeader(header)) {
         reportFinished(job, corrupt);
         return;

@@ -1,0 +1,168 @@
+// Loading a scene file of 32 pictures of about 4 Mpx against decoding its PNG blocks on every
+// pool thread, the least any reader of the file has to do.
+//
+//   bench_load_scene [PICTURES [SIDE]]      defaults 32 pictures of 2048 x 2048 pixels
+//
+// Figure: load_scene_over_decode (goal 1.2 or lower), the median of three interleaved runs.
+
+#include "loading/loadjob.h"
+#include "persistence/savefileloader.h"
+#include "scene/graphicsimageitem.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QImage photoLike(int side, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(side, side, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, side, side);
+    sky.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 120, 230));
+    sky.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 200, 60));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
+        painter.drawEllipse(QPointF(random.bounded(side), random.bounded(side)),
+                            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
+    }
+    painter.end();
+    for (int y = 0; y < side; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            const int noise = int(random.bounded(5)) - 2;
+            row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
+                          qBound(0, qGreen(row[x]) + noise, 255),
+                          qBound(0, qBlue(row[x]) + noise, 255));
+        }
+    }
+    return image;
+}
+
+QList<QByteArray> blocksOf(const QByteArray &file)
+{
+    QDataStream in(file);
+    QString version;
+    qint16 items = 0;
+    qint16 images = 0;
+    qint64 index = 0;
+    in >> version >> items >> images >> index;
+    in.device()->seek(index);
+    QList<QByteArray> blocks;
+    for (int i = 0; i < images; ++i) {
+        qint32 id = 0;
+        qint64 start = 0;
+        qint64 end = 0;
+        in >> id >> start >> end;
+        blocks.append(file.mid(int(start), int(end - start)));
+    }
+    return blocks;
+}
+
+QImage decode(const QByteArray &png)
+{
+    QByteArray bytes = png;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+double loadOnce(SaveFileLoader *loader, const QString &path, int *itemCount)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    LoadJob job(loader);
+    QList<GraphicsItem *> items;
+    QEventLoop loop;
+    QObject::connect(&job, &LoadJob::itemGenerated, &loop,
+                     [&items](GraphicsItem *item) { items.append(item); });
+    QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    QMetaObject::invokeMethod(loader, [&] { loader->load(&file, &job); }, Qt::QueuedConnection);
+    loop.exec();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    *itemCount = items.size();
+    qDeleteAll(items);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 32;
+    const int side = argc > 2 ? QByteArray(argv[2]).toInt() : 2048;
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.vlk"));
+    QThread thread;
+    auto *loader = new SaveFileLoader;
+    loader->moveToThread(&thread);
+    thread.start();
+    {
+        QList<GraphicsItem *> items;
+        for (int i = 0; i < count; ++i) {
+            auto *item = new GraphicsImageItem(
+                new QPixmap(QPixmap::fromImage(photoLike(side, quint32(i + 1)))), QString(),
+                QStringLiteral("bench"), QPointF(i, i));
+            item->setId(i);
+            items.append(item);
+        }
+        QFile file(path);
+        file.open(QIODevice::ReadWrite);
+        SaveFileLoader::SceneState state;
+        state.items = items;
+        state.nextItemId = count;
+        state.takeSnapshot();
+        LoadJob job(loader);
+        QMetaObject::invokeMethod(loader, [&] { loader->save(&file, QString(), state, &job); },
+                                  Qt::BlockingQueuedConnection);
+        qDeleteAll(items);
+    }
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    const QList<QByteArray> blocks = blocksOf(bytes);
+
+    QList<double> decodeTimes;
+    QList<double> loadTimes;
+    int loaded = 0;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const QList<QImage> decoded = QtConcurrent::blockingMapped(blocks, decode);
+        decodeTimes.append(timer.nsecsElapsed() / 1e9);
+        loadTimes.append(loadOnce(loader, path, &loaded));
+    }
+    std::sort(decodeTimes.begin(), decodeTimes.end());
+    std::sort(loadTimes.begin(), loadTimes.end());
+    std::printf("# %d pictures of %d x %d in %.1f MB, %d loaded, %d pool threads\n", count, side,
+                side, bytes.size() / 1e6, loaded, QThreadPool::globalInstance()->maxThreadCount());
+    std::printf("# decode %.3f s, load %.3f s\n", decodeTimes.at(1), loadTimes.at(1));
+    std::printf("figure load_scene_over_decode %.3f\n", loadTimes.at(1) / decodeTimes.at(1));
+    QMetaObject::invokeMethod(loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    return loaded == count ? 0 : 1;
+}

@@ -1,0 +1,154 @@
+// Forced recovery of a 200 MB scene file whose metadata is destroyed: only a valid format
+// version and intact PNG streams are left, among random bytes. Against decoding the same PNG
+// streams on every pool thread.
+//
+//   bench_recover [MEGABYTES]      default 200
+//
+// Figure: recover_over_decode (goal 1.5 or lower), the median of three interleaved runs.
+
+#include "loading/loadjob.h"
+#include "persistence/pngencoder.h"
+#include "persistence/savefileloader.h"
+#include "scene/graphicsimageitem.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QImage photoLike(int side, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(side, side, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, side, side);
+    sky.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 120, 230));
+    sky.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 200, 60));
+    painter.fillRect(image.rect(), sky);
+    painter.end();
+    for (int y = 0; y < side; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            const int noise = int(random.bounded(9)) - 4;
+            row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
+                          qBound(0, qGreen(row[x]) + noise, 255),
+                          qBound(0, qBlue(row[x]) + noise, 255));
+        }
+    }
+    return image;
+}
+
+QByteArray garbage(QRandomGenerator &random, int length)
+{
+    QByteArray bytes(length, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+QImage decode(const QByteArray &png)
+{
+    QByteArray bytes = png;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+double recoverOnce(SaveFileLoader *loader, const QString &path, int *itemCount)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    LoadJob job(loader);
+    QList<GraphicsItem *> items;
+    QEventLoop loop;
+    QObject::connect(&job, &LoadJob::itemGenerated, &loop,
+                     [&items](GraphicsItem *item) { items.append(item); });
+    QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    QMetaObject::invokeMethod(loader, [&] { loader->load(&file, &job, true); },
+                              Qt::QueuedConnection);
+    loop.exec();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    *itemCount = items.size();
+    qDeleteAll(items);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const qint64 target = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 200) * 1000 * 1000;
+
+    // A handful of distinct pictures repeated until the file is big enough; every block is
+    // decoded on its own either way.
+    QList<QByteArray> distinct;
+    for (int i = 0; i < 6; ++i) {
+        QByteArray png;
+        PngEncoder::encode(photoLike(1600, quint32(i + 1)), 1, &png);
+        distinct.append(png);
+    }
+    QRandomGenerator random(7);
+    QByteArray bytes;
+    {
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out << QStringLiteral("1.10");
+    }
+    bytes += garbage(random, 224 - bytes.size());
+    QList<QByteArray> blocks;
+    while (bytes.size() < target) {
+        blocks.append(distinct.at(blocks.size() % distinct.size()));
+        bytes += blocks.last();
+        bytes += garbage(random, 64 + int(random.bounded(512)));
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("destroyed.vlk"));
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    }
+
+    QThread thread;
+    auto *loader = new SaveFileLoader;
+    loader->moveToThread(&thread);
+    thread.start();
+    QList<double> decodeTimes;
+    QList<double> recoverTimes;
+    int recovered = 0;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const QList<QImage> decoded = QtConcurrent::blockingMapped(blocks, decode);
+        decodeTimes.append(timer.nsecsElapsed() / 1e9);
+        recoverTimes.append(recoverOnce(loader, path, &recovered));
+    }
+    std::sort(decodeTimes.begin(), decodeTimes.end());
+    std::sort(recoverTimes.begin(), recoverTimes.end());
+    std::printf("# %.1f MB, %d PNG streams, %d recovered, %d pool threads\n", bytes.size() / 1e6,
+                int(blocks.size()), recovered, QThreadPool::globalInstance()->maxThreadCount());
+    std::printf("# decode %.3f s, recover %.3f s\n", decodeTimes.at(1), recoverTimes.at(1));
+    std::printf("figure recover_over_decode %.3f\n", recoverTimes.at(1) / decodeTimes.at(1));
+    QMetaObject::invokeMethod(loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    return recovered == blocks.size() ? 0 : 1;
+}

@@ -1,0 +1,137 @@
+// Saving a scene file: a full save of 32 pictures of about 4 Mpx against encoding the same
+// pictures with the toolkit's PNG writer on every pool thread, and an incremental save of the
+// unchanged board against the full save.
+//
+//   bench_save [PICTURES [SIDE]]      defaults 32 pictures of 2048 x 2048 pixels
+//
+// Figures: save_full_over_encode (goal 1.2 or lower), save_incremental_over_full (goal 0.05 or
+// lower).
+
+#include "loading/loadjob.h"
+#include "persistence/savefileloader.h"
+#include "scene/graphicsimageitem.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QImage photoLike(int side, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(side, side, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, side, side);
+    sky.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 120, 230));
+    sky.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 200, 60));
+    painter.fillRect(image.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
+        painter.drawEllipse(QPointF(random.bounded(side), random.bounded(side)),
+                            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
+    }
+    painter.end();
+    for (int y = 0; y < side; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            const int noise = int(random.bounded(5)) - 2;
+            row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
+                          qBound(0, qGreen(row[x]) + noise, 255),
+                          qBound(0, qBlue(row[x]) + noise, 255));
+        }
+    }
+    return image;
+}
+
+QByteArray encode(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return png;
+}
+
+QString saveOnce(SaveFileLoader &loader, const QString &path, const QString &oldChecksum,
+                 const QList<GraphicsItem *> &items, double *seconds)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadWrite);
+    QString checksum;
+    LoadJob job(&loader);
+    QObject::connect(&loader, &SaveFileLoader::checksumSaved, &job,
+                     [&checksum](const QString &value, LoadJob *) { checksum = value; });
+    QElapsedTimer timer;
+    timer.start();
+    SaveFileLoader::SceneState state;
+    state.items = items;
+    state.nextItemId = items.size();
+    state.sceneRect = QRectF(-5000, -5000, 10000, 10000);
+    state.takeSnapshot();
+    loader.save(&file, oldChecksum, state, &job);
+    *seconds = timer.nsecsElapsed() / 1e9;
+    return checksum;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 32;
+    const int side = argc > 2 ? QByteArray(argv[2]).toInt() : 2048;
+
+    QList<QImage> images;
+    QList<GraphicsItem *> items;
+    for (int i = 0; i < count; ++i) {
+        images.append(photoLike(side, quint32(i + 1)));
+        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(images.last())),
+                                           QString(), QStringLiteral("bench"), QPointF(i, i));
+        item->setId(i);
+        item->setZValue(i);
+        items.append(item);
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    const QList<QByteArray> encoded = QtConcurrent::blockingMapped(images, encode);
+    const double encodeSeconds = timer.nsecsElapsed() / 1e9;
+    qint64 bytes = 0;
+    for (const QByteArray &png : encoded)
+        bytes += png.size();
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.vlk"));
+    SaveFileLoader loader;
+    double fullSeconds = 0;
+    const QString checksum = saveOnce(loader, path, QString(), items, &fullSeconds);
+    QList<double> incremental;
+    for (int i = 0; i < 3; ++i) {
+        double seconds = 0;
+        saveOnce(loader, path, checksum, items, &seconds);
+        incremental.append(seconds);
+    }
+    std::sort(incremental.begin(), incremental.end());
+
+    std::printf("# %d pictures of %d x %d, %.1f MB of PNG, %d pool threads\n", count, side, side,
+                bytes / 1e6, QThreadPool::globalInstance()->maxThreadCount());
+    std::printf("# encode %.3f s, full save %.3f s, incremental save %.3f s\n", encodeSeconds,
+                fullSeconds, incremental.at(1));
+    std::printf("figure save_full_over_encode %.3f\n", fullSeconds / encodeSeconds);
+    std::printf("figure save_incremental_over_full %.4f\n", incremental.at(1) / fullSeconds);
+    qDeleteAll(items);
+    return 0;
+}
