@@ -211,6 +211,7 @@ private slots:
     void roundTrip();
     void saveTwiceIsIdenticalWithoutEncoding();
     void incrementalAfterDeletingSharedOwner();
+    void incrementalEmbedsFormerLink();
     void linkedImages_data();
     void linkedImages();
     void checksumMismatch();
@@ -514,6 +515,26 @@ void tst_SaveFileLoader::incrementalAfterDeletingSharedOwner()
     const QString fresh = m_dir->filePath(QStringLiteral("fresh.vlk"));
     save(fresh, items);
     QCOMPARE(bytes, readAll(fresh));
+}
+
+void tst_SaveFileLoader::incrementalEmbedsFormerLink()
+{
+    const QString imagePath = m_dir->filePath(QStringLiteral("linked.png"));
+    const QPixmap pixels = picture(5, 4, Qt::cyan);
+    QVERIFY(pixels.save(imagePath, "png"));
+    m_items = {imageItem(pixels, 0, 0, imagePath), imageItem(picture(3, 3, Qt::red), 1, 1)};
+    const QString path = m_dir->filePath(QStringLiteral("embed.vlk"));
+    setEmbedLocalFiles(false);
+    auto linked = save(path, m_items);
+    QCOMPARE(indexOf(readAll(path)).at(0).end - indexOf(readAll(path)).at(0).start, qint64(4));
+
+    // Keeping the link block would leave the picture out although it is now to be embedded.
+    setEmbedLocalFiles(true);
+    auto embedded = save(path, m_items, linked->savedChecksum);
+    QCOMPARE(embedded->messages, QStringList{QString()});
+    const QString fresh = m_dir->filePath(QStringLiteral("embed-fresh.vlk"));
+    save(fresh, m_items);
+    QCOMPARE(readAll(path), readAll(fresh));
 }
 
 void tst_SaveFileLoader::linkedImages_data()
