@@ -40,7 +40,7 @@ QImage photoLike(int side, quint32 seed)
     for (int i = 0; i < 12; ++i) {
         painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
         painter.drawEllipse(QPointF(random.bounded(side), random.bounded(side)),
-                            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
+            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
     }
     painter.end();
     for (int y = 0; y < side; ++y) {
@@ -48,8 +48,7 @@ QImage photoLike(int side, quint32 seed)
         for (int x = 0; x < side; ++x) {
             const int noise = int(random.bounded(5)) - 2;
             row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
-                          qBound(0, qGreen(row[x]) + noise, 255),
-                          qBound(0, qBlue(row[x]) + noise, 255));
+                qBound(0, qGreen(row[x]) + noise, 255), qBound(0, qBlue(row[x]) + noise, 255));
         }
     }
     return image;
@@ -92,12 +91,13 @@ double loadOnce(SaveFileLoader *loader, const QString &path, int *itemCount)
     LoadJob job(loader);
     QList<GraphicsItem *> items;
     QEventLoop loop;
-    QObject::connect(&job, &LoadJob::itemGenerated, &loop,
-                     [&items](GraphicsItem *item) { items.append(item); });
+    QObject::connect(
+        &job, &LoadJob::itemGenerated, &loop, [&items](GraphicsItem *item) { items.append(item); });
     QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
     timer.start();
-    QMetaObject::invokeMethod(loader, [&] { loader->load(&file, &job); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        loader, [&] { loader->load(&file, &job); }, Qt::QueuedConnection);
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     *itemCount = items.size();
@@ -136,8 +136,9 @@ int main(int argc, char **argv)
         state.nextItemId = count;
         state.takeSnapshot();
         LoadJob job(loader);
-        QMetaObject::invokeMethod(loader, [&] { loader->save(&file, QString(), state, &job); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            loader, [&] { loader->save(&file, QString(), state, &job); },
+            Qt::BlockingQueuedConnection);
         qDeleteAll(items);
     }
     QFile file(path);
@@ -158,10 +159,11 @@ int main(int argc, char **argv)
     std::sort(decodeTimes.begin(), decodeTimes.end());
     std::sort(loadTimes.begin(), loadTimes.end());
     std::printf("# %d pictures of %d x %d in %.1f MB, %d loaded, %d pool threads\n", count, side,
-                side, bytes.size() / 1e6, loaded, QThreadPool::globalInstance()->maxThreadCount());
+        side, bytes.size() / 1e6, loaded, QThreadPool::globalInstance()->maxThreadCount());
     std::printf("# decode %.3f s, load %.3f s\n", decodeTimes.at(1), loadTimes.at(1));
     std::printf("figure load_scene_over_decode %.3f\n", loadTimes.at(1) / decodeTimes.at(1));
-    QMetaObject::invokeMethod(loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
     thread.quit();
     thread.wait();
     return loaded == count ? 0 : 1;

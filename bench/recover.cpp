@@ -44,8 +44,7 @@ QImage photoLike(int side, quint32 seed)
         for (int x = 0; x < side; ++x) {
             const int noise = int(random.bounded(9)) - 4;
             row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
-                          qBound(0, qGreen(row[x]) + noise, 255),
-                          qBound(0, qBlue(row[x]) + noise, 255));
+                qBound(0, qGreen(row[x]) + noise, 255), qBound(0, qBlue(row[x]) + noise, 255));
         }
     }
     return image;
@@ -76,13 +75,13 @@ double recoverOnce(SaveFileLoader *loader, const QString &path, int *itemCount)
     LoadJob job(loader);
     QList<GraphicsItem *> items;
     QEventLoop loop;
-    QObject::connect(&job, &LoadJob::itemGenerated, &loop,
-                     [&items](GraphicsItem *item) { items.append(item); });
+    QObject::connect(
+        &job, &LoadJob::itemGenerated, &loop, [&items](GraphicsItem *item) { items.append(item); });
     QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
     timer.start();
-    QMetaObject::invokeMethod(loader, [&] { loader->load(&file, &job, true); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        loader, [&] { loader->load(&file, &job, true); }, Qt::QueuedConnection);
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     *itemCount = items.size();
@@ -144,10 +143,11 @@ int main(int argc, char **argv)
     std::sort(decodeTimes.begin(), decodeTimes.end());
     std::sort(recoverTimes.begin(), recoverTimes.end());
     std::printf("# %.1f MB, %d PNG streams, %d recovered, %d pool threads\n", bytes.size() / 1e6,
-                int(blocks.size()), recovered, QThreadPool::globalInstance()->maxThreadCount());
+        int(blocks.size()), recovered, QThreadPool::globalInstance()->maxThreadCount());
     std::printf("# decode %.3f s, recover %.3f s\n", decodeTimes.at(1), recoverTimes.at(1));
     std::printf("figure recover_over_decode %.3f\n", recoverTimes.at(1) / decodeTimes.at(1));
-    QMetaObject::invokeMethod(loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
     thread.quit();
     thread.wait();
     return recovered == blocks.size() ? 0 : 1;

@@ -40,7 +40,7 @@ QImage photoLike(int side, quint32 seed)
     for (int i = 0; i < 12; ++i) {
         painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
         painter.drawEllipse(QPointF(random.bounded(side), random.bounded(side)),
-                            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
+            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
     }
     painter.end();
     for (int y = 0; y < side; ++y) {
@@ -48,8 +48,7 @@ QImage photoLike(int side, quint32 seed)
         for (int x = 0; x < side; ++x) {
             const int noise = int(random.bounded(5)) - 2;
             row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
-                          qBound(0, qGreen(row[x]) + noise, 255),
-                          qBound(0, qBlue(row[x]) + noise, 255));
+                qBound(0, qGreen(row[x]) + noise, 255), qBound(0, qBlue(row[x]) + noise, 255));
         }
     }
     return image;
@@ -65,14 +64,14 @@ QByteArray encode(const QImage &image)
 }
 
 QString saveOnce(SaveFileLoader &loader, const QString &path, const QString &oldChecksum,
-                 const QList<GraphicsItem *> &items, double *seconds)
+    const QList<GraphicsItem *> &items, double *seconds)
 {
     QFile file(path);
     file.open(QIODevice::ReadWrite);
     QString checksum;
     LoadJob job(&loader);
     QObject::connect(&loader, &SaveFileLoader::checksumSaved, &job,
-                     [&checksum](const QString &value, LoadJob *) { checksum = value; });
+        [&checksum](const QString &value, LoadJob *) { checksum = value; });
     QElapsedTimer timer;
     timer.start();
     SaveFileLoader::SceneState state;
@@ -99,7 +98,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < count; ++i) {
         images.append(photoLike(side, quint32(i + 1)));
         auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(images.last())),
-                                           QString(), QStringLiteral("bench"), QPointF(i, i));
+            QString(), QStringLiteral("bench"), QPointF(i, i));
         item->setId(i);
         item->setZValue(i);
         items.append(item);
@@ -127,9 +126,9 @@ int main(int argc, char **argv)
     std::sort(incremental.begin(), incremental.end());
 
     std::printf("# %d pictures of %d x %d, %.1f MB of PNG, %d pool threads\n", count, side, side,
-                bytes / 1e6, QThreadPool::globalInstance()->maxThreadCount());
+        bytes / 1e6, QThreadPool::globalInstance()->maxThreadCount());
     std::printf("# encode %.3f s, full save %.3f s, incremental save %.3f s\n", encodeSeconds,
-                fullSeconds, incremental.at(1));
+        fullSeconds, incremental.at(1));
     std::printf("figure save_full_over_encode %.3f\n", fullSeconds / encodeSeconds);
     std::printf("figure save_incremental_over_full %.4f\n", incremental.at(1) / fullSeconds);
     qDeleteAll(items);

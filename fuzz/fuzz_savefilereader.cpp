@@ -24,7 +24,7 @@ QGuiApplication *application()
 {
     static int argc = 1;
     static char name[] = "fuzz_savefilereader";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     static QGuiApplication *app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         return new QGuiApplication(argc, argv);
@@ -41,8 +41,8 @@ void loadOnce(SaveFileLoader &loader, const QString &path, bool force)
     QList<GraphicsItem *> items;
     QEventLoop loop;
     bool finished = false;
-    QObject::connect(&job, &LoadJob::itemGenerated, &loop,
-                     [&items](GraphicsItem *item) { items.append(item); });
+    QObject::connect(
+        &job, &LoadJob::itemGenerated, &loop, [&items](GraphicsItem *item) { items.append(item); });
     QObject::connect(&job, &LoadJob::finished, &loop, [&] {
         finished = true;
         loop.quit();
@@ -63,15 +63,15 @@ void makeCorpus(const QString &directory)
     QImage image(6, 5, QImage::Format_ARGB32);
     image.fill(QColor(10, 200, 30, 180));
     const QPixmap pixmap = QPixmap::fromImage(image);
-    auto *first = new GraphicsImageItem(new QPixmap(pixmap), QStringLiteral("/tmp/a.png"),
-                                        QStringLiteral("a"), QPointF(1, 2));
+    auto *first = new GraphicsImageItem(
+        new QPixmap(pixmap), QStringLiteral("/tmp/a.png"), QStringLiteral("a"), QPointF(1, 2));
     first->setId(0);
-    auto *second = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("b"),
-                                         QPointF(3, 4));
+    auto *second
+        = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("b"), QPointF(3, 4));
     second->setId(1);
     auto *note = new GraphicsTextItem(QPointF(), QStringLiteral("note"), first);
     note->setId(2);
-    const QList<QList<GraphicsItem *>> scenes = {{}, {first}, {first, second}};
+    const QList<QList<GraphicsItem *>> scenes = { {}, { first }, { first, second } };
     int n = 0;
     for (const QList<GraphicsItem *> &items : scenes) {
         QFile file(QDir(directory).filePath(QStringLiteral("scene%1.vlk").arg(n++)));

@@ -10,8 +10,8 @@
 
 #include <limits>
 
-ImageLoaderRunner::ImageLoaderRunner(const ImageRecord &record, GraphicsImageItem *item,
-                                     std::shared_ptr<const Context> context)
+ImageLoaderRunner::ImageLoaderRunner(
+    const ImageRecord &record, GraphicsImageItem *item, std::shared_ptr<const Context> context)
     : m_record(record)
     , m_item(item)
     , m_context(std::move(context))
@@ -68,16 +68,16 @@ void ImageLoaderRunner::run()
     } else if (m_ownerId != -1) {
         emit isCopy(m_ownerId);
     } else {
-        const QString path = resolveLinkedPath(m_source, m_context->currentSceneDirectory,
-                                               m_context->savedSceneDirectory);
+        const QString path = resolveLinkedPath(
+            m_source, m_context->currentSceneDirectory, m_context->savedSceneDirectory);
         if (path.isEmpty()) {
             ImageLoader::LoadImageResult result;
             result.code = ImageLoader::LoadImageResult::NotFound;
             emit missingImage(result);
         } else {
             QPixmap pixmap;
-            const ImageLoader::LoadImageResult result =
-                ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &pixmap);
+            const ImageLoader::LoadImageResult result
+                = ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &pixmap);
             if (result.code == ImageLoader::LoadImageResult::Loaded && !pixmap.isNull()) {
                 m_pixmap = pixmap;
                 m_resolvedPath = path;
@@ -89,9 +89,8 @@ void ImageLoaderRunner::run()
     emit imageDone();
 }
 
-QString ImageLoaderRunner::resolveLinkedPath(const QString &path,
-                                             const QString &currentSceneDirectory,
-                                             const QString &savedSceneDirectory)
+QString ImageLoaderRunner::resolveLinkedPath(
+    const QString &path, const QString &currentSceneDirectory, const QString &savedSceneDirectory)
 {
     if (path.isEmpty())
         return {};
@@ -110,8 +109,8 @@ QString ImageLoaderRunner::resolveLinkedPath(const QString &path,
             const int slash = path.indexOf(QLatin1Char('/'));
             const QString withoutDrive = slash > 0 ? path.mid(slash) : path;
             const QString relative = QDir(savedSceneDirectory).relativeFilePath(withoutDrive);
-            const QString candidate =
-                QFileInfo(currentSceneDirectory + QLatin1Char('/') + relative).absoluteFilePath();
+            const QString candidate
+                = QFileInfo(currentSceneDirectory + QLatin1Char('/') + relative).absoluteFilePath();
             if (exists(candidate))
                 return candidate;
         }

@@ -16,22 +16,20 @@ class GraphicsImageItem;
 // Decodes one image block of a mapped scene file on a pool thread. It never touches its item:
 // everything it needs is copied in at construction, and the loader applies the result on its own
 // thread after imageDone. Not auto-deleted; the loader disposes of it after imageDone.
-class ImageLoaderRunner : public QObject, public QRunnable
-{
+class ImageLoaderRunner : public QObject, public QRunnable {
     Q_OBJECT
 
 public:
     // What every runner of one load reads; constant while any of them runs.
-    struct Context
-    {
+    struct Context {
         const uchar *mapping = nullptr;
         qint64 size = 0;
         QString currentSceneDirectory;
         QString savedSceneDirectory;
     };
 
-    ImageLoaderRunner(const ImageRecord &record, GraphicsImageItem *item,
-                      std::shared_ptr<const Context> context);
+    ImageLoaderRunner(
+        const ImageRecord &record, GraphicsImageItem *item, std::shared_ptr<const Context> context);
 
     void run() override;
 
@@ -45,7 +43,7 @@ public:
 
     // The linked file an image of a moved scene file now lies at, or empty.
     static QString resolveLinkedPath(const QString &path, const QString &currentSceneDirectory,
-                                     const QString &savedSceneDirectory);
+        const QString &savedSceneDirectory);
     // Decodes a PNG stream, refusing dimensions its length could not describe.
     static QImage decodePng(const uchar *data, qint64 length);
 

@@ -8,8 +8,7 @@
 // What readHeader finds at the front of a scene file, plus the checksum it computed over the
 // bytes the stored one covers. Counts and records come straight from disk: check them with
 // SaveFileLoader::isValidHeader and isValidIndex before relying on them.
-struct SaveFileHeader
-{
+struct SaveFileHeader {
     QString formatVersion;
     QString applicationVersion;
     QString storedChecksum;

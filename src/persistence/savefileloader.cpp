@@ -20,9 +20,7 @@
 const QString SaveFileLoader::FormatVersion = QStringLiteral("1.10");
 const QString SaveFileLoader::ApplicationVersion = QStringLiteral("1.11.1");
 
-struct SaveFileLoader::LoadState
-{
-};
+struct SaveFileLoader::LoadState { };
 
 namespace {
 
@@ -60,8 +58,7 @@ bool readBoundedString(QDataStream &in, QString *out)
     if (peeked.size() < 4)
         return false;
     const quint32 length = qFromBigEndian<quint32>(peeked.constData());
-    if (length != 0xffffffffu
-        && qint64(length) > in.device()->size() - in.device()->pos() - 4)
+    if (length != 0xffffffffu && qint64(length) > in.device()->size() - in.device()->pos() - 4)
         return false;
     in >> *out;
     return in.status() == QDataStream::Ok;
@@ -85,16 +82,16 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
 
 SaveFileLoader::~SaveFileLoader() = default;
 
-void SaveFileLoader::writeItemRecords(QDataStream &stream, const QList<GraphicsItem *> &items,
-                                      bool selectedOnly)
+void SaveFileLoader::writeItemRecords(
+    QDataStream &stream, const QList<GraphicsItem *> &items, bool selectedOnly)
 {
     const double baseZ = SceneSnapshot::lowestZ(items);
     for (GraphicsItem *item : items)
         writeItemRecord(stream, item, baseZ, selectedOnly);
 }
 
-void SaveFileLoader::writeItemRecord(QDataStream &stream, GraphicsItem *item, double baseZ,
-                                     bool selectedOnly)
+void SaveFileLoader::writeItemRecord(
+    QDataStream &stream, GraphicsItem *item, double baseZ, bool selectedOnly)
 {
     if (!item)
         return;
@@ -167,8 +164,8 @@ SaveFileHeader SaveFileLoader::readHeader(QFile *file, LoadJob *loadJob)
         emit checksumMissmatchDetected(loadJob);
 
     // Offsets come from disk: the whole index must lie between the header and the file's end.
-    const qint64 count = isFormatAtLeast(version, QStringLiteral("1.6")) ? header.imageCount
-                                                                         : header.legacyCount;
+    const qint64 count
+        = isFormatAtLeast(version, QStringLiteral("1.6")) ? header.imageCount : header.legacyCount;
     constexpr qint64 EntryBytes = 4 + 8 + 8;
     if (!header.truncated && count > 0 && header.indexOffset >= headerEnd
         && header.indexOffset <= size && count <= (size - header.indexOffset) / EntryBytes
@@ -197,8 +194,8 @@ bool SaveFileLoader::isValidHeader(const SaveFileHeader &header)
         return false;
     if (!isFormatGreater(version, QStringLiteral("1.3")))
         return true;
-    const qint64 count = isFormatAtLeast(version, QStringLiteral("1.6")) ? header.imageCount
-                                                                         : header.legacyCount;
+    const qint64 count
+        = isFormatAtLeast(version, QStringLiteral("1.6")) ? header.imageCount : header.legacyCount;
     return header.itemCount >= 0 && !header.truncated && count == header.imageRecords.size();
 }
 
@@ -215,7 +212,7 @@ bool SaveFileLoader::isValidIndex(const SaveFileHeader &header)
 }
 
 void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
-                          const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob)
+    const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob)
 {
     LoadJob *job = ensureJob(loadJob);
     reportStarted(job, tr("Saving Scene"));
@@ -227,22 +224,21 @@ void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
         if (!sceneState.items.isEmpty() && !itemsThread) {
             qCCritical(lcPersistence) << "SaveFileLoader: save called without a snapshot";
             reportFinished(job, tr("Failed to write save file."),
-                           tr("The scene was handed over without a snapshot of its items."));
+                tr("The scene was handed over without a snapshot of its items."));
             return;
         }
         snapshot = std::make_shared<const SceneSnapshot>(SceneSnapshot::take(sceneState.items));
     }
-    if (!saveFile || !saveFile->isOpen() || !saveFile->isWritable()
-        || !saveFile->isReadable()) {
-        reportFinished(job, tr("Failed to write save file."),
-                       saveFile ? saveFile->errorString() : QString());
+    if (!saveFile || !saveFile->isOpen() || !saveFile->isWritable() || !saveFile->isReadable()) {
+        reportFinished(
+            job, tr("Failed to write save file."), saveFile ? saveFile->errorString() : QString());
         return;
     }
     SaveFileWriter(this, saveFile, job, m_embedLocalFiles).run(oldChecksum, sceneState, *snapshot);
 }
 
-void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
-                          const SaveFileLoader::SceneState &sceneState)
+void SaveFileLoader::save(
+    QFile *saveFile, const QString &oldChecksum, const SaveFileLoader::SceneState &sceneState)
 {
     save(saveFile, oldChecksum, sceneState, nullptr);
 }
@@ -251,8 +247,8 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
 {
     LoadJob *job = ensureJob(loadJob);
     reportStarted(job, tr("Loading Scene"));
-    const QString corrupt =
-        tr("The Velkora file you are trying to load is corrupt and can not be loaded.");
+    const QString corrupt
+        = tr("The Velkora file you are trying to load is corrupt and can not be loaded.");
     if (!loadFile || !loadFile->isOpen() || !loadFile->isReadable()) {
         reportFinished(job, corrupt);
         return;
@@ -312,14 +308,16 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
         (new SaveFileReader(this, loadFile, job, header))->readCurrent();
     } else if (isFormatGreater(version, FormatVersion)) {
         if (isFormatAtLeast(version, QStringLiteral("1.9")))
-            reportFinished(job, tr("The save file was saved with a newer version of Velkora (%0), "
-                                   "you are currently using Velkora %1. Please update to Velkora "
-                                   "%0 or higher to be able to open it.")
-                                    .replace(QLatin1String("%0"), header.applicationVersion)
-                                    .replace(QLatin1String("%1"), ApplicationVersion));
+            reportFinished(job,
+                tr("The save file was saved with a newer version of Velkora (%0), "
+                   "you are currently using Velkora %1. Please update to Velkora "
+                   "%0 or higher to be able to open it.")
+                    .replace(QLatin1String("%0"), header.applicationVersion)
+                    .replace(QLatin1String("%1"), ApplicationVersion));
         else
-            reportFinished(job, tr("The save file was saved with a newer version of Velkora, "
-                                   "please update to be able to open it."));
+            reportFinished(job,
+                tr("The save file was saved with a newer version of Velkora, "
+                   "please update to be able to open it."));
     } else {
         reportFinished(job, tr("Unrecognized Velkora save file."));
     }

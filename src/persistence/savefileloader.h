@@ -31,14 +31,12 @@ class SceneSnapshot;
 // copies everything the writer needs. Questions (checksumLoaded during a save,
 // aboutToOverwriteSaveFromNewerVersion, checksumMissmatchDetected, brokenItemMetadataDetected)
 // are meant for blocking queued connections; the receiver answers by cancelling the job.
-class SaveFileLoader : public BaseLoader
-{
+class SaveFileLoader : public BaseLoader {
     Q_OBJECT
 
 public:
     // The snapshot of a board that is saved, or the view state a load delivers (items empty).
-    struct SceneState
-    {
+    struct SceneState {
         QList<GraphicsItem *> items;
         int nextItemId = 0;
         QRectF sceneRect;
@@ -54,7 +52,7 @@ public:
         void takeSnapshot();
     };
 
-    static const QString FormatVersion;      // "1.10"
+    static const QString FormatVersion; // "1.10"
     static const QString ApplicationVersion; // "1.11.1"
 
     explicit SaveFileLoader(QObject *parent = nullptr);
@@ -65,10 +63,10 @@ public:
     // Item records of items in list order, depths relative to the lowest among them. With
     // selectedOnly the children written under an item are its nearest selected descendants.
     // Reads live items: call on their thread.
-    static void writeItemRecords(QDataStream &stream, const QList<GraphicsItem *> &items,
-                                 bool selectedOnly);
-    static void writeItemRecord(QDataStream &stream, GraphicsItem *item, double baseZ,
-                                bool selectedOnly);
+    static void writeItemRecords(
+        QDataStream &stream, const QList<GraphicsItem *> &items, bool selectedOnly);
+    static void writeItemRecord(
+        QDataStream &stream, GraphicsItem *item, double baseZ, bool selectedOnly);
 
     // Reads the header and image index from the file's current position, computes the checksum
     // over the bytes the stored one covers and leaves the file just after the header.
@@ -82,9 +80,9 @@ public:
 
 public slots:
     void save(QFile *saveFile, const QString &oldChecksum,
-              const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
-    void save(QFile *saveFile, const QString &oldChecksum,
-              const SaveFileLoader::SceneState &sceneState);
+        const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
+    void save(
+        QFile *saveFile, const QString &oldChecksum, const SaveFileLoader::SceneState &sceneState);
     void load(QFile *loadFile, LoadJob *loadJob, bool force);
     void load(QFile *loadFile, LoadJob *loadJob);
     void load(QFile *loadFile);
@@ -92,15 +90,14 @@ public slots:
 
 signals:
     void checksumSaved(const QString &checksum, LoadJob *loadJob);
-    void aboutToOverwriteSaveFromNewerVersion(const QString &applicationVersion,
-                                              LoadJob *loadJob);
-    void checksumLoaded(const QString &loadedChecksum, const QString &actualChecksum,
-                        LoadJob *loadJob);
+    void aboutToOverwriteSaveFromNewerVersion(const QString &applicationVersion, LoadJob *loadJob);
+    void checksumLoaded(
+        const QString &loadedChecksum, const QString &actualChecksum, LoadJob *loadJob);
     void checksumMissmatchDetected(LoadJob *loadJob);
     void brokenItemMetadataDetected(LoadJob *loadJob);
     void loadedSceneState(const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
-    void foundItemWithMissingImage(GraphicsImageItem *item,
-                                   const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
+    void foundItemWithMissingImage(
+        GraphicsImageItem *item, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
 
 private:
     struct LoadState;

@@ -67,8 +67,8 @@ bool readDouble(QDataStream &in, double *value)
 bool isFinite(const QTransform &t)
 {
     return qIsFinite(t.m11()) && qIsFinite(t.m12()) && qIsFinite(t.m13()) && qIsFinite(t.m21())
-        && qIsFinite(t.m22()) && qIsFinite(t.m23()) && qIsFinite(t.m31())
-        && qIsFinite(t.m32()) && qIsFinite(t.m33());
+        && qIsFinite(t.m22()) && qIsFinite(t.m23()) && qIsFinite(t.m31()) && qIsFinite(t.m32())
+        && qIsFinite(t.m33());
 }
 
 bool readTransform(QDataStream &in, QTransform *transform)
@@ -181,9 +181,8 @@ QImage decodeFrom(QIODevice *device, qint64 length)
 
 QImage decodeAt(const uchar *mapping, qint64 offset, qint64 size)
 {
-    return ImageLoaderRunner::decodePng(mapping + offset,
-                                        std::min<qint64>(size - offset,
-                                                         std::numeric_limits<int>::max()));
+    return ImageLoaderRunner::decodePng(
+        mapping + offset, std::min<qint64>(size - offset, std::numeric_limits<int>::max()));
 }
 
 QList<GraphicsItem *> treeOf(GraphicsItem *root)
@@ -195,8 +194,8 @@ QList<GraphicsItem *> treeOf(GraphicsItem *root)
 
 } // namespace
 
-SaveFileReader::SaveFileReader(SaveFileLoader *loader, QFile *file, LoadJob *job,
-                               const SaveFileHeader &header)
+SaveFileReader::SaveFileReader(
+    SaveFileLoader *loader, QFile *file, LoadJob *job, const SaveFileHeader &header)
     : QObject(loader)
     , m_loader(loader)
     , m_file(file)
@@ -260,10 +259,9 @@ bool SaveFileReader::readSceneBlock(bool withNextId)
     m_sceneState.viewTransform = viewTransform;
     m_sceneState.horizontalScroll = horizontal;
     m_sceneState.verticalScroll = vertical;
-    m_sceneStateUsable = !(withNextId && nextId == 0) && qIsFinite(rect.x())
-        && qIsFinite(rect.y()) && qIsFinite(rect.width()) && qIsFinite(rect.height())
-        && rect.isValid() && !rect.isEmpty() && rect.width() > 1.0 && rect.height() > 1.0
-        && isFinite(viewTransform);
+    m_sceneStateUsable = !(withNextId && nextId == 0) && qIsFinite(rect.x()) && qIsFinite(rect.y())
+        && qIsFinite(rect.width()) && qIsFinite(rect.height()) && rect.isValid() && !rect.isEmpty()
+        && rect.width() > 1.0 && rect.height() > 1.0 && isFinite(viewTransform);
     return true;
 }
 
@@ -498,16 +496,15 @@ void SaveFileReader::startRunners()
                 m_dropped.insert(image);
                 continue;
             }
-            auto *runner =
-                new ImageLoaderRunner(m_header.imageRecords.at(entry), image, m_context);
+            auto *runner = new ImageLoaderRunner(m_header.imageRecords.at(entry), image, m_context);
             connect(runner, &ImageLoaderRunner::imageDone, this,
-                    [this, runner] { handleImageDone(runner); });
+                [this, runner] { handleImageDone(runner); });
             connect(runner, &ImageLoaderRunner::missingImage, this,
-                    [this, image](const ImageLoader::LoadImageResult &result) {
-                        m_missing.insert(image, result);
-                    });
+                [this, image](const ImageLoader::LoadImageResult &result) {
+                    m_missing.insert(image, result);
+                });
             connect(runner, &ImageLoaderRunner::isCopy, this,
-                    [this, image](int ownerId) { m_copies.insert(image, ownerId); });
+                [this, image](int ownerId) { m_copies.insert(image, ownerId); });
             m_runners.append(runner);
             m_pending.insert(image);
             ++unsettled;
@@ -697,8 +694,8 @@ void SaveFileReader::applyBlock(GraphicsImageItem *item, const ImageRecord &reco
         result.code = ImageLoader::LoadImageResult::NotFound;
         QPixmap pixmap;
         if (!path.isEmpty())
-            result = ImageLoader::loadImageFile(path, item->autoDownscaled(),
-                                                item->downscaleLimit(), &pixmap);
+            result = ImageLoader::loadImageFile(
+                path, item->autoDownscaled(), item->downscaleLimit(), &pixmap);
         if (!path.isEmpty() && result.code == ImageLoader::LoadImageResult::Loaded
             && !pixmap.isNull()) {
             item->setImage(new QPixmap(pixmap));
@@ -962,7 +959,7 @@ QString SaveFileReader::bruteForce()
         return SaveFileLoader::tr("Could not recover any images. :(");
 
     // Every PNG stream starts with this signature; only there is a decoder worth starting.
-    static const uchar Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    static const uchar Signature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
     QList<qint64> candidates;
     for (const uchar *at = mapping, *end = mapping + m_size;;) {
         at = static_cast<const uchar *>(std::memchr(at, Signature[0], size_t(end - at)));
@@ -982,7 +979,7 @@ QString SaveFileReader::bruteForce()
     bool busy = false;
     for (int i = 0; i < candidates.size() && !m_job->isCanceled(); ++i) {
         while (submitted < candidates.size() && int(decoding.size()) < window
-               && !m_job->isCanceled()) {
+            && !m_job->isCanceled()) {
             decoding.push_back(
                 QtConcurrent::run(pool, decodeAt, mapping, candidates.at(submitted++), m_size));
         }
@@ -999,7 +996,7 @@ QString SaveFileReader::bruteForce()
             continue;
         }
         auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(image)), QString(),
-                                           QStringLiteral("BruteForceLoaded"), QPointF());
+            QStringLiteral("BruteForceLoaded"), QPointF());
         item->moveToThread(QCoreApplication::instance()->thread());
         m_loader->reportItem(m_job, item);
         if (busy) {

@@ -28,13 +28,11 @@ class QGraphicsItem;
 // there before anything is allocated for it. Items stay with the reader until their whole tree
 // has its pixels; only then is the top-level item handed over (itemGenerated), and only items
 // the reader still holds are ever deleted by it.
-class SaveFileReader : public QObject
-{
+class SaveFileReader : public QObject {
     Q_OBJECT
 
 public:
-    SaveFileReader(SaveFileLoader *loader, QFile *file, LoadJob *job,
-                   const SaveFileHeader &header);
+    SaveFileReader(SaveFileLoader *loader, QFile *file, LoadJob *job, const SaveFileHeader &header);
     ~SaveFileReader() override;
 
     void readCurrent();
@@ -45,8 +43,7 @@ public:
     static constexpr int MaximumNesting = 64;
 
 private:
-    struct Decoded
-    {
+    struct Decoded {
         GraphicsImageItem *item = nullptr; // null: dropped
         QPixmap pixmap;
         QString source;

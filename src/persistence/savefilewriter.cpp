@@ -45,8 +45,8 @@ qint32 fromBigEndian32(const QByteArray &bytes)
 
 } // namespace
 
-SaveFileWriter::SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job,
-                               bool embedLocalFiles)
+SaveFileWriter::SaveFileWriter(
+    SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles)
     : m_loader(loader)
     , m_file(file)
     , m_job(job)
@@ -70,8 +70,8 @@ QByteArray SaveFileWriter::encodePng(const QImage &image)
 
 bool SaveFileWriter::fail()
 {
-    m_loader->reportFinished(m_job, SaveFileLoader::tr("Failed to write save file."),
-                             m_file->errorString());
+    m_loader->reportFinished(
+        m_job, SaveFileLoader::tr("Failed to write save file."), m_file->errorString());
     return false;
 }
 
@@ -94,13 +94,12 @@ bool SaveFileWriter::writeAt(qint64 position, const QByteArray &data)
 }
 
 void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state,
-                         const SceneSnapshot &snapshot)
+    const SceneSnapshot &snapshot)
 {
     const int imageCount = snapshot.images.size();
     if (snapshot.itemCount > MaximumCount || imageCount > MaximumCount) {
         // The counts would not survive the header's 16 bits: refuse before touching the file.
-        m_loader->reportFinished(
-            m_job, SaveFileLoader::tr("Failed to write save file."),
+        m_loader->reportFinished(m_job, SaveFileLoader::tr("Failed to write save file."),
             SaveFileLoader::tr("A scene file holds at most %1 items and %1 images; this scene "
                                "has %2 items and %3 images.")
                 .arg(MaximumCount)
@@ -122,15 +121,15 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
             if (oldChecksum != old.actualChecksum) {
                 // Changed behind our back: nothing in it can be trusted to stay.
             } else if (old.formatVersion != SaveFileLoader::FormatVersion) {
-                m_loader->reportProgressMessage(
-                    m_job, SaveFileLoader::tr("Converting to %0 save format...<br><center>This "
-                                              "might take longer than usual.</center>")
-                               .replace(QLatin1String("%0"), SaveFileLoader::ApplicationVersion));
+                m_loader->reportProgressMessage(m_job,
+                    SaveFileLoader::tr("Converting to %0 save format...<br><center>This "
+                                       "might take longer than usual.</center>")
+                        .replace(QLatin1String("%0"), SaveFileLoader::ApplicationVersion));
             } else if (!SaveFileLoader::isValidHeader(old) || !SaveFileLoader::isValidIndex(old)
-                       || old.storedChecksum != old.actualChecksum) {
-                m_loader->reportProgressMessage(
-                    m_job, SaveFileLoader::tr("Updating incorrect metadata...<br><center>This "
-                                              "might take longer than usual.</center>"));
+                || old.storedChecksum != old.actualChecksum) {
+                m_loader->reportProgressMessage(m_job,
+                    SaveFileLoader::tr("Updating incorrect metadata...<br><center>This "
+                                       "might take longer than usual.</center>"));
             } else {
                 mode = Mode::Incremental;
                 entries = old.imageRecords;
@@ -213,8 +212,8 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     m_loader->reportFinished(m_job);
 }
 
-bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, const SceneSnapshot &snapshot,
-                                      QList<ImageRecord> &index)
+bool SaveFileWriter::writeImageBlocks(
+    const QList<ImageRecord> &kept, const SceneSnapshot &snapshot, QList<ImageRecord> &index)
 {
     const QList<SceneSnapshot::Image> &images = snapshot.images;
     QList<int> toEncode;
@@ -232,8 +231,8 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, const Scen
     const auto submit = [&] {
         while (submitted < toEncode.size() && encoding.size() < window) {
             const int k = toEncode.at(submitted++);
-            encoding.insert(k, QtConcurrent::run(pool, &SaveFileWriter::encodePng,
-                                                 images.at(k).image));
+            encoding.insert(
+                k, QtConcurrent::run(pool, &SaveFileWriter::encodePng, images.at(k).image));
         }
     };
 
@@ -259,7 +258,7 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, const Scen
         }
         if (out.status() != QDataStream::Ok)
             return fail();
-        index.append({image.id, start, m_file->pos()});
+        index.append({ image.id, start, m_file->pos() });
         m_loader->reportProgress(m_job, k + 1);
         if (m_job->isCanceled()) {
             m_loader->reportFinished(m_job);
@@ -321,8 +320,8 @@ bool SaveFileWriter::compact(QList<ImageRecord> &entries, const SceneSnapshot &s
     return true;
 }
 
-bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries,
-                                        const SceneSnapshot &snapshot)
+bool SaveFileWriter::keptBlocksStillFit(
+    const QList<ImageRecord> &entries, const SceneSnapshot &snapshot)
 {
     const int kept = std::min<int>(entries.size(), snapshot.images.size());
     for (int k = 0; k < kept; ++k) {

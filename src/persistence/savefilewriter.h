@@ -14,14 +14,13 @@ class SceneSnapshot;
 // One save of a scene file in the current format, full or incremental, for SaveFileLoader.
 // Runs on the loader thread; the pictures of new blocks are encoded on the global thread pool
 // and written in order, so the file is the same as if they were encoded one after another.
-class SaveFileWriter
-{
+class SaveFileWriter {
 public:
     SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles);
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
     void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state,
-             const SceneSnapshot &snapshot);
+        const SceneSnapshot &snapshot);
 
     // The only place pictures become PNG streams. Empty when encoding failed.
     static QByteArray encodePng(const QImage &image);
@@ -31,8 +30,8 @@ private:
 
     bool compact(QList<ImageRecord> &entries, const SceneSnapshot &snapshot);
     bool keptBlocksStillFit(const QList<ImageRecord> &entries, const SceneSnapshot &snapshot);
-    bool writeImageBlocks(const QList<ImageRecord> &kept, const SceneSnapshot &snapshot,
-                          QList<ImageRecord> &index);
+    bool writeImageBlocks(
+        const QList<ImageRecord> &kept, const SceneSnapshot &snapshot, QList<ImageRecord> &index);
     bool isLinked(const QString &source) const;
     bool readBlock(qint64 start, qint64 length, QByteArray *data);
     bool writeAt(qint64 position, const QByteArray &data);

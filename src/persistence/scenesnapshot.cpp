@@ -20,8 +20,8 @@ bool isWritable(const GraphicsItem *item)
 QList<GraphicsItem *> writableOnly(QList<GraphicsItem *> items)
 {
     items.erase(std::remove_if(items.begin(), items.end(),
-                               [](const GraphicsItem *item) { return !item || !isWritable(item); }),
-                items.end());
+                    [](const GraphicsItem *item) { return !item || !isWritable(item); }),
+        items.end());
     return items;
 }
 
@@ -44,19 +44,19 @@ double SceneSnapshot::lowestZ(const QList<GraphicsItem *> &items)
     return lowest;
 }
 
-void SceneSnapshot::appendRecordBodies(QList<QByteArray> &bodies, const GraphicsItem *item,
-                                       double baseZ, bool selectedOnly)
+void SceneSnapshot::appendRecordBodies(
+    QList<QByteArray> &bodies, const GraphicsItem *item, double baseZ, bool selectedOnly)
 {
-    const QList<GraphicsItem *> children = writableOnly(
-        selectedOnly ? item->selectedDescendants() : item->childGraphicsItems());
+    const QList<GraphicsItem *> children
+        = writableOnly(selectedOnly ? item->selectedDescendants() : item->childGraphicsItems());
     QByteArray body;
     QDataStream stream(&body, QIODevice::WriteOnly);
     if (const auto *image = dynamic_cast<const GraphicsImageItem *>(item)) {
         stream << QStringLiteral("GraphicsImageItem") << image->source() << image->name()
                << image->opacity() << image->transform() << qint32(image->id())
-               << double(image->zValue() - baseZ) << image->imageTransform()
-               << image->cropPath() << qint32(image->filter()) << image->autoDownscaled()
-               << image->downscaleLimit() << qint32(children.size());
+               << double(image->zValue() - baseZ) << image->imageTransform() << image->cropPath()
+               << qint32(image->filter()) << image->autoDownscaled() << image->downscaleLimit()
+               << qint32(children.size());
     } else if (const auto *note = dynamic_cast<const GraphicsTextItem *>(item)) {
         stream << QStringLiteral("GraphicsTextItem") << note->text() << note->transform()
                << qint32(note->id()) << double(note->zValue() - baseZ) << note->textColor()

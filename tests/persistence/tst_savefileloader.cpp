@@ -27,57 +27,56 @@ namespace {
 
 // Gathers what the loader reports on its thread; lives on the test thread, so every signal
 // arrives queued and in order.
-class Collector : public QObject
-{
+class Collector : public QObject {
     Q_OBJECT
 
 public:
     explicit Collector(SaveFileLoader *loader)
         : job(new LoadJob(loader, this))
     {
-        connect(loader, &BaseLoader::itemGenerated, this,
-                [this](GraphicsItem *item, LoadJob *loadJob) {
-                    if (loadJob == job)
-                        items.append(item);
-                });
+        connect(
+            loader, &BaseLoader::itemGenerated, this, [this](GraphicsItem *item, LoadJob *loadJob) {
+                if (loadJob == job)
+                    items.append(item);
+            });
         connect(loader, &BaseLoader::progressMessage, this,
-                [this](const QString &message, LoadJob *loadJob) {
-                    if (loadJob == job)
-                        progressMessages.append(message);
-                });
+            [this](const QString &message, LoadJob *loadJob) {
+                if (loadJob == job)
+                    progressMessages.append(message);
+            });
         connect(loader, &BaseLoader::finished, this,
-                [this](const QString &message, const QString &detail, LoadJob *loadJob) {
-                    if (loadJob != job)
-                        return;
-                    messages.append(message);
-                    details = detail;
-                    emit done();
-                });
+            [this](const QString &message, const QString &detail, LoadJob *loadJob) {
+                if (loadJob != job)
+                    return;
+                messages.append(message);
+                details = detail;
+                emit done();
+            });
         connect(loader, &SaveFileLoader::checksumSaved, this,
-                [this](const QString &checksum, LoadJob *loadJob) {
-                    if (loadJob == job)
-                        savedChecksum = checksum;
-                });
+            [this](const QString &checksum, LoadJob *loadJob) {
+                if (loadJob == job)
+                    savedChecksum = checksum;
+            });
         connect(loader, &SaveFileLoader::checksumLoaded, this,
-                [this](const QString &, const QString &actual, LoadJob *loadJob) {
-                    if (loadJob == job)
-                        loadedChecksums.append(actual);
-                });
+            [this](const QString &, const QString &actual, LoadJob *loadJob) {
+                if (loadJob == job)
+                    loadedChecksums.append(actual);
+            });
         connect(loader, &SaveFileLoader::checksumMissmatchDetected, this,
-                [this](LoadJob *loadJob) { mismatches += loadJob == job; });
+            [this](LoadJob *loadJob) { mismatches += loadJob == job; });
         connect(loader, &SaveFileLoader::brokenItemMetadataDetected, this,
-                [this](LoadJob *loadJob) { broken += loadJob == job; });
+            [this](LoadJob *loadJob) { broken += loadJob == job; });
         connect(loader, &SaveFileLoader::loadedSceneState, this,
-                [this](const SaveFileLoader::SceneState &state, LoadJob *loadJob) {
-                    if (loadJob == job)
-                        states.append(state);
-                });
+            [this](const SaveFileLoader::SceneState &state, LoadJob *loadJob) {
+                if (loadJob == job)
+                    states.append(state);
+            });
         connect(loader, &SaveFileLoader::foundItemWithMissingImage, this,
-                [this](GraphicsImageItem *, const ImageLoader::LoadImageResult &reason,
-                       LoadJob *loadJob) {
-                    if (loadJob == job)
-                        missingCodes.append(reason.code);
-                });
+            [this](
+                GraphicsImageItem *, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob) {
+                if (loadJob == job)
+                    missingCodes.append(reason.code);
+            });
     }
     ~Collector() override
     {
@@ -118,15 +117,16 @@ QPixmap picture(int width, int height, QColor colour)
     QImage image(width, height, QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgba((colour.red() + x * 7) % 256, (colour.green() + y * 13) % 256,
-                                       colour.blue(), 255));
+            image.setPixel(x, y,
+                qRgba((colour.red() + x * 7) % 256, (colour.green() + y * 13) % 256, colour.blue(),
+                    255));
     return QPixmap::fromImage(image);
 }
 
 GraphicsImageItem *imageItem(const QPixmap &pixmap, int id, double z, const QString &source = {})
 {
-    auto *item = new GraphicsImageItem(new QPixmap(pixmap), source,
-                                       QStringLiteral("image %1").arg(id), QPointF(id * 10, 5));
+    auto *item = new GraphicsImageItem(
+        new QPixmap(pixmap), source, QStringLiteral("image %1").arg(id), QPointF(id * 10, 5));
     item->setId(id);
     item->setZValue(z);
     return item;
@@ -169,8 +169,7 @@ QByteArray png(const QImage &image)
     return bytes;
 }
 
-struct IndexEntry
-{
+struct IndexEntry {
     qint32 id;
     qint64 start;
     qint64 end;
@@ -187,7 +186,7 @@ QList<IndexEntry> indexOf(const QByteArray &bytes)
     in.device()->seek(offset);
     QList<IndexEntry> entries;
     for (int i = 0; i < images; ++i) {
-        IndexEntry entry{};
+        IndexEntry entry {};
         in >> entry.id >> entry.start >> entry.end;
         entries.append(entry);
     }
@@ -196,8 +195,7 @@ QList<IndexEntry> indexOf(const QByteArray &bytes)
 
 } // namespace
 
-class tst_SaveFileLoader : public QObject
-{
+class tst_SaveFileLoader : public QObject {
     Q_OBJECT
 
 private slots:
@@ -229,8 +227,8 @@ private slots:
 
 private:
     std::unique_ptr<Collector> save(const QString &path, const QList<GraphicsItem *> &items,
-                                    const QString &oldChecksum = QString(), int nextItemId = 100,
-                                    std::shared_ptr<const SceneSnapshot> snapshot = nullptr);
+        const QString &oldChecksum = QString(), int nextItemId = 100,
+        std::shared_ptr<const SceneSnapshot> snapshot = nullptr);
     std::unique_ptr<Collector> load(const QString &path, bool force = false);
     QList<GraphicsItem *> smallScene();
     void setEmbedLocalFiles(bool embed);
@@ -250,8 +248,8 @@ void tst_SaveFileLoader::initTestCase()
 
 void tst_SaveFileLoader::cleanupTestCase()
 {
-    QMetaObject::invokeMethod(m_loader, [this] { delete m_loader; },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_loader, [this] { delete m_loader; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
 }
@@ -272,14 +270,14 @@ void tst_SaveFileLoader::cleanup()
 
 void tst_SaveFileLoader::setEmbedLocalFiles(bool embed)
 {
-    QMetaObject::invokeMethod(m_loader, [this, embed] { m_loader->setEmbedLocalFiles(embed); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_loader, [this, embed] { m_loader->setEmbedLocalFiles(embed); },
+        Qt::BlockingQueuedConnection);
 }
 
 std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
-                                                    const QList<GraphicsItem *> &items,
-                                                    const QString &oldChecksum, int nextItemId,
-                                                    std::shared_ptr<const SceneSnapshot> snapshot)
+    const QList<GraphicsItem *> &items, const QString &oldChecksum, int nextItemId,
+    std::shared_ptr<const SceneSnapshot> snapshot)
 {
     auto collector = std::make_unique<Collector>(m_loader);
     auto file = std::make_shared<QFile>(path);
@@ -295,11 +293,12 @@ std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
     if (snapshot)
         state.snapshot = snapshot;
     LoadJob *job = collector->job;
-    QMetaObject::invokeMethod(m_loader,
-                              [this, file, oldChecksum, state, job] {
-                                  m_loader->save(file.get(), oldChecksum, state, job);
-                              },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_loader,
+        [this, file, oldChecksum, state, job] {
+            m_loader->save(file.get(), oldChecksum, state, job);
+        },
+        Qt::QueuedConnection);
     collector->wait();
     return collector;
 }
@@ -310,8 +309,9 @@ std::unique_ptr<Collector> tst_SaveFileLoader::load(const QString &path, bool fo
     auto *file = new QFile(path, collector.get());
     file->open(QIODevice::ReadOnly);
     LoadJob *job = collector->job;
-    QMetaObject::invokeMethod(m_loader, [this, file, job, force] { m_loader->load(file, job, force); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_loader, [this, file, job, force] { m_loader->load(file, job, force); },
+        Qt::QueuedConnection);
     collector->wait();
     return collector;
 }
@@ -325,7 +325,7 @@ QList<GraphicsItem *> tst_SaveFileLoader::smallScene()
     auto *third = imageItem(picture(3, 4, Qt::green), 2, 7.0);
     note(QStringLiteral("attached"), 4, 9.0, third);
     auto *free = note(QStringLiteral("free"), 3, 8.0);
-    m_items = {free, third, first, second};
+    m_items = { free, third, first, second };
     return m_items;
 }
 
@@ -333,11 +333,14 @@ void tst_SaveFileLoader::emptySceneLayout()
 {
     const QString path = m_dir->filePath(QStringLiteral("empty.vlk"));
     auto saved = save(path, {}, QString(), 7);
-    QCOMPARE(saved->messages, QStringList{QString()});
+    QCOMPARE(saved->messages, QStringList { QString() });
 
     const QByteArray bytes = readAll(path);
     QCOMPARE(bytes.left(24).toHex(),
-             QByteArray("000000080031002e00310030" "0000" "0000") + QByteArray::number(bytes.size(), 16).rightJustified(16, '0'));
+        QByteArray("000000080031002e00310030"
+                   "0000"
+                   "0000")
+            + QByteArray::number(bytes.size(), 16).rightJustified(16, '0'));
     QDataStream in(bytes);
     in.skipRawData(24);
     QString application;
@@ -369,7 +372,7 @@ void tst_SaveFileLoader::smallSceneLayout()
 {
     const QString path = m_dir->filePath(QStringLiteral("small.vlk"));
     auto saved = save(path, smallScene());
-    QCOMPARE(saved->messages, QStringList{QString()});
+    QCOMPARE(saved->messages, QStringList { QString() });
     const QByteArray bytes = readAll(path);
 
     QDataStream in(bytes);
@@ -396,8 +399,8 @@ void tst_SaveFileLoader::smallSceneLayout()
     QCOMPARE(bytes.mid(index.at(1).start, 4).toHex(), QByteArray("00000000"));
     QCOMPARE(index.at(1).end - index.at(1).start, qint64(4));
     QCOMPARE(index.at(2).id, 2);
-    QImage decoded = QImage::fromData(bytes.mid(index.at(2).start,
-                                                index.at(2).end - index.at(2).start), "png");
+    QImage decoded = QImage::fromData(
+        bytes.mid(index.at(2).start, index.at(2).end - index.at(2).start), "png");
     QCOMPARE(decoded.size(), QSize(3, 4));
 
     // Records: ascending id, children after their parent, each end offset where the next begins.
@@ -430,8 +433,8 @@ void tst_SaveFileLoader::smallSceneLayout()
         }
         in.device()->seek(end);
     }
-    QCOMPARE(order, (QStringList{"0", "1", "2", "attached", "free"}));
-    QCOMPARE(depths, (QList<double>{0.0, 1.0, 2.0, 4.0, 3.0}));
+    QCOMPARE(order, (QStringList { "0", "1", "2", "attached", "free" }));
+    QCOMPARE(depths, (QList<double> { 0.0, 1.0, 2.0, 4.0, 3.0 }));
     QString directory;
     in >> directory;
     QCOMPARE(directory, QFileInfo(path).absolutePath());
@@ -443,7 +446,7 @@ void tst_SaveFileLoader::roundTrip()
     const QString path = m_dir->filePath(QStringLiteral("round.vlk"));
     save(path, smallScene(), QString(), 1);
     auto loaded = load(path);
-    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->messages, QStringList { QString() });
     QCOMPARE(loaded->mismatches, 0);
     QCOMPARE(loaded->items.size(), 4);
     // A stored counter below the loaded ids would hand out id 1 again.
@@ -467,7 +470,6 @@ void tst_SaveFileLoader::roundTrip()
     QCOMPARE(third->childGraphicsItems().at(0)->text(), QStringLiteral("attached"));
     QCOMPARE(byId.value(3)->text(), QStringLiteral("free"));
     QCOMPARE(static_cast<GraphicsTextItem *>(byId.value(3))->textColor(), QColor(Qt::red));
-
 }
 
 void tst_SaveFileLoader::saveTwiceIsIdenticalWithoutEncoding()
@@ -481,9 +483,9 @@ void tst_SaveFileLoader::saveTwiceIsIdenticalWithoutEncoding()
     SceneSnapshot stripped = SceneSnapshot::take(items);
     for (SceneSnapshot::Image &image : stripped.images)
         image.image = QImage();
-    auto second = save(path, items, first->savedChecksum, 100,
-                       std::make_shared<const SceneSnapshot>(stripped));
-    QCOMPARE(second->messages, QStringList{QString()});
+    auto second = save(
+        path, items, first->savedChecksum, 100, std::make_shared<const SceneSnapshot>(stripped));
+    QCOMPARE(second->messages, QStringList { QString() });
     QCOMPARE(second->progressMessages, QStringList());
     QCOMPARE(readAll(path), before);
     QCOMPARE(second->savedChecksum, first->savedChecksum);
@@ -498,7 +500,7 @@ void tst_SaveFileLoader::incrementalAfterDeletingSharedOwner()
     GraphicsItem *owner = items.takeAt(2);
     QCOMPARE(owner->id(), 0);
     auto second = save(path, items, first->savedChecksum);
-    QCOMPARE(second->messages, QStringList{QString()});
+    QCOMPARE(second->messages, QStringList { QString() });
     delete owner;
     m_items = items;
 
@@ -522,7 +524,7 @@ void tst_SaveFileLoader::incrementalEmbedsFormerLink()
     const QString imagePath = m_dir->filePath(QStringLiteral("linked.png"));
     const QPixmap pixels = picture(5, 4, Qt::cyan);
     QVERIFY(pixels.save(imagePath, "png"));
-    m_items = {imageItem(pixels, 0, 0, imagePath), imageItem(picture(3, 3, Qt::red), 1, 1)};
+    m_items = { imageItem(pixels, 0, 0, imagePath), imageItem(picture(3, 3, Qt::red), 1, 1) };
     const QString path = m_dir->filePath(QStringLiteral("embed.vlk"));
     setEmbedLocalFiles(false);
     auto linked = save(path, m_items);
@@ -531,7 +533,7 @@ void tst_SaveFileLoader::incrementalEmbedsFormerLink()
     // Keeping the link block would leave the picture out although it is now to be embedded.
     setEmbedLocalFiles(true);
     auto embedded = save(path, m_items, linked->savedChecksum);
-    QCOMPARE(embedded->messages, QStringList{QString()});
+    QCOMPARE(embedded->messages, QStringList { QString() });
     const QString fresh = m_dir->filePath(QStringLiteral("embed-fresh.vlk"));
     save(fresh, m_items);
     QCOMPARE(readAll(path), readAll(fresh));
@@ -563,7 +565,7 @@ void tst_SaveFileLoader::linkedImages()
     QVERIFY(pixels.save(imagePath, "png"));
     const QString scenePath = root.filePath(QStringLiteral("board/scene.vlk"));
     setEmbedLocalFiles(embed);
-    m_items = {imageItem(pixels, 0, 0, imagePath)};
+    m_items = { imageItem(pixels, 0, 0, imagePath) };
     save(scenePath, m_items);
 
     const QByteArray bytes = readAll(scenePath);
@@ -576,22 +578,22 @@ void tst_SaveFileLoader::linkedImages()
     if (removeFile)
         QVERIFY(QFile::remove(root.filePath(QStringLiteral("moved/pictures/a.png"))));
     auto loaded = load(root.filePath(QStringLiteral("moved/scene.vlk")));
-    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->messages, QStringList { QString() });
     QCOMPARE(loaded->items.size(), 1);
     auto *item = dynamic_cast<GraphicsImageItem *>(loaded->items.at(0));
     QVERIFY(item);
     if (expectMissingCode >= 0) {
-        QCOMPARE(loaded->missingCodes, QList<int>{expectMissingCode});
+        QCOMPARE(loaded->missingCodes, QList<int> { expectMissingCode });
         QVERIFY(!item->image());
     } else {
         QVERIFY(loaded->missingCodes.isEmpty());
         QVERIFY(item->image());
         QCOMPARE(item->image()->toImage().convertToFormat(QImage::Format_ARGB32),
-                 pixels.toImage().convertToFormat(QImage::Format_ARGB32));
+            pixels.toImage().convertToFormat(QImage::Format_ARGB32));
         if (expectBlockLink)
             QCOMPARE(QFileInfo(item->source()).canonicalFilePath(),
-                     QFileInfo(root.filePath(QStringLiteral("moved/pictures/a.png")))
-                         .canonicalFilePath());
+                QFileInfo(root.filePath(QStringLiteral("moved/pictures/a.png")))
+                    .canonicalFilePath());
     }
 }
 
@@ -604,18 +606,19 @@ void tst_SaveFileLoader::checksumMismatch()
     writeAll(path, bytes);
 
     auto loaded = load(path);
-    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->messages, QStringList { QString() });
     QCOMPARE(loaded->mismatches, 1);
     QCOMPARE(loaded->items.size(), 4);
 
     auto forced = load(path, true);
-    QCOMPARE(forced->messages, QStringList{QString()});
+    QCOMPARE(forced->messages, QStringList { QString() });
     QCOMPARE(forced->mismatches, 0);
     QVERIFY(forced->loadedChecksums.isEmpty());
     // Two distinct pixmaps were stored as PNG.
     QCOMPARE(forced->items.size(), 2);
     for (GraphicsItem *item : qAsConst(forced->items))
-        QCOMPARE(static_cast<GraphicsImageItem *>(item)->name(), QStringLiteral("BruteForceLoaded"));
+        QCOMPARE(
+            static_cast<GraphicsImageItem *>(item)->name(), QStringLiteral("BruteForceLoaded"));
 }
 
 void tst_SaveFileLoader::refusedSaves_data()
@@ -642,9 +645,9 @@ void tst_SaveFileLoader::refusedSaves()
         counted.itemCount = itemCount;
         snapshot = std::make_shared<const SceneSnapshot>(counted);
     }
-    m_items = {imageItem(picture(64, 64, Qt::red), 0, 0)};
+    m_items = { imageItem(picture(64, 64, Qt::red), 0, 0) };
     auto saved = save(path, m_items, QString(), 100, snapshot);
-    QCOMPARE(saved->messages, QStringList{QStringLiteral("Failed to write save file.")});
+    QCOMPARE(saved->messages, QStringList { QStringLiteral("Failed to write save file.") });
     QVERIFY(!saved->details.isEmpty());
     QVERIFY(saved->savedChecksum.isEmpty());
     if (ownFile)
@@ -670,8 +673,8 @@ void tst_SaveFileLoader::cancelledAtNewerVersionQuestion()
         Qt::DirectConnection);
     auto second = save(path, m_items, first->savedChecksum);
     disconnect(connection);
-    QCOMPARE(versions, QList<QString>{QStringLiteral("1.12.1")});
-    QCOMPARE(second->messages, QStringList{QString()});
+    QCOMPARE(versions, QList<QString> { QStringLiteral("1.12.1") });
+    QCOMPARE(second->messages, QStringList { QString() });
     QCOMPARE(readAll(path), bytes);
 }
 
@@ -681,12 +684,18 @@ void tst_SaveFileLoader::formatComparison_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("greater");
 
-    QTest::addRow("1.10 after 1.9") << "1.10" << "1.9" << true;
-    QTest::addRow("1.9 before 1.10") << "1.9" << "1.10" << false;
-    QTest::addRow("equal is not greater") << "1.10" << "1.10" << false;
-    QTest::addRow("major wins") << "2.0" << "1.10" << true;
-    QTest::addRow("three parts are no format") << "1.12.0" << "1.10" << false;
-    QTest::addRow("letters are no format") << "1.x" << "1.2" << false;
+    QTest::addRow("1.10 after 1.9") << "1.10"
+                                    << "1.9" << true;
+    QTest::addRow("1.9 before 1.10") << "1.9"
+                                     << "1.10" << false;
+    QTest::addRow("equal is not greater") << "1.10"
+                                          << "1.10" << false;
+    QTest::addRow("major wins") << "2.0"
+                                << "1.10" << true;
+    QTest::addRow("three parts are no format") << "1.12.0"
+                                               << "1.10" << false;
+    QTest::addRow("letters are no format") << "1.x"
+                                           << "1.2" << false;
 }
 
 void tst_SaveFileLoader::formatComparison()
@@ -703,16 +712,15 @@ void tst_SaveFileLoader::loadMessages_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("broken");
 
-    const QString corrupt =
-        "The Velkora file you are trying to load is corrupt and can not be loaded.";
+    const QString corrupt
+        = "The Velkora file you are trying to load is corrupt and can not be loaded.";
     QTest::addRow("format 2.0")
         << QByteArray("4:0032002e0030") // "1.10" -> "2.00"
         << QString("The save file was saved with a newer version of Velkora (1.11.1), you are "
                    "currently using Velkora 1.11.1. Please update to Velkora 1.11.1 or higher to "
                    "be able to open it.")
         << 0;
-    QTest::addRow("format 1.1") << QByteArray("replace") << "Unrecognized Velkora save file."
-                                << 0;
+    QTest::addRow("format 1.1") << QByteArray("replace") << "Unrecognized Velkora save file." << 0;
     QTest::addRow("negative item count") << QByteArray("12:ffff") << corrupt << 0;
     QTest::addRow("negative image count") << QByteArray("14:ffff") << corrupt << 0;
     QTest::addRow("index beyond the end") << QByteArray("16:00000000ffff0000") << corrupt << 0;
@@ -755,7 +763,7 @@ void tst_SaveFileLoader::loadMessages()
     writeAll(path, bytes);
 
     auto loaded = load(path);
-    QCOMPARE(loaded->messages, QStringList{message});
+    QCOMPARE(loaded->messages, QStringList { message });
     QCOMPARE(loaded->broken, broken);
     QVERIFY(loaded->items.isEmpty());
 }
@@ -846,9 +854,9 @@ QByteArray oldFormatFile(const QString &version, const QImage &image, const QStr
             QByteArray noteBody;
             QDataStream noteRecord(&noteBody, QIODevice::WriteOnly);
             noteRecord << QStringLiteral("GraphicsTextItem") << QStringLiteral("note")
-                       << QTransform() << qint32(5) << 1.0 << QColor(Qt::black)
-                       << QColor(Qt::white) << qint32(0);
-            for (const QByteArray &piece : {body, noteBody}) {
+                       << QTransform() << qint32(5) << 1.0 << QColor(Qt::black) << QColor(Qt::white)
+                       << qint32(0);
+            for (const QByteArray &piece : { body, noteBody }) {
                 if (version == "1.9")
                     out << qint64(buffer.pos() + 8 + piece.size());
                 out.writeRawData(piece.constData(), piece.size());
@@ -892,7 +900,7 @@ void tst_SaveFileLoader::oldFormats()
     writeAll(path, oldFormatFile(version, image, m_dir->path()));
 
     auto loaded = load(path);
-    QCOMPARE(loaded->messages, QStringList{QString()});
+    QCOMPARE(loaded->messages, QStringList { QString() });
     QCOMPARE(loaded->items.size(), expectedItems);
     QCOMPARE(loaded->states.size(), 1);
     QCOMPARE(loaded->states.at(0).sceneRect, QRectF(-50, -50, 100, 100));
@@ -910,13 +918,13 @@ void tst_SaveFileLoader::oldFormats()
     QCOMPARE(picture->transform(), QTransform::fromTranslate(10, 20));
     QVERIFY(picture->image());
     QCOMPARE(picture->image()->toImage().convertToFormat(QImage::Format_ARGB32),
-             image.convertToFormat(QImage::Format_ARGB32));
+        image.convertToFormat(QImage::Format_ARGB32));
     QCOMPARE(picture->boundingRect().size(), QSizeF(8, 6));
     if (noteAttached) {
         QCOMPARE(picture->childGraphicsItems().size(), 1);
         QCOMPARE(picture->childGraphicsItems().at(0)->text(), QStringLiteral("note"));
     } else if (expectedItems == 2) {
-        QCOMPARE(notes, QStringList{QStringLiteral("note")});
+        QCOMPARE(notes, QStringList { QStringLiteral("note") });
     }
 }
 
@@ -937,10 +945,12 @@ void tst_SaveFileLoader::everyTruncationLoadsSafely()
 namespace {
 
 // Holds the pool's only thread until released, so the load's decoders queue up behind it.
-class Blocker : public QRunnable
-{
+class Blocker : public QRunnable {
 public:
-    explicit Blocker(std::atomic_bool *release) : m_release(release) {}
+    explicit Blocker(std::atomic_bool *release)
+        : m_release(release)
+    {
+    }
     void run() override
     {
         while (!m_release->load())
@@ -951,10 +961,12 @@ private:
     std::atomic_bool *m_release;
 };
 
-class Flag : public QRunnable
-{
+class Flag : public QRunnable {
 public:
-    explicit Flag(std::atomic_bool *ran) : m_ran(ran) {}
+    explicit Flag(std::atomic_bool *ran)
+        : m_ran(ran)
+    {
+    }
     void run() override { m_ran->store(true); }
 
 private:
@@ -973,8 +985,8 @@ void tst_SaveFileLoader::cancelledLoadKeepsOthersPoolWork()
     QThreadPool *pool = QThreadPool::globalInstance();
     const int threads = pool->maxThreadCount();
     pool->setMaxThreadCount(1);
-    std::atomic_bool release{false};
-    std::atomic_bool otherRan{false};
+    std::atomic_bool release { false };
+    std::atomic_bool otherRan { false };
     pool->start(new Blocker(&release));
 
     auto collector = std::make_unique<Collector>(m_loader);
@@ -984,17 +996,18 @@ void tst_SaveFileLoader::cancelledLoadKeepsOthersPoolWork()
     // Queued behind the decoders once the reader has started them (loadedSceneState comes
     // first), then the job is cancelled while none of them has run.
     connect(m_loader, &SaveFileLoader::loadedSceneState, collector.get(),
-            [&](const SaveFileLoader::SceneState &, LoadJob *) {
-                QMetaObject::invokeMethod(
-                    m_loader, [&otherRan] { QThreadPool::globalInstance()->start(new Flag(&otherRan)); },
-                    Qt::BlockingQueuedConnection);
-                job->cancel();
-                release.store(true);
-            });
-    QMetaObject::invokeMethod(m_loader, [this, file, job] { m_loader->load(file, job); },
-                              Qt::QueuedConnection);
+        [&](const SaveFileLoader::SceneState &, LoadJob *) {
+            QMetaObject::invokeMethod(
+                m_loader,
+                [&otherRan] { QThreadPool::globalInstance()->start(new Flag(&otherRan)); },
+                Qt::BlockingQueuedConnection);
+            job->cancel();
+            release.store(true);
+        });
+    QMetaObject::invokeMethod(
+        m_loader, [this, file, job] { m_loader->load(file, job); }, Qt::QueuedConnection);
     QVERIFY(collector->wait());
-    QCOMPARE(collector->messages, QStringList{QString()});
+    QCOMPARE(collector->messages, QStringList { QString() });
     QVERIFY(collector->items.isEmpty());
     QTRY_VERIFY(otherRan.load());
     pool->waitForDone();
