@@ -11,7 +11,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -20,14 +20,14 @@
 
 namespace {
 
-QGuiApplication *application()
+QApplication *application()
 {
     static int argc = 1;
     static char name[] = "fuzz_savefilereader";
     static char *argv[] = { name, nullptr };
-    static QGuiApplication *app = [] {
+    static QApplication *app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QGuiApplication(argc, argv);
+        return new QApplication(argc, argv);
     }();
     return app;
 }

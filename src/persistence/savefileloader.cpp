@@ -78,6 +78,8 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
     qRegisterMetaType<ImageLoader::LoadImageResult>("ImageLoader::LoadImageResult");
     qRegisterMetaType<GraphicsImageItem *>("GraphicsImageItem*");
     qRegisterMetaType<GraphicsItem *>("GraphicsItem*");
+    // save and load are invoked by name across threads.
+    qRegisterMetaType<QFile *>("QFile*");
 }
 
 SaveFileLoader::~SaveFileLoader() = default;
