@@ -288,8 +288,22 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         if (!isOk(m_in) || end < m_file->pos() || end > m_size)
             return nullptr;
     }
+    // A body is read from its own bytes only: fields cannot reach past its end offset, and the
+    // bodies of successive records never overlap, so a file is read about once whatever its
+    // offsets say.
+    QByteArray bodyBytes;
+    QBuffer bodyBuffer(&bodyBytes);
+    QDataStream bodyStream(&bodyBuffer);
+    if (withEnd) {
+        const qint64 length = end - m_file->pos();
+        bodyBytes = m_file->read(length);
+        if (bodyBytes.size() != length)
+            return nullptr;
+        bodyBuffer.open(QIODevice::ReadOnly);
+    }
+    QDataStream &in = withEnd ? bodyStream : m_in;
     QString type;
-    if (!readString(m_in, &type))
+    if (!readString(in, &type))
         return nullptr;
 
     GraphicsItem *item = nullptr;
@@ -305,33 +319,33 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         qint32 filter = GraphicsImageItem::SmoothFilter;
         bool autoDownscaled = false;
         QSize downscaleLimit;
-        if (!readString(m_in, &path) || !readString(m_in, &name))
+        if (!readString(in, &path) || !readString(in, &name))
             return nullptr;
-        m_in >> opacity;
-        if (!isOk(m_in) || !qIsFinite(opacity) || !readTransform(m_in, &transform))
+        in >> opacity;
+        if (!isOk(in) || !qIsFinite(opacity) || !readTransform(in, &transform))
             return nullptr;
-        m_in >> id;
-        if (!readDouble(m_in, &z))
+        in >> id;
+        if (!readDouble(in, &z))
             return nullptr;
         if (SaveFileLoader::isFormatAtLeast(version, QStringLiteral("1.8"))) {
-            if (!readTransform(m_in, &imageTransform) || !readPath(m_in, &crop))
+            if (!readTransform(in, &imageTransform) || !readPath(in, &crop))
                 return nullptr;
-            m_in >> filter;
+            in >> filter;
         } else {
             double x = 0;
             double y = 0;
             QPolygonF polygon;
-            if (!readDouble(m_in, &x) || !readDouble(m_in, &y) || !readPolygon(m_in, &polygon))
+            if (!readDouble(in, &x) || !readDouble(in, &y) || !readPolygon(in, &polygon))
                 return nullptr;
             imageTransform = QTransform::fromTranslate(-x, -y);
             crop = pathOf(polygon);
             if (version == QLatin1String("1.7"))
-                m_in >> filter;
+                in >> filter;
         }
         // Later fields are only ever appended; the end offset tells whether these are there.
-        if (withEnd && end - m_file->pos() >= 1 + 8 + 4)
-            m_in >> autoDownscaled >> downscaleLimit;
-        if (!isOk(m_in))
+        if (withEnd && bytesLeft(in) >= 1 + 8 + 4)
+            in >> autoDownscaled >> downscaleLimit;
+        if (!isOk(in))
             return nullptr;
         auto *image = new GraphicsImageItem(
             nullptr, path, name.isNull() ? QStringLiteral("Untitled") : name, QPointF(), parent);
@@ -351,11 +365,10 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         double z = 0;
         QColor textColor;
         QColor backgroundColor;
-        if (!readString(m_in, &text) || !readTransform(m_in, &transform))
+        if (!readString(in, &text) || !readTransform(in, &transform))
             return nullptr;
-        m_in >> id;
-        if (!readDouble(m_in, &z) || !readColor(m_in, &textColor)
-            || !readColor(m_in, &backgroundColor))
+        in >> id;
+        if (!readDouble(in, &z) || !readColor(in, &textColor) || !readColor(in, &backgroundColor))
             return nullptr;
         auto *note = new GraphicsTextItem(QPointF(), text, parent);
         note->setTransform(GraphicsItem::sanitizeTransform(transform));
@@ -369,10 +382,9 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
     }
 
     qint32 childCount = 0;
-    m_in >> childCount;
-    const bool positioned = !withEnd || m_file->seek(end);
+    in >> childCount;
     const qint64 smallestRecord = withEnd ? 8 : 4;
-    if (!isOk(m_in) || !positioned || childCount < 0
+    if (!isOk(in) || !isOk(m_in) || childCount < 0
         || childCount > bytesLeft(m_in) / smallestRecord) {
         GraphicsItem::deleteItem(item);
         return nullptr;
