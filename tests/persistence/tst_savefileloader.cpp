@@ -223,6 +223,9 @@ private slots:
     void oldFormats_data();
     void oldFormats();
     void everyTruncationLoadsSafely();
+    void fullRewriteMessages_data();
+    void fullRewriteMessages();
+    void selectedOnlyRecords();
     void cancelledLoadKeepsOthersPoolWork();
 
 private:
@@ -940,6 +943,85 @@ void tst_SaveFileLoader::everyTruncationLoadsSafely()
         QVERIFY2(loaded->messages.size() == 1, qPrintable(QString::number(length)));
         QVERIFY(loaded->items.size() <= 4);
     }
+}
+
+void tst_SaveFileLoader::fullRewriteMessages_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("message");
+
+    QTest::addRow("stored checksum wrong")
+        << "checksum"
+        << "Updating incorrect metadata...<br><center>This might take longer than "
+           "usual.</center>";
+    QTest::addRow("older format")
+        << "1.9"
+        << "Converting to 1.11.1 save format...<br><center>This might take longer than "
+           "usual.</center>";
+}
+
+void tst_SaveFileLoader::fullRewriteMessages()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    const QString path = m_dir->filePath(QStringLiteral("rewrite.vlk"));
+    if (damage == QLatin1String("checksum")) {
+        save(path, smallScene());
+        QByteArray bytes = readAll(path);
+        bytes[50] = bytes.at(50) == 'a' ? 'b' : 'a';
+        writeAll(path, bytes);
+    } else {
+        writeAll(path, oldFormatFile(damage, picture(8, 6, Qt::red).toImage(), m_dir->path()));
+        smallScene();
+    }
+    // The checksum a load reports is what the next save of the file is handed.
+    const QString actual = load(path)->loadedChecksums.value(0);
+    QVERIFY(!actual.isEmpty());
+    auto saved = save(path, m_items, actual);
+    QCOMPARE(saved->messages, QStringList { QString() });
+    QCOMPARE(saved->progressMessages, QStringList { message });
+    const QString fresh = m_dir->filePath(QStringLiteral("rewrite-fresh.vlk"));
+    save(fresh, m_items);
+    QCOMPARE(readAll(path), readAll(fresh));
+}
+
+void tst_SaveFileLoader::selectedOnlyRecords()
+{
+    // top (id 0) > kept (1, selected) > inner (2); top > skipped (3) > deep (4, selected)
+    auto *top = note(QStringLiteral("top"), 0, 10.0);
+    auto *kept = note(QStringLiteral("kept"), 1, 11.0, top);
+    note(QStringLiteral("inner"), 2, 12.0, kept);
+    auto *skipped = note(QStringLiteral("skipped"), 3, 13.0, top);
+    auto *deep = note(QStringLiteral("deep"), 4, 14.0, skipped);
+    kept->setSelected(true);
+    deep->setSelected(true);
+    m_items = { top };
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream out(&buffer);
+    SaveFileLoader::writeItemRecords(out, { top }, true);
+
+    QDataStream in(buffer.data());
+    QStringList texts;
+    QList<int> childCounts;
+    while (!in.atEnd()) {
+        qint64 end = 0;
+        QString type;
+        QString text;
+        QTransform transform;
+        qint32 id;
+        double z;
+        QColor colour;
+        QColor background;
+        qint32 children;
+        in >> end >> type >> text >> transform >> id >> z >> colour >> background >> children;
+        QCOMPARE(end, in.device()->pos());
+        texts.append(QStringLiteral("%1@%2").arg(text).arg(z));
+        childCounts.append(children);
+    }
+    QCOMPARE(texts, (QStringList { "top@0", "kept@1", "deep@4" }));
+    QCOMPARE(childCounts, (QList<int> { 2, 0, 0 }));
 }
 
 namespace {
