@@ -9,6 +9,7 @@
 #include "input/keybinder.h"
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
+#include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
@@ -16,7 +17,9 @@
 #include "settings/setting.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
+#include "settings/versionnumber.h"
 #include "ui/confirmdialog.h"
+#include "ui/errordialog.h"
 #include "ui/mainframe.h"
 #include "view/graphicsview.h"
 
@@ -25,7 +28,12 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QDateTime>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
+#include <QScrollBar>
+#include <QStorageInfo>
 #include <QTextStream>
 #include <QVBoxLayout>
 
@@ -35,11 +43,34 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
 namespace {
 
 const QString unsavedQuestion = QStringLiteral(
     "You still have unsaved changes in the current scene. Do you want to save before %1?");
+
+const QString corruptOptions[] = {
+    QStringLiteral("<b>Load backup</b> (recommended) - A backup has been found, it is "
+                   "recommended to try to open this first."),
+    QStringLiteral("<b>Force open</b> - Attempt to recover the image data by force loading only "
+                   "the images(notes and image positions will be lost)."),
+    QStringLiteral("<b>Open anyway</b> (not recommended) - Might make Velkora unstable, cause a "
+                   "crash or create a corrupt save file."),
+};
+
+QString backupPath(const QString &path)
+{
+    return path + QLatin1String(".old");
+}
+
+QString fileStamp(const QFileInfo &info, const QLocale &locale)
+{
+    return QObject::tr("Timestamp: %1    Size: %2")
+        .arg(info.lastModified().toString(Qt::ISODate).replace(QLatin1Char('T'), QLatin1Char(' ')),
+             locale.formattedDataSize(info.size(), 2));
+}
 
 } // namespace
 
@@ -49,6 +80,7 @@ MainWindow::MainWindow(QWidget *parent)
     startWorker();
     qRegisterMetaType<GraphicsItem *>("GraphicsItem*");
     qRegisterMetaType<GraphicsImageItem *>("GraphicsImageItem*");
+    qRegisterMetaType<QFile *>("QFile*");
     setAttribute(Qt::WA_DeleteOnClose);
     // The GUI thread keeps one core for itself while the pool decodes and derives images.
     QThreadPool::globalInstance()->setMaxThreadCount(qMax(1, QThread::idealThreadCount() - 1));
@@ -77,6 +109,9 @@ void MainWindow::startWorker()
     m_imageLoader = new ImageLoader;
     m_imageLoader->moveToThread(m_worker);
     connect(m_worker, &QThread::finished, m_imageLoader, &QObject::deleteLater);
+    m_saveFileLoader = new SaveFileLoader;
+    m_saveFileLoader->moveToThread(m_worker);
+    connect(m_worker, &QThread::finished, m_saveFileLoader, &QObject::deleteLater);
     m_worker->start(QThread::InheritPriority);
 }
 
@@ -106,6 +141,14 @@ void MainWindow::buildSettings()
     forward(QStringLiteral("AutoDownscale"), "setAutoDownscale");
     forward(QStringLiteral("AutoDownscaleMaxWidth"), "setAutoDownscaleMaxWidth");
     forward(QStringLiteral("AutoDownscaleMaxHeight"), "setAutoDownscaleMaxHeight");
+
+    Setting *embed = m_settings->setting(QStringLiteral("Embed Local Files"));
+    const auto applyEmbed = [this, embed] {
+        QMetaObject::invokeMethod(m_saveFileLoader, "setEmbedLocalFiles", Qt::QueuedConnection,
+                                  Q_ARG(bool, embed->value().toBool()));
+    };
+    connect(embed, &Setting::changed, this, applyEmbed);
+    applyEmbed();
 
     connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
             &MainWindow::updateNumOfRecentLoadedFiles);
@@ -140,9 +183,11 @@ void MainWindow::buildInterface()
 
     m_undoableLoaders.insert(m_imageLoader, true);
     connectLoader(m_imageLoader, true);
-    connect(m_imageLoader, &ImageLoader::vlkFileFound, this, [](const QString &path) {
-        qCInfo(lcApp, "Scene files cannot be opened yet: %s", qUtf8Printable(path));
-    });
+    // The image load that found the scene file is still running: open it once that has ended.
+    connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
+            [this](const QString &path) { m_pendingScenePath = path; });
+    connectLoader(m_saveFileLoader, false);
+    connectSaveFileLoader();
 
     updateNumOfRecentLoadedFiles();
 }
@@ -256,7 +301,6 @@ bool MainWindow::hasUnsavedChanges() const
 
 bool MainWindow::confirmUnsavedChanges(Operation operation, const QString &argument)
 {
-    Q_UNUSED(argument)
     if (!hasUnsavedChanges() || (operation == Operation::Load && m_commandLineMode))
         return true;
 
@@ -282,8 +326,21 @@ bool MainWindow::confirmUnsavedChanges(Operation operation, const QString &argum
         m_settings->setting(QStringLiteral("Hide Unsaved Warning")), DontSave);
     if (answer == DontSave)
         return true;
-    if (answer == Save)
-        qCWarning(lcApp, "Saving scenes is not built yet: the operation is cancelled.");
+    if (answer == Save) {
+        switch (operation) {
+        case Operation::Clear:
+            m_pendingOperation = QStringLiteral("clearScene");
+            break;
+        case Operation::Load:
+            m_pendingOperation = QStringLiteral("load");
+            break;
+        case Operation::Close:
+            m_pendingOperation = QStringLiteral("close");
+            break;
+        }
+        m_pendingArgument = argument;
+        issuePreOpSave();
+    }
     return false;
 }
 
@@ -311,6 +368,7 @@ void MainWindow::forceClear()
     m_scene->clear();
     m_currentPath.clear();
     m_savedState = QUuid();
+    m_checksumAtOpen.clear();
     setWindowTitle(QStringLiteral("Velkora"));
 }
 
@@ -349,6 +407,448 @@ void MainWindow::setSceneTitle(const QString &path)
 void MainWindow::saveBrowsePath(const QString &path)
 {
     m_settings->setting(QStringLiteral("Last Browse Path"))->setValue(QFileInfo(path).absolutePath());
+}
+
+// Scene files ----------------------------------------------------------------------------------
+
+void MainWindow::connectSaveFileLoader()
+{
+    // The loader thread waits for the answers to these questions.
+    connect(m_saveFileLoader, &SaveFileLoader::checksumLoaded, this, &MainWindow::onChecksumLoaded,
+            Qt::BlockingQueuedConnection);
+    connect(m_saveFileLoader, &SaveFileLoader::aboutToOverwriteSaveFromNewerVersion, this,
+            &MainWindow::onNewerVersion, Qt::BlockingQueuedConnection);
+    connect(m_saveFileLoader, &SaveFileLoader::checksumMissmatchDetected, this,
+            [this](LoadJob *job) { onCorruptFile(job, false); }, Qt::BlockingQueuedConnection);
+    connect(m_saveFileLoader, &SaveFileLoader::brokenItemMetadataDetected, this,
+            [this](LoadJob *job) { onCorruptFile(job, true); }, Qt::BlockingQueuedConnection);
+    connect(m_saveFileLoader, &SaveFileLoader::checksumSaved, this,
+            [this](const QString &checksum, LoadJob *job) {
+                const auto info = m_jobs.find(job);
+                if (info != m_jobs.end())
+                    info->savedChecksum = checksum;
+            });
+    connect(m_saveFileLoader, &SaveFileLoader::loadedSceneState, this,
+            [this](const SaveFileLoader::SceneState &state, LoadJob *) {
+                m_scene->setSceneRect(state.sceneRect);
+                m_scene->setNextId(qMax(m_scene->nextId(), state.nextItemId));
+                m_view->setTransform(state.viewTransform);
+                m_view->horizontalScrollBar()->setValue(state.horizontalScroll);
+                m_view->verticalScrollBar()->setValue(state.verticalScroll);
+            });
+}
+
+void MainWindow::showError(const QString &heading, const QString &details)
+{
+    if (m_commandLineMode)
+        qCWarning(lcApp, "%s %s", qUtf8Printable(heading), qUtf8Printable(details));
+    else
+        ErrorDialog::show(this, heading, details);
+}
+
+void MainWindow::save(int options)
+{
+    if (m_loading)
+        return;
+    if (m_currentPath.isEmpty()) {
+        saveAs();
+        return;
+    }
+    // A backup was opened: saving puts it back in place of the file it backs up.
+    if (m_currentPath.endsWith(QLatin1String(".old"))) {
+        m_currentPath.chop(4);
+        options |= NoBackup;
+    }
+    if (!(options & NoBackup) && !QFileInfo::exists(m_currentPath)) {
+        saveAs();
+        return;
+    }
+    save(m_currentPath, options);
+}
+
+void MainWindow::saveAs()
+{
+    if (m_loading)
+        return;
+    const QString proposed = m_currentPath.isEmpty() ? QStringLiteral("NewScene.vlk")
+                                                     : QFileInfo(m_currentPath).fileName();
+    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save Scene"), QDir(directory).filePath(proposed), tr("Velkora Scene (*.vlk)"));
+    if (path.isEmpty())
+        return;
+    saveBrowsePath(path);
+    m_currentPath = path;
+    save(path, NoBackup);
+}
+
+void MainWindow::save(const QString &fileName, int options)
+{
+    if (m_loading || refuseWhileLoading())
+        return;
+    const QString title = tr("Backup Warning");
+    auto file = std::make_unique<QFile>(fileName);
+    const bool targetExisted = file->exists();
+    if (!targetExisted)
+        options |= NoBackup;
+
+    bool backupMade = false;
+    if (!(options & NoBackup)) {
+        if (!file->open(QIODevice::ReadWrite)) {
+            showError(tr("Failed to open save file for writing."), file->errorString());
+            return;
+        }
+        const QString backup = backupPath(fileName);
+        bool makeBackup = true;
+        if (QFileInfo::exists(backup)) {
+            const int answer = ConfirmDialog::ask(
+                this, title,
+                tr("<b>WARNING</b><br><br>Failed to create backup file:<br><br>File already exists: "
+                   "%0<br><br>If you created this file, please rename or move it to continue. If "
+                   "you do not recognize this file, it was probably created during a previously "
+                   "failed save, and is safe to overwrite.")
+                    .arg(backup),
+                {{tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
+                 {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
+            if (answer != 0)
+                return;
+            QFile old(backup);
+            while (old.exists() && !old.remove()) {
+                const int retry = ConfirmDialog::ask(
+                    this, title,
+                    tr("<b>WARNING</b><br><br>Failed to remove old backup:<br><br>%0<br><br>Please "
+                       "retry, cancel saving, or continue without a backup (not recommended). If "
+                       "you continue without a backup you will not be able to recover your file if "
+                       "it gets corrupted.")
+                        .arg(old.errorString()),
+                    {{tr("Retry"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
+                     {tr("Continue"), QDialogButtonBox::DestructiveRole, QDialogButtonBox::NoButton},
+                     {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
+                if (retry == 1) {
+                    makeBackup = false;
+                    break;
+                }
+                if (retry != 0)
+                    return;
+            }
+        }
+        if (makeBackup) {
+            const QStorageInfo volume(fileName);
+            if (volume.isValid() && volume.bytesAvailable() < file->size()) {
+                const int answer = ConfirmDialog::ask(
+                    this, title,
+                    tr("<b>WARNING</b><br><br>There is not enough space to create a temporary "
+                       "backup of your scene (needs at least %0 on disk '%1').<br><br>Do you want to "
+                       "continue without a backup (not recommended)? If you continue without a "
+                       "backup you will not be able to recover your file if it gets corrupted.")
+                        .arg(locale().formattedDataSize(file->size(), 2), volume.displayName()),
+                    {{QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok},
+                     {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
+                if (answer != 0)
+                    return;
+                makeBackup = false;
+            }
+        }
+        if (makeBackup) {
+            backupMade = QFile::copy(fileName, backup);
+            if (!backupMade) {
+                const int answer = ConfirmDialog::ask(
+                    this, title,
+                    tr("<b>WARNING</b><br><br>Failed to backup save file: <br><br>%0<br><br>Do you "
+                       "want to continue without a backup (not recommended)? If you continue "
+                       "without a backup you will not be able to recover your file if it gets "
+                       "corrupted.")
+                        .arg(file->errorString()),
+                    {{QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok},
+                     {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
+                if (answer != 0)
+                    return;
+            }
+        }
+    }
+    if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
+        showError(tr("Failed to open save file for writing."), file->errorString());
+        return;
+    }
+    const QString previous = (options & NoBackup) ? QString() : m_checksumAtOpen;
+    startSave(file.release(), fileName, options, targetExisted, backupMade, previous);
+}
+
+void MainWindow::saveQuiet(const QString &path)
+{
+    auto file = std::make_unique<QFile>(path);
+    const bool existed = file->exists();
+    if (!file->open(QIODevice::ReadWrite)) {
+        qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(file->errorString()));
+        return;
+    }
+    startSave(file.release(), path, NoBackup, existed, false, QString());
+}
+
+void MainWindow::startSave(QFile *file, const QString &path, int options, bool targetExisted,
+                           bool backupMade, const QString &previousChecksum)
+{
+    // The writer works from a copy made here, on the items' own thread.
+    m_scene->renumberDepths();
+    SaveFileLoader::SceneState state;
+    state.items = m_scene->topLevelItems(Qt::AscendingOrder);
+    state.nextItemId = m_scene->nextId();
+    state.sceneRect = m_scene->sceneRect();
+    state.viewTransform = m_view->transform();
+    state.horizontalScroll = m_view->horizontalScrollBar()->value();
+    state.verticalScroll = m_view->verticalScrollBar()->value();
+    state.takeSnapshot();
+
+    LoadJob *job = createJob(m_saveFileLoader);
+    JobInfo &info = m_jobs[job];
+    info.fileJob = FileJob::Save;
+    info.file = file;
+    info.path = path;
+    info.options = options;
+    info.targetExisted = targetExisted;
+    info.backupMade = backupMade;
+    m_saving = true;
+    QMetaObject::invokeMethod(m_saveFileLoader, "save", Qt::QueuedConnection, Q_ARG(QFile *, file),
+                              Q_ARG(QString, previousChecksum),
+                              Q_ARG(SaveFileLoader::SceneState, state), Q_ARG(LoadJob *, job));
+}
+
+void MainWindow::saveFinished(JobInfo &info, LoadJob *job, QString heading, QString details)
+{
+    m_saving = false;
+    const bool cancelled = job->isCanceled();
+    bool success = heading.isEmpty() && !cancelled;
+    if (success && !info.file->flush()) {
+        heading = tr("Failed to write save file.");
+        details = info.file->errorString();
+        success = false;
+    }
+    info.file->close();
+    delete info.file;
+    info.file = nullptr;
+
+    const QString backup = backupPath(info.path);
+    if (success) {
+        QFile::remove(backup);
+        const BaseCommand *newest = m_commands->lastCommand();
+        m_savedState = newest ? newest->id() : QUuid();
+        m_checksumAtOpen = info.savedChecksum;
+        setSceneTitle(info.path);
+        addRecentFile(info.path);
+        if (!m_pendingOperation.isEmpty()) {
+            const QString operation = std::exchange(m_pendingOperation, QString());
+            const QString argument = std::exchange(m_pendingArgument, QString());
+            if (argument.isEmpty())
+                QMetaObject::invokeMethod(this, operation.toLatin1().constData(), Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(this, operation.toLatin1().constData(),
+                                          Qt::QueuedConnection, Q_ARG(QString, argument));
+        }
+        return;
+    }
+
+    // Never leave less than there was: the backup is a copy of the file before this save, and a
+    // file that did not exist before holds nothing worth keeping.
+    m_pendingOperation.clear();
+    m_pendingArgument.clear();
+    if (info.backupMade) {
+        QFile::remove(info.path);
+        QFile::rename(backup, info.path);
+    } else if (!info.targetExisted) {
+        QFile::remove(info.path);
+    }
+    if (!cancelled)
+        showError(heading, details);
+}
+
+bool MainWindow::confirmOverwrite(const QString &message, LoadJob *job)
+{
+    const int answer = ConfirmDialog::ask(
+        this, tr("Save Warning"), message,
+        {{tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
+         {tr("Save As"), QDialogButtonBox::ActionRole, QDialogButtonBox::NoButton},
+         {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
+    if (answer == 0)
+        return true;
+    job->cancel();
+    if (answer == 1)
+        m_jobs[job].followUp = [this] { saveAs(); };
+    return false;
+}
+
+void MainWindow::onChecksumLoaded(const QString &loadedChecksum, const QString &actualChecksum,
+                                  LoadJob *job)
+{
+    Q_UNUSED(loadedChecksum)
+    m_lastReportedChecksum = actualChecksum;
+    const auto info = m_jobs.find(job);
+    if (!m_saving || info == m_jobs.end() || info->fileJob != FileJob::Save || m_commandLineMode)
+        return;
+    if (actualChecksum != m_checksumAtOpen) {
+        confirmOverwrite(tr("<b>WARNING</b><br><br>The file you are trying to overwrite has been "
+                            "changed outside of Velkora since you opened it, are you sure you want "
+                            "to overwrite it?"),
+                         job);
+    }
+}
+
+void MainWindow::onNewerVersion(const QString &applicationVersion, LoadJob *job)
+{
+    if (m_commandLineMode || !m_jobs.contains(job))
+        return;
+    // Patch levels never change the format: compare major and minor only.
+    const QString release = applicationVersion.left(applicationVersion.lastIndexOf(QLatin1Char('.')))
+        + QLatin1String(".0");
+    if (compareVersions(release, QStringLiteral("1.11.0")) <= 0)
+        return;
+    confirmOverwrite(tr("<b>WARNING</b><br><br>You are about to overwrite a file saved with a "
+                        "newer version of Velkora (%0). This will discard any uses of new features "
+                        "in this scene, are you sure you want to overwrite it?")
+                         .arg(applicationVersion),
+                     job);
+}
+
+void MainWindow::onCorruptFile(LoadJob *job, bool brokenMetadata)
+{
+    const auto info = m_jobs.find(job);
+    if (m_commandLineMode || info == m_jobs.end())
+        return;
+    const QString path = info->path;
+    const bool hasBackup = QFileInfo::exists(backupPath(path));
+
+    QStringList text{brokenMetadata
+                         ? tr("<b>WARNING</b><br><br>The file you are trying to open might be "
+                              "corrupt. (Incorrect signature) What would you like to do?")
+                         : tr("<b>WARNING</b><br><br>The file you are trying to open might be "
+                              "corrupt. What would you like to do?")};
+    QList<ConfirmDialog::Button> buttons;
+    enum Answer { LoadBackup, ForceOpen, OpenAnyway, Cancel };
+    QList<Answer> answers;
+    if (hasBackup) {
+        text << corruptOptions[0];
+        buttons.append({tr("Load Backup"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton});
+        answers << LoadBackup;
+    }
+    text << corruptOptions[1];
+    buttons.append({tr("Force Open"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton});
+    answers << ForceOpen;
+    if (brokenMetadata) {
+        text << corruptOptions[2];
+        buttons.append({tr("Open Anyway (Unsafe)"), QDialogButtonBox::DestructiveRole,
+                        QDialogButtonBox::NoButton});
+        answers << OpenAnyway;
+    }
+    buttons.append({QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel});
+    answers << Cancel;
+
+    const int chosen = ConfirmDialog::ask(this, tr("Load Error"),
+                                          text.join(QLatin1String("<br><br>")), buttons);
+    const Answer answer = answers.value(chosen, Cancel);
+    if (answer == OpenAnyway)
+        return;
+    job->cancel();
+    if (answer == LoadBackup)
+        info->followUp = [this, path] { load(backupPath(path)); };
+    else if (answer == ForceOpen)
+        info->followUp = [this, path] { load(path, BruteForce); };
+}
+
+void MainWindow::issuePreOpSave()
+{
+    save();
+}
+
+void MainWindow::load()
+{
+    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load Scene"), directory,
+                                                      tr("Velkora Scene (*.vlk)"));
+    if (path.isEmpty())
+        return;
+    saveBrowsePath(path);
+    load(path);
+}
+
+void MainWindow::load(const QString &fileName, int options)
+{
+    if (m_bruteForceNextLoad) {
+        m_bruteForceNextLoad = false;
+        options |= BruteForce;
+    }
+    if (fileName.isEmpty() || refuseWhileLoading())
+        return;
+
+    QString path = fileName;
+    const QFileInfo backup(backupPath(fileName));
+    if (!(options & BruteForce) && !m_commandLineMode && backup.exists()) {
+        const QFileInfo current(fileName);
+        const int answer = ConfirmDialog::ask(
+            this, tr("Backup Exists"),
+            tr("A backup has been found of the scene you are trying to open. Something might have "
+               "gone wrong during the last save attempt. The backup should contain the last "
+               "working state of the scene.<br><br>%0:<br>%1<br>%2:<br>%3<br><br>Would you like to "
+               "load this backup instead? (Nothing in the original file will be overwritten until "
+               "you save again.)")
+                .arg(current.fileName(), fileStamp(current, locale()), backup.fileName(),
+                     fileStamp(backup, locale())),
+            {{tr("Load Current"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
+             {tr("Load Backup"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton}});
+        if (answer < 0)
+            return;
+        if (answer == 1)
+            path = backup.filePath();
+    }
+
+    if (!confirmUnsavedChanges(Operation::Load, fileName))
+        return;
+
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)) {
+        qCWarning(lcApp, "Could not open save file %s: %s", qUtf8Printable(path),
+                  qUtf8Printable(file->errorString()));
+        showError(tr("Could not open save file."), file->errorString());
+        return;
+    }
+
+    // The scene file replaces the board.
+    forceClear();
+    LoadJob *job = createJob(m_saveFileLoader);
+    JobInfo &info = m_jobs[job];
+    info.fileJob = FileJob::Load;
+    info.file = file.release();
+    info.path = path;
+    info.options = options;
+    m_saving = false;
+    m_loading = true;
+    QMetaObject::invokeMethod(m_saveFileLoader, "load", Qt::QueuedConnection,
+                              Q_ARG(QFile *, info.file), Q_ARG(LoadJob *, job),
+                              Q_ARG(bool, (options & BruteForce) != 0));
+}
+
+void MainWindow::loadFileFinished(JobInfo &info, LoadJob *job, const QString &heading,
+                                  const QString &details)
+{
+    if (!heading.isEmpty())
+        showError(heading, details);
+    if (heading.isEmpty() && !job->isCanceled()) {
+        if (info.options & RestoreAutoSave) {
+            // A restored autosave has no file of its own yet: it counts as unsaved.
+            m_savedState = QUuid::createUuid();
+        } else {
+            m_currentPath = info.path;
+            m_checksumAtOpen = m_lastReportedChecksum;
+            const BaseCommand *newest = m_commands->lastCommand();
+            m_savedState = newest ? newest->id() : QUuid();
+            setSceneTitle(info.path);
+            QString recent = info.path;
+            if (recent.endsWith(QLatin1String(".old")))
+                recent.chop(4);
+            addRecentFile(recent);
+        }
+    }
+    info.file->close();
+    delete info.file;
+    info.file = nullptr;
 }
 
 // Recent files ----------------------------------------------------------------------------------
@@ -439,7 +939,9 @@ void MainWindow::updateCanvasLock()
 LoadJob *MainWindow::createJob(BaseLoader *loader)
 {
     auto *job = new LoadJob(loader);
-    m_jobs.insert(job, JobInfo{loader, {}, {}, false, false});
+    JobInfo info;
+    info.loader = loader;
+    m_jobs.insert(job, info);
     return job;
 }
 
@@ -503,8 +1005,12 @@ void MainWindow::insertGeneratedItem(GraphicsItem *item, LoadJob *job)
 void MainWindow::loadFinished(const QString &message, const QString &details, LoadJob *job)
 {
     const bool own = m_jobs.contains(job);
-    const JobInfo info = m_jobs.take(job);
+    JobInfo info = m_jobs.take(job);
     m_runningJobs = qMax(0, m_runningJobs - 1);
+    if (info.fileJob == FileJob::Save)
+        saveFinished(info, job, message, details);
+    else if (info.fileJob == FileJob::Load)
+        loadFileFinished(info, job, message, details);
     // Items a cancelled job already generated stay, and are undoable like the rest.
     if (info.placeItems)
         placeNewItems(info, m_undoableLoaders.value(info.loader, true));
@@ -512,14 +1018,17 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
         m_loading = false;
         updateCanvasLock();
     }
-    if (!message.isEmpty()) {
-        if (m_commandLineMode)
-            qCWarning(lcApp, "%s %s", qUtf8Printable(message), qUtf8Printable(details));
-        else
-            qCWarning(lcApp, "%s\n%s", qUtf8Printable(message), qUtf8Printable(details));
-    }
     if (own)
         job->deleteLater();
+    // Follow-ups start only now that the job no longer uses its file.
+    if (info.followUp)
+        info.followUp();
+    if (m_runningJobs == 0 && !m_pendingScenePath.isEmpty()) {
+        const QString path = std::exchange(m_pendingScenePath, QString());
+        load(path);
+    }
+    if (info.fileJob == FileJob::None && !message.isEmpty())
+        showError(message, details);
 }
 
 void MainWindow::placeNewItems(const JobInfo &job, bool undoable)

@@ -9,6 +9,8 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <functional>
+
 class BaseLoader;
 class CommandHandler;
 class GeneralSettings;
@@ -17,6 +19,8 @@ class GraphicsScene;
 class GraphicsView;
 class LoadJob;
 class MainFrame;
+class QFile;
+class SaveFileLoader;
 class QAction;
 class QCommandLineParser;
 class QThread;
@@ -51,6 +55,8 @@ public:
     bool isIdle() const { return m_jobs.isEmpty() && m_runningJobs == 0; }
     QString currentPath() const { return m_currentPath; }
     QStringList recentFiles() const { return m_recentFiles; }
+    SaveFileLoader *saveFileLoader() const { return m_saveFileLoader; }
+    void setCommandLineMode(bool on) { m_commandLineMode = on; }
     bool hasUnsavedChanges() const;
 
 public slots:
@@ -66,6 +72,15 @@ public slots:
     void loadMostRecentFile();
     void updateNumOfRecentLoadedFiles();
     void saveBrowsePath(const QString &path);
+
+    // Scene files.
+    void save(int options = 0);
+    void save(const QString &fileName, int options = 0);
+    void saveAs();
+    void saveQuiet(const QString &path);
+    void issuePreOpSave();
+    void load();
+    void load(const QString &fileName, int options = 0);
 
     // Following the loaders' jobs.
     void loadStarted(const QString &operationName, LoadJob *job);
@@ -86,6 +101,8 @@ protected:
 private:
     enum class Operation { Clear, Load, Close };
 
+    enum class FileJob { None, Save, Load };
+
     struct JobInfo
     {
         BaseLoader *loader = nullptr;
@@ -93,9 +110,34 @@ private:
         QList<GraphicsItem *> selectionAtStart;
         bool placeItems = false;
         bool pack = false;
+        // Scene-file jobs: the file they use, deleted when the job has ended.
+        FileJob fileJob = FileJob::None;
+        QFile *file = nullptr;
+        QString path;
+        int options = 0;
+        bool targetExisted = false;
+        bool backupMade = false;
+        QString savedChecksum;
+        // Run once this job has ended and released its file: "save as" from an overwrite
+        // question, or loading the backup or forcing a load from a corrupt-file question.
+        std::function<void()> followUp;
     };
 
     void buildInterface();
+    void connectSaveFileLoader();
+    void startSave(QFile *file, const QString &path, int options, bool targetExisted,
+                   bool backupMade, const QString &previousChecksum);
+    void saveFinished(JobInfo &info, LoadJob *job, QString heading, QString details);
+    void loadFileFinished(JobInfo &info, LoadJob *job, const QString &heading,
+                          const QString &details);
+    void onChecksumLoaded(const QString &loadedChecksum, const QString &actualChecksum,
+                          LoadJob *job);
+    void onNewerVersion(const QString &applicationVersion, LoadJob *job);
+    void onCorruptFile(LoadJob *job, bool brokenMetadata);
+    // Asks whether to overwrite; answers false when the save was cancelled (and arranges save
+    // as when that was chosen).
+    bool confirmOverwrite(const QString &message, LoadJob *job);
+    void showError(const QString &heading, const QString &details);
     void buildSettings();
     void startWorker();
     void connectLoader(BaseLoader *loader, bool undoable);
@@ -134,6 +176,13 @@ private:
 
     QString m_currentPath;
     QUuid m_savedState;
+    QString m_checksumAtOpen;
+    QString m_lastReportedChecksum;
+    bool m_saving = false;
+    QString m_pendingOperation;
+    QString m_pendingArgument;
+    SaveFileLoader *m_saveFileLoader = nullptr;
+    QString m_pendingScenePath;
 
     int m_runningJobs = 0;
     QHash<LoadJob *, JobInfo> m_jobs;
