@@ -577,6 +577,11 @@ bool ActionHandler::matchConsuming(QObject *receiver) const
 
 // --- continuous actions ---------------------------------------------------------------------
 
+void ActionHandler::reevaluate()
+{
+    evaluateContinuous(Reason::Input);
+}
+
 void ActionHandler::evaluateContinuous(Reason reason)
 {
     m_previous = m_current;

@@ -95,6 +95,10 @@ public:
     // releases.
     void resetKeyState();
 
+    // Chooses the continuous action again after a condition changed outside any input event
+    // (a gesture handing over to another, a lock of the canvas).
+    void reevaluate();
+
     bool hasGlobalListener() const { return m_globalListener != nullptr; }
     QHash<Action *, QList<ActionBinding>> globalBindings() const { return m_globalBindings; }
 

@@ -1,16 +1,112 @@
 #include "view/graphicsview.h"
 
+#include "commands/aligncommand.h"
+#include "commands/commandhandler.h"
+#include "commands/cropcommand.h"
+#include "commands/croppancommand.h"
+#include "commands/cropzoomcommand.h"
+#include "commands/depthchangecommand.h"
+#include "commands/flipcommand.h"
+#include "commands/movecommand.h"
+#include "commands/opacitycommand.h"
+#include "commands/rotatecommand.h"
+#include "commands/scalecommand.h"
+#include "commands/textchangecommand.h"
+#include "input/actionhandler.h"
+#include "input/actionnames.h"
+#include "input/conflictingbindingscondition.h"
+#include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
+#include "scene/graphicstextitem.h"
+#include "view/gizmocondition.h"
+#include "view/itemcondition.h"
+#include "view/selectioncondition.h"
 
-GraphicsView::GraphicsView(GraphicsScene *scene, QWidget *parent)
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPixmapCache>
+#include <QRubberBand>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace {
+
+bool isFiniteTransform(const QTransform &t)
+{
+    const qreal values[] = {t.m11(), t.m12(), t.m13(), t.m21(), t.m22(),
+                            t.m23(), t.m31(), t.m32(), t.m33()};
+    for (qreal value : values) {
+        if (!std::isfinite(value))
+            return false;
+    }
+    return true;
+}
+
+ActionBinding continuousBinding(const QKeySequence &keys, Qt::MouseButtons buttons)
+{
+    return ActionBinding(ActionBinding::Continuous, keys, buttons, ActionBinding::WindowContext);
+}
+
+ActionBinding triggeredBinding(const QKeySequence &keys)
+{
+    return ActionBinding(ActionBinding::Triggered, keys, Qt::NoButton,
+                         ActionBinding::WindowContext);
+}
+
+} // namespace
+
+GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
+                           ActionCondition *windowMaximized, QWidget *parent)
     : QGraphicsView(scene, parent)
+    , m_commands(commandHandler ? commandHandler : scene->commandHandler())
+    , m_slideshow(new QTimer(this))
+    , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
+    , m_textEditing(new ItemCondition(this))
+    , m_pinch(new ActionCondition(this))
+    , m_locked(new ActionCondition(this))
+    , m_overlay(new ActionCondition(this))
+    , m_selection(new SelectionCondition(this))
+    , m_selectVersusItem(new ConflictingBindingsCondition(this))
+    , m_itemUnderPointer(new ItemCondition(this))
+    , m_itemToManipulate(new ItemCondition(this))
+    , m_gizmoHover(new GizmoCondition(this))
 {
     setFrameShape(QFrame::NoFrame);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    setAcceptDrops(true);
     setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+    setOptimizationFlag(QGraphicsView::DontSavePainterState);
+    // The view anchors zooms itself; the toolkit's anchors would move the content again.
+    setTransformationAnchor(QGraphicsView::NoAnchor);
+    setResizeAnchor(QGraphicsView::NoAnchor);
     setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPixmapCache::setCacheLimit(100000);
+    m_rubberBand->hide();
+    m_selectVersusItem->setValue(true);
+
+    m_slideshow->setInterval(10 * 1000);
+    connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
+    connect(scene, &QGraphicsScene::selectionChanged, this,
+            &GraphicsView::handleSelectionChanged);
+    connect(scene, &QGraphicsScene::sceneRectChanged, this,
+            &GraphicsView::handleSceneRectChanged);
+
+    createActions(windowMaximized);
+}
+
+GraphicsView::~GraphicsView()
+{
+    delete m_command;
 }
 
 GraphicsScene *GraphicsView::graphicsScene() const
@@ -18,10 +114,1055 @@ GraphicsScene *GraphicsView::graphicsScene() const
     return static_cast<GraphicsScene *>(scene());
 }
 
+Action *GraphicsView::addAction(const QString &name, const QString &label,
+                                const ActionBinding &binding)
+{
+    return ActionHandler::instance()->createAction(name, label, this, binding,
+                                                   Action::ListedFlag, tr("Canvas Controls"));
+}
+
+void GraphicsView::createActions(ActionCondition *windowMaximized)
+{
+    const auto notOverlay = [this](ActionBinding binding) {
+        binding.addCondition(m_overlay, false);
+        return binding;
+    };
+    const auto triggeredOnCanvas = [&](const QKeySequence &keys) {
+        ActionBinding binding = notOverlay(triggeredBinding(keys));
+        binding.addCondition(m_pinch, false);
+        return binding;
+    };
+    const auto connectPan = [this](Action *action) {
+        connect(action, &Action::continuousUpdate, this, &GraphicsView::panUpdate);
+    };
+
+    // Navigation. Registration order is priority order among continuous actions.
+    if (windowMaximized) {
+        ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::RightButton));
+        binding.addCondition(windowMaximized, true);
+        binding.addCondition(m_gizmoHover, false);
+        connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"),
+                             binding));
+    }
+    {
+        ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::LeftButton));
+        binding.addCondition(m_locked, true);
+        connectPan(
+            addAction(QStringLiteral("Pan Locked"), tr("Pan while canvas locked"), binding));
+    }
+    {
+        ActionBinding binding
+            = notOverlay(continuousBinding(QKeySequence(Qt::ALT), Qt::LeftButton));
+        binding.addCondition(m_gizmoHover, false);
+        connectPan(addAction(QString::fromLatin1(ActionNames::Pan), tr("Pan"), binding));
+    }
+    {
+        Action *zoomAction = addAction(
+            QString::fromLatin1(ActionNames::Zoom), tr("Zoom"),
+            notOverlay(continuousBinding(QKeySequence(Qt::Key_Z), Qt::LeftButton)));
+        connect(zoomAction, &Action::continuousBegin, this,
+                [this](const QPoint &pos) { zoomBegin(pos); });
+        connect(zoomAction, &Action::continuousUpdate, this, &GraphicsView::zoomUpdate);
+    }
+
+    const auto triggered = [&](const QString &name, const QString &label,
+                               const QKeySequence &keys, auto slot) {
+        Action *action = addAction(name, label, triggeredOnCanvas(keys));
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    triggered(QStringLiteral("Focus Images"), tr("Focus images"), QKeySequence(Qt::Key_Space),
+              [this] { focusImages(); });
+    triggered(QStringLiteral("Focus Canvas"), tr("Focus canvas"),
+              QKeySequence(Qt::CTRL | Qt::Key_Space), [this] { focusCanvas(); });
+    triggered(QStringLiteral("Focus Next"), tr("Focus next image"), QKeySequence(Qt::Key_Right),
+              [this] { focusNext(); });
+    triggered(QStringLiteral("Focus Previous"), tr("Focus previous image"),
+              QKeySequence(Qt::Key_Left), [this] { focusPrevious(); });
+    triggered(QStringLiteral("Clear Selection"), tr("Clear selection"),
+              QKeySequence(Qt::Key_Escape), [this] { scene()->clearSelection(); });
+
+    // Item gestures.
+    const auto gesture = [&](const QString &name, const QString &label, const QKeySequence &keys,
+                             bool needsItem) {
+        ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
+        binding.addCondition(m_locked, false);
+        if (needsItem)
+            binding.addCondition(m_itemToManipulate, true);
+        binding.addCondition(m_selectVersusItem, false);
+        binding.addCondition(m_textEditing, false);
+        binding.addCondition(m_pinch, false);
+        binding.addCondition(m_gizmoHover, false);
+        Action *action = addAction(name, label, binding);
+        m_itemActions.append(action);
+        return action;
+    };
+    const auto selectBinding = [&](const QKeySequence &keys) {
+        ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
+        binding.addCondition(m_locked, false);
+        binding.addCondition(m_selectVersusItem, true);
+        binding.addCondition(m_textEditing, false);
+        binding.addCondition(m_pinch, false);
+        binding.addCondition(m_gizmoHover, false);
+        return binding;
+    };
+
+    m_selectAction = addAction(QStringLiteral("Select Images"), tr("Select images"),
+                               selectBinding(QKeySequence()));
+    connect(m_selectAction, &Action::continuousBegin, this, &GraphicsView::selectBegin);
+    connect(m_selectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
+    connect(m_selectAction, &Action::continuousEnd, this, &GraphicsView::selectEnd);
+    m_continuousSelectAction
+        = addAction(QStringLiteral("Continuous Select"), tr("Add to or remove from selection"),
+                    selectBinding(QKeySequence(Qt::SHIFT)));
+    connect(m_continuousSelectAction, &Action::continuousBegin, this,
+            &GraphicsView::continuousSelectBegin);
+    connect(m_continuousSelectAction, &Action::continuousUpdate, this,
+            &GraphicsView::selectUpdate);
+    connect(m_continuousSelectAction, &Action::continuousEnd, this,
+            &GraphicsView::continuousSelectEnd);
+    m_selectVersusItem->addAction(m_selectAction);
+    m_selectVersusItem->addAction(m_continuousSelectAction);
+
+    const auto connectTransform = [this](Action *action) {
+        connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
+    };
+    const auto connectFinish = [this](Action *action) {
+        connect(action, &Action::continuousEnd, this,
+                [this] { finishCurrentTransformCommand(); });
+    };
+
+    Action *move = gesture(QStringLiteral("Move Images"), tr("Move images"), QKeySequence(), true);
+    Action *axisMove = gesture(QStringLiteral("Axis Snapped Move"), tr("Move along one axis"),
+                               QKeySequence(Qt::SHIFT), true);
+    Action *neighbourMove
+        = gesture(QStringLiteral("Neighbour Snapped Move"), tr("Move snapping to neighbours"),
+                  QKeySequence(Qt::SHIFT | Qt::Key_Space), true);
+    m_moveActions = {move, axisMove, neighbourMove};
+    connect(move, &Action::continuousBegin, this, &GraphicsView::moveBegin);
+    connect(axisMove, &Action::continuousBegin, this, &GraphicsView::moveAxisSnappedBegin);
+    connect(neighbourMove, &Action::continuousBegin, this,
+            &GraphicsView::moveNeighbourSnappedBegin);
+    for (Action *action : qAsConst(m_moveActions)) {
+        connectTransform(action);
+        connect(action, &Action::continuousEnd, this, &GraphicsView::moveEnd);
+    }
+
+    Action *rotate = gesture(QStringLiteral("Rotate Images"), tr("Rotate images"),
+                             QKeySequence(Qt::CTRL), true);
+    Action *snappedRotate = gesture(QStringLiteral("Snapped Rotate"), tr("Rotate in steps"),
+                                    QKeySequence(Qt::CTRL | Qt::SHIFT), true);
+    m_rotateActions = {rotate, snappedRotate};
+    connect(rotate, &Action::continuousBegin, this, &GraphicsView::rotateBegin);
+    connect(snappedRotate, &Action::continuousBegin, this, &GraphicsView::rotateSnappedBegin);
+    for (Action *action : qAsConst(m_rotateActions)) {
+        connectTransform(action);
+        connect(action, &Action::continuousEnd, this, &GraphicsView::rotateEnd);
+    }
+
+    const auto simpleGesture = [&](const QString &name, const QString &label,
+                                   const QKeySequence &keys, bool needsItem, auto begin) {
+        Action *action = gesture(name, label, keys, needsItem);
+        connect(action, &Action::continuousBegin, this,
+                [this, begin](const QPoint &pos) { (this->*begin)(pos); });
+        connectFinish(action);
+        return action;
+    };
+    connectTransform(simpleGesture(QStringLiteral("Scale Images"), tr("Scale images"),
+                                   QKeySequence(Qt::CTRL | Qt::ALT), true,
+                                   &GraphicsView::scaleBegin));
+    connectTransform(simpleGesture(QStringLiteral("Flip Images"), tr("Flip images"),
+                                   QKeySequence(Qt::ALT | Qt::SHIFT), true,
+                                   &GraphicsView::flipBegin));
+    connectTransform(simpleGesture(QStringLiteral("Change Opacity"), tr("Change opacity"),
+                                   QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT), true,
+                                   &GraphicsView::opacityBegin));
+    Action *crop = simpleGesture(QStringLiteral("Crop Images"), tr("Crop images"),
+                                 QKeySequence(Qt::Key_C), false, &GraphicsView::cropBegin);
+    connect(crop, &Action::continuousUpdate, this, &GraphicsView::cropUpdate);
+    connectTransform(simpleGesture(QStringLiteral("Pan Crop"), tr("Pan inside crop"),
+                                   QKeySequence(Qt::Key_V), true, &GraphicsView::cropPanBegin));
+    connectTransform(simpleGesture(QStringLiteral("Zoom Crop"), tr("Zoom inside crop"),
+                                   QKeySequence(Qt::SHIFT | Qt::Key_V), true,
+                                   &GraphicsView::cropZoomBegin));
+
+    // Keyboard actions on the selection.
+    const auto onSelection = [&](const QString &name, const QString &label,
+                                 const QKeySequence &keys, auto slot) {
+        ActionBinding binding = triggeredBinding(keys);
+        binding.addCondition(m_selection, true);
+        binding.addCondition(m_locked, false);
+        binding.addCondition(m_textEditing, false);
+        binding.addCondition(m_pinch, false);
+        connect(addAction(name, label, binding), &QAction::triggered, this, slot);
+    };
+    onSelection(QStringLiteral("Arrange Optimally"), tr("Arrange optimally"),
+                QKeySequence(Qt::CTRL | Qt::Key_P),
+                [this] { arrangeSelection(AlignCommand::Pack); });
+    onSelection(QStringLiteral("Arrange By Name"), tr("Arrange by name"),
+                QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
+                [this] { arrangeSelection(AlignCommand::GridByName); });
+    onSelection(QStringLiteral("Arrange By Order"), tr("Arrange by order of adding"),
+                QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
+                [this] { arrangeSelection(AlignCommand::GridByOrder); });
+    onSelection(QStringLiteral("Pack All"), tr("Pack all and optimise"),
+                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [this] { packAll(); });
+    onSelection(QStringLiteral("Flip Horizontally"), tr("Flip images horizontally"),
+                QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_H),
+                [this] { flipSelection(FlipCommand::Horizontal); });
+    onSelection(QStringLiteral("Flip Vertically"), tr("Flip images vertically"),
+                QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_V),
+                [this] { flipSelection(FlipCommand::Vertical); });
+}
+
+// --- state and colours ------------------------------------------------------------------------
+
+bool GraphicsView::isCanvasLocked() const
+{
+    return m_locked->value();
+}
+
 void GraphicsView::setCanvasLocked(bool locked)
 {
-    if (m_canvasLocked == locked)
+    if (m_locked->value() == locked)
         return;
-    m_canvasLocked = locked;
+    m_locked->setValue(locked);
+    graphicsScene()->setSelectionHighlight(!locked);
+    clearHover();
+    ActionHandler::instance()->reevaluate();
+    viewport()->update();
     emit canvasLockedChanged(locked);
+}
+
+bool GraphicsView::isOverlayMode() const
+{
+    return m_overlay->value();
+}
+
+void GraphicsView::setOverlayMode(bool overlay)
+{
+    m_overlay->setValue(overlay);
+}
+
+QColor GraphicsView::canvasColor() const
+{
+    return graphicsScene()->canvasColor();
+}
+
+void GraphicsView::setCanvasColor(const QColor &color)
+{
+    graphicsScene()->setCanvasColor(color);
+    viewport()->update();
+}
+
+QColor GraphicsView::itemSelectionColor() const
+{
+    return graphicsScene()->selectionColor();
+}
+
+void GraphicsView::setItemSelectionColor(const QColor &color)
+{
+    graphicsScene()->setSelectionColor(color);
+    viewport()->update();
+}
+
+QColor GraphicsView::itemBorderColor() const
+{
+    return graphicsScene()->borderColor();
+}
+
+void GraphicsView::setItemBorderColor(const QColor &color)
+{
+    graphicsScene()->setBorderColor(color);
+    viewport()->update();
+}
+
+void GraphicsView::setSlideshowInterval(int seconds)
+{
+    m_slideshow->setInterval(qMax(1, seconds) * 1000);
+}
+
+QList<GraphicsItem *> GraphicsView::selection() const
+{
+    return m_selection->items();
+}
+
+void GraphicsView::handleSelectionChanged()
+{
+    m_selection->setItems(graphicsScene()->selectedGraphicsItems());
+    if (!m_focusing) {
+        if (m_slideshow->isActive()) {
+            m_slideshow->stop();
+            emit slideshowStateChanged(false);
+        }
+        m_focusCycle.clear();
+    }
+}
+
+void GraphicsView::handleSceneRectChanged(const QRectF &)
+{
+    if (!graphicsScene()->sceneRectLocked())
+        updateSceneRect();
+}
+
+// --- navigation -------------------------------------------------------------------------------
+
+void GraphicsView::pan(const QPoint &offset)
+{
+    if (graphicsScene()->isEmptyFlag())
+        return;
+    QScrollBar *horizontal = horizontalScrollBar();
+    horizontal->setValue(horizontal->value()
+                         + (isRightToLeft() ? offset.x() : -offset.x()));
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - offset.y());
+}
+
+void GraphicsView::panUpdate(const Action::ContinuousUpdateData &motion)
+{
+    pan(mapFromGlobal(motion.current) - mapFromGlobal(motion.previous));
+}
+
+void GraphicsView::zoomBegin(const QPoint &pos)
+{
+    m_anchor = mapToScene(viewport()->mapFromGlobal(pos));
+}
+
+void GraphicsView::zoomUpdate(const Action::ContinuousUpdateData &motion)
+{
+    zoom((mapFromGlobal(motion.current).x() - mapFromGlobal(motion.previous).x()) / 100.0);
+}
+
+bool GraphicsView::zoom(qreal step)
+{
+    if (graphicsScene()->isEmptyFlag() || step == 0.0 || !std::isfinite(step))
+        return false;
+    const qreal factor = step > 0 ? 1.0 + step : 1.0 / (-step + 1.0);
+    return scaleAboutAnchor(factor, factor);
+}
+
+bool GraphicsView::scaleAboutAnchor(qreal sx, qreal sy)
+{
+    const QTransform scaled = transform() * QTransform::fromScale(sx, sy);
+    // Past the range of doubles the view could never map a point back: refuse the step
+    // instead of leaving a view that shows nothing and cannot be zoomed back.
+    if (!isFiniteTransform(scaled) || !scaled.isInvertible())
+        return false;
+    const QPointF offset(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const QPointF before = transform().map(m_anchor) - offset;
+    setTransform(scaled);
+    updateSceneRect();
+    const QPointF offsetAfter(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const QPointF after = transform().map(m_anchor) - offsetAfter;
+    const QPointF delta = before - after;
+    pan(QPoint(qRound(delta.x()), qRound(delta.y())));
+    return true;
+}
+
+void GraphicsView::updateSceneRect()
+{
+    GraphicsScene *scene = graphicsScene();
+    if (scene->isEmptyFlag()) {
+        m_centreOnItems = true;
+        return;
+    }
+    QRectF rect = scene->sceneRect();
+    rect.moveCenter(QPointF(0, 0));
+    const QRectF visible = mapToScene(viewport()->rect()).boundingRect();
+    rect.adjust(-visible.width(), -visible.height(), visible.width(), visible.height());
+    setSceneRect(rect);
+    if (m_centreOnItems) {
+        m_centreOnItems = false;
+        centerOn(QPointF(0, 0));
+    }
+}
+
+void GraphicsView::resizeEvent(QResizeEvent *event)
+{
+    QGraphicsView::resizeEvent(event);
+    updateSceneRect();
+}
+
+GraphicsView::ViewState GraphicsView::currentState() const
+{
+    return {transform(), horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void GraphicsView::restoreState(const ViewState &state)
+{
+    setTransform(state.transform);
+    updateSceneRect();
+    horizontalScrollBar()->setValue(state.horizontal);
+    verticalScrollBar()->setValue(state.vertical);
+}
+
+void GraphicsView::fitTo(const QRectF &sceneRect)
+{
+    if (sceneRect.isEmpty() || graphicsScene()->isEmptyFlag())
+        return;
+    fitInView(sceneRect, Qt::KeepAspectRatio);
+    updateSceneRect();
+    centerOn(sceneRect.center());
+}
+
+void GraphicsView::focusCanvas()
+{
+    if (graphicsScene()->graphicsItems().isEmpty())
+        return;
+    fitTo(graphicsScene()->sceneRect());
+}
+
+void GraphicsView::focusImages()
+{
+    if (isCanvasLocked() && !m_lockedFocusItems.isEmpty())
+        focusItems(m_lockedFocusItems);
+    else
+        focusItems(selection());
+}
+
+void GraphicsView::focusItems(const QList<GraphicsItem *> &items)
+{
+    m_focusing = true;
+    const bool inFocusedState = m_hasFocusedState && [this] {
+        const ViewState now = currentState();
+        return now.transform == m_focusedState.transform
+            && now.horizontal == m_focusedState.horizontal
+            && now.vertical == m_focusedState.vertical;
+    }();
+    if (!inFocusedState) {
+        m_hasFocusedState = false;
+        m_savedView = currentState();
+        m_hasSavedView = true;
+    }
+    if (!items.isEmpty()) {
+        if (items == m_focusedItems && inFocusedState) {
+            restoreState(m_savedView);
+            m_hasSavedView = false;
+            m_hasFocusedState = false;
+        } else {
+            m_focusedItems = items;
+            m_focusCycle = items;
+            m_focusIndex = 0;
+            QRectF bounds;
+            for (GraphicsItem *item : items)
+                bounds |= item->sceneTransform().mapRect(item->boundingRect());
+            fitTo(bounds);
+            m_focusedState = currentState();
+            m_hasFocusedState = true;
+        }
+    } else if (m_hasSavedView) {
+        restoreState(m_savedView);
+        m_hasSavedView = false;
+        m_hasFocusedState = false;
+    }
+    m_focusing = false;
+}
+
+void GraphicsView::focusNext()
+{
+    focusStep(1);
+}
+
+void GraphicsView::focusPrevious()
+{
+    focusStep(-1);
+}
+
+void GraphicsView::focusStep(int direction)
+{
+    const QList<GraphicsItem *> candidates
+        = m_focusCycle.isEmpty() ? graphicsScene()->graphicsItems() : m_focusCycle;
+    if (candidates.isEmpty())
+        return;
+    int index = m_focusIndex;
+    GraphicsItem *chosen = nullptr;
+    for (int tried = 0; tried < candidates.size(); ++tried) {
+        index += direction;
+        if (index >= candidates.size())
+            index = 0;
+        else if (index < 0)
+            index = candidates.size() - 1;
+        if (candidates.at(index)->itemType() != GraphicsItem::TextItemType) {
+            chosen = candidates.at(index);
+            break;
+        }
+    }
+    // Only notes: there is no image to step to, so the view stays where it is.
+    if (!chosen)
+        return;
+    m_focusIndex = index;
+    m_focusing = true;
+    if (!isCanvasLocked() && m_activateSelected)
+        bringToFront({chosen});
+    fitTo(chosen->sceneTransform().mapRect(chosen->boundingRect()));
+    m_focusing = false;
+}
+
+void GraphicsView::resetView()
+{
+    if (isOverlayMode())
+        return;
+    resetTransform();
+    updateSceneRect();
+    updateSceneRect();
+    if (graphicsScene()->isEmptyFlag())
+        return;
+    QScrollBar *horizontal = horizontalScrollBar();
+    QScrollBar *vertical = verticalScrollBar();
+    horizontal->setValue((horizontal->minimum() + horizontal->maximum()) / 2);
+    vertical->setValue((vertical->minimum() + vertical->maximum()) / 2);
+}
+
+void GraphicsView::actualSize()
+{
+    if (isOverlayMode())
+        return;
+    const qreal m11 = transform().m11();
+    // A transform without horizontal scale has no size to return to.
+    if (m11 == 0.0 || !std::isfinite(m11))
+        return;
+    m_anchor = mapToScene(viewport()->rect().center());
+    scaleAboutAnchor(1.0 / m11, 1.0 / m11);
+}
+
+bool GraphicsView::isSlideshowRunning() const
+{
+    return m_slideshow->isActive();
+}
+
+void GraphicsView::toggleSlideshow()
+{
+    if (m_slideshow->isActive()) {
+        m_slideshow->stop();
+    } else {
+        QList<GraphicsItem *> images;
+        for (GraphicsItem *item : selection()) {
+            if (item->itemType() == GraphicsItem::ImageItemType)
+                images.append(item);
+        }
+        if (images.size() >= 2) {
+            m_focusCycle = images;
+            m_focusIndex = -1;
+        }
+        focusNext();
+        m_slideshow->start();
+    }
+    emit slideshowStateChanged(m_slideshow->isActive());
+}
+
+void GraphicsView::wheelEvent(QWheelEvent *event)
+{
+    event->accept();
+    if (isOverlayMode() || m_pinch->value())
+        return;
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    if (ctrl || m_wheelMode == 0) {
+        if (event->angleDelta().y() == 0)
+            return;
+        m_anchor = mapToScene(event->position().toPoint());
+        qreal step = event->angleDelta().y() * 0.002;
+        if (m_invertWheel)
+            step = -step;
+        zoom(step);
+    } else if (m_wheelMode == 1) {
+        QPoint delta = event->pixelDelta().isNull() ? event->angleDelta() : event->pixelDelta();
+        if (m_invertWheel)
+            delta = -delta;
+        pan(delta);
+    }
+}
+
+// --- gestures ---------------------------------------------------------------------------------
+
+GraphicsItem *GraphicsView::topItemAt(const QPoint &viewPos) const
+{
+    const QList<QGraphicsItem *> found = items(viewPos);
+    for (QGraphicsItem *item : found) {
+        if (auto *graphicsItem = dynamic_cast<GraphicsItem *>(item))
+            return graphicsItem;
+    }
+    return nullptr;
+}
+
+void GraphicsView::hoverTest(const QPoint &viewPos)
+{
+    GraphicsItem *item = topItemAt(viewPos);
+    m_itemUnderPointer->setItem(item);
+    m_itemToManipulate->setItem(item && item->isSelected() ? item : nullptr);
+}
+
+void GraphicsView::clearHover()
+{
+    m_itemUnderPointer->setItem(nullptr);
+    m_itemToManipulate->setItem(nullptr);
+}
+
+void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
+{
+    if (items.isEmpty())
+        return;
+    auto *command = new DepthChangeCommand(graphicsScene(), items, DepthChangeCommand::ToFront);
+    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
+            Qt::UniqueConnection);
+    m_commands->push(command);
+}
+
+void GraphicsView::beginCommand(TransformCommand *command)
+{
+    if (m_command) {
+        TransformCommand *previous = m_command;
+        m_command = nullptr;
+        previous->finish();
+        m_commands->push(previous);
+        emit updateFinished();
+    } else {
+        emit updateStarted();
+    }
+    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
+            Qt::UniqueConnection);
+    m_command = command;
+}
+
+void GraphicsView::transformCommandUpdate(const Action::ContinuousUpdateData &motion)
+{
+    if (!m_command)
+        return;
+    // A scene rectangle growing under the pointer would scroll the items away from it.
+    graphicsScene()->setSceneRectLocked(true);
+    const QPoint viewPos = viewport()->mapFromGlobal(motion.current);
+    m_command->update(m_command->usesViewCoordinates() ? QPointF(viewPos) : mapToScene(viewPos));
+}
+
+void GraphicsView::finishCurrentTransformCommand()
+{
+    if (m_command) {
+        TransformCommand *command = m_command;
+        m_command = nullptr;
+        command->finish();
+        m_commands->push(command);
+        emit updateFinished();
+    }
+    if (!m_gizmoHover->value())
+        m_selectVersusItem->setValue(true);
+    graphicsScene()->setSceneRectLocked(false);
+    graphicsScene()->update();
+    m_rubberBand->hide();
+}
+
+void GraphicsView::selectBegin(const QPoint &, Action *transitioningFrom)
+{
+    if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
+        // A modifier was released during an item gesture: give the drag back to it.
+        m_selectVersusItem->setValue(false);
+        m_abandoned = true;
+        ActionHandler::instance()->reevaluate();
+        return;
+    }
+    m_dragged = false;
+    GraphicsItem *under = m_itemUnderPointer->item();
+    if (!under) {
+        scene()->clearSelection();
+    } else {
+        if (!under->isSelected())
+            scene()->clearSelection();
+        under->setSelected(true);
+    }
+    if (m_activateSelected)
+        bringToFront(graphicsScene()->selectedGraphicsItems());
+}
+
+void GraphicsView::continuousSelectBegin(const QPoint &, Action *transitioningFrom)
+{
+    if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
+        m_selectVersusItem->setValue(false);
+        m_abandoned = true;
+        ActionHandler::instance()->reevaluate();
+        return;
+    }
+    m_dragged = false;
+}
+
+void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
+{
+    if (m_abandoned)
+        return;
+    if (!m_dragged) {
+        m_dragged = true;
+        m_selectVersusItem->setValue(false);
+        GraphicsItem *under = m_itemUnderPointer->item();
+        m_itemToManipulate->setItem(under && under->isSelected() ? under : nullptr);
+        ActionHandler *handler = ActionHandler::instance();
+        const QList<Action *> continuous = handler->continuousActions();
+        for (Action *action : continuous) {
+            if (action->isAnyBindingSatisfied()) {
+                // A press on a selected item followed by a drag is a move (or whichever item
+                // gesture the held keys ask for).
+                m_abandoned = true;
+                handler->reevaluate();
+                return;
+            }
+        }
+        m_selectVersusItem->setValue(true);
+    }
+    const QRect band
+        = QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
+              .normalized();
+    m_rubberBand->setGeometry(band);
+    m_rubberBand->show();
+    if (!m_continuousSelectAction->isAnyBindingSatisfied())
+        scene()->clearSelection();
+    QPainterPath path;
+    path.addPolygon(mapToScene(band));
+    const QList<QGraphicsItem *> found = scene()->items(path, Qt::IntersectsItemShape);
+    for (QGraphicsItem *item : found) {
+        if (dynamic_cast<GraphicsItem *>(item))
+            item->setSelected(true);
+    }
+}
+
+void GraphicsView::selectEnd(const Action::ContinuousUpdateData &, Action *)
+{
+    if (!m_abandoned) {
+        GraphicsItem *item = m_itemToManipulate->item();
+        if (item && !m_dragged) {
+            scene()->clearSelection();
+            item->setSelected(true);
+            if (m_activateSelected)
+                bringToFront(graphicsScene()->selectedGraphicsItems());
+        }
+    }
+    m_abandoned = false;
+    m_rubberBand->hide();
+}
+
+void GraphicsView::continuousSelectEnd(const Action::ContinuousUpdateData &, Action *)
+{
+    if (!m_abandoned) {
+        GraphicsItem *item = m_itemUnderPointer->item();
+        if (item && !m_dragged)
+            item->setSelected(!item->isSelected());
+        if (m_activateSelected)
+            bringToFront(graphicsScene()->selectedGraphicsItems());
+    }
+    m_abandoned = false;
+    m_rubberBand->hide();
+}
+
+void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int mode)
+{
+    if (m_command && m_moveActions.contains(transitioningFrom)) {
+        if (auto *move = qobject_cast<MoveCommand *>(m_command)) {
+            move->setMode(mode);
+            return;
+        }
+    }
+    beginCommand(new MoveCommand(this, selection(), mapToScene(viewport()->mapFromGlobal(pos)),
+                                 mode, m_gap));
+}
+
+void GraphicsView::moveBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    beginMove(pos, transitioningFrom, MoveCommand::FreeMove);
+}
+
+void GraphicsView::moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    beginMove(pos, transitioningFrom, MoveCommand::AxisMove);
+}
+
+void GraphicsView::moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    beginMove(pos, transitioningFrom, MoveCommand::NeighbourSnapMove);
+}
+
+void GraphicsView::moveEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
+{
+    if (!m_moveActions.contains(transitioningTo))
+        finishCurrentTransformCommand();
+}
+
+void GraphicsView::beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap)
+{
+    if (m_command && m_rotateActions.contains(transitioningFrom)) {
+        if (auto *rotate = qobject_cast<RotateCommand *>(m_command)) {
+            rotate->setSnap(snap);
+            return;
+        }
+    }
+    auto *command
+        = new RotateCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos)));
+    command->setSnap(snap);
+    beginCommand(command);
+}
+
+void GraphicsView::rotateBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    beginRotate(pos, transitioningFrom, false);
+}
+
+void GraphicsView::rotateSnappedBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    beginRotate(pos, transitioningFrom, true);
+}
+
+void GraphicsView::rotateEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
+{
+    if (!m_rotateActions.contains(transitioningTo))
+        finishCurrentTransformCommand();
+}
+
+void GraphicsView::scaleBegin(const QPoint &pos)
+{
+    beginCommand(new ScaleCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
+}
+
+void GraphicsView::flipBegin(const QPoint &pos)
+{
+    beginCommand(new FlipCommand(selection(), QPointF(viewport()->mapFromGlobal(pos))));
+}
+
+void GraphicsView::opacityBegin(const QPoint &pos)
+{
+    beginCommand(new OpacityCommand(selection(), QPointF(viewport()->mapFromGlobal(pos))));
+}
+
+void GraphicsView::cropBegin(const QPoint &pos)
+{
+    beginCommand(new CropCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
+}
+
+void GraphicsView::cropUpdate(const Action::ContinuousUpdateData &motion)
+{
+    m_rubberBand->setGeometry(
+        QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
+            .normalized());
+    m_rubberBand->show();
+    transformCommandUpdate(motion);
+}
+
+void GraphicsView::cropPanBegin(const QPoint &pos)
+{
+    beginCommand(new CropPanCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
+}
+
+void GraphicsView::cropZoomBegin(const QPoint &pos)
+{
+    beginCommand(new CropZoomCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
+}
+
+// --- keyboard arrange and flip ----------------------------------------------------------------
+
+void GraphicsView::arrange(const QList<GraphicsItem *> &items, int mode)
+{
+    if (items.size() < 2 || isCanvasLocked())
+        return;
+    const float aspect = viewport()->height() > 0
+        ? float(viewport()->width()) / float(viewport()->height())
+        : 1.0f;
+    auto *command = new AlignCommand(items, mode, m_gap, aspect);
+    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
+            Qt::UniqueConnection);
+    command->finish();
+    m_commands->push(command);
+    emit updateFinished();
+}
+
+void GraphicsView::arrangeSelection(int mode)
+{
+    arrange(selection(), mode);
+}
+
+void GraphicsView::packAll()
+{
+    const QList<GraphicsItem *> items = graphicsScene()->topLevelItems();
+    if (items.size() < 2 || isCanvasLocked())
+        return;
+    arrange(items, AlignCommand::Pack);
+    QRectF bounds;
+    for (GraphicsItem *item : items)
+        bounds |= item->sceneBounds();
+    fitTo(bounds);
+}
+
+void GraphicsView::flipSelection(int direction)
+{
+    const QList<GraphicsItem *> items = selection();
+    if (items.isEmpty() || isCanvasLocked())
+        return;
+    auto *command = new FlipCommand(items, direction);
+    command->finish();
+    m_commands->push(command);
+    emit updateFinished();
+}
+
+// --- notes ------------------------------------------------------------------------------------
+
+GraphicsTextItem *GraphicsView::editedNote() const
+{
+    return static_cast<GraphicsTextItem *>(m_textEditing->item());
+}
+
+void GraphicsView::setEditedNote(GraphicsTextItem *note)
+{
+    GraphicsTextItem *old = editedNote();
+    if (old == note)
+        return;
+    if (old) {
+        old->setEditing(false);
+        m_textEditing->setItem(nullptr);
+        ActionHandler::instance()->setBlocked(false, this);
+        const TextChangeCommand::State before{m_noteText, m_noteColor, m_noteBackground};
+        auto *command = new TextChangeCommand(old, before);
+        m_commands->push(command);
+        emit updateFinished();
+    }
+    if (note) {
+        if (!old)
+            emit updateStarted();
+        const TextChangeCommand::State state = TextChangeCommand::stateOf(note);
+        m_noteText = state.text;
+        m_noteColor = state.textColor;
+        m_noteBackground = state.backgroundColor;
+        m_textEditing->setItem(note);
+        note->setEditing(true);
+        ActionHandler::instance()->setBlocked(true, this);
+    }
+}
+
+void GraphicsView::endEditing()
+{
+    setEditedNote(nullptr);
+}
+
+// --- direct mouse and key events --------------------------------------------------------------
+
+void GraphicsView::mousePressEvent(QMouseEvent *event)
+{
+    m_lastPointer = event->pos();
+    hoverTest(event->pos());
+    if (GraphicsTextItem *note = editedNote()) {
+        if (topItemAt(event->pos()) == note) {
+            QGraphicsView::mousePressEvent(event);
+            return;
+        }
+        endEditing();
+        hoverTest(event->pos());
+    }
+    // Everything else is the actions' business.
+    event->accept();
+}
+
+void GraphicsView::mouseMoveEvent(QMouseEvent *event)
+{
+    m_lastPointer = event->pos();
+    if (event->buttons() == Qt::NoButton)
+        hoverTest(event->pos());
+    if (editedNote())
+        QGraphicsView::mouseMoveEvent(event);
+}
+
+void GraphicsView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (GraphicsTextItem *note = editedNote()) {
+        if (topItemAt(event->pos()) == note)
+            QGraphicsView::mouseReleaseEvent(event);
+    }
+}
+
+void GraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    GraphicsScene *scene = graphicsScene();
+    if (scene->graphicsItems().isEmpty()) {
+        emit emptyCanvasDoubleClicked();
+        return;
+    }
+    if (m_pinch->value())
+        return;
+    GraphicsItem *item = topItemAt(event->pos());
+    if (auto *image = dynamic_cast<GraphicsImageItem *>(item); image && !image->image()) {
+        // The relink dialog groups missing images by their file, so every image missing the
+        // same file is asked for at once.
+        QList<GraphicsImageItem *> missing;
+        const QList<GraphicsItem *> all = scene->graphicsItems();
+        for (GraphicsItem *other : all) {
+            auto *otherImage = dynamic_cast<GraphicsImageItem *>(other);
+            if (otherImage && !otherImage->image() && otherImage->source() == image->source())
+                missing.append(otherImage);
+        }
+        emit relinkRequested(missing);
+        return;
+    }
+    if (!isCanvasLocked()) {
+        if (auto *note = dynamic_cast<GraphicsTextItem *>(item)) {
+            if (note != editedNote()) {
+                setEditedNote(note);
+                QGraphicsView::mousePressEvent(event);
+            } else {
+                QGraphicsView::mouseDoubleClickEvent(event);
+            }
+            return;
+        }
+    }
+    if (!isOverlayMode() && item)
+        focusItems({item});
+}
+
+void GraphicsView::keyPressEvent(QKeyEvent *event)
+{
+    if (!editedNote()) {
+        event->ignore();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape
+        || ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            && !(event->modifiers() & Qt::ShiftModifier))) {
+        endEditing();
+        event->accept();
+        return;
+    }
+    QGraphicsView::keyPressEvent(event);
+}
+
+void GraphicsView::keyReleaseEvent(QKeyEvent *event)
+{
+    if (!editedNote()) {
+        event->ignore();
+        return;
+    }
+    QGraphicsView::keyReleaseEvent(event);
+}
+
+// --- drag and drop ----------------------------------------------------------------------------
+
+bool GraphicsView::isRichTextFromNote(const QMimeData *mimeData)
+{
+    return mimeData && mimeData->hasHtml()
+        && mimeData->html().contains(QLatin1String("qrichtext"), Qt::CaseSensitive);
+}
+
+void GraphicsView::dragEnterEvent(QDragEnterEvent *event)
+{
+    QGraphicsView::dragEnterEvent(event);
+    event->acceptProposedAction();
+}
+
+void GraphicsView::dragMoveEvent(QDragMoveEvent *event)
+{
+    QGraphicsView::dragMoveEvent(event);
+    if (isRichTextFromNote(event->mimeData()))
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+void GraphicsView::dropEvent(QDropEvent *event)
+{
+    QGraphicsView::dropEvent(event);
+    if (isRichTextFromNote(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit dropRequested(event->mimeData(), event->pos());
 }

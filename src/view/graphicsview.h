@@ -1,25 +1,222 @@
 #pragma once
 
+#include "input/action.h"
+
+#include <QColor>
 #include <QGraphicsView>
+#include <QList>
+#include <QPointF>
+#include <QTransform>
 
+class ActionCondition;
+class CommandHandler;
+class ConflictingBindingsCondition;
+class GizmoCondition;
+class GraphicsImageItem;
+class GraphicsItem;
 class GraphicsScene;
+class GraphicsTextItem;
+class ItemCondition;
+class QMimeData;
+class QRubberBand;
+class QTimer;
+class SelectionCondition;
+class TransformCommand;
 
-// The canvas view. Navigation and gestures are added on top of this later; for now it shows the
-// scene and knows whether the canvas is locked against editing (while jobs run, or by the user).
+// The canvas view. It owns navigation (pan, zoom about a point, fitting, stepping through
+// images, slideshow) and turns the mouse gestures of its actions into one transform command
+// each, pushed on the command handler when the gesture ends. All input arrives through actions
+// of the ActionHandler; the view keeps the conditions those actions depend on. GUI thread only.
 class GraphicsView : public QGraphicsView
 {
     Q_OBJECT
+    Q_PROPERTY(QColor canvasColor READ canvasColor WRITE setCanvasColor)
+    Q_PROPERTY(QColor itemSelectionColor READ itemSelectionColor WRITE setItemSelectionColor)
+    Q_PROPERTY(QColor itemBorderColor READ itemBorderColor WRITE setItemBorderColor)
 
 public:
-    explicit GraphicsView(GraphicsScene *scene, QWidget *parent = nullptr);
+    // commandHandler may be null (the scene's own is used then); windowMaximized, given by the
+    // main window, gates the pan-while-maximized action and may be null.
+    explicit GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler = nullptr,
+                          ActionCondition *windowMaximized = nullptr, QWidget *parent = nullptr);
+    ~GraphicsView() override;
 
     GraphicsScene *graphicsScene() const;
-    bool isCanvasLocked() const { return m_canvasLocked; }
+    CommandHandler *commandHandler() const { return m_commands; }
+
+    bool isCanvasLocked() const;
     void setCanvasLocked(bool locked);
+    bool isOverlayMode() const;
+    void setOverlayMode(bool overlay);
+
+    QColor canvasColor() const;
+    void setCanvasColor(const QColor &color);
+    QColor itemSelectionColor() const;
+    void setItemSelectionColor(const QColor &color);
+    QColor itemBorderColor() const;
+    void setItemBorderColor(const QColor &color);
+
+    // Values of settings the main window forwards.
+    void setWheelMode(int mode) { m_wheelMode = mode; }
+    void setInvertWheel(bool invert) { m_invertWheel = invert; }
+    void setActivateSelected(bool activate) { m_activateSelected = activate; }
+    void setAlignmentGap(int gap) { m_gap = gap; }
+    void setSlideshowInterval(int seconds);
+
+    // Navigation. A zoom or scale step is refused (false) when the resulting transform would
+    // not be finite or not invertible; there are no other limits.
+    bool zoom(qreal step);
+    bool scaleAboutAnchor(qreal sx, qreal sy);
+    void setAnchor(const QPointF &scenePoint) { m_anchor = scenePoint; }
+    QPointF anchor() const { return m_anchor; }
+    void pan(const QPoint &offset);
+    void updateSceneRect();
+    void focusCanvas();
+    void focusImages();
+    void focusItems(const QList<GraphicsItem *> &items);
+    void focusNext();
+    void focusPrevious();
+    void resetView();
+    void actualSize();
+    void toggleSlideshow();
+    bool isSlideshowRunning() const;
+    void setLockedFocusItems(const QList<GraphicsItem *> &items) { m_lockedFocusItems = items; }
+
+    // Arranging with fewer than two items, or while locked, does nothing.
+    void arrange(const QList<GraphicsItem *> &items, int mode);
+    void arrangeSelection(int mode);
+    void packAll();
+    void flipSelection(int direction);
+
+    // The note in edit mode, or null; setting another ends the editing of the previous one.
+    GraphicsTextItem *editedNote() const;
+    void setEditedNote(GraphicsTextItem *note);
+
+    QList<GraphicsItem *> selection() const;
+    TransformCommand *currentCommand() const { return m_command; }
+    QRubberBand *rubberBand() const { return m_rubberBand; }
 
 signals:
     void canvasLockedChanged(bool locked);
+    void emptyCanvasDoubleClicked();
+    void updateStarted();
+    void updateFinished();
+    void relinkRequested(const QList<GraphicsImageItem *> &images);
+    void dropRequested(const QMimeData *mimeData, const QPoint &position);
+    void slideshowStateChanged(bool enabled);
+
+public slots:
+    void handleSelectionChanged();
+    void handleSceneRectChanged(const QRectF &rect);
+
+    void panUpdate(const Action::ContinuousUpdateData &motion);
+    void zoomBegin(const QPoint &pos);
+    void zoomUpdate(const Action::ContinuousUpdateData &motion);
+
+    void selectBegin(const QPoint &pos, Action *transitioningFrom);
+    void selectUpdate(const Action::ContinuousUpdateData &motion);
+    void selectEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
+    void continuousSelectBegin(const QPoint &pos, Action *transitioningFrom);
+    void continuousSelectEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
+    void moveBegin(const QPoint &pos, Action *transitioningFrom);
+    void moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom);
+    void moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom);
+    void moveEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
+    void rotateBegin(const QPoint &pos, Action *transitioningFrom);
+    void rotateSnappedBegin(const QPoint &pos, Action *transitioningFrom);
+    void rotateEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
+    void scaleBegin(const QPoint &pos);
+    void flipBegin(const QPoint &pos);
+    void opacityBegin(const QPoint &pos);
+    void cropBegin(const QPoint &pos);
+    void cropUpdate(const Action::ContinuousUpdateData &motion);
+    void cropPanBegin(const QPoint &pos);
+    void cropZoomBegin(const QPoint &pos);
+    void transformCommandUpdate(const Action::ContinuousUpdateData &motion);
+    void finishCurrentTransformCommand();
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    bool m_canvasLocked = false;
+    struct ViewState
+    {
+        QTransform transform;
+        int horizontal = 0;
+        int vertical = 0;
+    };
+
+    void createActions(ActionCondition *windowMaximized);
+    Action *addAction(const QString &name, const QString &label, const ActionBinding &binding);
+    ViewState currentState() const;
+    void restoreState(const ViewState &state);
+    void fitTo(const QRectF &sceneRect);
+    void focusStep(int direction);
+    void bringToFront(const QList<GraphicsItem *> &items);
+    GraphicsItem *topItemAt(const QPoint &viewPos) const;
+    void hoverTest(const QPoint &viewPos);
+    void clearHover();
+    void beginCommand(TransformCommand *command);
+    void beginMove(const QPoint &pos, Action *transitioningFrom, int mode);
+    void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
+    void endEditing();
+    static bool isRichTextFromNote(const QMimeData *mimeData);
+
+    CommandHandler *m_commands;
+    QPointF m_anchor;
+    int m_wheelMode = 0;
+    bool m_invertWheel = false;
+    bool m_activateSelected = true;
+    int m_gap = 10;
+    bool m_centreOnItems = true;
+
+    // Focus cycle and the view saved before focusing.
+    QList<GraphicsItem *> m_focusCycle;
+    int m_focusIndex = -1;
+    QList<GraphicsItem *> m_focusedItems;
+    QList<GraphicsItem *> m_lockedFocusItems;
+    bool m_hasSavedView = false;
+    ViewState m_savedView;
+    bool m_hasFocusedState = false;
+    ViewState m_focusedState;
+    bool m_focusing = false;
+    QTimer *m_slideshow;
+
+    // Gestures.
+    TransformCommand *m_command = nullptr;
+    bool m_abandoned = false;
+    bool m_dragged = false;
+    QPoint m_lastPointer;
+    QRubberBand *m_rubberBand;
+
+    // The edited note as it was when editing began, for the one undo step of the edit.
+    QString m_noteText;
+    QColor m_noteColor;
+    QColor m_noteBackground;
+
+    ItemCondition *m_textEditing;
+    ActionCondition *m_pinch;
+    ActionCondition *m_locked;
+    ActionCondition *m_overlay;
+    SelectionCondition *m_selection;
+    ConflictingBindingsCondition *m_selectVersusItem;
+    ItemCondition *m_itemUnderPointer;
+    ItemCondition *m_itemToManipulate;
+    GizmoCondition *m_gizmoHover;
+
+    Action *m_selectAction = nullptr;
+    Action *m_continuousSelectAction = nullptr;
+    QList<Action *> m_itemActions;
+    QList<Action *> m_moveActions;
+    QList<Action *> m_rotateActions;
 };

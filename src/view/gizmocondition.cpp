@@ -1,0 +1,6 @@
+#include "view/gizmocondition.h"
+
+GizmoCondition::GizmoCondition(QObject *parent)
+    : ConflictingBindingsCondition(parent)
+{
+}
