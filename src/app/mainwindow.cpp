@@ -1,11 +1,13 @@
 #include "app/mainwindow.h"
 
 #include "app/application.h"
+#include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/logcategories.h"
 #include "commands/aligncommand.h"
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
+#include "export/imageexporter.h"
 #include "input/keybinder.h"
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
@@ -20,6 +22,8 @@
 #include "settings/versionnumber.h"
 #include "ui/confirmdialog.h"
 #include "ui/errordialog.h"
+#include "ui/exportimagesdialog.h"
+#include "ui/exportscenedialog.h"
 #include "ui/mainframe.h"
 #include "view/graphicsview.h"
 
@@ -87,6 +91,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     buildSettings();
     buildInterface();
+    setUpExportAndCommands();
 
     Application *application = Application::instance();
     const bool show = application ? evaluateCommandLine(application->parser()) : true;
@@ -226,14 +231,13 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
     }
 
     if (parser.isSet(CommandHelp)) {
-        qCInfo(lcApp, "Named commands are not built yet: there is no command help.");
+        m_commandLineExecutor->printHelp();
         endProcess(0);
     }
 
     if (parser.isSet(Command)) {
         m_commandLineMode = true;
-        qCInfo(lcApp, "Named commands are not built yet; not running: %s",
-               qUtf8Printable(parser.values(Command).join(QLatin1String(" | "))));
+        m_commandLineExecutor->execute(parser.values(Command));
         return true;
     }
 
@@ -1029,6 +1033,8 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
     }
     if (info.fileJob == FileJob::None && !message.isEmpty())
         showError(message, details);
+    if (own)
+        emit jobEnded(info.loader, message, details);
 }
 
 void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
@@ -1104,4 +1110,153 @@ void MainWindow::endProcess(int exitCode)
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(exitCode);
+}
+
+// Export and named commands ---------------------------------------------------------------------
+
+void MainWindow::setUpExportAndCommands()
+{
+    m_exporter = new ImageExporter;
+    m_exporter->moveToThread(m_worker);
+    connect(m_worker, &QThread::finished, m_exporter, &QObject::deleteLater);
+    connectLoader(m_exporter, false);
+
+    m_commandLineExecutor = new CommandLineExecutor(this);
+    m_commandLineExecutor->registerStandardCommands(this, m_imageLoader, m_saveFileLoader,
+                                                    m_exporter);
+    // A command is done when nothing it caused is left: a scene file that the image loader
+    // found is read by a job that starts only after the image job has ended.
+    m_commandLineExecutor->setIdleCheck([this] { return isIdle(); });
+    connect(this, &MainWindow::jobEnded, m_commandLineExecutor, &CommandLineExecutor::jobEnded);
+}
+
+void MainWindow::load(const QStringList &paths, float x, float y)
+{
+    // Scene files found among them are remembered by path: make it independent of the
+    // working directory.
+    QStringList absolute;
+    for (const QString &path : paths) {
+        if (!path.isEmpty())
+            absolute.append(QFileInfo(path).absoluteFilePath());
+    }
+    if (absolute.isEmpty())
+        return;
+    m_loading = true;
+    QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
+                              Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y),
+                              Q_ARG(LoadJob *, createJob(m_imageLoader)));
+}
+
+void MainWindow::exportScene(const QString &fileName, int width, int height,
+                             bool includeBackground, bool includeBorders, int quality)
+{
+    if (width == -1 || height == -1) {
+        const QRectF rect = m_scene->sceneRect();
+        width = int(rect.width());
+        height = int(rect.height());
+    }
+    width = qMin(width, int(ImageExporter::MaximumSceneSide));
+    height = qMin(height, int(ImageExporter::MaximumSceneSide));
+    // Painted here, where the scene lives; the worker only encodes and writes.
+    const QImage image = ImageExporter::renderScene(m_scene, QSize(width, height),
+                                                    includeBackground, includeBorders);
+    ImageExporter::ExportSettings settings;
+    settings.path = fileName;
+    settings.quality = quality;
+    m_loading = true;
+    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection,
+                              Q_ARG(QImage, image),
+                              Q_ARG(ImageExporter::ExportSettings, settings),
+                              Q_ARG(LoadJob *, createJob(m_exporter)));
+}
+
+void MainWindow::exportSceneWithDialog()
+{
+    if (m_scene->isEmptyFlag() || refuseWhileLoading())
+        return;
+    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Export Scene"),
+                                     QDir(directory).filePath(QStringLiteral("Scene.png")),
+                                     tr("Image (*.png)"));
+    if (path.isEmpty())
+        return;
+    saveBrowsePath(path);
+    ExportSceneDialog dialog(m_scene->sceneRect().size().toSize(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    exportScene(path, dialog.exportWidth(), dialog.exportHeight(), dialog.includeBackground(),
+                dialog.includeBorders(), dialog.quality());
+}
+
+void MainWindow::exportAllImages(const QString &savePath, bool exportCropping,
+                                 const QString &nameOverride, int quality)
+{
+    startImageExport(m_scene->graphicsItems(), savePath, exportCropping, nameOverride, quality);
+}
+
+void MainWindow::exportAllImagesWithDialog()
+{
+    exportImagesWithDialog(m_scene->graphicsItems());
+}
+
+void MainWindow::exportSelectedImages()
+{
+    exportImagesWithDialog(m_scene->selectedGraphicsItems());
+}
+
+void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
+{
+    const bool anyImage = std::any_of(items.cbegin(), items.cend(), [](GraphicsItem *item) {
+        return item->itemType() == GraphicsItem::ImageItemType;
+    });
+    if (!anyImage || !isIdle())
+        return;
+    const QString directory = QFileDialog::getExistingDirectory(
+        this, tr("Export Images"),
+        m_settings->value(QStringLiteral("Last Browse Path")).toString());
+    if (directory.isEmpty())
+        return;
+    ExportImagesDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    startImageExport(items, directory, dialog.exportCropping(), dialog.nameOverride(), 100);
+}
+
+void MainWindow::startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
+                                  bool exportCropping, const QString &nameOverride, int quality)
+{
+    QList<ImageExporter::Picture> pictures;
+    for (GraphicsItem *item : items) {
+        if (item->itemType() != GraphicsItem::ImageItemType)
+            continue;
+        const auto *image = static_cast<GraphicsImageItem *>(item);
+        ImageExporter::Picture picture{image->name(),
+                                       ImageExporter::renderItem(image, exportCropping)};
+        // An image whose file was missing has nothing to write.
+        if (!picture.image.isNull())
+            pictures.append(picture);
+    }
+    ImageExporter::ExportSettings settings;
+    settings.exportCropping = exportCropping;
+    settings.path = directory;
+    settings.nameOverride = nameOverride;
+    settings.quality = quality;
+    m_loading = true;
+    QMetaObject::invokeMethod(m_exporter, "exportItems", Qt::QueuedConnection,
+                              Q_ARG(QList<ImageExporter::Picture>, pictures),
+                              Q_ARG(ImageExporter::ExportSettings, settings),
+                              Q_ARG(LoadJob *, createJob(m_exporter)));
+}
+
+void MainWindow::hardExit(int exitCode)
+{
+    // Leaving tears down the toolkit's globals: let the worker stop first. The wait is bounded
+    // because a job may be blocked on a question to this very thread.
+    const QList<LoadJob *> jobs = m_jobs.keys();
+    for (LoadJob *job : jobs)
+        job->cancel();
+    m_worker->quit();
+    m_worker->wait(5000);
+    endProcess(exitCode);
 }

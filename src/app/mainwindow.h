@@ -13,6 +13,9 @@
 
 class BaseLoader;
 class CommandHandler;
+class CommandLineExecutor;
+class GraphicsImageItem;
+class ImageExporter;
 class GeneralSettings;
 class GraphicsItem;
 class GraphicsScene;
@@ -56,6 +59,8 @@ public:
     QString currentPath() const { return m_currentPath; }
     QStringList recentFiles() const { return m_recentFiles; }
     SaveFileLoader *saveFileLoader() const { return m_saveFileLoader; }
+    ImageExporter *imageExporter() const { return m_exporter; }
+    CommandLineExecutor *commandLineExecutor() const { return m_commandLineExecutor; }
     void setCommandLineMode(bool on) { m_commandLineMode = on; }
     bool hasUnsavedChanges() const;
 
@@ -91,9 +96,24 @@ public slots:
     void insertGeneratedItem(GraphicsItem *item, LoadJob *job);
     void loadFinished(const QString &message, const QString &details, LoadJob *job);
 
+    // Export and named commands.
+    // Loads files with the images centred on (x, y) in the scene.
+    void load(const QStringList &paths, float x, float y);
+    void exportScene(const QString &fileName, int width, int height, bool includeBackground,
+                     bool includeBorders, int quality);
+    void exportSceneWithDialog();
+    void exportAllImages(const QString &savePath, bool exportCropping, const QString &nameOverride,
+                         int quality);
+    void exportAllImagesWithDialog();
+    void exportSelectedImages();
+    // Ends the process with exitCode, asking nothing.
+    void hardExit(int exitCode);
+
 signals:
     // A refusal or state change to report on the canvas.
     void popupRequested(const QString &text);
+    // A job this window followed has ended and everything it led to has been started.
+    void jobEnded(BaseLoader *loader, const QString &message, const QString &details);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -161,6 +181,13 @@ private:
     void storeRecentFiles();
     [[noreturn]] static void endProcess(int exitCode);
 
+    // Export and named commands.
+    void setUpExportAndCommands();
+    void exportImagesWithDialog(const QList<GraphicsItem *> &items);
+    // Paints the items here, on their own thread, and has the exporter write them.
+    void startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
+                          bool exportCropping, const QString &nameOverride, int quality);
+
     GeneralSettings *m_settings = nullptr;
     GraphicsScene *m_scene = nullptr;
     GraphicsView *m_view = nullptr;
@@ -191,4 +218,8 @@ private:
     QStringList m_recentFiles;
     QList<Setting *> m_recentFileSettings;
     QList<QAction *> m_recentFileActions;
+
+    // Export and named commands.
+    ImageExporter *m_exporter = nullptr;
+    CommandLineExecutor *m_commandLineExecutor = nullptr;
 };

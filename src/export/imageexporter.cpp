@@ -1,0 +1,198 @@
+#include "export/imageexporter.h"
+
+#include "app/logcategories.h"
+#include "loading/loadjob.h"
+#include "scene/graphicsimagegrayscalegenerator.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPainter>
+
+ImageExporter::ImageExporter(QObject *parent)
+    : BaseLoader(parent)
+{
+    qRegisterMetaType<ImageExporter::ExportSettings>("ImageExporter::ExportSettings");
+    qRegisterMetaType<ImageExporter::Picture>("ImageExporter::Picture");
+    qRegisterMetaType<QList<ImageExporter::Picture>>("QList<ImageExporter::Picture>");
+}
+
+QImage ImageExporter::renderScene(
+    GraphicsScene *scene, const QSize &size, bool background, bool borders)
+{
+    if (size.isEmpty())
+        return QImage();
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    // A failed allocation of a large image leaves it null; the writer then reports it.
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+
+    const bool drewBackground = scene->drawBackgroundEnabled();
+    const int borderMode = scene->borderMode();
+    const bool highlight = scene->selectionHighlight();
+    if (!background)
+        scene->setDrawBackgroundEnabled(false);
+    if (!borders)
+        scene->setBorderMode(0);
+    // What happens to be selected is no part of the board's picture.
+    scene->setSelectionHighlight(false);
+
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    scene->render(&painter, QRectF(image.rect()), scene->sceneRect(), Qt::KeepAspectRatio);
+    painter.end();
+
+    scene->setDrawBackgroundEnabled(drewBackground);
+    scene->setBorderMode(borderMode);
+    scene->setSelectionHighlight(highlight);
+    return image;
+}
+
+QImage ImageExporter::renderItem(const GraphicsImageItem *item, bool cropping)
+{
+    const QPixmap *source = item->image();
+    if (!source || source->isNull())
+        return QImage();
+    if (!cropping)
+        return source->toImage();
+
+    const QRectF bounds = item->boundingRect();
+    const QSize size(qMax(1, qRound(bounds.width())), qMax(1, qRound(bounds.height())));
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const auto *scene = qobject_cast<const GraphicsScene *>(item->scene());
+    if (!scene || scene->applyOpacity())
+        painter.setOpacity(item->opacity());
+    painter.translate(size.width() / 2.0, size.height() / 2.0);
+    // Scale and rotation stay on the canvas; a mirror is part of the picture. A mirrored
+    // transform is read as the flip that leaves the smaller rotation: a vertical flip looks like
+    // a horizontal one turned by 180 degrees.
+    const QTransform full = item->fullTransform();
+    if (full.determinant() < 0)
+        painter.scale(full.m11() >= 0 ? 1 : -1, full.m11() >= 0 ? -1 : 1);
+    painter.translate(-bounds.center());
+    painter.setClipPath(item->cropPath(), Qt::IntersectClip);
+    painter.setTransform(item->imageTransform(), true);
+    if (item->filter() & GraphicsImageItem::GrayscaleFilter)
+        painter.drawImage(
+            QPointF(0, 0), GraphicsImageGrayScaleGenerator::toGrayscale(source->toImage()));
+    else
+        painter.drawPixmap(QPointF(0, 0), *source);
+    painter.end();
+    return image;
+}
+
+QString ImageExporter::safeFileName(const QString &name)
+{
+    QString safe = name;
+    for (QChar &c : safe) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            c = QLatin1Char('_');
+    }
+    if (safe == QLatin1String(".") || safe == QLatin1String(".."))
+        return QString();
+    return safe;
+}
+
+QString ImageExporter::exportName(const QString &nameOverride, int number, const QString &imageName)
+{
+    if (nameOverride.isEmpty())
+        return imageName;
+    QString name = nameOverride;
+    // The image's name goes in last, so a "%0" inside it stays as it is.
+    name.replace(QLatin1String("%0"), QString::number(number));
+    name.replace(QLatin1String("%1"), imageName);
+    return name;
+}
+
+QString ImageExporter::uniquePngPath(const QString &directory, const QString &name)
+{
+    const QDir dir(directory);
+    const auto taken = [](const QString &path) {
+        const QFileInfo info(path);
+        // A dangling link does not exist, yet writing to it would create its target elsewhere.
+        return info.exists() || info.isSymLink();
+    };
+    QString path = dir.filePath(name + QLatin1String(".png"));
+    for (int copy = 2; taken(path); ++copy)
+        path = dir.filePath(name + QStringLiteral("(%1).png").arg(copy));
+    return path;
+}
+
+void ImageExporter::exportImage(
+    const QImage &image, const ImageExporter::ExportSettings &settings, LoadJob *job)
+{
+    job = ensureJob(job);
+    reportStarted(job, tr("Exporting Scene"));
+    QImageWriter writer(settings.path, QFileInfo(settings.path).suffix().toLatin1());
+    writer.setQuality(settings.quality);
+    if (!writer.write(image)) {
+        qCWarning(lcExport, "ImageExporter: could not write %s: %s", qUtf8Printable(settings.path),
+            qUtf8Printable(writer.errorString()));
+        reportFinished(job, tr("Failed to export image."), writer.errorString());
+        return;
+    }
+    reportFinished(job);
+}
+
+void ImageExporter::exportItems(const QList<ImageExporter::Picture> &pictures,
+    const ImageExporter::ExportSettings &settings, LoadJob *job)
+{
+    job = ensureJob(job);
+    reportStarted(job, tr("Exporting Images"));
+    reportProgressRange(job, 0, pictures.size());
+    if (pictures.isEmpty()) {
+        reportFinished(job, tr("No images to export."));
+        return;
+    }
+
+    QString report;
+    int number = 1;
+    for (int i = 0; i < pictures.size(); ++i) {
+        const Picture &picture = pictures.at(i);
+        if (job->isCanceled())
+            break;
+        if (picture.image.isNull()) {
+            reportProgress(job, i + 1);
+            continue;
+        }
+        const QString numberText = QString::number(number);
+        QString name = safeFileName(exportName(settings.nameOverride, number, picture.name));
+        // Nothing usable left of the name: the number names the file instead.
+        if (name.isEmpty())
+            name = numberText;
+
+        QString path = uniquePngPath(settings.path, name);
+        QImageWriter writer(path, "png");
+        writer.setQuality(settings.quality);
+        bool written = writer.write(picture.image);
+        if (written) {
+            ++number;
+        } else if (writer.error() == QImageWriter::DeviceError) {
+            // A name the file system refuses (too long, characters it rejects).
+            path = uniquePngPath(settings.path, numberText);
+            writer.setFileName(path);
+            written = writer.write(picture.image);
+        }
+        if (!written) {
+            report += path + QLatin1Char(':') + writer.errorString() + QLatin1String("<br>");
+            if (writer.error() == QImageWriter::DeviceError)
+                break;
+        }
+        reportProgress(job, i + 1);
+    }
+    if (!report.isEmpty())
+        reportFinished(job, tr("Failed to export images."), report);
+    else
+        reportFinished(job);
+}

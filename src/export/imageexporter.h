@@ -1,0 +1,72 @@
+#pragma once
+
+#include "loading/baseloader.h"
+
+#include <QImage>
+#include <QList>
+#include <QMetaType>
+#include <QSize>
+#include <QString>
+
+class GraphicsImageItem;
+class GraphicsScene;
+
+// Writes exported pictures to disk. Lives on the loader thread and is called there by queued
+// invocation. Items and the scene are GUI-thread objects, so everything the exporter gets has
+// already been painted on the GUI thread (renderScene, renderItem): only encoding and writing
+// happen here. Each call reports through its job: started, progress, finished with an error
+// heading and details, both empty on success.
+class ImageExporter : public BaseLoader {
+    Q_OBJECT
+
+public:
+    struct ExportSettings {
+        // Images with their crop and flip applied instead of the plain source picture.
+        bool exportCropping = true;
+        // The output file of a scene export, the output directory of an image export.
+        QString path;
+        // Pattern for exported image names: "%0" is the sequence number, "%1" the image's name.
+        QString nameOverride;
+        // The image writer's quality, 0 to 100.
+        int quality = 100;
+    };
+
+    // One image of an image export, already painted: its name as the item knows it.
+    struct Picture {
+        QString name;
+        QImage image;
+    };
+
+    static constexpr int MaximumSceneSide = 20000;
+
+    explicit ImageExporter(QObject *parent = nullptr);
+
+    // GUI thread. The whole scene rectangle rendered into an image of the given size, keeping the
+    // aspect ratio, on a transparent ground. The scene's background and border switches are
+    // turned off while rendering unless asked for, and restored after.
+    static QImage renderScene(
+        GraphicsScene *scene, const QSize &size, bool background, bool borders);
+    // GUI thread. The picture of an image item as an export writes it: with cropping, the crop
+    // region at scale 1.0, upright, with its flip, filter and opacity; without, the source
+    // picture unchanged. Null for an item without a picture.
+    static QImage renderItem(const GraphicsImageItem *item, bool cropping);
+
+    // A file name (without suffix) that stays inside its directory: separators and control
+    // characters become "_"; names that would still not name a file of their own ("", ".",
+    // "..") come back empty.
+    static QString safeFileName(const QString &name);
+    // The name an image is exported under before it is made safe and unique.
+    static QString exportName(const QString &nameOverride, int number, const QString &imageName);
+    // directory/name.png, or with "(2)", "(3)", ... appended to the name until no file (not even
+    // a dangling link) has that path.
+    static QString uniquePngPath(const QString &directory, const QString &name);
+
+public slots:
+    void exportImage(
+        const QImage &image, const ImageExporter::ExportSettings &settings, LoadJob *job);
+    void exportItems(const QList<ImageExporter::Picture> &pictures,
+        const ImageExporter::ExportSettings &settings, LoadJob *job);
+};
+
+Q_DECLARE_METATYPE(ImageExporter::ExportSettings)
+Q_DECLARE_METATYPE(ImageExporter::Picture)
