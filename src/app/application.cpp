@@ -137,6 +137,8 @@ void Application::createMainWindow()
     Q_ASSERT(!m_mainWindowCreated);
     m_mainWindow = new MainWindow;
     m_mainWindowCreated = true;
+    // The window deletes itself when closed; that ends the application.
+    connect(m_mainWindow, &QObject::destroyed, this, &QCoreApplication::quit);
     if (!m_pendingFileOpenRequests.isEmpty()) {
         m_mainWindow->handleOpenFileRequest(m_pendingFileOpenRequests);
         m_pendingFileOpenRequests.clear();

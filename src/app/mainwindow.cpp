@@ -105,7 +105,6 @@ MainWindow::~MainWindow()
     m_worker->wait();
     // Items the scene holds may be referenced by commands: the undo stack goes first.
     m_commands->clear();
-    QCoreApplication::quit();
 }
 
 void MainWindow::startWorker()
@@ -637,6 +636,8 @@ void MainWindow::saveFinished(JobInfo &info, LoadJob *job, QString heading, QStr
         const BaseCommand *newest = m_commands->lastCommand();
         m_savedState = newest ? newest->id() : QUuid();
         m_checksumAtOpen = info.savedChecksum;
+        // The title names the file just written: the next plain save goes there too.
+        m_currentPath = info.path;
         setSceneTitle(info.path);
         addRecentFile(info.path);
         if (!m_pendingOperation.isEmpty()) {
@@ -714,8 +715,9 @@ void MainWindow::onNewerVersion(const QString &applicationVersion, LoadJob *job)
 
 void MainWindow::onCorruptFile(LoadJob *job, bool brokenMetadata)
 {
+    // A save reads the file it overwrites the same way; that is not a file being opened.
     const auto info = m_jobs.find(job);
-    if (m_commandLineMode || info == m_jobs.end())
+    if (m_commandLineMode || info == m_jobs.end() || info->fileJob != FileJob::Load)
         return;
     const QString path = info->path;
     const bool hasBackup = QFileInfo::exists(backupPath(path));

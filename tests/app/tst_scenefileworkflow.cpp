@@ -1,0 +1,300 @@
+#include "app/mainwindow.h"
+#include "commands/commandhandler.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+#include "settings/settingshandler.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+// Answers the questions the main window asks, in order, by the button text given; any question
+// beyond the expected ones is cancelled, so a test never hangs on a dialog.
+class DialogAnswerer : public QObject
+{
+public:
+    explicit DialogAnswerer(QStringList answers)
+        : m_answers(std::move(answers))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &DialogAnswerer::answer);
+        m_timer.start(20);
+    }
+
+    QStringList questions;
+
+private:
+    void answer()
+    {
+        QDialog *dialog = nullptr;
+        const QList<QWidget *> windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            if (window->isVisible() && qobject_cast<QDialog *>(window))
+                dialog = static_cast<QDialog *>(window);
+        }
+        if (!dialog)
+            return;
+        QString text;
+        const QList<QLabel *> labels = dialog->findChildren<QLabel *>();
+        for (QLabel *label : labels)
+            text += label->text();
+        questions << text;
+        const QString wanted = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+        const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+        for (QPushButton *button : buttons) {
+            if (!wanted.isEmpty() && button->text().remove(QLatin1Char('&')) == wanted) {
+                button->click();
+                return;
+            }
+        }
+        dialog->reject();
+    }
+
+    QStringList m_answers;
+    QTimer m_timer;
+};
+
+class tst_SceneFileWorkflow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void secondSaveMakesAndDropsBackup();
+    void leftOverBackupIsAsked_data();
+    void leftOverBackupIsAsked();
+    void loadingIsNotAnEdit();
+    void backupLoadedAndSaved();
+    void newerVersionIsAsked_data();
+    void newerVersionIsAsked();
+    void changedElsewhereIsAsked();
+
+private:
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    void addPicture();
+    void saveAndWait(const QString &file = QString());
+    void loadAndWait(const QString &file);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsHandler> m_handler;
+    MainWindow *m_window = nullptr;
+    int m_run = 0;
+};
+
+void tst_SceneFileWorkflow::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+}
+
+void tst_SceneFileWorkflow::init()
+{
+    m_handler = std::make_unique<SettingsHandler>(QStringLiteral("Settings%1").arg(++m_run));
+    m_window = new MainWindow;
+}
+
+void tst_SceneFileWorkflow::cleanup()
+{
+    m_window->forceClear();
+    delete m_window;
+    m_handler.reset();
+    for (const QString &name : QDir(m_dir.path()).entryList({"*.vlk*"}))
+        QFile::remove(path(name));
+}
+
+void tst_SceneFileWorkflow::addPicture()
+{
+    QPixmap pixmap(40, 30);
+    pixmap.fill(Qt::red);
+    auto *item = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("red"),
+                                       QPointF(m_window->scene()->addedItems().size() * 50, 0));
+    m_window->scene()->addItem(item, true);
+}
+
+void tst_SceneFileWorkflow::saveAndWait(const QString &file)
+{
+    if (file.isEmpty())
+        m_window->save();
+    else
+        m_window->save(file, MainWindow::NoBackup);
+    QTRY_VERIFY(m_window->isIdle());
+}
+
+void tst_SceneFileWorkflow::loadAndWait(const QString &file)
+{
+    m_window->load(file);
+    QTRY_VERIFY(m_window->isIdle());
+}
+
+void tst_SceneFileWorkflow::secondSaveMakesAndDropsBackup()
+{
+    DialogAnswerer answerer({});
+    addPicture();
+    saveAndWait(path("board.vlk"));
+    QVERIFY(QFile::exists(path("board.vlk")));
+    QVERIFY(!m_window->hasUnsavedChanges());
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("board.vlk - Velkora"));
+    QCOMPARE(m_window->recentFiles(), QStringList{path("board.vlk")});
+
+    addPicture();
+    QVERIFY(m_window->hasUnsavedChanges());
+    saveAndWait();
+    // The second save of the same file asks nothing: it knows the file it wrote.
+    QVERIFY2(answerer.questions.isEmpty(), qPrintable(answerer.questions.join('|')));
+    QVERIFY(!QFile::exists(path("board.vlk.old")));
+    QVERIFY(!m_window->hasUnsavedChanges());
+    QCOMPARE(m_window->recentFiles(), QStringList{path("board.vlk")});
+
+    m_window->forceClear();
+    loadAndWait(path("board.vlk"));
+    QCOMPARE(m_window->scene()->addedItems().size(), 2);
+}
+
+void tst_SceneFileWorkflow::leftOverBackupIsAsked_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("saved");
+    QTest::addRow("overwrite") << "Overwrite" << true;
+    QTest::addRow("cancel") << "Cancel" << false;
+}
+
+void tst_SceneFileWorkflow::leftOverBackupIsAsked()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, saved);
+    addPicture();
+    saveAndWait(path("kept.vlk"));
+    QFile leftOver(path("kept.vlk.old"));
+    QVERIFY(leftOver.open(QIODevice::WriteOnly));
+    leftOver.write("from a failed save");
+    leftOver.close();
+
+    addPicture();
+    DialogAnswerer answerer({answer});
+    saveAndWait();
+    QCOMPARE(answerer.questions.size(), 1);
+    QVERIFY(answerer.questions.first().contains(QLatin1String("File already exists: ")
+                                                + path("kept.vlk.old")));
+    QCOMPARE(QFile::exists(path("kept.vlk.old")), !saved);
+    QCOMPARE(m_window->hasUnsavedChanges(), !saved);
+}
+
+void tst_SceneFileWorkflow::loadingIsNotAnEdit()
+{
+    addPicture();
+    addPicture();
+    saveAndWait(path("two.vlk"));
+    m_window->forceClear();
+    loadAndWait(path("two.vlk"));
+    QCOMPARE(m_window->scene()->addedItems().size(), 2);
+    QCOMPARE(m_window->commandHandler()->count(), 0);
+    QVERIFY(!m_window->hasUnsavedChanges());
+    QCOMPARE(m_window->currentPath(), path("two.vlk"));
+}
+
+void tst_SceneFileWorkflow::backupLoadedAndSaved()
+{
+    addPicture();
+    saveAndWait(path("x.vlk"));
+    QVERIFY(QFile::copy(path("x.vlk"), path("x.vlk.old")));
+    m_window->forceClear();
+
+    // Opening a file with a backup beside it asks which to open.
+    DialogAnswerer answerer({QStringLiteral("Load Backup")});
+    loadAndWait(path("x.vlk"));
+    QCOMPARE(answerer.questions.size(), 1);
+    QCOMPARE(m_window->currentPath(), path("x.vlk.old"));
+    QCOMPARE(m_window->recentFiles().first(), path("x.vlk"));
+
+    // Saving a loaded backup writes the file it backs up, without a backup of its own.
+    addPicture();
+    saveAndWait();
+    QCOMPARE(answerer.questions.size(), 1);
+    QCOMPARE(m_window->currentPath(), path("x.vlk"));
+    m_window->forceClear();
+    QFile::remove(path("x.vlk.old"));
+    loadAndWait(path("x.vlk"));
+    QCOMPARE(m_window->scene()->addedItems().size(), 2);
+}
+
+void tst_SceneFileWorkflow::newerVersionIsAsked_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<bool>("asked");
+    QTest::addRow("newer minor") << QByteArray("1.12.3") << true;
+    QTest::addRow("same") << QByteArray("1.11.1") << false;
+    QTest::addRow("newer patch only") << QByteArray("1.11.9") << false;
+}
+
+void tst_SceneFileWorkflow::newerVersionIsAsked()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(bool, asked);
+    addPicture();
+    saveAndWait(path("v.vlk"));
+    m_window->forceClear();
+
+    // Written by another version: the application version string sits at offset 24, six UTF-16
+    // characters after its length, outside the checksummed bytes.
+    QFile file(path("v.vlk"));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.seek(28));
+    for (char c : version)
+        file.write(QByteArray(1, '\0') + c);
+    file.close();
+    loadAndWait(path("v.vlk"));
+
+    addPicture();
+    DialogAnswerer answerer({});
+    saveAndWait();
+    QCOMPARE(answerer.questions.size(), asked ? 1 : 0);
+    if (asked) {
+        QVERIFY(answerer.questions.first().contains(QLatin1String("newer version of Velkora (")
+                                                    + QString::fromLatin1(version) + ')'));
+        QVERIFY(m_window->hasUnsavedChanges()); // cancelled
+    } else {
+        QVERIFY(!m_window->hasUnsavedChanges());
+    }
+}
+
+void tst_SceneFileWorkflow::changedElsewhereIsAsked()
+{
+    addPicture();
+    saveAndWait(path("shared.vlk"));
+    const QByteArray before = [this] {
+        QFile file(path("shared.vlk"));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+
+    // Another instance saves the same file meanwhile.
+    {
+        QFile file(path("shared.vlk"));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(112));
+        file.write(QByteArray(8, '\x11'));
+    }
+    addPicture();
+    DialogAnswerer answerer({});
+    saveAndWait();
+    QCOMPARE(answerer.questions.size(), 1);
+    QVERIFY(answerer.questions.first().contains(QLatin1String("changed outside of Velkora")));
+    // Cancelled: the other instance's file is left as it was, and there is no stray backup.
+    QFile file(path("shared.vlk"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.size(), before.size());
+    QVERIFY(!QFile::exists(path("shared.vlk.old")));
+}
+
+QTEST_MAIN(tst_SceneFileWorkflow)
+#include "tst_scenefileworkflow.moc"
