@@ -569,8 +569,9 @@ void GraphicsView::focusPrevious()
 
 void GraphicsView::focusStep(int direction)
 {
+    // In order of addition: bringing the stepped-to item to the front must not reorder the cycle.
     const QList<GraphicsItem *> candidates
-        = m_focusCycle.isEmpty() ? graphicsScene()->graphicsItems() : m_focusCycle;
+        = m_focusCycle.isEmpty() ? graphicsScene()->addedItems() : m_focusCycle;
     if (candidates.isEmpty())
         return;
     int index = m_focusIndex;
@@ -796,6 +797,7 @@ void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
             if (action->isAnyBindingSatisfied()) {
                 // A press on a selected item followed by a drag is a move (or whichever item
                 // gesture the held keys ask for).
+                m_handOverOrigin = motion.origin;
                 m_abandoned = true;
                 handler->reevaluate();
                 return;
@@ -855,8 +857,13 @@ void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int m
             return;
         }
     }
-    beginCommand(new MoveCommand(this, selection(), mapToScene(viewport()->mapFromGlobal(pos)),
-                                 mode, m_gap));
+    // Taken over from a select drag, the move starts where the button went down: the first
+    // motion, which decided that this is a move, must move the items too.
+    const bool fromSelect
+        = transitioningFrom == m_selectAction || transitioningFrom == m_continuousSelectAction;
+    const QPoint start = fromSelect ? m_handOverOrigin : pos;
+    beginCommand(new MoveCommand(this, selection(),
+                                 mapToScene(viewport()->mapFromGlobal(start)), mode, m_gap));
 }
 
 void GraphicsView::moveBegin(const QPoint &pos, Action *transitioningFrom)

@@ -197,6 +197,7 @@ private:
     bool m_abandoned = false;
     bool m_dragged = false;
     QPoint m_lastPointer;
+    QPoint m_handOverOrigin;
     QRubberBand *m_rubberBand;
 
     // The edited note as it was when editing began, for the one undo step of the edit.

@@ -1,0 +1,511 @@
+#include "commands/aligncommand.h"
+#include "commands/commandhandler.h"
+#include "commands/cropcommand.h"
+#include "commands/depthchangecommand.h"
+#include "commands/movecommand.h"
+#include "input/actionhandler.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+#include "scene/graphicstextitem.h"
+#include "view/graphicsview.h"
+
+#include "../scene/testitem.h"
+
+#include <QMimeData>
+#include <QRubberBand>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <cmath>
+#include <memory>
+
+// The view driven the way a user drives it: window-system mouse and key events that pass the
+// action handler, on an offscreen window.
+class tst_GraphicsView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void wheelZoomKeepsPointUnderPointer_data();
+    void wheelZoomKeepsPointUnderPointer();
+    void zoomGesture_data();
+    void zoomGesture();
+    void degenerateScaleStepIsRefused_data();
+    void degenerateScaleStepIsRefused();
+    void lockedCanvasPansWithLeftDrag();
+    void focusSteppingWrapsAndSkipsNotes_data();
+    void focusSteppingWrapsAndSkipsNotes();
+    void clickSelectsAndBringsToFrontInOneStep();
+    void dragOfSelectedImageMovesAll();
+    void shiftDuringMoveLocksAxisInOneStep();
+    void rubberBand_data();
+    void rubberBand();
+    void cropByDrag();
+    void ctrlPPacksSelection();
+    void drop_data();
+    void drop();
+
+private:
+    TestItem *addItem(const QPointF &position);
+    QPoint viewPos(const QPointF &scenePos) const;
+    QPoint viewPos(const GraphicsItem *item) const { return viewPos(item->scenePosition()); }
+    QWindow *window() const { return m_view->windowHandle(); }
+    static void settle();
+    int countOf(const QMetaObject &type) const;
+
+    std::unique_ptr<CommandHandler> m_commands;
+    std::unique_ptr<GraphicsScene> m_scene;
+    std::unique_ptr<GraphicsView> m_view;
+};
+
+void tst_GraphicsView::init()
+{
+    m_commands = std::make_unique<CommandHandler>();
+    m_scene = std::make_unique<GraphicsScene>(nullptr, m_commands.get());
+    m_view = std::make_unique<GraphicsView>(m_scene.get(), m_commands.get());
+    m_view->setActivateSelected(false);
+    m_view->resize(400, 300);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+}
+
+void tst_GraphicsView::cleanup()
+{
+    m_view.reset();
+    m_commands->clear();
+    m_scene.reset();
+    m_commands.reset();
+    ActionHandler::instance()->resetKeyState();
+}
+
+TestItem *tst_GraphicsView::addItem(const QPointF &position)
+{
+    auto *item = new TestItem(QRectF(-20, -20, 40, 40), position);
+    m_scene->addItem(item);
+    return item;
+}
+
+QPoint tst_GraphicsView::viewPos(const QPointF &scenePos) const
+{
+    return m_view->mapFromScene(scenePos);
+}
+
+// The handler decides continuous actions in queued calls after each event.
+void tst_GraphicsView::settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+int tst_GraphicsView::countOf(const QMetaObject &type) const
+{
+    int count = 0;
+    for (int i = 0; i < m_commands->count(); ++i)
+        count += type.cast(m_commands->command(i)) ? 1 : 0;
+    return count;
+}
+
+void tst_GraphicsView::wheelZoomKeepsPointUnderPointer_data()
+{
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<bool>("inverted");
+    QTest::addColumn<bool>("overlay");
+    QTest::addColumn<double>("factor");
+
+    QTest::addRow("notch forward zooms in") << 120 << false << false << 1.24;
+    QTest::addRow("notch back zooms out") << -120 << false << false << 1 / 1.24;
+    QTest::addRow("inverted wheel") << 120 << true << false << 1 / 1.24;
+    QTest::addRow("overlay ignores the wheel") << 120 << false << true << 1.0;
+    QTest::addRow("no delta") << 0 << false << false << 1.0;
+}
+
+void tst_GraphicsView::wheelZoomKeepsPointUnderPointer()
+{
+    QFETCH(int, delta);
+    QFETCH(bool, inverted);
+    QFETCH(bool, overlay);
+    QFETCH(double, factor);
+    addItem(QPointF(-150, -100));
+    addItem(QPointF(150, 100));
+    settle();
+    m_view->setInvertWheel(inverted);
+    m_view->setOverlayMode(overlay);
+
+    const QPoint pointer(300, 80);
+    const QPointF under = m_view->mapToScene(pointer);
+    QWheelEvent event(pointer, m_view->viewport()->mapToGlobal(pointer), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(m_view->viewport(), &event);
+
+    QVERIFY(qAbs(m_view->transform().m11() - factor) < 1e-9);
+    QVERIFY(qAbs(m_view->transform().m22() - factor) < 1e-9);
+    // Rounded to whole pixels of scrolling.
+    const QPointF after = m_view->mapFromScene(under);
+    QVERIFY2(QLineF(after, pointer).length() <= 1.0,
+             qPrintable(QStringLiteral("moved to %1,%2").arg(after.x()).arg(after.y())));
+}
+
+void tst_GraphicsView::zoomGesture_data()
+{
+    QTest::addColumn<int>("dx");
+    QTest::addColumn<double>("factor");
+
+    QTest::addRow("50 pixels right") << 50 << 1.5;
+    QTest::addRow("50 pixels left") << -50 << 1 / 1.5;
+}
+
+void tst_GraphicsView::zoomGesture()
+{
+    QFETCH(int, dx);
+    QFETCH(double, factor);
+    addItem(QPointF(0, 0));
+    settle();
+
+    const QPoint start(200, 150);
+    const QPointF anchor = m_view->mapToScene(start);
+    QTest::keyPress(window(), Qt::Key_Z);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+    settle();
+    QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(), QStringLiteral("Zoom"));
+    QTest::mouseMove(window(), start + QPoint(dx, 0));
+    settle();
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, 0));
+    QTest::keyRelease(window(), Qt::Key_Z);
+    settle();
+
+    QVERIFY(qAbs(m_view->transform().m11() - factor) < 1e-9);
+    QVERIFY(QLineF(m_view->mapFromScene(anchor), start).length() <= 1.0);
+    QCOMPARE(m_commands->count(), 0);
+}
+
+void tst_GraphicsView::degenerateScaleStepIsRefused_data()
+{
+    QTest::addColumn<double>("factor");
+
+    QTest::addRow("overflows to infinity") << 1e300;
+    QTest::addRow("collapses to nothing") << 1e-300;
+}
+
+void tst_GraphicsView::degenerateScaleStepIsRefused()
+{
+    QFETCH(double, factor);
+    addItem(QPointF(0, 0));
+    settle();
+
+    // The first huge step may still be representable; keep stepping until one is refused.
+    bool refused = false;
+    for (int i = 0; i < 4 && !refused; ++i)
+        refused = !m_view->scaleAboutAnchor(factor, factor);
+    QVERIFY(refused);
+    const QTransform t = m_view->transform();
+    QVERIFY(std::isfinite(t.m11()) && std::isfinite(t.m22()));
+    QVERIFY(t.isInvertible());
+
+    // Still able to come back.
+    m_view->actualSize();
+    QVERIFY(qAbs(m_view->transform().m11() - 1.0) < 1e-6);
+}
+
+void tst_GraphicsView::lockedCanvasPansWithLeftDrag()
+{
+    TestItem *item = addItem(QPointF(0, 0));
+    settle();
+    m_view->setCanvasLocked(true);
+    const int horizontal = m_view->horizontalScrollBar()->value();
+    const int vertical = m_view->verticalScrollBar()->value();
+
+    const QPoint start = viewPos(item);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+    settle();
+    QTest::mouseMove(window(), start + QPoint(30, 20));
+    settle();
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, start + QPoint(30, 20));
+    settle();
+
+    QCOMPARE(m_view->horizontalScrollBar()->value(), horizontal - 30);
+    QCOMPARE(m_view->verticalScrollBar()->value(), vertical - 20);
+    QVERIFY(!item->isSelected());
+    QCOMPARE(item->scenePosition(), QPointF(0, 0));
+    QCOMPARE(m_commands->count(), 0);
+}
+
+void tst_GraphicsView::focusSteppingWrapsAndSkipsNotes_data()
+{
+    QTest::addColumn<bool>("withImages");
+    QTest::addColumn<int>("key");
+    // Indexes into the added items, one per key press; -1: the view does not move.
+    QTest::addColumn<QList<int>>("expected");
+
+    QTest::addRow("next skips the note and wraps")
+        << true << int(Qt::Key_Right) << QList<int>{0, 2, 0};
+    QTest::addRow("previous wraps to the last") << true << int(Qt::Key_Left) << QList<int>{2, 0};
+    QTest::addRow("only notes: nothing to step to")
+        << false << int(Qt::Key_Right) << QList<int>{-1};
+}
+
+void tst_GraphicsView::focusSteppingWrapsAndSkipsNotes()
+{
+    QFETCH(bool, withImages);
+    QFETCH(int, key);
+    QFETCH(QList<int>, expected);
+
+    QList<GraphicsItem *> items;
+    for (int i = 0; i < 3; ++i) {
+        const QPointF position(i * 300, i * 100);
+        if (i == 1 || !withImages) {
+            auto *note = new GraphicsTextItem(position, QStringLiteral("note"));
+            m_scene->addItem(note);
+            items.append(note);
+        } else {
+            items.append(addItem(position));
+        }
+    }
+    settle();
+
+    for (int index : expected) {
+        const QTransform before = m_view->transform();
+        const QPointF centreBefore = m_view->mapToScene(m_view->viewport()->rect().center());
+        QTest::keyClick(window(), Qt::Key(key));
+        settle();
+        const QPointF centre = m_view->mapToScene(m_view->viewport()->rect().center());
+        if (index < 0) {
+            QCOMPARE(m_view->transform(), before);
+            QCOMPARE(centre, centreBefore);
+        } else {
+            QVERIFY2(QLineF(centre, items.at(index)->scenePosition()).length() < 2.0,
+                     qPrintable(QStringLiteral("expected item %1").arg(index)));
+        }
+    }
+}
+
+void tst_GraphicsView::clickSelectsAndBringsToFrontInOneStep()
+{
+    m_view->setActivateSelected(true);
+    TestItem *lower = addItem(QPointF(0, 0));
+    TestItem *upper = addItem(QPointF(30, 0));
+    settle();
+    QVERIFY(upper->zValue() > lower->zValue());
+
+    // The left part of the lower item is not covered.
+    const QPoint click = viewPos(QPointF(-15, 0));
+    QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, click);
+    settle();
+
+    QCOMPARE(m_scene->selectedGraphicsItems(), QList<GraphicsItem *>{lower});
+    QVERIFY(lower->zValue() > upper->zValue());
+    QCOMPARE(m_commands->count(), 1);
+    QCOMPARE(countOf(DepthChangeCommand::staticMetaObject), 1);
+}
+
+void tst_GraphicsView::dragOfSelectedImageMovesAll()
+{
+    TestItem *a = addItem(QPointF(-60, 0));
+    TestItem *b = addItem(QPointF(60, 0));
+    TestItem *other = addItem(QPointF(0, 80));
+    settle();
+    a->setSelected(true);
+    b->setSelected(true);
+
+    const QPoint start = viewPos(a);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+    settle();
+    for (int step = 1; step <= 4; ++step) {
+        QTest::mouseMove(window(), start + QPoint(10 * step, 5 * step));
+        settle();
+    }
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, start + QPoint(40, 20));
+    settle();
+
+    const QPointF moved = QPointF(40, 20) / m_view->transform().m11();
+    QCOMPARE(a->scenePosition(), QPointF(-60, 0) + moved);
+    QCOMPARE(b->scenePosition(), QPointF(60, 0) + moved);
+    QCOMPARE(other->scenePosition(), QPointF(0, 80));
+    QCOMPARE(m_scene->selectedGraphicsItems().size(), 2);
+    QCOMPARE(m_commands->count(), 1);
+    m_commands->undo();
+    QCOMPARE(a->scenePosition(), QPointF(-60, 0));
+    QCOMPARE(b->scenePosition(), QPointF(60, 0));
+}
+
+void tst_GraphicsView::shiftDuringMoveLocksAxisInOneStep()
+{
+    TestItem *item = addItem(QPointF(0, 0));
+    settle();
+    item->setSelected(true);
+
+    const QPoint start = viewPos(item);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+    settle();
+    QTest::mouseMove(window(), start + QPoint(5, 5));
+    settle();
+    QTest::keyPress(window(), Qt::Key_Shift, Qt::NoModifier);
+    settle();
+    QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(),
+             QStringLiteral("Axis Snapped Move"));
+    const QPointF atShift = item->scenePosition();
+    // Mostly horizontal: the vertical part is dropped.
+    for (int step = 1; step <= 4; ++step) {
+        QTest::mouseMove(window(), start + QPoint(5 + 15 * step, 5 + 3 * step));
+        settle();
+    }
+    QCOMPARE(item->scenePosition().y(), atShift.y());
+    QVERIFY(item->scenePosition().x() > atShift.x() + 40);
+
+    QTest::keyRelease(window(), Qt::Key_Shift, Qt::ShiftModifier);
+    settle();
+    QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(),
+             QStringLiteral("Move Images"));
+    const QPointF atRelease = item->scenePosition();
+    QTest::mouseMove(window(), start + QPoint(65, 40));
+    settle();
+    QVERIFY(item->scenePosition().y() > atRelease.y());
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, start + QPoint(65, 40));
+    settle();
+
+    QCOMPARE(m_commands->count(), 1);
+    QCOMPARE(countOf(MoveCommand::staticMetaObject), 1);
+    m_commands->undo();
+    QCOMPARE(item->scenePosition(), QPointF(0, 0));
+}
+
+void tst_GraphicsView::rubberBand_data()
+{
+    QTest::addColumn<bool>("shift");
+    QTest::addColumn<int>("selectedAfter");
+
+    QTest::addRow("plain band replaces the selection") << false << 1;
+    QTest::addRow("band with Shift adds to it") << true << 2;
+}
+
+void tst_GraphicsView::rubberBand()
+{
+    QFETCH(bool, shift);
+    QFETCH(int, selectedAfter);
+    TestItem *left = addItem(QPointF(-100, 0));
+    TestItem *right = addItem(QPointF(100, 0));
+    settle();
+    right->setSelected(true);
+
+    const Qt::KeyboardModifiers modifiers = shift ? Qt::ShiftModifier : Qt::NoModifier;
+    if (shift)
+        QTest::keyPress(window(), Qt::Key_Shift);
+    const QPoint start = viewPos(QPointF(-140, -40));
+    QTest::mousePress(window(), Qt::LeftButton, modifiers, start);
+    settle();
+    for (int step = 1; step <= 3; ++step) {
+        QTest::mouseMove(window(), start + QPoint(20 * step, 20 * step));
+        settle();
+    }
+    QVERIFY(m_view->rubberBand()->isVisible());
+    QTest::mouseRelease(window(), Qt::LeftButton, modifiers, start + QPoint(60, 60));
+    if (shift)
+        QTest::keyRelease(window(), Qt::Key_Shift, Qt::ShiftModifier);
+    settle();
+
+    QVERIFY(!m_view->rubberBand()->isVisible());
+    QVERIFY(left->isSelected());
+    QCOMPARE(m_scene->selectedGraphicsItems().size(), selectedAfter);
+    QCOMPARE(left->scenePosition(), QPointF(-100, 0));
+    QCOMPARE(m_commands->count(), 0);
+}
+
+void tst_GraphicsView::cropByDrag()
+{
+    QPixmap pixmap(200, 200);
+    pixmap.fill(Qt::blue);
+    auto *image = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("blue"),
+                                        QPointF(0, 0));
+    m_scene->addItem(image);
+    settle();
+    image->setSelected(true);
+    const QRectF before = image->sceneBounds();
+
+    const QPoint start = viewPos(QPointF(-50, -50));
+    QTest::keyPress(window(), Qt::Key_C);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+    settle();
+    for (int step = 1; step <= 4; ++step) {
+        QTest::mouseMove(window(), start + QPoint(25 * step, 20 * step) * m_view->transform().m11());
+        settle();
+    }
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier,
+                        start + QPoint(100, 80) * m_view->transform().m11());
+    QTest::keyRelease(window(), Qt::Key_C);
+    settle();
+
+    QCOMPARE(countOf(CropCommand::staticMetaObject), 1);
+    QCOMPARE(m_commands->count(), 1);
+    const QRectF after = image->sceneBounds();
+    QVERIFY(after.width() < before.width() - 50);
+    QVERIFY(after.height() < before.height() - 50);
+    QVERIFY(!m_view->rubberBand()->isVisible());
+}
+
+void tst_GraphicsView::ctrlPPacksSelection()
+{
+    QList<TestItem *> items{addItem(QPointF(-500, 300)), addItem(QPointF(400, -200)),
+                            addItem(QPointF(0, 600))};
+    TestItem *left = addItem(QPointF(900, 900));
+    settle();
+    for (TestItem *item : items)
+        item->setSelected(true);
+
+    QTest::keyClick(window(), Qt::Key_P, Qt::ControlModifier);
+    settle();
+
+    QCOMPARE(countOf(AlignCommand::staticMetaObject), 1);
+    QCOMPARE(m_commands->count(), 1);
+    QRectF packed;
+    for (TestItem *item : items)
+        packed |= item->sceneBounds();
+    // Three 40-unit squares with 10-unit gaps fit well within 150 × 150.
+    QVERIFY(packed.width() <= 150 && packed.height() <= 150);
+    QCOMPARE(left->scenePosition(), QPointF(900, 900));
+}
+
+void tst_GraphicsView::drop_data()
+{
+    QTest::addColumn<bool>("richText");
+
+    QTest::addRow("file from the desktop") << false;
+    QTest::addRow("rich text of a note") << true;
+}
+
+void tst_GraphicsView::drop()
+{
+    QFETCH(bool, richText);
+    QMimeData mime;
+    if (richText)
+        mime.setHtml(QStringLiteral("<!DOCTYPE HTML><html><head><meta name=\"qrichtext\" "
+                                    "content=\"1\" /></head><body>note</body></html>"));
+    else
+        mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/picture.png"))});
+    QList<QPair<const QMimeData *, QPoint>> drops;
+    connect(m_view.get(), &GraphicsView::dropRequested, this,
+            [&drops](const QMimeData *data, const QPoint &position) {
+                drops.append({data, position});
+            });
+
+    const QPoint at(120, 90);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_view->viewport(), &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_view->viewport(), &move);
+    QCOMPARE(move.isAccepted(), !richText);
+    QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_view->viewport(), &dropped);
+
+    QCOMPARE(drops.count(), richText ? 0 : 1);
+    if (!richText) {
+        QCOMPARE(drops.at(0).first, &mime);
+        QCOMPARE(drops.at(0).second, at);
+    }
+}
+
+QTEST_MAIN(tst_GraphicsView)
+#include "tst_graphicsview.moc"
