@@ -8,6 +8,8 @@
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
 #include "export/imageexporter.h"
+#include "input/actionhandler.h"
+#include "input/actionnames.h"
 #include "input/keybinder.h"
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
@@ -36,6 +38,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMimeData>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QStorageInfo>
 #include <QTextStream>
@@ -174,7 +178,8 @@ void MainWindow::buildInterface()
     connect(m_commands, &CommandHandler::commandMessage, this, &MainWindow::popupRequested);
 
     m_scene = new GraphicsScene(this, m_commands);
-    m_view = new GraphicsView(m_scene);
+    m_view = new GraphicsView(m_scene, m_commands);
+    connectView();
     m_frame = new MainFrame(m_view, m_settings, this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -345,6 +350,63 @@ bool MainWindow::confirmUnsavedChanges(Operation operation, const QString &argum
         issuePreOpSave();
     }
     return false;
+}
+
+void MainWindow::connectView()
+{
+    connect(m_view, &GraphicsView::dropRequested, this, &MainWindow::handleDrop);
+    // The pan action's second default: the middle button, with the same conditions.
+    if (Action *pan = ActionHandler::instance()->action(QString::fromLatin1(ActionNames::Pan))) {
+        ActionBinding middle = pan->binding(0);
+        middle.keySequence = QKeySequence();
+        middle.mouseButtons = Qt::MiddleButton;
+        KeyBinder::instance()->addDefaultAlias(pan->name(), middle);
+    }
+    const auto forward = [this](const char *key, auto apply) {
+        Setting *setting = m_settings->setting(QString::fromLatin1(key));
+        connect(setting, &Setting::changed, m_view,
+                [this, setting, apply] { apply(m_view, setting->value()); });
+        apply(m_view, setting->value());
+    };
+    forward("WheelFunctionality",
+            [](GraphicsView *view, const QVariant &value) { view->setWheelMode(value.toInt()); });
+    forward("InvertWheel",
+            [](GraphicsView *view, const QVariant &value) { view->setInvertWheel(value.toBool()); });
+    forward("ActivateSelectedImages", [](GraphicsView *view, const QVariant &value) {
+        view->setActivateSelected(value.toBool());
+    });
+    forward("Alignment Padding",
+            [](GraphicsView *view, const QVariant &value) { view->setAlignmentGap(value.toInt()); });
+    forward("SlideshowInterval", [](GraphicsView *view, const QVariant &value) {
+        view->setSlideshowInterval(value.toInt());
+    });
+}
+
+void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
+{
+    if (!mimeData)
+        return;
+    if (m_view->isCanvasLocked()) {
+        // While a load runs the lock is the load's; otherwise the user locked the canvas.
+        if (!refuseWhileLoading())
+            emit popupRequested(tr("Canvas is locked"));
+        return;
+    }
+    // The mime data belongs to the drag and dies with this call: copy what the loader needs.
+    ImageLoader::Source source;
+    source.urls = mimeData->urls();
+    if (mimeData->hasImage())
+        source.image = qvariant_cast<QPixmap>(mimeData->imageData());
+    if (mimeData->hasHtml())
+        source.html = mimeData->html();
+    if (mimeData->hasText())
+        source.text = mimeData->text();
+    source.position = m_view->mapToScene(position);
+    loadSource(source);
+    if (m_settings->boolValue(QStringLiteral("DropFocus"))) {
+        activateWindow();
+        raise();
+    }
 }
 
 bool MainWindow::refuseWhileLoading()

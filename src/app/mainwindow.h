@@ -20,6 +20,7 @@ class GeneralSettings;
 class GraphicsItem;
 class GraphicsScene;
 class GraphicsView;
+class QMimeData;
 class LoadJob;
 class MainFrame;
 class QFile;
@@ -68,6 +69,8 @@ public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);
     // Loads what a drop or paste brought, at source.position.
     void loadSource(const ImageLoader::Source &source);
+    // Loads what was dropped on the canvas at the drop point (view coordinates).
+    void handleDrop(const QMimeData *mimeData, const QPoint &position);
     void clearScene();
     void forceClear();
     void undo();
@@ -175,6 +178,8 @@ private:
     // Refuses an operation while jobs run: they hold items and the undo stack.
     bool refuseWhileLoading();
     void updateCanvasLock();
+    // Wires the view's requests and the settings it follows.
+    void connectView();
     void setSceneTitle(const QString &path);
     void addRecentFile(const QString &path);
     void syncRecentFileActions();
