@@ -22,6 +22,7 @@
 #include "view/itemcondition.h"
 #include "view/selectioncondition.h"
 
+#include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -29,11 +30,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmapCache>
+#include <QPushButton>
 #include <QRubberBand>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -68,6 +71,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_commands(commandHandler ? commandHandler : scene->commandHandler())
     , m_slideshow(new QTimer(this))
     , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
+    , m_textColorButton(new QPushButton(QStringLiteral("T"), this))
+    , m_backgroundColorButton(new QPushButton(this))
     , m_textEditing(new ItemCondition(this))
     , m_pinch(new ActionCondition(this))
     , m_locked(new ActionCondition(this))
@@ -93,6 +98,14 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     QPixmapCache::setCacheLimit(100000);
     m_rubberBand->hide();
     m_selectVersusItem->setValue(true);
+    for (QPushButton *button : {m_textColorButton, m_backgroundColorButton}) {
+        button->setFixedSize(20, 20);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->hide();
+    }
+    connect(m_textColorButton, &QPushButton::clicked, this, &GraphicsView::setTextColor);
+    connect(m_backgroundColorButton, &QPushButton::clicked, this,
+            &GraphicsView::setTextBackgroundColor);
 
     m_slideshow->setInterval(10 * 1000);
     connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
@@ -455,6 +468,8 @@ bool GraphicsView::scaleAboutAnchor(qreal sx, qreal sy)
     const QPointF after = transform().map(m_anchor) - offsetAfter;
     const QPointF delta = before - after;
     pan(QPoint(qRound(delta.x()), qRound(delta.y())));
+    if (editedNote())
+        updateNoteButtons();
     return true;
 }
 
@@ -480,6 +495,14 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
 {
     QGraphicsView::resizeEvent(event);
     updateSceneRect();
+}
+
+void GraphicsView::scrollContentsBy(int dx, int dy)
+{
+    QGraphicsView::scrollContentsBy(dx, dy);
+    // The note's colour buttons sit beside it on the screen: pans and zooms carry them along.
+    if (editedNote())
+        updateNoteButtons();
 }
 
 GraphicsView::ViewState GraphicsView::currentState() const
@@ -570,8 +593,16 @@ void GraphicsView::focusPrevious()
 void GraphicsView::focusStep(int direction)
 {
     // In order of addition: bringing the stepped-to item to the front must not reorder the cycle.
-    const QList<GraphicsItem *> candidates
-        = m_focusCycle.isEmpty() ? graphicsScene()->addedItems() : m_focusCycle;
+    const QList<GraphicsItem *> onScene = graphicsScene()->addedItems();
+    QList<GraphicsItem *> candidates = m_focusCycle.isEmpty() ? onScene : m_focusCycle;
+    // A remembered cycle may name items removed (or deleted) since: compare pointers only.
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&onScene](GraphicsItem *item) {
+                                        return !onScene.contains(item);
+                                    }),
+                     candidates.end());
+    if (m_focusIndex >= candidates.size())
+        m_focusIndex = -1;
     if (candidates.isEmpty())
         return;
     int index = m_focusIndex;
@@ -1014,12 +1045,12 @@ void GraphicsView::setEditedNote(GraphicsTextItem *note)
     if (old == note)
         return;
     if (old) {
+        disconnect(old, nullptr, this, nullptr);
         old->setEditing(false);
         m_textEditing->setItem(nullptr);
         ActionHandler::instance()->setBlocked(false, this);
-        const TextChangeCommand::State before{m_noteText, m_noteColor, m_noteBackground};
-        auto *command = new TextChangeCommand(old, before);
-        m_commands->push(command);
+        m_commands->push(
+            new TextChangeCommand(old, {m_noteText, m_noteColor, m_noteBackground}));
         emit updateFinished();
     }
     if (note) {
@@ -1030,9 +1061,88 @@ void GraphicsView::setEditedNote(GraphicsTextItem *note)
         m_noteColor = state.textColor;
         m_noteBackground = state.backgroundColor;
         m_textEditing->setItem(note);
+        // A note deleted while edited (its addition undone and dropped) must not be touched.
+        connect(note, &QObject::destroyed, this, [this] {
+            m_textEditing->setItem(nullptr);
+            ActionHandler::instance()->setBlocked(false, this);
+            updateNoteButtons();
+        });
         note->setEditing(true);
+        note->setFocus(Qt::MouseFocusReason);
+        if (m_selectTextOnEdit)
+            note->selectAllText();
         ActionHandler::instance()->setBlocked(true, this);
     }
+    updateNoteButtons();
+}
+
+void GraphicsView::updateNoteButtons()
+{
+    GraphicsTextItem *note = editedNote();
+    if (!note) {
+        m_textColorButton->hide();
+        m_backgroundColorButton->hide();
+        return;
+    }
+    const QString text = note->textColor().name();
+    m_textColorButton->setStyleSheet(
+        QStringLiteral("QPushButton {\tbackground-color: rgba(0,0,0,0.01);\tcolor: ") + text
+        + QStringLiteral(";}"));
+    m_backgroundColorButton->setStyleSheet(QStringLiteral("QPushButton {\tbackground-color:")
+                                           + note->textBackgroundColor().name()
+                                           + QStringLiteral(";\tcolor: ") + text
+                                           + QStringLiteral(";}"));
+    const QPoint corner
+        = mapFromScene(note->sceneTransform().map(note->boundingRect().topLeft()));
+    m_textColorButton->move(corner + QPoint(-22, 0));
+    m_backgroundColorButton->move(corner + QPoint(-22, 22));
+    m_textColorButton->show();
+    m_backgroundColorButton->show();
+}
+
+void GraphicsView::setTextColor()
+{
+    GraphicsTextItem *note = editedNote();
+    if (!note)
+        return;
+    m_pickBackground = false;
+    const QColor color = QColorDialog::getColor(note->textColor(), this);
+    if (color.isValid())
+        updateTextColor(color);
+}
+
+void GraphicsView::setTextBackgroundColor()
+{
+    GraphicsTextItem *note = editedNote();
+    if (!note)
+        return;
+    m_pickBackground = true;
+    const QColor color = QColorDialog::getColor(note->textBackgroundColor(), this, QString(),
+                                                QColorDialog::ShowAlphaChannel);
+    if (color.isValid())
+        updateTextColor(color);
+}
+
+void GraphicsView::updateTextColor(const QColor &color)
+{
+    GraphicsTextItem *note = editedNote();
+    if (!note)
+        return;
+    if (m_pickBackground)
+        note->setTextBackgroundColor(color);
+    else
+        note->setTextColor(color);
+    updateNoteButtons();
+}
+
+void GraphicsView::resetTextColor()
+{
+    GraphicsTextItem *note = editedNote();
+    if (!note)
+        return;
+    note->setTextColor(m_noteColor);
+    note->setTextBackgroundColor(m_noteBackground);
+    updateNoteButtons();
 }
 
 void GraphicsView::endEditing()
@@ -1122,7 +1232,8 @@ void GraphicsView::keyPressEvent(QKeyEvent *event)
         return;
     }
     if (event->key() == Qt::Key_Escape
-        || ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        || (m_finishNoteWithReturn
+            && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
             && !(event->modifiers() & Qt::ShiftModifier))) {
         endEditing();
         event->accept();

@@ -18,6 +18,7 @@ class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
 class QMimeData;
+class QPushButton;
 class QRubberBand;
 class QTimer;
 class SelectionCondition;
@@ -62,6 +63,8 @@ public:
     void setActivateSelected(bool activate) { m_activateSelected = activate; }
     void setAlignmentGap(int gap) { m_gap = gap; }
     void setSlideshowInterval(int seconds);
+    void setSelectTextOnEditingStart(bool select) { m_selectTextOnEdit = select; }
+    void setFinishNoteWithReturn(bool finish) { m_finishNoteWithReturn = finish; }
 
     // Navigation. A zoom or scale step is refused (false) when the resulting transform would
     // not be finite or not invertible; there are no other limits.
@@ -108,6 +111,12 @@ signals:
 public slots:
     void handleSelectionChanged();
     void handleSceneRectChanged(const QRectF &rect);
+    // The colour buttons of the edited note: each setter asks for a colour of its role, which
+    // updateTextColor applies; resetTextColor returns to the colours editing began with.
+    void setTextColor();
+    void setTextBackgroundColor();
+    void updateTextColor(const QColor &color);
+    void resetTextColor();
 
     void panUpdate(const Action::ContinuousUpdateData &motion);
     void zoomBegin(const QPoint &pos);
@@ -147,6 +156,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     struct ViewState
@@ -170,6 +180,7 @@ private:
     void beginMove(const QPoint &pos, Action *transitioningFrom, int mode);
     void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
     void endEditing();
+    void updateNoteButtons();
     static bool isRichTextFromNote(const QMimeData *mimeData);
 
     CommandHandler *m_commands;
@@ -204,6 +215,11 @@ private:
     QString m_noteText;
     QColor m_noteColor;
     QColor m_noteBackground;
+    bool m_selectTextOnEdit = true;
+    bool m_finishNoteWithReturn = true;
+    bool m_pickBackground = false;
+    QPushButton *m_textColorButton;
+    QPushButton *m_backgroundColorButton;
 
     ItemCondition *m_textEditing;
     ActionCondition *m_pinch;

@@ -49,6 +49,8 @@ private slots:
     void ctrlPPacksSelection();
     void drop_data();
     void drop();
+    void noteEditingIsOneUndoStep_data();
+    void noteEditingIsOneUndoStep();
 
 private:
     TestItem *addItem(const QPointF &position);
@@ -504,6 +506,55 @@ void tst_GraphicsView::drop()
     if (!richText) {
         QCOMPARE(drops.at(0).first, &mime);
         QCOMPARE(drops.at(0).second, at);
+    }
+}
+
+void tst_GraphicsView::noteEditingIsOneUndoStep_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("recolour");
+    QTest::addColumn<int>("undoSteps");
+
+    QTest::addRow("typing") << QStringLiteral("abc") << false << 1;
+    QTest::addRow("only the colour") << QString() << true << 1;
+    QTest::addRow("no change") << QString() << false << 0;
+}
+
+void tst_GraphicsView::noteEditingIsOneUndoStep()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, recolour);
+    QFETCH(int, undoSteps);
+    m_view->setSelectTextOnEditingStart(false);
+    auto *note = new GraphicsTextItem(QPointF(0, 0), QStringLiteral("note"));
+    m_scene->addItem(note);
+    addItem(QPointF(200, 0));
+    settle();
+    const QColor colour = note->textColor();
+
+    QTest::mouseDClick(window(), Qt::LeftButton, Qt::NoModifier, viewPos(note));
+    settle();
+    QCOMPARE(m_view->editedNote(), note);
+    QVERIFY(note->isEditing());
+    // Triggered canvas actions are off while typing: Space must not focus images.
+    const QTransform before = m_view->transform();
+    QTest::keyClick(window(), Qt::Key_Space);
+    QCOMPARE(m_view->transform(), before);
+    QTest::keyClick(window(), Qt::Key_Backspace);
+    for (const QChar c : typed)
+        QTest::keyClick(window(), c.toLatin1());
+    if (recolour)
+        m_view->updateTextColor(Qt::red);
+    QTest::keyClick(window(), Qt::Key_Escape);
+    settle();
+
+    QVERIFY(!note->isEditing());
+    QCOMPARE(m_view->editedNote(), nullptr);
+    QCOMPARE(m_commands->count(), undoSteps);
+    if (undoSteps) {
+        m_commands->undo();
+        QCOMPARE(note->text(), QStringLiteral("note"));
+        QCOMPARE(note->textColor(), colour);
     }
 }
 
