@@ -380,6 +380,12 @@ void MainWindow::connectView()
     forward("SlideshowInterval", [](GraphicsView *view, const QVariant &value) {
         view->setSlideshowInterval(value.toInt());
     });
+    forward("SelectTextOnEditingStart", [](GraphicsView *view, const QVariant &value) {
+        view->setSelectTextOnEditingStart(value.toBool());
+    });
+    forward("FinishNoteWithReturn", [](GraphicsView *view, const QVariant &value) {
+        view->setFinishNoteWithReturn(value.toBool());
+    });
 }
 
 void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
