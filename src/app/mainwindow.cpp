@@ -157,6 +157,14 @@ void MainWindow::buildSettings()
     };
     connect(embed, &Setting::changed, this, applyEmbed);
     applyEmbed();
+    Setting *compression = m_settings->setting(QStringLiteral("Save Compression"));
+    const auto applyCompression = [this] {
+        QMetaObject::invokeMethod(
+            m_saveFileLoader, "setSaveCompression", Qt::QueuedConnection,
+            Q_ARG(int, m_settings->intValue(QStringLiteral("Save Compression"))));
+    };
+    connect(compression, &Setting::changed, this, applyCompression);
+    applyCompression();
 
     connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
             &MainWindow::updateNumOfRecentLoadedFiles);

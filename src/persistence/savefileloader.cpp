@@ -1,5 +1,7 @@
 #include "persistence/savefileloader.h"
 
+#include "persistence/pngencoder.h"
+
 #include "app/logcategories.h"
 #include "loading/loadjob.h"
 #include "persistence/savefilereader.h"
@@ -236,7 +238,8 @@ void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
             job, tr("Failed to write save file."), saveFile ? saveFile->errorString() : QString());
         return;
     }
-    SaveFileWriter(this, saveFile, job, m_embedLocalFiles).run(oldChecksum, sceneState, *snapshot);
+    SaveFileWriter(this, saveFile, job, m_embedLocalFiles, PngEncoder::deflateLevel(m_saveCompression))
+        .run(oldChecksum, sceneState, *snapshot);
 }
 
 void SaveFileLoader::save(
@@ -338,4 +341,9 @@ void SaveFileLoader::load(QFile *loadFile)
 void SaveFileLoader::setEmbedLocalFiles(bool embedLocalFiles)
 {
     m_embedLocalFiles = embedLocalFiles;
+}
+
+void SaveFileLoader::setSaveCompression(int saveCompression)
+{
+    m_saveCompression = saveCompression;
 }

@@ -87,6 +87,8 @@ public slots:
     void load(QFile *loadFile, LoadJob *loadJob);
     void load(QFile *loadFile);
     void setEmbedLocalFiles(bool embedLocalFiles);
+    // "Save Compression": 0 fastest, 1 balanced, 2 smallest. Files read back the same.
+    void setSaveCompression(int saveCompression);
 
 signals:
     void checksumSaved(const QString &checksum, LoadJob *loadJob);
@@ -103,6 +105,7 @@ private:
     struct LoadState;
     std::unique_ptr<LoadState> m_load;
     bool m_embedLocalFiles = true;
+    int m_saveCompression = 1;
 };
 
 Q_DECLARE_METATYPE(SaveFileLoader::SceneState)

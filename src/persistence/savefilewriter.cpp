@@ -1,5 +1,7 @@
 #include "persistence/savefilewriter.h"
 
+#include "persistence/pngencoder.h"
+
 #include "app/logcategories.h"
 #include "loading/loadjob.h"
 #include "persistence/scenesnapshot.h"
@@ -45,24 +47,24 @@ qint32 fromBigEndian32(const QByteArray &bytes)
 
 } // namespace
 
-SaveFileWriter::SaveFileWriter(
-    SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles)
+SaveFileWriter::SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job,
+                               bool embedLocalFiles, int deflateLevel)
     : m_loader(loader)
     , m_file(file)
     , m_job(job)
+    , m_deflateLevel(deflateLevel)
     , m_embedLocalFiles(embedLocalFiles)
 {
 }
 
-QByteArray SaveFileWriter::encodePng(const QImage &image)
+QByteArray SaveFileWriter::encodePng(const QImage &image, int deflateLevel)
 {
+    // Any PNG reader decodes these blocks, older versions of this program included; only the
+    // encoder is our own, several times faster than the toolkit's writer.
     QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image)) {
-        qCWarning(lcPersistence) << "SaveFileLoader: could not encode a picture:"
-                                 << writer.errorString();
+    QString error;
+    if (!PngEncoder::encode(image, deflateLevel, &png, &error)) {
+        qCWarning(lcPersistence) << "SaveFileLoader: could not encode a picture:" << error;
         return {};
     }
     return png;
@@ -232,7 +234,7 @@ bool SaveFileWriter::writeImageBlocks(
         while (submitted < toEncode.size() && encoding.size() < window) {
             const int k = toEncode.at(submitted++);
             encoding.insert(
-                k, QtConcurrent::run(pool, &SaveFileWriter::encodePng, images.at(k).image));
+                k, QtConcurrent::run(pool, &SaveFileWriter::encodePng, images.at(k).image, m_deflateLevel));
         }
     };
 

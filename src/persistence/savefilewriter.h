@@ -16,14 +16,17 @@ class SceneSnapshot;
 // and written in order, so the file is the same as if they were encoded one after another.
 class SaveFileWriter {
 public:
-    SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles);
+    SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles,
+                   int deflateLevel);
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
     void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state,
         const SceneSnapshot &snapshot);
 
     // The only place pictures become PNG streams. Empty when encoding failed.
-    static QByteArray encodePng(const QImage &image);
+    // A complete PNG stream of image at the given libdeflate level; empty when it cannot be
+    // encoded.
+    static QByteArray encodePng(const QImage &image, int deflateLevel);
 
 private:
     enum class Mode { Full, Incremental };
@@ -41,5 +44,6 @@ private:
     SaveFileLoader *m_loader;
     QFile *m_file;
     LoadJob *m_job;
+    int m_deflateLevel;
     bool m_embedLocalFiles;
 };

@@ -90,6 +90,8 @@ const QVector<GeneralSettings::Definition> &GeneralSettings::definitions()
         boolean("Maximized", false),
         any("Position"),
         boolean("Hide Open Source Warning", false),
+        // PNG compression of saved pictures: fastest, balanced, smallest.
+        integer("Save Compression", 1, 0, 2),
     };
     return table;
 }

@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPolygonF>
 #include <QTemporaryDir>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -207,6 +208,8 @@ private slots:
     void emptySceneLayout();
     void smallSceneLayout();
     void roundTrip();
+    void compressionLevels_data();
+    void compressionLevels();
     void saveTwiceIsIdenticalWithoutEncoding();
     void incrementalAfterDeletingSharedOwner();
     void incrementalEmbedsFormerLink();
@@ -473,6 +476,49 @@ void tst_SaveFileLoader::roundTrip()
     QCOMPARE(third->childGraphicsItems().at(0)->text(), QStringLiteral("attached"));
     QCOMPARE(byId.value(3)->text(), QStringLiteral("free"));
     QCOMPARE(static_cast<GraphicsTextItem *>(byId.value(3))->textColor(), QColor(Qt::red));
+}
+
+void tst_SaveFileLoader::compressionLevels_data()
+{
+    QTest::addColumn<int>("compression");
+    QTest::addRow("fastest") << 0;
+    QTest::addRow("balanced") << 1;
+    QTest::addRow("smallest") << 2;
+}
+
+void tst_SaveFileLoader::compressionLevels()
+{
+    QFETCH(int, compression);
+    QImage noisy(97, 61, QImage::Format_RGB32);
+    QImage translucent(33, 20, QImage::Format_ARGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < noisy.height(); ++y)
+        for (int x = 0; x < noisy.width(); ++x)
+            noisy.setPixel(x, y, qRgb(x * 2, y * 4, int(random.bounded(256))));
+    for (int y = 0; y < translucent.height(); ++y)
+        for (int x = 0; x < translucent.width(); ++x)
+            translucent.setPixel(x, y, qRgba(x * 7, 90, y * 12, (x * 13 + y * 5) % 256));
+    const QPixmap first = QPixmap::fromImage(noisy);
+    const QPixmap second = QPixmap::fromImage(translucent);
+    m_items = {imageItem(first, 0, 0.0), imageItem(second, 1, 1.0)};
+
+    QMetaObject::invokeMethod(
+        m_loader, [this, compression] { m_loader->setSaveCompression(compression); },
+        Qt::BlockingQueuedConnection);
+    const QString path = m_dir->filePath(QStringLiteral("level%1.vlk").arg(compression));
+    save(path, m_items, QString(), 2);
+    QMetaObject::invokeMethod(
+        m_loader, [this] { m_loader->setSaveCompression(1); }, Qt::BlockingQueuedConnection);
+
+    // Every level reads back to the same pixels.
+    auto loaded = load(path);
+    QCOMPARE(loaded->items.size(), 2);
+    QHash<int, GraphicsImageItem *> byId;
+    for (GraphicsItem *item : qAsConst(loaded->items))
+        byId.insert(item->id(), dynamic_cast<GraphicsImageItem *>(item));
+    QCOMPARE(byId.value(0)->image()->toImage().convertToFormat(QImage::Format_RGB32), noisy);
+    QCOMPARE(byId.value(1)->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+             second.toImage().convertToFormat(QImage::Format_ARGB32));
 }
 
 void tst_SaveFileLoader::saveTwiceIsIdenticalWithoutEncoding()
