@@ -18,6 +18,8 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
+#include "view/colorpickerdialog.h"
+#include "view/coordinatepickerdialog.h"
 #include "view/gizmocondition.h"
 #include "view/itemcondition.h"
 #include "view/selectioncondition.h"
@@ -26,6 +28,9 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QtMath>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -73,6 +78,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
     , m_textColorButton(new QPushButton(QStringLiteral("T"), this))
     , m_backgroundColorButton(new QPushButton(this))
+    , m_colorPicker(new ColorPickerDialog(this))
+    , m_coordinatePicker(new CoordinatePickerDialog(this))
     , m_textEditing(new ItemCondition(this))
     , m_pinch(new ActionCondition(this))
     , m_locked(new ActionCondition(this))
@@ -176,6 +183,30 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
         connect(zoomAction, &Action::continuousBegin, this,
                 [this](const QPoint &pos) { zoomBegin(pos); });
         connect(zoomAction, &Action::continuousUpdate, this, &GraphicsView::zoomUpdate);
+    }
+
+    {
+        ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_S), Qt::LeftButton);
+        binding.context = ActionBinding::ApplicationContext;
+        binding.addCondition(m_textEditing, false);
+        Action *pick = addAction(QStringLiteral("Color Picker"), tr("Show colour under pointer"),
+                                 binding);
+        connect(pick, &Action::continuousBegin, this,
+                [this](const QPoint &pos) { colorPickBegin(pos); });
+        connect(pick, &Action::continuousUpdate, this, &GraphicsView::colorPickUpdate);
+        connect(pick, &Action::continuousEnd, this,
+                [this](const Action::ContinuousUpdateData &motion) { colorPickEnd(motion); });
+    }
+    {
+        ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_D), Qt::LeftButton);
+        binding.context = ActionBinding::ApplicationContext;
+        binding.addCondition(m_textEditing, false);
+        Action *pick = addAction(QStringLiteral("Coordinate Picker"),
+                                 tr("Show image coordinates under pointer"), binding);
+        connect(pick, &Action::continuousBegin, this,
+                [this](const QPoint &pos) { coordinatePickBegin(pos); });
+        connect(pick, &Action::continuousUpdate, this, &GraphicsView::coordinatePickUpdate);
+        connect(pick, &Action::continuousEnd, this, [this] { coordinatePickEnd(); });
     }
 
     const auto triggered = [&](const QString &name, const QString &label,
@@ -701,6 +732,74 @@ void GraphicsView::wheelEvent(QWheelEvent *event)
             delta = -delta;
         pan(delta);
     }
+}
+
+// --- inspection -------------------------------------------------------------------------------
+
+void GraphicsView::colorPickBegin(const QPoint &pos)
+{
+    m_colorPicker->show();
+    // Faded images are sampled at full strength: the user asks what the picture holds.
+    GraphicsScene *scene = graphicsScene();
+    scene->setApplyOpacity(false);
+    m_pickImage = viewport()->grab().toImage();
+    scene->setApplyOpacity(true);
+    colorPickUpdate({pos, pos, pos});
+}
+
+void GraphicsView::colorPickUpdate(const Action::ContinuousUpdateData &motion)
+{
+    m_colorPicker->moveToPointer(motion.current);
+    const QPoint local = viewport()->mapFromGlobal(motion.current);
+    QColor color;
+    if (viewport()->rect().contains(local) && !m_pickImage.isNull()) {
+        // The grab has device pixels; the pointer is in logical ones.
+        const qreal ratio = qreal(m_pickImage.width()) / qMax(1, viewport()->width());
+        const QPoint pixel(qFloor(local.x() * ratio), qFloor(local.y() * ratio));
+        if (m_pickImage.rect().contains(pixel))
+            color = m_pickImage.pixelColor(pixel);
+    } else if (QScreen *screen = QGuiApplication::screenAt(motion.current)) {
+        const QPoint onScreen = motion.current - screen->geometry().topLeft();
+        const QImage grabbed = screen->grabWindow(0, onScreen.x(), onScreen.y(), 1, 1).toImage();
+        if (!grabbed.isNull())
+            color = grabbed.pixelColor(0, 0);
+    }
+    if (color.isValid())
+        m_colorPicker->setColor(color);
+}
+
+void GraphicsView::colorPickEnd(const Action::ContinuousUpdateData &)
+{
+    m_colorPicker->finish(m_colorPicker->color());
+    m_pickImage = QImage();
+}
+
+void GraphicsView::coordinatePickBegin(const QPoint &pos)
+{
+    m_coordinatePicker->show();
+    coordinatePickUpdate({pos, pos, pos});
+}
+
+void GraphicsView::coordinatePickUpdate(const Action::ContinuousUpdateData &motion)
+{
+    m_coordinatePicker->moveToPointer(motion.current);
+    const QPoint local = viewport()->mapFromGlobal(motion.current);
+    GraphicsItem *item = topItemAt(local);
+    if (!item) {
+        m_coordinatePicker->setNoItem();
+        return;
+    }
+    const QSizeF size = item->boundingRect().size();
+    const QPointF inItem
+        = item->mapFromScene(mapToScene(local)) + QPointF(size.width() / 2, size.height() / 2);
+    m_coordinatePicker->setCoordinates(QPointF(qBound(0.0, inItem.x(), size.width()),
+                                               qBound(0.0, inItem.y(), size.height())));
+}
+
+// The popup only means something while the pick runs.
+void GraphicsView::coordinatePickEnd()
+{
+    m_coordinatePicker->hide();
 }
 
 // --- gestures ---------------------------------------------------------------------------------

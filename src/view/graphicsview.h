@@ -3,13 +3,16 @@
 #include "input/action.h"
 
 #include <QColor>
+#include <QImage>
 #include <QGraphicsView>
 #include <QList>
 #include <QPointF>
 #include <QTransform>
 
 class ActionCondition;
+class ColorPickerDialog;
 class CommandHandler;
+class CoordinatePickerDialog;
 class ConflictingBindingsCondition;
 class GizmoCondition;
 class GraphicsImageItem;
@@ -98,6 +101,8 @@ public:
     QList<GraphicsItem *> selection() const;
     TransformCommand *currentCommand() const { return m_command; }
     QRubberBand *rubberBand() const { return m_rubberBand; }
+    ColorPickerDialog *colorPicker() const { return m_colorPicker; }
+    CoordinatePickerDialog *coordinatePicker() const { return m_coordinatePicker; }
 
 signals:
     void canvasLockedChanged(bool locked);
@@ -121,6 +126,12 @@ public slots:
     void panUpdate(const Action::ContinuousUpdateData &motion);
     void zoomBegin(const QPoint &pos);
     void zoomUpdate(const Action::ContinuousUpdateData &motion);
+    void colorPickBegin(const QPoint &pos);
+    void colorPickUpdate(const Action::ContinuousUpdateData &motion);
+    void colorPickEnd(const Action::ContinuousUpdateData &motion);
+    void coordinatePickBegin(const QPoint &pos);
+    void coordinatePickUpdate(const Action::ContinuousUpdateData &motion);
+    void coordinatePickEnd();
 
     void selectBegin(const QPoint &pos, Action *transitioningFrom);
     void selectUpdate(const Action::ContinuousUpdateData &motion);
@@ -220,6 +231,11 @@ private:
     bool m_pickBackground = false;
     QPushButton *m_textColorButton;
     QPushButton *m_backgroundColorButton;
+
+    // Inspection popups and the picture colours are read from while a pick runs.
+    ColorPickerDialog *m_colorPicker;
+    CoordinatePickerDialog *m_coordinatePicker;
+    QImage m_pickImage;
 
     ItemCondition *m_textEditing;
     ActionCondition *m_pinch;

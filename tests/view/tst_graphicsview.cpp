@@ -7,6 +7,8 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
+#include "view/colorpickerdialog.h"
+#include "view/coordinatepickerdialog.h"
 #include "view/graphicsview.h"
 
 #include "../scene/testitem.h"
@@ -49,6 +51,8 @@ private slots:
     void ctrlPPacksSelection();
     void drop_data();
     void drop();
+    void inspectionPopups_data();
+    void inspectionPopups();
     void noteEditingIsOneUndoStep_data();
     void noteEditingIsOneUndoStep();
 
@@ -507,6 +511,52 @@ void tst_GraphicsView::drop()
         QCOMPARE(drops.at(0).first, &mime);
         QCOMPARE(drops.at(0).second, at);
     }
+}
+
+void tst_GraphicsView::inspectionPopups_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QPointF>("scenePoint");
+
+    QTest::addRow("colour of a faded image at full strength") << int(Qt::Key_S) << QPointF(-50, -25);
+    QTest::addRow("coordinates from the top-left corner") << int(Qt::Key_D) << QPointF(-50, -25);
+    QTest::addRow("no item under the pointer") << int(Qt::Key_D) << QPointF(150, 0);
+}
+
+void tst_GraphicsView::inspectionPopups()
+{
+    QFETCH(int, key);
+    QFETCH(QPointF, scenePoint);
+    QPixmap pixmap(200, 100);
+    pixmap.fill(QColor(200, 40, 10));
+    auto *image = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("red"),
+                                        QPointF(0, 0));
+    image->setOpacity(0.3f);
+    m_scene->addItem(image);
+    settle();
+
+    const QPoint at = viewPos(scenePoint);
+    QTest::keyPress(window(), Qt::Key(key));
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, at);
+    settle();
+    if (key == Qt::Key_S) {
+        QVERIFY(m_view->colorPicker()->isVisible());
+        QCOMPARE(m_view->colorPicker()->color(), QColor(200, 40, 10));
+    } else {
+        QVERIFY(m_view->coordinatePicker()->isVisible());
+        const bool onImage = image->sceneBounds().contains(scenePoint);
+        QCOMPARE(m_view->coordinatePicker()->hasItem(), onImage);
+        if (onImage) {
+            const QPointF expected = scenePoint - image->sceneBounds().topLeft();
+            QVERIFY(QLineF(m_view->coordinatePicker()->coordinates(), expected).length() < 1.5);
+        }
+    }
+    QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::keyRelease(window(), Qt::Key(key));
+    settle();
+    QVERIFY(!m_view->colorPicker()->isVisible());
+    QVERIFY(!m_view->coordinatePicker()->isVisible());
+    QCOMPARE(m_commands->count(), 0);
 }
 
 void tst_GraphicsView::noteEditingIsOneUndoStep_data()
