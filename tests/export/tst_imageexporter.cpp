@@ -1,0 +1,320 @@
+#include "export/imageexporter.h"
+#include "loading/loadjob.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+
+#include <QDirIterator>
+#include <QImageReader>
+#include <QPainterPath>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+QImage solid(const QSize &size, const QColor &color)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+}
+
+// Left half red, right half blue, so flips and crops show.
+QPixmap *halves()
+{
+    QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::red);
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 20; x < 40; ++x)
+            image.setPixelColor(x, y, Qt::blue);
+    }
+    return new QPixmap(QPixmap::fromImage(image));
+}
+
+QStringList filesBelow(const QString &path)
+{
+    QStringList files;
+    QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(path).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+// The exporter on a worker thread of its own, as the main window runs it, and the painting it is
+// given from the GUI thread.
+class tst_ImageExporter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void exportItemNames_data();
+    void exportItemNames();
+    void exportImage_data();
+    void exportImage();
+    void renderItem_data();
+    void renderItem();
+    void renderSceneSwitches_data();
+    void renderSceneSwitches();
+
+private:
+    // Runs one call on the worker and returns the job's finished texts.
+    QStringList run(
+        const char *slot, QGenericArgument first, const ImageExporter::ExportSettings &settings);
+
+    QThread m_worker;
+    ImageExporter *m_exporter = nullptr;
+};
+
+void tst_ImageExporter::initTestCase()
+{
+    m_exporter = new ImageExporter;
+    m_exporter->moveToThread(&m_worker);
+    connect(&m_worker, &QThread::finished, m_exporter, &QObject::deleteLater);
+    m_worker.start();
+}
+
+void tst_ImageExporter::cleanupTestCase()
+{
+    m_worker.quit();
+    m_worker.wait();
+}
+
+QStringList tst_ImageExporter::run(
+    const char *slot, QGenericArgument first, const ImageExporter::ExportSettings &settings)
+{
+    LoadJob job(m_exporter);
+    QStringList result;
+    // Received here, on the test's thread, whenever the worker gets to it.
+    connect(
+        &job, &LoadJob::finished, this, [&result](const QString &message, const QString &details) {
+            result = QStringList { message, details };
+        });
+    if (!QMetaObject::invokeMethod(m_exporter, slot, Qt::QueuedConnection, first,
+            Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, &job)))
+        return { QStringLiteral("invoke failed") };
+    if (!QTest::qWaitFor([&result] { return !result.isEmpty(); }, 60000))
+        return { QStringLiteral("timed out") };
+    return result;
+}
+
+void tst_ImageExporter::exportItemNames_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("nameOverride");
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("heading");
+
+    const QString longName(300, QLatin1Char('x'));
+    QTest::addRow("equal names are numbered")
+        << QStringList { "photo", "photo" } << QString() << QStringList()
+        << QStringList { "photo.png", "photo(2).png" } << QString();
+    QTest::addRow("existing files are kept")
+        << QStringList { "photo" } << QString() << QStringList { "photo.png", "photo(2).png" }
+        << QStringList { "photo.png", "photo(2).png", "photo(3).png" } << QString();
+    QTest::addRow("override with the number")
+        << QStringList { "a", "b", "c" } << "img_%0" << QStringList()
+        << QStringList { "img_1.png", "img_2.png", "img_3.png" } << QString();
+    QTest::addRow("override with the name") << QStringList { "photo" } << "%1_copy" << QStringList()
+                                            << QStringList { "photo_copy.png" } << QString();
+    QTest::addRow("a placeholder inside the name stays")
+        << QStringList { "50%0" } << "%1-%0" << QStringList() << QStringList { "50%0-1.png" }
+        << QString();
+    QTest::addRow("rejected name falls back to the number, which does not advance")
+        << QStringList { longName, "photo", "next" } << QString() << QStringList()
+        << QStringList { "1.png", "next.png", "photo.png" } << QString();
+    QTest::addRow("separators and control characters")
+        << QStringList { "../../escape", "a\\b", "tab\there" } << QString() << QStringList()
+        << QStringList { ".._.._escape.png", "a_b.png", "tab_here.png" } << QString();
+    QTest::addRow("dot names use the number")
+        << QStringList { ".", "..", "" } << QString() << QStringList()
+        << QStringList { "1.png", "2.png", "3.png" } << QString();
+    QTest::addRow("override with a separator")
+        << QStringList { "photo" } << "../%1" << QStringList() << QStringList { ".._photo.png" }
+        << QString();
+    QTest::addRow("no images") << QStringList() << QString() << QStringList() << QStringList()
+                               << "No images to export.";
+}
+
+void tst_ImageExporter::exportItemNames()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, nameOverride);
+    QFETCH(QStringList, existing);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, heading);
+
+    // The export folder is one level down, so anything written beside it shows.
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString directory = root.filePath("a/b/out");
+    QVERIFY(QDir().mkpath(directory));
+    for (const QString &name : existing) {
+        QFile file(QDir(directory).filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    QList<ImageExporter::Picture> pictures;
+    for (const QString &name : names)
+        pictures.append({ name, solid({ 3, 2 }, Qt::green) });
+    ImageExporter::ExportSettings settings;
+    settings.path = directory;
+    settings.nameOverride = nameOverride;
+
+    const QStringList result
+        = run("exportItems", Q_ARG(QList<ImageExporter::Picture>, pictures), settings);
+    QCOMPARE(result.first(), heading);
+    QStringList expectedPaths;
+    for (const QString &name : expected)
+        expectedPaths.append(QStringLiteral("a/b/out/") + name);
+    expectedPaths.sort();
+    QCOMPARE(filesBelow(root.path()), expectedPaths);
+    for (const QString &name : expected) {
+        if (!existing.contains(name))
+            QCOMPARE(QImage(QDir(directory).filePath(name)).size(), QSize(3, 2));
+    }
+}
+
+void tst_ImageExporter::exportImage_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QString>("heading");
+    QTest::addColumn<QByteArray>("format");
+
+    QTest::addRow("png") << "scene.png" << solid({ 7, 5 }, Qt::red) << QString()
+                         << QByteArray("png");
+    QTest::addRow("format from the suffix")
+        << "scene.jpg" << solid({ 7, 5 }, Qt::red) << QString() << QByteArray("jpeg");
+    QTest::addRow("unknown suffix")
+        << "scene.nothing" << solid({ 7, 5 }, Qt::red) << "Failed to export image." << QByteArray();
+    QTest::addRow("missing folder") << "missing/scene.png" << solid({ 7, 5 }, Qt::red)
+                                    << "Failed to export image." << QByteArray();
+    QTest::addRow("empty scene") << "scene.png" << QImage() << "Failed to export image."
+                                 << QByteArray();
+}
+
+void tst_ImageExporter::exportImage()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QImage, image);
+    QFETCH(QString, heading);
+    QFETCH(QByteArray, format);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    ImageExporter::ExportSettings settings;
+    settings.path = dir.filePath(fileName);
+    settings.quality = 80;
+    const QStringList result = run("exportImage", Q_ARG(QImage, image), settings);
+    QCOMPARE(result.first(), heading);
+    if (heading.isEmpty()) {
+        QImageReader reader(settings.path);
+        QCOMPARE(reader.format(), format);
+        QCOMPARE(reader.size(), image.size());
+    } else {
+        QVERIFY(!result.last().isEmpty());
+    }
+}
+
+void tst_ImageExporter::renderItem_data()
+{
+    QTest::addColumn<int>("flip"); // 0 none, 1 horizontal, 2 vertical, 3 both
+    QTest::addColumn<qreal>("rotation");
+    QTest::addColumn<bool>("cropToRight");
+    QTest::addColumn<bool>("cropping");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QColor>("left");
+    QTest::addColumn<QColor>("right");
+
+    QTest::addRow("plain") << 0 << 0.0 << false << true << QSize(40, 20) << QColor(Qt::red)
+                           << QColor(Qt::blue);
+    QTest::addRow("flipped horizontally")
+        << 1 << 0.0 << false << true << QSize(40, 20) << QColor(Qt::blue) << QColor(Qt::red);
+    QTest::addRow("flipped vertically keeps left and right")
+        << 2 << 0.0 << false << true << QSize(40, 20) << QColor(Qt::red) << QColor(Qt::blue);
+    QTest::addRow("rotated and scaled items come out upright at scale 1")
+        << 0 << 90.0 << false << true << QSize(40, 20) << QColor(Qt::red) << QColor(Qt::blue);
+    QTest::addRow("cropped to the right half")
+        << 0 << 0.0 << true << true << QSize(20, 20) << QColor(Qt::blue) << QColor(Qt::blue);
+    QTest::addRow("without cropping the source is unchanged")
+        << 1 << 0.0 << true << false << QSize(40, 20) << QColor(Qt::red) << QColor(Qt::blue);
+}
+
+void tst_ImageExporter::renderItem()
+{
+    QFETCH(int, flip);
+    QFETCH(qreal, rotation);
+    QFETCH(bool, cropToRight);
+    QFETCH(bool, cropping);
+    QFETCH(QSize, size);
+    QFETCH(QColor, left);
+    QFETCH(QColor, right);
+
+    GraphicsImageItem item(halves(), QString(), QStringLiteral("halves"), QPointF(30, 40));
+    if (cropToRight) {
+        QPainterPath rightHalf;
+        rightHalf.addRect(0, -10, 20, 20);
+        item.cropTo(rightHalf, true);
+    }
+    QTransform transform = item.transform();
+    transform.rotate(rotation).scale(flip & 1 ? -3 : 3, flip & 2 ? -3 : 3);
+    item.setTransform(transform);
+
+    const QImage image = ImageExporter::renderItem(&item, cropping);
+    QCOMPARE(image.size(), size);
+    QCOMPARE(image.pixelColor(2, size.height() / 2), left);
+    QCOMPARE(image.pixelColor(size.width() - 3, size.height() / 2), right);
+}
+
+void tst_ImageExporter::renderSceneSwitches_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::addColumn<bool>("borders");
+    QTest::addColumn<int>("borderMode");
+
+    QTest::addRow("background and borders") << true << true << 2;
+    QTest::addRow("neither") << false << false << 2;
+    QTest::addRow("borders asked for but switched off") << false << true << 0;
+}
+
+void tst_ImageExporter::renderSceneSwitches()
+{
+    QFETCH(bool, background);
+    QFETCH(bool, borders);
+    QFETCH(int, borderMode);
+
+    GraphicsScene scene(nullptr, nullptr);
+    scene.setCanvasColor(Qt::yellow);
+    scene.setBorderColor(Qt::magenta);
+    scene.setBorderMode(borderMode);
+    auto *item = new GraphicsImageItem(halves(), QString(), QStringLiteral("halves"), QPointF());
+    scene.addItem(item);
+    scene.setSceneRect(QRectF(-40, -20, 80, 40));
+
+    // Twice the scene's size: the item covers the middle half.
+    const QImage image = ImageExporter::renderScene(&scene, QSize(160, 80), background, borders);
+    QCOMPARE(image.size(), QSize(160, 80));
+    QCOMPARE(image.pixelColor(2, 2), background ? QColor(Qt::yellow) : QColor(Qt::transparent));
+    QCOMPARE(image.pixelColor(60, 40), QColor(Qt::red));
+    QCOMPARE(image.pixelColor(100, 40), QColor(Qt::blue));
+    // The frame runs along the item's edge, antialiased over the two columns beside it; nothing
+    // else there has any blue.
+    const int frameBlue = qMax(image.pixelColor(39, 40).blue(), image.pixelColor(40, 40).blue());
+    QCOMPARE(frameBlue > 60, borders && borderMode == 2);
+
+    // The board looks as before once the picture is taken.
+    QVERIFY(scene.drawBackgroundEnabled());
+    QCOMPARE(scene.borderMode(), borderMode);
+    QVERIFY(scene.selectionHighlight());
+}
+
+QTEST_MAIN(tst_ImageExporter)
+#include "tst_imageexporter.moc"
