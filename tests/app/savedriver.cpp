@@ -1,0 +1,84 @@
+// Drives the main window the way a user saves, for the test that kills saves midway:
+//   velkora_save_driver SETTINGS_DIR create BOARD   writes a board of 30 pictures
+//   velkora_save_driver SETTINGS_DIR resave BOARD   opens it, adds a picture and saves over it
+// Prints "saving" right before the save starts and "saved" once it has ended.
+#include "app/mainwindow.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+#include "settings/settingshandler.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSettings>
+
+#include <cstdio>
+
+namespace {
+
+QPixmap noisyPicture(quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(700, 500, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = qRgb(x & 0xff, y & 0xff, int(random.bounded(256)));
+    }
+    return QPixmap::fromImage(image);
+}
+
+void addPicture(MainWindow &window, quint32 seed)
+{
+    auto *item = new GraphicsImageItem(new QPixmap(noisyPicture(seed)), QString(),
+                                       QStringLiteral("p%1").arg(seed),
+                                       QPointF(seed * 710.0, 0));
+    window.scene()->addItem(item, true);
+}
+
+bool waitUntilIdle(MainWindow &window)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!window.isIdle()) {
+        if (timer.hasExpired(120000))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (argc < 4)
+        return 2;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromLocal8Bit(argv[1]));
+    SettingsHandler handler(QStringLiteral("Driver"));
+    const QString mode = QString::fromLocal8Bit(argv[2]);
+    const QString board = QString::fromLocal8Bit(argv[3]);
+
+    MainWindow window;
+    if (mode == QLatin1String("create")) {
+        for (quint32 i = 0; i < 30; ++i)
+            addPicture(window, i);
+        window.saveQuiet(board);
+    } else {
+        window.load(board);
+        if (!waitUntilIdle(window))
+            return 3;
+        addPicture(window, 1000);
+        std::printf("saving\n");
+        std::fflush(stdout);
+        window.save();
+    }
+    if (!waitUntilIdle(window))
+        return 3;
+    std::printf("saved\n");
+    std::fflush(stdout);
+    window.forceClear();
+    return 0;
+}

@@ -1,0 +1,107 @@
+#include "loading/loadjob.h"
+#include "persistence/savefileloader.h"
+#include "scene/graphicsitem.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// A save killed at any moment never costs the user the board: the file then loads whole, either
+// the new board or the old one, or its backup does.
+class tst_KilledSave : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedSavesLoseNothing();
+
+private:
+    // Items of a file that loads without complaint, or -1.
+    int loadWhole(const QString &path);
+    QTemporaryDir m_dir;
+};
+
+int tst_KilledSave::loadWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    SaveFileLoader loader;
+    LoadJob job(&loader);
+    int mismatches = 0;
+    int broken = 0;
+    QList<GraphicsItem *> items;
+    QString message;
+    connect(&loader, &SaveFileLoader::checksumMissmatchDetected, this, [&mismatches] { ++mismatches; });
+    connect(&loader, &SaveFileLoader::brokenItemMetadataDetected, this, [&broken] { ++broken; });
+    connect(&loader, &BaseLoader::itemGenerated, this,
+            [&items](GraphicsItem *item) { items.append(item); });
+    QSignalSpy finished(&job, &LoadJob::finished);
+    loader.load(&file, &job, false);
+    if (finished.isEmpty() && !finished.wait(60000))
+        return -1;
+    message = finished.first().at(0).toString();
+    const int count = items.size();
+    qDeleteAll(items);
+    return message.isEmpty() && mismatches == 0 && broken == 0 ? count : -1;
+}
+
+void tst_KilledSave::killedSavesLoseNothing()
+{
+    const QString driver = QStringLiteral(VELKORA_SAVE_DRIVER);
+    const QString board = m_dir.filePath(QStringLiteral("board.vlk"));
+    const QString backup = board + QLatin1String(".old");
+    QProcess create;
+    create.start(driver, {m_dir.path(), QStringLiteral("create"), board});
+    QVERIFY(create.waitForFinished(120000));
+    QCOMPARE(create.exitCode(), 0);
+    QCOMPARE(loadWhole(board), 30);
+
+    QRandomGenerator random(20261206);
+    int killedMidway = 0;
+    int restored = 0;
+    for (int round = 0; round < 20; ++round) {
+        QProcess save;
+        save.start(driver, {m_dir.path(), QStringLiteral("resave"), board});
+        QVERIFY(save.waitForStarted());
+        QByteArray output;
+        while (!output.contains("saving") && save.state() != QProcess::NotRunning) {
+            save.waitForReadyRead(1000);
+            output += save.readAllStandardOutput();
+        }
+        QTest::qWait(int(random.bounded(400)));
+        ::kill(pid_t(save.processId()), SIGKILL);
+        save.waitForFinished(30000);
+        output += save.readAllStandardOutput();
+        if (!output.contains("saved"))
+            ++killedMidway;
+
+        const int items = loadWhole(board);
+        if (items == 30 || items == 31) {
+            QFile::remove(backup);
+        } else {
+            // The file is broken: the backup must hold the old board whole.
+            QVERIFY2(QFile::exists(backup), qPrintable(QStringLiteral("round %1").arg(round)));
+            QCOMPARE(loadWhole(backup), 30);
+            QFile::remove(board);
+            QVERIFY(QFile::rename(backup, board));
+            ++restored;
+        }
+        // Back to the 30 pictures for the next round.
+        if (loadWhole(board) == 31) {
+            QProcess recreate;
+            recreate.start(driver, {m_dir.path(), QStringLiteral("create"), board});
+            QVERIFY(recreate.waitForFinished(120000));
+        }
+    }
+    qInfo("%d of 20 saves were killed before they ended, %d left the backup to restore",
+          killedMidway, restored);
+}
+
+QTEST_MAIN(tst_KilledSave)
+#include "tst_killedsave.moc"
