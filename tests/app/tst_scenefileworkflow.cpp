@@ -2,12 +2,15 @@
 #include "commands/commandhandler.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
+#include "settings/generalsettings.h"
+#include "settings/setting.h"
 #include "settings/settingshandler.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -78,9 +81,12 @@ private slots:
     void newerVersionIsAsked_data();
     void newerVersionIsAsked();
     void changedElsewhereIsAsked();
+    void recentFilesStayShortAndUnique();
+    void closeWaitsForTheChosenSave();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
     void addPicture();
     void saveAndWait(const QString &file = QString());
     void loadAndWait(const QString &file);
@@ -105,7 +111,8 @@ void tst_SceneFileWorkflow::init()
 
 void tst_SceneFileWorkflow::cleanup()
 {
-    m_window->forceClear();
+    if (m_window)
+        m_window->forceClear();
     delete m_window;
     m_handler.reset();
     for (const QString &name : QDir(m_dir.path()).entryList({"*.vlk*"}))
@@ -294,6 +301,39 @@ void tst_SceneFileWorkflow::changedElsewhereIsAsked()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.size(), before.size());
     QVERIFY(!QFile::exists(path("shared.vlk.old")));
+}
+
+void tst_SceneFileWorkflow::recentFilesStayShortAndUnique()
+{
+    m_window->generalSettings()->setting(QStringLiteral("NumOfRecentFiles"))->setValue(2);
+    addPicture();
+    for (const char *name : {"a.vlk", "b.vlk", "a.vlk", "c.vlk"})
+        saveAndWait(path(name));
+    QCOMPARE(m_window->recentFiles(), QStringList({path("c.vlk"), path("a.vlk")}));
+
+    // The list is kept in the settings, slot by slot.
+    delete m_window;
+    m_window = new MainWindow;
+    QCOMPARE(m_window->recentFiles(), QStringList({path("c.vlk"), path("a.vlk")}));
+}
+
+void tst_SceneFileWorkflow::closeWaitsForTheChosenSave()
+{
+    addPicture();
+    saveAndWait(path("closing.vlk"));
+    addPicture();
+
+    // Choosing to save in the close question keeps the window open until the save has ended.
+    DialogAnswerer answerer({QStringLiteral("Save")});
+    QPointer<MainWindow> window = m_window;
+    QVERIFY(!window->close());
+    QTRY_VERIFY(!window);
+    m_window = nullptr;
+    QCOMPARE(answerer.questions.size(), 1);
+
+    m_window = new MainWindow;
+    loadAndWait(path("closing.vlk"));
+    QCOMPARE(m_window->scene()->addedItems().size(), 2);
 }
 
 QTEST_MAIN(tst_SceneFileWorkflow)
