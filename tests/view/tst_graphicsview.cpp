@@ -51,6 +51,8 @@ private slots:
     void ctrlPPacksSelection();
     void drop_data();
     void drop();
+    void doubleClick_data();
+    void doubleClick();
     void inspectionPopups_data();
     void inspectionPopups();
     void noteEditingIsOneUndoStep_data();
@@ -510,6 +512,70 @@ void tst_GraphicsView::drop()
     if (!richText) {
         QCOMPARE(drops.at(0).first, &mime);
         QCOMPARE(drops.at(0).second, at);
+    }
+}
+
+void tst_GraphicsView::doubleClick_data()
+{
+    QTest::addColumn<QString>("board");
+
+    QTest::addRow("empty canvas") << QStringLiteral("empty");
+    QTest::addRow("missing image asks to relink its file") << QStringLiteral("missing");
+    QTest::addRow("image is focused, again restores") << QStringLiteral("image");
+}
+
+void tst_GraphicsView::doubleClick()
+{
+    QFETCH(QString, board);
+    int emptyClicks = 0;
+    QList<QList<GraphicsImageItem *>> relinks;
+    connect(m_view.get(), &GraphicsView::emptyCanvasDoubleClicked, this,
+            [&emptyClicks] { ++emptyClicks; });
+    connect(m_view.get(), &GraphicsView::relinkRequested, this,
+            [&relinks](const QList<GraphicsImageItem *> &images) { relinks.append(images); });
+
+    const auto missing = [this](const QString &source, const QPointF &position) {
+        auto *image = new GraphicsImageItem(nullptr, source, QStringLiteral("same name"),
+                                            position);
+        QPainterPath path;
+        path.addRect(-40, -30, 80, 60);
+        image->setCropPath(path);
+        m_scene->addItem(image);
+        return image;
+    };
+    GraphicsItem *target = nullptr;
+    QList<GraphicsImageItem *> sameFile;
+    if (board == QLatin1String("missing")) {
+        sameFile = {missing(QStringLiteral("/a/one.png"), QPointF(0, 0)),
+                    missing(QStringLiteral("/a/one.png"), QPointF(200, 0))};
+        missing(QStringLiteral("/b/one.png"), QPointF(-200, 0));
+        target = sameFile.first();
+    } else if (board == QLatin1String("image")) {
+        target = addItem(QPointF(100, 50));
+        addItem(QPointF(-300, -200));
+    }
+    settle();
+    const QTransform before = m_view->transform();
+    const QPoint at = target ? viewPos(target) : QPoint(200, 150);
+
+    QTest::mouseDClick(window(), Qt::LeftButton, Qt::NoModifier, at);
+    settle();
+    if (board == QLatin1String("empty")) {
+        QCOMPARE(emptyClicks, 1);
+    } else if (board == QLatin1String("missing")) {
+        QCOMPARE(relinks.size(), 1);
+        QCOMPARE(relinks.first().size(), 2);
+        for (GraphicsImageItem *image : qAsConst(sameFile))
+            QVERIFY(relinks.first().contains(image));
+    } else {
+        QVERIFY(m_view->transform().m11() > before.m11() * 2);
+        QVERIFY(QLineF(m_view->mapToScene(m_view->viewport()->rect().center()),
+                       target->scenePosition())
+                    .length()
+                < 2.0);
+        QTest::mouseDClick(window(), Qt::LeftButton, Qt::NoModifier, viewPos(target));
+        settle();
+        QCOMPARE(m_view->transform(), before);
     }
 }
 
