@@ -8,8 +8,7 @@ class QLabel;
 // The small popup that follows the pointer while the user inspects colours on the canvas: a
 // swatch and the colour's values. When the pick ends the last colour goes to the clipboard as
 // "#rrggbb", so the inspection has a use beyond looking.
-class ColorPickerDialog : public QWidget
-{
+class ColorPickerDialog : public QWidget {
     Q_OBJECT
 
 public:

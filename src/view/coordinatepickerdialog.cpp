@@ -20,9 +20,8 @@ void CoordinatePickerDialog::setCoordinates(const QPointF &coordinates)
 {
     m_hasItem = true;
     m_coordinates = coordinates;
-    m_text->setText(QStringLiteral("x %1  y %2")
-                        .arg(qFloor(coordinates.x()))
-                        .arg(qFloor(coordinates.y())));
+    m_text->setText(
+        QStringLiteral("x %1  y %2").arg(qFloor(coordinates.x())).arg(qFloor(coordinates.y())));
 }
 
 void CoordinatePickerDialog::setNoItem()

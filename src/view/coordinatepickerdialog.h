@@ -7,8 +7,7 @@ class QLabel;
 
 // The popup that follows the pointer while the user reads image coordinates: the position in
 // the item's own units measured from its top-left corner, or a word saying no item is there.
-class CoordinatePickerDialog : public QWidget
-{
+class CoordinatePickerDialog : public QWidget {
     Q_OBJECT
 
 public:

@@ -29,17 +29,17 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
-#include <QScreen>
-#include <QtMath>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QRubberBand>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QtMath>
 
 #include <algorithm>
 #include <cmath>
@@ -48,8 +48,8 @@ namespace {
 
 bool isFiniteTransform(const QTransform &t)
 {
-    const qreal values[] = {t.m11(), t.m12(), t.m13(), t.m21(), t.m22(),
-                            t.m23(), t.m31(), t.m32(), t.m33()};
+    const qreal values[]
+        = { t.m11(), t.m12(), t.m13(), t.m21(), t.m22(), t.m23(), t.m31(), t.m32(), t.m33() };
     for (qreal value : values) {
         if (!std::isfinite(value))
             return false;
@@ -64,14 +64,14 @@ ActionBinding continuousBinding(const QKeySequence &keys, Qt::MouseButtons butto
 
 ActionBinding triggeredBinding(const QKeySequence &keys)
 {
-    return ActionBinding(ActionBinding::Triggered, keys, Qt::NoButton,
-                         ActionBinding::WindowContext);
+    return ActionBinding(
+        ActionBinding::Triggered, keys, Qt::NoButton, ActionBinding::WindowContext);
 }
 
 } // namespace
 
 GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
-                           ActionCondition *windowMaximized, QWidget *parent)
+    ActionCondition *windowMaximized, QWidget *parent)
     : QGraphicsView(scene, parent)
     , m_commands(commandHandler ? commandHandler : scene->commandHandler())
     , m_slideshow(new QTimer(this))
@@ -105,21 +105,19 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     QPixmapCache::setCacheLimit(100000);
     m_rubberBand->hide();
     m_selectVersusItem->setValue(true);
-    for (QPushButton *button : {m_textColorButton, m_backgroundColorButton}) {
+    for (QPushButton *button : { m_textColorButton, m_backgroundColorButton }) {
         button->setFixedSize(20, 20);
         button->setFocusPolicy(Qt::NoFocus);
         button->hide();
     }
     connect(m_textColorButton, &QPushButton::clicked, this, &GraphicsView::setTextColor);
     connect(m_backgroundColorButton, &QPushButton::clicked, this,
-            &GraphicsView::setTextBackgroundColor);
+        &GraphicsView::setTextBackgroundColor);
 
     m_slideshow->setInterval(10 * 1000);
     connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
-    connect(scene, &QGraphicsScene::selectionChanged, this,
-            &GraphicsView::handleSelectionChanged);
-    connect(scene, &QGraphicsScene::sceneRectChanged, this,
-            &GraphicsView::handleSceneRectChanged);
+    connect(scene, &QGraphicsScene::selectionChanged, this, &GraphicsView::handleSelectionChanged);
+    connect(scene, &QGraphicsScene::sceneRectChanged, this, &GraphicsView::handleSceneRectChanged);
 
     createActions(windowMaximized);
 }
@@ -134,11 +132,11 @@ GraphicsScene *GraphicsView::graphicsScene() const
     return static_cast<GraphicsScene *>(scene());
 }
 
-Action *GraphicsView::addAction(const QString &name, const QString &label,
-                                const ActionBinding &binding)
+Action *GraphicsView::addAction(
+    const QString &name, const QString &label, const ActionBinding &binding)
 {
-    return ActionHandler::instance()->createAction(name, label, this, binding,
-                                                   Action::ListedFlag, tr("Canvas Controls"));
+    return ActionHandler::instance()->createAction(
+        name, label, this, binding, Action::ListedFlag, tr("Canvas Controls"));
 }
 
 void GraphicsView::createActions(ActionCondition *windowMaximized)
@@ -161,14 +159,12 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::RightButton));
         binding.addCondition(windowMaximized, true);
         binding.addCondition(m_gizmoHover, false);
-        connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"),
-                             binding));
+        connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"), binding));
     }
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::LeftButton));
         binding.addCondition(m_locked, true);
-        connectPan(
-            addAction(QStringLiteral("Pan Locked"), tr("Pan while canvas locked"), binding));
+        connectPan(addAction(QStringLiteral("Pan Locked"), tr("Pan while canvas locked"), binding));
     }
     {
         ActionBinding binding
@@ -177,11 +173,10 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
         connectPan(addAction(QString::fromLatin1(ActionNames::Pan), tr("Pan"), binding));
     }
     {
-        Action *zoomAction = addAction(
-            QString::fromLatin1(ActionNames::Zoom), tr("Zoom"),
+        Action *zoomAction = addAction(QString::fromLatin1(ActionNames::Zoom), tr("Zoom"),
             notOverlay(continuousBinding(QKeySequence(Qt::Key_Z), Qt::LeftButton)));
         connect(zoomAction, &Action::continuousBegin, this,
-                [this](const QPoint &pos) { zoomBegin(pos); });
+            [this](const QPoint &pos) { zoomBegin(pos); });
         connect(zoomAction, &Action::continuousUpdate, this, &GraphicsView::zoomUpdate);
     }
 
@@ -189,58 +184,58 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
         ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_S), Qt::LeftButton);
         binding.context = ActionBinding::ApplicationContext;
         binding.addCondition(m_textEditing, false);
-        Action *pick = addAction(QStringLiteral("Color Picker"), tr("Show colour under pointer"),
-                                 binding);
+        Action *pick
+            = addAction(QStringLiteral("Color Picker"), tr("Show colour under pointer"), binding);
         connect(pick, &Action::continuousBegin, this,
-                [this](const QPoint &pos) { colorPickBegin(pos); });
+            [this](const QPoint &pos) { colorPickBegin(pos); });
         connect(pick, &Action::continuousUpdate, this, &GraphicsView::colorPickUpdate);
         connect(pick, &Action::continuousEnd, this,
-                [this](const Action::ContinuousUpdateData &motion) { colorPickEnd(motion); });
+            [this](const Action::ContinuousUpdateData &motion) { colorPickEnd(motion); });
     }
     {
         ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_D), Qt::LeftButton);
         binding.context = ActionBinding::ApplicationContext;
         binding.addCondition(m_textEditing, false);
         Action *pick = addAction(QStringLiteral("Coordinate Picker"),
-                                 tr("Show image coordinates under pointer"), binding);
+            tr("Show image coordinates under pointer"), binding);
         connect(pick, &Action::continuousBegin, this,
-                [this](const QPoint &pos) { coordinatePickBegin(pos); });
+            [this](const QPoint &pos) { coordinatePickBegin(pos); });
         connect(pick, &Action::continuousUpdate, this, &GraphicsView::coordinatePickUpdate);
         connect(pick, &Action::continuousEnd, this, [this] { coordinatePickEnd(); });
     }
 
-    const auto triggered = [&](const QString &name, const QString &label,
-                               const QKeySequence &keys, auto slot) {
-        Action *action = addAction(name, label, triggeredOnCanvas(keys));
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
+    const auto triggered
+        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
+              Action *action = addAction(name, label, triggeredOnCanvas(keys));
+              connect(action, &QAction::triggered, this, slot);
+              return action;
+          };
     triggered(QStringLiteral("Focus Images"), tr("Focus images"), QKeySequence(Qt::Key_Space),
-              [this] { focusImages(); });
+        [this] { focusImages(); });
     triggered(QStringLiteral("Focus Canvas"), tr("Focus canvas"),
-              QKeySequence(Qt::CTRL | Qt::Key_Space), [this] { focusCanvas(); });
+        QKeySequence(Qt::CTRL | Qt::Key_Space), [this] { focusCanvas(); });
     triggered(QStringLiteral("Focus Next"), tr("Focus next image"), QKeySequence(Qt::Key_Right),
-              [this] { focusNext(); });
+        [this] { focusNext(); });
     triggered(QStringLiteral("Focus Previous"), tr("Focus previous image"),
-              QKeySequence(Qt::Key_Left), [this] { focusPrevious(); });
+        QKeySequence(Qt::Key_Left), [this] { focusPrevious(); });
     triggered(QStringLiteral("Clear Selection"), tr("Clear selection"),
-              QKeySequence(Qt::Key_Escape), [this] { scene()->clearSelection(); });
+        QKeySequence(Qt::Key_Escape), [this] { scene()->clearSelection(); });
 
     // Item gestures.
-    const auto gesture = [&](const QString &name, const QString &label, const QKeySequence &keys,
-                             bool needsItem) {
-        ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-        binding.addCondition(m_locked, false);
-        if (needsItem)
-            binding.addCondition(m_itemToManipulate, true);
-        binding.addCondition(m_selectVersusItem, false);
-        binding.addCondition(m_textEditing, false);
-        binding.addCondition(m_pinch, false);
-        binding.addCondition(m_gizmoHover, false);
-        Action *action = addAction(name, label, binding);
-        m_itemActions.append(action);
-        return action;
-    };
+    const auto gesture
+        = [&](const QString &name, const QString &label, const QKeySequence &keys, bool needsItem) {
+              ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
+              binding.addCondition(m_locked, false);
+              if (needsItem)
+                  binding.addCondition(m_itemToManipulate, true);
+              binding.addCondition(m_selectVersusItem, false);
+              binding.addCondition(m_textEditing, false);
+              binding.addCondition(m_pinch, false);
+              binding.addCondition(m_gizmoHover, false);
+              Action *action = addAction(name, label, binding);
+              m_itemActions.append(action);
+              return action;
+          };
     const auto selectBinding = [&](const QKeySequence &keys) {
         ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
         binding.addCondition(m_locked, false);
@@ -251,20 +246,18 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
         return binding;
     };
 
-    m_selectAction = addAction(QStringLiteral("Select Images"), tr("Select images"),
-                               selectBinding(QKeySequence()));
+    m_selectAction = addAction(
+        QStringLiteral("Select Images"), tr("Select images"), selectBinding(QKeySequence()));
     connect(m_selectAction, &Action::continuousBegin, this, &GraphicsView::selectBegin);
     connect(m_selectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
     connect(m_selectAction, &Action::continuousEnd, this, &GraphicsView::selectEnd);
-    m_continuousSelectAction
-        = addAction(QStringLiteral("Continuous Select"), tr("Add to or remove from selection"),
-                    selectBinding(QKeySequence(Qt::SHIFT)));
+    m_continuousSelectAction = addAction(QStringLiteral("Continuous Select"),
+        tr("Add to or remove from selection"), selectBinding(QKeySequence(Qt::SHIFT)));
     connect(m_continuousSelectAction, &Action::continuousBegin, this,
-            &GraphicsView::continuousSelectBegin);
-    connect(m_continuousSelectAction, &Action::continuousUpdate, this,
-            &GraphicsView::selectUpdate);
-    connect(m_continuousSelectAction, &Action::continuousEnd, this,
-            &GraphicsView::continuousSelectEnd);
+        &GraphicsView::continuousSelectBegin);
+    connect(m_continuousSelectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
+    connect(
+        m_continuousSelectAction, &Action::continuousEnd, this, &GraphicsView::continuousSelectEnd);
     m_selectVersusItem->addAction(m_selectAction);
     m_selectVersusItem->addAction(m_continuousSelectAction);
 
@@ -272,31 +265,29 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
         connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
     };
     const auto connectFinish = [this](Action *action) {
-        connect(action, &Action::continuousEnd, this,
-                [this] { finishCurrentTransformCommand(); });
+        connect(action, &Action::continuousEnd, this, [this] { finishCurrentTransformCommand(); });
     };
 
     Action *move = gesture(QStringLiteral("Move Images"), tr("Move images"), QKeySequence(), true);
     Action *axisMove = gesture(QStringLiteral("Axis Snapped Move"), tr("Move along one axis"),
-                               QKeySequence(Qt::SHIFT), true);
-    Action *neighbourMove
-        = gesture(QStringLiteral("Neighbour Snapped Move"), tr("Move snapping to neighbours"),
-                  QKeySequence(Qt::SHIFT | Qt::Key_Space), true);
-    m_moveActions = {move, axisMove, neighbourMove};
+        QKeySequence(Qt::SHIFT), true);
+    Action *neighbourMove = gesture(QStringLiteral("Neighbour Snapped Move"),
+        tr("Move snapping to neighbours"), QKeySequence(Qt::SHIFT | Qt::Key_Space), true);
+    m_moveActions = { move, axisMove, neighbourMove };
     connect(move, &Action::continuousBegin, this, &GraphicsView::moveBegin);
     connect(axisMove, &Action::continuousBegin, this, &GraphicsView::moveAxisSnappedBegin);
-    connect(neighbourMove, &Action::continuousBegin, this,
-            &GraphicsView::moveNeighbourSnappedBegin);
+    connect(
+        neighbourMove, &Action::continuousBegin, this, &GraphicsView::moveNeighbourSnappedBegin);
     for (Action *action : qAsConst(m_moveActions)) {
         connectTransform(action);
         connect(action, &Action::continuousEnd, this, &GraphicsView::moveEnd);
     }
 
-    Action *rotate = gesture(QStringLiteral("Rotate Images"), tr("Rotate images"),
-                             QKeySequence(Qt::CTRL), true);
+    Action *rotate = gesture(
+        QStringLiteral("Rotate Images"), tr("Rotate images"), QKeySequence(Qt::CTRL), true);
     Action *snappedRotate = gesture(QStringLiteral("Snapped Rotate"), tr("Rotate in steps"),
-                                    QKeySequence(Qt::CTRL | Qt::SHIFT), true);
-    m_rotateActions = {rotate, snappedRotate};
+        QKeySequence(Qt::CTRL | Qt::SHIFT), true);
+    m_rotateActions = { rotate, snappedRotate };
     connect(rotate, &Action::continuousBegin, this, &GraphicsView::rotateBegin);
     connect(snappedRotate, &Action::continuousBegin, this, &GraphicsView::rotateSnappedBegin);
     for (Action *action : qAsConst(m_rotateActions)) {
@@ -308,55 +299,50 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
                                    const QKeySequence &keys, bool needsItem, auto begin) {
         Action *action = gesture(name, label, keys, needsItem);
         connect(action, &Action::continuousBegin, this,
-                [this, begin](const QPoint &pos) { (this->*begin)(pos); });
+            [this, begin](const QPoint &pos) { (this->*begin)(pos); });
         connectFinish(action);
         return action;
     };
     connectTransform(simpleGesture(QStringLiteral("Scale Images"), tr("Scale images"),
-                                   QKeySequence(Qt::CTRL | Qt::ALT), true,
-                                   &GraphicsView::scaleBegin));
+        QKeySequence(Qt::CTRL | Qt::ALT), true, &GraphicsView::scaleBegin));
     connectTransform(simpleGesture(QStringLiteral("Flip Images"), tr("Flip images"),
-                                   QKeySequence(Qt::ALT | Qt::SHIFT), true,
-                                   &GraphicsView::flipBegin));
+        QKeySequence(Qt::ALT | Qt::SHIFT), true, &GraphicsView::flipBegin));
     connectTransform(simpleGesture(QStringLiteral("Change Opacity"), tr("Change opacity"),
-                                   QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT), true,
-                                   &GraphicsView::opacityBegin));
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT), true, &GraphicsView::opacityBegin));
     Action *crop = simpleGesture(QStringLiteral("Crop Images"), tr("Crop images"),
-                                 QKeySequence(Qt::Key_C), false, &GraphicsView::cropBegin);
+        QKeySequence(Qt::Key_C), false, &GraphicsView::cropBegin);
     connect(crop, &Action::continuousUpdate, this, &GraphicsView::cropUpdate);
     connectTransform(simpleGesture(QStringLiteral("Pan Crop"), tr("Pan inside crop"),
-                                   QKeySequence(Qt::Key_V), true, &GraphicsView::cropPanBegin));
+        QKeySequence(Qt::Key_V), true, &GraphicsView::cropPanBegin));
     connectTransform(simpleGesture(QStringLiteral("Zoom Crop"), tr("Zoom inside crop"),
-                                   QKeySequence(Qt::SHIFT | Qt::Key_V), true,
-                                   &GraphicsView::cropZoomBegin));
+        QKeySequence(Qt::SHIFT | Qt::Key_V), true, &GraphicsView::cropZoomBegin));
 
     // Keyboard actions on the selection.
-    const auto onSelection = [&](const QString &name, const QString &label,
-                                 const QKeySequence &keys, auto slot) {
-        ActionBinding binding = triggeredBinding(keys);
-        binding.addCondition(m_selection, true);
-        binding.addCondition(m_locked, false);
-        binding.addCondition(m_textEditing, false);
-        binding.addCondition(m_pinch, false);
-        connect(addAction(name, label, binding), &QAction::triggered, this, slot);
-    };
+    const auto onSelection
+        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
+              ActionBinding binding = triggeredBinding(keys);
+              binding.addCondition(m_selection, true);
+              binding.addCondition(m_locked, false);
+              binding.addCondition(m_textEditing, false);
+              binding.addCondition(m_pinch, false);
+              connect(addAction(name, label, binding), &QAction::triggered, this, slot);
+          };
     onSelection(QStringLiteral("Arrange Optimally"), tr("Arrange optimally"),
-                QKeySequence(Qt::CTRL | Qt::Key_P),
-                [this] { arrangeSelection(AlignCommand::Pack); });
+        QKeySequence(Qt::CTRL | Qt::Key_P), [this] { arrangeSelection(AlignCommand::Pack); });
     onSelection(QStringLiteral("Arrange By Name"), tr("Arrange by name"),
-                QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
-                [this] { arrangeSelection(AlignCommand::GridByName); });
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
+        [this] { arrangeSelection(AlignCommand::GridByName); });
     onSelection(QStringLiteral("Arrange By Order"), tr("Arrange by order of adding"),
-                QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
-                [this] { arrangeSelection(AlignCommand::GridByOrder); });
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
+        [this] { arrangeSelection(AlignCommand::GridByOrder); });
     onSelection(QStringLiteral("Pack All"), tr("Pack all and optimise"),
-                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [this] { packAll(); });
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [this] { packAll(); });
     onSelection(QStringLiteral("Flip Horizontally"), tr("Flip images horizontally"),
-                QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_H),
-                [this] { flipSelection(FlipCommand::Horizontal); });
+        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_H),
+        [this] { flipSelection(FlipCommand::Horizontal); });
     onSelection(QStringLiteral("Flip Vertically"), tr("Flip images vertically"),
-                QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_V),
-                [this] { flipSelection(FlipCommand::Vertical); });
+        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_V),
+        [this] { flipSelection(FlipCommand::Vertical); });
 }
 
 // --- state and colours ------------------------------------------------------------------------
@@ -456,8 +442,7 @@ void GraphicsView::pan(const QPoint &offset)
     if (graphicsScene()->isEmptyFlag())
         return;
     QScrollBar *horizontal = horizontalScrollBar();
-    horizontal->setValue(horizontal->value()
-                         + (isRightToLeft() ? offset.x() : -offset.x()));
+    horizontal->setValue(horizontal->value() + (isRightToLeft() ? offset.x() : -offset.x()));
     verticalScrollBar()->setValue(verticalScrollBar()->value() - offset.y());
 }
 
@@ -538,7 +523,7 @@ void GraphicsView::scrollContentsBy(int dx, int dy)
 
 GraphicsView::ViewState GraphicsView::currentState() const
 {
-    return {transform(), horizontalScrollBar()->value(), verticalScrollBar()->value()};
+    return { transform(), horizontalScrollBar()->value(), verticalScrollBar()->value() };
 }
 
 void GraphicsView::restoreState(const ViewState &state)
@@ -628,10 +613,8 @@ void GraphicsView::focusStep(int direction)
     QList<GraphicsItem *> candidates = m_focusCycle.isEmpty() ? onScene : m_focusCycle;
     // A remembered cycle may name items removed (or deleted) since: compare pointers only.
     candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
-                                    [&onScene](GraphicsItem *item) {
-                                        return !onScene.contains(item);
-                                    }),
-                     candidates.end());
+                         [&onScene](GraphicsItem *item) { return !onScene.contains(item); }),
+        candidates.end());
     if (m_focusIndex >= candidates.size())
         m_focusIndex = -1;
     if (candidates.isEmpty())
@@ -655,7 +638,7 @@ void GraphicsView::focusStep(int direction)
     m_focusIndex = index;
     m_focusing = true;
     if (!isCanvasLocked() && m_activateSelected)
-        bringToFront({chosen});
+        bringToFront({ chosen });
     fitTo(chosen->sceneTransform().mapRect(chosen->boundingRect()));
     m_focusing = false;
 }
@@ -744,7 +727,7 @@ void GraphicsView::colorPickBegin(const QPoint &pos)
     scene->setApplyOpacity(false);
     m_pickImage = viewport()->grab().toImage();
     scene->setApplyOpacity(true);
-    colorPickUpdate({pos, pos, pos});
+    colorPickUpdate({ pos, pos, pos });
 }
 
 void GraphicsView::colorPickUpdate(const Action::ContinuousUpdateData &motion)
@@ -777,7 +760,7 @@ void GraphicsView::colorPickEnd(const Action::ContinuousUpdateData &)
 void GraphicsView::coordinatePickBegin(const QPoint &pos)
 {
     m_coordinatePicker->show();
-    coordinatePickUpdate({pos, pos, pos});
+    coordinatePickUpdate({ pos, pos, pos });
 }
 
 void GraphicsView::coordinatePickUpdate(const Action::ContinuousUpdateData &motion)
@@ -792,8 +775,8 @@ void GraphicsView::coordinatePickUpdate(const Action::ContinuousUpdateData &moti
     const QSizeF size = item->boundingRect().size();
     const QPointF inItem
         = item->mapFromScene(mapToScene(local)) + QPointF(size.width() / 2, size.height() / 2);
-    m_coordinatePicker->setCoordinates(QPointF(qBound(0.0, inItem.x(), size.width()),
-                                               qBound(0.0, inItem.y(), size.height())));
+    m_coordinatePicker->setCoordinates(
+        QPointF(qBound(0.0, inItem.x(), size.width()), qBound(0.0, inItem.y(), size.height())));
 }
 
 // The popup only means something while the pick runs.
@@ -833,7 +816,7 @@ void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
         return;
     auto *command = new DepthChangeCommand(graphicsScene(), items, DepthChangeCommand::ToFront);
     connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-            Qt::UniqueConnection);
+        Qt::UniqueConnection);
     m_commands->push(command);
 }
 
@@ -849,7 +832,7 @@ void GraphicsView::beginCommand(TransformCommand *command)
         emit updateStarted();
     }
     connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-            Qt::UniqueConnection);
+        Qt::UniqueConnection);
     m_command = command;
 }
 
@@ -992,8 +975,8 @@ void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int m
     const bool fromSelect
         = transitioningFrom == m_selectAction || transitioningFrom == m_continuousSelectAction;
     const QPoint start = fromSelect ? m_handOverOrigin : pos;
-    beginCommand(new MoveCommand(this, selection(),
-                                 mapToScene(viewport()->mapFromGlobal(start)), mode, m_gap));
+    beginCommand(new MoveCommand(
+        this, selection(), mapToScene(viewport()->mapFromGlobal(start)), mode, m_gap));
 }
 
 void GraphicsView::moveBegin(const QPoint &pos, Action *transitioningFrom)
@@ -1025,8 +1008,7 @@ void GraphicsView::beginRotate(const QPoint &pos, Action *transitioningFrom, boo
             return;
         }
     }
-    auto *command
-        = new RotateCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos)));
+    auto *command = new RotateCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos)));
     command->setSnap(snap);
     beginCommand(command);
 }
@@ -1097,7 +1079,7 @@ void GraphicsView::arrange(const QList<GraphicsItem *> &items, int mode)
         : 1.0f;
     auto *command = new AlignCommand(items, mode, m_gap, aspect);
     connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-            Qt::UniqueConnection);
+        Qt::UniqueConnection);
     command->finish();
     m_commands->push(command);
     emit updateFinished();
@@ -1148,8 +1130,7 @@ void GraphicsView::setEditedNote(GraphicsTextItem *note)
         old->setEditing(false);
         m_textEditing->setItem(nullptr);
         ActionHandler::instance()->setBlocked(false, this);
-        m_commands->push(
-            new TextChangeCommand(old, {m_noteText, m_noteColor, m_noteBackground}));
+        m_commands->push(new TextChangeCommand(old, { m_noteText, m_noteColor, m_noteBackground }));
         emit updateFinished();
     }
     if (note) {
@@ -1188,11 +1169,9 @@ void GraphicsView::updateNoteButtons()
         QStringLiteral("QPushButton {\tbackground-color: rgba(0,0,0,0.01);\tcolor: ") + text
         + QStringLiteral(";}"));
     m_backgroundColorButton->setStyleSheet(QStringLiteral("QPushButton {\tbackground-color:")
-                                           + note->textBackgroundColor().name()
-                                           + QStringLiteral(";\tcolor: ") + text
-                                           + QStringLiteral(";}"));
-    const QPoint corner
-        = mapFromScene(note->sceneTransform().map(note->boundingRect().topLeft()));
+        + note->textBackgroundColor().name() + QStringLiteral(";\tcolor: ") + text
+        + QStringLiteral(";}"));
+    const QPoint corner = mapFromScene(note->sceneTransform().map(note->boundingRect().topLeft()));
     m_textColorButton->move(corner + QPoint(-22, 0));
     m_backgroundColorButton->move(corner + QPoint(-22, 22));
     m_textColorButton->show();
@@ -1216,8 +1195,8 @@ void GraphicsView::setTextBackgroundColor()
     if (!note)
         return;
     m_pickBackground = true;
-    const QColor color = QColorDialog::getColor(note->textBackgroundColor(), this, QString(),
-                                                QColorDialog::ShowAlphaChannel);
+    const QColor color = QColorDialog::getColor(
+        note->textBackgroundColor(), this, QString(), QColorDialog::ShowAlphaChannel);
     if (color.isValid())
         updateTextColor(color);
 }
@@ -1321,7 +1300,7 @@ void GraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
         }
     }
     if (!isOverlayMode() && item)
-        focusItems({item});
+        focusItems({ item });
 }
 
 void GraphicsView::keyPressEvent(QKeyEvent *event)

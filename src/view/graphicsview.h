@@ -3,8 +3,8 @@
 #include "input/action.h"
 
 #include <QColor>
-#include <QImage>
 #include <QGraphicsView>
+#include <QImage>
 #include <QList>
 #include <QPointF>
 #include <QTransform>
@@ -31,8 +31,7 @@ class TransformCommand;
 // images, slideshow) and turns the mouse gestures of its actions into one transform command
 // each, pushed on the command handler when the gesture ends. All input arrives through actions
 // of the ActionHandler; the view keeps the conditions those actions depend on. GUI thread only.
-class GraphicsView : public QGraphicsView
-{
+class GraphicsView : public QGraphicsView {
     Q_OBJECT
     Q_PROPERTY(QColor canvasColor READ canvasColor WRITE setCanvasColor)
     Q_PROPERTY(QColor itemSelectionColor READ itemSelectionColor WRITE setItemSelectionColor)
@@ -42,7 +41,7 @@ public:
     // commandHandler may be null (the scene's own is used then); windowMaximized, given by the
     // main window, gates the pan-while-maximized action and may be null.
     explicit GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler = nullptr,
-                          ActionCondition *windowMaximized = nullptr, QWidget *parent = nullptr);
+        ActionCondition *windowMaximized = nullptr, QWidget *parent = nullptr);
     ~GraphicsView() override;
 
     GraphicsScene *graphicsScene() const;
@@ -170,8 +169,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    struct ViewState
-    {
+    struct ViewState {
         QTransform transform;
         int horizontal = 0;
         int vertical = 0;

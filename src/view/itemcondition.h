@@ -7,8 +7,7 @@ class GraphicsItem;
 // Met while the view has set an item (the one under the pointer, the one a gesture would act on,
 // the note being edited). Items are not objects, so the view clears the pointer before an item
 // can go away.
-class ItemCondition : public ActionCondition
-{
+class ItemCondition : public ActionCondition {
     Q_OBJECT
 
 public:

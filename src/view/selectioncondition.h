@@ -8,8 +8,7 @@ class GraphicsItem;
 
 // Met while the selection it mirrors is not empty; the view keeps the list equal to the scene's
 // selected items, so gestures can take it without asking the scene again.
-class SelectionCondition : public ActionCondition
-{
+class SelectionCondition : public ActionCondition {
     Q_OBJECT
 
 public:

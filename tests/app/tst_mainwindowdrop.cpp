@@ -18,8 +18,7 @@
 
 // What the main window does with a drop on its canvas: load it where it fell, or refuse while
 // the canvas is locked.
-class tst_MainWindowDrop : public QObject
-{
+class tst_MainWindowDrop : public QObject {
     Q_OBJECT
 
 private slots:
@@ -60,7 +59,7 @@ void tst_MainWindowDrop::dropOnCanvas()
     const QString path = m_dir.filePath(QStringLiteral("dropped%1.png").arg(locked));
     QVERIFY(image.save(path, "PNG"));
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
+    mime.setUrls({ QUrl::fromLocalFile(path) });
 
     GraphicsView *view = window->view();
     const QPoint at(view->viewport()->width() / 3, view->viewport()->height() / 3);

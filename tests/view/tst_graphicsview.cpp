@@ -25,8 +25,7 @@
 
 // The view driven the way a user drives it: window-system mouse and key events that pass the
 // action handler, on an offscreen window.
-class tst_GraphicsView : public QObject
-{
+class tst_GraphicsView : public QObject {
     Q_OBJECT
 
 private slots:
@@ -146,8 +145,8 @@ void tst_GraphicsView::wheelZoomKeepsPointUnderPointer()
 
     const QPoint pointer(300, 80);
     const QPointF under = m_view->mapToScene(pointer);
-    QWheelEvent event(pointer, m_view->viewport()->mapToGlobal(pointer), QPoint(),
-                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(pointer, m_view->viewport()->mapToGlobal(pointer), QPoint(), QPoint(0, delta),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(m_view->viewport(), &event);
 
     QVERIFY(qAbs(m_view->transform().m11() - factor) < 1e-9);
@@ -155,7 +154,7 @@ void tst_GraphicsView::wheelZoomKeepsPointUnderPointer()
     // Rounded to whole pixels of scrolling.
     const QPointF after = m_view->mapFromScene(under);
     QVERIFY2(QLineF(after, pointer).length() <= 1.0,
-             qPrintable(QStringLiteral("moved to %1,%2").arg(after.x()).arg(after.y())));
+        qPrintable(QStringLiteral("moved to %1,%2").arg(after.x()).arg(after.y())));
 }
 
 void tst_GraphicsView::zoomGesture_data()
@@ -250,10 +249,10 @@ void tst_GraphicsView::focusSteppingWrapsAndSkipsNotes_data()
     QTest::addColumn<QList<int>>("expected");
 
     QTest::addRow("next skips the note and wraps")
-        << true << int(Qt::Key_Right) << QList<int>{0, 2, 0};
-    QTest::addRow("previous wraps to the last") << true << int(Qt::Key_Left) << QList<int>{2, 0};
+        << true << int(Qt::Key_Right) << QList<int> { 0, 2, 0 };
+    QTest::addRow("previous wraps to the last") << true << int(Qt::Key_Left) << QList<int> { 2, 0 };
     QTest::addRow("only notes: nothing to step to")
-        << false << int(Qt::Key_Right) << QList<int>{-1};
+        << false << int(Qt::Key_Right) << QList<int> { -1 };
 }
 
 void tst_GraphicsView::focusSteppingWrapsAndSkipsNotes()
@@ -286,7 +285,7 @@ void tst_GraphicsView::focusSteppingWrapsAndSkipsNotes()
             QCOMPARE(centre, centreBefore);
         } else {
             QVERIFY2(QLineF(centre, items.at(index)->scenePosition()).length() < 2.0,
-                     qPrintable(QStringLiteral("expected item %1").arg(index)));
+                qPrintable(QStringLiteral("expected item %1").arg(index)));
         }
     }
 }
@@ -304,7 +303,7 @@ void tst_GraphicsView::clickSelectsAndBringsToFrontInOneStep()
     QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, click);
     settle();
 
-    QCOMPARE(m_scene->selectedGraphicsItems(), QList<GraphicsItem *>{lower});
+    QCOMPARE(m_scene->selectedGraphicsItems(), QList<GraphicsItem *> { lower });
     QVERIFY(lower->zValue() > upper->zValue());
     QCOMPARE(m_commands->count(), 1);
     QCOMPARE(countOf(DepthChangeCommand::staticMetaObject), 1);
@@ -354,7 +353,7 @@ void tst_GraphicsView::shiftDuringMoveLocksAxisInOneStep()
     QTest::keyPress(window(), Qt::Key_Shift, Qt::NoModifier);
     settle();
     QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(),
-             QStringLiteral("Axis Snapped Move"));
+        QStringLiteral("Axis Snapped Move"));
     const QPointF atShift = item->scenePosition();
     // Mostly horizontal: the vertical part is dropped.
     for (int step = 1; step <= 4; ++step) {
@@ -367,7 +366,7 @@ void tst_GraphicsView::shiftDuringMoveLocksAxisInOneStep()
     QTest::keyRelease(window(), Qt::Key_Shift, Qt::ShiftModifier);
     settle();
     QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(),
-             QStringLiteral("Move Images"));
+        QStringLiteral("Move Images"));
     const QPointF atRelease = item->scenePosition();
     QTest::mouseMove(window(), start + QPoint(65, 40));
     settle();
@@ -426,8 +425,8 @@ void tst_GraphicsView::cropByDrag()
 {
     QPixmap pixmap(200, 200);
     pixmap.fill(Qt::blue);
-    auto *image = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("blue"),
-                                        QPointF(0, 0));
+    auto *image = new GraphicsImageItem(
+        new QPixmap(pixmap), QString(), QStringLiteral("blue"), QPointF(0, 0));
     m_scene->addItem(image);
     settle();
     image->setSelected(true);
@@ -438,11 +437,12 @@ void tst_GraphicsView::cropByDrag()
     QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
     settle();
     for (int step = 1; step <= 4; ++step) {
-        QTest::mouseMove(window(), start + QPoint(25 * step, 20 * step) * m_view->transform().m11());
+        QTest::mouseMove(
+            window(), start + QPoint(25 * step, 20 * step) * m_view->transform().m11());
         settle();
     }
     QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier,
-                        start + QPoint(100, 80) * m_view->transform().m11());
+        start + QPoint(100, 80) * m_view->transform().m11());
     QTest::keyRelease(window(), Qt::Key_C);
     settle();
 
@@ -456,8 +456,8 @@ void tst_GraphicsView::cropByDrag()
 
 void tst_GraphicsView::ctrlPPacksSelection()
 {
-    QList<TestItem *> items{addItem(QPointF(-500, 300)), addItem(QPointF(400, -200)),
-                            addItem(QPointF(0, 600))};
+    QList<TestItem *> items { addItem(QPointF(-500, 300)), addItem(QPointF(400, -200)),
+        addItem(QPointF(0, 600)) };
     TestItem *left = addItem(QPointF(900, 900));
     settle();
     for (TestItem *item : items)
@@ -492,12 +492,12 @@ void tst_GraphicsView::drop()
         mime.setHtml(QStringLiteral("<!DOCTYPE HTML><html><head><meta name=\"qrichtext\" "
                                     "content=\"1\" /></head><body>note</body></html>"));
     else
-        mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/picture.png"))});
+        mime.setUrls({ QUrl::fromLocalFile(QStringLiteral("/tmp/picture.png")) });
     QList<QPair<const QMimeData *, QPoint>> drops;
     connect(m_view.get(), &GraphicsView::dropRequested, this,
-            [&drops](const QMimeData *data, const QPoint &position) {
-                drops.append({data, position});
-            });
+        [&drops](const QMimeData *data, const QPoint &position) {
+            drops.append({ data, position });
+        });
 
     const QPoint at(120, 90);
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -530,13 +530,12 @@ void tst_GraphicsView::doubleClick()
     int emptyClicks = 0;
     QList<QList<GraphicsImageItem *>> relinks;
     connect(m_view.get(), &GraphicsView::emptyCanvasDoubleClicked, this,
-            [&emptyClicks] { ++emptyClicks; });
+        [&emptyClicks] { ++emptyClicks; });
     connect(m_view.get(), &GraphicsView::relinkRequested, this,
-            [&relinks](const QList<GraphicsImageItem *> &images) { relinks.append(images); });
+        [&relinks](const QList<GraphicsImageItem *> &images) { relinks.append(images); });
 
     const auto missing = [this](const QString &source, const QPointF &position) {
-        auto *image = new GraphicsImageItem(nullptr, source, QStringLiteral("same name"),
-                                            position);
+        auto *image = new GraphicsImageItem(nullptr, source, QStringLiteral("same name"), position);
         QPainterPath path;
         path.addRect(-40, -30, 80, 60);
         image->setCropPath(path);
@@ -546,8 +545,8 @@ void tst_GraphicsView::doubleClick()
     GraphicsItem *target = nullptr;
     QList<GraphicsImageItem *> sameFile;
     if (board == QLatin1String("missing")) {
-        sameFile = {missing(QStringLiteral("/a/one.png"), QPointF(0, 0)),
-                    missing(QStringLiteral("/a/one.png"), QPointF(200, 0))};
+        sameFile = { missing(QStringLiteral("/a/one.png"), QPointF(0, 0)),
+            missing(QStringLiteral("/a/one.png"), QPointF(200, 0)) };
         missing(QStringLiteral("/b/one.png"), QPointF(-200, 0));
         target = sameFile.first();
     } else if (board == QLatin1String("image")) {
@@ -569,10 +568,10 @@ void tst_GraphicsView::doubleClick()
             QVERIFY(relinks.first().contains(image));
     } else {
         QVERIFY(m_view->transform().m11() > before.m11() * 2);
-        QVERIFY(QLineF(m_view->mapToScene(m_view->viewport()->rect().center()),
-                       target->scenePosition())
-                    .length()
-                < 2.0);
+        QVERIFY(
+            QLineF(m_view->mapToScene(m_view->viewport()->rect().center()), target->scenePosition())
+                .length()
+            < 2.0);
         QTest::mouseDClick(window(), Qt::LeftButton, Qt::NoModifier, viewPos(target));
         settle();
         QCOMPARE(m_view->transform(), before);
@@ -584,7 +583,8 @@ void tst_GraphicsView::inspectionPopups_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<QPointF>("scenePoint");
 
-    QTest::addRow("colour of a faded image at full strength") << int(Qt::Key_S) << QPointF(-50, -25);
+    QTest::addRow("colour of a faded image at full strength")
+        << int(Qt::Key_S) << QPointF(-50, -25);
     QTest::addRow("coordinates from the top-left corner") << int(Qt::Key_D) << QPointF(-50, -25);
     QTest::addRow("no item under the pointer") << int(Qt::Key_D) << QPointF(150, 0);
 }
@@ -595,8 +595,8 @@ void tst_GraphicsView::inspectionPopups()
     QFETCH(QPointF, scenePoint);
     QPixmap pixmap(200, 100);
     pixmap.fill(QColor(200, 40, 10));
-    auto *image = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("red"),
-                                        QPointF(0, 0));
+    auto *image = new GraphicsImageItem(
+        new QPixmap(pixmap), QString(), QStringLiteral("red"), QPointF(0, 0));
     image->setOpacity(0.3f);
     m_scene->addItem(image);
     settle();
