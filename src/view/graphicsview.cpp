@@ -24,10 +24,12 @@
 #include "view/itemcondition.h"
 #include "view/selectioncondition.h"
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QGestureEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -119,6 +121,9 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     connect(scene, &QGraphicsScene::selectionChanged, this, &GraphicsView::handleSelectionChanged);
     connect(scene, &QGraphicsScene::sceneRectChanged, this, &GraphicsView::handleSceneRectChanged);
 
+    viewport()->grabGesture(Qt::PinchGesture);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+        &GraphicsView::applicationStateChange);
     createActions(windowMaximized);
 }
 
@@ -429,6 +434,13 @@ void GraphicsView::handleSelectionChanged()
     }
 }
 
+void GraphicsView::applicationStateChange(Qt::ApplicationState state)
+{
+    // An overlay lies over another program: a selection outline left there only gets in the way.
+    if (state != Qt::ApplicationActive && isOverlayMode())
+        scene()->clearSelection();
+}
+
 void GraphicsView::handleSceneRectChanged(const QRectF &)
 {
     if (!graphicsScene()->sceneRectLocked())
@@ -534,13 +546,20 @@ void GraphicsView::restoreState(const ViewState &state)
     verticalScrollBar()->setValue(state.vertical);
 }
 
-void GraphicsView::fitTo(const QRectF &sceneRect)
+void GraphicsView::fitTo(const QRectF &target)
 {
-    if (sceneRect.isEmpty() || graphicsScene()->isEmptyFlag())
+    if (target.isEmpty() || graphicsScene()->isEmptyFlag())
         return;
-    fitInView(sceneRect, Qt::KeepAspectRatio);
+    fitInView(target, Qt::KeepAspectRatio);
     updateSceneRect();
-    centerOn(sceneRect.center());
+    // The scene grows its rectangle when it paints; items added since then may lie outside,
+    // and the scroll range must reach them to centre on them.
+    const QRectF visible = mapToScene(viewport()->rect()).boundingRect();
+    const QRectF reach
+        = target.adjusted(-visible.width(), -visible.height(), visible.width(), visible.height());
+    if (!sceneRect().contains(reach))
+        setSceneRect(sceneRect().united(reach));
+    centerOn(target.center());
 }
 
 void GraphicsView::focusCanvas()
@@ -714,6 +733,60 @@ void GraphicsView::wheelEvent(QWheelEvent *event)
         if (m_invertWheel)
             delta = -delta;
         pan(delta);
+    }
+}
+
+// --- touch pinch ------------------------------------------------------------------------------
+
+bool GraphicsView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Gesture) {
+        auto *gestures = static_cast<QGestureEvent *>(event);
+        if (auto *pinch = static_cast<QPinchGesture *>(gestures->gesture(Qt::PinchGesture))) {
+            handlePinch(pinch);
+            gestures->accept(pinch);
+            return true;
+        }
+    }
+    return QGraphicsView::viewportEvent(event);
+}
+
+void GraphicsView::handlePinch(QPinchGesture *pinch)
+{
+    const QPointF centre = viewport()->mapFromGlobal(pinch->centerPoint().toPoint());
+    switch (pinch->state()) {
+    case Qt::GestureStarted:
+        m_pinch->setValue(true);
+        clearHover();
+        ActionHandler::instance()->reevaluate();
+        m_pinchCentre = centre;
+        // Over another program's window (overlay) the pinch resizes the selection instead.
+        if (isOverlayMode() && !selection().isEmpty())
+            beginCommand(new ScaleCommand(selection(), mapToScene(centre.toPoint())));
+        break;
+    case Qt::GestureUpdated: {
+        // The factor is the change since the previous update.
+        const qreal factor = pinch->scaleFactor();
+        if (isOverlayMode()) {
+            if (m_command && std::isfinite(factor) && factor > 0)
+                m_command->applyTransform(QTransform::fromScale(factor, factor));
+        } else {
+            m_anchor = mapToScene(centre.toPoint());
+            zoom(factor - 1.0);
+            const QPointF moved = centre - m_pinchCentre;
+            pan(QPoint(qRound(moved.x()), qRound(moved.y())));
+        }
+        m_pinchCentre = centre;
+        break;
+    }
+    case Qt::GestureFinished:
+    case Qt::GestureCanceled:
+        finishCurrentTransformCommand();
+        m_pinch->setValue(false);
+        ActionHandler::instance()->reevaluate();
+        break;
+    case Qt::NoGesture:
+        break;
     }
 }
 

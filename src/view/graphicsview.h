@@ -21,6 +21,7 @@ class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
 class QMimeData;
+class QPinchGesture;
 class QPushButton;
 class QRubberBand;
 class QTimer;
@@ -121,6 +122,7 @@ public slots:
     void setTextBackgroundColor();
     void updateTextColor(const QColor &color);
     void resetTextColor();
+    void applicationStateChange(Qt::ApplicationState state);
 
     void panUpdate(const Action::ContinuousUpdateData &motion);
     void zoomBegin(const QPoint &pos);
@@ -167,6 +169,7 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     struct ViewState {
@@ -179,7 +182,7 @@ private:
     Action *addAction(const QString &name, const QString &label, const ActionBinding &binding);
     ViewState currentState() const;
     void restoreState(const ViewState &state);
-    void fitTo(const QRectF &sceneRect);
+    void fitTo(const QRectF &target);
     void focusStep(int direction);
     void bringToFront(const QList<GraphicsItem *> &items);
     GraphicsItem *topItemAt(const QPoint &viewPos) const;
@@ -190,6 +193,7 @@ private:
     void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
     void endEditing();
     void updateNoteButtons();
+    void handlePinch(QPinchGesture *pinch);
     static bool isRichTextFromNote(const QMimeData *mimeData);
 
     CommandHandler *m_commands;
@@ -234,6 +238,9 @@ private:
     ColorPickerDialog *m_colorPicker;
     CoordinatePickerDialog *m_coordinatePicker;
     QImage m_pickImage;
+
+    // The pinch centre at the last gesture update, in viewport coordinates.
+    QPointF m_pinchCentre;
 
     ItemCondition *m_textEditing;
     ActionCondition *m_pinch;

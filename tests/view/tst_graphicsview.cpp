@@ -50,6 +50,7 @@ private slots:
     void ctrlPPacksSelection();
     void drop_data();
     void drop();
+    void slideshowStepsSelectedImagesUntilSelectionChanges();
     void doubleClick_data();
     void doubleClick();
     void inspectionPopups_data();
@@ -513,6 +514,40 @@ void tst_GraphicsView::drop()
         QCOMPARE(drops.at(0).first, &mime);
         QCOMPARE(drops.at(0).second, at);
     }
+}
+
+void tst_GraphicsView::slideshowStepsSelectedImagesUntilSelectionChanges()
+{
+    TestItem *first = addItem(QPointF(-300, 0));
+    TestItem *second = addItem(QPointF(300, 0));
+    TestItem *unselected = addItem(QPointF(0, 300));
+    settle();
+    first->setSelected(true);
+    second->setSelected(true);
+    QList<bool> states;
+    connect(m_view.get(), &GraphicsView::slideshowStateChanged, this,
+        [&states](bool enabled) { states.append(enabled); });
+
+    m_view->toggleSlideshow();
+    QVERIFY(m_view->isSlideshowRunning());
+    QCOMPARE(states, QList<bool> { true });
+    const auto focused = [this](const TestItem *item) {
+        return QLineF(
+                   m_view->mapToScene(m_view->viewport()->rect().center()), item->scenePosition())
+                   .length()
+            < 2.0;
+    };
+    const TestItem *shown = focused(first) ? first : second;
+    QVERIFY(focused(shown));
+    // Stepping stays within the selected images, not all on the board.
+    m_view->focusNext();
+    QVERIFY(focused(shown == first ? second : first));
+    m_view->focusNext();
+    QVERIFY(focused(shown));
+
+    unselected->setSelected(true);
+    QVERIFY(!m_view->isSlideshowRunning());
+    QCOMPARE(states, (QList<bool> { true, false }));
 }
 
 void tst_GraphicsView::doubleClick_data()
