@@ -91,6 +91,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_itemUnderPointer(new ItemCondition(this))
     , m_itemToManipulate(new ItemCondition(this))
     , m_gizmoHover(new GizmoCondition(this))
+    , m_maximized(windowMaximized ? windowMaximized : new ActionCondition(this))
+    , m_ownsMaximized(!windowMaximized)
 {
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
@@ -124,7 +126,7 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     viewport()->grabGesture(Qt::PinchGesture);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
         &GraphicsView::applicationStateChange);
-    createActions(windowMaximized);
+    createActions();
 }
 
 GraphicsView::~GraphicsView()
@@ -144,7 +146,7 @@ Action *GraphicsView::addAction(
         name, label, this, binding, Action::ListedFlag, tr("Canvas Controls"));
 }
 
-void GraphicsView::createActions(ActionCondition *windowMaximized)
+void GraphicsView::createActions()
 {
     const auto notOverlay = [this](ActionBinding binding) {
         binding.addCondition(m_overlay, false);
@@ -160,9 +162,9 @@ void GraphicsView::createActions(ActionCondition *windowMaximized)
     };
 
     // Navigation. Registration order is priority order among continuous actions.
-    if (windowMaximized) {
+    {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::RightButton));
-        binding.addCondition(windowMaximized, true);
+        binding.addCondition(m_maximized, true);
         binding.addCondition(m_gizmoHover, false);
         connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"), binding));
     }
@@ -523,6 +525,23 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
 {
     QGraphicsView::resizeEvent(event);
     updateSceneRect();
+}
+
+void GraphicsView::showEvent(QShowEvent *event)
+{
+    QGraphicsView::showEvent(event);
+    if (m_ownsMaximized) {
+        // Installing again only moves the filter to the front.
+        window()->installEventFilter(this);
+        m_maximized->setValue(window()->isMaximized());
+    }
+}
+
+bool GraphicsView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_ownsMaximized && watched == window() && event->type() == QEvent::WindowStateChange)
+        m_maximized->setValue(window()->isMaximized());
+    return QGraphicsView::eventFilter(watched, event);
 }
 
 void GraphicsView::scrollContentsBy(int dx, int dy)

@@ -169,6 +169,8 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     bool viewportEvent(QEvent *event) override;
 
 private:
@@ -178,7 +180,7 @@ private:
         int vertical = 0;
     };
 
-    void createActions(ActionCondition *windowMaximized);
+    void createActions();
     Action *addAction(const QString &name, const QString &label, const ActionBinding &binding);
     ViewState currentState() const;
     void restoreState(const ViewState &state);
@@ -251,6 +253,9 @@ private:
     ItemCondition *m_itemUnderPointer;
     ItemCondition *m_itemToManipulate;
     GizmoCondition *m_gizmoHover;
+    // Given by the main window, or else kept here from the window's state.
+    ActionCondition *m_maximized;
+    bool m_ownsMaximized;
 
     Action *m_selectAction = nullptr;
     Action *m_continuousSelectAction = nullptr;

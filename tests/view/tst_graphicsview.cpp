@@ -39,6 +39,8 @@ private slots:
     void degenerateScaleStepIsRefused_data();
     void degenerateScaleStepIsRefused();
     void lockedCanvasPansWithLeftDrag();
+    void rightDragPansOnlyWhenMaximized_data();
+    void rightDragPansOnlyWhenMaximized();
     void focusSteppingWrapsAndSkipsNotes_data();
     void focusSteppingWrapsAndSkipsNotes();
     void clickSelectsAndBringsToFrontInOneStep();
@@ -240,6 +242,36 @@ void tst_GraphicsView::lockedCanvasPansWithLeftDrag()
     QVERIFY(!item->isSelected());
     QCOMPARE(item->scenePosition(), QPointF(0, 0));
     QCOMPARE(m_commands->count(), 0);
+}
+
+void tst_GraphicsView::rightDragPansOnlyWhenMaximized_data()
+{
+    QTest::addColumn<bool>("maximized");
+
+    QTest::addRow("maximized window pans") << true;
+    QTest::addRow("normal window does not") << false;
+}
+
+void tst_GraphicsView::rightDragPansOnlyWhenMaximized()
+{
+    QFETCH(bool, maximized);
+    addItem(QPointF(0, 0));
+    if (maximized) {
+        m_view->showMaximized();
+        QTRY_VERIFY(m_view->isMaximized());
+    }
+    settle();
+    const int horizontal = m_view->horizontalScrollBar()->value();
+
+    const QPoint start(100, 100);
+    QTest::mousePress(window(), Qt::RightButton, Qt::NoModifier, start);
+    settle();
+    QTest::mouseMove(window(), start + QPoint(25, 0));
+    settle();
+    QTest::mouseRelease(window(), Qt::RightButton, Qt::NoModifier, start + QPoint(25, 0));
+    settle();
+
+    QCOMPARE(m_view->horizontalScrollBar()->value(), maximized ? horizontal - 25 : horizontal);
 }
 
 void tst_GraphicsView::focusSteppingWrapsAndSkipsNotes_data()
