@@ -124,6 +124,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     connect(scene, &QGraphicsScene::sceneRectChanged, this, &GraphicsView::handleSceneRectChanged);
 
     viewport()->grabGesture(Qt::PinchGesture);
+    if (scene->canvasColor().isValid())
+        setCanvasColor(scene->canvasColor());
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
         &GraphicsView::applicationStateChange);
     createActions();
@@ -389,6 +391,10 @@ QColor GraphicsView::canvasColor() const
 void GraphicsView::setCanvasColor(const QColor &color)
 {
     graphicsScene()->setCanvasColor(color);
+    // The scene fills only its own rectangle; the view may show beyond it when zoomed out.
+    QPalette palette = viewport()->palette();
+    palette.setColor(QPalette::Base, color);
+    viewport()->setPalette(palette);
     viewport()->update();
 }
 
