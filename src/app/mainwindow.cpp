@@ -1155,6 +1155,14 @@ void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
             break;
         }
     }
+    if (job.centreItems) {
+        QRectF bounds;
+        for (GraphicsItem *item : job.items)
+            bounds |= item->sceneBounds();
+        const QPointF offset = job.centre - bounds.center();
+        for (GraphicsItem *item : job.items)
+            item->moveBy(offset.x(), offset.y());
+    }
     if (undoable)
         m_scene->addItems(job.items, true);
     if (select) {
@@ -1220,9 +1228,13 @@ void MainWindow::load(const QStringList &paths, float x, float y)
     if (absolute.isEmpty())
         return;
     m_loading = true;
+    LoadJob *job = createJob(m_imageLoader);
+    // Packing keeps the top-left corner of the new items: centre them afterwards.
+    m_jobs[job].centreItems = true;
+    m_jobs[job].centre = QPointF(x, y);
     QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
                               Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y),
-                              Q_ARG(LoadJob *, createJob(m_imageLoader)));
+                              Q_ARG(LoadJob *, job));
 }
 
 void MainWindow::exportScene(const QString &fileName, int width, int height,
@@ -1236,8 +1248,12 @@ void MainWindow::exportScene(const QString &fileName, int width, int height,
     width = qMin(width, int(ImageExporter::MaximumSceneSide));
     height = qMin(height, int(ImageExporter::MaximumSceneSide));
     // Painted here, where the scene lives; the worker only encodes and writes.
-    const QImage image = ImageExporter::renderScene(m_scene, QSize(width, height),
-                                                    includeBackground, includeBorders);
+    // An empty board has no picture: the export fails with the writer's message instead of
+    // writing the one-pixel rectangle of an empty scene.
+    const QImage image = m_scene->isEmpty()
+        ? QImage()
+        : ImageExporter::renderScene(m_scene, QSize(width, height), includeBackground,
+                                     includeBorders);
     ImageExporter::ExportSettings settings;
     settings.path = fileName;
     settings.quality = quality;

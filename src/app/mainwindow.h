@@ -144,6 +144,9 @@ private:
         // Run once this job has ended and released its file: "save as" from an overwrite
         // question, or loading the backup or forcing a load from a corrupt-file question.
         std::function<void()> followUp;
+        // Named-command loads: the new items, packed or not, are centred on this scene point.
+        bool centreItems = false;
+        QPointF centre;
     };
 
     void buildInterface();
