@@ -334,7 +334,7 @@ bool MainWindow::confirmUnsavedChanges(Operation operation, const QString &argum
         break;
     }
     enum { Save, DontSave, Cancel };
-    const int answer = ConfirmDialog::ask(
+    const int answer = ask(
         this, tr("Unsaved Changes"), message,
         {{tr("Save"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
          {tr("Don't Save"), QDialogButtonBox::DestructiveRole, QDialogButtonBox::NoButton},
@@ -517,6 +517,18 @@ void MainWindow::connectSaveFileLoader()
             });
 }
 
+int MainWindow::ask(QWidget *parent, const QString &title, const QString &message,
+                    const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning,
+                    int answerWhenHidden)
+{
+    // Scripts get no questions: whatever needed an answer is not done, and the log says why.
+    if (m_commandLineMode) {
+        qCWarning(lcApp, "%s: %s", qUtf8Printable(title), qUtf8Printable(message));
+        return -1;
+    }
+    return ConfirmDialog::ask(parent, title, message, buttons, hideWarning, answerWhenHidden);
+}
+
 void MainWindow::showError(const QString &heading, const QString &details)
 {
     if (m_commandLineMode)
@@ -580,7 +592,7 @@ void MainWindow::save(const QString &fileName, int options)
         const QString backup = backupPath(fileName);
         bool makeBackup = true;
         if (QFileInfo::exists(backup)) {
-            const int answer = ConfirmDialog::ask(
+            const int answer = ask(
                 this, title,
                 tr("<b>WARNING</b><br><br>Failed to create backup file:<br><br>File already exists: "
                    "%0<br><br>If you created this file, please rename or move it to continue. If "
@@ -593,7 +605,7 @@ void MainWindow::save(const QString &fileName, int options)
                 return;
             QFile old(backup);
             while (old.exists() && !old.remove()) {
-                const int retry = ConfirmDialog::ask(
+                const int retry = ask(
                     this, title,
                     tr("<b>WARNING</b><br><br>Failed to remove old backup:<br><br>%0<br><br>Please "
                        "retry, cancel saving, or continue without a backup (not recommended). If "
@@ -614,7 +626,7 @@ void MainWindow::save(const QString &fileName, int options)
         if (makeBackup) {
             const QStorageInfo volume(fileName);
             if (volume.isValid() && volume.bytesAvailable() < file->size()) {
-                const int answer = ConfirmDialog::ask(
+                const int answer = ask(
                     this, title,
                     tr("<b>WARNING</b><br><br>There is not enough space to create a temporary "
                        "backup of your scene (needs at least %0 on disk '%1').<br><br>Do you want to "
@@ -631,7 +643,7 @@ void MainWindow::save(const QString &fileName, int options)
         if (makeBackup) {
             backupMade = QFile::copy(fileName, backup);
             if (!backupMade) {
-                const int answer = ConfirmDialog::ask(
+                const int answer = ask(
                     this, title,
                     tr("<b>WARNING</b><br><br>Failed to backup save file: <br><br>%0<br><br>Do you "
                        "want to continue without a backup (not recommended)? If you continue "
@@ -744,7 +756,7 @@ void MainWindow::saveFinished(JobInfo &info, LoadJob *job, QString heading, QStr
 
 bool MainWindow::confirmOverwrite(const QString &message, LoadJob *job)
 {
-    const int answer = ConfirmDialog::ask(
+    const int answer = ask(
         this, tr("Save Warning"), message,
         {{tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
          {tr("Save As"), QDialogButtonBox::ActionRole, QDialogButtonBox::NoButton},
@@ -823,7 +835,7 @@ void MainWindow::onCorruptFile(LoadJob *job, bool brokenMetadata)
     buttons.append({QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel});
     answers << Cancel;
 
-    const int chosen = ConfirmDialog::ask(this, tr("Load Error"),
+    const int chosen = ask(this, tr("Load Error"),
                                           text.join(QLatin1String("<br><br>")), buttons);
     const Answer answer = answers.value(chosen, Cancel);
     if (answer == OpenAnyway)
@@ -864,7 +876,7 @@ void MainWindow::load(const QString &fileName, int options)
     const QFileInfo backup(backupPath(fileName));
     if (!(options & BruteForce) && !m_commandLineMode && backup.exists()) {
         const QFileInfo current(fileName);
-        const int answer = ConfirmDialog::ask(
+        const int answer = ask(
             this, tr("Backup Exists"),
             tr("A backup has been found of the scene you are trying to open. Something might have "
                "gone wrong during the last save attempt. The backup should contain the last "

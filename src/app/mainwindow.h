@@ -1,6 +1,7 @@
 #pragma once
 
 #include "loading/imageloader.h"
+#include "ui/confirmdialog.h"
 
 #include <QHash>
 #include <QList>
@@ -164,6 +165,9 @@ private:
     // as when that was chosen).
     bool confirmOverwrite(const QString &message, LoadJob *job);
     void showError(const QString &heading, const QString &details);
+    int ask(QWidget *parent, const QString &title, const QString &message,
+            const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
+            int answerWhenHidden = -1);
     void buildSettings();
     void startWorker();
     void connectLoader(BaseLoader *loader, bool undoable);

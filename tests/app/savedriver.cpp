@@ -1,6 +1,7 @@
 // Drives the main window the way a user saves, for the test that kills saves midway:
 //   velkora_save_driver SETTINGS_DIR create BOARD   writes a board of 30 pictures
 //   velkora_save_driver SETTINGS_DIR resave BOARD   opens it, adds a picture and saves over it
+//   velkora_save_driver SETTINGS_DIR script BOARD   the same, without any dialog (failures logged)
 // Prints "saving" right before the save starts and "saved" once it has ended.
 #include "app/mainwindow.h"
 #include "scene/graphicsimageitem.h"
@@ -67,6 +68,7 @@ int main(int argc, char *argv[])
             addPicture(window, i);
         window.saveQuiet(board);
     } else {
+        window.setCommandLineMode(mode == QLatin1String("script"));
         window.load(board);
         if (!waitUntilIdle(window))
             return 3;

@@ -3,13 +3,13 @@
 #include "scene/graphicsitem.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 
 // A save killed at any moment never costs the user the board: the file then loads whole, either
 // the new board or the old one, or its backup does.
@@ -19,6 +19,7 @@ class tst_KilledSave : public QObject
 
 private slots:
     void killedSavesLoseNothing();
+    void failedWriteRestoresTheFile();
 
 private:
     // Items of a file that loads without complaint, or -1.
@@ -75,7 +76,7 @@ void tst_KilledSave::killedSavesLoseNothing()
             output += save.readAllStandardOutput();
         }
         QTest::qWait(int(random.bounded(400)));
-        ::kill(pid_t(save.processId()), SIGKILL);
+        save.kill();
         save.waitForFinished(30000);
         output += save.readAllStandardOutput();
         if (!output.contains("saved"))
@@ -101,6 +102,33 @@ void tst_KilledSave::killedSavesLoseNothing()
     }
     qInfo("%d of 20 saves were killed before they ended, %d left the backup to restore",
           killedMidway, restored);
+}
+
+void tst_KilledSave::failedWriteRestoresTheFile()
+{
+    const QString driver = QStringLiteral(VELKORA_SAVE_DRIVER);
+    const QString board = m_dir.filePath(QStringLiteral("full.vlk"));
+    QProcess create;
+    create.start(driver, {m_dir.path(), QStringLiteral("create"), board});
+    QVERIFY(create.waitForFinished(120000));
+    QCOMPARE(loadWhole(board), 30);
+    const qint64 size = QFileInfo(board).size();
+
+    // A disk that fills up during the save: the process may write files (in 512-byte blocks)
+    // only up to a little
+    // more than the board's size, so the backup copy fits and the new picture does not.
+    QProcess save;
+    save.start(QStringLiteral("sh"),
+               {QStringLiteral("-c"),
+                QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(size / 512 + 4),
+                driver, m_dir.path(), QStringLiteral("script"), board});
+    QVERIFY(save.waitForFinished(120000));
+    QCOMPARE(save.exitCode(), 0);
+    QVERIFY2(save.readAllStandardError().contains("Failed to write save file."),
+             "the save did not fail");
+    QCOMPARE(loadWhole(board), 30);
+    QCOMPARE(QFileInfo(board).size(), size);
+    QVERIFY(!QFile::exists(board + QLatin1String(".old")));
 }
 
 QTEST_MAIN(tst_KilledSave)
