@@ -195,23 +195,22 @@ void tst_CommandLineExecutor::helpText()
             "Available commands:    [] = optional argument, () = default value" }));
 
     // Every description starts at one column and wraps between words within the line lengths.
-    const QString first = lines.at(3);
-    QVERIFY(first.startsWith(QLatin1String("- load ")));
-    const int column = first.indexOf(QLatin1String("Loads given files."));
-    QVERIFY(column > 0);
-    QString wrapped;
+    const int column = lines.at(3).indexOf(QLatin1String("Loads given files."));
+    QVERIFY(lines.at(3).startsWith(QLatin1String("- load ")) && column > 0);
+    QString load;
     for (int i = 3; i < lines.size(); ++i) {
         const QString &line = lines.at(i);
-        QVERIFY2(line.size() - column <= 67, qPrintable(line));
-        QCOMPARE(line.at(column - 1), QLatin1Char(' '));
-        QVERIFY2(line.at(column) != QLatin1Char(' '), qPrintable(line));
-        if (i > 3 && !line.left(column).trimmed().isEmpty())
-            break;
-        wrapped += line.mid(column) + QLatin1Char(' ');
+        QVERIFY2(line.size() - column <= 67 && line.at(column - 1) == QLatin1Char(' ')
+                && line.at(column) != QLatin1Char(' '),
+            qPrintable(line));
+        if (i == 3 || (load.endsWith(QLatin1Char(' ')) && line.left(column).trimmed().isEmpty()))
+            load += line.mid(column) + QLatin1Char(' ');
+        else
+            load += QLatin1Char('|');
     }
-    QCOMPARE(wrapped.trimmed(),
-        QStringLiteral("Loads given files. Additionally, If the files are images, you can "
-                       "provide x and y coordinates for where to place the loaded images."));
+    QVERIFY(load.startsWith(QLatin1String("Loads given files. Additionally, If the files are "
+                                          "images, you can provide x and y coordinates for where "
+                                          "to place the loaded images. |")));
 
     for (const char *label : { "     [Paths]", "     [X (0)]", "     [Width (-1)]",
              "     [Canvas background (true)]", "     [Exit code (0)]", "- clearScene" }) {
