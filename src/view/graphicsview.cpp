@@ -768,7 +768,7 @@ bool GraphicsView::viewportEvent(QEvent *event)
     if (event->type() == QEvent::Gesture) {
         auto *gestures = static_cast<QGestureEvent *>(event);
         if (auto *pinch = static_cast<QPinchGesture *>(gestures->gesture(Qt::PinchGesture))) {
-            handlePinch(pinch);
+            this->pinch(pinch->state(), pinch->scaleFactor(), pinch->centerPoint().toPoint());
             gestures->accept(pinch);
             return true;
         }
@@ -776,10 +776,10 @@ bool GraphicsView::viewportEvent(QEvent *event)
     return QGraphicsView::viewportEvent(event);
 }
 
-void GraphicsView::handlePinch(QPinchGesture *pinch)
+void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint &globalCentre)
 {
-    const QPointF centre = viewport()->mapFromGlobal(pinch->centerPoint().toPoint());
-    switch (pinch->state()) {
+    const QPointF centre = viewport()->mapFromGlobal(globalCentre);
+    switch (state) {
     case Qt::GestureStarted:
         m_pinch->setValue(true);
         clearHover();
@@ -791,7 +791,7 @@ void GraphicsView::handlePinch(QPinchGesture *pinch)
         break;
     case Qt::GestureUpdated: {
         // The factor is the change since the previous update.
-        const qreal factor = pinch->scaleFactor();
+        const qreal factor = scaleFactor;
         if (isOverlayMode()) {
             if (m_command && std::isfinite(factor) && factor > 0)
                 m_command->applyTransform(QTransform::fromScale(factor, factor));

@@ -21,7 +21,6 @@ class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
 class QMimeData;
-class QPinchGesture;
 class QPushButton;
 class QRubberBand;
 class QTimer;
@@ -86,6 +85,9 @@ public:
     void actualSize();
     void toggleSlideshow();
     bool isSlideshowRunning() const;
+    // One step of a touch pinch: the state, the scale factor since the previous step and the
+    // centre on the screen, as the pinch gesture reports them.
+    void pinch(Qt::GestureState state, qreal scaleFactor, const QPoint &globalCentre);
     void setLockedFocusItems(const QList<GraphicsItem *> &items) { m_lockedFocusItems = items; }
 
     // Arranging with fewer than two items, or while locked, does nothing.
@@ -195,7 +197,6 @@ private:
     void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
     void endEditing();
     void updateNoteButtons();
-    void handlePinch(QPinchGesture *pinch);
     static bool isRichTextFromNote(const QMimeData *mimeData);
 
     CommandHandler *m_commands;

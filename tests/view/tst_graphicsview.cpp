@@ -50,6 +50,9 @@ private slots:
     void rubberBand();
     void cropByDrag();
     void ctrlPPacksSelection();
+    void keyboardFlip_data();
+    void keyboardFlip();
+    void pinchZoomsAboutItsCentre();
     void drop_data();
     void drop();
     void slideshowStepsSelectedImagesUntilSelectionChanges();
@@ -507,6 +510,61 @@ void tst_GraphicsView::ctrlPPacksSelection()
     // Three 40-unit squares with 10-unit gaps fit well within 150 × 150.
     QVERIFY(packed.width() <= 150 && packed.height() <= 150);
     QCOMPARE(left->scenePosition(), QPointF(900, 900));
+}
+
+void tst_GraphicsView::keyboardFlip_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QPointF>("scale");
+
+    QTest::addRow("Alt+Shift+H mirrors horizontally") << int(Qt::Key_H) << false << QPointF(-1, 1);
+    QTest::addRow("Alt+Shift+V mirrors vertically") << int(Qt::Key_V) << false << QPointF(1, -1);
+    QTest::addRow("locked canvas stays") << int(Qt::Key_H) << true << QPointF(1, 1);
+}
+
+void tst_GraphicsView::keyboardFlip()
+{
+    QFETCH(int, key);
+    QFETCH(bool, locked);
+    QFETCH(QPointF, scale);
+    TestItem *item = addItem(QPointF(10, 10));
+    settle();
+    item->setSelected(true);
+    m_view->setCanvasLocked(locked);
+
+    QTest::keyClick(window(), Qt::Key(key), Qt::AltModifier | Qt::ShiftModifier);
+    settle();
+
+    const QTransform t = item->transform();
+    QCOMPARE(QPointF(t.m11(), t.m22()), scale);
+    QCOMPARE(item->scenePosition(), QPointF(10, 10));
+    QCOMPARE(m_commands->count(), locked ? 0 : 1);
+}
+
+void tst_GraphicsView::pinchZoomsAboutItsCentre()
+{
+    addItem(QPointF(0, 0));
+    settle();
+    const QPoint centre(120, 100);
+    const QPointF anchor = m_view->mapToScene(centre);
+    const QPoint globalCentre = m_view->viewport()->mapToGlobal(centre);
+
+    const auto send = [this, globalCentre](Qt::GestureState state, qreal factor) {
+        m_view->pinch(state, factor, globalCentre);
+    };
+    send(Qt::GestureStarted, 1.0);
+    // While pinching, the wheel does nothing.
+    QWheelEvent wheel(centre, globalCentre, QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(m_view->viewport(), &wheel);
+    QCOMPARE(m_view->transform().m11(), 1.0);
+    send(Qt::GestureUpdated, 1.5);
+    send(Qt::GestureFinished, 1.0);
+
+    QVERIFY(qAbs(m_view->transform().m11() - 1.5) < 1e-9);
+    QVERIFY(QLineF(m_view->mapFromScene(anchor), centre).length() <= 1.0);
+    QCOMPARE(m_commands->count(), 0);
 }
 
 void tst_GraphicsView::drop_data()
