@@ -133,6 +133,12 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
 
 GraphicsView::~GraphicsView()
 {
+    // Removing an action may end or begin another continuous action; none of them may call
+    // back into a view that is going away.
+    const QList<Action *> actions = findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Action *action : actions)
+        disconnect(action, nullptr, this, nullptr);
+    qDeleteAll(actions);
     delete m_command;
 }
 

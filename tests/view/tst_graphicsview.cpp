@@ -46,6 +46,7 @@ private slots:
     void clickSelectsAndBringsToFrontInOneStep();
     void dragOfSelectedImageMovesAll();
     void shiftDuringMoveLocksAxisInOneStep();
+    void viewClosedDuringMoveEndsCleanly();
     void rubberBand_data();
     void rubberBand();
     void cropByDrag();
@@ -414,6 +415,26 @@ void tst_GraphicsView::shiftDuringMoveLocksAxisInOneStep()
     QCOMPARE(countOf(MoveCommand::staticMetaObject), 1);
     m_commands->undo();
     QCOMPARE(item->scenePosition(), QPointF(0, 0));
+}
+
+void tst_GraphicsView::viewClosedDuringMoveEndsCleanly()
+{
+    TestItem *item = addItem(QPointF(0, 0));
+    settle();
+    item->setSelected(true);
+    const QPoint start = viewPos(item);
+    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+    settle();
+    QTest::mouseMove(window(), start + QPoint(20, 0));
+    settle();
+    QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(),
+        QStringLiteral("Move Images"));
+
+    m_view.reset();
+    settle();
+    QCOMPARE(ActionHandler::instance()->currentContinuousAction(), nullptr);
+    // The unfinished gesture leaves no step behind.
+    QCOMPARE(m_commands->count(), 0);
 }
 
 void tst_GraphicsView::rubberBand_data()
