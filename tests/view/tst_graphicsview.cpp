@@ -34,6 +34,8 @@ private slots:
 
     void wheelZoomKeepsPointUnderPointer_data();
     void wheelZoomKeepsPointUnderPointer();
+    void wheelModes_data();
+    void wheelModes();
     void zoomGesture_data();
     void zoomGesture();
     void degenerateScaleStepIsRefused_data();
@@ -162,6 +164,44 @@ void tst_GraphicsView::wheelZoomKeepsPointUnderPointer()
     const QPointF after = m_view->mapFromScene(under);
     QVERIFY2(QLineF(after, pointer).length() <= 1.0,
         qPrintable(QStringLiteral("moved to %1,%2").arg(after.x()).arg(after.y())));
+}
+
+void tst_GraphicsView::wheelModes_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("ctrl");
+    QTest::addColumn<bool>("inverted");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<int>("scrolled");
+
+    QTest::addRow("scroll mode pans") << 1 << false << false << 1.0 << -120;
+    QTest::addRow("scroll mode inverted") << 1 << false << true << 1.0 << 120;
+    QTest::addRow("scroll mode with Ctrl zooms") << 1 << true << false << 1.24 << 0;
+    QTest::addRow("inactive wheel") << 2 << false << false << 1.0 << 0;
+    QTest::addRow("inactive wheel with Ctrl zooms") << 2 << true << false << 1.24 << 0;
+}
+
+void tst_GraphicsView::wheelModes()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, ctrl);
+    QFETCH(bool, inverted);
+    QFETCH(double, factor);
+    QFETCH(int, scrolled);
+    addItem(QPointF(0, 0));
+    settle();
+    m_view->setWheelMode(mode);
+    m_view->setInvertWheel(inverted);
+    const int vertical = m_view->verticalScrollBar()->value();
+
+    const QPoint pointer(200, 150);
+    QWheelEvent event(pointer, m_view->viewport()->mapToGlobal(pointer), QPoint(), QPoint(0, 120),
+        Qt::NoButton, ctrl ? Qt::ControlModifier : Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(m_view->viewport(), &event);
+
+    QVERIFY(qAbs(m_view->transform().m11() - factor) < 1e-9);
+    if (factor == 1.0)
+        QCOMPARE(m_view->verticalScrollBar()->value() - vertical, scrolled);
 }
 
 void tst_GraphicsView::zoomGesture_data()
