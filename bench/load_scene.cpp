@@ -5,6 +5,8 @@
 //
 // Figure: load_scene_over_decode (goal 1.2 or lower), the median of three interleaved runs.
 
+#include "benchpictures.h"
+
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
@@ -27,32 +29,6 @@
 
 namespace {
 
-QImage photoLike(int side, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(side, side, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, side, side);
-    sky.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 120, 230));
-    sky.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 200, 60));
-    painter.fillRect(image.rect(), sky);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 12; ++i) {
-        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
-        painter.drawEllipse(QPointF(random.bounded(side), random.bounded(side)),
-            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
-    }
-    painter.end();
-    for (int y = 0; y < side; ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < side; ++x) {
-            const int noise = int(random.bounded(5)) - 2;
-            row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
-                qBound(0, qGreen(row[x]) + noise, 255), qBound(0, qBlue(row[x]) + noise, 255));
-        }
-    }
-    return image;
-}
 
 QList<QByteArray> blocksOf(const QByteArray &file)
 {

@@ -8,6 +8,8 @@
 // lower), save_full_speedup: the sum of the one-thread toolkit encode times of the pictures over
 // the time of the whole full save (goal 8 or higher on two cores).
 
+#include "benchpictures.h"
+
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
@@ -27,33 +29,6 @@
 
 namespace {
 
-QImage photoLike(int side, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(side, side, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, side, side);
-    sky.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 120, 230));
-    sky.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 200, 60));
-    painter.fillRect(image.rect(), sky);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 12; ++i) {
-        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
-        painter.drawEllipse(QPointF(random.bounded(side), random.bounded(side)),
-            50 + random.bounded(side / 4), 50 + random.bounded(side / 4));
-    }
-    painter.end();
-    for (int y = 0; y < side; ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < side; ++x) {
-            const int noise = int(random.bounded(5)) - 2;
-            row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255),
-                qBound(0, qGreen(row[x]) + noise, 255), qBound(0, qBlue(row[x]) + noise, 255));
-        }
-    }
-    return image;
-}
 
 QByteArray encode(const QImage &image)
 {
