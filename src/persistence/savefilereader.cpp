@@ -151,9 +151,9 @@ bool readPolygon(QDataStream &in, QPolygonF *polygon)
 
 bool readColor(QDataStream &in, QColor *color)
 {
-    const QByteArray spec = in.device()->peek(1);
-    if (spec.size() < 1 || bytesLeft(in) < 11 || qint8(spec.at(0)) < QColor::Invalid
-        || qint8(spec.at(0)) > QColor::ExtendedRgb)
+    const QByteArray colorSpec = in.device()->peek(1);
+    if (colorSpec.size() < 1 || bytesLeft(in) < 11 || qint8(colorSpec.at(0)) < QColor::Invalid
+        || qint8(colorSpec.at(0)) > QColor::ExtendedRgb)
         return false;
     in >> *color;
     return isOk(in);
