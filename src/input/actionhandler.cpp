@@ -27,22 +27,6 @@ bool isModifierKey(int key)
     return key >= Qt::Key_Shift && key <= Qt::Key_Alt;
 }
 
-Qt::KeyboardModifier modifierOfKey(int key)
-{
-    switch (key) {
-    case Qt::Key_Shift:
-        return Qt::ShiftModifier;
-    case Qt::Key_Control:
-        return Qt::ControlModifier;
-    case Qt::Key_Meta:
-        return Qt::MetaModifier;
-    case Qt::Key_Alt:
-        return Qt::AltModifier;
-    default:
-        return Qt::NoModifier;
-    }
-}
-
 QWidget *nearestWidget(QObject *object)
 {
     for (QObject *o = object; o; o = o->parent()) {
@@ -378,7 +362,7 @@ bool ActionHandler::handleKeyEvent(QObject *receiver, QEvent *event)
     if (isModifierKey(key)) {
         // X11 reports the modifiers from before the key changed: Shift's own press comes
         // without Shift, its release with it.
-        const Qt::KeyboardModifier bit = modifierOfKey(key);
+        const Qt::KeyboardModifier bit = Platform::modifierOfKey(key);
         modifiers = press ? (modifiers | bit) : (modifiers & ~bit);
     } else {
         heldKey = press ? key : 0;

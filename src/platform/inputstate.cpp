@@ -59,4 +59,20 @@ std::optional<bool> isKeyDown(quint32 nativeScanCode)
     return down;
 }
 
+Qt::KeyboardModifier modifierOfKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Shift:
+        return Qt::ShiftModifier;
+    case Qt::Key_Control:
+        return Qt::ControlModifier;
+    case Qt::Key_Meta:
+        return Qt::MetaModifier;
+    case Qt::Key_Alt:
+        return Qt::AltModifier;
+    default:
+        return Qt::NoModifier;
+    }
+}
+
 } // namespace Platform

@@ -19,5 +19,7 @@ std::optional<Qt::KeyboardModifiers> queryKeyboardModifiers();
 // Whether the key with this native scan code (an X key code) is down. Empty where the system
 // cannot tell: there is no portable keymap query outside X11, and scan code 0 names no key.
 std::optional<bool> isKeyDown(quint32 nativeScanCode);
+// The modifier a key is, or NoModifier: X11 reports a modifier key's own press without its bit.
+Qt::KeyboardModifier modifierOfKey(int key);
 
 } // namespace Platform

@@ -1,6 +1,7 @@
 #include "platform/keylistener.h"
 
 #include "app/logcategories.h"
+#include "platform/inputstate.h"
 
 #include <QChar>
 #include <QSocketNotifier>
@@ -34,22 +35,6 @@ bool hasRawEvents(xcb_connection_t *connection)
         || (reply->major_version == RequiredMajor && reply->minor_version >= RequiredMinor);
     std::free(reply);
     return ok;
-}
-
-Qt::KeyboardModifier modifierOfKey(int key)
-{
-    switch (key) {
-    case Qt::Key_Shift:
-        return Qt::ShiftModifier;
-    case Qt::Key_Control:
-        return Qt::ControlModifier;
-    case Qt::Key_Meta:
-        return Qt::MetaModifier;
-    case Qt::Key_Alt:
-        return Qt::AltModifier;
-    default:
-        return Qt::NoModifier;
-    }
 }
 
 } // namespace
@@ -253,7 +238,7 @@ void KeyListener::readEvents()
 void KeyListener::handleKey(quint32 keyCode, bool press)
 {
     const int key = keyFromKeySymbol(m_x11->keySymbol(keyCode));
-    const Qt::KeyboardModifier modifier = modifierOfKey(key);
+    const Qt::KeyboardModifier modifier = Platform::modifierOfKey(key);
     if (modifier != Qt::NoModifier) {
         const bool wasHeld = m_modifiers & modifier;
         m_modifiers.setFlag(modifier, press);
