@@ -6,6 +6,7 @@
 // Figure: load_scene_over_decode (goal 1.2 or lower), the median of three interleaved runs.
 
 #include "benchpictures.h"
+#include "benchsceneloading.h"
 
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
@@ -29,7 +30,6 @@
 
 namespace {
 
-
 QList<QByteArray> blocksOf(const QByteArray &file)
 {
     QDataStream in(file);
@@ -48,37 +48,6 @@ QList<QByteArray> blocksOf(const QByteArray &file)
         blocks.append(file.mid(int(start), int(end - start)));
     }
     return blocks;
-}
-
-QImage decode(const QByteArray &png)
-{
-    QByteArray bytes = png;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
-}
-
-double loadOnce(SaveFileLoader *loader, const QString &path, int *itemCount)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    LoadJob job(loader);
-    QList<GraphicsItem *> items;
-    QEventLoop loop;
-    QObject::connect(
-        &job, &LoadJob::itemGenerated, &loop, [&items](GraphicsItem *item) { items.append(item); });
-    QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
-    QElapsedTimer timer;
-    timer.start();
-    QMetaObject::invokeMethod(
-        loader, [&] { loader->load(&file, &job); }, Qt::QueuedConnection);
-    loop.exec();
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    *itemCount = items.size();
-    qDeleteAll(items);
-    return seconds;
 }
 
 } // namespace
@@ -128,9 +97,9 @@ int main(int argc, char **argv)
     for (int run = 0; run < 3; ++run) {
         QElapsedTimer timer;
         timer.start();
-        const QList<QImage> decoded = QtConcurrent::blockingMapped(blocks, decode);
+        const QList<QImage> decoded = QtConcurrent::blockingMapped(blocks, decodePng);
         decodeTimes.append(timer.nsecsElapsed() / 1e9);
-        loadTimes.append(loadOnce(loader, path, &loaded));
+        loadTimes.append(timedLoad(loader, path, false, &loaded));
     }
     std::sort(decodeTimes.begin(), decodeTimes.end());
     std::sort(loadTimes.begin(), loadTimes.end());

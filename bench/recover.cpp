@@ -7,6 +7,7 @@
 // Figure: recover_over_decode (goal 1.5 or lower), the median of three interleaved runs.
 
 #include "benchpictures.h"
+#include "benchsceneloading.h"
 
 #include "loading/loadjob.h"
 #include "persistence/pngencoder.h"
@@ -31,44 +32,12 @@
 
 namespace {
 
-
 QByteArray garbage(QRandomGenerator &random, int length)
 {
     QByteArray bytes(length, Qt::Uninitialized);
     for (char &byte : bytes)
         byte = char(random.bounded(256));
     return bytes;
-}
-
-QImage decode(const QByteArray &png)
-{
-    QByteArray bytes = png;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
-}
-
-double recoverOnce(SaveFileLoader *loader, const QString &path, int *itemCount)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    LoadJob job(loader);
-    QList<GraphicsItem *> items;
-    QEventLoop loop;
-    QObject::connect(
-        &job, &LoadJob::itemGenerated, &loop, [&items](GraphicsItem *item) { items.append(item); });
-    QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
-    QElapsedTimer timer;
-    timer.start();
-    QMetaObject::invokeMethod(
-        loader, [&] { loader->load(&file, &job, true); }, Qt::QueuedConnection);
-    loop.exec();
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    *itemCount = items.size();
-    qDeleteAll(items);
-    return seconds;
 }
 
 } // namespace
@@ -118,9 +87,9 @@ int main(int argc, char **argv)
     for (int run = 0; run < 3; ++run) {
         QElapsedTimer timer;
         timer.start();
-        const QList<QImage> decoded = QtConcurrent::blockingMapped(blocks, decode);
+        const QList<QImage> decoded = QtConcurrent::blockingMapped(blocks, decodePng);
         decodeTimes.append(timer.nsecsElapsed() / 1e9);
-        recoverTimes.append(recoverOnce(loader, path, &recovered));
+        recoverTimes.append(timedLoad(loader, path, true, &recovered));
     }
     std::sort(decodeTimes.begin(), decodeTimes.end());
     std::sort(recoverTimes.begin(), recoverTimes.end());
