@@ -407,6 +407,17 @@ void SaveFileReader::deleteHeldItems()
     m_roots.clear();
 }
 
+void SaveFileReader::readSceneDirectories()
+{
+    m_currentSceneDirectory = QFileInfo(m_file->fileName()).absolutePath();
+    QString saved;
+    if (!m_in.atEnd() && readString(m_in, &saved)) {
+        // A drive prefix such as "C:" means nothing here: keep the path from its first "/".
+        const int slash = saved.indexOf(QLatin1Char('/'));
+        m_savedSceneDirectory = slash > 0 ? saved.mid(slash) : saved;
+    }
+}
+
 void SaveFileReader::finishWithBrokenMetadata()
 {
     deleteHeldItems();
@@ -448,12 +459,7 @@ void SaveFileReader::readCurrent()
         m_roots.append(item);
     }
 
-    m_currentSceneDirectory = QFileInfo(m_file->fileName()).absolutePath();
-    QString saved;
-    if (!m_in.atEnd() && readString(m_in, &saved)) {
-        const int slash = saved.indexOf(QLatin1Char('/'));
-        m_savedSceneDirectory = slash > 0 ? saved.mid(slash) : saved;
-    }
+    readSceneDirectories();
 
     int highestId = -1;
     for (GraphicsItem *root : qAsConst(m_roots)) {
@@ -921,12 +927,7 @@ void SaveFileReader::readOld()
             }
             records.append(item);
         }
-        m_currentSceneDirectory = QFileInfo(m_file->fileName()).absolutePath();
-        QString saved;
-        if (!m_in.atEnd() && readString(m_in, &saved)) {
-            const int slash = saved.indexOf(QLatin1Char('/'));
-            m_savedSceneDirectory = slash > 0 ? saved.mid(slash) : saved;
-        }
+        readSceneDirectories();
         for (int k = 0; k < records.size(); ++k) {
             GraphicsImageItem *item = records.at(k);
             if (m_job->isCanceled()) {

@@ -57,6 +57,9 @@ private:
     GraphicsItem *readOldImage(int index);
     GraphicsImageItem *readVersion5Record();
     void readOldNotes(GraphicsItem *parent);
+    // The file's directory now and the one stored at the end of the item records, which linked
+    // paths are resolved against.
+    void readSceneDirectories();
     void finishWithBrokenMetadata();
     void deleteHeldItems();
 
