@@ -198,6 +198,7 @@ void GraphicsImageItem::clearMipLevels()
 {
     stopJob(m_mipJob.get());
     m_mipLevels.clear();
+    m_screenCache.clear();
 }
 
 void GraphicsImageItem::takeJobResults()
@@ -308,6 +309,7 @@ void GraphicsImageItem::paintPicture(
     if (grayState == GraphicsImageGenerator::Done)
         takeJobResults();
     const bool grayPending = (m_filter & GrayscaleFilter) && m_grayImage.isNull();
+    bool drawsLevel = false;
     if (!grayPending) {
         if (graphicsScene && graphicsScene->zoomQuality() == 0) {
             if (m_mipJob->state() == GraphicsImageGenerator::Idle) {
@@ -321,13 +323,22 @@ void GraphicsImageItem::paintPicture(
         if (m_mipJob->state() == GraphicsImageGenerator::Done) {
             takeJobResults();
             const int level = levelForDetail(m_mipLevels, levelOfDetail);
-            if (level >= 0)
+            if (level >= 0) {
                 pixmap = m_mipLevels.at(level);
+                drawsLevel = true;
+            }
         }
     }
 
-    // A level or the grey variant is stretched onto the pixels of the full picture.
-    painter->drawPixmap(QRect(0, 0, m_image->width(), m_image->height()), pixmap);
+    // A level or the grey variant is stretched onto the pixels of the full picture. A level is
+    // what a zoomed-out board shows on every repaint, so its look on the screen is kept.
+    const QRect target(0, 0, m_image->width(), m_image->height());
+    if (drawsLevel) {
+        m_screenCache.draw(painter, target, pixmap);
+    } else {
+        m_screenCache.clear();
+        painter->drawPixmap(target, pixmap);
+    }
     painter->restore();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scene/graphicsimagescreencache.h"
 #include "scene/graphicsitem.h"
 
 #include <QList>
@@ -88,6 +89,7 @@ private:
     std::unique_ptr<GraphicsImageGrayScaleGenerator> m_grayJob;
     QList<QPixmap> m_mipLevels;
     std::unique_ptr<GraphicsImageMipGenerator> m_mipJob;
+    GraphicsImageScreenCache m_screenCache;
     // Receiver of the jobs' finished signals, so the queued repaints die with the item.
     QObject m_context;
     QString m_source;
