@@ -6,8 +6,8 @@
 class QImage;
 
 // Encodes images as PNG streams several times faster than the toolkit's writer at its default
-// settings, and no larger for photos: every row uses the UP filter and the zlib stream comes from
-// libdeflate. Opaque images are written as RGB (or as 8-bit grey when every pixel is grey),
+// settings, and about as large: each row uses the UP or the SUB filter, whichever leaves bytes
+// nearer zero, and the zlib stream comes from libdeflate. Opaque images are written as RGB (or as 8-bit grey when every pixel is grey),
 // others as RGBA with straight alpha. Formats with more than 8 bits a channel or with a palette
 // go to the toolkit's writer, so every image still encodes. The same pixels and level always
 // give the same bytes. Reentrant: any thread, no shared state.

@@ -33,6 +33,21 @@ QImage randomImage(int width, int height, QImage::Format format, bool translucen
     return image.convertToFormat(format);
 }
 
+// Rows that change slowly to the right but jump from row to row: they are filtered by SUB.
+QImage rampImage(int width, int height, QImage::Format format, bool translucent, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y) {
+        const int offset = int(random.bounded(256));
+        for (int x = 0; x < width; ++x) {
+            image.setPixel(x, y, qRgba((x * 5 + offset) & 0xff, (x * 3 + offset * 7) & 0xff,
+                                       (x * 11) & 0xff, translucent ? (x * 2 + offset) & 0xff : 255));
+        }
+    }
+    return image.convertToFormat(format);
+}
+
 QImage greyImage(int width, int height, QImage::Format format)
 {
     QImage image(width, height, QImage::Format_Grayscale8);
@@ -73,6 +88,8 @@ void tst_PngEncoder::roundTrip_data()
     QTest::addRow("width 3, translucent") << randomImage(3, 5, QImage::Format_ARGB32, true, 5) << 6;
     QTest::addRow("width 4097") << randomImage(4097, 3, QImage::Format_RGB32, false, 6) << 2;
     QTest::addRow("height 1") << randomImage(301, 1, QImage::Format_ARGB32, true, 7) << 6;
+    QTest::addRow("horizontal ramps") << rampImage(37, 9, QImage::Format_RGB32, false, 14) << 2;
+    QTest::addRow("horizontal ramps, translucent") << rampImage(37, 9, QImage::Format_ARGB32, true, 15) << 6;
     QTest::addRow("grey 8-bit") << greyImage(33, 17, QImage::Format_Grayscale8) << 0;
     QTest::addRow("grey pixels in RGB32") << greyImage(33, 17, QImage::Format_RGB32) << 0;
     QTest::addRow("RGB888 converted") << randomImage(19, 7, QImage::Format_RGB888, false, 8) << 2;
