@@ -123,7 +123,7 @@ bool hasSsse3()
 #endif
 
 // Each pixel of row minus the pixel of reference at the same place, laid out in PNG byte order:
-// with the row reference as reference this is the UP filter, with the row itself one pixel back the
+// with the row above as reference this is the UP filter, with the row itself one pixel back the
 // SUB filter. For 32-bit pixels the per-byte difference of whole pixels is the difference of
 // each channel. row and reference hold straight (not premultiplied) pixels, or grey bytes when
 // greyBytes is set; a null reference leaves the pixels as they are. out has room for
