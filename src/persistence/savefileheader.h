@@ -16,6 +16,8 @@ struct SaveFileHeader {
     qint16 itemCount = 0;
     qint16 imageCount = 0;
     qint64 indexOffset = -1;
+    // Where the bytes the checksum covers begin: just after the header, up to the file's end.
+    qint64 checksumStart = -1;
     // Formats before "1.6" store one qint32 count for items and images alike.
     qint32 legacyCount = 0;
     // The header could not be read whole, or its index lies outside the file.

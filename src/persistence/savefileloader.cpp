@@ -38,20 +38,6 @@ bool splitFormat(const QString &version, int *major, int *minor)
     return majorOk && minorOk;
 }
 
-QString md5From(QFile *file, qint64 from)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (file->seek(from)) {
-        constexpr qint64 Chunk = 1 << 20;
-        for (;;) {
-            const QByteArray chunk = file->read(Chunk);
-            if (chunk.isEmpty())
-                break;
-            hash.addData(chunk);
-        }
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
 
 // A QString read only when the file holds as many bytes as its length field claims.
 bool readBoundedString(QDataStream &in, QString *out)
@@ -128,7 +114,52 @@ bool SaveFileLoader::isFormatAtLeast(const QString &a, const QString &b)
     return a == b || isFormatGreater(a, b);
 }
 
+QString SaveFileLoader::checksumOf(QFile *file, qint64 from)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (file->seek(from)) {
+        constexpr qint64 Chunk = 1 << 20;
+        for (;;) {
+            const QByteArray chunk = file->read(Chunk);
+            if (chunk.isEmpty())
+                break;
+            hash.addData(chunk);
+        }
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString SaveFileLoader::checksumOf(const uchar *bytes, qint64 size)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    // The toolkit takes lengths as int: feed large mappings in pieces.
+    constexpr qint64 Chunk = 1 << 30;
+    for (qint64 done = 0; done < size; done += Chunk) {
+        hash.addData(reinterpret_cast<const char *>(bytes + done), int(std::min(Chunk, size - done)));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
 SaveFileHeader SaveFileLoader::readHeader(QFile *file, LoadJob *loadJob)
+{
+    SaveFileHeader header = readHeaderFields(file);
+    if (header.checksumStart < 0)
+        return header;
+    header.actualChecksum = checksumOf(file, header.checksumStart);
+    file->seek(header.checksumStart);
+    reportChecksum(header, loadJob);
+    return header;
+}
+
+void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJob)
+{
+    emit checksumLoaded(header.storedChecksum, header.actualChecksum, loadJob);
+    if (isFormatAtLeast(header.formatVersion, QStringLiteral("1.10"))
+        && header.storedChecksum != header.actualChecksum)
+        emit checksumMissmatchDetected(loadJob);
+}
+
+SaveFileHeader SaveFileLoader::readHeaderFields(QFile *file)
 {
     SaveFileHeader header;
     QDataStream in(file);
@@ -161,11 +192,7 @@ SaveFileHeader SaveFileLoader::readHeader(QFile *file, LoadJob *loadJob)
     if (in.status() != QDataStream::Ok)
         header.truncated = true;
     const qint64 headerEnd = file->pos();
-    header.actualChecksum = md5From(file, headerEnd);
-    emit checksumLoaded(header.storedChecksum, header.actualChecksum, loadJob);
-    if (isFormatAtLeast(version, QStringLiteral("1.10"))
-        && header.storedChecksum != header.actualChecksum)
-        emit checksumMissmatchDetected(loadJob);
+    header.checksumStart = headerEnd;
 
     // Offsets come from disk: the whole index must lie between the header and the file's end.
     const qint64 count
@@ -287,21 +314,26 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
         loadFile->seek(0);
     }
 
-    SaveFileHeader header;
-    if (force) {
-        const bool wasBlocked = blockSignals(true);
-        header = readHeader(loadFile, job);
+    SaveFileHeader header = readHeaderFields(loadFile);
+    const QString &version = header.formatVersion;
+    const bool current = isCurrent(version);
+    if (!force && current && isValidHeader(header)) {
+        // The current reader checks the checksum while its image blocks decode.
+        (new SaveFileReader(this, loadFile, job, header))->readCurrent();
+        return;
+    }
+    if (header.checksumStart >= 0) {
+        header.actualChecksum = checksumOf(loadFile, header.checksumStart);
+        loadFile->seek(header.checksumStart);
+        const bool wasBlocked = blockSignals(force);
+        reportChecksum(header, job);
         blockSignals(wasBlocked);
-    } else {
-        header = readHeader(loadFile, job);
     }
     if (job->isCanceled()) {
         reportFinished(job);
         return;
     }
 
-    const QString &version = header.formatVersion;
-    const bool current = isCurrent(version);
     if (!isValidHeader(header)) {
         reportFinished(job, corrupt);
         return;
@@ -309,8 +341,6 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
     if (version == QLatin1String("1.2") || version == QLatin1String("1.3")
         || version == QLatin1String("1.4") || version == QLatin1String("1.5")) {
         (new SaveFileReader(this, loadFile, job, header))->readOld();
-    } else if (current) {
-        (new SaveFileReader(this, loadFile, job, header))->readCurrent();
     } else if (isFormatGreater(version, FormatVersion)) {
         if (isFormatAtLeast(version, QStringLiteral("1.9")))
             reportFinished(job,

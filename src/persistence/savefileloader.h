@@ -69,8 +69,15 @@ public:
         QDataStream &stream, GraphicsItem *item, double baseZ, bool selectedOnly);
 
     // Reads the header and image index from the file's current position, computes the checksum
-    // over the bytes the stored one covers and leaves the file just after the header.
+    // over the bytes the stored one covers, reports it (reportChecksum) and leaves the file just
+    // after the header.
     SaveFileHeader readHeader(QFile *file, LoadJob *loadJob);
+    // Emits checksumLoaded with the header's checksums and, for formats that store one,
+    // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.
+    void reportChecksum(const SaveFileHeader &header, LoadJob *loadJob);
+    // The checksum scene files store: MD5 in lower-case hex.
+    static QString checksumOf(QFile *file, qint64 from);
+    static QString checksumOf(const uchar *bytes, qint64 size);
     static bool isValidHeader(const SaveFileHeader &header);
     static bool isValidIndex(const SaveFileHeader &header);
     // Format versions are "major.minor"; "1.10" is greater than "1.9".
@@ -102,6 +109,9 @@ signals:
         GraphicsImageItem *item, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
 
 private:
+    // readHeader without the checksum, which the current reader computes while it decodes.
+    SaveFileHeader readHeaderFields(QFile *file);
+
     struct LoadState;
     std::unique_ptr<LoadState> m_load;
     bool m_embedLocalFiles = true;

@@ -213,6 +213,9 @@ SaveFileReader::SaveFileReader(
 
 SaveFileReader::~SaveFileReader()
 {
+    // The checksum thread reads the mapping.
+    if (m_checksumThread.joinable())
+        m_checksumThread.join();
     // Only reached early when the loader goes away mid-load: runners still on the pool read the
     // mapping, so they must be gone before it is.
     bool running = false;
@@ -240,6 +243,50 @@ void SaveFileReader::finish(const QString &message)
     m_finished = true;
     m_loader->reportFinished(m_job, message);
     deleteLater();
+}
+
+bool SaveFileReader::checkChecksumNow()
+{
+    const qint64 position = m_file->pos();
+    m_header.actualChecksum = SaveFileLoader::checksumOf(m_file, m_header.checksumStart);
+    m_file->seek(position);
+    m_loader->reportChecksum(m_header, m_job);
+    return !m_job->isCanceled();
+}
+
+void SaveFileReader::startChecksum()
+{
+    const qint64 start = std::clamp<qint64>(m_header.checksumStart, 0, m_size);
+    const uchar *bytes = m_mapping + start;
+    const qint64 size = m_size - start;
+    m_checksumPending = true;
+    m_checksumThread = std::thread([this, bytes, size] {
+        const QString checksum = SaveFileLoader::checksumOf(bytes, size);
+        // The reader joins this thread before it is deleted, so it is still there to post to.
+        QMetaObject::invokeMethod(
+            this, [this, checksum] { checksumComputed(checksum); }, Qt::QueuedConnection);
+    });
+}
+
+void SaveFileReader::checksumComputed(const QString &checksum)
+{
+    m_checksumThread.join();
+    m_checksumPending = false;
+    m_header.actualChecksum = checksum;
+    // A mismatch asks whether to go on; the blocks go on decoding meanwhile.
+    m_loader->reportChecksum(m_header, m_job);
+    if (m_job->isCanceled()) {
+        if (!m_canceled)
+            cancelRunners();
+    } else {
+        emitSceneState(m_highestId);
+        const QList<GraphicsItem *> held = m_heldRoots;
+        m_heldRoots.clear();
+        for (GraphicsItem *root : held)
+            finalizeRoot(root);
+    }
+    if (m_completeHeld || m_reported.size() == m_runners.size())
+        complete();
 }
 
 bool SaveFileReader::readSceneBlock(bool withNextId)
@@ -432,13 +479,22 @@ void SaveFileReader::readCurrent()
 {
     m_currentFormat = true;
     m_loader->reportProgressRange(m_job, 0, m_header.imageCount);
+    // Each way out before the blocks decode reports the checksum first, as a reader that checks
+    // it up front would: its answer may cancel the load.
+    const auto finishEarly = [this](const QString &message) {
+        if (checkChecksumNow())
+            finish(message);
+        else
+            finish();
+    };
     if (!readSceneBlock(true)) {
-        finish(SaveFileLoader::tr(
+        finishEarly(SaveFileLoader::tr(
             "The Velkora file you are trying to load is corrupt and can not be loaded."));
         return;
     }
     if (m_header.itemCount == 0) {
-        emitSceneState(-1);
+        if (checkChecksumNow())
+            emitSceneState(-1);
         finish();
         return;
     }
@@ -446,14 +502,20 @@ void SaveFileReader::readCurrent()
     if (!m_header.imageRecords.isEmpty()) {
         const qint64 end = m_header.imageRecords.constLast().end;
         if (end < m_file->pos() || end > m_header.indexOffset || !m_file->seek(end)) {
-            finishWithBrokenMetadata();
+            if (checkChecksumNow())
+                finishWithBrokenMetadata();
+            else
+                finish();
             return;
         }
     }
     while (!m_in.atEnd() && m_roots.size() < m_header.itemCount) {
         GraphicsItem *item = readRecord(nullptr, 0);
         if (!item) {
-            finishWithBrokenMetadata();
+            if (checkChecksumNow())
+                finishWithBrokenMetadata();
+            else
+                finish();
             return;
         }
         m_roots.append(item);
@@ -461,20 +523,19 @@ void SaveFileReader::readCurrent()
 
     readSceneDirectories();
 
-    int highestId = -1;
     for (GraphicsItem *root : qAsConst(m_roots)) {
         for (const GraphicsItem *member : treeOf(root))
-            highestId = std::max(highestId, member->id());
+            m_highestId = std::max(m_highestId, member->id());
     }
-    emitSceneState(highestId);
 
     m_mapping = m_file->map(0, m_size);
     if (!m_mapping) {
         deleteHeldItems();
-        finish(SaveFileLoader::tr(
+        finishEarly(SaveFileLoader::tr(
             "The Velkora file you are trying to load is corrupt and can not be loaded."));
         return;
     }
+    startChecksum();
     auto context = std::make_shared<ImageLoaderRunner::Context>();
     context->mapping = m_mapping;
     // Image blocks lie before the index; an entry reaching into it or beyond is broken.
@@ -594,6 +655,10 @@ void SaveFileReader::cancelRunners()
 
 void SaveFileReader::complete()
 {
+    if (m_checksumPending) {
+        m_completeHeld = true;
+        return;
+    }
     if (m_mapping) {
         m_file->unmap(m_mapping);
         m_mapping = nullptr;
@@ -651,6 +716,11 @@ void SaveFileReader::finalizeRoot(GraphicsItem *root)
 {
     if (m_generated.contains(root))
         return;
+    if (m_checksumPending) {
+        if (!m_heldRoots.contains(root))
+            m_heldRoots.append(root);
+        return;
+    }
     if (m_dropped.contains(root)) {
         m_generated.insert(root);
         GraphicsItem::deleteItem(root);

@@ -13,6 +13,7 @@
 #include <QSet>
 
 #include <memory>
+#include <thread>
 
 class GraphicsImageItem;
 class GraphicsItem;
@@ -28,6 +29,10 @@ class QGraphicsItem;
 // there before anything is allocated for it. Items stay with the reader until their whole tree
 // has its pixels; only then is the top-level item handed over (itemGenerated), and only items
 // the reader still holds are ever deleted by it.
+//
+// The current reader computes the file's checksum on a thread of its own while the blocks
+// decode, so that the pass over the whole file costs no time of its own. Until the checksum is
+// reported (and a mismatch answered) the scene state and items are held back.
 class SaveFileReader : public QObject {
     Q_OBJECT
 
@@ -74,6 +79,10 @@ private:
     int takeEntryFor(GraphicsImageItem *item, int position);
     void applyBlock(GraphicsImageItem *item, const ImageRecord &record);
     void finish(const QString &message = QString());
+    // The checksum, computed here and now; false when the answer to a mismatch canceled the job.
+    bool checkChecksumNow();
+    void startChecksum();
+    void checksumComputed(const QString &checksum);
 
     SaveFileLoader *m_loader;
     QFile *m_file;
@@ -105,4 +114,11 @@ private:
     int m_done = 0;
     bool m_finished = false;
     bool m_canceled = false;
+
+    std::thread m_checksumThread;
+    // Set while the checksum thread runs: scene state, items and completion wait for it.
+    bool m_checksumPending = false;
+    int m_highestId = -1;
+    QList<GraphicsItem *> m_heldRoots;
+    bool m_completeHeld = false;
 };

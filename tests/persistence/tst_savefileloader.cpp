@@ -658,6 +658,18 @@ void tst_SaveFileLoader::checksumMismatch()
     QCOMPARE(loaded->messages, QStringList { QString() });
     QCOMPARE(loaded->mismatches, 1);
     QCOMPARE(loaded->items.size(), 4);
+    QCOMPARE(loaded->states.size(), 1);
+
+    // Declining to load a mismatching file: the pictures may already be decoding, but neither
+    // the scene state nor any item may come out of the load.
+    QMetaObject::Connection decline = connect(m_loader, &SaveFileLoader::checksumMissmatchDetected,
+        this, [](LoadJob *job) { job->cancel(); }, Qt::DirectConnection);
+    auto declined = load(path);
+    disconnect(decline);
+    QCOMPARE(declined->messages, QStringList { QString() });
+    QCOMPARE(declined->loadedChecksums.size(), 1);
+    QVERIFY(declined->items.isEmpty());
+    QVERIFY(declined->states.isEmpty());
 
     auto forced = load(path, true);
     QCOMPARE(forced->messages, QStringList { QString() });
