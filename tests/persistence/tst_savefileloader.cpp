@@ -176,17 +176,32 @@ struct IndexEntry {
     qint64 end;
 };
 
-QList<IndexEntry> indexOf(const QByteArray &bytes)
-{
-    QDataStream in(bytes);
+// The fixed part at the start of every file of the current format.
+struct Header {
     QString version;
     qint16 items = 0;
     qint16 images = 0;
-    qint64 offset = 0;
-    in >> version >> items >> images >> offset;
-    in.device()->seek(offset);
+    qint64 indexOffset = 0;
+    QString application;
+    QString checksum;
+};
+
+Header headerOf(const QByteArray &bytes)
+{
+    QDataStream in(bytes);
+    Header header;
+    in >> header.version >> header.items >> header.images >> header.indexOffset
+        >> header.application >> header.checksum;
+    return header;
+}
+
+QList<IndexEntry> indexOf(const QByteArray &bytes)
+{
+    const Header header = headerOf(bytes);
+    QDataStream in(bytes);
+    in.device()->seek(header.indexOffset);
     QList<IndexEntry> entries;
-    for (int i = 0; i < images; ++i) {
+    for (int i = 0; i < header.images; ++i) {
         IndexEntry entry {};
         in >> entry.id >> entry.start >> entry.end;
         entries.append(entry);
@@ -236,8 +251,16 @@ private:
         const QString &oldChecksum = QString(), int nextItemId = 100,
         std::shared_ptr<const SceneSnapshot> snapshot = nullptr);
     std::unique_ptr<Collector> load(const QString &path, bool force = false);
+    QByteArray freshSave(const QList<GraphicsItem *> &items);
     QList<GraphicsItem *> smallScene();
-    void setEmbedLocalFiles(bool embed);
+    template <typename F> void onLoaderThread(F f)
+    {
+        QMetaObject::invokeMethod(m_loader, f, Qt::BlockingQueuedConnection);
+    }
+    void setEmbedLocalFiles(bool embed)
+    {
+        onLoaderThread([this, embed] { m_loader->setEmbedLocalFiles(embed); });
+    }
 
     QThread m_thread;
     SaveFileLoader *m_loader = nullptr;
@@ -254,8 +277,7 @@ void tst_SaveFileLoader::initTestCase()
 
 void tst_SaveFileLoader::cleanupTestCase()
 {
-    QMetaObject::invokeMethod(
-        m_loader, [this] { delete m_loader; }, Qt::BlockingQueuedConnection);
+    onLoaderThread([this] { delete m_loader; });
     m_thread.quit();
     m_thread.wait();
 }
@@ -272,13 +294,6 @@ void tst_SaveFileLoader::cleanup()
     for (GraphicsItem *item : qAsConst(m_items))
         delete item;
     m_items.clear();
-}
-
-void tst_SaveFileLoader::setEmbedLocalFiles(bool embed)
-{
-    QMetaObject::invokeMethod(
-        m_loader, [this, embed] { m_loader->setEmbedLocalFiles(embed); },
-        Qt::BlockingQueuedConnection);
 }
 
 std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
@@ -322,6 +337,15 @@ std::unique_ptr<Collector> tst_SaveFileLoader::load(const QString &path, bool fo
     return collector;
 }
 
+// What a full save of the items writes: the yardstick for every incremental save.
+QByteArray tst_SaveFileLoader::freshSave(const QList<GraphicsItem *> &items)
+{
+    const QString fresh = m_dir->filePath(QStringLiteral("fresh.vlk"));
+    QFile::remove(fresh);
+    save(fresh, items);
+    return readAll(fresh);
+}
+
 // Two images showing one pixmap, a third with a note attached, and a free note.
 QList<GraphicsItem *> tst_SaveFileLoader::smallScene()
 {
@@ -347,24 +371,22 @@ void tst_SaveFileLoader::emptySceneLayout()
                    "0000"
                    "0000")
             + QByteArray::number(bytes.size(), 16).rightJustified(16, '0'));
+    const Header header = headerOf(bytes);
+    QCOMPARE(header.application, QStringLiteral("1.11.1"));
+    QCOMPARE(header.checksum, md5Hex(bytes.mid(108)));
+    QCOMPARE(saved->savedChecksum, header.checksum);
+    // The application version and checksum fill the header up to 108, the scene state up to 224.
     QDataStream in(bytes);
-    in.skipRawData(24);
-    QString application;
-    QString checksum;
+    in.skipRawData(108);
     qint32 nextId = 0;
     QRectF rect;
     QTransform view;
     qint32 horizontal = 0;
     qint32 vertical = 0;
     QString directory;
-    in >> application >> checksum;
-    QCOMPARE(in.device()->pos(), qint64(108));
     in >> nextId >> rect >> view >> horizontal >> vertical;
     QCOMPARE(in.device()->pos(), qint64(224));
     in >> directory;
-    QCOMPARE(application, QStringLiteral("1.11.1"));
-    QCOMPARE(checksum, md5Hex(bytes.mid(108)));
-    QCOMPARE(saved->savedChecksum, checksum);
     QCOMPARE(nextId, 7);
     QCOMPARE(rect, QRectF(-500, -400, 1000, 800));
     QCOMPARE(view, QTransform::fromScale(2, 2));
@@ -381,17 +403,11 @@ void tst_SaveFileLoader::smallSceneLayout()
     QCOMPARE(saved->messages, QStringList { QString() });
     const QByteArray bytes = readAll(path);
 
-    QDataStream in(bytes);
-    QString version;
-    qint16 itemCount = 0;
-    qint16 imageCount = 0;
-    qint64 indexOffset = 0;
-    QString application;
-    QString checksum;
-    in >> version >> itemCount >> imageCount >> indexOffset >> application >> checksum;
-    QCOMPARE(itemCount, qint16(4));
-    QCOMPARE(imageCount, qint16(3));
-    QCOMPARE(checksum, md5Hex(bytes.mid(108)));
+    const Header header = headerOf(bytes);
+    const qint64 indexOffset = header.indexOffset;
+    QCOMPARE(header.items, qint16(4));
+    QCOMPARE(header.images, qint16(3));
+    QCOMPARE(header.checksum, md5Hex(bytes.mid(108)));
     QCOMPARE(indexOffset + 3 * 20, qint64(bytes.size()));
 
     const QList<IndexEntry> index = indexOf(bytes);
@@ -410,33 +426,25 @@ void tst_SaveFileLoader::smallSceneLayout()
     QCOMPARE(decoded.size(), QSize(3, 4));
 
     // Records: ascending id, children after their parent, each end offset where the next begins.
+    QDataStream in(bytes);
     in.device()->seek(index.at(2).end);
     QStringList order;
     QList<double> depths;
     for (int i = 0; i < 5; ++i) {
         qint64 end = 0;
-        QString type;
-        in >> end >> type;
+        QString type, text, name;
+        float opacity;
+        QTransform transform;
+        qint32 id;
+        double z;
+        in >> end >> type >> text;
         QVERIFY(end <= indexOffset);
-        if (type == QLatin1String("GraphicsImageItem")) {
-            QString source;
-            QString name;
-            float opacity;
-            QTransform transform;
-            qint32 id;
-            double z;
-            in >> source >> name >> opacity >> transform >> id >> z;
-            order.append(QString::number(id));
-            depths.append(z);
-        } else {
-            QString text;
-            QTransform transform;
-            qint32 id;
-            double z;
-            in >> text >> transform >> id >> z;
-            order.append(text);
-            depths.append(z);
-        }
+        const bool image = type == QLatin1String("GraphicsImageItem");
+        if (image) // text is the source
+            in >> name >> opacity;
+        in >> transform >> id >> z;
+        order.append(image ? QString::number(id) : text);
+        depths.append(z);
         in.device()->seek(end);
     }
     QCOMPARE(order, (QStringList { "0", "1", "2", "attached", "free" }));
@@ -502,13 +510,10 @@ void tst_SaveFileLoader::compressionLevels()
     const QPixmap second = QPixmap::fromImage(translucent);
     m_items = {imageItem(first, 0, 0.0), imageItem(second, 1, 1.0)};
 
-    QMetaObject::invokeMethod(
-        m_loader, [this, compression] { m_loader->setSaveCompression(compression); },
-        Qt::BlockingQueuedConnection);
+    onLoaderThread([this, compression] { m_loader->setSaveCompression(compression); });
     const QString path = m_dir->filePath(QStringLiteral("level%1.vlk").arg(compression));
     save(path, m_items, QString(), 2);
-    QMetaObject::invokeMethod(
-        m_loader, [this] { m_loader->setSaveCompression(1); }, Qt::BlockingQueuedConnection);
+    onLoaderThread([this] { m_loader->setSaveCompression(1); });
 
     // Every level reads back to the same pixels.
     auto loaded = load(path);
@@ -563,9 +568,7 @@ void tst_SaveFileLoader::incrementalAfterDeletingSharedOwner()
         QVERIFY(entry.end - entry.start != 4);
 
     // The same bytes as a full save of what is left.
-    const QString fresh = m_dir->filePath(QStringLiteral("fresh.vlk"));
-    save(fresh, items);
-    QCOMPARE(bytes, readAll(fresh));
+    QCOMPARE(bytes, freshSave(items));
 }
 
 void tst_SaveFileLoader::incrementalEmbedsFormerLink()
@@ -577,15 +580,14 @@ void tst_SaveFileLoader::incrementalEmbedsFormerLink()
     const QString path = m_dir->filePath(QStringLiteral("embed.vlk"));
     setEmbedLocalFiles(false);
     auto linked = save(path, m_items);
-    QCOMPARE(indexOf(readAll(path)).at(0).end - indexOf(readAll(path)).at(0).start, qint64(4));
+    const IndexEntry link = indexOf(readAll(path)).at(0);
+    QCOMPARE(link.end - link.start, qint64(4));
 
     // Keeping the link block would leave the picture out although it is now to be embedded.
     setEmbedLocalFiles(true);
     auto embedded = save(path, m_items, linked->savedChecksum);
     QCOMPARE(embedded->messages, QStringList { QString() });
-    const QString fresh = m_dir->filePath(QStringLiteral("embed-fresh.vlk"));
-    save(fresh, m_items);
-    QCOMPARE(readAll(path), readAll(fresh));
+    QCOMPARE(readAll(path), freshSave(m_items));
 }
 
 void tst_SaveFileLoader::linkedImages_data()
@@ -745,18 +747,12 @@ void tst_SaveFileLoader::formatComparison_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("greater");
 
-    QTest::addRow("1.10 after 1.9") << "1.10"
-                                    << "1.9" << true;
-    QTest::addRow("1.9 before 1.10") << "1.9"
-                                     << "1.10" << false;
-    QTest::addRow("equal is not greater") << "1.10"
-                                          << "1.10" << false;
-    QTest::addRow("major wins") << "2.0"
-                                << "1.10" << true;
-    QTest::addRow("three parts are no format") << "1.12.0"
-                                               << "1.10" << false;
-    QTest::addRow("letters are no format") << "1.x"
-                                           << "1.2" << false;
+    QTest::addRow("1.10 after 1.9") << QString("1.10") << QString("1.9") << true;
+    QTest::addRow("1.9 before 1.10") << QString("1.9") << QString("1.10") << false;
+    QTest::addRow("equal is not greater") << QString("1.10") << QString("1.10") << false;
+    QTest::addRow("major wins") << QString("2.0") << QString("1.10") << true;
+    QTest::addRow("three parts are no format") << QString("1.12.0") << QString("1.10") << false;
+    QTest::addRow("letters are no format") << QString("1.x") << QString("1.2") << false;
 }
 
 void tst_SaveFileLoader::formatComparison()
@@ -1038,9 +1034,7 @@ void tst_SaveFileLoader::fullRewriteMessages()
     auto saved = save(path, m_items, actual);
     QCOMPARE(saved->messages, QStringList { QString() });
     QCOMPARE(saved->progressMessages, QStringList { message });
-    const QString fresh = m_dir->filePath(QStringLiteral("rewrite-fresh.vlk"));
-    save(fresh, m_items);
-    QCOMPARE(readAll(path), readAll(fresh));
+    QCOMPARE(readAll(path), freshSave(m_items));
 }
 
 void tst_SaveFileLoader::selectedOnlyRecords()
@@ -1137,10 +1131,8 @@ void tst_SaveFileLoader::cancelledLoadKeepsOthersPoolWork()
     // first), then the job is cancelled while none of them has run.
     connect(m_loader, &SaveFileLoader::loadedSceneState, collector.get(),
         [&](const SaveFileLoader::SceneState &, LoadJob *) {
-            QMetaObject::invokeMethod(
-                m_loader,
-                [&otherRan] { QThreadPool::globalInstance()->start(new Flag(&otherRan)); },
-                Qt::BlockingQueuedConnection);
+            onLoaderThread(
+                [&otherRan] { QThreadPool::globalInstance()->start(new Flag(&otherRan)); });
             job->cancel();
             release.store(true);
         });
