@@ -65,6 +65,8 @@ private slots:
 
 private:
     QList<GraphicsImageItem *> run(const ImageLoader::Source &source);
+    // Files of the temporary folder, as a drop or the open dialog hands them over.
+    ImageLoader::Source files(const QStringList &names) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ImageLoader> m_loader;
@@ -104,6 +106,14 @@ QList<GraphicsImageItem *> tst_ImageLoader::run(const ImageLoader::Source &sourc
     return images;
 }
 
+ImageLoader::Source tst_ImageLoader::files(const QStringList &names) const
+{
+    ImageLoader::Source source;
+    for (const QString &name : names)
+        source.urls.append(QUrl::fromLocalFile(m_dir->filePath(name)));
+    return source;
+}
+
 void tst_ImageLoader::folderRecurses()
 {
     writeFile(m_dir->filePath("pictures/a.png"), pngBytes({4, 3}));
@@ -114,8 +124,7 @@ void tst_ImageLoader::folderRecurses()
     LoadJob job(m_loader.get());
     QSignalSpy range(&job, &LoadJob::progressRangeChanged);
     QSignalSpy progress(&job, &LoadJob::progressChanged);
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("pictures"))};
+    ImageLoader::Source source = files({"pictures"});
     source.position = QPointF(30, -40);
     m_loader->load(source, &job);
 
@@ -137,10 +146,7 @@ void tst_ImageLoader::sceneFileOpensInstead()
     writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
     writeFile(m_dir->filePath("board.vlk"), "scene");
     QSignalSpy found(m_loader.get(), &ImageLoader::vlkFileFound);
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("a.png")),
-                   QUrl::fromLocalFile(m_dir->filePath("board.vlk"))};
-    run(source);
+    run(files({"a.png", "board.vlk"}));
     QCOMPARE(found.count(), 1);
     QCOMPARE(found.at(0).at(0).toString(), m_dir->filePath("board.vlk"));
     QVERIFY(m_items.isEmpty());
@@ -150,11 +156,7 @@ void tst_ImageLoader::sceneFileOpensInstead()
 void tst_ImageLoader::missingFilesAreReported()
 {
     writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("gone1.png")),
-                   QUrl::fromLocalFile(m_dir->filePath("a.png")),
-                   QUrl::fromLocalFile(m_dir->filePath("gone2.png"))};
-    QCOMPARE(run(source).size(), 1);
+    QCOMPARE(run(files({"gone1.png", "a.png", "gone2.png"})).size(), 1);
     QCOMPARE(m_finished.value(0), QStringLiteral("Could not find some files."));
     QCOMPARE(m_finished.value(1),
              m_dir->filePath("gone1.png") + "\n\n" + m_dir->filePath("gone2.png"));
@@ -163,9 +165,7 @@ void tst_ImageLoader::missingFilesAreReported()
 void tst_ImageLoader::extensionThatLies()
 {
     writeFile(m_dir->filePath("photo.jpg"), pngBytes({7, 9}));
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("photo.jpg"))};
-    const QList<GraphicsImageItem *> items = run(source);
+    const QList<GraphicsImageItem *> items = run(files({"photo.jpg"}));
     QCOMPARE(items.size(), 1);
     QCOMPARE(items.first()->image()->size(), QSize(7, 9));
     QCOMPARE(items.first()->source(), m_dir->filePath("photo.jpg"));
@@ -181,9 +181,7 @@ void tst_ImageLoader::cancelMidFolder()
         if (m_items.size() == 3)
             job.cancel();
     });
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("many"))};
-    m_loader->load(source, &job);
+    m_loader->load(files({"many"}), &job);
     QCOMPARE(m_items.size(), 3);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toString(), QString());
@@ -222,9 +220,7 @@ void tst_ImageLoader::loadedFilesAreDownscaled()
     m_loader->setAutoDownscale(true);
     m_loader->setAutoDownscaleMaxWidth(200);
     m_loader->setAutoDownscaleMaxHeight(200);
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("big.png"))};
-    const QList<GraphicsImageItem *> items = run(source);
+    const QList<GraphicsImageItem *> items = run(files({"big.png"}));
     QCOMPARE(items.size(), 1);
     QCOMPARE(items.first()->image()->size(), QSize(200, 150));
     // The item remembers how it was reduced, so a linked file is read back the same way.
@@ -300,8 +296,7 @@ void tst_ImageLoader::queuedLoadOnLoaderThread()
     QList<GraphicsItem *> items;
     connect(&job, &LoadJob::itemGenerated, this, [&items](GraphicsItem *item) { items.append(item); });
     QSignalSpy finished(&job, &LoadJob::finished);
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath("a.png"))};
+    ImageLoader::Source source = files({"a.png"});
     source.text = QStringLiteral("note");
     QVERIFY(QMetaObject::invokeMethod(loader, "load", Qt::QueuedConnection,
                                       Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, &job)));
@@ -382,8 +377,7 @@ void tst_ImageLoader::browserDropFetchesPageFirst()
     m_server->setRoute("/photo.webp", {200, "image/png", pngBytes({8, 8}), {}, {}});
     writeFile(m_dir->filePath(localName), pngBytes({2, 2}));
 
-    ImageLoader::Source source;
-    source.urls = {QUrl::fromLocalFile(m_dir->filePath(localName))};
+    ImageLoader::Source source = files({localName});
     source.html = "<img src=\"" + m_server->url("/photo.webp") + "\">";
     const QList<GraphicsImageItem *> items = run(source);
     QCOMPARE(items.size(), 1);
