@@ -1,4 +1,5 @@
 #include "../scene/testitem.h"
+#include "nearly.h"
 #include "commands/commandhandler.h"
 #include "commands/flipcommand.h"
 #include "commands/movecommand.h"
@@ -16,13 +17,6 @@
 namespace {
 
 constexpr qreal degree = 3.14159265358979323846 / 180;
-
-bool closeTo(const QTransform &a, const QTransform &b)
-{
-    const qreal d[] = { a.m11() - b.m11(), a.m12() - b.m12(), a.m21() - b.m21(), a.m22() - b.m22(),
-        a.dx() - b.dx(), a.dy() - b.dy() };
-    return std::all_of(std::begin(d), std::end(d), [](qreal v) { return std::abs(v) < 1e-9; });
-}
 
 // Clockwise angle of the item's up direction from straight up, in degrees.
 qreal upAngle(const GraphicsItem *item)
@@ -105,13 +99,13 @@ void TestGestureCommands::noteKeepsPlace()
     command->finish();
     handler.push(command);
     QCOMPARE(handler.count(), 1);
-    QVERIFY(closeTo(
+    QVERIFY(nearly(
         note->fullTransform(), before * QTransform::fromTranslate(noteShift.x(), noteShift.y())));
     QCOMPARE(note->parentItem(), image);
 
     handler.undo();
-    QVERIFY(closeTo(image->fullTransform(), QTransform()));
-    QVERIFY(closeTo(note->fullTransform(), before));
+    QVERIFY(nearly(image->fullTransform(), QTransform()));
+    QVERIFY(nearly(note->fullTransform(), before));
 }
 
 void TestGestureCommands::axisMove_data()
@@ -376,8 +370,8 @@ void TestGestureCommands::flip()
     QCOMPARE(handler.count(), expected.isIdentity() ? 0 : 1);
     // Mirrored about the common centre: the two swap places.
     const bool swapped = expected.m11() < 0;
-    QVERIFY(closeTo(a.fullTransform(), expected * QTransform::fromTranslate(swapped ? 200 : 0, 0)));
-    QVERIFY(closeTo(b.fullTransform(), expected * QTransform::fromTranslate(swapped ? 0 : 200, 0)));
+    QVERIFY(nearly(a.fullTransform(), expected * QTransform::fromTranslate(swapped ? 200 : 0, 0)));
+    QVERIFY(nearly(b.fullTransform(), expected * QTransform::fromTranslate(swapped ? 0 : 200, 0)));
 }
 
 QTEST_MAIN(TestGestureCommands)
