@@ -1,4 +1,5 @@
 #include "../scene/testitem.h"
+#include "nearly.h"
 #include "commands/commandhandler.h"
 #include "commands/transformcommand.h"
 
@@ -18,13 +19,6 @@ public:
         setItems(items, QPointF());
     }
 };
-
-bool sameTransform(const QTransform &a, const QTransform &b)
-{
-    const qreal d[] = { a.m11() - b.m11(), a.m12() - b.m12(), a.m21() - b.m21(), a.m22() - b.m22(),
-        a.dx() - b.dx(), a.dy() - b.dy() };
-    return std::all_of(std::begin(d), std::end(d), [](qreal v) { return std::abs(v) < 1e-9; });
-}
 
 } // namespace
 
@@ -77,9 +71,9 @@ void TestTransformCommand::childrenFollowOrStay()
     ProbeCommand command({ &parent }, QPointF(), 1);
     command.applyTransform(change);
     if (stays)
-        QVERIFY(sameTransform(child->fullTransform(), childBefore));
+        QVERIFY(nearly(child->fullTransform(), childBefore));
     else
-        QVERIFY(sameTransform(child->fullTransform(), childLocal * parent.fullTransform()));
+        QVERIFY(nearly(child->fullTransform(), childLocal * parent.fullTransform()));
 }
 
 void TestTransformCommand::parentAndChildBothTransformed()
