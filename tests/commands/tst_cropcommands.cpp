@@ -1,4 +1,5 @@
 #include "../scene/testitem.h"
+#include "nearly.h"
 #include "commands/commandhandler.h"
 #include "commands/cropcommand.h"
 #include "commands/croppancommand.h"
@@ -39,9 +40,7 @@ QTransform pictureToScene(const GraphicsImageItem &image)
 
 bool near(const QTransform &a, const QTransform &b)
 {
-    const qreal d[] = { a.m11() - b.m11(), a.m12() - b.m12(), a.m21() - b.m21(), a.m22() - b.m22(),
-        a.dx() - b.dx(), a.dy() - b.dy() };
-    return std::all_of(std::begin(d), std::end(d), [](qreal v) { return std::abs(v) < 1e-7; });
+    return nearly(a, b, 1e-7);
 }
 
 bool near(const QPointF &a, const QPointF &b)
