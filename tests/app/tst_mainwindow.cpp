@@ -10,7 +10,9 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QMimeData>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,7 +31,8 @@ QString writePng(const QString &path, const QSize &size)
 } // namespace
 
 // The main window's side of load jobs: items appear, become one undoable addition, are selected
-// and packed; notes stick to the selected image; the canvas stays locked while jobs run.
+// and packed; notes stick to the selected image; the canvas stays locked while jobs run; drops
+// load where they fell, or are refused while the canvas is locked.
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
@@ -43,6 +46,8 @@ private slots:
     void textAttachesToSelectedImage();
     void overlappingJobsKeepTheLock();
     void clearWithoutQuestion();
+    void dropOnCanvas_data();
+    void dropOnCanvas();
 
 private:
     QTemporaryDir m_dir;
@@ -157,6 +162,44 @@ void tst_MainWindow::clearWithoutQuestion()
     QVERIFY(m_window->scene()->addedItems().isEmpty());
     QCOMPARE(m_window->commandHandler()->count(), 0);
     QVERIFY(!m_window->hasUnsavedChanges());
+}
+
+void tst_MainWindow::dropOnCanvas_data()
+{
+    QTest::addColumn<bool>("locked");
+
+    QTest::addRow("loads at the drop point") << false;
+    QTest::addRow("locked canvas refuses") << true;
+}
+
+void tst_MainWindow::dropOnCanvas()
+{
+    QFETCH(bool, locked);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    m_window->generalSettings()->setting(QStringLiteral("CanvasLocked"))->setValue(locked);
+    QSignalSpy popups(m_window, &MainWindow::popupRequested);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(writePng(m_dir.filePath("dropped.png"), {60, 40}))});
+
+    GraphicsView *view = m_window->view();
+    const QPoint at(view->viewport()->width() / 3, view->viewport()->height() / 3);
+    const QPointF sceneAt = view->mapToScene(at);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    QTRY_VERIFY(m_window->isIdle());
+
+    const QList<GraphicsItem *> items = m_window->scene()->graphicsItems();
+    if (locked) {
+        QVERIFY(items.isEmpty());
+        QCOMPARE(popups.count(), 1);
+    } else {
+        QCOMPARE(items.size(), 1);
+        QVERIFY(QLineF(items.first()->sceneBounds().center(), sceneAt).length() < 1.0);
+        QCOMPARE(m_window->commandHandler()->count(), 1);
+    }
 }
 
 QTEST_MAIN(tst_MainWindow)
