@@ -44,6 +44,7 @@ private slots:
     void otherSchemes();
 
 private:
+    QString url(const char *path) const { return m_server->url(QString::fromLatin1(path)); }
     FetchBatch::ItemMaker recorder()
     {
         return [this](const QByteArray &body, const QString &address) {
@@ -89,7 +90,7 @@ void tst_FetchBatch::singleDownload()
     m_server->setRoute("/text", {200, "text/plain", "hello", {}, {}});
 
     LoadJob job(&m_loader);
-    const QString address = m_server->url(QString::fromLatin1(path));
+    const QString address = url(path.constData());
     FetchBatch batch(&m_loader, &job, {address}, recorder());
     QCOMPARE(batch.run(), loaded);
     // The item's source is the address asked for, also after a redirect.
@@ -110,7 +111,7 @@ void tst_FetchBatch::pageIsSearchedOnce()
 
     LoadJob job(&m_loader);
     int pages = 0;
-    const QString pageAddress = m_server->url(QStringLiteral("/page.html"));
+    const QString pageAddress = url("/page.html");
     FetchBatch batch(&m_loader, &job, {pageAddress}, recorder());
     batch.setPageAddress(pageAddress, [&](const QString &html, const QString &base) {
         ++pages;
@@ -120,8 +121,7 @@ void tst_FetchBatch::pageIsSearchedOnce()
     });
     QVERIFY(batch.run());
     QCOMPARE(pages, 1);
-    QCOMPARE(m_items, QStringList({m_server->url(QStringLiteral("/a.png")),
-                                   m_server->url(QStringLiteral("/b.png"))}));
+    QCOMPARE(m_items, QStringList({url("/a.png"), url("/b.png")}));
     QVERIFY(!m_server->requestedPaths.contains("/never.png"));
 }
 
@@ -132,9 +132,7 @@ void tst_FetchBatch::batchProgress()
     QSignalSpy progress(&job, &LoadJob::progressChanged);
     QSignalSpy loaderProgress(&m_loader, &BaseLoader::progressChanged);
     FetchBatch batch(&m_loader, &job,
-                     {m_server->url(QStringLiteral("/a.png")), m_server->url(QStringLiteral("/gone")),
-                      m_server->url(QStringLiteral("/b.png"))},
-                     recorder());
+                     {url("/a.png"), url("/gone"), url("/b.png")}, recorder());
     QVERIFY(batch.run());
     QCOMPARE(range.count(), 1);
     QCOMPARE(range.at(0).at(1).toInt(), 3);
@@ -151,7 +149,7 @@ void tst_FetchBatch::singleDownloadProgressInKilobytes()
     LoadJob job(&m_loader);
     QSignalSpy range(&job, &LoadJob::progressRangeChanged);
     QSignalSpy progress(&job, &LoadJob::progressChanged);
-    FetchBatch batch(&m_loader, &job, {m_server->url(QStringLiteral("/big.png"))}, recorder());
+    FetchBatch batch(&m_loader, &job, {url("/big.png")}, recorder());
     QVERIFY(batch.run());
     QCOMPARE(range.count(), 1);
     QCOMPARE(range.at(0).at(1).toInt(), big.size() / 1000);
@@ -163,13 +161,11 @@ void tst_FetchBatch::stalledServerTimesOut()
 {
     m_server->setRoute("/stall.png", {200, "image/png", pngBytes(), {}, HttpTestServer::Behaviour::Stall});
     LoadJob job(&m_loader);
-    FetchBatch batch(&m_loader, &job,
-                     {m_server->url(QStringLiteral("/stall.png")), m_server->url(QStringLiteral("/a.png"))},
-                     recorder());
+    FetchBatch batch(&m_loader, &job, {url("/stall.png"), url("/a.png")}, recorder());
     batch.setTransferTimeout(300);
     QVERIFY(batch.run());
     // The stalled download is given up and the batch goes on with the next.
-    QCOMPARE(m_items, QStringList{m_server->url(QStringLiteral("/a.png"))});
+    QCOMPARE(m_items, QStringList{url("/a.png")});
 }
 
 void tst_FetchBatch::cancelAbortsAtOnce()
@@ -179,9 +175,7 @@ void tst_FetchBatch::cancelAbortsAtOnce()
     LoadJob job(&m_loader);
     // Cancel once the first bytes are on their way; the rest would take seconds.
     m_server->firstPieceSent = [&job] { job.cancel(); };
-    FetchBatch batch(&m_loader, &job,
-                     {m_server->url(QStringLiteral("/slow.png")), m_server->url(QStringLiteral("/a.png"))},
-                     recorder());
+    FetchBatch batch(&m_loader, &job, {url("/slow.png"), url("/a.png")}, recorder());
     QVERIFY(!batch.run());
     QVERIFY(job.isCanceled());
     QVERIFY(m_items.isEmpty());
@@ -201,7 +195,7 @@ void tst_FetchBatch::oversizedResponses()
     m_server->setRoute("/huge.png", {200, "image/png", pngBytes(200, 200) + QByteArray(100000, 'x'),
                                      {}, HttpTestServer::Behaviour(behaviour)});
     LoadJob job(&m_loader);
-    FetchBatch batch(&m_loader, &job, {m_server->url(QStringLiteral("/huge.png"))}, recorder());
+    FetchBatch batch(&m_loader, &job, {url("/huge.png")}, recorder());
     batch.setMaximumSize(5000);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("huge.png: larger than 5000 bytes")));
     QVERIFY(!batch.run());
