@@ -347,8 +347,10 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
                 tr("The save file was saved with a newer version of Velkora (%0), "
                    "you are currently using Velkora %1. Please update to Velkora "
                    "%0 or higher to be able to open it.")
-                    .replace(QLatin1String("%0"), header.applicationVersion)
-                    .replace(QLatin1String("%1"), ApplicationVersion));
+                    // The stored version is text from the file: put it in last, so a "%1"
+                    // inside it stays as it is.
+                    .replace(QLatin1String("%1"), ApplicationVersion)
+                    .replace(QLatin1String("%0"), header.applicationVersion));
         else
             reportFinished(job,
                 tr("The save file was saved with a newer version of Velkora, "

@@ -765,7 +765,8 @@ void tst_SaveFileLoader::formatComparison()
 
 void tst_SaveFileLoader::loadMessages_data()
 {
-    QTest::addColumn<QByteArray>("patch"); // "offset:hex" replacing bytes of a saved small scene
+    // "offset:hex" replacing bytes of a saved small scene, several separated by ';'
+    QTest::addColumn<QByteArray>("patch");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("broken");
 
@@ -775,6 +776,13 @@ void tst_SaveFileLoader::loadMessages_data()
         << QByteArray("4:0032002e0030") // "1.10" -> "2.00"
         << QString("The save file was saved with a newer version of Velkora (1.11.1), you are "
                    "currently using Velkora 1.11.1. Please update to Velkora 1.11.1 or higher to "
+                   "be able to open it.")
+        << 0;
+    // The stored version is text from the file: a placeholder in it is not filled in.
+    QTest::addRow("format 2.0, stored version with a placeholder")
+        << QByteArray("4:0032002e0030;36:00250031") // "1.11.1" -> "1.11%1"
+        << QString("The save file was saved with a newer version of Velkora (1.11%1), you are "
+                   "currently using Velkora 1.11.1. Please update to Velkora 1.11%1 or higher to "
                    "be able to open it.")
         << 0;
     QTest::addRow("format 1.1") << QByteArray("replace") << "Unrecognized Velkora save file." << 0;
@@ -813,9 +821,11 @@ void tst_SaveFileLoader::loadMessages()
         const QByteArray end = QByteArray::fromHex("7fffffffffffffff");
         bytes.replace(int(last.end), 8, end);
     } else {
-        const QList<QByteArray> parts = patch.split(':');
-        const QByteArray replacement = QByteArray::fromHex(parts.at(1));
-        bytes.replace(parts.at(0).toInt(), replacement.size(), replacement);
+        for (const QByteArray &change : patch.split(';')) {
+            const QList<QByteArray> parts = change.split(':');
+            const QByteArray replacement = QByteArray::fromHex(parts.at(1));
+            bytes.replace(parts.at(0).toInt(), replacement.size(), replacement);
+        }
     }
     writeAll(path, bytes);
 
