@@ -81,6 +81,8 @@ private slots:
     void newerVersionIsAsked_data();
     void newerVersionIsAsked();
     void changedElsewhereIsAsked();
+    void checksumMismatchIsAsked_data();
+    void checksumMismatchIsAsked();
     void recentFilesStayShortAndUnique();
     void closeWaitsForTheChosenSave();
 
@@ -232,6 +234,41 @@ void tst_SceneFileWorkflow::backupLoadedAndSaved()
     QFile::remove(path("x.vlk.old"));
     loadAndWait(path("x.vlk"));
     QCOMPARE(m_window->scene()->addedItems().size(), 2);
+}
+
+void tst_SceneFileWorkflow::checksumMismatchIsAsked_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("items");
+    QTest::addRow("cancel") << QString() << 0;
+    QTest::addRow("force open") << "Force Open" << 1;
+}
+
+void tst_SceneFileWorkflow::checksumMismatchIsAsked()
+{
+    QFETCH(QString, answer);
+    QFETCH(int, items);
+    addPicture();
+    saveAndWait(path("m.vlk"));
+    m_window->forceClear();
+
+    // The first character of the stored checksum (UTF-16 at offset 44) no longer matches. The
+    // question comes while the pictures decode; nothing may reach the board before its answer.
+    QFile file(path("m.vlk"));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.seek(45));
+    const char stored = file.peek(1).at(0);
+    file.write(QByteArray(1, stored == '0' ? '1' : '0'));
+    file.close();
+
+    DialogAnswerer answerer({answer});
+    loadAndWait(path("m.vlk"));
+    QCOMPARE(answerer.questions.size(), 1);
+    QVERIFY(answerer.questions.first().contains(QLatin1String("might be corrupt")));
+    // Forcing the file open loads it again by recovery, after the first load ended.
+    QTRY_COMPARE(m_window->scene()->addedItems().size(), items);
+    QTRY_VERIFY(m_window->isIdle());
+    QCOMPARE(m_window->scene()->addedItems().size(), items);
 }
 
 void tst_SceneFileWorkflow::newerVersionIsAsked_data()
