@@ -7,6 +7,8 @@
 // quality 0, after the level jobs are done) / time drawing the full pictures (zoom quality 1);
 // memory_over_pixels = peak resident memory of the process / bytes of the decoded pictures.
 
+#include "benchmemory.h"
+
 #include "commands/commandhandler.h"
 #include "scene/graphicsimagegenerator.h"
 #include "scene/graphicsimageitem.h"
@@ -14,9 +16,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGraphicsView>
-#include <QRegularExpression>
 #include <QThread>
 #include <QThreadPool>
 
@@ -28,17 +28,6 @@ namespace {
 constexpr int PictureWidth = 4000;
 constexpr int PictureHeight = 3000;
 constexpr qreal Zoom = 0.05;
-
-qint64 peakResidentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QString text = QString::fromLatin1(status.readAll());
-    const QRegularExpressionMatch match
-        = QRegularExpression(QStringLiteral("VmHWM:\\s*(\\d+)\\s*kB")).match(text);
-    return match.hasMatch() ? match.captured(1).toLongLong() * 1024 : -1;
-}
 
 // Median time of a few synchronous repaints of the whole viewport, in nanoseconds.
 qint64 repaintTime(QGraphicsView &view, int rounds)

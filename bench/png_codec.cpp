@@ -7,12 +7,14 @@
 //
 // The variants are interleaved image by image; each figure is the median of three runs.
 
+#include "benchmemory.h"
+#include "benchpictures.h"
+
 #include "persistence/pngencoder.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -26,39 +28,6 @@
 #include <vector>
 
 namespace {
-
-QImage photoLike(int width, int height, quint32 seed)
-{
-    // Smooth light, a few hard-edged shapes and mild sensor noise: what photos are made of,
-    // neither flat colour nor pure noise.
-    QRandomGenerator random(seed);
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, width, height);
-    sky.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 120, 230));
-    sky.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 200, 60));
-    painter.fillRect(image.rect(), sky);
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (int i = 0; i < 12; ++i) {
-        QRadialGradient blob(random.bounded(width), random.bounded(height), 50 + random.bounded(width / 3));
-        blob.setColorAt(0, QColor::fromHsv(int(random.bounded(360)), 180, 220, 200));
-        blob.setColorAt(1, QColor::fromHsv(int(random.bounded(360)), 100, 40, 0));
-        painter.setBrush(blob);
-        painter.setPen(Qt::NoPen);
-        painter.drawEllipse(QPointF(random.bounded(width), random.bounded(height)),
-                            100 + random.bounded(width / 4), 100 + random.bounded(height / 4));
-    }
-    painter.end();
-    for (int y = 0; y < height; ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int noise = int(random.bounded(7)) - 3;
-            row[x] = qRgb(qBound(0, qRed(row[x]) + noise, 255), qBound(0, qGreen(row[x]) + noise, 255),
-                          qBound(0, qBlue(row[x]) + noise, 255));
-        }
-    }
-    return image;
-}
 
 QImage flatGraphic(int width, int height, quint32 seed)
 {
@@ -119,22 +88,10 @@ QByteArray ourPng(const QImage &image, int level)
     return bytes;
 }
 
-qint64 peakResidentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return 0;
-}
-
 int measureMemory()
 {
     // What encoding needs beyond the picture itself, as a multiple of the picture's bytes.
-    const QImage image = photoLike(10000, 10000, 7);
+    const QImage image = photoLike(10000, 10000, 7, 12, 3);
     const qint64 before = peakResidentBytes();
     QByteArray png;
     PngEncoder::encode(image, PngEncoder::deflateLevel(PngEncoder::Balanced), &png);
@@ -179,7 +136,7 @@ int main(int argc, char *argv[])
     } else {
         const bool flat = arguments.size() > 1;
         for (quint32 i = 0; i < 6; ++i)
-            images.append(flat ? flatGraphic(1920, 1080, i) : photoLike(2400, 1600, i));
+            images.append(flat ? flatGraphic(1920, 1080, i) : photoLike(2400, 1600, i, 12, 3));
     }
     if (images.isEmpty()) {
         std::fprintf(stderr, "no images\n");
