@@ -116,15 +116,17 @@ bool SaveFileLoader::isFormatAtLeast(const QString &a, const QString &b)
 
 QString SaveFileLoader::checksumOf(QFile *file, qint64 from)
 {
+    if (!file->seek(from))
+        return QString();
     QCryptographicHash hash(QCryptographicHash::Md5);
-    if (file->seek(from)) {
-        constexpr qint64 Chunk = 1 << 20;
-        for (;;) {
-            const QByteArray chunk = file->read(Chunk);
-            if (chunk.isEmpty())
-                break;
-            hash.addData(chunk);
-        }
+    constexpr qint64 Chunk = 1 << 20;
+    const qint64 size = file->size();
+    for (qint64 position = from; position < size;) {
+        const QByteArray chunk = file->read(std::min(Chunk, size - position));
+        if (chunk.isEmpty())
+            return QString();
+        hash.addData(chunk);
+        position += chunk.size();
     }
     return QString::fromLatin1(hash.result().toHex());
 }

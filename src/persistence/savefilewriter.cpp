@@ -8,7 +8,6 @@
 #include "settings/versionnumber.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +26,6 @@ namespace {
 constexpr qint64 HeaderEnd = 224;
 // The header stores both counts as qint16.
 constexpr int MaximumCount = 32767;
-constexpr qint64 ChecksumChunk = 1 << 20;
 
 QByteArray bigEndian32(qint32 value)
 {
@@ -350,18 +348,8 @@ bool SaveFileWriter::keptBlocksStillFit(
 
 bool SaveFileWriter::computeChecksum(qint64 from, QString *checksum)
 {
-    if (!m_file->flush() || !m_file->seek(from))
+    if (!m_file->flush())
         return false;
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    const qint64 size = m_file->size();
-    QByteArray chunk;
-    for (qint64 position = from; position < size;) {
-        chunk = m_file->read(std::min(ChecksumChunk, size - position));
-        if (chunk.isEmpty())
-            return false;
-        hash.addData(chunk);
-        position += chunk.size();
-    }
-    *checksum = QString::fromLatin1(hash.result().toHex());
-    return true;
+    *checksum = SaveFileLoader::checksumOf(m_file, from);
+    return !checksum->isEmpty();
 }
