@@ -145,12 +145,17 @@ QString SaveFileLoader::checksumOf(const uchar *bytes, qint64 size)
 SaveFileHeader SaveFileLoader::readHeader(QFile *file, LoadJob *loadJob)
 {
     SaveFileHeader header = readHeaderFields(file);
-    if (header.checksumStart < 0)
-        return header;
-    header.actualChecksum = checksumOf(file, header.checksumStart);
-    file->seek(header.checksumStart);
-    reportChecksum(header, loadJob);
+    if (header.checksumStart >= 0)
+        checkChecksum(file, &header, loadJob);
     return header;
+}
+
+void SaveFileLoader::checkChecksum(QFile *file, SaveFileHeader *header, LoadJob *loadJob)
+{
+    const qint64 position = file->pos();
+    header->actualChecksum = checksumOf(file, header->checksumStart);
+    file->seek(position);
+    reportChecksum(*header, loadJob);
 }
 
 void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJob)
@@ -325,10 +330,8 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
         return;
     }
     if (header.checksumStart >= 0) {
-        header.actualChecksum = checksumOf(loadFile, header.checksumStart);
-        loadFile->seek(header.checksumStart);
         const bool wasBlocked = blockSignals(force);
-        reportChecksum(header, job);
+        checkChecksum(loadFile, &header, job);
         blockSignals(wasBlocked);
     }
     if (job->isCanceled()) {

@@ -75,6 +75,9 @@ public:
     // Emits checksumLoaded with the header's checksums and, for formats that store one,
     // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.
     void reportChecksum(const SaveFileHeader &header, LoadJob *loadJob);
+    // Computes the header's actual checksum from the file, keeping the file's position, and
+    // reports it.
+    void checkChecksum(QFile *file, SaveFileHeader *header, LoadJob *loadJob);
     // The checksum scene files store: MD5 in lower-case hex, of the file from the given offset to
     // its end; empty when the file cannot be read that far.
     static QString checksumOf(QFile *file, qint64 from);

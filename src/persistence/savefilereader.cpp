@@ -247,10 +247,7 @@ void SaveFileReader::finish(const QString &message)
 
 bool SaveFileReader::checkChecksumNow()
 {
-    const qint64 position = m_file->pos();
-    m_header.actualChecksum = SaveFileLoader::checksumOf(m_file, m_header.checksumStart);
-    m_file->seek(position);
-    m_loader->reportChecksum(m_header, m_job);
+    m_loader->checkChecksum(m_file, &m_header, m_job);
     return !m_job->isCanceled();
 }
 
@@ -487,6 +484,12 @@ void SaveFileReader::readCurrent()
         else
             finish();
     };
+    const auto brokenEarly = [this] {
+        if (checkChecksumNow())
+            finishWithBrokenMetadata();
+        else
+            finish();
+    };
     if (!readSceneBlock(true)) {
         finishEarly(SaveFileLoader::tr(
             "The Velkora file you are trying to load is corrupt and can not be loaded."));
@@ -502,20 +505,14 @@ void SaveFileReader::readCurrent()
     if (!m_header.imageRecords.isEmpty()) {
         const qint64 end = m_header.imageRecords.constLast().end;
         if (end < m_file->pos() || end > m_header.indexOffset || !m_file->seek(end)) {
-            if (checkChecksumNow())
-                finishWithBrokenMetadata();
-            else
-                finish();
+            brokenEarly();
             return;
         }
     }
     while (!m_in.atEnd() && m_roots.size() < m_header.itemCount) {
         GraphicsItem *item = readRecord(nullptr, 0);
         if (!item) {
-            if (checkChecksumNow())
-                finishWithBrokenMetadata();
-            else
-                finish();
+            brokenEarly();
             return;
         }
         m_roots.append(item);
