@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QMetaType>
+#include <QPainterPath>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <QTransform>
+
+#include <optional>
+
+// One canvas item as plain values, with the items attached to it: what a worker reads from a
+// file or makes from a drop, and what a save writes. Workers make and consume records; only the
+// GUI thread turns them into items (ItemBuilder) or items into them (SceneSnapshot). Pixels are
+// an implicitly shared QImage, so passing a record through a queued signal copies none.
+struct ItemRecord
+{
+    enum class Type { Image, Note };
+
+    Type type = Type::Image;
+    // -1 for an item that was never on a scene: it gets an id and a depth when first added.
+    int id = -1;
+    double z = 0.0;
+    // Where a new item is created; a read item carries its whole transform instead.
+    QPointF position;
+    std::optional<QTransform> transform;
+
+    // Images.
+    QString source;
+    QString name;
+    float opacity = 1.0f;
+    std::optional<QTransform> imageTransform;
+    QPainterPath cropPath;
+    int filter = 1; // smooth
+    bool autoDownscaled = false;
+    QSize downscaleLimit;
+    // Null when the picture is missing, or, on saving, when another image owns the same pixels.
+    QImage image;
+    // Saving only: the lowest id of an image showing the same pixels (own id when it owns them),
+    // and whether the item had any pixels at all.
+    int pixelsOwnerId = -1;
+    bool hasPixels = false;
+
+    // Notes.
+    QString text;
+    std::optional<QColor> textColor;
+    std::optional<QColor> backgroundColor;
+
+    QList<ItemRecord> children;
+};
+
+Q_DECLARE_METATYPE(ItemRecord)
