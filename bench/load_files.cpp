@@ -74,17 +74,16 @@ int main(int argc, char *argv[])
         QtConcurrent::blockingMap(files, [](const QString &path) { QImageReader(path).read(); });
         decodeTimes.push_back(double(timer.nsecsElapsed()));
 
-        QList<GraphicsItem *> items;
+        QList<ItemRecord> items;
         QObject context;
         QObject::connect(&loader, &BaseLoader::itemGenerated, &context,
-                         [&items](GraphicsItem *item) { items.append(item); });
+                         [&items](const ItemRecord &record) { items.append(record); });
         LoadJob job(&loader);
         timer.restart();
         loader.load(QStringList{dir.path()}, 0, 0, &job);
         loadTimes.push_back(double(timer.nsecsElapsed()));
         if (items.size() != files.size())
             std::fprintf(stderr, "loaded %d of %d files\n", int(items.size()), int(files.size()));
-        qDeleteAll(items);
     }
 
     std::printf("decode on all cores: %.1f ms, load: %.1f ms\n", median(decodeTimes) / 1e6,

@@ -10,7 +10,6 @@
 
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
-#include "scene/graphicsimageitem.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -66,12 +65,15 @@ int main(int argc, char **argv)
     loader->moveToThread(&thread);
     thread.start();
     {
-        QList<GraphicsItem *> items;
+        QList<ItemRecord> items;
         for (int i = 0; i < count; ++i) {
-            auto *item = new GraphicsImageItem(
-                new QPixmap(QPixmap::fromImage(photoLike(side, quint32(i + 1)))), QString(),
-                QStringLiteral("bench"), QPointF(i, i));
-            item->setId(i);
+            ItemRecord item;
+            item.id = i;
+            item.pixelsOwnerId = i;
+            item.name = QStringLiteral("bench");
+            item.transform = QTransform::fromTranslate(i, i);
+            item.image = photoLike(side, quint32(i + 1));
+            item.hasPixels = true;
             items.append(item);
         }
         QFile file(path);
@@ -79,12 +81,10 @@ int main(int argc, char **argv)
         SaveFileLoader::SceneState state;
         state.items = items;
         state.nextItemId = count;
-        state.takeSnapshot();
         LoadJob job(loader);
         QMetaObject::invokeMethod(
             loader, [&] { loader->save(&file, QString(), state, &job); },
             Qt::BlockingQueuedConnection);
-        qDeleteAll(items);
     }
     QFile file(path);
     file.open(QIODevice::ReadOnly);

@@ -76,7 +76,7 @@ Result packOnce(int count)
             QTransform(scale, 0, 0, scale, std::round(spread(random)), std::round(spread(random))));
         items.append(item);
     }
-    scene.addItems(items, false);
+    scene.addItems(items);
 
     QElapsedTimer timer;
     timer.start();

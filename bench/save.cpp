@@ -9,6 +9,7 @@
 // the time of the whole full save (goal 8 or higher on two cores).
 
 #include "benchpictures.h"
+#include "scene/scenesnapshot.h"
 
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
@@ -51,10 +52,9 @@ QString saveOnce(SaveFileLoader &loader, const QString &path, const QString &old
     QElapsedTimer timer;
     timer.start();
     SaveFileLoader::SceneState state;
-    state.items = items;
+    state.items = SceneSnapshot::take(items);
     state.nextItemId = items.size();
     state.sceneRect = QRectF(-5000, -5000, 10000, 10000);
-    state.takeSnapshot();
     loader.save(&file, oldChecksum, state, &job);
     *seconds = timer.nsecsElapsed() / 1e9;
     return checksum;

@@ -5,13 +5,11 @@
 
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
-#include "scene/graphicsimageitem.h"
-#include "scene/graphicstextitem.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QApplication>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -20,14 +18,14 @@
 
 namespace {
 
-QApplication *application()
+// The reader hands over records and makes no pixmaps or items: no GUI is needed to read files.
+QCoreApplication *application()
 {
     static int argc = 1;
     static char name[] = "fuzz_savefilereader";
     static char *argv[] = { name, nullptr };
-    static QApplication *app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
+    static QCoreApplication *app = [] {
+        return new QCoreApplication(argc, argv);
     }();
     return app;
 }
@@ -38,11 +36,8 @@ void loadOnce(SaveFileLoader &loader, const QString &path, bool force)
     if (!file.open(QIODevice::ReadOnly))
         return;
     LoadJob job(&loader);
-    QList<GraphicsItem *> items;
     QEventLoop loop;
     bool finished = false;
-    QObject::connect(
-        &job, &LoadJob::itemGenerated, &loop, [&items](GraphicsItem *item) { items.append(item); });
     QObject::connect(&job, &LoadJob::finished, &loop, [&] {
         finished = true;
         loop.quit();
@@ -50,8 +45,6 @@ void loadOnce(SaveFileLoader &loader, const QString &path, bool force)
     loader.load(&file, &job, force);
     if (!finished)
         loop.exec();
-    for (GraphicsItem *item : qAsConst(items))
-        delete item;
     // Deferred deletions of runners and readers happen before the file goes away.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -60,32 +53,45 @@ void makeCorpus(const QString &directory)
 {
     QDir().mkpath(directory);
     SaveFileLoader loader;
-    QImage image(6, 5, QImage::Format_ARGB32);
+    QImage image(6, 5, QImage::Format_ARGB32_Premultiplied);
     image.fill(QColor(10, 200, 30, 180));
-    const QPixmap pixmap = QPixmap::fromImage(image);
-    auto *first = new GraphicsImageItem(
-        new QPixmap(pixmap), QStringLiteral("/tmp/a.png"), QStringLiteral("a"), QPointF(1, 2));
-    first->setId(0);
-    auto *second
-        = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("b"), QPointF(3, 4));
-    second->setId(1);
-    auto *note = new GraphicsTextItem(QPointF(), QStringLiteral("note"), first);
-    note->setId(2);
-    const QList<QList<GraphicsItem *>> scenes = { {}, { first }, { first, second } };
+    ItemRecord first;
+    first.id = 0;
+    first.pixelsOwnerId = 0;
+    first.source = QStringLiteral("/tmp/a.png");
+    first.name = QStringLiteral("a");
+    first.transform = QTransform::fromTranslate(1, 2);
+    first.image = image;
+    first.hasPixels = true;
+    ItemRecord note;
+    note.type = ItemRecord::Type::Note;
+    note.id = 2;
+    note.text = QStringLiteral("note");
+    note.transform = QTransform();
+    note.textColor = QColor(Qt::black);
+    note.backgroundColor = QColor(0, 0, 0, 51);
+    first.children.append(note);
+    // The second shows the first one's pixels: a shared block.
+    ItemRecord second = first;
+    second.id = 1;
+    second.pixelsOwnerId = 0;
+    second.source.clear();
+    second.name = QStringLiteral("b");
+    second.transform = QTransform::fromTranslate(3, 4);
+    second.image = QImage();
+    second.children.clear();
+    const QList<QList<ItemRecord>> scenes = { {}, { first }, { first, second } };
     int n = 0;
-    for (const QList<GraphicsItem *> &items : scenes) {
+    for (const QList<ItemRecord> &items : scenes) {
         QFile file(QDir(directory).filePath(QStringLiteral("scene%1.vlk").arg(n++)));
         file.open(QIODevice::ReadWrite | QIODevice::Truncate);
         SaveFileLoader::SceneState state;
         state.items = items;
         state.nextItemId = 3;
         state.sceneRect = QRectF(-100, -100, 200, 200);
-        state.takeSnapshot();
         LoadJob job(&loader);
         loader.save(&file, QString(), state, &job);
     }
-    delete first;
-    delete second;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/logcategories.h"
+#include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
@@ -17,6 +18,8 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
+#include "scene/itembuilder.h"
+#include "scene/scenesnapshot.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settingshandler.h"
@@ -216,9 +219,7 @@ void MainWindow::connectLoader(BaseLoader *loader, bool undoable)
     connect(loader, &BaseLoader::progressRangeChanged, this, &MainWindow::setProgressRange);
     connect(loader, &BaseLoader::progressChanged, this, &MainWindow::setProgress);
     connect(loader, &BaseLoader::progressMessage, this, &MainWindow::setProgressMessage);
-    // Runs on the worker thread, where the item was made.
-    connect(loader, &BaseLoader::itemGenerated, this, &MainWindow::itemGenerated,
-            Qt::DirectConnection);
+    connect(loader, &BaseLoader::itemGenerated, this, &MainWindow::itemGenerated);
     connect(loader, &BaseLoader::finished, this, &MainWindow::loadFinished);
 }
 
@@ -410,7 +411,7 @@ void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
     ImageLoader::Source source;
     source.urls = mimeData->urls();
     if (mimeData->hasImage())
-        source.image = qvariant_cast<QPixmap>(mimeData->imageData());
+        source.image = qvariant_cast<QImage>(mimeData->imageData());
     if (mimeData->hasHtml())
         source.html = mimeData->html();
     if (mimeData->hasText())
@@ -679,16 +680,14 @@ void MainWindow::saveQuiet(const QString &path)
 void MainWindow::startSave(QFile *file, const QString &path, int options, bool targetExisted,
                            bool backupMade, const QString &previousChecksum)
 {
-    // The writer works from a copy made here, on the items' own thread.
-    m_scene->renumberDepths();
+    // The writer works from records made here, on the items' own thread.
     SaveFileLoader::SceneState state;
-    state.items = m_scene->topLevelItems(Qt::AscendingOrder);
+    state.items = SceneSnapshot::take(m_scene->topLevelItems(Qt::AscendingOrder));
     state.nextItemId = m_scene->nextId();
     state.sceneRect = m_scene->sceneRect();
     state.viewTransform = m_view->transform();
     state.horizontalScroll = m_view->horizontalScrollBar()->value();
     state.verticalScroll = m_view->verticalScrollBar()->value();
-    state.takeSnapshot();
 
     LoadJob *job = createJob(m_saveFileLoader);
     JobInfo &info = m_jobs[job];
@@ -1075,17 +1074,18 @@ void MainWindow::setProgressMessage(const QString &message, LoadJob *job)
         qCInfo(lcApp, "%s", qUtf8Printable(message));
 }
 
-void MainWindow::itemGenerated(GraphicsItem *item, LoadJob *job)
+void MainWindow::itemGenerated(const ItemRecord &record, LoadJob *job)
 {
-    // Worker thread: hand the item and everything attached to it to the GUI thread, and nothing
-    // else.
-    QThread *guiThread = QCoreApplication::instance()->thread();
-    item->moveToThread(guiThread);
-    const QList<GraphicsItem *> children = item->childGraphicsItems(true);
-    for (GraphicsItem *child : children)
-        child->moveToThread(guiThread);
-    QMetaObject::invokeMethod(this, "insertGeneratedItem", Qt::QueuedConnection,
-                              Q_ARG(GraphicsItem *, item), Q_ARG(LoadJob *, job));
+    const auto info = m_jobs.find(job);
+    std::shared_ptr<ItemBuilder> builder;
+    if (info != m_jobs.end()) {
+        if (!info->builder)
+            info->builder = std::make_shared<ItemBuilder>();
+        builder = info->builder;
+    } else {
+        builder = std::make_shared<ItemBuilder>();
+    }
+    insertGeneratedItem(builder->build(record), job);
 }
 
 void MainWindow::insertGeneratedItem(GraphicsItem *item, LoadJob *job)
@@ -1175,8 +1175,9 @@ void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
         for (GraphicsItem *item : job.items)
             item->moveBy(offset.x(), offset.y());
     }
+    // The items are on the scene already: the command takes them into the history as they are.
     if (undoable)
-        m_scene->addItems(job.items, true);
+        m_commands->push(new AddCommand(m_scene, job.items, AddCommand::AlreadyAdded));
     if (select) {
         for (GraphicsItem *item : job.items)
             item->setSelected(true);

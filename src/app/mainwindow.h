@@ -1,6 +1,7 @@
 #pragma once
 
 #include "loading/imageloader.h"
+#include "scene/itemrecord.h"
 #include "ui/confirmdialog.h"
 
 #include <QHash>
@@ -11,12 +12,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class BaseLoader;
 class CommandHandler;
 class CommandLineExecutor;
 class GraphicsImageItem;
 class ImageExporter;
+class ItemBuilder;
 class GeneralSettings;
 class GraphicsItem;
 class GraphicsScene;
@@ -35,8 +38,8 @@ class Setting;
 // the scene, the undo stack, the loaders and the worker thread they run on. Deletes itself when
 // closed; its destruction ends the application.
 //
-// Threads: everything here runs on the GUI thread except itemGenerated(), which the loaders call
-// on the worker thread and which only hands the item over by a queued call.
+// Threads: everything here runs on the GUI thread. The loaders on the worker thread hand over
+// records through queued signals; the items are built here.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -96,7 +99,8 @@ public slots:
     void setProgressRange(int minimum, int maximum, LoadJob *job);
     void setProgress(int value, LoadJob *job);
     void setProgressMessage(const QString &message, LoadJob *job);
-    void itemGenerated(GraphicsItem *item, LoadJob *job);
+    // Builds the item of a record a job generated and inserts it.
+    void itemGenerated(const ItemRecord &record, LoadJob *job);
     void insertGeneratedItem(GraphicsItem *item, LoadJob *job);
     void loadFinished(const QString &message, const QString &details, LoadJob *job);
 
@@ -131,6 +135,8 @@ private:
     {
         BaseLoader *loader = nullptr;
         QList<GraphicsItem *> items;
+        // Shared by the items of one job, so that records showing the same pixels share them.
+        std::shared_ptr<ItemBuilder> builder;
         QList<GraphicsItem *> selectionAtStart;
         bool placeItems = false;
         bool pack = false;

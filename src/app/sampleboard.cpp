@@ -4,6 +4,7 @@
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
+#include "scene/scenesnapshot.h"
 #include "scene/graphicstextitem.h"
 
 #include <QFile>
@@ -117,7 +118,7 @@ bool SampleBoard::write(const QString &path, QString *error)
     scene.addItem(hint);
 
     SaveFileLoader::SceneState state;
-    state.items = scene.topLevelItems(Qt::AscendingOrder);
+    state.items = SceneSnapshot::take(scene.topLevelItems(Qt::AscendingOrder));
     state.nextItemId = scene.nextId();
     // Framed for the window of a first start (600 by 400): everything in view, centred.
     const QRectF bounds = scene.itemsBoundingRect();
@@ -126,7 +127,6 @@ bool SampleBoard::write(const QString &path, QString *error)
     state.viewTransform = QTransform::fromScale(scale, scale);
     state.horizontalScroll = qRound(bounds.center().x() * scale - 300);
     state.verticalScroll = qRound(bounds.center().y() * scale - 200);
-    state.takeSnapshot();
 
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {

@@ -3,14 +3,17 @@
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
 
+#include <utility>
+
 AddCommand::AddCommand(GraphicsScene *scene, GraphicsItem *item)
     : AddCommand(scene, QList<GraphicsItem *> { item })
 {
 }
 
-AddCommand::AddCommand(GraphicsScene *scene, const QList<GraphicsItem *> &items)
+AddCommand::AddCommand(GraphicsScene *scene, const QList<GraphicsItem *> &items, State state)
     : m_scene(scene)
     , m_items(items)
+    , m_onScene(state == AlreadyAdded)
 {
     m_items.removeAll(nullptr);
     for (GraphicsItem *item : qAsConst(m_items))
@@ -35,6 +38,10 @@ AddCommand::~AddCommand()
 
 void AddCommand::redo()
 {
+    if (std::exchange(m_onScene, false)) {
+        BaseCommand::redo();
+        return;
+    }
     for (int i = 0; i < m_items.size(); ++i) {
         GraphicsItem *item = m_items.at(i);
         item->setSelected(false);
@@ -42,7 +49,7 @@ void AddCommand::redo()
             item->setParentItem(parent);
         // Attached items are only registered by id; the others go on the scene.
         if (!item->scene() || item->parentItem())
-            m_scene->addItem(item, false);
+            m_scene->addItem(item);
     }
     BaseCommand::redo();
 }

@@ -14,8 +14,12 @@ class AddCommand : public BaseCommand {
     Q_OBJECT
 
 public:
+    // AlreadyAdded: the items went on the scene as they arrived (a load shows them at once); the
+    // first redo only takes them into the history, later ones put them back.
+    enum State { ToAdd, AlreadyAdded };
+
     AddCommand(GraphicsScene *scene, GraphicsItem *item);
-    AddCommand(GraphicsScene *scene, const QList<GraphicsItem *> &items);
+    AddCommand(GraphicsScene *scene, const QList<GraphicsItem *> &items, State state = ToAdd);
     ~AddCommand() override;
 
     void redo() override;
@@ -27,4 +31,5 @@ private:
     GraphicsScene *m_scene;
     QList<GraphicsItem *> m_items;
     QList<QGraphicsItem *> m_parents;
+    bool m_onScene;
 };

@@ -49,7 +49,7 @@ void DeleteCommand::undo()
         // Attached items are only registered by id again (keeping id and depth); the others go
         // back on the scene.
         if (item->parentItem() ? item->id() != -1 : !item->scene())
-            m_scene->addItem(item, false);
+            m_scene->addItem(item);
     }
     BaseCommand::undo();
 }

@@ -6,6 +6,8 @@ BaseLoader::BaseLoader(QObject *parent)
     : QObject(parent)
 {
     qRegisterMetaType<LoadJob *>("LoadJob*");
+    // Items travel from the loader thread to the GUI thread as records.
+    qRegisterMetaType<ItemRecord>("ItemRecord");
 }
 
 LoadJob *BaseLoader::ensureJob(LoadJob *job)
@@ -40,10 +42,10 @@ void BaseLoader::reportProgressMessage(LoadJob *job, const QString &message)
     emit progressMessage(message, job);
 }
 
-void BaseLoader::reportItem(LoadJob *job, GraphicsItem *item)
+void BaseLoader::reportItem(LoadJob *job, const ItemRecord &record)
 {
-    emit job->itemGenerated(item);
-    emit itemGenerated(item, job);
+    emit job->itemGenerated(record);
+    emit itemGenerated(record, job);
 }
 
 void BaseLoader::reportFinished(LoadJob *job, const QString &message, const QString &details)

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "scene/itemrecord.h"
+
 #include <QObject>
 
-class GraphicsItem;
 class LoadJob;
 
 // Base of every loader that runs on the loader thread (images, scene files, relinking, the
@@ -23,7 +24,8 @@ public:
     void reportProgressRange(LoadJob *job, int min, int max);
     void reportProgress(LoadJob *job, int value);
     void reportProgressMessage(LoadJob *job, const QString &message);
-    void reportItem(LoadJob *job, GraphicsItem *item);
+    // Hands one new item (with the items attached to it) to whoever builds it on the GUI thread.
+    void reportItem(LoadJob *job, const ItemRecord &record);
     void reportFinished(LoadJob *job, const QString &message = QString(),
                         const QString &details = QString());
 
@@ -32,6 +34,6 @@ signals:
     void progressRangeChanged(int min, int max, LoadJob *loadJob);
     void progressChanged(int value, LoadJob *loadJob);
     void progressMessage(const QString &message, LoadJob *loadJob);
-    void itemGenerated(GraphicsItem *item, LoadJob *loadJob);
+    void itemGenerated(const ItemRecord &record, LoadJob *loadJob);
     void finished(const QString &message, const QString &details, LoadJob *loadJob);
 };

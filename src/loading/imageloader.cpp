@@ -5,10 +5,7 @@
 #include "loading/htmlimageurls.h"
 #include "loading/loadjob.h"
 #include "loading/qdevilplugin.h"
-#include "scene/graphicsimageitem.h"
-#include "scene/graphicstextitem.h"
 
-#include <QCoreApplication>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFuture>
@@ -32,12 +29,11 @@ bool isSceneFile(const QString &path)
         || extension.compare(QLatin1String("vlkra"), Qt::CaseInsensitive) == 0;
 }
 
-template<typename Picture>
-Picture downscaled(const Picture &picture, bool autoDownscale, const QSize &maxSize)
+QImage downscaled(const QImage &picture, bool autoDownscale, const QSize &maxSize)
 {
     if (!autoDownscale || picture.isNull() || maxSize.width() <= 0 || maxSize.height() <= 0)
         return picture;
-    Picture scaled;
+    QImage scaled;
     if (picture.width() > maxSize.width() && picture.width() >= picture.height())
         scaled = picture.scaledToWidth(maxSize.width(), Qt::SmoothTransformation);
     else if (picture.height() > maxSize.height())
@@ -108,33 +104,26 @@ ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, boo
     if (decoded.isNull())
         return {LoadImageResult::Unreadable, reader.errorString()};
 
-    decoded = downscaled(decoded, autoDownscale, maxSize);
-    // Hand over pictures in the format pixmaps are drawn from, converted here on a decoding
-    // thread rather than when the pixmap is made.
-    const QImage::Format format = decoded.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                            : QImage::Format_RGB32;
-    if (decoded.format() != format)
-        decoded = decoded.convertToFormat(format);
+    decoded = toDisplayFormat(downscaled(decoded, autoDownscale, maxSize));
     if (decoded.isNull())
         return {LoadImageResult::Unreadable, QStringLiteral("Not enough memory for %1").arg(path)};
     *image = std::move(decoded);
     return {};
 }
 
-ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, bool autoDownscale,
-                                                        const QSize &maxSize, QPixmap *pixmap)
+QImage ImageLoader::toDisplayFormat(QImage image)
 {
-    QImage image;
-    const LoadImageResult result = loadImageFile(path, autoDownscale, maxSize, &image);
-    if (result.code == LoadImageResult::Loaded)
-        *pixmap = QPixmap::fromImage(std::move(image));
-    return result;
+    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                          : QImage::Format_RGB32;
+    if (image.isNull() || image.format() == format)
+        return image;
+    return std::move(image).convertToFormat(format);
 }
 
-QPixmap ImageLoader::applyAutoDownscale(const QPixmap &pixmap, bool autoDownscale,
-                                        const QSize &maxSize)
+QImage ImageLoader::applyAutoDownscale(const QImage &image, bool autoDownscale,
+                                       const QSize &maxSize)
 {
-    return downscaled(pixmap, autoDownscale, maxSize);
+    return downscaled(image, autoDownscale, maxSize);
 }
 
 QString ImageLoader::makeName(const QString &path)
@@ -390,23 +379,19 @@ bool ImageLoader::loadText(LoadState &state)
 
 bool ImageLoader::makeNote(const QString &text, const QPointF &position, LoadJob *job)
 {
-    auto *note = new GraphicsTextItem(position, text);
-    note->setTextColor(m_defaultNoteColor);
-    generate(note, job);
+    ItemRecord note;
+    note.type = ItemRecord::Type::Note;
+    note.position = position;
+    note.text = text;
+    note.textColor = m_defaultNoteColor;
+    reportItem(job, note);
     return true;
 }
 
-bool ImageLoader::makeImageItem(const QPixmap &pixmap, const QPointF &position,
+bool ImageLoader::makeImageItem(const QImage &image, const QPointF &position,
                                 const QString &sourcePath, LoadJob *job)
 {
-    if (pixmap.isNull())
-        return false;
-    auto *item = new GraphicsImageItem(
-        new QPixmap(applyAutoDownscale(pixmap, m_autoDownscale, m_autoDownscaleMaxSize)),
-        sourcePath, makeName(sourcePath), position);
-    item->setAutoDownscale(m_autoDownscale, m_autoDownscaleMaxSize);
-    generate(item, job);
-    return true;
+    return makeImageItem(image, position, sourcePath, makeName(sourcePath), job);
 }
 
 bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
@@ -414,17 +399,15 @@ bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QSt
 {
     if (image.isNull())
         return false;
-    image = downscaled(image, m_autoDownscale, m_autoDownscaleMaxSize);
-    auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(std::move(image))),
-                                       sourcePath, name, position);
-    item->setAutoDownscale(m_autoDownscale, m_autoDownscaleMaxSize);
-    generate(item, job);
-    return true;
-}
-
-void ImageLoader::generate(GraphicsItem *item, LoadJob *job)
-{
-    // The GUI thread owns every item once it is on the scene; its helpers must live there too.
-    item->moveToThread(QCoreApplication::instance()->thread());
+    ItemRecord item;
+    item.position = position;
+    item.source = sourcePath;
+    item.name = name;
+    item.autoDownscaled = m_autoDownscale;
+    item.downscaleLimit = m_autoDownscaleMaxSize;
+    // Converted here, off the GUI thread, which then only wraps the pixels in a pixmap.
+    item.image = toDisplayFormat(downscaled(image, m_autoDownscale, m_autoDownscaleMaxSize));
+    item.hasPixels = true;
     reportItem(job, item);
+    return true;
 }

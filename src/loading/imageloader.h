@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QList>
 #include <QMetaType>
-#include <QPixmap>
 #include <QPointF>
 #include <QSize>
 #include <QUrl>
@@ -16,10 +15,11 @@
 class QThreadPool;
 
 // Turns what a drop, a paste, a file dialog or the command line brings (files, folders, image
-// data, HTML, web addresses, text) into image items and notes. Lives on the loader thread and is
-// called there by queued invocation; items are created there, handed to the GUI thread through
-// itemGenerated and owned by whoever inserts them. The files of one load are decoded in parallel
-// on a pool of the loader's own, and still generated one by one in the order of the files.
+// data, HTML, web addresses, text) into records of image items and notes. Lives on the loader
+// thread and is called there by queued invocation; each record goes to the GUI thread through
+// itemGenerated, and the GUI thread builds the item. The files of one load are decoded in
+// parallel on a pool of the loader's own, and still generated one by one in the order of the
+// files.
 class ImageLoader : public BaseLoader
 {
     Q_OBJECT
@@ -28,7 +28,7 @@ public:
     struct Source
     {
         QList<QUrl> urls;
-        QPixmap image;
+        QImage image;
         QString html;
         QString text;
         QPointF position;
@@ -53,18 +53,18 @@ public:
     // Reads a picture file with every installed reader, trusting the content over the extension
     // when they disagree. Any thread.
     static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
-                                         const QSize &maxSize, QPixmap *pixmap);
-    static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
                                          const QSize &maxSize, QImage *image);
     // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:
     // a picture at least as wide as high is brought to the maximum width, any other to the
     // maximum height.
-    static QPixmap applyAutoDownscale(const QPixmap &pixmap, bool autoDownscale,
-                                      const QSize &maxSize);
+    static QImage applyAutoDownscale(const QImage &image, bool autoDownscale,
+                                     const QSize &maxSize);
     static QString makeName(const QString &path);
+    // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
+    static QImage toDisplayFormat(QImage image);
 
-    // Creates an image item at position and generates it; false for an empty pixmap.
-    bool makeImageItem(const QPixmap &pixmap, const QPointF &position, const QString &sourcePath,
+    // Generates an image item at position; false for an empty picture.
+    bool makeImageItem(const QImage &image, const QPointF &position, const QString &sourcePath,
                        LoadJob *job);
 
 public slots:
@@ -93,7 +93,6 @@ private:
     bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
     bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
                        const QString &name, LoadJob *job);
-    void generate(GraphicsItem *item, LoadJob *job);
 
     bool m_autoDownscale = false;
     QSize m_autoDownscaleMaxSize = defaultDownscaleSize;

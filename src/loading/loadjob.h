@@ -1,11 +1,12 @@
 #pragma once
 
+#include "scene/itemrecord.h"
+
 #include <QObject>
 
 #include <atomic>
 
 class BaseLoader;
-class GraphicsItem;
 
 // One background operation of a loader: files being loaded, a scene being read or written, an
 // export. Lives on the thread that asked for the operation (the GUI thread); the loader thread
@@ -27,7 +28,7 @@ signals:
     void started(const QString &operationName);
     void progressRangeChanged(int min, int max);
     void progressChanged(int value);
-    void itemGenerated(GraphicsItem *item);
+    void itemGenerated(const ItemRecord &record);
     // Both texts empty: nothing to report.
     void finished(const QString &message, const QString &details);
     void canceledCalled();

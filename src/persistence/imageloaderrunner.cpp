@@ -1,7 +1,5 @@
 #include "persistence/imageloaderrunner.h"
 
-#include "scene/graphicsimageitem.h"
-
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
@@ -10,16 +8,23 @@
 
 #include <limits>
 
-ImageLoaderRunner::ImageLoaderRunner(
-    const ImageRecord &record, GraphicsImageItem *item, std::shared_ptr<const Context> context)
+ImageLoaderRunner::ImageLoaderRunner(const ImageRecord &record, int node, const QString &source,
+    bool autoDownscale, const QSize &downscaleLimit, std::shared_ptr<const Context> context)
     : m_record(record)
-    , m_item(item)
+    , m_node(node)
     , m_context(std::move(context))
-    , m_source(item->source())
-    , m_autoDownscale(item->autoDownscaled())
-    , m_downscaleLimit(item->downscaleLimit())
+    , m_source(source)
+    , m_autoDownscale(autoDownscale)
+    , m_downscaleLimit(downscaleLimit)
 {
     setAutoDelete(false);
+}
+
+bool ImageLoaderRunner::isPlausiblePng(const QSize &size, qint64 length)
+{
+    // Deflate expands at most about 1032 times; at one bit a pixel that bounds the pixels a
+    // stream of this length can hold. Anything larger is a lie that would only allocate.
+    return !size.isValid() || qint64(size.width()) * size.height() <= 8300 * length + 4096;
 }
 
 QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
@@ -31,15 +36,13 @@ QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "png");
     reader.setAutoDetectImageFormat(false);
-    // Deflate expands at most about 1032 times; at one bit a pixel that bounds the pixels a
-    // stream of this length can hold. Anything larger is a lie that would only allocate.
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > 8300 * length + 4096)
+    if (!isPlausiblePng(reader.size(), length))
         return {};
     QImage image;
     if (!reader.read(&image))
         return {};
-    return image;
+    // Converted here, on a pool thread, so that the GUI thread only wraps the pixels.
+    return ImageLoader::toDisplayFormat(std::move(image));
 }
 
 void ImageLoaderRunner::run()
@@ -58,13 +61,11 @@ void ImageLoaderRunner::run()
         m_ownerId = qFromBigEndian<qint32>(block);
     } else {
         m_decoded = true;
-        QImage image = decodePng(block, length);
-        if (!image.isNull())
-            m_pixmap = QPixmap::fromImage(std::move(image));
+        m_image = decodePng(block, length);
     }
 
     if (m_decoded) {
-        // Pixels, or an undecodable block: the loader drops the item for a null pixmap.
+        // Pixels, or an undecodable block: the reader drops the item for a null image.
     } else if (m_ownerId != -1) {
         emit isCopy(m_ownerId);
     } else {
@@ -75,11 +76,11 @@ void ImageLoaderRunner::run()
             result.code = ImageLoader::LoadImageResult::NotFound;
             emit missingImage(result);
         } else {
-            QPixmap pixmap;
+            QImage image;
             const ImageLoader::LoadImageResult result
-                = ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &pixmap);
-            if (result.code == ImageLoader::LoadImageResult::Loaded && !pixmap.isNull()) {
-                m_pixmap = pixmap;
+                = ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &image);
+            if (result.code == ImageLoader::LoadImageResult::Loaded && !image.isNull()) {
+                m_image = std::move(image);
                 m_resolvedPath = path;
             } else {
                 emit missingImage(result);

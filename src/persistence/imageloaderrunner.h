@@ -4,18 +4,16 @@
 #include "persistence/imagerecord.h"
 
 #include <QObject>
-#include <QPixmap>
+#include <QImage>
 #include <QRunnable>
 #include <QSize>
 #include <QString>
 
 #include <memory>
 
-class GraphicsImageItem;
-
-// Decodes one image block of a mapped scene file on a pool thread. It never touches its item:
-// everything it needs is copied in at construction, and the loader applies the result on its own
-// thread after imageDone. Not auto-deleted; the loader disposes of it after imageDone.
+// Decodes one image block of a mapped scene file on a pool thread. Everything it needs is copied
+// in at construction; the reader applies the result to the image's record on its own thread
+// after imageDone. Not auto-deleted; the reader disposes of it after imageDone.
 class ImageLoaderRunner : public QObject, public QRunnable {
     Q_OBJECT
 
@@ -28,16 +26,17 @@ public:
         QString savedSceneDirectory;
     };
 
-    ImageLoaderRunner(
-        const ImageRecord &record, GraphicsImageItem *item, std::shared_ptr<const Context> context);
+    // node: the reader's handle of the image's record; source and downscale values come from it.
+    ImageLoaderRunner(const ImageRecord &record, int node, const QString &source,
+        bool autoDownscale, const QSize &downscaleLimit, std::shared_ptr<const Context> context);
 
     void run() override;
 
-    GraphicsImageItem *item() const { return m_item; }
-    // After imageDone: whether the block held pixels (possibly undecodable: then pixmap is
+    int node() const { return m_node; }
+    // After imageDone: whether the block held pixels (possibly undecodable: then image is
     // null), and the pixels with the file they came from for a resolved link.
     bool decoded() const { return m_decoded; }
-    QPixmap pixmap() const { return m_pixmap; }
+    QImage image() const { return m_image; }
     QString resolvedPath() const { return m_resolvedPath; }
     int ownerId() const { return m_ownerId; }
 
@@ -46,6 +45,9 @@ public:
         const QString &savedSceneDirectory);
     // Decodes a PNG stream, refusing dimensions its length could not describe.
     static QImage decodePng(const uchar *data, qint64 length);
+    // The same bound for a stream read from a device: false when the PNG header there claims
+    // more pixels than length bytes could describe. Leaves the device where it was.
+    static bool isPlausiblePng(const QSize &size, qint64 length);
 
 signals:
     void imageDone();
@@ -54,14 +56,14 @@ signals:
 
 private:
     ImageRecord m_record;
-    GraphicsImageItem *m_item;
+    int m_node;
     std::shared_ptr<const Context> m_context;
     QString m_source;
     bool m_autoDownscale = false;
     QSize m_downscaleLimit;
 
     bool m_decoded = false;
-    QPixmap m_pixmap;
+    QImage m_image;
     QString m_resolvedPath;
     int m_ownerId = -1;
 };

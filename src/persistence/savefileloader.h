@@ -3,70 +3,40 @@
 #include "loading/baseloader.h"
 #include "loading/imageloader.h"
 #include "persistence/savefileheader.h"
+#include "persistence/scenestate.h"
 
-#include <QHash>
 #include <QList>
-#include <QMetaType>
-#include <QRectF>
 #include <QString>
-#include <QTransform>
 
-#include <memory>
-
-class GraphicsImageItem;
-class GraphicsItem;
-class ImageLoaderRunner;
 class LoadJob;
 class QDataStream;
 class QFile;
-class SceneSnapshot;
+class SaveFileReader;
 
 // Writes scene files (format "1.10") and reads every format from "1.2" on, with forced recovery
-// of damaged files.
+// of damaged files. It knows records and bytes only: the GUI thread turns the scene's items into
+// the records it saves (SceneSnapshot) and the records it loads into items (ItemBuilder).
 //
 // Threads: lives on the loader thread; save and load are called there by queued invocation.
-// Image blocks are decoded by ImageLoaderRunners on QThreadPool::globalInstance() and report
-// back to this object by queued signals, so the per-load tables are only touched here. The
-// writer never reads live items: SceneState::takeSnapshot, called on the items' (GUI) thread,
-// copies everything the writer needs. Questions (checksumLoaded during a save,
+// A load is run by a SaveFileReader, whose image blocks decode on QThreadPool::globalInstance()
+// and report back by queued signals. Questions (checksumLoaded during a save,
 // aboutToOverwriteSaveFromNewerVersion, checksumMissmatchDetected, brokenItemMetadataDetected)
 // are meant for blocking queued connections; the receiver answers by cancelling the job.
 class SaveFileLoader : public BaseLoader {
     Q_OBJECT
 
 public:
-    // The snapshot of a board that is saved, or the view state a load delivers (items empty).
-    struct SceneState {
-        QList<GraphicsItem *> items;
-        int nextItemId = 0;
-        QRectF sceneRect;
-        QTransform viewTransform;
-        int horizontalScroll = 0;
-        int verticalScroll = 0;
-        // Item records and pictures as they were when takeSnapshot ran. save() writes from this
-        // alone; items is only looked at by takeSnapshot.
-        std::shared_ptr<const SceneSnapshot> snapshot;
-
-        // Copies what the writer needs out of items. Call on the thread that owns the items,
-        // after filling items, before handing the state to save().
-        void takeSnapshot();
-    };
-
-    static const QString FormatVersion; // "1.10"
-    static const QString ApplicationVersion; // "1.11.1"
+    // The board that is saved, or the view state a load delivers (items empty).
+    using SceneState = ::SceneState;
 
     explicit SaveFileLoader(QObject *parent = nullptr);
     ~SaveFileLoader() override;
 
     bool embedLocalFiles() const { return m_embedLocalFiles; }
 
-    // Item records of items in list order, depths relative to the lowest among them. With
-    // selectedOnly the children written under an item are its nearest selected descendants.
-    // Reads live items: call on their thread.
-    static void writeItemRecords(
-        QDataStream &stream, const QList<GraphicsItem *> &items, bool selectedOnly);
-    static void writeItemRecord(
-        QDataStream &stream, GraphicsItem *item, double baseZ, bool selectedOnly);
+    // Item records in list order, each followed by its attached items' records, behind their
+    // end offsets. Depths are written as the records hold them.
+    static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
 
     // Reads the header and image index from the file's current position, computes the checksum
     // over the bytes the stored one covers, reports it (reportChecksum) and leaves the file just
@@ -75,19 +45,6 @@ public:
     // Emits checksumLoaded with the header's checksums and, for formats that store one,
     // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.
     void reportChecksum(const SaveFileHeader &header, LoadJob *loadJob);
-    // Computes the header's actual checksum from the file, keeping the file's position, and
-    // reports it.
-    void checkChecksum(QFile *file, SaveFileHeader *header, LoadJob *loadJob);
-    // The checksum scene files store: MD5 in lower-case hex, of the file from the given offset to
-    // its end; empty when the file cannot be read that far.
-    static QString checksumOf(QFile *file, qint64 from);
-    static QString checksumOf(const uchar *bytes, qint64 size);
-    static bool isValidHeader(const SaveFileHeader &header);
-    static bool isValidIndex(const SaveFileHeader &header);
-    // Format versions are "major.minor"; "1.10" is greater than "1.9".
-    static bool isValidFormatVersion(const QString &version);
-    static bool isFormatGreater(const QString &a, const QString &b);
-    static bool isFormatAtLeast(const QString &a, const QString &b);
 
 public slots:
     void save(QFile *saveFile, const QString &oldChecksum,
@@ -109,17 +66,15 @@ signals:
     void checksumMissmatchDetected(LoadJob *loadJob);
     void brokenItemMetadataDetected(LoadJob *loadJob);
     void loadedSceneState(const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
+    // An image whose pixels are not available; its item is still generated, without pixels.
     void foundItemWithMissingImage(
-        GraphicsImageItem *item, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
+        const ItemRecord &record, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
 
 private:
-    // readHeader without the checksum, which the current reader computes while it decodes.
-    SaveFileHeader readHeaderFields(QFile *file);
+    // A reader whose questions and findings come out as this loader's signals.
+    SaveFileReader *makeReader(QFile *file, LoadJob *job, const SaveFileHeader &header);
 
-    struct LoadState;
-    std::unique_ptr<LoadState> m_load;
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;
 };
 
-Q_DECLARE_METATYPE(SaveFileLoader::SceneState)

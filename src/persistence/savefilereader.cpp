@@ -1,31 +1,44 @@
 #include "persistence/savefilereader.h"
 
-#include "app/logcategories.h"
+#include "loading/baseloader.h"
 #include "loading/loadjob.h"
-#include "scene/graphicsimageitem.h"
-#include "scene/graphicstextitem.h"
+#include "persistence/savefileformat.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QFuture>
 #include <QImage>
 #include <QImageReader>
-#include <QPainterPath>
 #include <QPolygonF>
-#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <limits>
+
+using SaveFileFormat::isAtLeast;
+using SaveFileFormat::readString;
 
 namespace {
 
-const QString CorruptMessage = QStringLiteral("corrupt");
+// Texts users see belong to the loader's translation context, as they always did.
+QString trLoader(const char *text)
+{
+    return QCoreApplication::translate("SaveFileLoader", text);
+}
+
+// The checksum reads the whole file once, beside the decoders. It has a pool of its own: on the
+// global pool it would queue behind long work of other boards or image jobs, and the scene waits
+// for it.
+Q_GLOBAL_STATIC(QThreadPool, checksumPool)
+
+QString corruptMessage()
+{
+    return trLoader("The Velkora file you are trying to load is corrupt and can not be loaded.");
+}
 
 qint64 bytesLeft(const QDataStream &in)
 {
@@ -36,26 +49,6 @@ qint64 bytesLeft(const QDataStream &in)
 bool isOk(const QDataStream &in)
 {
     return in.status() == QDataStream::Ok;
-}
-
-// A QString whose length field claims more bytes than the file still holds is refused before
-// the toolkit allocates for it.
-bool readString(QDataStream &in, QString *out)
-{
-    if (!isOk(in))
-        return false;
-    const QByteArray peeked = in.device()->peek(4);
-    if (peeked.size() < 4) {
-        in.setStatus(QDataStream::ReadPastEnd);
-        return false;
-    }
-    const quint32 length = qFromBigEndian<quint32>(peeked.constData());
-    if (length != 0xffffffffu && qint64(length) > bytesLeft(in) - 4) {
-        in.setStatus(QDataStream::ReadCorruptData);
-        return false;
-    }
-    in >> *out;
-    return isOk(in);
 }
 
 bool readDouble(QDataStream &in, double *value)
@@ -170,13 +163,12 @@ QImage decodeFrom(QIODevice *device, qint64 length)
 {
     QImageReader reader(device, "png");
     reader.setAutoDetectImageFormat(false);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > 8300 * length + 4096)
+    if (!ImageLoaderRunner::isPlausiblePng(reader.size(), length))
         return {};
     QImage image;
     if (!reader.read(&image))
         return {};
-    return image;
+    return ImageLoader::toDisplayFormat(std::move(image));
 }
 
 QImage decodeAt(const uchar *mapping, qint64 offset, qint64 size)
@@ -185,19 +177,12 @@ QImage decodeAt(const uchar *mapping, qint64 offset, qint64 size)
         mapping + offset, std::min<qint64>(size - offset, std::numeric_limits<int>::max()));
 }
 
-QList<GraphicsItem *> treeOf(GraphicsItem *root)
-{
-    QList<GraphicsItem *> tree = root->childGraphicsItems(true);
-    tree.prepend(root);
-    return tree;
-}
-
 } // namespace
 
 SaveFileReader::SaveFileReader(
-    SaveFileLoader *loader, QFile *file, LoadJob *job, const SaveFileHeader &header)
-    : QObject(loader)
-    , m_loader(loader)
+    BaseLoader *reporter, QFile *file, LoadJob *job, const SaveFileHeader &header)
+    : QObject(reporter)
+    , m_reporter(reporter)
     , m_file(file)
     , m_job(job)
     , m_header(header)
@@ -213,11 +198,9 @@ SaveFileReader::SaveFileReader(
 
 SaveFileReader::~SaveFileReader()
 {
-    // The checksum thread reads the mapping.
-    if (m_checksumThread.joinable())
-        m_checksumThread.join();
-    // Only reached early when the loader goes away mid-load: runners still on the pool read the
-    // mapping, so they must be gone before it is.
+    // The checksum and the runners read the mapping: they must be done before it goes.
+    m_checksum.waitForFinished();
+    // Runners are only still out when the loader goes away mid-load.
     bool running = false;
     for (ImageLoaderRunner *runner : qAsConst(m_runners)) {
         if (m_reported.contains(runner))
@@ -235,19 +218,21 @@ SaveFileReader::~SaveFileReader()
     }
     if (m_mapping)
         m_file->unmap(m_mapping);
-    deleteHeldItems();
 }
 
 void SaveFileReader::finish(const QString &message)
 {
     m_finished = true;
-    m_loader->reportFinished(m_job, message);
+    m_reporter->reportFinished(m_job, message);
     deleteLater();
 }
 
 bool SaveFileReader::checkChecksumNow()
 {
-    m_loader->checkChecksum(m_file, &m_header, m_job);
+    const qint64 position = m_file->pos();
+    m_header.actualChecksum = SaveFileFormat::checksumOf(m_file, m_header.checksumStart);
+    m_file->seek(position);
+    emit checksumComputed(m_header);
     return !m_job->isCanceled();
 }
 
@@ -257,29 +242,27 @@ void SaveFileReader::startChecksum()
     const uchar *bytes = m_mapping + start;
     const qint64 size = m_size - start;
     m_checksumPending = true;
-    m_checksumThread = std::thread([this, bytes, size] {
-        const QString checksum = SaveFileLoader::checksumOf(bytes, size);
-        // The reader joins this thread before it is deleted, so it is still there to post to.
+    m_checksum = QtConcurrent::run(checksumPool(), [this, bytes, size] {
+        const QString checksum = SaveFileFormat::checksumOf(bytes, size);
+        // The reader waits for this before it is deleted, so it is still there to post to.
         QMetaObject::invokeMethod(
-            this, [this, checksum] { checksumComputed(checksum); }, Qt::QueuedConnection);
+            this, [this, checksum] { checksumReady(checksum); }, Qt::QueuedConnection);
     });
 }
 
-void SaveFileReader::checksumComputed(const QString &checksum)
+void SaveFileReader::checksumReady(const QString &checksum)
 {
-    m_checksumThread.join();
     m_checksumPending = false;
     m_header.actualChecksum = checksum;
     // A mismatch asks whether to go on; the blocks go on decoding meanwhile.
-    m_loader->reportChecksum(m_header, m_job);
+    emit checksumComputed(m_header);
     if (m_job->isCanceled()) {
         if (!m_canceled)
             cancelRunners();
     } else {
         emitSceneState(m_highestId);
-        const QList<GraphicsItem *> held = m_heldRoots;
-        m_heldRoots.clear();
-        for (GraphicsItem *root : held)
+        const QList<int> held = std::exchange(m_heldRoots, {});
+        for (int root : held)
             finalizeRoot(root);
     }
     if (m_completeHeld || m_reported.size() == m_runners.size())
@@ -313,24 +296,43 @@ void SaveFileReader::emitSceneState(int highestId)
 {
     if (!m_sceneStateUsable)
         return;
-    SaveFileLoader::SceneState state = m_sceneState;
+    SceneState state = m_sceneState;
     // A stored counter below a loaded id would hand that id out again.
     if (highestId < std::numeric_limits<int>::max())
         state.nextItemId = std::max(state.nextItemId, highestId + 1);
-    emit m_loader->loadedSceneState(state, m_job);
+    emit sceneStateRead(state);
 }
 
-GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
+int SaveFileReader::addNode(ItemRecord record, int parent)
+{
+    m_nodes.append({std::move(record), {}});
+    const int node = m_nodes.size() - 1;
+    if (parent >= 0)
+        m_nodes[parent].children.append(node);
+    return node;
+}
+
+QList<int> SaveFileReader::treeOf(int root) const
+{
+    QList<int> tree{root};
+    for (int i = 0; i < tree.size(); ++i)
+        tree.append(m_nodes.at(tree.at(i)).children);
+    return tree;
+}
+
+// Returns the node read, or -1. A node of a record that fails half-way stays in the table,
+// unreachable from any root.
+int SaveFileReader::readRecord(int depth)
 {
     if (depth > MaximumNesting)
-        return nullptr;
+        return -1;
     const QString &version = m_header.formatVersion;
-    const bool withEnd = SaveFileLoader::isFormatAtLeast(version, QStringLiteral("1.9"));
+    const bool withEnd = isAtLeast(version, QStringLiteral("1.9"));
     qint64 end = -1;
     if (withEnd) {
         m_in >> end;
         if (!isOk(m_in) || end < m_file->pos() || end > m_size)
-            return nullptr;
+            return -1;
     }
     // A body is read from its own bytes only: fields cannot reach past its end offset, and the
     // bodies of successive records never overlap, so a file is read about once whatever its
@@ -342,15 +344,15 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         const qint64 length = end - m_file->pos();
         bodyBytes = m_file->read(length);
         if (bodyBytes.size() != length)
-            return nullptr;
+            return -1;
         bodyBuffer.open(QIODevice::ReadOnly);
     }
     QDataStream &in = withEnd ? bodyStream : m_in;
     QString type;
     if (!readString(in, &type))
-        return nullptr;
+        return -1;
 
-    GraphicsItem *item = nullptr;
+    ItemRecord record;
     if (type == QLatin1String("GraphicsImageItem")) {
         QString path;
         QString name;
@@ -360,27 +362,27 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         double z = 0;
         QTransform imageTransform;
         QPainterPath crop;
-        qint32 filter = GraphicsImageItem::SmoothFilter;
+        qint32 filter = record.filter;
         bool autoDownscaled = false;
         QSize downscaleLimit;
         if (!readString(in, &path) || !readString(in, &name))
-            return nullptr;
+            return -1;
         in >> opacity;
         if (!isOk(in) || !qIsFinite(opacity) || !readTransform(in, &transform))
-            return nullptr;
+            return -1;
         in >> id;
         if (!readDouble(in, &z))
-            return nullptr;
-        if (SaveFileLoader::isFormatAtLeast(version, QStringLiteral("1.8"))) {
+            return -1;
+        if (isAtLeast(version, QStringLiteral("1.8"))) {
             if (!readTransform(in, &imageTransform) || !readPath(in, &crop))
-                return nullptr;
+                return -1;
             in >> filter;
         } else {
             double x = 0;
             double y = 0;
             QPolygonF polygon;
             if (!readDouble(in, &x) || !readDouble(in, &y) || !readPolygon(in, &polygon))
-                return nullptr;
+                return -1;
             imageTransform = QTransform::fromTranslate(-x, -y);
             crop = pathOf(polygon);
             if (version == QLatin1String("1.7"))
@@ -390,18 +392,19 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         if (withEnd && bytesLeft(in) >= 1 + 8 + 4)
             in >> autoDownscaled >> downscaleLimit;
         if (!isOk(in))
-            return nullptr;
-        auto *image = new GraphicsImageItem(
-            nullptr, path, name.isNull() ? QStringLiteral("Untitled") : name, QPointF(), parent);
-        image->setId(id);
-        image->setOpacity(qBound(0.0f, opacity, 1.0f));
-        image->setTransform(GraphicsItem::sanitizeTransform(transform));
-        image->setImageTransform(imageTransform);
-        image->setCropPath(crop);
-        image->setZValue(z);
-        image->setFilter(filter);
-        image->setAutoDownscale(autoDownscaled, downscaleLimit);
-        item = image;
+            return -1;
+        record.type = ItemRecord::Type::Image;
+        record.source = path;
+        record.name = name.isNull() ? QStringLiteral("Untitled") : name;
+        record.id = id;
+        record.opacity = qBound(0.0f, opacity, 1.0f);
+        record.transform = transform;
+        record.imageTransform = imageTransform;
+        record.cropPath = crop;
+        record.z = z;
+        record.filter = filter;
+        record.autoDownscaled = autoDownscaled;
+        record.downscaleLimit = downscaleLimit;
     } else if (type == QLatin1String("GraphicsTextItem")) {
         QString text;
         QTransform transform;
@@ -410,45 +413,35 @@ GraphicsItem *SaveFileReader::readRecord(QGraphicsItem *parent, int depth)
         QColor textColor;
         QColor backgroundColor;
         if (!readString(in, &text) || !readTransform(in, &transform))
-            return nullptr;
+            return -1;
         in >> id;
         if (!readDouble(in, &z) || !readColor(in, &textColor) || !readColor(in, &backgroundColor))
-            return nullptr;
-        auto *note = new GraphicsTextItem(QPointF(), text, parent);
-        note->setTransform(GraphicsItem::sanitizeTransform(transform));
-        note->setId(id);
-        note->setZValue(z);
-        note->setTextColor(textColor);
-        note->setTextBackgroundColor(backgroundColor);
-        item = note;
+            return -1;
+        record.type = ItemRecord::Type::Note;
+        record.text = text;
+        record.transform = transform;
+        record.id = id;
+        record.z = z;
+        record.textColor = textColor;
+        record.backgroundColor = backgroundColor;
     } else {
-        return nullptr;
+        return -1;
     }
 
     qint32 childCount = 0;
     in >> childCount;
     const qint64 smallestRecord = withEnd ? 8 : 4;
     if (!isOk(in) || !isOk(m_in) || childCount < 0
-        || childCount > bytesLeft(m_in) / smallestRecord) {
-        GraphicsItem::deleteItem(item);
-        return nullptr;
-    }
+        || childCount > bytesLeft(m_in) / smallestRecord)
+        return -1;
+    const int node = addNode(std::move(record), -1);
     for (qint32 i = 0; i < childCount; ++i) {
-        if (!readRecord(item, depth + 1)) {
-            GraphicsItem::deleteItem(item);
-            return nullptr;
-        }
+        const int child = readRecord(depth + 1);
+        if (child < 0)
+            return -1;
+        m_nodes[node].children.append(child);
     }
-    return item;
-}
-
-void SaveFileReader::deleteHeldItems()
-{
-    for (GraphicsItem *root : qAsConst(m_roots)) {
-        if (!m_generated.contains(root))
-            GraphicsItem::deleteItem(root);
-    }
-    m_roots.clear();
+    return node;
 }
 
 void SaveFileReader::readSceneDirectories()
@@ -464,8 +457,8 @@ void SaveFileReader::readSceneDirectories()
 
 void SaveFileReader::finishWithBrokenMetadata()
 {
-    deleteHeldItems();
-    emit m_loader->brokenItemMetadataDetected(m_job);
+    m_roots.clear();
+    emit brokenItemMetadataDetected();
     if (m_job->isCanceled())
         finish();
     else
@@ -474,8 +467,7 @@ void SaveFileReader::finishWithBrokenMetadata()
 
 void SaveFileReader::readCurrent()
 {
-    m_currentFormat = true;
-    m_loader->reportProgressRange(m_job, 0, m_header.imageCount);
+    m_reporter->reportProgressRange(m_job, 0, m_header.imageCount);
     // Each way out before the blocks decode reports the checksum first, as a reader that checks
     // it up front would: its answer may cancel the load.
     const auto finishEarly = [this](const QString &message) {
@@ -491,8 +483,7 @@ void SaveFileReader::readCurrent()
             finish();
     };
     if (!readSceneBlock(true)) {
-        finishEarly(SaveFileLoader::tr(
-            "The Velkora file you are trying to load is corrupt and can not be loaded."));
+        finishEarly(corruptMessage());
         return;
     }
     if (m_header.itemCount == 0) {
@@ -510,26 +501,25 @@ void SaveFileReader::readCurrent()
         }
     }
     while (!m_in.atEnd() && m_roots.size() < m_header.itemCount) {
-        GraphicsItem *item = readRecord(nullptr, 0);
-        if (!item) {
+        const int root = readRecord(0);
+        if (root < 0) {
             brokenEarly();
             return;
         }
-        m_roots.append(item);
+        m_roots.append(root);
     }
 
     readSceneDirectories();
 
-    for (GraphicsItem *root : qAsConst(m_roots)) {
-        for (const GraphicsItem *member : treeOf(root))
-            m_highestId = std::max(m_highestId, member->id());
+    for (int root : qAsConst(m_roots)) {
+        for (int member : treeOf(root))
+            m_highestId = std::max(m_highestId, m_nodes.at(member).record.id);
     }
 
     m_mapping = m_file->map(0, m_size);
     if (!m_mapping) {
-        deleteHeldItems();
-        finishEarly(SaveFileLoader::tr(
-            "The Velkora file you are trying to load is corrupt and can not be loaded."));
+        m_roots.clear();
+        finishEarly(corruptMessage());
         return;
     }
     startChecksum();
@@ -546,9 +536,9 @@ void SaveFileReader::readCurrent()
         complete();
 }
 
-int SaveFileReader::takeEntryFor(GraphicsImageItem *item, int position)
+int SaveFileReader::takeEntryFor(int node, int position)
 {
-    int entry = m_entryById.value(item->id(), -1);
+    int entry = m_entryById.value(m_nodes.at(node).record.id, -1);
     if (entry < 0 || m_entryClaimed.at(entry))
         entry = position < m_entryClaimed.size() && !m_entryClaimed.at(position) ? position : -1;
     if (entry >= 0)
@@ -559,30 +549,30 @@ int SaveFileReader::takeEntryFor(GraphicsImageItem *item, int position)
 void SaveFileReader::startRunners()
 {
     int position = 0;
-    for (GraphicsItem *root : qAsConst(m_roots)) {
+    for (int root : qAsConst(m_roots)) {
         int &unsettled = m_unsettled[root];
-        for (GraphicsItem *member : treeOf(root)) {
-            auto *image = dynamic_cast<GraphicsImageItem *>(member);
-            if (!image)
+        for (int member : treeOf(root)) {
+            const ItemRecord &record = m_nodes.at(member).record;
+            if (record.type != ItemRecord::Type::Image)
                 continue;
-            m_rootOf.insert(image, root);
-            const int entry = takeEntryFor(image, position++);
+            m_rootOf.insert(member, root);
+            const int entry = takeEntryFor(member, position++);
             if (entry < 0) {
                 // More image records than index entries: this one has no pixels to get.
-                m_dropped.insert(image);
+                m_dropped.insert(member);
                 continue;
             }
-            auto *runner = new ImageLoaderRunner(m_header.imageRecords.at(entry), image, m_context);
+            auto *runner = new ImageLoaderRunner(m_header.imageRecords.at(entry), member,
+                record.source, record.autoDownscaled, record.downscaleLimit, m_context);
             connect(runner, &ImageLoaderRunner::imageDone, this,
                 [this, runner] { handleImageDone(runner); });
             connect(runner, &ImageLoaderRunner::missingImage, this,
-                [this, image](const ImageLoader::LoadImageResult &result) {
-                    m_missing.insert(image, result);
+                [this, member](const ImageLoader::LoadImageResult &result) {
+                    m_missing.insert(member, result);
                 });
             connect(runner, &ImageLoaderRunner::isCopy, this,
-                [this, image](int ownerId) { m_copies.insert(image, ownerId); });
+                [this, member](int ownerId) { m_copies.insert(member, ownerId); });
             m_runners.append(runner);
-            m_pending.insert(image);
             ++unsettled;
             QThreadPool::globalInstance()->start(runner);
         }
@@ -600,40 +590,40 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
     if (m_finished)
         return;
 
-    GraphicsImageItem *item = runner->item();
-    m_pending.remove(item);
+    const int node = runner->node();
+    ItemRecord &record = m_nodes[node].record;
     Decoded decoded;
-    decoded.item = item;
+    decoded.node = node;
     if (runner->decoded()) {
-        if (runner->pixmap().isNull()) {
-            m_dropped.insert(item);
-            decoded.item = nullptr;
+        if (runner->image().isNull()) {
+            m_dropped.insert(node);
+            decoded.node = -1;
         } else {
-            item->setImage(new QPixmap(runner->pixmap()));
-            decoded.pixmap = runner->pixmap();
-            decoded.source = item->source();
+            record.image = runner->image();
+            decoded.image = record.image;
+            decoded.source = record.source;
         }
-    } else if (m_copies.contains(item)) {
+    } else if (m_copies.contains(node)) {
         decoded.isCopy = true;
-        decoded.copyOf = m_copies.value(item);
+        decoded.copyOf = m_copies.value(node);
     } else {
         if (!runner->resolvedPath().isEmpty()) {
-            item->setImage(new QPixmap(runner->pixmap()));
-            item->setSource(runner->resolvedPath());
-            decoded.pixmap = runner->pixmap();
+            record.image = runner->image();
+            record.source = runner->resolvedPath();
+            decoded.image = record.image;
         }
-        decoded.source = item->source();
+        decoded.source = record.source;
     }
-    m_itemsById.insert(item->id(), decoded);
+    m_itemsById.insert(record.id, decoded);
 
     if (!m_canceled && m_job->isCanceled())
         cancelRunners();
     // Copies wait for the end of the load, when every owner has its pixels.
-    GraphicsItem *root = m_rootOf.value(item);
+    const int root = m_rootOf.value(node);
     if (!decoded.isCopy && --m_unsettled[root] == 0 && !m_canceled)
         finalizeRoot(root);
 
-    m_loader->reportProgress(m_job, ++m_done);
+    m_reporter->reportProgress(m_job, ++m_done);
     if (m_reported.size() == m_runners.size())
         complete();
 }
@@ -661,12 +651,11 @@ void SaveFileReader::complete()
         m_mapping = nullptr;
     }
     if (m_canceled || m_job->isCanceled()) {
-        deleteHeldItems();
         finish();
         return;
     }
     resolveCopies();
-    for (GraphicsItem *root : qAsConst(m_roots))
+    for (int root : qAsConst(m_roots))
         finalizeRoot(root);
     finish();
 }
@@ -674,12 +663,12 @@ void SaveFileReader::complete()
 void SaveFileReader::resolveCopies()
 {
     for (auto it = m_copies.constBegin(); it != m_copies.constEnd(); ++it) {
-        GraphicsImageItem *item = it.key();
+        const int node = it.key();
         int ownerId = it.value();
         const Decoded *owner = nullptr;
         for (int step = 0; step < 100; ++step) {
             const auto found = m_itemsById.constFind(ownerId);
-            if (found == m_itemsById.constEnd() || !found->item)
+            if (found == m_itemsById.constEnd() || found->node < 0)
                 break;
             if (!found->isCopy) {
                 owner = &found.value();
@@ -688,28 +677,18 @@ void SaveFileReader::resolveCopies()
             ownerId = found->copyOf;
         }
         if (!owner) {
-            m_dropped.insert(item);
-        } else if (!owner->pixmap.isNull()) {
-            item->setImage(new QPixmap(owner->pixmap));
-            item->setSource(owner->source);
+            m_dropped.insert(node);
+        } else if (!owner->image.isNull()) {
+            // The very same pixels: the item built from this record shares the owner's pixmap.
+            m_nodes[node].record.image = owner->image;
+            m_nodes[node].record.source = owner->source;
         } else {
-            m_missing.insert(item, m_missing.value(owner->item));
+            m_missing.insert(node, m_missing.value(owner->node));
         }
     }
 }
 
-void SaveFileReader::deleteDroppedIn(GraphicsItem *item)
-{
-    const QList<GraphicsItem *> children = item->childGraphicsItems();
-    for (GraphicsItem *child : children) {
-        if (m_dropped.contains(child))
-            GraphicsItem::deleteItem(child);
-        else
-            deleteDroppedIn(child);
-    }
-}
-
-void SaveFileReader::finalizeRoot(GraphicsItem *root)
+void SaveFileReader::finalizeRoot(int root)
 {
     if (m_generated.contains(root))
         return;
@@ -718,40 +697,52 @@ void SaveFileReader::finalizeRoot(GraphicsItem *root)
             m_heldRoots.append(root);
         return;
     }
-    if (m_dropped.contains(root)) {
-        m_generated.insert(root);
-        GraphicsItem::deleteItem(root);
-        return;
-    }
-    deleteDroppedIn(root);
-    generate(root);
-}
-
-void SaveFileReader::generate(GraphicsItem *root)
-{
-    const QList<GraphicsItem *> tree = treeOf(root);
-    // Reported only for items that are handed over, so the receiver never hears of an item
-    // the reader deletes afterwards.
-    for (GraphicsItem *member : tree) {
-        auto *image = dynamic_cast<GraphicsImageItem *>(member);
-        if (image && m_missing.contains(image))
-            emit m_loader->foundItemWithMissingImage(image, m_missing.value(image), m_job);
-    }
-    QThread *guiThread = QCoreApplication::instance()->thread();
-    for (GraphicsItem *member : tree)
-        member->moveToThread(guiThread);
     m_generated.insert(root);
-    m_loader->reportItem(m_job, root);
+    if (!m_dropped.contains(root))
+        generate(root);
 }
 
-void SaveFileReader::applyBlock(GraphicsImageItem *item, const ImageRecord &record)
+ItemRecord SaveFileReader::assemble(int node) const
+{
+    ItemRecord record = m_nodes.at(node).record;
+    for (int child : m_nodes.at(node).children) {
+        if (!m_dropped.contains(child))
+            record.children.append(assemble(child));
+    }
+    return record;
+}
+
+void SaveFileReader::generate(int root)
+{
+    // Reported only for images that are handed over, never for one left out with its parent.
+    QList<int> kept{root};
+    for (int i = 0; i < kept.size(); ++i) {
+        for (int child : m_nodes.at(kept.at(i)).children) {
+            if (!m_dropped.contains(child))
+                kept.append(child);
+        }
+    }
+    for (int member : qAsConst(kept)) {
+        const auto missing = m_missing.constFind(member);
+        if (missing != m_missing.constEnd())
+            emit missingImage(m_nodes.at(member).record, missing.value());
+    }
+    m_reporter->reportItem(m_job, assemble(root));
+    // The receiver holds the pixels now; the tree is not handed over twice. Owners keep theirs
+    // in m_itemsById for the images that share them.
+    for (int member : qAsConst(kept))
+        m_nodes[member].record.image = QImage();
+}
+
+void SaveFileReader::applyBlock(int node, const ImageRecord &record)
 {
     const qint64 limit = std::min(m_header.indexOffset, m_size);
+    ItemRecord &item = m_nodes[node].record;
     Decoded decoded;
-    decoded.item = item;
+    decoded.node = node;
     if (record.id < 0 || record.start < 0 || record.end < record.start || record.end > limit
         || !m_file->seek(record.start)) {
-        m_dropped.insert(item);
+        m_dropped.insert(node);
         return;
     }
     const qint64 length = record.end - record.start;
@@ -760,36 +751,36 @@ void SaveFileReader::applyBlock(GraphicsImageItem *item, const ImageRecord &reco
         m_in >> ownerId;
         if (ownerId != -1) {
             const auto owner = m_itemsById.constFind(ownerId);
-            if (owner == m_itemsById.constEnd() || !owner->item) {
-                m_dropped.insert(item);
+            if (owner == m_itemsById.constEnd() || owner->node < 0) {
+                m_dropped.insert(node);
                 return;
             }
-            if (owner->pixmap.isNull()) {
-                m_missing.insert(item, m_missing.value(owner->item));
+            if (owner->image.isNull()) {
+                m_missing.insert(node, m_missing.value(owner->node));
             } else {
-                item->setImage(new QPixmap(owner->pixmap));
-                item->setSource(owner->source);
+                item.image = owner->image;
+                item.source = owner->source;
             }
-            m_itemsById.insert(item->id(), *owner);
+            m_itemsById.insert(item.id, *owner);
             return;
         }
         const QString path = ImageLoaderRunner::resolveLinkedPath(
-            item->source(), m_currentSceneDirectory, m_savedSceneDirectory);
+            item.source, m_currentSceneDirectory, m_savedSceneDirectory);
         ImageLoader::LoadImageResult result;
         result.code = ImageLoader::LoadImageResult::NotFound;
-        QPixmap pixmap;
+        QImage image;
         if (!path.isEmpty())
             result = ImageLoader::loadImageFile(
-                path, item->autoDownscaled(), item->downscaleLimit(), &pixmap);
+                path, item.autoDownscaled, item.downscaleLimit, &image);
         if (!path.isEmpty() && result.code == ImageLoader::LoadImageResult::Loaded
-            && !pixmap.isNull()) {
-            item->setImage(new QPixmap(pixmap));
-            item->setSource(path);
-            decoded.pixmap = pixmap;
+            && !image.isNull()) {
+            item.image = image;
+            item.source = path;
+            decoded.image = image;
         } else {
-            m_missing.insert(item, result);
+            m_missing.insert(node, result);
         }
-        decoded.source = item->source();
+        decoded.source = item.source;
     } else {
         const QByteArray block = m_file->read(length);
         QImage image;
@@ -797,17 +788,17 @@ void SaveFileReader::applyBlock(GraphicsImageItem *item, const ImageRecord &reco
             image = ImageLoaderRunner::decodePng(
                 reinterpret_cast<const uchar *>(block.constData()), length);
         if (image.isNull()) {
-            m_dropped.insert(item);
+            m_dropped.insert(node);
             return;
         }
-        decoded.pixmap = QPixmap::fromImage(std::move(image));
-        decoded.source = item->source();
-        item->setImage(new QPixmap(decoded.pixmap));
+        decoded.image = image;
+        decoded.source = item.source;
+        item.image = image;
     }
-    m_itemsById.insert(item->id(), decoded);
+    m_itemsById.insert(item.id, decoded);
 }
 
-void SaveFileReader::readOldNotes(GraphicsItem *parent)
+void SaveFileReader::readOldNotes(int parent)
 {
     qint32 count = 0;
     m_in >> count;
@@ -827,14 +818,17 @@ void SaveFileReader::readOldNotes(GraphicsItem *parent)
             m_in.setStatus(QDataStream::ReadCorruptData);
             return;
         }
-        auto *note = new GraphicsTextItem(QPointF(), text, parent);
-        note->setTransform(GraphicsItem::sanitizeTransform(transform));
-        note->setTextColor(textColor);
-        note->setTextBackgroundColor(backgroundColor);
+        ItemRecord note;
+        note.type = ItemRecord::Type::Note;
+        note.text = text;
+        note.transform = transform;
+        note.textColor = textColor;
+        note.backgroundColor = backgroundColor;
+        addNode(std::move(note), parent);
     }
 }
 
-GraphicsImageItem *SaveFileReader::readVersion5Record()
+int SaveFileReader::readVersion5Record()
 {
     QString path;
     QString name;
@@ -846,32 +840,30 @@ GraphicsImageItem *SaveFileReader::readVersion5Record()
     double y = 0;
     QPolygonF polygon;
     if (!readString(m_in, &path) || !readString(m_in, &name))
-        return nullptr;
+        return -1;
     m_in >> opacity;
     if (!isOk(m_in) || !qIsFinite(opacity) || !readTransform(m_in, &transform))
-        return nullptr;
+        return -1;
     m_in >> id;
     if (!readDouble(m_in, &z) || !readDouble(m_in, &x) || !readDouble(m_in, &y)
         || !readPolygon(m_in, &polygon))
-        return nullptr;
-    auto *image = new GraphicsImageItem(
-        nullptr, path, name.isNull() ? QStringLiteral("Untitled") : name, QPointF());
-    image->setId(id);
-    image->setOpacity(qBound(0.0f, opacity, 1.0f));
-    image->setTransform(GraphicsItem::sanitizeTransform(transform));
-    image->setImageTransform(QTransform::fromTranslate(-x, -y));
-    image->setCropPath(pathOf(polygon));
-    image->setZValue(z);
-    readOldNotes(image);
-    if (!isOk(m_in)) {
-        GraphicsItem::deleteItem(image);
-        return nullptr;
-    }
-    return image;
+        return -1;
+    ItemRecord image;
+    image.source = path;
+    image.name = name.isNull() ? QStringLiteral("Untitled") : name;
+    image.id = id;
+    image.opacity = qBound(0.0f, opacity, 1.0f);
+    image.transform = transform;
+    image.imageTransform = QTransform::fromTranslate(-x, -y);
+    image.cropPath = pathOf(polygon);
+    image.z = z;
+    const int node = addNode(std::move(image), -1);
+    readOldNotes(node);
+    return isOk(m_in) ? node : -1;
 }
 
 // Formats "1.2" to "1.4" keep each picture inside its item record.
-GraphicsItem *SaveFileReader::readOldImage(int index)
+int SaveFileReader::readOldImage(int index)
 {
     const QString &version = m_header.formatVersion;
     const bool withPath = version == QLatin1String("1.4");
@@ -883,18 +875,18 @@ GraphicsItem *SaveFileReader::readOldImage(int index)
     qint32 id = index;
     QImage image;
     if (withPath && !readString(m_in, &path))
-        return nullptr;
+        return -1;
     if (!readString(m_in, &name))
-        return nullptr;
+        return -1;
     m_in >> opacity;
     if (!isOk(m_in) || !qIsFinite(opacity) || !readTransform(m_in, &transform))
-        return nullptr;
+        return -1;
     if (withPath) {
         if (!readPolygon(m_in, &polygon))
-            return nullptr;
+            return -1;
         m_in >> id;
         if (!isOk(m_in))
-            return nullptr;
+            return -1;
         // The index bounds the stream when it agrees with where the record put it.
         const qint64 start = m_file->pos();
         const ImageRecord record = index < m_header.imageRecords.size()
@@ -906,12 +898,12 @@ GraphicsItem *SaveFileReader::readOldImage(int index)
             image = ImageLoaderRunner::decodePng(
                 reinterpret_cast<const uchar *>(block.constData()), block.size());
             if (!m_file->seek(record.end))
-                return nullptr;
+                return -1;
         } else {
             image = decodeFrom(m_file, bytesLeft(m_in));
         }
         if (image.isNull())
-            return nullptr;
+            return -1;
     } else {
         qint32 byteCount = 0;
         qint32 width = 0;
@@ -919,61 +911,62 @@ GraphicsItem *SaveFileReader::readOldImage(int index)
         qint32 format = 0;
         m_in >> byteCount >> width >> height >> format;
         if (version == QLatin1String("1.3") && !readPolygon(m_in, &polygon))
-            return nullptr;
+            return -1;
         // Raw pixels: only a real format whose rows add up to exactly the stored byte count.
         if (!isOk(m_in) || format <= QImage::Format_Invalid || format >= QImage::NImageFormats
             || width <= 0 || height <= 0 || byteCount > bytesLeft(m_in))
-            return nullptr;
+            return -1;
         const int depth = QImage::toPixelFormat(QImage::Format(format)).bitsPerPixel();
         const qint64 bytesPerLine = ((qint64(width) * depth + 31) / 32) * 4;
         if (bytesPerLine * height != byteCount)
-            return nullptr;
+            return -1;
         image = QImage(width, height, QImage::Format(format));
         if (image.isNull() || image.sizeInBytes() != byteCount
             || m_in.readRawData(reinterpret_cast<char *>(image.bits()), byteCount) != byteCount)
-            return nullptr;
+            return -1;
+        image = ImageLoader::toDisplayFormat(std::move(image));
     }
     if (!isOk(m_in))
-        return nullptr;
+        return -1;
 
-    auto *item = new GraphicsImageItem(
-        nullptr, path, name.isNull() ? QStringLiteral("Untitled") : name, QPointF());
-    item->setId(id);
-    item->setOpacity(qBound(0.0f, opacity, 1.0f));
-    item->setTransform(GraphicsItem::sanitizeTransform(transform));
+    ItemRecord item;
+    item.source = path;
+    item.name = name.isNull() ? QStringLiteral("Untitled") : name;
+    item.id = id;
+    item.opacity = qBound(0.0f, opacity, 1.0f);
+    item.transform = transform;
     // These formats drew the picture from the item's origin, cropped in picture pixels.
     QPainterPath crop;
     crop.addRect(QRectF(QPointF(0, 0), QSizeF(image.size())));
     if (!polygon.isEmpty())
         crop = pathOf(polygon);
-    item->setCropPath(crop);
-    item->setImage(new QPixmap(QPixmap::fromImage(std::move(image))));
+    item.cropPath = crop;
+    item.image = std::move(image);
+    const int node = addNode(std::move(item), -1);
     if (withPath) {
-        readOldNotes(item);
-        if (!isOk(m_in)) {
-            GraphicsItem::deleteItem(item);
-            return nullptr;
-        }
+        readOldNotes(node);
+        if (!isOk(m_in))
+            return -1;
     }
-    return item;
+    return node;
 }
 
 void SaveFileReader::readOld()
 {
     const QString &version = m_header.formatVersion;
-    const bool indexed = SaveFileLoader::isFormatAtLeast(version, QStringLiteral("1.4"));
+    const bool indexed = isAtLeast(version, QStringLiteral("1.4"));
     const qint32 count = m_header.legacyCount;
-    m_loader->reportProgressRange(m_job, 0, count);
+    m_reporter->reportProgressRange(m_job, 0, count);
     if (!readSceneBlock(indexed)) {
-        finish(SaveFileLoader::tr(
-            "The Velkora file you are trying to load is corrupt and can not be loaded."));
+        finish(corruptMessage());
         return;
     }
     int highestId = -1;
-    const auto generateOne = [this, &highestId](GraphicsItem *item) {
-        highestId = std::max(highestId, item->id());
-        m_roots.append(item);
-        generate(item);
+    const auto generateOne = [this, &highestId](int node) {
+        highestId = std::max(highestId, m_nodes.at(node).record.id);
+        m_roots.append(node);
+        m_generated.insert(node);
+        generate(node);
     };
 
     if (version == QLatin1String("1.5")) {
@@ -984,44 +977,39 @@ void SaveFileReader::readOld()
                 return;
             }
         }
-        QList<GraphicsImageItem *> records;
+        QList<int> records;
         while (!m_in.atEnd() && records.size() < count) {
-            GraphicsImageItem *item = readVersion5Record();
-            if (!item) {
-                qDeleteAll(records);
+            const int node = readVersion5Record();
+            if (node < 0) {
                 finishWithBrokenMetadata();
                 return;
             }
-            records.append(item);
+            records.append(node);
         }
         readSceneDirectories();
         for (int k = 0; k < records.size(); ++k) {
-            GraphicsImageItem *item = records.at(k);
-            if (m_job->isCanceled()) {
-                qDeleteAll(records.mid(k));
+            const int node = records.at(k);
+            if (m_job->isCanceled())
                 break;
-            }
-            const int entry = takeEntryFor(item, k);
+            const int entry = takeEntryFor(node, k);
             if (entry >= 0)
-                applyBlock(item, m_header.imageRecords.at(entry));
-            if (entry < 0 || m_dropped.contains(item))
-                delete item;
-            else
-                generateOne(item);
-            m_loader->reportProgress(m_job, k + 1);
+                applyBlock(node, m_header.imageRecords.at(entry));
+            if (entry >= 0 && !m_dropped.contains(node))
+                generateOne(node);
+            m_reporter->reportProgress(m_job, k + 1);
         }
     } else {
         for (qint32 i = 0; i < count && !m_in.atEnd(); ++i) {
             if (m_job->isCanceled())
                 break;
-            GraphicsItem *item = readOldImage(i);
-            if (!item) {
+            const int node = readOldImage(i);
+            if (node < 0) {
                 emitSceneState(highestId);
                 finishWithBrokenMetadata();
                 return;
             }
-            generateOne(item);
-            m_loader->reportProgress(m_job, i + 1);
+            generateOne(node);
+            m_reporter->reportProgress(m_job, i + 1);
         }
     }
     emitSceneState(highestId);
@@ -1030,13 +1018,13 @@ void SaveFileReader::readOld()
 
 QString SaveFileReader::bruteForce()
 {
-    m_loader->reportProgressRange(m_job, 0, m_header.imageCount);
+    m_reporter->reportProgressRange(m_job, 0, m_header.imageCount);
     if (readSceneBlock(true))
         emitSceneState(-1);
 
     const uchar *mapping = m_size > 0 ? m_file->map(0, m_size) : nullptr;
     if (!mapping)
-        return SaveFileLoader::tr("Could not recover any images. :(");
+        return trLoader("Could not recover any images. :(");
 
     // Every PNG stream starts with this signature; only there is a decoder worth starting.
     static const uchar Signature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
@@ -1071,20 +1059,20 @@ QString SaveFileReader::bruteForce()
             ++failed;
             if (!busy) {
                 busy = true;
-                m_loader->reportProgressRange(m_job, 0, 0);
+                m_reporter->reportProgressRange(m_job, 0, 0);
             }
             continue;
         }
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(image)), QString(),
-            QStringLiteral("BruteForceLoaded"), QPointF());
-        item->moveToThread(QCoreApplication::instance()->thread());
-        m_loader->reportItem(m_job, item);
+        ItemRecord item;
+        item.name = QStringLiteral("BruteForceLoaded");
+        item.image = image;
+        m_reporter->reportItem(m_job, item);
         if (busy) {
             busy = false;
-            m_loader->reportProgressRange(m_job, 0, m_header.imageCount);
-            m_loader->reportProgressMessage(m_job, QString());
+            m_reporter->reportProgressRange(m_job, 0, m_header.imageCount);
+            m_reporter->reportProgressMessage(m_job, QString());
         }
-        m_loader->reportProgress(m_job, ++found);
+        m_reporter->reportProgress(m_job, ++found);
     }
     // Decoders still running after a cancel only read the mapping: wait before releasing it.
     for (QFuture<QImage> &future : decoding)
@@ -1093,8 +1081,8 @@ QString SaveFileReader::bruteForce()
     if (m_job->isCanceled())
         return QString();
     if (found == 0)
-        return SaveFileLoader::tr("Could not recover any images. :(");
+        return trLoader("Could not recover any images. :(");
     if (failed > 0)
-        return SaveFileLoader::tr("Some images could not be recovered.");
+        return trLoader("Some images could not be recovered.");
     return QString();
 }

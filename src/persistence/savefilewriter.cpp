@@ -4,7 +4,7 @@
 
 #include "app/logcategories.h"
 #include "loading/loadjob.h"
-#include "persistence/scenesnapshot.h"
+#include "persistence/savefileformat.h"
 #include "settings/versionnumber.h"
 
 #include <QBuffer>
@@ -93,17 +93,74 @@ bool SaveFileWriter::writeAt(qint64 position, const QByteArray &data)
     return m_file->seek(position) && m_file->write(data) == data.size();
 }
 
-void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state,
-    const SceneSnapshot &snapshot)
+QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &records)
 {
-    const int imageCount = snapshot.images.size();
-    if (snapshot.itemCount > MaximumCount || imageCount > MaximumCount) {
+    QList<Image> images;
+    QList<const ItemRecord *> pending;
+    for (const ItemRecord &record : records)
+        pending.append(&record);
+    while (!pending.isEmpty()) {
+        const ItemRecord *record = pending.takeFirst();
+        for (const ItemRecord &child : record->children)
+            pending.append(&child);
+        if (record->type != ItemRecord::Type::Image)
+            continue;
+        Image image;
+        image.id = record->id;
+        image.ownerId = record->pixelsOwnerId < 0 ? record->id : record->pixelsOwnerId;
+        image.hasPixels = record->hasPixels;
+        image.source = record->source;
+        image.image = record->image;
+        images.append(image);
+    }
+    std::stable_sort(images.begin(), images.end(),
+        [](const Image &a, const Image &b) { return a.id < b.id; });
+    return images;
+}
+
+QByteArray SaveFileWriter::recordBody(const ItemRecord &record)
+{
+    QByteArray body;
+    QDataStream stream(&body, QIODevice::WriteOnly);
+    if (record.type == ItemRecord::Type::Image) {
+        stream << QStringLiteral("GraphicsImageItem") << record.source << record.name
+               << record.opacity << record.transform.value_or(QTransform()) << qint32(record.id)
+               << record.z << record.imageTransform.value_or(QTransform())
+               << record.cropPath.value_or(QPainterPath()) << qint32(record.filter)
+               << record.autoDownscaled << record.downscaleLimit
+               << qint32(record.children.size());
+    } else {
+        stream << QStringLiteral("GraphicsTextItem") << record.text
+               << record.transform.value_or(QTransform()) << qint32(record.id) << record.z
+               << record.textColor.value_or(QColor()) << record.backgroundColor.value_or(QColor())
+               << qint32(record.children.size());
+    }
+    return body;
+}
+
+void SaveFileWriter::writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records)
+{
+    for (const ItemRecord &record : records) {
+        const QByteArray body = recordBody(record);
+        const qint64 end = stream.device()->pos() + 8 + body.size();
+        stream << end;
+        stream.writeRawData(body.constData(), body.size());
+        writeItemRecords(stream, record.children);
+    }
+}
+
+void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state)
+{
+    m_images = imagesOf(state.items);
+    const int itemCount = state.items.size();
+    const int imageCount = m_images.size();
+    if (itemCount > MaximumCount || imageCount > MaximumCount) {
         // The counts would not survive the header's 16 bits: refuse before touching the file.
         m_loader->reportFinished(m_job, SaveFileLoader::tr("Failed to write save file."),
             SaveFileLoader::tr("A scene file holds at most %1 items and %1 images; this scene "
                                "has %2 items and %3 images.")
                 .arg(MaximumCount)
-                .arg(snapshot.itemCount)
+                .arg(itemCount)
                 .arg(imageCount));
         return;
     }
@@ -120,12 +177,12 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         if (!m_job->isCanceled()) {
             if (oldChecksum != old.actualChecksum) {
                 // Changed behind our back: nothing in it can be trusted to stay.
-            } else if (old.formatVersion != SaveFileLoader::FormatVersion) {
+            } else if (old.formatVersion != SaveFileFormat::CurrentVersion) {
                 m_loader->reportProgressMessage(m_job,
                     SaveFileLoader::tr("Converting to %0 save format...<br><center>This "
                                        "might take longer than usual.</center>")
-                        .replace(QLatin1String("%0"), SaveFileLoader::ApplicationVersion));
-            } else if (!SaveFileLoader::isValidHeader(old) || !SaveFileLoader::isValidIndex(old)
+                        .replace(QLatin1String("%0"), SaveFileFormat::ApplicationVersion));
+            } else if (!SaveFileFormat::isValidHeader(old) || !SaveFileFormat::isValidIndex(old)
                 || old.storedChecksum != old.actualChecksum) {
                 m_loader->reportProgressMessage(m_job,
                     SaveFileLoader::tr("Updating incorrect metadata...<br><center>This "
@@ -135,7 +192,7 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
                 entries = old.imageRecords;
             }
         }
-        if (compareVersions(old.applicationVersion, SaveFileLoader::ApplicationVersion) > 0)
+        if (compareVersions(old.applicationVersion, SaveFileFormat::ApplicationVersion) > 0)
             emit m_loader->aboutToOverwriteSaveFromNewerVersion(old.applicationVersion, m_job);
     }
     // Answering a question with cancel must leave the file as it was.
@@ -148,9 +205,9 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     if (mode == Mode::Incremental && !entries.isEmpty() && entries.first().start != HeaderEnd)
         mode = Mode::Full;
     if (mode == Mode::Incremental) {
-        if (!compact(entries, snapshot))
+        if (!compact(entries))
             return;
-        if (!keptBlocksStillFit(entries, snapshot))
+        if (!keptBlocksStillFit(entries))
             mode = Mode::Full;
     }
     if (mode == Mode::Full)
@@ -161,9 +218,9 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     }
 
     QDataStream out(m_file);
-    out << SaveFileLoader::FormatVersion << qint16(snapshot.itemCount) << qint16(imageCount);
+    out << SaveFileFormat::CurrentVersion << qint16(itemCount) << qint16(imageCount);
     const qint64 indexSlot = m_file->pos();
-    out << qint64(0) << SaveFileLoader::ApplicationVersion;
+    out << qint64(0) << SaveFileFormat::ApplicationVersion;
     const qint64 checksumPosition = m_file->pos();
     out << QStringLiteral("XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX");
     const qint64 checksumStart = m_file->pos();
@@ -176,10 +233,10 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     Q_ASSERT(m_file->pos() == HeaderEnd);
 
     QList<ImageRecord> index;
-    if (!writeImageBlocks(entries, snapshot, index))
+    if (!writeImageBlocks(entries, index))
         return;
 
-    SceneSnapshot::writeRecordBodies(out, snapshot.recordBodies);
+    writeItemRecords(out, state.items);
     out << QFileInfo(m_file->fileName()).absolutePath();
     const qint64 indexOffset = m_file->pos();
     if (out.status() != QDataStream::Ok || !m_file->seek(indexSlot)) {
@@ -212,13 +269,12 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     m_loader->reportFinished(m_job);
 }
 
-bool SaveFileWriter::writeImageBlocks(
-    const QList<ImageRecord> &kept, const SceneSnapshot &snapshot, QList<ImageRecord> &index)
+bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index)
 {
-    const QList<SceneSnapshot::Image> &images = snapshot.images;
+    const QList<Image> &images = m_images;
     QList<int> toEncode;
     for (int k = kept.size(); k < images.size(); ++k) {
-        const SceneSnapshot::Image &image = images.at(k);
+        const Image &image = images.at(k);
         if (image.ownerId == image.id && image.hasPixels && !isLinked(image.source))
             toEncode.append(k);
     }
@@ -239,7 +295,7 @@ bool SaveFileWriter::writeImageBlocks(
     QDataStream out(m_file);
     for (int k = 0; k < images.size(); ++k) {
         submit();
-        const SceneSnapshot::Image &image = images.at(k);
+        const Image &image = images.at(k);
         const qint64 start = m_file->pos();
         if (k < kept.size()) {
             if (!m_file->seek(kept.at(k).end))
@@ -268,9 +324,9 @@ bool SaveFileWriter::writeImageBlocks(
     return true;
 }
 
-bool SaveFileWriter::compact(QList<ImageRecord> &entries, const SceneSnapshot &snapshot)
+bool SaveFileWriter::compact(QList<ImageRecord> &entries)
 {
-    const QList<SceneSnapshot::Image> &images = snapshot.images;
+    const QList<Image> &images = m_images;
     int i = 0;
     int k = 0;
     while (i < entries.size() && k < images.size()) {
@@ -320,13 +376,12 @@ bool SaveFileWriter::compact(QList<ImageRecord> &entries, const SceneSnapshot &s
     return true;
 }
 
-bool SaveFileWriter::keptBlocksStillFit(
-    const QList<ImageRecord> &entries, const SceneSnapshot &snapshot)
+bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries)
 {
-    const int kept = std::min<int>(entries.size(), snapshot.images.size());
+    const int kept = std::min<int>(entries.size(), m_images.size());
     for (int k = 0; k < kept; ++k) {
         const ImageRecord &entry = entries.at(k);
-        const SceneSnapshot::Image &image = snapshot.images.at(k);
+        const Image &image = m_images.at(k);
         if (entry.id != image.id)
             return false;
         if (entry.end - entry.start != 4)
@@ -350,6 +405,6 @@ bool SaveFileWriter::computeChecksum(qint64 from, QString *checksum)
 {
     if (!m_file->flush())
         return false;
-    *checksum = SaveFileLoader::checksumOf(m_file, from);
+    *checksum = SaveFileFormat::checksumOf(m_file, from);
     return !checksum->isEmpty();
 }

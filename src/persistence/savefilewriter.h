@@ -2,14 +2,15 @@
 
 #include "persistence/savefileheader.h"
 #include "persistence/savefileloader.h"
+#include "scene/itemrecord.h"
 
 #include <QByteArray>
+#include <QImage>
+#include <QList>
 #include <QString>
 
 class LoadJob;
 class QFile;
-class QImage;
-class SceneSnapshot;
 
 // One save of a scene file in the current format, full or incremental, for SaveFileLoader.
 // Runs on the loader thread; the pictures of new blocks are encoded on the global thread pool
@@ -20,8 +21,11 @@ public:
                    int deflateLevel);
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
-    void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state,
-        const SceneSnapshot &snapshot);
+    void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state);
+
+    // Each record behind its end offset (the absolute device position after its body), followed
+    // by the records of the items attached to it.
+    static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
 
     // The only place pictures become PNG streams. Empty when encoding failed.
     // A complete PNG stream of image at the given libdeflate level; empty when it cannot be
@@ -31,10 +35,22 @@ public:
 private:
     enum class Mode { Full, Incremental };
 
-    bool compact(QList<ImageRecord> &entries, const SceneSnapshot &snapshot);
-    bool keptBlocksStillFit(const QList<ImageRecord> &entries, const SceneSnapshot &snapshot);
-    bool writeImageBlocks(
-        const QList<ImageRecord> &kept, const SceneSnapshot &snapshot, QList<ImageRecord> &index);
+    // One image block to write: every image of the board, attached ones too, in ascending id.
+    struct Image {
+        int id = -1;
+        // Lowest id of an image showing the same pixels; own id otherwise.
+        int ownerId = -1;
+        bool hasPixels = false;
+        QString source;
+        QImage image;
+    };
+    static QList<Image> imagesOf(const QList<ItemRecord> &records);
+    static int countItems(const QList<ItemRecord> &records);
+    static QByteArray recordBody(const ItemRecord &record);
+
+    bool compact(QList<ImageRecord> &entries);
+    bool keptBlocksStillFit(const QList<ImageRecord> &entries);
+    bool writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index);
     bool isLinked(const QString &source) const;
     bool readBlock(qint64 start, qint64 length, QByteArray *data);
     bool writeAt(qint64 position, const QByteArray &data);
@@ -46,4 +62,5 @@ private:
     LoadJob *m_job;
     int m_deflateLevel;
     bool m_embedLocalFiles;
+    QList<Image> m_images;
 };

@@ -1,8 +1,5 @@
 #include "graphicsscene.h"
 
-#include "app/logcategories.h"
-#include "commands/addcommand.h"
-#include "commands/commandhandler.h"
 #include "scene/graphicsitem.h"
 
 #include <QFont>
@@ -23,7 +20,7 @@ GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
 
 GraphicsScene::~GraphicsScene() = default;
 
-void GraphicsScene::addItem(GraphicsItem *item, bool undoable)
+void GraphicsScene::addItem(GraphicsItem *item)
 {
     if (!item)
         return;
@@ -38,15 +35,6 @@ void GraphicsScene::addItem(GraphicsItem *item, bool undoable)
         m_frontDepth += 1.0;
         item->setId(m_nextId++);
     }
-    if (undoable && m_commandHandler) {
-        auto *command = new AddCommand(this, item);
-        connect(command, &BaseCommand::commandMessage, m_commandHandler,
-            &CommandHandler::commandMessage, Qt::UniqueConnection);
-        m_commandHandler->push(command);
-        return;
-    }
-    if (undoable)
-        qCWarning(lcScene) << "GraphicsScene: no command handler, adding without undo";
     registerIds(item);
     if (attached)
         return;
@@ -66,17 +54,10 @@ void GraphicsScene::registerIds(GraphicsItem *item)
     }
 }
 
-void GraphicsScene::addItems(const QList<GraphicsItem *> &items, bool undoable)
+void GraphicsScene::addItems(const QList<GraphicsItem *> &items)
 {
-    if (undoable && m_commandHandler) {
-        auto *command = new AddCommand(this, items);
-        connect(command, &BaseCommand::commandMessage, m_commandHandler,
-            &CommandHandler::commandMessage, Qt::UniqueConnection);
-        m_commandHandler->push(command);
-        return;
-    }
     for (GraphicsItem *item : items)
-        addItem(item, false);
+        addItem(item);
 }
 
 void GraphicsScene::removeItem(GraphicsItem *item)
@@ -158,16 +139,6 @@ void GraphicsScene::sendToBack(const QList<GraphicsItem *> &items)
     for (GraphicsItem *item : qAsConst(sorted)) {
         item->setZValue(m_backDepth);
         m_backDepth -= 1.0;
-    }
-}
-
-void GraphicsScene::renumberDepths()
-{
-    QList<GraphicsItem *> all = graphicsItems();
-    std::stable_sort(all.begin(), all.end(), lessByDepth);
-    for (GraphicsItem *item : qAsConst(all)) {
-        item->setZValue(m_frontDepth);
-        m_frontDepth += 1.0;
     }
 }
 

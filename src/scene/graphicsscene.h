@@ -24,15 +24,15 @@ public:
 
     // An item attached to another is not listed on its own: it is on the scene through its
     // parent, and only gets (or gets back) its id and depth.
-    void addItem(GraphicsItem *item, bool undoable = false);
-    void addItems(const QList<GraphicsItem *> &items, bool undoable = false);
+    // Not undoable by itself: an undoable addition is an AddCommand, whose redo comes here.
+    void addItem(GraphicsItem *item);
+    void addItems(const QList<GraphicsItem *> &items);
     // Ownership passes to the caller.
     void removeItem(GraphicsItem *item);
     void clear();
 
     void bringToFront(const QList<GraphicsItem *> &items);
     void sendToBack(const QList<GraphicsItem *> &items);
-    void renumberDepths();
     QPoint recentre();
 
     GraphicsItem *itemById(int id) const;

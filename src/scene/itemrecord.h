@@ -33,7 +33,7 @@ struct ItemRecord
     QString name;
     float opacity = 1.0f;
     std::optional<QTransform> imageTransform;
-    QPainterPath cropPath;
+    std::optional<QPainterPath> cropPath;
     int filter = 1; // smooth
     bool autoDownscaled = false;
     QSize downscaleLimit;

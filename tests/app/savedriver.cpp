@@ -4,6 +4,8 @@
 //   velkora_save_driver SETTINGS_DIR script BOARD   the same, without any dialog (failures logged)
 // Prints "saving" right before the save starts and "saved" once it has ended.
 #include "app/mainwindow.h"
+#include "commands/addcommand.h"
+#include "commands/commandhandler.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/settingshandler.h"
@@ -34,7 +36,7 @@ void addPicture(MainWindow &window, quint32 seed)
     auto *item = new GraphicsImageItem(new QPixmap(noisyPicture(seed)), QString(),
                                        QStringLiteral("p%1").arg(seed),
                                        QPointF(seed * 710.0, 0));
-    window.scene()->addItem(item, true);
+    window.commandHandler()->push(new AddCommand(window.scene(), item));
 }
 
 bool waitUntilIdle(MainWindow &window)

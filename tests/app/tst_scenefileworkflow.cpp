@@ -1,4 +1,6 @@
 #include "app/mainwindow.h"
+#include "commands/addcommand.h"
+#include "commands/commandhandler.h"
 #include "commands/commandhandler.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -127,7 +129,7 @@ void tst_SceneFileWorkflow::addPicture()
     pixmap.fill(Qt::red);
     auto *item = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("red"),
                                        QPointF(m_window->scene()->addedItems().size() * 50, 0));
-    m_window->scene()->addItem(item, true);
+    m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
 }
 
 void tst_SceneFileWorkflow::saveAndWait(const QString &file)

@@ -85,7 +85,7 @@ void TestItemCommands::newNoteOnImage()
     scene.addItem(image);
     // As the view makes a note on an image: attached first, then added undoably.
     auto *note = new GraphicsTextItem(QPointF(10, 10), "Note", image);
-    scene.addItem(note, true);
+    handler.push(new AddCommand(&scene, note));
     QCOMPARE(handler.count(), 1);
     QCOMPARE(note->id(), 1);
     QCOMPARE(note->zValue(), 1.0);
@@ -117,8 +117,8 @@ void TestItemCommands::undoableAdditions()
     auto *first = new TestItem;
     auto *a = new TestItem;
     auto *b = new TestItem;
-    scene.addItem(first, true);
-    scene.addItems({ a, b }, true);
+    handler.push(new AddCommand(&scene, first));
+    handler.push(new AddCommand(&scene, { a, b }));
     QCOMPARE(handler.count(), 2);
     QCOMPARE(b->id(), 2);
     QCOMPARE(b->zValue(), 2.0);
@@ -169,13 +169,13 @@ void TestItemCommands::ownership()
                 auto *parent = new TestItem;
                 auto *child = new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent);
                 Q_UNUSED(child)
-                scene.addItems({ parent, new TestItem }, true);
+                handler.push(new AddCommand(&scene, { parent, new TestItem }));
                 break;
             }
             case 'p': {
                 auto *parent = new TestItem;
-                scene.addItems(
-                    { parent, new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent) }, true);
+                handler.push(new AddCommand(
+                    &scene, { parent, new TestItem(QRectF(0, 0, 3, 3), QPointF(), parent) }));
                 break;
             }
             case 'd':

@@ -2,6 +2,7 @@
 
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
+#include "scene/itembuilder.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 
@@ -83,7 +84,7 @@ void tst_ImageLoader::init()
     m_items.clear();
     m_finished.clear();
     connect(m_loader.get(), &BaseLoader::itemGenerated, this,
-            [this](GraphicsItem *item) { m_items.append(item); });
+            [this](const ItemRecord &record) { m_items.append(ItemBuilder().build(record)); });
     connect(m_loader.get(), &BaseLoader::finished, this,
             [this](const QString &message, const QString &details) {
                 m_finished << message << details;
@@ -209,9 +210,9 @@ void tst_ImageLoader::autoDownscale()
     QFETCH(bool, enabled);
     QFETCH(QSize, maxSize);
     QFETCH(QSize, expected);
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::blue);
-    QCOMPARE(ImageLoader::applyAutoDownscale(pixmap, enabled, maxSize).size(), expected);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QCOMPARE(ImageLoader::applyAutoDownscale(image, enabled, maxSize).size(), expected);
 }
 
 void tst_ImageLoader::loadedFilesAreDownscaled()
@@ -294,7 +295,8 @@ void tst_ImageLoader::queuedLoadOnLoaderThread()
 
     LoadJob job(loader);
     QList<GraphicsItem *> items;
-    connect(&job, &LoadJob::itemGenerated, this, [&items](GraphicsItem *item) { items.append(item); });
+    connect(&job, &LoadJob::itemGenerated, this,
+            [&items](const ItemRecord &record) { items.append(ItemBuilder().build(record)); });
     QSignalSpy finished(&job, &LoadJob::finished);
     ImageLoader::Source source = files({"a.png"});
     source.text = QStringLiteral("note");
@@ -304,7 +306,7 @@ void tst_ImageLoader::queuedLoadOnLoaderThread()
     thread.quit();
     thread.wait();
 
-    // The file made an item, so the text is not used; the item arrives owned by this thread.
+    // The file made an item, so the text is not used; its record becomes an item here.
     QCOMPARE(items.size(), 1);
     auto *image = static_cast<GraphicsImageItem *>(items.first());
     QCOMPARE(image->image()->size(), QSize(4, 3));
@@ -344,9 +346,9 @@ void tst_ImageLoader::webSources()
         source.html = QString::fromUtf8(page);
         source.text = m_server->url("/page.html");
     } else {
-        QPixmap pixmap(5, 5);
-        pixmap.fill(Qt::green);
-        source.image = pixmap;
+        QImage image(5, 5, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        source.image = image;
         source.html = "<img src=\"" + m_server->url("/b.png") + "\"/>";
     }
 

@@ -1,8 +1,10 @@
 #include "loading/loadjob.h"
+#include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
-#include "persistence/scenesnapshot.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
+#include "scene/itembuilder.h"
+#include "scene/scenesnapshot.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -22,6 +24,8 @@
 #include <QtEndian>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <memory>
 
 namespace {
@@ -35,10 +39,11 @@ public:
     explicit Collector(SaveFileLoader *loader)
         : job(new LoadJob(loader, this))
     {
-        connect(
-            loader, &BaseLoader::itemGenerated, this, [this](GraphicsItem *item, LoadJob *loadJob) {
+        // Items are built as the window builds them: one builder a job.
+        connect(loader, &BaseLoader::itemGenerated, this,
+            [this](const ItemRecord &record, LoadJob *loadJob) {
                 if (loadJob == job)
-                    items.append(item);
+                    items.append(builder.build(record));
             });
         connect(loader, &BaseLoader::progressMessage, this,
             [this](const QString &message, LoadJob *loadJob) {
@@ -73,8 +78,8 @@ public:
                     states.append(state);
             });
         connect(loader, &SaveFileLoader::foundItemWithMissingImage, this,
-            [this](
-                GraphicsImageItem *, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob) {
+            [this](const ItemRecord &, const ImageLoader::LoadImageResult &reason,
+                LoadJob *loadJob) {
                 if (loadJob == job)
                     missingCodes.append(reason.code);
             });
@@ -98,6 +103,7 @@ public:
 
     // Only this job's reports count: an earlier load may still be winding down.
     LoadJob *job;
+    ItemBuilder builder;
     QList<GraphicsItem *> items;
     QStringList messages;
     QString details;
@@ -249,7 +255,7 @@ private slots:
 private:
     std::unique_ptr<Collector> save(const QString &path, const QList<GraphicsItem *> &items,
         const QString &oldChecksum = QString(), int nextItemId = 100,
-        std::shared_ptr<const SceneSnapshot> snapshot = nullptr);
+        std::optional<QList<ItemRecord>> records = std::nullopt);
     std::unique_ptr<Collector> load(const QString &path, bool force = false);
     QByteArray freshSave(const QList<GraphicsItem *> &items);
     QList<GraphicsItem *> smallScene();
@@ -298,21 +304,18 @@ void tst_SaveFileLoader::cleanup()
 
 std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
     const QList<GraphicsItem *> &items, const QString &oldChecksum, int nextItemId,
-    std::shared_ptr<const SceneSnapshot> snapshot)
+    std::optional<QList<ItemRecord>> records)
 {
     auto collector = std::make_unique<Collector>(m_loader);
     auto file = std::make_shared<QFile>(path);
     file->open(QIODevice::ReadWrite);
     SaveFileLoader::SceneState state;
-    state.items = items;
+    state.items = records ? *records : SceneSnapshot::take(items);
     state.nextItemId = nextItemId;
     state.sceneRect = QRectF(-500, -400, 1000, 800);
     state.viewTransform = QTransform::fromScale(2, 2);
     state.horizontalScroll = 3;
     state.verticalScroll = -4;
-    state.takeSnapshot();
-    if (snapshot)
-        state.snapshot = snapshot;
     LoadJob *job = collector->job;
     QMetaObject::invokeMethod(
         m_loader,
@@ -534,11 +537,15 @@ void tst_SaveFileLoader::saveTwiceIsIdenticalWithoutEncoding()
     const QByteArray before = readAll(path);
 
     // Without any pixels to encode, any block the writer did encode would come out different.
-    SceneSnapshot stripped = SceneSnapshot::take(items);
-    for (SceneSnapshot::Image &image : stripped.images)
-        image.image = QImage();
-    auto second = save(
-        path, items, first->savedChecksum, 100, std::make_shared<const SceneSnapshot>(stripped));
+    QList<ItemRecord> stripped = SceneSnapshot::take(items);
+    const std::function<void(QList<ItemRecord> &)> strip = [&strip](QList<ItemRecord> &records) {
+        for (ItemRecord &record : records) {
+            record.image = QImage();
+            strip(record.children);
+        }
+    };
+    strip(stripped);
+    auto second = save(path, items, first->savedChecksum, 100, stripped);
     QCOMPARE(second->messages, QStringList { QString() });
     QCOMPARE(second->progressMessages, QStringList());
     QCOMPARE(readAll(path), before);
@@ -702,14 +709,16 @@ void tst_SaveFileLoader::refusedSaves()
         path = m_dir->filePath(QStringLiteral("kept.vlk"));
         writeAll(path, "previous contents");
     }
-    std::shared_ptr<const SceneSnapshot> snapshot;
+    std::optional<QList<ItemRecord>> records;
     if (itemCount) {
-        SceneSnapshot counted;
-        counted.itemCount = itemCount;
-        snapshot = std::make_shared<const SceneSnapshot>(counted);
+        ItemRecord note;
+        note.type = ItemRecord::Type::Note;
+        records = QList<ItemRecord>();
+        for (int i = 0; i < itemCount; ++i)
+            records->append(note);
     }
     m_items = { imageItem(picture(64, 64, Qt::red), 0, 0) };
-    auto saved = save(path, m_items, QString(), 100, snapshot);
+    auto saved = save(path, m_items, QString(), 100, records);
     QCOMPARE(saved->messages, QStringList { QStringLiteral("Failed to write save file.") });
     QVERIFY(!saved->details.isEmpty());
     QVERIFY(saved->savedChecksum.isEmpty());
@@ -760,7 +769,7 @@ void tst_SaveFileLoader::formatComparison()
     QFETCH(QString, a);
     QFETCH(QString, b);
     QFETCH(bool, greater);
-    QCOMPARE(SaveFileLoader::isFormatGreater(a, b), greater);
+    QCOMPARE(SaveFileFormat::isGreater(a, b), greater);
 }
 
 void tst_SaveFileLoader::loadMessages_data()
@@ -1062,7 +1071,7 @@ void tst_SaveFileLoader::selectedOnlyRecords()
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QDataStream out(&buffer);
-    SaveFileLoader::writeItemRecords(out, { top }, true);
+    SaveFileLoader::writeItemRecords(out, SceneSnapshot::takeSelection({ top }));
 
     QDataStream in(buffer.data());
     QStringList texts;
