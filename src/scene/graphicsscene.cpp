@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
     : QGraphicsScene(parent)
@@ -29,11 +30,15 @@ void GraphicsScene::addItem(GraphicsItem *item)
     const bool attached = item->parentItem() != nullptr;
     if (item->scene() == this && !attached)
         return;
-    // Items restored by undo or read from a file keep their id and depth.
+    // Items restored by undo or read from a file keep their id and depth; the next item put on
+    // top or at the back must still land above or below them.
     if (item->id() == -1) {
         item->setZValue(m_frontDepth);
         m_frontDepth += 1.0;
         item->setId(m_nextId++);
+    } else if (!attached) {
+        m_frontDepth = std::max(m_frontDepth, std::floor(item->zValue()) + 1.0);
+        m_backDepth = std::min(m_backDepth, std::ceil(item->zValue()) - 1.0);
     }
     registerIds(item);
     if (attached)

@@ -229,6 +229,11 @@ void tst_BoardHandover::reloadedBoardIsTheSame()
     // A scene file replaces the board; it is no edit to undo.
     QVERIFY(!m_window->hasUnsavedChanges());
     QCOMPARE(m_window->commandHandler()->count(), 0);
+
+    // A picture added to the loaded board goes on top of it.
+    GraphicsImageItem *added = addImage(QStringLiteral("new"), 9, {0, 0});
+    for (GraphicsItem *item : scene->topLevelItems())
+        QVERIFY(item == added || item->zValue() < added->zValue());
 }
 
 void tst_BoardHandover::loadIsAddedOnceAndUndoneAtOnce()
