@@ -5,12 +5,14 @@
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
 #include "loading/loadjob.h"
+#include "platform/platform.h"
 #include "settings/versionnumber.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QStorageInfo>
 
 #include <memory>
@@ -35,6 +37,32 @@ QString fileStamp(const QFileInfo &info, const QLocale &locale)
     return QObject::tr("Timestamp: %1    Size: %2")
         .arg(info.lastModified().toString(Qt::ISODate).replace(QLatin1Char('T'), QLatin1Char(' ')),
             locale.formattedDataSize(info.size(), 2));
+}
+
+// A new, empty file beside path ("<name>.XXXXXX"), open for reading and writing: the same folder
+// keeps the final rename on one file system, where it replaces the old file in one step.
+std::unique_ptr<QFile> createFileBeside(const QString &path)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    auto file = std::make_unique<QFile>();
+    if (QFileInfo(path).fileName().isEmpty()) {
+        // No file name: let opening it fail with the system's reason.
+        file->setFileName(path);
+        file->open(QIODevice::ReadWrite | QIODevice::NewOnly);
+        return file;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString name = path + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(
+                letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+        file->setFileName(name);
+        if (file->open(QIODevice::ReadWrite | QIODevice::NewOnly))
+            return file;
+        if (!QFileInfo::exists(name))
+            break;
+    }
+    return file;
 }
 
 } // namespace
@@ -72,6 +100,8 @@ SceneDocument::~SceneDocument()
     // Only reached with the loader thread stopped: no job uses these files any more.
     for (const FileJob &info : qAsConst(m_jobs)) {
         delete info.file;
+        if (!info.tempPath.isEmpty())
+            QFile::remove(info.tempPath);
     }
 }
 
@@ -279,15 +309,21 @@ void SceneDocument::save(const QString &fileName, int options)
 
 void SceneDocument::saveQuiet(const QString &path)
 {
-    auto file = std::make_unique<QFile>(path);
-    FileJob record;
-    record.path = path;
-    record.options = NoBackup;
-    record.targetExisted = file->exists();
-    if (!file->open(QIODevice::ReadWrite)) {
+    // Overwriting in place would leave a truncated board if the process ended midway, and a
+    // script has no one to restore a backup: the old board stays untouched until the new one is
+    // whole.
+    std::unique_ptr<QFile> file = createFileBeside(path);
+    if (!file->isOpen()) {
         qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(file->errorString()));
         return;
     }
+    FileJob record;
+    record.path = path;
+    record.tempPath = file->fileName();
+    record.options = NoBackup;
+    record.targetExisted = QFileInfo::exists(path);
+    if (record.targetExisted)
+        QFile::setPermissions(record.tempPath, QFile::permissions(path));
     startSave(file.release(), record, QString());
 }
 
@@ -335,6 +371,10 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
     info.file->close();
     delete info.file;
     info.file = nullptr;
+    if (success && !info.tempPath.isEmpty() && !replaceWithTemporary(info, &details)) {
+        heading = tr("Failed to write save file.");
+        success = false;
+    }
 
     const QString backup = backupPath(info.path);
     if (success) {
@@ -352,6 +392,13 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
 
     m_pendingOperation.clear();
     m_pendingArgument.clear();
+    if (!info.tempPath.isEmpty()) {
+        // The old board was never touched.
+        QFile::remove(info.tempPath);
+        if (!cancelled)
+            qCWarning(lcApp, "%s %s", qUtf8Printable(heading), qUtf8Printable(details));
+        return;
+    }
     // Never leave less than there was: the backup is a copy of the file before this save, and a
     // file that did not exist before holds nothing worth keeping.
     if (info.backupMade) {
@@ -362,6 +409,23 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
     }
     if (!cancelled)
         m_prompter->showError(heading, details);
+}
+
+bool SceneDocument::replaceWithTemporary(const FileJob &info, QString *details)
+{
+    // The data must be on disk before the name points at it, or a crash right after the rename
+    // could leave an empty board under the old name.
+    if (!Platform::syncFile(info.tempPath, details)
+        || !Platform::replaceFile(info.tempPath, info.path, details)) {
+        return false;
+    }
+    QString folderError;
+    if (!Platform::syncDirectory(QFileInfo(info.path).absolutePath(), &folderError)) {
+        // The new board is in place; only its surviving a power cut right now is in doubt.
+        qCWarning(lcApp, "Could not flush the folder of %s: %s", qUtf8Printable(info.path),
+            qUtf8Printable(folderError));
+    }
+    return true;
 }
 
 void SceneDocument::runPendingOperation()

@@ -70,7 +70,8 @@ public:
     void save(int options = 0);
     void save(const QString &fileName, int options = 0);
     void saveAs();
-    // No questions, no backup.
+    // No questions, no backup: the board is written beside the file and replaces it only once
+    // it is whole.
     void saveQuiet(const QString &path);
     void issuePreOpSave();
     void load(const QString &fileName, int options = 0);
@@ -92,7 +93,9 @@ private:
     struct FileJob {
         bool save = false;
         QFile *file = nullptr;
+        // The scene file; a quiet save writes tempPath and renames it over path.
         QString path;
+        QString tempPath;
         int options = 0;
         bool targetExisted = false;
         bool backupMade = false;
@@ -103,6 +106,8 @@ private:
     void startSave(QFile *file, FileJob record, const QString &previousChecksum);
     void saveFinished(FileJob &info, LoadJob *job, QString heading, QString details);
     void loadFinished(FileJob &info, LoadJob *job, const QString &heading, const QString &details);
+    // Puts a quiet save's finished file in place of the old one, durably.
+    bool replaceWithTemporary(const FileJob &info, QString *details);
     void runPendingOperation();
     void onChecksumLoaded(
         const QString &loadedChecksum, const QString &actualChecksum, LoadJob *job);

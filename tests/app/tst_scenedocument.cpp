@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -105,6 +106,8 @@ private slots:
     void corruptFileOnLoad();
     void unsavedChangesDeferTheOperation_data();
     void unsavedChangesDeferTheOperation();
+    void quietSaveAsksNothing_data();
+    void quietSaveAsksNothing();
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -501,6 +504,69 @@ void tst_SceneDocument::unsavedChangesDeferTheOperation()
     // The operation runs only after the save it waited for has ended.
     QTRY_COMPARE(m_target.invoked, deferred.isEmpty() ? QStringList() : QStringList { deferred });
     QCOMPARE(m_document->hasUnsavedChanges(), deferred.isEmpty());
+}
+
+void tst_SceneDocument::quietSaveAsksNothing_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("changedElsewhere");
+    QTest::addColumn<bool>("leftOverBackup");
+    QTest::addColumn<bool>("written");
+
+    QTest::addRow("new file") << "new.vlk" << false << false << true;
+    QTest::addRow("over a board") << "board.vlk" << false << false << true;
+    QTest::addRow("over a board changed elsewhere, with a left-over backup")
+        << "board.vlk" << true << true << true;
+    QTest::addRow("into a missing folder") << "missing/board.vlk" << false << false << false;
+    QTest::addRow("over a folder") << "folder" << false << false << false;
+}
+
+void tst_SceneDocument::quietSaveAsksNothing()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, changedElsewhere);
+    QFETCH(bool, leftOverBackup);
+    QFETCH(bool, written);
+
+    const QString file = m_dir.filePath(target);
+    QVERIFY(saveAndWait(path("board.vlk")));
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("folder")));
+    if (changedElsewhere)
+        QVERIFY(patch(path("board.vlk"), 112, QByteArray(8, '\x11')));
+    if (leftOverBackup)
+        QVERIFY(QFile::copy(path("board.vlk"), path("board.vlk.old")));
+    const QByteArray before = contents(path("board.vlk"));
+    // The board replacing it keeps what the user allowed of the old one.
+    const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
+        | QFile::WriteUser | QFile::ReadOther;
+    QVERIFY(QFile::setPermissions(path("board.vlk"), permissions));
+
+    m_board = QRectF(0, 0, 40, 40);
+    if (!written)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Failed to")));
+    m_document->saveQuiet(file);
+    QVERIFY(waitUntilIdle());
+
+    QVERIFY2(m_prompter.questions.isEmpty(), qPrintable(m_prompter.questions.join('|')));
+    QVERIFY(m_prompter.errors.isEmpty());
+    QCOMPARE(m_document->currentPath(), written ? file : path("board.vlk"));
+    // Only the boards are left: nothing half written, no backup.
+    QStringList expected { QStringLiteral("board.vlk") };
+    if (written && target != QLatin1String("board.vlk"))
+        expected << target;
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), expected);
+    QVERIFY(QFileInfo(path("folder")).isDir());
+    if (target == QLatin1String("board.vlk")) {
+        QVERIFY(contents(file) != before);
+        QCOMPARE(QFile::permissions(file), permissions);
+    } else {
+        QCOMPARE(contents(path("board.vlk")), before);
+    }
+    if (written) {
+        m_document->clear();
+        QVERIFY(loadAndWait(file));
+        QCOMPARE(m_loadedBoard, m_board);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_SceneDocument)
