@@ -413,7 +413,8 @@ void MainWindow::createDocument()
     host.clearBoard = [this] { forceClear(); };
     m_document = new SceneDocument(m_saveFileLoader, m_commands, std::move(host), this);
     m_document->setPrompter(prompter());
-    m_document->setUnsavedWarningSetting(m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
+    m_document->setUnsavedWarningSetting(
+        m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
     m_document->setOperationTarget(this);
     connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
     connect(m_document, &SceneDocument::fileUsed, this, &MainWindow::addRecentFile);

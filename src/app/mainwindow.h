@@ -13,7 +13,6 @@
 #include <QUrl>
 #include <QWidget>
 
-
 class BaseLoader;
 class CommandHandler;
 class CommandLineExecutor;
@@ -139,7 +138,6 @@ protected:
                         const QString &filter) override;
 
 private:
-
     struct JobInfo
     {
         BaseLoader *loader = nullptr;
