@@ -6,7 +6,6 @@
 #include "app/logcategories.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
-#include "commands/basecommand.h"
 #include "commands/commandhandler.h"
 #include "export/imageexporter.h"
 #include "input/actionhandler.h"
@@ -24,7 +23,6 @@
 #include "settings/setting.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
-#include "settings/versionnumber.h"
 #include "ui/confirmdialog.h"
 #include "ui/errordialog.h"
 #include "ui/exportimagesdialog.h"
@@ -37,14 +35,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMimeData>
 #include <QPixmap>
 #include <QScrollBar>
-#include <QStorageInfo>
 #include <QTextStream>
 #include <QVBoxLayout>
 
@@ -54,36 +49,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <utility>
 
-namespace {
-
-const QString unsavedQuestion = QStringLiteral(
-    "You still have unsaved changes in the current scene. Do you want to save before %1?");
-
-const QString corruptOptions[] = {
-    QStringLiteral("<b>Load backup</b> (recommended) - A backup has been found, it is "
-                   "recommended to try to open this first."),
-    QStringLiteral("<b>Force open</b> - Attempt to recover the image data by force loading only "
-                   "the images(notes and image positions will be lost)."),
-    QStringLiteral("<b>Open anyway</b> (not recommended) - Might make Velkora unstable, cause a "
-                   "crash or create a corrupt save file."),
-};
-
-QString backupPath(const QString &path)
-{
-    return path + QLatin1String(".old");
-}
-
-QString fileStamp(const QFileInfo &info, const QLocale &locale)
-{
-    return QObject::tr("Timestamp: %1    Size: %2")
-        .arg(info.lastModified().toString(Qt::ISODate).replace(QLatin1Char('T'), QLatin1Char(' ')),
-             locale.formattedDataSize(info.size(), 2));
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
@@ -207,7 +174,7 @@ void MainWindow::buildInterface()
     connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
             [this](const QString &path) { m_pendingScenePath = path; });
     connectLoader(m_saveFileLoader, false);
-    connectSaveFileLoader();
+    createDocument();
 
     updateNumOfRecentLoadedFiles();
 }
@@ -249,7 +216,7 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
     }
 
     if (parser.isSet(Command)) {
-        m_commandLineMode = true;
+        setCommandLineMode(true);
         m_commandLineExecutor->execute(parser.values(Command));
         return true;
     }
@@ -308,57 +275,6 @@ void MainWindow::loadSource(const ImageLoader::Source &source)
     QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
                               Q_ARG(ImageLoader::Source, source),
                               Q_ARG(LoadJob *, createJob(m_imageLoader)));
-}
-
-bool MainWindow::hasUnsavedChanges() const
-{
-    const BaseCommand *newest = m_commands->lastCommand();
-    return newest ? newest->id() != m_savedState : !m_savedState.isNull();
-}
-
-bool MainWindow::confirmUnsavedChanges(Operation operation, const QString &argument)
-{
-    if (!hasUnsavedChanges() || (operation == Operation::Load && m_commandLineMode))
-        return true;
-
-    QString message;
-    switch (operation) {
-    case Operation::Clear:
-        message = unsavedQuestion.arg(tr("clearing"));
-        break;
-    case Operation::Load:
-        message = unsavedQuestion.arg(tr("loading"));
-        break;
-    case Operation::Close:
-        message = tr("You have unsaved changes in the current scene. Do you want to save them "
-                     "before closing?");
-        break;
-    }
-    enum { Save, DontSave, Cancel };
-    const int answer = ask(
-        this, tr("Unsaved Changes"), message,
-        {{tr("Save"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
-         {tr("Don't Save"), QDialogButtonBox::DestructiveRole, QDialogButtonBox::NoButton},
-         {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}},
-        m_settings->setting(QStringLiteral("Hide Unsaved Warning")), DontSave);
-    if (answer == DontSave)
-        return true;
-    if (answer == Save) {
-        switch (operation) {
-        case Operation::Clear:
-            m_pendingOperation = QStringLiteral("clearScene");
-            break;
-        case Operation::Load:
-            m_pendingOperation = QStringLiteral("load");
-            break;
-        case Operation::Close:
-            m_pendingOperation = QStringLiteral("close");
-            break;
-        }
-        m_pendingArgument = argument;
-        issuePreOpSave();
-    }
-    return false;
 }
 
 void MainWindow::connectView()
@@ -434,7 +350,8 @@ bool MainWindow::refuseWhileLoading()
 
 void MainWindow::clearScene()
 {
-    if (refuseWhileLoading() || !confirmUnsavedChanges(Operation::Clear))
+    if (refuseWhileLoading()
+        || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear))
         return;
     forceClear();
 }
@@ -446,10 +363,7 @@ void MainWindow::forceClear()
     // Commands hold items of the scene: drop them before the items go.
     m_commands->clear();
     m_scene->clear();
-    m_currentPath.clear();
-    m_savedState = QUuid();
-    m_checksumAtOpen.clear();
-    setWindowTitle(QStringLiteral("Velkora"));
+    m_document->clear();
 }
 
 void MainWindow::undo()
@@ -466,7 +380,7 @@ void MainWindow::redo()
 
 bool MainWindow::tryClose()
 {
-    return confirmUnsavedChanges(Operation::Close);
+    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Close);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -479,11 +393,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void MainWindow::setSceneTitle(const QString &path)
-{
-    setWindowTitle(QFileInfo(path).fileName() + QLatin1String(" - Velkora"));
-}
-
 void MainWindow::saveBrowsePath(const QString &path)
 {
     m_settings->setting(QStringLiteral("Last Browse Path"))->setValue(QFileInfo(path).absolutePath());
@@ -491,23 +400,26 @@ void MainWindow::saveBrowsePath(const QString &path)
 
 // Scene files ----------------------------------------------------------------------------------
 
-void MainWindow::connectSaveFileLoader()
+void MainWindow::createDocument()
 {
-    // The loader thread waits for the answers to these questions.
-    connect(m_saveFileLoader, &SaveFileLoader::checksumLoaded, this, &MainWindow::onChecksumLoaded,
-            Qt::BlockingQueuedConnection);
-    connect(m_saveFileLoader, &SaveFileLoader::aboutToOverwriteSaveFromNewerVersion, this,
-            &MainWindow::onNewerVersion, Qt::BlockingQueuedConnection);
-    connect(m_saveFileLoader, &SaveFileLoader::checksumMissmatchDetected, this,
-            [this](LoadJob *job) { onCorruptFile(job, false); }, Qt::BlockingQueuedConnection);
-    connect(m_saveFileLoader, &SaveFileLoader::brokenItemMetadataDetected, this,
-            [this](LoadJob *job) { onCorruptFile(job, true); }, Qt::BlockingQueuedConnection);
-    connect(m_saveFileLoader, &SaveFileLoader::checksumSaved, this,
-            [this](const QString &checksum, LoadJob *job) {
-                const auto info = m_jobs.find(job);
-                if (info != m_jobs.end())
-                    info->savedChecksum = checksum;
-            });
+    SceneDocument::Host host;
+    host.sceneState = [this] { return sceneStateForSave(); };
+    host.createJob = [this](bool opensFile) {
+        if (opensFile)
+            m_loading = true;
+        return createJob(m_saveFileLoader);
+    };
+    host.isLoading = [this] { return m_loading; };
+    host.refuseWhileBusy = [this] { return refuseWhileLoading(); };
+    host.clearBoard = [this] { forceClear(); };
+    m_document = new SceneDocument(m_saveFileLoader, m_commands, std::move(host), this);
+    m_document->setPrompter(prompter());
+    m_document->setUnsavedWarningSetting(
+        m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
+    m_document->setOperationTarget(this);
+    connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
+    connect(m_document, &SceneDocument::fileUsed, this, &MainWindow::addRecentFile);
+
     connect(m_saveFileLoader, &SaveFileLoader::loadedSceneState, this,
             [this](const SaveFileLoader::SceneState &state, LoadJob *) {
                 m_scene->setSceneRect(state.sceneRect);
@@ -518,167 +430,63 @@ void MainWindow::connectSaveFileLoader()
             });
 }
 
-int MainWindow::ask(QWidget *parent, const QString &title, const QString &message,
+void MainWindow::setCommandLineMode(bool on)
+{
+    m_commandLineMode = on;
+    m_document->setPrompter(prompter());
+}
+
+AbstractDocumentPrompter *MainWindow::prompter()
+{
+    if (m_commandLineMode)
+        return &m_commandLinePrompter;
+    return this;
+}
+
+int MainWindow::ask(const QString &title, const QString &message,
                     const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning,
                     int answerWhenHidden)
 {
-    // Scripts get no questions: whatever needed an answer is not done, and the log says why.
-    if (m_commandLineMode) {
-        qCWarning(lcApp, "%s: %s", qUtf8Printable(title), qUtf8Printable(message));
-        return -1;
-    }
-    return ConfirmDialog::ask(parent, title, message, buttons, hideWarning, answerWhenHidden);
+    return ConfirmDialog::ask(this, title, message, buttons, hideWarning, answerWhenHidden);
 }
 
 void MainWindow::showError(const QString &heading, const QString &details)
 {
-    if (m_commandLineMode)
-        qCWarning(lcApp, "%s %s", qUtf8Printable(heading), qUtf8Printable(details));
-    else
-        ErrorDialog::show(this, heading, details);
+    ErrorDialog::show(this, heading, details);
+}
+
+QString MainWindow::askSavePath(const QString &title, const QString &proposedName,
+                                const QString &filter)
+{
+    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString path =
+        QFileDialog::getSaveFileName(this, title, QDir(directory).filePath(proposedName), filter);
+    if (!path.isEmpty())
+        saveBrowsePath(path);
+    return path;
 }
 
 void MainWindow::save(int options)
 {
-    if (m_loading)
-        return;
-    if (m_currentPath.isEmpty()) {
-        saveAs();
-        return;
-    }
-    // A backup was opened: saving puts it back in place of the file it backs up.
-    if (m_currentPath.endsWith(QLatin1String(".old"))) {
-        m_currentPath.chop(4);
-        options |= NoBackup;
-    }
-    if (!(options & NoBackup) && !QFileInfo::exists(m_currentPath)) {
-        saveAs();
-        return;
-    }
-    save(m_currentPath, options);
+    m_document->save(options);
 }
 
 void MainWindow::saveAs()
 {
-    if (m_loading)
-        return;
-    const QString proposed = m_currentPath.isEmpty() ? QStringLiteral("NewScene.vlk")
-                                                     : QFileInfo(m_currentPath).fileName();
-    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save Scene"), QDir(directory).filePath(proposed), tr("Velkora Scene (*.vlk)"));
-    if (path.isEmpty())
-        return;
-    saveBrowsePath(path);
-    m_currentPath = path;
-    save(path, NoBackup);
+    m_document->saveAs();
 }
 
 void MainWindow::save(const QString &fileName, int options)
 {
-    if (m_loading || refuseWhileLoading())
-        return;
-    const QString title = tr("Backup Warning");
-    auto file = std::make_unique<QFile>(fileName);
-    const bool targetExisted = file->exists();
-    if (!targetExisted)
-        options |= NoBackup;
-
-    bool backupMade = false;
-    if (!(options & NoBackup)) {
-        if (!file->open(QIODevice::ReadWrite)) {
-            showError(tr("Failed to open save file for writing."), file->errorString());
-            return;
-        }
-        const QString backup = backupPath(fileName);
-        bool makeBackup = true;
-        if (QFileInfo::exists(backup)) {
-            const int answer = ask(
-                this, title,
-                tr("<b>WARNING</b><br><br>Failed to create backup file:<br><br>File already exists: "
-                   "%0<br><br>If you created this file, please rename or move it to continue. If "
-                   "you do not recognize this file, it was probably created during a previously "
-                   "failed save, and is safe to overwrite.")
-                    .arg(backup),
-                {{tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
-                 {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
-            if (answer != 0)
-                return;
-            QFile old(backup);
-            while (old.exists() && !old.remove()) {
-                const int retry = ask(
-                    this, title,
-                    tr("<b>WARNING</b><br><br>Failed to remove old backup:<br><br>%0<br><br>Please "
-                       "retry, cancel saving, or continue without a backup (not recommended). If "
-                       "you continue without a backup you will not be able to recover your file if "
-                       "it gets corrupted.")
-                        .arg(old.errorString()),
-                    {{tr("Retry"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
-                     {tr("Continue"), QDialogButtonBox::DestructiveRole, QDialogButtonBox::NoButton},
-                     {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
-                if (retry == 1) {
-                    makeBackup = false;
-                    break;
-                }
-                if (retry != 0)
-                    return;
-            }
-        }
-        if (makeBackup) {
-            const QStorageInfo volume(fileName);
-            if (volume.isValid() && volume.bytesAvailable() < file->size()) {
-                const int answer = ask(
-                    this, title,
-                    tr("<b>WARNING</b><br><br>There is not enough space to create a temporary "
-                       "backup of your scene (needs at least %0 on disk '%1').<br><br>Do you want to "
-                       "continue without a backup (not recommended)? If you continue without a "
-                       "backup you will not be able to recover your file if it gets corrupted.")
-                        .arg(locale().formattedDataSize(file->size(), 2), volume.displayName()),
-                    {{QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok},
-                     {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
-                if (answer != 0)
-                    return;
-                makeBackup = false;
-            }
-        }
-        if (makeBackup) {
-            backupMade = QFile::copy(fileName, backup);
-            if (!backupMade) {
-                const int answer = ask(
-                    this, title,
-                    tr("<b>WARNING</b><br><br>Failed to backup save file: <br><br>%0<br><br>Do you "
-                       "want to continue without a backup (not recommended)? If you continue "
-                       "without a backup you will not be able to recover your file if it gets "
-                       "corrupted.")
-                        .arg(file->errorString()),
-                    {{QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok},
-                     {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
-                if (answer != 0)
-                    return;
-            }
-        }
-    }
-    if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
-        showError(tr("Failed to open save file for writing."), file->errorString());
-        return;
-    }
-    const QString previous = (options & NoBackup) ? QString() : m_checksumAtOpen;
-    startSave(file.release(), fileName, options, targetExisted, backupMade, previous);
+    m_document->save(fileName, options);
 }
 
 void MainWindow::saveQuiet(const QString &path)
 {
-    auto file = std::make_unique<QFile>(path);
-    const bool existed = file->exists();
-    if (!file->open(QIODevice::ReadWrite)) {
-        qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(file->errorString()));
-        return;
-    }
-    startSave(file.release(), path, NoBackup, existed, false, QString());
+    m_document->saveQuiet(path);
 }
 
-void MainWindow::startSave(QFile *file, const QString &path, int options, bool targetExisted,
-                           bool backupMade, const QString &previousChecksum)
+SaveFileLoader::SceneState MainWindow::sceneStateForSave()
 {
     // The writer works from records made here, on the items' own thread.
     SaveFileLoader::SceneState state;
@@ -688,167 +496,12 @@ void MainWindow::startSave(QFile *file, const QString &path, int options, bool t
     state.viewTransform = m_view->transform();
     state.horizontalScroll = m_view->horizontalScrollBar()->value();
     state.verticalScroll = m_view->verticalScrollBar()->value();
-
-    LoadJob *job = createJob(m_saveFileLoader);
-    JobInfo &info = m_jobs[job];
-    info.fileJob = FileJob::Save;
-    info.file = file;
-    info.path = path;
-    info.options = options;
-    info.targetExisted = targetExisted;
-    info.backupMade = backupMade;
-    m_saving = true;
-    QMetaObject::invokeMethod(m_saveFileLoader, "save", Qt::QueuedConnection, Q_ARG(QFile *, file),
-                              Q_ARG(QString, previousChecksum),
-                              Q_ARG(SaveFileLoader::SceneState, state), Q_ARG(LoadJob *, job));
-}
-
-void MainWindow::saveFinished(JobInfo &info, LoadJob *job, QString heading, QString details)
-{
-    m_saving = false;
-    const bool cancelled = job->isCanceled();
-    bool success = heading.isEmpty() && !cancelled;
-    if (success && !info.file->flush()) {
-        heading = tr("Failed to write save file.");
-        details = info.file->errorString();
-        success = false;
-    }
-    info.file->close();
-    delete info.file;
-    info.file = nullptr;
-
-    const QString backup = backupPath(info.path);
-    if (success) {
-        QFile::remove(backup);
-        const BaseCommand *newest = m_commands->lastCommand();
-        m_savedState = newest ? newest->id() : QUuid();
-        m_checksumAtOpen = info.savedChecksum;
-        // The title names the file just written: the next plain save goes there too.
-        m_currentPath = info.path;
-        setSceneTitle(info.path);
-        addRecentFile(info.path);
-        if (!m_pendingOperation.isEmpty()) {
-            const QString operation = std::exchange(m_pendingOperation, QString());
-            const QString argument = std::exchange(m_pendingArgument, QString());
-            if (argument.isEmpty())
-                QMetaObject::invokeMethod(this, operation.toLatin1().constData(), Qt::QueuedConnection);
-            else
-                QMetaObject::invokeMethod(this, operation.toLatin1().constData(),
-                                          Qt::QueuedConnection, Q_ARG(QString, argument));
-        }
-        return;
-    }
-
-    // Never leave less than there was: the backup is a copy of the file before this save, and a
-    // file that did not exist before holds nothing worth keeping.
-    m_pendingOperation.clear();
-    m_pendingArgument.clear();
-    if (info.backupMade) {
-        QFile::remove(info.path);
-        QFile::rename(backup, info.path);
-    } else if (!info.targetExisted) {
-        QFile::remove(info.path);
-    }
-    if (!cancelled)
-        showError(heading, details);
-}
-
-bool MainWindow::confirmOverwrite(const QString &message, LoadJob *job)
-{
-    const int answer = ask(
-        this, tr("Save Warning"), message,
-        {{tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
-         {tr("Save As"), QDialogButtonBox::ActionRole, QDialogButtonBox::NoButton},
-         {QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel}});
-    if (answer == 0)
-        return true;
-    job->cancel();
-    if (answer == 1)
-        m_jobs[job].followUp = [this] { saveAs(); };
-    return false;
-}
-
-void MainWindow::onChecksumLoaded(const QString &loadedChecksum, const QString &actualChecksum,
-                                  LoadJob *job)
-{
-    Q_UNUSED(loadedChecksum)
-    m_lastReportedChecksum = actualChecksum;
-    const auto info = m_jobs.find(job);
-    if (!m_saving || info == m_jobs.end() || info->fileJob != FileJob::Save || m_commandLineMode)
-        return;
-    if (actualChecksum != m_checksumAtOpen) {
-        confirmOverwrite(tr("<b>WARNING</b><br><br>The file you are trying to overwrite has been "
-                            "changed outside of Velkora since you opened it, are you sure you want "
-                            "to overwrite it?"),
-                         job);
-    }
-}
-
-void MainWindow::onNewerVersion(const QString &applicationVersion, LoadJob *job)
-{
-    if (m_commandLineMode || !m_jobs.contains(job))
-        return;
-    // Patch levels never change the format: compare major and minor only.
-    const QString release = applicationVersion.left(applicationVersion.lastIndexOf(QLatin1Char('.')))
-        + QLatin1String(".0");
-    if (compareVersions(release, QStringLiteral("1.11.0")) <= 0)
-        return;
-    confirmOverwrite(tr("<b>WARNING</b><br><br>You are about to overwrite a file saved with a "
-                        "newer version of Velkora (%0). This will discard any uses of new features "
-                        "in this scene, are you sure you want to overwrite it?")
-                         .arg(applicationVersion),
-                     job);
-}
-
-void MainWindow::onCorruptFile(LoadJob *job, bool brokenMetadata)
-{
-    // A save reads the file it overwrites the same way; that is not a file being opened.
-    const auto info = m_jobs.find(job);
-    if (m_commandLineMode || info == m_jobs.end() || info->fileJob != FileJob::Load)
-        return;
-    const QString path = info->path;
-    const bool hasBackup = QFileInfo::exists(backupPath(path));
-
-    QStringList text{brokenMetadata
-                         ? tr("<b>WARNING</b><br><br>The file you are trying to open might be "
-                              "corrupt. (Incorrect signature) What would you like to do?")
-                         : tr("<b>WARNING</b><br><br>The file you are trying to open might be "
-                              "corrupt. What would you like to do?")};
-    QList<ConfirmDialog::Button> buttons;
-    enum Answer { LoadBackup, ForceOpen, OpenAnyway, Cancel };
-    QList<Answer> answers;
-    if (hasBackup) {
-        text << corruptOptions[0];
-        buttons.append({tr("Load Backup"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton});
-        answers << LoadBackup;
-    }
-    text << corruptOptions[1];
-    buttons.append({tr("Force Open"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton});
-    answers << ForceOpen;
-    if (brokenMetadata) {
-        text << corruptOptions[2];
-        buttons.append({tr("Open Anyway (Unsafe)"), QDialogButtonBox::DestructiveRole,
-                        QDialogButtonBox::NoButton});
-        answers << OpenAnyway;
-    }
-    buttons.append({QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel});
-    answers << Cancel;
-
-    const int chosen = ask(this, tr("Load Error"),
-                                          text.join(QLatin1String("<br><br>")), buttons);
-    const Answer answer = answers.value(chosen, Cancel);
-    if (answer == OpenAnyway)
-        return;
-    job->cancel();
-    if (answer == LoadBackup)
-        info->followUp = [this, path] { load(backupPath(path)); };
-    else if (answer == ForceOpen)
-        info->followUp = [this, path] { load(path, BruteForce); };
+    return state;
 }
 
 void MainWindow::issuePreOpSave()
 {
-    save();
+    m_document->issuePreOpSave();
 }
 
 void MainWindow::load()
@@ -868,80 +521,7 @@ void MainWindow::load(const QString &fileName, int options)
         m_bruteForceNextLoad = false;
         options |= BruteForce;
     }
-    if (fileName.isEmpty() || refuseWhileLoading())
-        return;
-
-    QString path = fileName;
-    const QFileInfo backup(backupPath(fileName));
-    if (!(options & BruteForce) && !m_commandLineMode && backup.exists()) {
-        const QFileInfo current(fileName);
-        const int answer = ask(
-            this, tr("Backup Exists"),
-            tr("A backup has been found of the scene you are trying to open. Something might have "
-               "gone wrong during the last save attempt. The backup should contain the last "
-               "working state of the scene.<br><br>%0:<br>%1<br>%2:<br>%3<br><br>Would you like to "
-               "load this backup instead? (Nothing in the original file will be overwritten until "
-               "you save again.)")
-                .arg(current.fileName(), fileStamp(current, locale()), backup.fileName(),
-                     fileStamp(backup, locale())),
-            {{tr("Load Current"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton},
-             {tr("Load Backup"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton}});
-        if (answer < 0)
-            return;
-        if (answer == 1)
-            path = backup.filePath();
-    }
-
-    if (!confirmUnsavedChanges(Operation::Load, fileName))
-        return;
-
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly)) {
-        qCWarning(lcApp, "Could not open save file %s: %s", qUtf8Printable(path),
-                  qUtf8Printable(file->errorString()));
-        showError(tr("Could not open save file."), file->errorString());
-        return;
-    }
-
-    // The scene file replaces the board.
-    forceClear();
-    LoadJob *job = createJob(m_saveFileLoader);
-    JobInfo &info = m_jobs[job];
-    info.fileJob = FileJob::Load;
-    info.file = file.release();
-    info.path = path;
-    info.options = options;
-    m_saving = false;
-    m_loading = true;
-    QMetaObject::invokeMethod(m_saveFileLoader, "load", Qt::QueuedConnection,
-                              Q_ARG(QFile *, info.file), Q_ARG(LoadJob *, job),
-                              Q_ARG(bool, (options & BruteForce) != 0));
-}
-
-void MainWindow::loadFileFinished(JobInfo &info, LoadJob *job, const QString &heading,
-                                  const QString &details)
-{
-    if (!heading.isEmpty())
-        showError(heading, details);
-    if (heading.isEmpty() && !job->isCanceled()) {
-        if (info.options & RestoreAutoSave) {
-            // A restored autosave has no file of its own yet: it counts as unsaved.
-            m_savedState = QUuid::createUuid();
-        } else {
-            m_currentPath = info.path;
-            m_checksumAtOpen = m_lastReportedChecksum;
-            const BaseCommand *newest = m_commands->lastCommand();
-            m_savedState = newest ? newest->id() : QUuid();
-            setSceneTitle(info.path);
-            QString recent = info.path;
-            if (recent.endsWith(QLatin1String(".old")))
-                recent.chop(4);
-            addRecentFile(recent);
-        }
-    }
-    info.file->close();
-    delete info.file;
-    info.file = nullptr;
+    m_document->load(fileName, options);
 }
 
 // Recent files ----------------------------------------------------------------------------------
@@ -1101,10 +681,10 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
     const bool own = m_jobs.contains(job);
     JobInfo info = m_jobs.take(job);
     m_runningJobs = qMax(0, m_runningJobs - 1);
-    if (info.fileJob == FileJob::Save)
-        saveFinished(info, job, message, details);
-    else if (info.fileJob == FileJob::Load)
-        loadFileFinished(info, job, message, details);
+    // Scene-file jobs report their results themselves.
+    const bool fileJob = m_document->ownsJob(job);
+    if (fileJob)
+        m_document->jobFinished(job, message, details);
     // Items a cancelled job already generated stay, and are undoable like the rest.
     if (info.placeItems)
         placeNewItems(info, m_undoableLoaders.value(info.loader, true));
@@ -1115,14 +695,14 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
     if (own)
         job->deleteLater();
     // Follow-ups start only now that the job no longer uses its file.
-    if (info.followUp)
-        info.followUp();
+    if (fileJob)
+        m_document->runFollowUp(job);
     if (m_runningJobs == 0 && !m_pendingScenePath.isEmpty()) {
         const QString path = std::exchange(m_pendingScenePath, QString());
         load(path);
     }
-    if (info.fileJob == FileJob::None && !message.isEmpty())
-        showError(message, details);
+    if (!fileJob && !message.isEmpty())
+        prompter()->showError(message, details);
     if (own)
         emit jobEnded(info.loader, message, details);
 }

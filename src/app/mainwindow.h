@@ -1,6 +1,10 @@
 #pragma once
 
+#include "app/abstractdocumentprompter.h"
+#include "app/commandlineprompter.h"
+#include "app/scenedocument.h"
 #include "loading/imageloader.h"
+#include "persistence/savefileloader.h"
 #include "scene/itemrecord.h"
 #include "ui/confirmdialog.h"
 
@@ -8,7 +12,6 @@
 #include <QList>
 #include <QPointer>
 #include <QUrl>
-#include <QUuid>
 #include <QWidget>
 
 #include <functional>
@@ -27,8 +30,6 @@ class GraphicsView;
 class QMimeData;
 class LoadJob;
 class MainFrame;
-class QFile;
-class SaveFileLoader;
 class QAction;
 class QCommandLineParser;
 class QThread;
@@ -38,15 +39,21 @@ class Setting;
 // the scene, the undo stack, the loaders and the worker thread they run on. Deletes itself when
 // closed; its destruction ends the application.
 //
+// The scene file's life cycle is the SceneDocument's; the window answers its questions with
+// dialogs (in command-line mode a CommandLinePrompter answers instead).
+//
 // Threads: everything here runs on the GUI thread. The loaders on the worker thread hand over
 // records through queued signals; the items are built here.
-class MainWindow : public QWidget
+class MainWindow : public QWidget, public AbstractDocumentPrompter
 {
     Q_OBJECT
 
 public:
-    enum SaveOption { NoBackup = 1, AutoSave = 2 };
-    enum LoadOption { BruteForce = 1, RestoreAutoSave = 2 };
+    enum SaveOption { NoBackup = SceneDocument::NoBackup, AutoSave = SceneDocument::AutoSave };
+    enum LoadOption {
+        BruteForce = SceneDocument::BruteForce,
+        RestoreAutoSave = SceneDocument::RestoreAutoSave
+    };
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
@@ -61,13 +68,14 @@ public:
     int runningJobs() const { return m_runningJobs; }
     // No job asked for, running or still to report its end.
     bool isIdle() const { return m_jobs.isEmpty() && m_runningJobs == 0; }
-    QString currentPath() const { return m_currentPath; }
+    SceneDocument *document() const { return m_document; }
+    QString currentPath() const { return m_document->currentPath(); }
     QStringList recentFiles() const { return m_recentFiles; }
     SaveFileLoader *saveFileLoader() const { return m_saveFileLoader; }
     ImageExporter *imageExporter() const { return m_exporter; }
     CommandLineExecutor *commandLineExecutor() const { return m_commandLineExecutor; }
-    void setCommandLineMode(bool on) { m_commandLineMode = on; }
-    bool hasUnsavedChanges() const;
+    void setCommandLineMode(bool on);
+    bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
 
 public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);
@@ -126,11 +134,16 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
+    // The document's questions, as dialogs.
+    bool isInteractive() const override { return true; }
+    int ask(const QString &title, const QString &message,
+            const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
+            int answerWhenHidden = -1) override;
+    void showError(const QString &heading, const QString &details) override;
+    QString askSavePath(const QString &title, const QString &proposedName,
+                        const QString &filter) override;
+
 private:
-    enum class Operation { Clear, Load, Close };
-
-    enum class FileJob { None, Save, Load };
-
     struct JobInfo
     {
         BaseLoader *loader = nullptr;
@@ -140,40 +153,17 @@ private:
         QList<GraphicsItem *> selectionAtStart;
         bool placeItems = false;
         bool pack = false;
-        // Scene-file jobs: the file they use, deleted when the job has ended.
-        FileJob fileJob = FileJob::None;
-        QFile *file = nullptr;
-        QString path;
-        int options = 0;
-        bool targetExisted = false;
-        bool backupMade = false;
-        QString savedChecksum;
-        // Run once this job has ended and released its file: "save as" from an overwrite
-        // question, or loading the backup or forcing a load from a corrupt-file question.
-        std::function<void()> followUp;
         // Named-command loads: the new items, packed or not, are centred on this scene point.
         bool centreItems = false;
         QPointF centre;
     };
 
     void buildInterface();
-    void connectSaveFileLoader();
-    void startSave(QFile *file, const QString &path, int options, bool targetExisted,
-                   bool backupMade, const QString &previousChecksum);
-    void saveFinished(JobInfo &info, LoadJob *job, QString heading, QString details);
-    void loadFileFinished(JobInfo &info, LoadJob *job, const QString &heading,
-                          const QString &details);
-    void onChecksumLoaded(const QString &loadedChecksum, const QString &actualChecksum,
-                          LoadJob *job);
-    void onNewerVersion(const QString &applicationVersion, LoadJob *job);
-    void onCorruptFile(LoadJob *job, bool brokenMetadata);
-    // Asks whether to overwrite; answers false when the save was cancelled (and arranges save
-    // as when that was chosen).
-    bool confirmOverwrite(const QString &message, LoadJob *job);
-    void showError(const QString &heading, const QString &details);
-    int ask(QWidget *parent, const QString &title, const QString &message,
-            const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
-            int answerWhenHidden = -1);
+    void createDocument();
+    // The board as the writer needs it, snapshotted here on the items' own thread.
+    SaveFileLoader::SceneState sceneStateForSave();
+    // Who answers for the user now: this window, or no one in command-line mode.
+    AbstractDocumentPrompter *prompter();
     void buildSettings();
     void startWorker();
     void connectLoader(BaseLoader *loader, bool undoable);
@@ -185,15 +175,11 @@ private:
     LoadJob *createJob(BaseLoader *loader);
     void placeNewItems(const JobInfo &job, bool undoable);
     void arrange(const QList<GraphicsItem *> &items, int mode, bool undoable);
-    // Whether an operation may go on: true when nothing is unsaved, or the user chose not to
-    // save; false on cancel or when a save was chosen (it runs the operation afterwards).
-    bool confirmUnsavedChanges(Operation operation, const QString &argument = QString());
     // Refuses an operation while jobs run: they hold items and the undo stack.
     bool refuseWhileLoading();
     void updateCanvasLock();
     // Wires the view's requests and the settings it follows.
     void connectView();
-    void setSceneTitle(const QString &path);
     void addRecentFile(const QString &path);
     void syncRecentFileActions();
     void storeRecentFiles();
@@ -219,13 +205,8 @@ private:
     bool m_loading = false;
     QString m_updateTarget;
 
-    QString m_currentPath;
-    QUuid m_savedState;
-    QString m_checksumAtOpen;
-    QString m_lastReportedChecksum;
-    bool m_saving = false;
-    QString m_pendingOperation;
-    QString m_pendingArgument;
+    SceneDocument *m_document = nullptr;
+    CommandLinePrompter m_commandLinePrompter;
     SaveFileLoader *m_saveFileLoader = nullptr;
     QString m_pendingScenePath;
 

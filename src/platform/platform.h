@@ -12,4 +12,15 @@ enum class WindowSystem { X11, Wayland, Offscreen, Other };
 WindowSystem windowSystem();
 QString windowSystemName();
 
+// Replacing a file durably (platformfiles.cpp). Each answers false on failure, with the
+// system's reason in error.
+
+// Writes the file's data and size to the disk before returning.
+bool syncFile(const QString &path, QString *error = nullptr);
+// Writes the folder's entries (a rename in it) to the disk before returning.
+bool syncDirectory(const QString &path, QString *error = nullptr);
+// Renames from to to in one step, replacing to: whoever opens to sees the old file or the new
+// one, never none. Both must be on one file system.
+bool replaceFile(const QString &from, const QString &to, QString *error = nullptr);
+
 } // namespace Platform

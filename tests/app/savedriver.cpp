@@ -2,10 +2,14 @@
 //   velkora_save_driver SETTINGS_DIR create BOARD   writes a board of 30 pictures
 //   velkora_save_driver SETTINGS_DIR resave BOARD   opens it, adds a picture and saves over it
 //   velkora_save_driver SETTINGS_DIR script BOARD   the same, without any dialog (failures logged)
-// Prints "saving" right before the save starts and "saved" once it has ended.
+//   velkora_save_driver SETTINGS_DIR quiet BOARD    the same, by the named command's quiet save
+// Prints "saving" right before the save starts, "writing N" from the writer's thread as it has
+// written the Nth picture block, and "saved" once the save has ended.
 #include "app/mainwindow.h"
 #include "commands/addcommand.h"
 #include "commands/commandhandler.h"
+#include "loading/baseloader.h"
+#include "loading/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/settingshandler.h"
@@ -15,6 +19,7 @@
 #include <QRandomGenerator>
 #include <QSettings>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -65,19 +70,34 @@ int main(int argc, char *argv[])
     const QString board = QString::fromLocal8Bit(argv[3]);
 
     MainWindow window;
+    // Loading the board reports progress too: only the save's is wanted.
+    static std::atomic_bool saving { false };
+    QObject::connect(
+        window.saveFileLoader(), &BaseLoader::progressChanged, &window,
+        [](int value) {
+            if (!saving)
+                return;
+            std::printf("writing %d\n", value);
+            std::fflush(stdout);
+        },
+        Qt::DirectConnection);
     if (mode == QLatin1String("create")) {
         for (quint32 i = 0; i < 30; ++i)
             addPicture(window, i);
         window.saveQuiet(board);
     } else {
-        window.setCommandLineMode(mode == QLatin1String("script"));
+        window.setCommandLineMode(mode != QLatin1String("resave"));
         window.load(board);
         if (!waitUntilIdle(window))
             return 3;
         addPicture(window, 1000);
+        saving = true;
         std::printf("saving\n");
         std::fflush(stdout);
-        window.save();
+        if (mode == QLatin1String("quiet"))
+            window.saveQuiet(board);
+        else
+            window.save();
     }
     if (!waitUntilIdle(window))
         return 3;

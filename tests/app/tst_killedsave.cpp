@@ -2,6 +2,7 @@
 #include "persistence/savefileloader.h"
 #include "scene/graphicsitem.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,18 +11,23 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 // A save killed at any moment never costs the user the board: the file then loads whole, either
-// the new board or the old one, or its backup does.
-class tst_KilledSave : public QObject
-{
+// the new board or the old one, or its backup does. A scripted (quiet) save, which makes no
+// backup, never touches the old board before the new one is whole.
+class tst_KilledSave : public QObject {
     Q_OBJECT
 
 private slots:
     void killedSavesLoseNothing();
-    void failedWriteRestoresTheFile();
+    void killedQuietSavesLeaveTheBoard();
+    void failedWriteKeepsTheBoard_data();
+    void failedWriteKeepsTheBoard();
 
 private:
+    // Runs the save driver in mode; with killAfter, kills it delay milliseconds after it has
+    // reported writing that many picture blocks. Answers what it printed.
+    QByteArray runDriver(
+        const QString &mode, const QString &board, int killAfter = 0, int delay = 0);
     // Items of a file that loads without complaint, or -1.
     int loadWhole(const QString &path);
     QTemporaryDir m_dir;
@@ -38,7 +44,8 @@ int tst_KilledSave::loadWhole(const QString &path)
     int broken = 0;
     int items = 0;
     QString message;
-    connect(&loader, &SaveFileLoader::checksumMissmatchDetected, this, [&mismatches] { ++mismatches; });
+    connect(
+        &loader, &SaveFileLoader::checksumMissmatchDetected, this, [&mismatches] { ++mismatches; });
     connect(&loader, &SaveFileLoader::brokenItemMetadataDetected, this, [&broken] { ++broken; });
     connect(&loader, &BaseLoader::itemGenerated, this, [&items] { ++items; });
     QSignalSpy finished(&job, &LoadJob::finished);
@@ -50,83 +57,129 @@ int tst_KilledSave::loadWhole(const QString &path)
     return message.isEmpty() && mismatches == 0 && broken == 0 ? count : -1;
 }
 
+QByteArray tst_KilledSave::runDriver(
+    const QString &mode, const QString &board, int killAfter, int delay)
+{
+    QProcess driver;
+    driver.start(QStringLiteral(VELKORA_SAVE_DRIVER), { m_dir.path(), mode, board });
+    if (!driver.waitForStarted())
+        return QByteArray();
+    QByteArray output;
+    if (killAfter > 0) {
+        const QByteArray line = "writing " + QByteArray::number(killAfter) + '\n';
+        while (!output.contains(line) && driver.state() != QProcess::NotRunning) {
+            driver.waitForReadyRead(1000);
+            output += driver.readAllStandardOutput();
+        }
+        QTest::qWait(delay);
+        driver.kill();
+    }
+    driver.waitForFinished(120000);
+    output += driver.readAllStandardOutput();
+    return output;
+}
+
 void tst_KilledSave::killedSavesLoseNothing()
 {
-    const QString driver = QStringLiteral(VELKORA_SAVE_DRIVER);
     const QString board = m_dir.filePath(QStringLiteral("board.vlk"));
     const QString backup = board + QLatin1String(".old");
-    QProcess create;
-    create.start(driver, {m_dir.path(), QStringLiteral("create"), board});
-    QVERIFY(create.waitForFinished(120000));
-    QCOMPARE(create.exitCode(), 0);
+    QVERIFY(runDriver(QStringLiteral("create"), board).contains("saved"));
     QCOMPARE(loadWhole(board), 30);
 
+    // Kills land right after a random one of the 31 picture blocks the writer reports: while the
+    // file is being written, which is when a kill can hurt. Only such kills are counted.
     QRandomGenerator random(20261206);
-    int killedMidway = 0;
-    int restored = 0;
+    int midWrite = 0;
     for (int round = 0; round < 20; ++round) {
-        QProcess save;
-        save.start(driver, {m_dir.path(), QStringLiteral("resave"), board});
-        QVERIFY(save.waitForStarted());
-        QByteArray output;
-        while (!output.contains("saving") && save.state() != QProcess::NotRunning) {
-            save.waitForReadyRead(1000);
-            output += save.readAllStandardOutput();
-        }
-        QTest::qWait(int(random.bounded(400)));
-        save.kill();
-        save.waitForFinished(30000);
-        output += save.readAllStandardOutput();
-        if (!output.contains("saved"))
-            ++killedMidway;
+        const QByteArray output = runDriver(
+            QStringLiteral("resave"), board, int(random.bounded(1, 32)), int(random.bounded(50)));
+        QVERIFY2(output.contains("writing"), output.constData());
 
         const int items = loadWhole(board);
         if (items == 30 || items == 31) {
             QFile::remove(backup);
         } else {
-            // The file is broken: the backup must hold the old board whole.
+            // Killed while the board was being overwritten: the backup must hold the old board
+            // whole.
             QVERIFY2(QFile::exists(backup), qPrintable(QStringLiteral("round %1").arg(round)));
             QCOMPARE(loadWhole(backup), 30);
             QFile::remove(board);
             QVERIFY(QFile::rename(backup, board));
-            ++restored;
+            ++midWrite;
         }
         // Back to the 30 pictures for the next round.
-        if (loadWhole(board) == 31) {
-            QProcess recreate;
-            recreate.start(driver, {m_dir.path(), QStringLiteral("create"), board});
-            QVERIFY(recreate.waitForFinished(120000));
-        }
+        if (loadWhole(board) == 31)
+            QVERIFY(runDriver(QStringLiteral("create"), board).contains("saved"));
     }
-    qInfo("%d of 20 saves were killed before they ended, %d left the backup to restore",
-          killedMidway, restored);
+    qInfo("%d of 20 saves were killed while the board was being overwritten", midWrite);
+    QVERIFY2(midWrite >= 10, "too few kills landed while the board was being written");
 }
 
-void tst_KilledSave::failedWriteRestoresTheFile()
+void tst_KilledSave::killedQuietSavesLeaveTheBoard()
 {
-    const QString driver = QStringLiteral(VELKORA_SAVE_DRIVER);
+    const QString board = m_dir.filePath(QStringLiteral("quiet.vlk"));
+    QVERIFY(runDriver(QStringLiteral("create"), board).contains("saved"));
+    QCOMPARE(loadWhole(board), 30);
+
+    QRandomGenerator random(20261207);
+    int midWrite = 0;
+    for (int round = 0; round < 20; ++round) {
+        const QString name = QStringLiteral("round %1").arg(round);
+        const QByteArray output = runDriver(
+            QStringLiteral("quiet"), board, int(random.bounded(1, 32)), int(random.bounded(50)));
+        QVERIFY2(output.contains("writing"), output.constData());
+
+        // The new board is written beside the old one; a kill leaves that file behind.
+        bool partWritten = false;
+        const QStringList besides = QDir(m_dir.path()).entryList({ "quiet.vlk.*" }, QDir::Files);
+        for (const QString &file : besides) {
+            QVERIFY2(!file.endsWith(QLatin1String(".old")), qPrintable(name));
+            partWritten = partWritten || QFileInfo(m_dir.filePath(file)).size() > 0;
+            QFile::remove(m_dir.filePath(file));
+        }
+        const int items = loadWhole(board);
+        QVERIFY2(items == 30 || items == 31, qPrintable(name));
+        if (partWritten && items == 30 && !output.contains("saved"))
+            ++midWrite;
+        if (items == 31)
+            QVERIFY(runDriver(QStringLiteral("create"), board).contains("saved"));
+    }
+    qInfo("%d of 20 quiet saves were killed while the new board was being written", midWrite);
+    QVERIFY2(midWrite >= 10, "too few kills landed while the board was being written");
+}
+
+void tst_KilledSave::failedWriteKeepsTheBoard_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addRow("window save, backup restored") << "script";
+    QTest::addRow("quiet save, board untouched") << "quiet";
+}
+
+void tst_KilledSave::failedWriteKeepsTheBoard()
+{
+    QFETCH(QString, mode);
     const QString board = m_dir.filePath(QStringLiteral("full.vlk"));
-    QProcess create;
-    create.start(driver, {m_dir.path(), QStringLiteral("create"), board});
-    QVERIFY(create.waitForFinished(120000));
+    QVERIFY(runDriver(QStringLiteral("create"), board).contains("saved"));
     QCOMPARE(loadWhole(board), 30);
     const qint64 size = QFileInfo(board).size();
 
     // A disk that fills up during the save: the process may write files (in 512-byte blocks)
-    // only up to a little
-    // more than the board's size, so the backup copy fits and the new picture does not.
+    // only up to a little more than the board's size, so the backup copy fits and the new
+    // picture does not.
     QProcess save;
     save.start(QStringLiteral("sh"),
-               {QStringLiteral("-c"),
-                QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(size / 512 + 4),
-                driver, m_dir.path(), QStringLiteral("script"), board});
+        { QStringLiteral("-c"),
+            QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(size / 512 + 4),
+            QStringLiteral(VELKORA_SAVE_DRIVER), m_dir.path(), mode, board });
     QVERIFY(save.waitForFinished(120000));
     QCOMPARE(save.exitCode(), 0);
     QVERIFY2(save.readAllStandardError().contains("Failed to write save file."),
-             "the save did not fail");
+        "the save did not fail");
     QCOMPARE(loadWhole(board), 30);
     QCOMPARE(QFileInfo(board).size(), size);
-    QVERIFY(!QFile::exists(board + QLatin1String(".old")));
+    // Nothing but the board is left beside it.
+    QCOMPARE(
+        QDir(m_dir.path()).entryList({ "full.vlk*" }, QDir::Files), QStringList { "full.vlk" });
 }
 
 QTEST_MAIN(tst_KilledSave)

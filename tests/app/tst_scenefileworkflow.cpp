@@ -76,12 +76,8 @@ private slots:
     void cleanup();
 
     void secondSaveMakesAndDropsBackup();
-    void leftOverBackupIsAsked_data();
-    void leftOverBackupIsAsked();
     void loadingIsNotAnEdit();
     void backupLoadedAndSaved();
-    void newerVersionIsAsked_data();
-    void newerVersionIsAsked();
     void changedElsewhereIsAsked();
     void checksumMismatchIsAsked_data();
     void checksumMismatchIsAsked();
@@ -171,35 +167,6 @@ void tst_SceneFileWorkflow::secondSaveMakesAndDropsBackup()
     QCOMPARE(m_window->scene()->addedItems().size(), 2);
 }
 
-void tst_SceneFileWorkflow::leftOverBackupIsAsked_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("saved");
-    QTest::addRow("overwrite") << "Overwrite" << true;
-    QTest::addRow("cancel") << "Cancel" << false;
-}
-
-void tst_SceneFileWorkflow::leftOverBackupIsAsked()
-{
-    QFETCH(QString, answer);
-    QFETCH(bool, saved);
-    addPicture();
-    saveAndWait(path("kept.vlk"));
-    QFile leftOver(path("kept.vlk.old"));
-    QVERIFY(leftOver.open(QIODevice::WriteOnly));
-    leftOver.write("from a failed save");
-    leftOver.close();
-
-    addPicture();
-    DialogAnswerer answerer({answer});
-    saveAndWait();
-    QCOMPARE(answerer.questions.size(), 1);
-    QVERIFY(answerer.questions.first().contains(QLatin1String("File already exists: ")
-                                                + path("kept.vlk.old")));
-    QCOMPARE(QFile::exists(path("kept.vlk.old")), !saved);
-    QCOMPARE(m_window->hasUnsavedChanges(), !saved);
-}
-
 void tst_SceneFileWorkflow::loadingIsNotAnEdit()
 {
     addPicture();
@@ -271,46 +238,6 @@ void tst_SceneFileWorkflow::checksumMismatchIsAsked()
     QTRY_COMPARE(m_window->scene()->addedItems().size(), items);
     QTRY_VERIFY(m_window->isIdle());
     QCOMPARE(m_window->scene()->addedItems().size(), items);
-}
-
-void tst_SceneFileWorkflow::newerVersionIsAsked_data()
-{
-    QTest::addColumn<QByteArray>("version");
-    QTest::addColumn<bool>("asked");
-    QTest::addRow("newer minor") << QByteArray("1.12.3") << true;
-    QTest::addRow("same") << QByteArray("1.11.1") << false;
-    QTest::addRow("newer patch only") << QByteArray("1.11.9") << false;
-}
-
-void tst_SceneFileWorkflow::newerVersionIsAsked()
-{
-    QFETCH(QByteArray, version);
-    QFETCH(bool, asked);
-    addPicture();
-    saveAndWait(path("v.vlk"));
-    m_window->forceClear();
-
-    // Written by another version: the application version string sits at offset 24, six UTF-16
-    // characters after its length, outside the checksummed bytes.
-    QFile file(path("v.vlk"));
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.seek(28));
-    for (char c : version)
-        file.write(QByteArray(1, '\0') + c);
-    file.close();
-    loadAndWait(path("v.vlk"));
-
-    addPicture();
-    DialogAnswerer answerer({});
-    saveAndWait();
-    QCOMPARE(answerer.questions.size(), asked ? 1 : 0);
-    if (asked) {
-        QVERIFY(answerer.questions.first().contains(QLatin1String("newer version of Velkora (")
-                                                    + QString::fromLatin1(version) + ')'));
-        QVERIFY(m_window->hasUnsavedChanges()); // cancelled
-    } else {
-        QVERIFY(!m_window->hasUnsavedChanges());
-    }
 }
 
 void tst_SceneFileWorkflow::changedElsewhereIsAsked()

@@ -1,0 +1,614 @@
+#include "app/scenedocument.h"
+
+#include "app/abstractdocumentprompter.h"
+#include "app/logcategories.h"
+#include "commands/basecommand.h"
+#include "commands/commandhandler.h"
+#include "loading/loadjob.h"
+#include "platform/platform.h"
+#include "settings/versionnumber.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QStorageInfo>
+
+#include <memory>
+#include <utility>
+
+namespace {
+
+const QString unsavedQuestion = QStringLiteral(
+    "You still have unsaved changes in the current scene. Do you want to save before %1?");
+
+const QString corruptOptions[] = {
+    QStringLiteral("<b>Load backup</b> (recommended) - A backup has been found, it is "
+                   "recommended to try to open this first."),
+    QStringLiteral("<b>Force open</b> - Attempt to recover the image data by force loading only "
+                   "the images(notes and image positions will be lost)."),
+    QStringLiteral("<b>Open anyway</b> (not recommended) - Might make Velkora unstable, cause a "
+                   "crash or create a corrupt save file."),
+};
+
+QString fileStamp(const QFileInfo &info, const QLocale &locale)
+{
+    return QObject::tr("Timestamp: %1    Size: %2")
+        .arg(info.lastModified().toString(Qt::ISODate).replace(QLatin1Char('T'), QLatin1Char(' ')),
+            locale.formattedDataSize(info.size(), 2));
+}
+
+// A new, empty file beside path ("<name>.XXXXXX"), open for reading and writing: the same folder
+// keeps the final rename on one file system, where it replaces the old file in one step.
+std::unique_ptr<QFile> createFileBeside(const QString &path)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    auto file = std::make_unique<QFile>();
+    if (QFileInfo(path).fileName().isEmpty()) {
+        // No file name: let opening it fail with the system's reason.
+        file->setFileName(path);
+        file->open(QIODevice::ReadWrite | QIODevice::NewOnly);
+        return file;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString name = path + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(
+                letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+        file->setFileName(name);
+        if (file->open(QIODevice::ReadWrite | QIODevice::NewOnly))
+            return file;
+        if (!QFileInfo::exists(name))
+            break;
+    }
+    return file;
+}
+
+} // namespace
+
+SceneDocument::SceneDocument(
+    SaveFileLoader *loader, CommandHandler *commands, Host host, QObject *parent)
+    : QObject(parent)
+    , m_loader(loader)
+    , m_commands(commands)
+    , m_host(std::move(host))
+{
+    Q_ASSERT(m_host.sceneState && m_host.createJob && m_host.isLoading && m_host.refuseWhileBusy
+        && m_host.clearBoard);
+    // The loader thread waits for the answers to these questions.
+    connect(m_loader, &SaveFileLoader::checksumLoaded, this, &SceneDocument::onChecksumLoaded,
+        Qt::BlockingQueuedConnection);
+    connect(m_loader, &SaveFileLoader::aboutToOverwriteSaveFromNewerVersion, this,
+        &SceneDocument::onNewerVersion, Qt::BlockingQueuedConnection);
+    connect(
+        m_loader, &SaveFileLoader::checksumMissmatchDetected, this,
+        [this](LoadJob *job) { onCorruptFile(job, false); }, Qt::BlockingQueuedConnection);
+    connect(
+        m_loader, &SaveFileLoader::brokenItemMetadataDetected, this,
+        [this](LoadJob *job) { onCorruptFile(job, true); }, Qt::BlockingQueuedConnection);
+    connect(m_loader, &SaveFileLoader::checksumSaved, this,
+        [this](const QString &checksum, LoadJob *job) {
+            const auto info = m_jobs.find(job);
+            if (info != m_jobs.end())
+                info->savedChecksum = checksum;
+        });
+}
+
+SceneDocument::~SceneDocument()
+{
+    // Only reached with the loader thread stopped: no job uses these files any more.
+    for (const FileJob &info : qAsConst(m_jobs)) {
+        delete info.file;
+        if (!info.tempPath.isEmpty())
+            QFile::remove(info.tempPath);
+    }
+}
+
+QString SceneDocument::backupPath(const QString &path)
+{
+    return path + QLatin1String(".old");
+}
+
+bool SceneDocument::hasUnsavedChanges() const
+{
+    const BaseCommand *newest = m_commands->lastCommand();
+    return newest ? newest->id() != m_savedState : !m_savedState.isNull();
+}
+
+void SceneDocument::clear()
+{
+    m_currentPath.clear();
+    m_savedState = QUuid();
+    m_checksumAtOpen.clear();
+    emit titleChanged(QStringLiteral("Velkora"));
+}
+
+void SceneDocument::setSceneTitle(const QString &path)
+{
+    emit titleChanged(QFileInfo(path).fileName() + QLatin1String(" - Velkora"));
+}
+
+bool SceneDocument::confirmUnsavedChanges(Operation operation, const QString &argument)
+{
+    if (!hasUnsavedChanges() || (operation == Operation::Load && !m_prompter->isInteractive()))
+        return true;
+
+    QString message;
+    switch (operation) {
+    case Operation::Clear:
+        message = unsavedQuestion.arg(tr("clearing"));
+        break;
+    case Operation::Load:
+        message = unsavedQuestion.arg(tr("loading"));
+        break;
+    case Operation::Close:
+        message = tr("You have unsaved changes in the current scene. Do you want to save them "
+                     "before closing?");
+        break;
+    }
+    enum { Save, DontSave, Cancel };
+    const int answer = m_prompter->ask(tr("Unsaved Changes"), message,
+        { { tr("Save"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
+            { tr("Don't Save"), QDialogButtonBox::DestructiveRole, QDialogButtonBox::NoButton },
+            { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
+        m_hideUnsavedWarning, DontSave);
+    if (answer == DontSave)
+        return true;
+    if (answer == Save) {
+        switch (operation) {
+        case Operation::Clear:
+            m_pendingOperation = QStringLiteral("clearScene");
+            break;
+        case Operation::Load:
+            m_pendingOperation = QStringLiteral("load");
+            break;
+        case Operation::Close:
+            m_pendingOperation = QStringLiteral("close");
+            break;
+        }
+        m_pendingArgument = argument;
+        issuePreOpSave();
+    }
+    return false;
+}
+
+void SceneDocument::issuePreOpSave()
+{
+    save();
+}
+
+void SceneDocument::save(int options)
+{
+    if (m_host.isLoading())
+        return;
+    if (m_currentPath.isEmpty()) {
+        saveAs();
+        return;
+    }
+    // A backup was opened: saving puts it back in place of the file it backs up.
+    if (m_currentPath.endsWith(QLatin1String(".old"))) {
+        m_currentPath.chop(4);
+        options |= NoBackup;
+    }
+    if (!(options & NoBackup) && !QFileInfo::exists(m_currentPath)) {
+        saveAs();
+        return;
+    }
+    save(m_currentPath, options);
+}
+
+void SceneDocument::saveAs()
+{
+    if (m_host.isLoading())
+        return;
+    const QString proposed = m_currentPath.isEmpty() ? QStringLiteral("NewScene.vlk")
+                                                     : QFileInfo(m_currentPath).fileName();
+    const QString path
+        = m_prompter->askSavePath(tr("Save Scene"), proposed, tr("Velkora Scene (*.vlk)"));
+    if (path.isEmpty())
+        return;
+    m_currentPath = path;
+    save(path, NoBackup);
+}
+
+void SceneDocument::save(const QString &fileName, int options)
+{
+    if (m_host.isLoading() || m_host.refuseWhileBusy())
+        return;
+    const QString title = tr("Backup Warning");
+    auto file = std::make_unique<QFile>(fileName);
+    const bool targetExisted = file->exists();
+    if (!targetExisted)
+        options |= NoBackup;
+
+    bool backupMade = false;
+    if (!(options & NoBackup)) {
+        if (!file->open(QIODevice::ReadWrite)) {
+            m_prompter->showError(tr("Failed to open save file for writing."), file->errorString());
+            return;
+        }
+        const QString backup = backupPath(fileName);
+        bool makeBackup = true;
+        if (QFileInfo::exists(backup)) {
+            const int answer = m_prompter->ask(title,
+                tr("<b>WARNING</b><br><br>Failed to create backup file:<br><br>File already "
+                   "exists: "
+                   "%0<br><br>If you created this file, please rename or move it to continue. If "
+                   "you do not recognize this file, it was probably created during a previously "
+                   "failed save, and is safe to overwrite.")
+                    .arg(backup),
+                { { tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
+                    { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
+            if (answer != 0)
+                return;
+            QFile old(backup);
+            while (old.exists() && !old.remove()) {
+                const int retry = m_prompter->ask(title,
+                    tr("<b>WARNING</b><br><br>Failed to remove old backup:<br><br>%0<br><br>Please "
+                       "retry, cancel saving, or continue without a backup (not recommended). If "
+                       "you continue without a backup you will not be able to recover your file if "
+                       "it gets corrupted.")
+                        .arg(old.errorString()),
+                    { { tr("Retry"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
+                        { tr("Continue"), QDialogButtonBox::DestructiveRole,
+                            QDialogButtonBox::NoButton },
+                        { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
+                if (retry == 1) {
+                    makeBackup = false;
+                    break;
+                }
+                if (retry != 0)
+                    return;
+            }
+        }
+        if (makeBackup) {
+            const QStorageInfo volume(fileName);
+            if (volume.isValid() && volume.bytesAvailable() < file->size()) {
+                const int answer = m_prompter->ask(title,
+                    tr("<b>WARNING</b><br><br>There is not enough space to create a temporary "
+                       "backup of your scene (needs at least %0 on disk '%1').<br><br>Do you want "
+                       "to "
+                       "continue without a backup (not recommended)? If you continue without a "
+                       "backup you will not be able to recover your file if it gets corrupted.")
+                        .arg(QLocale().formattedDataSize(file->size(), 2), volume.displayName()),
+                    { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
+                        { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
+                if (answer != 0)
+                    return;
+                makeBackup = false;
+            }
+        }
+        if (makeBackup) {
+            backupMade = QFile::copy(fileName, backup);
+            if (!backupMade) {
+                const int answer = m_prompter->ask(title,
+                    tr("<b>WARNING</b><br><br>Failed to backup save file: <br><br>%0<br><br>Do you "
+                       "want to continue without a backup (not recommended)? If you continue "
+                       "without a backup you will not be able to recover your file if it gets "
+                       "corrupted.")
+                        .arg(file->errorString()),
+                    { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
+                        { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
+                if (answer != 0)
+                    return;
+            }
+        }
+    }
+    if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
+        m_prompter->showError(tr("Failed to open save file for writing."), file->errorString());
+        return;
+    }
+    FileJob record;
+    record.path = fileName;
+    record.options = options;
+    record.targetExisted = targetExisted;
+    record.backupMade = backupMade;
+    startSave(file.release(), record, (options & NoBackup) ? QString() : m_checksumAtOpen);
+}
+
+void SceneDocument::saveQuiet(const QString &path)
+{
+    // Overwriting in place would leave a truncated board if the process ended midway, and a
+    // script has no one to restore a backup: the old board stays untouched until the new one is
+    // whole.
+    std::unique_ptr<QFile> file = createFileBeside(path);
+    if (!file->isOpen()) {
+        qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(file->errorString()));
+        return;
+    }
+    FileJob record;
+    record.path = path;
+    record.tempPath = file->fileName();
+    record.options = NoBackup;
+    record.targetExisted = QFileInfo::exists(path);
+    if (record.targetExisted)
+        QFile::setPermissions(record.tempPath, QFile::permissions(path));
+    startSave(file.release(), record, QString());
+}
+
+void SceneDocument::startSave(QFile *file, FileJob record, const QString &previousChecksum)
+{
+    const SaveFileLoader::SceneState state = m_host.sceneState();
+    LoadJob *job = m_host.createJob(false);
+    record.save = true;
+    record.file = file;
+    m_jobs.insert(job, record);
+    m_saving = true;
+    QMetaObject::invokeMethod(m_loader, "save", Qt::QueuedConnection, Q_ARG(QFile *, file),
+        Q_ARG(QString, previousChecksum), Q_ARG(SaveFileLoader::SceneState, state),
+        Q_ARG(LoadJob *, job));
+}
+
+void SceneDocument::jobFinished(LoadJob *job, const QString &heading, const QString &details)
+{
+    FileJob info = m_jobs.take(job);
+    if (info.save)
+        saveFinished(info, job, heading, details);
+    else
+        loadFinished(info, job, heading, details);
+    if (info.followUp)
+        m_followUps.insert(job, info.followUp);
+}
+
+void SceneDocument::runFollowUp(LoadJob *job)
+{
+    const std::function<void()> followUp = m_followUps.take(job);
+    if (followUp)
+        followUp();
+}
+
+void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, QString details)
+{
+    m_saving = false;
+    const bool cancelled = job->isCanceled();
+    bool success = heading.isEmpty() && !cancelled;
+    if (success && !info.file->flush()) {
+        heading = tr("Failed to write save file.");
+        details = info.file->errorString();
+        success = false;
+    }
+    info.file->close();
+    delete info.file;
+    info.file = nullptr;
+    if (success && !info.tempPath.isEmpty() && !replaceWithTemporary(info, &details)) {
+        heading = tr("Failed to write save file.");
+        success = false;
+    }
+
+    const QString backup = backupPath(info.path);
+    if (success) {
+        QFile::remove(backup);
+        const BaseCommand *newest = m_commands->lastCommand();
+        m_savedState = newest ? newest->id() : QUuid();
+        m_checksumAtOpen = info.savedChecksum;
+        // The title names the file just written: the next plain save goes there too.
+        m_currentPath = info.path;
+        setSceneTitle(info.path);
+        emit fileUsed(info.path);
+        runPendingOperation();
+        return;
+    }
+
+    m_pendingOperation.clear();
+    m_pendingArgument.clear();
+    if (!info.tempPath.isEmpty()) {
+        // The old board was never touched.
+        QFile::remove(info.tempPath);
+        if (!cancelled)
+            qCWarning(lcApp, "%s %s", qUtf8Printable(heading), qUtf8Printable(details));
+        return;
+    }
+    // Never leave less than there was: the backup is a copy of the file before this save, and a
+    // file that did not exist before holds nothing worth keeping.
+    if (info.backupMade) {
+        QFile::remove(info.path);
+        QFile::rename(backup, info.path);
+    } else if (!info.targetExisted) {
+        QFile::remove(info.path);
+    }
+    if (!cancelled)
+        m_prompter->showError(heading, details);
+}
+
+bool SceneDocument::replaceWithTemporary(const FileJob &info, QString *details)
+{
+    // The data must be on disk before the name points at it, or a crash right after the rename
+    // could leave an empty board under the old name.
+    if (!Platform::syncFile(info.tempPath, details)
+        || !Platform::replaceFile(info.tempPath, info.path, details)) {
+        return false;
+    }
+    QString folderError;
+    if (!Platform::syncDirectory(QFileInfo(info.path).absolutePath(), &folderError)) {
+        // The new board is in place; only its surviving a power cut right now is in doubt.
+        qCWarning(lcApp, "Could not flush the folder of %s: %s", qUtf8Printable(info.path),
+            qUtf8Printable(folderError));
+    }
+    return true;
+}
+
+void SceneDocument::runPendingOperation()
+{
+    if (m_pendingOperation.isEmpty())
+        return;
+    const QString operation = std::exchange(m_pendingOperation, QString());
+    const QString argument = std::exchange(m_pendingArgument, QString());
+    if (!m_operationTarget)
+        return;
+    if (argument.isEmpty())
+        QMetaObject::invokeMethod(
+            m_operationTarget, operation.toLatin1().constData(), Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(m_operationTarget, operation.toLatin1().constData(),
+            Qt::QueuedConnection, Q_ARG(QString, argument));
+}
+
+bool SceneDocument::confirmOverwrite(const QString &message, LoadJob *job)
+{
+    const int answer = m_prompter->ask(tr("Save Warning"), message,
+        { { tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
+            { tr("Save As"), QDialogButtonBox::ActionRole, QDialogButtonBox::NoButton },
+            { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
+    if (answer == 0)
+        return true;
+    job->cancel();
+    if (answer == 1)
+        m_jobs[job].followUp = [this] { saveAs(); };
+    return false;
+}
+
+void SceneDocument::onChecksumLoaded(
+    const QString &loadedChecksum, const QString &actualChecksum, LoadJob *job)
+{
+    Q_UNUSED(loadedChecksum)
+    m_lastReportedChecksum = actualChecksum;
+    const auto info = m_jobs.find(job);
+    if (!m_saving || info == m_jobs.end() || !info->save || !m_prompter->isInteractive())
+        return;
+    if (actualChecksum != m_checksumAtOpen) {
+        confirmOverwrite(tr("<b>WARNING</b><br><br>The file you are trying to overwrite has been "
+                            "changed outside of Velkora since you opened it, are you sure you want "
+                            "to overwrite it?"),
+            job);
+    }
+}
+
+void SceneDocument::onNewerVersion(const QString &applicationVersion, LoadJob *job)
+{
+    if (!m_prompter->isInteractive() || !m_jobs.contains(job))
+        return;
+    // Patch levels never change the format: compare major and minor only.
+    const QString release
+        = applicationVersion.left(applicationVersion.lastIndexOf(QLatin1Char('.')))
+        + QLatin1String(".0");
+    if (compareVersions(release, QStringLiteral("1.11.0")) <= 0)
+        return;
+    confirmOverwrite(tr("<b>WARNING</b><br><br>You are about to overwrite a file saved with a "
+                        "newer version of Velkora (%0). This will discard any uses of new features "
+                        "in this scene, are you sure you want to overwrite it?")
+                         .arg(applicationVersion),
+        job);
+}
+
+void SceneDocument::onCorruptFile(LoadJob *job, bool brokenMetadata)
+{
+    // A save reads the file it overwrites the same way; that is not a file being opened.
+    const auto info = m_jobs.find(job);
+    if (!m_prompter->isInteractive() || info == m_jobs.end() || info->save)
+        return;
+    const QString path = info->path;
+    const bool hasBackup = QFileInfo::exists(backupPath(path));
+
+    QStringList text { brokenMetadata
+            ? tr("<b>WARNING</b><br><br>The file you are trying to open might be "
+                 "corrupt. (Incorrect signature) What would you like to do?")
+            : tr("<b>WARNING</b><br><br>The file you are trying to open might be "
+                 "corrupt. What would you like to do?") };
+    QList<ConfirmDialog::Button> buttons;
+    enum Answer { LoadBackup, ForceOpen, OpenAnyway, Cancel };
+    QList<Answer> answers;
+    if (hasBackup) {
+        text << corruptOptions[0];
+        buttons.append(
+            { tr("Load Backup"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton });
+        answers << LoadBackup;
+    }
+    text << corruptOptions[1];
+    buttons.append({ tr("Force Open"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton });
+    answers << ForceOpen;
+    if (brokenMetadata) {
+        text << corruptOptions[2];
+        buttons.append({ tr("Open Anyway (Unsafe)"), QDialogButtonBox::DestructiveRole,
+            QDialogButtonBox::NoButton });
+        answers << OpenAnyway;
+    }
+    buttons.append({ QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel });
+    answers << Cancel;
+
+    const int chosen
+        = m_prompter->ask(tr("Load Error"), text.join(QLatin1String("<br><br>")), buttons);
+    const Answer answer = answers.value(chosen, Cancel);
+    if (answer == OpenAnyway)
+        return;
+    job->cancel();
+    if (answer == LoadBackup)
+        info->followUp = [this, path] { load(backupPath(path)); };
+    else if (answer == ForceOpen)
+        info->followUp = [this, path] { load(path, BruteForce); };
+}
+
+void SceneDocument::load(const QString &fileName, int options)
+{
+    if (fileName.isEmpty() || m_host.refuseWhileBusy())
+        return;
+
+    QString path = fileName;
+    const QFileInfo backup(backupPath(fileName));
+    if (!(options & BruteForce) && m_prompter->isInteractive() && backup.exists()) {
+        const QFileInfo current(fileName);
+        const QLocale locale;
+        const int answer = m_prompter->ask(tr("Backup Exists"),
+            tr("A backup has been found of the scene you are trying to open. Something might have "
+               "gone wrong during the last save attempt. The backup should contain the last "
+               "working state of the scene.<br><br>%0:<br>%1<br>%2:<br>%3<br><br>Would you like to "
+               "load this backup instead? (Nothing in the original file will be overwritten until "
+               "you save again.)")
+                .arg(current.fileName(), fileStamp(current, locale), backup.fileName(),
+                    fileStamp(backup, locale)),
+            { { tr("Load Current"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
+                { tr("Load Backup"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton } });
+        if (answer < 0)
+            return;
+        if (answer == 1)
+            path = backup.filePath();
+    }
+
+    if (!confirmUnsavedChanges(Operation::Load, fileName))
+        return;
+
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)) {
+        qCWarning(lcApp, "Could not open save file %s: %s", qUtf8Printable(path),
+            qUtf8Printable(file->errorString()));
+        m_prompter->showError(tr("Could not open save file."), file->errorString());
+        return;
+    }
+
+    // The scene file replaces the board.
+    m_host.clearBoard();
+    LoadJob *job = m_host.createJob(true);
+    FileJob &info = m_jobs[job];
+    info.file = file.release();
+    info.path = path;
+    info.options = options;
+    m_saving = false;
+    QMetaObject::invokeMethod(m_loader, "load", Qt::QueuedConnection, Q_ARG(QFile *, info.file),
+        Q_ARG(LoadJob *, job), Q_ARG(bool, (options & BruteForce) != 0));
+}
+
+void SceneDocument::loadFinished(
+    FileJob &info, LoadJob *job, const QString &heading, const QString &details)
+{
+    if (!heading.isEmpty())
+        m_prompter->showError(heading, details);
+    if (heading.isEmpty() && !job->isCanceled()) {
+        if (info.options & RestoreAutoSave) {
+            // A restored autosave has no file of its own yet: it counts as unsaved.
+            m_savedState = QUuid::createUuid();
+        } else {
+            m_currentPath = info.path;
+            m_checksumAtOpen = m_lastReportedChecksum;
+            const BaseCommand *newest = m_commands->lastCommand();
+            m_savedState = newest ? newest->id() : QUuid();
+            setSceneTitle(info.path);
+            QString recent = info.path;
+            if (recent.endsWith(QLatin1String(".old")))
+                recent.chop(4);
+            emit fileUsed(recent);
+        }
+    }
+    info.file->close();
+    delete info.file;
+    info.file = nullptr;
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "persistence/savefileloader.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+
+class AbstractDocumentPrompter;
+class CommandHandler;
+class LoadJob;
+class QFile;
+class Setting;
+
+// The board's scene file from open to save: which file it is, whether the board differs from
+// it, the ".old" backup made before overwriting it, the checks against overwriting a file
+// changed elsewhere or written by a newer version, the corrupt-file and backup-exists questions
+// of opening it, and the unsaved-changes question with the operation to run after the save it
+// leads to. It asks every question through an AbstractDocumentPrompter and reaches the board
+// only through its Host, so it runs without a window.
+//
+// Threads: lives on the GUI thread. The reader and writer (SaveFileLoader, on the loader thread)
+// ask their questions by blocking queued calls to it, so the loader thread waits for the answer;
+// every member is touched on the GUI thread only.
+class SceneDocument : public QObject {
+    Q_OBJECT
+
+public:
+    enum SaveOption { NoBackup = 1, AutoSave = 2 };
+    enum LoadOption { BruteForce = 1, RestoreAutoSave = 2 };
+    enum class Operation { Clear, Load, Close };
+
+    // What the document needs of the board it saves and opens.
+    struct Host {
+        // The board to write, with its snapshot taken.
+        std::function<SaveFileLoader::SceneState()> sceneState;
+        // A job the host follows: its end comes back through jobFinished() and runFollowUp().
+        // A job that opens a file holds the board (isLoading) until it has ended.
+        std::function<LoadJob *(bool opensFile)> createJob;
+        // Whether jobs hold the board, silently; and the same, telling the user it must wait.
+        std::function<bool()> isLoading;
+        std::function<bool()> refuseWhileBusy;
+        // Empties the board (and this document, through clear()) before a file replaces it.
+        std::function<void()> clearBoard;
+    };
+
+    SceneDocument(
+        SaveFileLoader *loader, CommandHandler *commands, Host host, QObject *parent = nullptr);
+    ~SceneDocument() override;
+
+    void setPrompter(AbstractDocumentPrompter *prompter) { m_prompter = prompter; }
+    // The check box of the unsaved-changes question; null: it is always asked.
+    void setUnsavedWarningSetting(Setting *setting) { m_hideUnsavedWarning = setting; }
+    // Where the operation deferred by the unsaved-changes question is invoked, by name.
+    void setOperationTarget(QObject *target) { m_operationTarget = target; }
+
+    QString currentPath() const { return m_currentPath; }
+    QString checksumAtOpen() const { return m_checksumAtOpen; }
+    bool hasUnsavedChanges() const;
+    bool ownsJob(LoadJob *job) const { return m_jobs.contains(job); }
+    static QString backupPath(const QString &path);
+
+    // Whether an operation may go on: true when nothing is unsaved, or the user chose not to
+    // save; false on cancel or when a save was chosen (it runs the operation afterwards).
+    bool confirmUnsavedChanges(Operation operation, const QString &argument = QString());
+    void save(int options = 0);
+    void save(const QString &fileName, int options = 0);
+    void saveAs();
+    // No questions, no backup: the board is written beside the file and replaces it only once
+    // it is whole.
+    void saveQuiet(const QString &path);
+    void issuePreOpSave();
+    void load(const QString &fileName, int options = 0);
+    // The board was emptied: no file, nothing unsaved.
+    void clear();
+
+    // A job of this document has ended; the host calls runFollowUp() once the job no longer
+    // counts as running, so that what the answers asked for ("save as", loading the backup,
+    // forcing the load) may start.
+    void jobFinished(LoadJob *job, const QString &heading, const QString &details);
+    void runFollowUp(LoadJob *job);
+
+signals:
+    void titleChanged(const QString &title);
+    // A file was saved or opened: for the recent files.
+    void fileUsed(const QString &path);
+
+private:
+    struct FileJob {
+        bool save = false;
+        QFile *file = nullptr;
+        // The scene file; a quiet save writes tempPath and renames it over path.
+        QString path;
+        QString tempPath;
+        int options = 0;
+        bool targetExisted = false;
+        bool backupMade = false;
+        QString savedChecksum;
+        std::function<void()> followUp;
+    };
+
+    void startSave(QFile *file, FileJob record, const QString &previousChecksum);
+    void saveFinished(FileJob &info, LoadJob *job, QString heading, QString details);
+    void loadFinished(FileJob &info, LoadJob *job, const QString &heading, const QString &details);
+    // Puts a quiet save's finished file in place of the old one, durably.
+    bool replaceWithTemporary(const FileJob &info, QString *details);
+    void runPendingOperation();
+    void onChecksumLoaded(
+        const QString &loadedChecksum, const QString &actualChecksum, LoadJob *job);
+    void onNewerVersion(const QString &applicationVersion, LoadJob *job);
+    void onCorruptFile(LoadJob *job, bool brokenMetadata);
+    // Asks whether to overwrite; answers false when the save was cancelled (and arranges save
+    // as when that was chosen).
+    bool confirmOverwrite(const QString &message, LoadJob *job);
+    void setSceneTitle(const QString &path);
+
+    SaveFileLoader *m_loader;
+    CommandHandler *m_commands;
+    Host m_host;
+    AbstractDocumentPrompter *m_prompter = nullptr;
+    Setting *m_hideUnsavedWarning = nullptr;
+    QPointer<QObject> m_operationTarget;
+
+    QString m_currentPath;
+    QUuid m_savedState;
+    QString m_checksumAtOpen;
+    QString m_lastReportedChecksum;
+    // Tells a checksum the writer reports of the file it overwrites from one the reader reports.
+    bool m_saving = false;
+    QString m_pendingOperation;
+    QString m_pendingArgument;
+    QHash<LoadJob *, FileJob> m_jobs;
+    QHash<LoadJob *, std::function<void()>> m_followUps;
+};
