@@ -77,7 +77,14 @@ bool readPath(QDataStream &in, QPainterPath *path)
     qint32 count = 0;
     in >> count;
     constexpr qint64 ElementBytes = 4 + 8 + 8;
-    if (!isOk(in) || count < 0 || count * ElementBytes + 8 > bytesLeft(in))
+    if (!isOk(in) || count < 0)
+        return false;
+    // An empty path is its count alone: no subpath start, no fill rule.
+    if (count == 0) {
+        *path = QPainterPath();
+        return true;
+    }
+    if (count * ElementBytes + 8 > bytesLeft(in))
         return false;
     QPainterPath result;
     for (qint32 i = 0; i < count; ++i) {

@@ -236,6 +236,7 @@ private slots:
     void incrementalEmbedsFormerLink();
     void linkedImages_data();
     void linkedImages();
+    void imageWithoutPixelsRoundTrips();
     void checksumMismatch();
     void refusedSaves_data();
     void refusedSaves();
@@ -653,6 +654,23 @@ void tst_SaveFileLoader::linkedImages()
                 QFileInfo(root.filePath(QStringLiteral("moved/pictures/a.png")))
                     .canonicalFilePath());
     }
+}
+
+void tst_SaveFileLoader::imageWithoutPixelsRoundTrips()
+{
+    // A picture that never arrived has no crop path: an empty path is stored as its count
+    // alone, and the records after it must still read.
+    const QString path = m_dir->filePath(QStringLiteral("missing.vlk"));
+    auto *missing = new GraphicsImageItem(
+        nullptr, m_dir->filePath(QStringLiteral("gone.png")), QStringLiteral("gone"), QPointF());
+    missing->setId(0);
+    m_items = { missing, imageItem(picture(4, 4, Qt::blue), 1, 1) };
+    save(path, m_items);
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { QString() });
+    QCOMPARE(loaded->broken, 0);
+    QCOMPARE(loaded->items.size(), 2);
+    QCOMPARE(loaded->missingCodes, QList<int> { 1 });
 }
 
 void tst_SaveFileLoader::checksumMismatch()
