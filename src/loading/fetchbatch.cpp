@@ -1,8 +1,8 @@
 #include "loading/fetchbatch.h"
 
-#include "app/logcategories.h"
 #include "loading/baseloader.h"
 #include "loading/htmlimageurls.h"
+#include "loading/loadinglog.h"
 #include "loading/loadjob.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "persistence/savefilereader.h"
 
-#include "app/logcategories.h"
+#include "persistence/persistencelog.h"
 #include "loading/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"

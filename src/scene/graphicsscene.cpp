@@ -1,6 +1,6 @@
 #include "graphicsscene.h"
 
-#include "app/logcategories.h"
+#include "scene/scenelog.h"
 #include "commands/addcommand.h"
 #include "commands/commandhandler.h"
 #include "scene/graphicsitem.h"
