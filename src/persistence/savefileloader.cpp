@@ -20,7 +20,7 @@
 #include <algorithm>
 
 const QString SaveFileLoader::FormatVersion = QStringLiteral("1.10");
-const QString SaveFileLoader::ApplicationVersion = QStringLiteral("1.11.1");
+const QString SaveFileLoader::ApplicationVersion = QStringLiteral(VELKORA_VERSION);
 
 struct SaveFileLoader::LoadState { };
 

@@ -53,7 +53,7 @@ public:
     };
 
     static const QString FormatVersion; // "1.10"
-    static const QString ApplicationVersion; // "1.11.1"
+    static const QString ApplicationVersion; // the build's version, VELKORA_VERSION
 
     explicit SaveFileLoader(QObject *parent = nullptr);
     ~SaveFileLoader() override;
