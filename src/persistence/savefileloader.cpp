@@ -22,8 +22,6 @@
 const QString SaveFileLoader::FormatVersion = QStringLiteral("1.10");
 const QString SaveFileLoader::ApplicationVersion = QStringLiteral(VELKORA_VERSION);
 
-struct SaveFileLoader::LoadState { };
-
 namespace {
 
 bool splitFormat(const QString &version, int *major, int *minor)

@@ -116,8 +116,6 @@ private:
     // readHeader without the checksum, which the current reader computes while it decodes.
     SaveFileHeader readHeaderFields(QFile *file);
 
-    struct LoadState;
-    std::unique_ptr<LoadState> m_load;
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;
 };
