@@ -9,6 +9,8 @@ packages=(
     libqt5svg5-dev libqt5x11extras5-dev
     libx11-dev libxcb1-dev libxcb-shape0-dev libxcb-xinput-dev libxcb-xfixes0-dev
     libdevil-dev libdeflate-dev
+    # scripts/check-format.sh and scripts/tidy.sh
+    clang-format clang-tidy
     # image plugins the program loads at run time
     kimageformat-plugins qt5-image-formats-plugins
     # tests that need a real X server

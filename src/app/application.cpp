@@ -1,7 +1,7 @@
 #include "app/application.h"
 
+#include "app/applog.h"
 #include "app/commandlineoptions.h"
-#include "app/logcategories.h"
 #include "app/mainwindow.h"
 #include "app/messagelog.h"
 #include "app/proxyoverridestyle.h"

@@ -1,6 +1,6 @@
 #include "app/commandlineexecutor.h"
 
-#include "app/logcategories.h"
+#include "app/applog.h"
 
 #include <QDebug>
 #include <QGenericArgument>

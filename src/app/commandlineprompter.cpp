@@ -1,6 +1,6 @@
 #include "app/commandlineprompter.h"
 
-#include "app/logcategories.h"
+#include "app/applog.h"
 
 int CommandLinePrompter::ask(const QString &title, const QString &message,
     const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning, int answerWhenHidden)

@@ -3,7 +3,7 @@
 #include "app/application.h"
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
-#include "app/logcategories.h"
+#include "app/applog.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"

@@ -1,7 +1,7 @@
 #include "app/scenedocument.h"
 
 #include "app/abstractdocumentprompter.h"
-#include "app/logcategories.h"
+#include "app/applog.h"
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
 #include "loading/loadjob.h"

@@ -1,6 +1,6 @@
 #include "aligncommand.h"
 
-#include "app/logcategories.h"
+#include "commands/commandslog.h"
 #include "commands/guillotinebinpacker.h"
 #include "scene/graphicsitem.h"
 

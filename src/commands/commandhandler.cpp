@@ -1,7 +1,7 @@
 #include "commandhandler.h"
 
-#include "app/logcategories.h"
 #include "commands/basecommand.h"
+#include "commands/commandslog.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "export/imageexporter.h"
 
-#include "app/logcategories.h"
+#include "export/exportlog.h"
 #include "loading/loadjob.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"

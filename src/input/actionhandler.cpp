@@ -1,6 +1,5 @@
 #include "input/actionhandler.h"
 
-#include "app/logcategories.h"
 #include "input/globalkeyeventhandler.h"
 #include "platform/inputstate.h"
 #include "platform/sessionwatcher.h"

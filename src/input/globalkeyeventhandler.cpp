@@ -1,6 +1,6 @@
 #include "input/globalkeyeventhandler.h"
 
-#include "app/logcategories.h"
+#include "input/inputlog.h"
 #include "platform/keylistener.h"
 
 #include <QThread>

@@ -1,9 +1,9 @@
 #include "input/keybinder.h"
 
-#include "app/logcategories.h"
 #include "input/action.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
+#include "input/inputlog.h"
 #include "input/keybinding.h"
 #include "input/timedlineedit.h"
 

@@ -1,8 +1,8 @@
 #include "loading/fetchbatch.h"
 
-#include "app/logcategories.h"
 #include "loading/baseloader.h"
 #include "loading/htmlimageurls.h"
+#include "loading/loadinglog.h"
 #include "loading/loadjob.h"
 
 #include <QEventLoop>
@@ -73,7 +73,8 @@ void FetchBatch::fetchNext()
         QNetworkRequest request(QUrl(m_currentAddress, QUrl::TolerantMode));
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::NoLessSafeRedirectPolicy);
-        request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Velkora/1.11.1"));
+        request.setHeader(
+            QNetworkRequest::UserAgentHeader, QStringLiteral("Velkora/" VELKORA_VERSION));
         request.setTransferTimeout(m_transferTimeout);
         m_reply = m_network->get(request);
         connect(m_reply, &QNetworkReply::downloadProgress, this, &FetchBatch::onProgress);

@@ -1,6 +1,6 @@
 #include "loading/imageloader.h"
 
-#include "app/logcategories.h"
+#include "loading/loadinglog.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
 #include "loading/loadjob.h"

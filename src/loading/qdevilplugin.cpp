@@ -56,4 +56,5 @@ void QDevilPlugin::registerStatically()
     Q_UNUSED(registered)
 }
 
-#include "moc_qdevilplugin.cpp"
+// moc's output must be compiled with QT_STATICPLUGIN, defined above, so it is included here.
+#include "moc_qdevilplugin.cpp" // NOLINT(bugprone-suspicious-include)

@@ -2,7 +2,7 @@
 
 #include "persistence/pngencoder.h"
 
-#include "app/logcategories.h"
+#include "persistence/persistencelog.h"
 #include "loading/loadjob.h"
 #include "persistence/savefileformat.h"
 #include "settings/versionnumber.h"

@@ -1,7 +1,7 @@
 #include "platform/keylistener.h"
 
-#include "app/logcategories.h"
 #include "platform/inputstate.h"
+#include "platform/platformlog.h"
 
 #include <QChar>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 #include "settings/setting.h"
 
-#include "app/logcategories.h"
 #include "settings/settingshandler.h"
+#include "settings/settingslog.h"
 
 namespace {
 

@@ -1,0 +1,3 @@
+#include "commands/commandslog.h"
+
+Q_LOGGING_CATEGORY(lcCommands, "velkora.commands")

@@ -1,0 +1,3 @@
+#include "input/inputlog.h"
+
+Q_LOGGING_CATEGORY(lcInput, "velkora.input")

@@ -1,0 +1,3 @@
+#include "loading/loadinglog.h"
+
+Q_LOGGING_CATEGORY(lcLoading, "velkora.loading")

@@ -1,0 +1,3 @@
+#include "persistence/persistencelog.h"
+
+Q_LOGGING_CATEGORY(lcPersistence, "velkora.persistence")

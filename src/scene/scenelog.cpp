@@ -1,0 +1,3 @@
+#include "scene/scenelog.h"
+
+Q_LOGGING_CATEGORY(lcScene, "velkora.scene")
