@@ -103,8 +103,10 @@ QList<GraphicsImageItem *> tst_ImageLoader::run(const ImageLoader::Source &sourc
     LoadJob job(m_loader.get());
     m_loader->load(source, &job);
     QList<GraphicsImageItem *> images;
-    for (GraphicsItem *item : qAsConst(m_items))
-        images.append(static_cast<GraphicsImageItem *>(item));
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        if (item->itemType() == GraphicsItem::ImageItemType)
+            images.append(static_cast<GraphicsImageItem *>(item));
+    }
     return images;
 }
 
