@@ -308,8 +308,8 @@ void GraphicsImageItem::paintPicture(
     if (!grayPending) {
         if (graphicsScene && graphicsScene->zoomQuality() == 0) {
             if (!m_mipJob) {
-                startJob(m_mipJob,
-                    m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());
+                startJob(
+                    m_mipJob, m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());
             }
         } else if (m_mipJob) {
             clearMipLevels();
