@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds, and runs every test. Tests run on the
 # offscreen platform; the whole run sits under one Xvfb display for the tests that need a real X
-# server.
+# server. Without arguments the tests that end background work early then run again under the
+# sanitizers (scripts/test-sanitized.sh); arguments go to ctest and pick tests of the normal build
+# only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scripts/check-format.sh
 scripts/build.sh
-exec xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir build --output-on-failure --parallel "$(nproc)" "$@"
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir build --output-on-failure --parallel "$(nproc)" "$@" || status=$?
+if [ $# -eq 0 ]; then
+    scripts/test-sanitized.sh || status=$?
+fi
+exit "$status"

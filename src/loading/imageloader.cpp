@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFuture>
 #include <QImageReader>
+#include <QScopeGuard>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -166,6 +167,18 @@ void ImageLoader::load(const QStringList &urls, float x, float y, LoadJob *loadJ
 
 void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
 {
+    // Behind the load under way and any already waiting; see m_waitingLoads.
+    if ((m_loading || !m_waitingLoads.isEmpty()) && !m_startingWaitingLoad) {
+        m_waitingLoads.append({source, loadJob});
+        return;
+    }
+    m_startingWaitingLoad = false;
+    m_loading = true;
+    const auto nextLoad = qScopeGuard([this] {
+        m_loading = false;
+        startWaitingLoad();
+    });
+
     LoadJob *job = ensureJob(loadJob);
     reportStarted(job, tr("Loading images"));
 
@@ -411,3 +424,21 @@ bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QSt
     reportItem(job, item);
     return true;
 }
+
+void ImageLoader::startWaitingLoad()
+{
+    if (m_waitingLoads.isEmpty())
+        return;
+    // Posted rather than called, so the finished load's caller and the events queued meanwhile
+    // come first.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            Q_ASSERT(!m_waitingLoads.isEmpty());
+            const WaitingLoad next = m_waitingLoads.takeFirst();
+            m_startingWaitingLoad = true;
+            load(next.source, next.job);
+        },
+        Qt::QueuedConnection);
+}
+

@@ -83,6 +83,11 @@ private:
     enum class Outcome { Continue, Loaded, Ended };
 
     struct LoadState;
+    struct WaitingLoad
+    {
+        Source source;
+        LoadJob *job = nullptr;
+    };
 
     Outcome loadLocalFiles(LoadState &state);
     bool loadFiles(LoadState &state, const QStringList &files, const QString &sourceOverride);
@@ -93,11 +98,19 @@ private:
     bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
     bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
                        const QString &name, LoadJob *job);
+    void startWaitingLoad();
 
     bool m_autoDownscale = false;
     QSize m_autoDownscaleMaxSize = defaultDownscaleSize;
     QColor m_defaultNoteColor = Qt::black;
     std::unique_ptr<QThreadPool> m_decoders;
+    // A download waits in an event loop on this thread, which delivers any load queued meanwhile:
+    // such a load waits here instead of running inside the one under way, and the loads run one
+    // after another in the order they were asked for.
+    QList<WaitingLoad> m_waitingLoads;
+    bool m_loading = false;
+    // Set while a waiting load is started: it is the one whose turn it is.
+    bool m_startingWaitingLoad = false;
 };
 
 Q_DECLARE_METATYPE(ImageLoader::Source)

@@ -1,44 +1,43 @@
 #include "graphicsimagegenerator.h"
 
-GraphicsImageGenerator::GraphicsImageGenerator(GraphicsImageItem *owner)
-    : m_owner(owner)
-{
-}
+#include <QRunnable>
+#include <QThreadPool>
+
+GraphicsImageGenerator::GraphicsImageGenerator() = default;
 
 GraphicsImageGenerator::~GraphicsImageGenerator()
 {
-    Q_ASSERT(!isBusy());
+    Q_ASSERT(state() != Running);
 }
 
 void GraphicsImageGenerator::prepare(const QImage &source)
 {
-    Q_ASSERT(!isBusy());
-    clearResult();
+    Q_ASSERT(state() == Idle);
     m_source = source;
-    m_busy.storeRelease(1);
     m_state.storeRelease(Queued);
 }
 
-void GraphicsImageGenerator::reset()
+void GraphicsImageGenerator::start(const std::shared_ptr<GraphicsImageGenerator> &job)
 {
-    m_source = QImage();
-    clearResult();
-    m_busy.storeRelease(0);
-    m_state.storeRelease(Idle);
+    QThreadPool::globalInstance()->start(QRunnable::create([job] { job->run(); }));
 }
 
-void GraphicsImageGenerator::beginRun()
+bool GraphicsImageGenerator::beginRun()
 {
     // Acquire pairs with the release in prepare(), so the source assigned there is visible here
     // without relying on the pool's own locking.
     m_state.fetchAndStoreAcquire(Running);
+    if (!isCanceled())
+        return true;
+    m_source = QImage();
+    m_state.storeRelease(Done);
+    return false;
 }
 
 void GraphicsImageGenerator::endRun()
 {
     m_source = QImage();
     m_state.storeRelease(Done);
-    emit finished();
-    // After this store the owner may delete the job at any moment.
-    m_busy.storeRelease(0);
+    if (!isCanceled())
+        emit finished();
 }

@@ -1,12 +1,7 @@
 #include "graphicsimagegrayscalegenerator.h"
 
-GraphicsImageGrayScaleGenerator::GraphicsImageGrayScaleGenerator(GraphicsImageItem *owner)
-    : GraphicsImageGenerator(owner)
-{
-    setAutoDelete(false);
-}
-
-QImage GraphicsImageGrayScaleGenerator::toGrayscale(const QImage &source)
+QImage GraphicsImageGrayScaleGenerator::toGrayscale(
+    const QImage &source, const std::function<bool()> &stop)
 {
     if (source.isNull())
         return QImage();
@@ -15,6 +10,8 @@ QImage GraphicsImageGrayScaleGenerator::toGrayscale(const QImage &source)
     QImage out(image.size(), image.format());
     const int width = image.width();
     for (int y = 0; y < image.height(); ++y) {
+        if (stop && stop())
+            return QImage();
         const auto *in = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         auto *dst = reinterpret_cast<QRgb *>(out.scanLine(y));
         for (int x = 0; x < width; ++x) {
@@ -30,8 +27,9 @@ QImage GraphicsImageGrayScaleGenerator::toGrayscale(const QImage &source)
 
 void GraphicsImageGrayScaleGenerator::run()
 {
-    beginRun();
-    m_result = toGrayscale(m_source);
+    if (!beginRun())
+        return;
+    m_result = toGrayscale(m_source, [this] { return isCanceled(); });
     endRun();
 }
 
@@ -41,9 +39,4 @@ QImage GraphicsImageGrayScaleGenerator::takeResult()
     QImage result;
     result.swap(m_result);
     return result;
-}
-
-void GraphicsImageGrayScaleGenerator::clearResult()
-{
-    m_result = QImage();
 }

@@ -8,8 +8,6 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QStyleOptionGraphicsItem>
-#include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -17,24 +15,18 @@
 GraphicsImageItem::GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
     const QPointF &position, QGraphicsItem *parent)
     : GraphicsItem(position, parent)
-    , m_grayJob(std::make_unique<GraphicsImageGrayScaleGenerator>(this))
-    , m_mipJob(std::make_unique<GraphicsImageMipGenerator>(this))
     , m_source(source)
     , m_name(name)
 {
     setItemType(ImageItemType);
-    QObject::connect(
-        m_grayJob.get(), &GraphicsImageGenerator::finished, &m_context, [this] { update(); });
-    QObject::connect(
-        m_mipJob.get(), &GraphicsImageGenerator::finished, &m_context, [this] { update(); });
     setFlag(ItemUsesExtendedStyleOption);
     setImage(image);
 }
 
 GraphicsImageItem::~GraphicsImageItem()
 {
-    // No run may still write into a job or emit from it once the jobs are gone.
-    clearGrayscale();
+    stopJob(m_grayJob);
+    stopJob(m_mipJob);
 }
 
 QString GraphicsImageItem::text() const
@@ -44,9 +36,9 @@ QString GraphicsImageItem::text() const
 
 void GraphicsImageItem::moveToThread(QThread *thread)
 {
+    // Jobs receive no events, so where they live does not matter; only the receiver of their
+    // signals must live on the item's thread.
     m_context.moveToThread(thread);
-    m_grayJob->moveToThread(thread);
-    m_mipJob->moveToThread(thread);
 }
 
 QRectF GraphicsImageItem::boundingRect() const
@@ -171,44 +163,49 @@ void GraphicsImageItem::resetCrop()
     transformChildren(change.inverted());
 }
 
-void GraphicsImageItem::stopJob(GraphicsImageGenerator *job)
+template<typename Job>
+void GraphicsImageItem::startJob(std::shared_ptr<Job> &job, const QImage &source)
 {
-    if (!job->isBusy()) {
-        if (job->state() != GraphicsImageGenerator::Idle)
-            job->reset();
+    job = std::make_shared<Job>();
+    QObject::connect(
+        job.get(), &GraphicsImageGenerator::finished, &m_context, [this] { update(); });
+    job->prepare(source);
+    GraphicsImageGenerator::start(job);
+}
+
+template<typename Job> void GraphicsImageItem::stopJob(std::shared_ptr<Job> &job)
+{
+    if (!job)
         return;
-    }
-    if (!QThreadPool::globalInstance()->tryTake(dynamic_cast<QRunnable *>(job))) {
-        // The pool has handed the job to a thread (it may not have started yet); a run always
-        // ends, and until it has we must neither free its result nor delete the job.
-        while (job->isBusy())
-            QThread::msleep(1);
-    }
-    job->reset();
+    // After the disconnect no new repaint request is queued; one queued already repaints an item
+    // that is still alive, or dies with m_context. The pool frees a job still running.
+    job->cancel();
+    QObject::disconnect(job.get(), nullptr, &m_context, nullptr);
+    job.reset();
 }
 
 void GraphicsImageItem::clearGrayscale()
 {
-    stopJob(m_grayJob.get());
+    stopJob(m_grayJob);
     m_grayImage = QPixmap();
     clearMipLevels();
 }
 
 void GraphicsImageItem::clearMipLevels()
 {
-    stopJob(m_mipJob.get());
+    stopJob(m_mipJob);
     m_mipLevels.clear();
     m_screenCache.clear();
 }
 
 void GraphicsImageItem::takeJobResults()
 {
-    if (m_grayJob->state() == GraphicsImageGenerator::Done) {
+    if (m_grayJob && m_grayJob->state() == GraphicsImageGenerator::Done) {
         QImage grey = m_grayJob->takeResult();
         if (!grey.isNull())
             m_grayImage = QPixmap::fromImage(std::move(grey));
     }
-    if (m_mipJob->state() == GraphicsImageGenerator::Done) {
+    if (m_mipJob && m_mipJob->state() == GraphicsImageGenerator::Done) {
         QList<QImage> levels = m_mipJob->takeLevels();
         for (QImage &level : levels)
             m_mipLevels.append(QPixmap::fromImage(std::move(level)));
@@ -229,12 +226,12 @@ QList<QPixmap> GraphicsImageItem::mipLevels()
 
 int GraphicsImageItem::grayscaleJobState() const
 {
-    return m_grayJob->state();
+    return m_grayJob ? m_grayJob->state() : int(GraphicsImageGenerator::Idle);
 }
 
 int GraphicsImageItem::mipJobState() const
 {
-    return m_mipJob->state();
+    return m_mipJob ? m_mipJob->state() : int(GraphicsImageGenerator::Idle);
 }
 
 int GraphicsImageItem::levelForDetail(const QList<QPixmap> &levels, qreal levelOfDetail)
@@ -291,11 +288,10 @@ void GraphicsImageItem::paintPicture(
 
     QPixmap pixmap = *m_image;
     if (m_filter & GrayscaleFilter) {
-        const int grayState = m_grayJob->state();
+        const int grayState = grayscaleJobState();
         if (grayState == GraphicsImageGenerator::Idle) {
             clearMipLevels();
-            m_grayJob->prepare(m_image->toImage());
-            QThreadPool::globalInstance()->start(m_grayJob.get());
+            startJob(m_grayJob, m_image->toImage());
         } else if (grayState == GraphicsImageGenerator::Done) {
             takeJobResults();
             if (!m_grayImage.isNull())
@@ -305,22 +301,20 @@ void GraphicsImageItem::paintPicture(
 
     // The grey job may have finished since it was looked at; its result must be taken before
     // levels are made, or they would be made from the colour picture.
-    const int grayState = m_grayJob->state();
-    if (grayState == GraphicsImageGenerator::Done)
+    if (grayscaleJobState() == GraphicsImageGenerator::Done)
         takeJobResults();
     const bool grayPending = (m_filter & GrayscaleFilter) && m_grayImage.isNull();
     bool drawsLevel = false;
     if (!grayPending) {
         if (graphicsScene && graphicsScene->zoomQuality() == 0) {
-            if (m_mipJob->state() == GraphicsImageGenerator::Idle) {
-                m_mipJob->prepare(
-                    m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());
-                QThreadPool::globalInstance()->start(m_mipJob.get());
+            if (!m_mipJob) {
+                startJob(
+                    m_mipJob, m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());
             }
-        } else if (m_mipJob->state() != GraphicsImageGenerator::Idle) {
+        } else if (m_mipJob) {
             clearMipLevels();
         }
-        if (m_mipJob->state() == GraphicsImageGenerator::Done) {
+        if (mipJobState() == GraphicsImageGenerator::Done) {
             takeJobResults();
             const int level = levelForDetail(m_mipLevels, levelOfDetail);
             if (level >= 0) {

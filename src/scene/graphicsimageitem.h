@@ -13,7 +13,6 @@
 
 #include <memory>
 
-class GraphicsImageGenerator;
 class GraphicsImageGrayScaleGenerator;
 class GraphicsImageMipGenerator;
 class GraphicsScene;
@@ -26,8 +25,10 @@ class GraphicsScene;
 //
 // Derived pictures are caches made lazily from paint() on the global thread pool: the grey
 // variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0.
-// They are dropped whenever they become stale and rebuilt on the next paint. GUI thread only,
-// except construction and moveToThread by a loader thread before the item is handed over.
+// They are dropped whenever they become stale and rebuilt on the next paint; a job making a
+// stale one is cancelled and left to end on its own, so neither a change nor the destructor ever
+// waits for the pool. GUI thread only, except construction and moveToThread by a loader thread
+// before the item is handed over.
 class GraphicsImageItem : public GraphicsItem {
 public:
     enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };
@@ -78,7 +79,8 @@ public:
 private:
     static bool isAcceptableCrop(const QPainterPath &path);
     void takeJobResults();
-    void stopJob(GraphicsImageGenerator *job);
+    template<typename Job> void startJob(std::shared_ptr<Job> &job, const QImage &source);
+    template<typename Job> void stopJob(std::shared_ptr<Job> &job);
     void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
     void paintPlaceholder(QPainter *painter, GraphicsScene *scene);
     void transformChildren(const QTransform &transform);
@@ -86,11 +88,13 @@ private:
     int m_filter = SmoothFilter;
     std::unique_ptr<QPixmap> m_image;
     QPixmap m_grayImage;
-    std::unique_ptr<GraphicsImageGrayScaleGenerator> m_grayJob;
+    // Null while no job is wanted; a job is used once.
+    std::shared_ptr<GraphicsImageGrayScaleGenerator> m_grayJob;
     QList<QPixmap> m_mipLevels;
-    std::unique_ptr<GraphicsImageMipGenerator> m_mipJob;
+    std::shared_ptr<GraphicsImageMipGenerator> m_mipJob;
     GraphicsImageScreenCache m_screenCache;
-    // Receiver of the jobs' finished signals, so the queued repaints die with the item.
+    // Receiver of the jobs' finished signals, so the queued repaints die with the item. Declared
+    // after the jobs: it goes first and disconnects them.
     QObject m_context;
     QString m_source;
     QString m_name;

@@ -4,12 +4,6 @@
 
 const float GraphicsImageMipGenerator::LevelFactors[3] = { 0.4f, 0.15f, 0.05f };
 
-GraphicsImageMipGenerator::GraphicsImageMipGenerator(GraphicsImageItem *owner)
-    : GraphicsImageGenerator(owner)
-{
-    setAutoDelete(false);
-}
-
 QSize GraphicsImageMipGenerator::levelSize(const QSize &pictureSize, float factor)
 {
     // std::lround rounds halves away from zero: 7.5 pixels become 8.
@@ -21,10 +15,14 @@ QSize GraphicsImageMipGenerator::levelSize(const QSize &pictureSize, float facto
 
 void GraphicsImageMipGenerator::run()
 {
-    beginRun();
+    if (!beginRun())
+        return;
     QImage current = m_source;
     const QSize pictureSize = m_source.size();
     for (float factor : LevelFactors) {
+        // One level is the longest a cancelled run goes on.
+        if (isCanceled())
+            break;
         if (current.width() < 10 || current.height() < 10)
             break;
         // Premultiplied is what the raster engine blends fastest; a level is drawn on every
@@ -44,9 +42,4 @@ QList<QImage> GraphicsImageMipGenerator::takeLevels()
     QList<QImage> levels;
     levels.swap(m_levels);
     return levels;
-}
-
-void GraphicsImageMipGenerator::clearResult()
-{
-    m_levels.clear();
 }

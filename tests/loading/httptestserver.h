@@ -40,6 +40,13 @@ public:
         });
     }
 
+    ~HttpTestServer() override
+    {
+        // Sockets are children of the server, and closing one reports to the server: close them
+        // while it is still whole, not from QObject's destructor.
+        qDeleteAll(findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly));
+    }
+
     QString url(const QString &path) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);

@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,6 +64,7 @@ private slots:
     void webSources();
     void browserDropFetchesPageFirst_data();
     void browserDropFetchesPageFirst();
+    void loadsAskedForDuringADownloadWaitTheirTurn();
 
 private:
     QList<GraphicsImageItem *> run(const ImageLoader::Source &source);
@@ -102,8 +104,10 @@ QList<GraphicsImageItem *> tst_ImageLoader::run(const ImageLoader::Source &sourc
     LoadJob job(m_loader.get());
     m_loader->load(source, &job);
     QList<GraphicsImageItem *> images;
-    for (GraphicsItem *item : qAsConst(m_items))
-        images.append(static_cast<GraphicsImageItem *>(item));
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        if (item->itemType() == GraphicsItem::ImageItemType)
+            images.append(static_cast<GraphicsImageItem *>(item));
+    }
     return images;
 }
 
@@ -386,6 +390,70 @@ void tst_ImageLoader::browserDropFetchesPageFirst()
     QCOMPARE(items.first()->source(), m_server->url(expectedSource));
     const bool fetched = m_server->requestedPaths.contains("/photo.webp");
     QCOMPARE(fetched, localName == QLatin1String("download.png"));
+}
+
+// A download keeps this thread's events served, and with them any load queued meanwhile: each
+// such load must start only after the one under way has finished, in the order they were asked
+// for, even one queued while the first is reporting its end.
+void tst_ImageLoader::loadsAskedForDuringADownloadWaitTheirTurn()
+{
+    // Noise does not compress: the body comes in several pieces, so the download takes a while.
+    QImage noise(64, 64, QImage::Format_RGB32);
+    QRandomGenerator random(5);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, random.generate() | 0xff000000u);
+    }
+    QByteArray slowBody;
+    QBuffer buffer(&slowBody);
+    buffer.open(QIODevice::WriteOnly);
+    noise.save(&buffer, "PNG");
+    QVERIFY(slowBody.size() > 3 * 1024);
+    m_server->setRoute("/slow.png", {200, "image/png", slowBody, {},
+                                     HttpTestServer::Behaviour::Slow});
+    m_server->setRoute("/c.png", {200, "image/png", pngBytes({3, 3}), {}, {}});
+    writeFile(m_dir->filePath("b.png"), pngBytes({2, 2}));
+    writeFile(m_dir->filePath("d.png"), pngBytes({4, 4}));
+
+    ImageLoader::Source a;
+    a.urls = {QUrl(m_server->url("/slow.png"))};
+    const ImageLoader::Source b = files({"b.png"});
+    ImageLoader::Source c;
+    c.text = m_server->url("/c.png");
+    const ImageLoader::Source d = files({"d.png"});
+
+    QStringList events;
+    LoadJob jobs[4] = {LoadJob(m_loader.get()), LoadJob(m_loader.get()), LoadJob(m_loader.get()),
+                       LoadJob(m_loader.get())};
+    for (int i = 0; i < 4; ++i) {
+        const QString name(QLatin1Char('a' + i));
+        connect(&jobs[i], &LoadJob::started, this, [&events, name] { events << name + " started"; });
+        connect(&jobs[i], &LoadJob::finished, this,
+                [&events, name] { events << name + " finished"; });
+    }
+    const auto queueLoad = [this](const ImageLoader::Source &source, LoadJob *job) {
+        QVERIFY(QMetaObject::invokeMethod(m_loader.get(), "load", Qt::QueuedConnection,
+                                          Q_ARG(ImageLoader::Source, source),
+                                          Q_ARG(LoadJob *, job)));
+    };
+    m_server->firstPieceSent = [&] {
+        queueLoad(b, &jobs[1]);
+        queueLoad(c, &jobs[2]);
+    };
+    connect(&jobs[0], &LoadJob::finished, this, [&] { queueLoad(d, &jobs[3]); });
+
+    m_loader->load(a, &jobs[0]);
+    QCOMPARE(events, QStringList({"a started", "a finished"}));
+    QTRY_COMPARE(events.size(), 8);
+    QCOMPARE(events, QStringList({"a started", "a finished", "b started", "b finished",
+                                  "c started", "c finished", "d started", "d finished"}));
+
+    QStringList sources;
+    for (GraphicsItem *item : qAsConst(m_items))
+        sources << static_cast<GraphicsImageItem *>(item)->source();
+    QCOMPARE(sources, QStringList({m_server->url("/slow.png"), m_dir->filePath("b.png"),
+                                   m_server->url("/c.png"), m_dir->filePath("d.png")}));
+    QCOMPARE(m_finished.size(), 8); // one message and its details per load
 }
 
 QTEST_MAIN(tst_ImageLoader)

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the tests that end background work early (items deleted while their pictures are still
+# being derived, loads and downloads cancelled, saves killed) with AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-asan/, and runs them. Extra arguments go to ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tests=(
+    scene_graphicsimagegenerator
+    loading_fetchbatch
+    loading_imageloader
+    persistence_savefileloader
+    app_killedsave
+)
+
+scripts/install-deps.sh
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKORA_SANITIZE=ON >/dev/null
+cmake --build build-asan --parallel "$(nproc)" \
+    --target "${tests[@]/#/tst_}" velkora_save_driver
+
+# Whole allocation stacks (fast_unwind_on_malloc=0) cost time but let a suppression name the
+# library code that leaked; Qt is built without the frame pointers the fast unwinder follows.
+export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:detect_stack_use_after_return=1"
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
+exec ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" -R "$pattern" "$@"
