@@ -11,7 +11,7 @@
 namespace {
 
 // Larger copies are not worth their memory: pictures shown this large are few on a screen.
-constexpr qint64 MaximumPixels = 4 * 1024 * 1024;
+constexpr qint64 MaximumPixels = qint64(4) * 1024 * 1024;
 
 // Offsets within this much of a pixel draw the same pixels; panning changes them by rounding
 // noise only.

@@ -27,7 +27,7 @@ QImage picture(const QSize &size, quint32 seed)
     QImage image(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb((x * 7 + seed * 40) & 0xff, (y * 13) & 0xff, seed & 0xff));
+            image.setPixel(x, y, qRgb((x * 7 + int(seed) * 40) & 0xff, (y * 13) & 0xff, int(seed & 0xff)));
     return image;
 }
 

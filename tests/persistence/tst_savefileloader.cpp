@@ -412,7 +412,7 @@ void tst_SaveFileLoader::smallSceneLayout()
     QCOMPARE(header.items, qint16(4));
     QCOMPARE(header.images, qint16(3));
     QCOMPARE(header.checksum, md5Hex(bytes.mid(108)));
-    QCOMPARE(indexOffset + 3 * 20, qint64(bytes.size()));
+    QCOMPARE(indexOffset + qint64(3) * 20, qint64(bytes.size()));
 
     const QList<IndexEntry> index = indexOf(bytes);
     QCOMPARE(index.size(), 3);
@@ -426,7 +426,7 @@ void tst_SaveFileLoader::smallSceneLayout()
     QCOMPARE(index.at(1).end - index.at(1).start, qint64(4));
     QCOMPARE(index.at(2).id, 2);
     QImage decoded = QImage::fromData(
-        bytes.mid(index.at(2).start, index.at(2).end - index.at(2).start), "png");
+        bytes.mid(int(index.at(2).start), int(index.at(2).end - index.at(2).start)), "png");
     QCOMPARE(decoded.size(), QSize(3, 4));
 
     // Records: ascending id, children after their parent, each end offset where the next begins.
