@@ -166,6 +166,19 @@ QPainterPath pathOf(const QPolygonF &polygon)
     return path;
 }
 
+// What every format stores of an image the same way; a record without a name is "Untitled".
+ItemRecord imageRecord(const QString &path, const QString &name, qint32 id, float opacity,
+    const QTransform &transform)
+{
+    ItemRecord record;
+    record.source = path;
+    record.name = name.isNull() ? QStringLiteral("Untitled") : name;
+    record.id = id;
+    record.opacity = qBound(0.0f, opacity, 1.0f);
+    record.transform = transform;
+    return record;
+}
+
 QImage decodeFrom(QIODevice *device, qint64 length)
 {
     QImageReader reader(device, "png");
@@ -400,12 +413,7 @@ int SaveFileReader::readRecord(int depth)
             in >> autoDownscaled >> downscaleLimit;
         if (!isOk(in))
             return -1;
-        record.type = ItemRecord::Type::Image;
-        record.source = path;
-        record.name = name.isNull() ? QStringLiteral("Untitled") : name;
-        record.id = id;
-        record.opacity = qBound(0.0f, opacity, 1.0f);
-        record.transform = transform;
+        record = imageRecord(path, name, id, opacity, transform);
         record.imageTransform = imageTransform;
         record.cropPath = crop;
         record.z = z;
@@ -855,12 +863,7 @@ int SaveFileReader::readVersion5Record()
     if (!readDouble(m_in, &z) || !readDouble(m_in, &x) || !readDouble(m_in, &y)
         || !readPolygon(m_in, &polygon))
         return -1;
-    ItemRecord image;
-    image.source = path;
-    image.name = name.isNull() ? QStringLiteral("Untitled") : name;
-    image.id = id;
-    image.opacity = qBound(0.0f, opacity, 1.0f);
-    image.transform = transform;
+    ItemRecord image = imageRecord(path, name, id, opacity, transform);
     image.imageTransform = QTransform::fromTranslate(-x, -y);
     image.cropPath = pathOf(polygon);
     image.z = z;
@@ -936,12 +939,7 @@ int SaveFileReader::readOldImage(int index)
     if (!isOk(m_in))
         return -1;
 
-    ItemRecord item;
-    item.source = path;
-    item.name = name.isNull() ? QStringLiteral("Untitled") : name;
-    item.id = id;
-    item.opacity = qBound(0.0f, opacity, 1.0f);
-    item.transform = transform;
+    ItemRecord item = imageRecord(path, name, id, opacity, transform);
     // These formats drew the picture from the item's origin, cropped in picture pixels.
     QPainterPath crop;
     crop.addRect(QRectF(QPointF(0, 0), QSizeF(image.size())));

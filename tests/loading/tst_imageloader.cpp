@@ -426,7 +426,7 @@ void tst_ImageLoader::loadsAskedForDuringADownloadWaitTheirTurn()
     LoadJob jobs[4] = {LoadJob(m_loader.get()), LoadJob(m_loader.get()), LoadJob(m_loader.get()),
                        LoadJob(m_loader.get())};
     for (int i = 0; i < 4; ++i) {
-        const QString name(QLatin1Char('a' + i));
+        const QString name(QLatin1Char(char('a' + i)));
         connect(&jobs[i], &LoadJob::started, this, [&events, name] { events << name + " started"; });
         connect(&jobs[i], &LoadJob::finished, this,
                 [&events, name] { events << name + " finished"; });
