@@ -22,7 +22,7 @@ inline QImage photoLike(int width, int height, quint32 seed, int shapes = 12, in
     for (int i = 0; i < shapes; ++i) {
         painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 180, 220, 160));
         painter.drawEllipse(QPointF(random.bounded(width), random.bounded(height)),
-                            50 + random.bounded(width / 4), 50 + random.bounded(height / 4));
+            50 + random.bounded(width / 4), 50 + random.bounded(height / 4));
     }
     painter.end();
     for (int y = 0; y < height; ++y) {
@@ -30,8 +30,7 @@ inline QImage photoLike(int width, int height, quint32 seed, int shapes = 12, in
         for (int x = 0; x < width; ++x) {
             const int delta = int(random.bounded(2 * noise + 1)) - noise;
             row[x] = qRgb(qBound(0, qRed(row[x]) + delta, 255),
-                          qBound(0, qGreen(row[x]) + delta, 255),
-                          qBound(0, qBlue(row[x]) + delta, 255));
+                qBound(0, qGreen(row[x]) + delta, 255), qBound(0, qBlue(row[x]) + delta, 255));
         }
     }
     return image;

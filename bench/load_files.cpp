@@ -37,7 +37,7 @@ QImage picture(int width, int height, quint32 seed)
         painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 160, 200, 120));
         painter.setPen(Qt::NoPen);
         painter.drawEllipse(QPointF(random.bounded(width), random.bounded(height)),
-                            50 + random.bounded(400), 50 + random.bounded(400));
+            50 + random.bounded(400), 50 + random.bounded(400));
     }
     return image;
 }
@@ -57,7 +57,8 @@ int main(int argc, char *argv[])
     QStringList files;
     for (quint32 i = 0; i < 32; ++i) {
         QByteArray png;
-        PngEncoder::encode(picture(3456, 2304, i), PngEncoder::deflateLevel(PngEncoder::Fastest), &png);
+        PngEncoder::encode(
+            picture(3456, 2304, i), PngEncoder::deflateLevel(PngEncoder::Fastest), &png);
         const QString path = dir.filePath(QStringLiteral("%1.png").arg(i, 2, 10, QLatin1Char('0')));
         QFile file(path);
         file.open(QIODevice::WriteOnly);
@@ -77,17 +78,17 @@ int main(int argc, char *argv[])
         QList<ItemRecord> items;
         QObject context;
         QObject::connect(&loader, &BaseLoader::itemGenerated, &context,
-                         [&items](const ItemRecord &record) { items.append(record); });
+            [&items](const ItemRecord &record) { items.append(record); });
         LoadJob job(&loader);
         timer.restart();
-        loader.load(QStringList{dir.path()}, 0, 0, &job);
+        loader.load(QStringList { dir.path() }, 0, 0, &job);
         loadTimes.push_back(double(timer.nsecsElapsed()));
         if (items.size() != files.size())
             std::fprintf(stderr, "loaded %d of %d files\n", int(items.size()), int(files.size()));
     }
 
     std::printf("decode on all cores: %.1f ms, load: %.1f ms\n", median(decodeTimes) / 1e6,
-                median(loadTimes) / 1e6);
+        median(loadTimes) / 1e6);
     std::printf("figure load_files_over_decode %.3f\n", median(loadTimes) / median(decodeTimes));
     return 0;
 }

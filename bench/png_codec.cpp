@@ -36,20 +36,23 @@ QImage flatGraphic(int width, int height, quint32 seed)
     image.fill(QColor(245, 245, 245));
     QPainter painter(&image);
     for (int i = 0; i < 40; ++i) {
-        painter.fillRect(QRect(random.bounded(width), random.bounded(height), 40 + random.bounded(400),
-                               20 + random.bounded(200)),
-                         QColor::fromHsv(int(random.bounded(360)), int(random.bounded(120)), 200 + int(random.bounded(55))));
+        painter.fillRect(QRect(random.bounded(width), random.bounded(height),
+                             40 + random.bounded(400), 20 + random.bounded(200)),
+            QColor::fromHsv(
+                int(random.bounded(360)), int(random.bounded(120)), 200 + int(random.bounded(55))));
     }
     painter.setPen(Qt::black);
     for (int y = 20; y < height; y += 24)
-        painter.drawText(20, y, QStringLiteral("Lorem ipsum dolor sit amet, consectetur adipiscing elit %1").arg(y));
+        painter.drawText(20, y,
+            QStringLiteral("Lorem ipsum dolor sit amet, consectetur adipiscing elit %1").arg(y));
     return image;
 }
 
 QVector<QImage> loadFolder(const QString &path)
 {
     QVector<QImage> images;
-    const QStringList files = QDir(path).entryList({"*.jpg", "*.jpeg", "*.png", "*.JPG", "*.PNG"}, QDir::Files, QDir::Name);
+    const QStringList files = QDir(path).entryList(
+        { "*.jpg", "*.jpeg", "*.png", "*.JPG", "*.PNG" }, QDir::Files, QDir::Name);
     for (const QString &file : files) {
         QImage image = QImageReader(QDir(path).filePath(file)).read();
         if (image.isNull())
@@ -96,9 +99,10 @@ int measureMemory()
     QByteArray png;
     PngEncoder::encode(image, PngEncoder::deflateLevel(PngEncoder::Balanced), &png);
     const qint64 after = peakResidentBytes();
-    std::printf("encoded %lld bytes; peak grew by %lld bytes\n", qint64(png.size()), after - before);
+    std::printf(
+        "encoded %lld bytes; peak grew by %lld bytes\n", qint64(png.size()), after - before);
     std::printf("figure png_encode_memory_over_pixels %.3f\n",
-                double(after - before) / double(image.sizeInBytes()));
+        double(after - before) / double(image.sizeInBytes()));
     return 0;
 }
 
@@ -181,11 +185,14 @@ int main(int argc, char *argv[])
     }
 
     std::printf("toolkit writer: %.1f ms, %lld bytes\n", median(toolkitTimes) / 1e6, toolkitBytes);
-    std::printf("ours level %d: %.1f ms, %lld bytes\n", balanced, median(balancedTimes) / 1e6, balancedBytes);
-    std::printf("ours level %d: %.1f ms, %lld bytes\n", fastest, median(fastestTimes) / 1e6, fastestBytes);
+    std::printf("ours level %d: %.1f ms, %lld bytes\n", balanced, median(balancedTimes) / 1e6,
+        balancedBytes);
+    std::printf(
+        "ours level %d: %.1f ms, %lld bytes\n", fastest, median(fastestTimes) / 1e6, fastestBytes);
     std::printf("figure png_encode_speedup %.3f\n", median(toolkitTimes) / median(balancedTimes));
     std::printf("figure png_size_ratio %.4f\n", double(balancedBytes) / double(toolkitBytes));
-    std::printf("figure png_fast_encode_speedup %.3f\n", median(toolkitTimes) / median(fastestTimes));
+    std::printf(
+        "figure png_fast_encode_speedup %.3f\n", median(toolkitTimes) / median(fastestTimes));
     std::printf("figure png_fast_size_ratio %.4f\n", double(fastestBytes) / double(toolkitBytes));
     std::printf("figure png_decode_ratio %.3f\n", median(ourDecode) / median(toolkitDecode));
     return 0;

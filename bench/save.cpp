@@ -30,7 +30,6 @@
 
 namespace {
 
-
 QByteArray encode(const QImage &image)
 {
     QByteArray png;

@@ -24,9 +24,7 @@ QCoreApplication *application()
     static int argc = 1;
     static char name[] = "fuzz_savefilereader";
     static char *argv[] = { name, nullptr };
-    static QCoreApplication *app = [] {
-        return new QCoreApplication(argc, argv);
-    }();
+    static QCoreApplication *app = [] { return new QCoreApplication(argc, argv); }();
     return app;
 }
 

@@ -66,8 +66,8 @@ Application::Application(int &argc, char **argv)
     const QString settingsOption = m_parser.isSet(CommandLineOptions::SettingsPath)
         ? m_parser.value(CommandLineOptions::SettingsPath)
         : QString();
-    const SettingsLocation location =
-        SettingsLocation::locate(settingsOption, QCoreApplication::applicationDirPath());
+    const SettingsLocation location
+        = SettingsLocation::locate(settingsOption, QCoreApplication::applicationDirPath());
     location.apply();
     m_settingsHandler = std::make_unique<SettingsHandler>(location.baseName);
 
@@ -77,8 +77,8 @@ Application::Application(int &argc, char **argv)
 
     watchScreens();
     qCDebug(lcApp, "Velkora %s on %s, settings in %s", VELKORA_VERSION,
-            qUtf8Printable(Platform::windowSystemName()),
-            qUtf8Printable(m_settingsHandler->store()->fileName()));
+        qUtf8Printable(Platform::windowSystemName()),
+        qUtf8Printable(m_settingsHandler->store()->fileName()));
 }
 
 Application::~Application()
@@ -115,7 +115,8 @@ void Application::watchScreens()
 
 void Application::installInterfaceResources()
 {
-    const int medium = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Raleway-Medium.ttf"));
+    const int medium
+        = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Raleway-Medium.ttf"));
     const int bold = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Raleway-Bold.ttf"));
     if (medium < 0 || bold < 0)
         qCWarning(lcApp, "The Raleway fonts are missing from this build; using the default font.");
@@ -148,7 +149,7 @@ void Application::createMainWindow()
 
 QStringList Application::restartArguments() const
 {
-    QStringList arguments{QStringLiteral("--settings"), m_settingsHandler->store()->fileName()};
+    QStringList arguments { QStringLiteral("--settings"), m_settingsHandler->store()->fileName() };
     const QString logFile = MessageLog::filePath();
     if (!logFile.isEmpty())
         arguments << QStringLiteral("--logfile") << logFile;
@@ -162,7 +163,7 @@ bool Application::event(QEvent *event)
 
     const QUrl url = static_cast<QFileOpenEvent *>(event)->url();
     if (m_mainWindowCreated && m_mainWindow)
-        m_mainWindow->handleOpenFileRequest({url});
+        m_mainWindow->handleOpenFileRequest({ url });
     else
         m_pendingFileOpenRequests.append(url);
     return true;

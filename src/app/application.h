@@ -14,8 +14,7 @@ class SettingsHandler;
 // The application object: parses the command line, locates the settings file, opens the log,
 // installs fonts, style and translation, and creates the one MainWindow. File-open requests
 // that arrive before the window exists wait in a list until it does. GUI thread only.
-class Application : public QApplication
-{
+class Application : public QApplication {
     Q_OBJECT
 
 public:

@@ -13,35 +13,30 @@ void declare(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addVersionOption();
 
-    const auto tr = [](const char *text) { return QCoreApplication::translate("Application", text); };
+    const auto tr
+        = [](const char *text) { return QCoreApplication::translate("Application", text); };
     parser.addOptions({
-        {{QStringLiteral("u"), Update},
-         tr("Force start updating if a new version exists."),
-         tr("Target path")},
-        {{QStringLiteral("s"), SettingsPath},
-         tr("Force location of the settings file."),
-         tr(".ini path")},
-        {{QStringLiteral("l"), LogFile},
-         tr("Log all output to this file."),
-         tr("Target path")},
-        {{QStringLiteral("b"), BruteForce},
-         tr("Brute force load .vlk file without any metadata. This can be used to recover images "
-            "from a partially corrupt .vlk file."),
-         tr(".vlk path")},
-        {{QStringLiteral("p"), PrintKeyBindings},
-         tr("Print all current keybindings to an HTML document."),
-         tr(".html path")},
-        {{QStringLiteral("c"), Command},
-         tr("Run a named command. Use --command-help to view available commands."),
-         tr("commandName;arg1;arg2")},
-        {{QStringLiteral("C"), CommandHelp},
-         tr("Displays information on available commands.")},
+        { { QStringLiteral("u"), Update }, tr("Force start updating if a new version exists."),
+            tr("Target path") },
+        { { QStringLiteral("s"), SettingsPath }, tr("Force location of the settings file."),
+            tr(".ini path") },
+        { { QStringLiteral("l"), LogFile }, tr("Log all output to this file."), tr("Target path") },
+        { { QStringLiteral("b"), BruteForce },
+            tr("Brute force load .vlk file without any metadata. This can be used to recover "
+               "images "
+               "from a partially corrupt .vlk file."),
+            tr(".vlk path") },
+        { { QStringLiteral("p"), PrintKeyBindings },
+            tr("Print all current keybindings to an HTML document."), tr(".html path") },
+        { { QStringLiteral("c"), Command },
+            tr("Run a named command. Use --command-help to view available commands."),
+            tr("commandName;arg1;arg2") },
+        { { QStringLiteral("C"), CommandHelp }, tr("Displays information on available commands.") },
     });
 
     // Only for instances that this program starts itself to take over an autosave.
     QCommandLineOption restore(QString::fromLatin1(Restore),
-                               tr("Restores and takes ownership of autosaved file."),
-                               tr(".vlk path"));
+        tr("Restores and takes ownership of autosaved file."), tr(".vlk path"));
     restore.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(restore);
 
@@ -49,4 +44,3 @@ void declare(QCommandLineParser &parser)
 }
 
 } // namespace CommandLineOptions
-

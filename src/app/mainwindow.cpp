@@ -1,9 +1,9 @@
 #include "app/mainwindow.h"
 
 #include "app/application.h"
+#include "app/applog.h"
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
-#include "app/applog.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
@@ -43,14 +43,13 @@
 #include <QTextStream>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <QThread>
 #include <QThreadPool>
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
-
 
 MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
@@ -107,11 +106,11 @@ void MainWindow::buildSettings()
         const auto apply = [this, slot, setting] {
             const QVariant value = setting->value();
             if (value.userType() == QMetaType::Bool)
-                QMetaObject::invokeMethod(m_imageLoader, slot, Qt::QueuedConnection,
-                                          Q_ARG(bool, value.toBool()));
+                QMetaObject::invokeMethod(
+                    m_imageLoader, slot, Qt::QueuedConnection, Q_ARG(bool, value.toBool()));
             else
                 QMetaObject::invokeMethod(m_imageLoader, slot, Qt::QueuedConnection,
-                                          Q_ARG(int, m_settings->intValue(setting->name())));
+                    Q_ARG(int, m_settings->intValue(setting->name())));
         };
         connect(setting, &Setting::changed, this, apply);
         apply();
@@ -123,23 +122,22 @@ void MainWindow::buildSettings()
     Setting *embed = m_settings->setting(QStringLiteral("Embed Local Files"));
     const auto applyEmbed = [this, embed] {
         QMetaObject::invokeMethod(m_saveFileLoader, "setEmbedLocalFiles", Qt::QueuedConnection,
-                                  Q_ARG(bool, embed->value().toBool()));
+            Q_ARG(bool, embed->value().toBool()));
     };
     connect(embed, &Setting::changed, this, applyEmbed);
     applyEmbed();
     Setting *compression = m_settings->setting(QStringLiteral("Save Compression"));
     const auto applyCompression = [this] {
-        QMetaObject::invokeMethod(
-            m_saveFileLoader, "setSaveCompression", Qt::QueuedConnection,
+        QMetaObject::invokeMethod(m_saveFileLoader, "setSaveCompression", Qt::QueuedConnection,
             Q_ARG(int, m_settings->intValue(QStringLiteral("Save Compression"))));
     };
     connect(compression, &Setting::changed, this, applyCompression);
     applyCompression();
 
     connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
-            &MainWindow::updateNumOfRecentLoadedFiles);
+        &MainWindow::updateNumOfRecentLoadedFiles);
     connect(m_settings->setting(QStringLiteral("CanvasLocked")), &Setting::changed, this,
-            &MainWindow::updateCanvasLock);
+        &MainWindow::updateCanvasLock);
 }
 
 void MainWindow::buildInterface()
@@ -152,7 +150,7 @@ void MainWindow::buildInterface()
     m_commands = new CommandHandler(this);
     m_commands->setLimit(m_settings->intValue(QStringLiteral("Redos")));
     connect(m_settings->setting(QStringLiteral("Redos")), &Setting::changed, this,
-            [this] { m_commands->setLimit(m_settings->intValue(QStringLiteral("Redos"))); });
+        [this] { m_commands->setLimit(m_settings->intValue(QStringLiteral("Redos"))); });
     connect(m_commands, &CommandHandler::commandMessage, this, &MainWindow::popupRequested);
 
     m_scene = new GraphicsScene(this, m_commands);
@@ -166,13 +164,13 @@ void MainWindow::buildInterface()
     updateCanvasLock();
 
     connect(this, &MainWindow::popupRequested, this,
-            [](const QString &text) { qCInfo(lcApp, "%s", qUtf8Printable(text)); });
+        [](const QString &text) { qCInfo(lcApp, "%s", qUtf8Printable(text)); });
 
     m_undoableLoaders.insert(m_imageLoader, true);
     connectLoader(m_imageLoader, true);
     // The image load that found the scene file is still running: open it once that has ended.
     connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
-            [this](const QString &path) { m_pendingScenePath = path; });
+        [this](const QString &path) { m_pendingScenePath = path; });
     connectLoader(m_saveFileLoader, false);
     createDocument();
 
@@ -199,7 +197,7 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         QFile file(path);
         if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
             qCCritical(lcApp, "Could not open %s to print the key bindings: %s",
-                       qUtf8Printable(path), qUtf8Printable(file.errorString()));
+                qUtf8Printable(path), qUtf8Printable(file.errorString()));
             endProcess(1);
         }
         QTextStream stream(&file);
@@ -230,22 +228,22 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         m_updateTarget = parser.value(Update);
         // Without an updater a hidden window would leave an invisible process behind.
         qCInfo(lcApp, "The updater is not built yet; showing the window instead of updating to %s.",
-               qUtf8Printable(m_updateTarget));
+            qUtf8Printable(m_updateTarget));
         return true;
     }
 
     if (parser.isSet(CommandLineOptions::BruteForce)) {
         m_bruteForceNextLoad = true;
-        queueImageLoad({QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce))});
+        queueImageLoad({ QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
     } else if (parser.isSet(Restore)) {
         qCInfo(lcApp, "Autosave recovery is not built yet; not restoring %s.",
-               qUtf8Printable(parser.value(Restore)));
+            qUtf8Printable(parser.value(Restore)));
     } else {
         qCInfo(lcApp, "Autosave recovery is not built yet; no autosaves are offered.");
         if (!files.isEmpty())
             queueImageLoad(files);
         else if (m_settings->boolValue(QStringLiteral("AutoLoad")) && !m_recentFileActions.isEmpty()
-                 && !m_recentFiles.isEmpty())
+            && !m_recentFiles.isEmpty())
             m_recentFileActions.first()->trigger();
     }
 
@@ -273,8 +271,7 @@ void MainWindow::loadSource(const ImageLoader::Source &source)
 {
     m_loading = true;
     QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
-                              Q_ARG(ImageLoader::Source, source),
-                              Q_ARG(LoadJob *, createJob(m_imageLoader)));
+        Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, createJob(m_imageLoader)));
 }
 
 void MainWindow::connectView()
@@ -290,18 +287,18 @@ void MainWindow::connectView()
     const auto forward = [this](const char *key, auto apply) {
         Setting *setting = m_settings->setting(QString::fromLatin1(key));
         connect(setting, &Setting::changed, m_view,
-                [this, setting, apply] { apply(m_view, setting->value()); });
+            [this, setting, apply] { apply(m_view, setting->value()); });
         apply(m_view, setting->value());
     };
     forward("WheelFunctionality",
-            [](GraphicsView *view, const QVariant &value) { view->setWheelMode(value.toInt()); });
+        [](GraphicsView *view, const QVariant &value) { view->setWheelMode(value.toInt()); });
     forward("InvertWheel",
-            [](GraphicsView *view, const QVariant &value) { view->setInvertWheel(value.toBool()); });
+        [](GraphicsView *view, const QVariant &value) { view->setInvertWheel(value.toBool()); });
     forward("ActivateSelectedImages", [](GraphicsView *view, const QVariant &value) {
         view->setActivateSelected(value.toBool());
     });
     forward("Alignment Padding",
-            [](GraphicsView *view, const QVariant &value) { view->setAlignmentGap(value.toInt()); });
+        [](GraphicsView *view, const QVariant &value) { view->setAlignmentGap(value.toInt()); });
     forward("SlideshowInterval", [](GraphicsView *view, const QVariant &value) {
         view->setSlideshowInterval(value.toInt());
     });
@@ -350,8 +347,7 @@ bool MainWindow::refuseWhileLoading()
 
 void MainWindow::clearScene()
 {
-    if (refuseWhileLoading()
-        || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear))
+    if (refuseWhileLoading() || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear))
         return;
     forceClear();
 }
@@ -395,7 +391,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::saveBrowsePath(const QString &path)
 {
-    m_settings->setting(QStringLiteral("Last Browse Path"))->setValue(QFileInfo(path).absolutePath());
+    m_settings->setting(QStringLiteral("Last Browse Path"))
+        ->setValue(QFileInfo(path).absolutePath());
 }
 
 // Scene files ----------------------------------------------------------------------------------
@@ -421,13 +418,13 @@ void MainWindow::createDocument()
     connect(m_document, &SceneDocument::fileUsed, this, &MainWindow::addRecentFile);
 
     connect(m_saveFileLoader, &SaveFileLoader::loadedSceneState, this,
-            [this](const SaveFileLoader::SceneState &state, LoadJob *) {
-                m_scene->setSceneRect(state.sceneRect);
-                m_scene->setNextId(qMax(m_scene->nextId(), state.nextItemId));
-                m_view->setTransform(state.viewTransform);
-                m_view->horizontalScrollBar()->setValue(state.horizontalScroll);
-                m_view->verticalScrollBar()->setValue(state.verticalScroll);
-            });
+        [this](const SaveFileLoader::SceneState &state, LoadJob *) {
+            m_scene->setSceneRect(state.sceneRect);
+            m_scene->setNextId(qMax(m_scene->nextId(), state.nextItemId));
+            m_view->setTransform(state.viewTransform);
+            m_view->horizontalScrollBar()->setValue(state.horizontalScroll);
+            m_view->verticalScrollBar()->setValue(state.verticalScroll);
+        });
 }
 
 void MainWindow::setCommandLineMode(bool on)
@@ -444,8 +441,7 @@ AbstractDocumentPrompter *MainWindow::prompter()
 }
 
 int MainWindow::ask(const QString &title, const QString &message,
-                    const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning,
-                    int answerWhenHidden)
+    const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning, int answerWhenHidden)
 {
     return ConfirmDialog::ask(this, title, message, buttons, hideWarning, answerWhenHidden);
 }
@@ -455,12 +451,12 @@ void MainWindow::showError(const QString &heading, const QString &details)
     ErrorDialog::show(this, heading, details);
 }
 
-QString MainWindow::askSavePath(const QString &title, const QString &proposedName,
-                                const QString &filter)
+QString MainWindow::askSavePath(
+    const QString &title, const QString &proposedName, const QString &filter)
 {
     const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
-    const QString path =
-        QFileDialog::getSaveFileName(this, title, QDir(directory).filePath(proposedName), filter);
+    const QString path
+        = QFileDialog::getSaveFileName(this, title, QDir(directory).filePath(proposedName), filter);
     if (!path.isEmpty())
         saveBrowsePath(path);
     return path;
@@ -507,8 +503,8 @@ void MainWindow::issuePreOpSave()
 void MainWindow::load()
 {
     const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
-    const QString path = QFileDialog::getOpenFileName(this, tr("Load Scene"), directory,
-                                                      tr("Velkora Scene (*.vlk)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Load Scene"), directory, tr("Velkora Scene (*.vlk)"));
     if (path.isEmpty())
         return;
     saveBrowsePath(path);
@@ -531,8 +527,8 @@ void MainWindow::updateNumOfRecentLoadedFiles()
     const int count = m_settings->intValue(QStringLiteral("NumOfRecentFiles"));
     while (m_recentFileSettings.size() < count) {
         const int slot = m_recentFileSettings.size();
-        m_recentFileSettings.append(new Setting(GeneralSettings::recentFileName(slot), QString(),
-                                                GeneralSettings::group(), {}, this));
+        m_recentFileSettings.append(new Setting(
+            GeneralSettings::recentFileName(slot), QString(), GeneralSettings::group(), {}, this));
         auto *action = new QAction(this);
         connect(action, &QAction::triggered, this, [this, slot] { loadRecentFile(slot); });
         m_recentFileActions.append(action);
@@ -592,7 +588,7 @@ void MainWindow::loadRecentFile(int index)
 {
     const QString path = m_recentFiles.value(index);
     if (!path.isEmpty())
-        queueImageLoad({QUrl::fromLocalFile(path)});
+        queueImageLoad({ QUrl::fromLocalFile(path) });
 }
 
 void MainWindow::loadMostRecentFile()
@@ -605,8 +601,8 @@ void MainWindow::loadMostRecentFile()
 void MainWindow::updateCanvasLock()
 {
     // Jobs lock the canvas on top of the user's own lock, without ever changing it.
-    m_view->setCanvasLocked(m_settings->boolValue(QStringLiteral("CanvasLocked"))
-                            || m_runningJobs > 0);
+    m_view->setCanvasLocked(
+        m_settings->boolValue(QStringLiteral("CanvasLocked")) || m_runningJobs > 0);
 }
 
 LoadJob *MainWindow::createJob(BaseLoader *loader)
@@ -714,9 +710,8 @@ void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
 
     // Notes typed or pasted while an image is selected stick to that image.
     GraphicsItem *target = nullptr;
-    const bool allNotes = std::all_of(job.items.cbegin(), job.items.cend(), [](GraphicsItem *item) {
-        return item->itemType() == GraphicsItem::TextItemType;
-    });
+    const bool allNotes = std::all_of(job.items.cbegin(), job.items.cend(),
+        [](GraphicsItem *item) { return item->itemType() == GraphicsItem::TextItemType; });
     if (allNotes && !job.selectionAtStart.isEmpty()) {
         GraphicsItem *first = job.selectionAtStart.first();
         target = first->parentGraphicsItem() ? first->parentGraphicsItem() : first;
@@ -768,8 +763,8 @@ void MainWindow::arrange(const QList<GraphicsItem *> &items, int mode, bool undo
 {
     if (items.size() < 2)
         return;
-    const float aspect = m_view->height() > 0 ? float(m_view->width()) / float(m_view->height())
-                                              : 1.0f;
+    const float aspect
+        = m_view->height() > 0 ? float(m_view->width()) / float(m_view->height()) : 1.0f;
     auto *command = new AlignCommand(
         items, mode, m_settings->intValue(QStringLiteral("Alignment Padding")), aspect);
     command->finish();
@@ -801,8 +796,8 @@ void MainWindow::setUpExportAndCommands()
     connectLoader(m_exporter, false);
 
     m_commandLineExecutor = new CommandLineExecutor(this);
-    m_commandLineExecutor->registerStandardCommands(this, m_imageLoader, m_saveFileLoader,
-                                                    m_exporter);
+    m_commandLineExecutor->registerStandardCommands(
+        this, m_imageLoader, m_saveFileLoader, m_exporter);
     // A command is done when nothing it caused is left: a scene file that the image loader
     // found is read by a job that starts only after the image job has ended.
     m_commandLineExecutor->setIdleCheck([this] { return isIdle(); });
@@ -826,12 +821,11 @@ void MainWindow::load(const QStringList &paths, float x, float y)
     m_jobs[job].centreItems = true;
     m_jobs[job].centre = QPointF(x, y);
     QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
-                              Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y),
-                              Q_ARG(LoadJob *, job));
+        Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y), Q_ARG(LoadJob *, job));
 }
 
-void MainWindow::exportScene(const QString &fileName, int width, int height,
-                             bool includeBackground, bool includeBorders, int quality)
+void MainWindow::exportScene(const QString &fileName, int width, int height, bool includeBackground,
+    bool includeBorders, int quality)
 {
     if (width == -1 || height == -1) {
         const QRectF rect = m_scene->sceneRect();
@@ -845,16 +839,14 @@ void MainWindow::exportScene(const QString &fileName, int width, int height,
     // writing the one-pixel rectangle of an empty scene.
     const QImage image = m_scene->isEmpty()
         ? QImage()
-        : ImageExporter::renderScene(m_scene, QSize(width, height), includeBackground,
-                                     includeBorders);
+        : ImageExporter::renderScene(
+            m_scene, QSize(width, height), includeBackground, includeBorders);
     ImageExporter::ExportSettings settings;
     settings.path = fileName;
     settings.quality = quality;
     m_loading = true;
-    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection,
-                              Q_ARG(QImage, image),
-                              Q_ARG(ImageExporter::ExportSettings, settings),
-                              Q_ARG(LoadJob *, createJob(m_exporter)));
+    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection, Q_ARG(QImage, image),
+        Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, createJob(m_exporter)));
 }
 
 void MainWindow::exportSceneWithDialog()
@@ -862,10 +854,8 @@ void MainWindow::exportSceneWithDialog()
     if (m_scene->isEmptyFlag() || refuseWhileLoading())
         return;
     const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export Scene"),
-                                     QDir(directory).filePath(QStringLiteral("Scene.png")),
-                                     tr("Image (*.png)"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export Scene"),
+        QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
     if (path.isEmpty())
         return;
     saveBrowsePath(path);
@@ -873,11 +863,11 @@ void MainWindow::exportSceneWithDialog()
     if (dialog.exec() != QDialog::Accepted)
         return;
     exportScene(path, dialog.exportWidth(), dialog.exportHeight(), dialog.includeBackground(),
-                dialog.includeBorders(), dialog.quality());
+        dialog.includeBorders(), dialog.quality());
 }
 
-void MainWindow::exportAllImages(const QString &savePath, bool exportCropping,
-                                 const QString &nameOverride, int quality)
+void MainWindow::exportAllImages(
+    const QString &savePath, bool exportCropping, const QString &nameOverride, int quality)
 {
     startImageExport(m_scene->graphicsItems(), savePath, exportCropping, nameOverride, quality);
 }
@@ -894,13 +884,11 @@ void MainWindow::exportSelectedImages()
 
 void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
 {
-    const bool anyImage = std::any_of(items.cbegin(), items.cend(), [](GraphicsItem *item) {
-        return item->itemType() == GraphicsItem::ImageItemType;
-    });
+    const bool anyImage = std::any_of(items.cbegin(), items.cend(),
+        [](GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
     if (!anyImage || !isIdle())
         return;
-    const QString directory = QFileDialog::getExistingDirectory(
-        this, tr("Export Images"),
+    const QString directory = QFileDialog::getExistingDirectory(this, tr("Export Images"),
         m_settings->value(QStringLiteral("Last Browse Path")).toString());
     if (directory.isEmpty())
         return;
@@ -911,15 +899,15 @@ void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
 }
 
 void MainWindow::startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
-                                  bool exportCropping, const QString &nameOverride, int quality)
+    bool exportCropping, const QString &nameOverride, int quality)
 {
     QList<ImageExporter::Picture> pictures;
     for (GraphicsItem *item : items) {
         if (item->itemType() != GraphicsItem::ImageItemType)
             continue;
         const auto *image = static_cast<GraphicsImageItem *>(item);
-        ImageExporter::Picture picture{image->name(),
-                                       ImageExporter::renderItem(image, exportCropping)};
+        ImageExporter::Picture picture { image->name(),
+            ImageExporter::renderItem(image, exportCropping) };
         // An image whose file was missing has nothing to write.
         if (!picture.image.isNull())
             pictures.append(picture);
@@ -931,9 +919,8 @@ void MainWindow::startImageExport(const QList<GraphicsItem *> &items, const QStr
     settings.quality = quality;
     m_loading = true;
     QMetaObject::invokeMethod(m_exporter, "exportItems", Qt::QueuedConnection,
-                              Q_ARG(QList<ImageExporter::Picture>, pictures),
-                              Q_ARG(ImageExporter::ExportSettings, settings),
-                              Q_ARG(LoadJob *, createJob(m_exporter)));
+        Q_ARG(QList<ImageExporter::Picture>, pictures),
+        Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, createJob(m_exporter)));
 }
 
 void MainWindow::hardExit(int exitCode)

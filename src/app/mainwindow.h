@@ -44,8 +44,7 @@ class Setting;
 //
 // Threads: everything here runs on the GUI thread. The loaders on the worker thread hand over
 // records through queued signals; the items are built here.
-class MainWindow : public QWidget, public AbstractDocumentPrompter
-{
+class MainWindow : public QWidget, public AbstractDocumentPrompter {
     Q_OBJECT
 
 public:
@@ -116,10 +115,10 @@ public slots:
     // Loads files with the images centred on (x, y) in the scene.
     void load(const QStringList &paths, float x, float y);
     void exportScene(const QString &fileName, int width, int height, bool includeBackground,
-                     bool includeBorders, int quality);
+        bool includeBorders, int quality);
     void exportSceneWithDialog();
-    void exportAllImages(const QString &savePath, bool exportCropping, const QString &nameOverride,
-                         int quality);
+    void exportAllImages(
+        const QString &savePath, bool exportCropping, const QString &nameOverride, int quality);
     void exportAllImagesWithDialog();
     void exportSelectedImages();
     // Ends the process with exitCode, asking nothing.
@@ -137,15 +136,14 @@ protected:
     // The document's questions, as dialogs.
     bool isInteractive() const override { return true; }
     int ask(const QString &title, const QString &message,
-            const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
-            int answerWhenHidden = -1) override;
+        const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
+        int answerWhenHidden = -1) override;
     void showError(const QString &heading, const QString &details) override;
-    QString askSavePath(const QString &title, const QString &proposedName,
-                        const QString &filter) override;
+    QString askSavePath(
+        const QString &title, const QString &proposedName, const QString &filter) override;
 
 private:
-    struct JobInfo
-    {
+    struct JobInfo {
         BaseLoader *loader = nullptr;
         QList<GraphicsItem *> items;
         // Shared by the items of one job, so that records showing the same pixels share them.
@@ -190,7 +188,7 @@ private:
     void exportImagesWithDialog(const QList<GraphicsItem *> &items);
     // Paints the items here, on their own thread, and has the exporter write them.
     void startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
-                          bool exportCropping, const QString &nameOverride, int quality);
+        bool exportCropping, const QString &nameOverride, int quality);
 
     GeneralSettings *m_settings = nullptr;
     GraphicsScene *m_scene = nullptr;

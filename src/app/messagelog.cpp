@@ -11,8 +11,7 @@
 
 namespace {
 
-struct LogState
-{
+struct LogState {
     QMutex mutex;
     std::unique_ptr<QFile> file;
     std::unique_ptr<QTextStream> stream;
@@ -37,7 +36,7 @@ bool MessageLog::openFile(const QString &path)
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
         std::fprintf(log.standardError, "Could not open the log file %s: %s\n",
-                     qUtf8Printable(path), qUtf8Printable(file->errorString()));
+            qUtf8Printable(path), qUtf8Printable(file->errorString()));
         std::fflush(log.standardError);
         return false;
     }
@@ -102,8 +101,8 @@ QString MessageLog::header(const QDateTime &time)
         + time.toString(Qt::TextDate) + QLatin1String(" --------------------------\n");
 }
 
-void MessageLog::handleMessage(QtMsgType type, const QMessageLogContext &context,
-                               const QString &message)
+void MessageLog::handleMessage(
+    QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const QString formatted = qFormatLogMessage(type, context, message);
     const QDateTime now = QDateTime::currentDateTime();
@@ -111,8 +110,8 @@ void MessageLog::handleMessage(QtMsgType type, const QMessageLogContext &context
     LogState &log = state();
     QMutexLocker locker(&log.mutex);
     if (!formatted.isNull()) {
-        FILE *console = (type == QtDebugMsg || type == QtInfoMsg) ? log.standardOutput
-                                                                  : log.standardError;
+        FILE *console
+            = (type == QtDebugMsg || type == QtInfoMsg) ? log.standardOutput : log.standardError;
         std::fputs(formatted.toLocal8Bit().constData(), console);
         std::fputc('\n', console);
         std::fflush(console);

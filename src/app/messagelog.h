@@ -13,8 +13,7 @@ class QDateTime;
 //
 // The toolkit calls the handler on whichever thread logs; a mutex keeps each line whole and the
 // file is flushed after every line, so a process ended by exit() loses nothing.
-class MessageLog
-{
+class MessageLog {
 public:
     // Opens the log file for appending and writes the instance header. On failure one warning
     // goes to standard error and logging continues on the console only.
@@ -33,6 +32,6 @@ public:
     static QString header(const QDateTime &time);
 
 private:
-    static void handleMessage(QtMsgType type, const QMessageLogContext &context,
-                              const QString &message);
+    static void handleMessage(
+        QtMsgType type, const QMessageLogContext &context, const QString &message);
 };

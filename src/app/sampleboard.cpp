@@ -4,8 +4,8 @@
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
-#include "scene/scenesnapshot.h"
 #include "scene/graphicstextitem.h"
+#include "scene/scenesnapshot.h"
 
 #include <QFile>
 #include <QLinearGradient>
@@ -66,8 +66,8 @@ QPixmap pattern()
     for (int i = 0; i < 14; ++i) {
         const qreal angle = i * 2 * M_PI / 14;
         painter.setPen(QPen(QColor::fromHsv((i * 25) % 360, 160, 180), 6));
-        painter.drawLine(QPointF(210, 150),
-                         QPointF(210 + 130 * qCos(angle), 150 + 130 * qSin(angle)));
+        painter.drawLine(
+            QPointF(210, 150), QPointF(210 + 130 * qCos(angle), 150 + 130 * qSin(angle)));
     }
     return pixmap;
 }
@@ -105,14 +105,14 @@ bool SampleBoard::write(const QString &path, QString *error)
     auto *pose = picture(figure(), QStringLiteral("Pose"), QPointF(130, 230));
     scene.addItem(pose);
 
-    auto *welcome = new GraphicsTextItem(
-        QPointF(-80, -520), QStringLiteral("Welcome to Velkora: drop pictures, folders or web "
-                                           "images anywhere on this board."));
+    auto *welcome = new GraphicsTextItem(QPointF(-80, -520),
+        QStringLiteral("Welcome to Velkora: drop pictures, folders or web "
+                       "images anywhere on this board."));
     welcome->setTextColor(Qt::white);
     welcome->setLocalTransform(QTransform(3, 0, 0, 3, -80, -520));
     scene.addItem(welcome);
-    auto *hint = new GraphicsTextItem(QPointF(0, 0), QStringLiteral("Notes stick to pictures"),
-                                      pose);
+    auto *hint
+        = new GraphicsTextItem(QPointF(0, 0), QStringLiteral("Notes stick to pictures"), pose);
     hint->setLocalTransform(QTransform(2.5, 0, 0, 2.5, 0, 250));
     hint->setTextColor(Qt::white);
     scene.addItem(hint);
@@ -136,10 +136,10 @@ bool SampleBoard::write(const QString &path, QString *error)
     SaveFileLoader writer;
     LoadJob job(&writer);
     QString message;
-    QObject::connect(&job, &LoadJob::finished, &job,
-                     [&message](const QString &heading, const QString &details) {
-                         message = heading.isEmpty() ? QString() : heading + QLatin1Char(' ') + details;
-                     });
+    QObject::connect(
+        &job, &LoadJob::finished, &job, [&message](const QString &heading, const QString &details) {
+            message = heading.isEmpty() ? QString() : heading + QLatin1Char(' ') + details;
+        });
     writer.save(&file, QString(), state, &job);
     file.close();
     if (!message.isEmpty()) {

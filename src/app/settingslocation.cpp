@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
-SettingsLocation SettingsLocation::locate(const QString &settingsOption,
-                                          const QString &applicationDir)
+SettingsLocation SettingsLocation::locate(
+    const QString &settingsOption, const QString &applicationDir)
 {
     SettingsLocation location;
     location.baseName = QStringLiteral("Velkora");

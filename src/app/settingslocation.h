@@ -4,8 +4,7 @@
 
 // Where the settings file lives: "<baseName>.ini" in iniDirectory, or in the toolkit's per-user
 // INI directory when iniDirectory is empty (~/.config on Linux).
-struct SettingsLocation
-{
+struct SettingsLocation {
     QString baseName;
     QString iniDirectory;
 

@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 
 Action::Action(const QString &name, const ActionBinding &binding, int flags,
-               const QString &category, QObject *parent)
+    const QString &category, QObject *parent)
     : QAction(parent)
     , m_name(name)
     , m_category(category)
     , m_flags(flags)
-    , m_bindings({binding})
+    , m_bindings({ binding })
 {
     setObjectName(name);
 }

@@ -13,8 +13,7 @@ class ActionHandler;
 // run from continuousBegin through continuousUpdate to continuousEnd while the ActionHandler
 // finds one of their bindings satisfied. Created through ActionHandler::createAction; destroying
 // an action unregisters it. GUI thread only.
-class Action : public QAction
-{
+class Action : public QAction {
     Q_OBJECT
 
 public:
@@ -30,9 +29,8 @@ public:
     };
 
     // Global screen positions of a running continuous action.
-    struct ContinuousUpdateData
-    {
-        QPoint origin;   // where the action began
+    struct ContinuousUpdateData {
+        QPoint origin; // where the action began
         QPoint previous; // at the last update
         QPoint current;
     };
@@ -79,7 +77,7 @@ signals:
 private:
     friend class ActionHandler;
     Action(const QString &name, const ActionBinding &binding, int flags, const QString &category,
-           QObject *parent);
+        QObject *parent);
     // For the handler's own additions to bindings, which must not announce themselves again.
     void replaceBindingsQuietly(const QList<ActionBinding> &bindings) { m_bindings = bindings; }
 

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-ActionBinding::ActionBinding(int type_, const QKeySequence &keySequence_,
-                             Qt::MouseButtons mouseButtons_, int context_)
+ActionBinding::ActionBinding(
+    int type_, const QKeySequence &keySequence_, Qt::MouseButtons mouseButtons_, int context_)
     : type(type_)
     , keySequence(keySequence_)
     , mouseButtons(mouseButtons_)

@@ -12,8 +12,7 @@ class ActionCondition;
 //
 // Conditions are held through guarded pointers: a condition destroyed while bindings still
 // carry it simply drops out of them (with its expected value) instead of dangling.
-class ActionBinding
-{
+class ActionBinding {
 public:
     // Kinds. An action whose first binding is Inactive is created disabled.
     enum Type { Inactive = 0, Triggered = 1, Continuous = 2 };
@@ -29,7 +28,7 @@ public:
 
     ActionBinding() = default;
     ActionBinding(int type, const QKeySequence &keySequence,
-                  Qt::MouseButtons mouseButtons = Qt::NoButton, int context = WindowContext);
+        Qt::MouseButtons mouseButtons = Qt::NoButton, int context = WindowContext);
 
     int type = Triggered;
     // Only the first key takes part in matching: key code plus modifier bits.

@@ -17,8 +17,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ActionBindingEdit::ActionBindingEdit(KeyBinding *row, int index, KeyBinder *binder,
-                                     QWidget *parent)
+ActionBindingEdit::ActionBindingEdit(KeyBinding *row, int index, KeyBinder *binder, QWidget *parent)
     : QWidget(parent)
     , m_row(row)
     , m_index(index)
@@ -107,9 +106,9 @@ void ActionBindingEdit::confirmRemove()
 {
     const QString label = m_row->label();
     if (QMessageBox::question(this, tr("Confirmation"),
-                              tr("Are you sure you want to remove the alias %0 from %1?")
-                                  .replace(QLatin1String("%0"), binding().displayText())
-                                  .replace(QLatin1String("%1"), label))
+            tr("Are you sure you want to remove the alias %0 from %1?")
+                .replace(QLatin1String("%0"), binding().displayText())
+                .replace(QLatin1String("%1"), label))
         == QMessageBox::Yes)
         m_row->removeAlias(m_index);
 }
@@ -122,9 +121,8 @@ void ActionBindingEdit::showSetDialog()
         rebind(*chosen);
 }
 
-std::optional<ActionBinding> ActionBindingEdit::askForBinding(QWidget *parent, KeyBinding *row,
-                                                              int index, KeyBinder *binder,
-                                                              const QString &title)
+std::optional<ActionBinding> ActionBindingEdit::askForBinding(
+    QWidget *parent, KeyBinding *row, int index, KeyBinder *binder, const QString &title)
 {
     const QString label = row->label();
     const QString name = row->name();
@@ -174,8 +172,7 @@ std::optional<ActionBinding> ActionBindingEdit::askForBinding(QWidget *parent, K
         return result;
     };
     auto refreshWarning = [=]() {
-        const QStringList users
-            = binder ? binder->actionsUsing(current(), name) : QStringList();
+        const QStringList users = binder ? binder->actionsUsing(current(), name) : QStringList();
         warning->setText(users.isEmpty() ? QString() : binder->inUseHtml(users));
     };
     connect(mouse, &MouseEdit::buttonsChanged, &dialog, refreshWarning);
@@ -203,8 +200,7 @@ std::optional<ActionBinding> ActionBindingEdit::askForBinding(QWidget *parent, K
 
     const ActionBinding chosen = current();
     if (needsLeftButtonWarning(chosen)
-        && QMessageBox::warning(
-               parent, tr("Bind Warning"),
+        && QMessageBox::warning(parent, tr("Bind Warning"),
                tr("Are you sure you want to bind %0 to the left mouse button only? Doing this "
                   "might impair your ability to click on things in the interface like buttons "
                   "or input fields. If you do this and it conflicts with the previously "

@@ -15,8 +15,7 @@ class QPushButton;
 // One binding of a key-binder row: shows it, and opens the dialog that rebinds it (context,
 // mouse buttons, keys), warning about bindings already in use and about binding the left button
 // alone. Its index in the row is its settings suffix.
-class ActionBindingEdit : public QWidget
-{
+class ActionBindingEdit : public QWidget {
     Q_OBJECT
 
 public:
@@ -33,9 +32,8 @@ public:
 
     // Shows the rebinding dialog for the row's binding at index (-1: a new alias) and asks the
     // confirmations it needs. Empty when the user cancelled anywhere.
-    static std::optional<ActionBinding> askForBinding(QWidget *parent, KeyBinding *row,
-                                                      int index, KeyBinder *binder,
-                                                      const QString &title);
+    static std::optional<ActionBinding> askForBinding(
+        QWidget *parent, KeyBinding *row, int index, KeyBinder *binder, const QString &title);
 
     // The left button alone reaches every button and field of the interface.
     static bool needsLeftButtonWarning(const ActionBinding &binding);

@@ -7,8 +7,7 @@ class Action;
 // A predicate that a binding can require. The base holds a boolean that its owner sets; derived
 // conditions compute their answer from the action and the binding being tested. A condition may
 // also declare itself irrelevant to a binding, which then ignores it. GUI thread only.
-class ActionCondition : public QObject
-{
+class ActionCondition : public QObject {
     Q_OBJECT
 
 public:

@@ -96,8 +96,8 @@ bool ActionHandler::ContextCondition::isMet(const Action *action, int bindingInd
     return false;
 }
 
-bool ActionHandler::ContextCondition::isMetFor(const Action *action, int context,
-                                               const QObject *receiver) const
+bool ActionHandler::ContextCondition::isMetFor(
+    const Action *action, int context, const QObject *receiver) const
 {
     QObject *owner = action->parent();
     switch (context) {
@@ -158,11 +158,11 @@ ActionHandler::ActionHandler(QObject *parent)
     QCoreApplication::instance()->installEventFilter(this);
     // Releases that happen while the session is locked never arrive as events.
     connect(new SessionWatcher(this), &SessionWatcher::sessionChanged, this,
-            &ActionHandler::resetKeyState);
+        &ActionHandler::resetKeyState);
     if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         m_applicationActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
         connect(gui, &QGuiApplication::applicationStateChanged, this,
-                &ActionHandler::handleApplicationStateChanged);
+            &ActionHandler::handleApplicationStateChanged);
     }
 }
 
@@ -175,8 +175,7 @@ ActionHandler::~ActionHandler()
 }
 
 Action *ActionHandler::createAction(const QString &name, const QString &text, QObject *parent,
-                                    const ActionBinding &binding, int flags,
-                                    const QString &category)
+    const ActionBinding &binding, int flags, const QString &category)
 {
     ActionBinding first = binding;
     addImplicitConditions(first, flags);
@@ -227,7 +226,7 @@ void ActionHandler::removeAction(Action *action)
     }
     if (m_currentContinuous == action) {
         m_currentContinuous = nullptr;
-        emit action->continuousEnd({m_origin, m_previous, m_current}, nullptr);
+        emit action->continuousEnd({ m_origin, m_previous, m_current }, nullptr);
         evaluateContinuous(Reason::Removal);
     }
     emit actionRemoved(action);
@@ -482,8 +481,7 @@ bool ActionHandler::handleMouseMoveEvent(QObject *receiver, QEvent *event)
             updateContinuousAt(globalPos);
         } else {
             QMetaObject::invokeMethod(
-                this, [this, globalPos] { updateContinuousAt(globalPos); },
-                Qt::QueuedConnection);
+                this, [this, globalPos] { updateContinuousAt(globalPos); }, Qt::QueuedConnection);
         }
     }
     return m_currentContinuous && (m_currentContinuous->flags() & Action::ConsumesInputFlag);
@@ -494,7 +492,7 @@ void ActionHandler::updateContinuousAt(const QPoint &globalPos)
     if (!m_currentContinuous)
         return;
     m_current = globalPos;
-    emit m_currentContinuous->continuousUpdate({m_origin, m_previous, m_current});
+    emit m_currentContinuous->continuousUpdate({ m_origin, m_previous, m_current });
     m_previous = m_current;
     refreshDeferredState();
 }
@@ -580,7 +578,7 @@ void ActionHandler::evaluateContinuous(Reason reason)
     Action *running = m_currentContinuous;
     if (found == running)
         return;
-    const Action::ContinuousUpdateData data{m_origin, m_previous, m_current};
+    const Action::ContinuousUpdateData data { m_origin, m_previous, m_current };
     m_currentContinuous = found;
     if (running)
         emit running->continuousEnd(data, found);
@@ -675,15 +673,15 @@ void ActionHandler::updateGlobalBindings(Action *action)
     if (!m_globalBindings.isEmpty() && !m_globalListener) {
         m_globalListener = new GlobalKeyEventHandler(this);
         connect(m_globalListener, &GlobalKeyEventHandler::keysPressed, this,
-                &ActionHandler::handleGlobalKeys, Qt::QueuedConnection);
+            &ActionHandler::handleGlobalKeys, Qt::QueuedConnection);
     } else if (m_globalBindings.isEmpty() && m_globalListener) {
         delete m_globalListener;
         m_globalListener = nullptr;
     }
 }
 
-void ActionHandler::handleGlobalKeys(quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers,
-                                     Qt::MouseButtons buttons)
+void ActionHandler::handleGlobalKeys(
+    quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons)
 {
     if (isBlocked())
         return;

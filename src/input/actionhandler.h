@@ -21,15 +21,13 @@ class QWidget;
 // the event has reached all its receivers, so that one key press seen by a widget and by its
 // parents counts once for continuous actions. GUI thread only; the global key listener reports
 // across threads by queued signal.
-class ActionHandler : public QObject
-{
+class ActionHandler : public QObject {
     Q_OBJECT
 
 public:
     // Met when the binding's first key equals the held key plus modifiers; a binding without a
     // key therefore applies only while nothing is held.
-    class KeyCondition : public ActionCondition
-    {
+    class KeyCondition : public ActionCondition {
     public:
         explicit KeyCondition(QObject *parent = nullptr);
         bool isMet(const Action *action, int bindingIndex) const override;
@@ -39,8 +37,7 @@ public:
     };
 
     // Met when the binding's buttons are exactly the held ones.
-    class MouseCondition : public ActionCondition
-    {
+    class MouseCondition : public ActionCondition {
     public:
         explicit MouseCondition(QObject *parent = nullptr);
         bool isMet(const Action *action, int bindingIndex) const override;
@@ -49,8 +46,7 @@ public:
     };
 
     // Met when the binding's context covers one of the objects that received the current event.
-    class ContextCondition : public ActionCondition
-    {
+    class ContextCondition : public ActionCondition {
     public:
         explicit ContextCondition(QObject *parent = nullptr);
         bool isMet(const Action *action, int bindingIndex) const override;
@@ -71,8 +67,7 @@ public:
     ~ActionHandler() override;
 
     Action *createAction(const QString &name, const QString &text, QObject *parent,
-                         const ActionBinding &binding, int flags = 0,
-                         const QString &category = QString());
+        const ActionBinding &binding, int flags = 0, const QString &category = QString());
     void removeAction(Action *action);
 
     QList<Action *> actions() const { return m_actions; }
@@ -121,8 +116,8 @@ protected:
 
 private slots:
     void handleApplicationStateChanged(Qt::ApplicationState state);
-    void handleGlobalKeys(quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers,
-                          Qt::MouseButtons buttons);
+    void handleGlobalKeys(
+        quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
 
 private:
     enum class Reason { Input, Hover, Removal };

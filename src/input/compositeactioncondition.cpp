@@ -15,7 +15,7 @@ void CompositeActionCondition::addCondition(ActionCondition *condition, bool exp
             return;
         }
     }
-    m_members.append({condition, expected});
+    m_members.append({ condition, expected });
 }
 
 void CompositeActionCondition::removeCondition(ActionCondition *condition)

@@ -8,8 +8,7 @@
 // Joins several conditions, each with the value it is expected to have, by AND or (with the
 // any-switch on) by OR. The members' relevance is not consulted; an empty list is met. Members
 // destroyed elsewhere drop out.
-class CompositeActionCondition : public ActionCondition
-{
+class CompositeActionCondition : public ActionCondition {
     Q_OBJECT
 
 public:
@@ -24,8 +23,7 @@ public:
     bool isMet(const Action *action, int bindingIndex) const override;
 
 private:
-    struct Member
-    {
+    struct Member {
         QPointer<ActionCondition> condition;
         bool expected;
     };

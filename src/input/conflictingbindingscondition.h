@@ -9,8 +9,7 @@
 // versus the gestures under it): it only speaks for bindings of its listed actions and for
 // bindings equal to one of theirs; everywhere else it is irrelevant. The stored boolean is the
 // owner's verdict.
-class ConflictingBindingsCondition : public ActionCondition
-{
+class ConflictingBindingsCondition : public ActionCondition {
     Q_OBJECT
 
 public:

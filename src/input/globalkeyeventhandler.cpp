@@ -11,8 +11,8 @@ GlobalKeyEventHandler::GlobalKeyEventHandler(QObject *parent)
     m_available = KeyListener::isSupported();
     if (!m_available) {
         qCWarning(lcInput,
-                  "Global key bindings are not available on this window system; they act "
-                  "only while Velkora has the focus.");
+            "Global key bindings are not available on this window system; they act "
+            "only while Velkora has the focus.");
         return;
     }
     m_thread = new QThread(this);
@@ -21,7 +21,7 @@ GlobalKeyEventHandler::GlobalKeyEventHandler(QObject *parent)
     m_listener->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_listener, &QObject::deleteLater);
     connect(m_listener, &KeyListener::keysPressed, this, &GlobalKeyEventHandler::keysPressed,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
     m_thread->start();
     QMetaObject::invokeMethod(m_listener, &KeyListener::start, Qt::QueuedConnection);
 }

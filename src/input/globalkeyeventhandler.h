@@ -8,8 +8,7 @@ class QThread;
 // Runs the system-wide key and button listener in a thread of its own and relays its reports.
 // Exists only while some action has a system-global binding. Lives on the GUI thread; the
 // listener it owns lives on the listener thread and reports by queued signal.
-class GlobalKeyEventHandler : public QObject
-{
+class GlobalKeyEventHandler : public QObject {
     Q_OBJECT
 
 public:
@@ -24,8 +23,8 @@ public:
     void resetState();
 
 signals:
-    void keysPressed(quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers,
-                     Qt::MouseButtons buttons);
+    void keysPressed(
+        quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
 
 private:
     QThread *m_thread = nullptr;

@@ -68,7 +68,7 @@ KeyBinder *KeyBinder::instance()
         auto *binder = new KeyBinder;
         // A widget must go before the application object does.
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, binder,
-                &QObject::deleteLater);
+            &QObject::deleteLater);
     }
     return s_instance;
 }
@@ -108,9 +108,9 @@ void KeyBinder::addAction(Action *action)
         if (first.keySequence != binding.keySequence || first.mouseButtons != binding.mouseButtons
             || first.context != binding.context || first.type != binding.type)
             warn(QStringLiteral("KeyBinder: Binding ") + quoted(name)
-                 + QStringLiteral(" was already added to the keybinder but with another default "
-                                  "binding. Make sure separate actions don't use the same "
-                                  "name."));
+                + QStringLiteral(" was already added to the keybinder but with another default "
+                                 "binding. Make sure separate actions don't use the same "
+                                 "name."));
         return;
     }
 
@@ -192,8 +192,8 @@ void KeyBinder::showAction(const QString &name)
 void KeyBinder::restoreDefaults()
 {
     if (QMessageBox::question(this, tr("Confirmation"),
-                              tr("Are you sure you want to restore every key binding to its "
-                                 "default?"))
+            tr("Are you sure you want to restore every key binding to its "
+               "default?"))
         == QMessageBox::Yes)
         restoreAllDefaults();
 }
@@ -210,7 +210,7 @@ void KeyBinder::addDefaultAlias(const QString &name, const ActionBinding &bindin
     KeyBinding *row = m_rows.value(name);
     if (!row) {
         warn(QStringLiteral("KeyBinder: Tried to default add alias for ") + quoted(name)
-             + QStringLiteral(" which was not found."));
+            + QStringLiteral(" which was not found."));
         return;
     }
     warnDefaultConflicts(name, binding);
@@ -223,15 +223,15 @@ void KeyBinder::addAlias(const QString &name, const ActionBinding &binding)
     KeyBinding *row = m_rows.value(name);
     if (!row) {
         warn(QStringLiteral("KeyBinder: Tried to add alias for ") + quoted(name)
-             + QStringLiteral(" which was not found."));
+            + QStringLiteral(" which was not found."));
         return;
     }
     const QStringList users = actionsUsing(binding, name);
     if (!users.isEmpty())
         warn(QStringLiteral("KeyBinder: Tried to add alias for ") + quoted(name)
-             + QStringLiteral(" but ") + quoted(binding.displayText())
-             + QStringLiteral(" was already bound to ") + quoted(users.first())
-             + QStringLiteral("."));
+            + QStringLiteral(" but ") + quoted(binding.displayText())
+            + QStringLiteral(" was already bound to ") + quoted(users.first())
+            + QStringLiteral("."));
     row->addAlias(binding);
 }
 
@@ -240,7 +240,7 @@ void KeyBinder::removeAlias(const QString &name, const ActionBinding &binding)
     KeyBinding *row = m_rows.value(name);
     if (!row) {
         warn(QStringLiteral("KeyBinder: Tried to remove alias for ") + quoted(name)
-             + QStringLiteral(" which was not found."));
+            + QStringLiteral(" which was not found."));
         return;
     }
     const QList<ActionBinding> bindings = row->bindings();
@@ -265,8 +265,7 @@ bool KeyBinder::bindingsCollide(const ActionBinding &first, const ActionBinding 
     return true;
 }
 
-QStringList KeyBinder::actionsUsing(const ActionBinding &binding,
-                                    const QString &excludedName) const
+QStringList KeyBinder::actionsUsing(const ActionBinding &binding, const QString &excludedName) const
 {
     QStringList names;
     for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
@@ -323,10 +322,9 @@ void KeyBinder::warnDefaultConflicts(const QString &name, const ActionBinding &b
         for (const ActionBinding &other : defaults) {
             if (bindingsCollide(binding, other)) {
                 warn(QStringLiteral("KeyBinder: Binding ") + quoted(name) + QStringLiteral(" (")
-                     + binding.displayText() + QStringLiteral(") conflicts with ")
-                     + quoted(it.key())
-                     + QStringLiteral(". Make sure no default bindings are conflicting to avoid "
-                                      "undefined behavior."));
+                    + binding.displayText() + QStringLiteral(") conflicts with ") + quoted(it.key())
+                    + QStringLiteral(". Make sure no default bindings are conflicting to avoid "
+                                     "undefined behavior."));
                 break;
             }
         }
@@ -347,11 +345,11 @@ void KeyBinder::warnLoadedConflicts(KeyBinding *row) const
                 if (!bindingsCollide(binding, other))
                     continue;
                 warn(QStringLiteral("KeyBinder: Binding ") + quoted(row->name())
-                     + QStringLiteral(" (") + binding.displayText()
-                     + QStringLiteral(") has loaded a conflicting binding, conflicts with ")
-                     + quoted(it.key()) + QStringLiteral(". (") + other.displayText()
-                     + QStringLiteral(") Make sure no bindings are conflicting in the settings "
-                                      "file to avoid undefined behavior."));
+                    + QStringLiteral(" (") + binding.displayText()
+                    + QStringLiteral(") has loaded a conflicting binding, conflicts with ")
+                    + quoted(it.key()) + QStringLiteral(". (") + other.displayText()
+                    + QStringLiteral(") Make sure no bindings are conflicting in the settings "
+                                     "file to avoid undefined behavior."));
                 break;
             }
         }
@@ -362,8 +360,8 @@ void KeyBinder::upgradeScrollFunctionality(int scrollFunctionality)
 {
     if (scrollFunctionality == 1)
         return;
-    const ActionBinding middle(ActionBinding::Continuous, QKeySequence(), Qt::MiddleButton,
-                               ActionBinding::WindowContext);
+    const ActionBinding middle(
+        ActionBinding::Continuous, QKeySequence(), Qt::MiddleButton, ActionBinding::WindowContext);
     m_pendingRemovals[QLatin1String(ActionNames::Pan)].append(middle);
     if (scrollFunctionality == 2) {
         m_pendingAdditions[QLatin1String(ActionNames::Zoom)].append(middle);
@@ -401,9 +399,7 @@ void KeyBinder::applyPending(const QString &name)
     for (const ActionBinding &addition : additions) {
         const QList<ActionBinding> bindings = row->bindings();
         const bool present = std::any_of(bindings.cbegin(), bindings.cend(),
-                                         [&](const ActionBinding &binding) {
-                                             return binding.conflictsWith(addition);
-                                         });
+            [&](const ActionBinding &binding) { return binding.conflictsWith(addition); });
         if (!present)
             row->addAlias(addition);
     }
@@ -427,14 +423,14 @@ QString KeyBinder::toHtml() const
     for (auto category = byCategory.cbegin(); category != byCategory.cend(); ++category) {
         line(QStringLiteral("\t<div class=\"key-binding-table\">"));
         line(QStringLiteral("\t\t<h3>") + category.key().toHtmlEscaped()
-             + QStringLiteral("<br><br></h3>"));
+            + QStringLiteral("<br><br></h3>"));
         line(QStringLiteral("\t\t<table>"));
         for (auto row = category->cbegin(); row != category->cend(); ++row) {
             const QString label = m_labels.value(row.key()).toHtmlEscaped();
             const QList<ActionBinding> bindings = row.value()->bindings();
             for (const ActionBinding &binding : bindings)
                 line(QStringLiteral("\t\t\t<tr><td>") + label + QStringLiteral("</td><td>")
-                     + binding.displayText().toHtmlEscaped() + QStringLiteral("</td></tr>"));
+                    + binding.displayText().toHtmlEscaped() + QStringLiteral("</td></tr>"));
         }
         line(QStringLiteral("\t\t</table>"));
         line(QStringLiteral("\t</div>"));

@@ -18,8 +18,7 @@ class TimedLineEdit;
 // so every listed action gets its row (and its stored bindings) the moment it is created; the
 // actions that exist before the binder are taken over at construction. Conflicts are reported
 // as "KeyBinder: " warnings and never refused. GUI thread only.
-class KeyBinder : public QWidget
-{
+class KeyBinder : public QWidget {
     Q_OBJECT
 
 public:

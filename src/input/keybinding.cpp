@@ -28,7 +28,7 @@ KeyBinding::KeyBinding(Action *action, KeyBinder *binder, QWidget *parent)
     , m_binder(binder)
     , m_name(action->name())
     , m_flags(action->flags())
-    , m_defaults({action->binding(0)})
+    , m_defaults({ action->binding(0) })
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -40,7 +40,8 @@ KeyBinding::KeyBinding(Action *action, KeyBinder *binder, QWidget *parent)
     m_editLayout = new QVBoxLayout;
     layout->addLayout(m_editLayout, 1);
 
-    auto *addButton = new QPushButton(QIcon(QStringLiteral(":/cf/icons/plus.png")), QString(), this);
+    auto *addButton
+        = new QPushButton(QIcon(QStringLiteral(":/cf/icons/plus.png")), QString(), this);
     addButton->setToolTip(tr("Add Alias"));
     auto *removeButton
         = new QPushButton(QIcon(QStringLiteral(":/cf/icons/minus.png")), QString(), this);
@@ -55,8 +56,8 @@ KeyBinding::KeyBinding(Action *action, KeyBinder *binder, QWidget *parent)
     connect(addButton, &QPushButton::clicked, this, [this] {
         if (!m_action)
             return;
-        const std::optional<ActionBinding> chosen = ActionBindingEdit::askForBinding(
-            this, this, -1, m_binder, tr("Add alias for %0"));
+        const std::optional<ActionBinding> chosen
+            = ActionBindingEdit::askForBinding(this, this, -1, m_binder, tr("Add alias for %0"));
         if (!chosen)
             return;
         if (m_binder)
@@ -92,8 +93,8 @@ QString KeyBinding::storageKey(const QString &name, const QString &field)
 
 QString KeyBinding::deletedKey(int defaultIndex) const
 {
-    return storageKey(m_name, QStringLiteral("_Default") + QString::number(defaultIndex)
-                                  + QStringLiteral("_Deleted"));
+    return storageKey(m_name,
+        QStringLiteral("_Default") + QString::number(defaultIndex) + QStringLiteral("_Deleted"));
 }
 
 QSettings *KeyBinding::store()
@@ -102,8 +103,8 @@ QSettings *KeyBinding::store()
     return handler ? handler->store() : nullptr;
 }
 
-bool KeyBinding::readStored(int index, const ActionBinding &fallback, ActionBinding *binding,
-                            bool *readable) const
+bool KeyBinding::readStored(
+    int index, const ActionBinding &fallback, ActionBinding *binding, bool *readable) const
 {
     QSettings *settings = store();
     if (!settings)
@@ -183,8 +184,7 @@ ActionBinding KeyBinding::withActionConditions(const ActionBinding &keys, int in
     ActionBinding result = keys;
     if (!m_action || m_action->bindingCount() == 0)
         return result;
-    const ActionBinding source
-        = m_action->binding(index < m_action->bindingCount() ? index : 0);
+    const ActionBinding source = m_action->binding(index < m_action->bindingCount() ? index : 0);
     const ActionHandler *handler = ActionHandler::existingInstance();
     const QList<ActionCondition *> conditions = source.conditions();
     for (ActionCondition *condition : conditions) {
@@ -221,9 +221,9 @@ void KeyBinding::save()
         const ActionBinding &binding = current.at(i);
         settings->setValue(storageKey(prefix, QStringLiteral("Context")), binding.context);
         settings->setValue(storageKey(prefix, QStringLiteral("Shortcut")),
-                           binding.keySequence.toString(QKeySequence::PortableText));
-        settings->setValue(storageKey(prefix, QStringLiteral("Buttons")),
-                           int(binding.mouseButtons));
+            binding.keySequence.toString(QKeySequence::PortableText));
+        settings->setValue(
+            storageKey(prefix, QStringLiteral("Buttons")), int(binding.mouseButtons));
     }
     // Bindings that moved down or went away leave their old keys behind.
     for (int i = current.size();; ++i) {
@@ -267,8 +267,7 @@ void KeyBinding::addAlias(const ActionBinding &keys)
 
 bool KeyBinding::removeAlias(int index)
 {
-    if (!m_action || index < 0 || index >= m_action->bindingCount()
-        || m_action->bindingCount() < 2)
+    if (!m_action || index < 0 || index >= m_action->bindingCount() || m_action->bindingCount() < 2)
         return false;
     const int origin = m_origins.value(index, -1);
     if (origin >= 0) {
@@ -291,9 +290,9 @@ void KeyBinding::restoreDefaults()
             settings->remove(deletedKey(n));
         for (int i = 0;; ++i) {
             const QString prefix = m_name + suffix(i);
-            const QString keys[] = {storageKey(prefix, QStringLiteral("Context")),
-                                    storageKey(prefix, QStringLiteral("Shortcut")),
-                                    storageKey(prefix, QStringLiteral("Buttons"))};
+            const QString keys[] = { storageKey(prefix, QStringLiteral("Context")),
+                storageKey(prefix, QStringLiteral("Shortcut")),
+                storageKey(prefix, QStringLiteral("Buttons")) };
             bool any = false;
             for (const QString &key : keys) {
                 any |= settings->contains(key);

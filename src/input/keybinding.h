@@ -22,8 +22,7 @@ class QPushButton;
 // index by index by the stored "<name><suffix>Context/Shortcut/Buttons" entries and extended by
 // stored aliases. Any user edit stores the whole list, so defaults added later by code (a
 // default alias) neither duplicate nor resurrect what the user changed. GUI thread only.
-class KeyBinding : public QWidget
-{
+class KeyBinding : public QWidget {
     Q_OBJECT
 
 public:
@@ -61,8 +60,8 @@ private:
     void rebuildEdits();
     // The given keys with the conditions of the action's binding at index (or its first).
     ActionBinding withActionConditions(const ActionBinding &keys, int index) const;
-    bool readStored(int index, const ActionBinding &fallback, ActionBinding *binding,
-                    bool *readable) const;
+    bool readStored(
+        int index, const ActionBinding &fallback, ActionBinding *binding, bool *readable) const;
     // "<name>_Default<N>_Deleted": the user removed default binding N.
     QString deletedKey(int defaultIndex) const;
     static QSettings *store();

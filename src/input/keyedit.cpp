@@ -51,8 +51,8 @@ void KeyEdit::keyPressEvent(QKeyEvent *event)
     const int key = event->key();
     if (key == Qt::Key_unknown || key == 0 || event->isAutoRepeat())
         return;
-    int modifiers = int(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier
-                                              | Qt::AltModifier | Qt::MetaModifier));
+    int modifiers = int(event->modifiers()
+        & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     const bool modifierKey = key >= Qt::Key_Shift && key <= Qt::Key_Alt;
     // X11 reports a modifier's own press without its bit.
     if (key == Qt::Key_Shift)

@@ -6,8 +6,7 @@
 // Records one key combination: the key pressed with its modifiers, or the modifiers alone when
 // they are released without a key. While it has the focus it blocks every triggered action, so
 // that the keys being recorded do not also run commands.
-class KeyEdit : public QLineEdit
-{
+class KeyEdit : public QLineEdit {
     Q_OBJECT
 
 public:

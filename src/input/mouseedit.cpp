@@ -23,9 +23,9 @@ MouseEdit::MouseEdit(QWidget *parent)
 void MouseEdit::setButtons(Qt::MouseButtons buttons)
 {
     m_buttons = buttons;
-    setText(buttons == Qt::NoButton ? QString()
-                                    : ActionBinding::mouseButtonsText(buttons)
-                                        + QLatin1String(" MB"));
+    setText(buttons == Qt::NoButton
+            ? QString()
+            : ActionBinding::mouseButtonsText(buttons) + QLatin1String(" MB"));
 }
 
 void MouseEdit::mousePressEvent(QMouseEvent *event)

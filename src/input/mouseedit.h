@@ -3,8 +3,7 @@
 #include <QLineEdit>
 
 // Records the mouse buttons held together while the user presses them on it.
-class MouseEdit : public QLineEdit
-{
+class MouseEdit : public QLineEdit {
     Q_OBJECT
 
 public:

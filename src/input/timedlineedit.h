@@ -6,8 +6,7 @@ class QTimer;
 
 // A line edit that reports its text only once the user pauses typing, so that filtering a long
 // list does not run on every key stroke.
-class TimedLineEdit : public QLineEdit
-{
+class TimedLineEdit : public QLineEdit {
     Q_OBJECT
 
 public:

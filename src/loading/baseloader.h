@@ -9,8 +9,7 @@ class LoadJob;
 // Base of every loader that runs on the loader thread (images, scene files, relinking, the
 // clipboard, export). Each report goes out twice: first on the job, then on the loader with the
 // job as last argument, so a caller may follow one job or everything the loader does.
-class BaseLoader : public QObject
-{
+class BaseLoader : public QObject {
     Q_OBJECT
 
 public:
@@ -26,8 +25,8 @@ public:
     void reportProgressMessage(LoadJob *job, const QString &message);
     // Hands one new item (with the items attached to it) to whoever builds it on the GUI thread.
     void reportItem(LoadJob *job, const ItemRecord &record);
-    void reportFinished(LoadJob *job, const QString &message = QString(),
-                        const QString &details = QString());
+    void reportFinished(
+        LoadJob *job, const QString &message = QString(), const QString &details = QString());
 
 signals:
     void started(const QString &operationName, LoadJob *loadJob);

@@ -11,7 +11,7 @@
 #include <QNetworkRequest>
 
 FetchBatch::FetchBatch(BaseLoader *loader, LoadJob *job, const QStringList &addresses,
-                       ItemMaker makeItem, QObject *parent)
+    ItemMaker makeItem, QObject *parent)
     : QObject(parent)
     , m_loader(loader)
     , m_job(job)
@@ -71,8 +71,8 @@ void FetchBatch::fetchNext()
         }
 
         QNetworkRequest request(QUrl(m_currentAddress, QUrl::TolerantMode));
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::NoLessSafeRedirectPolicy);
+        request.setAttribute(
+            QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
         request.setHeader(
             QNetworkRequest::UserAgentHeader, QStringLiteral("Velkora/" VELKORA_VERSION));
         request.setTransferTimeout(m_transferTimeout);
@@ -80,7 +80,8 @@ void FetchBatch::fetchNext()
         connect(m_reply, &QNetworkReply::downloadProgress, this, &FetchBatch::onProgress);
         connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
             if (m_reply)
-                abortWhenTooLarge(m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+                abortWhenTooLarge(
+                    m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
         });
         connect(m_reply, &QNetworkReply::readyRead, this, [this] {
             if (m_reply)
@@ -101,7 +102,7 @@ bool FetchBatch::abortWhenTooLarge(qint64 bytes)
     if (m_maximumSize <= 0 || bytes <= m_maximumSize || !m_reply)
         return false;
     qCWarning(lcLoading, "%s: larger than %lld bytes, download aborted",
-              qUtf8Printable(m_currentAddress), m_maximumSize);
+        qUtf8Printable(m_currentAddress), m_maximumSize);
     m_tooLarge = true;
     m_reply->abort();
     return true;
@@ -143,7 +144,7 @@ void FetchBatch::onFinished()
         m_tooLarge = false;
     } else if (reply->error() != QNetworkReply::NoError) {
         qCDebug(lcLoading, "%s: %s", qUtf8Printable(m_currentAddress),
-                qUtf8Printable(reply->errorString()));
+            qUtf8Printable(reply->errorString()));
     } else if (!m_job->isCanceled()) {
         const QByteArray body = reply->readAll();
         if (m_makeItem(body, m_currentAddress))
@@ -183,7 +184,8 @@ bool FetchBatch::handleDataUrl(const QString &address)
     if (!address.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
         return false;
     const int comma = address.indexOf(QLatin1Char(','));
-    if (comma > 0 && address.leftRef(comma).endsWith(QLatin1String(";base64"), Qt::CaseInsensitive)) {
+    if (comma > 0
+        && address.leftRef(comma).endsWith(QLatin1String(";base64"), Qt::CaseInsensitive)) {
         const QByteArray body = QByteArray::fromBase64(address.midRef(comma + 1).toLatin1());
         // The address is the picture itself, not a place it came from.
         if (m_makeItem(body, QString()))

@@ -18,8 +18,7 @@ class QNetworkReply;
 //
 // Runs on the loader thread. run() waits in an event loop of its own, so the replies' signals,
 // cancellation and any nested batch are served meanwhile, and only this batch ends that wait.
-class FetchBatch : public QObject
-{
+class FetchBatch : public QObject {
     Q_OBJECT
 
 public:
@@ -30,8 +29,8 @@ public:
     static constexpr int defaultTransferTimeout = 30000;
     static constexpr qint64 defaultMaximumSize = qint64(512) * 1024 * 1024;
 
-    FetchBatch(BaseLoader *loader, LoadJob *job, const QStringList &addresses,
-               ItemMaker makeItem, QObject *parent = nullptr);
+    FetchBatch(BaseLoader *loader, LoadJob *job, const QStringList &addresses, ItemMaker makeItem,
+        QObject *parent = nullptr);
     ~FetchBatch() override;
 
     void setPageAddress(const QString &pageAddress, PageLoader loadPage);

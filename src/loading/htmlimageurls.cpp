@@ -8,7 +8,8 @@
 
 namespace {
 
-const QRegularExpression::PatternOptions caseInsensitive = QRegularExpression::CaseInsensitiveOption;
+const QRegularExpression::PatternOptions caseInsensitive
+    = QRegularExpression::CaseInsensitiveOption;
 
 // Leading decimal digits of a srcset descriptor: "800w" is 800, "2x" is 2, "x" is 0.
 int descriptorValue(const QString &descriptor)
@@ -32,8 +33,8 @@ QString srcsetChoice(const QString &srcset)
     const QStringList candidates = srcset.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &candidate : candidates) {
         // Pages break srcset lists across lines, so any white space separates the words.
-        const QStringList words =
-            HtmlImageUrls::decodeEntities(candidate).split(whitespace, Qt::SkipEmptyParts);
+        const QStringList words
+            = HtmlImageUrls::decodeEntities(candidate).split(whitespace, Qt::SkipEmptyParts);
         if (words.size() == 1) {
             choice = words.first();
         } else if (words.size() > 1) {
@@ -65,10 +66,10 @@ QStringList HtmlImageUrls::extractImageUrls(const QString &html, const QString &
 {
     // "[^\"]*" and "[^>]*" stop where the lazy ".*?" would on one line, and also read elements
     // that pages break across lines.
-    static const QRegularExpression src(QStringLiteral("<\\s*?img[^>]*?src=\"([^\"]*)\"[^>]*>"),
-                                        caseInsensitive);
-    static const QRegularExpression srcset(QStringLiteral("<\\s*?img[^>]*?srcset=\"([^\"]*)\""),
-                                           caseInsensitive);
+    static const QRegularExpression src(
+        QStringLiteral("<\\s*?img[^>]*?src=\"([^\"]*)\"[^>]*>"), caseInsensitive);
+    static const QRegularExpression srcset(
+        QStringLiteral("<\\s*?img[^>]*?srcset=\"([^\"]*)\""), caseInsensitive);
     static const QRegularExpression background(
         QStringLiteral("background[^\\;|^>]*?url\\((.*?)\\)"), caseInsensitive);
 
@@ -104,8 +105,8 @@ QString HtmlImageUrls::resolveUrl(const QString &url, const QString &baseUrl)
     const QUrl base(baseUrl);
     const bool baseValid = !baseUrl.isEmpty() && base.isValid();
     if (address.startsWith(QLatin1String("//"))) {
-        const QString scheme = baseValid && !base.scheme().isEmpty() ? base.scheme()
-                                                                     : QStringLiteral("http");
+        const QString scheme
+            = baseValid && !base.scheme().isEmpty() ? base.scheme() : QStringLiteral("http");
         return scheme + QLatin1Char(':') + address;
     }
     // Other schemes (data:, file:, mailto:) are complete as they are; joining them to the
@@ -146,7 +147,8 @@ QString HtmlImageUrls::firstImageUrl(const QString &html)
 {
     QDomDocument document;
     if (document.setContent(html)) {
-        const QDomElement image = document.elementsByTagName(QStringLiteral("img")).item(0).toElement();
+        const QDomElement image
+            = document.elementsByTagName(QStringLiteral("img")).item(0).toElement();
         if (image.isNull())
             return QString();
         const QString source = image.attribute(QStringLiteral("src"));
@@ -160,10 +162,10 @@ QString HtmlImageUrls::firstImageUrl(const QString &html)
     // Browsers put HTML on the clipboard, not XML (an unclosed <meta> is enough to fail the
     // parse above): fall back to the first image element's attributes found by pattern.
     static const QRegularExpression image(QStringLiteral("<\\s*img\\b[^>]*>"), caseInsensitive);
-    static const QRegularExpression source(QStringLiteral("\\ssrc\\s*=\\s*\"([^\"]*)\""),
-                                           caseInsensitive);
-    static const QRegularExpression sourceSet(QStringLiteral("\\ssrcset\\s*=\\s*\"\\s*([^\\s\",]*)"),
-                                              caseInsensitive);
+    static const QRegularExpression source(
+        QStringLiteral("\\ssrc\\s*=\\s*\"([^\"]*)\""), caseInsensitive);
+    static const QRegularExpression sourceSet(
+        QStringLiteral("\\ssrcset\\s*=\\s*\"\\s*([^\\s\",]*)"), caseInsensitive);
     const QString element = image.match(html).captured(0);
     const QString found = source.match(element).captured(1);
     return found.isEmpty() ? sourceSet.match(element).captured(1) : found;

@@ -4,8 +4,7 @@
 
 // Finds the image addresses in HTML that was dropped, pasted or downloaded, and completes
 // relative addresses against the page's own. Pure text work; any thread.
-class HtmlImageUrls
-{
+class HtmlImageUrls {
 public:
     // Image addresses of <img src>, the largest <img srcset> candidate and CSS background url(),
     // in that order, resolved against baseUrl, each once.

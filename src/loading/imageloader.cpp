@@ -1,8 +1,8 @@
 #include "loading/imageloader.h"
 
-#include "loading/loadinglog.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
+#include "loading/loadinglog.h"
 #include "loading/loadjob.h"
 #include "loading/qdevilplugin.h"
 
@@ -51,16 +51,14 @@ QString htmlBaseUrl(const QString &text)
                                                                              : QString();
 }
 
-struct DecodedFile
-{
+struct DecodedFile {
     ImageLoader::LoadImageResult result;
     QImage image;
 };
 
 } // namespace
 
-struct ImageLoader::LoadState
-{
+struct ImageLoader::LoadState {
     LoadJob *job = nullptr;
     Source source;
     QList<QUrl> localUrls;
@@ -86,11 +84,11 @@ ImageLoader::ImageLoader(QObject *parent)
 
 ImageLoader::~ImageLoader() = default;
 
-ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, bool autoDownscale,
-                                                        const QSize &maxSize, QImage *image)
+ImageLoader::LoadImageResult ImageLoader::loadImageFile(
+    const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image)
 {
     if (!QFileInfo(path).isFile())
-        return {LoadImageResult::NotFound, QStringLiteral("File not found: %1").arg(path)};
+        return { LoadImageResult::NotFound, QStringLiteral("File not found: %1").arg(path) };
 
     QImageReader reader(path);
     reader.setAutoTransform(true);
@@ -103,26 +101,27 @@ ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, boo
         decoded = byContent.read();
     }
     if (decoded.isNull())
-        return {LoadImageResult::Unreadable, reader.errorString()};
+        return { LoadImageResult::Unreadable, reader.errorString() };
 
     decoded = toDisplayFormat(downscaled(decoded, autoDownscale, maxSize));
     if (decoded.isNull())
-        return {LoadImageResult::Unreadable, QStringLiteral("Not enough memory for %1").arg(path)};
+        return { LoadImageResult::Unreadable,
+            QStringLiteral("Not enough memory for %1").arg(path) };
     *image = std::move(decoded);
     return {};
 }
 
 QImage ImageLoader::toDisplayFormat(QImage image)
 {
-    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                          : QImage::Format_RGB32;
+    const QImage::Format format
+        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     if (image.isNull() || image.format() == format)
         return image;
     return std::move(image).convertToFormat(format);
 }
 
-QImage ImageLoader::applyAutoDownscale(const QImage &image, bool autoDownscale,
-                                       const QSize &maxSize)
+QImage ImageLoader::applyAutoDownscale(
+    const QImage &image, bool autoDownscale, const QSize &maxSize)
 {
     return downscaled(image, autoDownscale, maxSize);
 }
@@ -169,7 +168,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
 {
     // Behind the load under way and any already waiting; see m_waitingLoads.
     if ((m_loading || !m_waitingLoads.isEmpty()) && !m_startingWaitingLoad) {
-        m_waitingLoads.append({source, loadJob});
+        m_waitingLoads.append({ source, loadJob });
         return;
     }
     m_startingWaitingLoad = false;
@@ -220,9 +219,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
             break;
         case Kind::ImageData:
             loaded = makeImageItem(source.image, source.position,
-                                   source.html.isNull() ? QString()
-                                                        : HtmlImageUrls::firstImageUrl(source.html),
-                                   job);
+                source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html), job);
             break;
         case Kind::RemoteUrls:
             loaded = loadRemoteUrls(state);
@@ -257,8 +254,8 @@ ImageLoader::Outcome ImageLoader::loadLocalFiles(LoadState &state)
                 state.notFound.append(path);
                 state.message = tr("Could not find some files.");
             } else if (info.isDir()) {
-                QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot,
-                                QDirIterator::Subdirectories);
+                QDirIterator it(
+                    path, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
                 while (it.hasNext())
                     state.files.append(it.next());
             } else {
@@ -290,8 +287,8 @@ ImageLoader::Outcome ImageLoader::loadLocalFiles(LoadState &state)
     return loaded ? Outcome::Loaded : Outcome::Continue;
 }
 
-bool ImageLoader::loadFiles(LoadState &state, const QStringList &files,
-                            const QString &sourceOverride)
+bool ImageLoader::loadFiles(
+    LoadState &state, const QStringList &files, const QString &sourceOverride)
 {
     const bool autoDownscale = m_autoDownscale;
     const QSize maxSize = m_autoDownscaleMaxSize;
@@ -324,11 +321,9 @@ bool ImageLoader::loadFiles(LoadState &state, const QStringList &files,
         const QString &path = files.at(i);
         if (file.result.code == LoadImageResult::Loaded) {
             loaded |= makeImageItem(std::move(file.image), state.source.position,
-                                    sourceOverride.isEmpty() ? path : sourceOverride,
-                                    makeName(path), state.job);
+                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job);
         } else {
-            qCDebug(lcLoading, "%s: %s", qUtf8Printable(path),
-                    qUtf8Printable(file.result.message));
+            qCDebug(lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
         }
         reportProgress(state.job, i + 1);
     }
@@ -344,11 +339,11 @@ bool ImageLoader::loadRemoteUrls(LoadState &state)
     for (const QString &url : qAsConst(state.remoteUrls)) {
         if (job->isCanceled())
             break;
-        FetchBatch batch(this, job, {url},
-                         [this, position, job](const QByteArray &body, const QString &address) {
-                             return makeImageItem(QImage::fromData(body), position, address,
-                                                  makeName(address), job);
-                         });
+        FetchBatch batch(this, job, { url },
+            [this, position, job](const QByteArray &body, const QString &address) {
+                return makeImageItem(
+                    QImage::fromData(body), position, address, makeName(address), job);
+            });
         batch.setPageAddress(url, [this, position, job](const QString &html, const QString &base) {
             return loadHtml(html, base, position, job);
         });
@@ -357,17 +352,16 @@ bool ImageLoader::loadRemoteUrls(LoadState &state)
     return loaded;
 }
 
-bool ImageLoader::loadHtml(const QString &html, const QString &baseUrl, const QPointF &position,
-                           LoadJob *job)
+bool ImageLoader::loadHtml(
+    const QString &html, const QString &baseUrl, const QPointF &position, LoadJob *job)
 {
     const QStringList urls = HtmlImageUrls::extractImageUrls(html, baseUrl);
     if (urls.isEmpty())
         return false;
-    FetchBatch batch(this, job, urls,
-                     [this, position, job](const QByteArray &body, const QString &address) {
-                         return makeImageItem(QImage::fromData(body), position, address,
-                                              makeName(address), job);
-                     });
+    FetchBatch batch(
+        this, job, urls, [this, position, job](const QByteArray &body, const QString &address) {
+            return makeImageItem(QImage::fromData(body), position, address, makeName(address), job);
+        });
     return batch.run();
 }
 
@@ -377,12 +371,12 @@ bool ImageLoader::loadText(LoadState &state)
     const QUrl url = QUrl::fromUserInput(text);
     if (url.isValid() && (text.contains(QLatin1Char('.')) || text.contains(QLatin1Char('/')))) {
         if (url.isLocalFile()) {
-            state.localUrls = {url};
+            state.localUrls = { url };
             state.files.clear();
             state.filesListed = false;
             state.queue.prepend(Kind::LocalFiles);
         } else {
-            state.remoteUrls = QStringList{url.toString()};
+            state.remoteUrls = QStringList { url.toString() };
             state.queue.prepend(Kind::RemoteUrls);
         }
         return false;
@@ -401,14 +395,14 @@ bool ImageLoader::makeNote(const QString &text, const QPointF &position, LoadJob
     return true;
 }
 
-bool ImageLoader::makeImageItem(const QImage &image, const QPointF &position,
-                                const QString &sourcePath, LoadJob *job)
+bool ImageLoader::makeImageItem(
+    const QImage &image, const QPointF &position, const QString &sourcePath, LoadJob *job)
 {
     return makeImageItem(image, position, sourcePath, makeName(sourcePath), job);
 }
 
 bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
-                                const QString &name, LoadJob *job)
+    const QString &name, LoadJob *job)
 {
     if (image.isNull())
         return false;
@@ -441,4 +435,3 @@ void ImageLoader::startWaitingLoad()
         },
         Qt::QueuedConnection);
 }
-

@@ -20,13 +20,11 @@ class QThreadPool;
 // itemGenerated, and the GUI thread builds the item. The files of one load are decoded in
 // parallel on a pool of the loader's own, and still generated one by one in the order of the
 // files.
-class ImageLoader : public BaseLoader
-{
+class ImageLoader : public BaseLoader {
     Q_OBJECT
 
 public:
-    struct Source
-    {
+    struct Source {
         QList<QUrl> urls;
         QImage image;
         QString html;
@@ -34,14 +32,13 @@ public:
         QPointF position;
     };
 
-    struct LoadImageResult
-    {
+    struct LoadImageResult {
         enum Code { Loaded = 0, NotFound = 1, Unreadable = 2 };
         int code = Loaded;
         QString message;
     };
 
-    static constexpr QSize defaultDownscaleSize{2000, 2000};
+    static constexpr QSize defaultDownscaleSize { 2000, 2000 };
 
     explicit ImageLoader(QObject *parent = nullptr);
     ~ImageLoader() override;
@@ -52,20 +49,19 @@ public:
 
     // Reads a picture file with every installed reader, trusting the content over the extension
     // when they disagree. Any thread.
-    static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
-                                         const QSize &maxSize, QImage *image);
+    static LoadImageResult loadImageFile(
+        const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image);
     // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:
     // a picture at least as wide as high is brought to the maximum width, any other to the
     // maximum height.
-    static QImage applyAutoDownscale(const QImage &image, bool autoDownscale,
-                                     const QSize &maxSize);
+    static QImage applyAutoDownscale(const QImage &image, bool autoDownscale, const QSize &maxSize);
     static QString makeName(const QString &path);
     // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
     static QImage toDisplayFormat(QImage image);
 
     // Generates an image item at position; false for an empty picture.
-    bool makeImageItem(const QImage &image, const QPointF &position, const QString &sourcePath,
-                       LoadJob *job);
+    bool makeImageItem(
+        const QImage &image, const QPointF &position, const QString &sourcePath, LoadJob *job);
 
 public slots:
     void load(const ImageLoader::Source &source, LoadJob *loadJob = nullptr);
@@ -83,8 +79,7 @@ private:
     enum class Outcome { Continue, Loaded, Ended };
 
     struct LoadState;
-    struct WaitingLoad
-    {
+    struct WaitingLoad {
         Source source;
         LoadJob *job = nullptr;
     };
@@ -92,12 +87,12 @@ private:
     Outcome loadLocalFiles(LoadState &state);
     bool loadFiles(LoadState &state, const QStringList &files, const QString &sourceOverride);
     bool loadRemoteUrls(LoadState &state);
-    bool loadHtml(const QString &html, const QString &baseUrl, const QPointF &position,
-                  LoadJob *job);
+    bool loadHtml(
+        const QString &html, const QString &baseUrl, const QPointF &position, LoadJob *job);
     bool loadText(LoadState &state);
     bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
     bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
-                       const QString &name, LoadJob *job);
+        const QString &name, LoadJob *job);
     void startWaitingLoad();
 
     bool m_autoDownscale = false;

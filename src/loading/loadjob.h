@@ -11,8 +11,7 @@ class BaseLoader;
 // One background operation of a loader: files being loaded, a scene being read or written, an
 // export. Lives on the thread that asked for the operation (the GUI thread); the loader thread
 // emits its signals and reads the cancelled flag, which is the one member shared across threads.
-class LoadJob : public QObject
-{
+class LoadJob : public QObject {
     Q_OBJECT
 
 public:
@@ -35,5 +34,5 @@ signals:
 
 private:
     BaseLoader *m_loader = nullptr;
-    std::atomic_bool m_canceled{false};
+    std::atomic_bool m_canceled { false };
 };

@@ -25,12 +25,11 @@ QDevilPlugin::QDevilPlugin(QObject *parent)
 
 const QList<QByteArray> &QDevilPlugin::formats()
 {
-    static const QList<QByteArray> names{
-        "tga", "vda", "icb", "vst", "jp2", "jpx", "j2k", "j2c", "dds", "blp", "cut",
-        "dcm", "dicom", "dpx", "exr", "fit", "fits", "ftx", "hdr", "iff", "ilbm", "lbm",
-        "ham", "iwi", "jng", "ktx", "lif", "mdl", "mp3", "pcd", "pcx", "pic", "pix",
-        "psp", "pxr", "rot", "sgi", "bw", "rgb", "rgba", "sun", "ras", "rs", "im1",
-        "im8", "im24", "im32", "texture", "tif", "tiff", "tpl", "utx", "vtf", "wal", "wbmp"};
+    static const QList<QByteArray> names { "tga", "vda", "icb", "vst", "jp2", "jpx", "j2k", "j2c",
+        "dds", "blp", "cut", "dcm", "dicom", "dpx", "exr", "fit", "fits", "ftx", "hdr", "iff",
+        "ilbm", "lbm", "ham", "iwi", "jng", "ktx", "lif", "mdl", "mp3", "pcd", "pcx", "pic", "pix",
+        "psp", "pxr", "rot", "sgi", "bw", "rgb", "rgba", "sun", "ras", "rs", "im1", "im8", "im24",
+        "im32", "texture", "tif", "tiff", "tpl", "utx", "vtf", "wal", "wbmp" };
     return names;
 }
 

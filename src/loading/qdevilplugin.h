@@ -6,10 +6,10 @@
 // decode to DevIL. It only reads. Registered as a static plugin of this process, so any
 // QImageReader decodes these formats; plugins installed on the system are asked first, so the
 // toolkit's own readers keep their priority where they exist.
-class QDevilPlugin : public QImageIOPlugin
-{
+class QDevilPlugin : public QImageIOPlugin {
     Q_OBJECT
-    Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QImageIOHandlerFactoryInterface" FILE "qdevilplugin.json")
+    Q_PLUGIN_METADATA(
+        IID "org.qt-project.Qt.QImageIOHandlerFactoryInterface" FILE "qdevilplugin.json")
 
 public:
     explicit QDevilPlugin(QObject *parent = nullptr);
@@ -20,5 +20,6 @@ public:
     static const QList<QByteArray> &formats();
 
     Capabilities capabilities(QIODevice *device, const QByteArray &format) const override;
-    QImageIOHandler *create(QIODevice *device, const QByteArray &format = QByteArray()) const override;
+    QImageIOHandler *create(
+        QIODevice *device, const QByteArray &format = QByteArray()) const override;
 };

@@ -3,8 +3,8 @@
 #include "loading/imageloader.h"
 #include "persistence/imagerecord.h"
 
-#include <QObject>
 #include <QImage>
+#include <QObject>
 #include <QRunnable>
 #include <QSize>
 #include <QString>

@@ -85,9 +85,8 @@ inline quint64 subtractBytes(quint64 a, quint64 b)
 // subtractRow for 32-bit pixels, four at a time: one byte subtraction and one shuffle into PNG
 // byte order. Returns how many pixels it did (a multiple of four); each store writes 16 bytes,
 // up to 12 more than the pixels fill.
-__attribute__((target("ssse3"))) size_t subtractPixelsSsse3(const QRgb *pixels,
-                                                           const QRgb *reference, size_t width,
-                                                           ColourType type, quint8 *out)
+__attribute__((target("ssse3"))) size_t subtractPixelsSsse3(
+    const QRgb *pixels, const QRgb *reference, size_t width, ColourType type, quint8 *out)
 {
     // Pixels sit in memory as B, G, R, A.
     __m128i order;
@@ -129,7 +128,7 @@ bool hasSsse3()
 // greyBytes is set; a null reference leaves the pixels as they are. out has room for
 // StoreSlack bytes more than the pixels fill, which wide stores may overwrite.
 void subtractRow(const uchar *row, const uchar *reference, bool greyBytes, size_t width,
-                 ColourType type, quint8 *out)
+    ColourType type, quint8 *out)
 {
     if (greyBytes) {
         if (!reference) {
@@ -165,14 +164,16 @@ void subtractRow(const uchar *row, const uchar *reference, bool greyBytes, size_
     case ColourType::Rgb:
         for (size_t x = done; x < width; ++x) {
             // 0xAARRGGBB becomes the bytes R, G, B and a spare one the next pixel overwrites.
-            const quint32 difference = reference ? subtractBytes(pixels[x], referencePixels[x]) : pixels[x];
+            const quint32 difference
+                = reference ? subtractBytes(pixels[x], referencePixels[x]) : pixels[x];
             const quint32 packed = qFromBigEndian(difference) >> 8;
             std::memcpy(out + 3 * x, &packed, 4);
         }
         break;
     case ColourType::Rgba:
         for (size_t x = done; x < width; ++x) {
-            const quint32 difference = reference ? subtractBytes(pixels[x], referencePixels[x]) : pixels[x];
+            const quint32 difference
+                = reference ? subtractBytes(pixels[x], referencePixels[x]) : pixels[x];
             const quint32 packed = qFromBigEndian(difference);
             // Bytes A, R, G, B in memory; PNG wants R, G, B, A.
             const quint32 rotated = (packed >> 8) | (packed << 24);
@@ -186,8 +187,8 @@ void subtractRow(const uchar *row, const uchar *reference, bool greyBytes, size_
 // (each pixel minus the one to its left).
 enum class RowFilter : quint8 { Sub = 1, Up = 2 };
 
-void filterRow(RowFilter filter, const uchar *row, const uchar *above, bool greyBytes,
-               size_t width, ColourType type, quint8 *out)
+void filterRow(RowFilter filter, const uchar *row, const uchar *above, bool greyBytes, size_t width,
+    ColourType type, quint8 *out)
 {
     if (filter == RowFilter::Up) {
         subtractRow(row, above, greyBytes, width, type, out);
@@ -196,8 +197,8 @@ void filterRow(RowFilter filter, const uchar *row, const uchar *above, bool grey
     const size_t pixelBytes = greyBytes ? 1 : 4;
     subtractRow(row, nullptr, greyBytes, 1, type, out);
     if (width > 1) {
-        subtractRow(row + pixelBytes, row, greyBytes, width - 1, type,
-                    out + size_t(channels(type)));
+        subtractRow(
+            row + pixelBytes, row, greyBytes, width - 1, type, out + size_t(channels(type)));
     }
 }
 
@@ -264,9 +265,11 @@ bool encodeWithToolkit(const QImage &image, QByteArray *png, QString *error)
     return false;
 }
 
-struct CompressorDeleter
-{
-    void operator()(libdeflate_compressor *compressor) const { libdeflate_free_compressor(compressor); }
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor *compressor) const
+    {
+        libdeflate_free_compressor(compressor);
+    }
 };
 
 } // namespace
@@ -314,8 +317,8 @@ bool PngEncoder::encode(const QImage &source, int level, QByteArray *png, QStrin
         // Palettes and 16-bit channels keep the toolkit's handling of them.
         return encodeWithToolkit(source, png, error);
     default:
-        image = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                                : QImage::Format_RGB32);
+        image = source.convertToFormat(
+            source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (image.isNull()) {
             if (error)
                 *error = QStringLiteral("Not enough memory to convert the image.");
@@ -346,8 +349,8 @@ bool PngEncoder::encode(const QImage &source, int level, QByteArray *png, QStrin
     // Translucent premultiplied pixels are made straight by the toolkit's own conversion, as its
     // PNG writer does (its rounding differs from qUnpremultiply's), a band of rows at a time so
     // that no copy of the whole image is needed; the last row of a band stays for the next.
-    const bool unpremultiply =
-        type == ColourType::Rgba && image.format() == QImage::Format_ARGB32_Premultiplied;
+    const bool unpremultiply
+        = type == ColourType::Rgba && image.format() == QImage::Format_ARGB32_Premultiplied;
     const bool greyBytes = image.format() == QImage::Format_Grayscale8;
     constexpr int bandRows = 64;
     QImage band;
@@ -359,13 +362,14 @@ bool PngEncoder::encode(const QImage &source, int level, QByteArray *png, QStrin
             const int bandRow = int(y % bandRows);
             if (bandRow == 0) {
                 if (!band.isNull()) {
-                    const QRgb *last = reinterpret_cast<const QRgb *>(band.constScanLine(band.height() - 1));
+                    const QRgb *last
+                        = reinterpret_cast<const QRgb *>(band.constScanLine(band.height() - 1));
                     lastBandRow.assign(last, last + width);
                     above = reinterpret_cast<const uchar *>(lastBandRow.data());
                 }
                 const int rowsInBand = int(qMin<size_t>(bandRows, height - y));
                 band = QImage(row, int(width), rowsInBand, image.bytesPerLine(),
-                              QImage::Format_ARGB32_Premultiplied)
+                    QImage::Format_ARGB32_Premultiplied)
                            .convertToFormat(QImage::Format_ARGB32);
                 if (band.isNull()) {
                     if (error)
@@ -401,8 +405,8 @@ bool PngEncoder::encode(const QImage &source, int level, QByteArray *png, QStrin
             *error = QStringLiteral("Not enough memory to encode the image.");
         return false;
     }
-    const size_t compressedBytes = libdeflate_zlib_compress(compressor.get(), filtered.get(),
-                                                            filteredBytes, compressed.get(), bound);
+    const size_t compressedBytes = libdeflate_zlib_compress(
+        compressor.get(), filtered.get(), filteredBytes, compressed.get(), bound);
     filtered.reset();
     if (compressedBytes == 0) {
         if (error)

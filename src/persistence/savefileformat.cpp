@@ -12,17 +12,17 @@ namespace SaveFileFormat {
 
 namespace {
 
-bool splitFormat(const QString &version, int *major, int *minor)
-{
-    const QStringList parts = version.split(QLatin1Char('.'));
-    if (parts.size() != 2)
-        return false;
-    bool majorOk = false;
-    bool minorOk = false;
-    *major = parts.at(0).toInt(&majorOk);
-    *minor = parts.at(1).toInt(&minorOk);
-    return majorOk && minorOk;
-}
+    bool splitFormat(const QString &version, int *major, int *minor)
+    {
+        const QStringList parts = version.split(QLatin1Char('.'));
+        if (parts.size() != 2)
+            return false;
+        bool majorOk = false;
+        bool minorOk = false;
+        *major = parts.at(0).toInt(&majorOk);
+        *minor = parts.at(1).toInt(&minorOk);
+        return majorOk && minorOk;
+    }
 
 } // namespace
 
@@ -73,7 +73,8 @@ QString checksumOf(const uchar *bytes, qint64 size)
     // The toolkit takes lengths as int: feed large mappings in pieces.
     constexpr qint64 Chunk = 1 << 30;
     for (qint64 done = 0; done < size; done += Chunk) {
-        hash.addData(reinterpret_cast<const char *>(bytes + done), int(std::min(Chunk, size - done)));
+        hash.addData(
+            reinterpret_cast<const char *>(bytes + done), int(std::min(Chunk, size - done)));
     }
     return QString::fromLatin1(hash.result().toHex());
 }

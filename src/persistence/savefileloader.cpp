@@ -75,7 +75,8 @@ void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
             job, tr("Failed to write save file."), saveFile ? saveFile->errorString() : QString());
         return;
     }
-    SaveFileWriter(this, saveFile, job, m_embedLocalFiles, PngEncoder::deflateLevel(m_saveCompression))
+    SaveFileWriter(
+        this, saveFile, job, m_embedLocalFiles, PngEncoder::deflateLevel(m_saveCompression))
         .run(oldChecksum, sceneState);
 }
 
@@ -101,8 +102,7 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
         return;
     }
     const auto isCurrent = [](const QString &version) {
-        return isGreater(version, QStringLiteral("1.5"))
-            && !isGreater(version, CurrentVersion);
+        return isGreater(version, QStringLiteral("1.5")) && !isGreater(version, CurrentVersion);
     };
     if (force) {
         // Recovery is for files whose metadata is broken: a readable format version and the

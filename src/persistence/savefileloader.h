@@ -77,4 +77,3 @@ private:
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;
 };
-

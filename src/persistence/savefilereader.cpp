@@ -167,8 +167,8 @@ QPainterPath pathOf(const QPolygonF &polygon)
 }
 
 // What every format stores of an image the same way; a record without a name is "Untitled".
-ItemRecord imageRecord(const QString &path, const QString &name, qint32 id, float opacity,
-    const QTransform &transform)
+ItemRecord imageRecord(
+    const QString &path, const QString &name, qint32 id, float opacity, const QTransform &transform)
 {
     ItemRecord record;
     record.source = path;
@@ -325,7 +325,7 @@ void SaveFileReader::emitSceneState(int highestId)
 
 int SaveFileReader::addNode(ItemRecord record, int parent)
 {
-    m_nodes.append({std::move(record), {}});
+    m_nodes.append({ std::move(record), {} });
     const int node = m_nodes.size() - 1;
     if (parent >= 0)
         m_nodes[parent].children.append(node);
@@ -334,7 +334,7 @@ int SaveFileReader::addNode(ItemRecord record, int parent)
 
 QList<int> SaveFileReader::treeOf(int root) const
 {
-    QList<int> tree{root};
+    QList<int> tree { root };
     for (int i = 0; i < tree.size(); ++i)
         tree.append(m_nodes.at(tree.at(i)).children);
     return tree;
@@ -446,8 +446,7 @@ int SaveFileReader::readRecord(int depth)
     qint32 childCount = 0;
     in >> childCount;
     const qint64 smallestRecord = withEnd ? 8 : 4;
-    if (!isOk(in) || !isOk(m_in) || childCount < 0
-        || childCount > bytesLeft(m_in) / smallestRecord)
+    if (!isOk(in) || !isOk(m_in) || childCount < 0 || childCount > bytesLeft(m_in) / smallestRecord)
         return -1;
     const int node = addNode(std::move(record), -1);
     for (qint32 i = 0; i < childCount; ++i) {
@@ -730,7 +729,7 @@ ItemRecord SaveFileReader::assemble(int node) const
 void SaveFileReader::generate(int root)
 {
     // Reported only for images that are handed over, never for one left out with its parent.
-    QList<int> kept{root};
+    QList<int> kept { root };
     for (int i = 0; i < kept.size(); ++i) {
         for (int child : m_nodes.at(kept.at(i)).children) {
             if (!m_dropped.contains(child))

@@ -37,8 +37,7 @@ class SaveFileReader : public QObject {
     Q_OBJECT
 
 public:
-    SaveFileReader(
-        BaseLoader *reporter, QFile *file, LoadJob *job, const SaveFileHeader &header);
+    SaveFileReader(BaseLoader *reporter, QFile *file, LoadJob *job, const SaveFileHeader &header);
     ~SaveFileReader() override;
 
     void readCurrent();

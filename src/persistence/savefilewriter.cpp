@@ -2,8 +2,8 @@
 
 #include "persistence/pngencoder.h"
 
-#include "persistence/persistencelog.h"
 #include "loading/loadjob.h"
+#include "persistence/persistencelog.h"
 #include "persistence/savefileformat.h"
 #include "settings/versionnumber.h"
 
@@ -45,8 +45,8 @@ qint32 fromBigEndian32(const QByteArray &bytes)
 
 } // namespace
 
-SaveFileWriter::SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job,
-                               bool embedLocalFiles, int deflateLevel)
+SaveFileWriter::SaveFileWriter(
+    SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles, int deflateLevel)
     : m_loader(loader)
     , m_file(file)
     , m_job(job)
@@ -113,8 +113,8 @@ QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &r
         image.image = record->image;
         images.append(image);
     }
-    std::stable_sort(images.begin(), images.end(),
-        [](const Image &a, const Image &b) { return a.id < b.id; });
+    std::stable_sort(
+        images.begin(), images.end(), [](const Image &a, const Image &b) { return a.id < b.id; });
     return images;
 }
 
@@ -127,8 +127,7 @@ QByteArray SaveFileWriter::recordBody(const ItemRecord &record)
                << record.opacity << record.transform.value_or(QTransform()) << qint32(record.id)
                << record.z << record.imageTransform.value_or(QTransform())
                << record.cropPath.value_or(QPainterPath()) << qint32(record.filter)
-               << record.autoDownscaled << record.downscaleLimit
-               << qint32(record.children.size());
+               << record.autoDownscaled << record.downscaleLimit << qint32(record.children.size());
     } else {
         stream << QStringLiteral("GraphicsTextItem") << record.text
                << record.transform.value_or(QTransform()) << qint32(record.id) << record.z
@@ -287,8 +286,9 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
     const auto submit = [&] {
         while (submitted < toEncode.size() && encoding.size() < window) {
             const int k = toEncode.at(submitted++);
-            encoding.insert(
-                k, QtConcurrent::run(pool, &SaveFileWriter::encodePng, images.at(k).image, m_deflateLevel));
+            encoding.insert(k,
+                QtConcurrent::run(
+                    pool, &SaveFileWriter::encodePng, images.at(k).image, m_deflateLevel));
         }
     };
 

@@ -17,8 +17,8 @@ class QFile;
 // and written in order, so the file is the same as if they were encoded one after another.
 class SaveFileWriter {
 public:
-    SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles,
-                   int deflateLevel);
+    SaveFileWriter(
+        SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles, int deflateLevel);
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
     void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state);

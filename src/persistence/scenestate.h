@@ -10,8 +10,7 @@
 // A board as a scene file holds it: the records of its top-level items (each with the items
 // attached to it) and the view it was seen in. Saving fills it on the GUI thread from the scene;
 // a load delivers everything but the items, which arrive one by one through itemGenerated.
-struct SceneState
-{
+struct SceneState {
     QList<ItemRecord> items;
     int nextItemId = 0;
     QRectF sceneRect;

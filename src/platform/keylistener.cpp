@@ -27,8 +27,7 @@ bool hasRawEvents(xcb_connection_t *connection)
     if (!extension || !extension->present)
         return false;
     xcb_input_xi_query_version_reply_t *reply = xcb_input_xi_query_version_reply(
-        connection, xcb_input_xi_query_version(connection, RequiredMajor, RequiredMinor),
-        nullptr);
+        connection, xcb_input_xi_query_version(connection, RequiredMajor, RequiredMinor), nullptr);
     if (!reply)
         return false;
     const bool ok = reply->major_version > RequiredMajor
@@ -39,8 +38,7 @@ bool hasRawEvents(xcb_connection_t *connection)
 
 } // namespace
 
-struct KeyListener::X11State
-{
+struct KeyListener::X11State {
     xcb_connection_t *connection = nullptr;
     uint8_t inputOpcode = 0;
     xcb_keycode_t minKeyCode = 0;
@@ -93,44 +91,76 @@ int KeyListener::keyFromKeySymbol(quint32 keySymbol)
     if (keySymbol >= 0xffb0 && keySymbol <= 0xffb9) // keypad digits
         return Qt::Key_0 + int(keySymbol - 0xffb0);
     switch (keySymbol) {
-    case 0xff08: return Qt::Key_Backspace;
-    case 0xff09: return Qt::Key_Tab;
-    case 0xfe20: return Qt::Key_Backtab;
-    case 0xff0d: return Qt::Key_Return;
-    case 0xff8d: return Qt::Key_Enter;
-    case 0xff13: return Qt::Key_Pause;
-    case 0xff14: return Qt::Key_ScrollLock;
-    case 0xff1b: return Qt::Key_Escape;
-    case 0xff50: return Qt::Key_Home;
-    case 0xff51: return Qt::Key_Left;
-    case 0xff52: return Qt::Key_Up;
-    case 0xff53: return Qt::Key_Right;
-    case 0xff54: return Qt::Key_Down;
-    case 0xff55: return Qt::Key_PageUp;
-    case 0xff56: return Qt::Key_PageDown;
-    case 0xff57: return Qt::Key_End;
-    case 0xff61: return Qt::Key_Print;
-    case 0xff63: return Qt::Key_Insert;
-    case 0xff67: return Qt::Key_Menu;
-    case 0xff7f: return Qt::Key_NumLock;
-    case 0xffe5: return Qt::Key_CapsLock;
-    case 0xffff: return Qt::Key_Delete;
+    case 0xff08:
+        return Qt::Key_Backspace;
+    case 0xff09:
+        return Qt::Key_Tab;
+    case 0xfe20:
+        return Qt::Key_Backtab;
+    case 0xff0d:
+        return Qt::Key_Return;
+    case 0xff8d:
+        return Qt::Key_Enter;
+    case 0xff13:
+        return Qt::Key_Pause;
+    case 0xff14:
+        return Qt::Key_ScrollLock;
+    case 0xff1b:
+        return Qt::Key_Escape;
+    case 0xff50:
+        return Qt::Key_Home;
+    case 0xff51:
+        return Qt::Key_Left;
+    case 0xff52:
+        return Qt::Key_Up;
+    case 0xff53:
+        return Qt::Key_Right;
+    case 0xff54:
+        return Qt::Key_Down;
+    case 0xff55:
+        return Qt::Key_PageUp;
+    case 0xff56:
+        return Qt::Key_PageDown;
+    case 0xff57:
+        return Qt::Key_End;
+    case 0xff61:
+        return Qt::Key_Print;
+    case 0xff63:
+        return Qt::Key_Insert;
+    case 0xff67:
+        return Qt::Key_Menu;
+    case 0xff7f:
+        return Qt::Key_NumLock;
+    case 0xffe5:
+        return Qt::Key_CapsLock;
+    case 0xffff:
+        return Qt::Key_Delete;
     case 0xffe1:
-    case 0xffe2: return Qt::Key_Shift;
+    case 0xffe2:
+        return Qt::Key_Shift;
     case 0xffe3:
-    case 0xffe4: return Qt::Key_Control;
+    case 0xffe4:
+        return Qt::Key_Control;
     case 0xffe7:
     case 0xffe8:
     case 0xffeb: // Super, which the toolkit reports as the Meta modifier on X11
-    case 0xffec: return Qt::Key_Meta;
+    case 0xffec:
+        return Qt::Key_Meta;
     case 0xffe9:
-    case 0xffea: return Qt::Key_Alt;
-    case 0xfe03: return Qt::Key_AltGr;
-    case 0xffab: return Qt::Key_Plus;
-    case 0xffad: return Qt::Key_Minus;
-    case 0xffaa: return Qt::Key_Asterisk;
-    case 0xffaf: return Qt::Key_Slash;
-    default: return Qt::Key_unknown;
+    case 0xffea:
+        return Qt::Key_Alt;
+    case 0xfe03:
+        return Qt::Key_AltGr;
+    case 0xffab:
+        return Qt::Key_Plus;
+    case 0xffad:
+        return Qt::Key_Minus;
+    case 0xffaa:
+        return Qt::Key_Asterisk;
+    case 0xffaf:
+        return Qt::Key_Slash;
+    default:
+        return Qt::Key_unknown;
     }
 }
 
@@ -153,16 +183,15 @@ void KeyListener::start()
     state->minKeyCode = setup->min_keycode;
     const int count = setup->max_keycode - setup->min_keycode + 1;
     if (xcb_get_keyboard_mapping_reply_t *mapping = xcb_get_keyboard_mapping_reply(
-            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, count),
-            nullptr)) {
+            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, count), nullptr)) {
         state->keySymbolsPerCode = mapping->keysyms_per_keycode;
         const xcb_keysym_t *symbols = xcb_get_keyboard_mapping_keysyms(mapping);
         const int length = xcb_get_keyboard_mapping_keysyms_length(mapping);
         state->keySymbols = QVector<xcb_keysym_t>(symbols, symbols + length);
         std::free(mapping);
     }
-    if (xcb_get_pointer_mapping_reply_t *mapping = xcb_get_pointer_mapping_reply(
-            connection, xcb_get_pointer_mapping(connection), nullptr)) {
+    if (xcb_get_pointer_mapping_reply_t *mapping
+        = xcb_get_pointer_mapping_reply(connection, xcb_get_pointer_mapping(connection), nullptr)) {
         const uint8_t *map = xcb_get_pointer_mapping_map(mapping);
         state->buttonMap = QVector<uint8_t>(map, map + xcb_get_pointer_mapping_map_length(mapping));
         std::free(mapping);
@@ -172,22 +201,20 @@ void KeyListener::start()
     for (int i = 0; i < screenNumber && screens.rem; ++i)
         xcb_screen_next(&screens);
     const xcb_window_t root = screens.data->root;
-    struct
-    {
+    struct {
         xcb_input_event_mask_t head;
         uint32_t mask;
     } selection;
     selection.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
     selection.head.mask_len = 1;
-    selection.mask = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS
-        | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS
-        | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+    selection.mask = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE
+        | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
     xcb_input_xi_select_events(connection, root, 1, &selection.head);
     xcb_flush(connection);
 
     m_x11 = std::move(state);
-    m_notifier = new QSocketNotifier(xcb_get_file_descriptor(connection), QSocketNotifier::Read,
-                                     this);
+    m_notifier
+        = new QSocketNotifier(xcb_get_file_descriptor(connection), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &KeyListener::readEvents);
     readEvents();
 }
@@ -267,12 +294,23 @@ void KeyListener::handleButton(quint32 button, bool press)
         button = m_x11->buttonMap.at(int(button) - 1);
     Qt::MouseButton bit = Qt::NoButton;
     switch (button) {
-    case 1: bit = Qt::LeftButton; break;
-    case 2: bit = Qt::MiddleButton; break;
-    case 3: bit = Qt::RightButton; break;
-    case 8: bit = Qt::BackButton; break;
-    case 9: bit = Qt::ForwardButton; break;
-    default: return; // the wheel and unnamed buttons
+    case 1:
+        bit = Qt::LeftButton;
+        break;
+    case 2:
+        bit = Qt::MiddleButton;
+        break;
+    case 3:
+        bit = Qt::RightButton;
+        break;
+    case 8:
+        bit = Qt::BackButton;
+        break;
+    case 9:
+        bit = Qt::ForwardButton;
+        break;
+    default:
+        return; // the wheel and unnamed buttons
     }
     m_buttons.setFlag(bit, press);
     if (press)

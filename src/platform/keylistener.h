@@ -10,8 +10,7 @@ class QSocketNotifier;
 // focus. It never grabs or swallows anything: on X11 it reads XInput 2 raw events of the root
 // window on an X connection of its own. Lives on a thread of its own: construct it anywhere,
 // move it to its thread and invoke start() there; it reports by signal.
-class KeyListener : public QObject
-{
+class KeyListener : public QObject {
     Q_OBJECT
 
 public:
@@ -33,8 +32,8 @@ signals:
     // A modifier that was not yet held went down, a key other than the held one went down, or
     // a mouse button went down. nativeKey is the X key code of the held key, 0 for none; key is
     // Qt::Key_unknown when no other key is held.
-    void keysPressed(quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers,
-                     Qt::MouseButtons buttons);
+    void keysPressed(
+        quint32 nativeKey, int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
 
 private:
     struct X11State;

@@ -15,17 +15,16 @@ SessionWatcher::SessionWatcher(QObject *parent)
     QDBusConnection systemBus = QDBusConnection::systemBus();
     if (systemBus.isConnected()) {
         systemBus.connect(QStringLiteral("org.freedesktop.login1"), QString(),
-                          QStringLiteral("org.freedesktop.login1.Session"),
-                          QStringLiteral("Lock"), this, SLOT(handleSessionSignal()));
+            QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Lock"), this,
+            SLOT(handleSessionSignal()));
         systemBus.connect(QStringLiteral("org.freedesktop.login1"), QString(),
-                          QStringLiteral("org.freedesktop.login1.Session"),
-                          QStringLiteral("Unlock"), this, SLOT(handleSessionSignal()));
+            QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Unlock"), this,
+            SLOT(handleSessionSignal()));
     }
     QDBusConnection sessionBus = QDBusConnection::sessionBus();
     if (sessionBus.isConnected())
         sessionBus.connect(QString(), QString(), QStringLiteral("org.freedesktop.ScreenSaver"),
-                           QStringLiteral("ActiveChanged"), this,
-                           SLOT(handleScreenSaverActive(bool)));
+            QStringLiteral("ActiveChanged"), this, SLOT(handleScreenSaverActive(bool)));
 }
 
 void SessionWatcher::handleSessionSignal()

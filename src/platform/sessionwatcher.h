@@ -6,8 +6,7 @@
 // that happen meanwhile never reach the application. Listens to the login manager's Lock and
 // Unlock signals (system bus) and the screen saver's ActiveChanged (session bus); where no bus
 // answers, it stays silent. Not used on the offscreen and minimal platforms. GUI thread only.
-class SessionWatcher : public QObject
-{
+class SessionWatcher : public QObject {
     Q_OBJECT
 
 public:

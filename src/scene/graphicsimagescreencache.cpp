@@ -1,7 +1,7 @@
 #include "scene/graphicsimagescreencache.h"
 
-#include <QPainter>
 #include <QPaintEngine>
+#include <QPainter>
 #include <QPixmap>
 #include <QRect>
 #include <QTransform>
@@ -47,7 +47,8 @@ void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, cons
     // the world and the device there may be the whole-pixel offset of a widget in its window.
     const QTransform world = painter->worldTransform();
     const QTransform device = painter->deviceTransform();
-    const QPointF offset(std::round(device.dx() - world.dx()), std::round(device.dy() - world.dy()));
+    const QPointF offset(
+        std::round(device.dx() - world.dx()), std::round(device.dy() - world.dy()));
     const bool copyable = !source.isNull() && device.type() <= QTransform::TxScale
         && world.type() <= QTransform::TxScale && device.m11() == world.m11()
         && device.m22() == world.m22()
@@ -71,7 +72,7 @@ void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, cons
     placement.yOffset = device.dy() - origin.y();
     placement.renderHints = int(painter->renderHints());
     placement.size = QSize(int(std::ceil(deviceRect.right())) - origin.x(),
-                           int(std::ceil(deviceRect.bottom())) - origin.y());
+        int(std::ceil(deviceRect.bottom())) - origin.y());
 
     QPixmap copy;
     if (!(placement == m_placement)) {
@@ -86,8 +87,8 @@ void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, cons
         copy.fill(Qt::transparent);
         QPainter copyPainter(&copy);
         copyPainter.setRenderHints(painter->renderHints());
-        copyPainter.setTransform(QTransform(device.m11(), 0, 0, device.m22(),
-                                            placement.xOffset, placement.yOffset));
+        copyPainter.setTransform(
+            QTransform(device.m11(), 0, 0, device.m22(), placement.xOffset, placement.yOffset));
         copyPainter.drawPixmap(target, source);
         copyPainter.end();
         if (QPixmapCache::cacheLimit() < CacheLimitKilobytes)

@@ -15,8 +15,7 @@ class QRect;
 // shows exactly what drawing the level directly shows. Copies live in the application's pixmap
 // cache, whose limit bounds their memory; a copy evicted there is made again.
 // GUI thread only, like the pixmap cache.
-class GraphicsImageScreenCache
-{
+class GraphicsImageScreenCache {
 public:
     GraphicsImageScreenCache() = default;
     ~GraphicsImageScreenCache();
@@ -33,8 +32,7 @@ public:
     static constexpr int CacheLimitKilobytes = 160 * 1024;
 
 private:
-    struct Placement
-    {
+    struct Placement {
         qint64 sourceKey = 0;
         qreal xScale = 0;
         qreal yScale = 0;

@@ -23,8 +23,8 @@ GraphicsItem *ItemBuilder::build(ItemRecord &&record, QGraphicsItem *parent)
 {
     GraphicsItem *item = nullptr;
     if (record.type == ItemRecord::Type::Image) {
-        auto *image = new GraphicsImageItem(nullptr, record.source, record.name, record.position,
-            parent);
+        auto *image
+            = new GraphicsImageItem(nullptr, record.source, record.name, record.position, parent);
         image->setOpacity(record.opacity);
         if (record.imageTransform)
             image->setImageTransform(*record.imageTransform);

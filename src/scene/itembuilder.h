@@ -11,8 +11,7 @@ class QGraphicsItem;
 // Turns the records a loader hands over into items, on the GUI thread, the only thread that
 // makes pixmaps and items. One builder serves one load: records that show the same pixels (the
 // same shared QImage) get one shared pixmap, as the board they were saved from had.
-class ItemBuilder
-{
+class ItemBuilder {
 public:
     // The item of record with every item attached to it, owned by the caller. Takes the
     // record's pixels: a record whose picture is shared with no one else is wrapped in its

@@ -16,8 +16,7 @@
 // file or makes from a drop, and what a save writes. Workers make and consume records; only the
 // GUI thread turns them into items (ItemBuilder) or items into them (SceneSnapshot). Pixels are
 // an implicitly shared QImage, so passing a record through a queued signal copies none.
-struct ItemRecord
-{
+struct ItemRecord {
     enum class Type { Image, Note };
 
     Type type = Type::Image;

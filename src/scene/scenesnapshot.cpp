@@ -109,9 +109,8 @@ QList<ItemRecord> SceneSnapshot::take(const QList<GraphicsItem *> &items)
     int lowest = 0;
     for (int i = 0; i < topLevel.size(); ++i)
         lowest = i == 0 ? rank.value(topLevel.at(i)) : std::min(lowest, rank.value(topLevel.at(i)));
-    const DepthOf depthOf = [&rank, lowest](const GraphicsItem *item) {
-        return double(rank.value(item) - lowest);
-    };
+    const DepthOf depthOf
+        = [&rank, lowest](const GraphicsItem *item) { return double(rank.value(item) - lowest); };
 
     // Copies of one picture share its cache key; the lowest id owns the pixels. Null pixmaps
     // all share key 0 and are never copies of one another.

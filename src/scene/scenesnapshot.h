@@ -9,8 +9,7 @@ class GraphicsItem;
 // Turns live items into the records a save writes, on the items' (GUI) thread, so the writer on
 // the loader thread never touches an item. Pictures are implicitly shared QImages: taking a
 // snapshot copies no pixels.
-class SceneSnapshot
-{
+class SceneSnapshot {
 public:
     // The records of the given top-level items in ascending id, each with the items attached to
     // it. Depths are compact: every item's rank in the stacking of all the items, counted from

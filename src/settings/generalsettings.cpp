@@ -11,17 +11,17 @@ using Type = GeneralSettings::Type;
 
 Definition boolean(const char *name, bool defaultValue)
 {
-    return {QString::fromLatin1(name), Type::Bool, defaultValue};
+    return { QString::fromLatin1(name), Type::Bool, defaultValue };
 }
 
 Definition integer(const char *name, int defaultValue, int minimum, int maximum)
 {
-    return {QString::fromLatin1(name), Type::Int, defaultValue, minimum, maximum};
+    return { QString::fromLatin1(name), Type::Int, defaultValue, minimum, maximum };
 }
 
 Definition any(const char *name)
 {
-    return {QString::fromLatin1(name), Type::Any, QVariant()};
+    return { QString::fromLatin1(name), Type::Any, QVariant() };
 }
 
 } // namespace
@@ -120,7 +120,8 @@ GeneralSettings::GeneralSettings(QObject *parent)
     : QObject(parent)
 {
     for (const Definition &entry : definitions())
-        m_settings.insert(entry.name, new Setting(entry.name, entry.defaultValue, group(), {}, this));
+        m_settings.insert(
+            entry.name, new Setting(entry.name, entry.defaultValue, group(), {}, this));
 }
 
 Setting *GeneralSettings::setting(const QString &name) const

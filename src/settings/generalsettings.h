@@ -13,15 +13,13 @@ class Setting;
 //
 // Integers read from the file are clamped to their range when used, never rewritten: a value
 // typed into the file by hand stays as it was typed.
-class GeneralSettings : public QObject
-{
+class GeneralSettings : public QObject {
     Q_OBJECT
 
 public:
     enum class Type { Bool, Int, Text, Any };
 
-    struct Definition
-    {
+    struct Definition {
         QString name;
         Type type;
         QVariant defaultValue; // invalid for "no default"

@@ -17,9 +17,11 @@ bool convertTo(QVariant &value, int type)
     bool ok = false;
     switch (type) {
     case QMetaType::Bool:
-        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || text == QLatin1String("1"))
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+            || text == QLatin1String("1"))
             value = true;
-        else if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || text == QLatin1String("0"))
+        else if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0
+            || text == QLatin1String("0"))
             value = false;
         else
             return false;
@@ -46,7 +48,7 @@ Setting::Setting(QObject *parent)
 }
 
 Setting::Setting(const QString &name, const QVariant &defaultValue, const QString &group,
-                 const Attributes &attributes, QObject *parent)
+    const Attributes &attributes, QObject *parent)
     : QObject(parent)
 {
     init(name, defaultValue, group, attributes);
@@ -59,7 +61,7 @@ Setting::~Setting()
 }
 
 void Setting::init(const QString &name, const QVariant &defaultValue, const QString &group,
-                   const Attributes &attributes)
+    const Attributes &attributes)
 {
     m_name = name;
     m_group = group;
@@ -71,7 +73,8 @@ void Setting::init(const QString &name, const QVariant &defaultValue, const QStr
     if (SettingsHandler *handler = SettingsHandler::instance())
         handler->registerSetting(this);
     else
-        qCCritical(lcSettings, "SettingsHandler needs to be created before the creation of a Setting");
+        qCCritical(
+            lcSettings, "SettingsHandler needs to be created before the creation of a Setting");
 }
 
 bool Setting::isDefault() const

@@ -10,8 +10,7 @@
 // Owners that react to a stored value construct with the default constructor, connect to
 // changed(), then call init(): a stored value that differs from the default then reaches them
 // once. GUI thread only.
-class Setting : public QObject
-{
+class Setting : public QObject {
     Q_OBJECT
 
 public:
@@ -19,12 +18,12 @@ public:
 
     explicit Setting(QObject *parent = nullptr);
     Setting(const QString &name, const QVariant &defaultValue, const QString &group = QString(),
-            const Attributes &attributes = Attributes(), QObject *parent = nullptr);
+        const Attributes &attributes = Attributes(), QObject *parent = nullptr);
     ~Setting() override;
 
     // Names the setting and registers it with the handler, which loads the stored value.
     void init(const QString &name, const QVariant &defaultValue, const QString &group = QString(),
-              const Attributes &attributes = Attributes());
+        const Attributes &attributes = Attributes());
 
     QString name() const { return m_name; }
     QString group() const { return m_group; }

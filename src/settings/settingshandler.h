@@ -13,8 +13,7 @@ class Settings;
 // The one settings handler of the process: owns the store, knows every live Setting by key,
 // loads stored values into new settings and writes changes back. Its instance() is published
 // from construction to destruction. GUI thread only.
-class SettingsHandler : public QObject
-{
+class SettingsHandler : public QObject {
     Q_OBJECT
 
 public:

@@ -12,16 +12,18 @@ void SettingsUpgrade::run(GeneralSettings &settings, const ScrollFunctionalityRe
     const QString lastVersion = version->value().toString();
 
     if (handler && compareVersions(QStringLiteral("1.10.5"), lastVersion) > 0) {
-        Setting oldWarning(QStringLiteral("AutoSaveUnsavedWarning"), false, GeneralSettings::group());
+        Setting oldWarning(
+            QStringLiteral("AutoSaveUnsavedWarning"), false, GeneralSettings::group());
         if (handler->hasStoredValue(oldWarning.key())) {
-            settings.setting(QStringLiteral("Hide Auto Save Warning"))->setValue(oldWarning.value());
+            settings.setting(QStringLiteral("Hide Auto Save Warning"))
+                ->setValue(oldWarning.value());
             oldWarning.reset();
         }
     }
 
     if (handler && compareVersions(QStringLiteral("1.8.0"), lastVersion) > 0) {
-        Setting scrollFunctionality(QStringLiteral("ScrollFunctionality"), QVariant(),
-                                    GeneralSettings::group());
+        Setting scrollFunctionality(
+            QStringLiteral("ScrollFunctionality"), QVariant(), GeneralSettings::group());
         if (handler->hasStoredValue(scrollFunctionality.key())) {
             bool ok = false;
             const int mode = scrollFunctionality.value().toInt(&ok);

@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 int ConfirmDialog::ask(QWidget *parent, const QString &title, const QString &message,
-                       const QList<Button> &buttons, Setting *hideWarning, int answerWhenHidden)
+    const QList<Button> &buttons, Setting *hideWarning, int answerWhenHidden)
 {
     if (hideWarning && hideWarning->value().toBool())
         return answerWhenHidden;

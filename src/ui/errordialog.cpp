@@ -4,8 +4,8 @@
 
 void ErrorDialog::show(QWidget *parent, const QString &heading, const QString &details)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Velkora"), heading, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(
+        QMessageBox::Critical, QStringLiteral("Velkora"), heading, QMessageBox::Ok, parent);
     box.setInformativeText(details);
     box.exec();
 }

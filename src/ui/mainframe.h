@@ -6,8 +6,7 @@ class GeneralSettings;
 
 // The window's frame: hosts the canvas view edge to edge and keeps the window's place between
 // runs ("Position", "Maximized"). Moving, resizing and stacking are added on top of it later.
-class MainFrame : public QWidget
-{
+class MainFrame : public QWidget {
     Q_OBJECT
 
 public:

@@ -39,8 +39,7 @@ QPixmap noisyPicture(quint32 seed)
 void addPicture(MainWindow &window, quint32 seed)
 {
     auto *item = new GraphicsImageItem(new QPixmap(noisyPicture(seed)), QString(),
-                                       QStringLiteral("p%1").arg(seed),
-                                       QPointF(seed * 710.0, 0));
+        QStringLiteral("p%1").arg(seed), QPointF(seed * 710.0, 0));
     window.commandHandler()->push(new AddCommand(window.scene(), item));
 }
 

@@ -14,8 +14,7 @@
 
 // Runs against one Application built from a command line of its own (settings and log paths
 // with spaces), and against the program itself for what ends the process.
-class tst_Application : public QObject
-{
+class tst_Application : public QObject {
     Q_OBJECT
 
 public:
@@ -39,15 +38,15 @@ private:
 void tst_Application::restartArgumentsKeepSpaces()
 {
     QCOMPARE(Application::instance()->restartArguments(),
-             QStringList({QStringLiteral("--settings"), m_directory + "/my settings/Board.ini",
-                          QStringLiteral("--logfile"), m_directory + "/log file.txt"}));
+        QStringList({ QStringLiteral("--settings"), m_directory + "/my settings/Board.ini",
+            QStringLiteral("--logfile"), m_directory + "/log file.txt" }));
 }
 
 void tst_Application::fileOpenRequests()
 {
     Application *application = Application::instance();
     QStringList pictures;
-    for (const QString &name : {QStringLiteral("early.png"), QStringLiteral("late.png")}) {
+    for (const QString &name : { QStringLiteral("early.png"), QStringLiteral("late.png") }) {
         QImage picture(8, 6, QImage::Format_RGB32);
         picture.fill(Qt::blue);
         pictures << m_directory + QLatin1Char('/') + name;
@@ -101,17 +100,18 @@ void tst_Application::processExits_data()
     QTest::addColumn<QByteArray>("output");
 
     const QString settings = m_directory + "/process settings/";
-    QTest::addRow("version") << QStringList{"--version"} << 0 << QByteArray("Velkora 1.11.1");
-    QTest::addRow("help") << QStringList{"--help"} << 0
+    QTest::addRow("version") << QStringList { "--version" } << 0 << QByteArray("Velkora 1.11.1");
+    QTest::addRow("help") << QStringList { "--help" } << 0
                           << QByteArray("Log all output to this file.");
-    QTest::addRow("print into a missing folder")
-        << QStringList{"--settings", settings, "-p", m_directory + "/missing/keys.html"} << 1
-        << QByteArray("missing/keys.html");
-    QTest::addRow("print") << QStringList{"--settings", settings, "-p", m_directory + "/keys.html"}
+    QTest::addRow("print into a missing folder") << QStringList { "--settings", settings, "-p",
+        m_directory + "/missing/keys.html" } << 1 << QByteArray("missing/keys.html");
+    QTest::addRow("print") << QStringList { "--settings", settings, "-p",
+        m_directory + "/keys.html" }
                            << 0 << QByteArray();
-    QTest::addRow("command help") << QStringList{"--settings", settings, "-C"} << 0 << QByteArray();
-    QTest::addRow("unknown option") << QStringList{"--no-such-option"} << 1
-                                    << QByteArray("no-such-option");
+    QTest::addRow("command help") << QStringList { "--settings", settings, "-C" } << 0
+                                  << QByteArray();
+    QTest::addRow("unknown option")
+        << QStringList { "--no-such-option" } << 1 << QByteArray("no-such-option");
 }
 
 void tst_Application::processExits()
@@ -135,12 +135,9 @@ int main(int argc, char *argv[])
         return 1;
     const QByteArray settings = (directory.path() + "/my settings/Board.ini").toLocal8Bit();
     const QByteArray logFile = (directory.path() + "/log file.txt").toLocal8Bit();
-    std::vector<char *> arguments{argv[0],
-                                  const_cast<char *>("--settings"),
-                                  const_cast<char *>(settings.constData()),
-                                  const_cast<char *>("--logfile"),
-                                  const_cast<char *>(logFile.constData()),
-                                  nullptr};
+    std::vector<char *> arguments { argv[0], const_cast<char *>("--settings"),
+        const_cast<char *>(settings.constData()), const_cast<char *>("--logfile"),
+        const_cast<char *>(logFile.constData()), nullptr };
     int count = int(arguments.size()) - 1;
 
     Application::prepareProcess(count, arguments.data());

@@ -17,8 +17,8 @@
 #include <QTest>
 
 #include <algorithm>
-#include <set>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -27,7 +27,8 @@ QImage picture(const QSize &size, quint32 seed)
     QImage image(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb((x * 7 + int(seed) * 40) & 0xff, (y * 13) & 0xff, int(seed & 0xff)));
+            image.setPixel(
+                x, y, qRgb((x * 7 + int(seed) * 40) & 0xff, (y * 13) & 0xff, int(seed & 0xff)));
     return image;
 }
 
@@ -35,9 +36,8 @@ QImage picture(const QSize &size, quint32 seed)
 QStringList stacking(GraphicsScene *scene)
 {
     QList<GraphicsItem *> items = scene->graphicsItems();
-    std::stable_sort(items.begin(), items.end(), [](GraphicsItem *a, GraphicsItem *b) {
-        return a->zValue() < b->zValue();
-    });
+    std::stable_sort(items.begin(), items.end(),
+        [](GraphicsItem *a, GraphicsItem *b) { return a->zValue() < b->zValue(); });
     QStringList names;
     for (GraphicsItem *item : qAsConst(items))
         names << item->text();
@@ -49,8 +49,7 @@ QStringList stacking(GraphicsScene *scene)
 // What the window does with the records loaders hand over, and what saving leaves of the live
 // board: items arrive once each, a load is one undo step, a saved and reloaded board is the same
 // board, and saving changes nothing that undo restores.
-class tst_BoardHandover : public QObject
-{
+class tst_BoardHandover : public QObject {
     Q_OBJECT
 
 private slots:
@@ -93,11 +92,11 @@ void tst_BoardHandover::cleanup()
     m_handler.reset();
 }
 
-GraphicsImageItem *tst_BoardHandover::addImage(const QString &source, quint32 seed,
-                                               const QPointF &at)
+GraphicsImageItem *tst_BoardHandover::addImage(
+    const QString &source, quint32 seed, const QPointF &at)
 {
-    auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(picture({24, 16}, seed))),
-                                       source, source, at);
+    auto *item = new GraphicsImageItem(
+        new QPixmap(QPixmap::fromImage(picture({ 24, 16 }, seed))), source, source, at);
     m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
     return item;
 }
@@ -112,7 +111,7 @@ void tst_BoardHandover::saveAndWait(const QString &file)
 void tst_BoardHandover::savingKeepsWhatUndoRestores_data()
 {
     QTest::addColumn<QString>("edit");
-    for (const char *edit : {"depth", "delete", "add", "paste", "crop", "arrange"})
+    for (const char *edit : { "depth", "delete", "add", "paste", "crop", "arrange" })
         QTest::addRow("%s", edit) << QString::fromLatin1(edit);
 }
 
@@ -122,13 +121,13 @@ void tst_BoardHandover::savingKeepsWhatUndoRestores()
     // The same edit on the same board, once without and once with a save after it: undo and redo
     // must stack the items alike.
     QList<QStringList> outcomes;
-    for (const bool save : {false, true}) {
+    for (const bool save : { false, true }) {
         m_window->forceClear();
         GraphicsScene *scene = m_window->scene();
         CommandHandler *commands = m_window->commandHandler();
-        GraphicsImageItem *a = addImage(QStringLiteral("a"), 1, {0, 0});
-        GraphicsImageItem *b = addImage(QStringLiteral("b"), 2, {10, 5});
-        GraphicsImageItem *c = addImage(QStringLiteral("c"), 3, {20, 10});
+        GraphicsImageItem *a = addImage(QStringLiteral("a"), 1, { 0, 0 });
+        GraphicsImageItem *b = addImage(QStringLiteral("b"), 2, { 10, 5 });
+        GraphicsImageItem *c = addImage(QStringLiteral("c"), 3, { 20, 10 });
         // Depths with gaps, as a long session leaves them.
         commands->push(new DepthChangeCommand(scene, a, DepthChangeCommand::ToFront));
         commands->push(new DepthChangeCommand(scene, c, DepthChangeCommand::ToBack));
@@ -136,22 +135,22 @@ void tst_BoardHandover::savingKeepsWhatUndoRestores()
         if (edit == QLatin1String("depth")) {
             commands->push(new DepthChangeCommand(scene, b, DepthChangeCommand::ToFront));
         } else if (edit == QLatin1String("delete")) {
-            commands->push(new DeleteCommand(scene, {b}));
+            commands->push(new DeleteCommand(scene, { b }));
         } else if (edit == QLatin1String("add")) {
-            addImage(QStringLiteral("d"), 4, {30, 0});
+            addImage(QStringLiteral("d"), 4, { 30, 0 });
         } else if (edit == QLatin1String("paste")) {
             ImageLoader::Source source;
-            source.image = picture({12, 12}, 5);
+            source.image = picture({ 12, 12 }, 5);
             source.position = QPointF(5, 5);
             m_window->loadSource(source);
             QTRY_VERIFY(m_window->isIdle());
         } else if (edit == QLatin1String("crop")) {
-            auto *crop = new CropCommand({b}, b->sceneBounds().topLeft() + QPointF(2, 2));
+            auto *crop = new CropCommand({ b }, b->sceneBounds().topLeft() + QPointF(2, 2));
             crop->update(b->sceneBounds().center());
             crop->finish();
             commands->push(crop);
         } else {
-            auto *arrange = new AlignCommand({a, b, c}, AlignCommand::Pack, 4, 1.5f);
+            auto *arrange = new AlignCommand({ a, b, c }, AlignCommand::Pack, 4, 1.5f);
             arrange->finish();
             commands->push(arrange);
         }
@@ -170,12 +169,12 @@ void tst_BoardHandover::savingKeepsWhatUndoRestores()
 void tst_BoardHandover::reloadedBoardIsTheSame()
 {
     GraphicsScene *scene = m_window->scene();
-    GraphicsImageItem *a = addImage(QStringLiteral("a"), 1, {0, 0});
-    GraphicsImageItem *b = addImage(QStringLiteral("b"), 2, {40, 0});
+    GraphicsImageItem *a = addImage(QStringLiteral("a"), 1, { 0, 0 });
+    GraphicsImageItem *b = addImage(QStringLiteral("b"), 2, { 40, 0 });
     // Same pixels as a (a pasted copy): one shared block, and one shared pixmap once loaded
     // again.
-    auto *copy = new GraphicsImageItem(new QPixmap(*a->image()), QStringLiteral("a"),
-                                       QStringLiteral("copy"), QPointF(0, 40));
+    auto *copy = new GraphicsImageItem(
+        new QPixmap(*a->image()), QStringLiteral("a"), QStringLiteral("copy"), QPointF(0, 40));
     m_window->commandHandler()->push(new AddCommand(scene, copy));
     auto *note = new GraphicsTextItem(QPointF(3, 4), QStringLiteral("on b"), b);
     note->setTextColor(Qt::red);
@@ -185,8 +184,7 @@ void tst_BoardHandover::reloadedBoardIsTheSame()
     b->setTransform(QTransform(0, 2, -2, 0, 40, 0));
     m_window->commandHandler()->push(new DepthChangeCommand(scene, a, DepthChangeCommand::ToFront));
 
-    struct Seen
-    {
+    struct Seen {
         QString text;
         int id;
         int parentId;
@@ -197,10 +195,10 @@ void tst_BoardHandover::reloadedBoardIsTheSame()
         QList<Seen> seen;
         for (GraphicsItem *item : scene->graphicsItems(Qt::AscendingOrder)) {
             auto *image = dynamic_cast<GraphicsImageItem *>(item);
-            seen.append({item->text(), item->id(),
-                         item->parentGraphicsItem() ? item->parentGraphicsItem()->id() : -1,
-                         item->transform(),
-                         image && image->image() ? image->image()->toImage() : QImage()});
+            seen.append({ item->text(), item->id(),
+                item->parentGraphicsItem() ? item->parentGraphicsItem()->id() : -1,
+                item->transform(),
+                image && image->image() ? image->image()->toImage() : QImage() });
         }
         return seen;
     };
@@ -225,23 +223,23 @@ void tst_BoardHandover::reloadedBoardIsTheSame()
     GraphicsItem *loadedCopy = scene->itemById(2);
     QVERIFY(loadedA && loadedCopy);
     QCOMPARE(static_cast<GraphicsImageItem *>(loadedCopy)->image()->cacheKey(),
-             static_cast<GraphicsImageItem *>(loadedA)->image()->cacheKey());
+        static_cast<GraphicsImageItem *>(loadedA)->image()->cacheKey());
     // A scene file replaces the board; it is no edit to undo.
     QVERIFY(!m_window->hasUnsavedChanges());
     QCOMPARE(m_window->commandHandler()->count(), 0);
 
     // A picture added to the loaded board goes on top of it.
-    GraphicsImageItem *added = addImage(QStringLiteral("new"), 9, {0, 0});
+    GraphicsImageItem *added = addImage(QStringLiteral("new"), 9, { 0, 0 });
     for (GraphicsItem *item : scene->topLevelItems())
         QVERIFY(item == added || item->zValue() < added->zValue());
 }
 
 void tst_BoardHandover::loadIsAddedOnceAndUndoneAtOnce()
 {
-    GraphicsImageItem *image = addImage(QStringLiteral("target"), 1, {0, 0});
+    GraphicsImageItem *image = addImage(QStringLiteral("target"), 1, { 0, 0 });
     image->setSelected(true);
     ImageLoader::Source source;
-    source.image = picture({30, 20}, 7);
+    source.image = picture({ 30, 20 }, 7);
     source.position = QPointF(100, 0);
     m_window->loadSource(source);
     source.image = QImage();

@@ -33,8 +33,7 @@ QString writePng(const QString &path, const QSize &size)
 // The main window's side of load jobs: items appear, become one undoable addition, are selected
 // and packed; notes stick to the selected image; the canvas stays locked while jobs run; drops
 // load where they fell, or are refused while the canvas is locked.
-class tst_MainWindow : public QObject
-{
+class tst_MainWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -77,10 +76,9 @@ void tst_MainWindow::cleanup()
 
 void tst_MainWindow::droppedFilesAreOneUndoStep()
 {
-    const QList<QUrl> urls{
-        QUrl::fromLocalFile(writePng(m_dir.filePath("one.png"), {100, 80})),
-        QUrl::fromLocalFile(writePng(m_dir.filePath("two.png"), {60, 120})),
-        QUrl::fromLocalFile(writePng(m_dir.filePath("three.png"), {90, 90}))};
+    const QList<QUrl> urls { QUrl::fromLocalFile(writePng(m_dir.filePath("one.png"), { 100, 80 })),
+        QUrl::fromLocalFile(writePng(m_dir.filePath("two.png"), { 60, 120 })),
+        QUrl::fromLocalFile(writePng(m_dir.filePath("three.png"), { 90, 90 })) };
     m_window->handleOpenFileRequest(urls);
     QTRY_VERIFY(m_window->isIdle());
 
@@ -103,8 +101,8 @@ void tst_MainWindow::droppedFilesAreOneUndoStep()
 
 void tst_MainWindow::textAttachesToSelectedImage()
 {
-    auto *image = new GraphicsImageItem(new QPixmap(50, 50), QString(), QStringLiteral("image"),
-                                        QPointF(0, 0));
+    auto *image = new GraphicsImageItem(
+        new QPixmap(50, 50), QString(), QStringLiteral("image"), QPointF(0, 0));
     m_window->scene()->addItem(image);
     image->setSelected(true);
 
@@ -146,7 +144,8 @@ void tst_MainWindow::overlappingJobsKeepTheLock()
 
 void tst_MainWindow::clearWithoutQuestion()
 {
-    m_window->handleOpenFileRequest({QUrl::fromLocalFile(writePng(m_dir.filePath("c.png"), {10, 10}))});
+    m_window->handleOpenFileRequest(
+        { QUrl::fromLocalFile(writePng(m_dir.filePath("c.png"), { 10, 10 })) });
     QTRY_VERIFY(m_window->isIdle());
     QVERIFY(m_window->hasUnsavedChanges());
 
@@ -180,7 +179,7 @@ void tst_MainWindow::dropOnCanvas()
     m_window->generalSettings()->setting(QStringLiteral("CanvasLocked"))->setValue(locked);
     QSignalSpy popups(m_window, &MainWindow::popupRequested);
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(writePng(m_dir.filePath("dropped.png"), {60, 40}))});
+    mime.setUrls({ QUrl::fromLocalFile(writePng(m_dir.filePath("dropped.png"), { 60, 40 })) });
 
     GraphicsView *view = m_window->view();
     const QPoint at(view->viewport()->width() / 3, view->viewport()->height() / 3);

@@ -1,7 +1,6 @@
 #include "app/mainwindow.h"
 #include "commands/addcommand.h"
 #include "commands/commandhandler.h"
-#include "commands/commandhandler.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -23,8 +22,7 @@
 
 // Answers the questions the main window asks, in order, by the button text given; any question
 // beyond the expected ones is cancelled, so a test never hangs on a dialog.
-class DialogAnswerer : public QObject
-{
+class DialogAnswerer : public QObject {
 public:
     explicit DialogAnswerer(QStringList answers)
         : m_answers(std::move(answers))
@@ -66,8 +64,7 @@ private:
     QTimer m_timer;
 };
 
-class tst_SceneFileWorkflow : public QObject
-{
+class tst_SceneFileWorkflow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -115,7 +112,7 @@ void tst_SceneFileWorkflow::cleanup()
         m_window->forceClear();
     delete m_window;
     m_handler.reset();
-    for (const QString &name : QDir(m_dir.path()).entryList({"*.vlk*"}))
+    for (const QString &name : QDir(m_dir.path()).entryList({ "*.vlk*" }))
         QFile::remove(path(name));
 }
 
@@ -124,7 +121,7 @@ void tst_SceneFileWorkflow::addPicture()
     QPixmap pixmap(40, 30);
     pixmap.fill(Qt::red);
     auto *item = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("red"),
-                                       QPointF(m_window->scene()->addedItems().size() * 50, 0));
+        QPointF(m_window->scene()->addedItems().size() * 50, 0));
     m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
 }
 
@@ -151,7 +148,7 @@ void tst_SceneFileWorkflow::secondSaveMakesAndDropsBackup()
     QVERIFY(QFile::exists(path("board.vlk")));
     QVERIFY(!m_window->hasUnsavedChanges());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("board.vlk - Velkora"));
-    QCOMPARE(m_window->recentFiles(), QStringList{path("board.vlk")});
+    QCOMPARE(m_window->recentFiles(), QStringList { path("board.vlk") });
 
     addPicture();
     QVERIFY(m_window->hasUnsavedChanges());
@@ -160,7 +157,7 @@ void tst_SceneFileWorkflow::secondSaveMakesAndDropsBackup()
     QVERIFY2(answerer.questions.isEmpty(), qPrintable(answerer.questions.join('|')));
     QVERIFY(!QFile::exists(path("board.vlk.old")));
     QVERIFY(!m_window->hasUnsavedChanges());
-    QCOMPARE(m_window->recentFiles(), QStringList{path("board.vlk")});
+    QCOMPARE(m_window->recentFiles(), QStringList { path("board.vlk") });
 
     m_window->forceClear();
     loadAndWait(path("board.vlk"));
@@ -188,7 +185,7 @@ void tst_SceneFileWorkflow::backupLoadedAndSaved()
     m_window->forceClear();
 
     // Opening a file with a backup beside it asks which to open.
-    DialogAnswerer answerer({QStringLiteral("Load Backup")});
+    DialogAnswerer answerer({ QStringLiteral("Load Backup") });
     loadAndWait(path("x.vlk"));
     QCOMPARE(answerer.questions.size(), 1);
     QCOMPARE(m_window->currentPath(), path("x.vlk.old"));
@@ -230,7 +227,7 @@ void tst_SceneFileWorkflow::checksumMismatchIsAsked()
     file.write(QByteArray(1, stored == '0' ? '1' : '0'));
     file.close();
 
-    DialogAnswerer answerer({answer});
+    DialogAnswerer answerer({ answer });
     loadAndWait(path("m.vlk"));
     QCOMPARE(answerer.questions.size(), 1);
     QVERIFY(answerer.questions.first().contains(QLatin1String("might be corrupt")));
@@ -273,14 +270,14 @@ void tst_SceneFileWorkflow::recentFilesStayShortAndUnique()
 {
     m_window->generalSettings()->setting(QStringLiteral("NumOfRecentFiles"))->setValue(2);
     addPicture();
-    for (const char *name : {"a.vlk", "b.vlk", "a.vlk", "c.vlk"})
+    for (const char *name : { "a.vlk", "b.vlk", "a.vlk", "c.vlk" })
         saveAndWait(path(name));
-    QCOMPARE(m_window->recentFiles(), QStringList({path("c.vlk"), path("a.vlk")}));
+    QCOMPARE(m_window->recentFiles(), QStringList({ path("c.vlk"), path("a.vlk") }));
 
     // The list is kept in the settings, slot by slot.
     delete m_window;
     m_window = new MainWindow;
-    QCOMPARE(m_window->recentFiles(), QStringList({path("c.vlk"), path("a.vlk")}));
+    QCOMPARE(m_window->recentFiles(), QStringList({ path("c.vlk"), path("a.vlk") }));
 }
 
 void tst_SceneFileWorkflow::closeWaitsForTheChosenSave()
@@ -290,7 +287,7 @@ void tst_SceneFileWorkflow::closeWaitsForTheChosenSave()
     addPicture();
 
     // Choosing to save in the close question keeps the window open until the save has ended.
-    DialogAnswerer answerer({QStringLiteral("Save")});
+    DialogAnswerer answerer({ QStringLiteral("Save") });
     QPointer<MainWindow> window = m_window;
     QVERIFY(!window->close());
     QTRY_VERIFY(!window);

@@ -14,8 +14,7 @@
 #include <cstdio>
 #include <memory>
 
-class tst_Startup : public QObject
-{
+class tst_Startup : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,7 +65,8 @@ void tst_Startup::settingsLocation_data()
     QTest::addRow("same path without .ini") << dir + "/sub/mine" << dir + "/sub/mine.ini";
     QTest::addRow("folder only") << dir + "/folder/" << dir + "/folder/Velkora.ini";
     QTest::addRow("other suffix is kept") << dir + "/sub/mine.conf" << dir + "/sub/mine.conf.ini";
-    QTest::addRow("path with spaces") << dir + "/my settings/a b.ini" << dir + "/my settings/a b.ini";
+    QTest::addRow("path with spaces")
+        << dir + "/my settings/a b.ini" << dir + "/my settings/a b.ini";
 }
 
 void tst_Startup::settingsLocation()
@@ -147,21 +147,21 @@ void tst_Startup::restoreIsHidden()
     CommandLineOptions::declare(parser);
     QVERIFY(!parser.helpText().contains(QLatin1String("restore")));
     // Hidden, yet accepted.
-    QVERIFY(parser.parse({QStringLiteral("velkora"), QStringLiteral("--restore"),
-                          QStringLiteral("/tmp/a.vlk")}));
+    QVERIFY(parser.parse(
+        { QStringLiteral("velkora"), QStringLiteral("--restore"), QStringLiteral("/tmp/a.vlk") }));
     QCOMPARE(parser.value(CommandLineOptions::Restore), QStringLiteral("/tmp/a.vlk"));
     // The command option may be repeated; every value is kept in order.
-    QVERIFY(parser.parse({QStringLiteral("velkora"), QStringLiteral("-c"), QStringLiteral("save;a"),
-                          QStringLiteral("--command"), QStringLiteral("exit")}));
+    QVERIFY(parser.parse({ QStringLiteral("velkora"), QStringLiteral("-c"),
+        QStringLiteral("save;a"), QStringLiteral("--command"), QStringLiteral("exit") }));
     QCOMPARE(parser.values(CommandLineOptions::Command),
-             QStringList({QStringLiteral("save;a"), QStringLiteral("exit")}));
+        QStringList({ QStringLiteral("save;a"), QStringLiteral("exit") }));
 }
 
 void tst_Startup::logLineFormat()
 {
     const QDateTime time(QDate(2026, 12, 6), QTime(9, 5, 7, 45));
     QCOMPARE(MessageLog::fileLine(time, QStringLiteral("raw: %text")),
-             QStringLiteral("2026-12-06T09:05:07.045: raw: %text\n"));
+        QStringLiteral("2026-12-06T09:05:07.045: raw: %text\n"));
     QVERIFY(MessageLog::header(time).startsWith(
         QLatin1String("\n-------------------------- New Velkora instance started ")));
     QVERIFY(MessageLog::header(time).endsWith(QLatin1String(" --------------------------\n")));
@@ -201,8 +201,8 @@ void tst_Startup::messageHandler()
     QVERIFY(lines.at(1).startsWith(QLatin1String("-------------------------- New Velkora")));
     const QRegularExpression line(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}: (.*)$"));
-    const QStringList expected{QStringLiteral("info 1"), QStringLiteral("debug"),
-                               QStringLiteral("warning"), QStringLiteral("critical")};
+    const QStringList expected { QStringLiteral("info 1"), QStringLiteral("debug"),
+        QStringLiteral("warning"), QStringLiteral("critical") };
     for (int i = 0; i < expected.size(); ++i) {
         const QRegularExpressionMatch match = line.match(lines.at(i + 2));
         QVERIFY2(match.hasMatch(), qPrintable(lines.at(i + 2)));
@@ -236,11 +236,11 @@ void tst_Startup::messageHandlerKeepsLinesWholeAcrossThreads()
 
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'),
-                                                                     Qt::SkipEmptyParts);
+    const QStringList lines
+        = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), threads * messages + 1);
-    const QRegularExpression whole(QStringLiteral(
-        "^\\S+: thread \\d message \\d+ with some length to interleave$"));
+    const QRegularExpression whole(
+        QStringLiteral("^\\S+: thread \\d message \\d+ with some length to interleave$"));
     for (int i = 1; i < lines.size(); ++i)
         QVERIFY2(whole.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
 

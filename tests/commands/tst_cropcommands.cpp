@@ -1,10 +1,10 @@
 #include "../scene/testitem.h"
-#include "nearly.h"
 #include "commands/commandhandler.h"
 #include "commands/cropcommand.h"
 #include "commands/croppancommand.h"
 #include "commands/cropzoomcommand.h"
 #include "commands/resetcropcommand.h"
+#include "nearly.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 

@@ -1,5 +1,4 @@
 #include "../scene/testitem.h"
-#include "nearly.h"
 #include "commands/commandhandler.h"
 #include "commands/flipcommand.h"
 #include "commands/movecommand.h"
@@ -7,6 +6,7 @@
 #include "commands/opacitycommand.h"
 #include "commands/rotatecommand.h"
 #include "commands/scalecommand.h"
+#include "nearly.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
 

@@ -1,7 +1,7 @@
 #include "../scene/testitem.h"
-#include "nearly.h"
 #include "commands/commandhandler.h"
 #include "commands/transformcommand.h"
+#include "nearly.h"
 
 #include <QtTest>
 

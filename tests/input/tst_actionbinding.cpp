@@ -3,8 +3,7 @@
 
 #include <QtTest>
 
-class tst_ActionBinding : public QObject
-{
+class tst_ActionBinding : public QObject {
     Q_OBJECT
 
 private slots:
@@ -26,18 +25,16 @@ void tst_ActionBinding::displayText_data()
     QTest::addRow("key only") << QKeySequence(Qt::CTRL | Qt::Key_Z) << 0 << "Ctrl+Z";
     QTest::addRow("button only") << QKeySequence() << int(Qt::MiddleButton) << "Middle MB";
     QTest::addRow("modifiers and left button, no trailing plus")
-        << QKeySequence(int(Qt::CTRL | Qt::ALT)) << int(Qt::LeftButton)
-        << "Left MB  +  Ctrl+Alt";
-    QTest::addRow("key and button") << QKeySequence(Qt::Key_Z) << int(Qt::LeftButton)
-                                    << "Left MB  +  Z";
-    QTest::addRow("plus key keeps its plus") << QKeySequence(Qt::CTRL | Qt::Key_Plus) << 0
-                                             << "Ctrl++";
-    QTest::addRow("buttons from lowest bit") << QKeySequence()
-                                             << int(Qt::RightButton | Qt::LeftButton
-                                                    | Qt::BackButton)
-                                             << "Left+Right+Back MB";
-    QTest::addRow("highest extra button") << QKeySequence() << int(Qt::ExtraButton24)
-                                          << "Extra 24 MB";
+        << QKeySequence(int(Qt::CTRL | Qt::ALT)) << int(Qt::LeftButton) << "Left MB  +  Ctrl+Alt";
+    QTest::addRow("key and button")
+        << QKeySequence(Qt::Key_Z) << int(Qt::LeftButton) << "Left MB  +  Z";
+    QTest::addRow("plus key keeps its plus")
+        << QKeySequence(Qt::CTRL | Qt::Key_Plus) << 0 << "Ctrl++";
+    QTest::addRow("buttons from lowest bit")
+        << QKeySequence() << int(Qt::RightButton | Qt::LeftButton | Qt::BackButton)
+        << "Left+Right+Back MB";
+    QTest::addRow("highest extra button")
+        << QKeySequence() << int(Qt::ExtraButton24) << "Extra 24 MB";
     QTest::addRow("empty") << QKeySequence() << 0 << "";
 }
 
@@ -77,8 +74,7 @@ void tst_ActionBinding::sameBinding()
     ActionBinding binding(ActionBinding::Triggered, QKeySequence(Qt::Key_A));
     binding.addCondition(&condition, true);
     ActionBinding other(ActionBinding::Triggered, QKeySequence(Qt::Key_A), Qt::NoButton,
-                        otherContext ? ActionBinding::ApplicationContext
-                                     : ActionBinding::WindowContext);
+        otherContext ? ActionBinding::ApplicationContext : ActionBinding::WindowContext);
     other.consumesInput = otherConsumes;
     if (otherExpectation >= 0)
         other.addCondition(&condition, otherExpectation == 1);
@@ -99,10 +95,10 @@ void tst_ActionBinding::destroyedConditionDropsOut()
 
     delete first;
 
-    QCOMPARE(binding.conditions(), QList<ActionCondition *>{&second});
-    QCOMPARE(binding.expectedValues(), QList<bool>{false});
-    QCOMPARE(copy.conditions(), QList<ActionCondition *>{&second});
-    QCOMPARE(copy.expectedValues(), QList<bool>{false});
+    QCOMPARE(binding.conditions(), QList<ActionCondition *> { &second });
+    QCOMPARE(binding.expectedValues(), QList<bool> { false });
+    QCOMPARE(copy.conditions(), QList<ActionCondition *> { &second });
+    QCOMPARE(copy.expectedValues(), QList<bool> { false });
 }
 
 void tst_ActionBinding::addingConditionAgainReplacesExpectedValue()
@@ -120,9 +116,9 @@ void tst_ActionBinding::displayOrder()
     ActionBinding consumingA(ActionBinding::Continuous, QKeySequence(Qt::Key_A));
     consumingA.consumesInput = true;
     const ActionBinding plainB(ActionBinding::Continuous, QKeySequence(Qt::Key_B));
-    const ActionBinding plainBLeft(ActionBinding::Continuous, QKeySequence(Qt::Key_B),
-                                   Qt::LeftButton);
-    QList<ActionBinding> bindings{consumingA, plainBLeft, plainB};
+    const ActionBinding plainBLeft(
+        ActionBinding::Continuous, QKeySequence(Qt::Key_B), Qt::LeftButton);
+    QList<ActionBinding> bindings { consumingA, plainBLeft, plainB };
     std::sort(bindings.begin(), bindings.end());
     QCOMPARE(bindings.at(0).mouseButtons, Qt::NoButton);
     QCOMPARE(bindings.at(1).mouseButtons, Qt::LeftButton);

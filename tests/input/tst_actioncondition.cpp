@@ -7,8 +7,7 @@
 
 #include <memory>
 
-class tst_ActionCondition : public QObject
-{
+class tst_ActionCondition : public QObject {
     Q_OBJECT
 
 private slots:
@@ -26,16 +25,16 @@ void tst_ActionCondition::composite_data()
     QTest::addColumn<QList<bool>>("expected");
     QTest::addColumn<bool>("met");
 
-    QTest::addRow("all: empty list") << false << QList<bool>{} << QList<bool>{} << true;
-    QTest::addRow("any: empty list") << true << QList<bool>{} << QList<bool>{} << true;
+    QTest::addRow("all: empty list") << false << QList<bool> {} << QList<bool> {} << true;
+    QTest::addRow("any: empty list") << true << QList<bool> {} << QList<bool> {} << true;
     QTest::addRow("all: every member as expected")
-        << false << QList<bool>{true, false} << QList<bool>{true, false} << true;
+        << false << QList<bool> { true, false } << QList<bool> { true, false } << true;
     QTest::addRow("all: one member otherwise")
-        << false << QList<bool>{true, true} << QList<bool>{true, false} << false;
+        << false << QList<bool> { true, true } << QList<bool> { true, false } << false;
     QTest::addRow("any: one member as expected")
-        << true << QList<bool>{false, true} << QList<bool>{true, true} << true;
+        << true << QList<bool> { false, true } << QList<bool> { true, true } << true;
     QTest::addRow("any: no member as expected")
-        << true << QList<bool>{false, false} << QList<bool>{true, true} << false;
+        << true << QList<bool> { false, false } << QList<bool> { true, true } << false;
 }
 
 void tst_ActionCondition::composite()
@@ -87,8 +86,7 @@ void tst_ActionCondition::conflictingBindingsRelevance()
     const ActionBinding left(ActionBinding::Continuous, QKeySequence(), Qt::LeftButton);
     Action *move = handler->createAction(QStringLiteral("move"), QString(), &owner, left);
     handler->createAction(QStringLiteral("select"), QString(), &owner, left);
-    handler->createAction(
-        QStringLiteral("zoom"), QString(), &owner,
+    handler->createAction(QStringLiteral("zoom"), QString(), &owner,
         ActionBinding(ActionBinding::Continuous, QKeySequence(Qt::Key_Z), Qt::LeftButton));
 
     ConflictingBindingsCondition condition;

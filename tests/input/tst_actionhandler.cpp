@@ -3,16 +3,15 @@
 #include "input/actionhandler.h"
 #include "input/conflictingbindingscondition.h"
 
-#include <QtTest>
 #include <QWidget>
+#include <QtTest>
 
 #include <memory>
 
 // Input reaches the handler as it would from the window system: through the window, so that the
 // toolkit records held buttons and delivers keys to the focus widget and then its parents.
 // Counts the input that gets through to it.
-class Recorder : public QWidget
-{
+class Recorder : public QWidget {
 public:
     using QWidget::QWidget;
     int keyPresses = 0;
@@ -32,8 +31,7 @@ protected:
     }
 };
 
-class tst_ActionHandler : public QObject
-{
+class tst_ActionHandler : public QObject {
     Q_OBJECT
 
 private slots:
@@ -57,8 +55,8 @@ private slots:
     void consumingActionSwallowsInput();
 
 private:
-    Action *continuous(const QString &name, const QKeySequence &keys, Qt::MouseButtons buttons,
-                       int flags = 0);
+    Action *continuous(
+        const QString &name, const QKeySequence &keys, Qt::MouseButtons buttons, int flags = 0);
     Action *triggered(const QString &name, const QKeySequence &keys);
     QWindow *window() const { return m_window->windowHandle(); }
 
@@ -91,12 +89,11 @@ void tst_ActionHandler::cleanup()
     QVERIFY(!handler->currentContinuousAction());
 }
 
-Action *tst_ActionHandler::continuous(const QString &name, const QKeySequence &keys,
-                                      Qt::MouseButtons buttons, int flags)
+Action *tst_ActionHandler::continuous(
+    const QString &name, const QKeySequence &keys, Qt::MouseButtons buttons, int flags)
 {
     return ActionHandler::instance()->createAction(
-        name, name, m_window.get(), ActionBinding(ActionBinding::Continuous, keys, buttons),
-        flags);
+        name, name, m_window.get(), ActionBinding(ActionBinding::Continuous, keys, buttons), flags);
 }
 
 Action *tst_ActionHandler::triggered(const QString &name, const QKeySequence &keys)
@@ -128,8 +125,8 @@ void tst_ActionHandler::keyPressReachingThreeWidgetsCountsOnce()
 void tst_ActionHandler::shiftDuringDragTransitions()
 {
     Action *move = continuous(QStringLiteral("move"), QKeySequence(), Qt::LeftButton);
-    Action *snapped = continuous(QStringLiteral("snapped move"), QKeySequence(int(Qt::SHIFT)),
-                                 Qt::LeftButton);
+    Action *snapped
+        = continuous(QStringLiteral("snapped move"), QKeySequence(int(Qt::SHIFT)), Qt::LeftButton);
     QSignalSpy moveBegins(move, &Action::continuousBegin);
     QSignalSpy moveEnds(move, &Action::continuousEnd);
     QSignalSpy snappedBegins(snapped, &Action::continuousBegin);
@@ -171,8 +168,8 @@ void tst_ActionHandler::keyConditionComparesModifiersExactly_data()
 
     QTest::addRow("Ctrl+Z fires only the Ctrl+Z action") << int(Qt::ControlModifier) << 1 << 0;
     QTest::addRow("Z fires only the Z action") << int(Qt::NoModifier) << 0 << 1;
-    QTest::addRow("Ctrl+Shift+Z fires neither") << int(Qt::ControlModifier | Qt::ShiftModifier)
-                                                << 0 << 0;
+    QTest::addRow("Ctrl+Shift+Z fires neither")
+        << int(Qt::ControlModifier | Qt::ShiftModifier) << 0 << 0;
 }
 
 void tst_ActionHandler::keyConditionComparesModifiersExactly()
@@ -317,8 +314,8 @@ void tst_ActionHandler::ignoredReceiverFiresNothing()
 
 void tst_ActionHandler::hoverActionRunsWithoutButtons()
 {
-    Action *hover = continuous(QStringLiteral("hover"), QKeySequence(), Qt::NoButton,
-                               Action::HoverFlag);
+    Action *hover
+        = continuous(QStringLiteral("hover"), QKeySequence(), Qt::NoButton, Action::HoverFlag);
     Action *select = continuous(QStringLiteral("select"), QKeySequence(), Qt::LeftButton);
     QSignalSpy hoverBegins(hover, &Action::continuousBegin);
     QSignalSpy hoverEnds(hover, &Action::continuousEnd);
@@ -370,8 +367,8 @@ void tst_ActionHandler::irrelevantConditionDoesNotStopBinding()
     gizmoHover.setValue(true);
     ActionBinding binding(ActionBinding::Triggered, QKeySequence(Qt::Key_F));
     binding.addCondition(&gizmoHover, false);
-    Action *focus = ActionHandler::instance()->createAction(QStringLiteral("focus"), QString(),
-                                                            m_window.get(), binding);
+    Action *focus = ActionHandler::instance()->createAction(
+        QStringLiteral("focus"), QString(), m_window.get(), binding);
     Action *gizmo = continuous(QStringLiteral("gizmo"), QKeySequence(), Qt::LeftButton);
     gizmoHover.addAction(listed ? focus : gizmo);
     QSignalSpy spy(focus, &QAction::triggered);
@@ -386,10 +383,10 @@ void tst_ActionHandler::consumingActionSwallowsInput()
     m_window->setMouseTracking(true);
     m_child->setMouseTracking(true);
     recorder->setMouseTracking(true);
-    Action *menu = continuous(QStringLiteral("menu"), QKeySequence(), Qt::RightButton,
-                              Action::ConsumesInputFlag);
-    continuous(QStringLiteral("grab"), QKeySequence(Qt::Key_G), Qt::NoButton,
-               Action::ConsumesInputFlag);
+    Action *menu = continuous(
+        QStringLiteral("menu"), QKeySequence(), Qt::RightButton, Action::ConsumesInputFlag);
+    continuous(
+        QStringLiteral("grab"), QKeySequence(Qt::Key_G), Qt::NoButton, Action::ConsumesInputFlag);
     QVERIFY(menu->binding(0).consumesInput);
     QSignalSpy updates(menu, &Action::continuousUpdate);
 

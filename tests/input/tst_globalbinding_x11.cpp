@@ -16,8 +16,7 @@ int xdotool(const QStringList &arguments)
 
 // System-global bindings against a real X server: another client's window has the focus, a
 // second X client types (XTest through xdotool), and only the global binding fires.
-class tst_GlobalBinding : public QObject
-{
+class tst_GlobalBinding : public QObject {
     Q_OBJECT
 
 private slots:
@@ -45,8 +44,8 @@ void tst_GlobalBinding::initTestCase()
         QSKIP("needs xdotool and xev");
 
     // xev is the other program: it opens a window and announces its id on standard output.
-    m_otherClient.start(QStringLiteral("xev"), {QStringLiteral("-geometry"),
-                                               QStringLiteral("200x200+0+0")});
+    m_otherClient.start(
+        QStringLiteral("xev"), { QStringLiteral("-geometry"), QStringLiteral("200x200+0+0") });
     QVERIFY(m_otherClient.waitForStarted());
     const QRegularExpression outer(QStringLiteral("Outer window is (0x[0-9a-fA-F]+)"));
     QString output;
@@ -56,9 +55,9 @@ void tst_GlobalBinding::initTestCase()
     }
     m_otherWindow = outer.match(output).captured(1);
     QCOMPARE(QProcess::execute(QStringLiteral("xdotool"),
-                               {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                                QString::number(m_otherWindow.toULongLong(nullptr, 16))}),
-             0);
+                 { QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                     QString::number(m_otherWindow.toULongLong(nullptr, 16)) }),
+        0);
 }
 
 void tst_GlobalBinding::cleanupTestCase()
@@ -74,7 +73,7 @@ bool tst_GlobalBinding::typeUntil(const QString &keys, QSignalSpy &spy)
     // The listener selects its events on its own thread shortly after it is created; a key
     // typed before that is not seen, so typing is repeated until it lands or attempts run out.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+        QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("key"), keys });
         if (!spy.isEmpty() || spy.wait(500))
             return true;
     }
@@ -85,26 +84,25 @@ void tst_GlobalBinding::globalBindingFiresWhileAnotherWindowHasFocus()
 {
     QObject owner;
     ActionHandler *handler = ActionHandler::instance();
-    Action *global = handler->createAction(
-        QStringLiteral("Toggle Overlay"), QStringLiteral("Toggle Overlay"), &owner,
+    Action *global = handler->createAction(QStringLiteral("Toggle Overlay"),
+        QStringLiteral("Toggle Overlay"), &owner,
         ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_G),
-                      Qt::NoButton, ActionBinding::SystemGlobalContext));
-    Action *local = handler->createAction(
-        QStringLiteral("Local"), QStringLiteral("Local"), &owner,
+            Qt::NoButton, ActionBinding::SystemGlobalContext));
+    Action *local = handler->createAction(QStringLiteral("Local"), QStringLiteral("Local"), &owner,
         ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H),
-                      Qt::NoButton, ActionBinding::WindowContext));
+            Qt::NoButton, ActionBinding::WindowContext));
     QVERIFY(handler->hasGlobalListener());
     QSignalSpy globalSpy(global, &QAction::triggered);
     QSignalSpy localSpy(local, &QAction::triggered);
 
     QVERIFY(typeUntil(QStringLiteral("ctrl+alt+g"), globalSpy));
     const int fired = globalSpy.count();
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("g")});
-    QProcess::execute(QStringLiteral("xdotool"),
-                      {QStringLiteral("key"), QStringLiteral("ctrl+alt+h")});
+    QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("g") });
+    QProcess::execute(
+        QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("ctrl+alt+h") });
     // The next global press proves the ones in between have been delivered.
-    QProcess::execute(QStringLiteral("xdotool"),
-                      {QStringLiteral("key"), QStringLiteral("ctrl+alt+g")});
+    QProcess::execute(
+        QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("ctrl+alt+g") });
     QTRY_COMPARE(globalSpy.count(), fired + 1);
     QCOMPARE(localSpy.count(), 0);
 }
@@ -113,10 +111,10 @@ void tst_GlobalBinding::removingTheLastGlobalBindingStopsListening()
 {
     QObject owner;
     ActionHandler *handler = ActionHandler::instance();
-    Action *global = handler->createAction(
-        QStringLiteral("Global"), QStringLiteral("Global"), &owner,
-        ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::Key_F9), Qt::NoButton,
-                      ActionBinding::SystemGlobalContext));
+    Action *global
+        = handler->createAction(QStringLiteral("Global"), QStringLiteral("Global"), &owner,
+            ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::Key_F9), Qt::NoButton,
+                ActionBinding::SystemGlobalContext));
     QVERIFY(handler->hasGlobalListener());
     ActionBinding local = global->binding(0);
     local.context = ActionBinding::WindowContext;
@@ -132,33 +130,31 @@ void tst_GlobalBinding::dragWithShiftOnRealServer()
     QWidget window;
     window.setGeometry(300, 300, 200, 200);
     ActionHandler *handler = ActionHandler::instance();
-    Action *move = handler->createAction(
-        QStringLiteral("move"), QString(), &window,
+    Action *move = handler->createAction(QStringLiteral("move"), QString(), &window,
         ActionBinding(ActionBinding::Continuous, QKeySequence(), Qt::LeftButton));
-    Action *snapped = handler->createAction(
-        QStringLiteral("snapped move"), QString(), &window,
+    Action *snapped = handler->createAction(QStringLiteral("snapped move"), QString(), &window,
         ActionBinding(ActionBinding::Continuous, QKeySequence(int(Qt::SHIFT)), Qt::LeftButton));
     QSignalSpy moveBegins(move, &Action::continuousBegin);
     QSignalSpy moveEnds(move, &Action::continuousEnd);
     QSignalSpy snappedBegins(snapped, &Action::continuousBegin);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                      QString::number(window.winId())}),
-             0);
+    QCOMPARE(xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                 QString::number(window.winId()) }),
+        0);
     QTRY_VERIFY(window.isActiveWindow());
 
     const QPoint centre = window.mapToGlobal(QPoint(100, 100));
-    xdotool({QStringLiteral("mousemove"), QString::number(centre.x()),
-             QString::number(centre.y())});
-    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    xdotool(
+        { QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()) });
+    xdotool({ QStringLiteral("mousedown"), QStringLiteral("1") });
     QTRY_COMPARE(moveBegins.count(), 1);
-    xdotool({QStringLiteral("keydown"), QStringLiteral("shift")});
+    xdotool({ QStringLiteral("keydown"), QStringLiteral("shift") });
     QTRY_COMPARE(snappedBegins.count(), 1);
     QCOMPARE(snappedBegins.at(0).at(1).value<Action *>(), move);
-    xdotool({QStringLiteral("keyup"), QStringLiteral("shift")});
+    xdotool({ QStringLiteral("keyup"), QStringLiteral("shift") });
     QTRY_COMPARE(moveBegins.count(), 2);
-    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    xdotool({ QStringLiteral("mouseup"), QStringLiteral("1") });
     QTRY_COMPARE(moveEnds.count(), 2);
     QCOMPARE(handler->currentContinuousAction(), nullptr);
 }

@@ -18,7 +18,7 @@
 namespace {
 
 ActionBinding keys(const QKeySequence &sequence, Qt::MouseButtons buttons = Qt::NoButton,
-                   int type = ActionBinding::Triggered)
+    int type = ActionBinding::Triggered)
 {
     return ActionBinding(type, sequence, buttons);
 }
@@ -36,8 +36,7 @@ QStringList texts(const QList<ActionBinding> &bindings)
 
 // The binder against a real settings file in a temporary folder. A "restart" destroys the
 // actions and the binder and builds them again from the same file.
-class tst_KeyBinder : public QObject
-{
+class tst_KeyBinder : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,8 +65,7 @@ private slots:
 
 private:
     Action *create(const QString &name, const ActionBinding &binding,
-                   const QString &category = QStringLiteral("Controls"),
-                   int flags = Action::ListedFlag);
+        const QString &category = QStringLiteral("Controls"), int flags = Action::ListedFlag);
     void restart();
     QStringList storedKeys() const;
 
@@ -76,8 +74,7 @@ private:
     std::unique_ptr<QObject> m_owner;
     std::unique_ptr<KeyBinder> m_binder;
     // Registrations to replay after a restart: name, binding, category.
-    struct Registration
-    {
+    struct Registration {
         QString name;
         ActionBinding binding;
         QString category;
@@ -109,12 +106,12 @@ void tst_KeyBinder::cleanup()
     m_dir.setAutoRemove(!QTest::currentTestFailed());
 }
 
-Action *tst_KeyBinder::create(const QString &name, const ActionBinding &binding,
-                              const QString &category, int flags)
+Action *tst_KeyBinder::create(
+    const QString &name, const ActionBinding &binding, const QString &category, int flags)
 {
-    m_registrations.append({name, binding, category});
-    return ActionHandler::instance()->createAction(name, name, m_owner.get(), binding, flags,
-                                                   category);
+    m_registrations.append({ name, binding, category });
+    return ActionHandler::instance()->createAction(
+        name, name, m_owner.get(), binding, flags, category);
 }
 
 void tst_KeyBinder::restart()
@@ -123,9 +120,8 @@ void tst_KeyBinder::restart()
     m_owner = std::make_unique<QObject>();
     m_binder = std::make_unique<KeyBinder>();
     for (const Registration &registration : qAsConst(m_registrations))
-        ActionHandler::instance()->createAction(registration.name, registration.name,
-                                                m_owner.get(), registration.binding,
-                                                Action::ListedFlag, registration.category);
+        ActionHandler::instance()->createAction(registration.name, registration.name, m_owner.get(),
+            registration.binding, Action::ListedFlag, registration.category);
     for (const auto &alias : qAsConst(m_defaultAliases))
         m_binder->addDefaultAlias(alias.first, alias.second);
 }
@@ -143,12 +139,12 @@ QStringList tst_KeyBinder::storedKeys() const
 void tst_KeyBinder::htmlPrintsEveryBindingEscaped()
 {
     create(QStringLiteral("Scale"),
-           keys(QKeySequence(int(Qt::CTRL | Qt::ALT)), Qt::LeftButton, ActionBinding::Continuous),
-           QStringLiteral("Canvas"));
+        keys(QKeySequence(int(Qt::CTRL | Qt::ALT)), Qt::LeftButton, ActionBinding::Continuous),
+        QStringLiteral("Canvas"));
     create(QStringLiteral("Shrink <font>"), keys(QKeySequence(Qt::Key_Less)),
-           QStringLiteral("Canvas & more"));
+        QStringLiteral("Canvas & more"));
     create(QStringLiteral("Close"), keys(QKeySequence(Qt::CTRL | Qt::Key_X)),
-           QStringLiteral("Canvas & more"));
+        QStringLiteral("Canvas & more"));
     m_binder->addAlias(QStringLiteral("Close"), keys(QKeySequence(Qt::Key_Q)));
 
     const QString expected = QStringLiteral(
@@ -173,13 +169,14 @@ void tst_KeyBinder::editsSurviveRestart_data()
     QTest::addColumn<QStringList>("after");
 
     // Every row starts from "Pan": Alt + left, with the default alias middle button.
-    QTest::addRow("primary rebound") << "rebind 0" << QStringList{"Left MB  +  Ctrl+K", "Middle MB"};
-    QTest::addRow("default 0 deleted") << "remove 0" << QStringList{"Middle MB"};
-    QTest::addRow("default alias deleted") << "remove 1" << QStringList{"Left MB  +  Alt"};
+    QTest::addRow("primary rebound")
+        << "rebind 0" << QStringList { "Left MB  +  Ctrl+K", "Middle MB" };
+    QTest::addRow("default 0 deleted") << "remove 0" << QStringList { "Middle MB" };
+    QTest::addRow("default alias deleted") << "remove 1" << QStringList { "Left MB  +  Alt" };
     QTest::addRow("user alias added")
-        << "add" << QStringList{"Left MB  +  Alt", "Middle MB", "Left MB  +  Ctrl+K"};
+        << "add" << QStringList { "Left MB  +  Alt", "Middle MB", "Left MB  +  Ctrl+K" };
     QTest::addRow("removal renumbers later aliases")
-        << "add, remove 1" << QStringList{"Left MB  +  Alt", "Left MB  +  Ctrl+K"};
+        << "add, remove 1" << QStringList { "Left MB  +  Alt", "Left MB  +  Ctrl+K" };
 }
 
 void tst_KeyBinder::editsSurviveRestart()
@@ -190,7 +187,7 @@ void tst_KeyBinder::editsSurviveRestart()
     const QString pan = QStringLiteral("Pan");
     create(pan, keys(QKeySequence(int(Qt::ALT)), Qt::LeftButton, ActionBinding::Continuous));
     const ActionBinding middle = keys(QKeySequence(), Qt::MiddleButton, ActionBinding::Continuous);
-    m_defaultAliases.append({pan, middle});
+    m_defaultAliases.append({ pan, middle });
     m_binder->addDefaultAlias(pan, middle);
     KeyBinding *row = m_binder->row(pan);
     QVERIFY(row);
@@ -218,8 +215,8 @@ void tst_KeyBinder::editsSurviveRestart()
     // No key of a binding that moved or went away is left behind.
     for (const QString &key : storedKeys()) {
         const bool isDeletedMarker = key.endsWith(QLatin1String("_Deleted"));
-        const QString suffix = QString(key).remove(QRegularExpression(
-            QStringLiteral("^Pan|(Context|Shortcut|Buttons)$")));
+        const QString suffix = QString(key).remove(
+            QRegularExpression(QStringLiteral("^Pan|(Context|Shortcut|Buttons)$")));
         if (!isDeletedMarker)
             QVERIFY2(suffix.isEmpty() || suffix.toInt() < after.size(), qPrintable(key));
     }
@@ -262,7 +259,7 @@ void tst_KeyBinder::restoreDefaultsClearsTheStore()
     QVERIFY(!storedKeys().isEmpty());
 
     m_binder->restoreAllDefaults();
-    QCOMPARE(texts(action->bindings()), QStringList{"Space"});
+    QCOMPARE(texts(action->bindings()), QStringList { "Space" });
     QCOMPARE(storedKeys(), QStringList());
 }
 
@@ -285,12 +282,14 @@ void tst_KeyBinder::conflictWarnings_data()
         << "KeyBinder: Tried to add alias for 'Second' but 'Ctrl+E' was already bound to "
            "'First'.";
     QTest::addRow("alias for a missing action")
-        << "alias missing" << "KeyBinder: Tried to add alias for 'Missing' which was not found.";
+        << "alias missing"
+        << "KeyBinder: Tried to add alias for 'Missing' which was not found.";
     QTest::addRow("default alias for a missing action")
         << "default alias missing"
         << "KeyBinder: Tried to default add alias for 'Missing' which was not found.";
     QTest::addRow("removing an alias of a missing action")
-        << "remove missing" << "KeyBinder: Tried to remove alias for 'Missing' which was not found.";
+        << "remove missing"
+        << "KeyBinder: Tried to remove alias for 'Missing' which was not found.";
     QTest::addRow("same name, other default")
         << "same name"
         << "KeyBinder: Binding 'First' was already added to the keybinder but with another "
@@ -305,8 +304,8 @@ void tst_KeyBinder::conflictWarnings()
     const ActionBinding ctrlE = keys(QKeySequence(Qt::CTRL | Qt::Key_E));
     Action *first = create(QStringLiteral("First"), ctrlE);
     if (scenario == QLatin1String("loaded"))
-        m_settings->store()->setValue(QStringLiteral("Key_Bindings/SecondShortcut"),
-                                      QStringLiteral("Ctrl+E"));
+        m_settings->store()->setValue(
+            QStringLiteral("Key_Bindings/SecondShortcut"), QStringLiteral("Ctrl+E"));
 
     QTest::ignoreMessage(QtWarningMsg, qPrintable(message));
     if (scenario == QLatin1String("defaults"))
@@ -344,8 +343,8 @@ void tst_KeyBinder::rebindingKeepsTheActionsConditions()
     for (int i = 0; i < 2; ++i) {
         QVERIFY(action->binding(i).hasCondition(&overlay));
         QCOMPARE(action->binding(i).expectedValue(&overlay), false);
-        QVERIFY(action->binding(i).hasCondition(
-            ActionHandler::instance()->immediateKeyCondition()));
+        QVERIFY(
+            action->binding(i).hasCondition(ActionHandler::instance()->immediateKeyCondition()));
     }
 }
 
@@ -372,10 +371,10 @@ void tst_KeyBinder::unbindingOthers()
 
     const ActionBinding ctrlK = keys(QKeySequence(Qt::CTRL | Qt::Key_K));
     QCOMPARE(m_binder->actionsUsing(ctrlK, QStringLiteral("Taker")),
-             (QStringList{"Only", "Several"}));
+        (QStringList { "Only", "Several" }));
     m_binder->unbindFromOthers(ctrlK, QStringLiteral("Taker"));
-    QCOMPARE(texts(m_binder->row(QStringLiteral("Only"))->bindings()), QStringList{""});
-    QCOMPARE(texts(m_binder->row(QStringLiteral("Several"))->bindings()), QStringList{"W"});
+    QCOMPARE(texts(m_binder->row(QStringLiteral("Only"))->bindings()), QStringList { "" });
+    QCOMPARE(texts(m_binder->row(QStringLiteral("Several"))->bindings()), QStringList { "W" });
 }
 
 void tst_KeyBinder::scrollFunctionalityUpgrade_data()
@@ -386,14 +385,14 @@ void tst_KeyBinder::scrollFunctionalityUpgrade_data()
     QTest::addColumn<QStringList>("remove");
 
     QTest::addRow("0: middle button deletes")
-        << 0 << QStringList{"Left MB  +  Alt"} << QStringList{"Left MB  +  Z"}
-        << QStringList{"Del", "Middle MB"};
+        << 0 << QStringList { "Left MB  +  Alt" } << QStringList { "Left MB  +  Z" }
+        << QStringList { "Del", "Middle MB" };
     QTest::addRow("1: middle button pans, as by default")
-        << 1 << QStringList{"Left MB  +  Alt", "Middle MB"} << QStringList{"Left MB  +  Z"}
-        << QStringList{"Del"};
+        << 1 << QStringList { "Left MB  +  Alt", "Middle MB" } << QStringList { "Left MB  +  Z" }
+        << QStringList { "Del" };
     QTest::addRow("2: middle button zooms")
-        << 2 << QStringList{"Left MB  +  Alt"} << QStringList{"Left MB  +  Z", "Middle MB"}
-        << QStringList{"Del"};
+        << 2 << QStringList { "Left MB  +  Alt" } << QStringList { "Left MB  +  Z", "Middle MB" }
+        << QStringList { "Del" };
 }
 
 void tst_KeyBinder::scrollFunctionalityUpgrade()
@@ -410,29 +409,28 @@ void tst_KeyBinder::scrollFunctionalityUpgrade()
     store->setValue(QStringLiteral("General_Settings/ScrollFunctionality"), scrollFunctionality);
     {
         GeneralSettings settings;
-        SettingsUpgrade::run(settings, [this](int value) {
-            m_binder->upgradeScrollFunctionality(value);
-        });
+        SettingsUpgrade::run(
+            settings, [this](int value) { m_binder->upgradeScrollFunctionality(value); });
     }
     QVERIFY(!store->contains(QStringLiteral("General_Settings/ScrollFunctionality")));
 
     const QString panName = QLatin1String(ActionNames::Pan);
     create(panName, keys(QKeySequence(int(Qt::ALT)), Qt::LeftButton, ActionBinding::Continuous));
     create(QLatin1String(ActionNames::Zoom),
-           keys(QKeySequence(Qt::Key_Z), Qt::LeftButton, ActionBinding::Continuous));
+        keys(QKeySequence(Qt::Key_Z), Qt::LeftButton, ActionBinding::Continuous));
     create(QLatin1String(ActionNames::DeleteImages), keys(QKeySequence(QKeySequence::Delete)));
     const ActionBinding middle = keys(QKeySequence(), Qt::MiddleButton, ActionBinding::Continuous);
-    m_defaultAliases.append({panName, middle});
+    m_defaultAliases.append({ panName, middle });
     m_binder->addDefaultAlias(panName, middle);
 
     for (int run = 0; run < 2; ++run) {
         const QString when = run == 0 ? QStringLiteral("upgrade") : QStringLiteral("restart");
         QVERIFY2(texts(m_binder->row(panName)->bindings()) == pan, qPrintable(when));
         QVERIFY2(texts(m_binder->row(QLatin1String(ActionNames::Zoom))->bindings()) == zoom,
-                 qPrintable(when));
-        QVERIFY2(texts(m_binder->row(QLatin1String(ActionNames::DeleteImages))->bindings())
-                     == remove,
-                 qPrintable(when));
+            qPrintable(when));
+        QVERIFY2(
+            texts(m_binder->row(QLatin1String(ActionNames::DeleteImages))->bindings()) == remove,
+            qPrintable(when));
         restart();
     }
     const ActionBinding deleteAlias
@@ -448,10 +446,10 @@ void tst_KeyBinder::leftButtonAloneNeedsWarning_data()
     QTest::addColumn<bool>("warn");
 
     QTest::addRow("left alone") << int(Qt::LeftButton) << QKeySequence() << true;
-    QTest::addRow("left with a modifier") << int(Qt::LeftButton) << QKeySequence(int(Qt::ALT))
-                                          << false;
-    QTest::addRow("left and right") << int(Qt::LeftButton | Qt::RightButton) << QKeySequence()
-                                    << false;
+    QTest::addRow("left with a modifier")
+        << int(Qt::LeftButton) << QKeySequence(int(Qt::ALT)) << false;
+    QTest::addRow("left and right")
+        << int(Qt::LeftButton | Qt::RightButton) << QKeySequence() << false;
 }
 
 void tst_KeyBinder::leftButtonAloneNeedsWarning()
@@ -470,11 +468,11 @@ void tst_KeyBinder::keyEditRecords_data()
 
     // X11 reports a modifier's own press with the modifiers held before it.
     QTest::addRow("modifiers alone, for a mouse binding")
-        << QList<int>{Qt::Key_Control, int(Qt::ControlModifier) | Qt::Key_Alt} << "Ctrl+Alt";
+        << QList<int> { Qt::Key_Control, int(Qt::ControlModifier) | Qt::Key_Alt } << "Ctrl+Alt";
     QTest::addRow("key with modifier")
-        << QList<int>{Qt::Key_Control, int(Qt::ControlModifier) | Qt::Key_K} << "Ctrl+K";
-    QTest::addRow("tab is a key, not a focus move") << QList<int>{Qt::Key_Tab} << "Tab";
-    QTest::addRow("later press replaces") << QList<int>{Qt::Key_A, Qt::Key_B} << "B";
+        << QList<int> { Qt::Key_Control, int(Qt::ControlModifier) | Qt::Key_K } << "Ctrl+K";
+    QTest::addRow("tab is a key, not a focus move") << QList<int> { Qt::Key_Tab } << "Tab";
+    QTest::addRow("later press replaces") << QList<int> { Qt::Key_A, Qt::Key_B } << "B";
 }
 
 void tst_KeyBinder::keyEditRecords()
@@ -486,7 +484,7 @@ void tst_KeyBinder::keyEditRecords()
     QSignalSpy changes(&edit, &KeyEdit::keySequenceChanged);
     for (int press : presses) {
         QKeyEvent event(QEvent::KeyPress, press & ~int(Qt::KeyboardModifierMask),
-                        Qt::KeyboardModifiers(press & int(Qt::KeyboardModifierMask)));
+            Qt::KeyboardModifiers(press & int(Qt::KeyboardModifierMask)));
         QCoreApplication::sendEvent(&edit, &event);
     }
     QCOMPARE(edit.text(), recorded);

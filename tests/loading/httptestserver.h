@@ -12,18 +12,16 @@
 // A small HTTP/1.1 server on 127.0.0.1 for download tests: one request per connection, routes
 // answered from a table. Runs on the test's thread; a download waiting in a local event loop
 // keeps it served.
-class HttpTestServer : public QTcpServer
-{
+class HttpTestServer : public QTcpServer {
 public:
     enum class Behaviour {
-        Whole,   // headers and body at once
-        Stall,   // headers only, then silence
-        Slow,    // the body in small pieces, one every 50 ms
+        Whole, // headers and body at once
+        Stall, // headers only, then silence
+        Slow, // the body in small pieces, one every 50 ms
         NoLength // body without Content-Length, connection closed at the end
     };
 
-    struct Route
-    {
+    struct Route {
         int status = 200;
         QByteArray contentType = "application/octet-stream";
         QByteArray body;
@@ -81,14 +79,16 @@ private:
                 if (line.toLower().startsWith("user-agent:"))
                     userAgents.append(line.mid(11).trimmed());
             }
-            respond(socket, m_routes.value(path, Route{404, "text/plain", "not found", {}, {}}));
+            respond(socket, m_routes.value(path, Route { 404, "text/plain", "not found", {}, {} }));
         });
     }
 
     void respond(QTcpSocket *socket, const Route &route)
     {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) + " Status\r\n"
-                          "Content-Type: " + route.contentType + "\r\nConnection: close\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status)
+            + " Status\r\n"
+              "Content-Type: "
+            + route.contentType + "\r\nConnection: close\r\n";
         if (!route.location.isEmpty())
             head += "Location: " + route.location + "\r\n";
         if (route.behaviour != Behaviour::NoLength)

@@ -2,9 +2,9 @@
 
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
-#include "scene/itembuilder.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
+#include "scene/itembuilder.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -39,8 +39,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 } // namespace
 
 // Runs loads on the test's thread, as the loader thread would, and collects what they make.
-class tst_ImageLoader : public QObject
-{
+class tst_ImageLoader : public QObject {
     Q_OBJECT
 
 private slots:
@@ -86,11 +85,10 @@ void tst_ImageLoader::init()
     m_items.clear();
     m_finished.clear();
     connect(m_loader.get(), &BaseLoader::itemGenerated, this,
-            [this](const ItemRecord &record) { m_items.append(ItemBuilder().build(record)); });
+        [this](const ItemRecord &record) { m_items.append(ItemBuilder().build(record)); });
     connect(m_loader.get(), &BaseLoader::finished, this,
-            [this](const QString &message, const QString &details) {
-                m_finished << message << details;
-            });
+        [this](
+            const QString &message, const QString &details) { m_finished << message << details; });
 }
 
 void tst_ImageLoader::cleanup()
@@ -121,15 +119,15 @@ ImageLoader::Source tst_ImageLoader::files(const QStringList &names) const
 
 void tst_ImageLoader::folderRecurses()
 {
-    writeFile(m_dir->filePath("pictures/a.png"), pngBytes({4, 3}));
-    writeFile(m_dir->filePath("pictures/sub/b.png"), pngBytes({5, 5}));
-    writeFile(m_dir->filePath("pictures/sub/deeper/c.png"), pngBytes({6, 2}));
+    writeFile(m_dir->filePath("pictures/a.png"), pngBytes({ 4, 3 }));
+    writeFile(m_dir->filePath("pictures/sub/b.png"), pngBytes({ 5, 5 }));
+    writeFile(m_dir->filePath("pictures/sub/deeper/c.png"), pngBytes({ 6, 2 }));
     writeFile(m_dir->filePath("pictures/sub/readme.txt"), "not a picture");
 
     LoadJob job(m_loader.get());
     QSignalSpy range(&job, &LoadJob::progressRangeChanged);
     QSignalSpy progress(&job, &LoadJob::progressChanged);
-    ImageLoader::Source source = files({"pictures"});
+    ImageLoader::Source source = files({ "pictures" });
     source.position = QPointF(30, -40);
     m_loader->load(source, &job);
 
@@ -140,37 +138,37 @@ void tst_ImageLoader::folderRecurses()
         QCOMPARE(item->scenePosition(), QPointF(30, -40));
     }
     names.sort();
-    QCOMPARE(names, QStringList({"a", "b", "c"}));
+    QCOMPARE(names, QStringList({ "a", "b", "c" }));
     QCOMPARE(range.last().at(1).toInt(), 4);
     QCOMPARE(progress.last().at(0).toInt(), 4);
-    QCOMPARE(m_finished, QStringList({QString(), QString()}));
+    QCOMPARE(m_finished, QStringList({ QString(), QString() }));
 }
 
 void tst_ImageLoader::sceneFileOpensInstead()
 {
-    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    writeFile(m_dir->filePath("a.png"), pngBytes({ 4, 3 }));
     writeFile(m_dir->filePath("board.vlk"), "scene");
     QSignalSpy found(m_loader.get(), &ImageLoader::vlkFileFound);
-    run(files({"a.png", "board.vlk"}));
+    run(files({ "a.png", "board.vlk" }));
     QCOMPARE(found.count(), 1);
     QCOMPARE(found.at(0).at(0).toString(), m_dir->filePath("board.vlk"));
     QVERIFY(m_items.isEmpty());
-    QCOMPARE(m_finished, QStringList({QString(), QString()}));
+    QCOMPARE(m_finished, QStringList({ QString(), QString() }));
 }
 
 void tst_ImageLoader::missingFilesAreReported()
 {
-    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
-    QCOMPARE(run(files({"gone1.png", "a.png", "gone2.png"})).size(), 1);
+    writeFile(m_dir->filePath("a.png"), pngBytes({ 4, 3 }));
+    QCOMPARE(run(files({ "gone1.png", "a.png", "gone2.png" })).size(), 1);
     QCOMPARE(m_finished.value(0), QStringLiteral("Could not find some files."));
-    QCOMPARE(m_finished.value(1),
-             m_dir->filePath("gone1.png") + "\n\n" + m_dir->filePath("gone2.png"));
+    QCOMPARE(
+        m_finished.value(1), m_dir->filePath("gone1.png") + "\n\n" + m_dir->filePath("gone2.png"));
 }
 
 void tst_ImageLoader::extensionThatLies()
 {
-    writeFile(m_dir->filePath("photo.jpg"), pngBytes({7, 9}));
-    const QList<GraphicsImageItem *> items = run(files({"photo.jpg"}));
+    writeFile(m_dir->filePath("photo.jpg"), pngBytes({ 7, 9 }));
+    const QList<GraphicsImageItem *> items = run(files({ "photo.jpg" }));
     QCOMPARE(items.size(), 1);
     QCOMPARE(items.first()->image()->size(), QSize(7, 9));
     QCOMPARE(items.first()->source(), m_dir->filePath("photo.jpg"));
@@ -179,14 +177,14 @@ void tst_ImageLoader::extensionThatLies()
 void tst_ImageLoader::cancelMidFolder()
 {
     for (int i = 0; i < 40; ++i)
-        writeFile(m_dir->filePath(QStringLiteral("many/%1.png").arg(i)), pngBytes({64, 64}));
+        writeFile(m_dir->filePath(QStringLiteral("many/%1.png").arg(i)), pngBytes({ 64, 64 }));
     LoadJob job(m_loader.get());
     QSignalSpy finished(&job, &LoadJob::finished);
     connect(m_loader.get(), &BaseLoader::itemGenerated, &job, [&job, this] {
         if (m_items.size() == 3)
             job.cancel();
     });
-    m_loader->load(files({"many"}), &job);
+    m_loader->load(files({ "many" }), &job);
     QCOMPARE(m_items.size(), 3);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toString(), QString());
@@ -199,10 +197,12 @@ void tst_ImageLoader::autoDownscale_data()
     QTest::addColumn<QSize>("maxSize");
     QTest::addColumn<QSize>("expected");
 
-    QTest::addRow("landscape") << QSize(4000, 3000) << true << QSize(2000, 2000) << QSize(2000, 1500);
-    QTest::addRow("portrait") << QSize(3000, 4000) << true << QSize(2000, 2000) << QSize(1500, 2000);
-    QTest::addRow("wide but within height") << QSize(1500, 1600) << true << QSize(1000, 2000)
-                                            << QSize(1500, 1600);
+    QTest::addRow("landscape") << QSize(4000, 3000) << true << QSize(2000, 2000)
+                               << QSize(2000, 1500);
+    QTest::addRow("portrait") << QSize(3000, 4000) << true << QSize(2000, 2000)
+                              << QSize(1500, 2000);
+    QTest::addRow("wide but within height")
+        << QSize(1500, 1600) << true << QSize(1000, 2000) << QSize(1500, 1600);
     QTest::addRow("switched off") << QSize(4000, 3000) << false << QSize(2000, 2000)
                                   << QSize(4000, 3000);
     QTest::addRow("small") << QSize(300, 200) << true << QSize(2000, 2000) << QSize(300, 200);
@@ -221,11 +221,11 @@ void tst_ImageLoader::autoDownscale()
 
 void tst_ImageLoader::loadedFilesAreDownscaled()
 {
-    writeFile(m_dir->filePath("big.png"), pngBytes({400, 300}));
+    writeFile(m_dir->filePath("big.png"), pngBytes({ 400, 300 }));
     m_loader->setAutoDownscale(true);
     m_loader->setAutoDownscaleMaxWidth(200);
     m_loader->setAutoDownscaleMaxHeight(200);
-    const QList<GraphicsImageItem *> items = run(files({"big.png"}));
+    const QList<GraphicsImageItem *> items = run(files({ "big.png" }));
     QCOMPARE(items.size(), 1);
     QCOMPARE(items.first()->image()->size(), QSize(200, 150));
     // The item remembers how it was reduced, so a linked file is read back the same way.
@@ -238,11 +238,16 @@ void tst_ImageLoader::makeName_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("name");
 
-    QTest::addRow("extension dropped once") << "C:/pics/cat.final.png" << "cat.final";
-    QTest::addRow("no extension") << "C:/pics/README" << "README";
-    QTest::addRow("empty") << "" << "Untitled";
-    QTest::addRow("web address") << "https://a.org/img/x.png" << "x";
-    QTest::addRow("trailing slash") << "/pics/folder/" << "folder";
+    QTest::addRow("extension dropped once") << "C:/pics/cat.final.png"
+                                            << "cat.final";
+    QTest::addRow("no extension") << "C:/pics/README"
+                                  << "README";
+    QTest::addRow("empty") << ""
+                           << "Untitled";
+    QTest::addRow("web address") << "https://a.org/img/x.png"
+                                 << "x";
+    QTest::addRow("trailing slash") << "/pics/folder/"
+                                    << "folder";
 }
 
 void tst_ImageLoader::makeName()
@@ -266,7 +271,7 @@ void tst_ImageLoader::textBecomesNote()
 {
     QFETCH(QString, text);
     QFETCH(bool, note);
-    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    writeFile(m_dir->filePath("a.png"), pngBytes({ 4, 3 }));
     if (text == QLatin1String("PATH"))
         text = m_dir->filePath("a.png");
 
@@ -276,8 +281,8 @@ void tst_ImageLoader::textBecomesNote()
     source.position = QPointF(5, 6);
     run(source);
     QCOMPARE(m_items.size(), 1);
-    QCOMPARE(m_items.first()->itemType(), int(note ? GraphicsItem::TextItemType
-                                                     : GraphicsItem::ImageItemType));
+    QCOMPARE(m_items.first()->itemType(),
+        int(note ? GraphicsItem::TextItemType : GraphicsItem::ImageItemType));
     if (note) {
         auto *textItem = static_cast<GraphicsTextItem *>(m_items.first());
         QCOMPARE(textItem->text(), text);
@@ -290,7 +295,7 @@ void tst_ImageLoader::textBecomesNote()
 
 void tst_ImageLoader::queuedLoadOnLoaderThread()
 {
-    writeFile(m_dir->filePath("a.png"), pngBytes({4, 3}));
+    writeFile(m_dir->filePath("a.png"), pngBytes({ 4, 3 }));
     QThread thread;
     auto *loader = new ImageLoader;
     loader->moveToThread(&thread);
@@ -300,12 +305,12 @@ void tst_ImageLoader::queuedLoadOnLoaderThread()
     LoadJob job(loader);
     QList<GraphicsItem *> items;
     connect(&job, &LoadJob::itemGenerated, this,
-            [&items](const ItemRecord &record) { items.append(ItemBuilder().build(record)); });
+        [&items](const ItemRecord &record) { items.append(ItemBuilder().build(record)); });
     QSignalSpy finished(&job, &LoadJob::finished);
-    ImageLoader::Source source = files({"a.png"});
+    ImageLoader::Source source = files({ "a.png" });
     source.text = QStringLiteral("note");
     QVERIFY(QMetaObject::invokeMethod(loader, "load", Qt::QueuedConnection,
-                                      Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, &job)));
+        Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, &job)));
     QVERIFY(finished.wait());
     thread.quit();
     thread.wait();
@@ -322,30 +327,30 @@ void tst_ImageLoader::webSources_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QStringList>("expectedSources"); // paths on the test server
 
-    QTest::addRow("address as text") << "text" << QStringList{"/a.png"};
-    QTest::addRow("address as url") << "url" << QStringList{"/a.png"};
-    QTest::addRow("page address fetches the page's pictures") << "page"
-                                                               << QStringList{"/a.png", "/b.png"};
-    QTest::addRow("html fragment") << "html" << QStringList{"/a.png", "/b.png"};
-    QTest::addRow("image data takes the fragment's address") << "data" << QStringList{"/b.png"};
+    QTest::addRow("address as text") << "text" << QStringList { "/a.png" };
+    QTest::addRow("address as url") << "url" << QStringList { "/a.png" };
+    QTest::addRow("page address fetches the page's pictures")
+        << "page" << QStringList { "/a.png", "/b.png" };
+    QTest::addRow("html fragment") << "html" << QStringList { "/a.png", "/b.png" };
+    QTest::addRow("image data takes the fragment's address") << "data" << QStringList { "/b.png" };
 }
 
 void tst_ImageLoader::webSources()
 {
     QFETCH(QString, kind);
     QFETCH(QStringList, expectedSources);
-    m_server->setRoute("/a.png", {200, "image/png", pngBytes({3, 3}), {}, {}});
-    m_server->setRoute("/b.png", {200, "image/png", pngBytes({4, 4}), {}, {}});
+    m_server->setRoute("/a.png", { 200, "image/png", pngBytes({ 3, 3 }), {}, {} });
+    m_server->setRoute("/b.png", { 200, "image/png", pngBytes({ 4, 4 }), {}, {} });
     const QByteArray page = "<p><img src=\"a.png\"><img srcset=\"/b.png 2x, /a.png 1x\"></p>";
-    m_server->setRoute("/page.html", {200, "text/html", page, {}, {}});
+    m_server->setRoute("/page.html", { 200, "text/html", page, {}, {} });
 
     ImageLoader::Source source;
     if (kind == QLatin1String("text")) {
         source.text = m_server->url("/a.png");
     } else if (kind == QLatin1String("url")) {
-        source.urls = {QUrl(m_server->url("/a.png"))};
+        source.urls = { QUrl(m_server->url("/a.png")) };
     } else if (kind == QLatin1String("page")) {
-        source.urls = {QUrl(m_server->url("/page.html"))};
+        source.urls = { QUrl(m_server->url("/page.html")) };
     } else if (kind == QLatin1String("html")) {
         source.html = QString::fromUtf8(page);
         source.text = m_server->url("/page.html");
@@ -371,19 +376,21 @@ void tst_ImageLoader::browserDropFetchesPageFirst_data()
     QTest::addColumn<QString>("expectedSource");
 
     // The file's kind differs from the page's picture: the page's picture is fetched instead.
-    QTest::addRow("different kind") << "download.png" << "/photo.webp";
+    QTest::addRow("different kind") << "download.png"
+                                    << "/photo.webp";
     // Same kind: the file is loaded and remembers where it came from.
-    QTest::addRow("same kind") << "download.webp" << "/photo.webp";
+    QTest::addRow("same kind") << "download.webp"
+                               << "/photo.webp";
 }
 
 void tst_ImageLoader::browserDropFetchesPageFirst()
 {
     QFETCH(QString, localName);
     QFETCH(QString, expectedSource);
-    m_server->setRoute("/photo.webp", {200, "image/png", pngBytes({8, 8}), {}, {}});
-    writeFile(m_dir->filePath(localName), pngBytes({2, 2}));
+    m_server->setRoute("/photo.webp", { 200, "image/png", pngBytes({ 8, 8 }), {}, {} });
+    writeFile(m_dir->filePath(localName), pngBytes({ 2, 2 }));
 
-    ImageLoader::Source source = files({localName});
+    ImageLoader::Source source = files({ localName });
     source.html = "<img src=\"" + m_server->url("/photo.webp") + "\">";
     const QList<GraphicsImageItem *> items = run(source);
     QCOMPARE(items.size(), 1);
@@ -409,32 +416,32 @@ void tst_ImageLoader::loadsAskedForDuringADownloadWaitTheirTurn()
     buffer.open(QIODevice::WriteOnly);
     noise.save(&buffer, "PNG");
     QVERIFY(slowBody.size() > 3 * 1024);
-    m_server->setRoute("/slow.png", {200, "image/png", slowBody, {},
-                                     HttpTestServer::Behaviour::Slow});
-    m_server->setRoute("/c.png", {200, "image/png", pngBytes({3, 3}), {}, {}});
-    writeFile(m_dir->filePath("b.png"), pngBytes({2, 2}));
-    writeFile(m_dir->filePath("d.png"), pngBytes({4, 4}));
+    m_server->setRoute(
+        "/slow.png", { 200, "image/png", slowBody, {}, HttpTestServer::Behaviour::Slow });
+    m_server->setRoute("/c.png", { 200, "image/png", pngBytes({ 3, 3 }), {}, {} });
+    writeFile(m_dir->filePath("b.png"), pngBytes({ 2, 2 }));
+    writeFile(m_dir->filePath("d.png"), pngBytes({ 4, 4 }));
 
     ImageLoader::Source a;
-    a.urls = {QUrl(m_server->url("/slow.png"))};
-    const ImageLoader::Source b = files({"b.png"});
+    a.urls = { QUrl(m_server->url("/slow.png")) };
+    const ImageLoader::Source b = files({ "b.png" });
     ImageLoader::Source c;
     c.text = m_server->url("/c.png");
-    const ImageLoader::Source d = files({"d.png"});
+    const ImageLoader::Source d = files({ "d.png" });
 
     QStringList events;
-    LoadJob jobs[4] = {LoadJob(m_loader.get()), LoadJob(m_loader.get()), LoadJob(m_loader.get()),
-                       LoadJob(m_loader.get())};
+    LoadJob jobs[4] = { LoadJob(m_loader.get()), LoadJob(m_loader.get()), LoadJob(m_loader.get()),
+        LoadJob(m_loader.get()) };
     for (int i = 0; i < 4; ++i) {
         const QString name(QLatin1Char(char('a' + i)));
-        connect(&jobs[i], &LoadJob::started, this, [&events, name] { events << name + " started"; });
-        connect(&jobs[i], &LoadJob::finished, this,
-                [&events, name] { events << name + " finished"; });
+        connect(
+            &jobs[i], &LoadJob::started, this, [&events, name] { events << name + " started"; });
+        connect(
+            &jobs[i], &LoadJob::finished, this, [&events, name] { events << name + " finished"; });
     }
     const auto queueLoad = [this](const ImageLoader::Source &source, LoadJob *job) {
         QVERIFY(QMetaObject::invokeMethod(m_loader.get(), "load", Qt::QueuedConnection,
-                                          Q_ARG(ImageLoader::Source, source),
-                                          Q_ARG(LoadJob *, job)));
+            Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, job)));
     };
     m_server->firstPieceSent = [&] {
         queueLoad(b, &jobs[1]);
@@ -443,16 +450,18 @@ void tst_ImageLoader::loadsAskedForDuringADownloadWaitTheirTurn()
     connect(&jobs[0], &LoadJob::finished, this, [&] { queueLoad(d, &jobs[3]); });
 
     m_loader->load(a, &jobs[0]);
-    QCOMPARE(events, QStringList({"a started", "a finished"}));
+    QCOMPARE(events, QStringList({ "a started", "a finished" }));
     QTRY_COMPARE(events.size(), 8);
-    QCOMPARE(events, QStringList({"a started", "a finished", "b started", "b finished",
-                                  "c started", "c finished", "d started", "d finished"}));
+    QCOMPARE(events,
+        QStringList({ "a started", "a finished", "b started", "b finished", "c started",
+            "c finished", "d started", "d finished" }));
 
     QStringList sources;
     for (GraphicsItem *item : qAsConst(m_items))
         sources << static_cast<GraphicsImageItem *>(item)->source();
-    QCOMPARE(sources, QStringList({m_server->url("/slow.png"), m_dir->filePath("b.png"),
-                                   m_server->url("/c.png"), m_dir->filePath("d.png")}));
+    QCOMPARE(sources,
+        QStringList({ m_server->url("/slow.png"), m_dir->filePath("b.png"), m_server->url("/c.png"),
+            m_dir->filePath("d.png") }));
     QCOMPARE(m_finished.size(), 8); // one message and its details per load
 }
 

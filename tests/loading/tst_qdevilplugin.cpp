@@ -35,7 +35,9 @@ void appendLe32(QByteArray &data, quint32 value)
 
 void appendBgra(QByteArray &data, QRgb pixel)
 {
-    data.append(char(qBlue(pixel))).append(char(qGreen(pixel))).append(char(qRed(pixel)))
+    data.append(char(qBlue(pixel)))
+        .append(char(qGreen(pixel)))
+        .append(char(qRed(pixel)))
         .append(char(qAlpha(pixel)));
 }
 
@@ -44,13 +46,13 @@ QByteArray bottomOriginTga()
 {
     QByteArray data;
     data.append(char(0)).append(char(0)).append(char(2)); // no id, no palette, true colour
-    data.append(5, char(0));                              // palette description
+    data.append(5, char(0)); // palette description
     appendLe16(data, 0);
     appendLe16(data, 0);
     appendLe16(data, 2);
     appendLe16(data, 2);
     data.append(char(32)).append(char(8)); // 32 bits, 8 alpha bits, origin bottom left
-    for (QRgb pixel : {bottomLeft, bottomRight, topLeft, topRight})
+    for (QRgb pixel : { bottomLeft, bottomRight, topLeft, topRight })
         appendBgra(data, pixel);
     return data;
 }
@@ -61,13 +63,13 @@ QByteArray dds()
     QByteArray data("DDS ");
     appendLe32(data, 124);
     appendLe32(data, 0x1 | 0x2 | 0x4 | 0x1000 | 0x8); // caps, height, width, pixel format, pitch
-    appendLe32(data, 2);                               // height
-    appendLe32(data, 2);                               // width
-    appendLe32(data, 8);                               // pitch
-    appendLe32(data, 0);                               // depth
-    appendLe32(data, 0);                               // levels
+    appendLe32(data, 2); // height
+    appendLe32(data, 2); // width
+    appendLe32(data, 8); // pitch
+    appendLe32(data, 0); // depth
+    appendLe32(data, 0); // levels
     data.append(11 * 4, char(0));
-    appendLe32(data, 32);   // pixel format size
+    appendLe32(data, 32); // pixel format size
     appendLe32(data, 0x41); // RGB with alpha
     appendLe32(data, 0);
     appendLe32(data, 32);
@@ -77,7 +79,7 @@ QByteArray dds()
     appendLe32(data, 0xff000000);
     appendLe32(data, 0x1000); // texture
     data.append(4 * 4, char(0));
-    for (QRgb pixel : {topLeft, topRight, bottomLeft, bottomRight})
+    for (QRgb pixel : { topLeft, topRight, bottomLeft, bottomRight })
         appendBgra(data, pixel);
     return data;
 }
@@ -95,15 +97,13 @@ bool decode(const QByteArray &data, const QByteArray &format, QImage *image)
 bool isTheTestPicture(const QImage &image)
 {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    return argb.size() == QSize(2, 2) && argb.pixel(0, 0) == topLeft
-        && argb.pixel(1, 0) == topRight && argb.pixel(0, 1) == bottomLeft
-        && argb.pixel(1, 1) == bottomRight;
+    return argb.size() == QSize(2, 2) && argb.pixel(0, 0) == topLeft && argb.pixel(1, 0) == topRight
+        && argb.pixel(0, 1) == bottomLeft && argb.pixel(1, 1) == bottomRight;
 }
 
 } // namespace
 
-class tst_QDevilPlugin : public QObject
-{
+class tst_QDevilPlugin : public QObject {
     Q_OBJECT
 
 private slots:

@@ -26,8 +26,9 @@ QImage randomImage(int width, int height, QImage::Format format, bool translucen
         for (int x = 0; x < width; ++x) {
             // Fully transparent pixels keep a colour: straight alpha must not lose it.
             const int alpha = translucent ? int(random.bounded(4)) * 85 : 255;
-            image.setPixel(x, y, qRgba(int(random.bounded(256)), int(random.bounded(256)),
-                                       int(random.bounded(256)), alpha));
+            image.setPixel(x, y,
+                qRgba(int(random.bounded(256)), int(random.bounded(256)), int(random.bounded(256)),
+                    alpha));
         }
     }
     return image.convertToFormat(format);
@@ -41,8 +42,9 @@ QImage rampImage(int width, int height, QImage::Format format, bool translucent,
     for (int y = 0; y < height; ++y) {
         const int offset = int(random.bounded(256));
         for (int x = 0; x < width; ++x) {
-            image.setPixel(x, y, qRgba((x * 5 + offset) & 0xff, (x * 3 + offset * 7) & 0xff,
-                                       (x * 11) & 0xff, translucent ? (x * 2 + offset) & 0xff : 255));
+            image.setPixel(x, y,
+                qRgba((x * 5 + offset) & 0xff, (x * 3 + offset * 7) & 0xff, (x * 11) & 0xff,
+                    translucent ? (x * 2 + offset) & 0xff : 255));
         }
     }
     return image.convertToFormat(format);
@@ -64,8 +66,7 @@ quint8 colourType(const QByteArray &png)
 
 } // namespace
 
-class tst_PngEncoder : public QObject
-{
+class tst_PngEncoder : public QObject {
     Q_OBJECT
 
 private slots:
@@ -82,21 +83,25 @@ void tst_PngEncoder::roundTrip_data()
     QTest::addColumn<int>("expectedColourType"); // -1: written by the toolkit's writer
 
     QTest::addRow("RGB32") << randomImage(37, 21, QImage::Format_RGB32, false, 1) << 2;
-    QTest::addRow("opaque ARGB32 written as RGB") << randomImage(16, 9, QImage::Format_ARGB32, false, 2) << 2;
+    QTest::addRow("opaque ARGB32 written as RGB")
+        << randomImage(16, 9, QImage::Format_ARGB32, false, 2) << 2;
     QTest::addRow("translucent ARGB32") << randomImage(16, 9, QImage::Format_ARGB32, true, 3) << 6;
     QTest::addRow("width 1") << randomImage(1, 17, QImage::Format_RGB32, false, 4) << 2;
     QTest::addRow("width 3, translucent") << randomImage(3, 5, QImage::Format_ARGB32, true, 5) << 6;
     QTest::addRow("width 4097") << randomImage(4097, 3, QImage::Format_RGB32, false, 6) << 2;
     QTest::addRow("height 1") << randomImage(301, 1, QImage::Format_ARGB32, true, 7) << 6;
     QTest::addRow("horizontal ramps") << rampImage(37, 9, QImage::Format_RGB32, false, 14) << 2;
-    QTest::addRow("horizontal ramps, translucent") << rampImage(37, 9, QImage::Format_ARGB32, true, 15) << 6;
+    QTest::addRow("horizontal ramps, translucent")
+        << rampImage(37, 9, QImage::Format_ARGB32, true, 15) << 6;
     QTest::addRow("grey 8-bit") << greyImage(33, 17, QImage::Format_Grayscale8) << 0;
     QTest::addRow("grey pixels in RGB32") << greyImage(33, 17, QImage::Format_RGB32) << 0;
     QTest::addRow("RGB888 converted") << randomImage(19, 7, QImage::Format_RGB888, false, 8) << 2;
-    QTest::addRow("RGBA8888 converted") << randomImage(19, 7, QImage::Format_RGBA8888, true, 9) << 6;
-    QTest::addRow("16 bits a channel, toolkit") << randomImage(9, 4, QImage::Format_RGBA64, true, 10) << -1;
+    QTest::addRow("RGBA8888 converted")
+        << randomImage(19, 7, QImage::Format_RGBA8888, true, 9) << 6;
+    QTest::addRow("16 bits a channel, toolkit")
+        << randomImage(9, 4, QImage::Format_RGBA64, true, 10) << -1;
     QTest::addRow("palette, toolkit") << randomImage(9, 4, QImage::Format_RGB32, false, 11)
-                                                .convertToFormat(QImage::Format_Indexed8)
+                                             .convertToFormat(QImage::Format_Indexed8)
                                       << -1;
 }
 
@@ -105,11 +110,11 @@ void tst_PngEncoder::roundTrip()
     QFETCH(QImage, image);
     QFETCH(int, expectedColourType);
 
-    for (int compression : {PngEncoder::Fastest, PngEncoder::Balanced, PngEncoder::Smallest}) {
+    for (int compression : { PngEncoder::Fastest, PngEncoder::Balanced, PngEncoder::Smallest }) {
         QByteArray png;
         QString error;
         QVERIFY2(PngEncoder::encode(image, PngEncoder::deflateLevel(compression), &png, &error),
-                 qPrintable(error));
+            qPrintable(error));
         if (expectedColourType >= 0)
             QCOMPARE(int(colourType(png)), expectedColourType);
 
@@ -119,7 +124,7 @@ void tst_PngEncoder::roundTrip()
             QCOMPARE(decoded.convertToFormat(QImage::Format_RGBA64), image);
         } else {
             QCOMPARE(decoded.convertToFormat(QImage::Format_ARGB32),
-                     image.convertToFormat(QImage::Format_ARGB32));
+                image.convertToFormat(QImage::Format_ARGB32));
         }
     }
 }
@@ -137,7 +142,7 @@ void tst_PngEncoder::premultipliedMatchesToolkit()
     QVERIFY(QImageWriter(&buffer, "png").write(image));
 
     QCOMPARE(decode(ours).convertToFormat(QImage::Format_ARGB32),
-             decode(toolkit).convertToFormat(QImage::Format_ARGB32));
+        decode(toolkit).convertToFormat(QImage::Format_ARGB32));
 }
 
 void tst_PngEncoder::sameImageSameBytes()

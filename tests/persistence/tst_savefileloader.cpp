@@ -15,8 +15,8 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPolygonF>
-#include <QTemporaryDir>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -25,8 +25,8 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -78,8 +78,8 @@ public:
                     states.append(state);
             });
         connect(loader, &SaveFileLoader::foundItemWithMissingImage, this,
-            [this](const ItemRecord &, const ImageLoader::LoadImageResult &reason,
-                LoadJob *loadJob) {
+            [this](
+                const ItemRecord &, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob) {
                 if (loadJob == job)
                     missingCodes.append(reason.code);
             });
@@ -260,7 +260,7 @@ private:
     std::unique_ptr<Collector> load(const QString &path, bool force = false);
     QByteArray freshSave(const QList<GraphicsItem *> &items);
     QList<GraphicsItem *> smallScene();
-    template <typename F> void onLoaderThread(F f)
+    template<typename F> void onLoaderThread(F f)
     {
         QMetaObject::invokeMethod(m_loader, f, Qt::BlockingQueuedConnection);
     }
@@ -512,7 +512,7 @@ void tst_SaveFileLoader::compressionLevels()
             translucent.setPixel(x, y, qRgba(x * 7, 90, y * 12, (x * 13 + y * 5) % 256));
     const QPixmap first = QPixmap::fromImage(noisy);
     const QPixmap second = QPixmap::fromImage(translucent);
-    m_items = {imageItem(first, 0, 0.0), imageItem(second, 1, 1.0)};
+    m_items = { imageItem(first, 0, 0.0), imageItem(second, 1, 1.0) };
 
     onLoaderThread([this, compression] { m_loader->setSaveCompression(compression); });
     const QString path = m_dir->filePath(QStringLiteral("level%1.vlk").arg(compression));
@@ -527,7 +527,7 @@ void tst_SaveFileLoader::compressionLevels()
         byId.insert(item->id(), dynamic_cast<GraphicsImageItem *>(item));
     QCOMPARE(byId.value(0)->image()->toImage().convertToFormat(QImage::Format_RGB32), noisy);
     QCOMPARE(byId.value(1)->image()->toImage().convertToFormat(QImage::Format_ARGB32),
-             second.toImage().convertToFormat(QImage::Format_ARGB32));
+        second.toImage().convertToFormat(QImage::Format_ARGB32));
 }
 
 void tst_SaveFileLoader::saveTwiceIsIdenticalWithoutEncoding()
@@ -689,8 +689,9 @@ void tst_SaveFileLoader::checksumMismatch()
 
     // Declining to load a mismatching file: the pictures may already be decoding, but neither
     // the scene state nor any item may come out of the load.
-    QMetaObject::Connection decline = connect(m_loader, &SaveFileLoader::checksumMissmatchDetected,
-        this, [](LoadJob *job) { job->cancel(); }, Qt::DirectConnection);
+    QMetaObject::Connection decline = connect(
+        m_loader, &SaveFileLoader::checksumMissmatchDetected, this,
+        [](LoadJob *job) { job->cancel(); }, Qt::DirectConnection);
     auto declined = load(path);
     disconnect(decline);
     QCOMPARE(declined->messages, QStringList { QString() });

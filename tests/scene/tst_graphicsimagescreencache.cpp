@@ -11,8 +11,7 @@
 
 // The screen copy must never show anything but what drawing the level directly shows: not at a
 // sub-pixel offset, not after a pan, not after the level changed, not after eviction.
-class TestGraphicsImageScreenCache : public QObject
-{
+class TestGraphicsImageScreenCache : public QObject {
     Q_OBJECT
 
 private slots:
@@ -28,7 +27,8 @@ QPixmap pattern(int width, int height, int seed)
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 7 + seed) & 0xff, (y * 5 + seed * 3) & 0xff, (x ^ y) & 0xff));
+            image.setPixel(
+                x, y, qRgb((x * 7 + seed) & 0xff, (y * 5 + seed * 3) & 0xff, (x ^ y) & 0xff));
     }
     return QPixmap::fromImage(image);
 }
@@ -43,8 +43,8 @@ bool similar(const QImage &actual, const QImage &expected)
         for (int x = 0; x < actual.width(); ++x) {
             const QRgb a = actual.pixel(x, y);
             const QRgb b = expected.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                              std::abs(qBlue(a) - qBlue(b))});
+            worst = std::max({ worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                std::abs(qBlue(a) - qBlue(b)) });
         }
     }
     if (worst > 3)
@@ -52,8 +52,7 @@ bool similar(const QImage &actual, const QImage &expected)
     return worst <= 3;
 }
 
-struct Setup
-{
+struct Setup {
     QTransform transform;
     QPoint viewportOffset;
     qreal opacity = 1;
@@ -92,18 +91,31 @@ void TestGraphicsImageScreenCache::drawsLikeDirectPainting_data()
     QTest::addColumn<Setup>("setup");
 
     const QTransform small = QTransform::fromScale(0.1, 0.1);
-    QTest::addRow("whole-pixel offset") << Setup{small * QTransform::fromTranslate(10, 12), {}, 1, {}, true};
-    QTest::addRow("sub-pixel offset") << Setup{small * QTransform::fromTranslate(10.37, 12.81), {}, 1, {}, true};
-    QTest::addRow("negative offset, partly outside") << Setup{small * QTransform::fromTranslate(-30.5, -9.25), {}, 1, {}, true};
-    QTest::addRow("flipped") << Setup{QTransform::fromScale(-0.1, 0.1) * QTransform::fromTranslate(130.4, 5), {}, 1, {}, true};
-    QTest::addRow("unequal axes") << Setup{QTransform::fromScale(0.13, 0.07) * QTransform::fromTranslate(3.3, 4.6), {}, 1, {}, true};
-    QTest::addRow("no smoothing") << Setup{small * QTransform::fromTranslate(10.5, 12.5), {}, 1, {}, false};
-    QTest::addRow("translucent") << Setup{small * QTransform::fromTranslate(10.37, 12.81), {}, 0.4, {}, true};
+    QTest::addRow("whole-pixel offset")
+        << Setup { small * QTransform::fromTranslate(10, 12), {}, 1, {}, true };
+    QTest::addRow("sub-pixel offset")
+        << Setup { small * QTransform::fromTranslate(10.37, 12.81), {}, 1, {}, true };
+    QTest::addRow("negative offset, partly outside")
+        << Setup { small * QTransform::fromTranslate(-30.5, -9.25), {}, 1, {}, true };
+    QTest::addRow("flipped") << Setup {
+        QTransform::fromScale(-0.1, 0.1) * QTransform::fromTranslate(130.4, 5), {}, 1, {}, true
+    };
+    QTest::addRow("unequal axes") << Setup {
+        QTransform::fromScale(0.13, 0.07) * QTransform::fromTranslate(3.3, 4.6), {}, 1, {}, true
+    };
+    QTest::addRow("no smoothing") << Setup { small * QTransform::fromTranslate(10.5, 12.5), {}, 1,
+        {}, false };
+    QTest::addRow("translucent") << Setup { small * QTransform::fromTranslate(10.37, 12.81), {},
+        0.4, {}, true };
     QPainterPath ellipse;
     ellipse.addEllipse(QRectF(20, 10, 70, 50));
-    QTest::addRow("clipped by a path") << Setup{small * QTransform::fromTranslate(10.37, 12.81), {}, 1, ellipse, true};
-    QTest::addRow("widget offset in its window") << Setup{small * QTransform::fromTranslate(10.37, 12.81), QPoint(5, 7), 1, {}, true};
-    QTest::addRow("rotated, drawn directly") << Setup{small * QTransform().rotate(30) * QTransform::fromTranslate(60, 10), {}, 1, {}, true};
+    QTest::addRow("clipped by a path")
+        << Setup { small * QTransform::fromTranslate(10.37, 12.81), {}, 1, ellipse, true };
+    QTest::addRow("widget offset in its window")
+        << Setup { small * QTransform::fromTranslate(10.37, 12.81), QPoint(5, 7), 1, {}, true };
+    QTest::addRow("rotated, drawn directly")
+        << Setup { small * QTransform().rotate(30) * QTransform::fromTranslate(60, 10), {}, 1, {},
+               true };
 }
 
 void TestGraphicsImageScreenCache::drawsLikeDirectPainting()
@@ -121,7 +133,8 @@ void TestGraphicsImageScreenCache::followsChanges()
 {
     const QPixmap first = pattern(300, 240, 1);
     const QPixmap second = pattern(300, 240, 100);
-    Setup setup{QTransform::fromScale(0.1, 0.1) * QTransform::fromTranslate(10.37, 12.81), {}, 1, {}, true};
+    Setup setup { QTransform::fromScale(0.1, 0.1) * QTransform::fromTranslate(10.37, 12.81), {}, 1,
+        {}, true };
     GraphicsImageScreenCache cache;
     for (int round = 0; round < 3; ++round)
         paint(setup, first, &cache);
@@ -132,7 +145,8 @@ void TestGraphicsImageScreenCache::followsChanges()
     QVERIFY(similar(paint(setup, first, &cache), paint(setup, first, nullptr)));
 
     // A new level (levels rebuilt, grey turned on) is never hidden behind the old copy.
-    qDebug() << "DBG" << similar(paint(setup, second, nullptr), paint(setup, first, nullptr)) << first.cacheKey() << second.cacheKey();
+    qDebug() << "DBG" << similar(paint(setup, second, nullptr), paint(setup, first, nullptr))
+             << first.cacheKey() << second.cacheKey();
     QVERIFY(similar(paint(setup, second, &cache), paint(setup, second, nullptr)));
     QVERIFY(similar(paint(setup, second, &cache), paint(setup, second, nullptr)));
 

@@ -13,8 +13,7 @@
 #include <limits>
 #include <memory>
 
-class tst_Settings : public QObject
-{
+class tst_Settings : public QObject {
     Q_OBJECT
 
 private slots:
@@ -119,20 +118,20 @@ void tst_Settings::storedValueReachesSetting_data()
     QTest::addColumn<QVariant>("expected");
     QTest::addColumn<int>("changes");
 
-    QTest::addRow("integer from text") << "AutoSaveInterval" << QVariant(10) << QByteArray("25")
-                                       << QVariant(25) << 1;
-    QTest::addRow("integer that is not a number") << "AutoSaveInterval" << QVariant(10)
-                                                  << QByteArray("abc") << QVariant(10) << 0;
-    QTest::addRow("integer beyond 32 bits") << "AutoSaveInterval" << QVariant(10)
-                                            << QByteArray("99999999999") << QVariant(10) << 0;
-    QTest::addRow("integer equal to default") << "AutoSaveInterval" << QVariant(10)
-                                              << QByteArray("10") << QVariant(10) << 0;
+    QTest::addRow("integer from text")
+        << "AutoSaveInterval" << QVariant(10) << QByteArray("25") << QVariant(25) << 1;
+    QTest::addRow("integer that is not a number")
+        << "AutoSaveInterval" << QVariant(10) << QByteArray("abc") << QVariant(10) << 0;
+    QTest::addRow("integer beyond 32 bits")
+        << "AutoSaveInterval" << QVariant(10) << QByteArray("99999999999") << QVariant(10) << 0;
+    QTest::addRow("integer equal to default")
+        << "AutoSaveInterval" << QVariant(10) << QByteArray("10") << QVariant(10) << 0;
     QTest::addRow("boolean true") << "InvertWheel" << QVariant(false) << QByteArray("true")
                                   << QVariant(true) << 1;
-    QTest::addRow("boolean that is not a boolean") << "InvertWheel" << QVariant(false)
-                                                   << QByteArray("abc") << QVariant(false) << 0;
-    QTest::addRow("boolean equal to default") << "DropFocus" << QVariant(true)
-                                              << QByteArray("true") << QVariant(true) << 0;
+    QTest::addRow("boolean that is not a boolean")
+        << "InvertWheel" << QVariant(false) << QByteArray("abc") << QVariant(false) << 0;
+    QTest::addRow("boolean equal to default")
+        << "DropFocus" << QVariant(true) << QByteArray("true") << QVariant(true) << 0;
     QTest::addRow("no fixed type") << "Last Browse Path" << QVariant() << QByteArray("/home/a b")
                                    << QVariant(QStringLiteral("/home/a b")) << 1;
 }
@@ -145,8 +144,8 @@ void tst_Settings::storedValueReachesSetting()
     QFETCH(QVariant, expected);
     QFETCH(int, changes);
 
-    writeIni("[General_Settings]\n" + SettingsHandler::storageKey(name).toUtf8() + '=' + stored
-             + '\n');
+    writeIni(
+        "[General_Settings]\n" + SettingsHandler::storageKey(name).toUtf8() + '=' + stored + '\n');
     startHandler();
 
     // Owners connect before the setting registers, so the stored value reaches them once.
@@ -210,8 +209,8 @@ void tst_Settings::handlerAnnouncesKeys()
 
 void tst_Settings::settingWithoutHandler()
 {
-    QTest::ignoreMessage(QtCriticalMsg,
-                         "SettingsHandler needs to be created before the creation of a Setting");
+    QTest::ignoreMessage(
+        QtCriticalMsg, "SettingsHandler needs to be created before the creation of a Setting");
     Setting orphan(QStringLiteral("Redos"), 50, GeneralSettings::group());
     orphan.setValue(7);
     QCOMPARE(orphan.value(), QVariant(7));
@@ -268,11 +267,16 @@ void tst_Settings::versionComparison_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("sign");
 
-    QTest::addRow("numeric, not textual") << "1.10" << "1.9" << 1;
-    QTest::addRow("patch level") << "1.10.5" << "1.10.0" << 1;
-    QTest::addRow("missing version is oldest") << "" << "1.8.0" << -1;
-    QTest::addRow("equal") << "1.11.1" << "1.11.1" << 0;
-    QTest::addRow("missing part counts as 0") << "1.2" << "1.2.0" << 0;
+    QTest::addRow("numeric, not textual") << "1.10"
+                                          << "1.9" << 1;
+    QTest::addRow("patch level") << "1.10.5"
+                                 << "1.10.0" << 1;
+    QTest::addRow("missing version is oldest") << ""
+                                               << "1.8.0" << -1;
+    QTest::addRow("equal") << "1.11.1"
+                           << "1.11.1" << 0;
+    QTest::addRow("missing part counts as 0") << "1.2"
+                                              << "1.2.0" << 0;
 }
 
 void tst_Settings::versionComparison()
@@ -295,25 +299,25 @@ void tst_Settings::upgrade_data()
 
     QTest::addRow("1.10.0 moves the autosave warning")
         << QByteArray("[General_Settings]\nVersion=1.10.0\nAutoSaveUnsavedWarning=true\n") << true
-        << -1 << QByteArrayList{"AutoSaveUnsavedWarning"} << QByteArrayList{};
+        << -1 << QByteArrayList { "AutoSaveUnsavedWarning" } << QByteArrayList {};
     QTest::addRow("1.10.5 is already upgraded")
         << QByteArray("[General_Settings]\nVersion=1.10.5\nAutoSaveUnsavedWarning=true\n") << false
-        << -1 << QByteArrayList{} << QByteArrayList{"AutoSaveUnsavedWarning=true"};
+        << -1 << QByteArrayList {} << QByteArrayList { "AutoSaveUnsavedWarning=true" };
     QTest::addRow("old scroll choice zoom")
         << QByteArray("[General_Settings]\nVersion=1.7.2\nScrollFunctionality=2\n") << false << 2
-        << QByteArrayList{"ScrollFunctionality"} << QByteArrayList{};
+        << QByteArrayList { "ScrollFunctionality" } << QByteArrayList {};
     QTest::addRow("old scroll choice delete")
         << QByteArray("[General_Settings]\nScrollFunctionality=0\n") << false << 0
-        << QByteArrayList{"ScrollFunctionality"} << QByteArrayList{};
+        << QByteArrayList { "ScrollFunctionality" } << QByteArrayList {};
     QTest::addRow("old scroll choice pan needs no binding")
         << QByteArray("[General_Settings]\nVersion=1.7.2\nScrollFunctionality=1\n") << false << -1
-        << QByteArrayList{"ScrollFunctionality"} << QByteArrayList{};
+        << QByteArrayList { "ScrollFunctionality" } << QByteArrayList {};
     QTest::addRow("scroll choice after 1.8.0 is left alone")
         << QByteArray("[General_Settings]\nVersion=1.9\nScrollFunctionality=0\n") << false << -1
-        << QByteArrayList{} << QByteArrayList{"ScrollFunctionality=0"};
-    QTest::addRow("fresh file")
-        << QByteArray() << false << -1 << QByteArrayList{"AutoSaveUnsavedWarning", "Scroll"}
-        << QByteArrayList{};
+        << QByteArrayList {} << QByteArrayList { "ScrollFunctionality=0" };
+    QTest::addRow("fresh file") << QByteArray() << false << -1
+                                << QByteArrayList { "AutoSaveUnsavedWarning", "Scroll" }
+                                << QByteArrayList {};
 }
 
 void tst_Settings::upgrade()

@@ -126,8 +126,7 @@ GraphicsImageItem *tst_GraphicsView::addImage(const QSize &size, const QColor &c
     return image;
 }
 
-void tst_GraphicsView::drag(
-    Qt::MouseButton button, const QPoint &from, const QPoint &to, int steps)
+void tst_GraphicsView::drag(Qt::MouseButton button, const QPoint &from, const QPoint &to, int steps)
 {
     QTest::mousePress(window(), button, Qt::NoModifier, from);
     settle();
@@ -279,12 +278,12 @@ void tst_GraphicsView::dragPans_data()
     QTest::addColumn<bool>("maximized");
     QTest::addColumn<bool>("pans");
 
-    QTest::addRow("locked canvas: left drag on an image pans") << int(Qt::LeftButton) << true
-                                                               << false << true;
-    QTest::addRow("maximized window: right drag pans") << int(Qt::RightButton) << false << true
-                                                       << true;
-    QTest::addRow("normal window: right drag does not") << int(Qt::RightButton) << false << false
-                                                        << false;
+    QTest::addRow("locked canvas: left drag on an image pans")
+        << int(Qt::LeftButton) << true << false << true;
+    QTest::addRow("maximized window: right drag pans")
+        << int(Qt::RightButton) << false << true << true;
+    QTest::addRow("normal window: right drag does not")
+        << int(Qt::RightButton) << false << false << false;
 }
 
 void tst_GraphicsView::dragPans()
