@@ -83,7 +83,9 @@ void tst_MainWindow::droppedFilesAreOneUndoStep()
     QTRY_VERIFY(m_window->isIdle());
 
     GraphicsScene *scene = m_window->scene();
+    // Each item is on the scene once, although it arrived before the load became an addition.
     QCOMPARE(scene->addedItems().size(), 3);
+    QCOMPARE(scene->graphicsItems().size(), 3);
     QCOMPARE(scene->selectedGraphicsItems().size(), 3);
     // Packed: no two pictures overlap any more, although all were created at one point.
     const QList<GraphicsItem *> items = scene->addedItems();

@@ -75,7 +75,6 @@ private slots:
     void secondSaveMakesAndDropsBackup();
     void loadingIsNotAnEdit();
     void backupLoadedAndSaved();
-    void changedElsewhereIsAsked();
     void checksumMismatchIsAsked_data();
     void checksumMismatchIsAsked();
     void recentFilesStayShortAndUnique();
@@ -235,35 +234,6 @@ void tst_SceneFileWorkflow::checksumMismatchIsAsked()
     QTRY_COMPARE(m_window->scene()->addedItems().size(), items);
     QTRY_VERIFY(m_window->isIdle());
     QCOMPARE(m_window->scene()->addedItems().size(), items);
-}
-
-void tst_SceneFileWorkflow::changedElsewhereIsAsked()
-{
-    addPicture();
-    saveAndWait(path("shared.vlk"));
-    const QByteArray before = [this] {
-        QFile file(path("shared.vlk"));
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }();
-
-    // Another instance saves the same file meanwhile.
-    {
-        QFile file(path("shared.vlk"));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.seek(112));
-        file.write(QByteArray(8, '\x11'));
-    }
-    addPicture();
-    DialogAnswerer answerer({});
-    saveAndWait();
-    QCOMPARE(answerer.questions.size(), 1);
-    QVERIFY(answerer.questions.first().contains(QLatin1String("changed outside of Velkora")));
-    // Cancelled: the other instance's file is left as it was, and there is no stray backup.
-    QFile file(path("shared.vlk"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.size(), before.size());
-    QVERIFY(!QFile::exists(path("shared.vlk.old")));
 }
 
 void tst_SceneFileWorkflow::recentFilesStayShortAndUnique()
