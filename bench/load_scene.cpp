@@ -73,7 +73,6 @@ int main(int argc, char **argv)
             item.name = QStringLiteral("bench");
             item.transform = QTransform::fromTranslate(i, i);
             item.image = photoLike(side, quint32(i + 1));
-            item.hasPixels = true;
             items.append(item);
         }
         QFile file(path);

@@ -60,7 +60,6 @@ void makeCorpus(const QString &directory)
     first.name = QStringLiteral("a");
     first.transform = QTransform::fromTranslate(1, 2);
     first.image = image;
-    first.hasPixels = true;
     ItemRecord note;
     note.type = ItemRecord::Type::Note;
     note.id = 2;

@@ -414,7 +414,6 @@ bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QSt
     item.downscaleLimit = m_autoDownscaleMaxSize;
     // Converted here, off the GUI thread, which then only wraps the pixels in a pixmap.
     item.image = toDisplayFormat(downscaled(image, m_autoDownscale, m_autoDownscaleMaxSize));
-    item.hasPixels = true;
     reportItem(job, item);
     return true;
 }

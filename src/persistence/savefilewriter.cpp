@@ -108,7 +108,8 @@ QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &r
         Image image;
         image.id = record->id;
         image.ownerId = record->pixelsOwnerId < 0 ? record->id : record->pixelsOwnerId;
-        image.hasPixels = record->hasPixels;
+        // A copy shows its owner's pixels; an owner has its own or none.
+        image.hasPixels = !record->image.isNull() || image.ownerId != image.id;
         image.source = record->source;
         image.image = record->image;
         images.append(image);

@@ -38,10 +38,8 @@ struct ItemRecord {
     QSize downscaleLimit;
     // Null when the picture is missing, or, on saving, when another image owns the same pixels.
     QImage image;
-    // Saving only: the lowest id of an image showing the same pixels (own id when it owns them),
-    // and whether the item had any pixels at all.
+    // Saving only: the lowest id of an image showing the same pixels (own id when it owns them).
     int pixelsOwnerId = -1;
-    bool hasPixels = false;
 
     // Notes.
     QString text;

@@ -63,9 +63,8 @@ ItemRecord recordOf(const GraphicsItem *item, const DepthOf &depthOf,
         record.filter = image->filter();
         record.autoDownscaled = image->autoDownscaled();
         record.downscaleLimit = image->downscaleLimit();
-        record.hasPixels = image->image() && !image->image()->isNull();
         record.pixelsOwnerId = pixelsOwnerOf(image);
-        if (record.hasPixels && record.pixelsOwnerId == record.id)
+        if (image->image() && !image->image()->isNull() && record.pixelsOwnerId == record.id)
             record.image = image->image()->toImage();
     } else if (const auto *note = dynamic_cast<const GraphicsTextItem *>(item)) {
         record.type = ItemRecord::Type::Note;
