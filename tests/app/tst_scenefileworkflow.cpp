@@ -1,6 +1,10 @@
 #include "app/mainwindow.h"
 #include "commands/addcommand.h"
+#include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
+#include "commands/cropcommand.h"
+#include "commands/deletecommand.h"
+#include "commands/depthchangecommand.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -18,7 +22,24 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
+
+namespace {
+
+// The names of the items from the bottom of the stack to its top.
+QStringList stacking(GraphicsScene *scene)
+{
+    QList<GraphicsItem *> items = scene->graphicsItems();
+    std::stable_sort(items.begin(), items.end(),
+        [](GraphicsItem *a, GraphicsItem *b) { return a->zValue() < b->zValue(); });
+    QStringList names;
+    for (GraphicsItem *item : qAsConst(items))
+        names << item->text();
+    return names;
+}
+
+} // namespace
 
 // Answers the questions the main window asks, in order, by the button text given; any question
 // beyond the expected ones is cancelled, so a test never hangs on a dialog.
@@ -79,11 +100,14 @@ private slots:
     void checksumMismatchIsAsked();
     void recentFilesStayShortAndUnique();
     void closeWaitsForTheChosenSave();
+    void savingKeepsWhatUndoRestores_data();
+    void savingKeepsWhatUndoRestores();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
-    void addPicture();
+    // A red picture beside the others; its name is the source given.
+    GraphicsImageItem *addPicture(const QString &source = QString());
     void saveAndWait(const QString &file = QString());
     void loadAndWait(const QString &file);
 
@@ -115,13 +139,14 @@ void tst_SceneFileWorkflow::cleanup()
         QFile::remove(path(name));
 }
 
-void tst_SceneFileWorkflow::addPicture()
+GraphicsImageItem *tst_SceneFileWorkflow::addPicture(const QString &source)
 {
     QPixmap pixmap(40, 30);
     pixmap.fill(Qt::red);
-    auto *item = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("red"),
+    auto *item = new GraphicsImageItem(new QPixmap(pixmap), source, QStringLiteral("red"),
         QPointF(m_window->scene()->addedItems().size() * 50, 0));
     m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
+    return item;
 }
 
 void tst_SceneFileWorkflow::saveAndWait(const QString &file)
@@ -267,6 +292,67 @@ void tst_SceneFileWorkflow::closeWaitsForTheChosenSave()
     m_window = new MainWindow;
     loadAndWait(path("closing.vlk"));
     QCOMPARE(m_window->scene()->addedItems().size(), 2);
+}
+
+void tst_SceneFileWorkflow::savingKeepsWhatUndoRestores_data()
+{
+    QTest::addColumn<QString>("edit");
+    for (const char *edit : { "depth", "delete", "add", "paste", "crop", "arrange" })
+        QTest::addRow("%s", edit) << QString::fromLatin1(edit);
+}
+
+void tst_SceneFileWorkflow::savingKeepsWhatUndoRestores()
+{
+    QFETCH(QString, edit);
+    // The same edit on the same board, once without and once with a save after it: undo and redo
+    // must stack the items alike.
+    QList<QStringList> outcomes;
+    for (const bool save : { false, true }) {
+        m_window->forceClear();
+        GraphicsScene *scene = m_window->scene();
+        CommandHandler *commands = m_window->commandHandler();
+        GraphicsImageItem *a = addPicture(QStringLiteral("a"));
+        GraphicsImageItem *b = addPicture(QStringLiteral("b"));
+        GraphicsImageItem *c = addPicture(QStringLiteral("c"));
+        // Depths with gaps, as a long session leaves them.
+        commands->push(new DepthChangeCommand(scene, a, DepthChangeCommand::ToFront));
+        commands->push(new DepthChangeCommand(scene, c, DepthChangeCommand::ToBack));
+
+        if (edit == QLatin1String("depth")) {
+            commands->push(new DepthChangeCommand(scene, b, DepthChangeCommand::ToFront));
+        } else if (edit == QLatin1String("delete")) {
+            commands->push(new DeleteCommand(scene, { b }));
+        } else if (edit == QLatin1String("add")) {
+            addPicture(QStringLiteral("d"));
+        } else if (edit == QLatin1String("paste")) {
+            ImageLoader::Source source;
+            source.image = QImage(12, 12, QImage::Format_RGB32);
+            source.image.fill(Qt::green);
+            source.position = QPointF(5, 5);
+            m_window->loadSource(source);
+            QTRY_VERIFY(m_window->isIdle());
+        } else if (edit == QLatin1String("crop")) {
+            auto *crop = new CropCommand({ b }, b->sceneBounds().topLeft() + QPointF(2, 2));
+            crop->update(b->sceneBounds().center());
+            crop->finish();
+            commands->push(crop);
+        } else {
+            auto *arrange = new AlignCommand({ a, b, c }, AlignCommand::Pack, 4, 1.5f);
+            arrange->finish();
+            commands->push(arrange);
+        }
+        const QStringList edited = stacking(scene);
+        if (save) {
+            saveAndWait(path(edit + QLatin1String(".vlk")));
+            QVERIFY(!m_window->hasUnsavedChanges());
+        }
+        QCOMPARE(stacking(scene), edited);
+        m_window->undo();
+        const QStringList undone = stacking(scene);
+        m_window->redo();
+        outcomes << (QStringList() << undone << QStringLiteral("|") << stacking(scene));
+    }
+    QCOMPARE(outcomes.at(1), outcomes.at(0));
 }
 
 QTEST_MAIN(tst_SceneFileWorkflow)

@@ -75,6 +75,22 @@ void TestGraphicsScene::idsAndDepths()
     scene.addItem(fresh);
     QCOMPARE(fresh->id(), 0);
     QCOMPARE(fresh->zValue(), 0.0);
+
+    // Items read from a file keep their depths; what comes next still goes on top or behind.
+    auto *loaded = new TestItem;
+    loaded->setId(7);
+    loaded->setZValue(4.5);
+    scene.addItem(loaded);
+    auto *next = new TestItem;
+    scene.addItem(next);
+    QCOMPARE(next->zValue(), 5.0);
+    scene.sendToBack({ next });
+    QCOMPARE(next->zValue(), -1.0);
+    loaded->setZValue(-3.0);
+    scene.removeItem(loaded);
+    scene.addItem(loaded);
+    scene.sendToBack({ next });
+    QCOMPARE(next->zValue(), -4.0);
 }
 
 void TestGraphicsScene::depthOrder_data()
