@@ -50,7 +50,8 @@ Qt::CursorShape cursorFor(const Edges &edges);
 // The window rectangle (device pixels) after dragging the given edges by delta from a drag that
 // began with start. The opposite edge stays fixed; a side that would shrink below minimum stops at
 // minimum with the opposite edge still fixed.
-QRect resizedRect(const QRect &start, const QPoint &delta, const QSize &minimum, const Edges &edges);
+QRect resizedRect(
+    const QRect &start, const QPoint &delta, const QSize &minimum, const Edges &edges);
 
 // A window dragged onto a screen of another scale changes its device size to newSize: the new
 // rectangle is grown (or shrunk) about the old one's centre, moving the top-left by
