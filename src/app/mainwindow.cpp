@@ -144,27 +144,27 @@ void MainWindow::buildInterface()
 {
     setWindowTitle(QStringLiteral("Velkora"));
     setMinimumSize(50, 50);
-    resize(600, 400);
     setAcceptDrops(true);
 
     m_commands = new CommandHandler(this);
     m_commands->setLimit(m_settings->intValue(QStringLiteral("Redos")));
     connect(m_settings->setting(QStringLiteral("Redos")), &Setting::changed, this,
         [this] { m_commands->setLimit(m_settings->intValue(QStringLiteral("Redos"))); });
-    connect(m_commands, &CommandHandler::commandMessage, this, &MainWindow::popupRequested);
+    connect(m_commands, &CommandHandler::commandMessage, this, [this](const QString &message) {
+        showNotice(tr("Transform Limit"), message, QStringLiteral(":/icons/warning.svg"));
+    });
 
     m_scene = new GraphicsScene(this, m_commands);
-    m_view = new GraphicsView(m_scene, m_commands);
+    m_frame = new MainFrame(m_settings, this);
+    m_view = new GraphicsView(
+        m_scene, m_commands, m_frame->maximizedCondition(), m_frame->overBorderCondition());
     connectView();
-    m_frame = new MainFrame(m_view, m_settings, this);
+    m_frame->setContent(m_view);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_frame);
     m_frame->restoreWindowState();
     updateCanvasLock();
-
-    connect(this, &MainWindow::popupRequested, this,
-        [](const QString &text) { qCInfo(lcApp, "%s", qUtf8Printable(text)); });
 
     m_undoableLoaders.insert(m_imageLoader, true);
     connectLoader(m_imageLoader, true);
@@ -317,7 +317,8 @@ void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
     if (m_view->isCanvasLocked()) {
         // While a load runs the lock is the load's; otherwise the user locked the canvas.
         if (!refuseWhileLoading())
-            emit popupRequested(tr("Canvas is locked"));
+            showNotice(
+                tr("Canvas lock"), tr("Canvas locked"), QStringLiteral(":/cf/icons/lock.svg"));
         return;
     }
     // The mime data belongs to the drag and dies with this call: copy what the loader needs.
@@ -341,8 +342,17 @@ bool MainWindow::refuseWhileLoading()
 {
     if (m_runningJobs == 0)
         return false;
-    emit popupRequested(tr("Please wait, still loading..."));
+    showNotice(
+        tr("Loading"), tr("Please wait, still loading..."), QStringLiteral(":/icons/warning.svg"));
     return true;
+}
+
+void MainWindow::showNotice(const QString &category, const QString &heading,
+    const QString &iconPath, const QString &bindingText)
+{
+    qCInfo(lcApp, "%s", qUtf8Printable(heading));
+    m_frame->showPopup(category, heading, bindingText, iconPath);
+    emit popupRequested(heading);
 }
 
 void MainWindow::clearScene()

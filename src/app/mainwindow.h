@@ -75,6 +75,11 @@ public:
     CommandLineExecutor *commandLineExecutor() const { return m_commandLineExecutor; }
     void setCommandLineMode(bool on);
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
+    MainFrame *frame() const { return m_frame; }
+    // Reports a refusal or a state change on the canvas, as a popup when popups are enabled,
+    // and in the log.
+    void showNotice(const QString &category, const QString &heading, const QString &iconPath,
+        const QString &bindingText = QString());
 
 public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);
@@ -125,7 +130,7 @@ public slots:
     void hardExit(int exitCode);
 
 signals:
-    // A refusal or state change to report on the canvas.
+    // A notice was reported (its heading), whether or not popups are shown.
     void popupRequested(const QString &text);
     // A job this window followed has ended and everything it led to has been started.
     void jobEnded(BaseLoader *loader, const QString &message, const QString &details);

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 // The one door to the operating system. Everything that needs X11, xcb, D-Bus or /proc goes
 // through here; callers stay portable and keep working where a call has no effect (the offscreen
 // platform of the tests, Wayland without XWayland).
@@ -22,5 +24,13 @@ bool syncDirectory(const QString &path, QString *error = nullptr);
 // Renames from to to in one step, replacing to: whoever opens to sees the old file or the new
 // one, never none. Both must be on one file system.
 bool replaceFile(const QString &from, const QString &to, QString *error = nullptr);
+
+// Window stacking (platformwindow.cpp). The window manager keeps the window above or below every
+// other window (_NET_WM_STATE_ABOVE / _BELOW on X11); the native window is not re-created, so it
+// neither flickers nor loses its place. Without a window manager the request changes nothing
+// visible and the caller keeps its own state.
+enum class Stacking { Normal, AlwaysOnTop, AlwaysOnBottom };
+void setWindowStacking(QWidget *window, Stacking stacking);
+Stacking windowStacking(const QWidget *window);
 
 } // namespace Platform

@@ -89,6 +89,10 @@ const QVector<GeneralSettings::Definition> &GeneralSettings::definitions()
         any("Version"),
         boolean("Maximized", false),
         any("Position"),
+        // The window's normal size and its stacking mode when last closed.
+        any("Size"),
+        boolean("AlwaysOnTop", false),
+        boolean("AlwaysOnBottom", false),
         boolean("Hide Open Source Warning", false),
         // PNG compression of saved pictures: fastest, balanced, smallest.
         integer("Save Compression", 1, 0, 2),

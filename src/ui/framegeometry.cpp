@@ -243,8 +243,11 @@ QRect resizedAboutCentre(const QRect &device, const QSize &newSize, QPoint *move
     // Integer division truncates towards zero, which is the rounding the offset correction
     // below is made for.
     const QPoint shift(dw / 2, dh / 2);
+    // An axis whose size stays the same keeps its offset: screens of equal scale must not nudge
+    // the window by a pixel at every crossing.
+    const auto correction = [](int change) { return change == 0 ? 0 : (change < 0 ? 1 : -1); };
     if (moveOffset)
-        *moveOffset += QPoint(dw < 0 ? 1 : -1, dh < 0 ? 1 : -1) - shift;
+        *moveOffset += QPoint(correction(dw), correction(dh)) - shift;
     return QRect(device.topLeft() - shift, newSize);
 }
 

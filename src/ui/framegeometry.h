@@ -56,7 +56,8 @@ QRect resizedRect(
 // A window dragged onto a screen of another scale changes its device size to newSize: the new
 // rectangle is grown (or shrunk) about the old one's centre, moving the top-left by
 // (trunc(dw / 2), trunc(dh / 2)), and *moveOffset (window top-left minus pointer) is corrected by
-// ((d < 0 ? 1 : -1) - trunc(d / 2)) on each axis, so the window stays under the pointer.
+// ((d < 0 ? 1 : -1) - trunc(d / 2)) on each axis that changed, so the window stays under the
+// pointer.
 QRect resizedAboutCentre(const QRect &device, const QSize &newSize, QPoint *moveOffset);
 
 // Where a window whose frame geometry is frame must go so that it stays reachable on screens with

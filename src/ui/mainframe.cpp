@@ -4,44 +4,103 @@
 #include "settings/setting.h"
 
 #include <QGuiApplication>
+#include <QPalette>
 #include <QScreen>
-#include <QVBoxLayout>
 
-MainFrame::MainFrame(QWidget *content, GeneralSettings *settings, QWidget *parent)
-    : QWidget(parent)
+MainFrame::MainFrame(GeneralSettings *settings, QWidget *window)
+    : Frame(window)
     , m_settings(settings)
 {
     setObjectName(QStringLiteral("mainWindow"));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(content);
+    // A dark frame around the dark canvas, until colour schemes choose it.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    colours.setColor(QPalette::WindowText, QColor(0xc8, 0xc8, 0xc8));
+    colours.setColor(QPalette::Mid, QColor(0x45, 0x45, 0x45));
+    setPalette(colours);
+    followSettings();
+    connect(this, &Frame::alwaysOnTopChanged, this,
+        [this](bool on) { m_settings->setting(QStringLiteral("AlwaysOnTop"))->setValue(on); });
+    connect(this, &Frame::alwaysOnBottomChanged, this,
+        [this](bool on) { m_settings->setting(QStringLiteral("AlwaysOnBottom"))->setValue(on); });
+    connect(this, &Frame::maximizedChanged, this,
+        [this](bool on) { m_settings->setting(QStringLiteral("Maximized"))->setValue(on); });
+}
+
+void MainFrame::followSettings()
+{
+    const auto follow = [this](const char *name, auto apply) {
+        Setting *setting = m_settings->setting(QString::fromLatin1(name));
+        connect(setting, &Setting::changed, this,
+            [this, name, apply] { apply(this, m_settings->setting(QString::fromLatin1(name))); });
+        apply(this, setting);
+    };
+    const auto intOf
+        = [this](const Setting *setting) { return m_settings->intValue(setting->name()); };
+    follow("MoveThreshold",
+        [intOf](MainFrame *frame, Setting *setting) { frame->setMoveThreshold(intOf(setting)); });
+    follow("ResizeBorder",
+        [intOf](MainFrame *frame, Setting *setting) { frame->setResizeBorder(intOf(setting)); });
+    follow("PopupLabelEnabled", [](MainFrame *frame, Setting *setting) {
+        frame->setPopupEnabled(setting->value().toBool());
+    });
+    follow("MaximizedAboveTaskbar", [](MainFrame *frame, Setting *setting) {
+        frame->setMaximizedAboveTaskbar(setting->value().toBool());
+    });
+    follow("LockWhileMaximized", [](MainFrame *frame, Setting *setting) {
+        frame->setLockWhileMaximized(setting->value().toBool());
+    });
+    follow("MainWindowBorder", [](MainFrame *frame, Setting *setting) {
+        frame->setBorderVisible(setting->value().toBool());
+    });
+    follow("WindowLocked",
+        [](MainFrame *frame, Setting *setting) { frame->setLocked(setting->value().toBool()); });
+}
+
+QRect MainFrame::defaultGeometry(const QRect &available)
+{
+    QRect geometry(QPoint(0, 0), available.size() * 2 / 3);
+    geometry.moveCenter(available.center());
+    return geometry;
 }
 
 void MainFrame::restoreWindowState()
 {
-    QWidget *window = this->window();
-    const QVariant position = m_settings->value(QStringLiteral("Position"));
-    if (position.canConvert<QPoint>()) {
-        // A screen that was unplugged since must not leave the window out of reach.
-        const QPoint point = position.toPoint();
-        const QList<QScreen *> screens = QGuiApplication::screens();
-        for (QScreen *screen : screens) {
-            if (screen->availableGeometry().contains(point)) {
-                window->move(point);
-                break;
-            }
-        }
+    QWidget *managed = window();
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    const QRect available = primary ? primary->availableGeometry() : QRect(0, 0, 900, 600);
+    QRect geometry = defaultGeometry(available);
+
+    // Stored values come from a file anyone may edit: only sizes the window can take count.
+    const QVariant size = m_settings->value(QStringLiteral("Size"));
+    if (size.canConvert<QSize>() && size.toSize().isValid()) {
+        const QSize stored = size.toSize().expandedTo(managed->minimumSize());
+        if (stored.width() <= QWIDGETSIZE_MAX && stored.height() <= QWIDGETSIZE_MAX)
+            geometry.setSize(stored);
     }
+    const QVariant position = m_settings->value(QStringLiteral("Position"));
+    if (position.canConvert<QPoint>())
+        geometry.moveTopLeft(position.toPoint());
+    // A place off every screen (a screen unplugged since) is corrected when the window is shown.
+    managed->setGeometry(geometry);
+    setNormalGeometry(geometry);
+
+    // Coming back as it was is no change to report.
+    const bool popups = isPopupEnabled();
+    setPopupEnabled(false);
+    if (m_settings->boolValue(QStringLiteral("AlwaysOnTop")))
+        setAlwaysOnTop(true);
+    else if (m_settings->boolValue(QStringLiteral("AlwaysOnBottom")))
+        setAlwaysOnBottom(true);
     if (m_settings->boolValue(QStringLiteral("Maximized")))
-        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        maximize(true);
+    setPopupEnabled(popups);
 }
 
 void MainFrame::storeWindowState()
 {
-    const QWidget *window = this->window();
-    const bool maximized = window->isMaximized();
-    m_settings->setting(QStringLiteral("Maximized"))->setValue(maximized);
-    if (!maximized)
-        m_settings->setting(QStringLiteral("Position"))->setValue(window->pos());
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : window()->geometry();
+    m_settings->setting(QStringLiteral("Position"))->setValue(normal.topLeft());
+    m_settings->setting(QStringLiteral("Size"))->setValue(normal.size());
+    m_settings->setting(QStringLiteral("Maximized"))->setValue(isMaximized());
 }

@@ -1,21 +1,30 @@
 #pragma once
 
-#include <QWidget>
+#include "ui/frame.h"
 
 class GeneralSettings;
 
-// The window's frame: hosts the canvas view edge to edge and keeps the window's place between
-// runs ("Position", "Maximized"). Moving, resizing and stacking are added on top of it later.
-class MainFrame : public QWidget {
+// The main window's frame: hosts the canvas view, follows the frame settings ("MoveThreshold",
+// "ResizeBorder", "PopupLabelEnabled", "MaximizedAboveTaskbar", "LockWhileMaximized",
+// "MainWindowBorder", "WindowLocked") and keeps the window's place, size, maximized state and
+// stacking mode between runs.
+class MainFrame : public Frame {
     Q_OBJECT
 
 public:
-    MainFrame(QWidget *content, GeneralSettings *settings, QWidget *parent = nullptr);
+    MainFrame(GeneralSettings *settings, QWidget *window);
 
-    // Applies the stored position and maximized state to the top-level window.
+    // Applies the stored geometry, maximized state and stacking mode to the window before it is
+    // first shown. Without a stored geometry (the first start) the window is centred on the
+    // primary screen at two thirds of its size.
     void restoreWindowState();
     void storeWindowState();
 
+    // The window's first-start geometry on a screen with the given available area.
+    static QRect defaultGeometry(const QRect &available);
+
 private:
+    void followSettings();
+
     GeneralSettings *m_settings;
 };

@@ -153,11 +153,12 @@ void PopupLabel::hideNotice()
 
 void PopupLabel::place()
 {
-    // Measured in the plain font although the heading is drawn bold: the label keeps the width
-    // the notice texts have in the application font, and the padding takes up the difference.
-    const QFontMetrics metrics(font());
-    const int textWidth
-        = metrics.horizontalAdvance(QString(m_current.heading + m_current.bindingText));
+    // Each text is measured in the font it is drawn in: a bold heading measured plain would push
+    // the binding text past the pill's end.
+    QFont headingFont = font();
+    headingFont.setWeight(QFont::Bold);
+    const int textWidth = QFontMetrics(headingFont).horizontalAdvance(m_current.heading)
+        + QFontMetrics(font()).horizontalAdvance(m_current.bindingText);
     QRect geometry(0, 0,
         m_labelSpacing + textWidth + 2 * (m_labelPadding + m_margin) + m_iconCircleSize,
         m_iconCircleSize + 2 * m_margin);

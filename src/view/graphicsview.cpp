@@ -73,7 +73,7 @@ ActionBinding triggeredBinding(const QKeySequence &keys)
 } // namespace
 
 GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
-    ActionCondition *windowMaximized, QWidget *parent)
+    ActionCondition *windowMaximized, ActionCondition *overWindowBorder, QWidget *parent)
     : QGraphicsView(scene, parent)
     , m_commands(commandHandler ? commandHandler : scene->commandHandler())
     , m_slideshow(new QTimer(this))
@@ -93,6 +93,7 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_gizmoHover(new GizmoCondition(this))
     , m_maximized(windowMaximized ? windowMaximized : new ActionCondition(this))
     , m_ownsMaximized(!windowMaximized)
+    , m_overWindowBorder(overWindowBorder ? overWindowBorder : new ActionCondition(this))
 {
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
@@ -179,6 +180,7 @@ void GraphicsView::createActions()
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::LeftButton));
         binding.addCondition(m_locked, true);
+        binding.addCondition(m_overWindowBorder, false);
         connectPan(addAction(QStringLiteral("Pan Locked"), tr("Pan while canvas locked"), binding));
     }
     {
@@ -241,6 +243,8 @@ void GraphicsView::createActions()
         = [&](const QString &name, const QString &label, const QKeySequence &keys, bool needsItem) {
               ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
               binding.addCondition(m_locked, false);
+              // A press on the window's border resizes the window instead.
+              binding.addCondition(m_overWindowBorder, false);
               if (needsItem)
                   binding.addCondition(m_itemToManipulate, true);
               binding.addCondition(m_selectVersusItem, false);
@@ -254,6 +258,7 @@ void GraphicsView::createActions()
     const auto selectBinding = [&](const QKeySequence &keys) {
         ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
         binding.addCondition(m_locked, false);
+        binding.addCondition(m_overWindowBorder, false);
         binding.addCondition(m_selectVersusItem, true);
         binding.addCondition(m_textEditing, false);
         binding.addCondition(m_pinch, false);

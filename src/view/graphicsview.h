@@ -38,10 +38,12 @@ class GraphicsView : public QGraphicsView {
     Q_PROPERTY(QColor itemBorderColor READ itemBorderColor WRITE setItemBorderColor)
 
 public:
-    // commandHandler may be null (the scene's own is used then); windowMaximized, given by the
-    // main window, gates the pan-while-maximized action and may be null.
+    // commandHandler may be null (the scene's own is used then). windowMaximized and
+    // overWindowBorder, given by the window's frame, gate the pan-while-maximized action and keep
+    // the left-button gestures off the window's resize border; either may be null.
     explicit GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler = nullptr,
-        ActionCondition *windowMaximized = nullptr, QWidget *parent = nullptr);
+        ActionCondition *windowMaximized = nullptr, ActionCondition *overWindowBorder = nullptr,
+        QWidget *parent = nullptr);
     ~GraphicsView() override;
 
     GraphicsScene *graphicsScene() const;
@@ -257,6 +259,7 @@ private:
     // Given by the main window, or else kept here from the window's state.
     ActionCondition *m_maximized;
     bool m_ownsMaximized;
+    ActionCondition *m_overWindowBorder;
 
     Action *m_selectAction = nullptr;
     Action *m_continuousSelectAction = nullptr;

@@ -3,10 +3,12 @@
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "scene/graphicsscene.h"
+#include "ui/mainframe.h"
 
 #include <QFile>
 #include <QFileOpenEvent>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,7 +79,9 @@ void tst_Application::windowFromCommandLine()
     QVERIFY(window);
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowTitle(), QStringLiteral("Velkora"));
-    QCOMPARE(window->size(), QSize(600, 400));
+    // A first start: centred at two thirds of the screen.
+    QCOMPARE(window->geometry(),
+        MainFrame::defaultGeometry(QGuiApplication::primaryScreen()->availableGeometry()));
     QCOMPARE(window->minimumSize(), QSize(50, 50));
     QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
 

@@ -169,6 +169,8 @@ void tst_FrameGeometry::resizedAboutCentre_data()
     row("scale 1 to 1.5", { 100, 100, 400, 300 }, { 600, 450 }, { 0, 25, 600, 450 }, { -151, -96 });
     row("odd shrink truncates towards zero", { 0, 0, 602, 452 }, { 401, 301 },
         { 100, 75, 401, 301 }, { 51, 56 });
+    row("equal scales leave the offset", { 10, 20, 400, 300 }, { 400, 300 }, { 10, 20, 400, 300 },
+        { -50, -20 });
 }
 
 void tst_FrameGeometry::resizedAboutCentre()

@@ -226,8 +226,11 @@ void tst_PopupLabel::geometry()
     m_label->ensurePolished();
     m_frame->show();
     show("window", "Always on top", 2000);
-    // The plain font measures both texts, although the heading is drawn bold.
-    const int textWidth = QFontMetrics(m_label->font()).horizontalAdvance("Always on topCtrl+T");
+    // Each text in the font it is drawn in: the heading bold, the binding plain.
+    QFont bold = m_label->font();
+    bold.setWeight(QFont::Bold);
+    const int textWidth = QFontMetrics(bold).horizontalAdvance("Always on top")
+        + QFontMetrics(m_label->font()).horizontalAdvance("Ctrl+T");
     QCOMPARE(m_label->size(), QSize(widthBesideText + textWidth, height));
     QCOMPARE(m_label->geometry().center(), centre);
     const auto *content = m_label->findChild<PopupLabelContent *>();

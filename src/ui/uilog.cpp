@@ -1,0 +1,3 @@
+#include "ui/uilog.h"
+
+Q_LOGGING_CATEGORY(lcUi, "velkora.ui", QtInfoMsg)
