@@ -160,6 +160,7 @@ void MainWindow::buildInterface()
         m_scene, m_commands, m_frame->maximizedCondition(), m_frame->overBorderCondition());
     connectView();
     m_frame->setContent(m_view);
+    m_frame->setTextInputProbe([this] { return m_view->isEditingText(); });
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_frame);

@@ -121,6 +121,17 @@ BaseFrame::~BaseFrame()
         QGuiApplication::restoreOverrideCursor();
 }
 
+QWidget *BaseFrame::frameDialog(QWidget *dialog)
+{
+    auto *frame = new BaseFrame(dialog);
+    auto *outer = new QVBoxLayout(dialog);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(frame);
+    auto *body = new QWidget(frame);
+    frame->setContent(body);
+    return body;
+}
+
 void BaseFrame::createActions()
 {
     ActionHandler *handler = ActionHandler::instance();

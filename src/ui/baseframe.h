@@ -36,6 +36,10 @@ public:
     explicit BaseFrame(QWidget *window);
     ~BaseFrame() override;
 
+    // Gives a dialog the frame, moving and closing like the main window but not resizable.
+    // Returns the widget the dialog's contents go on.
+    static QWidget *frameDialog(QWidget *dialog);
+
     void setContent(QWidget *content);
     QWidget *content() const { return m_content; }
 

@@ -1,6 +1,7 @@
 #include "ui/confirmdialog.h"
 
 #include "settings/setting.h"
+#include "ui/baseframe.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -16,7 +17,7 @@ int ConfirmDialog::ask(QWidget *parent, const QString &title, const QString &mes
 
     QDialog dialog(parent);
     dialog.setWindowTitle(title);
-    auto *layout = new QVBoxLayout(&dialog);
+    auto *layout = new QVBoxLayout(BaseFrame::frameDialog(&dialog));
     auto *label = new QLabel(message, &dialog);
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);

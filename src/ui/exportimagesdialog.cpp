@@ -1,10 +1,12 @@
 #include "ui/exportimagesdialog.h"
 
+#include "ui/baseframe.h"
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+
 #include <QValidator>
 
 #include <algorithm>
@@ -43,7 +45,7 @@ ExportImagesDialog::ExportImagesDialog(QWidget *parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(BaseFrame::frameDialog(this));
     layout->addWidget(m_cropping);
     layout->addWidget(m_nameOverride);
     layout->addWidget(new QLabel(tr("%0 is replaced by the export number."), this));

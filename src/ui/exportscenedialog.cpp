@@ -1,6 +1,7 @@
 #include "ui/exportscenedialog.h"
 
 #include "export/imageexporter.h"
+#include "ui/baseframe.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -59,7 +60,7 @@ ExportSceneDialog::ExportSceneDialog(const QSize &sceneSize, QWidget *parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(BaseFrame::frameDialog(this));
     layout->addLayout(form);
     layout->addWidget(buttons);
 

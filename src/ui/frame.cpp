@@ -9,15 +9,32 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <utility>
+
 namespace {
 
 constexpr int PopupDuration = 2000;
+
+// A condition whose answer comes from a function that its owner may set after the bindings
+// carrying the condition were made.
+class ProbeCondition : public ActionCondition {
+public:
+    explicit ProbeCondition(QObject *parent)
+        : ActionCondition(parent)
+    {
+    }
+
+    bool isMet(const Action *, int) const override { return probe && probe(); }
+
+    std::function<bool()> probe;
+};
 
 } // namespace
 
 Frame::Frame(QWidget *window)
     : BaseFrame(window)
     , m_popup(new PopupLabel(this))
+    , m_textInput(new ProbeCondition(this))
 {
     createSystemActions();
     QToolButton *minimize
@@ -34,8 +51,10 @@ void Frame::createSystemActions()
     const QString category = tr("System");
     const auto create
         = [&](const char *name, const QString &label, const QKeySequence &keys, bool checkable) {
-              Action *action = handler->createAction(QString::fromLatin1(name), label, this,
-                  ActionBinding(ActionBinding::Triggered, keys), Action::ListedFlag, category);
+              ActionBinding binding(ActionBinding::Triggered, keys);
+              binding.addCondition(m_textInput, false);
+              Action *action = handler->createAction(
+                  QString::fromLatin1(name), label, this, binding, Action::ListedFlag, category);
               action->setCheckable(checkable);
               return action;
           };
@@ -56,6 +75,11 @@ void Frame::createSystemActions()
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B), true);
     connect(m_alwaysOnBottomAction, &QAction::triggered, this,
         [this] { setAlwaysOnBottom(!m_alwaysOnBottom); });
+}
+
+void Frame::setTextInputProbe(std::function<bool()> probe)
+{
+    static_cast<ProbeCondition *>(m_textInput)->probe = std::move(probe);
 }
 
 bool Frame::isMaximized() const

@@ -4,6 +4,8 @@
 
 #include <QRect>
 
+#include <functional>
+
 class PopupLabel;
 
 // The frame of a window with the system's actions: close, minimise, maximise, and the two
@@ -37,6 +39,10 @@ public:
     // The geometry the window returns to from maximised; followed while the window is normal.
     void setNormalGeometry(const QRect &geometry) { m_normalGeometry = geometry; }
     QRect normalGeometry() const { return m_normalGeometry; }
+
+    // Asked before a system action fires on a key: while it answers true the window's content
+    // takes typed text, and its keys are the text's (Ctrl+X cuts instead of closing).
+    void setTextInputProbe(std::function<bool()> probe);
 
     PopupLabel *popupLabel() const { return m_popup; }
     void setPopupEnabled(bool on) { m_popupEnabled = on; }
@@ -73,6 +79,7 @@ private:
     Action *m_alwaysOnTopAction = nullptr;
     Action *m_alwaysOnBottomAction = nullptr;
     PopupLabel *m_popup;
+    ActionCondition *m_textInput;
 
     bool m_alwaysOnTop = false;
     bool m_alwaysOnBottom = false;

@@ -2,6 +2,7 @@
 
 #include "ui/popuplabelcontent.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
@@ -35,7 +36,12 @@ PopupLabel::PopupLabel(QWidget *parent)
     auto *shadow = new QGraphicsDropShadowEffect(m_content);
     shadow->setBlurRadius(20);
     shadow->setColor(QColor(0, 0, 0, 100));
+    // All round: the label's margin holds it, where an offset shadow would be cut on one side.
+    shadow->setOffset(0, 0);
     m_content->setGraphicsEffect(shadow);
+    // The notice on display stays centred when the window is resized under it.
+    if (parent)
+        parent->installEventFilter(this);
 
     // Enabled only while fading: an opacity effect renders the label offscreen on every repaint.
     m_opacityEffect->setOpacity(1.0);
@@ -149,6 +155,13 @@ void PopupLabel::hideNotice()
     m_current = Notice();
     m_remaining = 0;
     hide();
+}
+
+bool PopupLabel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize && !isHidden())
+        place();
+    return QWidget::eventFilter(watched, event);
 }
 
 void PopupLabel::place()

@@ -72,6 +72,9 @@ public:
     QColor effectiveBackgroundColor() const;
     QColor effectiveBorderColor() const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 public slots:
     // One 10 ms step of the timer; tests call it directly instead of waiting.
     void tick();

@@ -367,6 +367,11 @@ void GraphicsView::createActions()
 
 // --- state and colours ------------------------------------------------------------------------
 
+bool GraphicsView::isEditingText() const
+{
+    return m_textEditing->item() != nullptr;
+}
+
 bool GraphicsView::isCanvasLocked() const
 {
     return m_locked->value();

@@ -49,6 +49,8 @@ public:
     GraphicsScene *graphicsScene() const;
     CommandHandler *commandHandler() const { return m_commands; }
 
+    // A note's text is being edited: typed keys are the note's.
+    bool isEditingText() const;
     bool isCanvasLocked() const;
     void setCanvasLocked(bool locked);
     bool isOverlayMode() const;
