@@ -1,5 +1,4 @@
 #include "ui/frame.h"
-#include "ui/mainframe.h"
 #include "ui/popuplabel.h"
 
 #include <QGuiApplication>
@@ -32,7 +31,6 @@ private slots:
     void maximizeAndBack();
     void typedTextKeepsItsKeys_data();
     void typedTextKeepsItsKeys();
-    void firstStartGeometry();
 
 private:
     QWindow *handle() const { return m_window->windowHandle(); }
@@ -305,12 +303,6 @@ void tst_Frame::typedTextKeepsItsKeys()
     QTest::keyClick(handle(), Qt::Key_X, Qt::ControlModifier);
     settle();
     QCOMPARE(m_window->isVisible(), !closes);
-}
-
-void tst_Frame::firstStartGeometry()
-{
-    QCOMPARE(MainFrame::defaultGeometry(QRect(0, 0, 1920, 1080)), QRect(320, 180, 1280, 720));
-    QCOMPARE(MainFrame::defaultGeometry(QRect(1920, 30, 1200, 900)), QRect(2120, 180, 800, 600));
 }
 
 QTEST_MAIN(tst_Frame)
