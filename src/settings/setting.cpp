@@ -101,7 +101,11 @@ void Setting::reset()
 void Setting::assign(const QVariant &value)
 {
     QVariant converted = value;
-    if (m_value.isValid() && converted.isValid() && converted.userType() != m_value.userType()
+    // A setting with a default keeps its type. One without (a remembered place, a path) takes
+    // whatever it is given: a value of the wrong type read from an edited file must not pin it,
+    // or the setting could never be written again.
+    if (m_defaultValue.isValid() && m_value.isValid() && converted.isValid()
+        && converted.userType() != m_value.userType()
         && !convertTo(converted, m_value.userType())) {
         return;
     }

@@ -74,9 +74,14 @@ void MainFrame::restoreWindowState()
     // Stored values come from a file anyone may edit: only sizes the window can take count.
     const QVariant size = m_settings->value(QStringLiteral("Size"));
     if (size.canConvert<QSize>() && size.toSize().isValid()) {
-        const QSize stored = size.toSize().expandedTo(managed->minimumSize());
-        if (stored.width() <= QWIDGETSIZE_MAX && stored.height() <= QWIDGETSIZE_MAX)
-            geometry.setSize(stored);
+        QRect desktop;
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        for (const QScreen *screen : screens)
+            desktop |= screen->availableGeometry();
+        QSize stored = size.toSize();
+        if (!desktop.isEmpty())
+            stored = stored.boundedTo(desktop.size());
+        geometry.setSize(stored.expandedTo(managed->minimumSize()));
     }
     const QVariant position = m_settings->value(QStringLiteral("Position"));
     if (position.canConvert<QPoint>())

@@ -1,10 +1,16 @@
+#include "settings/generalsettings.h"
+#include "settings/setting.h"
+#include "settings/settingshandler.h"
 #include "ui/frame.h"
+#include "ui/mainframe.h"
 #include "ui/popuplabel.h"
 
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -31,6 +37,8 @@ private slots:
     void maximizeAndBack();
     void typedTextKeepsItsKeys_data();
     void typedTextKeepsItsKeys();
+    void mainWindowPlace_data();
+    void mainWindowPlace();
 
 private:
     QWindow *handle() const { return m_window->windowHandle(); }
@@ -303,6 +311,54 @@ void tst_Frame::typedTextKeepsItsKeys()
     QTest::keyClick(handle(), Qt::Key_X, Qt::ControlModifier);
     settle();
     QCOMPARE(m_window->isVisible(), !closes);
+}
+
+void tst_Frame::mainWindowPlace_data()
+{
+    QTest::addColumn<QVariant>("position");
+    QTest::addColumn<QVariant>("size");
+    QTest::addColumn<QRect>("expected"); // null: the first-start geometry
+
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    QTest::addRow("first start") << QVariant() << QVariant() << QRect();
+    QTest::addRow("stored place and size")
+        << QVariant(QPoint(30, 40)) << QVariant(QSize(300, 200)) << QRect(30, 40, 300, 200);
+    QTest::addRow("a size no screen holds is cut to the screens")
+        << QVariant(QPoint(0, 0)) << QVariant(QSize(100000, 90000)) << QRect(QPoint(), screen);
+    QTest::addRow("unreadable values count as none")
+        << QVariant(QStringLiteral("left")) << QVariant(QStringLiteral("big")) << QRect();
+}
+
+void tst_Frame::mainWindowPlace()
+{
+    QFETCH(QVariant, position);
+    QFETCH(QVariant, size);
+    QFETCH(QRect, expected);
+
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    SettingsHandler handler(QStringLiteral("Place"));
+    GeneralSettings settings;
+    settings.setting(QStringLiteral("Position"))->setValue(position);
+    settings.setting(QStringLiteral("Size"))->setValue(size);
+
+    QWidget window(nullptr, Qt::Window);
+    auto *frame = new MainFrame(&settings, &window);
+    frame->restoreWindowState();
+    if (expected.isNull())
+        expected
+            = MainFrame::defaultGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    QCOMPARE(window.geometry(), expected);
+
+    // What the next start reads back is where the window was left.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.setGeometry(60, 70, 320, 240);
+    QTRY_COMPARE(window.geometry(), QRect(60, 70, 320, 240));
+    frame->storeWindowState();
+    QCOMPARE(settings.value(QStringLiteral("Position")).toPoint(), QPoint(60, 70));
+    QCOMPARE(settings.value(QStringLiteral("Size")).toSize(), QSize(320, 240));
+    QCOMPARE(settings.boolValue(QStringLiteral("Maximized")), false);
 }
 
 QTEST_MAIN(tst_Frame)
