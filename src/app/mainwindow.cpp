@@ -4,6 +4,7 @@
 #include "app/applog.h"
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
+#include "app/mainwindowactions.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
@@ -28,6 +29,8 @@
 #include "ui/exportimagesdialog.h"
 #include "ui/exportscenedialog.h"
 #include "ui/mainframe.h"
+#include "ui/progressdialog.h"
+#include "ui/progressentry.h"
 #include "view/graphicsview.h"
 
 #include <QAction>
@@ -45,6 +48,7 @@
 
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 #include <algorithm>
 
 #include <cstdio>
@@ -156,11 +160,11 @@ void MainWindow::buildInterface()
 
     m_scene = new GraphicsScene(this, m_commands);
     m_frame = new MainFrame(m_settings, this);
-    m_view = new GraphicsView(
-        m_scene, m_commands, m_frame->maximizedCondition(), m_frame->overBorderCondition());
+    m_view = new GraphicsView(m_scene, m_commands,
+        { m_frame->maximizedCondition(), m_frame->overBorderCondition(),
+            m_frame->rightDraggedCondition() });
     connectView();
     m_frame->setContent(m_view);
-    m_frame->setTextInputProbe([this] { return m_view->isEditingText(); });
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_frame);
@@ -176,6 +180,7 @@ void MainWindow::buildInterface()
     createDocument();
 
     updateNumOfRecentLoadedFiles();
+    m_actions = new MainWindowActions(this);
 }
 
 void MainWindow::connectLoader(BaseLoader *loader, bool undoable)
@@ -309,6 +314,19 @@ void MainWindow::connectView()
     forward("FinishNoteWithReturn", [](GraphicsView *view, const QVariant &value) {
         view->setFinishNoteWithReturn(value.toBool());
     });
+    forward("ScaleOnResize",
+        [](GraphicsView *view, const QVariant &value) { view->setScaleOnResize(value.toBool()); });
+    forward("DrawImageBorders", [](GraphicsView *view, const QVariant &value) {
+        view->graphicsScene()->setBorderMode(value.toInt());
+    });
+    forward("ZoomQuality", [](GraphicsView *view, const QVariant &value) {
+        view->graphicsScene()->setZoomQuality(value.toInt());
+    });
+    // Readable on the dark canvas until colour schemes choose; dropped text makes notes too.
+    const QColor noteColor(0xe6, 0xe6, 0xe6);
+    m_view->setNoteColor(noteColor);
+    QMetaObject::invokeMethod(
+        m_imageLoader, "setDefaultNoteColor", Qt::QueuedConnection, Q_ARG(QColor, noteColor));
 }
 
 void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
@@ -614,6 +632,8 @@ void MainWindow::updateCanvasLock()
     // Jobs lock the canvas on top of the user's own lock, without ever changing it.
     m_view->setCanvasLocked(
         m_settings->boolValue(QStringLiteral("CanvasLocked")) || m_runningJobs > 0);
+    if (m_actions)
+        m_actions->updateEnabled();
 }
 
 LoadJob *MainWindow::createJob(BaseLoader *loader)
@@ -638,27 +658,62 @@ void MainWindow::loadStarted(const QString &operationName, LoadJob *job)
         info.pack = true;
         info.selectionAtStart = m_scene->selectedGraphicsItems();
     }
-    if (!m_commandLineMode)
+    if (!m_commandLineMode) {
         qCInfo(lcApp, "%s", qUtf8Printable(operationName));
+        followProgress(operationName, job);
+    }
+}
+
+void MainWindow::followProgress(const QString &operationName, LoadJob *job)
+{
+    if (!m_progress) {
+        m_progress = new ProgressDialog(tr("Velkora"), ProgressDialog::DoNotShow, this);
+        // Short jobs come and go unseen: the display appears only for work that makes a user
+        // wait.
+        m_progressDelay = new QTimer(this);
+        m_progressDelay->setSingleShot(true);
+        m_progressDelay->setInterval(500);
+        connect(m_progressDelay, &QTimer::timeout, this, [this] {
+            if (m_runningJobs == 0)
+                return;
+            const bool active = isActiveWindow();
+            m_progress->show();
+            // Escape must reach the display to cancel; it takes the focus only from this window,
+            // never from another program the user is working in.
+            if (active)
+                m_progress->activateWindow();
+        });
+    }
+    ProgressEntry *entry = m_progress->addEntry(operationName, 0, 0);
+    m_progressEntries.insert(job, entry);
+    connect(entry, &ProgressEntry::canceled, this, [entry, job] {
+        job->cancel();
+        entry->setRange(0, 0);
+        entry->setInfoText(tr("Canceling"), 3);
+    });
+    if (!m_progress->isVisible() && !m_progressDelay->isActive())
+        m_progressDelay->start();
 }
 
 void MainWindow::setProgressRange(int minimum, int maximum, LoadJob *job)
 {
-    Q_UNUSED(job)
-    Q_UNUSED(minimum)
-    Q_UNUSED(maximum)
+    if (ProgressEntry *entry = m_progressEntries.value(job); entry && !job->isCanceled())
+        entry->setRange(minimum, maximum);
 }
 
 void MainWindow::setProgress(int value, LoadJob *job)
 {
-    Q_UNUSED(job)
-    Q_UNUSED(value)
+    if (ProgressEntry *entry = m_progressEntries.value(job); entry && !job->isCanceled())
+        entry->setValue(value);
 }
 
 void MainWindow::setProgressMessage(const QString &message, LoadJob *job)
 {
-    if (!m_commandLineMode && m_jobs.contains(job) && !job->isCanceled())
-        qCInfo(lcApp, "%s", qUtf8Printable(message));
+    ProgressEntry *entry = m_progressEntries.value(job);
+    if (!entry || job->isCanceled())
+        return;
+    qCInfo(lcApp, "%s", qUtf8Printable(message));
+    entry->setInfoText(message);
 }
 
 void MainWindow::itemGenerated(const ItemRecord &record, LoadJob *job)
@@ -685,6 +740,8 @@ void MainWindow::insertGeneratedItem(GraphicsItem *item, LoadJob *job)
 
 void MainWindow::loadFinished(const QString &message, const QString &details, LoadJob *job)
 {
+    if (ProgressEntry *entry = m_progressEntries.take(job))
+        m_progress->removeEntry(entry);
     const bool own = m_jobs.contains(job);
     JobInfo info = m_jobs.take(job);
     m_runningJobs = qMax(0, m_runningJobs - 1);
@@ -698,6 +755,10 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
     if (m_runningJobs == 0) {
         m_loading = false;
         updateCanvasLock();
+        if (m_progress) {
+            m_progressDelay->stop();
+            m_progress->hide();
+        }
     }
     if (own)
         job->deleteLater();

@@ -30,6 +30,10 @@ class GraphicsView;
 class QMimeData;
 class LoadJob;
 class MainFrame;
+class MainWindowActions;
+class ProgressDialog;
+class ProgressEntry;
+class QTimer;
 class QAction;
 class QCommandLineParser;
 class QThread;
@@ -76,6 +80,9 @@ public:
     void setCommandLineMode(bool on);
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
     MainFrame *frame() const { return m_frame; }
+    MainWindowActions *actions() const { return m_actions; }
+    // One entry per recent file; those without a file are hidden.
+    QList<QAction *> recentFileActions() const { return m_recentFileActions; }
     // Reports a refusal or a state change on the canvas, as a popup when popups are enabled,
     // and in the log.
     void showNotice(const QString &category, const QString &heading, const QString &iconPath,
@@ -162,6 +169,8 @@ private:
     };
 
     void buildInterface();
+    // Shows the job in the progress display, which appears once jobs make the user wait.
+    void followProgress(const QString &operationName, LoadJob *job);
     void createDocument();
     // The board as the writer needs it, snapshotted here on the items' own thread.
     SaveFileLoader::SceneState sceneStateForSave();
@@ -199,6 +208,7 @@ private:
     GraphicsScene *m_scene = nullptr;
     GraphicsView *m_view = nullptr;
     MainFrame *m_frame = nullptr;
+    MainWindowActions *m_actions = nullptr;
     CommandHandler *m_commands = nullptr;
     QThread *m_worker = nullptr;
     ImageLoader *m_imageLoader = nullptr;
@@ -216,6 +226,9 @@ private:
     int m_runningJobs = 0;
     QHash<LoadJob *, JobInfo> m_jobs;
     QHash<BaseLoader *, bool> m_undoableLoaders;
+    ProgressDialog *m_progress = nullptr;
+    QTimer *m_progressDelay = nullptr;
+    QHash<LoadJob *, ProgressEntry *> m_progressEntries;
 
     QStringList m_recentFiles;
     QList<Setting *> m_recentFileSettings;

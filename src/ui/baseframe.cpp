@@ -63,7 +63,7 @@ QRect deviceToLogical(const QRect &device, const QScreen *screen)
 
 } // namespace
 
-BaseFrame::BaseFrame(QWidget *window)
+BaseFrame::BaseFrame(QWidget *window, ActionTiming timing)
     : QWidget(window)
     , m_managed(window)
     , m_locked(new ActionCondition(false, this))
@@ -72,6 +72,8 @@ BaseFrame::BaseFrame(QWidget *window)
     , m_resizable(new ActionCondition(true, this))
     , m_overBorder(new ActionCondition(false, this))
     , m_maximized(new ActionCondition(false, this))
+    // A frame that defers its actions puts a click first and clears this.
+    , m_rightDragged(new ActionCondition(timing == CreateActions, this))
 {
     Q_ASSERT(window);
     const Qt::WindowFlags type = window->windowFlags() & Qt::WindowType_Mask;
@@ -104,8 +106,8 @@ BaseFrame::BaseFrame(QWidget *window)
     connect(m_closeButton, &QToolButton::clicked, m_managed, &QWidget::close);
     m_layout->addWidget(m_titleStrip);
 
-    createActions();
-    setResizable(!m_isDialog);
+    if (timing == CreateActions)
+        createActions();
     watchScreens();
     connect(
         qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -144,10 +146,18 @@ void BaseFrame::createActions()
     move.addCondition(m_locked, false);
     // A maximized window stays put; the content may pan with the right button instead.
     move.addCondition(m_maximized, false);
+    move.addCondition(m_rightDragged, true);
     m_moveAction = handler->createAction(QStringLiteral("Move Window"), tr("Move Window"), this,
         move, listed | Action::ConsumesInputFlag, category);
-    connect(m_moveAction, &Action::continuousBegin, this,
-        [this](const QPoint &position) { moveBegin(position); });
+    connect(
+        m_moveAction, &Action::continuousBegin, this, [this](const QPoint &position, Action *from) {
+            // A drag handed over by another action of this frame has passed the threshold
+            // already; the window keeps the point pressed under the pointer.
+            const bool handedOver = from && from->parent() == this;
+            moveBegin(handedOver ? m_pressPosition : position);
+            if (handedOver)
+                m_moving->setValue(true);
+        });
     connect(m_moveAction, &Action::continuousUpdate, this, &BaseFrame::moveUpdate);
     connect(m_moveAction, &Action::continuousEnd, this, [this] { moveEnd(); });
 
@@ -181,6 +191,7 @@ void BaseFrame::createActions()
             QGuiApplication::restoreOverrideCursor();
         }
     });
+    setResizable(!m_isDialog);
 }
 
 void BaseFrame::watchScreens()

@@ -33,7 +33,10 @@ class BaseFrame : public QWidget {
 public:
     // window is the top-level window the frame manages and its parent. Windows of dialog type
     // are pulled fully onto the screens and are not resizable by default.
-    explicit BaseFrame(QWidget *window);
+    explicit BaseFrame(QWidget *window)
+        : BaseFrame(window, CreateActions)
+    {
+    }
     ~BaseFrame() override;
 
     // Gives a dialog the frame, moving and closing like the main window but not resizable.
@@ -62,6 +65,9 @@ public:
     ActionCondition *overBorderCondition() const { return m_overBorder; }
     // True while the window is maximized or full screen; Frame follows the window's state.
     ActionCondition *maximizedCondition() const { return m_maximized; }
+    // True when a right-button drag may move the window: always in a dialog; in a frame with a
+    // context menu once the press has travelled past the move threshold (Frame keeps it).
+    ActionCondition *rightDraggedCondition() const { return m_rightDragged; }
 
     Action *moveAction() const { return m_moveAction; }
     Action *resizeAction() const { return m_resizeAction; }
@@ -72,6 +78,11 @@ public:
     void keepOnScreens();
 
 protected:
+    enum ActionTiming { CreateActions, DeferActions };
+    // DeferActions: the subclass registers actions that must come first (they are tried in the
+    // order they were registered), then calls createActions() itself.
+    BaseFrame(QWidget *window, ActionTiming timing);
+    void createActions();
     // Title-strip buttons of subclasses go before the close button.
     QToolButton *addTitleButton(const QString &iconPath, const QString &toolTip);
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -80,8 +91,10 @@ protected:
     // The window was shown for the first time, or again after being hidden.
     virtual void windowShown();
 
+    // Where the right button went down, for a drag that another action of this frame began.
+    QPoint m_pressPosition;
+
 private:
-    void createActions();
     void watchScreens();
     void tintGlyph(QToolButton *button) const;
     void moveBegin(const QPoint &position);
@@ -113,6 +126,7 @@ private:
     ActionCondition *m_resizable;
     ActionCondition *m_overBorder;
     ActionCondition *m_maximized;
+    ActionCondition *m_rightDragged;
     FrameGeometry::Edges m_edges;
 
     QPoint m_resizeStartCursor;

@@ -2,6 +2,7 @@
 
 #include "input/actionhandler.h"
 #include "platform/platform.h"
+#include "ui/contextmenuhandler.h"
 #include "ui/popuplabel.h"
 
 #include <QEvent>
@@ -9,34 +10,23 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <utility>
+#include <memory>
 
 namespace {
 
 constexpr int PopupDuration = 2000;
 
-// A condition whose answer comes from a function that its owner may set after the bindings
-// carrying the condition were made.
-class ProbeCondition : public ActionCondition {
-public:
-    explicit ProbeCondition(QObject *parent)
-        : ActionCondition(parent)
-    {
-    }
-
-    bool isMet(const Action *, int) const override { return probe && probe(); }
-
-    std::function<bool()> probe;
-};
-
 } // namespace
 
 Frame::Frame(QWidget *window)
-    : BaseFrame(window)
+    : BaseFrame(window, DeferActions)
     , m_popup(new PopupLabel(this))
-    , m_textInput(new ProbeCondition(this))
 {
+    createContextMenuAction();
+    createActions();
     createSystemActions();
+    connect(ContextMenuHandler::instance(), &ContextMenuHandler::contextMenuRequested, this,
+        &Frame::contributeToMenu);
     QToolButton *minimize
         = addTitleButton(QStringLiteral(":/cf/icons/minimize.png"), tr("Minimize"));
     connect(minimize, &QToolButton::clicked, this, &Frame::toggleMinimized);
@@ -52,7 +42,6 @@ void Frame::createSystemActions()
     const auto create
         = [&](const char *name, const QString &label, const QKeySequence &keys, bool checkable) {
               ActionBinding binding(ActionBinding::Triggered, keys);
-              binding.addCondition(m_textInput, false);
               Action *action = handler->createAction(
                   QString::fromLatin1(name), label, this, binding, Action::ListedFlag, category);
               action->setCheckable(checkable);
@@ -77,9 +66,57 @@ void Frame::createSystemActions()
         [this] { setAlwaysOnBottom(!m_alwaysOnBottom); });
 }
 
-void Frame::setTextInputProbe(std::function<bool()> probe)
+void Frame::createContextMenuAction()
 {
-    static_cast<ProbeCondition *>(m_textInput)->probe = std::move(probe);
+    ActionBinding binding(ActionBinding::Continuous, QKeySequence(), Qt::RightButton);
+    binding.addCondition(rightDraggedCondition(), false);
+    // Registered before moving the window (see the constructor), so that a right press is a
+    // click until it drags.
+    m_contextMenuAction = ActionHandler::instance()->createAction(QStringLiteral("Context Menu"),
+        tr("Context menu"), this, binding, Action::ListedFlag | Action::ConsumesInputFlag,
+        tr("System"));
+    connect(m_contextMenuAction, &Action::continuousBegin, this,
+        [this](const QPoint &position) { m_pressPosition = position; });
+    connect(m_contextMenuAction, &Action::continuousUpdate, this,
+        [this](const Action::ContinuousUpdateData &motion) {
+            if ((motion.current - m_pressPosition).manhattanLength() <= moveThreshold())
+                return;
+            rightDraggedCondition()->setValue(true);
+            ActionHandler::instance()->reevaluate();
+        });
+    connect(m_contextMenuAction, &Action::continuousEnd, this,
+        [this](const Action::ContinuousUpdateData &motion, Action *next) {
+            // The release hands over to a hover action at most: that is no drag going on.
+            if (next && (next->flags() & Action::HoverFlag))
+                next = nullptr;
+            if (!rightDraggedCondition()->value()) {
+                if (!next && !isMoving())
+                    ContextMenuHandler::instance()->showMenu(motion.current);
+                return;
+            }
+            if (!next) {
+                rightDraggedCondition()->setValue(false);
+                return;
+            }
+            // The drag goes on as the next action; a right click after it is a click again.
+            auto once = std::make_shared<QMetaObject::Connection>();
+            *once = connect(next, &Action::continuousEnd, this, [this, once] {
+                rightDraggedCondition()->setValue(false);
+                disconnect(*once);
+            });
+        });
+}
+
+void Frame::contributeToMenu()
+{
+    QWidget *managed = window();
+    if (!managed->isVisible() || !managed->isActiveWindow())
+        return;
+    ContextMenuHandler *menu = ContextMenuHandler::instance();
+    menu->addActions(
+        { m_alwaysOnTopAction, m_alwaysOnBottomAction, m_minimizeAction, m_maximizeAction },
+        QStringLiteral("80 - window"));
+    menu->addAction(m_closeAction, QStringLiteral("99 - bottom"));
 }
 
 bool Frame::isMaximized() const

@@ -4,8 +4,6 @@
 
 #include <QRect>
 
-#include <functional>
-
 class PopupLabel;
 
 // The frame of a window with the system's actions: close, minimise, maximise, and the two
@@ -22,6 +20,9 @@ class Frame : public BaseFrame {
 public:
     explicit Frame(QWidget *window);
 
+    // Opens the context menu on a right click: a release within the move threshold. A longer
+    // drag goes on as whatever else the button does (moving the window, panning).
+    Action *contextMenuAction() const { return m_contextMenuAction; }
     Action *closeAction() const { return m_closeAction; }
     Action *minimizeAction() const { return m_minimizeAction; }
     Action *maximizeAction() const { return m_maximizeAction; }
@@ -39,10 +40,6 @@ public:
     // The geometry the window returns to from maximised; followed while the window is normal.
     void setNormalGeometry(const QRect &geometry) { m_normalGeometry = geometry; }
     QRect normalGeometry() const { return m_normalGeometry; }
-
-    // Asked before a system action fires on a key: while it answers true the window's content
-    // takes typed text, and its keys are the text's (Ctrl+X cuts instead of closing).
-    void setTextInputProbe(std::function<bool()> probe);
 
     PopupLabel *popupLabel() const { return m_popup; }
     void setPopupEnabled(bool on) { m_popupEnabled = on; }
@@ -69,17 +66,20 @@ protected:
 
 private:
     void createSystemActions();
+    void createContextMenuAction();
+    // Adds the window's entries to the context menu being built.
+    void contributeToMenu();
     // Follows a maximized state that came about by other means than maximize().
     void recordMaximized(bool on);
     void enforceStacking();
 
+    Action *m_contextMenuAction = nullptr;
     Action *m_closeAction = nullptr;
     Action *m_minimizeAction = nullptr;
     Action *m_maximizeAction = nullptr;
     Action *m_alwaysOnTopAction = nullptr;
     Action *m_alwaysOnBottomAction = nullptr;
     PopupLabel *m_popup;
-    ActionCondition *m_textInput;
 
     bool m_alwaysOnTop = false;
     bool m_alwaysOnBottom = false;

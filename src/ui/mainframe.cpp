@@ -2,6 +2,7 @@
 
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "ui/contextmenuhandler.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -19,6 +20,8 @@ MainFrame::MainFrame(GeneralSettings *settings, QWidget *window)
     colours.setColor(QPalette::Mid, QColor(0x45, 0x45, 0x45));
     setPalette(colours);
     followSettings();
+    // The menu follows the main window's look.
+    ContextMenuHandler::instance()->setMenuParent(window);
     connect(this, &Frame::alwaysOnTopChanged, this,
         [this](bool on) { m_settings->setting(QStringLiteral("AlwaysOnTop"))->setValue(on); });
     connect(this, &Frame::alwaysOnBottomChanged, this,

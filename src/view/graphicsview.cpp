@@ -1,5 +1,6 @@
 #include "view/graphicsview.h"
 
+#include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
 #include "commands/cropcommand.h"
@@ -73,7 +74,7 @@ ActionBinding triggeredBinding(const QKeySequence &keys)
 } // namespace
 
 GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
-    ActionCondition *windowMaximized, ActionCondition *overWindowBorder, QWidget *parent)
+    const FrameConditions &frame, QWidget *parent)
     : QGraphicsView(scene, parent)
     , m_commands(commandHandler ? commandHandler : scene->commandHandler())
     , m_slideshow(new QTimer(this))
@@ -91,9 +92,10 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_itemUnderPointer(new ItemCondition(this))
     , m_itemToManipulate(new ItemCondition(this))
     , m_gizmoHover(new GizmoCondition(this))
-    , m_maximized(windowMaximized ? windowMaximized : new ActionCondition(this))
-    , m_ownsMaximized(!windowMaximized)
-    , m_overWindowBorder(overWindowBorder ? overWindowBorder : new ActionCondition(this))
+    , m_maximized(frame.maximized ? frame.maximized : new ActionCondition(this))
+    , m_ownsMaximized(!frame.maximized)
+    , m_overWindowBorder(frame.overBorder ? frame.overBorder : new ActionCondition(this))
+    , m_rightDragged(frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this))
 {
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
@@ -174,6 +176,7 @@ void GraphicsView::createActions()
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::RightButton));
         binding.addCondition(m_maximized, true);
+        binding.addCondition(m_rightDragged, true);
         binding.addCondition(m_gizmoHover, false);
         connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"), binding));
     }
@@ -367,11 +370,6 @@ void GraphicsView::createActions()
 
 // --- state and colours ------------------------------------------------------------------------
 
-bool GraphicsView::isEditingText() const
-{
-    return m_textEditing->item() != nullptr;
-}
-
 bool GraphicsView::isCanvasLocked() const
 {
     return m_locked->value();
@@ -545,8 +543,18 @@ void GraphicsView::updateSceneRect()
 
 void GraphicsView::resizeEvent(QResizeEvent *event)
 {
+    const QPointF centre = mapToScene(QRect(QPoint(), event->oldSize()).center());
     QGraphicsView::resizeEvent(event);
     updateSceneRect();
+    const QSize before = event->oldSize();
+    const QSize after = event->size();
+    if (!m_scaleOnResize || before.isEmpty() || after.isEmpty())
+        return;
+    // The side that changed decides; dragging a corner follows the width.
+    const qreal factor = before.width() != after.width() ? qreal(after.width()) / before.width()
+                                                         : qreal(after.height()) / before.height();
+    if (scaleAboutAnchor(factor, factor))
+        centerOn(centre);
 }
 
 void GraphicsView::showEvent(QShowEvent *event)
@@ -1232,6 +1240,35 @@ void GraphicsView::flipSelection(int direction)
 GraphicsTextItem *GraphicsView::editedNote() const
 {
     return static_cast<GraphicsTextItem *>(m_textEditing->item());
+}
+
+GraphicsTextItem *GraphicsView::createNote(const QPoint &viewPos)
+{
+    if (isCanvasLocked())
+        return nullptr;
+    // Notes stick to pictures: over a note, the new one goes to that note's picture.
+    GraphicsItem *target = topItemAt(viewPos);
+    if (target && target->itemType() == GraphicsItem::TextItemType)
+        target = target->parentGraphicsItem();
+
+    auto *note = new GraphicsTextItem(QPointF(), tr("Note"), target);
+    // Twice the size of text at zoom 1, whatever the zoom now.
+    QTransform full = QTransform::fromScale(2, 2) * transform().inverted();
+    const QPointF at = mapToScene(viewPos);
+    full.setMatrix(full.m11(), full.m12(), 0, full.m21(), full.m22(), 0, at.x(), at.y(), 1);
+    note->setFullTransform(full);
+    if (m_defaultNoteColor.isValid())
+        note->setTextColor(m_defaultNoteColor);
+    else
+        note->setTextColor(palette().color(QPalette::Text));
+    if (m_defaultNoteBackground.isValid())
+        note->setTextBackgroundColor(m_defaultNoteBackground);
+
+    m_commands->push(new AddCommand(graphicsScene(), note));
+    scene()->clearSelection();
+    note->setSelected(true);
+    setEditedNote(note);
+    return note;
 }
 
 void GraphicsView::setEditedNote(GraphicsTextItem *note)

@@ -36,21 +36,33 @@ class GraphicsView : public QGraphicsView {
     Q_PROPERTY(QColor canvasColor READ canvasColor WRITE setCanvasColor)
     Q_PROPERTY(QColor itemSelectionColor READ itemSelectionColor WRITE setItemSelectionColor)
     Q_PROPERTY(QColor itemBorderColor READ itemBorderColor WRITE setItemBorderColor)
+    Q_PROPERTY(QColor noteColor READ noteColor WRITE setNoteColor)
+    Q_PROPERTY(QColor noteBackgroundColor READ noteBackgroundColor WRITE setNoteBackgroundColor)
 
 public:
-    // commandHandler may be null (the scene's own is used then). windowMaximized and
-    // overWindowBorder, given by the window's frame, gate the pan-while-maximized action and keep
-    // the left-button gestures off the window's resize border; either may be null.
-    explicit GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler = nullptr,
-        ActionCondition *windowMaximized = nullptr, ActionCondition *overWindowBorder = nullptr,
+    // Conditions of the window's frame that the view's own bindings respect; any may be null.
+    struct FrameConditions {
+        // True while the window is maximized: the right button pans instead of moving it.
+        ActionCondition *maximized = nullptr;
+        // True while the pointer is on the resize border: left-button gestures stay off it.
+        ActionCondition *overBorder = nullptr;
+        // True once a right press has dragged past the frame's click distance; until then the
+        // press may still be a click that opens the context menu.
+        ActionCondition *rightDragged = nullptr;
+    };
+
+    // commandHandler may be null (the scene's own is used then).
+    GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler, const FrameConditions &frame,
         QWidget *parent = nullptr);
+    explicit GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler = nullptr)
+        : GraphicsView(scene, commandHandler, FrameConditions())
+    {
+    }
     ~GraphicsView() override;
 
     GraphicsScene *graphicsScene() const;
     CommandHandler *commandHandler() const { return m_commands; }
 
-    // A note's text is being edited: typed keys are the note's.
-    bool isEditingText() const;
     bool isCanvasLocked() const;
     void setCanvasLocked(bool locked);
     bool isOverlayMode() const;
@@ -71,6 +83,8 @@ public:
     void setSlideshowInterval(int seconds);
     void setSelectTextOnEditingStart(bool select) { m_selectTextOnEdit = select; }
     void setFinishNoteWithReturn(bool finish) { m_finishNoteWithReturn = finish; }
+    // Resizing the view scales what it shows with it, about the view's centre.
+    void setScaleOnResize(bool scale) { m_scaleOnResize = scale; }
 
     // Navigation. A zoom or scale step is refused (false) when the resulting transform would
     // not be finite or not invertible; there are no other limits.
@@ -101,6 +115,16 @@ public:
     void flipSelection(int direction);
 
     // The note in edit mode, or null; setting another ends the editing of the previous one.
+    // The colours of notes made here; invalid ones leave the note to the view's palette.
+    QColor noteColor() const { return m_defaultNoteColor; }
+    void setNoteColor(const QColor &color) { m_defaultNoteColor = color; }
+    QColor noteBackgroundColor() const { return m_defaultNoteBackground; }
+    void setNoteBackgroundColor(const QColor &color) { m_defaultNoteBackground = color; }
+    // A new note at viewPos (viewport coordinates), the same size on the screen at any zoom,
+    // attached to the picture under the pointer, added as one undo step and edited at once.
+    // Null while the canvas is locked.
+    GraphicsTextItem *createNote(const QPoint &viewPos);
+
     GraphicsTextItem *editedNote() const;
     void setEditedNote(GraphicsTextItem *note);
 
@@ -210,6 +234,7 @@ private:
     bool m_activateSelected = true;
     int m_gap = 10;
     bool m_centreOnItems = true;
+    bool m_scaleOnResize = false;
 
     // Focus cycle and the view saved before focusing.
     QList<GraphicsItem *> m_focusCycle;
@@ -235,6 +260,8 @@ private:
     QString m_noteText;
     QColor m_noteColor;
     QColor m_noteBackground;
+    QColor m_defaultNoteColor;
+    QColor m_defaultNoteBackground;
     bool m_selectTextOnEdit = true;
     bool m_finishNoteWithReturn = true;
     bool m_pickBackground = false;
@@ -262,6 +289,7 @@ private:
     ActionCondition *m_maximized;
     bool m_ownsMaximized;
     ActionCondition *m_overWindowBorder;
+    ActionCondition *m_rightDragged;
 
     Action *m_selectAction = nullptr;
     Action *m_continuousSelectAction = nullptr;

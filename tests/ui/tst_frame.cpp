@@ -35,8 +35,6 @@ private slots:
     void stackingModesExcludeEachOther();
     void maximizeAndBack_data();
     void maximizeAndBack();
-    void typedTextKeepsItsKeys_data();
-    void typedTextKeepsItsKeys();
     void mainWindowPlace_data();
     void mainWindowPlace();
 
@@ -291,26 +289,6 @@ void tst_Frame::maximizeAndBack()
     QVERIFY(!m_frame->maximizeAction()->isChecked());
     QVERIFY(!m_frame->isLocked());
     QCOMPARE(changes.count(), 2);
-}
-
-void tst_Frame::typedTextKeepsItsKeys_data()
-{
-    QTest::addColumn<bool>("editingText");
-    QTest::addColumn<bool>("closes");
-
-    QTest::addRow("Ctrl+X closes the window") << false << true;
-    QTest::addRow("Ctrl+X while text is edited is the text's cut") << true << false;
-}
-
-void tst_Frame::typedTextKeepsItsKeys()
-{
-    QFETCH(bool, editingText);
-    QFETCH(bool, closes);
-
-    m_frame->setTextInputProbe([editingText] { return editingText; });
-    QTest::keyClick(handle(), Qt::Key_X, Qt::ControlModifier);
-    settle();
-    QCOMPARE(m_window->isVisible(), !closes);
 }
 
 void tst_Frame::mainWindowPlace_data()

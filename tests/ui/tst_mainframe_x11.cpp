@@ -12,6 +12,7 @@ private slots:
     void stackingKeys();
     void rightDragMoves();
     void borderDragResizes();
+    void rightClickOpensTheMenu();
     void minimizeAndBack();
     void maximizeAndBack();
     void closesAndReopensWhereItWas();
@@ -23,6 +24,7 @@ private:
     static bool drag(int button, const QPoint &from, const QPoint &step);
     void launch();
     QString findWindow() const;
+    int visibleWindows() const;
     QRect geometry() const;
     QString netState() const;
     bool isViewable() const;
@@ -120,6 +122,15 @@ QString tst_MainFrameX11::findWindow() const
     return best;
 }
 
+int tst_MainFrameX11::visibleWindows() const
+{
+    return run(QStringLiteral("xdotool"),
+        { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+            QString::number(m_program.processId()) })
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+        .size();
+}
+
 QRect tst_MainFrameX11::geometry() const
 {
     const QString info = run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), m_window });
@@ -198,6 +209,23 @@ void tst_MainFrameX11::borderDragResizes()
     QTRY_VERIFY_WITH_TIMEOUT(geometry().width() >= before.width() + 50, 5000);
     QVERIFY(geometry().height() >= before.height() + 30);
     QCOMPARE(geometry().topLeft(), before.topLeft());
+}
+
+void tst_MainFrameX11::rightClickOpensTheMenu()
+{
+    const int windows = visibleWindows();
+    const QPoint centre = geometry().center();
+    QVERIFY(xdotool(
+        QStringLiteral("mousemove %1 %2 sleep 0.2 click 3").arg(centre.x()).arg(centre.y())));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > windows, 5000);
+    QVERIFY(xdotool(QStringLiteral("key Escape")));
+    QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), windows, 5000);
+
+    // A drag of 20 pixels moves the window and opens nothing.
+    const QRect before = geometry();
+    QVERIFY(drag(3, centre, QPoint(2, 0)));
+    QTRY_VERIFY_WITH_TIMEOUT(geometry().x() >= before.x() + 15, 5000);
+    QCOMPARE(visibleWindows(), windows);
 }
 
 void tst_MainFrameX11::minimizeAndBack()

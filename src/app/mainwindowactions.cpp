@@ -1,0 +1,355 @@
+#include "app/mainwindowactions.h"
+
+#include "app/mainwindow.h"
+#include "commands/aligncommand.h"
+#include "commands/commandhandler.h"
+#include "commands/deletecommand.h"
+#include "commands/filtercommand.h"
+#include "commands/normalizescalecommand.h"
+#include "commands/resetcropcommand.h"
+#include "commands/resettransformcommand.h"
+#include "input/actionhandler.h"
+#include "input/actionnames.h"
+#include "input/keybinder.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsscene.h"
+#include "settings/generalsettings.h"
+#include "ui/contextmenu.h"
+#include "ui/contextmenuhandler.h"
+#include "view/graphicsview.h"
+
+#include <QCursor>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainterPath>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+bool hasImage(const QList<GraphicsItem *> &items)
+{
+    return std::any_of(items.cbegin(), items.cend(),
+        [](const GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
+}
+
+} // namespace
+
+MainWindowActions::MainWindowActions(MainWindow *window)
+    : QObject(window)
+    , m_window(window)
+{
+    createActions();
+    createMenus();
+    connect(ContextMenuHandler::instance(), &ContextMenuHandler::contextMenuRequested, this,
+        &MainWindowActions::contributeToMenu);
+    connect(window->scene(), &QGraphicsScene::selectionChanged, this,
+        &MainWindowActions::updateEnabled);
+    connect(window->commandHandler(), &CommandHandler::commandExecuted, this,
+        &MainWindowActions::updateEnabled);
+    updateEnabled();
+}
+
+template<typename Slot>
+Action *MainWindowActions::add(const char *name, const QString &label, const QString &category,
+    const QKeySequence &keys, Slot slot)
+{
+    // Window context: the keys act while the main window has the focus.
+    Action *action = ActionHandler::instance()->createAction(QString::fromLatin1(name), label,
+        m_window, ActionBinding(ActionBinding::Triggered, keys), Action::ListedFlag, category);
+    connect(action, &QAction::triggered, this, slot);
+    m_actions.insert(action->name(), action);
+    m_ordered.append(action);
+    return action;
+}
+
+void MainWindowActions::createActions()
+{
+    MainWindow *window = m_window;
+    GraphicsView *view = window->view();
+
+    const QString file = tr("File");
+    add("New Scene", tr("New"), file, QKeySequence(Qt::CTRL | Qt::Key_N),
+        [window] { window->clearScene(); });
+    add("Open Scene", tr("Open..."), file, QKeySequence(Qt::CTRL | Qt::Key_O),
+        [window] { window->load(); });
+    add("Save Scene", tr("Save"), file, QKeySequence(Qt::CTRL | Qt::Key_S),
+        [window] { window->save(); });
+    add("Save Scene As", tr("Save as..."), file, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+        [window] { window->saveAs(); });
+    add("Load Images", tr("Load images..."), file, QKeySequence(Qt::CTRL | Qt::Key_I),
+        [this] { loadImages(); });
+
+    const QString edit = tr("Edit");
+    add("Undo", tr("Undo"), edit, QKeySequence(Qt::CTRL | Qt::Key_Z), [window] { window->undo(); });
+    Action *redo = add("Redo", tr("Redo"), edit, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+        [window] { window->redo(); });
+    KeyBinder::instance()->addDefaultAlias(
+        redo->name(), ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::Key_Y)));
+    add(ActionNames::DeleteImages, tr("Delete"), edit, QKeySequence(Qt::Key_Delete),
+        [this] { deleteSelection(); });
+    add("Select All", tr("Select all"), edit, QKeySequence(Qt::CTRL | Qt::Key_A),
+        [this] { selectAll(); });
+    add("New Note", tr("New note"), edit, QKeySequence(Qt::CTRL | Qt::Key_T),
+        [this] { createNote(); });
+
+    // Aligning and normalising have no default keys: they are reached through the menu first.
+    const QString arrange = tr("Arrange");
+    const auto align = [&](const char *name, const QString &label, int mode) {
+        add(name, label, arrange, QKeySequence(), [view, mode] { view->arrangeSelection(mode); });
+    };
+    align("Align Left", tr("Align left"), AlignCommand::AlignLeft);
+    align("Align Right", tr("Align right"), AlignCommand::AlignRight);
+    align("Align Top", tr("Align top"), AlignCommand::AlignTop);
+    align("Align Bottom", tr("Align bottom"), AlignCommand::AlignBottom);
+    align("Stack", tr("Stack"), AlignCommand::Stack);
+    align("Arrange In Column", tr("Arrange in a column"), AlignCommand::Column);
+    align("Arrange In Row", tr("Arrange in a row"), AlignCommand::Row);
+    const auto normalizeBy = [&](const char *name, const QString &label, int mode) {
+        add(name, label, arrange, QKeySequence(), [this, mode] { normalize(mode); });
+    };
+    normalizeBy("Normalize Height", tr("Normalise height"), NormalizeScaleCommand::Height);
+    normalizeBy("Normalize Width", tr("Normalise width"), NormalizeScaleCommand::Width);
+    normalizeBy("Normalize Size", tr("Normalise longest side"), NormalizeScaleCommand::LongestSide);
+    normalizeBy("Normalize Scale", tr("Normalise scale"), NormalizeScaleCommand::ScaleFactor);
+
+    const QString image = tr("Image");
+    add("Reset Transform", tr("Reset transform"), image, QKeySequence(Qt::CTRL | Qt::Key_R),
+        [this] { resetTransform(); });
+    add("Reset Crop", tr("Reset crop"), image, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+        [this] { resetCrop(); });
+    add("Toggle Grey", tr("Grey on or off"), image, QKeySequence(Qt::CTRL | Qt::Key_G),
+        [this] { toggleGrey(); });
+
+    const QString viewCategory = tr("View");
+    add("Reset View", tr("Reset view"), viewCategory, QKeySequence(Qt::CTRL | Qt::Key_0),
+        [view] { view->resetView(); });
+    add("Actual Size", tr("Actual size"), viewCategory, QKeySequence(Qt::CTRL | Qt::Key_1),
+        [view] { view->actualSize(); });
+    Action *slideshow = add("Slideshow", tr("Slideshow"), viewCategory, QKeySequence(Qt::Key_F5),
+        [view] { view->toggleSlideshow(); });
+    slideshow->setCheckable(true);
+
+    const QString exporting = tr("Export");
+    add("Export Scene", tr("Export scene..."), exporting, QKeySequence(Qt::CTRL | Qt::Key_E),
+        [window] { window->exportSceneWithDialog(); });
+    add("Export All Images", tr("Export all images..."), exporting,
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+        [window] { window->exportAllImagesWithDialog(); });
+    add("Export Selected Images", tr("Export selected images..."), exporting, QKeySequence(),
+        [window] { window->exportSelectedImages(); });
+}
+
+Action *MainWindowActions::viewAction(const char *name) const
+{
+    const QString wanted = QString::fromLatin1(name);
+    const QList<Action *> actions
+        = m_window->view()->findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Action *action : actions) {
+        if (action->name() == wanted)
+            return action;
+    }
+    return nullptr;
+}
+
+void MainWindowActions::createMenus()
+{
+    const auto menu = [this](const QString &title, const QList<QAction *> &entries) {
+        auto *submenu = new ContextMenu(m_window);
+        submenu->setTitle(title);
+        for (QAction *entry : entries) {
+            if (entry)
+                submenu->addAction(entry);
+            else
+                submenu->addSeparator();
+        }
+        return submenu;
+    };
+    const auto named = [this](const char *name) { return action(QString::fromLatin1(name)); };
+
+    m_recentMenu = new ContextMenu(m_window);
+    m_recentMenu->setTitle(tr("Recent files"));
+    m_fileMenu = menu(tr("File"),
+        { named("New Scene"), named("Open Scene"), m_recentMenu->menuAction(), nullptr,
+            named("Save Scene"), named("Save Scene As"), nullptr, named("Load Images") });
+    m_arrangeMenu = menu(tr("Arrange"),
+        { viewAction("Arrange Optimally"), viewAction("Arrange By Name"),
+            viewAction("Arrange By Order"), viewAction("Pack All"), nullptr, named("Align Left"),
+            named("Align Right"), named("Align Top"), named("Align Bottom"), named("Stack"),
+            named("Arrange In Column"), named("Arrange In Row"), nullptr, named("Normalize Height"),
+            named("Normalize Width"), named("Normalize Size"), named("Normalize Scale") });
+    m_imageMenu = menu(tr("Image"),
+        { named("Reset Transform"), named("Reset Crop"), nullptr, viewAction("Flip Horizontally"),
+            viewAction("Flip Vertically"), nullptr, named("Toggle Grey") });
+    m_viewMenu = menu(tr("View"),
+        { viewAction("Focus Images"), viewAction("Focus Canvas"), named("Reset View"),
+            named("Actual Size"), nullptr, named("Slideshow") });
+    m_exportMenu = menu(tr("Export"),
+        { named("Export Scene"), named("Export All Images"), named("Export Selected Images") });
+}
+
+void MainWindowActions::contributeToMenu(const QPoint &position)
+{
+    m_menuPosition = position;
+    m_fromMenu = true;
+    // The menu triggers an entry after it has hidden itself: the flag outlives the hiding by
+    // one turn of the event loop.
+    connect(
+        ContextMenuHandler::instance()->menu(), &QMenu::aboutToHide, this,
+        [this] { QTimer::singleShot(0, this, [this] { m_fromMenu = false; }); },
+        Qt::UniqueConnection);
+
+    m_recentMenu->clear();
+    const QList<QAction *> recent = m_window->recentFileActions();
+    for (QAction *entry : recent) {
+        if (entry->isVisible())
+            m_recentMenu->addAction(entry);
+    }
+    m_recentMenu->menuAction()->setEnabled(!m_recentMenu->isEmpty());
+    if (Action *slideshow = action(QStringLiteral("Slideshow")))
+        slideshow->setChecked(m_window->view()->isSlideshowRunning());
+    updateEnabled();
+
+    ContextMenuHandler *handler = ContextMenuHandler::instance();
+    handler->addActions({ m_fileMenu->menuAction() }, QStringLiteral("20 - file"));
+    handler->addActions(
+        { action(QStringLiteral("Undo")), action(QStringLiteral("Redo")),
+            action(QStringLiteral("New Note")), action(QStringLiteral("Select All")),
+            action(QString::fromLatin1(ActionNames::DeleteImages)) },
+        QStringLiteral("30 - edit"));
+    handler->addActions({ m_arrangeMenu->menuAction(), m_imageMenu->menuAction(),
+                            m_viewMenu->menuAction(), m_exportMenu->menuAction() },
+        QStringLiteral("40 - board"));
+}
+
+void MainWindowActions::updateEnabled()
+{
+    GraphicsScene *scene = m_window->scene();
+    GraphicsView *view = m_window->view();
+    CommandHandler *commands = m_window->commandHandler();
+    const QList<GraphicsItem *> selected = scene->selectedGraphicsItems();
+    const QList<GraphicsItem *> all = scene->topLevelItems();
+    const bool editable = !view->isCanvasLocked();
+    const bool canEditSelection = editable && !selected.isEmpty();
+
+    const auto enable = [](Action *action, bool enabled) {
+        if (action)
+            action->setEnabled(enabled);
+    };
+    const auto enableNamed = [&](const char *name, bool enabled) {
+        enable(action(QString::fromLatin1(name)), enabled);
+    };
+    enableNamed("Undo", commands->position() > 0);
+    enableNamed("Redo", commands->position() < commands->count());
+    enableNamed(ActionNames::DeleteImages, canEditSelection);
+    enableNamed("Select All", !all.isEmpty());
+    enableNamed("New Note", editable);
+    for (const char *name : { "Align Left", "Align Right", "Align Top", "Align Bottom", "Stack",
+             "Arrange In Column", "Arrange In Row", "Normalize Height", "Normalize Width",
+             "Normalize Size", "Normalize Scale" })
+        enableNamed(name, editable && selected.size() > 1);
+    enableNamed("Reset Transform", canEditSelection);
+    enableNamed("Reset Crop", editable && hasImage(selected));
+    enableNamed("Toggle Grey", editable && hasImage(selected));
+    enableNamed("Export Scene", !all.isEmpty());
+    enableNamed("Export All Images", hasImage(all));
+    enableNamed("Export Selected Images", hasImage(selected));
+    enableNamed("Slideshow", !all.isEmpty());
+    for (const char *name : { "Arrange Optimally", "Arrange By Name", "Arrange By Order" })
+        enable(viewAction(name), editable && selected.size() > 1);
+    enable(viewAction("Pack All"), editable && all.size() > 1);
+    enable(viewAction("Flip Horizontally"), canEditSelection);
+    enable(viewAction("Flip Vertically"), canEditSelection);
+}
+
+// Commands -------------------------------------------------------------------------------------
+
+void MainWindowActions::selectAll()
+{
+    GraphicsScene *scene = m_window->scene();
+    // One selection change for the whole board, however many items it holds.
+    QPainterPath everything;
+    everything.addRect(scene->itemsBoundingRect().adjusted(-1, -1, 1, 1));
+    scene->setSelectionArea(everything, Qt::IntersectsItemBoundingRect);
+}
+
+void MainWindowActions::deleteSelection()
+{
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (selected.isEmpty() || m_window->view()->isCanvasLocked())
+        return;
+    m_window->commandHandler()->push(new DeleteCommand(m_window->scene(), selected));
+}
+
+void MainWindowActions::createNote()
+{
+    GraphicsView *view = m_window->view();
+    QPoint at = view->viewport()->mapFromGlobal(m_fromMenu ? m_menuPosition : QCursor::pos());
+    // Keys pressed with the pointer elsewhere put the note in the middle of the canvas.
+    if (!view->viewport()->rect().contains(at))
+        at = view->viewport()->rect().center();
+    if (!view->createNote(at))
+        m_window->showNotice(
+            tr("Canvas lock"), tr("Canvas locked"), QStringLiteral(":/cf/icons/lock.svg"));
+}
+
+void MainWindowActions::loadImages()
+{
+    QStringList patterns;
+    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    for (const QByteArray &format : formats)
+        patterns << QStringLiteral("*.") + QString::fromLatin1(format);
+    const QString directory
+        = m_window->generalSettings()->value(QStringLiteral("Last Browse Path")).toString();
+    const QStringList paths = QFileDialog::getOpenFileNames(m_window, tr("Load images"), directory,
+        tr("Images (%1);;All files (*)").arg(patterns.join(QLatin1Char(' '))));
+    if (paths.isEmpty())
+        return;
+    m_window->saveBrowsePath(paths.first());
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    m_window->handleOpenFileRequest(urls);
+}
+
+void MainWindowActions::normalize(int mode)
+{
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (selected.size() < 2 || m_window->view()->isCanvasLocked())
+        return;
+    auto *command = new NormalizeScaleCommand(selected, mode);
+    connect(command, &BaseCommand::commandMessage, m_window->commandHandler(),
+        &CommandHandler::commandMessage);
+    command->finish();
+    m_window->commandHandler()->push(command);
+}
+
+void MainWindowActions::resetTransform()
+{
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (selected.isEmpty() || m_window->view()->isCanvasLocked())
+        return;
+    auto *command = new ResetTransformCommand(selected);
+    command->finish();
+    m_window->commandHandler()->push(command);
+}
+
+void MainWindowActions::resetCrop()
+{
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (!hasImage(selected) || m_window->view()->isCanvasLocked())
+        return;
+    m_window->commandHandler()->push(new ResetCropCommand(selected));
+}
+
+void MainWindowActions::toggleGrey()
+{
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (!hasImage(selected) || m_window->view()->isCanvasLocked())
+        return;
+    m_window->commandHandler()->push(
+        new FilterCommand(selected, GraphicsImageItem::GrayscaleFilter));
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPoint>
+
+class Action;
+class ContextMenu;
+class MainWindow;
+class QKeySequence;
+
+// The main window's commands as actions of the action system: each is listed in the key binder
+// and can be rebound, and the context menu offers them, grouped in submenus, together with the
+// canvas actions the view registers (arranging, flipping, focusing). An entry that cannot run
+// now (nothing selected, nothing to undo, the canvas locked) is disabled, not hidden.
+//
+// GUI thread only; owned by the main window.
+class MainWindowActions : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MainWindowActions(MainWindow *window);
+
+    Action *action(const QString &name) const { return m_actions.value(name); }
+    // Every action this class registered, in order of registration.
+    QList<Action *> actions() const { return m_ordered; }
+
+    // Recomputes which commands can run now.
+    void updateEnabled();
+
+private:
+    template<typename Slot>
+    Action *add(const char *name, const QString &label, const QString &category,
+        const QKeySequence &keys, Slot slot);
+    void createActions();
+    void createMenus();
+    // Adds the window's sections to the context menu opened at position (global).
+    void contributeToMenu(const QPoint &position);
+    // The canvas action of that name, registered by the view.
+    Action *viewAction(const char *name) const;
+
+    void selectAll();
+    void deleteSelection();
+    void createNote();
+    void loadImages();
+    void normalize(int mode);
+    void resetTransform();
+    void resetCrop();
+    void toggleGrey();
+
+    MainWindow *m_window;
+    QHash<QString, Action *> m_actions;
+    QList<Action *> m_ordered;
+    // Where the menu opened: a note made from the menu goes there, not where the pointer went.
+    QPoint m_menuPosition;
+    bool m_fromMenu = false;
+
+    ContextMenu *m_fileMenu = nullptr;
+    ContextMenu *m_recentMenu = nullptr;
+    ContextMenu *m_arrangeMenu = nullptr;
+    ContextMenu *m_imageMenu = nullptr;
+    ContextMenu *m_viewMenu = nullptr;
+    ContextMenu *m_exportMenu = nullptr;
+};

@@ -1,0 +1,221 @@
+#include "app/mainwindow.h"
+#include "app/mainwindowactions.h"
+#include "input/action.h"
+#include "scene/graphicsitem.h"
+#include "scene/graphicsscene.h"
+#include "settings/generalsettings.h"
+#include "settings/setting.h"
+#include "settings/settingshandler.h"
+#include "ui/contextmenuentry.h"
+#include "ui/contextmenuhandler.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+QStringList s_warnings;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg)
+        s_warnings.append(message);
+}
+
+// Answers the next file dialog with path, as a user typing it would. The whole path goes into
+// the name field: selecting the file instead races the dialog's listing of its new folder.
+void answerFileDialog(const QString &path)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, [poll, path] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *name
+            = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!name)
+            return;
+        poll->deleteLater();
+        name->setText(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    poll->start();
+}
+
+// The actions behind the entries of a menu and of its submenus.
+QList<QAction *> entriesOf(const QList<QAction *> &actions)
+{
+    QList<QAction *> found;
+    for (QAction *action : actions) {
+        auto *entry = qobject_cast<ContextMenuEntry *>(action);
+        found.append(entry ? entry->action() : action);
+        if (action->menu())
+            found += entriesOf(action->menu()->actions());
+    }
+    return found;
+}
+
+} // namespace
+
+// Every command within reach of the window alone: the main window's actions, their keys and
+// their entries in the context menu.
+class tst_MainWindowActions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void defaultBindingsDoNotConflict();
+    void menuEntries_data();
+    void menuEntries();
+    void roundTripThroughKeysAlone();
+
+private:
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier);
+    QString writePng(const QString &name, const QSize &size);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsHandler> m_handler;
+    MainWindow *m_window = nullptr;
+    int m_run = 0;
+};
+
+void tst_MainWindowActions::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+}
+
+void tst_MainWindowActions::init()
+{
+    m_handler = std::make_unique<SettingsHandler>(QStringLiteral("Actions%1").arg(++m_run));
+    s_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    m_window = new MainWindow;
+    qInstallMessageHandler(previous);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    m_window->activateWindow();
+}
+
+void tst_MainWindowActions::cleanup()
+{
+    m_window->generalSettings()->setting(QStringLiteral("Hide Unsaved Warning"))->setValue(true);
+    delete m_window;
+    m_handler.reset();
+}
+
+void tst_MainWindowActions::press(int key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(m_window->windowHandle(), Qt::Key(key), modifiers);
+    QCoreApplication::processEvents();
+}
+
+QString tst_MainWindowActions::writePng(const QString &name, const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    const QString path = m_dir.filePath(name);
+    image.save(path, "PNG");
+    return path;
+}
+
+void tst_MainWindowActions::defaultBindingsDoNotConflict()
+{
+    const QStringList conflicts = s_warnings.filter(QStringLiteral("conflicts with"));
+    QVERIFY2(conflicts.isEmpty(), qPrintable(conflicts.join(QLatin1Char('\n'))));
+}
+
+void tst_MainWindowActions::menuEntries_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("enabledOnEmptyBoard");
+    QTest::addColumn<bool>("enabledWithSelection");
+
+    QTest::addRow("new") << "New Scene" << true << true;
+    QTest::addRow("save") << "Save Scene" << true << true;
+    QTest::addRow("undo, nothing done yet") << "Undo" << false << true;
+    QTest::addRow("redo") << "Redo" << false << false;
+    QTest::addRow("delete") << "Delete Images" << false << true;
+    QTest::addRow("select all") << "Select All" << false << true;
+    QTest::addRow("new note") << "New Note" << true << true;
+    QTest::addRow("align left") << "Align Left" << false << true;
+    QTest::addRow("arrange optimally (the view's)") << "Arrange Optimally" << false << true;
+    QTest::addRow("reset crop") << "Reset Crop" << false << true;
+    QTest::addRow("export scene") << "Export Scene" << false << true;
+    QTest::addRow("export selected images") << "Export Selected Images" << false << true;
+    QTest::addRow("always on top (the frame's)") << "Always On Top" << true << true;
+    QTest::addRow("close (the frame's)") << "Close Window" << true << true;
+}
+
+void tst_MainWindowActions::menuEntries()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, enabledOnEmptyBoard);
+    QFETCH(bool, enabledWithSelection);
+
+    const auto entry = [this, &name]() -> Action * {
+        const QList<QAction *> entries
+            = entriesOf(ContextMenuHandler::instance()->build(m_window->geometry().center()));
+        for (QAction *candidate : entries) {
+            auto *action = qobject_cast<Action *>(candidate);
+            if (action && action->name() == name)
+                return action;
+        }
+        return nullptr;
+    };
+    Action *empty = entry();
+    QVERIFY2(empty, "no such entry");
+    QCOMPARE(empty->isEnabled(), enabledOnEmptyBoard);
+
+    m_window->handleOpenFileRequest({ QUrl::fromLocalFile(writePng("a.png", { 40, 30 })),
+        QUrl::fromLocalFile(writePng("b.png", { 20, 50 })) });
+    QTRY_VERIFY(m_window->isIdle());
+    QTRY_COMPARE(m_window->scene()->selectedGraphicsItems().size(), 2);
+    QCOMPARE(entry()->isEnabled(), enabledWithSelection);
+}
+
+void tst_MainWindowActions::roundTripThroughKeysAlone()
+{
+    m_window->handleOpenFileRequest({ QUrl::fromLocalFile(writePng("one.png", { 64, 48 })),
+        QUrl::fromLocalFile(writePng("two.png", { 32, 80 })) });
+    QTRY_VERIFY(m_window->isIdle());
+    GraphicsScene *scene = m_window->scene();
+    QCOMPARE(scene->topLevelItems().size(), 2);
+
+    scene->clearSelection();
+    press(Qt::Key_A);
+    QCOMPARE(scene->selectedGraphicsItems().size(), 2);
+    press(Qt::Key_Delete, Qt::NoModifier);
+    QCOMPARE(scene->topLevelItems().size(), 0);
+    press(Qt::Key_Z);
+    QCOMPARE(scene->topLevelItems().size(), 2);
+
+    const QString board = m_dir.filePath(QStringLiteral("round trip.vlk"));
+    answerFileDialog(board);
+    press(Qt::Key_S);
+    QTRY_VERIFY(QFile::exists(board));
+    QTRY_VERIFY(m_window->isIdle());
+    QVERIFY(!m_window->hasUnsavedChanges());
+
+    press(Qt::Key_N);
+    QCOMPARE(scene->topLevelItems().size(), 0);
+
+    answerFileDialog(board);
+    press(Qt::Key_O);
+    QTRY_VERIFY(m_window->isIdle());
+    QTRY_COMPARE(scene->topLevelItems().size(), 2);
+    QCOMPARE(m_window->currentPath(), board);
+}
+
+QTEST_MAIN(tst_MainWindowActions)
+#include "tst_mainwindowactions.moc"
