@@ -677,6 +677,11 @@ void MainWindow::followProgress(const QString &operationName, LoadJob *job)
             if (m_runningJobs == 0)
                 return;
             const bool active = isActiveWindow();
+            // Over the middle of the board, where the user is looking.
+            m_progress->adjustSize();
+            QRect place(QPoint(), m_progress->size());
+            place.moveCenter(geometry().center());
+            m_progress->move(place.topLeft());
             m_progress->show();
             // Escape must reach the display to cancel; it takes the focus only from this window,
             // never from another program the user is working in.
