@@ -683,6 +683,8 @@ void MainWindow::followProgress(const QString &operationName, LoadJob *job)
             place.moveCenter(geometry().center());
             m_progress->move(place.topLeft());
             m_progress->show();
+            // A window manager may place a window mapped again where it likes.
+            m_progress->move(place.topLeft());
             // Escape must reach the display to cancel; it takes the focus only from this window,
             // never from another program the user is working in.
             if (active)
