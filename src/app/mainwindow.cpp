@@ -5,6 +5,7 @@
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/mainwindowactions.h"
+#include "app/windowmodes.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
@@ -181,6 +182,66 @@ void MainWindow::buildInterface()
 
     updateNumOfRecentLoadedFiles();
     m_actions = new MainWindowActions(this);
+    m_modes = new WindowModes(this);
+}
+
+void MainWindow::setOverlayLook(bool on)
+{
+    m_frame->setBackgroundVisible(!on);
+    if (on) {
+        m_canvasColorBeforeOverlay = m_view->canvasColor();
+        m_view->setCanvasColor(Qt::transparent);
+    } else if (m_canvasColorBeforeOverlay.isValid()) {
+        m_view->setCanvasColor(m_canvasColorBeforeOverlay);
+    }
+}
+
+void MainWindow::setMouseTransparent(bool transparent, bool force)
+{
+    m_modes->setMouseTransparent(transparent, force);
+}
+
+void MainWindow::toggleMouseTransparent()
+{
+    m_modes->toggleMouseTransparent();
+}
+
+void MainWindow::setOverlay(bool overlay, bool force)
+{
+    m_modes->setOverlay(overlay, force);
+}
+
+void MainWindow::toggleOverlay()
+{
+    m_modes->toggleOverlay();
+}
+
+void MainWindow::setWindowMode(int mode)
+{
+    m_modes->setWindowMode(mode);
+}
+
+void MainWindow::setWindowLocked(bool locked)
+{
+    m_modes->setWindowLocked(locked);
+}
+
+void MainWindow::setCanvasLocked(bool locked)
+{
+    m_modes->setCanvasLocked(locked);
+}
+
+void MainWindow::resizeToSelection()
+{
+    m_modes->resizeToSelection();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    const bool first = !std::exchange(m_shownOnce, true);
+    // After the window system has placed the window.
+    QTimer::singleShot(0, m_modes, [this, first] { m_modes->windowShown(first); });
 }
 
 void MainWindow::connectLoader(BaseLoader *loader, bool undoable)
@@ -414,6 +475,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // The next start must not begin see-through.
+    m_modes->windowClosing();
     m_frame->storeWindowState();
     event->accept();
 }

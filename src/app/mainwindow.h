@@ -8,6 +8,7 @@
 #include "scene/itemrecord.h"
 #include "ui/confirmdialog.h"
 
+#include <QColor>
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -31,6 +32,7 @@ class QMimeData;
 class LoadJob;
 class MainFrame;
 class MainWindowActions;
+class WindowModes;
 class ProgressDialog;
 class ProgressEntry;
 class QTimer;
@@ -81,6 +83,9 @@ public:
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
     MainFrame *frame() const { return m_frame; }
     MainWindowActions *actions() const { return m_actions; }
+    WindowModes *windowModes() const { return m_modes; }
+    // Overlay: the canvas and the frame stop painting their backgrounds.
+    void setOverlayLook(bool on);
     // One entry per recent file; those without a file are hidden.
     QList<QAction *> recentFileActions() const { return m_recentFileActions; }
     // Reports a refusal or a state change on the canvas, as a popup when popups are enabled,
@@ -142,8 +147,20 @@ signals:
     // A job this window followed has ended and everything it led to has been started.
     void jobEnded(BaseLoader *loader, const QString &message, const QString &details);
 
+public slots:
+    // The window modes and locks.
+    void setMouseTransparent(bool transparent, bool force = false);
+    void toggleMouseTransparent();
+    void setOverlay(bool overlay, bool force = false);
+    void toggleOverlay();
+    void setWindowMode(int mode);
+    void setWindowLocked(bool locked);
+    void setCanvasLocked(bool locked);
+    void resizeToSelection();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
     // The document's questions, as dialogs.
     bool isInteractive() const override { return true; }
@@ -209,6 +226,9 @@ private:
     GraphicsView *m_view = nullptr;
     MainFrame *m_frame = nullptr;
     MainWindowActions *m_actions = nullptr;
+    WindowModes *m_modes = nullptr;
+    bool m_shownOnce = false;
+    QColor m_canvasColorBeforeOverlay;
     CommandHandler *m_commands = nullptr;
     QThread *m_worker = nullptr;
     ImageLoader *m_imageLoader = nullptr;

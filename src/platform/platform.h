@@ -33,4 +33,11 @@ enum class Stacking { Normal, AlwaysOnTop, AlwaysOnBottom };
 void setWindowStacking(QWidget *window, Stacking stacking);
 Stacking windowStacking(const QWidget *window);
 
+// Clicks pass through the window to what lies below it. Switching it off gives the whole window
+// back its input, at whatever size it has later.
+void setTransparentForInput(QWidget *window, bool on);
+// Whether windows can be see-through: on X11 a compositing manager runs; Wayland compositors
+// always compose. Without one, transparent pixels show black.
+bool hasCompositor();
+
 } // namespace Platform

@@ -2,6 +2,10 @@
 
 #include <QWidget>
 #include <QWindow>
+#include <QX11Info>
+
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
 
 namespace Platform {
 
@@ -38,6 +42,40 @@ Stacking windowStacking(const QWidget *window)
     if (flags & Qt::WindowStaysOnBottomHint)
         return Stacking::AlwaysOnBottom;
     return Stacking::Normal;
+}
+
+void setTransparentForInput(QWidget *window, bool on)
+{
+    if (!window)
+        return;
+    Qt::WindowFlags flags = window->windowFlags();
+    flags.setFlag(Qt::WindowTransparentForInput, on);
+    // As for stacking: the native window stays, only its flags change.
+    if (flags != window->windowFlags())
+        window->overrideWindowFlags(flags);
+    QWindow *handle = window->windowHandle();
+    if (!handle)
+        return;
+    handle->setFlag(Qt::WindowTransparentForInput, on);
+    // Qt 5.15 leaves an input region of the window's present size behind when click-through
+    // ends, so a later resize would have dead areas: reset the input shape to the whole window.
+    if (!on && QX11Info::isPlatformX11() && QX11Info::connection()) {
+        xcb_shape_mask(QX11Info::connection(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT,
+            xcb_window_t(handle->winId()), 0, 0, XCB_NONE);
+        xcb_flush(QX11Info::connection());
+    }
+}
+
+bool hasCompositor()
+{
+    switch (windowSystem()) {
+    case WindowSystem::X11:
+        return QX11Info::isCompositingManagerRunning();
+    case WindowSystem::Wayland:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace Platform

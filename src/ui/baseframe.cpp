@@ -496,9 +496,19 @@ bool BaseFrame::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void BaseFrame::setBackgroundVisible(bool visible)
+{
+    if (m_backgroundVisible == visible)
+        return;
+    m_backgroundVisible = visible;
+    update();
+}
+
 void BaseFrame::paintEvent(QPaintEvent *event)
 {
     Q_UNUSED(event)
+    if (!m_backgroundVisible)
+        return;
     QPainter painter(this);
     // The window's background is translucent: the margin is the frame's to paint.
     const QColor background = palette().color(QPalette::Window);

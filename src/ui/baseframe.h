@@ -59,6 +59,8 @@ public:
     bool isDialog() const { return m_isDialog; }
     // Whether the frame draws a line around the window (it keeps its margin either way).
     void setBorderVisible(bool visible);
+    // Whether the frame paints its margin and title strip; an overlay window shows through.
+    void setBackgroundVisible(bool visible);
 
     // True while the pointer is on the resize border: the content's own gestures on the same
     // button must not start there.
@@ -117,6 +119,7 @@ private:
     QToolButton *m_closeButton = nullptr;
     bool m_isDialog = false;
     bool m_borderVisible = true;
+    bool m_backgroundVisible = true;
 
     int m_moveThreshold = 5;
     int m_resizeBorder = 10;

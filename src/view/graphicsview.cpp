@@ -395,6 +395,9 @@ bool GraphicsView::isOverlayMode() const
 void GraphicsView::setOverlayMode(bool overlay)
 {
     m_overlay->setValue(overlay);
+    // The window behind shows through wherever the canvas paints nothing.
+    viewport()->setAutoFillBackground(!overlay);
+    viewport()->update();
 }
 
 QColor GraphicsView::canvasColor() const

@@ -97,6 +97,8 @@ public:
     void focusCanvas();
     void focusImages();
     void focusItems(const QList<GraphicsItem *> &items);
+    // Shows target whole, as large as the viewport allows.
+    void fitTo(const QRectF &target);
     void focusNext();
     void focusPrevious();
     void resetView();
@@ -214,7 +216,6 @@ private:
     Action *addAction(const QString &name, const QString &label, const ActionBinding &binding);
     ViewState currentState() const;
     void restoreState(const ViewState &state);
-    void fitTo(const QRectF &target);
     void focusStep(int direction);
     void bringToFront(const QList<GraphicsItem *> &items);
     GraphicsItem *topItemAt(const QPoint &viewPos) const;

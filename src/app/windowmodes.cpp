@@ -1,0 +1,425 @@
+#include "app/windowmodes.h"
+
+#include "app/mainwindow.h"
+#include "input/actionhandler.h"
+#include "platform/platform.h"
+#include "scene/graphicsitem.h"
+#include "scene/graphicsscene.h"
+#include "settings/generalsettings.h"
+#include "settings/setting.h"
+#include "ui/confirmdialog.h"
+#include "ui/contextmenuhandler.h"
+#include "ui/mainframe.h"
+#include "view/graphicsview.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+namespace {
+
+const char WindowSection[] = "80 - window";
+
+QString upper(const Action *action)
+{
+    return action ? action->bindingText().toUpper() : QString();
+}
+
+} // namespace
+
+WindowModes::WindowModes(MainWindow *window)
+    : QObject(window)
+    , m_window(window)
+    , m_settings(window->generalSettings())
+{
+    createActions();
+    createTray();
+    followLocks();
+    connect(
+        ContextMenuHandler::instance(), &ContextMenuHandler::contextMenuRequested, this, [this] {
+            ContextMenuHandler::instance()->addActions(
+                { m_mouseTransparentAction, m_overlayAction, m_windowLockAction, m_canvasLockAction,
+                    m_resizeToSelectionAction },
+                QString::fromLatin1(WindowSection));
+        });
+}
+
+WindowModes::~WindowModes()
+{
+    delete m_tray;
+    delete m_trayMenu;
+}
+
+QList<Action *> WindowModes::actions() const
+{
+    return { m_mouseTransparentAction, m_overlayAction, m_windowLockAction, m_canvasLockAction,
+        m_resizeToSelectionAction };
+}
+
+bool WindowModes::isOverlay() const
+{
+    return m_window->view()->isOverlayMode();
+}
+
+void WindowModes::createActions()
+{
+    ActionHandler *handler = ActionHandler::instance();
+    const QString category = tr("Window");
+    const auto add = [&](const char *name, const QString &label, const QKeySequence &keys,
+                         int context, bool checkable) {
+        Action *action = handler->createAction(QString::fromLatin1(name), label, m_window,
+            ActionBinding(ActionBinding::Triggered, keys, Qt::NoButton, context),
+            Action::ListedFlag, category);
+        action->setCheckable(checkable);
+        return action;
+    };
+    // Click-through leaves the window unreachable: its switch must work from any program.
+    m_mouseTransparentAction = add("Transparent To Mouse", tr("Transparent to mouse"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), ActionBinding::SystemGlobalContext, true);
+    connect(
+        m_mouseTransparentAction, &QAction::triggered, this, &WindowModes::toggleMouseTransparent);
+    m_overlayAction = add("Overlay Mode", tr("Overlay mode"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), ActionBinding::WindowContext, true);
+    connect(m_overlayAction, &QAction::triggered, this, &WindowModes::toggleOverlay);
+    m_windowLockAction = add("Window Lock", tr("Lock window"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), ActionBinding::WindowContext, true);
+    connect(m_windowLockAction, &QAction::triggered, this,
+        [this] { setWindowLocked(!m_settings->boolValue(QStringLiteral("WindowLocked"))); });
+    m_canvasLockAction = add("Canvas Lock", tr("Lock canvas"), QKeySequence(Qt::CTRL | Qt::Key_L),
+        ActionBinding::WindowContext, true);
+    connect(m_canvasLockAction, &QAction::triggered, this,
+        [this] { setCanvasLocked(!m_settings->boolValue(QStringLiteral("CanvasLocked"))); });
+    m_resizeToSelectionAction = add("Resize To Selection", tr("Fit window to selection"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), ActionBinding::WindowContext, false);
+    connect(m_resizeToSelectionAction, &QAction::triggered, this, &WindowModes::resizeToSelection);
+    // Moving, resizing or locking a window that only its pictures show would surprise.
+    m_disabledForOverlay = { m_windowLockAction, m_resizeToSelectionAction };
+}
+
+void WindowModes::createTray()
+{
+    // The way back from click-through besides the global binding; the same three toggles a
+    // taskbar thumbnail would offer.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_trayMenu = new QMenu;
+    const auto toggle = [this](Action *action, const QString &onTip, const QString &offTip,
+                            const QString &onIcon, const QString &offIcon) {
+        QAction *entry = m_trayMenu->addAction(action->text());
+        entry->setCheckable(true);
+        const auto follow = [entry, action, onTip, offTip, onIcon, offIcon] {
+            const bool on = action->isChecked();
+            entry->setChecked(on);
+            entry->setToolTip(on ? offTip : onTip);
+            entry->setIcon(QIcon(on ? offIcon : onIcon));
+        };
+        connect(action, &QAction::changed, entry, follow);
+        connect(entry, &QAction::triggered, action, [action] { action->trigger(); });
+        follow();
+    };
+    toggle(m_mouseTransparentAction, tr("Enable Transparent To Mouse Mode"),
+        tr("Disable Transparent To Mouse Mode"), QStringLiteral(":/icons/ignore_on.svg"),
+        QStringLiteral(":/icons/ignore_off.svg"));
+    toggle(m_overlayAction, tr("Enable Overlay Mode"), tr("Disable Overlay Mode"),
+        QStringLiteral(":/icons/overlay_on.svg"), QStringLiteral(":/icons/overlay_off.svg"));
+    toggle(m_window->frame()->alwaysOnTopAction(), tr("Enable Always On Top"),
+        tr("Disable Always On Top"), QStringLiteral(":/cf/icons/alwaysontop_on.svg"),
+        QStringLiteral(":/cf/icons/alwaysontop_off.svg"));
+    m_trayMenu->addSeparator();
+    connect(m_trayMenu->addAction(tr("Show window")), &QAction::triggered, m_window, [this] {
+        m_window->showNormal();
+        m_window->raise();
+        m_window->activateWindow();
+    });
+    connect(m_trayMenu->addAction(tr("Quit")), &QAction::triggered, m_window, &QWidget::close);
+    m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/overlay_on.svg")));
+    m_tray->setToolTip(QStringLiteral("Velkora"));
+    m_tray->setContextMenu(m_trayMenu);
+    m_tray->show();
+}
+
+void WindowModes::followLocks()
+{
+    Setting *windowLock = m_settings->setting(QStringLiteral("WindowLocked"));
+    connect(windowLock, &Setting::changed, this, [this] {
+        const bool locked = m_settings->boolValue(QStringLiteral("WindowLocked"));
+        m_windowLockAction->setChecked(locked);
+        m_window->showNotice(tr("Window lock"),
+            locked ? tr("Window locked") : tr("Window unlocked"),
+            locked ? QStringLiteral(":/cf/icons/lock.svg")
+                   : QStringLiteral(":/cf/icons/unlock.svg"),
+            upper(m_windowLockAction));
+    });
+    m_windowLockAction->setChecked(windowLock->value().toBool());
+
+    Setting *canvasLock = m_settings->setting(QStringLiteral("CanvasLocked"));
+    connect(canvasLock, &Setting::changed, this, [this] {
+        const bool locked = m_settings->boolValue(QStringLiteral("CanvasLocked"));
+        m_canvasLockAction->setChecked(locked);
+        m_window->showNotice(tr("Canvas lock"),
+            locked ? tr("Canvas locked") : tr("Canvas unlocked"),
+            locked ? QStringLiteral(":/cf/icons/lock.svg")
+                   : QStringLiteral(":/cf/icons/unlock.svg"),
+            upper(m_canvasLockAction));
+        updateCanvasLockIcon();
+    });
+    m_canvasLockAction->setChecked(canvasLock->value().toBool());
+    connect(m_settings->setting(QStringLiteral("CanvasLockedIconPlacement")), &Setting::changed,
+        this, &WindowModes::updateCanvasLockIcon);
+    connect(m_canvasLockAction, &Action::bindingsChanged, this, &WindowModes::updateCanvasLockIcon);
+
+    m_canvasLockIcon = new QLabel(m_window->view());
+    m_canvasLockIcon->setPixmap(QIcon(QStringLiteral(":/cf/icons/lock.svg")).pixmap(24, 24));
+    m_canvasLockIcon->setFixedSize(32, 32);
+    m_canvasLockIcon->setAlignment(Qt::AlignCenter);
+    m_window->view()->installEventFilter(this);
+    updateCanvasLockIcon();
+}
+
+bool WindowModes::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window->view() && event->type() == QEvent::Resize)
+        updateCanvasLockIcon();
+    return QObject::eventFilter(watched, event);
+}
+
+void WindowModes::updateCanvasLockIcon()
+{
+    const int placement = m_settings->intValue(QStringLiteral("CanvasLockedIconPlacement"));
+    const bool shown = m_settings->boolValue(QStringLiteral("CanvasLocked")) && placement < 4;
+    m_canvasLockIcon->setVisible(shown);
+    if (!shown)
+        return;
+    const QString binding = m_canvasLockAction->bindingText();
+    m_canvasLockIcon->setToolTip(binding.isEmpty()
+            ? tr("Canvas locked, unlock through the context menu.")
+            : tr("Canvas locked, unlock with %0.").arg(binding));
+    // Top left, top right, bottom left, bottom right.
+    const QRect area = m_window->view()->rect().adjusted(4, 4, -4, -4);
+    const QSize size = m_canvasLockIcon->size();
+    const int x = (placement % 2 == 0) ? area.left() : area.right() - size.width() + 1;
+    const int y = (placement < 2) ? area.top() : area.bottom() - size.height() + 1;
+    m_canvasLockIcon->move(x, y);
+    m_canvasLockIcon->raise();
+}
+
+// Modes ------------------------------------------------------------------------------------------
+
+void WindowModes::setMouseTransparent(bool transparent, bool force)
+{
+    if (transparent == m_mouseTransparent)
+        return;
+    MainFrame *frame = m_window->frame();
+    if (transparent && !force) {
+        const QString binding = m_mouseTransparentAction->bindingText();
+        QString wayBack = binding.isEmpty()
+            ? tr("the tray icon's menu")
+            : (m_tray ? tr("the key binding %0 (it works from any program) or the tray icon's menu")
+                      : tr("the key binding %0, which works from any program"))
+                  .arg(binding);
+        const QString text = tr("The window will let every click pass through to what lies below "
+                                "it. The only way back is %0.")
+                                 .arg(wayBack);
+        const int answer = ConfirmDialog::ask(m_window, tr("Confirmation"), text,
+            { { tr("Continue"), QDialogButtonBox::AcceptRole },
+                { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
+            m_settings->setting(QStringLiteral("Hide Transparent To Mouse Warning")), 0);
+        if (answer != 0)
+            return;
+    }
+    Setting *lastMode = m_settings->setting(QStringLiteral("LastWindowMode"));
+    if (transparent) {
+        lastMode->setValue(isOverlay() ? OverlayAndMouseTransparent : MouseTransparent);
+        m_alwaysOnTopBefore = frame->isAlwaysOnTop();
+        frame->setAlwaysOnTop(true);
+    } else {
+        lastMode->setValue(isOverlay() ? Overlay : Normal);
+        frame->setAlwaysOnTop(m_alwaysOnTopBefore);
+    }
+    Platform::setTransparentForInput(m_window, transparent);
+    m_mouseTransparent = transparent;
+    m_mouseTransparentAction->setChecked(transparent);
+    m_window->showNotice(tr("Transparent to mouse"),
+        transparent ? tr("Transparent to mouse enabled") : tr("Transparent to mouse disabled"),
+        transparent ? QStringLiteral(":/icons/ignore_on.svg")
+                    : QStringLiteral(":/icons/ignore_off.svg"),
+        upper(m_mouseTransparentAction));
+}
+
+void WindowModes::toggleMouseTransparent()
+{
+    setMouseTransparent(!m_mouseTransparent);
+}
+
+void WindowModes::setOverlay(bool overlay, bool force)
+{
+    m_overlayAction->setChecked(isOverlay());
+    if (overlay == isOverlay() && !(overlay && m_overlayPending))
+        return;
+    if (overlay && !force) {
+        const QString text
+            = tr("Only the pictures will show: the canvas and the window's frame "
+                 "become see-through. Switch back with %0, or choose it again in "
+                 "the context menu; %1 makes the window let clicks through as well.")
+                  .arg(m_overlayAction->bindingText(), m_mouseTransparentAction->bindingText());
+        const int answer = ConfirmDialog::ask(m_window, tr("Confirmation"), text,
+            { { tr("Continue"), QDialogButtonBox::AcceptRole },
+                { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
+            m_settings->setting(QStringLiteral("Hide Overlay Mode Warning")), 0);
+        if (answer != 0)
+            return;
+    }
+    MainFrame *frame = m_window->frame();
+    GraphicsView *view = m_window->view();
+    Setting *lastMode = m_settings->setting(QStringLiteral("LastWindowMode"));
+    if (overlay) {
+        if (!m_window->isVisible()) {
+            m_overlayPending = true;
+            return;
+        }
+        m_overlayPending = false;
+        lastMode->setValue(m_mouseTransparent ? OverlayAndMouseTransparent : Overlay);
+        m_window->setOverlayLook(true);
+        view->setOverlayMode(true);
+        m_maximizedBefore = frame->isMaximized();
+        m_lockedBefore = frame->isLocked();
+        frame->setLocked(true);
+        m_viewBeforeOverlay = visibleSceneRect();
+        for (Action *action : qAsConst(m_disabledForOverlay))
+            action->setEnabled(false);
+        // The pictures fill the window; a view that showed more keeps its wider proportion.
+        QRectF target = m_window->scene()->itemsBoundingRect();
+        if (!target.isEmpty()) {
+            const qreal widen = m_viewBeforeOverlay.width() - target.width();
+            const qreal heighten = m_viewBeforeOverlay.height() - target.height();
+            target.adjust(-qMax<qreal>(0, widen) / 2, -qMax<qreal>(0, heighten) / 2,
+                qMax<qreal>(0, widen) / 2, qMax<qreal>(0, heighten) / 2);
+            view->fitTo(target);
+        }
+        if (!Platform::hasCompositor())
+            warnWithoutCompositor();
+    } else {
+        lastMode->setValue(m_mouseTransparent ? MouseTransparent : Normal);
+        m_window->setOverlayLook(false);
+        view->setOverlayMode(false);
+        frame->setLocked(m_lockedBefore);
+        if (frame->isMaximized() != m_maximizedBefore)
+            frame->maximize(m_maximizedBefore);
+        for (Action *action : qAsConst(m_disabledForOverlay))
+            action->setEnabled(true);
+        view->fitTo(m_viewBeforeOverlay);
+    }
+    m_overlayAction->setChecked(overlay);
+    m_window->showNotice(tr("Overlay mode"),
+        overlay ? tr("Overlay mode enabled") : tr("Overlay mode disabled"),
+        overlay ? QStringLiteral(":/icons/overlay_on.svg")
+                : QStringLiteral(":/icons/overlay_off.svg"),
+        upper(m_overlayAction));
+}
+
+void WindowModes::toggleOverlay()
+{
+    setOverlay(!isOverlay());
+}
+
+void WindowModes::warnWithoutCompositor()
+{
+    // Without a compositing manager the see-through parts show black: say so once, instead of
+    // leaving a black window unexplained.
+    if (m_compositorWarned)
+        return;
+    m_compositorWarned = true;
+    m_window->showNotice(tr("Overlay mode"), tr("See-through needs a compositor"),
+        QStringLiteral(":/icons/warning.svg"));
+}
+
+void WindowModes::setWindowMode(int mode)
+{
+    if (mode == LastMode)
+        mode = m_settings->intValue(QStringLiteral("LastWindowMode"));
+    switch (mode) {
+    case MouseTransparent:
+        setMouseTransparent(true, true);
+        break;
+    case Overlay:
+        setOverlay(true, true);
+        break;
+    case OverlayAndMouseTransparent:
+        setMouseTransparent(true, true);
+        setOverlay(true, true);
+        break;
+    default:
+        break;
+    }
+}
+
+void WindowModes::setWindowLocked(bool locked)
+{
+    if (m_window->frame()->isMaximized()
+        && m_settings->boolValue(QStringLiteral("LockWhileMaximized")))
+        return;
+    m_settings->setting(QStringLiteral("WindowLocked"))->setValue(locked);
+    m_windowLockAction->setChecked(locked);
+}
+
+void WindowModes::setCanvasLocked(bool locked)
+{
+    if (m_window->view()->isCanvasLocked() == locked
+        && m_settings->boolValue(QStringLiteral("CanvasLocked")) == locked)
+        return;
+    m_settings->setting(QStringLiteral("CanvasLocked"))->setValue(locked);
+    m_canvasLockAction->setChecked(locked);
+}
+
+void WindowModes::resizeToSelection()
+{
+    MainFrame *frame = m_window->frame();
+    GraphicsView *view = m_window->view();
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (frame->isLocked() || selected.isEmpty())
+        return;
+    QRectF bounds;
+    for (const GraphicsItem *item : selected)
+        bounds |= item->sceneBoundingRect();
+    const int margin = (m_window->frameGeometry().width() - view->width()) / 2;
+    QRect target(view->viewport()->mapToGlobal(view->mapFromScene(bounds).boundingRect().topLeft()),
+        view->mapFromScene(bounds).boundingRect().size());
+    target.adjust(-margin - 2, -margin - 2, margin + 2, margin + 2);
+    const QRect now = m_window->frameGeometry();
+    if ((now.topLeft() - target.topLeft()).manhattanLength() <= 2
+        && qAbs(now.width() - target.width()) < 2 && qAbs(now.height() - target.height()) < 2)
+        return;
+    if (frame->isMaximized())
+        frame->maximize(false);
+    // The window has no system frame: its frame geometry is its geometry.
+    m_window->setGeometry(target);
+    view->fitTo(bounds);
+    frame->keepOnScreens();
+}
+
+// Life cycle ------------------------------------------------------------------------------------
+
+void WindowModes::windowShown(bool first)
+{
+    if (m_overlayPending)
+        setOverlay(true, true);
+    const int mode = m_settings->intValue(QStringLiteral("DefaultWindowMode"));
+    if (first && mode != Normal)
+        setWindowMode(mode);
+}
+
+void WindowModes::windowClosing()
+{
+    if (isOverlay())
+        setOverlay(false, true);
+}
+
+QRectF WindowModes::visibleSceneRect() const
+{
+    GraphicsView *view = m_window->view();
+    return view->mapToScene(view->viewport()->rect()).boundingRect();
+}
