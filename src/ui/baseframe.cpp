@@ -305,6 +305,14 @@ void BaseFrame::setBorderVisible(bool visible)
     update();
 }
 
+void BaseFrame::setBorderColor(const QColor &color)
+{
+    if (m_borderColor == color)
+        return;
+    m_borderColor = color;
+    update();
+}
+
 // Moving ----------------------------------------------------------------------------------------
 
 void BaseFrame::moveBegin(const QPoint &position)
@@ -514,7 +522,7 @@ void BaseFrame::paintEvent(QPaintEvent *event)
     const QColor background = palette().color(QPalette::Window);
     painter.fillRect(rect(), background);
     if (m_borderVisible) {
-        painter.setPen(palette().color(QPalette::Mid));
+        painter.setPen(m_borderColor.isValid() ? m_borderColor : palette().color(QPalette::Mid));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
 }

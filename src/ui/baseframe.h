@@ -3,6 +3,7 @@
 #include "input/action.h"
 #include "ui/framegeometry.h"
 
+#include <QColor>
 #include <QPointer>
 #include <QSize>
 #include <QWidget>
@@ -29,6 +30,9 @@ class QVBoxLayout;
 // GUI thread only.
 class BaseFrame : public QWidget {
     Q_OBJECT
+    // The line around the window; a style sheet sets it (qproperty-borderColor), as style sheets
+    // give no palette role for it. Invalid: the palette's Mid colour.
+    Q_PROPERTY(QColor borderColor READ borderColor WRITE setBorderColor)
 
 public:
     // window is the top-level window the frame manages and its parent. Windows of dialog type
@@ -61,6 +65,8 @@ public:
     void setBorderVisible(bool visible);
     // Whether the frame paints its margin and title strip; an overlay window shows through.
     void setBackgroundVisible(bool visible);
+    QColor borderColor() const { return m_borderColor; }
+    void setBorderColor(const QColor &color);
 
     // True while the pointer is on the resize border: the content's own gestures on the same
     // button must not start there.
@@ -120,6 +126,7 @@ private:
     bool m_isDialog = false;
     bool m_borderVisible = true;
     bool m_backgroundVisible = true;
+    QColor m_borderColor;
 
     int m_moveThreshold = 5;
     int m_resizeBorder = 10;
