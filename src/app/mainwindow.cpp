@@ -25,6 +25,7 @@
 #include "settings/setting.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
+#include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
 #include "ui/errordialog.h"
 #include "ui/exportimagesdialog.h"
@@ -183,16 +184,20 @@ void MainWindow::buildInterface()
     updateNumOfRecentLoadedFiles();
     m_actions = new MainWindowActions(this);
     m_modes = new WindowModes(this);
+    applyColorScheme();
 }
 
 void MainWindow::setOverlayLook(bool on)
 {
     m_frame->setBackgroundVisible(!on);
-    if (on) {
-        m_canvasColorBeforeOverlay = m_view->canvasColor();
-        m_view->setCanvasColor(Qt::transparent);
-    } else if (m_canvasColorBeforeOverlay.isValid()) {
-        m_view->setCanvasColor(m_canvasColorBeforeOverlay);
+    ColorCustomizer *colors = m_frame->colorCustomizer();
+    if (on && m_overlayStyle < 0) {
+        // Last among the templates, so it wins over the scheme's own canvas colour.
+        m_overlayStyle = colors->addStyleTemplate(
+            QStringLiteral("GraphicsView { qproperty-canvasColor: transparent; } "
+                           "MainFrame {background-color: transparent; border: none;}"));
+    } else if (!on && m_overlayStyle >= 0) {
+        colors->removeStyleTemplate(std::exchange(m_overlayStyle, -1));
     }
 }
 
@@ -383,11 +388,20 @@ void MainWindow::connectView()
     forward("ZoomQuality", [](GraphicsView *view, const QVariant &value) {
         view->graphicsScene()->setZoomQuality(value.toInt());
     });
-    // Readable on the dark canvas until colour schemes choose; dropped text makes notes too.
-    const QColor noteColor(0xe6, 0xe6, 0xe6);
-    m_view->setNoteColor(noteColor);
-    QMetaObject::invokeMethod(
-        m_imageLoader, "setDefaultNoteColor", Qt::QueuedConnection, Q_ARG(QColor, noteColor));
+}
+
+void MainWindow::applyColorScheme()
+{
+    ColorCustomizer *colors = m_frame->colorCustomizer();
+    colors->addStyleTemplateFile(QStringLiteral(":/style.qss"));
+    // Notes made from dropped text take the view's note colour, which the scheme sets.
+    const auto forwardNoteColor = [this] {
+        QMetaObject::invokeMethod(m_imageLoader, "setDefaultNoteColor", Qt::QueuedConnection,
+            Q_ARG(QColor, m_view->noteColor()));
+    };
+    connect(colors, &ColorCustomizer::styleUpdated, this, forwardNoteColor, Qt::QueuedConnection);
+    m_frame->applyColors();
+    forwardNoteColor();
 }
 
 void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
@@ -731,6 +745,7 @@ void MainWindow::followProgress(const QString &operationName, LoadJob *job)
 {
     if (!m_progress) {
         m_progress = new ProgressDialog(tr("Velkora"), ProgressDialog::DoNotShow, this);
+        m_frame->registerWindow(m_progress);
         // Short jobs come and go unseen: the display appears only for work that makes a user
         // wait.
         m_progressDelay = new QTimer(this);

@@ -186,6 +186,8 @@ private:
     };
 
     void buildInterface();
+    // Registers the application's own style template and applies the colour scheme.
+    void applyColorScheme();
     // Shows the job in the progress display, which appears once jobs make the user wait.
     void followProgress(const QString &operationName, LoadJob *job);
     void createDocument();
@@ -228,7 +230,8 @@ private:
     MainWindowActions *m_actions = nullptr;
     WindowModes *m_modes = nullptr;
     bool m_shownOnce = false;
-    QColor m_canvasColorBeforeOverlay;
+    // The slot of the style that makes canvas and frame see-through, -1 when not in overlay.
+    int m_overlayStyle = -1;
     CommandHandler *m_commands = nullptr;
     QThread *m_worker = nullptr;
     ImageLoader *m_imageLoader = nullptr;

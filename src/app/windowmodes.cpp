@@ -7,6 +7,7 @@
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
 #include "ui/contextmenuhandler.h"
 #include "ui/mainframe.h"
@@ -96,6 +97,14 @@ void WindowModes::createActions()
     m_resizeToSelectionAction = add("Resize To Selection", tr("Fit window to selection"),
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), ActionBinding::WindowContext, false);
     connect(m_resizeToSelectionAction, &QAction::triggered, this, &WindowModes::resizeToSelection);
+    connect(
+        add("Increase Master Opacity", tr("More opaque"),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Up), ActionBinding::WindowContext, false),
+        &QAction::triggered, this, &WindowModes::increaseMasterOpacity);
+    connect(
+        add("Decrease Master Opacity", tr("More transparent"),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down), ActionBinding::WindowContext, false),
+        &QAction::triggered, this, &WindowModes::decreaseMasterOpacity);
     // Moving, resizing or locking a window that only its pictures show would surprise.
     m_disabledForOverlay = { m_windowLockAction, m_resizeToSelectionAction };
 }
@@ -300,8 +309,6 @@ void WindowModes::setOverlay(bool overlay, bool force)
                 qMax<qreal>(0, widen) / 2, qMax<qreal>(0, heighten) / 2);
             view->fitTo(target);
         }
-        if (!Platform::hasCompositor())
-            warnWithoutCompositor();
     } else {
         lastMode->setValue(m_mouseTransparent ? MouseTransparent : Normal);
         m_window->setOverlayLook(false);
@@ -319,6 +326,9 @@ void WindowModes::setOverlay(bool overlay, bool force)
         overlay ? QStringLiteral(":/icons/overlay_on.svg")
                 : QStringLiteral(":/icons/overlay_off.svg"),
         upper(m_overlayAction));
+    // After the mode's own notice, which would otherwise replace it at once.
+    if (overlay && !Platform::hasCompositor())
+        warnWithoutCompositor();
 }
 
 void WindowModes::toggleOverlay()
@@ -333,7 +343,7 @@ void WindowModes::warnWithoutCompositor()
     if (m_compositorWarned)
         return;
     m_compositorWarned = true;
-    m_window->showNotice(tr("Overlay mode"), tr("See-through needs a compositor"),
+    m_window->showNotice(tr("See-through"), tr("See-through needs a compositor"),
         QStringLiteral(":/icons/warning.svg"));
 }
 
@@ -399,6 +409,21 @@ void WindowModes::resizeToSelection()
     m_window->setGeometry(target);
     view->fitTo(bounds);
     frame->keepOnScreens();
+}
+
+void WindowModes::increaseMasterOpacity()
+{
+    // Rounded, not truncated: 0.58 is stored as 0.579999..., and truncating would step to 59.
+    ColorCustomizer *colors = m_window->frame()->colorCustomizer();
+    colors->setMasterOpacity(qRound(colors->masterOpacity() * 100) + 2);
+}
+
+void WindowModes::decreaseMasterOpacity()
+{
+    ColorCustomizer *colors = m_window->frame()->colorCustomizer();
+    colors->setMasterOpacity(qRound(colors->masterOpacity() * 100) - 2);
+    if (!Platform::hasCompositor())
+        warnWithoutCompositor();
 }
 
 // Life cycle ------------------------------------------------------------------------------------

@@ -54,6 +54,8 @@ public slots:
     void setWindowLocked(bool locked);
     void setCanvasLocked(bool locked);
     void resizeToSelection();
+    void increaseMasterOpacity();
+    void decreaseMasterOpacity();
     // Called whenever the window is shown: a pending overlay applies now, and the first time the
     // default window mode.
     void windowShown(bool first);

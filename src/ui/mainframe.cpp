@@ -2,8 +2,10 @@
 
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "ui/colorcustomizer.h"
 #include "ui/contextmenuhandler.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
@@ -13,13 +15,8 @@ MainFrame::MainFrame(GeneralSettings *settings, QWidget *window)
     , m_settings(settings)
 {
     setObjectName(QStringLiteral("mainWindow"));
-    // A dark frame around the dark canvas, until colour schemes choose it.
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    colours.setColor(QPalette::WindowText, QColor(0xc8, 0xc8, 0xc8));
-    colours.setColor(QPalette::Mid, QColor(0x45, 0x45, 0x45));
-    setPalette(colours);
     followSettings();
+    createColors();
     // The menu follows the main window's look.
     ContextMenuHandler::instance()->setMenuParent(window);
     connect(this, &Frame::alwaysOnTopChanged, this,
@@ -58,6 +55,45 @@ void MainFrame::followSettings()
     });
     follow("WindowLocked",
         [](MainFrame *frame, Setting *setting) { frame->setLocked(setting->value().toBool()); });
+}
+
+void MainFrame::createColors()
+{
+    // The customiser is a page of the preferences; until that window shows it, it stays hidden
+    // and only its signals matter here.
+    m_colors = new ColorCustomizer(this);
+    m_colors->hide();
+    m_colors->registerStandard();
+    m_colors->relabelColorRole(QStringLiteral("Secondary Background Color"), tr("Canvas Color"));
+    m_colors->addStyleTemplateFile(QStringLiteral(":/cf/style.qss"));
+    connect(m_colors, &ColorCustomizer::styleUpdated, this, [this](const QString &style) {
+        if (m_colorsApplied)
+            qApp->setStyleSheet(style);
+    });
+    connect(m_colors, &ColorCustomizer::masterOpacityUpdated, this, &MainFrame::applyOpacity);
+}
+
+void MainFrame::applyColors()
+{
+    m_colorsApplied = true;
+    qApp->setStyleSheet(m_colors->currentStyleSheet());
+    applyOpacity(m_colors->masterOpacity());
+}
+
+void MainFrame::registerWindow(QWidget *window)
+{
+    m_windows.append(window);
+    if (m_colorsApplied)
+        window->setWindowOpacity(m_colors->masterOpacity());
+}
+
+void MainFrame::applyOpacity(qreal opacity)
+{
+    window()->setWindowOpacity(opacity);
+    for (QWidget *other : qAsConst(m_windows)) {
+        if (other)
+            other->setWindowOpacity(opacity);
+    }
 }
 
 QRect MainFrame::defaultGeometry(const QRect &available)

@@ -2,6 +2,10 @@
 
 #include "ui/frame.h"
 
+#include <QList>
+#include <QPointer>
+
+class ColorCustomizer;
 class GeneralSettings;
 
 // The main window's frame: hosts the canvas view, follows the frame settings ("MoveThreshold",
@@ -23,8 +27,20 @@ public:
     // The window's first-start geometry on a screen with the given available area.
     static QRect defaultGeometry(const QRect &available);
 
+    // The colour scheme: its style sheet goes to the whole application, its master opacity to
+    // the main window and the windows registered here.
+    ColorCustomizer *colorCustomizer() const { return m_colors; }
+    // Applies the scheme once every template is registered; later changes follow by themselves.
+    void applyColors();
+    void registerWindow(QWidget *window);
+
 private:
     void followSettings();
+    void createColors();
+    void applyOpacity(qreal opacity);
 
     GeneralSettings *m_settings;
+    ColorCustomizer *m_colors = nullptr;
+    bool m_colorsApplied = false;
+    QList<QPointer<QWidget>> m_windows;
 };

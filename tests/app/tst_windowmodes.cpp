@@ -4,6 +4,7 @@
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settingshandler.h"
+#include "ui/colorcustomizer.h"
 #include "ui/mainframe.h"
 #include "view/graphicsview.h"
 
@@ -32,6 +33,8 @@ private slots:
     void windowLockWhileMaximized_data();
     void windowLockWhileMaximized();
     void canvasLockIconAndNotices();
+    void masterOpacitySteps_data();
+    void masterOpacitySteps();
 
 private:
     void setting(const char *name, const QVariant &value);
@@ -190,6 +193,35 @@ void tst_WindowModes::canvasLockIconAndNotices()
     m_modes->setCanvasLocked(false);
     QVERIFY(!icon->isVisible());
     QCOMPARE(notices.takeFirst().first().toString(), QStringLiteral("Canvas unlocked"));
+}
+
+void tst_WindowModes::masterOpacitySteps_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("expected");
+
+    QTest::addRow("up to the top") << 99 << 1 << 100;
+    QTest::addRow("up at the top") << 100 << 1 << 100;
+    QTest::addRow("down to the bottom") << 31 << -1 << 30;
+    QTest::addRow("down at the bottom") << 30 << -1 << 30;
+    QTest::addRow("a step from a value floats cannot hold") << 58 << 1 << 60;
+}
+
+void tst_WindowModes::masterOpacitySteps()
+{
+    QFETCH(int, start);
+    QFETCH(int, step);
+    QFETCH(int, expected);
+
+    ColorCustomizer *colors = m_window->frame()->colorCustomizer();
+    colors->setMasterOpacity(start);
+    if (step > 0)
+        m_modes->increaseMasterOpacity();
+    else
+        m_modes->decreaseMasterOpacity();
+    QCOMPARE(qRound(colors->masterOpacity() * 100), expected);
+    QCOMPARE(qRound(m_window->windowOpacity() * 100), expected);
 }
 
 QTEST_MAIN(tst_WindowModes)

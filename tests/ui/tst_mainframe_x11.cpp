@@ -13,6 +13,7 @@ private slots:
     void rightDragMoves();
     void borderDragResizes();
     void rightClickOpensTheMenu();
+    void clickThroughAndBack();
     void minimizeAndBack();
     void maximizeAndBack();
     void closesAndReopensWhereItWas();
@@ -72,6 +73,10 @@ void tst_MainFrameX11::initTestCase()
         QVERIFY(m_windowManager.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(hasWindowManager(), 30000);
     }
+    // Click-through is confirmed once by the user; this one said not to ask again.
+    QSettings settings(m_dir.filePath(QStringLiteral("Velkora.ini")), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("General_Settings/Hide_Transparent_To_Mouse_Warning"), true);
+    settings.sync();
     launch();
 }
 
@@ -226,6 +231,44 @@ void tst_MainFrameX11::rightClickOpensTheMenu()
     QVERIFY(drag(3, centre, QPoint(2, 0)));
     QTRY_VERIFY_WITH_TIMEOUT(geometry().x() >= before.x() + 15, 5000);
     QCOMPARE(visibleWindows(), windows);
+}
+
+void tst_MainFrameX11::clickThroughAndBack()
+{
+    // Another program's window lies under the board.
+    const QRect board = geometry();
+    QProcess below;
+    below.start(QStringLiteral("xev"),
+        { QStringLiteral("-geometry"),
+            QStringLiteral("200x200+%1+%2").arg(board.x() + 50).arg(board.y() + 50) });
+    QVERIFY(below.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() >= 1, 5000);
+    press(QStringLiteral("ctrl+shift+t"));
+    QTRY_VERIFY_WITH_TIMEOUT(netState().contains(QLatin1String("_NET_WM_STATE_ABOVE")), 5000);
+    QVERIFY(xdotool(QStringLiteral("mousemove %1 %2 sleep 0.2 click 1")
+                        .arg(board.x() + 150)
+                        .arg(board.y() + 150)));
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += below.readAllStandardOutput()).contains("ButtonPress"), 5000);
+
+    // The binding works from the other program too, a moment after the click as with a hand;
+    // afterwards the whole, larger window takes clicks again.
+    QVERIFY(xdotool(QStringLiteral("sleep 0.5 keydown ctrl+shift+t sleep 0.2 keyup ctrl+shift+t")));
+    QTRY_VERIFY_WITH_TIMEOUT(!netState().contains(QLatin1String("_NET_WM_STATE_ABOVE")), 5000);
+    below.kill();
+    below.waitForFinished();
+    QVERIFY(xdotool(QStringLiteral("windowsize --sync %1 %2 %3")
+                        .arg(m_window)
+                        .arg(board.width() + 150)
+                        .arg(board.height() + 100)));
+    QTRY_COMPARE_WITH_TIMEOUT(geometry().width(), board.width() + 150, 5000);
+    const int windows = visibleWindows();
+    QVERIFY(xdotool(QStringLiteral("mousemove %1 %2 sleep 0.2 click 3")
+                        .arg(board.x() + board.width() + 100)
+                        .arg(board.y() + board.height() + 60)));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > windows, 5000);
+    QVERIFY(xdotool(QStringLiteral("key Escape")));
+    QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), windows, 5000);
 }
 
 void tst_MainFrameX11::minimizeAndBack()
