@@ -432,6 +432,16 @@ void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
     }
 }
 
+bool MainWindow::refuseEdit()
+{
+    if (refuseWhileLoading())
+        return true;
+    if (!m_view->isCanvasLocked())
+        return false;
+    showNotice(tr("Canvas lock"), tr("Canvas locked"), QStringLiteral(":/cf/icons/lock.svg"));
+    return true;
+}
+
 bool MainWindow::refuseWhileLoading()
 {
     if (m_runningJobs == 0)

@@ -92,6 +92,9 @@ public:
     // and in the log.
     void showNotice(const QString &category, const QString &heading, const QString &iconPath,
         const QString &bindingText = QString());
+    // Refuses an edit of the board while jobs run or the canvas is locked, with a notice saying
+    // why; false when the edit may go on.
+    bool refuseEdit();
 
 public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);

@@ -99,7 +99,10 @@ void MainWindowActions::createActions()
     // Aligning and normalising have no default keys: they are reached through the menu first.
     const QString arrange = tr("Arrange");
     const auto align = [&](const char *name, const QString &label, int mode) {
-        add(name, label, arrange, QKeySequence(), [view, mode] { view->arrangeSelection(mode); });
+        add(name, label, arrange, QKeySequence(), [this, view, mode] {
+            if (!m_window->refuseEdit())
+                view->arrangeSelection(mode);
+        });
     };
     align("Align Left", tr("Align left"), AlignCommand::AlignLeft);
     align("Align Right", tr("Align right"), AlignCommand::AlignRight);
@@ -232,8 +235,10 @@ void MainWindowActions::updateEnabled()
     CommandHandler *commands = m_window->commandHandler();
     const QList<GraphicsItem *> selected = scene->selectedGraphicsItems();
     const QList<GraphicsItem *> all = scene->topLevelItems();
-    const bool editable = !view->isCanvasLocked();
-    const bool canEditSelection = editable && !selected.isEmpty();
+    // The window's own edits stay enabled on a locked canvas: they say why they refuse. The
+    // view's do nothing while it is locked and are disabled instead.
+    const bool viewEditable = !view->isCanvasLocked();
+    const bool canEditSelection = !selected.isEmpty();
 
     const auto enable = [](Action *action, bool enabled) {
         if (action)
@@ -246,23 +251,23 @@ void MainWindowActions::updateEnabled()
     enableNamed("Redo", commands->position() < commands->count());
     enableNamed(ActionNames::DeleteImages, canEditSelection);
     enableNamed("Select All", !all.isEmpty());
-    enableNamed("New Note", editable);
+    enableNamed("New Note", true);
     for (const char *name : { "Align Left", "Align Right", "Align Top", "Align Bottom", "Stack",
              "Arrange In Column", "Arrange In Row", "Normalize Height", "Normalize Width",
              "Normalize Size", "Normalize Scale" })
-        enableNamed(name, editable && selected.size() > 1);
+        enableNamed(name, selected.size() > 1);
     enableNamed("Reset Transform", canEditSelection);
-    enableNamed("Reset Crop", editable && hasImage(selected));
-    enableNamed("Toggle Grey", editable && hasImage(selected));
+    enableNamed("Reset Crop", hasImage(selected));
+    enableNamed("Toggle Grey", hasImage(selected));
     enableNamed("Export Scene", !all.isEmpty());
     enableNamed("Export All Images", hasImage(all));
     enableNamed("Export Selected Images", hasImage(selected));
     enableNamed("Slideshow", !all.isEmpty());
     for (const char *name : { "Arrange Optimally", "Arrange By Name", "Arrange By Order" })
-        enable(viewAction(name), editable && selected.size() > 1);
-    enable(viewAction("Pack All"), editable && all.size() > 1);
-    enable(viewAction("Flip Horizontally"), canEditSelection);
-    enable(viewAction("Flip Vertically"), canEditSelection);
+        enable(viewAction(name), viewEditable && selected.size() > 1);
+    enable(viewAction("Pack All"), viewEditable && all.size() > 1);
+    enable(viewAction("Flip Horizontally"), viewEditable && canEditSelection);
+    enable(viewAction("Flip Vertically"), viewEditable && canEditSelection);
 }
 
 // Commands -------------------------------------------------------------------------------------
@@ -279,7 +284,7 @@ void MainWindowActions::selectAll()
 void MainWindowActions::deleteSelection()
 {
     const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (selected.isEmpty() || m_window->view()->isCanvasLocked())
+    if (selected.isEmpty() || m_window->refuseEdit())
         return;
     m_window->commandHandler()->push(new DeleteCommand(m_window->scene(), selected));
 }
@@ -318,7 +323,7 @@ void MainWindowActions::loadImages()
 void MainWindowActions::normalize(int mode)
 {
     const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (selected.size() < 2 || m_window->view()->isCanvasLocked())
+    if (selected.size() < 2 || m_window->refuseEdit())
         return;
     auto *command = new NormalizeScaleCommand(selected, mode);
     connect(command, &BaseCommand::commandMessage, m_window->commandHandler(),
@@ -330,7 +335,7 @@ void MainWindowActions::normalize(int mode)
 void MainWindowActions::resetTransform()
 {
     const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (selected.isEmpty() || m_window->view()->isCanvasLocked())
+    if (selected.isEmpty() || m_window->refuseEdit())
         return;
     auto *command = new ResetTransformCommand(selected);
     command->finish();
@@ -340,7 +345,7 @@ void MainWindowActions::resetTransform()
 void MainWindowActions::resetCrop()
 {
     const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (!hasImage(selected) || m_window->view()->isCanvasLocked())
+    if (!hasImage(selected) || m_window->refuseEdit())
         return;
     m_window->commandHandler()->push(new ResetCropCommand(selected));
 }
@@ -348,7 +353,7 @@ void MainWindowActions::resetCrop()
 void MainWindowActions::toggleGrey()
 {
     const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (!hasImage(selected) || m_window->view()->isCanvasLocked())
+    if (!hasImage(selected) || m_window->refuseEdit())
         return;
     m_window->commandHandler()->push(
         new FilterCommand(selected, GraphicsImageItem::GrayscaleFilter));

@@ -269,16 +269,16 @@ qreal GraphicsScene::devicePixelRatio() const
 
 void GraphicsScene::drawBackground(QPainter *painter, const QRectF &rect)
 {
-    Q_UNUSED(rect)
+    // The whole exposed area takes the canvas colour: a view zoomed out past the scene's
+    // rectangle, or showing an empty board, would otherwise show its widget's own background.
+    if (m_drawBackground)
+        painter->fillRect(rect, m_canvasColor);
     if (m_empty) {
         drawHint(painter);
         return;
     }
-    if (!m_drawBackground)
-        return;
-    if (!m_sceneRectLocked)
+    if (m_drawBackground && !m_sceneRectLocked)
         growSceneRect();
-    painter->fillRect(sceneRect(), m_canvasColor);
 }
 
 void GraphicsScene::growSceneRect()

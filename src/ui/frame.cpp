@@ -96,6 +96,10 @@ void Frame::createContextMenuAction()
             }
             if (!next) {
                 rightDraggedCondition()->setValue(false);
+                // A drag that nothing took: the window would have moved but for its lock.
+                if (isLocked())
+                    showPopup(tr("Window lock"), tr("Window locked"),
+                        QStringLiteral(":/cf/icons/lock.svg"), QString());
                 return;
             }
             // The drag goes on as the next action; a right click after it is a click again.

@@ -1,10 +1,13 @@
 #include "ui/mainframe.h"
 
+#include "settings/colorscheme.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "ui/colorcustomizer.h"
+#include "ui/contextmenu.h"
 #include "ui/contextmenuhandler.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPalette>
@@ -71,6 +74,26 @@ void MainFrame::createColors()
             qApp->setStyleSheet(style);
     });
     connect(m_colors, &ColorCustomizer::masterOpacityUpdated, this, &MainFrame::applyOpacity);
+
+    // Until the preferences window shows the customiser, the presets are chosen from the menu.
+    m_schemeMenu = new ContextMenu(window());
+    m_schemeMenu->setTitle(tr("Colour scheme"));
+    auto *presets = new QActionGroup(m_schemeMenu);
+    for (const ColorScheme::ColorSet &preset : m_colors->scheme().presets()) {
+        QAction *entry = m_schemeMenu->addAction(preset.name);
+        entry->setCheckable(true);
+        entry->setActionGroup(presets);
+        const QString key = preset.key;
+        connect(entry, &QAction::triggered, m_colors, [this, key] { m_colors->updatePreset(key); });
+        m_presetEntries.insert(key, entry);
+    }
+    connect(
+        ContextMenuHandler::instance(), &ContextMenuHandler::contextMenuRequested, this, [this] {
+            if (QAction *chosen = m_presetEntries.value(m_colors->chosenPreset()))
+                chosen->setChecked(true);
+            ContextMenuHandler::instance()->addAction(
+                m_schemeMenu->menuAction(), QStringLiteral("10 - settings"));
+        });
 }
 
 void MainFrame::applyColors()

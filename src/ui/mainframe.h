@@ -2,10 +2,13 @@
 
 #include "ui/frame.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 
 class ColorCustomizer;
+class ContextMenu;
+class QAction;
 class GeneralSettings;
 
 // The main window's frame: hosts the canvas view, follows the frame settings ("MoveThreshold",
@@ -41,6 +44,8 @@ private:
 
     GeneralSettings *m_settings;
     ColorCustomizer *m_colors = nullptr;
+    ContextMenu *m_schemeMenu = nullptr;
+    QHash<QString, QAction *> m_presetEntries;
     bool m_colorsApplied = false;
     QList<QPointer<QWidget>> m_windows;
 };

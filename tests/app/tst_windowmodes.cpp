@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
+#include "app/mainwindowactions.h"
 #include "app/windowmodes.h"
+#include "input/action.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
@@ -33,6 +35,7 @@ private slots:
     void windowLockWhileMaximized_data();
     void windowLockWhileMaximized();
     void canvasLockIconAndNotices();
+    void presetRepaintsTheCanvas();
     void masterOpacitySteps_data();
     void masterOpacitySteps();
 
@@ -187,12 +190,31 @@ void tst_WindowModes::canvasLockIconAndNotices()
     m_modes->setCanvasLocked(true);
     QVERIFY(m_window->view()->isCanvasLocked());
     QCOMPARE(notices.takeFirst().first().toString(), QStringLiteral("Canvas locked"));
+    // An edit attempted meanwhile says why it does not happen.
+    m_window->actions()->action(QStringLiteral("New Note"))->trigger();
+    QCOMPARE(notices.takeFirst().first().toString(), QStringLiteral("Canvas locked"));
+    QVERIFY(m_window->scene()->topLevelItems().isEmpty());
     auto *icon = m_window->view()->findChild<QLabel *>();
     QVERIFY(icon && icon->isVisible());
     QCOMPARE(icon->toolTip(), QStringLiteral("Canvas locked, unlock with Ctrl+L."));
     m_modes->setCanvasLocked(false);
     QVERIFY(!icon->isVisible());
     QCOMPARE(notices.takeFirst().first().toString(), QStringLiteral("Canvas unlocked"));
+}
+
+void tst_WindowModes::presetRepaintsTheCanvas()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    const QColor dark(42, 42, 42);
+    const QColor light(234, 234, 234);
+    const auto canvasPixel
+        = [this] { return m_window->view()->viewport()->grab().toImage().pixelColor(5, 5); };
+    QCOMPARE(m_window->view()->canvasColor(), dark);
+    QCOMPARE(canvasPixel(), dark);
+    m_window->frame()->colorCustomizer()->updatePreset(QStringLiteral("light"));
+    QCOMPARE(m_window->view()->canvasColor(), light);
+    QCOMPARE(canvasPixel(), light);
 }
 
 void tst_WindowModes::masterOpacitySteps_data()
