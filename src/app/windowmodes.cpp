@@ -395,11 +395,15 @@ void WindowModes::resizeToSelection()
     QRectF bounds;
     for (const GraphicsItem *item : selected)
         bounds |= item->sceneBoundingRect();
-    const int margin = (m_window->frameGeometry().width() - view->width()) / 2;
-    QRect target(view->viewport()->mapToGlobal(view->mapFromScene(bounds).boundingRect().topLeft()),
-        view->mapFromScene(bounds).boundingRect().size());
-    target.adjust(-margin - 2, -margin - 2, margin + 2, margin + 2);
+    // The canvas must end up showing the selection with 2 pixels around it. What surrounds the
+    // canvas in the window is not the same on every side (the title strip is on top), so each
+    // side keeps its own distance; one margin for all would shrink the window at every repeat.
+    const QRect onScreen = view->mapFromScene(bounds).boundingRect();
+    QRect target(view->viewport()->mapToGlobal(onScreen.topLeft()), onScreen.size());
     const QRect now = m_window->frameGeometry();
+    const QRect canvas(view->viewport()->mapToGlobal(QPoint(0, 0)), view->viewport()->size());
+    target.adjust(-(canvas.left() - now.left()) - 2, -(canvas.top() - now.top()) - 2,
+        (now.right() - canvas.right()) + 2, (now.bottom() - canvas.bottom()) + 2);
     if ((now.topLeft() - target.topLeft()).manhattanLength() <= 2
         && qAbs(now.width() - target.width()) < 2 && qAbs(now.height() - target.height()) < 2)
         return;

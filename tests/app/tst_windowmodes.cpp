@@ -36,6 +36,7 @@ private slots:
     void windowLockWhileMaximized();
     void canvasLockIconAndNotices();
     void presetRepaintsTheCanvas();
+    void resizeToSelectionTwiceIsOnce();
     void masterOpacitySteps_data();
     void masterOpacitySteps();
 
@@ -215,6 +216,24 @@ void tst_WindowModes::presetRepaintsTheCanvas()
     m_window->frame()->colorCustomizer()->updatePreset(QStringLiteral("light"));
     QCOMPARE(m_window->view()->canvasColor(), light);
     QCOMPARE(canvasPixel(), light);
+}
+
+void tst_WindowModes::resizeToSelectionTwiceIsOnce()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    GraphicsView *view = m_window->view();
+    QVERIFY(view->createNote(view->viewport()->rect().center()));
+    view->setEditedNote(nullptr);
+    const QRect before = m_window->geometry();
+    m_modes->resizeToSelection();
+    QTRY_VERIFY(m_window->geometry() != before);
+    const QRect fitted = m_window->geometry();
+    QVERIFY(fitted.width() < before.width());
+    // The window already shows just the selection: nothing moves.
+    m_modes->resizeToSelection();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_window->geometry(), fitted);
 }
 
 void tst_WindowModes::masterOpacitySteps_data()
