@@ -80,6 +80,12 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // They follow the view and the scene: they go while this is still a main window, before
+    // the widgets' destruction sends its last events and signals.
+    delete m_modes;
+    m_modes = nullptr;
+    delete m_actions;
+    m_actions = nullptr;
     m_worker->quit();
     m_worker->wait();
     // Items the scene holds may be referenced by commands: the undo stack goes first.
