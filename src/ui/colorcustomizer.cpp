@@ -284,10 +284,17 @@ void ColorCustomizer::refreshSwatch(int role)
 
 void ColorCustomizer::refreshPresetButton(int index)
 {
-    // The button previews its preset: the program's style sheet in the preset's colours.
+    // The button previews its preset in the preset's own colours. A rule of its own, not the
+    // whole program's sheet: that would be parsed once per button at every change, which makes
+    // every start of the program slower.
     const ColorScheme::ColorSet &preset = m_scheme.presets().at(index);
+    const QVector<QColor> colors = preset.colors();
+    const auto color = [&colors](int role) { return StyleTemplate::colorText(colors.value(role)); };
     QPushButton *button = m_presetButtons.at(index);
-    button->setStyleSheet(m_scheme.styleSheet(preset));
+    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; "
+                                         "border: 1px solid %3; padding: 3px 8px; } "
+                                         "QPushButton:hover { color: %4; border-color: %5; }")
+                              .arg(color(0), color(3), color(2), color(5), color(8)));
     button->setFont(preset.font);
 }
 
@@ -302,7 +309,5 @@ void ColorCustomizer::refreshFontButton()
 
 void ColorCustomizer::announceStyle()
 {
-    for (int preset = 0; preset < m_presetButtons.size(); ++preset)
-        refreshPresetButton(preset);
     emit styleUpdated(currentStyleSheet());
 }
