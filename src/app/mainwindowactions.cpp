@@ -42,6 +42,11 @@ MainWindowActions::MainWindowActions(MainWindow *window)
     : QObject(window)
     , m_window(window)
 {
+    // The view's actions are looked up on every change of the selection: once, by name.
+    const QList<Action *> viewActions
+        = window->view()->findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Action *action : viewActions)
+        m_viewActions.insert(action->name(), action);
     createActions();
     createMenus();
     connect(ContextMenuHandler::instance(), &ContextMenuHandler::contextMenuRequested, this,
@@ -148,14 +153,7 @@ void MainWindowActions::createActions()
 
 Action *MainWindowActions::viewAction(const char *name) const
 {
-    const QString wanted = QString::fromLatin1(name);
-    const QList<Action *> actions
-        = m_window->view()->findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
-    for (Action *action : actions) {
-        if (action->name() == wanted)
-            return action;
-    }
-    return nullptr;
+    return m_viewActions.value(QString::fromLatin1(name));
 }
 
 void MainWindowActions::createMenus()

@@ -51,6 +51,7 @@ private:
 
     MainWindow *m_window;
     QHash<QString, Action *> m_actions;
+    QHash<QString, Action *> m_viewActions;
     QList<Action *> m_ordered;
     // Where the menu opened: a note made from the menu goes there, not where the pointer went.
     QPoint m_menuPosition;

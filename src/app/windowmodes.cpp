@@ -233,11 +233,7 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
         const QString text = tr("The window will let every click pass through to what lies below "
                                 "it. The only way back is %0.")
                                  .arg(wayBack);
-        const int answer = ConfirmDialog::ask(m_window, tr("Confirmation"), text,
-            { { tr("Continue"), QDialogButtonBox::AcceptRole },
-                { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
-            m_settings->setting(QStringLiteral("Hide Transparent To Mouse Warning")), 0);
-        if (answer != 0)
+        if (!confirm(text, "Hide Transparent To Mouse Warning"))
             return;
     }
     Setting *lastMode = m_settings->setting(QStringLiteral("LastWindowMode"));
@@ -259,6 +255,15 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
         upper(m_mouseTransparentAction));
 }
 
+bool WindowModes::confirm(const QString &text, const char *hideWarning)
+{
+    return ConfirmDialog::ask(m_window, tr("Confirmation"), text,
+               { { tr("Continue"), QDialogButtonBox::AcceptRole },
+                   { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
+               m_settings->setting(QString::fromLatin1(hideWarning)), 0)
+        == 0;
+}
+
 void WindowModes::toggleMouseTransparent()
 {
     setMouseTransparent(!m_mouseTransparent);
@@ -275,11 +280,7 @@ void WindowModes::setOverlay(bool overlay, bool force)
                  "become see-through. Switch back with %0, or choose it again in "
                  "the context menu; %1 makes the window let clicks through as well.")
                   .arg(m_overlayAction->bindingText(), m_mouseTransparentAction->bindingText());
-        const int answer = ConfirmDialog::ask(m_window, tr("Confirmation"), text,
-            { { tr("Continue"), QDialogButtonBox::AcceptRole },
-                { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
-            m_settings->setting(QStringLiteral("Hide Overlay Mode Warning")), 0);
-        if (answer != 0)
+        if (!confirm(text, "Hide Overlay Mode Warning"))
             return;
     }
     MainFrame *frame = m_window->frame();

@@ -71,6 +71,8 @@ private:
     void followLocks();
     void updateCanvasLockIcon();
     void warnWithoutCompositor();
+    // Asks before a mode that makes the window hard to reach; the setting skips the question.
+    bool confirm(const QString &text, const char *hideWarning);
     QRectF visibleSceneRect() const;
 
     MainWindow *m_window;
