@@ -1,0 +1,71 @@
+#pragma once
+
+#include "loading/imageloader.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QMutex>
+#include <QSize>
+#include <QString>
+#include <QWaitCondition>
+
+#include <memory>
+#include <vector>
+
+class DecoderProcess;
+
+// Decodes pictures in helper processes, so that a decoder that crashes, runs wild or hangs on a
+// broken file costs that one picture and never the board. One helper a core, started when first
+// needed and reused; a helper that dies, breaks the protocol or runs out of time is killed and
+// the next request starts a new one. Callers are pool threads: a request blocks its thread until
+// the picture or the error comes back, and requests beyond the number of helpers wait their
+// turn. When no helper can be started at all, pictures decode in this process as before.
+class DecoderPool {
+public:
+    struct Statistics {
+        int started = 0; // helpers started
+        int died = 0; // helpers that crashed, broke the protocol or were killed for time
+        int peakBusy = 0; // most helpers decoding at the same moment
+        int inProcess = 0; // pictures decoded here because no helper could be started
+    };
+
+    DecoderPool();
+    ~DecoderPool();
+
+    // The program's pool; helpers end when the program does.
+    static DecoderPool &instance();
+
+    ImageLoader::LoadImageResult decodeFile(
+        const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image);
+    // formatHint is what the data claims to be (a file extension or an image type's subtype);
+    // the content decides when it is wrong.
+    ImageLoader::LoadImageResult decodeData(const QByteArray &data, const QByteArray &formatHint,
+        bool autoDownscale, const QSize &maxSize, QImage *image);
+
+    // The helper program; by default the one installed beside the program.
+    void setHelperPath(const QString &path);
+    QString helperPath() const;
+    void setMaxHelpers(int count);
+    // How long a helper may take for one picture before it is killed.
+    void setTimeout(int milliseconds);
+    Statistics statistics() const;
+    // Ends every idle helper; busy ones end when their picture is done.
+    void stopHelpers();
+
+private:
+    struct Input;
+    ImageLoader::LoadImageResult decode(
+        const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image);
+    std::unique_ptr<DecoderProcess> takeHelper();
+    void giveBack(std::unique_ptr<DecoderProcess> helper);
+
+    mutable QMutex m_mutex;
+    QWaitCondition m_helperFree;
+    std::vector<std::unique_ptr<DecoderProcess>> m_idle;
+    QString m_helperPath;
+    int m_maxHelpers;
+    int m_busy = 0;
+    int m_timeout = 30000;
+    bool m_helpersFailed = false;
+    Statistics m_statistics;
+};
