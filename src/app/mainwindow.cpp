@@ -44,6 +44,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextStream>
 #include <QVBoxLayout>
@@ -424,7 +425,18 @@ void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
     // The mime data belongs to the drag and dies with this call: copy what the loader needs.
     ImageLoader::Source source;
     source.urls = mimeData->urls();
-    if (mimeData->hasImage())
+    // A picture from another program is taken as it came and decoded in a helper: its bytes
+    // are as untrusted as any file's.
+    QStringList imageTypes = mimeData->formats().filter(QRegularExpression("^image/"));
+    if (imageTypes.removeAll(QStringLiteral("image/png")))
+        imageTypes.prepend(QStringLiteral("image/png"));
+    for (const QString &type : qAsConst(imageTypes)) {
+        source.imageBytes = mimeData->data(type);
+        source.imageFormat = type.mid(6).section(QLatin1Char('+'), 0, 0).toLatin1();
+        if (!source.imageBytes.isEmpty())
+            break;
+    }
+    if (source.imageBytes.isEmpty() && mimeData->hasImage())
         source.image = qvariant_cast<QImage>(mimeData->imageData());
     if (mimeData->hasHtml())
         source.html = mimeData->html();

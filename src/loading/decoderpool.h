@@ -49,6 +49,7 @@ public:
     // How long a helper may take for one picture before it is killed.
     void setTimeout(int milliseconds);
     Statistics statistics() const;
+    void resetStatistics();
     // Ends every idle helper; busy ones end when their picture is done.
     void stopHelpers();
 

@@ -1,5 +1,6 @@
 #include "loading/imageloader.h"
 
+#include "loading/decoderpool.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
 #include "loading/loadinglog.h"
@@ -9,7 +10,6 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFuture>
-#include <QImageReader>
 #include <QScopeGuard>
 #include <QThread>
 #include <QThreadPool>
@@ -51,6 +51,18 @@ QString htmlBaseUrl(const QString &text)
                                                                              : QString();
 }
 
+// Downloads decode in a helper like files; the address's extension is only a hint.
+QImage decodeDownload(const QByteArray &body, const QString &address)
+{
+    QImage image;
+    const QByteArray hint = QUrl(address).fileName().section(QLatin1Char('.'), -1).toLatin1();
+    const ImageLoader::LoadImageResult result
+        = DecoderPool::instance().decodeData(body, hint, false, QSize(), &image);
+    if (result.code != ImageLoader::LoadImageResult::Loaded)
+        qCDebug(lcLoading, "%s: %s", qUtf8Printable(address), qUtf8Printable(result.message));
+    return image;
+}
+
 struct DecodedFile {
     ImageLoader::LoadImageResult result;
     QImage image;
@@ -89,26 +101,7 @@ ImageLoader::LoadImageResult ImageLoader::loadImageFile(
 {
     if (!QFileInfo(path).isFile())
         return { LoadImageResult::NotFound, QStringLiteral("File not found: %1").arg(path) };
-
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    QImage decoded = reader.read();
-    if (decoded.isNull()) {
-        // The extension may lie: ask every reader for the content alone.
-        QImageReader byContent(path);
-        byContent.setDecideFormatFromContent(true);
-        byContent.setAutoTransform(true);
-        decoded = byContent.read();
-    }
-    if (decoded.isNull())
-        return { LoadImageResult::Unreadable, reader.errorString() };
-
-    decoded = toDisplayFormat(downscaled(decoded, autoDownscale, maxSize));
-    if (decoded.isNull())
-        return { LoadImageResult::Unreadable,
-            QStringLiteral("Not enough memory for %1").arg(path) };
-    *image = std::move(decoded);
-    return {};
+    return DecoderPool::instance().decodeFile(path, autoDownscale, maxSize, image);
 }
 
 QImage ImageLoader::toDisplayFormat(QImage image)
@@ -195,7 +188,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
         state.queue.append(Kind::LocalFiles);
     if (!source.html.isNull())
         state.queue.append(Kind::Html);
-    if (!source.image.isNull())
+    if (!source.image.isNull() || !source.imageBytes.isEmpty())
         state.queue.append(Kind::ImageData);
     if (!state.remoteUrls.isEmpty())
         state.queue.append(Kind::RemoteUrls);
@@ -217,10 +210,18 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
         case Kind::Html:
             loaded = loadHtml(source.html, htmlBaseUrl(source.text), source.position, job);
             break;
-        case Kind::ImageData:
-            loaded = makeImageItem(source.image, source.position,
+        case Kind::ImageData: {
+            QImage image = source.image;
+            if (image.isNull()) {
+                const LoadImageResult result = DecoderPool::instance().decodeData(
+                    source.imageBytes, source.imageFormat, false, QSize(), &image);
+                if (result.code != LoadImageResult::Loaded)
+                    qCDebug(lcLoading, "Dropped picture: %s", qUtf8Printable(result.message));
+            }
+            loaded = makeImageItem(image, source.position,
                 source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html), job);
             break;
+        }
         case Kind::RemoteUrls:
             loaded = loadRemoteUrls(state);
             break;
@@ -342,7 +343,7 @@ bool ImageLoader::loadRemoteUrls(LoadState &state)
         FetchBatch batch(this, job, { url },
             [this, position, job](const QByteArray &body, const QString &address) {
                 return makeImageItem(
-                    QImage::fromData(body), position, address, makeName(address), job);
+                    decodeDownload(body, address), position, address, makeName(address), job);
             });
         batch.setPageAddress(url, [this, position, job](const QString &html, const QString &base) {
             return loadHtml(html, base, position, job);
@@ -360,7 +361,8 @@ bool ImageLoader::loadHtml(
         return false;
     FetchBatch batch(
         this, job, urls, [this, position, job](const QByteArray &body, const QString &address) {
-            return makeImageItem(QImage::fromData(body), position, address, makeName(address), job);
+            return makeImageItem(
+                decodeDownload(body, address), position, address, makeName(address), job);
         });
     return batch.run();
 }

@@ -27,6 +27,10 @@ public:
     struct Source {
         QList<QUrl> urls;
         QImage image;
+        // A picture as another program handed it over, with its type's subtype ("png"): decoded
+        // in a helper like a file. Used when image is null.
+        QByteArray imageBytes;
+        QByteArray imageFormat;
         QString html;
         QString text;
         QPointF position;

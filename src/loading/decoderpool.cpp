@@ -1,0 +1,230 @@
+#include "loading/decoderpool.h"
+
+#include "loading/imagedecoder.h"
+#include "loading/loadinglog.h"
+#include "loading/qdevilplugin.h"
+#include "platform/decoderprocess.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <cstring>
+
+namespace {
+
+constexpr char helperName[] = "velkora-decoder";
+
+// Installed beside the program; a build tree keeps it where it was built.
+QString defaultHelperPath()
+{
+    const QString chosen = qEnvironmentVariable("VELKORA_DECODER");
+    if (!chosen.isEmpty())
+        return chosen;
+    if (QCoreApplication::instance()) {
+        const QString beside
+            = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(helperName);
+        if (QFileInfo(beside).isExecutable())
+            return beside;
+    }
+#ifdef VELKORA_DECODER_BUILD_PATH
+    return QStringLiteral(VELKORA_DECODER_BUILD_PATH);
+#else
+    return QString();
+#endif
+}
+
+DecoderProtocol::Request makeRequest(
+    const QByteArray &formatHint, bool autoDownscale, const QSize &maxSize)
+{
+    DecoderProtocol::Request request;
+    request.flags = autoDownscale ? quint32(DecoderProtocol::AutoDownscale) : 0u;
+    request.maxWidth = maxSize.width();
+    request.maxHeight = maxSize.height();
+    const QByteArray hint = formatHint.left(int(sizeof request.formatHint) - 1);
+    std::memcpy(request.formatHint, hint.constData(), size_t(hint.size()));
+    return request;
+}
+
+} // namespace
+
+struct DecoderPool::Input {
+    QString path; // empty for data
+    QByteArray data;
+    QByteArray formatHint;
+};
+
+DecoderPool::DecoderPool()
+    : m_maxHelpers(qMax(1, QThread::idealThreadCount()))
+{
+}
+
+DecoderPool::~DecoderPool() = default;
+
+DecoderPool &DecoderPool::instance()
+{
+    static DecoderPool pool;
+    return pool;
+}
+
+ImageLoader::LoadImageResult DecoderPool::decodeFile(
+    const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image)
+{
+    return decode({ path, QByteArray(), QFileInfo(path).suffix().toLower().toLatin1() },
+        autoDownscale, maxSize, image);
+}
+
+ImageLoader::LoadImageResult DecoderPool::decodeData(const QByteArray &data,
+    const QByteArray &formatHint, bool autoDownscale, const QSize &maxSize, QImage *image)
+{
+    return decode({ QString(), data, formatHint.toLower() }, autoDownscale, maxSize, image);
+}
+
+ImageLoader::LoadImageResult DecoderPool::decode(
+    const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image)
+{
+    std::unique_ptr<DecoderProcess> helper = takeHelper();
+    if (!helper) {
+        // No helper can run here: decode as the program always could, readers and all.
+        QDevilPlugin::registerStatically();
+        QFile file(input.path);
+        QBuffer buffer;
+        buffer.setData(input.data);
+        QIODevice *device = input.path.isEmpty() ? static_cast<QIODevice *>(&buffer) : &file;
+        if (!device->open(QIODevice::ReadOnly))
+            return { ImageLoader::LoadImageResult::Unreadable, device->errorString() };
+        return ImageDecoder(device, input.formatHint).read(autoDownscale, maxSize, image);
+    }
+
+    const DecoderProtocol::Request request = makeRequest(input.formatHint, autoDownscale, maxSize);
+    int timeout;
+    {
+        QMutexLocker locker(&m_mutex);
+        timeout = m_timeout;
+    }
+    DecoderProcess::Reply reply = input.path.isEmpty()
+        ? helper->decodeData(input.data, request, timeout)
+        : helper->decodeFile(input.path, request, timeout);
+
+    if (reply.outcome == DecoderProcess::Reply::Failed) {
+        const QString name = input.path.isEmpty() ? QStringLiteral("the data") : input.path;
+        qCWarning(lcLoading, "The decoder failed on %s: %s; starting another", qUtf8Printable(name),
+            qUtf8Printable(reply.message));
+        helper.reset();
+        {
+            QMutexLocker locker(&m_mutex);
+            ++m_statistics.died;
+        }
+        giveBack(nullptr);
+        return { ImageLoader::LoadImageResult::Unreadable,
+            QStringLiteral("The decoder failed on %1: %2").arg(name, reply.message) };
+    }
+    giveBack(std::move(helper));
+    if (reply.outcome == DecoderProcess::Reply::Unreadable)
+        return { ImageLoader::LoadImageResult::Unreadable, reply.message };
+    *image = std::move(reply.image);
+    return {};
+}
+
+std::unique_ptr<DecoderProcess> DecoderPool::takeHelper()
+{
+    QMutexLocker locker(&m_mutex);
+    while (!m_helpersFailed && m_idle.empty() && m_busy >= m_maxHelpers)
+        m_helperFree.wait(&m_mutex);
+    if (m_helpersFailed) {
+        ++m_statistics.inProcess;
+        return nullptr;
+    }
+    ++m_busy;
+    m_statistics.peakBusy = qMax(m_statistics.peakBusy, m_busy);
+    if (!m_idle.empty()) {
+        std::unique_ptr<DecoderProcess> helper = std::move(m_idle.back());
+        m_idle.pop_back();
+        return helper;
+    }
+
+    if (m_helperPath.isEmpty())
+        m_helperPath = defaultHelperPath();
+    const QString path = m_helperPath;
+    // Starting takes a while: other threads may take and give back helpers meanwhile.
+    locker.unlock();
+    QString error;
+    std::unique_ptr<DecoderProcess> helper = DecoderProcess::start(path, &error);
+    locker.relock();
+    if (helper) {
+        ++m_statistics.started;
+        return helper;
+    }
+    if (!m_helpersFailed) {
+        qCWarning(lcLoading,
+            "The image decoder %s could not be started (%s): pictures are decoded "
+            "in the program itself",
+            qUtf8Printable(path), qUtf8Printable(error));
+    }
+    m_helpersFailed = true;
+    ++m_statistics.inProcess;
+    --m_busy;
+    m_helperFree.wakeAll();
+    return nullptr;
+}
+
+void DecoderPool::giveBack(std::unique_ptr<DecoderProcess> helper)
+{
+    QMutexLocker locker(&m_mutex);
+    --m_busy;
+    if (helper && int(m_idle.size()) + m_busy < m_maxHelpers)
+        m_idle.push_back(std::move(helper));
+    m_helperFree.wakeOne();
+    // A helper not kept is killed once the lock is released: its end need not hold up anyone.
+}
+
+void DecoderPool::setHelperPath(const QString &path)
+{
+    stopHelpers();
+    QMutexLocker locker(&m_mutex);
+    m_helperPath = path;
+    m_helpersFailed = false;
+}
+
+QString DecoderPool::helperPath() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_helperPath.isEmpty() ? defaultHelperPath() : m_helperPath;
+}
+
+void DecoderPool::setMaxHelpers(int count)
+{
+    QMutexLocker locker(&m_mutex);
+    m_maxHelpers = qMax(1, count);
+    m_helperFree.wakeAll();
+}
+
+void DecoderPool::setTimeout(int milliseconds)
+{
+    QMutexLocker locker(&m_mutex);
+    m_timeout = qMax(1, milliseconds);
+}
+
+DecoderPool::Statistics DecoderPool::statistics() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_statistics;
+}
+
+void DecoderPool::resetStatistics()
+{
+    QMutexLocker locker(&m_mutex);
+    m_statistics = Statistics();
+}
+
+void DecoderPool::stopHelpers()
+{
+    std::vector<std::unique_ptr<DecoderProcess>> idle;
+    {
+        QMutexLocker locker(&m_mutex);
+        idle.swap(m_idle);
+    }
+}

@@ -1,0 +1,109 @@
+#include "loading/decoderservice.h"
+
+#include "loading/imagedecoder.h"
+#include "loading/qdevilplugin.h"
+#include "platform/decoderchannel.h"
+#include "platform/decodersandbox.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+
+#include <cstdio>
+
+namespace {
+
+constexpr quint64 mebibyte = quint64(1) << 20;
+// No picture takes a helper beyond this, whatever it claims.
+constexpr quint64 hardMemoryLimit = 4096 * mebibyte;
+// Room for the decoder's own tables and threads beyond the pixels.
+constexpr quint64 workingMemory = 512 * mebibyte;
+// Outlives the program's own time limit: it only ends a helper whose program is gone.
+constexpr int watchdogSeconds = 300;
+
+void warn(const QString &text)
+{
+    std::fprintf(stderr, "velkora-decoder: %s\n", qUtf8Printable(text));
+}
+
+// Readers are plugins, loaded from disk when first asked for; once the sandbox is entered
+// nothing can be opened. Asking every reader about an empty device loads them all.
+void loadEveryReader()
+{
+    QDevilPlugin::registerStatically();
+    QBuffer empty;
+    empty.open(QIODevice::ReadOnly);
+    QImageReader byContent(&empty);
+    byContent.setDecideFormatFromContent(true);
+    byContent.canRead();
+    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    for (const QByteArray &format : formats) {
+        empty.seek(0);
+        QImageReader reader(&empty, format);
+        reader.canRead();
+    }
+}
+
+// What decoding a picture of this size may take: the decoded pixels, a converted or reduced copy
+// and the pixels handed over, besides the file itself and the decoder's working memory.
+quint64 memoryFor(const QSize &declared, qint64 inputSize)
+{
+    if (declared.isEmpty())
+        return hardMemoryLimit;
+    const quint64 pixels = quint64(declared.width()) * quint64(declared.height());
+    return workingMemory + 2 * quint64(qMax<qint64>(0, inputSize)) + 3 * 4 * pixels;
+}
+
+} // namespace
+
+int DecoderService::run(const Hook &hook)
+{
+    loadEveryReader();
+    QString error;
+    if (!DecoderSandbox::setHardMemoryLimit(hardMemoryLimit, &error))
+        warn(QStringLiteral("no memory limit: %1").arg(error));
+    // Without the filter a helper still keeps a decoder's crash away from the program.
+    if (!DecoderSandbox::enter(&error))
+        warn(QStringLiteral("no system-call filter: %1").arg(error));
+
+    DecoderChannel channel;
+    if (!channel.sendReady())
+        return 0;
+    for (;;) {
+        DecoderProtocol::Request request;
+        int input = -1;
+        if (!channel.receive(&request, &input))
+            return 0;
+        DecoderSandbox::armWatchdog(watchdogSeconds);
+        QFile file;
+        if (!file.open(input, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            if (!channel.sendError(file.errorString()))
+                return 0;
+            continue;
+        }
+        QImage image;
+        ImageLoader::LoadImageResult result;
+        bool answered = false;
+        {
+            ImageDecoder decoder(&file, QByteArray(request.formatHint));
+            DecoderSandbox::limitMemoryTo(memoryFor(decoder.declaredSize(), file.size()));
+            answered = hook && hook(&file, channel);
+            if (!answered) {
+                result = decoder.read(request.flags & DecoderProtocol::AutoDownscale,
+                    QSize(request.maxWidth, request.maxHeight), &image);
+            }
+            DecoderSandbox::liftMemoryLimit();
+        }
+        if (answered) {
+            DecoderSandbox::armWatchdog(0);
+            continue;
+        }
+        file.close();
+        const bool sent = result.code == ImageLoader::LoadImageResult::Loaded
+            ? channel.sendPicture(image)
+            : channel.sendError(result.message);
+        DecoderSandbox::armWatchdog(0);
+        if (!sent)
+            return 0;
+    }
+}

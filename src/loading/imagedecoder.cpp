@@ -1,0 +1,40 @@
+#include "loading/imagedecoder.h"
+
+#include <QIODevice>
+
+ImageDecoder::ImageDecoder(QIODevice *device, const QByteArray &formatHint)
+    : m_device(device)
+    , m_reader(device, formatHint)
+{
+    m_reader.setAutoTransform(true);
+}
+
+QSize ImageDecoder::declaredSize()
+{
+    return m_reader.size();
+}
+
+ImageLoader::LoadImageResult ImageDecoder::read(
+    bool autoDownscale, const QSize &maxSize, QImage *image)
+{
+    QImage decoded = m_reader.read();
+    if (decoded.isNull() && m_device->seek(0)) {
+        // The extension may lie: ask every reader for the content alone.
+        QImageReader byContent(m_device);
+        byContent.setDecideFormatFromContent(true);
+        byContent.setAutoTransform(true);
+        decoded = byContent.read();
+    }
+    if (decoded.isNull())
+        return { ImageLoader::LoadImageResult::Unreadable, m_reader.errorString() };
+
+    // Drop each picture as soon as the next one holds the pixels, so that the conversion can
+    // happen in place and a large picture is never held three times.
+    QImage reduced = ImageLoader::applyAutoDownscale(decoded, autoDownscale, maxSize);
+    decoded = QImage();
+    decoded = ImageLoader::toDisplayFormat(std::move(reduced));
+    if (decoded.isNull())
+        return { ImageLoader::LoadImageResult::Unreadable, QStringLiteral("Not enough memory") };
+    *image = std::move(decoded);
+    return {};
+}

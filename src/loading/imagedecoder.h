@@ -1,0 +1,27 @@
+#pragma once
+
+#include "loading/imageloader.h"
+
+#include <QByteArray>
+#include <QImageReader>
+#include <QSize>
+
+class QIODevice;
+
+// Decodes one picture with every installed reader, in the calling process: first as its format
+// hint says, then, when that fails, by its content alone, since extensions lie. The result is
+// turned upright, reduced when auto-downscale asks for it, and in the pixmap format. Used by the
+// decoder helpers, and by the program itself only when no helper can be started.
+class ImageDecoder {
+public:
+    ImageDecoder(QIODevice *device, const QByteArray &formatHint);
+
+    // The size the picture says it has, when its reader can tell before decoding; else empty.
+    QSize declaredSize();
+
+    ImageLoader::LoadImageResult read(bool autoDownscale, const QSize &maxSize, QImage *image);
+
+private:
+    QIODevice *m_device;
+    QImageReader m_reader;
+};

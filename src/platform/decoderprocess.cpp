@@ -1,0 +1,340 @@
+#include "platform/decoderprocess.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+QString systemError(int error = errno)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void closeDescriptor(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+// The helper's pixels, mapped until the last image sharing them is gone.
+struct Mapping {
+    void *address;
+    size_t size;
+};
+
+void unmap(void *info)
+{
+    const auto *mapping = static_cast<Mapping *>(info);
+    ::munmap(mapping->address, mapping->size);
+    delete mapping;
+}
+
+// Loading the readers and entering the sandbox; generous for slow, loaded or sanitized machines.
+constexpr int startTimeoutMilliseconds = 30000;
+
+bool isPixelFormat(qint32 format)
+{
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+}
+
+} // namespace
+
+std::unique_ptr<DecoderProcess> DecoderProcess::start(const QString &program, QString *error)
+{
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
+        *error = systemError();
+        return nullptr;
+    }
+    // dup2 onto itself would leave close-on-exec set: keep the helper's end off descriptor 3.
+    if (sockets[1] == DecoderProtocol::helperSocket) {
+        const int moved = ::fcntl(sockets[1], F_DUPFD_CLOEXEC, DecoderProtocol::helperSocket + 1);
+        ::close(sockets[1]);
+        sockets[1] = moved;
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, sockets[1], DecoderProtocol::helperSocket);
+
+    // The program may ignore or block signals a helper must feel (SIGPIPE when the program is
+    // gone, SIGALRM of its own watchdog): start it with the defaults.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signalSet;
+    sigemptyset(&signalSet);
+    posix_spawnattr_setsigmask(&attributes, &signalSet);
+    sigfillset(&signalSet);
+    posix_spawnattr_setsigdefault(&attributes, &signalSet);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const QByteArray path = QFile::encodeName(program);
+    char *arguments[] = { const_cast<char *>(path.constData()), nullptr };
+    pid_t pid = -1;
+    const int spawned = sockets[1] < 0
+        ? errno
+        : ::posix_spawn(&pid, path.constData(), &actions, &attributes, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    closeDescriptor(sockets[1]);
+    if (spawned != 0) {
+        ::close(sockets[0]);
+        *error = systemError(spawned);
+        return nullptr;
+    }
+    std::unique_ptr<DecoderProcess> process(new DecoderProcess(pid, sockets[0]));
+    Datagram ready;
+    process->receive(startTimeoutMilliseconds, &ready);
+    if (!ready.failure.isEmpty() || ready.reply.magic != DecoderProtocol::readyMagic) {
+        *error = ready.failure.isEmpty() ? QStringLiteral("it did not say it was ready")
+                                         : ready.failure;
+        return nullptr;
+    }
+    return process;
+}
+
+DecoderProcess::DecoderProcess(int pid, int socket)
+    : m_pid(pid)
+    , m_socket(socket)
+{
+}
+
+DecoderProcess::~DecoderProcess()
+{
+    // An idle helper would end on the closed socket by itself, a busy or hung one would not: kill
+    // it either way, and reap it so that no zombie stays behind.
+    ::close(m_socket);
+    ::kill(m_pid, SIGKILL);
+    while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
+}
+
+DecoderProcess::Reply DecoderProcess::decodeFile(
+    const QString &path, const DecoderProtocol::Request &request, int timeoutMilliseconds)
+{
+    // Opened here, read-only, so that the helper needs no right to open anything. Non-blocking,
+    // so that a pipe given for a file cannot hang the program.
+    const int input
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (input < 0) {
+        Reply reply;
+        reply.outcome = Reply::Unreadable;
+        reply.message = systemError();
+        return reply;
+    }
+    struct stat status;
+    if (::fstat(input, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(input);
+        Reply reply;
+        reply.outcome = Reply::Unreadable;
+        reply.message = QStringLiteral("Not a regular file");
+        return reply;
+    }
+    ::fcntl(input, F_SETFL, ::fcntl(input, F_GETFL) & ~O_NONBLOCK);
+    Reply reply = exchange(input, request, timeoutMilliseconds);
+    ::close(input);
+    return reply;
+}
+
+DecoderProcess::Reply DecoderProcess::decodeData(
+    const QByteArray &data, const DecoderProtocol::Request &request, int timeoutMilliseconds)
+{
+    // The helper reads data from a sealed memory file of its own, just as it reads a file.
+    const int input = ::memfd_create("velkora-input", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (input < 0)
+        return failed(systemError());
+    qint64 written = 0;
+    while (written < data.size()) {
+        const ssize_t count
+            = ::write(input, data.constData() + written, size_t(data.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            const QString why = systemError();
+            ::close(input);
+            return failed(why);
+        }
+        written += count;
+    }
+    ::fcntl(input, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    ::lseek(input, 0, SEEK_SET);
+    Reply reply = exchange(input, request, timeoutMilliseconds);
+    ::close(input);
+    return reply;
+}
+
+DecoderProcess::Reply DecoderProcess::failed(const QString &why)
+{
+    Reply reply;
+    reply.outcome = Reply::Failed;
+    reply.message = why;
+    return reply;
+}
+
+DecoderProcess::Datagram::~Datagram()
+{
+    closeDescriptor(region);
+}
+
+void DecoderProcess::receive(int timeoutMilliseconds, Datagram *datagram)
+{
+    Datagram &answer = *datagram;
+    const QDeadlineTimer deadline(timeoutMilliseconds);
+    for (;;) {
+        pollfd waiting { m_socket, POLLIN, 0 };
+        const int ready = ::poll(&waiting, 1, int(deadline.remainingTime()));
+        if (ready > 0)
+            break;
+        if (ready == 0) {
+            answer.failure
+                = QStringLiteral("it took longer than %1 s").arg(timeoutMilliseconds / 1000.0);
+            return;
+        }
+        if (errno != EINTR) {
+            answer.failure = systemError();
+            return;
+        }
+    }
+
+    // Room for one descriptor more than a reply may carry, so that extra ones are seen and closed.
+    alignas(DecoderProtocol::Reply) char
+        buffer[sizeof(DecoderProtocol::Reply) + DecoderProtocol::maxMessageSize + 1];
+    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+    iovec part { buffer, sizeof buffer };
+    msghdr message {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t received;
+    do {
+        received = ::recvmsg(m_socket, &message, MSG_CMSG_CLOEXEC);
+    } while (received < 0 && errno == EINTR);
+
+    bool extraDescriptors = false;
+    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+            if (answer.region < 0) {
+                answer.region = fd;
+            } else {
+                ::close(fd);
+                extraDescriptors = true;
+            }
+        }
+    }
+
+    if (received == 0) {
+        answer.failure = QStringLiteral("it ended without an answer");
+    } else if (received < 0) {
+        answer.failure = systemError();
+    } else if (size_t(received) < sizeof answer.reply
+        || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) || extraDescriptors) {
+        answer.failure = QStringLiteral("its answer made no sense");
+    } else {
+        std::memcpy(&answer.reply, buffer, sizeof answer.reply);
+        if (answer.reply.messageSize > quint32(DecoderProtocol::maxMessageSize)
+            || size_t(received) != sizeof answer.reply + answer.reply.messageSize)
+            answer.failure = QStringLiteral("its answer made no sense");
+        else
+            answer.text
+                = QString::fromUtf8(buffer + sizeof answer.reply, int(answer.reply.messageSize));
+    }
+    return;
+}
+
+DecoderProcess::Reply DecoderProcess::exchange(
+    int input, const DecoderProtocol::Request &request, int timeoutMilliseconds)
+{
+    {
+        iovec part { const_cast<DecoderProtocol::Request *>(&request), sizeof request };
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message {};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &input, sizeof(int));
+        ssize_t sent;
+        do {
+            sent = ::sendmsg(m_socket, &message, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent != ssize_t(sizeof request))
+            return failed(QStringLiteral("it could not be reached (%1)").arg(systemError()));
+    }
+
+    Datagram answer;
+    receive(timeoutMilliseconds, &answer);
+    if (!answer.failure.isEmpty())
+        return failed(answer.failure);
+    const DecoderProtocol::Reply &reply = answer.reply;
+    const int region = answer.region;
+    const QString &text = answer.text;
+    if (reply.magic != DecoderProtocol::replyMagic)
+        return failed(QStringLiteral("its answer made no sense"));
+
+    if (reply.status == DecoderProtocol::Status::Unreadable) {
+        Reply result;
+        result.outcome = Reply::Unreadable;
+        result.message = text;
+        return result;
+    }
+    if (reply.status != DecoderProtocol::Status::Decoded || region < 0)
+        return failed(QStringLiteral("its answer made no sense"));
+
+    // Everything the header claims is checked against the region itself: a region that could
+    // still shrink would fault the program when read, and one that could still be written would
+    // change pictures behind its back.
+    const qint64 lineBytes = qint64(reply.width) * 4;
+    const qint64 needed = qint64(reply.bytesPerLine) * reply.height;
+    struct stat status;
+    const int seals = ::fcntl(region, F_GET_SEALS);
+    constexpr int requiredSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    if (!isPixelFormat(reply.format) || reply.width <= 0 || reply.height <= 0
+        || reply.bytesPerLine < lineBytes || reply.bytesPerLine % 4 != 0 || needed > INT_MAX
+        || reply.regionSize < quint64(needed) || seals < 0
+        || (seals & requiredSeals) != requiredSeals || ::fstat(region, &status) != 0
+        || !S_ISREG(status.st_mode) || quint64(status.st_size) < reply.regionSize)
+        return failed(QStringLiteral("its answer made no sense"));
+
+    void *pixels = ::mmap(nullptr, size_t(needed), PROT_READ, MAP_SHARED, region, 0);
+    if (pixels == MAP_FAILED) {
+        // Not the helper's fault: the program itself is short of address space.
+        Reply result;
+        result.outcome = Reply::Unreadable;
+        result.message = QStringLiteral("Not enough memory (%1)").arg(systemError());
+        return result;
+    }
+    Reply result;
+    result.outcome = Reply::Decoded;
+    result.image
+        = QImage(static_cast<const uchar *>(pixels), reply.width, reply.height, reply.bytesPerLine,
+            QImage::Format(reply.format), unmap, new Mapping { pixels, size_t(needed) });
+    return result;
+}
