@@ -10,6 +10,7 @@
 #include <QImageReader>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -82,11 +83,28 @@ int DecoderService::run(const Hook &hook)
             continue;
         }
         QImage image;
+        std::unique_ptr<DecoderRegion> region;
         ImageLoader::LoadImageResult result;
         bool answered = false;
         {
             ImageDecoder decoder(&file, QByteArray(request.formatHint));
-            DecoderSandbox::limitMemoryTo(memoryFor(decoder.declaredSize(), file.size()));
+            const QSize declared = decoder.declaredSize();
+            DecoderSandbox::limitMemoryTo(memoryFor(declared, file.size()));
+            // Decoded where the program maps it, a picture is never copied; a reduced one is
+            // a new, smaller picture anyway.
+            const QImage::Format format = decoder.declaredFormat();
+            const bool reduced = (request.flags & DecoderProtocol::AutoDownscale)
+                && (declared.width() > request.maxWidth || declared.height() > request.maxHeight);
+            if (!declared.isEmpty() && !reduced
+                && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+                    || format == QImage::Format_ARGB32_Premultiplied)) {
+                region = std::make_unique<DecoderRegion>(
+                    size_t(declared.width()) * 4 * size_t(declared.height()));
+                if (region->data()) {
+                    image = QImage(region->data(), declared.width(), declared.height(),
+                        declared.width() * 4, format);
+                }
+            }
             answered = hook && hook(&file, channel);
             if (!answered) {
                 result = decoder.read(request.flags & DecoderProtocol::AutoDownscale,
@@ -100,7 +118,7 @@ int DecoderService::run(const Hook &hook)
         }
         file.close();
         const bool sent = result.code == ImageLoader::LoadImageResult::Loaded
-            ? channel.sendPicture(image)
+            ? channel.sendPicture(image, region.get())
             : channel.sendError(result.message);
         DecoderSandbox::armWatchdog(0);
         if (!sent)

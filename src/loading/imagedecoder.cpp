@@ -14,10 +14,18 @@ QSize ImageDecoder::declaredSize()
     return m_reader.size();
 }
 
+QImage::Format ImageDecoder::declaredFormat()
+{
+    return m_reader.imageFormat();
+}
+
 ImageLoader::LoadImageResult ImageDecoder::read(
     bool autoDownscale, const QSize &maxSize, QImage *image)
 {
-    QImage decoded = m_reader.read();
+    QImage decoded = std::move(*image);
+    *image = QImage();
+    if (!m_reader.read(&decoded))
+        decoded = QImage();
     if (decoded.isNull() && m_device->seek(0)) {
         // The extension may lie: ask every reader for the content alone.
         QImageReader byContent(m_device);
@@ -30,6 +38,16 @@ ImageLoader::LoadImageResult ImageDecoder::read(
 
     // Drop each picture as soon as the next one holds the pixels, so that the conversion can
     // happen in place and a large picture is never held three times.
+    if (decoded.format() == QImage::Format_ARGB32) {
+        // Premultiplied where the pixels are: the toolkit converts pictures in memory it does
+        // not own by copying them.
+        for (int y = 0; y < decoded.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(decoded.scanLine(y));
+            for (int x = 0; x < decoded.width(); ++x)
+                line[x] = qPremultiply(line[x]);
+        }
+        decoded.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+    }
     QImage reduced = ImageLoader::applyAutoDownscale(decoded, autoDownscale, maxSize);
     decoded = QImage();
     decoded = ImageLoader::toDisplayFormat(std::move(reduced));

@@ -18,7 +18,11 @@ public:
 
     // The size the picture says it has, when its reader can tell before decoding; else empty.
     QSize declaredSize();
+    // The format it will be decoded in, when its reader can tell; else Format_Invalid.
+    QImage::Format declaredFormat();
 
+    // When image holds a picture of the declared size and format on entry, readers that can
+    // decode into it; whether one did shows in where the result's pixels are.
     ImageLoader::LoadImageResult read(bool autoDownscale, const QSize &maxSize, QImage *image);
 
 private:

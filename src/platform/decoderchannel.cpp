@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -51,36 +52,54 @@ bool DecoderChannel::receive(DecoderProtocol::Request *request, int *input)
     return false;
 }
 
-int DecoderChannel::createRegion(const void *data, size_t size, bool seal)
+DecoderRegion::DecoderRegion(size_t size)
+    : m_size(size)
 {
-    const int region = ::memfd_create("velkora-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (region < 0)
-        return -1;
-    if (::ftruncate(region, off_t(size)) != 0) {
-        ::close(region);
-        return -1;
-    }
-    void *pixels = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, region, 0);
-    if (pixels == MAP_FAILED) {
-        ::close(region);
-        return -1;
-    }
-    std::memcpy(pixels, data, size);
-    // Write sealing needs every writable mapping gone.
-    ::munmap(pixels, size);
-    if (seal
-        && ::fcntl(region, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL)
-            != 0) {
-        ::close(region);
-        return -1;
-    }
-    return region;
+    m_descriptor = ::memfd_create("velkora-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (m_descriptor < 0 || size == 0 || ::fallocate(m_descriptor, 0, 0, off_t(size)) != 0)
+        return;
+    void *pixels
+        = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, m_descriptor, 0);
+    if (pixels != MAP_FAILED)
+        m_data = static_cast<unsigned char *>(pixels);
 }
 
-bool DecoderChannel::sendPicture(const QImage &image)
+DecoderRegion::~DecoderRegion()
 {
-    const int region = createRegion(image.constBits(), size_t(image.sizeInBytes()), true);
-    if (region < 0)
+    if (m_data)
+        ::munmap(m_data, m_size);
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+int DecoderRegion::finish(bool seal)
+{
+    if (!m_data)
+        return -1;
+    // Write sealing needs every writable mapping gone.
+    ::munmap(m_data, m_size);
+    m_data = nullptr;
+    if (seal
+        && ::fcntl(
+               m_descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL)
+            != 0)
+        return -1;
+    return m_descriptor;
+}
+
+bool DecoderChannel::sendPicture(const QImage &image, DecoderRegion *region)
+{
+    const size_t size = size_t(image.sizeInBytes());
+    std::unique_ptr<DecoderRegion> copy;
+    if (!region || !region->data() || image.constBits() != region->data()
+        || region->size() < size) {
+        copy = std::make_unique<DecoderRegion>(size);
+        if (copy->data())
+            std::memcpy(copy->data(), image.constBits(), size);
+        region = copy.get();
+    }
+    const int descriptor = region->finish(true);
+    if (descriptor < 0)
         return sendError(QStringLiteral("Not enough memory for the picture (%1)")
                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
     DecoderProtocol::Reply reply;
@@ -89,10 +108,8 @@ bool DecoderChannel::sendPicture(const QImage &image)
     reply.height = image.height();
     reply.bytesPerLine = image.bytesPerLine();
     reply.format = image.format();
-    reply.regionSize = quint64(image.sizeInBytes());
-    const bool sent = send(reply, QByteArray(), region);
-    ::close(region);
-    return sent;
+    reply.regionSize = quint64(size);
+    return send(reply, QByteArray(), descriptor);
 }
 
 bool DecoderChannel::sendReady()

@@ -40,11 +40,11 @@ bool replyAsTold(const QByteArray &told, DecoderChannel &channel)
     std::memcpy(&regionKind, header.constData() + sizeof reply, sizeof regionKind);
     std::memcpy(
         &regionSize, header.constData() + sizeof reply + sizeof regionKind, sizeof regionSize);
-    const QByteArray pixels(int(qMin<quint32>(regionSize, 64 << 20)), '\x7f');
-    const int region = regionKind == 0
-        ? -1
-        : DecoderChannel::createRegion(pixels.constData(), size_t(pixels.size()), regionKind != 2);
-    return channel.send(reply, told.mid(fixed), region);
+    DecoderRegion region(qMin<quint32>(regionSize, 64 << 20));
+    if (region.data())
+        std::memset(region.data(), 0x7f, region.size());
+    return channel.send(
+        reply, told.mid(fixed), regionKind == 0 ? -1 : region.finish(regionKind == 1));
 }
 
 bool misbehave(QIODevice *input, DecoderChannel &channel)
