@@ -19,6 +19,8 @@ constexpr quint64 mebibyte = quint64(1) << 20;
 constexpr quint64 hardMemoryLimit = 4096 * mebibyte;
 // Room for the decoder's own tables and threads beyond the pixels.
 constexpr quint64 workingMemory = 512 * mebibyte;
+// A region this large is not kept for the next picture.
+constexpr size_t keptRegionSize = 128 * mebibyte;
 // Outlives the program's own time limit: it only ends a helper whose program is gone.
 constexpr int watchdogSeconds = 300;
 
@@ -68,6 +70,7 @@ int DecoderService::run(const Hook &hook)
         warn(QStringLiteral("no system-call filter: %1").arg(error));
 
     DecoderChannel channel;
+    std::unique_ptr<DecoderRegion> region = std::make_unique<DecoderRegion>();
     if (!channel.sendReady())
         return 0;
     for (;;) {
@@ -83,7 +86,6 @@ int DecoderService::run(const Hook &hook)
             continue;
         }
         QImage image;
-        std::unique_ptr<DecoderRegion> region;
         ImageLoader::LoadImageResult result;
         bool answered = false;
         {
@@ -98,9 +100,7 @@ int DecoderService::run(const Hook &hook)
             if (!declared.isEmpty() && !reduced
                 && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
                     || format == QImage::Format_ARGB32_Premultiplied)) {
-                region = std::make_unique<DecoderRegion>(
-                    size_t(declared.width()) * 4 * size_t(declared.height()));
-                if (region->data()) {
+                if (region->reserve(size_t(declared.width()) * 4 * size_t(declared.height()))) {
                     image = QImage(region->data(), declared.width(), declared.height(),
                         declared.width() * 4, format);
                 }
@@ -123,5 +123,9 @@ int DecoderService::run(const Hook &hook)
         DecoderSandbox::armWatchdog(0);
         if (!sent)
             return 0;
+        // The program has a descriptor of its own for the region it copies from: a region grown
+        // for a very large picture can go now instead of staying that large.
+        if (region->size() > keptRegionSize)
+            region = std::make_unique<DecoderRegion>();
     }
 }

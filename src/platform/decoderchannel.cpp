@@ -52,18 +52,6 @@ bool DecoderChannel::receive(DecoderProtocol::Request *request, int *input)
     return false;
 }
 
-DecoderRegion::DecoderRegion(size_t size)
-    : m_size(size)
-{
-    m_descriptor = ::memfd_create("velkora-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (m_descriptor < 0 || size == 0 || ::fallocate(m_descriptor, 0, 0, off_t(size)) != 0)
-        return;
-    void *pixels
-        = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, m_descriptor, 0);
-    if (pixels != MAP_FAILED)
-        m_data = static_cast<unsigned char *>(pixels);
-}
-
 DecoderRegion::~DecoderRegion()
 {
     if (m_data)
@@ -72,36 +60,41 @@ DecoderRegion::~DecoderRegion()
         ::close(m_descriptor);
 }
 
-int DecoderRegion::finish(bool seal)
+bool DecoderRegion::reserve(size_t size)
 {
-    if (!m_data)
-        return -1;
-    // Write sealing needs every writable mapping gone.
-    ::munmap(m_data, m_size);
-    m_data = nullptr;
-    if (seal
-        && ::fcntl(
-               m_descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL)
-            != 0)
-        return -1;
-    return m_descriptor;
+    if (m_data && size <= m_size)
+        return true;
+    if (m_descriptor < 0) {
+        m_descriptor = ::memfd_create("velkora-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (m_descriptor < 0 || ::fcntl(m_descriptor, F_ADD_SEALS, F_SEAL_SHRINK) != 0)
+            return false;
+    }
+    if (m_data) {
+        ::munmap(m_data, m_size);
+        m_data = nullptr;
+    }
+    // Taken and mapped in one step each: page by page, shared memory costs several times more.
+    const size_t bytes = qMax(size, m_size);
+    if (::fallocate(m_descriptor, 0, 0, off_t(bytes)) != 0)
+        return false;
+    void *pixels = ::mmap(
+        nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, m_descriptor, 0);
+    if (pixels == MAP_FAILED)
+        return false;
+    m_data = static_cast<unsigned char *>(pixels);
+    m_size = bytes;
+    return true;
 }
 
 bool DecoderChannel::sendPicture(const QImage &image, DecoderRegion *region)
 {
     const size_t size = size_t(image.sizeInBytes());
-    std::unique_ptr<DecoderRegion> copy;
-    if (!region || !region->data() || image.constBits() != region->data()
-        || region->size() < size) {
-        copy = std::make_unique<DecoderRegion>(size);
-        if (copy->data())
-            std::memcpy(copy->data(), image.constBits(), size);
-        region = copy.get();
+    if (image.constBits() != region->data()) {
+        if (!region->reserve(size))
+            return sendError(QStringLiteral("Not enough memory for the picture (%1)")
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        std::memcpy(region->data(), image.constBits(), size);
     }
-    const int descriptor = region->finish(true);
-    if (descriptor < 0)
-        return sendError(QStringLiteral("Not enough memory for the picture (%1)")
-                             .arg(QString::fromLocal8Bit(std::strerror(errno))));
     DecoderProtocol::Reply reply;
     reply.status = DecoderProtocol::Status::Decoded;
     reply.width = image.width();
@@ -109,7 +102,7 @@ bool DecoderChannel::sendPicture(const QImage &image, DecoderRegion *region)
     reply.bytesPerLine = image.bytesPerLine();
     reply.format = image.format();
     reply.regionSize = quint64(size);
-    return send(reply, QByteArray(), descriptor);
+    return send(reply, QByteArray(), region->descriptor());
 }
 
 bool DecoderChannel::sendReady()

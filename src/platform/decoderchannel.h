@@ -8,31 +8,32 @@ class QByteArray;
 class QImage;
 class QString;
 
-// A shared memory file that pixels are decoded or copied into, mapped writable until it is
-// finished. Fresh memory is taken in one step instead of one page fault at a time.
+// The shared memory file a helper hands its pixels over in. It is kept from picture to picture,
+// so that its memory is taken once and not page by page for every picture; it may grow but never
+// shrink (it is sealed so), so the program's mapping of it stays readable whatever the helper
+// does.
 class DecoderRegion {
 public:
-    explicit DecoderRegion(size_t size);
+    DecoderRegion() = default;
     ~DecoderRegion();
 
     DecoderRegion(const DecoderRegion &) = delete;
     DecoderRegion &operator=(const DecoderRegion &) = delete;
 
-    // Null when the region could not be made.
+    // Makes room for size bytes, mapped writable; false when there is no memory for them.
+    bool reserve(size_t size);
     unsigned char *data() const { return m_data; }
     size_t size() const { return m_size; }
-    // Unmaps the region and, when asked to, seals it against every further change. The
-    // descriptor to send, which stays the region's; -1 on failure.
-    int finish(bool seal);
+    int descriptor() const { return m_descriptor; }
 
 private:
     int m_descriptor = -1;
     unsigned char *m_data = nullptr;
-    size_t m_size;
+    size_t m_size = 0;
 };
 
 // The helper's end of its socket to the program: requests come in with the picture's descriptor,
-// replies go out with the pixels in a sealed memory file.
+// replies go out with the pixels in a shared memory file.
 class DecoderChannel {
 public:
     // Tells the program the helper is ready for requests.
@@ -41,9 +42,9 @@ public:
     // closed the socket or sent something that is not a request.
     bool receive(DecoderProtocol::Request *request, int *input);
 
-    // Sends the pixels (RGB32 or ARGB32_Premultiplied) in a sealed region: the one given, when
-    // they were decoded straight into it, or else a copy.
-    bool sendPicture(const QImage &image, DecoderRegion *region = nullptr);
+    // Sends the pixels (RGB32 or ARGB32_Premultiplied) in the region, copying them there unless
+    // they were decoded straight into it.
+    bool sendPicture(const QImage &image, DecoderRegion *region);
     bool sendError(const QString &message);
 
     // The reply as it stands, message size and all, with the region's descriptor unless -1.

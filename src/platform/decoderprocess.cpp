@@ -32,7 +32,10 @@ void closeDescriptor(int fd)
         ::close(fd);
 }
 
-// The helper's pixels, mapped until the last image sharing them is gone.
+// Loading the readers and entering the sandbox; generous for slow, loaded or sanitized machines.
+constexpr int startTimeoutMilliseconds = 30000;
+
+// A large picture's memory, taken in one step rather than a page fault at a time as it is filled.
 struct Mapping {
     void *address;
     size_t size;
@@ -45,8 +48,18 @@ void unmap(void *info)
     delete mapping;
 }
 
-// Loading the readers and entering the sandbox; generous for slow, loaded or sanitized machines.
-constexpr int startTimeoutMilliseconds = 30000;
+QImage newPicture(int width, int height, QImage::Format format)
+{
+    const size_t size = size_t(width) * 4 * size_t(height);
+    if (size < (size_t(1) << 20))
+        return QImage(width, height, format);
+    void *pixels = ::mmap(
+        nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (pixels == MAP_FAILED)
+        return QImage();
+    return QImage(static_cast<uchar *>(pixels), width, height, width * 4, format, unmap,
+        new Mapping { pixels, size });
+}
 
 bool isPixelFormat(qint32 format)
 {
@@ -119,6 +132,8 @@ DecoderProcess::DecoderProcess(int pid, int socket)
 
 DecoderProcess::~DecoderProcess()
 {
+    if (m_region)
+        ::munmap(const_cast<unsigned char *>(m_region), m_regionSize);
     // An idle helper would end on the closed socket by itself, a busy or hung one would not: kill
     // it either way, and reap it so that no zombie stays behind.
     ::close(m_socket);
@@ -308,33 +323,52 @@ DecoderProcess::Reply DecoderProcess::exchange(
     if (reply.status != DecoderProtocol::Status::Decoded || region < 0)
         return failed(QStringLiteral("its answer made no sense"));
 
-    // Everything the header claims is checked against the region itself: a region that could
-    // still shrink would fault the program when read, and one that could still be written would
-    // change pictures behind its back.
+    // Everything the header claims is checked against the region itself. A region that could
+    // still shrink would fault the program as it reads; one the helper writes to meanwhile only
+    // spoils its own picture.
     const qint64 lineBytes = qint64(reply.width) * 4;
     const qint64 needed = qint64(reply.bytesPerLine) * reply.height;
     struct stat status;
     const int seals = ::fcntl(region, F_GET_SEALS);
-    constexpr int requiredSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
     if (!isPixelFormat(reply.format) || reply.width <= 0 || reply.height <= 0
         || reply.bytesPerLine < lineBytes || reply.bytesPerLine % 4 != 0 || needed > INT_MAX
-        || reply.regionSize < quint64(needed) || seals < 0
-        || (seals & requiredSeals) != requiredSeals || ::fstat(region, &status) != 0
-        || !S_ISREG(status.st_mode) || quint64(status.st_size) < reply.regionSize)
+        || reply.regionSize < quint64(needed) || seals < 0 || !(seals & F_SEAL_SHRINK)
+        || ::fstat(region, &status) != 0 || !S_ISREG(status.st_mode)
+        || quint64(status.st_size) < quint64(needed))
         return failed(QStringLiteral("its answer made no sense"));
 
-    void *pixels = ::mmap(nullptr, size_t(needed), PROT_READ, MAP_SHARED, region, 0);
-    if (pixels == MAP_FAILED) {
-        // Not the helper's fault: the program itself is short of address space.
-        Reply result;
+    if (!m_region || quint64(status.st_dev) != m_regionDevice
+        || quint64(status.st_ino) != m_regionInode || m_regionSize < size_t(needed)) {
+        if (m_region)
+            ::munmap(const_cast<unsigned char *>(m_region), m_regionSize);
+        m_region = nullptr;
+        void *mapped = ::mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_SHARED, region, 0);
+        if (mapped == MAP_FAILED) {
+            // Not the helper's fault: the program itself is short of address space.
+            Reply result;
+            result.outcome = Reply::Unreadable;
+            result.message = QStringLiteral("Not enough memory (%1)").arg(systemError());
+            return result;
+        }
+        m_region = static_cast<const unsigned char *>(mapped);
+        m_regionSize = size_t(status.st_size);
+        m_regionDevice = quint64(status.st_dev);
+        m_regionInode = quint64(status.st_ino);
+    }
+
+    Reply result;
+    result.image = newPicture(reply.width, reply.height, QImage::Format(reply.format));
+    if (result.image.isNull()) {
         result.outcome = Reply::Unreadable;
-        result.message = QStringLiteral("Not enough memory (%1)").arg(systemError());
+        result.message = QStringLiteral("Not enough memory for a picture of %1 by %2")
+                             .arg(reply.width)
+                             .arg(reply.height);
         return result;
     }
-    Reply result;
+    for (int y = 0; y < reply.height; ++y) {
+        std::memcpy(
+            result.image.scanLine(y), m_region + qint64(y) * reply.bytesPerLine, size_t(lineBytes));
+    }
     result.outcome = Reply::Decoded;
-    result.image
-        = QImage(static_cast<const uchar *>(pixels), reply.width, reply.height, reply.bytesPerLine,
-            QImage::Format(reply.format), unmap, new Mapping { pixels, size_t(needed) });
     return result;
 }

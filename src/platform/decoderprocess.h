@@ -13,8 +13,8 @@ class QByteArray;
 // as descriptor 3 and /dev/null as its standard input and output, and decodes one picture per
 // request. A reply that breaks the protocol, a helper that dies and one that runs out of time all
 // end as Failed; such a helper must not be asked again, and destroying it kills it. The pixels of
-// a decoded picture stay in the helper's sealed region, mapped read-only: nothing is copied.
-// One thread at a time.
+// a decoded picture are copied out of the helper's region, which stays mapped read-only from one
+// picture to the next. One thread at a time.
 class DecoderProcess {
 public:
     struct Reply {
@@ -58,4 +58,9 @@ private:
 
     int m_pid;
     int m_socket;
+    // The helper's region as last mapped, and which file it is.
+    const unsigned char *m_region = nullptr;
+    size_t m_regionSize = 0;
+    quint64 m_regionDevice = 0;
+    quint64 m_regionInode = 0;
 };
