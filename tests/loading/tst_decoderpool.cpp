@@ -287,46 +287,57 @@ QStringList tst_DecoderPool::load(const QStringList &paths)
 
 void tst_DecoderPool::misbehavingHelperCostsOnePicture_data()
 {
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("why");
 
-    QTest::newRow("crashes") << marker("crash") << "it ended without an answer";
-    QTest::newRow("hangs") << marker("hang") << "it took longer than 3 s";
-    QTest::newRow("allocates past its limit") << marker("alloc") << "it ended without an answer";
+    const QString died = QStringLiteral("it ended without an answer");
+    for (const char *file : { "ati2-decompress3dc.dds", "blp-ireadlump.blp" }) {
+        QFile hostile(QStringLiteral(VELKORA_TEST_DATA_DIR "/hostile/") + file);
+        QVERIFY(hostile.open(QIODevice::ReadOnly));
+        QTest::newRow(file) << QString::fromLatin1(file) << hostile.readAll() << died;
+    }
+    QTest::newRow("crashes") << "bad.png" << marker("crash") << died;
+    QTest::newRow("hangs") << "bad.png" << marker("hang") << "it took longer than 3 s";
+    QTest::newRow("allocates past its limit") << "bad.png" << marker("alloc") << died;
 
     const QString nonsense = QStringLiteral("its answer made no sense");
     QTest::newRow("region smaller than the picture")
-        << told(pixelsReply(64, 64, 256), 1, 256) << nonsense;
+        << "bad.png" << told(pixelsReply(64, 64, 256), 1, 256) << nonsense;
     QTest::newRow("lines shorter than the width")
-        << told(pixelsReply(64, 1, 128), 1, 128) << nonsense;
+        << "bad.png" << told(pixelsReply(64, 1, 128), 1, 128) << nonsense;
     QTest::newRow("picture larger than any image")
-        << told(pixelsReply(65536, 65536, 262144), 1, 4096) << nonsense;
-    QTest::newRow("negative height") << told(pixelsReply(4, -4, 16), 1, 64) << nonsense;
-    QTest::newRow("region it can still shrink") << told(pixelsReply(4, 4, 16), 2, 64) << nonsense;
-    QTest::newRow("no region") << told(pixelsReply(4, 4, 16), 0, 0) << nonsense;
+        << "bad.png" << told(pixelsReply(65536, 65536, 262144), 1, 4096) << nonsense;
+    QTest::newRow("negative height")
+        << "bad.png" << told(pixelsReply(4, -4, 16), 1, 64) << nonsense;
+    QTest::newRow("region it can still shrink")
+        << "bad.png" << told(pixelsReply(4, 4, 16), 2, 64) << nonsense;
+    QTest::newRow("no region") << "bad.png" << told(pixelsReply(4, 4, 16), 0, 0) << nonsense;
     DecoderProtocol::Reply otherFormat = pixelsReply(4, 4, 16);
     otherFormat.format = QImage::Format_Indexed8;
-    QTest::newRow("format it may not use") << told(otherFormat, 1, 64) << nonsense;
+    QTest::newRow("format it may not use") << "bad.png" << told(otherFormat, 1, 64) << nonsense;
     DecoderProtocol::Reply wrongMagic = pixelsReply(4, 4, 16);
     wrongMagic.magic = 0xdeadbeef;
-    QTest::newRow("not a reply") << told(wrongMagic, 1, 64) << nonsense;
+    QTest::newRow("not a reply") << "bad.png" << told(wrongMagic, 1, 64) << nonsense;
     DecoderProtocol::Reply longer;
     longer.messageSize = 100;
-    QTest::newRow("message shorter than said") << told(longer, 0, 0, "short") << nonsense;
+    QTest::newRow("message shorter than said")
+        << "bad.png" << told(longer, 0, 0, "short") << nonsense;
     DecoderProtocol::Reply status;
     status.status = DecoderProtocol::Status(7);
-    QTest::newRow("unknown status") << told(status, 0, 0) << nonsense;
+    QTest::newRow("unknown status") << "bad.png" << told(status, 0, 0) << nonsense;
 }
 
 // The misbehaving picture comes out unreadable with the reason, the pictures around it arrive,
 // and the next load finds a working helper again.
 void tst_DecoderPool::misbehavingHelperCostsOnePicture()
 {
+    QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(QString, why);
 
     const QString before = write("before.png", written(testPicture(8, 6, false), "png"));
-    const QString bad = write("bad.png", content);
+    const QString bad = write(name, content);
     const QString after = write("after.png", written(testPicture(5, 7, true), "png"));
     const int died = DecoderPool::instance().statistics().died;
 
