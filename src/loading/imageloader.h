@@ -52,7 +52,7 @@ public:
     QColor defaultNoteColor() const { return m_defaultNoteColor; }
 
     // Reads a picture file with every installed reader, trusting the content over the extension
-    // when they disagree. Any thread.
+    // when they disagree, in a decoder helper (DecoderPool). Any thread; blocks until done.
     static LoadImageResult loadImageFile(
         const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image);
     // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:

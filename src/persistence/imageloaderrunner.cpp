@@ -1,11 +1,13 @@
 #include "persistence/imageloaderrunner.h"
 
-#include <QBuffer>
+#include "loading/decoderpool.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QtEndian>
 
+#include <climits>
+#include <cstring>
 #include <limits>
 
 ImageLoaderRunner::ImageLoaderRunner(const ImageRecord &record, int node, const QString &source,
@@ -27,22 +29,42 @@ bool ImageLoaderRunner::isPlausiblePng(const QSize &size, qint64 length)
     return !size.isValid() || qint64(size.width()) * size.height() <= 8300 * length + 4096;
 }
 
+qint64 ImageLoaderRunner::pngLength(const uchar *data, qint64 available)
+{
+    static const uchar signature[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
+    if (available < qint64(sizeof signature) || std::memcmp(data, signature, sizeof signature))
+        return -1;
+    // Chunk lengths come from disk: each is checked against what is left before it is skipped.
+    qint64 at = sizeof signature;
+    while (at + 12 <= available) {
+        const qint64 chunk = qFromBigEndian<quint32>(data + at);
+        const bool last = std::memcmp(data + at + 4, "IEND", 4) == 0;
+        if (chunk > available - at - 12)
+            return -1;
+        at += 12 + chunk;
+        if (last)
+            return at;
+    }
+    return -1;
+}
+
 QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
 {
+    length = pngLength(data, length);
     if (length <= 0 || length > std::numeric_limits<int>::max())
         return {};
-    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
-    reader.setAutoDetectImageFormat(false);
-    if (!isPlausiblePng(reader.size(), length))
+    const QSize declared = length >= 24
+        ? QSize(int(qMin<quint32>(qFromBigEndian<quint32>(data + 16), INT_MAX)),
+            int(qMin<quint32>(qFromBigEndian<quint32>(data + 20), INT_MAX)))
+        : QSize();
+    if (!isPlausiblePng(declared, length))
         return {};
+    // Decoded in a helper like any picture: a board is as untrusted as any file.
     QImage image;
-    if (!reader.read(&image))
-        return {};
-    // Converted here, on a pool thread, so that the GUI thread only wraps the pixels.
-    return ImageLoader::toDisplayFormat(std::move(image));
+    DecoderPool::instance().decodeData(
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length)), "png", false,
+        QSize(), &image);
+    return image;
 }
 
 void ImageLoaderRunner::run()
