@@ -86,7 +86,12 @@ ImageLoader::LoadImageResult DecoderPool::decodeData(const QByteArray &data,
 ImageLoader::LoadImageResult DecoderPool::decode(
     const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image)
 {
-    std::unique_ptr<DecoderProcess> helper = takeHelper();
+    QString startError;
+    std::unique_ptr<DecoderProcess> helper = takeHelper(&startError);
+    if (!helper && !startError.isEmpty()) {
+        return { ImageLoader::LoadImageResult::Unreadable,
+            QStringLiteral("The decoder could not be started: %1").arg(startError) };
+    }
     if (!helper) {
         // No helper can run here: decode as the program always could, readers and all.
         QDevilPlugin::registerStatically();
@@ -129,7 +134,7 @@ ImageLoader::LoadImageResult DecoderPool::decode(
     return {};
 }
 
-std::unique_ptr<DecoderProcess> DecoderPool::takeHelper()
+std::unique_ptr<DecoderProcess> DecoderPool::takeHelper(QString *startError)
 {
     QMutexLocker locker(&m_mutex);
     while (!m_helpersFailed && m_idle.empty() && m_busy >= m_maxHelpers)
@@ -156,7 +161,17 @@ std::unique_ptr<DecoderProcess> DecoderPool::takeHelper()
     locker.relock();
     if (helper) {
         ++m_statistics.started;
+        m_helpersWorked = true;
         return helper;
+    }
+    --m_busy;
+    m_helperFree.wakeAll();
+    if (m_helpersWorked) {
+        // Helpers have worked here, so this is passing (a program being replaced, no memory
+        // for a moment): the picture fails alone, and the next one tries again. Decoding here
+        // instead would expose the board to the very faults the helpers keep away.
+        *startError = error;
+        return nullptr;
     }
     if (!m_helpersFailed) {
         qCWarning(lcLoading,
@@ -166,8 +181,6 @@ std::unique_ptr<DecoderProcess> DecoderPool::takeHelper()
     }
     m_helpersFailed = true;
     ++m_statistics.inProcess;
-    --m_busy;
-    m_helperFree.wakeAll();
     return nullptr;
 }
 
@@ -187,6 +200,7 @@ void DecoderPool::setHelperPath(const QString &path)
     QMutexLocker locker(&m_mutex);
     m_helperPath = path;
     m_helpersFailed = false;
+    m_helpersWorked = false;
 }
 
 QString DecoderPool::helperPath() const

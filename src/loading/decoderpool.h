@@ -19,7 +19,8 @@ class DecoderProcess;
 // needed and reused; a helper that dies, breaks the protocol or runs out of time is killed and
 // the next request starts a new one. Callers are pool threads: a request blocks its thread until
 // the picture or the error comes back, and requests beyond the number of helpers wait their
-// turn. When no helper can be started at all, pictures decode in this process as before.
+// turn. When no helper can be started at all, pictures decode in this process as before; once
+// helpers have worked, one that cannot be started costs its picture instead.
 class DecoderPool {
 public:
     struct Statistics {
@@ -57,7 +58,9 @@ private:
     struct Input;
     ImageLoader::LoadImageResult decode(
         const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image);
-    std::unique_ptr<DecoderProcess> takeHelper();
+    // A helper, idle or new; null when none can be started: then with the reason in startError
+    // when the picture must fail, without when it is to be decoded here.
+    std::unique_ptr<DecoderProcess> takeHelper(QString *startError);
     void giveBack(std::unique_ptr<DecoderProcess> helper);
 
     mutable QMutex m_mutex;
@@ -68,5 +71,6 @@ private:
     int m_busy = 0;
     int m_timeout = 30000;
     bool m_helpersFailed = false;
+    bool m_helpersWorked = false;
     Statistics m_statistics;
 };

@@ -238,6 +238,7 @@ private slots:
     void samePixelsAsInProcess();
     void foreignFilesDecodeInParallel();
     void withoutHelpersPicturesDecodeHere();
+    void helperThatNoLongerStartsCostsItsPicture();
 
 private:
     QString write(const QString &name, const QByteArray &data);
@@ -450,6 +451,31 @@ void tst_DecoderPool::withoutHelpersPicturesDecodeHere()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("could not be started"));
     QCOMPARE(load({ path }), QStringList({ "here" }));
     QCOMPARE(pool.statistics().inProcess, here + 1);
+}
+
+// Once helpers have worked, decoding here would expose the program to the faults they keep away.
+void tst_DecoderPool::helperThatNoLongerStartsCostsItsPicture()
+{
+    const QString helper = m_dir->filePath("decoder");
+    QVERIFY(QFile::copy(QStringLiteral(VELKORA_TEST_DECODER), helper));
+    DecoderPool &pool = DecoderPool::instance();
+    pool.setHelperPath(helper);
+    const QString path = write("picture.tga", tga(testPicture(9, 4, true)));
+    QCOMPARE(load({ path }), QStringList({ "picture" }));
+
+    pool.stopHelpers();
+    QFile::setPermissions(helper, QFile::ReadOwner);
+    const int here = pool.statistics().inProcess;
+    QImage image;
+    const ImageLoader::LoadImageResult result
+        = ImageLoader::loadImageFile(path, false, QSize(), &image);
+    QCOMPARE(result.code, int(ImageLoader::LoadImageResult::Unreadable));
+    QVERIFY2(result.message.startsWith("The decoder could not be started: "),
+        qPrintable(result.message));
+    QCOMPARE(pool.statistics().inProcess, here);
+
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner);
+    QCOMPARE(load({ path }), QStringList({ "picture" }));
 }
 
 QTEST_MAIN(tst_DecoderPool)
