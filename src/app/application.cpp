@@ -35,6 +35,8 @@ void Application::prepareProcess(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Orlwick Studio"));
     QCoreApplication::setApplicationName(QStringLiteral("Velkora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELKORA_VERSION));
+    // Docks and task bars find the program's entry, and its progress, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velkora"));
 
     // Help, version and printing the bindings never open a window: let them work over ssh or in
     // a build job, where no display is available.

@@ -116,6 +116,8 @@ void WindowModes::createTray()
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
     m_trayMenu = new QMenu;
+    // The entries explain what they switch; a menu hides its tooltips unless asked.
+    m_trayMenu->setToolTipsVisible(true);
     const auto toggle = [this](Action *action, const QString &onTip, const QString &offTip,
                             const QString &onIcon, const QString &offIcon) {
         QAction *entry = m_trayMenu->addAction(action->text());

@@ -1,5 +1,7 @@
 #include "platform/decoderchannel.h"
 
+#include "platform/decodersocket.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -9,40 +11,15 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 bool DecoderChannel::receive(DecoderProtocol::Request *request, int *input)
 {
-    *input = -1;
-    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-    iovec part { request, sizeof *request };
-    msghdr message {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t received;
-    do {
-        received = ::recvmsg(m_socket, &message, MSG_CMSG_CLOEXEC);
-    } while (received < 0 && errno == EINTR);
-
-    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
-         header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
-            continue;
-        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-            if (*input < 0)
-                *input = fd;
-            else
-                ::close(fd);
-        }
-    }
-    if (received == ssize_t(sizeof *request) && request->magic == DecoderProtocol::requestMagic
-        && *input >= 0) {
+    const DecoderSocket::Received received
+        = DecoderSocket::receive(m_socket, request, sizeof *request);
+    *input = received.descriptor;
+    if (received.size == ssize_t(sizeof *request) && !received.truncated
+        && request->magic == DecoderProtocol::requestMagic && *input >= 0) {
         request->formatHint[sizeof request->formatHint - 1] = '\0';
         return true;
     }
@@ -123,25 +100,7 @@ bool DecoderChannel::sendError(const QString &message)
 
 bool DecoderChannel::send(const DecoderProtocol::Reply &reply, const QByteArray &text, int region)
 {
-    DecoderProtocol::Reply header = reply;
-    iovec parts[2] { { &header, sizeof header },
-        { const_cast<char *>(text.constData()), size_t(text.size()) } };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message {};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    if (region >= 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr *controlHeader = CMSG_FIRSTHDR(&message);
-        controlHeader->cmsg_level = SOL_SOCKET;
-        controlHeader->cmsg_type = SCM_RIGHTS;
-        controlHeader->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(controlHeader), &region, sizeof(int));
-    }
-    ssize_t sent;
-    do {
-        sent = ::sendmsg(m_socket, &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent == ssize_t(sizeof header + size_t(text.size()));
+    return DecoderSocket::send(
+               m_socket, &reply, sizeof reply, text.constData(), size_t(text.size()), region)
+        == ssize_t(sizeof reply + size_t(text.size()));
 }

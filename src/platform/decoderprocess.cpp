@@ -1,5 +1,7 @@
 #include "platform/decoderprocess.h"
 
+#include "platform/decodersocket.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -228,45 +230,17 @@ void DecoderProcess::receive(int timeoutMilliseconds, Datagram *datagram)
         }
     }
 
-    // Room for one descriptor more than a reply may carry, so that extra ones are seen and closed.
     alignas(DecoderProtocol::Reply) char
         buffer[sizeof(DecoderProtocol::Reply) + DecoderProtocol::maxMessageSize + 1];
-    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-    iovec part { buffer, sizeof buffer };
-    msghdr message {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t received;
-    do {
-        received = ::recvmsg(m_socket, &message, MSG_CMSG_CLOEXEC);
-    } while (received < 0 && errno == EINTR);
-
-    bool extraDescriptors = false;
-    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
-         header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
-            continue;
-        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-            if (answer.region < 0) {
-                answer.region = fd;
-            } else {
-                ::close(fd);
-                extraDescriptors = true;
-            }
-        }
-    }
+    const DecoderSocket::Received got = DecoderSocket::receive(m_socket, buffer, sizeof buffer);
+    answer.region = got.descriptor;
+    const ssize_t received = got.size;
 
     if (received == 0) {
         answer.failure = QStringLiteral("it ended without an answer");
     } else if (received < 0) {
         answer.failure = systemError();
-    } else if (size_t(received) < sizeof answer.reply
-        || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) || extraDescriptors) {
+    } else if (size_t(received) < sizeof answer.reply || got.truncated) {
         answer.failure = QStringLiteral("its answer made no sense");
     } else {
         std::memcpy(&answer.reply, buffer, sizeof answer.reply);
@@ -277,32 +251,14 @@ void DecoderProcess::receive(int timeoutMilliseconds, Datagram *datagram)
             answer.text
                 = QString::fromUtf8(buffer + sizeof answer.reply, int(answer.reply.messageSize));
     }
-    return;
 }
 
 DecoderProcess::Reply DecoderProcess::exchange(
     int input, const DecoderProtocol::Request &request, int timeoutMilliseconds)
 {
-    {
-        iovec part { const_cast<DecoderProtocol::Request *>(&request), sizeof request };
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message {};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr *header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(header), &input, sizeof(int));
-        ssize_t sent;
-        do {
-            sent = ::sendmsg(m_socket, &message, MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
-        if (sent != ssize_t(sizeof request))
-            return failed(QStringLiteral("it could not be reached (%1)").arg(systemError()));
-    }
+    if (DecoderSocket::send(m_socket, &request, sizeof request, nullptr, 0, input)
+        != ssize_t(sizeof request))
+        return failed(QStringLiteral("it could not be reached (%1)").arg(systemError()));
 
     Datagram answer;
     receive(timeoutMilliseconds, &answer);
