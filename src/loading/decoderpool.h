@@ -1,5 +1,6 @@
 #pragma once
 
+#include "loading/imagedecoder.h"
 #include "loading/imageloader.h"
 
 #include <QByteArray>
@@ -15,10 +16,11 @@
 class DecoderProcess;
 
 // Decodes pictures in helper processes, so that a decoder that crashes, runs wild or hangs on a
-// broken file costs that one picture and never the board. One helper a core, started when first
-// needed and reused; a helper that dies, breaks the protocol or runs out of time is killed and
-// the next request starts a new one. Callers are pool threads: a request blocks its thread until
-// the picture or the error comes back, and requests beyond the number of helpers wait their
+// broken file costs that one picture and never the board. Only PNG, JPEG, GIF, BMP and WebP, which
+// the toolkit's own readers decode, are decoded in the program. One helper a core, started when
+// first needed and reused; a helper that dies, breaks the protocol or runs out of time is killed
+// and the next request starts a new one. Callers are pool threads: a request blocks its thread
+// until the picture or the error comes back, and requests beyond the number of helpers wait their
 // turn. When no helper can be started at all, pictures decode in this process as before; once
 // helpers have worked, one that cannot be started costs its picture instead.
 class DecoderPool {
@@ -58,6 +60,11 @@ private:
     struct Input;
     ImageLoader::LoadImageResult decode(
         const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image);
+    static ImageLoader::LoadImageResult decodeHere(const Input &input, const QByteArray &format,
+        ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image);
+    // The format of a picture the toolkit's own readers decode, told by its first bytes; else
+    // empty.
+    static QByteArray toolkitFormat(const Input &input);
     // A helper, idle or new; null when none can be started: then with the reason in startError
     // when the picture must fail, without when it is to be decoded here.
     std::unique_ptr<DecoderProcess> takeHelper(QString *startError);

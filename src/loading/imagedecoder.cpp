@@ -2,11 +2,13 @@
 
 #include <QIODevice>
 
-ImageDecoder::ImageDecoder(QIODevice *device, const QByteArray &formatHint)
+ImageDecoder::ImageDecoder(QIODevice *device, const QByteArray &formatHint, Readers readers)
     : m_device(device)
     , m_reader(device, formatHint)
+    , m_readers(readers)
 {
     m_reader.setAutoTransform(true);
+    m_reader.setAutoDetectImageFormat(readers == AnyReader);
 }
 
 QSize ImageDecoder::declaredSize()
@@ -26,7 +28,7 @@ ImageLoader::LoadImageResult ImageDecoder::read(
     *image = QImage();
     if (!m_reader.read(&decoded))
         decoded = QImage();
-    if (decoded.isNull() && m_device->seek(0)) {
+    if (decoded.isNull() && m_readers == AnyReader && m_device->seek(0)) {
         // The extension may lie: ask every reader for the content alone.
         QImageReader byContent(m_device);
         byContent.setDecideFormatFromContent(true);

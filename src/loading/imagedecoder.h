@@ -14,7 +14,12 @@ class QIODevice;
 // decoder helpers, and by the program itself only when no helper can be started.
 class ImageDecoder {
 public:
-    ImageDecoder(QIODevice *device, const QByteArray &formatHint);
+    enum Readers {
+        AnyReader, // the hint's reader first, then whichever reads the content
+        ThisFormatOnly, // the hint is the format: no other reader is asked
+    };
+
+    ImageDecoder(QIODevice *device, const QByteArray &formatHint, Readers readers = AnyReader);
 
     // The size the picture says it has, when its reader can tell before decoding; else empty.
     QSize declaredSize();
@@ -28,4 +33,5 @@ public:
 private:
     QIODevice *m_device;
     QImageReader m_reader;
+    Readers m_readers;
 };

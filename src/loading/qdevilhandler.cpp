@@ -36,8 +36,13 @@ bool QDevilHandler::read(QImage *image)
     const ILuint name = ilGenImage();
     ilBindImage(name);
 
-    bool ok = ilLoadL(type, data.constData(), ILuint(data.size())) == IL_TRUE
-        && ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) == IL_TRUE;
+    // Blue, green, red, alpha in memory is the toolkit's 32-bit layout: the pixels are copied out
+    // once, premultiplied on the way when they can be see-through, and need no conversion later.
+    bool ok = ilLoadL(type, data.constData(), ILuint(data.size())) == IL_TRUE;
+    const ILint loadedFormat = ok ? ilGetInteger(IL_IMAGE_FORMAT) : 0;
+    const bool opaque
+        = loadedFormat == IL_RGB || loadedFormat == IL_BGR || loadedFormat == IL_LUMINANCE;
+    ok = ok && ilConvertImage(IL_BGRA, IL_UNSIGNED_BYTE) == IL_TRUE;
     QImage decoded;
     if (ok) {
         // The pixel buffer belongs to DevIL: check its size against the dimensions before
@@ -50,7 +55,10 @@ bool QDevilHandler::read(QImage *image)
         ok = width > 0 && height > 0 && pixels && needed <= bytes
             && needed <= std::numeric_limits<int>::max();
         if (ok) {
-            decoded = QImage(pixels, width, height, width * 4, QImage::Format_RGBA8888).copy();
+            const QImage view(pixels, width, height, width * 4,
+                opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+            decoded
+                = opaque ? view.copy() : view.convertToFormat(QImage::Format_ARGB32_Premultiplied);
             ok = !decoded.isNull();
         }
     }
