@@ -23,8 +23,10 @@ cmake --build build-asan --parallel "$(nproc)" \
 export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:detect_stack_use_after_return=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-# With whole stacks every start of the program takes seconds: the killed-save test, which starts
-# it twice a round, runs five rounds here instead of twenty (the normal build runs all).
-export VELKORA_KILLED_SAVE_ROUNDS=5
+# With whole stacks every start of the program takes half a minute on a slow machine: the
+# killed-save test, which starts it once or twice a round, runs three rounds here instead of
+# twenty (the normal build runs all), and each of its rows may take ten minutes.
+export VELKORA_KILLED_SAVE_ROUNDS=3
+export QTEST_FUNCTION_TIMEOUT=600000
 pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
 exec ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" -R "$pattern" "$@"
