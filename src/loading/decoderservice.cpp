@@ -54,7 +54,7 @@ quint64 memoryFor(const QSize &declared, qint64 inputSize)
     if (declared.isEmpty())
         return hardMemoryLimit;
     const quint64 pixels = quint64(declared.width()) * quint64(declared.height());
-    return workingMemory + 2 * quint64(qMax<qint64>(0, inputSize)) + 3 * 4 * pixels;
+    return workingMemory + 2 * quint64(qMax<qint64>(0, inputSize)) + quint64(3 * 4) * pixels;
 }
 
 } // namespace

@@ -32,7 +32,7 @@ bool ImageLoaderRunner::isPlausiblePng(const QSize &size, qint64 length)
 qint64 ImageLoaderRunner::pngLength(const uchar *data, qint64 available)
 {
     static const uchar signature[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
-    if (available < qint64(sizeof signature) || std::memcmp(data, signature, sizeof signature))
+    if (available < qint64(sizeof signature) || std::memcmp(data, signature, sizeof signature) != 0)
         return -1;
     // Chunk lengths come from disk: each is checked against what is left before it is skipped.
     qint64 at = sizeof signature;

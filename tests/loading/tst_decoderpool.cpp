@@ -167,7 +167,7 @@ QByteArray exr(const QImage &image)
     const int lineSize = 3 * 4 * image.width();
     const qint64 firstLine = data.size() + 8 * qint64(image.height());
     for (int y = 0; y < image.height(); ++y) {
-        const quint64 offset = quint64(firstLine + y * (8 + lineSize));
+        const quint64 offset = quint64(firstLine + qint64(y) * (8 + lineSize));
         le32(quint32(offset));
         le32(quint32(offset >> 32));
     }
