@@ -237,6 +237,7 @@ private slots:
     void samePixelsAsInProcess_data();
     void samePixelsAsInProcess();
     void foreignFilesDecodeInParallel();
+    void droppedPictureDataDecodesInAHelper();
     void withoutHelpersPicturesDecodeHere();
     void helperThatNoLongerStartsCostsItsPicture();
 
@@ -440,6 +441,25 @@ void tst_DecoderPool::foreignFilesDecodeInParallel()
     DecoderPool::instance().resetStatistics();
     QCOMPARE(load(paths).size(), 50);
     QVERIFY(DecoderPool::instance().statistics().peakBusy > 1);
+}
+
+// What another program drops or pastes comes as bytes, as untrusted as any file.
+void tst_DecoderPool::droppedPictureDataDecodesInAHelper()
+{
+    ImageLoader loader;
+    QList<QImage> pictures;
+    connect(&loader, &BaseLoader::itemGenerated, this,
+        [&pictures](const ItemRecord &record) { pictures << record.image; });
+    DecoderPool::instance().resetStatistics();
+    ImageLoader::Source source;
+    source.imageBytes = tga(testPicture(6, 5, true));
+    source.imageFormat = "x-tga";
+    LoadJob job(&loader);
+    loader.load(source, &job);
+    QCOMPARE(pictures.size(), 1);
+    QCOMPARE(pictures.first().size(), QSize(6, 5));
+    QCOMPARE(DecoderPool::instance().statistics().inProcess, 0);
+    QVERIFY(DecoderPool::instance().statistics().peakBusy > 0);
 }
 
 void tst_DecoderPool::withoutHelpersPicturesDecodeHere()
