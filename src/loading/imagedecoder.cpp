@@ -24,6 +24,8 @@ QImage::Format ImageDecoder::declaredFormat()
 ImageLoader::LoadImageResult ImageDecoder::read(
     bool autoDownscale, const QSize &maxSize, QImage *image)
 {
+    // Memory the caller provides (a helper's shared region) is not the image's own.
+    const uchar *provided = image->isNull() ? nullptr : image->constBits();
     QImage decoded = std::move(*image);
     *image = QImage();
     if (!m_reader.read(&decoded))
@@ -38,11 +40,9 @@ ImageLoader::LoadImageResult ImageDecoder::read(
     if (decoded.isNull())
         return { ImageLoader::LoadImageResult::Unreadable, m_reader.errorString() };
 
-    // Drop each picture as soon as the next one holds the pixels, so that the conversion can
-    // happen in place and a large picture is never held three times.
-    if (decoded.format() == QImage::Format_ARGB32) {
+    if (provided && decoded.constBits() == provided && decoded.format() == QImage::Format_ARGB32) {
         // Premultiplied where the pixels are: the toolkit converts pictures in memory it does
-        // not own by copying them.
+        // not own by copying them. Its own conversion, below, is faster for the rest.
         for (int y = 0; y < decoded.height(); ++y) {
             auto *line = reinterpret_cast<QRgb *>(decoded.scanLine(y));
             for (int x = 0; x < decoded.width(); ++x)
@@ -50,6 +50,8 @@ ImageLoader::LoadImageResult ImageDecoder::read(
         }
         decoded.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
     }
+    // Drop each picture as soon as the next one holds the pixels, so that the conversion can
+    // happen in place and a large picture is never held three times.
     QImage reduced = ImageLoader::applyAutoDownscale(decoded, autoDownscale, maxSize);
     decoded = QImage();
     decoded = ImageLoader::toDisplayFormat(std::move(reduced));
