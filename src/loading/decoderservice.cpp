@@ -21,6 +21,8 @@ constexpr quint64 hardMemoryLimit = 4096 * mebibyte;
 constexpr quint64 workingMemory = 512 * mebibyte;
 // A region this large is not kept for the next picture.
 constexpr size_t keptRegionSize = 128 * mebibyte;
+// A helper without work for this long hands its spare memory back.
+constexpr int idleMilliseconds = 2000;
 // Outlives the program's own time limit: it only ends a helper whose program is gone.
 constexpr int watchdogSeconds = 300;
 
@@ -62,6 +64,7 @@ quint64 memoryFor(const QSize &declared, qint64 inputSize)
 int DecoderService::run(const Hook &hook)
 {
     loadEveryReader();
+    DecoderSandbox::keepHeapBetweenPictures();
     QString error;
     if (!DecoderSandbox::setHardMemoryLimit(hardMemoryLimit, &error))
         warn(QStringLiteral("no memory limit: %1").arg(error));
@@ -76,6 +79,8 @@ int DecoderService::run(const Hook &hook)
     for (;;) {
         DecoderProtocol::Request request;
         int input = -1;
+        if (!channel.waitForRequest(idleMilliseconds))
+            DecoderSandbox::releaseIdleMemory();
         if (!channel.receive(&request, &input))
             return 0;
         DecoderSandbox::armWatchdog(watchdogSeconds);

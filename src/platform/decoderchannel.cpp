@@ -10,8 +10,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+bool DecoderChannel::waitForRequest(int milliseconds)
+{
+    pollfd waiting { m_socket, POLLIN, 0 };
+    return ::poll(&waiting, 1, milliseconds) != 0;
+}
 
 bool DecoderChannel::receive(DecoderProtocol::Request *request, int *input)
 {

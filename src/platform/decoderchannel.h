@@ -38,6 +38,8 @@ class DecoderChannel {
 public:
     // Tells the program the helper is ready for requests.
     bool sendReady();
+    // Whether a request arrives within milliseconds.
+    bool waitForRequest(int milliseconds);
     // Waits for the next request and the descriptor that came with it. False when the program
     // closed the socket or sent something that is not a request.
     bool receive(DecoderProtocol::Request *request, int *input);

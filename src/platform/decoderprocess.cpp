@@ -1,6 +1,7 @@
 #include "platform/decoderprocess.h"
 
 #include "platform/decodersocket.h"
+#include "platform/picturememory.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -36,32 +37,6 @@ void closeDescriptor(int fd)
 
 // Loading the readers and entering the sandbox; generous for slow, loaded or sanitized machines.
 constexpr int startTimeoutMilliseconds = 30000;
-
-// A large picture's memory, taken in one step rather than a page fault at a time as it is filled.
-struct Mapping {
-    void *address;
-    size_t size;
-};
-
-void unmap(void *info)
-{
-    const auto *mapping = static_cast<Mapping *>(info);
-    ::munmap(mapping->address, mapping->size);
-    delete mapping;
-}
-
-QImage newPicture(int width, int height, QImage::Format format)
-{
-    const size_t size = size_t(width) * 4 * size_t(height);
-    if (size < (size_t(1) << 20))
-        return QImage(width, height, format);
-    void *pixels = ::mmap(
-        nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (pixels == MAP_FAILED)
-        return QImage();
-    return QImage(static_cast<uchar *>(pixels), width, height, width * 4, format, unmap,
-        new Mapping { pixels, size });
-}
 
 bool isPixelFormat(qint32 format)
 {
@@ -313,7 +288,7 @@ DecoderProcess::Reply DecoderProcess::exchange(
     }
 
     Reply result;
-    result.image = newPicture(reply.width, reply.height, QImage::Format(reply.format));
+    result.image = PictureMemory::newImage(reply.width, reply.height, QImage::Format(reply.format));
     if (result.image.isNull()) {
         result.outcome = Reply::Unreadable;
         result.message = QStringLiteral("Not enough memory for a picture of %1 by %2")

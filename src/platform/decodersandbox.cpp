@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
@@ -271,6 +272,20 @@ bool enter(QString *error)
 void armWatchdog(int seconds)
 {
     ::alarm(unsigned(qMax(0, seconds)));
+}
+
+void keepHeapBetweenPictures()
+{
+    // A fixed threshold also stops the allocator from raising it as pictures come and go. Larger
+    // pictures are rare enough to be mapped on their own each time.
+    constexpr int mappedFrom = 128 << 20;
+    mallopt(M_MMAP_THRESHOLD, mappedFrom);
+    mallopt(M_TRIM_THRESHOLD, 2 * mappedFrom);
+}
+
+void releaseIdleMemory()
+{
+    malloc_trim(0);
 }
 
 } // namespace DecoderSandbox

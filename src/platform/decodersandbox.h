@@ -21,6 +21,12 @@ void liftMemoryLimit();
 // the helper must then not decode anything.
 bool enter(QString *error);
 
+// Keeps the heap's memory from one picture to the next: handing it back after every picture and
+// faulting it in again costs as much as decoding on some machines.
+void keepHeapBetweenPictures();
+// Hands the heap's free memory back, for a helper that has nothing to do.
+void releaseIdleMemory();
+
 // Ends the helper if it is still busy after seconds; 0 disarms. A last guard for a helper whose
 // program is gone while it hangs.
 void armWatchdog(int seconds);

@@ -160,6 +160,20 @@ void tst_QDevilPlugin::decodesUpright()
     QImage image;
     QVERIFY(decode(data, format, &image));
     QVERIFY(isTheTestPicture(image));
+
+    // Told the size and format first, a caller can have the pixels written into its own memory.
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QDevilPlugin plugin;
+    std::unique_ptr<QImageIOHandler> handler(plugin.create(&buffer, format));
+    QCOMPARE(handler->option(QImageIOHandler::Size).toSize(), QSize(2, 2));
+    const auto declared = QImage::Format(handler->option(QImageIOHandler::ImageFormat).toInt());
+    QCOMPARE(declared, QImage::Format_ARGB32_Premultiplied);
+    uchar memory[2 * 2 * 4] = {};
+    QImage provided(memory, 2, 2, 2 * 4, declared);
+    QVERIFY(handler->read(&provided));
+    QCOMPARE(provided.constBits(), memory);
+    QVERIFY(isTheTestPicture(provided));
 }
 
 void tst_QDevilPlugin::refusesBrokenData_data()
