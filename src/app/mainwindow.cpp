@@ -15,6 +15,7 @@
 #include "input/keybinder.h"
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
+#include "persistence/autosavefile.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -25,6 +26,7 @@
 #include "settings/setting.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
+#include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
 #include "ui/errordialog.h"
@@ -44,6 +46,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPixmap>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextStream>
@@ -72,6 +75,7 @@ MainWindow::MainWindow(QWidget *parent)
     buildSettings();
     buildInterface();
     setUpExportAndCommands();
+    buildAutoSave();
 
     Application *application = Application::instance();
     const bool show = application ? evaluateCommandLine(application->parser()) : true;
@@ -315,10 +319,16 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         m_bruteForceNextLoad = true;
         queueImageLoad({ QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
     } else if (parser.isSet(Restore)) {
-        qCInfo(lcApp, "Autosave recovery is not built yet; not restoring %s.",
-            qUtf8Printable(parser.value(Restore)));
+        const QString path = parser.value(Restore);
+        if (m_document->restoreAutoSave(path)) {
+            QMetaObject::invokeMethod(
+                this, [this, path] { load(path, RestoreAutoSave); }, Qt::QueuedConnection);
+        } else {
+            qCWarning(lcApp, "Another instance owns the autosave %s.", qUtf8Printable(path));
+        }
     } else {
-        qCInfo(lcApp, "Autosave recovery is not built yet; no autosaves are offered.");
+        if (offerLeftOverAutoSaves())
+            endProcess(0);
         if (!files.isEmpty())
             queueImageLoad(files);
         else if (m_settings->boolValue(QStringLiteral("AutoLoad")) && !m_recentFileActions.isEmpty()
@@ -482,6 +492,80 @@ void MainWindow::clearScene()
     if (refuseWhileLoading() || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear))
         return;
     forceClear();
+}
+
+// Autosave -------------------------------------------------------------------------------------
+
+void MainWindow::buildAutoSave()
+{
+    m_autoSaveTimer = new QTimer(this);
+    connect(m_autoSaveTimer, &QTimer::timeout, this, &MainWindow::autoSave);
+    Setting *enabled = m_settings->setting(QStringLiteral("Auto Save"));
+    connect(enabled, &Setting::changed, this,
+        [this](const QVariant &, const QVariant &value) { setAutoSaving(value.toBool()); });
+    connect(
+        m_settings->setting(QStringLiteral("AutoSaveInterval")), &Setting::changed, this, [this] {
+            if (m_autoSaveTimer->isActive())
+                m_autoSaveTimer->start(autoSaveInterval());
+        });
+    setAutoSaving(enabled->value().toBool());
+}
+
+int MainWindow::autoSaveInterval() const
+{
+    return qMax(1,
+        GeneralSettings::autoSaveIntervalMsecs(
+            m_settings->intValue(QStringLiteral("AutoSaveInterval"))));
+}
+
+void MainWindow::setAutoSaving(bool on)
+{
+    if (!on)
+        m_autoSaveTimer->stop();
+    else if (!m_autoSaveTimer->isActive())
+        m_autoSaveTimer->start(autoSaveInterval());
+}
+
+void MainWindow::restartAutoSaveTimer()
+{
+    if (m_autoSaveTimer && m_autoSaveTimer->isActive())
+        m_autoSaveTimer->start(autoSaveInterval());
+}
+
+void MainWindow::autoSave()
+{
+    const int interval = autoSaveInterval();
+    if (m_commandLineMode || m_scene->isEmptyFlag() || !m_document->changedSinceAutoSave()) {
+        // A deferred attempt left a short delay behind: back to the interval.
+        if (m_autoSaveTimer->interval() != interval)
+            m_autoSaveTimer->start(interval);
+        return;
+    }
+    m_autoSaveTimer->stop();
+    // Never in the middle of a load or of a gesture: the board is not in a state to keep.
+    const Action *gesture = ActionHandler::instance()->currentContinuousAction();
+    const bool gestureRunning = gesture && !(gesture->flags() & Action::HoverFlag);
+    if (m_loading || m_runningJobs > 0 || gestureRunning) {
+        m_autoSaveTimer->start(1000);
+        return;
+    }
+    m_document->autoSave();
+    m_autoSaveTimer->start(interval);
+}
+
+bool MainWindow::offerLeftOverAutoSaves()
+{
+    AutoSaveRecoveryDialog dialog(this);
+    connect(&dialog, &AutoSaveRecoveryDialog::recoverRequested, this, [](const QString &path) {
+        // The restoring instance uses this one's settings and log.
+        QStringList arguments;
+        if (Application *application = Application::instance())
+            arguments = application->restartArguments();
+        arguments << QStringLiteral("--restore") << path;
+        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments))
+            qCWarning(lcApp, "Could not start an instance to restore %s", qUtf8Printable(path));
+    });
+    return dialog.exec() == 1;
 }
 
 void MainWindow::forceClear()
@@ -860,8 +944,10 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
     m_runningJobs = qMax(0, m_runningJobs - 1);
     // Scene-file jobs report their results themselves.
     const bool fileJob = m_document->ownsJob(job);
-    if (fileJob)
+    if (fileJob) {
         m_document->jobFinished(job, message, details);
+        restartAutoSaveTimer();
+    }
     // Items a cancelled job already generated stay, and are undoable like the rest.
     if (info.placeItems)
         placeNewItems(info, m_undoableLoaders.value(info.loader, true));

@@ -112,6 +112,10 @@ public slots:
     void updateNumOfRecentLoadedFiles();
     void saveBrowsePath(const QString &path);
 
+    // Autosave: the timer's slot, and switching the timer on and off.
+    void autoSave();
+    void setAutoSaving(bool on);
+
     // Scene files.
     void save(int options = 0);
     void save(const QString &fileName, int options = 0);
@@ -204,6 +208,12 @@ private:
     // Acts on the command line: the first option that applies decides. Returns false when the
     // window must stay hidden.
     bool evaluateCommandLine(const QCommandLineParser &parser);
+    void buildAutoSave();
+    int autoSaveInterval() const;
+    // Offers autosaves left over by instances that ended; true when this process should end
+    // because another one restores them.
+    bool offerLeftOverAutoSaves();
+    void restartAutoSaveTimer();
     void queueImageLoad(const QList<QUrl> &urls);
     // A job this window follows from its start to its end, and deletes afterwards.
     LoadJob *createJob(BaseLoader *loader);
@@ -245,6 +255,7 @@ private:
     QString m_updateTarget;
 
     SceneDocument *m_document = nullptr;
+    QTimer *m_autoSaveTimer = nullptr;
     CommandLinePrompter m_commandLinePrompter;
     SaveFileLoader *m_saveFileLoader = nullptr;
     QString m_pendingScenePath;

@@ -5,6 +5,7 @@
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
 #include "loading/loadjob.h"
+#include "persistence/autosavefile.h"
 #include "platform/platform.h"
 #include "settings/versionnumber.h"
 
@@ -118,6 +119,7 @@ bool SceneDocument::hasUnsavedChanges() const
 
 void SceneDocument::clear()
 {
+    m_autoSave.reset();
     m_currentPath.clear();
     m_savedState = QUuid();
     m_checksumAtOpen.clear();
@@ -304,7 +306,52 @@ void SceneDocument::save(const QString &fileName, int options)
     record.options = options;
     record.targetExisted = targetExisted;
     record.backupMade = backupMade;
-    startSave(file.release(), record, (options & NoBackup) ? QString() : m_checksumAtOpen);
+    QString previousChecksum;
+    if (options & AutoSave)
+        previousChecksum = m_autoSave ? m_autoSave->checksum() : QString();
+    else if (!(options & NoBackup))
+        previousChecksum = m_checksumAtOpen;
+    startSave(file.release(), record, previousChecksum);
+}
+
+bool SceneDocument::isNewScene() const
+{
+    return m_currentPath.isEmpty() || !QFileInfo::exists(m_currentPath);
+}
+
+bool SceneDocument::changedSinceAutoSave() const
+{
+    const QUuid reference = isNewScene() && m_autoSave ? m_autoSave->stateMarker() : m_savedState;
+    const BaseCommand *newest = m_commands->lastCommand();
+    return (newest ? newest->id() : QUuid()) != reference;
+}
+
+void SceneDocument::autoSave()
+{
+    // A board with a file of its own is saved there, backup and all.
+    if (!isNewScene()) {
+        save();
+        return;
+    }
+    if (!m_autoSave) {
+        m_autoSave = std::make_unique<AutoSaveFile>();
+        if (!m_autoSave->create()) {
+            m_prompter->showError(tr("Autosave failed."), m_autoSave->error());
+            m_autoSave.reset();
+            return;
+        }
+    }
+    save(m_autoSave->path(), AutoSave);
+}
+
+bool SceneDocument::restoreAutoSave(const QString &path)
+{
+    auto file = std::make_unique<AutoSaveFile>();
+    if (!file->takeOver(path))
+        return false;
+    file->startServer();
+    m_autoSave = std::move(file);
+    return true;
 }
 
 void SceneDocument::saveQuiet(const QString &path)
@@ -377,8 +424,20 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
     }
 
     const QString backup = backupPath(info.path);
+    if (success && (info.options & AutoSave)) {
+        QFile::remove(backup);
+        // The board still has no file of its own: its title and saved state stay as they are.
+        if (m_autoSave && m_autoSave->path() == info.path) {
+            const BaseCommand *newest = m_commands->lastCommand();
+            m_autoSave->setStateMarker(newest ? newest->id() : QUuid());
+            m_autoSave->setChecksum(info.savedChecksum);
+        }
+        return;
+    }
     if (success) {
         QFile::remove(backup);
+        // Saved for real: the autosave is not needed any more.
+        m_autoSave.reset();
         const BaseCommand *newest = m_commands->lastCommand();
         m_savedState = newest ? newest->id() : QUuid();
         m_checksumAtOpen = info.savedChecksum;
@@ -464,7 +523,10 @@ void SceneDocument::onChecksumLoaded(
     Q_UNUSED(loadedChecksum)
     m_lastReportedChecksum = actualChecksum;
     const auto info = m_jobs.find(job);
-    if (!m_saving || info == m_jobs.end() || !info->save || !m_prompter->isInteractive())
+    // An autosave's own file is written by this instance alone, and while one exists the board's
+    // file is the one being replaced by a save as.
+    if (!m_saving || info == m_jobs.end() || !info->save || !m_prompter->isInteractive()
+        || m_autoSave)
         return;
     if (actualChecksum != m_checksumAtOpen) {
         confirmOverwrite(tr("<b>WARNING</b><br><br>The file you are trying to overwrite has been "
@@ -575,8 +637,14 @@ void SceneDocument::load(const QString &fileName, int options)
         return;
     }
 
-    // The scene file replaces the board.
+    // The scene file replaces the board. A restored autosave stays the board's autosave file:
+    // emptying the board must not discard the file about to be read.
+    std::unique_ptr<AutoSaveFile> restored;
+    if (options & RestoreAutoSave)
+        restored = std::move(m_autoSave);
     m_host.clearBoard();
+    if (restored)
+        m_autoSave = std::move(restored);
     LoadJob *job = m_host.createJob(true);
     FileJob &info = m_jobs[job];
     info.file = file.release();
@@ -594,8 +662,14 @@ void SceneDocument::loadFinished(
         m_prompter->showError(heading, details);
     if (heading.isEmpty() && !job->isCanceled()) {
         if (info.options & RestoreAutoSave) {
-            // A restored autosave has no file of its own yet: it counts as unsaved.
+            // A restored autosave has no file of its own yet: it counts as unsaved, and goes on
+            // autosaving into the file it came from.
             m_savedState = QUuid::createUuid();
+            if (m_autoSave && m_autoSave->path() == info.path) {
+                m_autoSave->setChecksum(m_lastReportedChecksum);
+                const BaseCommand *newest = m_commands->lastCommand();
+                m_autoSave->setStateMarker(newest ? newest->id() : QUuid());
+            }
         } else {
             m_currentPath = info.path;
             m_checksumAtOpen = m_lastReportedChecksum;

@@ -9,8 +9,10 @@
 #include <QUuid>
 
 #include <functional>
+#include <memory>
 
 class AbstractDocumentPrompter;
+class AutoSaveFile;
 class CommandHandler;
 class LoadJob;
 class QFile;
@@ -75,8 +77,19 @@ public:
     void saveQuiet(const QString &path);
     void issuePreOpSave();
     void load(const QString &fileName, int options = 0);
-    // The board was emptied: no file, nothing unsaved.
+    // The board was emptied: no file, nothing unsaved, no autosave.
     void clear();
+
+    // Autosaving. A board without a file (or whose file is gone) is written to an autosave file
+    // of its own, which a normal save, clearing or closing discards.
+    bool isNewScene() const;
+    // Whether the board changed since it was last saved or autosaved.
+    bool changedSinceAutoSave() const;
+    void autoSave();
+    // Takes over a left-over autosave before it is loaded with RestoreAutoSave; false when a live
+    // instance owns it.
+    bool restoreAutoSave(const QString &path);
+    AutoSaveFile *autoSaveFile() const { return m_autoSave.get(); }
 
     // A job of this document has ended; the host calls runFollowUp() once the job no longer
     // counts as running, so that what the answers asked for ("save as", loading the backup,
@@ -135,4 +148,5 @@ private:
     QString m_pendingArgument;
     QHash<LoadJob *, FileJob> m_jobs;
     QHash<LoadJob *, std::function<void()>> m_followUps;
+    std::unique_ptr<AutoSaveFile> m_autoSave;
 };

@@ -1,39 +1,14 @@
 #include "platform/localservers.h"
 
+#include "platform/platform.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// Our own folder when the session has no runtime folder: the system's temporary folder is
-// shared by every user, so it must be ours, and closed to everyone else.
-QString privateFolder(QString *error)
-{
-    const QString path = QStringLiteral("%1/velkora-%2").arg(QDir::tempPath()).arg(::getuid());
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return QString();
-    }
-    // lstat: a link planted there by someone else is not our folder.
-    struct stat status;
-    if (::lstat(native.constData(), &status) != 0 || !S_ISDIR(status.st_mode)
-        || status.st_uid != ::getuid() || (status.st_mode & 0077) != 0) {
-        *error = QStringLiteral("%1 belongs to another user or is open to others").arg(path);
-        return QString();
-    }
-    return path;
-}
-
-} // namespace
 
 QString LocalServers::folder(QString *error)
 {
@@ -42,7 +17,9 @@ QString LocalServers::folder(QString *error)
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return runtime;
-    return privateFolder(&why);
+    // The system's temporary folder is shared by every user: ours must be closed to them.
+    const QString own = QStringLiteral("%1/velkora-%2").arg(QDir::tempPath()).arg(::getuid());
+    return Platform::makePrivateDirectory(own, &why) ? own : QString();
 }
 
 QString LocalServers::address(const QString &name)

@@ -25,6 +25,11 @@ bool syncDirectory(const QString &path, QString *error = nullptr);
 // one, never none. Both must be on one file system.
 bool replaceFile(const QString &from, const QString &to, QString *error = nullptr);
 
+// Makes the folder, and its parents, for this user alone: a new folder is made 0700, one of ours
+// that others may enter is closed to them. False, with the reason in error, when it cannot be
+// made, is not a folder (a link counts as not one) or belongs to another user.
+bool makePrivateDirectory(const QString &path, QString *error = nullptr);
+
 // Window stacking (platformwindow.cpp). The window manager keeps the window above or below every
 // other window (_NET_WM_STATE_ABOVE / _BELOW on X11); the native window is not re-created, so it
 // neither flickers nor loses its place. Without a window manager the request changes nothing

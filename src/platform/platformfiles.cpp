@@ -1,11 +1,14 @@
 #include "platform/platform.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -51,6 +54,31 @@ bool replaceFile(const QString &from, const QString &to, QString *error)
 {
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0
         || fail(error);
+}
+
+bool makePrivateDirectory(const QString &path, QString *error)
+{
+    const QString parent = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(parent)) {
+        if (error)
+            *error = QStringLiteral("%1 cannot be made").arg(parent);
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(error);
+    // lstat: a link someone planted in a shared folder is not our folder.
+    struct stat status;
+    if (::lstat(name.constData(), &status) != 0)
+        return fail(error);
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::getuid()) {
+        if (error)
+            *error = QStringLiteral("%1 is not a folder of this user").arg(path);
+        return false;
+    }
+    if ((status.st_mode & 0077) != 0 && ::chmod(name.constData(), 0700) != 0)
+        return fail(error);
+    return true;
 }
 
 } // namespace Platform
