@@ -38,6 +38,7 @@
 #include "view/graphicsview.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -542,10 +543,11 @@ void MainWindow::autoSave()
         return;
     }
     m_autoSaveTimer->stop();
-    // Never in the middle of a load or of a gesture: the board is not in a state to keep.
+    // Never in the middle of a load or of a gesture: the board is not in a state to keep. Nor
+    // while a question is open: a save may be waiting for its answer.
     const Action *gesture = ActionHandler::instance()->currentContinuousAction();
     const bool gestureRunning = gesture && !(gesture->flags() & Action::HoverFlag);
-    if (m_loading || m_runningJobs > 0 || gestureRunning) {
+    if (m_loading || m_runningJobs > 0 || gestureRunning || QApplication::activeModalWidget()) {
         m_autoSaveTimer->start(1000);
         return;
     }

@@ -660,7 +660,14 @@ void SceneDocument::loadFinished(
 {
     if (!heading.isEmpty())
         m_prompter->showError(heading, details);
-    if (heading.isEmpty() && !job->isCanceled()) {
+    const bool loaded = heading.isEmpty() && !job->isCanceled();
+    if (!loaded && (info.options & RestoreAutoSave) && m_autoSave
+        && m_autoSave->path() == info.path) {
+        // An autosave that could not be read back is still all there is of that board.
+        m_autoSave->release();
+        m_autoSave.reset();
+    }
+    if (loaded) {
         if (info.options & RestoreAutoSave) {
             // A restored autosave has no file of its own yet: it counts as unsaved, and goes on
             // autosaving into the file it came from.

@@ -105,6 +105,13 @@ void AutoSaveFile::startServer()
         qCWarning(lcPersistence, "Failed to start autosave server: %s", qUtf8Printable(why));
 }
 
+void AutoSaveFile::release()
+{
+    delete m_server;
+    m_server = nullptr;
+    m_path.clear();
+}
+
 bool AutoSaveFile::ownerAlive() const
 {
     return !m_path.isEmpty() && LocalServers::isAlive(serverName(m_path), ownerAnswerMilliseconds);

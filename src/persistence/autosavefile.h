@@ -41,6 +41,9 @@ public:
     bool isOwned() const { return m_server != nullptr; }
     // Whether an instance answers for the file.
     bool ownerAlive() const;
+    // Gives the file up without deleting it, for one that could not be restored: it stays for
+    // the next start to offer.
+    void release();
 
     QString path() const { return m_path; }
     QString error() const { return m_error; }

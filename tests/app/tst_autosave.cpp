@@ -29,6 +29,7 @@ private slots:
     void nothingToAutoSave_data();
     void nothingToAutoSave();
     void restoredAutoSaveCarriesOn();
+    void unreadableAutoSaveIsKept();
 
 private:
     QStringList autoSaves() const;
@@ -204,6 +205,28 @@ void tst_AutoSave::restoredAutoSaveCarriesOn()
     QTRY_VERIFY(restoring->isIdle());
     QVERIFY(!QFile::exists(leftOver));
     restoring->forceClear();
+}
+
+void tst_AutoSave::unreadableAutoSaveIsKept()
+{
+    DialogAnswerer answerer({});
+    QDir().mkpath(AutoSaveFile::folder());
+    const QString leftOver
+        = QDir(AutoSaveFile::folder())
+              .filePath(QStringLiteral("Velkora-AutoSave-07122026185039-zzzzzz.vlk"));
+    QFile file(leftOver);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a board at all");
+    file.close();
+    {
+        MainWindow restoring;
+        restoring.setAttribute(Qt::WA_DeleteOnClose, false);
+        QVERIFY(restoring.document()->restoreAutoSave(leftOver));
+        restoring.load(leftOver, MainWindow::RestoreAutoSave);
+        QTRY_VERIFY(restoring.isIdle());
+        QVERIFY(!restoring.document()->autoSaveFile());
+    }
+    QVERIFY(QFile::exists(leftOver));
 }
 
 QTEST_MAIN(tst_AutoSave)
