@@ -94,6 +94,9 @@ void MainWindowActions::createActions()
         [window] { window->redo(); });
     KeyBinder::instance()->addDefaultAlias(
         redo->name(), ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::Key_Y)));
+    add("Copy", tr("Copy"), edit, QKeySequence(Qt::CTRL | Qt::Key_C), [window] { window->copy(); });
+    add("Paste", tr("Paste"), edit, QKeySequence(Qt::CTRL | Qt::Key_V),
+        [this, window] { window->pasteAt(m_fromMenu ? m_menuPosition : QCursor::pos()); });
     add(ActionNames::DeleteImages, tr("Delete"), edit, QKeySequence(Qt::Key_Delete),
         [this] { deleteSelection(); });
     add("Select All", tr("Select all"), edit, QKeySequence(Qt::CTRL | Qt::Key_A),
@@ -218,6 +221,7 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
     handler->addActions({ m_fileMenu->menuAction() }, QStringLiteral("20 - file"));
     handler->addActions(
         { action(QStringLiteral("Undo")), action(QStringLiteral("Redo")),
+            action(QStringLiteral("Copy")), action(QStringLiteral("Paste")),
             action(QStringLiteral("New Note")), action(QStringLiteral("Select All")),
             action(QString::fromLatin1(ActionNames::DeleteImages)) },
         QStringLiteral("30 - edit"));
@@ -248,6 +252,7 @@ void MainWindowActions::updateEnabled()
     enableNamed("Undo", commands->position() > 0);
     enableNamed("Redo", commands->position() < commands->count());
     enableNamed(ActionNames::DeleteImages, canEditSelection);
+    enableNamed("Copy", canEditSelection);
     enableNamed("Select All", !all.isEmpty());
     enableNamed("New Note", true);
     for (const char *name : { "Align Left", "Align Right", "Align Top", "Align Bottom", "Stack",
