@@ -13,6 +13,7 @@
 #include "input/keybinder.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
+#include "scene/graphicstextitem.h"
 #include "settings/generalsettings.h"
 #include "ui/contextmenu.h"
 #include "ui/contextmenuhandler.h"
@@ -25,6 +26,7 @@
 #include <QPainterPath>
 #include <QTimer>
 #include <QUrl>
+#include <QtWidgets/private/qwidgettextcontrol_p.h>
 
 #include <algorithm>
 
@@ -94,9 +96,23 @@ void MainWindowActions::createActions()
         [window] { window->redo(); });
     KeyBinder::instance()->addDefaultAlias(
         redo->name(), ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::Key_Y)));
-    add("Copy", tr("Copy"), edit, QKeySequence(Qt::CTRL | Qt::Key_C), [window] { window->copy(); });
-    add("Paste", tr("Paste"), edit, QKeySequence(Qt::CTRL | Qt::Key_V),
-        [this, window] { window->pasteAt(m_fromMenu ? m_menuPosition : QCursor::pos()); });
+    // The keys reach these actions before the note being edited, where they mean its text.
+    const auto editedText = [view]() -> QWidgetTextControl * {
+        GraphicsTextItem *note = view->editedNote();
+        return note ? note->textControl() : nullptr;
+    };
+    add("Copy", tr("Copy"), edit, QKeySequence(Qt::CTRL | Qt::Key_C), [window, editedText] {
+        if (QWidgetTextControl *text = editedText())
+            text->copy();
+        else
+            window->copy();
+    });
+    add("Paste", tr("Paste"), edit, QKeySequence(Qt::CTRL | Qt::Key_V), [this, window, editedText] {
+        if (QWidgetTextControl *text = editedText())
+            text->paste();
+        else
+            window->pasteAt(m_fromMenu ? m_menuPosition : QCursor::pos());
+    });
     add(ActionNames::DeleteImages, tr("Delete"), edit, QKeySequence(Qt::Key_Delete),
         [this] { deleteSelection(); });
     add("Select All", tr("Select all"), edit, QKeySequence(Qt::CTRL | Qt::Key_A),
