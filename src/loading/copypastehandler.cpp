@@ -280,6 +280,11 @@ void CopyPasteHandler::pasteRequested()
         one.insert(it.key(), it.value());
         // The entry without the count payloadOf puts in front.
         payload += payloadOf(one).mid(4);
+        if (payload.size() > MaximumPayload) {
+            // No instance accepts more, and the size header could not say it.
+            qCDebug(lcLoading) << "Failed to send paste data: more than 1 GiB";
+            break;
+        }
         reportProgress(job, ++sent);
     }
     if (sent != images.size()) {
@@ -298,7 +303,9 @@ void CopyPasteHandler::pasteRequested()
         qCDebug(lcLoading).noquote() << "Failed to send paste data size: " + socket->errorString();
     } else {
         socket->write(payload);
-        while (socket->bytesToWrite() > 0 && socket->state() == QLocalSocket::ConnectedState) {
+        // A client that stops reading holds this thread only until the user cancels.
+        while (socket->bytesToWrite() > 0 && socket->state() == QLocalSocket::ConnectedState
+            && !job->isCanceled()) {
             if (!socket->waitForBytesWritten(30000)) {
                 qCDebug(lcLoading).noquote()
                     << "Failed to send paste data: " + socket->errorString();

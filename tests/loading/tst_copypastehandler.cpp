@@ -101,7 +101,7 @@ Pasted pasteAndWait(CopyPasteHandler *handler, const QByteArray &data, const QPo
             pasted.bounds |= item->sceneBounds();
             if (auto *image = dynamic_cast<GraphicsImageItem *>(item)) {
                 const int seed = image->name().section(' ', 1).toInt();
-                const QImage pixels = image->image()->toImage();
+                const QImage pixels = image->image() ? image->image()->toImage() : QImage();
                 pasted.pictures
                     += pixels.convertToFormat(QImage::Format_ARGB32) == picture(seed) ? 1 : -1000;
             }
