@@ -38,7 +38,6 @@
 #include "view/graphicsview.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QCoreApplication>
