@@ -5,6 +5,7 @@
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/mainwindowactions.h"
+#include "app/selectioncopy.h"
 #include "app/windowmodes.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
@@ -13,6 +14,7 @@
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
 #include "input/keybinder.h"
+#include "loading/copypastehandler.h"
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "persistence/autosavefile.h"
@@ -42,9 +44,11 @@
 #include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QPixmap>
 #include <QProcess>
@@ -191,6 +195,7 @@ void MainWindow::buildInterface()
     connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
         [this](const QString &path) { m_pendingScenePath = path; });
     connectLoader(m_saveFileLoader, false);
+    setUpClipboard();
     createDocument();
 
     updateNumOfRecentLoadedFiles();
@@ -848,6 +853,9 @@ void MainWindow::loadStarted(const QString &operationName, LoadJob *job)
         info.placeItems = true;
         info.pack = true;
         info.selectionAtStart = m_scene->selectedGraphicsItems();
+    } else if (info.loader == m_copyPaste) {
+        // Pasted items keep their places around the paste point: not packed, one undo step.
+        info.placeItems = true;
     }
     if (!m_commandLineMode) {
         qCInfo(lcApp, "%s", qUtf8Printable(operationName));
@@ -1206,4 +1214,50 @@ void MainWindow::hardExit(int exitCode)
     m_worker->quit();
     m_worker->wait(5000);
     endProcess(exitCode);
+}
+
+// Clipboard -------------------------------------------------------------------------------------
+
+void MainWindow::setUpClipboard()
+{
+    m_copyPaste = new CopyPasteHandler;
+    m_copyPaste->moveToThread(m_worker);
+    connect(m_worker, &QThread::finished, m_copyPaste, &QObject::deleteLater);
+    connectLoader(m_copyPaste, true);
+    // The instance that copied is gone: paste what other programs would.
+    connect(m_copyPaste, &CopyPasteHandler::pasteFallbackRequested, this,
+        [this](const QPointF &position) {
+            handleDrop(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard),
+                m_view->mapFromScene(position));
+        });
+}
+
+void MainWindow::copy()
+{
+    m_copyPaste->copy(SelectionCopy::take(m_scene));
+}
+
+void MainWindow::paste()
+{
+    pasteAt(QCursor::pos());
+}
+
+void MainWindow::pasteAt(const QPoint &globalPosition)
+{
+    if (refuseEdit())
+        return;
+    const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!mimeData)
+        return;
+    QPoint at = m_view->viewport()->mapFromGlobal(globalPosition);
+    if (!m_view->viewport()->rect().contains(at))
+        at = m_view->viewport()->rect().center();
+    if (!mimeData->hasFormat(CopyPasteHandler::MimeType)) {
+        handleDrop(mimeData, at);
+        return;
+    }
+    m_loading = true;
+    QMetaObject::invokeMethod(m_copyPaste, "paste", Qt::QueuedConnection,
+        Q_ARG(QByteArray, mimeData->data(CopyPasteHandler::MimeType)),
+        Q_ARG(QPointF, m_view->mapToScene(at)), Q_ARG(LoadJob *, createJob(m_copyPaste)));
 }

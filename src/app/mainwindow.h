@@ -21,6 +21,7 @@
 class BaseLoader;
 class CommandHandler;
 class CommandLineExecutor;
+class CopyPasteHandler;
 class GraphicsImageItem;
 class ImageExporter;
 class ItemBuilder;
@@ -145,6 +146,11 @@ public slots:
         const QString &savePath, bool exportCropping, const QString &nameOverride, int quality);
     void exportAllImagesWithDialog();
     void exportSelectedImages();
+    // The clipboard: copies the selection; pastes at the pointer when it is over the canvas,
+    // else at the canvas centre (globalPosition: where a context menu was opened).
+    void copy();
+    void paste();
+    void pasteAt(const QPoint &globalPosition);
     // Ends the process with exitCode, asking nothing.
     void hardExit(int exitCode);
 
@@ -270,6 +276,10 @@ private:
     QStringList m_recentFiles;
     QList<Setting *> m_recentFileSettings;
     QList<QAction *> m_recentFileActions;
+
+    // The clipboard handler, on the worker thread.
+    void setUpClipboard();
+    CopyPasteHandler *m_copyPaste = nullptr;
 
     // Export and named commands.
     ImageExporter *m_exporter = nullptr;

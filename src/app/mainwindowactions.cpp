@@ -13,6 +13,7 @@
 #include "input/keybinder.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
+#include "scene/graphicstextitem.h"
 #include "settings/generalsettings.h"
 #include "ui/contextmenu.h"
 #include "ui/contextmenuhandler.h"
@@ -25,6 +26,7 @@
 #include <QPainterPath>
 #include <QTimer>
 #include <QUrl>
+#include <QtWidgets/private/qwidgettextcontrol_p.h>
 
 #include <algorithm>
 
@@ -94,6 +96,23 @@ void MainWindowActions::createActions()
         [window] { window->redo(); });
     KeyBinder::instance()->addDefaultAlias(
         redo->name(), ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::Key_Y)));
+    // The keys reach these actions before the note being edited, where they mean its text.
+    const auto editedText = [view]() -> QWidgetTextControl * {
+        GraphicsTextItem *note = view->editedNote();
+        return note ? note->textControl() : nullptr;
+    };
+    add("Copy", tr("Copy"), edit, QKeySequence(Qt::CTRL | Qt::Key_C), [window, editedText] {
+        if (QWidgetTextControl *text = editedText())
+            text->copy();
+        else
+            window->copy();
+    });
+    add("Paste", tr("Paste"), edit, QKeySequence(Qt::CTRL | Qt::Key_V), [this, window, editedText] {
+        if (QWidgetTextControl *text = editedText())
+            text->paste();
+        else
+            window->pasteAt(m_fromMenu ? m_menuPosition : QCursor::pos());
+    });
     add(ActionNames::DeleteImages, tr("Delete"), edit, QKeySequence(Qt::Key_Delete),
         [this] { deleteSelection(); });
     add("Select All", tr("Select all"), edit, QKeySequence(Qt::CTRL | Qt::Key_A),
@@ -218,6 +237,7 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
     handler->addActions({ m_fileMenu->menuAction() }, QStringLiteral("20 - file"));
     handler->addActions(
         { action(QStringLiteral("Undo")), action(QStringLiteral("Redo")),
+            action(QStringLiteral("Copy")), action(QStringLiteral("Paste")),
             action(QStringLiteral("New Note")), action(QStringLiteral("Select All")),
             action(QString::fromLatin1(ActionNames::DeleteImages)) },
         QStringLiteral("30 - edit"));
@@ -248,6 +268,7 @@ void MainWindowActions::updateEnabled()
     enableNamed("Undo", commands->position() > 0);
     enableNamed("Redo", commands->position() < commands->count());
     enableNamed(ActionNames::DeleteImages, canEditSelection);
+    enableNamed("Copy", canEditSelection);
     enableNamed("Select All", !all.isEmpty());
     enableNamed("New Note", true);
     for (const char *name : { "Align Left", "Align Right", "Align Top", "Align Bottom", "Stack",

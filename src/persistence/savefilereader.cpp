@@ -216,6 +216,31 @@ SaveFileReader::SaveFileReader(
     }
 }
 
+SaveFileReader::SaveFileReader(QIODevice *device, const QString &formatVersion)
+    : m_reporter(nullptr)
+    , m_file(nullptr)
+    , m_job(nullptr)
+    , m_in(device)
+    , m_size(device->size())
+{
+    m_header.formatVersion = formatVersion;
+}
+
+bool SaveFileReader::readItemRecords(QIODevice *device, int count, QList<ItemRecord> *records)
+{
+    SaveFileReader reader(device, SaveFileFormat::CurrentVersion);
+    QList<ItemRecord> read;
+    // Each record takes at least its end offset: a count larger than the bytes fails on the way.
+    for (int i = 0; i < count; ++i) {
+        const int root = reader.readRecord(0);
+        if (root < 0)
+            return false;
+        read.append(reader.assemble(root));
+    }
+    *records = read;
+    return true;
+}
+
 SaveFileReader::~SaveFileReader()
 {
     // The checksum and the runners read the mapping: they must be done before it goes.
@@ -351,7 +376,7 @@ int SaveFileReader::readRecord(int depth)
     qint64 end = -1;
     if (withEnd) {
         m_in >> end;
-        if (!isOk(m_in) || end < m_file->pos() || end > m_size)
+        if (!isOk(m_in) || end < m_in.device()->pos() || end > m_size)
             return -1;
     }
     // A body is read from its own bytes only: fields cannot reach past its end offset, and the
@@ -361,8 +386,8 @@ int SaveFileReader::readRecord(int depth)
     QBuffer bodyBuffer(&bodyBytes);
     QDataStream bodyStream(&bodyBuffer);
     if (withEnd) {
-        const qint64 length = end - m_file->pos();
-        bodyBytes = m_file->read(length);
+        const qint64 length = end - m_in.device()->pos();
+        bodyBytes = m_in.device()->read(length);
         if (bodyBytes.size() != length)
             return -1;
         bodyBuffer.open(QIODevice::ReadOnly);

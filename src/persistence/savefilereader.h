@@ -19,6 +19,7 @@
 class BaseLoader;
 class LoadJob;
 class QFile;
+class QIODevice;
 
 // One load of a scene file: the current reader (formats "1.6" to "1.10") with its image blocks
 // decoded by ImageLoaderRunners, the old readers and forced recovery. Lives on the loader thread
@@ -47,6 +48,10 @@ public:
 
     static constexpr int MaximumNesting = 64;
 
+    // Reads count item records of the current format from device's position, as the clipboard
+    // carries them; false when they are not all there or are broken.
+    static bool readItemRecords(QIODevice *device, int count, QList<ItemRecord> *records);
+
 signals:
     // The header with its actual checksum; a receiver may cancel the job in answer.
     void checksumComputed(const SaveFileHeader &header);
@@ -56,6 +61,9 @@ signals:
     void missingImage(const ItemRecord &record, const ImageLoader::LoadImageResult &reason);
 
 private:
+    // Reads records of formatVersion from device only: no file, job or reporter behind it.
+    SaveFileReader(QIODevice *device, const QString &formatVersion);
+
     // One record as read, without its children, which are other nodes.
     struct Node {
         ItemRecord record;
