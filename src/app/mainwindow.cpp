@@ -5,6 +5,7 @@
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/mainwindowactions.h"
+#include "app/relinkcontroller.h"
 #include "app/selectioncopy.h"
 #include "app/windowmodes.h"
 #include "commands/addcommand.h"
@@ -18,6 +19,7 @@
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "persistence/autosavefile.h"
+#include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -197,6 +199,7 @@ void MainWindow::buildInterface()
     connectLoader(m_saveFileLoader, false);
     setUpClipboard();
     createDocument();
+    setUpRelinking();
 
     updateNumOfRecentLoadedFiles();
     m_actions = new MainWindowActions(this);
@@ -575,10 +578,56 @@ bool MainWindow::offerLeftOverAutoSaves()
     return dialog.exec() == 1;
 }
 
+// Relinking -------------------------------------------------------------------------------------
+
+void MainWindow::setUpRelinking()
+{
+    m_relinker = new Relinker;
+    m_relinker->moveToThread(m_worker);
+    connect(m_worker, &QThread::finished, m_relinker, &QObject::deleteLater);
+    connectLoader(m_relinker, false);
+
+    RelinkController::Host host;
+    host.window = this;
+    host.scene = m_scene;
+    host.commands = m_commands;
+    host.showOnLoad = m_settings->setting(QStringLiteral("ShowRelinkOnLoad"));
+    host.createJob = [this] { return createJob(m_relinker); };
+    host.chooseFile = [this](const QString &title, const QString &start) {
+        return QFileDialog::getOpenFileName(this, title, start);
+    };
+    host.chooseFolder = [this](const QString &title, const QString &start) {
+        return QFileDialog::getExistingDirectory(this, title, start);
+    };
+    m_relink = new RelinkController(m_relinker, std::move(host), this);
+    connect(this, &MainWindow::jobEnded, m_relink, [this](BaseLoader *loader) {
+        if (loader == m_relinker)
+            m_relink->jobFinished();
+    });
+    connect(m_saveFileLoader, &SaveFileLoader::foundItemWithMissingImage, this,
+        [this](const ItemRecord &record, const ImageLoader::LoadImageResult &reason, LoadJob *job) {
+            m_relink->recordMissing(record.source, reason);
+            m_loadsWithMissing.insert(job);
+        });
+    connect(m_view, &GraphicsView::relinkRequested, this,
+        [this](const QList<GraphicsImageItem *> &images) { relinkMissingImages(images); });
+}
+
+void MainWindow::relinkMissingImages()
+{
+    m_relink->openDialog();
+}
+
+bool MainWindow::relinkMissingImages(const QList<GraphicsImageItem *> &items)
+{
+    return m_relink->relinkToChosenFile(items);
+}
+
 void MainWindow::forceClear()
 {
     if (refuseWhileLoading())
         return;
+    m_relink->clear();
     // Commands hold items of the scene: drop them before the items go.
     m_commands->clear();
     m_scene->clear();
@@ -957,6 +1006,11 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
     if (fileJob) {
         m_document->jobFinished(job, message, details);
         restartAutoSaveTimer();
+        // A board that opened with missing pictures offers to find them.
+        if (m_loadsWithMissing.remove(job) && !m_commandLineMode && !job->isCanceled()
+            && m_settings->boolValue(QStringLiteral("ShowRelinkOnLoad")))
+            QMetaObject::invokeMethod(
+                this, [this] { relinkMissingImages(); }, Qt::QueuedConnection);
     }
     // Items a cancelled job already generated stay, and are undoable like the rest.
     if (info.placeItems)

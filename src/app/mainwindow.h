@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QUrl>
 #include <QWidget>
 
@@ -19,6 +20,8 @@
 #include <memory>
 
 class BaseLoader;
+class RelinkController;
+class Relinker;
 class CommandHandler;
 class CommandLineExecutor;
 class CopyPasteHandler;
@@ -112,6 +115,12 @@ public slots:
     void loadMostRecentFile();
     void updateNumOfRecentLoadedFiles();
     void saveBrowsePath(const QString &path);
+
+    // Missing pictures: the dialog for all of them, or one file for the given ones (false when
+    // none was picked).
+    void relinkMissingImages();
+    bool relinkMissingImages(const QList<GraphicsImageItem *> &items);
+    RelinkController *relinkController() const { return m_relink; }
 
     // Autosave: the timer's slot, and switching the timer on and off.
     void autoSave();
@@ -215,6 +224,7 @@ private:
     // window must stay hidden.
     bool evaluateCommandLine(const QCommandLineParser &parser);
     void buildAutoSave();
+    void setUpRelinking();
     int autoSaveInterval() const;
     // Offers autosaves left over by instances that ended; true when this process should end
     // because another one restores them.
@@ -262,6 +272,10 @@ private:
 
     SceneDocument *m_document = nullptr;
     QTimer *m_autoSaveTimer = nullptr;
+    Relinker *m_relinker = nullptr;
+    RelinkController *m_relink = nullptr;
+    // Scene loads that reported missing pictures: the dialog follows when they end.
+    QSet<LoadJob *> m_loadsWithMissing;
     CommandLinePrompter m_commandLinePrompter;
     SaveFileLoader *m_saveFileLoader = nullptr;
     QString m_pendingScenePath;

@@ -89,6 +89,8 @@ void MainWindowActions::createActions()
         [window] { window->saveAs(); });
     add("Load Images", tr("Load images..."), file, QKeySequence(Qt::CTRL | Qt::Key_I),
         [this] { loadImages(); });
+    add("Relink Missing Images", tr("Relink missing images..."), file, QKeySequence(),
+        [window] { window->relinkMissingImages(); });
 
     const QString edit = tr("Edit");
     add("Undo", tr("Undo"), edit, QKeySequence(Qt::CTRL | Qt::Key_Z), [window] { window->undo(); });
@@ -194,7 +196,8 @@ void MainWindowActions::createMenus()
     m_recentMenu->setTitle(tr("Recent files"));
     m_fileMenu = menu(tr("File"),
         { named("New Scene"), named("Open Scene"), m_recentMenu->menuAction(), nullptr,
-            named("Save Scene"), named("Save Scene As"), nullptr, named("Load Images") });
+            named("Save Scene"), named("Save Scene As"), nullptr, named("Load Images"),
+            named("Relink Missing Images") });
     m_arrangeMenu = menu(tr("Arrange"),
         { viewAction("Arrange Optimally"), viewAction("Arrange By Name"),
             viewAction("Arrange By Order"), viewAction("Pack All"), nullptr, named("Align Left"),

@@ -2,12 +2,15 @@
 
 #include "scene/graphicsimageitem.h"
 
-RelinkCommand::RelinkCommand(const QList<GraphicsItem *> &items)
+RelinkCommand::RelinkCommand(const QList<GraphicsItem *> &items, const QStringList &previousSources)
 {
-    for (GraphicsItem *item : items) {
-        if (auto *image = dynamic_cast<GraphicsImageItem *>(item)) {
+    for (int i = 0; i < items.size(); ++i) {
+        if (auto *image = dynamic_cast<GraphicsImageItem *>(items.at(i))) {
             m_items.append(image);
             m_images.append(image->image() ? *image->image() : QPixmap());
+            m_sources.append(image->source());
+            m_previousSources.append(
+                i < previousSources.size() ? previousSources.at(i) : image->source());
         }
     }
 }
@@ -18,6 +21,7 @@ void RelinkCommand::redo()
 {
     for (int i = 0; i < m_items.size(); ++i) {
         const QPixmap &image = m_images.at(i);
+        m_items.at(i)->setSource(m_sources.at(i));
         m_items.at(i)->setImage(image.isNull() ? nullptr : new QPixmap(image));
     }
     BaseCommand::redo();
@@ -25,7 +29,9 @@ void RelinkCommand::redo()
 
 void RelinkCommand::undo()
 {
-    for (GraphicsImageItem *item : qAsConst(m_items))
-        item->setImage(nullptr);
+    for (int i = 0; i < m_items.size(); ++i) {
+        m_items.at(i)->setSource(m_previousSources.at(i));
+        m_items.at(i)->setImage(nullptr);
+    }
     BaseCommand::undo();
 }
