@@ -27,6 +27,11 @@ RelinkController::~RelinkController()
     delete m_dialog;
 }
 
+RelinkDialog *RelinkController::dialog() const
+{
+    return m_dialog;
+}
+
 void RelinkController::recordMissing(
     const QString &path, const ImageLoader::LoadImageResult &reason)
 {

@@ -51,7 +51,7 @@ public:
 
     // Lists every missing picture of the board in the dialog.
     void openDialog();
-    RelinkDialog *dialog() const { return m_dialog; }
+    RelinkDialog *dialog() const;
     // Relinks the items to one file the user picks; false when none was picked.
     bool relinkToChosenFile(const QList<GraphicsImageItem *> &items);
     // Relinks a folder's pictures to the folder the user picks.
