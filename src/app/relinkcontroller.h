@@ -57,6 +57,14 @@ public:
     // Relinks a folder's pictures to the folder the user picks.
     void relinkFolder(const RelinkTree::Group &group);
 
+    // For tests: what stands in for the file and folder choosers.
+    void setChoosers(const std::function<QString(const QString &, const QString &)> &file,
+        const std::function<QString(const QString &, const QString &)> &folder)
+    {
+        m_host.chooseFile = file;
+        m_host.chooseFolder = folder;
+    }
+
     // The relinker's job ended; with no dialog open, its pictures become an undoable step.
     void jobFinished();
 
