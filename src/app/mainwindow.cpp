@@ -408,6 +408,16 @@ void MainWindow::connectView()
     });
     forward("ScaleOnResize",
         [](GraphicsView *view, const QVariant &value) { view->setScaleOnResize(value.toBool()); });
+    forward("TransformGizmo",
+        [](GraphicsView *view, const QVariant &value) { view->setGizmoEnabled(value.toBool()); });
+    forward("TransformGizmoDisplayMode", [](GraphicsView *view, const QVariant &value) {
+        view->setGizmoDisplayMode(value.toInt());
+    });
+    forward("TransformGizmoHandleSize",
+        [](GraphicsView *view, const QVariant &value) { view->setGizmoHandleSize(value.toInt()); });
+    forward("TransformGizmoFadeWhenInactive", [](GraphicsView *view, const QVariant &value) {
+        view->setGizmoFadeWhenInactive(value.toBool());
+    });
     forward("DrawImageBorders", [](GraphicsView *view, const QVariant &value) {
         view->graphicsScene()->setBorderMode(value.toInt());
     });

@@ -24,6 +24,7 @@
 #include "view/gizmocondition.h"
 #include "view/itemcondition.h"
 #include "view/selectioncondition.h"
+#include "view/transformgizmo.h"
 
 #include <QApplication>
 #include <QColorDialog>
@@ -35,11 +36,14 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QRubberBand>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSvgRenderer>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtMath>
@@ -48,6 +52,27 @@
 #include <cmath>
 
 namespace {
+
+// Scale and rotate commands keep a frame that turns and scales with their items, and a move's
+// frame only translates; the gizmo can follow those. Other commands (crop, flip) change the
+// items in ways their frame does not tell.
+bool frameFollowsItems(const TransformCommand *command)
+{
+    const QMetaObject *type = command->metaObject();
+    return type == &ScaleCommand::staticMetaObject || type == &RotateCommand::staticMetaObject
+        || type == &MoveCommand::staticMetaObject;
+}
+
+QPixmap renderPicture(const QString &file)
+{
+    // Rendered once, large enough to stay sharp on high-density screens.
+    QPixmap picture(64, 64);
+    picture.fill(Qt::transparent);
+    QSvgRenderer renderer(file);
+    QPainter painter(&picture);
+    renderer.render(&painter);
+    return picture;
+}
 
 bool isFiniteTransform(const QTransform &t)
 {
@@ -96,6 +121,9 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_ownsMaximized(!frame.maximized)
     , m_overWindowBorder(frame.overBorder ? frame.overBorder : new ActionCondition(this))
     , m_rightDragged(frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this))
+    , m_gizmo(new TransformGizmo(this))
+    , m_scaleCursorPicture(renderPicture(QStringLiteral(":/cursors/scale.svg")))
+    , m_rotateCursorPicture(renderPicture(QStringLiteral(":/cursors/rotate.svg")))
 {
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
@@ -125,6 +153,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
     connect(scene, &QGraphicsScene::selectionChanged, this, &GraphicsView::handleSelectionChanged);
     connect(scene, &QGraphicsScene::sceneRectChanged, this, &GraphicsView::handleSceneRectChanged);
+    // Undo and redo move the items under the gizmo.
+    connect(m_commands, &CommandHandler::commandExecuted, this, [this] { updateGizmo(); });
 
     viewport()->grabGesture(Qt::PinchGesture);
     if (scene->canvasColor().isValid())
@@ -287,6 +317,33 @@ void GraphicsView::createActions()
     const auto connectTransform = [this](Action *action) {
         connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
     };
+
+    // The gizmo's drags share the left button with select and move; the gizmo-hover condition
+    // gives it to them only over a handle. They are not offered for rebinding.
+    const auto gizmoAction
+        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto begin) {
+              ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
+              binding.addCondition(m_locked, false);
+              binding.addCondition(m_overWindowBorder, false);
+              binding.addCondition(m_selectVersusItem, false);
+              binding.addCondition(m_textEditing, false);
+              binding.addCondition(m_pinch, false);
+              binding.addCondition(m_gizmoHover, true);
+              Action *action = ActionHandler::instance()->createAction(
+                  name, label, this, binding, 0, tr("Canvas Controls"));
+              m_gizmoHover->addAction(action);
+              m_gizmoActions.append(action);
+              connect(action, &Action::continuousBegin, this,
+                  [this, begin](const QPoint &pos, Action *from) { (this->*begin)(pos, from); });
+              connectTransform(action);
+              connect(action, &Action::continuousEnd, this, &GraphicsView::gizmoEnd);
+          };
+    gizmoAction(QStringLiteral("Transform Gizmo"), tr("Transform Gizmo"), QKeySequence(),
+        static_cast<void (GraphicsView::*)(const QPoint &, Action *)>(&GraphicsView::gizmoBegin));
+    gizmoAction(QStringLiteral("Snapped Transform Gizmo"), tr("Snapped Transform Gizmo"),
+        QKeySequence(Qt::SHIFT), &GraphicsView::gizmoSnappedBegin);
+    gizmoAction(QStringLiteral("Center Transform Gizmo"), tr("Center Transform Gizmo"),
+        QKeySequence(Qt::ALT), &GraphicsView::gizmoCenterBegin);
     const auto connectFinish = [this](Action *action) {
         connect(action, &Action::continuousEnd, this, [this] { finishCurrentTransformCommand(); });
     };
@@ -382,6 +439,7 @@ void GraphicsView::setCanvasLocked(bool locked)
     m_locked->setValue(locked);
     graphicsScene()->setSelectionHighlight(!locked);
     clearHover();
+    updateGizmo();
     ActionHandler::instance()->reevaluate();
     viewport()->update();
     emit canvasLockedChanged(locked);
@@ -457,13 +515,21 @@ void GraphicsView::handleSelectionChanged()
         }
         m_focusCycle.clear();
     }
+    updateGizmo();
 }
 
 void GraphicsView::applicationStateChange(Qt::ApplicationState state)
 {
-    // An overlay lies over another program: a selection outline left there only gets in the way.
-    if (state != Qt::ApplicationActive && isOverlayMode())
-        scene()->clearSelection();
+    if (state != Qt::ApplicationActive) {
+        // An overlay lies over another program: a selection outline left there only gets in
+        // the way.
+        if (isOverlayMode())
+            scene()->clearSelection();
+        if (m_gizmo->isVisible())
+            m_gizmo->startFade();
+    } else if (m_gizmo->gizmoRect().isValid()) {
+        m_gizmo->stopFade();
+    }
 }
 
 void GraphicsView::handleSceneRectChanged(const QRectF &)
@@ -523,6 +589,7 @@ bool GraphicsView::scaleAboutAnchor(qreal sx, qreal sy)
     pan(QPoint(qRound(delta.x()), qRound(delta.y())));
     if (editedNote())
         updateNoteButtons();
+    m_gizmo->updatePlacement();
     return true;
 }
 
@@ -549,6 +616,7 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
     const QPointF centre = mapToScene(QRect(QPoint(), event->oldSize()).center());
     QGraphicsView::resizeEvent(event);
     updateSceneRect();
+    m_gizmo->updatePlacement();
     const QSize before = event->oldSize();
     const QSize after = event->size();
     if (!m_scaleOnResize || before.isEmpty() || after.isEmpty())
@@ -580,9 +648,11 @@ bool GraphicsView::eventFilter(QObject *watched, QEvent *event)
 void GraphicsView::scrollContentsBy(int dx, int dy)
 {
     QGraphicsView::scrollContentsBy(dx, dy);
-    // The note's colour buttons sit beside it on the screen: pans and zooms carry them along.
+    // The note's colour buttons and the gizmo sit on the screen: pans and zooms carry them
+    // along.
     if (editedNote())
         updateNoteButtons();
+    m_gizmo->updatePlacement();
 }
 
 GraphicsView::ViewState GraphicsView::currentState() const
@@ -596,6 +666,7 @@ void GraphicsView::restoreState(const ViewState &state)
     updateSceneRect();
     horizontalScrollBar()->setValue(state.horizontal);
     verticalScrollBar()->setValue(state.vertical);
+    m_gizmo->updatePlacement();
 }
 
 void GraphicsView::fitTo(const QRectF &target)
@@ -612,6 +683,7 @@ void GraphicsView::fitTo(const QRectF &target)
     if (!sceneRect().contains(reach))
         setSceneRect(sceneRect().united(reach));
     centerOn(target.center());
+    m_gizmo->updatePlacement();
 }
 
 void GraphicsView::focusCanvas()
@@ -721,6 +793,7 @@ void GraphicsView::resetView()
     resetTransform();
     updateSceneRect();
     updateSceneRect();
+    m_gizmo->updatePlacement();
     if (graphicsScene()->isEmptyFlag())
         return;
     QScrollBar *horizontal = horizontalScrollBar();
@@ -924,6 +997,8 @@ GraphicsItem *GraphicsView::topItemAt(const QPoint &viewPos) const
 
 void GraphicsView::hoverTest(const QPoint &viewPos)
 {
+    if (gizmoHoverTest(viewPos))
+        return;
     GraphicsItem *item = topItemAt(viewPos);
     m_itemUnderPointer->setItem(item);
     m_itemToManipulate->setItem(item && item->isSelected() ? item : nullptr);
@@ -959,6 +1034,9 @@ void GraphicsView::beginCommand(TransformCommand *command)
     connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
         Qt::UniqueConnection);
     m_command = command;
+    m_gizmoCommand = false;
+    m_gizmoStartTransform = m_gizmo->gizmoTransform();
+    m_commandStartFrame = command->frame();
 }
 
 void GraphicsView::transformCommandUpdate(const Action::ContinuousUpdateData &motion)
@@ -968,7 +1046,20 @@ void GraphicsView::transformCommandUpdate(const Action::ContinuousUpdateData &mo
     // A scene rectangle growing under the pointer would scroll the items away from it.
     graphicsScene()->setSceneRectLocked(true);
     const QPoint viewPos = viewport()->mapFromGlobal(motion.current);
-    m_command->update(m_command->usesViewCoordinates() ? QPointF(viewPos) : mapToScene(viewPos));
+    if (m_command->usesViewCoordinates()) {
+        m_command->update(QPointF(viewPos));
+    } else {
+        const bool fromCorner = m_gizmoCommand && qobject_cast<ScaleCommand *>(m_command);
+        m_command->update(mapToScene(viewPos) - (fromCorner ? m_gizmoOffset : QPointF()));
+    }
+    if (!m_gizmoEnabled)
+        return;
+    if (frameFollowsItems(m_command) && m_commandStartFrame.isInvertible()) {
+        m_gizmo->setGizmoGeometry(m_gizmo->gizmoRect(),
+            m_gizmoStartTransform * m_commandStartFrame.inverted() * m_command->frame());
+    } else {
+        placeGizmo();
+    }
 }
 
 void GraphicsView::finishCurrentTransformCommand()
@@ -977,9 +1068,13 @@ void GraphicsView::finishCurrentTransformCommand()
         TransformCommand *command = m_command;
         m_command = nullptr;
         command->finish();
+        m_gizmoCommand = false;
         m_commands->push(command);
         emit updateFinished();
     }
+    m_gizmoCommand = false;
+    placeGizmo();
+    gizmoHoverTest(m_lastPointer);
     if (!m_gizmoHover->value())
         m_selectVersusItem->setValue(true);
     graphicsScene()->setSceneRectLocked(false);
@@ -1193,6 +1288,163 @@ void GraphicsView::cropZoomBegin(const QPoint &pos)
     beginCommand(new CropZoomCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
 }
 
+// --- transform gizmo ------------------------------------------------------------------------
+
+void GraphicsView::setGizmoEnabled(bool enabled)
+{
+    m_gizmoEnabled = enabled;
+    updateGizmo();
+}
+
+void GraphicsView::setGizmoDisplayMode(int settingValue)
+{
+    m_gizmo->setDisplayMode(TransformGizmo::displayModeFromSetting(settingValue));
+}
+
+void GraphicsView::setGizmoHandleSize(int pixels)
+{
+    m_gizmo->setHandleSize(pixels);
+    updateGizmo();
+}
+
+void GraphicsView::setGizmoFadeWhenInactive(bool fade)
+{
+    m_gizmo->setFadeWhenInactive(fade);
+}
+
+void GraphicsView::placeGizmo()
+{
+    QRectF rect;
+    QTransform transform;
+    const QList<GraphicsItem *> items = selection();
+    if (!isCanvasLocked() && m_gizmoEnabled && !editedNote()) {
+        if (items.size() == 1) {
+            // The frame turns, scales and mirrors with the one item.
+            rect = items.first()->boundingRect();
+            transform = items.first()->sceneTransform();
+        } else if (!items.isEmpty()) {
+            QRectF bounds;
+            for (GraphicsItem *item : items)
+                bounds |= item->sceneBounds();
+            const QPointF centre = bounds.center();
+            rect = bounds.translated(-centre);
+            transform = QTransform::fromTranslate(centre.x(), centre.y());
+        }
+    }
+    m_gizmo->setGizmoGeometry(rect, transform);
+}
+
+void GraphicsView::updateGizmo()
+{
+    placeGizmo();
+    // While a gesture runs (a rubber band changing the selection, too) the pointer must not
+    // turn it into a gizmo drag; the next move without buttons tests again.
+    if (!m_command && !ActionHandler::instance()->currentContinuousAction())
+        gizmoHoverTest(m_lastPointer);
+}
+
+bool GraphicsView::gizmoHoverTest(const QPoint &viewPos)
+{
+    TransformGizmo::Hit hit;
+    if (m_gizmoEnabled && m_gizmo->gizmoRect().isValid())
+        hit = m_gizmo->hitTest(QPointF(viewPos));
+    if (hit.handle == TransformGizmo::NoHandle) {
+        if (m_gizmoHover->value())
+            viewport()->unsetCursor();
+        m_gizmoHandle = TransformGizmo::NoHandle;
+        m_gizmoHover->setValue(false);
+        m_selectVersusItem->setValue(true);
+        return false;
+    }
+    m_selectVersusItem->setValue(false);
+    m_gizmoHandle = hit.handle;
+    m_gizmoRotates = hit.handle >= TransformGizmo::FirstRotateHandle;
+    const QPointF corner = m_gizmo->gizmoTransform().map(
+        TransformGizmo::corner(m_gizmo->gizmoRect(), (hit.handle - 1) % 4));
+    m_gizmoOffset = mapToScene(viewPos) - corner;
+    m_gizmoHover->setValue(true);
+    updateGizmoCursor();
+    return true;
+}
+
+void GraphicsView::updateGizmoCursor()
+{
+    if (!m_gizmoHover->value() || m_gizmoHandle == TransformGizmo::NoHandle) {
+        viewport()->unsetCursor();
+        return;
+    }
+    bool mirrored = false;
+    const qreal angle = TransformGizmo::cursorAngle(
+        m_gizmo->gizmoTransform(), (m_gizmoHandle - 1) % 4, &mirrored);
+    const qreal ratio = devicePixelRatioF();
+    QPixmap cursor(QSize(32, 32) * ratio);
+    cursor.setDevicePixelRatio(ratio);
+    cursor.fill(Qt::transparent);
+    QPainter painter(&cursor);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    painter.translate(16, 16);
+    painter.rotate(angle);
+    if (mirrored)
+        painter.scale(-1, 1);
+    painter.drawPixmap(QRectF(-16, -16, 32, 32),
+        m_gizmoRotates ? m_rotateCursorPicture : m_scaleCursorPicture, QRectF(0, 0, 64, 64));
+    painter.end();
+    viewport()->setCursor(QCursor(cursor));
+}
+
+void GraphicsView::gizmoBegin(
+    const QPoint &pos, Action *transitioningFrom, bool snapped, bool centred)
+{
+    // Shift or Alt pressed or released during a gizmo drag keeps its one undo step; only the
+    // snapping of a rotation follows the keys.
+    if (m_command && m_gizmoCommand && m_gizmoActions.contains(transitioningFrom)) {
+        if (auto *rotate = qobject_cast<RotateCommand *>(m_command))
+            rotate->setSnap(snapped);
+        return;
+    }
+    const QRectF rect = m_gizmo->gizmoRect();
+    if (!rect.isValid() || m_gizmoHandle == TransformGizmo::NoHandle)
+        return;
+    const QPointF pointer = mapToScene(viewport()->mapFromGlobal(pos));
+    TransformCommand *command = nullptr;
+    if (m_gizmoRotates) {
+        // Rotation goes by the pointer's direction from the centre, which the corner's offset
+        // would bend; measured from the pointer itself nothing jumps either.
+        auto *rotate = new RotateCommand(selection(), pointer);
+        rotate->setSnap(snapped);
+        command = rotate;
+    } else {
+        const QPointF start = pointer - m_gizmoOffset;
+        const int corner = m_gizmoHandle - TransformGizmo::FirstScaleHandle;
+        const QTransform &transform = m_gizmo->gizmoTransform();
+        QPointF anchor = centred ? transform.map(rect.center())
+                                 : transform.map(TransformGizmo::corner(rect, (corner + 2) % 4));
+        // The command reads a pivot at exactly the origin as none; a nanometre off it is the
+        // same point on any screen.
+        if (anchor.isNull())
+            anchor = QPointF(1e-9, 0);
+        command = new ScaleCommand(selection(), start, anchor, start - anchor);
+    }
+    beginCommand(command);
+    m_gizmoCommand = true;
+}
+
+void GraphicsView::gizmoSnappedBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    gizmoBegin(pos, transitioningFrom, true, false);
+}
+
+void GraphicsView::gizmoCenterBegin(const QPoint &pos, Action *transitioningFrom)
+{
+    gizmoBegin(pos, transitioningFrom, false, true);
+}
+
+void GraphicsView::gizmoEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
+{
+    if (!m_gizmoActions.contains(transitioningTo))
+        finishCurrentTransformCommand();
+}
+
 // --- keyboard arrange and flip ----------------------------------------------------------------
 
 void GraphicsView::arrange(const QList<GraphicsItem *> &items, int mode)
@@ -1279,6 +1531,8 @@ void GraphicsView::setEditedNote(GraphicsTextItem *note)
     GraphicsTextItem *old = editedNote();
     if (old == note)
         return;
+    // The gizmo stays off the note while it is edited.
+    auto gizmoLater = qScopeGuard([this] { updateGizmo(); });
     if (old) {
         disconnect(old, nullptr, this, nullptr);
         old->setEditing(false);
@@ -1403,6 +1657,12 @@ void GraphicsView::mousePressEvent(QMouseEvent *event)
 void GraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
     m_lastPointer = event->pos();
+    // Over an inactive window the gizmo comes back for a moment where the user points.
+    if (m_gizmo->gizmoRect().isValid() && (m_gizmo->isFading() || m_gizmo->isHidden())
+        && QGuiApplication::applicationState() != Qt::ApplicationActive) {
+        m_gizmo->stopFade();
+        m_gizmo->startFade();
+    }
     if (event->buttons() == Qt::NoButton)
         hoverTest(event->pos());
     if (editedNote())

@@ -6,6 +6,7 @@
 #include <QGraphicsView>
 #include <QImage>
 #include <QList>
+#include <QPixmap>
 #include <QPointF>
 #include <QTransform>
 
@@ -26,6 +27,7 @@ class QRubberBand;
 class QTimer;
 class SelectionCondition;
 class TransformCommand;
+class TransformGizmo;
 
 // The canvas view. It owns navigation (pan, zoom about a point, fitting, stepping through
 // images, slideshow) and turns the mouse gestures of its actions into one transform command
@@ -85,6 +87,13 @@ public:
     void setFinishNoteWithReturn(bool finish) { m_finishNoteWithReturn = finish; }
     // Resizing the view scales what it shows with it, about the view's centre.
     void setScaleOnResize(bool scale) { m_scaleOnResize = scale; }
+    void setGizmoEnabled(bool enabled);
+    bool isGizmoEnabled() const { return m_gizmoEnabled; }
+    // The value of the display-mode setting, not the gizmo's bits.
+    void setGizmoDisplayMode(int settingValue);
+    void setGizmoHandleSize(int pixels);
+    void setGizmoFadeWhenInactive(bool fade);
+    TransformGizmo *transformGizmo() const { return m_gizmo; }
 
     // Navigation. A zoom or scale step is refused (false) when the resulting transform would
     // not be finite or not invertible; there are no other limits.
@@ -188,6 +197,18 @@ public slots:
     void transformCommandUpdate(const Action::ContinuousUpdateData &motion);
     void finishCurrentTransformCommand();
 
+    // Places the gizmo over the selection and tests the pointer against it again.
+    void updateGizmo();
+    void updateGizmoCursor();
+    void gizmoBegin(const QPoint &pos, Action *transitioningFrom, bool snapped, bool centred);
+    void gizmoBegin(const QPoint &pos, Action *transitioningFrom)
+    {
+        gizmoBegin(pos, transitioningFrom, false, false);
+    }
+    void gizmoSnappedBegin(const QPoint &pos, Action *transitioningFrom);
+    void gizmoCenterBegin(const QPoint &pos, Action *transitioningFrom);
+    void gizmoEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
+
 protected:
     void wheelEvent(QWheelEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -220,6 +241,8 @@ private:
     void bringToFront(const QList<GraphicsItem *> &items);
     GraphicsItem *topItemAt(const QPoint &viewPos) const;
     void hoverTest(const QPoint &viewPos);
+    bool gizmoHoverTest(const QPoint &viewPos);
+    void placeGizmo();
     void clearHover();
     void beginCommand(TransformCommand *command);
     void beginMove(const QPoint &pos, Action *transitioningFrom, int mode);
@@ -297,4 +320,22 @@ private:
     QList<Action *> m_itemActions;
     QList<Action *> m_moveActions;
     QList<Action *> m_rotateActions;
+
+    // The transform gizmo and what the pointer found on it at the last hover test.
+    TransformGizmo *m_gizmo;
+    bool m_gizmoEnabled = true;
+    int m_gizmoHandle = 0;
+    bool m_gizmoRotates = false;
+    // From the grabbed corner to the pointer, in scene units: the corner, not the pointer,
+    // follows the drag, so the selection does not jump when it starts.
+    QPointF m_gizmoOffset;
+    // Set while the current command is one the gizmo began.
+    bool m_gizmoCommand = false;
+    // The gizmo's transform and the command's frame when the current command began: the
+    // gizmo follows the frame while the command runs.
+    QTransform m_gizmoStartTransform;
+    QTransform m_commandStartFrame;
+    QPixmap m_scaleCursorPicture;
+    QPixmap m_rotateCursorPicture;
+    QList<Action *> m_gizmoActions;
 };
