@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QVariant>
 #include <QVector>
 
@@ -18,19 +19,28 @@ class GeneralSettings : public QObject {
 
 public:
     enum class Type { Bool, Int, Text, Any };
+    // Where the settings page shows a key; NotShown keys are kept by the program itself.
+    enum Section { NotShown, Files, Saving, Window, Canvas, Images, Gizmo, Notes };
 
     struct Definition {
         QString name;
-        Type type;
+        Type type = Type::Any;
         QVariant defaultValue; // invalid for "no default"
         int minimum = 0;
         int maximum = 0;
+        // The settings page: untranslated texts (context "GeneralSettings"). An integer with
+        // choices is a combo box whose index is the value.
+        Section section = NotShown;
+        const char *label = nullptr;
+        const char *suffix = nullptr;
+        QVector<const char *> choices;
     };
 
     static QString group();
     static QString key(const QString &name);
     static const QVector<Definition> &definitions();
     static const Definition *definition(const QString &name);
+    static QString sectionTitle(Section section);
     // "RecentFiles0", "RecentFiles1", ...: one key a recent-file slot.
     static QString recentFileName(int slot);
     // Minutes of "AutoSaveInterval" as a timer interval: 99999 minutes overflow 32 bits, so the
@@ -39,7 +49,10 @@ public:
 
     explicit GeneralSettings(QObject *parent = nullptr);
 
+    // Every reader and writer of a key goes through here, which records that the key is used:
+    // a key of the table that nothing asks for is a preference without effect.
     Setting *setting(const QString &name) const;
+    QSet<QString> usedNames() const { return m_used; }
     bool boolValue(const QString &name) const;
     // The value clamped to the key's range; a value that is not a number gives the default.
     int intValue(const QString &name) const;
@@ -47,4 +60,5 @@ public:
 
 private:
     QHash<QString, Setting *> m_settings;
+    mutable QSet<QString> m_used;
 };
