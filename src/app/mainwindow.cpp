@@ -26,17 +26,23 @@
 #include "scene/graphicsscene.h"
 #include "scene/itembuilder.h"
 #include "scene/scenesnapshot.h"
+#include "app/messagelog.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "settings/settings.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
 #include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
+#include "ui/aboutdialog.h"
+#include "ui/customizesettings.h"
 #include "ui/errordialog.h"
+#include "ui/firsttimedialog.h"
 #include "ui/exportimagesdialog.h"
 #include "ui/exportscenedialog.h"
 #include "ui/mainframe.h"
+#include "ui/preferenceswindow.h"
 #include "ui/progressdialog.h"
 #include "ui/progressentry.h"
 #include "view/graphicsview.h"
@@ -157,6 +163,15 @@ void MainWindow::buildSettings()
     };
     connect(compression, &Setting::changed, this, applyCompression);
     applyCompression();
+
+    // Read when the moment comes: held from here, so the key table knows they are used.
+    m_selectNew = m_settings->setting(QStringLiteral("SelectNew"));
+    m_packMethod = m_settings->setting(QStringLiteral("SelectNewPackMethod"));
+    m_dropFocus = m_settings->setting(QStringLiteral("DropFocus"));
+    m_browsePath = m_settings->setting(QStringLiteral("Last Browse Path"));
+    m_autoLoad = m_settings->setting(QStringLiteral("AutoLoad"));
+    m_checkForUpdates = m_settings->setting(QStringLiteral("CheckForUpdates"));
+    m_firstTimeSetup = m_settings->setting(QStringLiteral("FirstTimeSetup"));
 
     connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
         &MainWindow::updateNumOfRecentLoadedFiles);
@@ -324,6 +339,7 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         return true;
     }
 
+    offerFirstTimeSetup();
     if (parser.isSet(CommandLineOptions::BruteForce)) {
         m_bruteForceNextLoad = true;
         queueImageLoad({ QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
@@ -340,14 +356,44 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
             endProcess(0);
         if (!files.isEmpty())
             queueImageLoad(files);
-        else if (m_settings->boolValue(QStringLiteral("AutoLoad")) && !m_recentFileActions.isEmpty()
+        else if (m_autoLoad->value().toBool() && !m_recentFileActions.isEmpty()
             && !m_recentFiles.isEmpty())
             m_recentFileActions.first()->trigger();
     }
 
-    if (m_settings->boolValue(QStringLiteral("CheckForUpdates")))
+    if (m_checkForUpdates->value().toBool())
         qCInfo(lcApp, "The update check is not built yet.");
     return true;
+}
+
+bool MainWindow::offerFirstTimeSetup()
+{
+    if (m_commandLineMode || m_firstTimeSetup->value().isValid())
+        return false;
+    FirstTimeDialog dialog(m_settings->setting(QStringLiteral("Embed Local Files")),
+        m_settings->setting(QStringLiteral("Auto Save")), this);
+    dialog.exec();
+    // Asked once, however it was answered.
+    m_firstTimeSetup->setValue(true);
+    return true;
+}
+
+void MainWindow::showPreferences(int page)
+{
+    if (!m_preferences) {
+        m_preferences = new PreferencesWindow(this);
+        m_preferences->addPage(new CustomizeSettings, tr("Settings"));
+        m_preferences->addPage(m_frame->colorCustomizer(), tr("Colours"));
+        m_preferences->addPage(KeyBinder::instance(), tr("Key bindings"));
+    }
+    m_preferences->showPage(page);
+}
+
+void MainWindow::showAbout()
+{
+    AboutDialog dialog(SettingsHandler::instance()->store()->fileName(), MessageLog::filePath(),
+        this);
+    dialog.exec();
 }
 
 void MainWindow::handleOpenFileRequest(const QList<QUrl> &urls)
@@ -473,10 +519,15 @@ void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
         source.text = mimeData->text();
     source.position = m_view->mapToScene(position);
     loadSource(source);
-    if (m_settings->boolValue(QStringLiteral("DropFocus"))) {
+    if (m_dropFocus->value().toBool()) {
         activateWindow();
         raise();
     }
+}
+
+QString MainWindow::browsePath() const
+{
+    return m_browsePath->value().toString();
 }
 
 bool MainWindow::refuseEdit()
@@ -675,7 +726,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::saveBrowsePath(const QString &path)
 {
-    m_settings->setting(QStringLiteral("Last Browse Path"))
+    m_browsePath
         ->setValue(QFileInfo(path).absolutePath());
 }
 
@@ -738,7 +789,7 @@ void MainWindow::showError(const QString &heading, const QString &details)
 QString MainWindow::askSavePath(
     const QString &title, const QString &proposedName, const QString &filter)
 {
-    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString directory = m_browsePath->value().toString();
     const QString path
         = QFileDialog::getSaveFileName(this, title, QDir(directory).filePath(proposedName), filter);
     if (!path.isEmpty())
@@ -763,7 +814,13 @@ void MainWindow::save(const QString &fileName, int options)
 
 void MainWindow::saveQuiet(const QString &path)
 {
-    m_document->saveQuiet(path);
+    // "save" without a path, from a script or a key, saves the board where it came from.
+    const QString target = path.isEmpty() ? currentPath() : path;
+    if (target.isEmpty()) {
+        qCWarning(lcApp, "Nothing saved: no path was given and the board has none yet.");
+        return;
+    }
+    m_document->saveQuiet(target);
 }
 
 SaveFileLoader::SceneState MainWindow::sceneStateForSave()
@@ -786,7 +843,7 @@ void MainWindow::issuePreOpSave()
 
 void MainWindow::load()
 {
-    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString directory = m_browsePath->value().toString();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Load Scene"), directory, tr("Velkora Scene (*.vlk)"));
     if (path.isEmpty())
@@ -1071,11 +1128,11 @@ void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
         }
     }
 
-    const bool select = m_settings->boolValue(QStringLiteral("SelectNew"));
+    const bool select = m_selectNew->value().toBool();
     // New items are packed before they become one undoable addition, so that a single undo
     // takes the whole load away and a redo brings it back packed.
     if (select && job.pack) {
-        switch (m_settings->intValue(QStringLiteral("SelectNewPackMethod"))) {
+        switch (m_settings->intValue(m_packMethod)) {
         case 1:
             arrange(job.items, AlignCommand::GridByName, false);
             break;
@@ -1147,6 +1204,19 @@ void MainWindow::setUpExportAndCommands()
     // found is read by a job that starts only after the image job has ended.
     m_commandLineExecutor->setIdleCheck([this] { return isIdle(); });
     connect(this, &MainWindow::jobEnded, m_commandLineExecutor, &CommandLineExecutor::jobEnded);
+
+    // Scripts' commands can go on keys too: listed for experienced users, bound to nothing, run
+    // with their default arguments.
+    const QStringList commands = m_commandLineExecutor->commandNames();
+    for (const QString &name : commands) {
+        Action *action = ActionHandler::instance()->createAction(name, name, this,
+            ActionBinding(ActionBinding::Triggered, QKeySequence()),
+            Action::ListedFlag | Action::AdvancedFlag, tr("Commands"));
+        connect(action, &QAction::triggered, this, [this, name] {
+            if (!m_commandLineExecutor->isRunning())
+                m_commandLineExecutor->execute({ name });
+        });
+    }
 }
 
 void MainWindow::load(const QStringList &paths, float x, float y)
@@ -1198,7 +1268,7 @@ void MainWindow::exportSceneWithDialog()
 {
     if (m_scene->isEmptyFlag() || refuseWhileLoading())
         return;
-    const QString directory = m_settings->value(QStringLiteral("Last Browse Path")).toString();
+    const QString directory = m_browsePath->value().toString();
     const QString path = QFileDialog::getSaveFileName(this, tr("Export Scene"),
         QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
     if (path.isEmpty())
@@ -1234,7 +1304,7 @@ void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
     if (!anyImage || !isIdle())
         return;
     const QString directory = QFileDialog::getExistingDirectory(this, tr("Export Images"),
-        m_settings->value(QStringLiteral("Last Browse Path")).toString());
+        m_browsePath->value().toString());
     if (directory.isEmpty())
         return;
     ExportImagesDialog dialog(this);

@@ -37,6 +37,7 @@ class LoadJob;
 class MainFrame;
 class MainWindowActions;
 class WindowModes;
+class PreferencesWindow;
 class ProgressDialog;
 class ProgressEntry;
 class QTimer;
@@ -58,6 +59,7 @@ class MainWindow : public QWidget, public AbstractDocumentPrompter {
     Q_OBJECT
 
 public:
+    enum PreferencesPage { SettingsPage, ColorsPage, KeyBindingsPage };
     enum SaveOption { NoBackup = SceneDocument::NoBackup, AutoSave = SceneDocument::AutoSave };
     enum LoadOption {
         BruteForce = SceneDocument::BruteForce,
@@ -68,6 +70,8 @@ public:
     ~MainWindow() override;
 
     GeneralSettings *generalSettings() const { return m_settings; }
+    // The folder the last file dialog ended in.
+    QString browsePath() const;
     GraphicsScene *scene() const { return m_scene; }
     GraphicsView *view() const { return m_view; }
     CommandHandler *commandHandler() const { return m_commands; }
@@ -86,6 +90,7 @@ public:
     void setCommandLineMode(bool on);
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
     MainFrame *frame() const { return m_frame; }
+    PreferencesWindow *preferencesWindow() const { return m_preferences; }
     MainWindowActions *actions() const { return m_actions; }
     WindowModes *windowModes() const { return m_modes; }
     // Overlay: the canvas and the frame stop painting their backgrounds.
@@ -102,6 +107,12 @@ public:
 
 public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);
+    // Asks a new user's two questions, once per settings file and never in command-line mode.
+    // True when it asked.
+    bool offerFirstTimeSetup();
+    // Opens the preferences window (made on first use) at that page.
+    void showPreferences(int page);
+    void showAbout();
     // Loads what a drop or paste brought, at source.position.
     void loadSource(const ImageLoader::Source &source);
     // Loads what was dropped on the canvas at the drop point (view coordinates).
@@ -253,9 +264,17 @@ private:
         bool exportCropping, const QString &nameOverride, int quality);
 
     GeneralSettings *m_settings = nullptr;
+    Setting *m_selectNew = nullptr;
+    Setting *m_packMethod = nullptr;
+    Setting *m_dropFocus = nullptr;
+    Setting *m_browsePath = nullptr;
+    Setting *m_autoLoad = nullptr;
+    Setting *m_checkForUpdates = nullptr;
+    Setting *m_firstTimeSetup = nullptr;
     GraphicsScene *m_scene = nullptr;
     GraphicsView *m_view = nullptr;
     MainFrame *m_frame = nullptr;
+    PreferencesWindow *m_preferences = nullptr;
     MainWindowActions *m_actions = nullptr;
     WindowModes *m_modes = nullptr;
     bool m_shownOnce = false;

@@ -15,11 +15,14 @@
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
 #include "settings/generalsettings.h"
+#include "platform/platform.h"
+#include "ui/confirmdialog.h"
 #include "ui/contextmenu.h"
 #include "ui/contextmenuhandler.h"
 #include "view/graphicsview.h"
 
 #include <QCursor>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
@@ -38,11 +41,27 @@ bool hasImage(const QList<GraphicsItem *> &items)
         [](const GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
 }
 
+// The files and addresses the images came from, each once; pasted pictures have none.
+QStringList sourcesOf(const QList<GraphicsItem *> &items)
+{
+    QStringList sources;
+    for (const GraphicsItem *item : items) {
+        if (item->itemType() != GraphicsItem::ImageItemType)
+            continue;
+        const QString source = static_cast<const GraphicsImageItem *>(item)->source();
+        if (!source.isEmpty() && !sources.contains(source))
+            sources.append(source);
+    }
+    return sources;
+}
+
 } // namespace
 
 MainWindowActions::MainWindowActions(MainWindow *window)
     : QObject(window)
     , m_window(window)
+    , m_hideOpenSourceWarning(
+          window->generalSettings()->setting(QStringLiteral("Hide Open Source Warning")))
 {
     // The view's actions are looked up on every change of the selection: once, by name.
     const QList<Action *> viewActions
@@ -152,6 +171,7 @@ void MainWindowActions::createActions()
         [this] { resetCrop(); });
     add("Toggle Grey", tr("Grey on or off"), image, QKeySequence(Qt::CTRL | Qt::Key_G),
         [this] { toggleGrey(); });
+    add("Open Image Source", tr("Show source"), image, QKeySequence(), [this] { openSources(); });
 
     const QString viewCategory = tr("View");
     add("Reset View", tr("Reset view"), viewCategory, QKeySequence(Qt::CTRL | Qt::Key_0),
@@ -161,6 +181,15 @@ void MainWindowActions::createActions()
     Action *slideshow = add("Slideshow", tr("Slideshow"), viewCategory, QKeySequence(Qt::Key_F5),
         [view] { view->toggleSlideshow(); });
     slideshow->setCheckable(true);
+
+    const QString preferences = tr("Preferences");
+    add("Open Settings", tr("Settings..."), preferences, QKeySequence(Qt::CTRL | Qt::Key_Comma),
+        [window] { window->showPreferences(MainWindow::SettingsPage); });
+    add("Open Colors", tr("Colours..."), preferences, QKeySequence(),
+        [window] { window->showPreferences(MainWindow::ColorsPage); });
+    add("Open Key Bindings", tr("Key bindings..."), preferences, QKeySequence(),
+        [window] { window->showPreferences(MainWindow::KeyBindingsPage); });
+    add("About", tr("About Velkora"), preferences, QKeySequence(), [window] { window->showAbout(); });
 
     const QString exporting = tr("Export");
     add("Export Scene", tr("Export scene..."), exporting, QKeySequence(Qt::CTRL | Qt::Key_E),
@@ -206,7 +235,8 @@ void MainWindowActions::createMenus()
             named("Normalize Width"), named("Normalize Size"), named("Normalize Scale") });
     m_imageMenu = menu(tr("Image"),
         { named("Reset Transform"), named("Reset Crop"), nullptr, viewAction("Flip Horizontally"),
-            viewAction("Flip Vertically"), nullptr, named("Toggle Grey") });
+            viewAction("Flip Vertically"), nullptr, named("Toggle Grey"), nullptr,
+            named("Open Image Source") });
     m_viewMenu = menu(tr("View"),
         { viewAction("Focus Images"), viewAction("Focus Canvas"), named("Reset View"),
             named("Actual Size"), nullptr, named("Slideshow") });
@@ -237,6 +267,10 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
     updateEnabled();
 
     ContextMenuHandler *handler = ContextMenuHandler::instance();
+    handler->addActions({ action(QStringLiteral("Open Settings")),
+                            action(QStringLiteral("Open Colors")),
+                            action(QStringLiteral("Open Key Bindings")), action(QStringLiteral("About")) },
+        QStringLiteral("10 - settings"));
     handler->addActions({ m_fileMenu->menuAction() }, QStringLiteral("20 - file"));
     handler->addActions(
         { action(QStringLiteral("Undo")), action(QStringLiteral("Redo")),
@@ -281,6 +315,7 @@ void MainWindowActions::updateEnabled()
     enableNamed("Reset Transform", canEditSelection);
     enableNamed("Reset Crop", hasImage(selected));
     enableNamed("Toggle Grey", hasImage(selected));
+    enableNamed("Open Image Source", !sourcesOf(selected).isEmpty());
     enableNamed("Export Scene", !all.isEmpty());
     enableNamed("Export All Images", hasImage(all));
     enableNamed("Export Selected Images", hasImage(selected));
@@ -330,7 +365,7 @@ void MainWindowActions::loadImages()
     for (const QByteArray &format : formats)
         patterns << QStringLiteral("*.") + QString::fromLatin1(format);
     const QString directory
-        = m_window->generalSettings()->value(QStringLiteral("Last Browse Path")).toString();
+        = m_window->browsePath();
     const QStringList paths = QFileDialog::getOpenFileNames(m_window, tr("Load images"), directory,
         tr("Images (%1);;All files (*)").arg(patterns.join(QLatin1Char(' '))));
     if (paths.isEmpty())
@@ -379,4 +414,30 @@ void MainWindowActions::toggleGrey()
         return;
     m_window->commandHandler()->push(
         new FilterCommand(selected, GraphicsImageItem::GrayscaleFilter));
+}
+
+void MainWindowActions::openSources()
+{
+    const QStringList sources = sourcesOf(m_window->scene()->selectedGraphicsItems());
+    if (sources.isEmpty())
+        return;
+    if (sources.size() > 1
+        && ConfirmDialog::ask(m_window, tr("Open Source Warning"),
+               tr("You are about to open %0 image sources. Are you sure you want to continue?")
+                   .arg(sources.size()),
+               { { QString(), QDialogButtonBox::YesRole, QDialogButtonBox::Yes },
+                   { QString(), QDialogButtonBox::NoRole, QDialogButtonBox::No } },
+               m_hideOpenSourceWarning, 0)
+            != 0)
+        return;
+    QStringList files;
+    for (const QString &source : sources) {
+        const QUrl address(source);
+        if (address.scheme() == QLatin1String("http") || address.scheme() == QLatin1String("https"))
+            QDesktopServices::openUrl(address);
+        else
+            files.append(source);
+    }
+    // One file manager window shows every local file, selected.
+    Platform::showInFileManager(files);
 }

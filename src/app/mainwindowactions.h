@@ -9,6 +9,7 @@ class Action;
 class ContextMenu;
 class MainWindow;
 class QKeySequence;
+class Setting;
 
 // The main window's commands as actions of the action system: each is listed in the key binder
 // and can be rebound, and the context menu offers them, grouped in submenus, together with the
@@ -48,8 +49,12 @@ private:
     void resetTransform();
     void resetCrop();
     void toggleGrey();
+    // Shows where the selected images came from: local files selected in the file manager, web
+    // addresses in the browser. Asks first when that opens more than one.
+    void openSources();
 
     MainWindow *m_window;
+    Setting *m_hideOpenSourceWarning;
     QHash<QString, Action *> m_actions;
     QHash<QString, Action *> m_viewActions;
     QList<Action *> m_ordered;

@@ -36,6 +36,10 @@ WindowModes::WindowModes(MainWindow *window)
     : QObject(window)
     , m_window(window)
     , m_settings(window->generalSettings())
+    , m_lastMode(m_settings->setting(QStringLiteral("LastWindowMode")))
+    , m_defaultMode(m_settings->setting(QStringLiteral("DefaultWindowMode")))
+    , m_hideTransparentWarning(m_settings->setting(QStringLiteral("Hide Transparent To Mouse Warning")))
+    , m_hideOverlayWarning(m_settings->setting(QStringLiteral("Hide Overlay Mode Warning")))
 {
     createActions();
     createTray();
@@ -235,10 +239,10 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
         const QString text = tr("The window will let every click pass through to what lies below "
                                 "it. The only way back is %0.")
                                  .arg(wayBack);
-        if (!confirm(text, "Hide Transparent To Mouse Warning"))
+        if (!confirm(text, m_hideTransparentWarning))
             return;
     }
-    Setting *lastMode = m_settings->setting(QStringLiteral("LastWindowMode"));
+    Setting *lastMode = m_lastMode;
     if (transparent) {
         lastMode->setValue(isOverlay() ? OverlayAndMouseTransparent : MouseTransparent);
         m_alwaysOnTopBefore = frame->isAlwaysOnTop();
@@ -257,12 +261,12 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
         upper(m_mouseTransparentAction));
 }
 
-bool WindowModes::confirm(const QString &text, const char *hideWarning)
+bool WindowModes::confirm(const QString &text, Setting *hideWarning)
 {
     return ConfirmDialog::ask(m_window, tr("Confirmation"), text,
                { { tr("Continue"), QDialogButtonBox::AcceptRole },
                    { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } },
-               m_settings->setting(QString::fromLatin1(hideWarning)), 0)
+               hideWarning, 0)
         == 0;
 }
 
@@ -282,12 +286,12 @@ void WindowModes::setOverlay(bool overlay, bool force)
                  "become see-through. Switch back with %0, or choose it again in "
                  "the context menu; %1 makes the window let clicks through as well.")
                   .arg(m_overlayAction->bindingText(), m_mouseTransparentAction->bindingText());
-        if (!confirm(text, "Hide Overlay Mode Warning"))
+        if (!confirm(text, m_hideOverlayWarning))
             return;
     }
     MainFrame *frame = m_window->frame();
     GraphicsView *view = m_window->view();
-    Setting *lastMode = m_settings->setting(QStringLiteral("LastWindowMode"));
+    Setting *lastMode = m_lastMode;
     if (overlay) {
         if (!m_window->isVisible()) {
             m_overlayPending = true;
@@ -353,7 +357,7 @@ void WindowModes::warnWithoutCompositor()
 void WindowModes::setWindowMode(int mode)
 {
     if (mode == LastMode)
-        mode = m_settings->intValue(QStringLiteral("LastWindowMode"));
+        mode = m_settings->intValue(m_lastMode);
     switch (mode) {
     case MouseTransparent:
         setMouseTransparent(true, true);
@@ -439,7 +443,7 @@ void WindowModes::windowShown(bool first)
 {
     if (m_overlayPending)
         setOverlay(true, true);
-    const int mode = m_settings->intValue(QStringLiteral("DefaultWindowMode"));
+    const int mode = m_settings->intValue(m_defaultMode);
     if (first && mode != Normal)
         setWindowMode(mode);
 }

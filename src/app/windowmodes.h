@@ -6,6 +6,7 @@
 
 class Action;
 class GeneralSettings;
+class Setting;
 class MainWindow;
 class QLabel;
 class QMenu;
@@ -72,11 +73,15 @@ private:
     void updateCanvasLockIcon();
     void warnWithoutCompositor();
     // Asks before a mode that makes the window hard to reach; the setting skips the question.
-    bool confirm(const QString &text, const char *hideWarning);
+    bool confirm(const QString &text, Setting *hideWarning);
     QRectF visibleSceneRect() const;
 
     MainWindow *m_window;
     GeneralSettings *m_settings;
+    Setting *m_lastMode;
+    Setting *m_defaultMode;
+    Setting *m_hideTransparentWarning;
+    Setting *m_hideOverlayWarning;
     bool m_mouseTransparent = false;
     bool m_overlayPending = false;
     bool m_alwaysOnTopBefore = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -29,6 +30,10 @@ bool replaceFile(const QString &from, const QString &to, QString *error = nullpt
 // that others may enter is closed to them. False, with the reason in error, when it cannot be
 // made, is not a folder (a link counts as not one) or belongs to another user.
 bool makePrivateDirectory(const QString &path, QString *error = nullptr);
+
+// Opens the file manager with these files selected (the desktop's FileManager1 service); where
+// no such service answers, opens each of their folders instead. Missing files are skipped.
+void showInFileManager(const QStringList &paths);
 
 // Window stacking (platformwindow.cpp). The window manager keeps the window above or below every
 // other window (_NET_WM_STATE_ABOVE / _BELOW on X11); the native window is not re-created, so it

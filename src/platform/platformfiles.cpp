@@ -1,8 +1,12 @@
 #include "platform/platform.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstdio>
@@ -79,6 +83,32 @@ bool makePrivateDirectory(const QString &path, QString *error)
     if ((status.st_mode & 0077) != 0 && ::chmod(name.constData(), 0700) != 0)
         return fail(error);
     return true;
+}
+
+void showInFileManager(const QStringList &paths)
+{
+    QStringList uris;
+    QStringList folders;
+    for (const QString &path : paths) {
+        const QFileInfo file(path);
+        if (!file.exists())
+            continue;
+        uris.append(QUrl::fromLocalFile(file.absoluteFilePath()).toString(QUrl::FullyEncoded));
+        if (!folders.contains(file.absolutePath()))
+            folders.append(file.absolutePath());
+    }
+    if (uris.isEmpty())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // A desktop without the service answers at once with an error; a hung bus must not hang us.
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return;
+    for (const QString &folder : qAsConst(folders))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 } // namespace Platform

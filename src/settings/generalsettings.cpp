@@ -253,8 +253,12 @@ bool GeneralSettings::boolValue(const QString &name) const
 
 int GeneralSettings::intValue(const QString &name) const
 {
-    const Setting *entry = setting(name);
-    const Definition *range = definition(name);
+    return intValue(setting(name));
+}
+
+int GeneralSettings::intValue(const Setting *entry) const
+{
+    const Definition *range = definition(entry->name());
     bool ok = false;
     const qlonglong number = entry->value().toLongLong(&ok);
     if (!ok)

@@ -56,6 +56,7 @@ public:
     bool boolValue(const QString &name) const;
     // The value clamped to the key's range; a value that is not a number gives the default.
     int intValue(const QString &name) const;
+    int intValue(const Setting *setting) const;
     QVariant value(const QString &name) const;
 
 private:

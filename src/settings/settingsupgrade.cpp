@@ -10,13 +10,14 @@ void SettingsUpgrade::run(GeneralSettings &settings, const ScrollFunctionalityRe
     SettingsHandler *handler = SettingsHandler::instance();
     Setting *version = settings.setting(QStringLiteral("Version"));
     const QString lastVersion = version->value().toString();
+    // The older key's only heir: nothing else in the program reads it.
+    Setting *hideAutoSaveWarning = settings.setting(QStringLiteral("Hide Auto Save Warning"));
 
     if (handler && compareVersions(QStringLiteral("1.10.5"), lastVersion) > 0) {
         Setting oldWarning(
             QStringLiteral("AutoSaveUnsavedWarning"), false, GeneralSettings::group());
         if (handler->hasStoredValue(oldWarning.key())) {
-            settings.setting(QStringLiteral("Hide Auto Save Warning"))
-                ->setValue(oldWarning.value());
+            hideAutoSaveWarning->setValue(oldWarning.value());
             oldWarning.reset();
         }
     }

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileOpenEvent>
 #include <QProcess>
+#include <QSettings>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -139,6 +140,9 @@ int main(int argc, char *argv[])
         return 1;
     const QByteArray settings = (directory.path() + "/my settings/Board.ini").toLocal8Bit();
     const QByteArray logFile = (directory.path() + "/log file.txt").toLocal8Bit();
+    // A new user's questions would wait for an answer no test gives.
+    QSettings(QString::fromLocal8Bit(settings), QSettings::IniFormat)
+        .setValue(QStringLiteral("General_Settings/FirstTimeSetup"), true);
     std::vector<char *> arguments { argv[0], const_cast<char *>("--settings"),
         const_cast<char *>(settings.constData()), const_cast<char *>("--logfile"),
         const_cast<char *>(logFile.constData()), nullptr };

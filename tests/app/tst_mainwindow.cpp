@@ -5,15 +5,20 @@
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "settings/settings.h"
 #include "settings/settingshandler.h"
 #include "view/graphicsview.h"
 
 #include <QBuffer>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <memory>
@@ -47,6 +52,8 @@ private slots:
     void clearWithoutQuestion();
     void dropOnCanvas_data();
     void dropOnCanvas();
+    void everyKeyIsUsed();
+    void firstTimeSetupAskedOnce();
 
 private:
     QTemporaryDir m_dir;
@@ -201,6 +208,48 @@ void tst_MainWindow::dropOnCanvas()
         QVERIFY(QLineF(items.first()->sceneBounds().center(), sceneAt).length() < 1.0);
         QCOMPARE(m_window->commandHandler()->count(), 1);
     }
+}
+
+
+void tst_MainWindow::everyKeyIsUsed()
+{
+    const QSet<QString> used = m_window->generalSettings()->usedNames();
+    QStringList unused;
+    for (const GeneralSettings::Definition &entry : GeneralSettings::definitions()) {
+        if (!used.contains(entry.name))
+            unused.append(entry.name);
+    }
+    QVERIFY2(unused.isEmpty(), qPrintable(unused.join(", ")));
+}
+
+void tst_MainWindow::firstTimeSetupAskedOnce()
+{
+    SettingsHandler *handler = SettingsHandler::instance();
+    const QString firstTime = GeneralSettings::key(QStringLiteral("FirstTimeSetup"));
+    m_window->setCommandLineMode(true);
+    QVERIFY(!m_window->offerFirstTimeSetup());
+    QVERIFY(!handler->hasStoredValue(firstTime));
+    m_window->setCommandLineMode(false);
+
+    QString title;
+    QTimer::singleShot(0, this, [&title] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        const QList<QCheckBox *> boxes = dialog->findChildren<QCheckBox *>();
+        for (QCheckBox *box : boxes) {
+            if (box->text() == QLatin1String("Auto Save"))
+                box->setChecked(true);
+        }
+        dialog->accept();
+    });
+    QVERIFY(m_window->offerFirstTimeSetup());
+    QCOMPARE(title, QStringLiteral("First Time Setup"));
+    QSettings file(handler->store()->fileName(), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("General_Settings/Auto_Save")).toBool(), true);
+    QCOMPARE(file.value(QStringLiteral("General_Settings/Embed_Local_Files")).toBool(), true);
+    QCOMPARE(file.value(QStringLiteral("General_Settings/FirstTimeSetup")).toBool(), true);
+    QVERIFY(!m_window->offerFirstTimeSetup());
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowactions.h"
 #include "input/action.h"
+#include "input/keybinder.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -8,12 +9,14 @@
 #include "settings/settingshandler.h"
 #include "ui/contextmenuentry.h"
 #include "ui/contextmenuhandler.h"
+#include "ui/preferenceswindow.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -78,6 +81,8 @@ private slots:
     void menuEntries_data();
     void menuEntries();
     void roundTripThroughKeysAlone();
+    void preferencesOpenAtTheirPage_data();
+    void preferencesOpenAtTheirPage();
 
 private:
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier);
@@ -155,6 +160,9 @@ void tst_MainWindowActions::menuEntries_data()
     QTest::addRow("export selected images") << "Export Selected Images" << false << true;
     QTest::addRow("always on top (the frame's)") << "Always On Top" << true << true;
     QTest::addRow("close (the frame's)") << "Close Window" << true << true;
+    QTest::addRow("show source") << "Open Image Source" << false << true;
+    QTest::addRow("settings") << "Open Settings" << true << true;
+    QTest::addRow("about") << "About" << true << true;
 }
 
 void tst_MainWindowActions::menuEntries()
@@ -182,6 +190,36 @@ void tst_MainWindowActions::menuEntries()
     QTRY_VERIFY(m_window->isIdle());
     QTRY_COMPARE(m_window->scene()->selectedGraphicsItems().size(), 2);
     QCOMPARE(entry()->isEnabled(), enabledWithSelection);
+}
+
+void tst_MainWindowActions::preferencesOpenAtTheirPage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("pageClass");
+    QTest::addRow("settings") << "Open Settings" << int(MainWindow::SettingsPage)
+                              << "CustomizeSettings";
+    QTest::addRow("colours") << "Open Colors" << int(MainWindow::ColorsPage) << "ColorCustomizer";
+    QTest::addRow("key bindings") << "Open Key Bindings" << int(MainWindow::KeyBindingsPage)
+                                  << "KeyBinder";
+}
+
+void tst_MainWindowActions::preferencesOpenAtTheirPage()
+{
+    QFETCH(QString, name);
+    QFETCH(int, page);
+    QFETCH(QString, pageClass);
+    m_window->actions()->action(name)->trigger();
+    PreferencesWindow *preferences = m_window->preferencesWindow();
+    QVERIFY(preferences && preferences->isVisible());
+    QCOMPARE(preferences->currentPage(), page);
+    const auto *tabs = preferences->findChild<QTabWidget *>();
+    QCOMPARE(tabs->currentWidget()->metaObject()->className(), pageClass.toLatin1());
+    // The binder outlives the window that showed it: actions made later still find their row.
+    delete m_window;
+    m_window = nullptr;
+    QVERIFY(KeyBinder::instance());
+    m_window = new MainWindow;
 }
 
 void tst_MainWindowActions::roundTripThroughKeysAlone()

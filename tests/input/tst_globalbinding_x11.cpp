@@ -1,5 +1,7 @@
 #include "input/action.h"
 #include "input/actionhandler.h"
+#include "input/keybinder.h"
+#include "input/keybinding.h"
 
 #include <QtTest>
 
@@ -87,7 +89,15 @@ void tst_GlobalBinding::globalBindingFiresWhileAnotherWindowHasFocus()
     Action *global = handler->createAction(QStringLiteral("Toggle Overlay"),
         QStringLiteral("Toggle Overlay"), &owner,
         ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_G),
-            Qt::NoButton, ActionBinding::SystemGlobalContext));
+            Qt::NoButton, ActionBinding::WindowContext),
+        Action::ListedFlag);
+    QVERIFY(!handler->hasGlobalListener());
+    // The user makes it system-wide in the binder.
+    KeyBinding *row = KeyBinder::instance()->row(global->name());
+    QVERIFY(row);
+    ActionBinding systemWide = global->binding(0);
+    systemWide.context = ActionBinding::SystemGlobalContext;
+    row->rebind(0, systemWide);
     Action *local = handler->createAction(QStringLiteral("Local"), QStringLiteral("Local"), &owner,
         ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H),
             Qt::NoButton, ActionBinding::WindowContext));

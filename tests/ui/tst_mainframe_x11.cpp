@@ -108,6 +108,7 @@ void tst_MainFrameX11::initTestCase()
     // Click-through is confirmed once by the user; this one said not to ask again.
     QSettings settings(m_dir.filePath(QStringLiteral("Velkora.ini")), QSettings::IniFormat);
     settings.setValue(QStringLiteral("General_Settings/Hide_Transparent_To_Mouse_Warning"), true);
+    settings.setValue(QStringLiteral("General_Settings/FirstTimeSetup"), true);
     settings.sync();
     launch();
 }

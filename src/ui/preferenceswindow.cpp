@@ -1,0 +1,46 @@
+#include "ui/preferenceswindow.h"
+
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+PreferencesWindow::PreferencesWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_tabs(new QTabWidget(this))
+{
+    setWindowTitle(tr("Velkora Preferences"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+    resize(720, 640);
+}
+
+PreferencesWindow::~PreferencesWindow()
+{
+    for (const Loan &loan : qAsConst(m_loans)) {
+        // A page whose owner has already gone goes with this window.
+        if (!loan.page || (loan.hadOwner && !loan.owner))
+            continue;
+        loan.page->hide();
+        loan.page->setParent(loan.owner);
+    }
+}
+
+int PreferencesWindow::addPage(QWidget *page, const QString &title)
+{
+    m_loans.append({ page, page->parentWidget(), page->parentWidget() != nullptr });
+    const int index = m_tabs->addTab(page, title);
+    page->show();
+    return index;
+}
+
+void PreferencesWindow::showPage(int index)
+{
+    m_tabs->setCurrentIndex(index);
+    show();
+    raise();
+    activateWindow();
+}
+
+int PreferencesWindow::currentPage() const
+{
+    return m_tabs->currentIndex();
+}
