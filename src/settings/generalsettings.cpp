@@ -251,15 +251,18 @@ bool GeneralSettings::boolValue(const QString &name) const
     return setting(name)->value().toBool();
 }
 
+int GeneralSettings::boundedInt(const Definition &entry, const QVariant &value)
+{
+    bool ok = false;
+    const qlonglong number = value.toLongLong(&ok);
+    if (!ok)
+        return entry.defaultValue.toInt();
+    return int(qBound<qlonglong>(entry.minimum, number, entry.maximum));
+}
+
 int GeneralSettings::intValue(const QString &name) const
 {
-    const Setting *entry = setting(name);
-    const Definition *range = definition(name);
-    bool ok = false;
-    const qlonglong number = entry->value().toLongLong(&ok);
-    if (!ok)
-        return entry->defaultValue().toInt();
-    return int(qBound<qlonglong>(range->minimum, number, range->maximum));
+    return boundedInt(*definition(name), setting(name)->value());
 }
 
 QVariant GeneralSettings::value(const QString &name) const
