@@ -251,6 +251,15 @@ bool GeneralSettings::boolValue(const QString &name) const
     return setting(name)->value().toBool();
 }
 
+int GeneralSettings::boundedInt(const Definition &entry, const QVariant &value)
+{
+    bool ok = false;
+    const qlonglong number = value.toLongLong(&ok);
+    if (!ok)
+        return entry.defaultValue.toInt();
+    return int(qBound<qlonglong>(entry.minimum, number, entry.maximum));
+}
+
 int GeneralSettings::intValue(const QString &name) const
 {
     return intValue(setting(name));
@@ -258,12 +267,7 @@ int GeneralSettings::intValue(const QString &name) const
 
 int GeneralSettings::intValue(const Setting *entry) const
 {
-    const Definition *range = definition(entry->name());
-    bool ok = false;
-    const qlonglong number = entry->value().toLongLong(&ok);
-    if (!ok)
-        return entry->defaultValue().toInt();
-    return int(qBound<qlonglong>(range->minimum, number, range->maximum));
+    return boundedInt(*definition(entry->name()), entry->value());
 }
 
 QVariant GeneralSettings::value(const QString &name) const

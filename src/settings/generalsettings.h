@@ -46,6 +46,9 @@ public:
     // Minutes of "AutoSaveInterval" as a timer interval: 99999 minutes overflow 32 bits, so the
     // product is taken in 64 bits and clamped to the largest interval a timer accepts.
     static int autoSaveIntervalMsecs(qint64 minutes);
+    // The rule of intValue() for a value held elsewhere: clamped to the key's range, the default
+    // for a value that is not a number.
+    static int boundedInt(const Definition &entry, const QVariant &value);
 
     explicit GeneralSettings(QObject *parent = nullptr);
 
