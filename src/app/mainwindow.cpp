@@ -5,6 +5,7 @@
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/mainwindowactions.h"
+#include "app/messagelog.h"
 #include "app/relinkcontroller.h"
 #include "app/selectioncopy.h"
 #include "app/windowmodes.h"
@@ -26,21 +27,20 @@
 #include "scene/graphicsscene.h"
 #include "scene/itembuilder.h"
 #include "scene/scenesnapshot.h"
-#include "app/messagelog.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
+#include "ui/aboutdialog.h"
 #include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
-#include "ui/aboutdialog.h"
 #include "ui/customizesettings.h"
 #include "ui/errordialog.h"
-#include "ui/firsttimedialog.h"
 #include "ui/exportimagesdialog.h"
 #include "ui/exportscenedialog.h"
+#include "ui/firsttimedialog.h"
 #include "ui/mainframe.h"
 #include "ui/preferenceswindow.h"
 #include "ui/progressdialog.h"
@@ -391,8 +391,8 @@ void MainWindow::showPreferences(int page)
 
 void MainWindow::showAbout()
 {
-    AboutDialog dialog(SettingsHandler::instance()->store()->fileName(), MessageLog::filePath(),
-        this);
+    AboutDialog dialog(
+        SettingsHandler::instance()->store()->fileName(), MessageLog::filePath(), this);
     dialog.exec();
 }
 
@@ -726,8 +726,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::saveBrowsePath(const QString &path)
 {
-    m_browsePath
-        ->setValue(QFileInfo(path).absolutePath());
+    m_browsePath->setValue(QFileInfo(path).absolutePath());
 }
 
 // Scene files ----------------------------------------------------------------------------------
@@ -1303,8 +1302,8 @@ void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
         [](GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
     if (!anyImage || !isIdle())
         return;
-    const QString directory = QFileDialog::getExistingDirectory(this, tr("Export Images"),
-        m_browsePath->value().toString());
+    const QString directory = QFileDialog::getExistingDirectory(
+        this, tr("Export Images"), m_browsePath->value().toString());
     if (directory.isEmpty())
         return;
     ExportImagesDialog dialog(this);

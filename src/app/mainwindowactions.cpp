@@ -11,11 +11,11 @@
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
 #include "input/keybinder.h"
+#include "platform/platform.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
 #include "settings/generalsettings.h"
-#include "platform/platform.h"
 #include "ui/confirmdialog.h"
 #include "ui/contextmenu.h"
 #include "ui/contextmenuhandler.h"
@@ -189,7 +189,8 @@ void MainWindowActions::createActions()
         [window] { window->showPreferences(MainWindow::ColorsPage); });
     add("Open Key Bindings", tr("Key bindings..."), preferences, QKeySequence(),
         [window] { window->showPreferences(MainWindow::KeyBindingsPage); });
-    add("About", tr("About Velkora"), preferences, QKeySequence(), [window] { window->showAbout(); });
+    add("About", tr("About Velkora"), preferences, QKeySequence(),
+        [window] { window->showAbout(); });
 
     const QString exporting = tr("Export");
     add("Export Scene", tr("Export scene..."), exporting, QKeySequence(Qt::CTRL | Qt::Key_E),
@@ -267,9 +268,9 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
     updateEnabled();
 
     ContextMenuHandler *handler = ContextMenuHandler::instance();
-    handler->addActions({ action(QStringLiteral("Open Settings")),
-                            action(QStringLiteral("Open Colors")),
-                            action(QStringLiteral("Open Key Bindings")), action(QStringLiteral("About")) },
+    handler->addActions(
+        { action(QStringLiteral("Open Settings")), action(QStringLiteral("Open Colors")),
+            action(QStringLiteral("Open Key Bindings")), action(QStringLiteral("About")) },
         QStringLiteral("10 - settings"));
     handler->addActions({ m_fileMenu->menuAction() }, QStringLiteral("20 - file"));
     handler->addActions(
@@ -364,8 +365,7 @@ void MainWindowActions::loadImages()
     const QList<QByteArray> formats = QImageReader::supportedImageFormats();
     for (const QByteArray &format : formats)
         patterns << QStringLiteral("*.") + QString::fromLatin1(format);
-    const QString directory
-        = m_window->browsePath();
+    const QString directory = m_window->browsePath();
     const QStringList paths = QFileDialog::getOpenFileNames(m_window, tr("Load images"), directory,
         tr("Images (%1);;All files (*)").arg(patterns.join(QLatin1Char(' '))));
     if (paths.isEmpty())

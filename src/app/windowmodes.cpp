@@ -38,7 +38,8 @@ WindowModes::WindowModes(MainWindow *window)
     , m_settings(window->generalSettings())
     , m_lastMode(m_settings->setting(QStringLiteral("LastWindowMode")))
     , m_defaultMode(m_settings->setting(QStringLiteral("DefaultWindowMode")))
-    , m_hideTransparentWarning(m_settings->setting(QStringLiteral("Hide Transparent To Mouse Warning")))
+    , m_hideTransparentWarning(
+          m_settings->setting(QStringLiteral("Hide Transparent To Mouse Warning")))
     , m_hideOverlayWarning(m_settings->setting(QStringLiteral("Hide Overlay Mode Warning")))
 {
     createActions();

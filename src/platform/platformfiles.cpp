@@ -99,9 +99,10 @@ void showInFileManager(const QStringList &paths)
     }
     if (uris.isEmpty())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
-        QStringLiteral("ShowItems"));
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << uris << QString();
     // A desktop without the service answers at once with an error; a hung bus must not hang us.
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);

@@ -55,6 +55,7 @@ QString AboutDialog::text(const QString &settingsPath, const QString &logPath)
                    "Rodrigo Fuenzalida, under the SIL Open Font License 1.1 quoted below.</p>");
     text += tr("<p>Settings: %1<br>Log: %2</p>")
                 .arg(escaped(settingsPath),
-                    logPath.isEmpty() ? tr("none (start with --logfile to keep one)") : escaped(logPath));
+                    logPath.isEmpty() ? tr("none (start with --logfile to keep one)")
+                                      : escaped(logPath));
     return text;
 }

@@ -8,8 +8,8 @@
 #include <QFile>
 #include <QFileOpenEvent>
 #include <QProcess>
-#include <QSettings>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -9,8 +9,8 @@
 #include "settings/settingshandler.h"
 #include "view/graphicsview.h"
 
-#include <QBuffer>
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
@@ -18,8 +18,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -209,7 +209,6 @@ void tst_MainWindow::dropOnCanvas()
         QCOMPARE(m_window->commandHandler()->count(), 1);
     }
 }
-
 
 void tst_MainWindow::everyKeyIsUsed()
 {

@@ -77,7 +77,8 @@ void tst_NamedCommands::script_data()
                "exit;4" }
         << 4 << QStringList { "!x.png", "!empty.png" }
         << QByteArrayList { R"(No method named "foo" found.)",
-               "Nothing saved: no path was given and the board has none yet.", "Failed to parse argument 'false'",
+               "Nothing saved: no path was given and the board has none yet.",
+               "Failed to parse argument 'false'",
                "Encountered error while invoking method: exportScene: Failed to export "
                "image.: Image is empty" };
 }
