@@ -205,26 +205,6 @@ private slots:
                 QCOMPARE(group->isHidden(), !groupsShown.contains(group));
         }
     }
-
-    void restoreDefaultsResetsOnlyShownKeys()
-    {
-        store(QStringLiteral("Redos"), "7");
-        store(QStringLiteral("WindowLocked"), "true");
-        CustomizeSettings page;
-        QTimer::singleShot(0, &page, [&page] {
-            auto *box = page.findChild<QDialogButtonBox *>();
-            for (QAbstractButton *button : box->buttons()) {
-                if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
-                    button->click();
-            }
-        });
-        page.findChild<QPushButton *>(QStringLiteral("restoreDefaults"))->click();
-        QCOMPARE(shown(page.findChild<QWidget *>(QStringLiteral("Redos"))), 50);
-        const QStringList keys = m_handler->store()->allKeys();
-        QVERIFY(!keys.contains(QStringLiteral("General_Settings/Redos")));
-        // The program's own keys are not the page's to reset.
-        QVERIFY(keys.contains(QStringLiteral("General_Settings/WindowLocked")));
-    }
 };
 
 QTEST_MAIN(tst_CustomizeSettings)
