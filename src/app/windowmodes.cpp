@@ -243,13 +243,12 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
         if (!confirm(text, m_hideTransparentWarning))
             return;
     }
-    Setting *lastMode = m_lastMode;
     if (transparent) {
-        lastMode->setValue(isOverlay() ? OverlayAndMouseTransparent : MouseTransparent);
+        m_lastMode->setValue(isOverlay() ? OverlayAndMouseTransparent : MouseTransparent);
         m_alwaysOnTopBefore = frame->isAlwaysOnTop();
         frame->setAlwaysOnTop(true);
     } else {
-        lastMode->setValue(isOverlay() ? Overlay : Normal);
+        m_lastMode->setValue(isOverlay() ? Overlay : Normal);
         frame->setAlwaysOnTop(m_alwaysOnTopBefore);
     }
     Platform::setTransparentForInput(m_window, transparent);
@@ -292,14 +291,13 @@ void WindowModes::setOverlay(bool overlay, bool force)
     }
     MainFrame *frame = m_window->frame();
     GraphicsView *view = m_window->view();
-    Setting *lastMode = m_lastMode;
     if (overlay) {
         if (!m_window->isVisible()) {
             m_overlayPending = true;
             return;
         }
         m_overlayPending = false;
-        lastMode->setValue(m_mouseTransparent ? OverlayAndMouseTransparent : Overlay);
+        m_lastMode->setValue(m_mouseTransparent ? OverlayAndMouseTransparent : Overlay);
         m_window->setOverlayLook(true);
         view->setOverlayMode(true);
         m_maximizedBefore = frame->isMaximized();
@@ -318,7 +316,7 @@ void WindowModes::setOverlay(bool overlay, bool force)
             view->fitTo(target);
         }
     } else {
-        lastMode->setValue(m_mouseTransparent ? MouseTransparent : Normal);
+        m_lastMode->setValue(m_mouseTransparent ? MouseTransparent : Normal);
         m_window->setOverlayLook(false);
         view->setOverlayMode(false);
         frame->setLocked(m_lockedBefore);

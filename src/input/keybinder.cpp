@@ -41,6 +41,7 @@ KeyBinder::KeyBinder(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     m_filter->setPlaceholderText(tr("Filter"));
     m_filter->setClearButtonEnabled(true);
+    setFocusProxy(m_filter);
     layout->addWidget(m_filter);
     layout->addWidget(m_tabs, 1);
     auto *restore = new QPushButton(tr("Restore Defaults"), this);

@@ -7,9 +7,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -37,6 +38,8 @@ CustomizeSettings::CustomizeSettings(QWidget *parent)
     m_search->setObjectName(QStringLiteral("search"));
     m_search->setPlaceholderText(tr("Search settings"));
     m_search->setClearButtonEnabled(true);
+    // Whoever opens the page can type what they look for at once.
+    setFocusProxy(m_search);
     connect(m_search, &QLineEdit::textChanged, this, &CustomizeSettings::applyFilter);
 
     // Ordered by section, so the groups follow the enum whatever the order of the table; rows
@@ -53,7 +56,9 @@ CustomizeSettings::CustomizeSettings(QWidget *parent)
         QGroupBox *&group = groups[entry.section];
         if (!group) {
             group = new QGroupBox(GeneralSettings::sectionTitle(entry.section));
-            new QFormLayout(group);
+            // A grid, not a form: a grid gives a row whose widgets are hidden no spacing, so the
+            // search leaves no gaps.
+            new QGridLayout(group);
         }
 
         Row row;
@@ -63,12 +68,15 @@ CustomizeSettings::CustomizeSettings(QWidget *parent)
             = new Setting(entry.name, entry.defaultValue, GeneralSettings::group(), {}, this);
         row.editor = createEditor(entry, row.setting);
         row.editor->setObjectName(entry.name);
-        auto *form = static_cast<QFormLayout *>(group->layout());
+        auto *grid = static_cast<QGridLayout *>(group->layout());
+        const int line = grid->rowCount();
         if (entry.type == GeneralSettings::Type::Bool) {
-            form->addRow(row.editor);
+            grid->addWidget(row.editor, line, 0, 1, 2);
         } else {
-            form->addRow(translated(entry.label), row.editor);
-            row.label = form->labelForField(row.editor);
+            row.label = new QLabel(translated(entry.label));
+            row.label->setBuddy(row.editor);
+            grid->addWidget(row.label, line, 0);
+            grid->addWidget(row.editor, line, 1);
         }
         showValue(row);
         connect(row.setting, &Setting::changed, row.editor, [row] { showValue(row); });
@@ -150,7 +158,6 @@ void CustomizeSettings::applyFilter(const QString &text)
         const bool shown = needle.isEmpty()
             || row.definition->name.contains(needle, Qt::CaseInsensitive)
             || translated(row.definition->label).contains(needle, Qt::CaseInsensitive);
-        // A form row with both widgets hidden takes no space.
         row.editor->setVisible(shown);
         if (row.label)
             row.label->setVisible(shown);

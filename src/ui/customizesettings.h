@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class Setting;
 
@@ -27,8 +28,8 @@ private:
         const GeneralSettings::Definition *definition = nullptr;
         Setting *setting = nullptr;
         QWidget *editor = nullptr;
-        // The form's label; null for a check box, which carries its own text.
-        QWidget *label = nullptr;
+        // The row's label; null for a check box, which carries its own text.
+        QLabel *label = nullptr;
         QGroupBox *group = nullptr;
     };
 

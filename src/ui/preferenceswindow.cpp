@@ -38,6 +38,7 @@ void PreferencesWindow::showPage(int index)
     show();
     raise();
     activateWindow();
+    m_tabs->currentWidget()->setFocus();
 }
 
 int PreferencesWindow::currentPage() const

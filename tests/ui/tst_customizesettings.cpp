@@ -8,8 +8,8 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -195,9 +195,10 @@ private slots:
                 if (!editor)
                     continue;
                 QCOMPARE(editor->isHidden(), !expected);
-                auto *form = static_cast<QFormLayout *>(editor->parentWidget()->layout());
-                if (QWidget *label = form->labelForField(editor))
-                    QCOMPARE(label->isHidden(), !expected);
+                for (const QLabel *label : page.findChildren<QLabel *>()) {
+                    if (label->buddy() == editor)
+                        QCOMPARE(label->isHidden(), !expected);
+                }
                 if (expected)
                     groupsShown.insert(editor->parentWidget());
             }
