@@ -1,5 +1,7 @@
 #include "ui/aboutdialog.h"
 
+#include "ui/baseframe.h"
+
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
@@ -30,7 +32,7 @@ AboutDialog::AboutDialog(const QString &settingsPath, const QString &logPath, QW
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(BaseFrame::frameDialog(this));
     layout->addWidget(label);
     const QString licence = fontLicence();
     if (!licence.isEmpty()) {

@@ -1,6 +1,7 @@
 #include "ui/firsttimedialog.h"
 
 #include "settings/setting.h"
+#include "ui/baseframe.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -25,7 +26,7 @@ FirstTimeDialog::FirstTimeDialog(Setting *embedLocalFiles, Setting *autoSave, QW
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(BaseFrame::frameDialog(this));
     layout->addWidget(
         paragraph(tr("When saving Velkora scenes you can decide whether to embed local files or "
                      "not. Embedding them will make the save file more portable but it can also "
