@@ -1105,7 +1105,7 @@ void tst_SaveFileLoader::damagedBoards_data()
     const QByteArray small = readAll(path);
     const Header header = headerOf(small);
     const QList<IndexEntry> index = indexOf(small);
-    const auto entry = [&](int i) { return header.indexOffset + i * 20; };
+    const auto entry = [&](int i) { return header.indexOffset + qint64(i) * 20; };
     const qint64 pngAt = index.at(2).start;
 
     QByteArray bytes = small;
