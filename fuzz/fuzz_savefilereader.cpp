@@ -1,11 +1,15 @@
-// libFuzzer target for the scene file reader: every input is loaded once normally and once with
-// forced recovery, on the thread of an event loop that runs until the load has finished.
-// See CMakeLists.txt in this folder for building and running it; "-make_corpus=DIR" writes a
-// small seed corpus of scene files made by the writer.
+// libFuzzer target for the scene file reader: every input is loaded normally, once more with the
+// load cancelled as soon as the reader starts (which leaves decoders running), and once with
+// forced recovery, each on the thread of an event loop that runs until the load has finished.
+// The same bytes are also read as the item records the clipboard carries.
+// See CMakeLists.txt in this folder for building and running it; fuzz/seeds holds a board of
+// every format version (fuzz/make_seeds.py), "-make_corpus=DIR" writes scenes made by the writer.
 
 #include "loading/loadjob.h"
 #include "persistence/savefileloader.h"
+#include "persistence/savefilereader.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -28,19 +32,28 @@ QCoreApplication *application()
     return app;
 }
 
-void loadOnce(SaveFileLoader &loader, const QString &path, bool force)
+enum class Load { Normal, Cancelled, Forced };
+
+void loadOnce(SaveFileLoader &loader, const QString &path, Load mode)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
     LoadJob job(&loader);
+    // Every reader announces its range of progress first: cancel there, as a user closing the
+    // board at once would.
+    if (mode == Load::Cancelled)
+        QObject::connect(&job, &LoadJob::progressRangeChanged, &job, &LoadJob::cancel);
+    // What the window would show of a board that lost items is worded from file data too.
+    QObject::connect(&loader, &SaveFileLoader::itemsNotRead, &job,
+        [](const LoadLosses &losses) { losses.message(); });
     QEventLoop loop;
     bool finished = false;
     QObject::connect(&job, &LoadJob::finished, &loop, [&] {
         finished = true;
         loop.quit();
     });
-    loader.load(&file, &job, force);
+    loader.load(&file, &job, mode == Load::Forced);
     if (!finished)
         loop.exec();
     // Deferred deletions of runners and readers happen before the file goes away.
@@ -116,7 +129,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return 0;
         file.write(reinterpret_cast<const char *>(data), qint64(size));
     }
-    loadOnce(loader, path, false);
-    loadOnce(loader, path, true);
+    loadOnce(loader, path, Load::Normal);
+    loadOnce(loader, path, Load::Cancelled);
+    loadOnce(loader, path, Load::Forced);
+
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QList<ItemRecord> records;
+    SaveFileReader::readItemRecords(&buffer, 3, &records);
     return 0;
 }

@@ -94,6 +94,12 @@ SceneDocument::SceneDocument(
             if (info != m_jobs.end())
                 info->savedChecksum = checksum;
         });
+    connect(m_loader, &SaveFileLoader::itemsNotRead, this,
+        [this](const LoadLosses &losses, LoadJob *job) {
+            const auto info = m_jobs.find(job);
+            if (info != m_jobs.end())
+                info->losses = losses;
+        });
 }
 
 SceneDocument::~SceneDocument()
@@ -692,4 +698,7 @@ void SceneDocument::loadFinished(
     info.file->close();
     delete info.file;
     info.file = nullptr;
+    // The board is open with what could be read; the user learns what was left out.
+    if (loaded && !info.losses.isEmpty())
+        m_prompter->showError(info.losses.message(), QString());
 }

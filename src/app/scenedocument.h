@@ -114,6 +114,8 @@ private:
         bool backupMade = false;
         QString savedChecksum;
         std::function<void()> followUp;
+        // What a load left out, told once it has finished.
+        LoadLosses losses;
     };
 
     void startSave(QFile *file, FileJob record, const QString &previousChecksum);

@@ -26,7 +26,13 @@ bool ImageLoaderRunner::isPlausiblePng(const QSize &size, qint64 length)
 {
     // Deflate expands at most about 1032 times; at one bit a pixel that bounds the pixels a
     // stream of this length can hold. Anything larger is a lie that would only allocate.
-    return !size.isValid() || qint64(size.width()) * size.height() <= 8300 * length + 4096;
+    // Both sides in 64 bits: dimensions are at most an int each, and a length so large that the
+    // bound overflows allows any picture.
+    qint64 bound = 0;
+    if (!size.isValid() || __builtin_mul_overflow(length, qint64(8300), &bound)
+        || __builtin_add_overflow(bound, qint64(4096), &bound))
+        return true;
+    return qint64(size.width()) * size.height() <= bound;
 }
 
 qint64 ImageLoaderRunner::pngLength(const uchar *data, qint64 available)
@@ -50,6 +56,13 @@ qint64 ImageLoaderRunner::pngLength(const uchar *data, qint64 available)
 
 QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
 {
+    LoadLosses::Reason failure;
+    return decodePng(data, length, &failure);
+}
+
+QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length, LoadLosses::Reason *failure)
+{
+    *failure = LoadLosses::Reason::DamagedPicture;
     length = pngLength(data, length);
     if (length <= 0 || length > std::numeric_limits<int>::max())
         return {};
@@ -57,8 +70,10 @@ QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
         ? QSize(int(qMin<quint32>(qFromBigEndian<quint32>(data + 16), INT_MAX)),
             int(qMin<quint32>(qFromBigEndian<quint32>(data + 20), INT_MAX)))
         : QSize();
-    if (!isPlausiblePng(declared, length))
+    if (!isPlausiblePng(declared, length)) {
+        *failure = LoadLosses::Reason::ImplausibleSize;
         return {};
+    }
     // Decoded in a helper like any picture: a board is as untrusted as any file.
     QImage image;
     DecoderPool::instance().decodeData(
@@ -74,6 +89,9 @@ void ImageLoaderRunner::run()
     if (r.id < 0 || r.start < 0 || r.end < r.start || r.end > m_context->size
         || !m_context->mapping) {
         m_decoded = true;
+        m_failure = r.end > m_context->fileSize && r.start >= 0 && r.end >= r.start
+            ? LoadLosses::Reason::FileEnds
+            : LoadLosses::Reason::BrokenIndex;
         emit imageDone();
         return;
     }
@@ -83,7 +101,7 @@ void ImageLoaderRunner::run()
         m_ownerId = qFromBigEndian<qint32>(block);
     } else {
         m_decoded = true;
-        m_image = decodePng(block, length);
+        m_image = decodePng(block, length, &m_failure);
     }
 
     if (m_decoded) {

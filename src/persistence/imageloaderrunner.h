@@ -2,6 +2,7 @@
 
 #include "loading/imageloader.h"
 #include "persistence/imagerecord.h"
+#include "persistence/loadlosses.h"
 
 #include <QImage>
 #include <QObject>
@@ -21,7 +22,9 @@ public:
     // What every runner of one load reads; constant while any of them runs.
     struct Context {
         const uchar *mapping = nullptr;
+        // Blocks lie in [0, size); the mapping holds fileSize bytes.
         qint64 size = 0;
+        qint64 fileSize = 0;
         QString currentSceneDirectory;
         QString savedSceneDirectory;
     };
@@ -38,6 +41,8 @@ public:
     bool decoded() const { return m_decoded; }
     QImage image() const { return m_image; }
     QString resolvedPath() const { return m_resolvedPath; }
+    // Why a decoded() image is null.
+    LoadLosses::Reason failure() const { return m_failure; }
     int ownerId() const { return m_ownerId; }
 
     // The linked file an image of a moved scene file now lies at, or empty.
@@ -46,6 +51,8 @@ public:
     // Decodes the PNG stream that data starts with (a decoder helper does it), refusing
     // dimensions its length could not describe. The stream may be followed by other bytes.
     static QImage decodePng(const uchar *data, qint64 length);
+    // The same, telling why the image is null.
+    static QImage decodePng(const uchar *data, qint64 length, LoadLosses::Reason *failure);
     // The length of the PNG stream data starts with, up to its end chunk; -1 when there is none
     // within available bytes.
     static qint64 pngLength(const uchar *data, qint64 available);
@@ -70,4 +77,5 @@ private:
     QImage m_image;
     QString m_resolvedPath;
     int m_ownerId = -1;
+    LoadLosses::Reason m_failure = LoadLosses::Reason::DamagedPicture;
 };

@@ -16,6 +16,7 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
 {
     qRegisterMetaType<SceneState>("SaveFileLoader::SceneState");
     qRegisterMetaType<ImageLoader::LoadImageResult>("ImageLoader::LoadImageResult");
+    qRegisterMetaType<LoadLosses>("LoadLosses");
     // save and load are invoked by name across threads.
     qRegisterMetaType<QFile *>("QFile*");
 }
@@ -62,6 +63,8 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
         [this, job](const ItemRecord &record, const ImageLoader::LoadImageResult &reason) {
             emit foundItemWithMissingImage(record, reason, job);
         });
+    connect(reader, &SaveFileReader::itemsNotRead, this,
+        [this, job](const LoadLosses &losses) { emit itemsNotRead(losses, job); });
     return reader;
 }
 

@@ -2,6 +2,7 @@
 
 #include "loading/baseloader.h"
 #include "loading/imageloader.h"
+#include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
 
@@ -69,6 +70,9 @@ signals:
     // An image whose pixels are not available; its item is still generated, without pixels.
     void foundItemWithMissingImage(
         const ItemRecord &record, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
+    // Pictures and notes the load left out of a board that otherwise loaded, with why; comes
+    // just before finished (which then has no message), at most once a load.
+    void itemsNotRead(const LoadLosses &losses, LoadJob *loadJob);
 
 private:
     // A reader whose questions and findings come out as this loader's signals.

@@ -51,6 +51,26 @@ bool isOk(const QDataStream &in)
     return in.status() == QDataStream::Ok;
 }
 
+// Sizes computed from counts and dimensions on disk: false where the result would not fit, so
+// that no product of two stored numbers is ever used before it has been checked.
+bool multiply(qint64 a, qint64 b, qint64 *result)
+{
+    return !__builtin_mul_overflow(a, b, result);
+}
+
+bool add(qint64 a, qint64 b, qint64 *result)
+{
+    return !__builtin_add_overflow(a, b, result);
+}
+
+// Whether count elements of elementBytes each, plus trailingBytes, are all still there.
+bool fits(const QDataStream &in, qint64 count, qint64 elementBytes, qint64 trailingBytes = 0)
+{
+    qint64 needed = 0;
+    return count >= 0 && multiply(count, elementBytes, &needed)
+        && add(needed, trailingBytes, &needed) && needed <= bytesLeft(in);
+}
+
 bool readDouble(QDataStream &in, double *value)
 {
     in >> *value;
@@ -84,7 +104,7 @@ bool readPath(QDataStream &in, QPainterPath *path)
         *path = QPainterPath();
         return true;
     }
-    if (count * ElementBytes + 8 > bytesLeft(in))
+    if (!fits(in, count, ElementBytes, 8))
         return false;
     QPainterPath result;
     for (qint32 i = 0; i < count; ++i) {
@@ -134,7 +154,8 @@ bool readPolygon(QDataStream &in, QPolygonF *polygon)
 {
     quint32 count = 0;
     in >> count;
-    if (!isOk(in) || qint64(count) * 16 > bytesLeft(in))
+    // A vector holds at most an int's worth of points, whatever a huge file might claim.
+    if (!isOk(in) || count > quint32(std::numeric_limits<int>::max()) || !fits(in, count, 16))
         return false;
     QPolygonF result;
     result.reserve(int(count));
@@ -268,8 +289,36 @@ SaveFileReader::~SaveFileReader()
 void SaveFileReader::finish(const QString &message)
 {
     m_finished = true;
+    // One message a load: what was left out is told only when nothing worse is.
+    if (message.isEmpty() && !m_job->isCanceled() && !m_losses.isEmpty())
+        emit itemsNotRead(m_losses);
     m_reporter->reportFinished(m_job, message);
     deleteLater();
+}
+
+void SaveFileReader::drop(int node, LoadLosses::Reason reason)
+{
+    m_dropped.insert(node, reason);
+}
+
+void SaveFileReader::countDropped(const QList<int> &roots)
+{
+    for (int root : roots) {
+        QList<int> reached { root };
+        for (int i = 0; i < reached.size(); ++i) {
+            const int node = reached.at(i);
+            const auto dropped = m_dropped.constFind(node);
+            if (dropped == m_dropped.constEnd()) {
+                reached.append(m_nodes.at(node).children);
+                continue;
+            }
+            m_losses.add(m_nodes.at(node).record.type, dropped.value());
+            const QList<int> attached = treeOf(node);
+            for (int k = 1; k < attached.size(); ++k)
+                m_losses.add(
+                    m_nodes.at(attached.at(k)).record.type, LoadLosses::Reason::AttachedToLost);
+        }
+    }
 }
 
 bool SaveFileReader::checkChecksumNow()
@@ -547,6 +596,8 @@ void SaveFileReader::readCurrent()
         }
         m_roots.append(root);
     }
+    // The file ended before the records its header counts.
+    m_losses.addUnread(m_header.itemCount - m_roots.size(), LoadLosses::Reason::FileEnds);
 
     readSceneDirectories();
 
@@ -566,6 +617,7 @@ void SaveFileReader::readCurrent()
     context->mapping = m_mapping;
     // Image blocks lie before the index; an entry reaching into it or beyond is broken.
     context->size = std::min(m_header.indexOffset, m_size);
+    context->fileSize = m_size;
     context->currentSceneDirectory = m_currentSceneDirectory;
     context->savedSceneDirectory = m_savedSceneDirectory;
     m_context = context;
@@ -598,7 +650,7 @@ void SaveFileReader::startRunners()
             const int entry = takeEntryFor(member, position++);
             if (entry < 0) {
                 // More image records than index entries: this one has no pixels to get.
-                m_dropped.insert(member);
+                drop(member, LoadLosses::Reason::NoPictureData);
                 continue;
             }
             auto *runner = new ImageLoaderRunner(m_header.imageRecords.at(entry), member,
@@ -635,8 +687,9 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
     decoded.node = node;
     if (runner->decoded()) {
         if (runner->image().isNull()) {
-            m_dropped.insert(node);
+            drop(node, runner->failure());
             decoded.node = -1;
+            decoded.lost = runner->failure();
         } else {
             record.image = runner->image();
             decoded.image = record.image;
@@ -696,6 +749,7 @@ void SaveFileReader::complete()
     resolveCopies();
     for (int root : qAsConst(m_roots))
         finalizeRoot(root);
+    countDropped(m_roots);
     finish();
 }
 
@@ -705,10 +759,22 @@ void SaveFileReader::resolveCopies()
         const int node = it.key();
         int ownerId = it.value();
         const Decoded *owner = nullptr;
-        for (int step = 0; step < 100; ++step) {
+        // Ids come from disk: copies may name each other, or a copy itself, in a loop. The
+        // writer names owners directly; a chain longer than a few steps is as broken as a loop
+        // and only costs time.
+        QSet<int> visited { m_nodes.at(node).record.id };
+        LoadLosses::Reason lost = LoadLosses::Reason::SharingLoop;
+        while (!visited.contains(ownerId) && visited.size() <= 100) {
+            visited.insert(ownerId);
             const auto found = m_itemsById.constFind(ownerId);
-            if (found == m_itemsById.constEnd() || found->node < 0)
+            if (found == m_itemsById.constEnd()) {
+                lost = LoadLosses::Reason::NoPictureData;
                 break;
+            }
+            if (found->node < 0) {
+                lost = found->lost;
+                break;
+            }
             if (!found->isCopy) {
                 owner = &found.value();
                 break;
@@ -716,7 +782,7 @@ void SaveFileReader::resolveCopies()
             ownerId = found->copyOf;
         }
         if (!owner) {
-            m_dropped.insert(node);
+            drop(node, lost);
         } else if (!owner->image.isNull()) {
             // The very same pixels: the item built from this record shares the owner's pixmap.
             m_nodes[node].record.image = owner->image;
@@ -779,9 +845,19 @@ void SaveFileReader::applyBlock(int node, const ImageRecord &record)
     ItemRecord &item = m_nodes[node].record;
     Decoded decoded;
     decoded.node = node;
-    if (record.id < 0 || record.start < 0 || record.end < record.start || record.end > limit
-        || !m_file->seek(record.start)) {
-        m_dropped.insert(node);
+    // A dropped image is remembered too: images sharing its block are lost for the same reason.
+    const auto lose = [this, node, id = item.id](LoadLosses::Reason reason) {
+        drop(node, reason);
+        Decoded dropped;
+        dropped.lost = reason;
+        m_itemsById.insert(id, dropped);
+    };
+    if (record.id < 0 || record.start < 0 || record.end < record.start) {
+        lose(LoadLosses::Reason::BrokenIndex);
+        return;
+    }
+    if (record.end > limit || !m_file->seek(record.start)) {
+        lose(record.end > m_size ? LoadLosses::Reason::FileEnds : LoadLosses::Reason::BrokenIndex);
         return;
     }
     const qint64 length = record.end - record.start;
@@ -789,9 +865,14 @@ void SaveFileReader::applyBlock(int node, const ImageRecord &record)
         qint32 ownerId = -1;
         m_in >> ownerId;
         if (ownerId != -1) {
+            // Owners come before the images sharing them; one not read yet is not in the file.
             const auto owner = m_itemsById.constFind(ownerId);
-            if (owner == m_itemsById.constEnd() || owner->node < 0) {
-                m_dropped.insert(node);
+            if (owner == m_itemsById.constEnd()) {
+                lose(LoadLosses::Reason::NoPictureData);
+                return;
+            }
+            if (owner->node < 0) {
+                lose(owner->lost);
                 return;
             }
             if (owner->image.isNull()) {
@@ -823,11 +904,12 @@ void SaveFileReader::applyBlock(int node, const ImageRecord &record)
     } else {
         const QByteArray block = m_file->read(length);
         QImage image;
+        LoadLosses::Reason failure = LoadLosses::Reason::FileEnds;
         if (block.size() == length)
             image = ImageLoaderRunner::decodePng(
-                reinterpret_cast<const uchar *>(block.constData()), length);
+                reinterpret_cast<const uchar *>(block.constData()), length, &failure);
         if (image.isNull()) {
-            m_dropped.insert(node);
+            lose(failure);
             return;
         }
         decoded.image = image;
@@ -946,13 +1028,17 @@ int SaveFileReader::readOldImage(int index)
         m_in >> byteCount >> width >> height >> format;
         if (version == QLatin1String("1.3") && !readPolygon(m_in, &polygon))
             return -1;
-        // Raw pixels: only a real format whose rows add up to exactly the stored byte count.
+        // Raw pixels: only a real format whose rows add up to exactly the stored byte count, and
+        // that count must be there. Rows of the widest format times the highest picture do not
+        // fit 64 bits: each step is checked.
         if (!isOk(m_in) || format <= QImage::Format_Invalid || format >= QImage::NImageFormats
-            || width <= 0 || height <= 0 || byteCount > bytesLeft(m_in))
+            || width <= 0 || height <= 0 || byteCount <= 0 || byteCount > bytesLeft(m_in))
             return -1;
         const int depth = QImage::toPixelFormat(QImage::Format(format)).bitsPerPixel();
-        const qint64 bytesPerLine = ((qint64(width) * depth + 31) / 32) * 4;
-        if (bytesPerLine * height != byteCount)
+        qint64 bitsPerLine = 0;
+        qint64 bytes = 0;
+        if (!multiply(width, depth, &bitsPerLine) || !add(bitsPerLine, 31, &bitsPerLine)
+            || !multiply(bitsPerLine / 32 * 4, height, &bytes) || bytes != byteCount)
             return -1;
         image = QImage(width, height, QImage::Format(format));
         if (image.isNull() || image.sizeInBytes() != byteCount
@@ -1015,6 +1101,8 @@ void SaveFileReader::readOld()
             }
             records.append(node);
         }
+        // Every record of this format is a picture.
+        m_losses.add(ItemRecord::Type::Image, LoadLosses::Reason::FileEnds, count - records.size());
         readSceneDirectories();
         for (int k = 0; k < records.size(); ++k) {
             const int node = records.at(k);
@@ -1023,23 +1111,29 @@ void SaveFileReader::readOld()
             const int entry = takeEntryFor(node, k);
             if (entry >= 0)
                 applyBlock(node, m_header.imageRecords.at(entry));
-            if (entry >= 0 && !m_dropped.contains(node))
+            else
+                drop(node, LoadLosses::Reason::NoPictureData);
+            if (!m_dropped.contains(node))
                 generateOne(node);
             m_reporter->reportProgress(m_job, k + 1);
         }
+        countDropped(records);
     } else {
-        for (qint32 i = 0; i < count && !m_in.atEnd(); ++i) {
+        qint32 read = 0;
+        for (; read < count && !m_in.atEnd(); ++read) {
             if (m_job->isCanceled())
                 break;
-            const int node = readOldImage(i);
+            const int node = readOldImage(read);
             if (node < 0) {
                 emitSceneState(highestId);
                 finishWithBrokenMetadata();
                 return;
             }
             generateOne(node);
-            m_reporter->reportProgress(m_job, i + 1);
+            m_reporter->reportProgress(m_job, read + 1);
         }
+        // The count is the header's: the file may end before as many pictures as it claims.
+        m_losses.add(ItemRecord::Type::Image, LoadLosses::Reason::FileEnds, count - read);
     }
     emitSceneState(highestId);
     finish();

@@ -2,6 +2,7 @@
 
 #include "loading/imageloader.h"
 #include "persistence/imageloaderrunner.h"
+#include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
 #include "scene/itemrecord.h"
@@ -29,7 +30,8 @@ class QIODevice;
 // Every count and offset comes from the file and is checked against the bytes that are really
 // there before anything is allocated for it. Records are read into a flat table of nodes and
 // handed over as a tree only once the whole tree has its pixels (itemGenerated); a node that
-// loses its pixels is left out together with what is attached to it.
+// loses its pixels is left out together with what is attached to it. Whatever is left out of a
+// load that otherwise succeeds is counted, with why, and reported once at its end (itemsNotRead).
 //
 // The current reader computes the file's checksum on the pool, beside the blocks, so that the
 // pass over the whole file costs no time of its own. Until the checksum is reported (and a
@@ -59,6 +61,8 @@ signals:
     void brokenItemMetadataDetected();
     void sceneStateRead(const SceneState &state);
     void missingImage(const ItemRecord &record, const ImageLoader::LoadImageResult &reason);
+    // Pictures and notes a load left out; emitted just before a finish without message.
+    void itemsNotRead(const LoadLosses &losses);
 
 private:
     // Reads records of formatVersion from device only: no file, job or reporter behind it.
@@ -76,6 +80,8 @@ private:
         QString source;
         int copyOf = -1;
         bool isCopy = false;
+        // Why a dropped image has no pixels, for the images that share them.
+        LoadLosses::Reason lost = LoadLosses::Reason::NoPictureData;
     };
 
     bool readSceneBlock(bool withNextId);
@@ -101,6 +107,9 @@ private:
     void generate(int root);
     int takeEntryFor(int node, int position);
     void applyBlock(int node, const ImageRecord &record);
+    void drop(int node, LoadLosses::Reason reason);
+    // Counts what of the roots' trees is left out: a dropped node and everything attached to it.
+    void countDropped(const QList<int> &roots);
     void finish(const QString &message = QString());
     // The checksum, computed here and now; false when the answer to a mismatch canceled the job.
     bool checkChecksumNow();
@@ -131,7 +140,8 @@ private:
     QHash<int, int> m_copies;
     QHash<int, Decoded> m_itemsById;
     QHash<int, ImageLoader::LoadImageResult> m_missing;
-    QSet<int> m_dropped;
+    QHash<int, LoadLosses::Reason> m_dropped;
+    LoadLosses m_losses;
     QSet<int> m_generated;
     int m_done = 0;
     bool m_finished = false;

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QtEndian>
 
 namespace {
 
@@ -108,6 +109,7 @@ private slots:
     void unsavedChangesDeferTheOperation();
     void quietSaveAsksNothing_data();
     void quietSaveAsksNothing();
+    void lostPicturesAreTold();
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -126,6 +128,7 @@ private:
     int m_running = 0;
     QRectF m_board;
     QRectF m_loadedBoard;
+    QList<ItemRecord> m_records;
 };
 
 void tst_SceneDocument::initTestCase()
@@ -154,6 +157,7 @@ void tst_SceneDocument::init()
     host.sceneState = [this] {
         SaveFileLoader::SceneState state;
         state.sceneRect = m_board;
+        state.items = m_records;
         // A stored counter of 0 marks a scene state the reader does not trust.
         state.nextItemId = 1;
         return state;
@@ -175,6 +179,7 @@ void tst_SceneDocument::init()
     m_target.invoked.clear();
     m_board = QRectF(0, 0, 100, 100);
     m_loadedBoard = QRectF();
+    m_records.clear();
 }
 
 void tst_SceneDocument::cleanup()
@@ -566,6 +571,40 @@ void tst_SceneDocument::quietSaveAsksNothing()
         QVERIFY(loadAndWait(file));
         QCOMPARE(m_loadedBoard, m_board);
     }
+}
+
+// A board that lost a picture opens with the rest, and says once what was left out.
+void tst_SceneDocument::lostPicturesAreTold()
+{
+    QImage pixels(4, 3, QImage::Format_ARGB32_Premultiplied);
+    pixels.fill(Qt::red);
+    ItemRecord picture;
+    picture.id = 0;
+    picture.image = pixels;
+    ItemRecord second = picture;
+    second.id = 1;
+    ItemRecord note;
+    note.type = ItemRecord::Type::Note;
+    note.id = 2;
+    note.text = QStringLiteral("kept");
+    m_records = { picture, second, note };
+    const QString board = path("lost.vlk");
+    QVERIFY(saveAndWait(board));
+    m_records.clear();
+    m_document->clear();
+    // The index is the file's last 40 bytes; the first entry ends 12 bytes in. (The last entry's
+    // end is where the records begin: moving it would break the whole board.)
+    const qint64 size = contents(board).size();
+    QByteArray end(8, '\0');
+    qToBigEndian(size + 100, end.data());
+    QVERIFY(patch(board, size - 40 + 12, end));
+
+    // Not asked about the checksum the patch broke: the load goes on.
+    m_prompter.interactive = false;
+    QVERIFY(loadAndWait(board));
+    QCOMPARE(m_document->currentPath(), board);
+    QCOMPARE(m_prompter.errors,
+        QStringList { "1 picture could not be read: the file ends before their data. " });
 }
 
 QTEST_GUILESS_MAIN(tst_SceneDocument)

@@ -83,6 +83,11 @@ public:
                 if (loadJob == job)
                     missingCodes.append(reason.code);
             });
+        connect(loader, &SaveFileLoader::itemsNotRead, this,
+            [this](const LoadLosses &losses, LoadJob *loadJob) {
+                if (loadJob == job)
+                    lost.append(losses.message());
+            });
     }
     ~Collector() override
     {
@@ -114,6 +119,7 @@ public:
     int broken = 0;
     QList<SaveFileLoader::SceneState> states;
     QList<int> missingCodes;
+    QStringList lost;
 
 signals:
     void done();
@@ -248,6 +254,8 @@ private slots:
     void oldFormats_data();
     void oldFormats();
     void everyTruncationLoadsSafely();
+    void damagedBoards_data();
+    void damagedBoards();
     void fullRewriteMessages_data();
     void fullRewriteMessages();
     void selectedOnlyRecords();
@@ -1035,6 +1043,155 @@ void tst_SaveFileLoader::everyTruncationLoadsSafely()
         QVERIFY2(loaded->messages.size() == 1, qPrintable(QString::number(length)));
         QVERIFY(loaded->items.size() <= 4);
     }
+}
+
+namespace {
+
+template<typename T> void put(QByteArray &bytes, qint64 at, T value)
+{
+    qToBigEndian(value, bytes.data() + at);
+}
+
+// 1.2 and 1.3 boards of raw pixels: an 8 x 6 picture, then, when width is not 0, one of the
+// given size and crop whose 16 bytes are all there is; the header claims count pictures.
+QByteArray rawBoard(const QString &version, qint32 count, qint32 width = 0, qint32 height = 0,
+    quint32 cropPoints = 4)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << version << count;
+    writeSceneBlock(out, false);
+    const QImage good = picture(8, 6, Qt::yellow).toImage().convertToFormat(QImage::Format_ARGB32);
+    const auto writePicture = [&](qint32 bytesCount, qint32 w, qint32 h, quint32 points) {
+        out << QStringLiteral("pic") << 1.0f << QTransform() << bytesCount << w << h
+            << qint32(QImage::Format_ARGB32);
+        if (version == QLatin1String("1.3")) {
+            out << points;
+            for (quint32 i = 0; i < std::min(points, 4u); ++i)
+                out << QPointF(i, i);
+        }
+    };
+    writePicture(qint32(good.sizeInBytes()), 8, 6, 4);
+    out.writeRawData(reinterpret_cast<const char *>(good.constBits()), int(good.sizeInBytes()));
+    if (width != 0) {
+        writePicture(16, width, height, cropPoints);
+        out.writeRawData(QByteArray(16, 'x').constData(), 16);
+    }
+    return bytes;
+}
+
+} // namespace
+
+void tst_SaveFileLoader::damagedBoards_data()
+{
+    QTest::addColumn<QByteArray>("board");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("items");
+    QTest::addColumn<QString>("lost");
+
+    const QString broken = "Failed to load image metadata, the save file might be corrupt.";
+    const QString corrupt
+        = "The Velkora file you are trying to load is corrupt and can not be loaded.";
+    const QString pastTheEnd = "the file ends before their data";
+    const QString attached = "items attached to a lost picture are left out with it";
+
+    // The small scene as the writer writes it: records 0 (picture), 1 (sharing 0's pixels), 2
+    // (picture with note 4 attached) and 3 (free note); blocks in that order.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("small.vlk"));
+    save(path, smallScene());
+    qDeleteAll(m_items);
+    m_items.clear();
+    const QByteArray small = readAll(path);
+    const Header header = headerOf(small);
+    const QList<IndexEntry> index = indexOf(small);
+    const auto entry = [&](int i) { return header.indexOffset + qint64(i) * 20; };
+    const qint64 pngAt = index.at(2).start;
+
+    QByteArray bytes = small;
+    put<qint64>(bytes, entry(0) + 12, small.size() + 100);
+    QTest::addRow("index entry ends past the file")
+        << bytes << QString() << 2 << "2 pictures could not be read: " + pastTheEnd + ".";
+    bytes = small;
+    put<qint64>(bytes, entry(0) + 12, index.at(0).start - 1);
+    QTest::addRow("index entry ends before it starts")
+        << bytes << QString() << 2
+        << "2 pictures could not be read: the file's list of where the pictures are stored is "
+           "damaged.";
+    bytes = small;
+    put<quint32>(bytes, pngAt + 16, 50000);
+    put<quint32>(bytes, pngAt + 20, 50000);
+    QTest::addRow("PNG block of 50000 x 50000")
+        << bytes << QString() << 3
+        << "1 picture and 1 note could not be read: a picture claims to be far larger than its "
+           "data can hold; "
+            + attached + ".";
+    bytes = small;
+    // Inside the deflate stream of the IDAT chunk, behind the signature and the IHDR chunk.
+    put<quint32>(bytes, pngAt + 33 + 10, 0xdeadbeef);
+    QTest::addRow("damaged PNG block")
+        << bytes << QString() << 3
+        << "1 picture and 1 note could not be read: their picture data is damaged; " + attached
+            + ".";
+    put<qint64>(bytes, entry(0) + 12, small.size() + 100);
+    QTest::addRow("two faults at once") << bytes << QString() << 1
+                                        << "3 pictures and 1 note could not be read: " + pastTheEnd
+            + "; their picture data is damaged; " + attached + ".";
+    bytes = small;
+    put<qint64>(bytes, entry(0) + 12, index.at(0).start + 4);
+    put<qint32>(bytes, index.at(0).start, 1);
+    QTest::addRow("two pictures share each other")
+        << bytes << QString() << 2
+        << "2 pictures could not be read: pictures name each other as the owner of their "
+           "pixels.";
+    bytes = small;
+    put<qint32>(bytes, index.at(1).start, 1);
+    QTest::addRow("a picture shares itself")
+        << bytes << QString() << 3
+        << "1 picture could not be read: pictures name each other as the owner of their pixels.";
+    bytes = small;
+    put<qint64>(bytes, index.at(2).end, 0);
+    QTest::addRow("backwards record end") << bytes << broken << 0 << QString();
+    bytes = small;
+    put<qint16>(bytes, 14, 0x7fff);
+    QTest::addRow("absurd image count") << bytes << corrupt << 0 << QString();
+
+    QTest::addRow("1.2 claims more pictures than it holds") << rawBoard(
+        "1.2", 1000) << QString() << 1 << "999 pictures could not be read: " + pastTheEnd + ".";
+    // Rows of 0x7fffffff pictures of 4 bytes a pixel times as many rows overflow 64 bits.
+    QTest::addRow("1.2 picture of 0x7fffffff x 0x7fffffff")
+        << rawBoard("1.2", 2, 0x7fffffff, 0x7fffffff) << broken << 1 << QString();
+    QTest::addRow("1.3 crop of 0xffffffff points")
+        << rawBoard("1.3", 2, 2, 2, 0xffffffffu) << broken << 1 << QString();
+
+    // The 1.5 picture's block names an owner the file does not hold; its end still leads to
+    // the records.
+    bytes = oldFormatFile("1.5", picture(8, 6, Qt::red).toImage(), dir.path());
+    const qint64 oldIndex = qFromBigEndian<qint64>(bytes.constData() + 4 + 6 + 4);
+    const qint64 blockEnd = qFromBigEndian<qint64>(bytes.constData() + oldIndex + 12);
+    put<qint64>(bytes, oldIndex + 4, blockEnd - 4);
+    put<qint32>(bytes, blockEnd - 4, 7);
+    QTest::addRow("1.5 picture shares one not in the file")
+        << bytes << QString() << 0
+        << "1 picture and 1 note could not be read: the file holds no pixels for them; " + attached
+            + ".";
+}
+
+// Hostile boards either are refused with one message or load what can be read, telling once
+// how much was left out and why.
+void tst_SaveFileLoader::damagedBoards()
+{
+    QFETCH(QByteArray, board);
+    QFETCH(QString, message);
+    QFETCH(int, items);
+    QFETCH(QString, lost);
+
+    const QString path = m_dir->filePath(QStringLiteral("damaged.vlk"));
+    writeAll(path, board);
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { message });
+    QCOMPARE(loaded->items.size(), items);
+    QCOMPARE(loaded->lost, lost.isEmpty() ? QStringList() : QStringList { lost });
 }
 
 void tst_SaveFileLoader::fullRewriteMessages_data()
