@@ -30,14 +30,15 @@ namespace {
 
     // Opened before the sandbox closes the door to /proc; read again for every picture.
     int statusFile = -1;
-    rlim_t hardLimit = RLIM_INFINITY;
+    // Unused where sanitizers forbid a memory limit.
+    [[maybe_unused]] rlim_t hardLimit = RLIM_INFINITY;
 
     QString systemError(int error)
     {
         return QString::fromLocal8Bit(std::strerror(error));
     }
 
-    quint64 addressSpace()
+    [[maybe_unused]] quint64 addressSpace()
     {
         char text[128] = {};
         const ssize_t count = statusFile < 0 ? -1 : ::pread(statusFile, text, sizeof text - 1, 0);
