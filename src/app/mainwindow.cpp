@@ -788,7 +788,7 @@ void MainWindow::showError(const QString &heading, const QString &details)
 QString MainWindow::askSavePath(
     const QString &title, const QString &proposedName, const QString &filter)
 {
-    const QString directory = m_browsePath->value().toString();
+    const QString directory = browsePath();
     const QString path
         = QFileDialog::getSaveFileName(this, title, QDir(directory).filePath(proposedName), filter);
     if (!path.isEmpty())
@@ -842,7 +842,7 @@ void MainWindow::issuePreOpSave()
 
 void MainWindow::load()
 {
-    const QString directory = m_browsePath->value().toString();
+    const QString directory = browsePath();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Load Scene"), directory, tr("Velkora Scene (*.vlk)"));
     if (path.isEmpty())
@@ -1267,7 +1267,7 @@ void MainWindow::exportSceneWithDialog()
 {
     if (m_scene->isEmptyFlag() || refuseWhileLoading())
         return;
-    const QString directory = m_browsePath->value().toString();
+    const QString directory = browsePath();
     const QString path = QFileDialog::getSaveFileName(this, tr("Export Scene"),
         QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
     if (path.isEmpty())
@@ -1302,8 +1302,8 @@ void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
         [](GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
     if (!anyImage || !isIdle())
         return;
-    const QString directory = QFileDialog::getExistingDirectory(
-        this, tr("Export Images"), m_browsePath->value().toString());
+    const QString directory
+        = QFileDialog::getExistingDirectory(this, tr("Export Images"), browsePath());
     if (directory.isEmpty())
         return;
     ExportImagesDialog dialog(this);
