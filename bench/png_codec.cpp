@@ -1,4 +1,5 @@
-// PNG encoding: our encoder against the toolkit's writer at its default settings, one thread.
+// PNG encoding: our encoder against the toolkit's writer at its default settings, one thread;
+// decoding: our decoder against the toolkit's reader on the streams our encoder wrote.
 //
 //   bench_png_codec            generated photo-like images
 //   bench_png_codec --flat     generated flat graphics (interface-like rectangles and text)
@@ -10,6 +11,7 @@
 #include "benchmemory.h"
 #include "benchpictures.h"
 
+#include "persistence/pngdecoder.h"
 #include "persistence/pngencoder.h"
 
 #include <QBuffer>
@@ -125,6 +127,17 @@ double decodeTime(const QVector<QByteArray> &files)
     return double(timer.nsecsElapsed());
 }
 
+double ownDecodeTime(const QVector<QByteArray> &files)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (const QByteArray &file : files) {
+        QImage image;
+        PngDecoder::decode(reinterpret_cast<const uchar *>(file.constData()), file.size(), &image);
+    }
+    return double(timer.nsecsElapsed());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -178,10 +191,11 @@ int main(int argc, char *argv[])
         fastestTimes.push_back(fastestTime);
     }
 
-    std::vector<double> toolkitDecode, ourDecode;
+    std::vector<double> toolkitDecode, ourDecode, ownDecode;
     for (int run = 0; run < 3; ++run) {
         toolkitDecode.push_back(decodeTime(toolkitFiles));
         ourDecode.push_back(decodeTime(balancedFiles));
+        ownDecode.push_back(ownDecodeTime(balancedFiles));
     }
 
     std::printf("toolkit writer: %.1f ms, %lld bytes\n", median(toolkitTimes) / 1e6, toolkitBytes);
@@ -195,5 +209,6 @@ int main(int argc, char *argv[])
         "figure png_fast_encode_speedup %.3f\n", median(toolkitTimes) / median(fastestTimes));
     std::printf("figure png_fast_size_ratio %.4f\n", double(fastestBytes) / double(toolkitBytes));
     std::printf("figure png_decode_ratio %.3f\n", median(ourDecode) / median(toolkitDecode));
+    std::printf("figure png_own_decode_speedup %.3f\n", median(ourDecode) / median(ownDecode));
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "loading/loadinglog.h"
 #include "loading/loadjob.h"
 #include "persistence/imageloaderrunner.h"
+#include "persistence/pngdecoder.h"
 #include "persistence/pngencoder.h"
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"
@@ -460,7 +461,7 @@ bool CopyPasteHandler::readPayload(const QByteArray &payload, LoadJob *job)
         QImage image;
         if (marker != 0) {
             const qint64 at = in.device()->pos();
-            const qint64 length = ImageLoaderRunner::pngLength(bytes + at, size - at);
+            const qint64 length = PngDecoder::streamLength(bytes + at, size - at);
             if (length < 0)
                 break;
             // Refuses dimensions the stream's length could not describe before decoding.

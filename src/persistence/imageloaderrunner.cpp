@@ -1,6 +1,7 @@
 #include "persistence/imageloaderrunner.h"
 
 #include "loading/decoderpool.h"
+#include "persistence/pngdecoder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,38 +23,6 @@ ImageLoaderRunner::ImageLoaderRunner(const ImageRecord &record, int node, const 
     setAutoDelete(false);
 }
 
-bool ImageLoaderRunner::isPlausiblePng(const QSize &size, qint64 length)
-{
-    // Deflate expands at most about 1032 times; at one bit a pixel that bounds the pixels a
-    // stream of this length can hold. Anything larger is a lie that would only allocate.
-    // Both sides in 64 bits: dimensions are at most an int each, and a length so large that the
-    // bound overflows allows any picture.
-    qint64 bound = 0;
-    if (!size.isValid() || __builtin_mul_overflow(length, qint64(8300), &bound)
-        || __builtin_add_overflow(bound, qint64(4096), &bound))
-        return true;
-    return qint64(size.width()) * size.height() <= bound;
-}
-
-qint64 ImageLoaderRunner::pngLength(const uchar *data, qint64 available)
-{
-    static const uchar signature[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
-    if (available < qint64(sizeof signature) || std::memcmp(data, signature, sizeof signature) != 0)
-        return -1;
-    // Chunk lengths come from disk: each is checked against what is left before it is skipped.
-    qint64 at = sizeof signature;
-    while (at + 12 <= available) {
-        const qint64 chunk = qFromBigEndian<quint32>(data + at);
-        const bool last = std::memcmp(data + at + 4, "IEND", 4) == 0;
-        if (chunk > available - at - 12)
-            return -1;
-        at += 12 + chunk;
-        if (last)
-            return at;
-    }
-    return -1;
-}
-
 QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
 {
     LoadLosses::Reason failure;
@@ -63,19 +32,22 @@ QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
 QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length, LoadLosses::Reason *failure)
 {
     *failure = LoadLosses::Reason::DamagedPicture;
-    length = pngLength(data, length);
+    length = PngDecoder::streamLength(data, length);
     if (length <= 0 || length > std::numeric_limits<int>::max())
         return {};
     const QSize declared = length >= 24
         ? QSize(int(qMin<quint32>(qFromBigEndian<quint32>(data + 16), INT_MAX)),
             int(qMin<quint32>(qFromBigEndian<quint32>(data + 20), INT_MAX)))
         : QSize();
-    if (!isPlausiblePng(declared, length)) {
+    if (!PngDecoder::isPlausible(declared, length)) {
         *failure = LoadLosses::Reason::ImplausibleSize;
         return {};
     }
-    // Decoded in a helper like any picture: a board is as untrusted as any file.
     QImage image;
+    if (PngDecoder::decode(data, length, &image) != PngDecoder::Result::Unsupported)
+        return image;
+    // Streams our decoder leaves alone (palettes, 16 bits, profiles) go where any picture goes:
+    // a board is as untrusted as any file.
     DecoderPool::instance().decodeData(
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length)), "png", false,
         QSize(), &image);

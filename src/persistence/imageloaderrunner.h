@@ -48,17 +48,11 @@ public:
     // The linked file an image of a moved scene file now lies at, or empty.
     static QString resolveLinkedPath(const QString &path, const QString &currentSceneDirectory,
         const QString &savedSceneDirectory);
-    // Decodes the PNG stream that data starts with (a decoder helper does it), refusing
-    // dimensions its length could not describe. The stream may be followed by other bytes.
+    // Decodes the PNG stream that data starts with, refusing dimensions its length could not
+    // describe. The stream may be followed by other bytes.
     static QImage decodePng(const uchar *data, qint64 length);
     // The same, telling why the image is null.
     static QImage decodePng(const uchar *data, qint64 length, LoadLosses::Reason *failure);
-    // The length of the PNG stream data starts with, up to its end chunk; -1 when there is none
-    // within available bytes.
-    static qint64 pngLength(const uchar *data, qint64 available);
-    // The same bound for a stream read from a device: false when the PNG header there claims
-    // more pixels than length bytes could describe. Leaves the device where it was.
-    static bool isPlausiblePng(const QSize &size, qint64 length);
 
 signals:
     void imageDone();

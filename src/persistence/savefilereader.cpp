@@ -2,6 +2,7 @@
 
 #include "loading/baseloader.h"
 #include "loading/loadjob.h"
+#include "persistence/pngdecoder.h"
 #include "persistence/savefileformat.h"
 
 #include <QBuffer>
@@ -204,7 +205,7 @@ QImage decodeFrom(QIODevice *device, qint64 length)
 {
     QImageReader reader(device, "png");
     reader.setAutoDetectImageFormat(false);
-    if (!ImageLoaderRunner::isPlausiblePng(reader.size(), length))
+    if (!PngDecoder::isPlausible(reader.size(), length))
         return {};
     QImage image;
     if (!reader.read(&image))
