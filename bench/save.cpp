@@ -1,5 +1,5 @@
 // Saving a scene file: a full save of 32 pictures of about 4 Mpx against encoding the same
-// pictures with the toolkit's PNG writer on every pool thread, and an incremental save of the
+// pictures with the toolkit's PNG writer on every core, and an incremental save of the
 // unchanged board against the full save.
 //
 //   bench_save [PICTURES [SIDE]]      defaults 32 pictures of 2048 x 2048 pixels
@@ -9,9 +9,11 @@
 // the time of the whole full save (goal 8 or higher on two cores).
 
 #include "benchpictures.h"
+#include "benchsceneloading.h"
 #include "scene/scenesnapshot.h"
 
 #include "loading/loadjob.h"
+#include "loading/workpools.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 
@@ -23,7 +25,6 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cstdio>
@@ -65,6 +66,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    WorkPools::configure();
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 32;
     const int side = argc > 2 ? QByteArray(argv[2]).toInt() : 2048;
 
@@ -81,7 +83,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer timer;
     timer.start();
-    const QList<QByteArray> encoded = QtConcurrent::blockingMapped(images, encode);
+    const QList<QByteArray> encoded = mapOnEveryCore(images, encode);
     const double encodeSeconds = timer.nsecsElapsed() / 1e9;
     qint64 bytes = 0;
     for (const QByteArray &png : encoded)
@@ -104,8 +106,8 @@ int main(int argc, char **argv)
     }
     std::sort(incremental.begin(), incremental.end());
 
-    std::printf("# %d pictures of %d x %d, %.1f MB of PNG, %d pool threads\n", count, side, side,
-        bytes / 1e6, QThreadPool::globalInstance()->maxThreadCount());
+    std::printf("# %d pictures of %d x %d, %.1f MB of PNG, %d cores\n", count, side, side,
+        bytes / 1e6, QThread::idealThreadCount());
     std::printf("# encode %.3f s, full save %.3f s, incremental save %.3f s\n", encodeSeconds,
         fullSeconds, incremental.at(1));
     std::printf("figure save_full_over_encode %.3f\n", fullSeconds / encodeSeconds);

@@ -19,6 +19,7 @@
 #include "loading/copypastehandler.h"
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
+#include "loading/workpools.h"
 #include "persistence/autosavefile.h"
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
@@ -66,7 +67,6 @@
 #include <QVBoxLayout>
 
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 
@@ -82,8 +82,7 @@ MainWindow::MainWindow(QWidget *parent)
     qRegisterMetaType<GraphicsImageItem *>("GraphicsImageItem*");
     qRegisterMetaType<QFile *>("QFile*");
     setAttribute(Qt::WA_DeleteOnClose);
-    // The GUI thread keeps one core for itself while the pool decodes and derives images.
-    QThreadPool::globalInstance()->setMaxThreadCount(qMax(1, QThread::idealThreadCount() - 1));
+    WorkPools::configure();
 
     buildSettings();
     buildInterface();

@@ -2,6 +2,7 @@
 
 #include "export/exportlog.h"
 #include "loading/loadjob.h"
+#include "persistence/pngencoder.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -10,6 +11,51 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QSaveFile>
+
+namespace {
+
+struct Written {
+    bool written = false;
+    // The file could not be created or written, as opposed to the image not being encodable.
+    bool deviceError = false;
+    QString error;
+};
+
+// PNG is lossless: for it the quality only trades time for size, the highest being the fastest.
+int pngDeflateLevel(int quality)
+{
+    if (quality >= 67)
+        return PngEncoder::deflateLevel(PngEncoder::Fastest);
+    if (quality >= 34)
+        return PngEncoder::deflateLevel(PngEncoder::Balanced);
+    return PngEncoder::deflateLevel(PngEncoder::Smallest);
+}
+
+// PNG files come from our encoder, several times faster than the toolkit's writer; the toolkit
+// writes every other format, with the quality as given.
+Written writeImage(const QImage &image, const QString &path, const QByteArray &format, int quality)
+{
+    if (format.compare("png", Qt::CaseInsensitive) != 0) {
+        QImageWriter writer(path, format);
+        writer.setQuality(quality);
+        const bool written = writer.write(image);
+        return { written, writer.error() == QImageWriter::DeviceError, writer.errorString() };
+    }
+    // The toolkit writer's words for it, which scripts may look for.
+    if (image.isNull())
+        return { false, false, QStringLiteral("Image is empty") };
+    QByteArray png;
+    QString error;
+    if (!PngEncoder::encode(image, pngDeflateLevel(quality), &png, &error))
+        return { false, false, error };
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit())
+        return { false, true, file.errorString() };
+    return { true, false, QString() };
+}
+
+} // namespace
 
 ImageExporter::ImageExporter(QObject *parent)
     : BaseLoader(parent)
@@ -134,12 +180,12 @@ void ImageExporter::exportImage(
 {
     job = ensureJob(job);
     reportStarted(job, tr("Exporting Scene"));
-    QImageWriter writer(settings.path, QFileInfo(settings.path).suffix().toLatin1());
-    writer.setQuality(settings.quality);
-    if (!writer.write(image)) {
+    const Written result = writeImage(
+        image, settings.path, QFileInfo(settings.path).suffix().toLatin1(), settings.quality);
+    if (!result.written) {
         qCWarning(lcExport, "ImageExporter: could not write %s: %s", qUtf8Printable(settings.path),
-            qUtf8Printable(writer.errorString()));
-        reportFinished(job, tr("Failed to export image."), writer.errorString());
+            qUtf8Printable(result.error));
+        reportFinished(job, tr("Failed to export image."), result.error);
         return;
     }
     reportFinished(job);
@@ -173,20 +219,17 @@ void ImageExporter::exportItems(const QList<ImageExporter::Picture> &pictures,
             name = numberText;
 
         QString path = uniquePngPath(settings.path, name);
-        QImageWriter writer(path, "png");
-        writer.setQuality(settings.quality);
-        bool written = writer.write(picture.image);
-        if (written) {
+        Written result = writeImage(picture.image, path, "png", settings.quality);
+        if (result.written) {
             ++number;
-        } else if (writer.error() == QImageWriter::DeviceError) {
+        } else if (result.deviceError) {
             // A name the file system refuses (too long, characters it rejects).
             path = uniquePngPath(settings.path, numberText);
-            writer.setFileName(path);
-            written = writer.write(picture.image);
+            result = writeImage(picture.image, path, "png", settings.quality);
         }
-        if (!written) {
-            report += path + QLatin1Char(':') + writer.errorString() + QLatin1String("<br>");
-            if (writer.error() == QImageWriter::DeviceError)
+        if (!result.written) {
+            report += path + QLatin1Char(':') + result.error + QLatin1String("<br>");
+            if (result.deviceError)
                 break;
         }
         reportProgress(job, i + 1);

@@ -27,7 +27,8 @@ public:
         QString path;
         // Pattern for exported image names: "%0" is the sequence number, "%1" the image's name.
         QString nameOverride;
-        // The image writer's quality, 0 to 100.
+        // 0 to 100: the toolkit writer's quality; for PNG files, which lose nothing, the higher
+        // the faster and the larger.
         int quality = 100;
     };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "loading/imageloader.h"
+#include "loading/workpools.h"
 #include "persistence/imageloaderrunner.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
@@ -132,6 +133,8 @@ private:
     QString m_currentSceneDirectory;
     QString m_savedSceneDirectory;
     uchar *m_mapping = nullptr;
+    // The user waits for a load: its pictures decode on every core.
+    WorkPools::Foreground m_foreground;
     std::shared_ptr<ImageLoaderRunner::Context> m_context;
     QList<ImageLoaderRunner *> m_runners;
     QSet<ImageLoaderRunner *> m_reported;

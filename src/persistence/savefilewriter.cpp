@@ -3,6 +3,7 @@
 #include "persistence/pngencoder.h"
 
 #include "loading/loadjob.h"
+#include "loading/workpools.h"
 #include "persistence/persistencelog.h"
 #include "persistence/savefileformat.h"
 #include "settings/versionnumber.h"
@@ -279,7 +280,9 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
             toEncode.append(k);
     }
 
-    // Encode ahead on every pool thread, but hold only a bounded number of finished streams.
+    // The user waits for a save: encode ahead on every core, but hold only a bounded number of
+    // finished streams.
+    const WorkPools::Foreground foreground;
     QThreadPool *pool = QThreadPool::globalInstance();
     const int window = std::max(2, 2 * pool->maxThreadCount());
     QHash<int, QFuture<QByteArray>> encoding;

@@ -1,5 +1,7 @@
 #include "graphicsimagegenerator.h"
 
+#include "loading/workpools.h"
+
 #include <QRunnable>
 #include <QThreadPool>
 
@@ -19,7 +21,8 @@ void GraphicsImageGenerator::prepare(const QImage &source)
 
 void GraphicsImageGenerator::start(const std::shared_ptr<GraphicsImageGenerator> &job)
 {
-    QThreadPool::globalInstance()->start(QRunnable::create([job] { job->run(); }));
+    QThreadPool::globalInstance()->start(
+        QRunnable::create([job] { job->run(); }), WorkPools::BackgroundPriority);
 }
 
 bool GraphicsImageGenerator::beginRun()

@@ -185,13 +185,23 @@ void tst_ImageExporter::exportImage_data()
     QTest::addColumn<QImage>("image");
     QTest::addColumn<QString>("heading");
     QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<int>("quality");
 
     QTest::addRow("format from the suffix")
-        << "scene.jpg" << solid({ 7, 5 }, Qt::red) << QString() << QByteArray("jpeg");
-    QTest::addRow("unknown suffix")
-        << "scene.nothing" << solid({ 7, 5 }, Qt::red) << "Failed to export image." << QByteArray();
+        << "scene.jpg" << solid({ 7, 5 }, Qt::red) << QString() << QByteArray("jpeg") << 80;
+    QTest::addRow("unknown suffix") << "scene.nothing" << solid({ 7, 5 }, Qt::red)
+                                    << "Failed to export image." << QByteArray() << 80;
     QTest::addRow("missing folder") << "missing/scene.png" << solid({ 7, 5 }, Qt::red)
-                                    << "Failed to export image." << QByteArray();
+                                    << "Failed to export image." << QByteArray() << 80;
+    // Every quality keeps every pixel of a PNG file, translucent ones too.
+    QImage gradient(67, 33, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < gradient.height(); ++y)
+        for (int x = 0; x < gradient.width(); ++x)
+            gradient.setPixel(x, y, qPremultiply(qRgba(x * 3, y * 7, x ^ y, (x * y) & 0xff)));
+    for (const int quality : { 100, 50, 0 }) {
+        QTest::addRow("PNG at quality %d", quality)
+            << "scene.PNG" << gradient << QString() << QByteArray("png") << quality;
+    }
 }
 
 void tst_ImageExporter::exportImage()
@@ -200,18 +210,21 @@ void tst_ImageExporter::exportImage()
     QFETCH(QImage, image);
     QFETCH(QString, heading);
     QFETCH(QByteArray, format);
+    QFETCH(int, quality);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     ImageExporter::ExportSettings settings;
     settings.path = dir.filePath(fileName);
-    settings.quality = 80;
+    settings.quality = quality;
     const QStringList result = run("exportImage", Q_ARG(QImage, image), settings);
     QCOMPARE(result.first(), heading);
     if (heading.isEmpty()) {
         QImageReader reader(settings.path);
         QCOMPARE(reader.format(), format);
         QCOMPARE(reader.size(), image.size());
+        if (format == "png")
+            QCOMPARE(reader.read().convertToFormat(image.format()), image);
     } else {
         QVERIFY(!result.last().isEmpty());
     }

@@ -1316,7 +1316,9 @@ void tst_SaveFileLoader::cancelledLoadKeepsOthersPoolWork()
     pool->setMaxThreadCount(1);
     std::atomic_bool release { false };
     std::atomic_bool otherRan { false };
-    pool->start(new Blocker(&release));
+    // A load widens the pool to every core: blockers queued first take each thread it gets.
+    for (int i = 0; i < QThread::idealThreadCount(); ++i)
+        pool->start(new Blocker(&release));
 
     auto collector = std::make_unique<Collector>(m_loader);
     auto *file = new QFile(path, collector.get());
