@@ -10,10 +10,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QPolygonF>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -201,16 +201,35 @@ ItemRecord imageRecord(
     return record;
 }
 
+// Decodes the PNG stream at the device's position, which only its own chunks bound, and leaves
+// the device after its end chunk. Chunk lengths come from disk: each is checked against the
+// length left before the device skips it.
 QImage decodeFrom(QIODevice *device, qint64 length)
 {
-    QImageReader reader(device, "png");
-    reader.setAutoDetectImageFormat(false);
-    if (!PngDecoder::isPlausible(reader.size(), length))
+    const qint64 start = device->pos();
+    uchar signature[8];
+    if (device->read(reinterpret_cast<char *>(signature), 8) != 8
+        || std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) != 0)
         return {};
-    QImage image;
-    if (!reader.read(&image))
-        return {};
-    return ImageLoader::toDisplayFormat(std::move(image));
+    for (qint64 at = 8; at + 12 <= length;) {
+        uchar chunk[8];
+        if (device->read(reinterpret_cast<char *>(chunk), 8) != 8)
+            return {};
+        const qint64 chunkLength = qFromBigEndian<quint32>(chunk);
+        if (chunkLength > length - at - 12 || chunkLength > std::numeric_limits<int>::max())
+            return {};
+        at += 12 + chunkLength;
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
+            if (at > std::numeric_limits<int>::max() || !device->seek(start))
+                return {};
+            const QByteArray block = device->read(at);
+            return ImageLoaderRunner::decodePng(
+                reinterpret_cast<const uchar *>(block.constData()), block.size());
+        }
+        if (!device->seek(start + at))
+            return {};
+    }
+    return {};
 }
 
 QImage decodeAt(const uchar *mapping, qint64 offset, qint64 size)

@@ -1175,6 +1175,16 @@ void tst_SaveFileLoader::damagedBoards_data()
         << bytes << QString() << 0
         << "1 picture and 1 note could not be read: the file holds no pixels for them; " + attached
             + ".";
+
+    // Where the index disagrees with the record, the picture's own chunks tell where it ends.
+    bytes = oldFormatFile("1.4", picture(8, 6, Qt::red).toImage(), dir.path());
+    const qint64 index14 = qFromBigEndian<qint64>(bytes.constData() + 4 + 6 + 4);
+    const qint64 start14 = qFromBigEndian<qint64>(bytes.constData() + index14 + 4);
+    put<qint64>(bytes, index14 + 4, start14 + 1);
+    QTest::addRow("1.4 picture found by its chunks") << bytes << QString() << 1 << QString();
+    put<quint32>(bytes, start14 + 8, 0x7ffffff0);
+    QTest::addRow("1.4 picture whose chunk runs past the file")
+        << bytes << broken << 0 << QString();
 }
 
 // Hostile boards either are refused with one message or load what can be read, telling once
