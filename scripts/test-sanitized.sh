@@ -10,6 +10,7 @@ tests=(
     loading_fetchbatch
     loading_imageloader
     persistence_savefileloader
+    persistence_pngdecoder
     app_killedsave
 )
 
