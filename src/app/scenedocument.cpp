@@ -336,7 +336,7 @@ void SceneDocument::autoSave()
 {
     // A board with a file of its own is saved there, backup and all.
     if (!isNewScene()) {
-        save();
+        save(InBackground);
         return;
     }
     if (!m_autoSave) {
@@ -347,7 +347,7 @@ void SceneDocument::autoSave()
             return;
         }
     }
-    save(m_autoSave->path(), AutoSave);
+    save(m_autoSave->path(), AutoSave | InBackground);
 }
 
 bool SceneDocument::restoreAutoSave(const QString &path)
@@ -388,7 +388,8 @@ void SceneDocument::startSave(QFile *file, FileJob record, const QString &previo
     record.file = file;
     m_jobs.insert(job, record);
     m_saving = true;
-    QMetaObject::invokeMethod(m_loader, "save", Qt::QueuedConnection, Q_ARG(QFile *, file),
+    const char *slot = record.options & InBackground ? "saveInBackground" : "save";
+    QMetaObject::invokeMethod(m_loader, slot, Qt::QueuedConnection, Q_ARG(QFile *, file),
         Q_ARG(QString, previousChecksum), Q_ARG(SaveFileLoader::SceneState, state),
         Q_ARG(LoadJob *, job));
 }

@@ -32,7 +32,8 @@ class SceneDocument : public QObject {
     Q_OBJECT
 
 public:
-    enum SaveOption { NoBackup = 1, AutoSave = 2 };
+    // InBackground: nobody waits for the save, which then leaves a core to the window.
+    enum SaveOption { NoBackup = 1, AutoSave = 2, InBackground = 4 };
     enum LoadOption { BruteForce = 1, RestoreAutoSave = 2 };
     enum class Operation { Clear, Load, Close };
 

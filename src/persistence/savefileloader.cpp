@@ -71,6 +71,18 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
 void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
     const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob)
 {
+    write(saveFile, oldChecksum, sceneState, loadJob, SaveFileWriter::UserWaits);
+}
+
+void SaveFileLoader::saveInBackground(QFile *saveFile, const QString &oldChecksum,
+    const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob)
+{
+    write(saveFile, oldChecksum, sceneState, loadJob, SaveFileWriter::InBackground);
+}
+
+void SaveFileLoader::write(QFile *saveFile, const QString &oldChecksum,
+    const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int urgency)
+{
     LoadJob *job = ensureJob(loadJob);
     reportStarted(job, tr("Saving Scene"));
     if (!saveFile || !saveFile->isOpen() || !saveFile->isWritable() || !saveFile->isReadable()) {
@@ -78,8 +90,8 @@ void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
             job, tr("Failed to write save file."), saveFile ? saveFile->errorString() : QString());
         return;
     }
-    SaveFileWriter(
-        this, saveFile, job, m_embedLocalFiles, PngEncoder::deflateLevel(m_saveCompression))
+    SaveFileWriter(this, saveFile, job, m_embedLocalFiles,
+        PngEncoder::deflateLevel(m_saveCompression), SaveFileWriter::Urgency(urgency))
         .run(oldChecksum, sceneState);
 }
 

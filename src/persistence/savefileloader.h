@@ -52,6 +52,9 @@ public slots:
         const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     void save(
         QFile *saveFile, const QString &oldChecksum, const SaveFileLoader::SceneState &sceneState);
+    // The same for a save nobody waits for (an autosave): it leaves a core to the window.
+    void saveInBackground(QFile *saveFile, const QString &oldChecksum,
+        const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     void load(QFile *loadFile, LoadJob *loadJob, bool force);
     void load(QFile *loadFile, LoadJob *loadJob);
     void load(QFile *loadFile);
@@ -77,6 +80,9 @@ signals:
 private:
     // A reader whose questions and findings come out as this loader's signals.
     SaveFileReader *makeReader(QFile *file, LoadJob *job, const SaveFileHeader &header);
+    // urgency: a SaveFileWriter::Urgency.
+    void write(QFile *saveFile, const QString &oldChecksum,
+        const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int urgency);
 
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;

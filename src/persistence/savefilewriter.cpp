@@ -19,6 +19,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -46,12 +47,13 @@ qint32 fromBigEndian32(const QByteArray &bytes)
 
 } // namespace
 
-SaveFileWriter::SaveFileWriter(
-    SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles, int deflateLevel)
+SaveFileWriter::SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job,
+    bool embedLocalFiles, int deflateLevel, Urgency urgency)
     : m_loader(loader)
     , m_file(file)
     , m_job(job)
     , m_deflateLevel(deflateLevel)
+    , m_urgency(urgency)
     , m_embedLocalFiles(embedLocalFiles)
 {
 }
@@ -280,9 +282,11 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
             toEncode.append(k);
     }
 
-    // The user waits for a save: encode ahead on every core, but hold only a bounded number of
-    // finished streams.
-    const WorkPools::Foreground foreground;
+    // Encode ahead (on every core when the user waits for the save), but hold only a bounded
+    // number of finished streams.
+    std::optional<WorkPools::Foreground> foreground;
+    if (m_urgency == UserWaits)
+        foreground.emplace();
     QThreadPool *pool = QThreadPool::globalInstance();
     const int window = std::max(2, 2 * pool->maxThreadCount());
     QHash<int, QFuture<QByteArray>> encoding;

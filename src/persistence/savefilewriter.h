@@ -17,8 +17,11 @@ class QFile;
 // and written in order, so the file is the same as if they were encoded one after another.
 class SaveFileWriter {
 public:
-    SaveFileWriter(
-        SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles, int deflateLevel);
+    // Whether the user waits for the save, which then encodes on every core.
+    enum Urgency { UserWaits, InBackground };
+
+    SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles,
+        int deflateLevel, Urgency urgency = UserWaits);
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
     void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state);
@@ -61,6 +64,7 @@ private:
     QFile *m_file;
     LoadJob *m_job;
     int m_deflateLevel;
+    Urgency m_urgency;
     bool m_embedLocalFiles;
     QList<Image> m_images;
 };
