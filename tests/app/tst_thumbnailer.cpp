@@ -35,9 +35,10 @@ ItemRecord picture(
     record.transform = transform;
     record.image = image;
     QPainterPath crop;
-    crop.addRect(-side / 2, -side / 2, side, side);
+    const qreal half = side / 2.0;
+    crop.addRect(-half, -half, side, side);
     record.cropPath = crop;
-    record.imageTransform = QTransform::fromTranslate(-side / 2, -side / 2);
+    record.imageTransform = QTransform::fromTranslate(-half, -half);
     return record;
 }
 
@@ -233,9 +234,9 @@ void tst_Thumbnailer::damagedBoards_data()
 
     QTest::addRow("empty file") << QByteArray();
     QTest::addRow("cut in the header") << sample.left(14);
-    QTest::addRow("cut in the first picture") << sample.left(first.start + 40);
-    QTest::addRow("cut in the item records") << sample.left(index.constLast().end + 20);
-    QTest::addRow("cut in the index") << sample.left(header.indexOffset + 30);
+    QTest::addRow("cut in the first picture") << sample.left(int(first.start) + 40);
+    QTest::addRow("cut in the item records") << sample.left(int(index.constLast().end) + 20);
+    QTest::addRow("cut in the index") << sample.left(int(header.indexOffset) + 30);
     QTest::addRow("last byte missing") << sample.left(sample.size() - 1);
     QByteArray bytes = sample;
     put<quint32>(bytes, first.start + 16, 50000);
