@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     # build
-    cmake g++ make ccache pkg-config
+    cmake g++ make ccache pkg-config help2man
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools qttools5-dev-tools
     libqt5svg5-dev libqt5x11extras5-dev
     libx11-dev libxcb1-dev libxcb-shape0-dev libxcb-xinput-dev libxcb-xfixes0-dev
@@ -15,8 +15,10 @@ packages=(
     kimageformat-plugins qt5-image-formats-plugins
     # tests that need a real X server
     xvfb xauth openbox xdotool x11-utils x11-xserver-utils dbus-daemon
-    # unpacking the downloaded fonts
-    ca-certificates tar gzip
+    # the installation test: checkers of desktop files and the file type database
+    desktop-file-utils libxml2-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
+    # scripts/package.sh: cpack finds the packages the binaries need with these
+    dpkg-dev file
 )
 
 missing=()
@@ -25,10 +27,6 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-# npm fetches the fonts; any npm on the PATH will do, Debian's only when there is none.
-if ! command -v npm >/dev/null 2>&1; then
-    missing+=(npm)
-fi
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0

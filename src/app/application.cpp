@@ -14,6 +14,7 @@
 #include <QFileOpenEvent>
 #include <QFont>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QScreen>
 #include <QTranslator>
 
@@ -35,8 +36,8 @@ void Application::prepareProcess(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Orlwick Studio"));
     QCoreApplication::setApplicationName(QStringLiteral("Velkora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELKORA_VERSION));
-    // Docks and task bars find the program's entry, and its progress, by this name.
-    QGuiApplication::setDesktopFileName(QStringLiteral("velkora"));
+    // Docks and task bars find the program's entry, its icon and its progress by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELKORA_APP_ID));
 
     // Help, version and printing the bindings never open a window: let them work over ssh or in
     // a build job, where no display is available.
@@ -127,6 +128,9 @@ void Application::installInterfaceResources()
     QApplication::setFont(font);
 
     QApplication::setStyle(new ProxyOverrideStyle);
+    // The installed theme's icon, or the drawing it was made from where none is installed.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral(VELKORA_APP_ID), QIcon(QStringLiteral(":/velkora.svg"))));
 
     auto *translator = new QTranslator(this);
     if (translator->load(QStringLiteral(":/translations/english.qm")))

@@ -325,10 +325,20 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         return true;
     }
 
+    // Each board opens in a window of its own, as a file manager that opens several at once
+    // expects: this window takes the first, another instance each of the others.
     QList<QUrl> files;
+    QStringList otherBoards;
     const QStringList positional = parser.positionalArguments();
-    for (const QString &path : positional)
-        files.append(QUrl::fromLocalFile(path));
+    for (const QString &path : positional) {
+        const bool isBoard = ImageLoader::isSceneFile(path);
+        if (isBoard && std::any_of(files.cbegin(), files.cend(), [](const QUrl &file) {
+                return ImageLoader::isSceneFile(file.toLocalFile());
+            }))
+            otherBoards.append(QFileInfo(path).absoluteFilePath());
+        else
+            files.append(QUrl::fromLocalFile(path));
+    }
 
     if (parser.isSet(Update)) {
         m_updateTarget = parser.value(Update);
@@ -353,6 +363,8 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
     } else {
         if (offerLeftOverAutoSaves())
             endProcess(0);
+        for (const QString &board : qAsConst(otherBoards))
+            startInstance({ board });
         if (!files.isEmpty())
             queueImageLoad(files);
         else if (m_autoLoad->value().toBool() && !m_recentFileActions.isEmpty()
@@ -627,15 +639,20 @@ bool MainWindow::offerLeftOverAutoSaves()
 {
     AutoSaveRecoveryDialog dialog(this);
     connect(&dialog, &AutoSaveRecoveryDialog::recoverRequested, this, [](const QString &path) {
-        // The restoring instance uses this one's settings and log.
-        QStringList arguments;
-        if (Application *application = Application::instance())
-            arguments = application->restartArguments();
-        arguments << QStringLiteral("--restore") << path;
-        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments))
-            qCWarning(lcApp, "Could not start an instance to restore %s", qUtf8Printable(path));
+        startInstance({ QStringLiteral("--restore"), path });
     });
     return dialog.exec() == 1;
+}
+
+void MainWindow::startInstance(const QStringList &arguments)
+{
+    // The other instance uses this one's settings and log.
+    QStringList all;
+    if (Application *application = Application::instance())
+        all = application->restartArguments();
+    all << arguments;
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), all))
+        qCWarning(lcApp, "Could not start an instance for %s", qUtf8Printable(arguments.last()));
 }
 
 // Relinking -------------------------------------------------------------------------------------

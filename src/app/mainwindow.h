@@ -240,6 +240,8 @@ private:
     // Offers autosaves left over by instances that ended; true when this process should end
     // because another one restores them.
     bool offerLeftOverAutoSaves();
+    // Starts another instance of the program with these arguments after its shared ones.
+    static void startInstance(const QStringList &arguments);
     void restartAutoSaveTimer();
     void queueImageLoad(const QList<QUrl> &urls);
     // A job this window follows from its start to its end, and deletes afterwards.

@@ -18,17 +18,26 @@ namespace {
 
 constexpr char helperName[] = "velkora-decoder";
 
-// Installed beside the program; a build tree keeps it where it was built.
+// Beside the program in a build tree; installed, in the private folder of the program's helpers
+// (VELKORA_DECODER_INSTALL_PATH, relative to the program's folder), wherever the installation was
+// moved to. A build tree that has neither keeps it where it was built.
 QString defaultHelperPath()
 {
     const QString chosen = qEnvironmentVariable("VELKORA_DECODER");
     if (!chosen.isEmpty())
         return chosen;
     if (QCoreApplication::instance()) {
-        const QString beside
-            = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(helperName);
+        const QString programFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+        const QString beside = programFolder + QLatin1String(helperName);
         if (QFileInfo(beside).isExecutable())
             return beside;
+#ifdef VELKORA_DECODER_INSTALL_PATH
+        const QString installed
+            = QFileInfo(programFolder + QLatin1String(VELKORA_DECODER_INSTALL_PATH))
+                  .absoluteFilePath();
+        if (QFileInfo(installed).isExecutable())
+            return installed;
+#endif
     }
 #ifdef VELKORA_DECODER_BUILD_PATH
     return QStringLiteral(VELKORA_DECODER_BUILD_PATH);

@@ -23,13 +23,6 @@ QString lastPiece(const QString &text)
     return text.section(QLatin1Char('.'), -1);
 }
 
-bool isSceneFile(const QString &path)
-{
-    const QString extension = lastPiece(path);
-    return extension.compare(QLatin1String("vlk"), Qt::CaseInsensitive) == 0
-        || extension.compare(QLatin1String("vlkra"), Qt::CaseInsensitive) == 0;
-}
-
 QImage downscaled(const QImage &picture, bool autoDownscale, const QSize &maxSize)
 {
     if (!autoDownscale || picture.isNull() || maxSize.width() <= 0 || maxSize.height() <= 0)
@@ -117,6 +110,13 @@ QImage ImageLoader::applyAutoDownscale(
     const QImage &image, bool autoDownscale, const QSize &maxSize)
 {
     return downscaled(image, autoDownscale, maxSize);
+}
+
+bool ImageLoader::isSceneFile(const QString &path)
+{
+    const QString extension = lastPiece(path);
+    return extension.compare(QLatin1String("vlk"), Qt::CaseInsensitive) == 0
+        || extension.compare(QLatin1String("vlkra"), Qt::CaseInsensitive) == 0;
 }
 
 QString ImageLoader::makeName(const QString &path)

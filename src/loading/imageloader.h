@@ -60,6 +60,8 @@ public:
     // maximum height.
     static QImage applyAutoDownscale(const QImage &image, bool autoDownscale, const QSize &maxSize);
     static QString makeName(const QString &path);
+    // Whether the path names a board, by its extension.
+    static bool isSceneFile(const QString &path);
     // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
     static QImage toDisplayFormat(QImage image);
 

@@ -79,7 +79,7 @@ QString checksumOf(const uchar *bytes, qint64 size)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-SaveFileHeader readHeaderFields(QFile *file)
+SaveFileHeader readHeaderFields(QIODevice *file)
 {
     SaveFileHeader header;
     QDataStream in(file);

@@ -6,6 +6,7 @@
 
 class QDataStream;
 class QFile;
+class QIODevice;
 
 // What reading and writing scene files share: version rules, the header and its checks, the
 // checksum, and the one bounded way strings are read from disk.
@@ -21,7 +22,7 @@ bool isAtLeast(const QString &a, const QString &b);
 
 // The header fields and image index from the file's current position, leaving the file just
 // after the header; the checksum is not computed.
-SaveFileHeader readHeaderFields(QFile *file);
+SaveFileHeader readHeaderFields(QIODevice *file);
 bool isValidHeader(const SaveFileHeader &header);
 bool isValidIndex(const SaveFileHeader &header);
 

@@ -250,6 +250,13 @@ SaveFileReader::SaveFileReader(
     , m_in(file)
     , m_size(file->size())
 {
+    mapIndex();
+}
+
+void SaveFileReader::mapIndex()
+{
+    m_entryById.clear();
+    m_entryClaimed.clear();
     for (int i = 0; i < m_header.imageRecords.size(); ++i) {
         if (!m_entryById.contains(m_header.imageRecords.at(i).id))
             m_entryById.insert(m_header.imageRecords.at(i).id, i);
@@ -279,6 +286,52 @@ bool SaveFileReader::readItemRecords(QIODevice *device, int count, QList<ItemRec
         read.append(reader.assemble(root));
     }
     *records = read;
+    return true;
+}
+
+bool SaveFileReader::readOutline(
+    QIODevice *device, const SaveFileHeader &header, QList<OutlineItem> *outline)
+{
+    SaveFileReader reader(device, header.formatVersion);
+    reader.m_header = header;
+    reader.mapIndex();
+    outline->clear();
+    if (!reader.readSceneBlock(true))
+        return false;
+    if (header.itemCount == 0)
+        return true;
+    // As readCurrent: the item records follow the last image block.
+    if (!header.imageRecords.isEmpty()) {
+        const qint64 end = header.imageRecords.constLast().end;
+        if (end < device->pos() || end > header.indexOffset || !device->seek(end))
+            return false;
+    }
+    while (!reader.m_in.atEnd() && reader.m_roots.size() < header.itemCount) {
+        const int root = reader.readRecord(0);
+        if (root < 0)
+            return false;
+        reader.m_roots.append(root);
+    }
+    // Entries are claimed in the order startRunners claims them, so that a picture gets the
+    // block a load would decode for it.
+    int position = 0;
+    for (int root : qAsConst(reader.m_roots)) {
+        QHash<int, int> placed;
+        for (int member : reader.treeOf(root)) {
+            const Node &node = reader.m_nodes.at(member);
+            OutlineItem item;
+            item.record = node.record;
+            item.parent = placed.value(member, -1);
+            if (item.record.type == ItemRecord::Type::Image) {
+                const int entry = reader.takeEntryFor(member, position++);
+                if (entry >= 0)
+                    item.block = header.imageRecords.at(entry);
+            }
+            outline->append(item);
+            for (int child : node.children)
+                placed.insert(child, outline->size() - 1);
+        }
+    }
     return true;
 }
 

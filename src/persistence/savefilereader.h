@@ -55,6 +55,22 @@ public:
     // carries them; false when they are not all there or are broken.
     static bool readItemRecords(QIODevice *device, int count, QList<ItemRecord> *records);
 
+    // One item of a board without its pixels: its record (children left out), the item it is
+    // attached to as an index into the outline (-1: none; a parent comes before its children),
+    // and for a picture the index entry of its block (id -1: the file holds none).
+    struct OutlineItem {
+        ItemRecord record;
+        int parent = -1;
+        ImageRecord block;
+    };
+    // Reads what a board of formats "1.6" to "1.10" holds besides its pixels, for a reader that
+    // picks the blocks it wants: header checked with SaveFileFormat::isValidHeader, device just
+    // after it. Reads the scene block and the item records only; no block, linked file, thread
+    // or checksum. Pictures get their entries as a load would give them. False when the scene
+    // block or a record is broken.
+    static bool readOutline(
+        QIODevice *device, const SaveFileHeader &header, QList<OutlineItem> *outline);
+
 signals:
     // The header with its actual checksum; a receiver may cancel the job in answer.
     void checksumComputed(const SaveFileHeader &header);
@@ -85,6 +101,8 @@ private:
         LoadLosses::Reason lost = LoadLosses::Reason::NoPictureData;
     };
 
+    // Maps the header's index by id, for takeEntryFor.
+    void mapIndex();
     bool readSceneBlock(bool withNextId);
     void emitSceneState(int highestId);
     int addNode(ItemRecord record, int parent);

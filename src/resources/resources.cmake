@@ -1,7 +1,6 @@
-# Resources that are generated or downloaded at build time: the English translation, built by
-# lrelease from its empty source, and the Raleway fonts that scripts/fetch-fonts.sh unpacks into
-# the build tree (they are not kept in git). A build without the fonts still works; the program
-# then warns once and keeps the default font.
+# The program's resources: the English translation, built by lrelease from its empty source at
+# build time, the Raleway fonts with their licence (SIL Open Font License, kept in fonts/ as
+# published in @expo-google-fonts/raleway 0.4.2), and everything under files/.
 find_program(LRELEASE_EXECUTABLE NAMES lrelease lrelease-qt5
     HINTS "${_qt5Core_install_prefix}/bin" /usr/lib/qt5/bin REQUIRED)
 
@@ -13,29 +12,21 @@ add_custom_command(OUTPUT "${_english_qm}"
     DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/resources/translations/english.ts"
     VERBATIM)
 
-set(VELKORA_FONT_DIR "${CMAKE_BINARY_DIR}/fonts" CACHE PATH
-    "Folder holding Raleway_500Medium.ttf and Raleway_700Bold.ttf")
-
 set(_qrc_entries "    <file alias=\"translations/english.qm\">${_english_qm}</file>\n")
 set(_fonts
     "Raleway_500Medium.ttf=fonts/Raleway-Medium.ttf"
     "Raleway_700Bold.ttf=fonts/Raleway-Bold.ttf"
     "LICENSE_FONT=fonts/LICENSE_FONT")
-set(_missing_fonts)
 foreach(_font IN LISTS _fonts)
     string(REPLACE "=" ";" _pair "${_font}")
     list(GET _pair 0 _file)
     list(GET _pair 1 _alias)
-    if(EXISTS "${VELKORA_FONT_DIR}/${_file}")
-        string(APPEND _qrc_entries "    <file alias=\"${_alias}\">${VELKORA_FONT_DIR}/${_file}</file>\n")
-    else()
-        list(APPEND _missing_fonts "${_file}")
-    endif()
+    string(APPEND _qrc_entries
+        "    <file alias=\"${_alias}\">${CMAKE_CURRENT_SOURCE_DIR}/resources/fonts/${_file}</file>\n")
 endforeach()
-if(_missing_fonts)
-    message(WARNING "Raleway fonts not found in ${VELKORA_FONT_DIR} (${_missing_fonts}); "
-        "the program will use the default font. Run scripts/fetch-fonts.sh to get them.")
-endif()
+
+# The program's icon, for its windows.
+string(APPEND _qrc_entries "    <file alias=\"velkora.svg\">${CMAKE_CURRENT_SOURCE_DIR}/resources/desktop/io.github.velkora.Velkora.svg</file>\n")
 
 file(GLOB_RECURSE _static_resources CONFIGURE_DEPENDS
     "${CMAKE_CURRENT_SOURCE_DIR}/resources/files/*")

@@ -1,3 +1,4 @@
+#include "boardbytes.h"
 #include "loading/loadjob.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
@@ -154,20 +155,6 @@ GraphicsTextItem *note(const QString &text, int id, double z, QGraphicsItem *par
     return item;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(bytes);
-}
-
 QString md5Hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
@@ -180,45 +167,6 @@ QByteArray png(const QImage &image)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "png");
     return bytes;
-}
-
-struct IndexEntry {
-    qint32 id;
-    qint64 start;
-    qint64 end;
-};
-
-// The fixed part at the start of every file of the current format.
-struct Header {
-    QString version;
-    qint16 items = 0;
-    qint16 images = 0;
-    qint64 indexOffset = 0;
-    QString application;
-    QString checksum;
-};
-
-Header headerOf(const QByteArray &bytes)
-{
-    QDataStream in(bytes);
-    Header header;
-    in >> header.version >> header.items >> header.images >> header.indexOffset
-        >> header.application >> header.checksum;
-    return header;
-}
-
-QList<IndexEntry> indexOf(const QByteArray &bytes)
-{
-    const Header header = headerOf(bytes);
-    QDataStream in(bytes);
-    in.device()->seek(header.indexOffset);
-    QList<IndexEntry> entries;
-    for (int i = 0; i < header.images; ++i) {
-        IndexEntry entry {};
-        in >> entry.id >> entry.start >> entry.end;
-        entries.append(entry);
-    }
-    return entries;
 }
 
 } // namespace
@@ -1046,11 +994,6 @@ void tst_SaveFileLoader::everyTruncationLoadsSafely()
 }
 
 namespace {
-
-template<typename T> void put(QByteArray &bytes, qint64 at, T value)
-{
-    qToBigEndian(value, bytes.data() + at);
-}
 
 // 1.2 and 1.3 boards of raw pixels: an 8 x 6 picture, then, when width is not 0, one of the
 // given size and crop whose 16 bytes are all there is; the header claims count pictures.
