@@ -2,6 +2,7 @@
 
 #include "loading/decoderpool.h"
 #include "persistence/imageloaderrunner.h"
+#include "persistence/pngdecoder.h"
 #include "persistence/savefileformat.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -181,7 +182,7 @@ bool BoardThumbnail::plan(QList<Picture> *pictures, QString *error)
                 *error = QStringLiteral("a picture's block holds no picture");
                 return false;
             }
-            if (!ImageLoaderRunner::isPlausiblePng(size, block.end - block.start)) {
+            if (!PngDecoder::isPlausible(size, block.end - block.start)) {
                 *error = QStringLiteral("a picture claims to be far larger than its data can hold");
                 return false;
             }
