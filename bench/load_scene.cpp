@@ -1,14 +1,19 @@
 // Loading a scene file of 32 pictures of about 4 Mpx against decoding its PNG blocks on every
 // core with the toolkit's reader, the least any reader of the file has to do.
 //
-//   bench_load_scene [PICTURES [SIDE]]      defaults 32 pictures of 2048 x 2048 pixels
+//   bench_load_scene [PICTURES [SIDE [PHOTOS]]]  defaults 32 pictures of 2048 x 2048 pixels;
+//                                           PHOTOS, a folder of JPEG photos for the last figure
 //   bench_load_scene BOARD.vlk              a board of the current format, such as one of real
 //                                           photos; each of its blocks must decode to the same
 //                                           pixels with our decoder as with the toolkit's reader
 //
 // Figure: load_scene_over_decode (goal 0.6 or lower), the median of three interleaved runs
 // (eleven for a board given by name).
+// Figure: open_original_over_png (goal 0.8 or lower), opening a board that stores JPEG files as
+// they came (photo-like ones the toolkit wrote at quality 90, PICTURES / 2 of them, or the
+// photos given) over opening the same pictures stored as PNG; median of five interleaved runs.
 
+#include "benchoriginals.h"
 #include "benchpictures.h"
 #include "benchsceneloading.h"
 
@@ -16,6 +21,7 @@
 #include "loading/workpools.h"
 #include "persistence/pngdecoder.h"
 #include "persistence/savefileloader.h"
+#include "scene/scenesnapshot.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -145,6 +151,47 @@ int main(int argc, char **argv)
     const double loadSeconds = loadTimes.at(runs / 2);
     std::printf("# decode %.3f s, load %.3f s\n", decodeSeconds, loadSeconds);
     std::printf("figure load_scene_over_decode %.3f\n", loadSeconds / decodeSeconds);
+
+    if (board.isEmpty()) {
+        const QString photos = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+        const QStringList jpegs = photos.isEmpty()
+            ? writeJpegs(dir.path(), std::max(1, count / 2), side * 3 / 2, side)
+            : jpegsIn(photos);
+        const QList<GraphicsItem *> pictures = intakeFiles(jpegs);
+        SaveFileLoader::SceneState state;
+        state.items = SceneSnapshot::take(pictures);
+        state.nextItemId = int(pictures.size());
+        const QString pngPath = dir.filePath(QStringLiteral("png.vlk"));
+        const QString originalPath = dir.filePath(QStringLiteral("original.vlk"));
+        for (const QString &target : { pngPath, originalPath }) {
+            QFile out(target);
+            out.open(QIODevice::ReadWrite);
+            LoadJob job(loader);
+            const int storage
+                = target == pngPath ? SaveFileLoader::PngOnly : SaveFileLoader::OriginalFiles;
+            QMetaObject::invokeMethod(
+                loader,
+                [&] {
+                    loader->setPictureStorage(storage);
+                    loader->save(&out, QString(), state, &job);
+                },
+                Qt::BlockingQueuedConnection);
+        }
+        QList<double> pngOpens;
+        QList<double> originalOpens;
+        int pngItems = 0;
+        int originalItems = 0;
+        for (int run = 0; run < 5; ++run) {
+            pngOpens.append(timedLoad(loader, pngPath, false, &pngItems));
+            originalOpens.append(timedLoad(loader, originalPath, false, &originalItems));
+        }
+        std::sort(pngOpens.begin(), pngOpens.end());
+        std::sort(originalOpens.begin(), originalOpens.end());
+        std::printf("# %d JPEG files: open as PNG %.3f s (%d items), as the files %.3f s (%d)\n",
+            int(jpegs.size()), pngOpens.at(2), pngItems, originalOpens.at(2), originalItems);
+        std::printf("figure open_original_over_png %.3f\n", originalOpens.at(2) / pngOpens.at(2));
+        qDeleteAll(pictures);
+    }
     QMetaObject::invokeMethod(
         loader, [loader] { delete loader; }, Qt::BlockingQueuedConnection);
     thread.quit();

@@ -2,12 +2,18 @@
 // pictures with the toolkit's PNG writer on every core, and an incremental save of the
 // unchanged board against the full save.
 //
-//   bench_save [PICTURES [SIDE]]      defaults 32 pictures of 2048 x 2048 pixels
+//   bench_save [PICTURES [SIDE [PHOTOS]]]   defaults 32 pictures of 2048 x 2048 pixels; PHOTOS, a
+//                                           folder of JPEG photos for the originals' figures
 //
 // Figures: save_full_over_encode (goal 1.2 or lower), save_incremental_over_full (goal 0.05 or
 // lower), save_full_speedup: the sum of the one-thread toolkit encode times of the pictures over
 // the time of the whole full save (goal 8 or higher on two cores).
+// On a board of JPEG files (photo-like ones the toolkit wrote at quality 90, PICTURES / 2 of
+// them, or the photos given) taken in with their originals: save_original_speedup, a full save
+// with every picture encoded as PNG over the same save storing the files (goal 20 or higher),
+// and board_over_sources, the board's bytes over the files' (goal 1.02 or lower).
 
+#include "benchoriginals.h"
 #include "benchpictures.h"
 #include "benchsceneloading.h"
 #include "scene/scenesnapshot.h"
@@ -114,5 +120,38 @@ int main(int argc, char **argv)
     std::printf("figure save_incremental_over_full %.4f\n", incremental.at(1) / fullSeconds);
     std::printf("figure save_full_speedup %.3f\n", oneThreadSeconds / fullSeconds);
     qDeleteAll(items);
+
+    const QString photos = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const QStringList jpegs = photos.isEmpty()
+        ? writeJpegs(dir.path(), std::max(1, count / 2), side * 3 / 2, side)
+        : jpegsIn(photos);
+    const QList<GraphicsItem *> pictures = intakeFiles(jpegs);
+    const QString pngPath = dir.filePath(QStringLiteral("png.vlk"));
+    const QString originalPath = dir.filePath(QStringLiteral("original.vlk"));
+    QList<double> pngSaves;
+    QList<double> originalSaves;
+    for (int run = 0; run < 3; ++run) {
+        QFile::remove(pngPath);
+        QFile::remove(originalPath);
+        double seconds = 0;
+        loader.setPictureStorage(SaveFileLoader::PngOnly);
+        saveOnce(loader, pngPath, QString(), pictures, &seconds);
+        pngSaves.append(seconds);
+        loader.setPictureStorage(SaveFileLoader::OriginalFiles);
+        saveOnce(loader, originalPath, QString(), pictures, &seconds);
+        originalSaves.append(seconds);
+    }
+    std::sort(pngSaves.begin(), pngSaves.end());
+    std::sort(originalSaves.begin(), originalSaves.end());
+    const qint64 sources = bytesOfFiles(jpegs);
+    const qint64 board = QFileInfo(originalPath).size();
+    std::printf("# %d JPEG files%s, %.1f MB; board with originals %.1f MB, with PNG %.1f MB\n",
+        int(jpegs.size()), photos.isEmpty() ? " written by the toolkit" : " given", sources / 1e6,
+        board / 1e6, QFileInfo(pngPath).size() / 1e6);
+    std::printf("# full save storing PNG %.3f s, storing the files %.3f s\n", pngSaves.at(1),
+        originalSaves.at(1));
+    std::printf("figure save_original_speedup %.2f\n", pngSaves.at(1) / originalSaves.at(1));
+    std::printf("figure board_over_sources %.4f\n", double(board) / double(sources));
+    qDeleteAll(pictures);
     return 0;
 }

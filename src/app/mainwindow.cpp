@@ -162,6 +162,17 @@ void MainWindow::buildSettings()
     };
     connect(compression, &Setting::changed, this, applyCompression);
     applyCompression();
+    // Pictures keep the files they came from only while boards store them.
+    Setting *storage = m_settings->setting(QStringLiteral("Picture Storage"));
+    const auto applyStorage = [this] {
+        const int chosen = m_settings->intValue(QStringLiteral("Picture Storage"));
+        QMetaObject::invokeMethod(
+            m_saveFileLoader, "setPictureStorage", Qt::QueuedConnection, Q_ARG(int, chosen));
+        QMetaObject::invokeMethod(m_imageLoader, "setKeepOriginals", Qt::QueuedConnection,
+            Q_ARG(bool, chosen == SaveFileLoader::OriginalFiles));
+    };
+    connect(storage, &Setting::changed, this, applyStorage);
+    applyStorage();
 
     // Read when the moment comes: held from here, so the key table knows they are used.
     m_selectNew = m_settings->setting(QStringLiteral("SelectNew"));
@@ -382,6 +393,7 @@ bool MainWindow::offerFirstTimeSetup()
     if (m_commandLineMode || m_firstTimeSetup->value().isValid())
         return false;
     FirstTimeDialog dialog(m_settings->setting(QStringLiteral("Embed Local Files")),
+        m_settings->setting(QStringLiteral("Picture Storage")),
         m_settings->setting(QStringLiteral("Auto Save")), this);
     dialog.exec();
     // Asked once, however it was answered.

@@ -1,7 +1,7 @@
 #include "export/boardthumbnail.h"
 
 #include "loading/decoderpool.h"
-#include "persistence/imageloaderrunner.h"
+#include "persistence/pictureblock.h"
 #include "persistence/pngdecoder.h"
 #include "persistence/savefileformat.h"
 #include "scene/graphicsimageitem.h"
@@ -32,21 +32,15 @@ bool isFinite(const QRectF &rect)
         && std::isfinite(rect.height());
 }
 
-// The size a PNG stream says it has, from its header chunk; empty when the bytes are no PNG.
-QSize declaredPngSize(const QByteArray &head)
+// The size a block's picture says it has; empty when the bytes are no picture. A JPEG's frame
+// header may come after its metadata, which is at most a few segments of 64 KiB.
+QSize declaredSize(const QByteArray &head)
 {
-    static const char signature[] = "\x89PNG\r\n\x1a\n";
-    if (head.size() < 24 || std::memcmp(head.constData(), signature, 8) != 0
-        || head.mid(12, 4) != "IHDR")
-        return {};
-    const auto *bytes = reinterpret_cast<const uchar *>(head.constData());
-    const quint32 width = qFromBigEndian<quint32>(bytes + 16);
-    const quint32 height = qFromBigEndian<quint32>(bytes + 20);
-    // PNG allows up to 2^31 - 1 either way.
-    if (width == 0 || height == 0 || width > 0x7fffffffu || height > 0x7fffffffu)
-        return {};
-    return QSize(int(width), int(height));
+    return PictureBlock::declaredSize(
+        reinterpret_cast<const uchar *>(head.constData()), head.size());
 }
+
+constexpr qint64 HeadLength = 512 * 1024;
 
 } // namespace
 
@@ -98,7 +92,7 @@ bool BoardThumbnail::plan(QList<Picture> *pictures, QString *error)
     m_header = SaveFileFormat::readHeaderFields(m_board);
     const QString &version = m_header.formatVersion;
     if (!SaveFileFormat::isValidVersion(version) || !isGreater(version, QStringLiteral("1.5"))
-        || isGreater(version, SaveFileFormat::CurrentVersion)) {
+        || isGreater(version, SaveFileFormat::OriginalsVersion)) {
         *error = QStringLiteral("not a board of a format with an index of its pictures");
         return false;
     }
@@ -178,7 +172,9 @@ bool BoardThumbnail::plan(QList<Picture> *pictures, QString *error)
             picture.pixels = picture.hasPixels ? qint64(LinkedSide) * LinkedSide : 0;
         } else {
             if (!m_board->seek(block.start)
-                || !(size = declaredPngSize(m_board->read(24))).isValid()) {
+                || !(size
+                    = declaredSize(m_board->read(std::min(HeadLength, block.end - block.start))))
+                        .isValid()) {
                 *error = QStringLiteral("a picture's block holds no picture");
                 return false;
             }
@@ -318,8 +314,9 @@ QImage BoardThumbnail::decode(const Picture &picture, QString *error)
     const QByteArray bytes
         = m_board->seek(picture.block.start) ? m_board->read(length) : QByteArray();
     if (bytes.size() == length) {
-        image = ImageLoaderRunner::decodePng(
-            reinterpret_cast<const uchar *>(bytes.constData()), length);
+        LoadLosses::Reason failure;
+        image = PictureBlock::decode(
+            reinterpret_cast<const uchar *>(bytes.constData()), length, &failure);
     }
     if (image.isNull())
         *error = QStringLiteral("a picture's block does not decode");

@@ -128,18 +128,23 @@ void CopyPasteHandler::copy(const Copy &copy)
     }
 
     QMap<int, QImage> images;
+    QMap<int, QByteArray> originals;
     QList<ItemRecord> records = copy.records;
     // An image without a picture is cached as a null one: it pastes as the placeholder it was
     // rather than failing the whole paste for want of pixels it never had.
-    forEachRecord(records, [&images](ItemRecord &record) {
-        if (record.type == ItemRecord::Type::Image && !images.contains(record.id))
+    forEachRecord(records, [&images, &originals](ItemRecord &record) {
+        if (record.type == ItemRecord::Type::Image && !images.contains(record.id)) {
             images.insert(record.id, record.image);
+            if (!record.original.isEmpty())
+                originals.insert(record.id, record.original);
+        }
     });
     {
         // A paste or a serving pass on the loader thread sees the old cache or the new one,
         // never one half rebuilt.
         QMutexLocker locker(&m_cacheLock);
         m_cache = images;
+        m_originals = originals;
     }
 
     auto *mime = new QMimeData;
@@ -175,6 +180,7 @@ void CopyPasteHandler::clipboardChanged(QClipboard::Mode mode)
     {
         QMutexLocker locker(&m_cacheLock);
         m_cache.clear();
+        m_originals.clear();
     }
     stopServer();
 }
@@ -184,6 +190,7 @@ void CopyPasteHandler::cleanup()
     {
         QMutexLocker locker(&m_cacheLock);
         m_cache.clear();
+        m_originals.clear();
     }
     stopServer();
     if (m_socket)
@@ -491,10 +498,12 @@ void CopyPasteHandler::insertItems(LoadJob *job)
         forEachRecord(items, [this, &complete](ItemRecord &record) {
             if (record.type == ItemRecord::Type::Image) {
                 const auto found = m_cache.constFind(record.id);
-                if (found == m_cache.constEnd())
+                if (found == m_cache.constEnd()) {
                     complete = false;
-                else
+                } else {
                     record.image = found.value();
+                    record.original = m_originals.value(record.id);
+                }
             }
             record.id = -1;
         });

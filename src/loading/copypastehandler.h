@@ -108,6 +108,9 @@ private:
 
     mutable QMutex m_cacheLock;
     QMap<int, QImage> m_cache;
+    // The files the cached pictures came from, where kept: a paste here keeps them too. Other
+    // instances get the pixels only.
+    QMap<int, QByteArray> m_originals;
     std::atomic_bool m_ownChangePending { false };
     std::atomic_bool m_serving { false };
 

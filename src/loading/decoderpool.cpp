@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -79,31 +80,49 @@ DecoderPool &DecoderPool::instance()
     return pool;
 }
 
-ImageLoader::LoadImageResult DecoderPool::decodeFile(
-    const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image)
+ImageLoader::LoadImageResult DecoderPool::decodeFile(const QString &path, bool autoDownscale,
+    const QSize &maxSize, QImage *image, QByteArray *original)
 {
     return decode({ path, QByteArray(), QFileInfo(path).suffix().toLower().toLatin1() },
-        autoDownscale, maxSize, image);
+        autoDownscale, maxSize, image, original);
 }
 
 ImageLoader::LoadImageResult DecoderPool::decodeData(const QByteArray &data,
-    const QByteArray &formatHint, bool autoDownscale, const QSize &maxSize, QImage *image)
+    const QByteArray &formatHint, bool autoDownscale, const QSize &maxSize, QImage *image,
+    QByteArray *original)
 {
-    return decode({ QString(), data, formatHint.toLower() }, autoDownscale, maxSize, image);
+    return decode(
+        { QString(), data, formatHint.toLower() }, autoDownscale, maxSize, image, original);
 }
 
 ImageLoader::LoadImageResult DecoderPool::decode(
-    const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image)
+    Input input, bool autoDownscale, const QSize &maxSize, QImage *image, QByteArray *original)
 {
+    if (original)
+        original->clear();
     // The toolkit's own readers decode here: in a helper they cost a copy of every picture into
     // fresh memory, which is as much as a quarter of a JPEG's or PNG's decoding. Everything else
     // goes to a helper, and so does a picture the toolkit's reader could not make out.
     const QByteArray format = toolkitFormat(input);
     if (!format.isEmpty()) {
+        // A picture that may be kept as it came is read whole first, so that the bytes kept are
+        // the bytes decoded even should the file change meanwhile.
+        const bool keep = original && (format == "jpeg" || format == "png" || format == "webp");
+        if (keep && !input.path.isEmpty()) {
+            QFile file(input.path);
+            if (file.open(QIODevice::ReadOnly) && file.size() < std::numeric_limits<int>::max())
+                input.data = file.readAll();
+        }
+        bool asStored = false;
         const ImageLoader::LoadImageResult result = decodeHere(
-            input, format, ImageDecoder::ThisFormatOnly, autoDownscale, maxSize, image);
-        if (result.code == ImageLoader::LoadImageResult::Loaded)
+            input, format, ImageDecoder::ThisFormatOnly, autoDownscale, maxSize, image, &asStored);
+        if (result.code == ImageLoader::LoadImageResult::Loaded) {
+            if (keep && asStored)
+                *original = input.data;
             return result;
+        }
+        if (!input.path.isEmpty())
+            input.data.clear();
     }
 
     QString startError;
@@ -150,15 +169,21 @@ ImageLoader::LoadImageResult DecoderPool::decode(
 }
 
 ImageLoader::LoadImageResult DecoderPool::decodeHere(const Input &input, const QByteArray &format,
-    ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image)
+    ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image,
+    bool *asStored)
 {
+    // A file read whole already decodes from memory.
     QFile file(input.path);
     QBuffer buffer;
     buffer.setData(input.data);
-    QIODevice *device = input.path.isEmpty() ? static_cast<QIODevice *>(&buffer) : &file;
+    QIODevice *device = input.data.isEmpty() ? static_cast<QIODevice *>(&file) : &buffer;
     if (!device->open(QIODevice::ReadOnly))
         return { ImageLoader::LoadImageResult::Unreadable, device->errorString() };
-    return ImageDecoder(device, format, readers).read(autoDownscale, maxSize, image);
+    ImageDecoder decoder(device, format, readers);
+    const ImageLoader::LoadImageResult result = decoder.read(autoDownscale, maxSize, image);
+    if (asStored)
+        *asStored = decoder.isAsStored();
+    return result;
 }
 
 QByteArray DecoderPool::toolkitFormat(const Input &input)

@@ -38,12 +38,15 @@ public:
     // The program's pool; helpers end when the program does.
     static DecoderPool &instance();
 
-    ImageLoader::LoadImageResult decodeFile(
-        const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image);
+    // With original, a JPEG, PNG or WebP picture whose pixels are exactly what its bytes decode
+    // to (not turned upright, not reduced) also hands back those bytes; else original is left
+    // empty.
+    ImageLoader::LoadImageResult decodeFile(const QString &path, bool autoDownscale,
+        const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
     // formatHint is what the data claims to be (a file extension or an image type's subtype);
     // the content decides when it is wrong.
     ImageLoader::LoadImageResult decodeData(const QByteArray &data, const QByteArray &formatHint,
-        bool autoDownscale, const QSize &maxSize, QImage *image);
+        bool autoDownscale, const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
 
     // The helper program; by default the one installed beside the program.
     void setHelperPath(const QString &path);
@@ -59,9 +62,10 @@ public:
 private:
     struct Input;
     ImageLoader::LoadImageResult decode(
-        const Input &input, bool autoDownscale, const QSize &maxSize, QImage *image);
+        Input input, bool autoDownscale, const QSize &maxSize, QImage *image, QByteArray *original);
     static ImageLoader::LoadImageResult decodeHere(const Input &input, const QByteArray &format,
-        ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image);
+        ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image,
+        bool *asStored = nullptr);
     // The format of a picture the toolkit's own readers decode, told by its first bytes; else
     // empty.
     static QByteArray toolkitFormat(const Input &input);

@@ -28,8 +28,11 @@ ImageLoader::LoadImageResult ImageDecoder::read(
     const uchar *provided = image->isNull() ? nullptr : image->constBits();
     QImage decoded = std::move(*image);
     *image = QImage();
+    m_asStored = false;
     if (!m_reader.read(&decoded))
         decoded = QImage();
+    else
+        m_asStored = m_reader.transformation() == QImageIOHandler::TransformationNone;
     if (decoded.isNull() && m_readers == AnyReader && m_device->seek(0)) {
         // The extension may lie: ask every reader for the content alone.
         QImageReader byContent(m_device);
@@ -53,6 +56,7 @@ ImageLoader::LoadImageResult ImageDecoder::read(
     // Drop each picture as soon as the next one holds the pixels, so that the conversion can
     // happen in place and a large picture is never held three times.
     QImage reduced = ImageLoader::applyAutoDownscale(decoded, autoDownscale, maxSize);
+    m_asStored = m_asStored && reduced.size() == decoded.size();
     decoded = QImage();
     decoded = ImageLoader::toDisplayFormat(std::move(reduced));
     if (decoded.isNull())

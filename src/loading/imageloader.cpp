@@ -44,21 +44,10 @@ QString htmlBaseUrl(const QString &text)
                                                                              : QString();
 }
 
-// Downloads decode in a helper like files; the address's extension is only a hint.
-QImage decodeDownload(const QByteArray &body, const QString &address)
-{
-    QImage image;
-    const QByteArray hint = QUrl(address).fileName().section(QLatin1Char('.'), -1).toLatin1();
-    const ImageLoader::LoadImageResult result
-        = DecoderPool::instance().decodeData(body, hint, false, QSize(), &image);
-    if (result.code != ImageLoader::LoadImageResult::Loaded)
-        qCDebug(lcLoading, "%s: %s", qUtf8Printable(address), qUtf8Printable(result.message));
-    return image;
-}
-
 struct DecodedFile {
     ImageLoader::LoadImageResult result;
     QImage image;
+    QByteArray original;
 };
 
 } // namespace
@@ -89,12 +78,12 @@ ImageLoader::ImageLoader(QObject *parent)
 
 ImageLoader::~ImageLoader() = default;
 
-ImageLoader::LoadImageResult ImageLoader::loadImageFile(
-    const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image)
+ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, bool autoDownscale,
+    const QSize &maxSize, QImage *image, QByteArray *original)
 {
     if (!QFileInfo(path).isFile())
         return { LoadImageResult::NotFound, QStringLiteral("File not found: %1").arg(path) };
-    return DecoderPool::instance().decodeFile(path, autoDownscale, maxSize, image);
+    return DecoderPool::instance().decodeFile(path, autoDownscale, maxSize, image, original);
 }
 
 QImage ImageLoader::toDisplayFormat(QImage image)
@@ -141,6 +130,11 @@ void ImageLoader::setAutoDownscaleMaxWidth(int maxWidth)
 void ImageLoader::setAutoDownscaleMaxHeight(int maxHeight)
 {
     m_autoDownscaleMaxSize.setHeight(maxHeight);
+}
+
+void ImageLoader::setKeepOriginals(bool keep)
+{
+    m_keepOriginals = keep;
 }
 
 void ImageLoader::setDefaultNoteColor(const QColor &color)
@@ -212,14 +206,18 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
             break;
         case Kind::ImageData: {
             QImage image = source.image;
+            QByteArray original;
             if (image.isNull()) {
-                const LoadImageResult result = DecoderPool::instance().decodeData(
-                    source.imageBytes, source.imageFormat, false, QSize(), &image);
+                const LoadImageResult result
+                    = DecoderPool::instance().decodeData(source.imageBytes, source.imageFormat,
+                        false, QSize(), &image, m_keepOriginals ? &original : nullptr);
                 if (result.code != LoadImageResult::Loaded)
                     qCDebug(lcLoading, "Dropped picture: %s", qUtf8Printable(result.message));
             }
-            loaded = makeImageItem(image, source.position,
-                source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html), job);
+            const QString sourcePath
+                = source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html);
+            loaded = makeImageItem(
+                image, source.position, sourcePath, makeName(sourcePath), job, original);
             break;
         }
         case Kind::RemoteUrls:
@@ -293,10 +291,12 @@ bool ImageLoader::loadFiles(
 {
     const bool autoDownscale = m_autoDownscale;
     const QSize maxSize = m_autoDownscaleMaxSize;
-    const auto decode = [this, autoDownscale, maxSize](const QString &path) {
-        return QtConcurrent::run(m_decoders.get(), [path, autoDownscale, maxSize] {
+    const bool keep = m_keepOriginals;
+    const auto decode = [this, autoDownscale, maxSize, keep](const QString &path) {
+        return QtConcurrent::run(m_decoders.get(), [path, autoDownscale, maxSize, keep] {
             DecodedFile file;
-            file.result = loadImageFile(path, autoDownscale, maxSize, &file.image);
+            file.result = loadImageFile(
+                path, autoDownscale, maxSize, &file.image, keep ? &file.original : nullptr);
             return file;
         });
     };
@@ -322,7 +322,8 @@ bool ImageLoader::loadFiles(
         const QString &path = files.at(i);
         if (file.result.code == LoadImageResult::Loaded) {
             loaded |= makeImageItem(std::move(file.image), state.source.position,
-                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job);
+                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job,
+                file.original);
         } else {
             qCDebug(lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
         }
@@ -342,8 +343,10 @@ bool ImageLoader::loadRemoteUrls(LoadState &state)
             break;
         FetchBatch batch(this, job, { url },
             [this, position, job](const QByteArray &body, const QString &address) {
+                QByteArray original;
+                QImage image = decodeDownload(body, address, &original);
                 return makeImageItem(
-                    decodeDownload(body, address), position, address, makeName(address), job);
+                    std::move(image), position, address, makeName(address), job, original);
             });
         batch.setPageAddress(url, [this, position, job](const QString &html, const QString &base) {
             return loadHtml(html, base, position, job);
@@ -361,8 +364,10 @@ bool ImageLoader::loadHtml(
         return false;
     FetchBatch batch(
         this, job, urls, [this, position, job](const QByteArray &body, const QString &address) {
+            QByteArray original;
+            QImage image = decodeDownload(body, address, &original);
             return makeImageItem(
-                decodeDownload(body, address), position, address, makeName(address), job);
+                std::move(image), position, address, makeName(address), job, original);
         });
     return batch.run();
 }
@@ -403,8 +408,21 @@ bool ImageLoader::makeImageItem(
     return makeImageItem(image, position, sourcePath, makeName(sourcePath), job);
 }
 
+// Downloads decode in a helper like files; the address's extension is only a hint.
+QImage ImageLoader::decodeDownload(
+    const QByteArray &body, const QString &address, QByteArray *original)
+{
+    QImage image;
+    const QByteArray hint = QUrl(address).fileName().section(QLatin1Char('.'), -1).toLatin1();
+    const LoadImageResult result = DecoderPool::instance().decodeData(
+        body, hint, false, QSize(), &image, m_keepOriginals ? original : nullptr);
+    if (result.code != LoadImageResult::Loaded)
+        qCDebug(lcLoading, "%s: %s", qUtf8Printable(address), qUtf8Printable(result.message));
+    return image;
+}
+
 bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
-    const QString &name, LoadJob *job)
+    const QString &name, LoadJob *job, const QByteArray &original)
 {
     if (image.isNull())
         return false;
@@ -416,6 +434,9 @@ bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QSt
     item.downscaleLimit = m_autoDownscaleMaxSize;
     // Converted here, off the GUI thread, which then only wraps the pixels in a pixmap.
     item.image = toDisplayFormat(downscaled(image, m_autoDownscale, m_autoDownscaleMaxSize));
+    // Reduced here, the pixels are no longer what the bytes decode to.
+    if (m_keepOriginals && item.image.size() == image.size())
+        item.original = original;
     reportItem(job, item);
     return true;
 }

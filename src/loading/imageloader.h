@@ -53,8 +53,10 @@ public:
 
     // Reads a picture file with every installed reader, trusting the content over the extension
     // when they disagree, in a decoder helper (DecoderPool). Any thread; blocks until done.
-    static LoadImageResult loadImageFile(
-        const QString &path, bool autoDownscale, const QSize &maxSize, QImage *image);
+    // With original, also the file's bytes when they decode to exactly these pixels (see
+    // DecoderPool::decodeFile).
+    static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
+        const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
     // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:
     // a picture at least as wide as high is brought to the maximum width, any other to the
     // maximum height.
@@ -76,6 +78,8 @@ public slots:
     void setAutoDownscaleMaxWidth(int maxWidth);
     void setAutoDownscaleMaxHeight(int maxHeight);
     void setDefaultNoteColor(const QColor &color);
+    // Whether pictures keep the bytes they arrived as, for boards that store them as they are.
+    void setKeepOriginals(bool keep);
 
 signals:
     void vlkFileFound(const QString &path);
@@ -98,12 +102,14 @@ private:
     bool loadText(LoadState &state);
     bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
     bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
-        const QString &name, LoadJob *job);
+        const QString &name, LoadJob *job, const QByteArray &original = QByteArray());
+    QImage decodeDownload(const QByteArray &body, const QString &address, QByteArray *original);
     void startWaitingLoad();
 
     bool m_autoDownscale = false;
     QSize m_autoDownscaleMaxSize = defaultDownscaleSize;
     QColor m_defaultNoteColor = Qt::black;
+    bool m_keepOriginals = false;
     std::unique_ptr<QThreadPool> m_decoders;
     // A download waits in an event loop on this thread, which delivers any load queued meanwhile:
     // such a load waits here instead of running inside the one under way, and the loads run one

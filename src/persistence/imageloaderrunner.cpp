@@ -1,6 +1,7 @@
 #include "persistence/imageloaderrunner.h"
 
 #include "loading/decoderpool.h"
+#include "persistence/pictureblock.h"
 #include "persistence/pngdecoder.h"
 
 #include <QDir>
@@ -73,7 +74,10 @@ void ImageLoaderRunner::run()
         m_ownerId = qFromBigEndian<qint32>(block);
     } else {
         m_decoded = true;
-        m_image = decodePng(block, length, &m_failure);
+        m_image = PictureBlock::decode(block, length, &m_failure);
+        // Copied out of the mapping, which ends with the load.
+        if (m_context->keepOriginals && !m_image.isNull())
+            m_original = QByteArray(reinterpret_cast<const char *>(block), int(length));
     }
 
     if (m_decoded) {
@@ -90,7 +94,8 @@ void ImageLoaderRunner::run()
         } else {
             QImage image;
             const ImageLoader::LoadImageResult result
-                = ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &image);
+                = ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &image,
+                    m_context->keepOriginals ? &m_original : nullptr);
             if (result.code == ImageLoader::LoadImageResult::Loaded && !image.isNull()) {
                 m_image = std::move(image);
                 m_resolvedPath = path;

@@ -27,6 +27,9 @@ public:
         qint64 fileSize = 0;
         QString currentSceneDirectory;
         QString savedSceneDirectory;
+        // Whether a decoded block's bytes are kept as the picture's original, so that a later
+        // save copies them instead of encoding the pixels again.
+        bool keepOriginals = false;
     };
 
     // node: the reader's handle of the image's record; source and downscale values come from it.
@@ -40,6 +43,8 @@ public:
     // null), and the pixels with the file they came from for a resolved link.
     bool decoded() const { return m_decoded; }
     QImage image() const { return m_image; }
+    // The block the image was decoded from, when the context keeps originals.
+    QByteArray original() const { return m_original; }
     QString resolvedPath() const { return m_resolvedPath; }
     // Why a decoded() image is null.
     LoadLosses::Reason failure() const { return m_failure; }
@@ -69,6 +74,7 @@ private:
 
     bool m_decoded = false;
     QImage m_image;
+    QByteArray m_original;
     QString m_resolvedPath;
     int m_ownerId = -1;
     LoadLosses::Reason m_failure = LoadLosses::Reason::DamagedPicture;

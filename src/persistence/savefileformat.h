@@ -12,7 +12,10 @@ class QIODevice;
 // checksum, and the one bounded way strings are read from disk.
 namespace SaveFileFormat {
 
+// Boards whose picture blocks are all PNG streams say "1.10"; those that hold a picture as the
+// JPEG or WebP file it came from say "1.11". Nothing else in the layout differs.
 inline const QString CurrentVersion = QStringLiteral("1.10");
+inline const QString OriginalsVersion = QStringLiteral("1.11");
 inline const QString ApplicationVersion = QStringLiteral(VELKORA_VERSION);
 
 // Format versions are "major.minor"; "1.10" is greater than "1.9".

@@ -53,6 +53,7 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
     // Direct connections: the reader runs on this thread, and a question must be answered before
     // it goes on.
     auto *reader = new SaveFileReader(this, file, job, header);
+    reader->setKeepOriginals(m_pictureStorage == OriginalFiles);
     connect(reader, &SaveFileReader::checksumComputed, this,
         [this, job](const SaveFileHeader &computed) { reportChecksum(computed, job); });
     connect(reader, &SaveFileReader::brokenItemMetadataDetected, this,
@@ -91,7 +92,8 @@ void SaveFileLoader::write(QFile *saveFile, const QString &oldChecksum,
         return;
     }
     SaveFileWriter(this, saveFile, job, m_embedLocalFiles,
-        PngEncoder::deflateLevel(m_saveCompression), SaveFileWriter::Urgency(urgency))
+        PngEncoder::deflateLevel(m_saveCompression), m_pictureStorage == OriginalFiles,
+        SaveFileWriter::Urgency(urgency))
         .run(oldChecksum, sceneState);
 }
 
@@ -117,7 +119,7 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
         return;
     }
     const auto isCurrent = [](const QString &version) {
-        return isGreater(version, QStringLiteral("1.5")) && !isGreater(version, CurrentVersion);
+        return isGreater(version, QStringLiteral("1.5")) && !isGreater(version, OriginalsVersion);
     };
     if (force) {
         // Recovery is for files whose metadata is broken: a readable format version and the
@@ -166,7 +168,7 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
     if (version == QLatin1String("1.2") || version == QLatin1String("1.3")
         || version == QLatin1String("1.4") || version == QLatin1String("1.5")) {
         makeReader(loadFile, job, header)->readOld();
-    } else if (isGreater(version, CurrentVersion)) {
+    } else if (isGreater(version, OriginalsVersion)) {
         if (isAtLeast(version, QStringLiteral("1.9")))
             reportFinished(job,
                 tr("The save file was saved with a newer version of Velkora (%0), "
@@ -198,6 +200,11 @@ void SaveFileLoader::load(QFile *loadFile)
 void SaveFileLoader::setEmbedLocalFiles(bool embedLocalFiles)
 {
     m_embedLocalFiles = embedLocalFiles;
+}
+
+void SaveFileLoader::setPictureStorage(int pictureStorage)
+{
+    m_pictureStorage = pictureStorage;
 }
 
 void SaveFileLoader::setSaveCompression(int saveCompression)

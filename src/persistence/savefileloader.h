@@ -33,6 +33,10 @@ public:
     explicit SaveFileLoader(QObject *parent = nullptr);
     ~SaveFileLoader() override;
 
+    // How pictures are stored: every one as PNG, or as the JPEG, PNG or WebP file it came from
+    // where that decodes to its pixels exactly.
+    enum PictureStorage { PngOnly = 0, OriginalFiles = 1 };
+
     bool embedLocalFiles() const { return m_embedLocalFiles; }
 
     // Item records in list order, each followed by its attached items' records, behind their
@@ -61,6 +65,8 @@ public slots:
     void setEmbedLocalFiles(bool embedLocalFiles);
     // "Save Compression": 0 fastest, 1 balanced, 2 smallest. Files read back the same.
     void setSaveCompression(int saveCompression);
+    // "Picture Storage": PngOnly or OriginalFiles.
+    void setPictureStorage(int pictureStorage);
 
 signals:
     void checksumSaved(const QString &checksum, LoadJob *loadJob);
@@ -86,4 +92,5 @@ private:
 
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;
+    int m_pictureStorage = OriginalFiles;
 };

@@ -2,6 +2,7 @@
 
 #include "loading/baseloader.h"
 #include "loading/loadjob.h"
+#include "persistence/pictureblock.h"
 #include "persistence/pngdecoder.h"
 #include "persistence/savefileformat.h"
 
@@ -232,10 +233,17 @@ QImage decodeFrom(QIODevice *device, qint64 length)
     return {};
 }
 
+// A picture stream of any kind a block may hold, found at offset by its signature; its end is
+// found in the stream itself, since nothing else in a damaged file can be trusted.
 QImage decodeAt(const uchar *mapping, qint64 offset, qint64 size)
 {
-    return ImageLoaderRunner::decodePng(
-        mapping + offset, std::min<qint64>(size - offset, std::numeric_limits<int>::max()));
+    const uchar *at = mapping + offset;
+    const qint64 length = PictureBlock::streamLength(
+        at, std::min<qint64>(size - offset, std::numeric_limits<int>::max()));
+    if (length <= 0)
+        return {};
+    LoadLosses::Reason failure;
+    return PictureBlock::decode(at, length, &failure);
 }
 
 } // namespace
@@ -693,6 +701,7 @@ void SaveFileReader::readCurrent()
     context->fileSize = m_size;
     context->currentSceneDirectory = m_currentSceneDirectory;
     context->savedSceneDirectory = m_savedSceneDirectory;
+    context->keepOriginals = m_keepOriginals;
     m_context = context;
 
     startRunners();
@@ -765,7 +774,9 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
             decoded.lost = runner->failure();
         } else {
             record.image = runner->image();
+            record.original = runner->original();
             decoded.image = record.image;
+            decoded.original = record.original;
             decoded.source = record.source;
         }
     } else if (m_copies.contains(node)) {
@@ -774,8 +785,10 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
     } else {
         if (!runner->resolvedPath().isEmpty()) {
             record.image = runner->image();
+            record.original = runner->original();
             record.source = runner->resolvedPath();
             decoded.image = record.image;
+            decoded.original = record.original;
         }
         decoded.source = record.source;
     }
@@ -859,6 +872,7 @@ void SaveFileReader::resolveCopies()
         } else if (!owner->image.isNull()) {
             // The very same pixels: the item built from this record shares the owner's pixmap.
             m_nodes[node].record.image = owner->image;
+            m_nodes[node].record.original = owner->original;
             m_nodes[node].record.source = owner->source;
         } else {
             m_missing.insert(node, m_missing.value(owner->node));
@@ -1222,16 +1236,36 @@ QString SaveFileReader::bruteForce()
     if (!mapping)
         return trLoader("Could not recover any images. :(");
 
-    // Every PNG stream starts with this signature; only there is a decoder worth starting.
-    static const uchar Signature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
+    // Every picture stream starts with its signature; only there is a decoder worth starting.
+    // A JPEG found is not searched for others: its thumbnails start the same way.
     QList<qint64> candidates;
-    for (const uchar *at = mapping, *end = mapping + m_size;;) {
-        at = static_cast<const uchar *>(std::memchr(at, Signature[0], size_t(end - at)));
-        if (!at || end - at < 8)
+    // Each first byte's next occurrence is searched for again only once the scan has passed it.
+    const uchar *const end = mapping + m_size;
+    const uchar firstBytes[3] = { 0x89, 0xff, 'R' };
+    const uchar *nextOf[3] = {};
+    for (int i = 0; i < 3; ++i)
+        nextOf[i] = static_cast<const uchar *>(std::memchr(mapping, firstBytes[i], size_t(m_size)));
+    for (const uchar *at = mapping; at < end;) {
+        const uchar *next = end;
+        for (int i = 0; i < 3; ++i) {
+            if (nextOf[i] && nextOf[i] < at)
+                nextOf[i]
+                    = static_cast<const uchar *>(std::memchr(at, firstBytes[i], size_t(end - at)));
+            if (nextOf[i] && nextOf[i] < next)
+                next = nextOf[i];
+        }
+        if (next == end)
             break;
-        if (std::memcmp(at, Signature, 8) == 0)
-            candidates.append(at - mapping);
-        ++at;
+        at = next + 1;
+        const PictureBlock::Kind kind = PictureBlock::kindOf(next, end - next);
+        if (kind == PictureBlock::Kind::Unknown)
+            continue;
+        candidates.append(next - mapping);
+        if (kind == PictureBlock::Kind::Jpeg) {
+            const qint64 length = PictureBlock::streamLength(next, end - next);
+            if (length > 0)
+                at = next + length;
+        }
     }
 
     QThreadPool *pool = QThreadPool::globalInstance();

@@ -44,6 +44,9 @@ public:
     SaveFileReader(BaseLoader *reporter, QFile *file, LoadJob *job, const SaveFileHeader &header);
     ~SaveFileReader() override;
 
+    // Whether pictures keep the blocks they were decoded from (before readCurrent).
+    void setKeepOriginals(bool keep) { m_keepOriginals = keep; }
+
     void readCurrent();
     void readOld();
     // Scans the file for PNG streams and generates every picture found; returns the message.
@@ -94,6 +97,7 @@ private:
     struct Decoded {
         int node = -1; // -1: dropped
         QImage image;
+        QByteArray original;
         QString source;
         int copyOf = -1;
         bool isCopy = false;
@@ -150,6 +154,7 @@ private:
     QList<bool> m_entryClaimed;
     QString m_currentSceneDirectory;
     QString m_savedSceneDirectory;
+    bool m_keepOriginals = false;
     uchar *m_mapping = nullptr;
     // The user waits for a load: its pictures decode on every core.
     WorkPools::Foreground m_foreground;

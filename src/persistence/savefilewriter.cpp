@@ -48,13 +48,14 @@ qint32 fromBigEndian32(const QByteArray &bytes)
 } // namespace
 
 SaveFileWriter::SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job,
-    bool embedLocalFiles, int deflateLevel, Urgency urgency)
+    bool embedLocalFiles, int deflateLevel, bool storeOriginals, Urgency urgency)
     : m_loader(loader)
     , m_file(file)
     , m_job(job)
     , m_deflateLevel(deflateLevel)
     , m_urgency(urgency)
     , m_embedLocalFiles(embedLocalFiles)
+    , m_storeOriginals(storeOriginals)
 {
 }
 
@@ -81,6 +82,17 @@ bool SaveFileWriter::fail()
 bool SaveFileWriter::isLinked(const QString &source) const
 {
     return !m_embedLocalFiles && !source.isEmpty() && QFileInfo(source).isFile();
+}
+
+bool SaveFileWriter::isForeignBlockAt(qint64 start, qint64 end)
+{
+    // Four bytes are the id of the block's owner or -1 for a link, never pixels.
+    if (end - start <= 4)
+        return false;
+    QByteArray head;
+    if (!readBlock(start, std::min<qint64>(8, end - start), &head))
+        return true;
+    return !head.startsWith("\x89PNG\r\n\x1a\n");
 }
 
 bool SaveFileWriter::readBlock(qint64 start, qint64 length, QByteArray *data)
@@ -115,6 +127,7 @@ QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &r
         image.hasPixels = !record->image.isNull() || image.ownerId != image.id;
         image.source = record->source;
         image.image = record->image;
+        image.original = record->original;
         images.append(image);
     }
     std::stable_sort(
@@ -180,7 +193,10 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         if (!m_job->isCanceled()) {
             if (oldChecksum != old.actualChecksum) {
                 // Changed behind our back: nothing in it can be trusted to stay.
-            } else if (old.formatVersion != SaveFileFormat::CurrentVersion) {
+            } else if (old.formatVersion != SaveFileFormat::CurrentVersion
+                && !(old.formatVersion == SaveFileFormat::OriginalsVersion && m_storeOriginals)) {
+                // Older layouts, and blocks that are not PNG in a board that is to hold PNG
+                // only, are written anew.
                 m_loader->reportProgressMessage(m_job,
                     SaveFileLoader::tr("Converting to %0 save format...<br><center>This "
                                        "might take longer than usual.</center>")
@@ -257,6 +273,16 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         fail();
         return;
     }
+    // Readers that know PNG blocks only must see a newer format and ask rather than misread
+    // the others. Both versions are as long, so nothing behind the version moves; the checksum
+    // does not cover it.
+    if (m_foreignBlocks) {
+        if (!m_file->seek(0)) {
+            fail();
+            return;
+        }
+        out << SaveFileFormat::OriginalsVersion;
+    }
 
     QString checksum;
     if (!computeChecksum(checksumStart, &checksum) || !m_file->seek(checksumPosition)) {
@@ -276,9 +302,12 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
 {
     const QList<Image> &images = m_images;
     QList<int> toEncode;
+    const auto storesOriginal
+        = [this](const Image &image) { return m_storeOriginals && !image.original.isEmpty(); };
     for (int k = kept.size(); k < images.size(); ++k) {
         const Image &image = images.at(k);
-        if (image.ownerId == image.id && image.hasPixels && !isLinked(image.source))
+        if (image.ownerId == image.id && image.hasPixels && !isLinked(image.source)
+            && !storesOriginal(image))
             toEncode.append(k);
     }
 
@@ -306,10 +335,15 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
         const Image &image = images.at(k);
         const qint64 start = m_file->pos();
         if (k < kept.size()) {
+            m_foreignBlocks |= isForeignBlockAt(kept.at(k).start, kept.at(k).end);
             if (!m_file->seek(kept.at(k).end))
                 return fail();
         } else if (image.ownerId != image.id) {
             out << qint32(image.ownerId);
+        } else if (image.hasPixels && !isLinked(image.source) && storesOriginal(image)) {
+            // Copied as it came: decoding it gives the item's pixels exactly.
+            out.writeRawData(image.original.constData(), image.original.size());
+            m_foreignBlocks |= !image.original.startsWith("\x89PNG\r\n\x1a\n");
         } else if (!encoding.contains(k)) {
             out << qint32(-1);
         } else {

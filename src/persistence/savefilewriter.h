@@ -20,8 +20,10 @@ public:
     // Whether the user waits for the save, which then encodes on every core.
     enum Urgency { UserWaits, InBackground };
 
+    // storeOriginals: a picture that keeps the file it came from is stored as that file
+    // instead of being encoded.
     SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles,
-        int deflateLevel, Urgency urgency = UserWaits);
+        int deflateLevel, bool storeOriginals = false, Urgency urgency = UserWaits);
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
     void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state);
@@ -30,9 +32,8 @@ public:
     // by the records of the items attached to it.
     static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
 
-    // The only place pictures become PNG streams. Empty when encoding failed.
     // A complete PNG stream of image at the given libdeflate level; empty when it cannot be
-    // encoded.
+    // encoded. The only place board pictures become PNG streams.
     static QByteArray encodePng(const QImage &image, int deflateLevel);
 
 private:
@@ -46,6 +47,7 @@ private:
         bool hasPixels = false;
         QString source;
         QImage image;
+        QByteArray original;
     };
     static QList<Image> imagesOf(const QList<ItemRecord> &records);
     static int countItems(const QList<ItemRecord> &records);
@@ -55,6 +57,8 @@ private:
     bool keptBlocksStillFit(const QList<ImageRecord> &entries);
     bool writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index);
     bool isLinked(const QString &source) const;
+    // Whether a block read back at the file's position holds something other than a PNG stream.
+    bool isForeignBlockAt(qint64 start, qint64 end);
     bool readBlock(qint64 start, qint64 length, QByteArray *data);
     bool writeAt(qint64 position, const QByteArray &data);
     bool fail();
@@ -66,5 +70,9 @@ private:
     int m_deflateLevel;
     Urgency m_urgency;
     bool m_embedLocalFiles;
+    bool m_storeOriginals;
+    // Whether any block written or kept is not a PNG stream: the file then says so in its
+    // format version.
+    bool m_foreignBlocks = false;
     QList<Image> m_images;
 };

@@ -55,6 +55,7 @@ void GraphicsImageItem::setImage(QPixmap *image)
     }
     clearGrayscale();
     m_image.reset(image);
+    m_original.clear();
     if (m_cropPath.isEmpty() && m_image && !m_image->isNull()) {
         const qreal w = m_image->width();
         const qreal h = m_image->height();

@@ -3,6 +3,7 @@
 #include "scene/graphicsimagescreencache.h"
 #include "scene/graphicsitem.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QPainterPath>
@@ -45,7 +46,12 @@ public:
         QWidget *widget = nullptr) override;
 
     QPixmap *image() const { return m_image.get(); }
+    // A new picture drops the original of the old one.
     void setImage(QPixmap *image);
+    // The file the picture was decoded from, when it decodes to exactly these pixels; empty
+    // otherwise. See ItemRecord::original.
+    QByteArray original() const { return m_original; }
+    void setOriginal(const QByteArray &original) { m_original = original; }
     int filter() const { return m_filter; }
     void setFilter(int filter);
     QString source() const { return m_source; }
@@ -87,6 +93,7 @@ private:
 
     int m_filter = SmoothFilter;
     std::unique_ptr<QPixmap> m_image;
+    QByteArray m_original;
     QPixmap m_grayImage;
     // Null while no job is wanted; a job is used once.
     std::shared_ptr<GraphicsImageGrayScaleGenerator> m_grayJob;

@@ -34,8 +34,10 @@ GraphicsItem *ItemBuilder::build(ItemRecord &&record, QGraphicsItem *parent)
         image->setFilter(record.filter);
         image->setAutoDownscale(record.autoDownscaled, record.downscaleLimit);
         const QPixmap pixmap = pixmapOf(std::move(record.image));
-        if (!pixmap.isNull())
+        if (!pixmap.isNull()) {
             image->setImage(new QPixmap(pixmap));
+            image->setOriginal(record.original);
+        }
         item = image;
     } else {
         auto *note = new GraphicsTextItem(record.position, record.text, parent);

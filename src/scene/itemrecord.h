@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QList>
@@ -38,6 +39,9 @@ struct ItemRecord {
     QSize downscaleLimit;
     // Null when the picture is missing, or, on saving, when another image owns the same pixels.
     QImage image;
+    // The JPEG, PNG or WebP file the pixels came from, when decoding it gives exactly image:
+    // a board may store it instead of encoding the pixels. Shared, like the pixels.
+    QByteArray original;
     // Saving only: the lowest id of an image showing the same pixels (own id when it owns them).
     int pixelsOwnerId = -1;
 

@@ -64,8 +64,10 @@ ItemRecord recordOf(const GraphicsItem *item, const DepthOf &depthOf,
         record.autoDownscaled = image->autoDownscaled();
         record.downscaleLimit = image->downscaleLimit();
         record.pixelsOwnerId = pixelsOwnerOf(image);
-        if (image->image() && !image->image()->isNull() && record.pixelsOwnerId == record.id)
+        if (image->image() && !image->image()->isNull() && record.pixelsOwnerId == record.id) {
             record.image = image->image()->toImage();
+            record.original = image->original();
+        }
     } else if (const auto *note = dynamic_cast<const GraphicsTextItem *>(item)) {
         record.type = ItemRecord::Type::Note;
         record.text = note->text();

@@ -183,6 +183,11 @@ const QVector<GeneralSettings::Definition> &GeneralSettings::definitions()
             { QT_TRANSLATE_NOOP("GeneralSettings", "Fastest"),
                 QT_TRANSLATE_NOOP("GeneralSettings", "Balanced"),
                 QT_TRANSLATE_NOOP("GeneralSettings", "Smallest") }),
+        page(integer("Picture Storage", 1, 0, 1), Saving,
+            QT_TRANSLATE_NOOP("GeneralSettings", "Store pictures as"), nullptr,
+            { QT_TRANSLATE_NOOP(
+                  "GeneralSettings", "PNG for every picture (opens in any reader of the format)"),
+                QT_TRANSLATE_NOOP("GeneralSettings", "original files where possible") }),
     };
     return table;
 }

@@ -1,4 +1,6 @@
+#include "../loading/httptestserver.h"
 #include "boardbytes.h"
+#include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
@@ -14,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPolygonF>
 #include <QRandomGenerator>
@@ -169,6 +172,58 @@ QByteArray png(const QImage &image)
     return bytes;
 }
 
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(90);
+    writer.write(image);
+    return bytes;
+}
+
+QImage photoLike(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 9 % 256, y * 5 % 256, (x ^ y) * 3 % 256));
+    return image;
+}
+
+// A JPEG that tells readers to turn it a quarter clockwise, as cameras write them.
+QByteArray orientedJpeg(const QImage &image)
+{
+    const QByteArray jpeg = encoded(image, "jpeg");
+    QByteArray exif("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01"
+                    "\x01\x12\0\x03\0\0\0\x01\0\x06\0\0"
+                    "\0\0\0\0",
+        32);
+    QByteArray segment("\xff\xe1\0\0", 4);
+    qToBigEndian(quint16(exif.size() + 2), segment.data() + 2);
+    return jpeg.left(2) + segment + exif + jpeg.mid(2);
+}
+
+// An uncompressed true-colour TGA, bottom row first: a format only the decoder helpers read.
+QByteArray tga(const QImage &image)
+{
+    QByteArray bytes(18, '\0');
+    bytes[2] = 2;
+    qToLittleEndian(quint16(image.width()), bytes.data() + 12);
+    qToLittleEndian(quint16(image.height()), bytes.data() + 14);
+    bytes[16] = 24;
+    for (int y = image.height() - 1; y >= 0; --y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            bytes += char(qBlue(pixel));
+            bytes += char(qGreen(pixel));
+            bytes += char(qRed(pixel));
+        }
+    }
+    return bytes;
+}
+
 } // namespace
 
 class tst_SaveFileLoader : public QObject {
@@ -208,6 +263,10 @@ private slots:
     void fullRewriteMessages();
     void selectedOnlyRecords();
     void cancelledLoadKeepsOthersPoolWork();
+    void originalPictures_data();
+    void originalPictures();
+    void incrementalSaveAppendsOriginal();
+    void originalBlocksRecoverAndDamageIsContained();
 
 private:
     std::unique_ptr<Collector> save(const QString &path, const QList<GraphicsItem *> &items,
@@ -224,6 +283,12 @@ private:
     {
         onLoaderThread([this, embed] { m_loader->setEmbedLocalFiles(embed); });
     }
+    void setPictureStorage(int storage)
+    {
+        onLoaderThread([this, storage] { m_loader->setPictureStorage(storage); });
+    }
+    // The item the intake makes of the source, keeping originals, owned by m_items.
+    GraphicsImageItem *intake(const ImageLoader::Source &source, const QSize &downscaleLimit = {});
 
     QThread m_thread;
     SaveFileLoader *m_loader = nullptr;
@@ -249,6 +314,7 @@ void tst_SaveFileLoader::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     setEmbedLocalFiles(true);
+    setPictureStorage(SaveFileLoader::OriginalFiles);
 }
 
 void tst_SaveFileLoader::cleanup()
@@ -1294,6 +1360,192 @@ void tst_SaveFileLoader::cancelledLoadKeepsOthersPoolWork()
     QTRY_VERIFY(otherRan.load());
     pool->waitForDone();
     pool->setMaxThreadCount(threads);
+}
+
+GraphicsImageItem *tst_SaveFileLoader::intake(
+    const ImageLoader::Source &source, const QSize &downscaleLimit)
+{
+    ImageLoader loader;
+    loader.setKeepOriginals(true);
+    if (downscaleLimit.isValid()) {
+        loader.setAutoDownscale(true);
+        loader.setAutoDownscaleMaxWidth(downscaleLimit.width());
+        loader.setAutoDownscaleMaxHeight(downscaleLimit.height());
+    }
+    GraphicsImageItem *made = nullptr;
+    connect(&loader, &BaseLoader::itemGenerated, this, [&made, this](const ItemRecord &record) {
+        made = static_cast<GraphicsImageItem *>(ItemBuilder().build(record));
+        made->setId(int(m_items.size()));
+        m_items.append(made);
+    });
+    LoadJob job(&loader);
+    loader.load(source, &job);
+    return made;
+}
+
+void tst_SaveFileLoader::originalPictures_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QSize>("downscaleLimit");
+    QTest::addColumn<bool>("kept");
+
+    const QImage photo = photoLike(48, 32);
+    const QByteArray jpeg = encoded(photo, "jpeg");
+    const QSize none;
+    QTest::addRow("jpeg file") << "file" << jpeg << none << true;
+    QTest::addRow("png file") << "file" << png(photo) << none << true;
+    QTest::addRow("webp file") << "file" << encoded(photo, "webp") << none << true;
+    QTest::addRow("grey jpeg file")
+        << "file" << encoded(photo.convertToFormat(QImage::Format_Grayscale8), "jpeg") << none
+        << true;
+    // Turned upright or reduced, the pixels are no longer what the file decodes to.
+    QTest::addRow("jpeg turned upright") << "file" << orientedJpeg(photo) << none << false;
+    QTest::addRow("jpeg above the downscale limit") << "file" << jpeg << QSize(40, 40) << false;
+    QTest::addRow("jpeg within the downscale limit") << "file" << jpeg << QSize(64, 64) << true;
+    QTest::addRow("tga file") << "file" << tga(photo) << none << false;
+    QTest::addRow("pasted png") << "pasted" << png(photo) << none << true;
+    QTest::addRow("pasted pixels") << "pixels" << QByteArray() << none << false;
+    QTest::addRow("downloaded jpeg") << "download" << jpeg << none << true;
+}
+
+void tst_SaveFileLoader::originalPictures()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QSize, downscaleLimit);
+    QFETCH(bool, kept);
+
+    HttpTestServer server;
+    ImageLoader::Source source;
+    if (kind == QLatin1String("file")) {
+        const QString path = m_dir->filePath(QStringLiteral("picture"));
+        writeAll(path, bytes);
+        source.urls = { QUrl::fromLocalFile(path) };
+    } else if (kind == QLatin1String("pasted")) {
+        source.imageBytes = bytes;
+        source.imageFormat = "png";
+    } else if (kind == QLatin1String("download")) {
+        server.setRoute("/photo.jpg", { 200, "image/jpeg", bytes, {}, {} });
+        source.urls = { QUrl(server.url("/photo.jpg")) };
+    } else {
+        source.image = photoLike(20, 10);
+    }
+    GraphicsImageItem *item = intake(source, downscaleLimit);
+    QVERIFY(item && item->image());
+    QCOMPARE(item->original(), kept ? bytes : QByteArray());
+    const QImage before = item->image()->toImage();
+
+    const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
+    QCOMPARE(save(path, m_items)->messages, QStringList { QString() });
+    const QByteArray board = readAll(path);
+    const QList<IndexEntry> index = indexOf(board);
+    QCOMPARE(index.size(), 1);
+    const QByteArray block = board.mid(index.at(0).start, index.at(0).end - index.at(0).start);
+    const bool foreign = kept && !bytes.startsWith("\x89PNG");
+    QCOMPARE(headerOf(board).version, QString(foreign ? "1.11" : "1.10"));
+    if (kept)
+        QCOMPARE(block, bytes);
+    else
+        QVERIFY(block.startsWith("\x89PNG"));
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { QString() });
+    QCOMPARE(loaded->items.size(), 1);
+    auto *read = dynamic_cast<GraphicsImageItem *>(loaded->items.first());
+    QVERIFY(read && read->image());
+    QCOMPARE(read->image()->toImage(), before);
+    // Opened, the picture keeps its block, so that the next full save copies it.
+    QCOMPARE(read->original(), block);
+
+    // A picture without an original is written exactly as with PNG storage.
+    setPictureStorage(SaveFileLoader::PngOnly);
+    const QByteArray pngOnly = freshSave(m_items);
+    if (!kept)
+        QCOMPARE(pngOnly, board);
+    QCOMPARE(headerOf(pngOnly).version, QStringLiteral("1.10"));
+}
+
+void tst_SaveFileLoader::incrementalSaveAppendsOriginal()
+{
+    const QByteArray jpeg = encoded(photoLike(30, 20), "jpeg");
+    const QString picture = m_dir->filePath(QStringLiteral("photo.jpg"));
+    writeAll(picture, jpeg);
+    m_items = { imageItem(QPixmap::fromImage(photoLike(9, 7)), 0, 0.0) };
+    const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
+    auto first = save(path, m_items);
+    const QByteArray before = readAll(path);
+    QCOMPARE(headerOf(before).version, QStringLiteral("1.10"));
+
+    ImageLoader::Source source;
+    source.urls = { QUrl::fromLocalFile(picture) };
+    GraphicsImageItem *added = intake(source);
+    QVERIFY(added);
+    auto second = save(path, m_items, first->savedChecksum);
+    QCOMPARE(second->messages, QStringList { QString() });
+    const QByteArray after = readAll(path);
+    const QList<IndexEntry> index = indexOf(after);
+    QCOMPARE(index.size(), 2);
+    // The first block stays where it was; the new one is the file's bytes, unchanged.
+    const QList<IndexEntry> old = indexOf(before);
+    QCOMPARE(after.mid(index.at(0).start, index.at(0).end - index.at(0).start),
+        before.mid(old.at(0).start, old.at(0).end - old.at(0).start));
+    QCOMPARE(after.mid(index.at(1).start, index.at(1).end - index.at(1).start), jpeg);
+    QCOMPARE(headerOf(after).version, QStringLiteral("1.11"));
+
+    // Back to PNG only: the next save writes the whole board anew, every block PNG.
+    setPictureStorage(SaveFileLoader::PngOnly);
+    auto third = save(path, m_items, second->savedChecksum);
+    QCOMPARE(third->messages, QStringList { QString() });
+    const QByteArray converted = readAll(path);
+    QCOMPARE(headerOf(converted).version, QStringLiteral("1.10"));
+    for (const IndexEntry &entry : indexOf(converted))
+        QVERIFY(converted.mid(entry.start, 8).startsWith("\x89PNG"));
+}
+
+void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
+{
+    const QImage photo = photoLike(30, 20);
+    const QByteArray jpeg = encoded(photo, "jpeg");
+    const QByteArray webp = encoded(photo, "webp");
+    ImageLoader::Source source;
+    for (const QByteArray &bytes : { jpeg, webp, png(photo) }) {
+        const QString picture = m_dir->filePath(QString::number(bytes.size()));
+        writeAll(picture, bytes);
+        source.urls.append(QUrl::fromLocalFile(picture));
+    }
+    {
+        ImageLoader loader;
+        loader.setKeepOriginals(true);
+        connect(&loader, &BaseLoader::itemGenerated, this, [this](const ItemRecord &record) {
+            GraphicsItem *item = ItemBuilder().build(record);
+            item->setId(int(m_items.size()));
+            m_items.append(item);
+        });
+        LoadJob job(&loader);
+        loader.load(source, &job);
+    }
+    QCOMPARE(m_items.size(), 3);
+    const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
+    save(path, m_items);
+    const QByteArray board = readAll(path);
+
+    // Forced recovery finds every kind of block by its own signature.
+    auto recovered = load(path, true);
+    QCOMPARE(recovered->messages, QStringList { QString() });
+    QCOMPARE(recovered->items.size(), 3);
+
+    // A JPEG block that never reaches its end: that picture is lost and told, the others load.
+    QByteArray damaged = board;
+    const QList<IndexEntry> index = indexOf(board);
+    const IndexEntry &first = index.at(0);
+    QCOMPARE(board.mid(first.start, jpeg.size()), jpeg);
+    damaged.replace(int(first.end - 2), 2, QByteArray(2, '\0'));
+    const QString damagedPath = m_dir->filePath(QStringLiteral("damaged.vlk"));
+    writeAll(damagedPath, damaged);
+    auto loaded = load(damagedPath);
+    QCOMPARE(loaded->items.size(), 2);
+    QCOMPARE(loaded->lost.size(), 1);
 }
 
 QTEST_MAIN(tst_SaveFileLoader)

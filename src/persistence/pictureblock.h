@@ -1,0 +1,33 @@
+#pragma once
+
+#include "persistence/loadlosses.h"
+
+#include <QImage>
+#include <QSize>
+#include <QtGlobal>
+
+// What a board's picture block may hold: a PNG stream, or the JPEG or WebP file a picture came
+// from. Blocks are told apart by their first bytes alone, so that a reader needs no other record
+// of what each one is, and recovery can find every kind in a damaged file.
+namespace PictureBlock {
+
+enum class Kind { Unknown, Png, Jpeg, WebP };
+
+Kind kindOf(const uchar *data, qint64 length);
+
+// The length of the stream data starts with, up to its end (PNG's end chunk, JPEG's end of
+// image marker, the RIFF container's declared size); -1 when it does not end within available
+// bytes or is no stream of a known kind.
+qint64 streamLength(const uchar *data, qint64 available);
+
+// The size the stream's header declares, from its first bytes (a JPEG's frame header may follow
+// a large block of metadata); invalid when they tell none.
+QSize declaredSize(const uchar *data, qint64 length);
+
+// Decodes the complete stream data[0, length), PNG through our own decoder, the others with the
+// toolkit's readers, without turning the picture upright: the pixels are what was stored. A null
+// image says why in failure: a block that is damaged, of no known kind, or that claims more
+// pixels than its length could describe.
+QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure);
+
+} // namespace PictureBlock
