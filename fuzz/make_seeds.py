@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed boards of fuzz_savefilereader into fuzz/seeds/.
 
-One board for every format version the reader accepts (1.2 to 1.10), laid out field by field in
+One board for every format version the reader accepts (1.2 to 1.11), laid out field by field in
 the order src/persistence/savefilereader.cpp reads them, plus damaged boards that lead the reader
 into its paths for dropped pictures and into forced recovery. The seeds are committed; run this
 again after a change to what the reader reads:
@@ -120,6 +120,23 @@ def png(width, height, seed=0, declared=None):
     w, h = declared or (width, height)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
             + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+# A picture kept as the file it came from: an 8 x 6 JPEG and a 4 x 3 lossless WebP, as ImageMagick
+# writes them ("convert -size 8x6 gradient:red-blue -quality 90 -strip jpg:-", and
+# "-size 4x3 gradient:green-yellow -define webp:lossless=true -strip webp:-").
+JPEG = bytes.fromhex(
+    "ffd8ffe000104a46494600010100000100010000ffdb00430003020203020203030303040303040508050504"
+    "04050a070706080c0a0c0c0b0a0b0b0d0e12100d0e110e0b0b1016101113141515150c0f1718161418121415"
+    "14ffdb00430103040405040509050509140d0b0d141414141414141414141414141414141414141414141414"
+    "1414141414141414141414141414141414141414141414141414ffc000110800060008030111000211010311"
+    "01ffc40014000100000000000000000000000000000008ffc400181000020300000000000000000000000000"
+    "0004176291ffc4001501010100000000000000000000000000000708ffc4001a110000070000000000000000"
+    "0000000000000205175191e1ffda000c03010002110311003f0013488d5f4aa5854992d605d7ad4a0d7a3fff"
+    "d9")
+WEBP = bytes.fromhex(
+    "5249464630000000574542505650384c230000002f0380000017201048d4529b7c0d014982cf7b5ecc7ffc10"
+    "08049224979c38a2ffd10000")
 
 
 def scene_block(out, with_next_id):
@@ -241,13 +258,13 @@ def header_only():
 def typed_image(version, out, image_id, path=None, children=0):
     out.string("GraphicsImageItem").string(path).string("pic%d" % image_id).float(1.0)
     out.transform(8 * image_id, 0).i32(image_id).double(float(image_id))
-    if version in ("1.8", "1.9", "1.10"):
+    if version in ("1.8", "1.9", "1.10", "1.11"):
         out.transform(-1.5, -1).path([(-1.5, -1), (1.5, -1), (1.5, 1), (-1.5, 1)]).i32(3)
     else:
         out.double(1.5).double(1.0).polygon([(-1.5, -1), (1.5, -1), (1.5, 1)])
         if version == "1.7":
             out.i32(3)
-    if version in ("1.9", "1.10"):
+    if version in ("1.9", "1.10", "1.11"):
         out.boolean(image_id == 0).size(2000, 2000)
     out.i32(children)
 
@@ -269,10 +286,10 @@ def write_records(out, records, with_end):
 
 
 def current_board(version, blocks, records, item_count=None, patch_entries=None):
-    """1.6 to 1.10: image blocks, then typed records (with end offsets from 1.9), the saved
+    """1.6 to 1.11: image blocks, then typed records (with end offsets from 1.9), the saved
     directory and the index. records is a list of (writer, depth-first children); each writer
     takes the stream. patch_entries may rewrite the index entries before they are written."""
-    with_end = version in ("1.9", "1.10")
+    with_end = version in ("1.9", "1.10", "1.11")
     out = Stream()
     out.string(version).i16(item_count if item_count is not None else len(records))
     out.i16(len(blocks))
@@ -281,7 +298,7 @@ def current_board(version, blocks, records, item_count=None, patch_entries=None)
     if with_end:
         out.string("1.11.1")
     checksum_slot = None
-    if version == "1.10":
+    if version in ("1.10", "1.11"):
         checksum_slot = out.pos()
         out.string("0" * 32)
     checksum_start = out.pos()
@@ -352,6 +369,23 @@ def recovery_board():
     return current_board(version, blocks, records)
 
 
+def originals_board():
+    """1.11: pictures kept as a JPEG and a WebP file beside a PNG one, and one sharing the
+    JPEG's pixels."""
+    version = "1.11"
+    records = [(lambda s, i=i: typed_image(version, s, i), []) for i in range(4)]
+    blocks = [(0, JPEG), (1, WEBP), (2, png(3, 2)), (3, struct.pack(">i", 0))]
+    return current_board(version, blocks, records)
+
+
+def originals_recovery_board():
+    """1.11 whose record is broken: recovery finds the JPEG, the WebP, and a JPEG cut short."""
+    version = "1.11"
+    records = [(lambda s: s.string("GraphicsNothing").i32(0), [])]
+    blocks = [(0, JPEG), (1, JPEG[:len(JPEG) // 2]), (2, WEBP)]
+    return current_board(version, blocks, records)
+
+
 def clipboard_records():
     """Three records as a copy puts them on the clipboard, behind the copy's own header."""
     version = "1.10"
@@ -377,6 +411,8 @@ def main():
         "header-only-v1.10.vlk": header_only(),
         "damaged-v1.10.vlk": damaged_board(),
         "recovery-v1.10.vlk": recovery_board(),
+        "v1.11.vlk": originals_board(),
+        "recovery-v1.11.vlk": originals_recovery_board(),
         "clipboard-records.bin": clipboard_records(),
     }
     for version in ("1.6", "1.7", "1.8", "1.9", "1.10"):
