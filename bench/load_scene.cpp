@@ -29,6 +29,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 #include <QImageReader>
 #include <QPainter>
 #include <QRandomGenerator>
@@ -176,6 +177,27 @@ int main(int argc, char **argv)
                     loader->save(&out, QString(), state, &job);
                 },
                 Qt::BlockingQueuedConnection);
+        }
+        // Every picture opens from its file with the pixels it was taken in with.
+        {
+            QHash<int, QImage> before;
+            for (const ItemRecord &record : qAsConst(state.items))
+                before.insert(record.id, record.image);
+            QFile in(originalPath);
+            in.open(QIODevice::ReadOnly);
+            LoadJob job(loader);
+            int same = 0;
+            QEventLoop loop;
+            QObject::connect(&job, &LoadJob::itemGenerated, &loop,
+                [&](const ItemRecord &record) { same += record.image == before.value(record.id); });
+            QObject::connect(&job, &LoadJob::finished, &loop, &QEventLoop::quit);
+            QMetaObject::invokeMethod(
+                loader, [&] { loader->load(&in, &job, false); }, Qt::QueuedConnection);
+            loop.exec();
+            std::printf("# %d of %d pictures open with the pixels they were taken in with\n", same,
+                int(before.size()));
+            if (same != before.size())
+                return 1;
         }
         QList<double> pngOpens;
         QList<double> originalOpens;
