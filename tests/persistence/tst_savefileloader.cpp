@@ -1492,10 +1492,14 @@ void tst_SaveFileLoader::incrementalSaveAppendsOriginal()
         before.mid(old.at(0).start, old.at(0).end - old.at(0).start));
     QCOMPARE(after.mid(index.at(1).start, index.at(1).end - index.at(1).start), jpeg);
     QCOMPARE(headerOf(after).version, QStringLiteral("1.11"));
+    // A board of this version saves incrementally too: nothing changed, nothing written.
+    auto unchanged = save(path, m_items, second->savedChecksum);
+    QCOMPARE(unchanged->progressMessages, QStringList());
+    QCOMPARE(readAll(path), after);
 
     // Back to PNG only: the next save writes the whole board anew, every block PNG.
     setPictureStorage(SaveFileLoader::PngOnly);
-    auto third = save(path, m_items, second->savedChecksum);
+    auto third = save(path, m_items, unchanged->savedChecksum);
     QCOMPARE(third->messages, QStringList { QString() });
     const QByteArray converted = readAll(path);
     QCOMPARE(headerOf(converted).version, QStringLiteral("1.10"));
