@@ -226,6 +226,9 @@ void tst_Settings::integersAreClampedWhenUsed_data()
     QTest::addRow("above range") << "AutoSaveInterval" << QByteArray("100000") << 99999;
     QTest::addRow("negative") << "NumOfRecentFiles" << QByteArray("-3") << 1;
     QTest::addRow("inside range") << "Redos" << QByteArray("7") << 7;
+    // Only two ways of storing pictures exist; a name with a space is stored with "_".
+    QTest::addRow("storage above range") << "Picture Storage" << QByteArray("2") << 1;
+    QTest::addRow("storage below range") << "Picture Storage" << QByteArray("-1") << 0;
 }
 
 void tst_Settings::integersAreClampedWhenUsed()
