@@ -10,6 +10,7 @@
 #include "update/updaterestarter.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -110,5 +111,10 @@ void UpdateController::startUpdatedProgram(const QString &program)
         ErrorDialog::show(m_window, m_updater->manifest().errorMessage, error);
         return;
     }
+    // An updating process that ran from a temporary copy takes the copy with it: the running
+    // program file may be removed here, and nothing else would ever remove it.
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (UpdateRestarter::isTemporaryCopy(folder))
+        QDir(folder).removeRecursively();
     m_window->hardExit(0);
 }

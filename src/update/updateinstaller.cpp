@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QLockFile>
 #include <QStorageInfo>
 #include <QThread>
 #include <QUrl>
@@ -46,6 +47,12 @@ bool occupied(const QString &path)
 
 } // namespace
 
+QString UpdateInstaller::lockPath(const QString &installDir)
+{
+    return installDir + QLatin1Char('/') + UpdateManifest::workFolderPrefix()
+        + QStringLiteral(".lock");
+}
+
 QString UpdateInstaller::backupFolder(const QString &installDir)
 {
     return installDir + QLatin1Char('/') + UpdateManifest::workFolderPrefix()
@@ -79,8 +86,14 @@ bool UpdateInstaller::install(const Plan &plan, QString *heading, QString *detai
             false);
     }
 
+    // Another instance that starts meanwhile must not take this run for a killed one.
+    QLockFile lock(lockPath(m_installDir));
+    if (!lock.tryLock(0)) {
+        return failWith(tr("Failed to copy update files."),
+            tr("Another update of this installation is running."), false);
+    }
     // A journal left by a killed run is rolled back before anything else touches the files.
-    recoverInterrupted(m_installDir);
+    rollBackJournal(m_installDir);
     m_backupDir = backupFolder(m_installDir);
     QString error;
     if (!QDir().mkpath(m_backupDir) || !journal(QStringLiteral("begin"))) {
@@ -256,6 +269,14 @@ void UpdateInstaller::revertRecords(const QVector<Record> &records, const QStrin
 }
 
 bool UpdateInstaller::recoverInterrupted(const QString &installDir)
+{
+    QLockFile lock(lockPath(QFileInfo(installDir).absoluteFilePath()));
+    if (!lock.tryLock(0))
+        return false; // an update is being installed right now
+    return rollBackJournal(installDir);
+}
+
+bool UpdateInstaller::rollBackJournal(const QString &installDir)
 {
     const QString backupDir = backupFolder(QFileInfo(installDir).absoluteFilePath());
     bool rolledBack = false;

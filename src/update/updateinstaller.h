@@ -38,7 +38,8 @@ public:
     bool install(const Plan &plan, QString *heading, QString *details);
 
     // Rolls back an installation that did not finish, and removes the updater's work folders
-    // left in the installation. True when something was rolled back.
+    // left in the installation. True when something was rolled back; false also while another
+    // process is installing into it.
     static bool recoverInterrupted(const QString &installDir);
 
     // Restores failed after all retries: one text per file, for the catastrophic-failure dialog.
@@ -51,6 +52,8 @@ public:
     std::function<bool(int)> afterFileMoved;
 
     static QString backupFolder(const QString &installDir);
+    // Held while an installation runs; a killed run leaves it stale, which the next one sees.
+    static QString lockPath(const QString &installDir);
 
 private:
     struct Record {
@@ -63,6 +66,7 @@ private:
     bool journal(const QString &line);
     bool isInsideInstallation(const QString &path) const;
     void revert();
+    static bool rollBackJournal(const QString &installDir);
     static void revertRecords(const QVector<Record> &records, const QStringList &links,
         int retryDelayMs, QStringList *unrestored);
 

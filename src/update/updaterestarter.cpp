@@ -20,7 +20,19 @@ QString tr(const char *text)
     return QCoreApplication::translate("AutoUpdater", text);
 }
 
+QString copyPrefix()
+{
+    return QStringLiteral("velkora-update-copy-");
+}
+
 } // namespace
+
+bool UpdateRestarter::isTemporaryCopy(const QString &folder)
+{
+    const QFileInfo info(folder);
+    return info.absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath()
+        && info.fileName().startsWith(copyPrefix());
+}
 
 UpdateRestarter::UpdateRestarter(QWidget *dialogParent)
     : m_dialogParent(dialogParent)
@@ -94,7 +106,8 @@ bool UpdateRestarter::startProgram(
 QString UpdateRestarter::makeTemporaryCopy(
     const QString &programPath, const QStringList &copyFiles, QString *error)
 {
-    QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/velkora-update-XXXXXX"));
+    QTemporaryDir temporary(
+        QDir::tempPath() + QLatin1Char('/') + copyPrefix() + QStringLiteral("XXXXXX"));
     if (!temporary.isValid()) {
         *error = tr("Could not create temporary update directory:<br><br>%0")
                      .arg(temporary.errorString());

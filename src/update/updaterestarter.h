@@ -30,6 +30,8 @@ public:
     // returns the path of the copied program; empty, with the reason in error, on failure.
     static QString makeTemporaryCopy(
         const QString &programPath, const QStringList &copyFiles, QString *error);
+    // Whether folder is one that makeTemporaryCopy() made.
+    static bool isTemporaryCopy(const QString &folder);
 
     // Replaceable for tests; by default the instances are counted in the process list, the
     // question is a dialog and programs are started detached.

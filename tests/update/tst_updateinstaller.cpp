@@ -1,6 +1,7 @@
 #include "update/updateinstaller.h"
 #include "updatefixture.h"
 
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -155,6 +156,13 @@ void TestUpdateInstaller::killedInstallationRollsBackAtNextStart()
     QString details;
     QVERIFY(!installer.install(plan, &heading, &details));
     QCOMPARE(run(m_root + "/velkora"), QByteArray("1.11.2"));
+
+    // Not while another process installs.
+    QLockFile running(UpdateInstaller::lockPath(m_root));
+    QVERIFY(running.tryLock(0));
+    QVERIFY(!UpdateInstaller::recoverInterrupted(m_root));
+    QCOMPARE(run(m_root + "/velkora"), QByteArray("1.11.2"));
+    running.unlock();
 
     // The next start.
     QVERIFY(UpdateInstaller::recoverInterrupted(m_root));

@@ -76,6 +76,8 @@ void TestUpdateRestarter::temporaryCopyStaysInside()
         dir.path() + "/app/velkora", { "velkora", "../lib/core.so" }, &error);
     QVERIFY2(!copy.isEmpty(), qPrintable(error));
     const QString copyDir = QFileInfo(copy).absolutePath();
+    QVERIFY(UpdateRestarter::isTemporaryCopy(copyDir));
+    QVERIFY(!UpdateRestarter::isTemporaryCopy(dir.path() + "/app"));
     const QMap<QString, QByteArray> tree = UpdateFixture::tree(copyDir);
     QDir(copyDir).removeRecursively();
     QCOMPARE(QFileInfo(copy).fileName(), QStringLiteral("velkora"));
