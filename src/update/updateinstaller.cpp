@@ -314,7 +314,7 @@ bool UpdateInstaller::rollBackJournal(const QString &installDir)
               .entryInfoList({ UpdateManifest::workFolderPrefix() + QStringLiteral("-download*") },
                   QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &leftover : leftovers) {
-        if (leftover.lastModified().secsTo(QDateTime::currentDateTime()) > 24 * 3600)
+        if (leftover.lastModified().secsTo(QDateTime::currentDateTime()) > qint64(24) * 3600)
             QDir(leftover.absoluteFilePath()).removeRecursively();
     }
     return rolledBack;
