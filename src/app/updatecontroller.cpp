@@ -15,6 +15,7 @@
 #include <QProcess>
 
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -40,6 +41,14 @@ UpdateController::UpdateController(MainWindow *window)
             }
         });
     connect(m_updater, &AutoUpdater::updateAvailable, this, &UpdateController::offer);
+    // Queued: the window has finished its bookkeeping of the job by then.
+    connect(
+        window, &MainWindow::jobEnded, this,
+        [this] {
+            if (!m_pendingOffer.isEmpty() && m_window->isIdle())
+                present(std::exchange(m_pendingOffer, QString()));
+        },
+        Qt::QueuedConnection);
     connect(m_updater, &AutoUpdater::finishedUpdating, this,
         [this](const QString &program) { startUpdatedProgram(program); });
     connect(m_updater, &AutoUpdater::forcedUpdateAbandoned, m_window,
@@ -73,6 +82,15 @@ void UpdateController::checkNow()
 }
 
 void UpdateController::offer(const QString &message)
+{
+    // A question in the middle of a load would stand in front of what the user is waiting for.
+    if (!m_window->isIdle())
+        m_pendingOffer = message;
+    else
+        present(message);
+}
+
+void UpdateController::present(const QString &message)
 {
     if (!m_updater->canInstall()) {
         ConfirmDialog::ask(m_window, tr("Update Available"), message,

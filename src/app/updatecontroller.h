@@ -30,10 +30,13 @@ public:
     AutoUpdater *updater() const { return m_updater; }
 
 private:
+    // Offers at once, or when the running jobs have ended.
     void offer(const QString &message);
+    void present(const QString &message);
     void startUpdatedProgram(const QString &program);
 
     MainWindow *m_window;
     AutoUpdater *m_updater;
     bool m_userAsked = false;
+    QString m_pendingOffer;
 };
