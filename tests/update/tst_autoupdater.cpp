@@ -3,6 +3,7 @@
 #include "update/updatedownloader.h"
 #include "updatefixture.h"
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -129,9 +130,14 @@ void TestAutoUpdater::answers()
     fixture.serveRecord(body, signature,
         stall == 1 ? HttpTestServer::Behaviour::Stall : HttpTestServer::Behaviour::Whole);
     for (int i = 0; i < names.size(); ++i) {
-        fixture.serveFile(names[i], "1.11.2", i == corrupt ? QByteArray("tampered") : newContent(i),
-            stall == 2 && i == 3 ? HttpTestServer::Behaviour::Stall
-                                 : HttpTestServer::Behaviour::Whole);
+        // The tampered file comes last, slowly: all its bytes arrive when the others are done.
+        HttpTestServer::Behaviour behaviour = HttpTestServer::Behaviour::Whole;
+        if (stall == 2 && i == 3)
+            behaviour = HttpTestServer::Behaviour::Stall;
+        if (i == corrupt)
+            behaviour = HttpTestServer::Behaviour::Slow;
+        fixture.serveFile(
+            names[i], "1.11.2", i == corrupt ? QByteArray(3000, 't') : newContent(i), behaviour);
     }
 
     AutoUpdater updater(nullptr, service);
@@ -141,6 +147,14 @@ void TestAutoUpdater::answers()
     QSignalSpy offered(&updater, &AutoUpdater::updateAvailable);
     QSignalSpy ended(&updater, &AutoUpdater::stageEnded);
     updater.checkForUpdates(forced, root + "/velkora");
+    // The bar is full only once every file has been verified.
+    int full = 0;
+    if (UpdateDialog *dialog = updater.dialog()) {
+        QProgressBar *bar = dialog->progressBar();
+        connect(bar, &QProgressBar::valueChanged, this, [&full, bar](int value) {
+            full += value == bar->maximum() && bar->maximum() > 1 ? 1 : 0;
+        });
+    }
     QVERIFY(checked.wait(5000));
     QCOMPARE(checked.first().at(0).toInt(), result);
     if (forced && ended.isEmpty())
@@ -153,6 +167,7 @@ void TestAutoUpdater::answers()
         outcome += dialog->status() + '\n' + dialog->details() + '\n' + dialog->message();
     QVERIFY2(outcome.contains(text), qPrintable(outcome));
     QCOMPARE(updater.isFinished(), installed);
+    QCOMPARE(full > 0, installed);
 
     QMap<QString, QByteArray> expected = before;
     if (installed) {
