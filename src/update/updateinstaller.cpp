@@ -93,8 +93,15 @@ bool UpdateInstaller::install(const Plan &plan, QString *heading, QString *detai
             tr("Another update of this installation is running."), false);
     }
     // A journal left by a killed run is rolled back before anything else touches the files.
-    rollBackJournal(m_installDir);
+    rollBackJournal(m_installDir, m_retryDelayMs);
     m_backupDir = backupFolder(m_installDir);
+    if (QFileInfo::exists(m_backupDir)) {
+        return failWith(tr("Failed to copy update files."),
+            tr("An earlier update could not be rolled back completely; its backups are kept in "
+               "'%0'.")
+                .arg(m_backupDir),
+            false);
+    }
     QString error;
     if (!QDir().mkpath(m_backupDir) || !journal(QStringLiteral("begin"))) {
         return failWith(tr("Failed to copy update files."),
@@ -232,7 +239,10 @@ void UpdateInstaller::revert()
     revertRecords(m_records, m_links, m_retryDelayMs, &m_unrestored);
     m_records.clear();
     m_links.clear();
-    QDir(m_backupDir).removeRecursively();
+    // A backup that could not go back is the only copy of that file left: it stays, with the
+    // journal, and the next start tries again.
+    if (m_unrestored.isEmpty())
+        QDir(m_backupDir).removeRecursively();
 }
 
 void UpdateInstaller::revertRecords(const QVector<Record> &records, const QStringList &links,
@@ -273,10 +283,10 @@ bool UpdateInstaller::recoverInterrupted(const QString &installDir)
     QLockFile lock(lockPath(QFileInfo(installDir).absoluteFilePath()));
     if (!lock.tryLock(0))
         return false; // an update is being installed right now
-    return rollBackJournal(installDir);
+    return rollBackJournal(installDir, 1000);
 }
 
-bool UpdateInstaller::rollBackJournal(const QString &installDir)
+bool UpdateInstaller::rollBackJournal(const QString &installDir, int retryDelayMs)
 {
     const QString backupDir = backupFolder(QFileInfo(installDir).absoluteFilePath());
     bool rolledBack = false;
@@ -300,10 +310,12 @@ bool UpdateInstaller::rollBackJournal(const QString &installDir)
         if (!committed && (!records.isEmpty() || !links.isEmpty())) {
             qCWarning(lcUpdate) << "Rolling back an update that did not finish in" << installDir;
             QStringList unrestored;
-            revertRecords(records, links, 1000, &unrestored);
+            revertRecords(records, links, retryDelayMs, &unrestored);
             for (const QString &text : qAsConst(unrestored))
                 qCCritical(lcUpdate) << text;
             rolledBack = true;
+            if (!unrestored.isEmpty())
+                return true; // the backups stay for the next attempt
         }
     }
     QDir(backupDir).removeRecursively();

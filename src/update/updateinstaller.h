@@ -66,7 +66,7 @@ private:
     bool journal(const QString &line);
     bool isInsideInstallation(const QString &path) const;
     void revert();
-    static bool rollBackJournal(const QString &installDir);
+    static bool rollBackJournal(const QString &installDir, int retryDelayMs);
     static void revertRecords(const QVector<Record> &records, const QStringList &links,
         int retryDelayMs, QStringList *unrestored);
 

@@ -16,6 +16,7 @@ private slots:
     void installs();
     void failureRollsBack_data();
     void failureRollsBack();
+    void unrestorableBackupIsReported();
     void killedInstallationRollsBackAtNextStart_data();
     void killedInstallationRollsBackAtNextStart();
 
@@ -133,6 +134,37 @@ void TestUpdateInstaller::failureRollsBack()
     QCOMPARE(installed(UpdateFixture::tree(m_root)), installed(before));
     QCOMPARE(UpdateFixture::tree(outside.path()), outsideBefore);
     QCOMPARE(run(m_root + "/velkora"), QByteArray("1.11.1"));
+}
+
+void TestUpdateInstaller::unrestorableBackupIsReported()
+{
+    UpdateInstaller::Plan plan = makePlan();
+    QFile::remove(m_downloads + "/plugins/new.so");
+    // Something takes the place of the new library, where its backup cannot go back.
+    UpdateInstaller installer;
+    installer.setRetryDelay(0);
+    installer.afterFileMoved = [this](int moved) {
+        if (moved == 2) {
+            QFile::remove(m_root + "/lib/core.so");
+            UpdateFixture::writeFile(m_root + "/lib/core.so/busy", "in the way");
+        }
+        return true;
+    };
+    QString heading;
+    QString details;
+    QVERIFY(!installer.install(plan, &heading, &details));
+    QCOMPARE(installer.unrestoredFiles().size(), 1);
+    QVERIFY(installer.unrestoredFiles().first().contains(m_root + "/lib/core.so"));
+    // The rest was restored all the same; the backup that could not go back is kept, and no
+    // other update starts over it.
+    QCOMPARE(run(m_root + "/velkora"), QByteArray("1.11.1"));
+    QFile backup(UpdateInstaller::backupFolder(m_root) + "/lib/core.so");
+    QVERIFY(backup.open(QIODevice::ReadOnly));
+    QCOMPARE(backup.readAll(), QByteArray("core 1.11.1"));
+    UpdateInstaller next;
+    next.setRetryDelay(0);
+    QVERIFY(!next.install(plan, &heading, &details));
+    QVERIFY2(details.contains("could not be rolled back"), qPrintable(details));
 }
 
 void TestUpdateInstaller::killedInstallationRollsBackAtNextStart_data()
