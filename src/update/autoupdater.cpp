@@ -197,7 +197,7 @@ void AutoUpdater::startUpdate()
     connect(m_downloader, &UpdateDownloader::progressChanged, m_dialog, &UpdateDialog::setProgress);
     connect(m_downloader, &UpdateDownloader::completed, this, &AutoUpdater::install);
     connect(m_downloader, &UpdateDownloader::failed, this,
-        [this](const QString &heading, const QString &details) { report(heading, details); });
+        [this](const QString &heading, const QString &details) { report(heading, details, true); });
     m_downloader->start(files, m_manifest.version, m_downloadDir->path());
 }
 
@@ -242,7 +242,7 @@ void AutoUpdater::install()
     QString heading;
     QString details;
     if (!installer.install(plan, &heading, &details)) {
-        report(heading, details);
+        report(heading, details, true);
         for (const QString &unrestored : installer.unrestoredFiles()) {
             showError(tr("Update failed catastrophically, we're sorry :( You might have to "
                          "reinstall Velkora, please report the following error to us:"),
