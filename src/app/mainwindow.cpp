@@ -8,6 +8,7 @@
 #include "app/messagelog.h"
 #include "app/relinkcontroller.h"
 #include "app/selectioncopy.h"
+#include "app/updatecontroller.h"
 #include "app/windowmodes.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
@@ -181,6 +182,7 @@ void MainWindow::buildSettings()
     m_browsePath = m_settings->setting(QStringLiteral("Last Browse Path"));
     m_autoLoad = m_settings->setting(QStringLiteral("AutoLoad"));
     m_checkForUpdates = m_settings->setting(QStringLiteral("CheckForUpdates"));
+    m_updates = new UpdateController(this);
     m_firstTimeSetup = m_settings->setting(QStringLiteral("FirstTimeSetup"));
 
     connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
@@ -309,6 +311,7 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
 {
     using namespace CommandLineOptions;
 
+    UpdateController::recoverInterruptedUpdate();
     if (parser.isSet(PrintKeyBindings)) {
         const QString path = parser.value(PrintKeyBindings);
         QFile file(path);
@@ -352,11 +355,12 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
     }
 
     if (parser.isSet(Update)) {
+        // This process only carries out the update: the updater's window is all it shows.
         m_updateTarget = parser.value(Update);
-        // Without an updater a hidden window would leave an invisible process behind.
-        qCInfo(lcApp, "The updater is not built yet; showing the window instead of updating to %s.",
-            qUtf8Printable(m_updateTarget));
-        return true;
+        if (m_updateTarget.isEmpty())
+            m_updateTarget = QCoreApplication::applicationFilePath();
+        m_updates->start(false, m_updateTarget);
+        return false;
     }
 
     offerFirstTimeSetup();
@@ -383,8 +387,7 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
             m_recentFileActions.first()->trigger();
     }
 
-    if (m_checkForUpdates->value().toBool())
-        qCInfo(lcApp, "The update check is not built yet.");
+    m_updates->start(m_checkForUpdates->value().toBool(), QString());
     return true;
 }
 
@@ -410,6 +413,21 @@ void MainWindow::showPreferences(int page)
         m_preferences->addPage(KeyBinder::instance(), tr("Key bindings"));
     }
     m_preferences->showPage(page);
+}
+
+void MainWindow::checkForUpdates()
+{
+    m_updates->checkNow();
+}
+
+void MainWindow::restartForUpdate()
+{
+    m_updates->restartForUpdate();
+}
+
+bool MainWindow::confirmUnsavedChangesBeforeUpdate()
+{
+    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Update);
 }
 
 void MainWindow::showAbout()

@@ -45,6 +45,7 @@ class QAction;
 class QCommandLineParser;
 class QThread;
 class Setting;
+class UpdateController;
 
 // The one top-level window: frameless, it hosts the window frame with the canvas view, and owns
 // the scene, the undo stack, the loaders and the worker thread they run on. Deletes itself when
@@ -104,6 +105,9 @@ public:
     // Refuses an edit of the board while jobs run or the canvas is locked, with a notice saying
     // why; false when the edit may go on.
     bool refuseEdit();
+    // The unsaved-changes question before an update; false when the update must wait (a save
+    // runs first and restarts for the update when it is done) or was cancelled.
+    bool confirmUnsavedChangesBeforeUpdate();
 
 public slots:
     void handleOpenFileRequest(const QList<QUrl> &urls);
@@ -113,6 +117,10 @@ public slots:
     // Opens the preferences window (made on first use) at that page.
     void showPreferences(int page);
     void showAbout();
+    // Asks the update service now and shows the outcome.
+    void checkForUpdates();
+    // Starts the process that installs the update the last check found, and ends this one.
+    void restartForUpdate();
     // Loads what a drop or paste brought, at source.position.
     void loadSource(const ImageLoader::Source &source);
     // Loads what was dropped on the canvas at the drop point (view coordinates).
@@ -290,6 +298,7 @@ private:
     bool m_bruteForceNextLoad = false;
     bool m_loading = false;
     QString m_updateTarget;
+    UpdateController *m_updates = nullptr;
 
     SceneDocument *m_document = nullptr;
     QTimer *m_autoSaveTimer = nullptr;

@@ -191,6 +191,8 @@ void MainWindowActions::createActions()
         [window] { window->showPreferences(MainWindow::KeyBindingsPage); });
     add("About", tr("About Velkora"), preferences, QKeySequence(),
         [window] { window->showAbout(); });
+    add("Check For Updates", tr("Check for updates"), preferences, QKeySequence(),
+        [window] { window->checkForUpdates(); });
 
     const QString exporting = tr("Export");
     add("Export Scene", tr("Export scene..."), exporting, QKeySequence(Qt::CTRL | Qt::Key_E),
@@ -270,7 +272,8 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
     ContextMenuHandler *handler = ContextMenuHandler::instance();
     handler->addActions(
         { action(QStringLiteral("Open Settings")), action(QStringLiteral("Open Colors")),
-            action(QStringLiteral("Open Key Bindings")), action(QStringLiteral("About")) },
+            action(QStringLiteral("Open Key Bindings")), action(QStringLiteral("About")),
+            action(QStringLiteral("Check For Updates")) },
         QStringLiteral("10 - settings"));
     handler->addActions({ m_fileMenu->menuAction() }, QStringLiteral("20 - file"));
     handler->addActions(

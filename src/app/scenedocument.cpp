@@ -154,6 +154,10 @@ bool SceneDocument::confirmUnsavedChanges(Operation operation, const QString &ar
         message = tr("You have unsaved changes in the current scene. Do you want to save them "
                      "before closing?");
         break;
+    case Operation::Update:
+        message = tr("You still have unsaved changes in the current scene. Do you want to save "
+                     "them before updating?");
+        break;
     }
     enum { Save, DontSave, Cancel };
     const int answer = m_prompter->ask(tr("Unsaved Changes"), message,
@@ -173,6 +177,9 @@ bool SceneDocument::confirmUnsavedChanges(Operation operation, const QString &ar
             break;
         case Operation::Close:
             m_pendingOperation = QStringLiteral("close");
+            break;
+        case Operation::Update:
+            m_pendingOperation = QStringLiteral("restartForUpdate");
             break;
         }
         m_pendingArgument = argument;

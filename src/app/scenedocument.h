@@ -35,7 +35,7 @@ public:
     // InBackground: nobody waits for the save, which then leaves a core to the window.
     enum SaveOption { NoBackup = 1, AutoSave = 2, InBackground = 4 };
     enum LoadOption { BruteForce = 1, RestoreAutoSave = 2 };
-    enum class Operation { Clear, Load, Close };
+    enum class Operation { Clear, Load, Close, Update };
 
     // What the document needs of the board it saves and opens.
     struct Host {

@@ -50,4 +50,14 @@ void setTransparentForInput(QWidget *window, bool on);
 // always compose. Without one, transparent pixels show black.
 bool hasCompositor();
 
+// Installations (platforminstall.cpp).
+
+// Whether a Debian package installed this program file: dpkg lists it among the files of the
+// package "velkora" in its database folder.
+bool isPackageFile(const QString &programPath,
+    const QString &packageDatabase = QStringLiteral("/var/lib/dpkg/info"));
+// How many running processes run a program file of this name (this process included when it is
+// one). Processes of other users whose program cannot be read are not counted.
+int countProcessesNamed(const QString &programFileName);
+
 } // namespace Platform

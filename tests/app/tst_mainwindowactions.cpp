@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowactions.h"
+#include "dialoganswerer.h"
 #include "input/action.h"
 #include "input/keybinder.h"
 #include "scene/graphicsitem.h"
@@ -10,6 +11,7 @@
 #include "ui/contextmenuentry.h"
 #include "ui/contextmenuhandler.h"
 #include "ui/preferenceswindow.h"
+#include "update/updateservice.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -83,6 +85,7 @@ private slots:
     void roundTripThroughKeysAlone();
     void preferencesOpenAtTheirPage_data();
     void preferencesOpenAtTheirPage();
+    void checkForUpdatesSaysWhyNot();
 
 private:
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier);
@@ -163,6 +166,7 @@ void tst_MainWindowActions::menuEntries_data()
     QTest::addRow("show source") << "Open Image Source" << false << true;
     QTest::addRow("settings") << "Open Settings" << true << true;
     QTest::addRow("about") << "About" << true << true;
+    QTest::addRow("check for updates") << "Check For Updates" << true << true;
 }
 
 void tst_MainWindowActions::menuEntries()
@@ -220,6 +224,18 @@ void tst_MainWindowActions::preferencesOpenAtTheirPage()
     m_window = nullptr;
     QVERIFY(KeyBinder::instance());
     m_window = new MainWindow;
+}
+
+void tst_MainWindowActions::checkForUpdatesSaysWhyNot()
+{
+    if (UpdateService::builtIn().isConfigured())
+        QSKIP("This build asks a real update service.");
+    DialogAnswerer answerer({ QStringLiteral("OK") });
+    m_window->actions()->action(QStringLiteral("Check For Updates"))->trigger();
+    QTRY_COMPARE(answerer.questions.size(), 1);
+    QVERIFY2(answerer.questions.first().contains(
+                 QStringLiteral("No update service is configured for this build.")),
+        qPrintable(answerer.questions.first()));
 }
 
 void tst_MainWindowActions::roundTripThroughKeysAlone()

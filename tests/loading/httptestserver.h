@@ -51,6 +51,11 @@ public:
     }
 
     void setRoute(const QByteArray &path, const Route &route) { m_routes.insert(path, route); }
+    // More headers for a route's response ("Name: value" lines without the line end).
+    void setHeaders(const QByteArray &path, const QList<QByteArray> &headers)
+    {
+        m_headers.insert(path, headers);
+    }
 
     // Called when a slow response has sent its first piece of body.
     std::function<void()> firstPieceSent;
@@ -79,11 +84,12 @@ private:
                 if (line.toLower().startsWith("user-agent:"))
                     userAgents.append(line.mid(11).trimmed());
             }
-            respond(socket, m_routes.value(path, Route { 404, "text/plain", "not found", {}, {} }));
+            respond(socket, m_routes.value(path, Route { 404, "text/plain", "not found", {}, {} }),
+                m_headers.value(path));
         });
     }
 
-    void respond(QTcpSocket *socket, const Route &route)
+    void respond(QTcpSocket *socket, const Route &route, const QList<QByteArray> &headers)
     {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status)
             + " Status\r\n"
@@ -91,6 +97,8 @@ private:
             + route.contentType + "\r\nConnection: close\r\n";
         if (!route.location.isEmpty())
             head += "Location: " + route.location + "\r\n";
+        for (const QByteArray &header : headers)
+            head += header + "\r\n";
         if (route.behaviour != Behaviour::NoLength)
             head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
         socket->write(head + "\r\n");
@@ -126,4 +134,5 @@ private:
     }
 
     QHash<QByteArray, Route> m_routes;
+    QHash<QByteArray, QList<QByteArray>> m_headers;
 };
