@@ -163,7 +163,6 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
     if (kind == Kind::Jpeg) {
         // A JPEG that does not reach its end marker within the block was cut short: the toolkit
         // would hand back its first rows over grey.
-        declared = QSize();
         if (walkJpeg(data, length, &declared) < 0)
             return {};
     } else {
