@@ -11,7 +11,8 @@ class QIODevice;
 // Decodes one picture with every installed reader, in the calling process: first as its format
 // hint says, then, when that fails, by its content alone, since extensions lie. The result is
 // turned upright, reduced when auto-downscale asks for it, and in the pixmap format. Used by the
-// decoder helpers, and by the program itself only when no helper can be started.
+// decoder helpers, and by the program itself for the toolkit's own formats and when no helper can
+// be started.
 class ImageDecoder {
 public:
     enum Readers {
@@ -34,6 +35,8 @@ public:
     bool isAsStored() const { return m_asStored; }
 
 private:
+    bool readOwnPng(QImage *image);
+
     QIODevice *m_device;
     QImageReader m_reader;
     Readers m_readers;
