@@ -28,6 +28,8 @@ namespace {
 constexpr qint64 HeaderEnd = 224;
 // The header stores both counts as qint16.
 constexpr int MaximumCount = 32767;
+// Files are hashed a mebibyte at a time.
+constexpr qint64 HashChunk = 1 << 20;
 
 QByteArray bigEndian32(qint32 value)
 {
@@ -182,10 +184,34 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     }
     m_loader->reportProgressRange(m_job, 0, imageCount);
 
+    // What the header holds behind the checksum: the part of the header the checksum covers.
+    QByteArray sceneFields;
+    {
+        QDataStream fields(&sceneFields, QIODevice::WriteOnly);
+        fields << qint32(state.nextItemId) << state.sceneRect << state.viewTransform
+               << qint32(state.horizontalScroll) << qint32(state.verticalScroll);
+    }
+    m_checksum.reset();
+    m_checksum.addData(sceneFields);
+    // Where the blocks that stay in place end, should this become an incremental save, so that
+    // the pass that checks the old file also hashes them for the new one.
+    qint64 hashedKeptEnd = HeaderEnd;
+
     Mode mode = Mode::Full;
     QList<ImageRecord> entries;
     if (!oldChecksum.isEmpty()) {
-        const SaveFileHeader old = m_loader->readHeader(m_file, m_job);
+        SaveFileHeader old = SaveFileFormat::readHeaderFields(m_file);
+        if (old.checksumStart >= 0) {
+            if (old.checksumStart <= HeaderEnd && !old.imageRecords.isEmpty()
+                && old.imageRecords.first().start == HeaderEnd
+                && keepsBlocksInPlace(old.imageRecords)) {
+                hashedKeptEnd = old.imageRecords.last().end;
+            }
+            old.actualChecksum = checksumOldFile(old.checksumStart, hashedKeptEnd);
+            if (m_file->size() < hashedKeptEnd)
+                hashedKeptEnd = -1;
+            m_loader->reportChecksum(old, m_job);
+        }
         if (!m_file->seek(0)) {
             fail();
             return;
@@ -231,6 +257,16 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     }
     if (mode == Mode::Full)
         entries.clear();
+    const qint64 keptEnd = entries.isEmpty() ? HeaderEnd : entries.last().end;
+    if (keptEnd != hashedKeptEnd) {
+        // Blocks moved, or the old file was not what the pass expected: hash what stays anew.
+        m_checksum.reset();
+        m_checksum.addData(sceneFields);
+        if (!hashFileRange(HeaderEnd, keptEnd)) {
+            fail();
+            return;
+        }
+    }
     if (!m_file->seek(0)) {
         fail();
         return;
@@ -242,9 +278,7 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     out << qint64(0) << SaveFileFormat::ApplicationVersion;
     const qint64 checksumPosition = m_file->pos();
     out << QStringLiteral("XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX");
-    const qint64 checksumStart = m_file->pos();
-    out << qint32(state.nextItemId) << state.sceneRect << state.viewTransform
-        << qint32(state.horizontalScroll) << qint32(state.verticalScroll);
+    out.writeRawData(sceneFields.constData(), sceneFields.size());
     if (out.status() != QDataStream::Ok) {
         fail();
         return;
@@ -255,6 +289,8 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
     if (!writeImageBlocks(entries, index))
         return;
 
+    // Records and index are small: they are hashed from the file once written.
+    const qint64 recordsStart = m_file->pos();
     writeItemRecords(out, state.items);
     out << QFileInfo(m_file->fileName()).absolutePath();
     const qint64 indexOffset = m_file->pos();
@@ -284,11 +320,12 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         out << SaveFileFormat::OriginalsVersion;
     }
 
-    QString checksum;
-    if (!computeChecksum(checksumStart, &checksum) || !m_file->seek(checksumPosition)) {
+    if (!m_file->flush() || !hashFileRange(recordsStart, m_file->size())
+        || !m_file->seek(checksumPosition)) {
         fail();
         return;
     }
+    const QString checksum = QString::fromLatin1(m_checksum.result().toHex());
     out << checksum;
     if (out.status() != QDataStream::Ok || !m_file->flush()) {
         fail();
@@ -329,7 +366,6 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
         }
     };
 
-    QDataStream out(m_file);
     for (int k = 0; k < images.size(); ++k) {
         submit();
         const Image &image = images.at(k);
@@ -338,24 +374,23 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
             m_foreignBlocks |= isForeignBlockAt(kept.at(k).start, kept.at(k).end);
             if (!m_file->seek(kept.at(k).end))
                 return fail();
-        } else if (image.ownerId != image.id) {
-            out << qint32(image.ownerId);
-        } else if (image.hasPixels && !isLinked(image.source) && storesOriginal(image)) {
-            // Copied as it came: decoding it gives the item's pixels exactly.
-            out.writeRawData(image.original.constData(), image.original.size());
-            m_foreignBlocks |= !image.original.startsWith("\x89PNG\r\n\x1a\n");
-        } else if (!encoding.contains(k)) {
-            out << qint32(-1);
         } else {
-            const QByteArray png = encoding.take(k).result();
+            QByteArray block;
+            if (image.ownerId != image.id) {
+                block = bigEndian32(image.ownerId);
+            } else if (image.hasPixels && !isLinked(image.source) && storesOriginal(image)) {
+                // Copied as it came: decoding it gives the item's pixels exactly.
+                block = image.original;
+                m_foreignBlocks |= !block.startsWith("\x89PNG\r\n\x1a\n");
+            } else if (encoding.contains(k)) {
+                block = encoding.take(k).result();
+            }
             // A picture the writer cannot encode is kept as a link to its source.
-            if (png.isEmpty())
-                out << qint32(-1);
-            else
-                out.writeRawData(png.constData(), png.size());
+            if (block.isEmpty())
+                block = bigEndian32(-1);
+            if (!writeHashed(block))
+                return fail();
         }
-        if (out.status() != QDataStream::Ok)
-            return fail();
         index.append({ image.id, start, m_file->pos() });
         m_loader->reportProgress(m_job, k + 1);
         if (m_job->isCanceled()) {
@@ -443,10 +478,55 @@ bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries)
     return true;
 }
 
-bool SaveFileWriter::computeChecksum(qint64 from, QString *checksum)
+bool SaveFileWriter::keepsBlocksInPlace(const QList<ImageRecord> &entries) const
 {
-    if (!m_file->flush())
+    if (entries.size() > m_images.size())
         return false;
-    *checksum = SaveFileFormat::checksumOf(m_file, from);
-    return !checksum->isEmpty();
+    for (int k = 0; k < entries.size(); ++k) {
+        if (entries.at(k).id != m_images.at(k).id)
+            return false;
+    }
+    return true;
+}
+
+QString SaveFileWriter::checksumOldFile(qint64 from, qint64 keptEnd)
+{
+    if (!m_file->seek(from))
+        return QString();
+    QCryptographicHash old(QCryptographicHash::Md5);
+    const qint64 size = m_file->size();
+    for (qint64 position = from; position < size;) {
+        const QByteArray chunk = m_file->read(std::min(HashChunk, size - position));
+        if (chunk.isEmpty())
+            return QString();
+        old.addData(chunk);
+        const qint64 keptFrom = std::max(position, HeaderEnd);
+        const qint64 keptTo = std::min(position + chunk.size(), keptEnd);
+        if (keptFrom < keptTo)
+            m_checksum.addData(chunk.constData() + (keptFrom - position), int(keptTo - keptFrom));
+        position += chunk.size();
+    }
+    return QString::fromLatin1(old.result().toHex());
+}
+
+bool SaveFileWriter::hashFileRange(qint64 from, qint64 to)
+{
+    if (!m_file->seek(from))
+        return false;
+    for (qint64 position = from; position < to;) {
+        const QByteArray chunk = m_file->read(std::min(HashChunk, to - position));
+        if (chunk.isEmpty())
+            return false;
+        m_checksum.addData(chunk);
+        position += chunk.size();
+    }
+    return true;
+}
+
+bool SaveFileWriter::writeHashed(const QByteArray &data)
+{
+    if (m_file->write(data) != data.size())
+        return false;
+    m_checksum.addData(data);
+    return true;
 }

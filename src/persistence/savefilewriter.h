@@ -5,6 +5,7 @@
 #include "scene/itemrecord.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QImage>
 #include <QList>
 #include <QString>
@@ -53,6 +54,8 @@ private:
     static int countItems(const QList<ItemRecord> &records);
     static QByteArray recordBody(const ItemRecord &record);
 
+    // Whether compact() would leave every kept block where it is.
+    bool keepsBlocksInPlace(const QList<ImageRecord> &entries) const;
     bool compact(QList<ImageRecord> &entries);
     bool keptBlocksStillFit(const QList<ImageRecord> &entries);
     bool writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index);
@@ -62,7 +65,13 @@ private:
     bool readBlock(qint64 start, qint64 length, QByteArray *data);
     bool writeAt(qint64 position, const QByteArray &data);
     bool fail();
-    bool computeChecksum(qint64 from, QString *checksum);
+    // The old file's checksum from "from" to its end. In the same pass, the file's bytes from
+    // the end of the header to keptEnd go into m_checksum, behind the new scene fields.
+    QString checksumOldFile(qint64 from, qint64 keptEnd);
+    // Adds the file's bytes in [from, to) to m_checksum.
+    bool hashFileRange(qint64 from, qint64 to);
+    // Writes data where the file stands and adds it to m_checksum.
+    bool writeHashed(const QByteArray &data);
 
     SaveFileLoader *m_loader;
     QFile *m_file;
@@ -75,4 +84,7 @@ private:
     // format version.
     bool m_foreignBlocks = false;
     QList<Image> m_images;
+    // The checksum of the new file, taken as it is written: from the scene fields of the header
+    // to the end, the kept blocks read once together with the old file's checksum.
+    QCryptographicHash m_checksum { QCryptographicHash::Md5 };
 };
