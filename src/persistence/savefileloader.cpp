@@ -28,18 +28,6 @@ void SaveFileLoader::writeItemRecords(QDataStream &stream, const QList<ItemRecor
     SaveFileWriter::writeItemRecords(stream, records);
 }
 
-SaveFileHeader SaveFileLoader::readHeader(QFile *file, LoadJob *loadJob)
-{
-    SaveFileHeader header = readHeaderFields(file);
-    if (header.checksumStart >= 0) {
-        const qint64 position = file->pos();
-        header.actualChecksum = checksumOf(file, header.checksumStart);
-        file->seek(position);
-        reportChecksum(header, loadJob);
-    }
-    return header;
-}
-
 void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJob)
 {
     emit checksumLoaded(header.storedChecksum, header.actualChecksum, loadJob);

@@ -43,10 +43,6 @@ public:
     // end offsets. Depths are written as the records hold them.
     static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
 
-    // Reads the header and image index from the file's current position, computes the checksum
-    // over the bytes the stored one covers, reports it (reportChecksum) and leaves the file just
-    // after the header.
-    SaveFileHeader readHeader(QFile *file, LoadJob *loadJob);
     // Emits checksumLoaded with the header's checksums and, for formats that store one,
     // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.
     void reportChecksum(const SaveFileHeader &header, LoadJob *loadJob);
