@@ -2,6 +2,7 @@
 
 #include "loading/imageloader.h"
 #include "persistence/imageloaderrunner.h"
+#include "persistence/jpegdecoder.h"
 #include "persistence/pngdecoder.h"
 
 #include <QBuffer>
@@ -178,6 +179,13 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
         return {};
     }
     QImage image;
+    if (kind == Kind::Jpeg) {
+        const JpegDecoder::Result result = JpegDecoder::decode(data, length, declared, &image);
+        if (result == JpegDecoder::Result::Decoded)
+            return image;
+        if (result == JpegDecoder::Result::Damaged)
+            return {};
+    }
     if (!reader.read(&image) || image.size() != declared)
         return {};
     return ImageLoader::toDisplayFormat(std::move(image));

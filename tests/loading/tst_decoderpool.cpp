@@ -389,10 +389,11 @@ void tst_DecoderPool::samePixelsAsInProcess_data()
     QTest::newRow("PNG, extension that lies") << "picture.dds" << written(translucent, "png");
     // PNG files go through our own decoder where it can, to the reader where it cannot.
     QTest::newRow("PNG, opaque") << "picture.png" << written(opaque, "png");
-    QTest::newRow("PNG, grey")
-        << "picture.png" << written(opaque.convertToFormat(QImage::Format_Grayscale8), "png");
-    QTest::newRow("PNG, palette")
-        << "picture.png" << written(opaque.convertToFormat(QImage::Format_Indexed8), "png");
+    QTest::newRow("PNG, grey") << "picture.png"
+                               << written(opaque.convertToFormat(QImage::Format_Grayscale8), "png");
+    QTest::newRow("PNG, palette") << "picture.png"
+                                  << written(
+                                         opaque.convertToFormat(QImage::Format_Indexed8), "png");
     QTest::newRow("EXR") << "picture.exr" << exr(opaque);
 }
 

@@ -115,6 +115,13 @@ void tst_PictureBlock::decodesLikeTheToolkit_data()
     QTest::addRow("jpeg") << written(image, "jpeg");
     QTest::addRow("grey jpeg") << written(grey, "jpeg");
     QTest::addRow("progressive jpeg") << written(image, "jpeg", true);
+    // Our own JPEG decoding must match the toolkit's at the edges of the blocks and of the
+    // chroma upsampling, and go on through damaged image data as the toolkit does.
+    QTest::addRow("jpeg of one pixel") << written(photoLike(1, 1), "jpeg");
+    QTest::addRow("jpeg of odd size") << written(photoLike(259, 131), "jpeg");
+    QByteArray garbled = written(photoLike(64, 64), "jpeg");
+    garbled.replace(garbled.size() * 2 / 3, 24, QByteArray(24, 0x55));
+    QTest::addRow("jpeg with garbled image data") << garbled;
     QTest::addRow("webp") << written(image, "webp");
     QTest::addRow("png") << written(image, "png");
 }
