@@ -493,20 +493,34 @@ QString SaveFileWriter::checksumOldFile(qint64 from, qint64 keptEnd)
 {
     if (!m_file->seek(from))
         return QString();
+    // Both hashes take as long as each other: the new one runs on another core, a chunk behind.
+    std::optional<WorkPools::Foreground> foreground;
+    if (m_urgency == UserWaits)
+        foreground.emplace();
+    QFuture<void> fresh;
     QCryptographicHash old(QCryptographicHash::Md5);
     const qint64 size = m_file->size();
+    bool complete = true;
     for (qint64 position = from; position < size;) {
         const QByteArray chunk = m_file->read(std::min(HashChunk, size - position));
-        if (chunk.isEmpty())
-            return QString();
-        old.addData(chunk);
+        if (chunk.isEmpty()) {
+            complete = false;
+            break;
+        }
         const qint64 keptFrom = std::max(position, HeaderEnd);
         const qint64 keptTo = std::min(position + chunk.size(), keptEnd);
-        if (keptFrom < keptTo)
-            m_checksum.addData(chunk.constData() + (keptFrom - position), int(keptTo - keptFrom));
+        fresh.waitForFinished();
+        if (keptFrom < keptTo) {
+            fresh = QtConcurrent::run(
+                [this, chunk, offset = int(keptFrom - position), length = int(keptTo - keptFrom)] {
+                    m_checksum.addData(chunk.constData() + offset, length);
+                });
+        }
+        old.addData(chunk);
         position += chunk.size();
     }
-    return QString::fromLatin1(old.result().toHex());
+    fresh.waitForFinished();
+    return complete ? QString::fromLatin1(old.result().toHex()) : QString();
 }
 
 bool SaveFileWriter::hashFileRange(qint64 from, qint64 to)
