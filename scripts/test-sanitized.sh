@@ -11,6 +11,7 @@ tests=(
     loading_imageloader
     persistence_savefileloader
     persistence_pngdecoder
+    persistence_pictureblock
     app_killedsave
 )
 
