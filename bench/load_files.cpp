@@ -1,5 +1,7 @@
 // Loading files onto the board against decoding the same files on every core.
 //
+//   bench_load_files [png | foreign]   both figures, or the one named
+//
 // load_files_over_decode: 32 PNG files of about 8 Mpx, generated once; the load (decoding,
 // pixmaps, items, progress) and the bare QImageReader decode on all cores run interleaved, three
 // times; the figure is the ratio of the medians.
@@ -192,7 +194,10 @@ int main(int argc, char *argv[])
 {
     QGuiApplication application(argc, argv);
     ImageLoader loader;
-    measurePng(loader);
-    measureForeign(loader);
+    const QByteArray only = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (only.isEmpty() || only == "png")
+        measurePng(loader);
+    if (only.isEmpty() || only == "foreign")
+        measureForeign(loader);
     return 0;
 }

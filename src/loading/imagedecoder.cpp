@@ -1,6 +1,7 @@
 #include "loading/imagedecoder.h"
 
 #include "persistence/pngdecoder.h"
+#include "platform/picturememory.h"
 
 #include <QBuffer>
 
@@ -31,12 +32,16 @@ ImageLoader::LoadImageResult ImageDecoder::read(
     QImage decoded = std::move(*image);
     *image = QImage();
     m_asStored = false;
-    if (readOwnPng(&decoded))
+    if (readOwnPng(&decoded)) {
         m_asStored = true;
-    else if (!m_reader.read(&decoded))
-        decoded = QImage();
-    else
-        m_asStored = m_reader.transformation() == QImageIOHandler::TransformationNone;
+    } else {
+        if (!provided)
+            decoded = emptyPicture();
+        if (!m_reader.read(&decoded))
+            decoded = QImage();
+        else
+            m_asStored = m_reader.transformation() == QImageIOHandler::TransformationNone;
+    }
     if (decoded.isNull() && m_readers == AnyReader && m_device->seek(0)) {
         // The extension may lie: ask every reader for the content alone.
         QImageReader byContent(m_device);
@@ -67,6 +72,17 @@ ImageLoader::LoadImageResult ImageDecoder::read(
         return { ImageLoader::LoadImageResult::Unreadable, QStringLiteral("Not enough memory") };
     *image = std::move(decoded);
     return {};
+}
+
+QImage ImageDecoder::emptyPicture()
+{
+    // Only a picture that needs no conversion afterwards: the toolkit converts pictures in
+    // memory it does not own by copying them.
+    const QImage::Format format = m_reader.imageFormat();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)
+        return QImage();
+    const QSize size = m_reader.size();
+    return size.isEmpty() ? QImage() : PictureMemory::newImage(size.width(), size.height(), format);
 }
 
 bool ImageDecoder::readOwnPng(QImage *image)

@@ -35,6 +35,8 @@ public:
     bool isAsStored() const { return m_asStored; }
 
 private:
+    // Memory for the picture in huge pages, for readers that fill a picture they are given.
+    QImage emptyPicture();
     bool readOwnPng(QImage *image);
 
     QIODevice *m_device;

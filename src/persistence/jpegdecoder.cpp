@@ -1,5 +1,7 @@
 #include "persistence/jpegdecoder.h"
 
+#include "platform/picturememory.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -54,7 +56,7 @@ JpegDecoder::Result decodeInto(jpeg_decompress_struct *info, ErrorManager *error
         || int(info->output_height) != expected.height()) {
         return JpegDecoder::Result::Unsupported;
     }
-    *image = QImage(expected, QImage::Format_RGB32);
+    *image = PictureMemory::newImage(expected.width(), expected.height(), QImage::Format_RGB32);
     if (image->isNull())
         return JpegDecoder::Result::Damaged;
     jpeg_start_decompress(info);

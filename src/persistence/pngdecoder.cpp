@@ -1,5 +1,7 @@
 #include "persistence/pngdecoder.h"
 
+#include "platform/picturememory.h"
+
 #include <QImage>
 #include <QtEndian>
 
@@ -42,6 +44,25 @@ libdeflate_decompressor *threadDecompressor()
     thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
         libdeflate_alloc_decompressor());
     return decompressor.get();
+}
+
+// The inflated rows of the last picture a thread decoded stay for its next one: on some machines
+// fresh memory costs the kernel more than inflating into it. A very large picture's do not.
+uchar *rowBuffer(size_t size, PictureMemory::Buffer *ownBuffer)
+{
+    constexpr size_t keptBytes = size_t(64) << 20;
+    thread_local PictureMemory::Buffer kept;
+    thread_local size_t keptSize = 0;
+    if (size > keptBytes) {
+        *ownBuffer = PictureMemory::newBuffer(size);
+        return ownBuffer->get();
+    }
+    if (keptSize < size) {
+        kept.reset();
+        kept = PictureMemory::newBuffer(size);
+        keptSize = kept ? size : 0;
+    }
+    return kept.get();
 }
 
 bool isChunk(const uchar *type, const char (&name)[5])
@@ -375,9 +396,9 @@ PngDecoder::Result PngDecoder::decode(
 
     // Data split over several chunks is joined: libdeflate inflates one buffer in one call.
     const uchar *deflated = imageData.front().data;
-    std::unique_ptr<uchar[]> joined;
+    PictureMemory::Buffer joined;
     if (imageData.size() > 1) {
-        joined.reset(new (std::nothrow) uchar[imageDataLength]);
+        joined = PictureMemory::newBuffer(imageDataLength);
         if (!joined)
             return failed(Result::Damaged, error, "Not enough memory to decode the picture.");
         size_t offset = 0;
@@ -389,15 +410,16 @@ PngDecoder::Result PngDecoder::decode(
     }
 
     // Every byte the rows use is written by the inflation before it is read.
-    std::unique_ptr<uchar[]> rows(new (std::nothrow) uchar[filteredBytes + LoadSlack]);
+    PictureMemory::Buffer ownRows;
+    uchar *const rows = rowBuffer(filteredBytes + LoadSlack, &ownRows);
     std::unique_ptr<uchar[]> zeros(new (std::nothrow) uchar[rowBytes + LoadSlack]());
     libdeflate_decompressor *decompressor = threadDecompressor();
     if (!rows || !zeros || !decompressor)
         return failed(Result::Damaged, error, "Not enough memory to decode the picture.");
-    std::memset(rows.get() + filteredBytes, 0, LoadSlack);
+    std::memset(rows + filteredBytes, 0, LoadSlack);
     size_t inflated = 0;
     const libdeflate_result inflation = libdeflate_zlib_decompress(
-        decompressor, deflated, imageDataLength, rows.get(), filteredBytes, &inflated);
+        decompressor, deflated, imageDataLength, rows, filteredBytes, &inflated);
     joined.reset();
     if (inflation == LIBDEFLATE_INSUFFICIENT_SPACE)
         return failed(
@@ -410,13 +432,13 @@ PngDecoder::Result PngDecoder::decode(
 
     const int width = int(header.width);
     const int height = int(header.height);
-    QImage decoded(width, height,
+    QImage decoded = PictureMemory::newImage(width, height,
         header.channels % 2 == 0 ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (decoded.isNull())
         return failed(Result::Damaged, error, "Not enough memory to decode the picture.");
     const uchar *prior = zeros.get();
     for (int y = 0; y < height; ++y) {
-        uchar *row = rows.get() + size_t(y) * (rowBytes + 1);
+        uchar *row = rows + size_t(y) * (rowBytes + 1);
         const uchar filter = row[0];
         ++row;
         switch (Filter(filter)) {
