@@ -1,9 +1,9 @@
 // Saving a scene file: a full save of 32 pictures of about 4 Mpx against encoding the same
 // pictures with the toolkit's PNG writer on every core, and an incremental save of the
-// unchanged board against the full save.
+// unchanged board against the full save, in three interleaved rounds.
 //
 //   bench_save [PICTURES [SIDE [PHOTOS]]]   defaults 32 pictures of 2048 x 2048 pixels; PHOTOS, a
-//                                           folder of JPEG photos for the originals' figures
+//                                           folder of JPEG photos saved instead of them
 //
 // Figures: save_full_over_encode (goal 1.2 or lower), save_incremental_over_full (goal 0.05 or
 // lower), save_full_speedup: the sum of the one-thread toolkit encode times of the pictures over
@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -66,6 +67,12 @@ QString saveOnce(SaveFileLoader &loader, const QString &path, const QString &old
     return checksum;
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -75,53 +82,75 @@ int main(int argc, char **argv)
     WorkPools::configure();
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 32;
     const int side = argc > 2 ? QByteArray(argv[2]).toInt() : 2048;
+    const QString photos = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
 
+    // The photos given, else generated photo-like pictures.
     QList<QImage> images;
+    if (!photos.isEmpty()) {
+        for (const QString &jpeg : jpegsIn(photos))
+            images.append(QImage(jpeg).convertToFormat(QImage::Format_RGB32));
+    } else {
+        for (int i = 0; i < count; ++i)
+            images.append(photoLike(side, quint32(i + 1)));
+    }
     QList<GraphicsItem *> items;
-    for (int i = 0; i < count; ++i) {
-        images.append(photoLike(side, quint32(i + 1)));
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(images.last())),
-            QString(), QStringLiteral("bench"), QPointF(i, i));
+    for (int i = 0; i < images.size(); ++i) {
+        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(images.at(i))), QString(),
+            QStringLiteral("bench"), QPointF(i, i));
         item->setId(i);
         item->setZValue(i);
         items.append(item);
     }
 
-    QElapsedTimer timer;
-    timer.start();
-    const QList<QByteArray> encoded = mapOnEveryCore(images, encode);
-    const double encodeSeconds = timer.nsecsElapsed() / 1e9;
-    qint64 bytes = 0;
-    for (const QByteArray &png : encoded)
-        bytes += png.size();
-    timer.restart();
-    for (const QImage &image : qAsConst(images))
-        encode(image);
-    const double oneThreadSeconds = timer.nsecsElapsed() / 1e9;
-
+    // Three rounds, each one of every measurement, so that the machine's drift touches them
+    // alike; each figure is the median of its rounds.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench.vlk"));
     SaveFileLoader loader;
-    double fullSeconds = 0;
-    const QString checksum = saveOnce(loader, path, QString(), items, &fullSeconds);
-    QList<double> incremental;
-    for (int i = 0; i < 3; ++i) {
-        double seconds = 0;
-        saveOnce(loader, path, checksum, items, &seconds);
-        incremental.append(seconds);
-    }
-    std::sort(incremental.begin(), incremental.end());
+    std::vector<double> encodeSeconds;
+    std::vector<double> oneThreadSeconds;
+    std::vector<double> fullSeconds;
+    std::vector<double> incrementalSeconds;
+    qint64 bytes = 0;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        const QList<QByteArray> encoded = mapOnEveryCore(images, encode);
+        encodeSeconds.push_back(timer.nsecsElapsed() / 1e9);
+        bytes = 0;
+        for (const QByteArray &png : encoded)
+            bytes += png.size();
+        timer.restart();
+        for (const QImage &image : qAsConst(images))
+            encode(image);
+        oneThreadSeconds.push_back(timer.nsecsElapsed() / 1e9);
 
-    std::printf("# %d pictures of %d x %d, %.1f MB of PNG, %d cores\n", count, side, side,
-        bytes / 1e6, QThread::idealThreadCount());
-    std::printf("# encode %.3f s, full save %.3f s, incremental save %.3f s\n", encodeSeconds,
-        fullSeconds, incremental.at(1));
-    std::printf("figure save_full_over_encode %.3f\n", fullSeconds / encodeSeconds);
-    std::printf("figure save_incremental_over_full %.4f\n", incremental.at(1) / fullSeconds);
-    std::printf("figure save_full_speedup %.3f\n", oneThreadSeconds / fullSeconds);
+        QFile::remove(path);
+        double seconds = 0;
+        const QString checksum = saveOnce(loader, path, QString(), items, &seconds);
+        fullSeconds.push_back(seconds);
+        saveOnce(loader, path, checksum, items, &seconds);
+        incrementalSeconds.push_back(seconds);
+    }
+    const double encodeTime = median(encodeSeconds);
+    const double oneThreadTime = median(oneThreadSeconds);
+    const double fullTime = median(fullSeconds);
+    const double incrementalTime = median(incrementalSeconds);
+
+    if (photos.isEmpty()) {
+        std::printf("# %d pictures of %d x %d, %.1f MB of PNG, %d cores\n", count, side, side,
+            bytes / 1e6, QThread::idealThreadCount());
+    } else {
+        std::printf("# %d photos, %.1f MB of PNG, %d cores\n", int(images.size()), bytes / 1e6,
+            QThread::idealThreadCount());
+    }
+    std::printf("# encode %.3f s (one thread %.3f s), full save %.3f s, incremental save %.3f s\n",
+        encodeTime, oneThreadTime, fullTime, incrementalTime);
+    std::printf("figure save_full_over_encode %.3f\n", fullTime / encodeTime);
+    std::printf("figure save_incremental_over_full %.4f\n", incrementalTime / fullTime);
+    std::printf("figure save_full_speedup %.3f\n", oneThreadTime / fullTime);
     qDeleteAll(items);
 
-    const QString photos = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
     const QStringList jpegs = photos.isEmpty()
         ? writeJpegs(dir.path(), std::max(1, count / 2), side * 3 / 2, side)
         : jpegsIn(photos);
