@@ -52,19 +52,24 @@ bool isAtLeast(const QString &a, const QString &b)
 
 QString checksumOf(QFile *file, qint64 from)
 {
-    if (!file->seek(from))
-        return QString();
     QCryptographicHash hash(QCryptographicHash::Md5);
+    return addToHash(file, from, file->size(), &hash) ? QString::fromLatin1(hash.result().toHex())
+                                                      : QString();
+}
+
+bool addToHash(QIODevice *file, qint64 from, qint64 to, QCryptographicHash *hash)
+{
+    if (!file->seek(from))
+        return false;
     constexpr qint64 Chunk = 1 << 20;
-    const qint64 size = file->size();
-    for (qint64 position = from; position < size;) {
-        const QByteArray chunk = file->read(std::min(Chunk, size - position));
+    for (qint64 position = from; position < to;) {
+        const QByteArray chunk = file->read(std::min(Chunk, to - position));
         if (chunk.isEmpty())
-            return QString();
-        hash.addData(chunk);
+            return false;
+        hash->addData(chunk);
         position += chunk.size();
     }
-    return QString::fromLatin1(hash.result().toHex());
+    return true;
 }
 
 QString checksumOf(const uchar *bytes, qint64 size)

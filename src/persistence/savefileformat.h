@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QCryptographicHash;
 class QDataStream;
 class QFile;
 class QIODevice;
@@ -33,6 +34,9 @@ bool isValidIndex(const SaveFileHeader &header);
 // cannot be read that far.
 QString checksumOf(QFile *file, qint64 from);
 QString checksumOf(const uchar *bytes, qint64 size);
+// Adds the file's bytes from one offset to another to the hash; false when the file cannot be
+// read that far.
+bool addToHash(QIODevice *file, qint64 from, qint64 to, QCryptographicHash *hash);
 
 // A QString whose length field claims more bytes than the device still holds is refused before
 // the toolkit allocates for it; the stream's status then tells the failure.

@@ -262,7 +262,7 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         // Blocks moved, or the old file was not what the pass expected: hash what stays anew.
         m_checksum.reset();
         m_checksum.addData(sceneFields);
-        if (!hashFileRange(HeaderEnd, keptEnd)) {
+        if (!SaveFileFormat::addToHash(m_file, HeaderEnd, keptEnd, &m_checksum)) {
             fail();
             return;
         }
@@ -320,7 +320,8 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         out << SaveFileFormat::OriginalsVersion;
     }
 
-    if (!m_file->flush() || !hashFileRange(recordsStart, m_file->size())
+    if (!m_file->flush()
+        || !SaveFileFormat::addToHash(m_file, recordsStart, m_file->size(), &m_checksum)
         || !m_file->seek(checksumPosition)) {
         fail();
         return;
@@ -521,20 +522,6 @@ QString SaveFileWriter::checksumOldFile(qint64 from, qint64 keptEnd)
     }
     fresh.waitForFinished();
     return complete ? QString::fromLatin1(old.result().toHex()) : QString();
-}
-
-bool SaveFileWriter::hashFileRange(qint64 from, qint64 to)
-{
-    if (!m_file->seek(from))
-        return false;
-    for (qint64 position = from; position < to;) {
-        const QByteArray chunk = m_file->read(std::min(HashChunk, to - position));
-        if (chunk.isEmpty())
-            return false;
-        m_checksum.addData(chunk);
-        position += chunk.size();
-    }
-    return true;
 }
 
 bool SaveFileWriter::writeHashed(const QByteArray &data)

@@ -68,8 +68,6 @@ private:
     // The old file's checksum from "from" to its end. In the same pass, the file's bytes from
     // the end of the header to keptEnd go into m_checksum, behind the new scene fields.
     QString checksumOldFile(qint64 from, qint64 keptEnd);
-    // Adds the file's bytes in [from, to) to m_checksum.
-    bool hashFileRange(qint64 from, qint64 to);
     // Writes data where the file stands and adds it to m_checksum.
     bool writeHashed(const QByteArray &data);
 
