@@ -6,6 +6,7 @@
 #include <QtEndian>
 
 #include <libdeflate.h>
+#include <sanitizer/asan_interface.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -61,7 +62,12 @@ uchar *rowBuffer(size_t size, PictureMemory::Buffer *ownBuffer)
         kept.reset();
         kept = PictureMemory::newBuffer(size);
         keptSize = kept ? size : 0;
+        if (!kept)
+            return nullptr;
     }
+    // Under the address sanitizer the rows end where this picture's do, as a fresh buffer's would.
+    ASAN_UNPOISON_MEMORY_REGION(kept.get(), size);
+    ASAN_POISON_MEMORY_REGION(kept.get() + size, keptSize - size);
     return kept.get();
 }
 

@@ -7,8 +7,22 @@
 
 namespace {
 
-// Below this the heap serves better: a block would not fill one huge page.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define PICTURE_MEMORY_FROM_HEAP
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define PICTURE_MEMORY_FROM_HEAP
+#endif
+
+// Below this the heap serves better: a block would not fill one huge page. Under the sanitizers
+// every block comes from the heap, where they watch its edges.
+#ifdef PICTURE_MEMORY_FROM_HEAP
+constexpr size_t ownMappingBytes = SIZE_MAX;
+#else
 constexpr size_t ownMappingBytes = size_t(1) << 20;
+#endif
 constexpr uintptr_t hugePage = uintptr_t(1) << 21;
 
 struct Mapping {
