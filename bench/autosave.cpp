@@ -8,6 +8,7 @@
 // autosave_over_full_save: the first autosave of a new board of that size, into its autosave
 // file, against a full save of it into a file of its own (goal 1.1 or lower).
 
+#include "benchmedian.h"
 #include "benchpictures.h"
 
 #include "loading/loadjob.h"
@@ -45,12 +46,6 @@ double saveSeconds(SaveFileLoader &loader, const QString &path, const QList<Grap
     timer.start();
     loader.save(&file, QString(), snapshot(items), &job);
     return timer.nsecsElapsed() / 1e9;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 // them in one thread the way our image plugin does, divided by the number of cores: what a load
 // would cost if those decoders ran on every core. Interleaved three times, ratio of the medians.
 
+#include "benchmedian.h"
+
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "persistence/pngencoder.h"
@@ -51,12 +53,6 @@ QImage picture(int width, int height, quint32 seed)
             50 + random.bounded(400), 50 + random.bounded(400));
     }
     return image;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Loads the folder as a drop would and returns the time it took in nanoseconds.

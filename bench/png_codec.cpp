@@ -8,6 +8,7 @@
 //
 // The variants are interleaved image by image; each figure is the median of three runs.
 
+#include "benchmedian.h"
 #include "benchmemory.h"
 #include "benchpictures.h"
 
@@ -106,12 +107,6 @@ int measureMemory()
     std::printf("figure png_encode_memory_over_pixels %.3f\n",
         double(after - before) / double(image.sizeInBytes()));
     return 0;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 double decodeTime(const QVector<QByteArray> &files)

@@ -13,6 +13,7 @@
 // with every picture encoded as PNG over the same save storing the files (goal 20 or higher),
 // and board_over_sources, the board's bytes over the files' (goal 1.02 or lower).
 
+#include "benchmedian.h"
 #include "benchoriginals.h"
 #include "benchpictures.h"
 #include "benchsceneloading.h"
@@ -65,12 +66,6 @@ QString saveOnce(SaveFileLoader &loader, const QString &path, const QString &old
     loader.save(&file, oldChecksum, state, &job);
     *seconds = timer.nsecsElapsed() / 1e9;
     return checksum;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
