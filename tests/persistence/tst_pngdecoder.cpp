@@ -195,6 +195,10 @@ void tst_PngDecoder::sameAsToolkit_data()
         QTest::addRow("rgba, width %d", width)
             << stream(width, 7, 4, zlib(imageData(width, 7, 4, -1, 13)));
     }
+    // Pictures past a mebibyte take memory of their own; the rows' buffer a thread keeps grows
+    // for the larger one and serves the smaller ones after it.
+    QTest::newRow("rgba, 700 x 500") << stream(700, 500, 4, zlib(imageData(700, 500, 4, -1, 29)));
+    QTest::newRow("rgb, 1300 x 600") << stream(1300, 600, 3, zlib(imageData(1300, 600, 3, -1, 31)));
     QTest::newRow("height 1") << stream(50, 1, 3, zlib(imageData(50, 1, 3, -1, 5)));
     const QByteArray data = zlib(imageData(40, 30, 4, -1, 17));
     QTest::newRow("several data chunks") << stream(40, 30, 4, data, 5);
