@@ -4,6 +4,7 @@
 #include "loading/qdevilplugin.h"
 #include "platform/decoderchannel.h"
 #include "platform/decodersandbox.h"
+#include "platform/picturememory.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -65,6 +66,9 @@ int DecoderService::run(const Hook &hook)
 {
     loadEveryReader();
     DecoderSandbox::keepHeapBetweenPictures();
+    // The memory limit counts address space: blocks kept for later would count against the next
+    // picture.
+    PictureMemory::keepSpares(false);
     QString error;
     if (!DecoderSandbox::setHardMemoryLimit(hardMemoryLimit, &error))
         warn(QStringLiteral("no memory limit: %1").arg(error));

@@ -1,9 +1,16 @@
 #include "platform/picturememory.h"
 
+#include <QAtomicInteger>
+#include <QDeadlineTimer>
+#include <QMutex>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -30,10 +37,131 @@ struct Mapping {
     size_t size;
 };
 
+// Blocks of pictures just freed, kept for the next pictures of about their size. Fresh memory
+// costs more than decoding into it on some machines (a virtual machine's host backs a page the
+// first time it is touched, and takes freed pages back), and pictures come and go in batches:
+// a load that replaces a board, undoing a load and loading again, the working buffers of every
+// decode. The pages are given back lazily (MADV_FREE): the kernel takes them when memory runs
+// short, and a spare left unused for half a minute is unmapped at the next call. Any thread may
+// give and take.
+class SpareMappings {
+public:
+    // A spare of at least size bytes and not much more, or null; *length is its whole size.
+    uchar *take(size_t size, size_t *length)
+    {
+        std::vector<Mapping> expired;
+        uchar *taken = nullptr;
+        {
+            QMutexLocker locker(&m_mutex);
+            dropExpired(&expired);
+            auto best = m_spares.end();
+            for (auto spare = m_spares.begin(); spare != m_spares.end(); ++spare) {
+                if (spare->mapping.size >= size && spare->mapping.size - size <= size / 8
+                    && (best == m_spares.end() || spare->mapping.size < best->mapping.size))
+                    best = spare;
+            }
+            if (best != m_spares.end()) {
+                taken = static_cast<uchar *>(best->mapping.address);
+                *length = best->mapping.size;
+                m_total -= best->mapping.size;
+                m_spares.erase(best);
+            }
+        }
+        unmapAll(expired);
+        return taken;
+    }
+
+    void give(const Mapping &mapping)
+    {
+        std::vector<Mapping> dropped;
+        if (!m_keep.loadRelaxed() || mapping.size > limit()
+            || ::madvise(mapping.address, mapping.size, MADV_FREE) != 0) {
+            dropped.push_back(mapping);
+        } else {
+            QMutexLocker locker(&m_mutex);
+            dropExpired(&dropped);
+            // The oldest make room: the newest are the likeliest to fit what comes next.
+            while (m_total + mapping.size > limit()) {
+                dropped.push_back(m_spares.front().mapping);
+                m_total -= m_spares.front().mapping.size;
+                m_spares.erase(m_spares.begin());
+            }
+            m_spares.push_back({ mapping, QDeadlineTimer(keptMilliseconds) });
+            m_total += mapping.size;
+        }
+        unmapAll(dropped);
+    }
+
+    void setKeep(bool keep) { m_keep.storeRelaxed(keep); }
+
+    void releaseAll()
+    {
+        std::vector<Mapping> dropped;
+        {
+            QMutexLocker locker(&m_mutex);
+            for (const Spare &spare : m_spares)
+                dropped.push_back(spare.mapping);
+            m_spares.clear();
+            m_total = 0;
+        }
+        unmapAll(dropped);
+    }
+
+private:
+    struct Spare {
+        Mapping mapping;
+        QDeadlineTimer expiry;
+    };
+
+    // Long enough to span a load that replaces another, short enough not to sit on memory.
+    static constexpr int keptMilliseconds = 30000;
+
+    // A sixteenth of the machine's memory, at most 1 GiB.
+    static size_t limit()
+    {
+        static const size_t bytes = [] {
+            const long pages = ::sysconf(_SC_PHYS_PAGES);
+            const long pageSize = ::sysconf(_SC_PAGESIZE);
+            const size_t physical
+                = pages > 0 && pageSize > 0 ? size_t(pages) * size_t(pageSize) : 0;
+            return std::min(physical / 16, size_t(1) << 30);
+        }();
+        return bytes;
+    }
+
+    void dropExpired(std::vector<Mapping> *expired)
+    {
+        // Given in order, so they expire in order.
+        while (!m_spares.empty() && m_spares.front().expiry.hasExpired()) {
+            expired->push_back(m_spares.front().mapping);
+            m_total -= m_spares.front().mapping.size;
+            m_spares.erase(m_spares.begin());
+        }
+    }
+
+    static void unmapAll(const std::vector<Mapping> &mappings)
+    {
+        for (const Mapping &mapping : mappings)
+            ::munmap(mapping.address, mapping.size);
+    }
+
+    QAtomicInteger<bool> m_keep = true;
+    QMutex m_mutex;
+    std::vector<Spare> m_spares;
+    size_t m_total = 0;
+};
+
+SpareMappings &spareMappings()
+{
+    // Never destroyed: a picture may be freed while the program's statics are torn down.
+    static auto *spares = new SpareMappings;
+    return *spares;
+}
+
 void unmap(void *info)
 {
     const auto *mapping = static_cast<Mapping *>(info);
-    ::munmap(mapping->address, mapping->size);
+    spareMappings().give(*mapping);
     delete mapping;
 }
 
@@ -42,10 +170,20 @@ void unmap(void *info)
 // of part of a huge one. Null when there is no address space; *length is the mapping's size.
 uchar *mapAligned(size_t size, size_t *length)
 {
+    if (uchar *spare = spareMappings().take(size, length))
+        return spare;
     const size_t page = size_t(::sysconf(_SC_PAGESIZE));
     *length = (size + page - 1) / page * page;
-    void *reserved = ::mmap(nullptr, *length + hugePage, PROT_READ | PROT_WRITE,
-        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    const auto reserve = [length] {
+        return ::mmap(nullptr, *length + hugePage, PROT_READ | PROT_WRITE,
+            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    };
+    void *reserved = reserve();
+    if (reserved == MAP_FAILED) {
+        // Short of address space: the spares' comes first.
+        spareMappings().releaseAll();
+        reserved = reserve();
+    }
     if (reserved == MAP_FAILED)
         return nullptr;
     const auto start = reinterpret_cast<uintptr_t>(reserved);
@@ -88,7 +226,13 @@ void PictureMemory::BufferDeleter::operator()(uchar *data) const
     if (mappedLength == 0)
         delete[] data;
     else
-        ::munmap(data, mappedLength);
+        spareMappings().give({ data, mappedLength });
+}
+
+void PictureMemory::keepSpares(bool keep)
+{
+    spareMappings().setKeep(keep);
+    spareMappings().releaseAll();
 }
 
 PictureMemory::Buffer PictureMemory::newBuffer(size_t size)
@@ -98,4 +242,43 @@ PictureMemory::Buffer PictureMemory::newBuffer(size_t size)
     size_t length = 0;
     uchar *data = mapAligned(size, &length);
     return data ? Buffer(data, BufferDeleter { length }) : Buffer();
+}
+
+// libjpeg takes the memory of its large objects from these two functions, which it keeps apart
+// so that a program can provide its own; the executable's definitions take the place of the
+// library's. A progressive JPEG holds every coefficient of the picture while it decodes: tens of
+// megabytes, zeroed by the library, freed at its end and asked for again by the next one. Fresh
+// memory in small pages cost more than the decoding itself, so large objects come from the
+// blocks that pictures use.
+namespace {
+
+// Keeps the mapping's length in front of the object, far enough to keep its alignment.
+constexpr size_t jpegHeader = 64;
+
+} // namespace
+
+extern "C" void *jpeg_get_large(struct jpeg_common_struct *, size_t size)
+{
+    if (size > SIZE_MAX - jpegHeader)
+        return nullptr;
+    if (size + jpegHeader < ownMappingBytes)
+        return std::malloc(size);
+    size_t length = 0;
+    uchar *block = mapAligned(size + jpegHeader, &length);
+    if (!block)
+        return nullptr;
+    *reinterpret_cast<size_t *>(block) = length;
+    return block + jpegHeader;
+}
+
+extern "C" void jpeg_free_large(struct jpeg_common_struct *, void *object, size_t size)
+{
+    if (!object)
+        return;
+    if (size + jpegHeader < ownMappingBytes) {
+        std::free(object);
+        return;
+    }
+    uchar *block = static_cast<uchar *>(object) - jpegHeader;
+    spareMappings().give({ block, *reinterpret_cast<size_t *>(block) });
 }
