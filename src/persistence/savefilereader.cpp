@@ -721,6 +721,10 @@ int SaveFileReader::takeEntryFor(int node, int position)
 
 void SaveFileReader::startRunners()
 {
+    // The largest blocks start first, so that the decoders do not end on one large picture
+    // while the other cores have nothing left: a block's length is the best guess of its work
+    // there is before it decodes.
+    QVector<QPair<qint64, ImageLoaderRunner *>> queue;
     int position = 0;
     for (int root : qAsConst(m_roots)) {
         int &unsettled = m_unsettled[root];
@@ -747,11 +751,16 @@ void SaveFileReader::startRunners()
                 [this, member](int ownerId) { m_copies.insert(member, ownerId); });
             m_runners.append(runner);
             ++unsettled;
-            QThreadPool::globalInstance()->start(runner);
+            const ImageRecord &block = m_header.imageRecords.at(entry);
+            queue.append({ std::max<qint64>(0, block.end - block.start), runner });
         }
         if (unsettled == 0)
             finalizeRoot(root);
     }
+    std::stable_sort(queue.begin(), queue.end(),
+        [](const auto &one, const auto &other) { return one.first > other.first; });
+    for (const auto &queued : qAsConst(queue))
+        QThreadPool::globalInstance()->start(queued.second);
 }
 
 void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
