@@ -155,11 +155,6 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
     if (kind == Kind::Unknown || length > std::numeric_limits<int>::max())
         return {};
 
-    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, kind == Kind::Jpeg ? "jpeg" : "webp");
-    reader.setAutoDetectImageFormat(false);
     QSize declared;
     if (kind == Kind::Jpeg) {
         // A JPEG that does not reach its end marker within the block was cut short: the toolkit
@@ -167,7 +162,7 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
         if (walkJpeg(data, length, &declared) < 0)
             return {};
     } else {
-        declared = reader.size();
+        declared = declaredSize(data, length);
     }
     if (!declared.isValid() || declared.isEmpty())
         return {};
@@ -186,6 +181,11 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
         if (result == JpegDecoder::Result::Damaged)
             return {};
     }
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, kind == Kind::Jpeg ? "jpeg" : "webp");
+    reader.setAutoDetectImageFormat(false);
     if (!reader.read(&image) || image.size() != declared)
         return {};
     return ImageLoader::toDisplayFormat(std::move(image));
