@@ -168,6 +168,8 @@ void unmap(void *info)
 // Huge pages need aligned addresses: takes a little more address space than needed and gives
 // back the ends, so that the mapping holds the block alone and its tail gets small pages instead
 // of part of a huge one. Null when there is no address space; *length is the mapping's size.
+// Committed as the heap's blocks are: a hostile file that claims a picture larger than the
+// machine's memory then fails here, as it would in malloc, instead of when its pages are touched.
 uchar *mapAligned(size_t size, size_t *length)
 {
     if (uchar *spare = spareMappings().take(size, length))
@@ -176,7 +178,7 @@ uchar *mapAligned(size_t size, size_t *length)
     *length = (size + page - 1) / page * page;
     const auto reserve = [length] {
         return ::mmap(nullptr, *length + hugePage, PROT_READ | PROT_WRITE,
-            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     };
     void *reserved = reserve();
     if (reserved == MAP_FAILED) {

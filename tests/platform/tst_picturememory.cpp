@@ -37,6 +37,7 @@ class tst_PictureMemory : public QObject {
 
 private slots:
     void blocksInUseAreNeverShared();
+    void refusesBlocksNoMemoryHolds();
 };
 
 // Pictures, working buffers and libjpeg's objects are freed and taken again on every core at
@@ -77,6 +78,13 @@ void tst_PictureMemory::blocksInUseAreNeverShared()
     const QList<int> faults = QtConcurrent::blockingMapped(tasks, work);
     for (int wrong : faults)
         QCOMPARE(wrong, 0);
+}
+
+// A hostile file may claim any size: the block must fail when it is asked for, as the heap's
+// would, not when its pages are touched and the system runs out of memory.
+void tst_PictureMemory::refusesBlocksNoMemoryHolds()
+{
+    QVERIFY(!PictureMemory::newBuffer(size_t(1) << 42));
 }
 
 QTEST_GUILESS_MAIN(tst_PictureMemory)
