@@ -68,7 +68,7 @@ int DecoderService::run(const Hook &hook)
     DecoderSandbox::keepHeapBetweenPictures();
     // The memory limit counts address space: blocks kept for later would count against the next
     // picture.
-    PictureMemory::keepSpares(false);
+    PictureMemory::keepNoSpares();
     QString error;
     if (!DecoderSandbox::setHardMemoryLimit(hardMemoryLimit, &error))
         warn(QStringLiteral("no memory limit: %1").arg(error));

@@ -81,28 +81,23 @@ public:
             QMutexLocker locker(&m_mutex);
             dropExpired(&dropped);
             // The oldest make room: the newest are the likeliest to fit what comes next.
-            while (m_total + mapping.size > limit()) {
-                dropped.push_back(m_spares.front().mapping);
-                m_total -= m_spares.front().mapping.size;
-                m_spares.erase(m_spares.begin());
-            }
+            while (m_total + mapping.size > limit())
+                dropOldest(&dropped);
             m_spares.push_back({ mapping, QDeadlineTimer(keptMilliseconds) });
             m_total += mapping.size;
         }
         unmapAll(dropped);
     }
 
-    void setKeep(bool keep) { m_keep.storeRelaxed(keep); }
+    void keepNone() { m_keep.storeRelaxed(false); }
 
     void releaseAll()
     {
         std::vector<Mapping> dropped;
         {
             QMutexLocker locker(&m_mutex);
-            for (const Spare &spare : m_spares)
-                dropped.push_back(spare.mapping);
-            m_spares.clear();
-            m_total = 0;
+            while (!m_spares.empty())
+                dropOldest(&dropped);
         }
         unmapAll(dropped);
     }
@@ -129,14 +124,18 @@ private:
         return bytes;
     }
 
+    void dropOldest(std::vector<Mapping> *dropped)
+    {
+        dropped->push_back(m_spares.front().mapping);
+        m_total -= m_spares.front().mapping.size;
+        m_spares.erase(m_spares.begin());
+    }
+
     void dropExpired(std::vector<Mapping> *expired)
     {
         // Given in order, so they expire in order.
-        while (!m_spares.empty() && m_spares.front().expiry.hasExpired()) {
-            expired->push_back(m_spares.front().mapping);
-            m_total -= m_spares.front().mapping.size;
-            m_spares.erase(m_spares.begin());
-        }
+        while (!m_spares.empty() && m_spares.front().expiry.hasExpired())
+            dropOldest(expired);
     }
 
     static void unmapAll(const std::vector<Mapping> &mappings)
@@ -231,9 +230,9 @@ void PictureMemory::BufferDeleter::operator()(uchar *data) const
         spareMappings().give({ data, mappedLength });
 }
 
-void PictureMemory::keepSpares(bool keep)
+void PictureMemory::keepNoSpares()
 {
-    spareMappings().setKeep(keep);
+    spareMappings().keepNone();
     spareMappings().releaseAll();
 }
 

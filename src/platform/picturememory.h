@@ -26,8 +26,8 @@ using Buffer = std::unique_ptr<uchar[], BufferDeleter>;
 // A block of the given size, null when there is no memory for it. Its contents are undefined.
 Buffer newBuffer(size_t size);
 
-// Freed blocks wait a while for the next pictures of about their size; with keep false none wait
-// from now on. Either way the ones waiting now are given back.
-void keepSpares(bool keep);
+// Freed blocks wait a while for the next pictures of about their size; from this call on they are
+// given back at once, and so are the ones waiting now.
+void keepNoSpares();
 
 } // namespace PictureMemory
