@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class Setting;
 
@@ -23,8 +24,9 @@ public:
         int answerWhenHidden = -1)
         = 0;
     virtual void showError(const QString &heading, const QString &details) = 0;
-    // A path to save the scene at, proposing a file name; empty when none was chosen.
-    virtual QString askSavePath(
-        const QString &title, const QString &proposedName, const QString &filter)
+    // A path to save the scene at, proposing a file name, and which of the file types (dialog
+    // filters, the first proposed) was chosen; empty when none was chosen.
+    virtual QString askSavePath(const QString &title, const QString &proposedName,
+        const QStringList &fileTypes, int *chosenType)
         = 0;
 };

@@ -304,8 +304,7 @@ QStringList CommandLineExecutor::helpLines() const
     column += 2;
 
     QStringList lines { QStringLiteral("Example command:"),
-        QStringLiteral("  Velkora.exe -c 'exportScene;D:/example.png;1000;1000;"
-                       "false;50'"),
+        QStringLiteral("  velkora -c 'exportScene;/tmp/example.png;1000;1000;false;50'"),
         QStringLiteral("Available commands:    [] = optional argument, () = default "
                        "value") };
     for (const QString &name : m_order) {

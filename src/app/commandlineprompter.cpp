@@ -17,10 +17,11 @@ void CommandLinePrompter::showError(const QString &heading, const QString &detai
     qCWarning(lcApp, "%s %s", qUtf8Printable(heading), qUtf8Printable(details));
 }
 
-QString CommandLinePrompter::askSavePath(
-    const QString &title, const QString &proposedName, const QString &filter)
+QString CommandLinePrompter::askSavePath(const QString &title, const QString &proposedName,
+    const QStringList &fileTypes, int *chosenType)
 {
-    Q_UNUSED(filter)
+    Q_UNUSED(fileTypes)
+    Q_UNUSED(chosenType)
     qCWarning(
         lcApp, "%s: no path to save %s at", qUtf8Printable(title), qUtf8Printable(proposedName));
     return QString();

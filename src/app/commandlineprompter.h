@@ -10,6 +10,6 @@ public:
         const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
         int answerWhenHidden = -1) override;
     void showError(const QString &heading, const QString &details) override;
-    QString askSavePath(
-        const QString &title, const QString &proposedName, const QString &filter) override;
+    QString askSavePath(const QString &title, const QString &proposedName,
+        const QStringList &fileTypes, int *chosenType) override;
 };

@@ -104,6 +104,12 @@ MainWindow::~MainWindow()
     m_modes = nullptr;
     delete m_actions;
     m_actions = nullptr;
+    // A save goes on to its end: stopped midway it would leave a cut file whose backup only
+    // the end of the job, which this window no longer sees, puts back.
+    for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
+        if (!m_document->isSaveJob(it.key()))
+            it.key()->cancel();
+    }
     m_worker->quit();
     m_worker->wait();
     // Items the scene holds may be referenced by commands: the undo stack goes first.
@@ -760,10 +766,24 @@ bool MainWindow::tryClose()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A running save must end here, where its backup goes and the board counts as saved, or a
+    // stale ".old" waits for the next open; the progress display shows it meanwhile. Loads and
+    // exports are not worth the wait. The window closes, asking as usual, once all have ended.
+    if (!isIdle()) {
+        event->ignore();
+        m_closeWhenIdle = true;
+        for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
+            if (!m_document->isSaveJob(it.key()))
+                it.key()->cancel();
+        }
+        return;
+    }
     if (!tryClose()) {
         event->ignore();
         return;
     }
+    // What we copied must still paste once this process is gone.
+    CopyPasteHandler::leaveClipboardToOthers();
     // The next start must not begin see-through.
     m_modes->windowClosing();
     m_frame->storeWindowState();
@@ -796,6 +816,11 @@ void MainWindow::createDocument()
     m_document->setOperationTarget(this);
     connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
     connect(m_document, &SceneDocument::fileUsed, this, &MainWindow::addRecentFile);
+    connect(m_document, &SceneDocument::savedForOlderReaders, this, [this](const QString &path) {
+        showNotice(tr("Save"),
+            tr("%1 saved for older readers: every picture as PNG").arg(QFileInfo(path).fileName()),
+            QStringLiteral(":/icons/warning.svg"));
+    });
 
     connect(m_saveFileLoader, &SaveFileLoader::loadedSceneState, this,
         [this](const SaveFileLoader::SceneState &state, LoadJob *) {
@@ -831,12 +856,15 @@ void MainWindow::showError(const QString &heading, const QString &details)
     ErrorDialog::show(this, heading, details);
 }
 
-QString MainWindow::askSavePath(
-    const QString &title, const QString &proposedName, const QString &filter)
+QString MainWindow::askSavePath(const QString &title, const QString &proposedName,
+    const QStringList &fileTypes, int *chosenType)
 {
     const QString directory = browsePath();
-    const QString path
-        = QFileDialog::getSaveFileName(this, title, QDir(directory).filePath(proposedName), filter);
+    QString chosen = fileTypes.value(0);
+    const QString path = QFileDialog::getSaveFileName(this, title,
+        QDir(directory).filePath(proposedName), fileTypes.join(QLatin1String(";;")), &chosen);
+    if (chosenType)
+        *chosenType = std::max(0, int(fileTypes.indexOf(chosen)));
     if (!path.isEmpty())
         saveBrowsePath(path);
     return path;
@@ -1144,10 +1172,15 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
         const QString path = std::exchange(m_pendingScenePath, QString());
         load(path);
     }
-    if (!fileJob && !message.isEmpty())
+    if (!fileJob && !message.isEmpty() && !m_closeWhenIdle)
         prompter()->showError(message, details);
     if (own)
         emit jobEnded(info.loader, message, details);
+    if (m_closeWhenIdle && isIdle()) {
+        m_closeWhenIdle = false;
+        // After the follow-ups queued by the job's end, which may start jobs of their own.
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
 }
 
 void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
@@ -1249,6 +1282,12 @@ void MainWindow::setUpExportAndCommands()
     // found is read by a job that starts only after the image job has ended.
     m_commandLineExecutor->setIdleCheck([this] { return isIdle(); });
     connect(this, &MainWindow::jobEnded, m_commandLineExecutor, &CommandLineExecutor::jobEnded);
+    // A script that leaves the window open hands it to the user, who gets questions and errors
+    // in dialogs again.
+    connect(m_commandLineExecutor, &CommandLineExecutor::finished, this, [this] {
+        if (m_commandLineMode)
+            setCommandLineMode(false);
+    });
 
     // Scripts' commands can go on keys too: listed for experienced users, bound to nothing, run
     // with their default arguments.
@@ -1257,11 +1296,25 @@ void MainWindow::setUpExportAndCommands()
         Action *action = ActionHandler::instance()->createAction(name, name, this,
             ActionBinding(ActionBinding::Triggered, QKeySequence()),
             Action::ListedFlag | Action::AdvancedFlag, tr("Commands"));
-        connect(action, &QAction::triggered, this, [this, name] {
-            if (!m_commandLineExecutor->isRunning())
-                m_commandLineExecutor->execute({ name });
-        });
+        connect(action, &QAction::triggered, this, [this, name] { runBoundCommand(name); });
     }
+}
+
+void MainWindow::runBoundCommand(const QString &name)
+{
+    if (m_commandLineExecutor->isRunning())
+        return;
+    // On a key, the commands that drop the board ask first, as the window's own actions do: a
+    // script has no one to ask, a user at the keys has.
+    if (name == QLatin1String("exit")) {
+        close();
+        return;
+    }
+    if (name == QLatin1String("clearScene")
+        && (refuseWhileLoading()
+            || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear)))
+        return;
+    m_commandLineExecutor->execute({ name });
 }
 
 void MainWindow::load(const QStringList &paths, float x, float y)

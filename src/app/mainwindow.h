@@ -209,8 +209,8 @@ protected:
         const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
         int answerWhenHidden = -1) override;
     void showError(const QString &heading, const QString &details) override;
-    QString askSavePath(
-        const QString &title, const QString &proposedName, const QString &filter) override;
+    QString askSavePath(const QString &title, const QString &proposedName,
+        const QStringList &fileTypes, int *chosenType) override;
 
 private:
     struct JobInfo {
@@ -227,6 +227,8 @@ private:
     };
 
     void buildInterface();
+    // A named command started from its key binding.
+    void runBoundCommand(const QString &name);
     // Registers the application's own style template and applies the colour scheme.
     void applyColorScheme();
     // Shows the job in the progress display, which appears once jobs make the user wait.
@@ -297,6 +299,8 @@ private:
     bool m_commandLineMode = false;
     bool m_bruteForceNextLoad = false;
     bool m_loading = false;
+    // Close was asked for while jobs ran: the window closes (asking as usual) once they end.
+    bool m_closeWhenIdle = false;
     QString m_updateTarget;
     UpdateController *m_updates = nullptr;
 

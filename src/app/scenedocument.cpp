@@ -190,47 +190,49 @@ bool SceneDocument::confirmUnsavedChanges(Operation operation, const QString &ar
 
 void SceneDocument::issuePreOpSave()
 {
+    // The operation goes with the save job that starts now, or nowhere: a save abandoned on the
+    // way must not leave it armed for whatever save comes next.
     save();
+    m_pendingOperation.clear();
+    m_pendingArgument.clear();
 }
 
-void SceneDocument::save(int options)
+bool SceneDocument::save(int options)
 {
     if (m_host.isLoading())
-        return;
-    if (m_currentPath.isEmpty()) {
-        saveAs();
-        return;
-    }
+        return false;
+    if (m_currentPath.isEmpty())
+        return saveAs();
     // A backup was opened: saving puts it back in place of the file it backs up.
     if (m_currentPath.endsWith(QLatin1String(".old"))) {
         m_currentPath.chop(4);
         options |= NoBackup;
     }
-    if (!(options & NoBackup) && !QFileInfo::exists(m_currentPath)) {
-        saveAs();
-        return;
-    }
-    save(m_currentPath, options);
+    if (!(options & NoBackup) && !QFileInfo::exists(m_currentPath))
+        return saveAs();
+    return save(m_currentPath, options);
 }
 
-void SceneDocument::saveAs()
+bool SceneDocument::saveAs()
 {
     if (m_host.isLoading())
-        return;
+        return false;
     const QString proposed = m_currentPath.isEmpty() ? QStringLiteral("NewScene.vlk")
                                                      : QFileInfo(m_currentPath).fileName();
-    const QString path
-        = m_prompter->askSavePath(tr("Save Scene"), proposed, tr("Velkora Scene (*.vlk)"));
+    int chosenType = 0;
+    const QString path = m_prompter->askSavePath(tr("Save Scene"), proposed,
+        { tr("Velkora Scene (*.vlk)"), tr("Velkora board for older readers (1.10) (*.vlk)") },
+        &chosenType);
     if (path.isEmpty())
-        return;
+        return false;
     m_currentPath = path;
-    save(path, NoBackup);
+    return save(path, NoBackup | (chosenType == 1 ? ForOlderReaders : 0));
 }
 
-void SceneDocument::save(const QString &fileName, int options)
+bool SceneDocument::save(const QString &fileName, int options)
 {
     if (m_host.isLoading() || m_host.refuseWhileBusy())
-        return;
+        return false;
     const QString title = tr("Backup Warning");
     auto file = std::make_unique<QFile>(fileName);
     const bool targetExisted = file->exists();
@@ -241,7 +243,7 @@ void SceneDocument::save(const QString &fileName, int options)
     if (!(options & NoBackup)) {
         if (!file->open(QIODevice::ReadWrite)) {
             m_prompter->showError(tr("Failed to open save file for writing."), file->errorString());
-            return;
+            return false;
         }
         const QString backup = backupPath(fileName);
         bool makeBackup = true;
@@ -256,7 +258,7 @@ void SceneDocument::save(const QString &fileName, int options)
                 { { tr("Overwrite"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
                     { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
             if (answer != 0)
-                return;
+                return false;
             QFile old(backup);
             while (old.exists() && !old.remove()) {
                 const int retry = m_prompter->ask(title,
@@ -274,7 +276,7 @@ void SceneDocument::save(const QString &fileName, int options)
                     break;
                 }
                 if (retry != 0)
-                    return;
+                    return false;
             }
         }
         if (makeBackup) {
@@ -290,7 +292,7 @@ void SceneDocument::save(const QString &fileName, int options)
                     { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
                         { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
                 if (answer != 0)
-                    return;
+                    return false;
                 makeBackup = false;
             }
         }
@@ -306,13 +308,13 @@ void SceneDocument::save(const QString &fileName, int options)
                     { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
                         { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
                 if (answer != 0)
-                    return;
+                    return false;
             }
         }
     }
     if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
         m_prompter->showError(tr("Failed to open save file for writing."), file->errorString());
-        return;
+        return false;
     }
     FileJob record;
     record.path = fileName;
@@ -325,6 +327,7 @@ void SceneDocument::save(const QString &fileName, int options)
     else if (!(options & NoBackup))
         previousChecksum = m_checksumAtOpen;
     startSave(file.release(), record, previousChecksum);
+    return true;
 }
 
 bool SceneDocument::isNewScene() const
@@ -389,10 +392,13 @@ void SceneDocument::saveQuiet(const QString &path)
 
 void SceneDocument::startSave(QFile *file, FileJob record, const QString &previousChecksum)
 {
-    const SaveFileLoader::SceneState state = m_host.sceneState();
+    SaveFileLoader::SceneState state = m_host.sceneState();
+    state.forOlderReaders = record.options & ForOlderReaders;
     LoadJob *job = m_host.createJob(false);
     record.save = true;
     record.file = file;
+    record.pendingOperation = std::exchange(m_pendingOperation, QString());
+    record.pendingArgument = std::exchange(m_pendingArgument, QString());
     m_jobs.insert(job, record);
     m_saving = true;
     const char *slot = record.options & InBackground ? "saveInBackground" : "save";
@@ -459,12 +465,12 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
         m_currentPath = info.path;
         setSceneTitle(info.path);
         emit fileUsed(info.path);
-        runPendingOperation();
+        if (info.options & ForOlderReaders)
+            emit savedForOlderReaders(info.path);
+        runPendingOperation(info.pendingOperation, info.pendingArgument);
         return;
     }
 
-    m_pendingOperation.clear();
-    m_pendingArgument.clear();
     if (!info.tempPath.isEmpty()) {
         // The old board was never touched.
         QFile::remove(info.tempPath);
@@ -501,13 +507,9 @@ bool SceneDocument::replaceWithTemporary(const FileJob &info, QString *details)
     return true;
 }
 
-void SceneDocument::runPendingOperation()
+void SceneDocument::runPendingOperation(const QString &operation, const QString &argument)
 {
-    if (m_pendingOperation.isEmpty())
-        return;
-    const QString operation = std::exchange(m_pendingOperation, QString());
-    const QString argument = std::exchange(m_pendingArgument, QString());
-    if (!m_operationTarget)
+    if (operation.isEmpty() || !m_operationTarget)
         return;
     if (argument.isEmpty())
         QMetaObject::invokeMethod(

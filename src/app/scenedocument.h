@@ -33,7 +33,9 @@ class SceneDocument : public QObject {
 
 public:
     // InBackground: nobody waits for the save, which then leaves a core to the window.
-    enum SaveOption { NoBackup = 1, AutoSave = 2, InBackground = 4 };
+    // ForOlderReaders: this one save writes every picture as PNG, in a format older readers
+    // open, whatever the board's picture storage says.
+    enum SaveOption { NoBackup = 1, AutoSave = 2, InBackground = 4, ForOlderReaders = 8 };
     enum LoadOption { BruteForce = 1, RestoreAutoSave = 2 };
     enum class Operation { Clear, Load, Close, Update };
 
@@ -65,14 +67,17 @@ public:
     QString checksumAtOpen() const { return m_checksumAtOpen; }
     bool hasUnsavedChanges() const;
     bool ownsJob(LoadJob *job) const { return m_jobs.contains(job); }
+    bool isSaveJob(LoadJob *job) const { return m_jobs.value(job).save; }
     static QString backupPath(const QString &path);
 
     // Whether an operation may go on: true when nothing is unsaved, or the user chose not to
     // save; false on cancel or when a save was chosen (it runs the operation afterwards).
     bool confirmUnsavedChanges(Operation operation, const QString &argument = QString());
-    void save(int options = 0);
-    void save(const QString &fileName, int options = 0);
-    void saveAs();
+    // Each answers whether a save job started: false when the user abandoned it on the way (a
+    // dialog cancelled, a question declined) or it could not begin.
+    bool save(int options = 0);
+    bool save(const QString &fileName, int options = 0);
+    bool saveAs();
     // No questions, no backup: the board is written beside the file and replaces it only once
     // it is whole.
     void saveQuiet(const QString &path);
@@ -100,6 +105,8 @@ public:
 
 signals:
     void titleChanged(const QString &title);
+    // A save for older readers has ended well: the user is told what it changed.
+    void savedForOlderReaders(const QString &path);
     // A file was saved or opened: for the recent files.
     void fileUsed(const QString &path);
 
@@ -115,6 +122,10 @@ private:
         bool backupMade = false;
         QString savedChecksum;
         std::function<void()> followUp;
+        // What the unsaved-changes question deferred until this save, with its argument: it
+        // lives and dies with the save, so that no later save runs it.
+        QString pendingOperation;
+        QString pendingArgument;
         // What a load left out, told once it has finished.
         LoadLosses losses;
     };
@@ -124,7 +135,7 @@ private:
     void loadFinished(FileJob &info, LoadJob *job, const QString &heading, const QString &details);
     // Puts a quiet save's finished file in place of the old one, durably.
     bool replaceWithTemporary(const FileJob &info, QString *details);
-    void runPendingOperation();
+    void runPendingOperation(const QString &operation, const QString &argument);
     void onChecksumLoaded(
         const QString &loadedChecksum, const QString &actualChecksum, LoadJob *job);
     void onNewerVersion(const QString &applicationVersion, LoadJob *job);

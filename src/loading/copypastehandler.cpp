@@ -167,6 +167,30 @@ void CopyPasteHandler::copy(const Copy &copy)
     QGuiApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
 }
 
+void CopyPasteHandler::leaveClipboardToOthers()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const QMimeData *current = clipboard->mimeData(QClipboard::Clipboard);
+    if (!current || !current->hasFormat(MimeType))
+        return;
+    // Another instance's copy goes on being served by that instance.
+    QDataStream in(current->data(MimeType));
+    qint64 processId = 0;
+    in >> processId;
+    if (in.status() != QDataStream::Ok || processId != QCoreApplication::applicationPid())
+        return;
+    auto *kept = new QMimeData;
+    const QStringList formats = current->formats();
+    for (const QString &format : formats) {
+        // The picture goes over as an image, which the clipboard offers in every form it knows.
+        if (format != MimeType && format != QLatin1String("application/x-qt-image"))
+            kept->setData(format, current->data(format));
+    }
+    if (current->hasImage())
+        kept->setImageData(current->imageData());
+    clipboard->setMimeData(kept, QClipboard::Clipboard);
+}
+
 // Loader thread --------------------------------------------------------------------------------
 
 void CopyPasteHandler::clipboardChanged(QClipboard::Mode mode)

@@ -62,6 +62,9 @@ public:
     // GUI thread. Puts the copy on the clipboard, fills the cache and queues startPasteServer.
     // Nothing happens for a copy with null bounds.
     void copy(const Copy &copy);
+    // GUI thread, as the process ends. When the clipboard holds this process's copy, it keeps
+    // only what other programs paste: the private format would point at a server that is gone.
+    static void leaveClipboardToOthers();
     // Before the handler runs: another server name (tests), how long a transfer may stall, and
     // whether a picture is also offered pre-encoded as image/png (X11 clients ask for PNG, and
     // the toolkit would encode it on the GUI thread at each request).

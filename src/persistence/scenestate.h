@@ -17,6 +17,8 @@ struct SceneState {
     QTransform viewTransform;
     int horizontalScroll = 0;
     int verticalScroll = 0;
+    // For this one save: every picture as PNG, in the format older readers open.
+    bool forOlderReaders = false;
 };
 
 Q_DECLARE_METATYPE(SceneState)

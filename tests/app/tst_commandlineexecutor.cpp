@@ -190,9 +190,9 @@ void tst_CommandLineExecutor::helpText()
 {
     const QStringList lines = m_executor->helpLines();
     QCOMPARE(lines.mid(0, 3),
-        QStringList({ "Example command:",
-            "  Velkora.exe -c 'exportScene;D:/example.png;1000;1000;false;50'",
-            "Available commands:    [] = optional argument, () = default value" }));
+        QStringList(
+            { "Example command:", "  velkora -c 'exportScene;/tmp/example.png;1000;1000;false;50'",
+                "Available commands:    [] = optional argument, () = default value" }));
 
     // Every description starts at one column and wraps between words within the line lengths.
     const int column = lines.at(3).indexOf(QLatin1String("Loads given files."));

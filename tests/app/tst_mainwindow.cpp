@@ -1,5 +1,9 @@
+#include "app/commandlineexecutor.h"
 #include "app/mainwindow.h"
 #include "commands/commandhandler.h"
+#include "dialoganswerer.h"
+#include "input/action.h"
+#include "input/actionhandler.h"
 #include "loading/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -15,6 +19,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QMimeData>
+#include <QPointer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -50,6 +55,8 @@ private slots:
     void textAttachesToSelectedImage();
     void overlappingJobsKeepTheLock();
     void clearWithoutQuestion();
+    void commandsOutsideScriptsAsk_data();
+    void commandsOutsideScriptsAsk();
     void dropOnCanvas_data();
     void dropOnCanvas();
     void everyKeyIsUsed();
@@ -170,6 +177,52 @@ void tst_MainWindow::clearWithoutQuestion()
     QVERIFY(m_window->scene()->addedItems().isEmpty());
     QCOMPARE(m_window->commandHandler()->count(), 0);
     QVERIFY(!m_window->hasUnsavedChanges());
+}
+
+void tst_MainWindow::commandsOutsideScriptsAsk_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("afterScript");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("cleared");
+    QTest::addRow("clearScene on a key, cancelled") << "clearScene" << false << "Cancel" << false;
+    QTest::addRow("clearScene on a key, not saved")
+        << "clearScene" << false << "Don't Save" << true;
+    QTest::addRow("exit on a key, cancelled") << "exit" << false << "Cancel" << false;
+    QTest::addRow("New after a script that left the window open")
+        << "New Scene" << true << "Cancel" << false;
+}
+
+// A user at the keys is asked before the board goes, even by the commands scripts use; a script
+// that hands the window over leaves it asking too.
+void tst_MainWindow::commandsOutsideScriptsAsk()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, afterScript);
+    QFETCH(QString, answer);
+    QFETCH(bool, cleared);
+
+    const QString png = writePng(m_dir.filePath("kept.png"), { 10, 10 });
+    if (afterScript) {
+        m_window->setCommandLineMode(true);
+        QSignalSpy done(m_window->commandLineExecutor(), &CommandLineExecutor::finished);
+        m_window->commandLineExecutor()->execute({ QStringLiteral("load;") + png });
+        QVERIFY(done.wait(30000));
+        QVERIFY(!m_window->isCommandLineMode());
+    } else {
+        m_window->handleOpenFileRequest({ QUrl::fromLocalFile(png) });
+        QTRY_VERIFY(m_window->isIdle());
+    }
+    QVERIFY(m_window->hasUnsavedChanges());
+
+    DialogAnswerer answerer({ answer });
+    QPointer<MainWindow> window = m_window;
+    ActionHandler::instance()->action(command)->trigger();
+    // Named commands run from the event loop.
+    QCoreApplication::processEvents();
+    QVERIFY(window);
+    QCOMPARE(answerer.questions.size(), 1);
+    QCOMPARE(m_window->scene()->addedItems().isEmpty(), cleared);
 }
 
 void tst_MainWindow::dropOnCanvas_data()

@@ -43,9 +43,11 @@ public:
         errors << heading + QLatin1Char(' ') + details;
     }
 
-    QString askSavePath(const QString &, const QString &, const QString &) override
+    QString askSavePath(
+        const QString &, const QString &, const QStringList &fileTypes, int *chosenType) override
     {
         ++savePathsAsked;
+        *chosenType = std::max(0, int(fileTypes.indexOf(fileType)));
         return savePaths.isEmpty() ? QString() : savePaths.takeFirst();
     }
 
@@ -54,6 +56,7 @@ public:
     QStringList questions;
     QStringList errors;
     QStringList savePaths;
+    QString fileType;
     int savePathsAsked = 0;
 };
 
@@ -84,6 +87,8 @@ public:
 public slots:
     void clearScene() { invoked << QStringLiteral("clearScene"); }
     void load(const QString &path) { invoked << QStringLiteral("load ") + path; }
+    void close() { invoked << QStringLiteral("close"); }
+    void restartForUpdate() { invoked << QStringLiteral("restartForUpdate"); }
 };
 
 // The scene file's life cycle without a window: the questions of saving and opening, and what
@@ -107,6 +112,8 @@ private slots:
     void corruptFileOnLoad();
     void unsavedChangesDeferTheOperation_data();
     void unsavedChangesDeferTheOperation();
+    void abandonedSaveDropsTheOperation_data();
+    void abandonedSaveDropsTheOperation();
     void quietSaveAsksNothing_data();
     void quietSaveAsksNothing();
     void lostPicturesAreTold();
@@ -479,6 +486,10 @@ void tst_SceneDocument::unsavedChangesDeferTheOperation_data()
         << SceneDocument::Operation::Clear << true << "Cancel" << false << QString();
     QTest::addRow("load, save") << SceneDocument::Operation::Load << true << "Save" << false
                                 << "load next.vlk";
+    QTest::addRow("close, save") << SceneDocument::Operation::Close << true << "Save" << false
+                                 << "close";
+    QTest::addRow("update, save") << SceneDocument::Operation::Update << true << "Save" << false
+                                  << "restartForUpdate";
     // A script's load replaces the board without asking; clearing is not its to decide.
     QTest::addRow("load, unattended")
         << SceneDocument::Operation::Load << false << QString() << true << QString();
@@ -508,6 +519,66 @@ void tst_SceneDocument::unsavedChangesDeferTheOperation()
     // The operation runs only after the save it waited for has ended.
     QTRY_COMPARE(m_target.invoked, deferred.isEmpty() ? QStringList() : QStringList { deferred });
     QCOMPARE(m_document->hasUnsavedChanges(), deferred.isEmpty());
+}
+
+void tst_SceneDocument::abandonedSaveDropsTheOperation_data()
+{
+    QTest::addColumn<SceneDocument::Operation>("operation");
+    QTest::addColumn<QString>("abandon");
+
+    const struct {
+        const char *name;
+        SceneDocument::Operation operation;
+    } operations[] = { { "close", SceneDocument::Operation::Close },
+        { "clear", SceneDocument::Operation::Clear }, { "load", SceneDocument::Operation::Load },
+        { "update", SceneDocument::Operation::Update } };
+    for (const auto &operation : operations) {
+        for (const char *abandon : { "file dialog cancelled", "backup question declined",
+                 "file cannot be opened", "overwrite question cancelled" })
+            QTest::addRow("%s, %s", operation.name, abandon)
+                << operation.operation << QString::fromLatin1(abandon);
+    }
+}
+
+// Whatever way the save chosen in the unsaved-changes question is given up, the operation it
+// would have led to goes with it: the next ordinary save must not close, clear, load or restart.
+void tst_SceneDocument::abandonedSaveDropsTheOperation()
+{
+    QFETCH(SceneDocument::Operation, operation);
+    QFETCH(QString, abandon);
+
+    const QString board = path("board.vlk");
+    if (abandon != QLatin1String("file dialog cancelled"))
+        QVERIFY(saveAndWait(board));
+    m_commands.push(new BaseCommand);
+    QStringList answers { QStringLiteral("Save") };
+    if (abandon == QLatin1String("backup question declined")) {
+        QVERIFY(QFile::copy(board, SceneDocument::backupPath(board)));
+        answers << QStringLiteral("Cancel");
+    } else if (abandon == QLatin1String("file cannot be opened")) {
+        QVERIFY(QFile::rename(board, path("moved.vlk")));
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("board.vlk")));
+    } else if (abandon == QLatin1String("overwrite question cancelled")) {
+        QVERIFY(patch(board, 112, QByteArray(8, '\x11')));
+        answers << QStringLiteral("Cancel");
+    }
+    m_prompter.answers = answers;
+    QVERIFY(!m_document->confirmUnsavedChanges(operation, path("next.vlk")));
+    QVERIFY(waitUntilIdle());
+    QVERIFY(m_document->hasUnsavedChanges());
+
+    // The way is clear again, and the user saves as usual.
+    QFile::remove(SceneDocument::backupPath(board));
+    if (abandon == QLatin1String("file cannot be opened")) {
+        QVERIFY(QDir(m_dir.path()).rmdir(QStringLiteral("board.vlk")));
+        QVERIFY(QFile::rename(path("moved.vlk"), board));
+    }
+    m_prompter.savePaths = QStringList { board };
+    m_prompter.answers = QStringList { QStringLiteral("Overwrite") };
+    QVERIFY(saveAndWait());
+    QVERIFY(!m_document->hasUnsavedChanges());
+    QCoreApplication::processEvents();
+    QCOMPARE(m_target.invoked, QStringList());
 }
 
 void tst_SceneDocument::quietSaveAsksNothing_data()

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -57,6 +58,8 @@ private slots:
     void checksumMismatchIsAsked();
     void recentFilesStayShortAndUnique();
     void closeWaitsForTheChosenSave();
+    void closingWhileAJobRuns_data();
+    void closingWhileAJobRuns();
     void savingKeepsWhatUndoRestores_data();
     void savingKeepsWhatUndoRestores();
 
@@ -249,6 +252,65 @@ void tst_SceneFileWorkflow::closeWaitsForTheChosenSave()
     m_window = new MainWindow;
     loadAndWait(path("closing.vlk"));
     QCOMPARE(m_window->scene()->addedItems().size(), 2);
+}
+
+void tst_SceneFileWorkflow::closingWhileAJobRuns_data()
+{
+    QTest::addColumn<QString>("job");
+    QTest::addRow("save in place") << "save";
+    QTest::addRow("load") << "load";
+}
+
+// Closing never cuts a job's end short: a save finishes, backup removed, before the window goes;
+// a load is cancelled. Either way the board on disk stays whole.
+void tst_SceneFileWorkflow::closingWhileAJobRuns()
+{
+    QFETCH(QString, job);
+    const QString board = path("large.vlk");
+    // Noise does not compress: each picture takes the writer a while.
+    QRandomGenerator random(7);
+    for (int i = 0; i < 12; ++i) {
+        QImage noise(700, 700, QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y) {
+            auto *line = reinterpret_cast<quint32 *>(noise.scanLine(y));
+            random.fillRange(line, noise.width());
+        }
+        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(noise)), QString(),
+            QStringLiteral("noise"), QPointF(i * 710, 0));
+        m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
+    }
+    saveAndWait(board);
+    addPicture();
+    const int saved = m_window->scene()->addedItems().size();
+    QByteArray before;
+    if (job == QLatin1String("save")) {
+        m_window->save();
+    } else {
+        QFile file(board);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        before = file.readAll();
+        m_window->forceClear();
+        m_window->load(board);
+    }
+
+    DialogAnswerer answerer({});
+    QPointer<MainWindow> window = m_window;
+    QVERIFY(!m_window->isIdle());
+    m_window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window, 60000);
+    m_window = nullptr;
+    QCOMPARE(answerer.questions, QStringList());
+    QVERIFY(!QFile::exists(board + QLatin1String(".old")));
+
+    m_window = new MainWindow;
+    loadAndWait(board);
+    if (job == QLatin1String("save")) {
+        QCOMPARE(m_window->scene()->addedItems().size(), saved);
+    } else {
+        QFile file(board);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == before);
+    }
 }
 
 void tst_SceneFileWorkflow::savingKeepsWhatUndoRestores_data()

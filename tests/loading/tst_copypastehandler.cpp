@@ -177,6 +177,8 @@ private slots:
     void copyAndPasteHere_data();
     void copyAndPasteHere();
     void onlyForeignClipboardChangesDropTheCache();
+    void leftToOtherProgramsAtExit_data();
+    void leftToOtherProgramsAtExit();
     void otherProcess_data();
     void otherProcess();
     void hostileServer_data();
@@ -258,6 +260,46 @@ void tst_CopyPasteHandler::onlyForeignClipboardChangesDropTheCache()
     QCOMPARE(handler.cachedImageCount(), 2);
     QGuiApplication::clipboard()->setText(QStringLiteral("copied elsewhere"));
     QCOMPARE(handler.cachedImageCount(), 0);
+}
+
+void tst_CopyPasteHandler::leftToOtherProgramsAtExit_data()
+{
+    QTest::addColumn<QString>("selection");
+    QTest::addColumn<bool>("ours");
+    QTest::addRow("our picture") << "a" << true;
+    QTest::addRow("our note, as text") << "c" << true;
+    QTest::addRow("another instance's copy") << "a" << false;
+}
+
+void tst_CopyPasteHandler::leftToOtherProgramsAtExit()
+{
+    QFETCH(QString, selection);
+    QFETCH(bool, ours);
+    Board board;
+    board.select(selection);
+    CopyPasteHandler handler;
+    handler.setServerName(uniqueName("exit"));
+    handler.setOfferPng(true);
+    handler.copy(SelectionCopy::take(&board.scene));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!ours) {
+        // The same copy, as another process put it there.
+        QByteArray data = clipboardCopy();
+        QDataStream(&data, QIODevice::ReadWrite) << qint64(QCoreApplication::applicationPid() + 1);
+        auto *mime = new QMimeData;
+        mime->setData(CopyPasteHandler::MimeType, data);
+        clipboard->setMimeData(mime);
+    }
+    const QString text = clipboard->mimeData()->text();
+    const QImage picture = qvariant_cast<QImage>(clipboard->mimeData()->imageData());
+
+    CopyPasteHandler::leaveClipboardToOthers();
+    const QMimeData *left = clipboard->mimeData();
+    QCOMPARE(left->hasFormat(CopyPasteHandler::MimeType), !ours);
+    QCOMPARE(left->text(), text);
+    QCOMPARE(qvariant_cast<QImage>(left->imageData()), picture);
+    if (ours && !picture.isNull())
+        QCOMPARE(QImage::fromData(left->data("image/png"), "png").size(), picture.size());
 }
 
 void tst_CopyPasteHandler::otherProcess_data()
