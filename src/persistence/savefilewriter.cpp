@@ -451,6 +451,10 @@ bool SaveFileWriter::compact(QList<ImageRecord> &entries)
         }
         entries.removeAt(i);
     }
+    // Once the images have run out, every entry left belongs to a deleted one: the records go
+    // where its block began. Kept in the list, its old bytes would count as kept and be hashed
+    // for the new file, whose records overwrite them.
+    entries.erase(entries.begin() + i, entries.end());
     return true;
 }
 

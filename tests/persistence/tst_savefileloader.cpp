@@ -27,10 +27,12 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -243,6 +245,8 @@ private slots:
     void saveTwiceIsIdenticalWithoutEncoding();
     void incrementalAfterDeletingSharedOwner();
     void incrementalEmbedsFormerLink();
+    void shrinkingSaves_data();
+    void shrinkingSaves();
     void linkedImages_data();
     void linkedImages();
     void imageWithoutPixelsRoundTrips();
@@ -624,6 +628,72 @@ void tst_SaveFileLoader::incrementalEmbedsFormerLink()
     auto embedded = save(path, m_items, linked->savedChecksum);
     QCOMPARE(embedded->messages, QStringList { QString() });
     QCOMPARE(readAll(path), freshSave(m_items));
+}
+
+void tst_SaveFileLoader::shrinkingSaves_data()
+{
+    QTest::addColumn<QString>("previous");
+    QTest::addColumn<QList<int>>("kept");
+
+    // The board has pictures 0, 1 and 2 (a note attached to 2) and the free notes 3 and 4.
+    const QList<std::pair<const char *, QList<int>>> shrinks = {
+        { "board emptied", {} },
+        { "notes only", { 3, 4 } },
+        { "first picture only", { 0 } },
+        { "last picture only, with its note", { 2 } },
+    };
+    // The save is handed the file's own checksum (its blocks may stay), one the file no longer
+    // has (it is written anew after reading it), or none (written anew unread).
+    for (const char *previous : { "incremental", "changed elsewhere", "no previous checksum" }) {
+        for (const auto &[name, kept] : shrinks)
+            QTest::addRow("%s, %s", previous, name) << QString::fromLatin1(previous) << kept;
+    }
+}
+
+void tst_SaveFileLoader::shrinkingSaves()
+{
+    QFETCH(QString, previous);
+    QFETCH(QList<int>, kept);
+    auto *last = imageItem(picture(3, 4, Qt::green), 2, 2.0);
+    note(QStringLiteral("attached"), 5, 5.0, last);
+    m_items
+        = { imageItem(picture(4, 3, Qt::blue), 0, 0.0), imageItem(picture(5, 2, Qt::red), 1, 1.0),
+              last, note(QStringLiteral("free"), 3, 3.0), note(QStringLiteral("other"), 4, 4.0) };
+    const QString path = m_dir->filePath(QStringLiteral("shrunk.vlk"));
+    auto first = save(path, m_items);
+
+    QList<GraphicsItem *> left;
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        if (kept.contains(item->id()))
+            left.append(item);
+    }
+    QString checksum;
+    if (previous == QLatin1String("incremental"))
+        checksum = first->savedChecksum;
+    else if (previous == QLatin1String("changed elsewhere"))
+        checksum = md5Hex("another board");
+    auto shrunk = save(path, left, checksum);
+    QCOMPARE(shrunk->messages, QStringList { QString() });
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(headerOf(bytes).checksum, md5Hex(bytes.mid(108)));
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { QString() });
+    QCOMPARE(loaded->mismatches, 0);
+    QCOMPARE(loaded->broken, 0);
+    QCOMPARE(loaded->lost, QStringList());
+    const auto ids = [](const QList<GraphicsItem *> &items) {
+        QList<int> found;
+        for (GraphicsItem *item : items) {
+            found.append(item->id());
+            for (GraphicsItem *child : item->childGraphicsItems(true))
+                found.append(child->id());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    QCOMPARE(ids(loaded->items), ids(left));
+    QCOMPARE(bytes, freshSave(left));
 }
 
 void tst_SaveFileLoader::linkedImages_data()
