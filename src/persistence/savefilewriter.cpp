@@ -203,9 +203,8 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         SaveFileHeader old = SaveFileFormat::readHeaderFields(m_file);
         if (old.checksumStart >= 0) {
             if (old.checksumStart <= HeaderEnd && !old.imageRecords.isEmpty()
-                && old.imageRecords.first().start == HeaderEnd
-                && keepsBlocksInPlace(old.imageRecords)) {
-                hashedKeptEnd = old.imageRecords.last().end;
+                && old.imageRecords.first().start == HeaderEnd) {
+                hashedKeptEnd = std::max(hashedKeptEnd, inPlaceEnd(old.imageRecords));
             }
             old.actualChecksum = checksumOldFile(old.checksumStart, hashedKeptEnd);
             if (m_file->size() < hashedKeptEnd)
@@ -483,15 +482,15 @@ bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries)
     return true;
 }
 
-bool SaveFileWriter::keepsBlocksInPlace(const QList<ImageRecord> &entries) const
+qint64 SaveFileWriter::inPlaceEnd(const QList<ImageRecord> &entries) const
 {
-    if (entries.size() > m_images.size())
-        return false;
-    for (int k = 0; k < entries.size(); ++k) {
+    // Entries past the last image belong to deleted ones, which compact() drops off the end.
+    const int matched = std::min<int>(entries.size(), m_images.size());
+    for (int k = 0; k < matched; ++k) {
         if (entries.at(k).id != m_images.at(k).id)
-            return false;
+            return -1;
     }
-    return true;
+    return matched == 0 ? HeaderEnd : entries.at(matched - 1).end;
 }
 
 QString SaveFileWriter::checksumOldFile(qint64 from, qint64 keptEnd)

@@ -54,8 +54,9 @@ private:
     static int countItems(const QList<ItemRecord> &records);
     static QByteArray recordBody(const ItemRecord &record);
 
-    // Whether compact() would leave every kept block where it is.
-    bool keepsBlocksInPlace(const QList<ImageRecord> &entries) const;
+    // Where the blocks end that compact() keeps, when it leaves every one where it is (deleted
+    // pictures behind the last one left drop off the end); -1 when it would move one.
+    qint64 inPlaceEnd(const QList<ImageRecord> &entries) const;
     bool compact(QList<ImageRecord> &entries);
     bool keptBlocksStillFit(const QList<ImageRecord> &entries);
     bool writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index);
