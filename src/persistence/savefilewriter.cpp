@@ -169,6 +169,9 @@ void SaveFileWriter::writeItemRecords(QDataStream &stream, const QList<ItemRecor
 
 void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state)
 {
+    // Older readers refuse any block that is not PNG: this save stores none, setting or not.
+    if (state.forOlderReaders)
+        m_storeOriginals = false;
     m_images = imagesOf(state.items);
     const int itemCount = state.items.size();
     const int imageCount = m_images.size();
@@ -465,8 +468,13 @@ bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries)
         const Image &image = m_images.at(k);
         if (entry.id != image.id)
             return false;
-        if (entry.end - entry.start != 4)
+        if (entry.end - entry.start != 4) {
+            // Files of format "1.10" hold PNG blocks only, yet the version is not covered by
+            // the checksum: a block of another kind must not stay where PNG only is wanted.
+            if (!m_storeOriginals && isForeignBlockAt(entry.start, entry.end))
+                return false;
             continue;
+        }
         QByteArray data;
         if (!readBlock(entry.start, 4, &data))
             return false;

@@ -22,7 +22,7 @@ public:
     enum Urgency { UserWaits, InBackground };
 
     // storeOriginals: a picture that keeps the file it came from is stored as that file
-    // instead of being encoded.
+    // instead of being encoded, unless the state saved is forOlderReaders.
     SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles,
         int deflateLevel, bool storeOriginals = false, Urgency urgency = UserWaits);
 

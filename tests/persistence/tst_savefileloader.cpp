@@ -270,6 +270,8 @@ private slots:
     void originalPictures_data();
     void originalPictures();
     void incrementalSaveAppendsOriginal();
+    void savedForOlderReaders_data();
+    void savedForOlderReaders();
     void originalBlocksRecoverAndDamageIsContained();
 
 private:
@@ -298,6 +300,8 @@ private:
     SaveFileLoader *m_loader = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
     QList<GraphicsItem *> m_items;
+    // Whether save() writes its board for older readers.
+    bool m_forOlderReaders = false;
 };
 
 void tst_SaveFileLoader::initTestCase()
@@ -319,6 +323,7 @@ void tst_SaveFileLoader::init()
     m_dir = std::make_unique<QTemporaryDir>();
     setEmbedLocalFiles(true);
     setPictureStorage(SaveFileLoader::OriginalFiles);
+    m_forOlderReaders = false;
 }
 
 void tst_SaveFileLoader::cleanup()
@@ -343,6 +348,7 @@ std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
     state.viewTransform = QTransform::fromScale(2, 2);
     state.horizontalScroll = 3;
     state.verticalScroll = -4;
+    state.forOlderReaders = m_forOlderReaders;
     LoadJob *job = collector->job;
     QMetaObject::invokeMethod(
         m_loader,
@@ -1581,6 +1587,77 @@ void tst_SaveFileLoader::incrementalSaveAppendsOriginal()
     QCOMPARE(headerOf(converted).version, QStringLiteral("1.10"));
     for (const IndexEntry &entry : indexOf(converted))
         QVERIFY(converted.mid(entry.start, 8).startsWith("\x89PNG"));
+}
+
+void tst_SaveFileLoader::savedForOlderReaders_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addRow("as a new file") << "new file";
+    QTest::addRow("over the board, whose blocks are JPEG") << "in place";
+    // The format version is not covered by the checksum: only the blocks tell.
+    QTest::addRow("over the board, labelled 1.10 although its blocks are JPEG") << "mislabelled";
+}
+
+void tst_SaveFileLoader::savedForOlderReaders()
+{
+    QFETCH(QString, target);
+    ImageLoader::Source source;
+    for (const QImage &photo : { photoLike(30, 20), photoLike(17, 9) }) {
+        const QString picture = m_dir->filePath(QStringLiteral("%1.jpg").arg(photo.width()));
+        writeAll(picture, encoded(photo, "jpeg"));
+        source.urls = { QUrl::fromLocalFile(picture) };
+        QVERIFY(intake(source));
+    }
+    m_items.append(note(QStringLiteral("note"), 2, 2.0));
+    QHash<int, QImage> pixels;
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        if (auto *picture = dynamic_cast<GraphicsImageItem *>(item)) {
+            QVERIFY(!picture->original().isEmpty());
+            pixels.insert(item->id(), picture->image()->toImage());
+        }
+    }
+    const QString board = m_dir->filePath(QStringLiteral("board.vlk"));
+    auto normal = save(board, m_items);
+    const QByteArray originals = readAll(board);
+    QCOMPARE(headerOf(originals).version, QStringLiteral("1.11"));
+
+    QString path = board;
+    QString checksum = normal->savedChecksum;
+    if (target == QLatin1String("new file")) {
+        path = m_dir->filePath(QStringLiteral("older.vlk"));
+        checksum.clear();
+    } else if (target == QLatin1String("mislabelled")) {
+        // The last character of the version, UTF-16 behind its length: "1.11" becomes "1.10".
+        QByteArray bytes = originals;
+        bytes[11] = '0';
+        writeAll(board, bytes);
+    }
+    m_forOlderReaders = true;
+    auto older = save(path, m_items, checksum);
+    m_forOlderReaders = false;
+    QCOMPARE(older->messages, QStringList { QString() });
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(headerOf(bytes).version, QStringLiteral("1.10"));
+    const QList<IndexEntry> index = indexOf(bytes);
+    QCOMPARE(index.size(), 2);
+    for (const IndexEntry &entry : index)
+        QVERIFY(bytes.mid(entry.start, 8).startsWith("\x89PNG\r\n\x1a\n"));
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { QString() });
+    QCOMPARE(loaded->mismatches, 0);
+    QCOMPARE(loaded->items.size(), 3);
+    for (GraphicsItem *item : qAsConst(loaded->items)) {
+        auto *picture = dynamic_cast<GraphicsImageItem *>(item);
+        if (!picture)
+            continue;
+        QVERIFY(picture->image());
+        QCOMPARE(picture->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+            pixels.value(item->id()).convertToFormat(QImage::Format_ARGB32));
+    }
+
+    // The setting is as it was: the next save stores the pictures as they came again.
+    QCOMPARE(freshSave(m_items), originals);
 }
 
 void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
