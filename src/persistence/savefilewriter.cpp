@@ -169,6 +169,9 @@ void SaveFileWriter::writeItemRecords(QDataStream &stream, const QList<ItemRecor
 
 void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state)
 {
+    // Older readers refuse any block that is not PNG: this save stores none, setting or not.
+    if (state.forOlderReaders)
+        m_storeOriginals = false;
     m_images = imagesOf(state.items);
     const int itemCount = state.items.size();
     const int imageCount = m_images.size();
@@ -203,9 +206,8 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
         SaveFileHeader old = SaveFileFormat::readHeaderFields(m_file);
         if (old.checksumStart >= 0) {
             if (old.checksumStart <= HeaderEnd && !old.imageRecords.isEmpty()
-                && old.imageRecords.first().start == HeaderEnd
-                && keepsBlocksInPlace(old.imageRecords)) {
-                hashedKeptEnd = old.imageRecords.last().end;
+                && old.imageRecords.first().start == HeaderEnd) {
+                hashedKeptEnd = std::max(hashedKeptEnd, inPlaceEnd(old.imageRecords));
             }
             old.actualChecksum = checksumOldFile(old.checksumStart, hashedKeptEnd);
             if (m_file->size() < hashedKeptEnd)
@@ -451,6 +453,10 @@ bool SaveFileWriter::compact(QList<ImageRecord> &entries)
         }
         entries.removeAt(i);
     }
+    // Once the images have run out, every entry left belongs to a deleted one: the records go
+    // where its block began. Kept in the list, its old bytes would count as kept and be hashed
+    // for the new file, whose records overwrite them.
+    entries.erase(entries.begin() + i, entries.end());
     return true;
 }
 
@@ -462,8 +468,13 @@ bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries)
         const Image &image = m_images.at(k);
         if (entry.id != image.id)
             return false;
-        if (entry.end - entry.start != 4)
+        if (entry.end - entry.start != 4) {
+            // Files of format "1.10" hold PNG blocks only, yet the version is not covered by
+            // the checksum: a block of another kind must not stay where PNG only is wanted.
+            if (!m_storeOriginals && isForeignBlockAt(entry.start, entry.end))
+                return false;
             continue;
+        }
         QByteArray data;
         if (!readBlock(entry.start, 4, &data))
             return false;
@@ -479,15 +490,15 @@ bool SaveFileWriter::keptBlocksStillFit(const QList<ImageRecord> &entries)
     return true;
 }
 
-bool SaveFileWriter::keepsBlocksInPlace(const QList<ImageRecord> &entries) const
+qint64 SaveFileWriter::inPlaceEnd(const QList<ImageRecord> &entries) const
 {
-    if (entries.size() > m_images.size())
-        return false;
-    for (int k = 0; k < entries.size(); ++k) {
+    // Entries past the last image belong to deleted ones, which compact() drops off the end.
+    const int matched = std::min<int>(entries.size(), m_images.size());
+    for (int k = 0; k < matched; ++k) {
         if (entries.at(k).id != m_images.at(k).id)
-            return false;
+            return -1;
     }
-    return true;
+    return matched == 0 ? HeaderEnd : entries.at(matched - 1).end;
 }
 
 QString SaveFileWriter::checksumOldFile(qint64 from, qint64 keptEnd)

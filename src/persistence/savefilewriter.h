@@ -22,7 +22,7 @@ public:
     enum Urgency { UserWaits, InBackground };
 
     // storeOriginals: a picture that keeps the file it came from is stored as that file
-    // instead of being encoded.
+    // instead of being encoded, unless the state saved is forOlderReaders.
     SaveFileWriter(SaveFileLoader *loader, QFile *file, LoadJob *job, bool embedLocalFiles,
         int deflateLevel, bool storeOriginals = false, Urgency urgency = UserWaits);
 
@@ -54,8 +54,9 @@ private:
     static int countItems(const QList<ItemRecord> &records);
     static QByteArray recordBody(const ItemRecord &record);
 
-    // Whether compact() would leave every kept block where it is.
-    bool keepsBlocksInPlace(const QList<ImageRecord> &entries) const;
+    // Where the blocks end that compact() keeps, when it leaves every one where it is (deleted
+    // pictures behind the last one left drop off the end); -1 when it would move one.
+    qint64 inPlaceEnd(const QList<ImageRecord> &entries) const;
     bool compact(QList<ImageRecord> &entries);
     bool keptBlocksStillFit(const QList<ImageRecord> &entries);
     bool writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index);

@@ -17,7 +17,9 @@ struct SceneState {
     QTransform viewTransform;
     int horizontalScroll = 0;
     int verticalScroll = 0;
-    // For this one save: every picture as PNG, in the format older readers open.
+    // For this one save: every picture stored as PNG and the file in format "1.10", which
+    // versions before original-file blocks read, whatever the picture storage setting says.
+    // Loads leave it false; nothing stores it.
     bool forOlderReaders = false;
 };
 

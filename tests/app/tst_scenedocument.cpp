@@ -117,6 +117,8 @@ private slots:
     void quietSaveAsksNothing_data();
     void quietSaveAsksNothing();
     void lostPicturesAreTold();
+    void shrunkBoardSavedInPlaceOpensQuietly_data();
+    void shrunkBoardSavedInPlaceOpensQuietly();
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -676,6 +678,46 @@ void tst_SceneDocument::lostPicturesAreTold()
     QCOMPARE(m_document->currentPath(), board);
     QCOMPARE(m_prompter.errors,
         QStringList { "1 picture could not be read: the file ends before their data. " });
+}
+
+void tst_SceneDocument::shrunkBoardSavedInPlaceOpensQuietly_data()
+{
+    QTest::addColumn<int>("left");
+    QTest::addRow("every picture undone") << 0;
+    QTest::addRow("the newer picture undone") << 1;
+}
+
+// Two pictures saved, then taken off the board again and saved over the file with its backup:
+// the board opens as saved, without the corrupt-file question.
+void tst_SceneDocument::shrunkBoardSavedInPlaceOpensQuietly()
+{
+    QFETCH(int, left);
+    QImage pixels(6, 5, QImage::Format_ARGB32_Premultiplied);
+    pixels.fill(Qt::blue);
+    ItemRecord first;
+    first.id = 0;
+    first.image = pixels;
+    ItemRecord second = first;
+    second.id = 1;
+    second.image.fill(Qt::green);
+    m_records = { first, second };
+    const QString board = path("shrunk.vlk");
+    QVERIFY(saveAndWait(board));
+    m_records = m_records.mid(0, left);
+    QVERIFY(saveAndWait());
+    QCOMPARE(m_prompter.errors, QStringList());
+
+    int items = 0;
+    const QMetaObject::Connection counting = connect(m_loader, &BaseLoader::itemGenerated, this,
+        [&items](const ItemRecord &, LoadJob *) { ++items; });
+    m_document->clear();
+    const bool loaded = loadAndWait(board);
+    disconnect(counting);
+    QVERIFY(loaded);
+    QCOMPARE(m_prompter.questions, QStringList());
+    QCOMPARE(m_prompter.errors, QStringList());
+    QCOMPARE(m_document->currentPath(), board);
+    QCOMPARE(items, left);
 }
 
 QTEST_GUILESS_MAIN(tst_SceneDocument)

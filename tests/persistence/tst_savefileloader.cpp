@@ -27,10 +27,12 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -243,6 +245,8 @@ private slots:
     void saveTwiceIsIdenticalWithoutEncoding();
     void incrementalAfterDeletingSharedOwner();
     void incrementalEmbedsFormerLink();
+    void shrinkingSaves_data();
+    void shrinkingSaves();
     void linkedImages_data();
     void linkedImages();
     void imageWithoutPixelsRoundTrips();
@@ -266,6 +270,8 @@ private slots:
     void originalPictures_data();
     void originalPictures();
     void incrementalSaveAppendsOriginal();
+    void savedForOlderReaders_data();
+    void savedForOlderReaders();
     void originalBlocksRecoverAndDamageIsContained();
 
 private:
@@ -294,6 +300,8 @@ private:
     SaveFileLoader *m_loader = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
     QList<GraphicsItem *> m_items;
+    // Whether save() writes its board for older readers.
+    bool m_forOlderReaders = false;
 };
 
 void tst_SaveFileLoader::initTestCase()
@@ -315,6 +323,7 @@ void tst_SaveFileLoader::init()
     m_dir = std::make_unique<QTemporaryDir>();
     setEmbedLocalFiles(true);
     setPictureStorage(SaveFileLoader::OriginalFiles);
+    m_forOlderReaders = false;
 }
 
 void tst_SaveFileLoader::cleanup()
@@ -339,6 +348,7 @@ std::unique_ptr<Collector> tst_SaveFileLoader::save(const QString &path,
     state.viewTransform = QTransform::fromScale(2, 2);
     state.horizontalScroll = 3;
     state.verticalScroll = -4;
+    state.forOlderReaders = m_forOlderReaders;
     LoadJob *job = collector->job;
     QMetaObject::invokeMethod(
         m_loader,
@@ -624,6 +634,72 @@ void tst_SaveFileLoader::incrementalEmbedsFormerLink()
     auto embedded = save(path, m_items, linked->savedChecksum);
     QCOMPARE(embedded->messages, QStringList { QString() });
     QCOMPARE(readAll(path), freshSave(m_items));
+}
+
+void tst_SaveFileLoader::shrinkingSaves_data()
+{
+    QTest::addColumn<QString>("previous");
+    QTest::addColumn<QList<int>>("kept");
+
+    // The board has pictures 0, 1 and 2 (a note attached to 2) and the free notes 3 and 4.
+    const QList<std::pair<const char *, QList<int>>> shrinks = {
+        { "board emptied", {} },
+        { "notes only", { 3, 4 } },
+        { "first picture only", { 0 } },
+        { "last picture only, with its note", { 2 } },
+    };
+    // The save is handed the file's own checksum (its blocks may stay), one the file no longer
+    // has (it is written anew after reading it), or none (written anew unread).
+    for (const char *previous : { "incremental", "changed elsewhere", "no previous checksum" }) {
+        for (const auto &[name, kept] : shrinks)
+            QTest::addRow("%s, %s", previous, name) << QString::fromLatin1(previous) << kept;
+    }
+}
+
+void tst_SaveFileLoader::shrinkingSaves()
+{
+    QFETCH(QString, previous);
+    QFETCH(QList<int>, kept);
+    auto *last = imageItem(picture(3, 4, Qt::green), 2, 2.0);
+    note(QStringLiteral("attached"), 5, 5.0, last);
+    m_items
+        = { imageItem(picture(4, 3, Qt::blue), 0, 0.0), imageItem(picture(5, 2, Qt::red), 1, 1.0),
+              last, note(QStringLiteral("free"), 3, 3.0), note(QStringLiteral("other"), 4, 4.0) };
+    const QString path = m_dir->filePath(QStringLiteral("shrunk.vlk"));
+    auto first = save(path, m_items);
+
+    QList<GraphicsItem *> left;
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        if (kept.contains(item->id()))
+            left.append(item);
+    }
+    QString checksum;
+    if (previous == QLatin1String("incremental"))
+        checksum = first->savedChecksum;
+    else if (previous == QLatin1String("changed elsewhere"))
+        checksum = md5Hex("another board");
+    auto shrunk = save(path, left, checksum);
+    QCOMPARE(shrunk->messages, QStringList { QString() });
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(headerOf(bytes).checksum, md5Hex(bytes.mid(108)));
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { QString() });
+    QCOMPARE(loaded->mismatches, 0);
+    QCOMPARE(loaded->broken, 0);
+    QCOMPARE(loaded->lost, QStringList());
+    const auto ids = [](const QList<GraphicsItem *> &items) {
+        QList<int> found;
+        for (GraphicsItem *item : items) {
+            found.append(item->id());
+            for (GraphicsItem *child : item->childGraphicsItems(true))
+                found.append(child->id());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    QCOMPARE(ids(loaded->items), ids(left));
+    QCOMPARE(bytes, freshSave(left));
 }
 
 void tst_SaveFileLoader::linkedImages_data()
@@ -1511,6 +1587,77 @@ void tst_SaveFileLoader::incrementalSaveAppendsOriginal()
     QCOMPARE(headerOf(converted).version, QStringLiteral("1.10"));
     for (const IndexEntry &entry : indexOf(converted))
         QVERIFY(converted.mid(entry.start, 8).startsWith("\x89PNG"));
+}
+
+void tst_SaveFileLoader::savedForOlderReaders_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addRow("as a new file") << "new file";
+    QTest::addRow("over the board, whose blocks are JPEG") << "in place";
+    // The format version is not covered by the checksum: only the blocks tell.
+    QTest::addRow("over the board, labelled 1.10 although its blocks are JPEG") << "mislabelled";
+}
+
+void tst_SaveFileLoader::savedForOlderReaders()
+{
+    QFETCH(QString, target);
+    ImageLoader::Source source;
+    for (const QImage &photo : { photoLike(30, 20), photoLike(17, 9) }) {
+        const QString picture = m_dir->filePath(QStringLiteral("%1.jpg").arg(photo.width()));
+        writeAll(picture, encoded(photo, "jpeg"));
+        source.urls = { QUrl::fromLocalFile(picture) };
+        QVERIFY(intake(source));
+    }
+    m_items.append(note(QStringLiteral("note"), 2, 2.0));
+    QHash<int, QImage> pixels;
+    for (GraphicsItem *item : qAsConst(m_items)) {
+        if (auto *picture = dynamic_cast<GraphicsImageItem *>(item)) {
+            QVERIFY(!picture->original().isEmpty());
+            pixels.insert(item->id(), picture->image()->toImage());
+        }
+    }
+    const QString board = m_dir->filePath(QStringLiteral("board.vlk"));
+    auto normal = save(board, m_items);
+    const QByteArray originals = readAll(board);
+    QCOMPARE(headerOf(originals).version, QStringLiteral("1.11"));
+
+    QString path = board;
+    QString checksum = normal->savedChecksum;
+    if (target == QLatin1String("new file")) {
+        path = m_dir->filePath(QStringLiteral("older.vlk"));
+        checksum.clear();
+    } else if (target == QLatin1String("mislabelled")) {
+        // The last character of the version, UTF-16 behind its length: "1.11" becomes "1.10".
+        QByteArray bytes = originals;
+        bytes[11] = '0';
+        writeAll(board, bytes);
+    }
+    m_forOlderReaders = true;
+    auto older = save(path, m_items, checksum);
+    m_forOlderReaders = false;
+    QCOMPARE(older->messages, QStringList { QString() });
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(headerOf(bytes).version, QStringLiteral("1.10"));
+    const QList<IndexEntry> index = indexOf(bytes);
+    QCOMPARE(index.size(), 2);
+    for (const IndexEntry &entry : index)
+        QVERIFY(bytes.mid(entry.start, 8).startsWith("\x89PNG\r\n\x1a\n"));
+
+    auto loaded = load(path);
+    QCOMPARE(loaded->messages, QStringList { QString() });
+    QCOMPARE(loaded->mismatches, 0);
+    QCOMPARE(loaded->items.size(), 3);
+    for (GraphicsItem *item : qAsConst(loaded->items)) {
+        auto *picture = dynamic_cast<GraphicsImageItem *>(item);
+        if (!picture)
+            continue;
+        QVERIFY(picture->image());
+        QCOMPARE(picture->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+            pixels.value(item->id()).convertToFormat(QImage::Format_ARGB32));
+    }
+
+    // The setting is as it was: the next save stores the pictures as they came again.
+    QCOMPARE(freshSave(m_items), originals);
 }
 
 void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
