@@ -40,7 +40,6 @@ KeyBinder::KeyBinder(QWidget *parent)
     setObjectName(QStringLiteral("keyBinder"));
     auto *layout = new QVBoxLayout(this);
     m_filter->setPlaceholderText(tr("Filter"));
-    m_filter->setClearButtonEnabled(true);
     setFocusProxy(m_filter);
     layout->addWidget(m_filter);
     layout->addWidget(m_tabs, 1);
@@ -55,6 +54,14 @@ KeyBinder::KeyBinder(QWidget *parent)
     const QList<Action *> existing = handler->actions();
     for (Action *action : existing)
         addAction(action);
+}
+
+void KeyBinder::showEvent(QShowEvent *event)
+{
+    // The clear button's icon comes from the style, which reads it by a bare file name and so
+    // loads every image plugin: the binder exists from start-up, its page is seldom shown.
+    m_filter->setClearButtonEnabled(true);
+    QWidget::showEvent(event);
 }
 
 KeyBinder::~KeyBinder()

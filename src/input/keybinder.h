@@ -67,6 +67,9 @@ public slots:
     void addCategoryTab(const QString &categoryName);
     void filterTabs(const QString &filter);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void applyPending(const QString &name);
     void warnDefaultConflicts(const QString &name, const ActionBinding &binding) const;

@@ -4,6 +4,7 @@
 #include "input/actionbindingedit.h"
 #include "input/actionhandler.h"
 #include "input/keybinder.h"
+#include "platform/artwork.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
 
@@ -41,10 +42,10 @@ KeyBinding::KeyBinding(Action *action, KeyBinder *binder, QWidget *parent)
     layout->addLayout(m_editLayout, 1);
 
     auto *addButton
-        = new QPushButton(QIcon(QStringLiteral(":/cf/icons/plus.png")), QString(), this);
+        = new QPushButton(Artwork::icon(QStringLiteral(":/cf/icons/plus.png")), QString(), this);
     addButton->setToolTip(tr("Add Alias"));
     auto *removeButton
-        = new QPushButton(QIcon(QStringLiteral(":/cf/icons/minus.png")), QString(), this);
+        = new QPushButton(Artwork::icon(QStringLiteral(":/cf/icons/minus.png")), QString(), this);
     removeButton->setToolTip(tr("Remove Alias"));
     // Until the icon set is installed the buttons would be blank.
     if (!QFile::exists(QStringLiteral(":/cf/icons/plus.png")))

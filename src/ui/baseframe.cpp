@@ -1,6 +1,7 @@
 #include "ui/baseframe.h"
 
 #include "input/actionhandler.h"
+#include "platform/artwork.h"
 #include "platform/platform.h"
 #include "ui/uilog.h"
 
@@ -240,7 +241,7 @@ QToolButton *BaseFrame::addTitleButton(const QString &iconPath, const QString &t
 void BaseFrame::tintGlyph(QToolButton *button) const
 {
     // The glyph takes the frame's text colour, so one drawing serves light and dark frames.
-    QImage glyph(button->property("glyph").toString());
+    QImage glyph = Artwork::image(button->property("glyph").toString());
     if (glyph.isNull())
         return;
     glyph = glyph.convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -16,11 +16,19 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+QNetworkAccessManager *AutoUpdater::network()
+{
+    // Made when first asked: the manager loads the network bearer plugins, which start-up need
+    // not wait for when no check is due.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return m_network;
+}
+
 AutoUpdater::AutoUpdater(QWidget *dialogParent, UpdateService service, QObject *parent)
     : QObject(parent)
     , m_dialogParent(dialogParent)
     , m_service(std::move(service))
-    , m_network(new QNetworkAccessManager(this))
 {
     showMessage = [this](const QString &title, const QString &message) {
         ConfirmDialog::ask(m_dialogParent, title, message,
@@ -94,7 +102,7 @@ void AutoUpdater::checkForUpdates(bool forced, const QString &target)
         return;
     }
 
-    QNetworkReply *reply = m_service.get(m_network, m_service.url(QStringLiteral("/version.php")));
+    QNetworkReply *reply = m_service.get(network(), m_service.url(QStringLiteral("/version.php")));
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onVersionReply(reply); });
 }
 
@@ -211,7 +219,7 @@ void AutoUpdater::loadChangelog()
         return;
     }
     m_dialog->setChangelog(tr("Loading changelog..."));
-    QNetworkReply *reply = m_service.get(m_network, address);
+    QNetworkReply *reply = m_service.get(network(), address);
     connect(reply, &QNetworkReply::finished, this, [this, reply, fallback] {
         reply->deleteLater();
         if (m_dialog) {

@@ -77,6 +77,7 @@ signals:
     void stageEnded();
 
 private:
+    QNetworkAccessManager *network();
     void onVersionReply(QNetworkReply *reply);
     void report(const QString &heading, const QString &details, bool showErrorMessage = false);
     void loadChangelog();
@@ -87,7 +88,7 @@ private:
 
     QPointer<QWidget> m_dialogParent;
     UpdateService m_service;
-    QNetworkAccessManager *m_network;
+    QNetworkAccessManager *m_network = nullptr;
     QPointer<UpdateDialog> m_dialog; // its parent window may delete it first
     UpdateDownloader *m_downloader = nullptr;
     std::unique_ptr<QTemporaryDir> m_downloadDir;
