@@ -48,7 +48,8 @@ private slots:
     void undoableAdditions();
     void ownership_data();
     void ownership();
-    void greyToggle();
+    void filters_data();
+    void filters();
     void relink();
     void depthChange_data();
     void depthChange();
@@ -226,26 +227,49 @@ void TestItemCommands::ownership()
     }
 }
 
-void TestItemCommands::greyToggle()
+void TestItemCommands::filters_data()
 {
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("before");
+    QTest::addColumn<QList<int>>("after");
+
+    const int smooth = GraphicsImageItem::SmoothFilter;
+    const int grey = GraphicsImageItem::GrayscaleFilter;
+    const int toggle = int(FilterCommand::Mode::Toggle);
+    const int set = int(FilterCommand::Mode::Set);
+    QTest::addRow("toggle grey: each on its own, smoothing untouched")
+        << grey << toggle << QList<int> { smooth | grey, smooth }
+        << QList<int> { smooth, smooth | grey };
+    QTest::addRow("set: a mixed pair becomes alike")
+        << smooth << set << QList<int> { 0, smooth | grey } << QList<int> { smooth, smooth | grey };
+    QTest::addRow("clear: other bits stay")
+        << smooth << int(FilterCommand::Mode::Clear) << QList<int> { smooth, smooth | grey }
+        << QList<int> { 0, grey };
+    QTest::addRow("set: already set, no step")
+        << smooth << set << QList<int> { smooth, smooth | grey }
+        << QList<int> { smooth, smooth | grey };
+}
+
+void TestItemCommands::filters()
+{
+    QFETCH(int, mask);
+    QFETCH(int, mode);
+    QFETCH(QList<int>, before);
+    QFETCH(QList<int>, after);
+
     CommandHandler handler;
-    const auto picture = [] { return new QPixmap(8, 8); };
-    GraphicsImageItem grey(picture(), QString(), QString(), QPointF());
-    GraphicsImageItem colour(picture(), QString(), QString(), QPointF());
+    GraphicsImageItem first(new QPixmap(8, 8), QString(), QString(), QPointF());
+    GraphicsImageItem second(new QPixmap(8, 8), QString(), QString(), QPointF());
     GraphicsTextItem note(QPointF(), "Note");
-    grey.setFilter(GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
-
-    handler.push(new FilterCommand({ &grey, &colour, &note }, GraphicsImageItem::GrayscaleFilter));
-    // Each item toggles on its own; smoothing is not touched.
-    QCOMPARE(grey.filter(), int(GraphicsImageItem::SmoothFilter));
-    QCOMPARE(colour.filter(), GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
+    first.setFilter(before.at(0));
+    second.setFilter(before.at(1));
+    const auto filters = [&] { return QList<int> { first.filter(), second.filter() }; };
+    handler.push(new FilterCommand({ &first, &note, &second }, mask, FilterCommand::Mode(mode)));
+    QCOMPARE(filters(), after);
+    QCOMPARE(handler.count(), before == after ? 0 : 1);
     handler.undo();
-    QCOMPARE(grey.filter(), GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
-    QCOMPARE(colour.filter(), int(GraphicsImageItem::SmoothFilter));
-
-    // Nothing to filter among notes: no undo step.
-    handler.push(new FilterCommand({ &note }, GraphicsImageItem::GrayscaleFilter));
-    QCOMPARE(handler.count(), 1);
+    QCOMPARE(filters(), before);
 }
 
 void TestItemCommands::relink()
