@@ -4,6 +4,7 @@
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
 #include "commands/deletecommand.h"
+#include "commands/depthchangecommand.h"
 #include "commands/filtercommand.h"
 #include "commands/normalizescalecommand.h"
 #include "commands/resetcropcommand.h"
@@ -39,6 +40,21 @@ bool hasImage(const QList<GraphicsItem *> &items)
 {
     return std::any_of(items.cbegin(), items.cend(),
         [](const GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
+}
+
+// True when every picture among the items is smoothed; false when one is not, or there are none.
+bool allSmooth(const QList<GraphicsItem *> &items)
+{
+    bool any = false;
+    for (const GraphicsItem *item : items) {
+        if (item->itemType() != GraphicsItem::ImageItemType)
+            continue;
+        if (!(static_cast<const GraphicsImageItem *>(item)->filter()
+                & GraphicsImageItem::SmoothFilter))
+            return false;
+        any = true;
+    }
+    return any;
 }
 
 // The files and addresses the images came from, each once; pasted pictures have none.
@@ -163,6 +179,21 @@ void MainWindowActions::createActions()
     normalizeBy("Normalize Width", tr("Normalise width"), NormalizeScaleCommand::Width);
     normalizeBy("Normalize Size", tr("Normalise longest side"), NormalizeScaleCommand::LongestSide);
     normalizeBy("Normalize Scale", tr("Normalise scale"), NormalizeScaleCommand::ScaleFactor);
+    // Control with Page Up or Page Down takes one step; with Shift as well, all the way. Text
+    // editing gives these no meaning, so a note being edited, whose keys come here first, loses
+    // nothing to them.
+    const auto restack
+        = [&](const char *name, const QString &label, const QKeySequence &keys, int direction) {
+              add(name, label, arrange, keys, [this, direction] { changeDepth(direction); });
+          };
+    restack("Bring To Front", tr("Bring to front"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageUp), DepthChangeCommand::ToFront);
+    restack("Bring Forward", tr("Bring forward"), QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+        DepthChangeCommand::Forward);
+    restack("Send Backward", tr("Send backward"), QKeySequence(Qt::CTRL | Qt::Key_PageDown),
+        DepthChangeCommand::Backward);
+    restack("Send To Back", tr("Send to back"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageDown), DepthChangeCommand::ToBack);
 
     const QString image = tr("Image");
     add("Reset Transform", tr("Reset transform"), image, QKeySequence(Qt::CTRL | Qt::Key_R),
@@ -171,6 +202,9 @@ void MainWindowActions::createActions()
         [this] { resetCrop(); });
     add("Toggle Grey", tr("Grey on or off"), image, QKeySequence(Qt::CTRL | Qt::Key_G),
         [this] { toggleGrey(); });
+    add("Smooth Pictures", tr("Smooth pictures"), image, QKeySequence(), [this] {
+        toggleSmoothing();
+    })->setCheckable(true);
     add("Open Image Source", tr("Show source"), image, QKeySequence(), [this] { openSources(); });
 
     const QString viewCategory = tr("View");
@@ -235,11 +269,13 @@ void MainWindowActions::createMenus()
             viewAction("Arrange By Order"), viewAction("Pack All"), nullptr, named("Align Left"),
             named("Align Right"), named("Align Top"), named("Align Bottom"), named("Stack"),
             named("Arrange In Column"), named("Arrange In Row"), nullptr, named("Normalize Height"),
-            named("Normalize Width"), named("Normalize Size"), named("Normalize Scale") });
+            named("Normalize Width"), named("Normalize Size"), named("Normalize Scale"), nullptr,
+            named("Bring To Front"), named("Bring Forward"), named("Send Backward"),
+            named("Send To Back") });
     m_imageMenu = menu(tr("Image"),
         { named("Reset Transform"), named("Reset Crop"), nullptr, viewAction("Flip Horizontally"),
-            viewAction("Flip Vertically"), nullptr, named("Toggle Grey"), nullptr,
-            named("Open Image Source") });
+            viewAction("Flip Vertically"), nullptr, named("Toggle Grey"), named("Smooth Pictures"),
+            nullptr, named("Open Image Source") });
     m_viewMenu = menu(tr("View"),
         { viewAction("Focus Images"), viewAction("Focus Canvas"), named("Reset View"),
             named("Actual Size"), nullptr, named("Slideshow") });
@@ -319,6 +355,10 @@ void MainWindowActions::updateEnabled()
     enableNamed("Reset Transform", canEditSelection);
     enableNamed("Reset Crop", hasImage(selected));
     enableNamed("Toggle Grey", hasImage(selected));
+    enableNamed("Smooth Pictures", hasImage(selected));
+    // A mixed selection shows unchecked: the switch would make it all smooth.
+    if (Action *smooth = action(QStringLiteral("Smooth Pictures")))
+        smooth->setChecked(allSmooth(selected));
     enableNamed("Open Image Source", !sourcesOf(selected).isEmpty());
     enableNamed("Export Scene", !all.isEmpty());
     enableNamed("Export All Images", hasImage(all));
@@ -329,6 +369,10 @@ void MainWindowActions::updateEnabled()
     enable(viewAction("Pack All"), viewEditable && all.size() > 1);
     enable(viewAction("Flip Horizontally"), viewEditable && canEditSelection);
     enable(viewAction("Flip Vertically"), viewEditable && canEditSelection);
+    // Stacking is the canvas's own business, like selecting that brings to the front: it
+    // follows the canvas lock as the view's arranging does.
+    for (const char *name : { "Bring To Front", "Bring Forward", "Send Backward", "Send To Back" })
+        enableNamed(name, viewEditable && canEditSelection);
 }
 
 // Commands -------------------------------------------------------------------------------------
@@ -417,6 +461,29 @@ void MainWindowActions::toggleGrey()
         return;
     m_window->commandHandler()->push(
         new FilterCommand(selected, GraphicsImageItem::GrayscaleFilter));
+}
+
+void MainWindowActions::toggleSmoothing()
+{
+    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    if (hasImage(selected) && !m_window->refuseEdit()) {
+        // One switch for the whole selection: a mixed one becomes smooth, as new pictures are.
+        const FilterCommand::Mode mode
+            = allSmooth(selected) ? FilterCommand::Mode::Clear : FilterCommand::Mode::Set;
+        m_window->commandHandler()->push(
+            new FilterCommand(selected, GraphicsImageItem::SmoothFilter, mode));
+    }
+    // Triggering flipped the check mark by itself; it shows the pictures, whatever came of it.
+    updateEnabled();
+}
+
+void MainWindowActions::changeDepth(int direction)
+{
+    GraphicsScene *scene = m_window->scene();
+    const QList<GraphicsItem *> selected = scene->selectedGraphicsItems();
+    if (selected.isEmpty() || m_window->refuseEdit())
+        return;
+    m_window->commandHandler()->push(new DepthChangeCommand(scene, selected, direction));
 }
 
 void MainWindowActions::openSources()

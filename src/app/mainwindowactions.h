@@ -49,6 +49,10 @@ private:
     void resetTransform();
     void resetCrop();
     void toggleGrey();
+    // Smooths every selected picture, or none when all of them are.
+    void toggleSmoothing();
+    // direction: DepthChangeCommand::Direction.
+    void changeDepth(int direction);
     // Shows where the selected images came from: local files selected in the file manager, web
     // addresses in the browser. Asks first when that opens more than one.
     void openSources();

@@ -15,23 +15,44 @@ DepthChangeCommand::DepthChangeCommand(
     , m_direction(direction)
 {
     m_items.removeAll(nullptr);
-    for (GraphicsItem *item : qAsConst(m_items))
-        m_oldDepths.append(item->zValue());
 }
 
 DepthChangeCommand::~DepthChangeCommand() = default;
 
+void DepthChangeCommand::changeDepths()
+{
+    const QList<GraphicsItem *> all = m_scene->graphicsItems();
+    QList<qreal> before;
+    before.reserve(all.size());
+    for (const GraphicsItem *item : all)
+        before.append(item->zValue());
+    switch (m_direction) {
+    case ToBack:
+        m_scene->sendToBack(m_items);
+        break;
+    case Forward:
+        m_scene->bringForward(m_items);
+        break;
+    case Backward:
+        m_scene->sendBackward(m_items);
+        break;
+    default:
+        m_scene->bringToFront(m_items);
+        break;
+    }
+    for (int i = 0; i < all.size(); ++i) {
+        if (all.at(i)->zValue() != before.at(i))
+            m_changes.append({ all.at(i), before.at(i), all.at(i)->zValue() });
+    }
+}
+
 void DepthChangeCommand::redo()
 {
     if (m_computed) {
-        apply(m_newDepths);
+        for (const Change &change : qAsConst(m_changes))
+            change.item->setZValue(change.after);
     } else {
-        if (m_direction == ToBack)
-            m_scene->sendToBack(m_items);
-        else
-            m_scene->bringToFront(m_items);
-        for (GraphicsItem *item : qAsConst(m_items))
-            m_newDepths.append(item->zValue());
+        changeDepths();
         m_computed = true;
     }
     BaseCommand::redo();
@@ -39,17 +60,12 @@ void DepthChangeCommand::redo()
 
 void DepthChangeCommand::undo()
 {
-    apply(m_oldDepths);
+    for (const Change &change : qAsConst(m_changes))
+        change.item->setZValue(change.before);
     BaseCommand::undo();
-}
-
-void DepthChangeCommand::apply(const QList<qreal> &depths)
-{
-    for (int i = 0; i < m_items.size() && i < depths.size(); ++i)
-        m_items.at(i)->setZValue(depths.at(i));
 }
 
 bool DepthChangeCommand::hasEffect() const
 {
-    return m_oldDepths != m_newDepths;
+    return !m_changes.isEmpty();
 }

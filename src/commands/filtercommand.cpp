@@ -2,39 +2,47 @@
 
 #include "scene/graphicsimageitem.h"
 
-FilterCommand::FilterCommand(const QList<GraphicsItem *> &items, int mask)
-    : m_mask(mask)
+FilterCommand::FilterCommand(const QList<GraphicsItem *> &items, int mask, Mode mode)
 {
     for (GraphicsItem *item : items) {
-        if (auto *image = dynamic_cast<GraphicsImageItem *>(item))
-            m_items.append(image);
+        auto *image = dynamic_cast<GraphicsImageItem *>(item);
+        if (!image)
+            continue;
+        const int filter = image->filter();
+        int changed = filter | mask;
+        if (mode == Mode::Clear || (mode == Mode::Toggle && (filter & mask)))
+            changed = filter & ~mask;
+        // Pictures already as asked are left alone: setting a filter drops derived pictures.
+        if (changed == filter)
+            continue;
+        m_items.append(image);
+        m_before.append(filter);
+        m_after.append(changed);
     }
 }
 
 FilterCommand::~FilterCommand() = default;
 
-void FilterCommand::toggle()
+void FilterCommand::apply(const QList<int> &filters)
 {
-    for (GraphicsImageItem *item : qAsConst(m_items)) {
-        const int filter = item->filter();
-        item->setFilter(filter & m_mask ? filter & ~m_mask : filter | m_mask);
-    }
+    for (int i = 0; i < m_items.size(); ++i)
+        m_items.at(i)->setFilter(filters.at(i));
 }
 
 void FilterCommand::redo()
 {
-    toggle();
+    apply(m_after);
     BaseCommand::redo();
 }
 
 void FilterCommand::undo()
 {
-    toggle();
+    apply(m_before);
     BaseCommand::undo();
 }
 
-// A selection of notes only has nothing to filter and leaves no undo step.
+// A selection of notes only, or of pictures that already are as asked, leaves no undo step.
 bool FilterCommand::hasEffect() const
 {
-    return m_mask != 0 && !m_items.isEmpty();
+    return !m_items.isEmpty();
 }

@@ -7,14 +7,18 @@
 class GraphicsImageItem;
 class GraphicsItem;
 
-// Toggles filter bits (GraphicsImageItem::Filter) of image items, each on its own: an item with
-// any bit of the mask set loses the mask, the others gain it. Toggling is its own inverse, so
-// undo toggles again. Notes in the list are passed over.
+// Changes filter bits (GraphicsImageItem::Filter) of image items. Toggle works on each item on
+// its own: an item with any bit of the mask set loses the mask, the others gain it. Set and
+// Clear give every item the mask or take it from every item, for a switch that should leave a
+// mixed selection alike. Undo gives each item back the bits it had. Notes in the list are passed
+// over.
 class FilterCommand : public BaseCommand {
     Q_OBJECT
 
 public:
-    FilterCommand(const QList<GraphicsItem *> &items, int mask);
+    enum class Mode { Toggle, Set, Clear };
+
+    FilterCommand(const QList<GraphicsItem *> &items, int mask, Mode mode = Mode::Toggle);
     ~FilterCommand() override;
 
     void redo() override;
@@ -22,8 +26,9 @@ public:
     bool hasEffect() const override;
 
 private:
-    void toggle();
+    void apply(const QList<int> &filters);
 
     QList<GraphicsImageItem *> m_items;
-    int m_mask;
+    QList<int> m_before;
+    QList<int> m_after;
 };

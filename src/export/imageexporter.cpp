@@ -88,6 +88,7 @@ QImage ImageExporter::renderScene(
 
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    // Each picture sets its own smoothing while it paints; this is for the rest.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     scene->render(&painter, QRectF(image.rect()), scene->sceneRect(), Qt::KeepAspectRatio);
     painter.end();
@@ -115,7 +116,9 @@ QImage ImageExporter::renderItem(const GraphicsImageItem *item, bool cropping)
 
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // A crop of a scaled or rotated item keeps the scale or rotation in its image transform.
+    painter.setRenderHint(
+        QPainter::SmoothPixmapTransform, item->filter() & GraphicsImageItem::SmoothFilter);
     const auto *scene = qobject_cast<const GraphicsScene *>(item->scene());
     if (!scene || scene->applyOpacity())
         painter.setOpacity(item->opacity());

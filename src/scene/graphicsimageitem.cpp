@@ -307,7 +307,9 @@ void GraphicsImageItem::paintPicture(
     const bool grayPending = (m_filter & GrayscaleFilter) && m_grayImage.isNull();
     bool drawsLevel = false;
     if (!grayPending) {
-        if (graphicsScene && graphicsScene->zoomQuality() == 0) {
+        // Levels are smoothed copies. A picture without smoothing shows its own pixels, hard,
+        // at every zoom: the full picture, sampled without filtering, is all it draws.
+        if (graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter)) {
             if (!m_mipJob) {
                 startJob(
                     m_mipJob, m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());

@@ -25,11 +25,11 @@ class GraphicsScene;
 // transform is a translation.
 //
 // Derived pictures are caches made lazily from paint() on the global thread pool: the grey
-// variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0.
-// They are dropped whenever they become stale and rebuilt on the next paint; a job making a
-// stale one is cancelled and left to end on its own, so neither a change nor the destructor ever
-// waits for the pool. GUI thread only, except construction and moveToThread by a loader thread
-// before the item is handed over.
+// variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0 and
+// the smooth filter is on. They are dropped whenever they become stale and rebuilt on the next
+// paint; a job making a stale one is cancelled and left to end on its own, so neither a change nor
+// the destructor ever waits for the pool. GUI thread only, except construction and moveToThread by
+// a loader thread before the item is handed over.
 class GraphicsImageItem : public GraphicsItem {
 public:
     enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };

@@ -7,6 +7,7 @@
 #include <QGraphicsView>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QSet>
 #include <QWindow>
 
 #include <algorithm>
@@ -37,8 +38,7 @@ void GraphicsScene::addItem(GraphicsItem *item)
         m_frontDepth += 1.0;
         item->setId(m_nextId++);
     } else if (!attached) {
-        m_frontDepth = std::max(m_frontDepth, std::floor(item->zValue()) + 1.0);
-        m_backDepth = std::min(m_backDepth, std::ceil(item->zValue()) - 1.0);
+        reserveDepth(item->zValue());
     }
     registerIds(item);
     if (attached)
@@ -46,6 +46,12 @@ void GraphicsScene::addItem(GraphicsItem *item)
     m_items.append(item);
     QGraphicsScene::addItem(item);
     m_empty = false;
+}
+
+void GraphicsScene::reserveDepth(qreal depth)
+{
+    m_frontDepth = std::max(m_frontDepth, std::floor(depth) + 1.0);
+    m_backDepth = std::min(m_backDepth, std::ceil(depth) - 1.0);
 }
 
 void GraphicsScene::registerIds(GraphicsItem *item)
@@ -144,6 +150,164 @@ void GraphicsScene::sendToBack(const QList<GraphicsItem *> &items)
     for (GraphicsItem *item : qAsConst(sorted)) {
         item->setZValue(m_backDepth);
         m_backDepth -= 1.0;
+    }
+}
+
+namespace {
+
+// Depths closer than this are not split further: the items are numbered afresh instead, so that
+// steps repeated between the same two items never run out of precision and tie.
+constexpr qreal MinimumDepthGap = 1e-6;
+
+// An item is painted with the items attached to it: two items hide one another where their
+// trees do.
+QRectF treeBounds(const GraphicsItem *item)
+{
+    return item->sceneBoundingRect() | item->mapRectToScene(item->childrenBoundingRect());
+}
+
+bool treesOverlap(GraphicsItem *a, const QRectF &aBounds, GraphicsItem *b, const QRectF &bBounds)
+{
+    if (!aBounds.intersects(bBounds))
+        return false;
+    QList<GraphicsItem *> aTree = a->childGraphicsItems(true);
+    aTree.prepend(a);
+    QList<GraphicsItem *> bTree = b->childGraphicsItems(true);
+    bTree.prepend(b);
+    for (GraphicsItem *x : qAsConst(aTree)) {
+        for (GraphicsItem *y : qAsConst(bTree)) {
+            if (x->collidesWithItem(y))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void GraphicsScene::bringForward(const QList<GraphicsItem *> &items)
+{
+    stepDepth(items, true);
+}
+
+void GraphicsScene::sendBackward(const QList<GraphicsItem *> &items)
+{
+    stepDepth(items, false);
+}
+
+// An item is stacked among its siblings only: top-level items among the top-level items, an
+// attached item among the items attached to the same parent (bringToFront compares depths
+// across levels, but a depth only orders siblings). So each group of siblings in the list steps
+// on its own. Going up, the item passed is the lowest one outside the list that lies above a
+// listed sibling and overlaps it; the listed siblings below it move to just above it, in their
+// order, and those already above it stay. That is the smallest change that shows: no other pair
+// of overlapping items changes places. Going down is the mirror. A group with nothing
+// overlapping in the way stays as it is.
+void GraphicsScene::stepDepth(const QList<GraphicsItem *> &items, bool up)
+{
+    const QSet<GraphicsItem *> listed(items.cbegin(), items.cend());
+    QList<QGraphicsItem *> parents;
+    for (GraphicsItem *item : items) {
+        if (item && item->scene() == this && !parents.contains(item->parentItem()))
+            parents.append(item->parentItem());
+    }
+    for (QGraphicsItem *parent : qAsConst(parents)) {
+        QList<GraphicsItem *> stack;
+        if (parent) {
+            // The toolkit sorts children by stacking, bottom first.
+            const QList<QGraphicsItem *> children = parent->childItems();
+            for (QGraphicsItem *child : children) {
+                if (auto *item = dynamic_cast<GraphicsItem *>(child))
+                    stack.append(item);
+            }
+        } else {
+            stack = topLevelItems(Qt::AscendingOrder);
+        }
+        // Walked in the direction of the step.
+        if (!up)
+            std::reverse(stack.begin(), stack.end());
+        QList<QRectF> bounds;
+        bounds.reserve(stack.size());
+        for (const GraphicsItem *item : qAsConst(stack))
+            bounds.append(treeBounds(item));
+
+        QList<int> behind;
+        int passed = -1;
+        for (int i = 0; i < stack.size() && passed < 0; ++i) {
+            if (listed.contains(stack.at(i))) {
+                behind.append(i);
+                continue;
+            }
+            for (int j : qAsConst(behind)) {
+                if (treesOverlap(stack.at(j), bounds.at(j), stack.at(i), bounds.at(i))) {
+                    passed = i;
+                    break;
+                }
+            }
+        }
+        if (passed < 0)
+            continue;
+
+        QList<GraphicsItem *> block;
+        QList<GraphicsItem *> order;
+        for (int i = 0; i < passed; ++i)
+            (listed.contains(stack.at(i)) ? block : order).append(stack.at(i));
+        order.append(stack.at(passed));
+        order += block;
+        order += stack.mid(passed + 1);
+        if (!up) {
+            std::reverse(order.begin(), order.end());
+            std::reverse(block.begin(), block.end());
+        }
+        placeBlock(order, block);
+    }
+}
+
+// Gives the block, which sits in order (bottom first) as one run, depths between its new
+// neighbours; other items keep theirs unless the gap is too narrow.
+void GraphicsScene::placeBlock(
+    const QList<GraphicsItem *> &order, const QList<GraphicsItem *> &block)
+{
+    const int first = order.indexOf(block.first());
+    const int count = block.size();
+    const GraphicsItem *below = first > 0 ? order.at(first - 1) : nullptr;
+    const GraphicsItem *above = first + count < order.size() ? order.at(first + count) : nullptr;
+    QList<qreal> depths;
+    bool fits = true;
+    if (below && above) {
+        const qreal low = below->zValue();
+        const qreal high = above->zValue();
+        const qreal gap = (high - low) / (count + 1);
+        for (int i = 0; i < count; ++i)
+            depths.append(low + gap * (i + 1));
+        fits = gap >= MinimumDepthGap && low < depths.first() && depths.last() < high;
+        for (int i = 1; i < count && fits; ++i)
+            fits = depths.at(i - 1) < depths.at(i);
+    } else if (below) {
+        const qreal base = std::floor(below->zValue());
+        for (int i = 0; i < count; ++i)
+            depths.append(base + i + 1);
+    } else {
+        const qreal base = std::ceil(above->zValue());
+        for (int i = 0; i < count; ++i)
+            depths.append(base - count + i);
+    }
+
+    QList<GraphicsItem *> changed = block;
+    if (!fits) {
+        qreal lowest = order.first()->zValue();
+        for (const GraphicsItem *item : order)
+            lowest = std::min(lowest, item->zValue());
+        depths.clear();
+        for (int i = 0; i < order.size(); ++i)
+            depths.append(std::floor(lowest) + i);
+        changed = order;
+    }
+    for (int i = 0; i < changed.size(); ++i) {
+        GraphicsItem *item = changed.at(i);
+        item->setZValue(depths.at(i));
+        if (!item->parentItem())
+            reserveDepth(depths.at(i));
     }
 }
 

@@ -33,6 +33,10 @@ public:
 
     void bringToFront(const QList<GraphicsItem *> &items);
     void sendToBack(const QList<GraphicsItem *> &items);
+    // One step up (or down) the stacking: past the nearest item that overlaps an item of the
+    // list, and no further. See stepDepth.
+    void bringForward(const QList<GraphicsItem *> &items);
+    void sendBackward(const QList<GraphicsItem *> &items);
     QPoint recentre();
 
     GraphicsItem *itemById(int id) const;
@@ -79,6 +83,10 @@ protected:
 
 private:
     void registerIds(GraphicsItem *item);
+    void stepDepth(const QList<GraphicsItem *> &items, bool up);
+    void placeBlock(const QList<GraphicsItem *> &order, const QList<GraphicsItem *> &block);
+    // Keeps the next front and back depths beyond a depth a top-level item has taken.
+    void reserveDepth(qreal depth);
     void drawHint(QPainter *painter);
     void growSceneRect();
 

@@ -1,8 +1,11 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowactions.h"
+#include "commands/addcommand.h"
+#include "commands/commandhandler.h"
 #include "dialoganswerer.h"
 #include "input/action.h"
 #include "input/keybinder.h"
+#include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -67,6 +70,16 @@ QList<QAction *> entriesOf(const QList<QAction *> &actions)
     return found;
 }
 
+// The names of the pictures from the bottom of the stack to its top.
+QString stacking(GraphicsScene *scene)
+{
+    QString names;
+    const QList<GraphicsItem *> items = scene->topLevelItems(Qt::AscendingOrder);
+    for (const GraphicsItem *item : items)
+        names += item->text();
+    return names;
+}
+
 } // namespace
 
 // Every command within reach of the window alone: the main window's actions, their keys and
@@ -86,8 +99,14 @@ private slots:
     void preferencesOpenAtTheirPage_data();
     void preferencesOpenAtTheirPage();
     void checkForUpdatesSaysWhyNot();
+    void stackingKeys_data();
+    void stackingKeys();
+    void smoothPicturesSwitch();
 
 private:
+    // A picture on top of the others, at the same place; its name is the source given.
+    GraphicsImageItem *addPicture(const QString &source);
+    void saveAndReopen(const QString &name);
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier);
     QString writePng(const QString &name, const QSize &size);
 
@@ -128,6 +147,25 @@ void tst_MainWindowActions::press(int key, Qt::KeyboardModifiers modifiers)
     QCoreApplication::processEvents();
 }
 
+GraphicsImageItem *tst_MainWindowActions::addPicture(const QString &source)
+{
+    QPixmap pixmap(40, 30);
+    pixmap.fill(Qt::darkCyan);
+    auto *item = new GraphicsImageItem(new QPixmap(pixmap), source, source, QPointF());
+    m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
+    return item;
+}
+
+void tst_MainWindowActions::saveAndReopen(const QString &name)
+{
+    const QString board = m_dir.filePath(name);
+    m_window->save(board, MainWindow::NoBackup);
+    QTRY_VERIFY(m_window->isIdle());
+    m_window->forceClear();
+    m_window->load(board);
+    QTRY_VERIFY(m_window->isIdle());
+}
+
 QString tst_MainWindowActions::writePng(const QString &name, const QSize &size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -157,6 +195,8 @@ void tst_MainWindowActions::menuEntries_data()
     QTest::addRow("select all") << "Select All" << false << true;
     QTest::addRow("new note") << "New Note" << true << true;
     QTest::addRow("align left") << "Align Left" << false << true;
+    QTest::addRow("bring forward") << "Bring Forward" << false << true;
+    QTest::addRow("smooth pictures") << "Smooth Pictures" << false << true;
     QTest::addRow("arrange optimally (the view's)") << "Arrange Optimally" << false << true;
     QTest::addRow("reset crop") << "Reset Crop" << false << true;
     QTest::addRow("export scene") << "Export Scene" << false << true;
@@ -269,6 +309,76 @@ void tst_MainWindowActions::roundTripThroughKeysAlone()
     QTRY_VERIFY(m_window->isIdle());
     QTRY_COMPARE(scene->topLevelItems().size(), 2);
     QCOMPARE(m_window->currentPath(), board);
+}
+
+void tst_MainWindowActions::stackingKeys_data()
+{
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("shift");
+    QTest::addColumn<QString>("expected");
+
+    // Pictures a, b and c on top of one another, c on top.
+    QTest::addRow("bring forward") << "a" << int(Qt::Key_PageUp) << false << "bac";
+    QTest::addRow("send backward") << "c" << int(Qt::Key_PageDown) << false << "acb";
+    QTest::addRow("bring to front") << "a" << int(Qt::Key_PageUp) << true << "bca";
+    QTest::addRow("send to back") << "c" << int(Qt::Key_PageDown) << true << "cab";
+}
+
+void tst_MainWindowActions::stackingKeys()
+{
+    QFETCH(QString, selected);
+    QFETCH(int, key);
+    QFETCH(bool, shift);
+    QFETCH(QString, expected);
+
+    for (const QString &name : { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") })
+        addPicture(name)->setSelected(name == selected);
+    press(key, shift ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+    QCOMPARE(stacking(m_window->scene()), expected);
+    press(Qt::Key_Z);
+    QCOMPARE(stacking(m_window->scene()), QStringLiteral("abc"));
+    press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    saveAndReopen(QStringLiteral("stacking %1.vlk").arg(QLatin1String(QTest::currentDataTag())));
+    QCOMPARE(stacking(m_window->scene()), expected);
+
+    m_window->scene()->topLevelItems().first()->setSelected(true);
+    m_window->setCanvasLocked(true);
+    QVERIFY(!m_window->actions()->action(QStringLiteral("Send Backward"))->isEnabled());
+    m_window->setCanvasLocked(false);
+}
+
+void tst_MainWindowActions::smoothPicturesSwitch()
+{
+    const int on = GraphicsImageItem::SmoothFilter;
+    const auto filters = [this] {
+        QList<int> result;
+        const QList<GraphicsItem *> items = m_window->scene()->topLevelItems(Qt::AscendingOrder);
+        for (GraphicsItem *item : items)
+            result.append(static_cast<GraphicsImageItem *>(item)->filter());
+        return result;
+    };
+    Action *selectAll = m_window->actions()->action(QStringLiteral("Select All"));
+    Action *smooth = m_window->actions()->action(QStringLiteral("Smooth Pictures"));
+    addPicture(QStringLiteral("a"));
+    addPicture(QStringLiteral("b"))->setFilter(0);
+    selectAll->trigger();
+    QVERIFY(!smooth->isChecked());
+
+    // A mixed selection becomes smooth, then all of it hard: one step each.
+    const int steps = m_window->commandHandler()->count();
+    smooth->trigger();
+    QCOMPARE(filters(), (QList<int> { on, on }));
+    QVERIFY(smooth->isChecked());
+    smooth->trigger();
+    QCOMPARE(filters(), (QList<int> { 0, 0 }));
+    QVERIFY(!smooth->isChecked());
+    QCOMPARE(m_window->commandHandler()->count(), steps + 2);
+
+    saveAndReopen(QStringLiteral("smoothing.vlk"));
+    QCOMPARE(filters(), (QList<int> { 0, 0 }));
+    selectAll->trigger();
+    QVERIFY(!smooth->isChecked());
 }
 
 QTEST_MAIN(tst_MainWindowActions)

@@ -12,10 +12,29 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 // A step on the board that is not about items, to push after undos.
 class OtherCommand : public BaseCommand { };
+
+// The letters of the items named by position in items, from the bottom of the stack to its top.
+QString stacking(const QList<GraphicsItem *> &stack, const QList<GraphicsItem *> &items)
+{
+    QString letters;
+    for (GraphicsItem *item : stack)
+        letters += QChar('a' + items.indexOf(item));
+    return letters;
+}
+
+QList<qreal> depths(const QList<GraphicsItem *> &items)
+{
+    QList<qreal> result;
+    for (const GraphicsItem *item : items)
+        result.append(item->zValue());
+    return result;
+}
 
 } // namespace
 
@@ -29,10 +48,13 @@ private slots:
     void undoableAdditions();
     void ownership_data();
     void ownership();
-    void greyToggle();
+    void filters_data();
+    void filters();
     void relink();
     void depthChange_data();
     void depthChange();
+    void attachedItemsStepAmongTheirSiblings();
+    void repeatedStepsNeverTie();
     void textChange_data();
     void textChange();
 };
@@ -205,26 +227,49 @@ void TestItemCommands::ownership()
     }
 }
 
-void TestItemCommands::greyToggle()
+void TestItemCommands::filters_data()
 {
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("before");
+    QTest::addColumn<QList<int>>("after");
+
+    const int smooth = GraphicsImageItem::SmoothFilter;
+    const int grey = GraphicsImageItem::GrayscaleFilter;
+    const int toggle = int(FilterCommand::Mode::Toggle);
+    const int set = int(FilterCommand::Mode::Set);
+    QTest::addRow("toggle grey: each on its own, smoothing untouched")
+        << grey << toggle << QList<int> { smooth | grey, smooth }
+        << QList<int> { smooth, smooth | grey };
+    QTest::addRow("set: a mixed pair becomes alike")
+        << smooth << set << QList<int> { 0, smooth | grey } << QList<int> { smooth, smooth | grey };
+    QTest::addRow("clear: other bits stay")
+        << smooth << int(FilterCommand::Mode::Clear) << QList<int> { smooth, smooth | grey }
+        << QList<int> { 0, grey };
+    QTest::addRow("set: already set, no step")
+        << smooth << set << QList<int> { smooth, smooth | grey }
+        << QList<int> { smooth, smooth | grey };
+}
+
+void TestItemCommands::filters()
+{
+    QFETCH(int, mask);
+    QFETCH(int, mode);
+    QFETCH(QList<int>, before);
+    QFETCH(QList<int>, after);
+
     CommandHandler handler;
-    const auto picture = [] { return new QPixmap(8, 8); };
-    GraphicsImageItem grey(picture(), QString(), QString(), QPointF());
-    GraphicsImageItem colour(picture(), QString(), QString(), QPointF());
+    GraphicsImageItem first(new QPixmap(8, 8), QString(), QString(), QPointF());
+    GraphicsImageItem second(new QPixmap(8, 8), QString(), QString(), QPointF());
     GraphicsTextItem note(QPointF(), "Note");
-    grey.setFilter(GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
-
-    handler.push(new FilterCommand({ &grey, &colour, &note }, GraphicsImageItem::GrayscaleFilter));
-    // Each item toggles on its own; smoothing is not touched.
-    QCOMPARE(grey.filter(), int(GraphicsImageItem::SmoothFilter));
-    QCOMPARE(colour.filter(), GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
+    first.setFilter(before.at(0));
+    second.setFilter(before.at(1));
+    const auto filters = [&] { return QList<int> { first.filter(), second.filter() }; };
+    handler.push(new FilterCommand({ &first, &note, &second }, mask, FilterCommand::Mode(mode)));
+    QCOMPARE(filters(), after);
+    QCOMPARE(handler.count(), before == after ? 0 : 1);
     handler.undo();
-    QCOMPARE(grey.filter(), GraphicsImageItem::SmoothFilter | GraphicsImageItem::GrayscaleFilter);
-    QCOMPARE(colour.filter(), int(GraphicsImageItem::SmoothFilter));
-
-    // Nothing to filter among notes: no undo step.
-    handler.push(new FilterCommand({ &note }, GraphicsImageItem::GrayscaleFilter));
-    QCOMPARE(handler.count(), 1);
+    QCOMPARE(filters(), before);
 }
 
 void TestItemCommands::relink()
@@ -245,35 +290,110 @@ void TestItemCommands::relink()
 
 void TestItemCommands::depthChange_data()
 {
-    QTest::addColumn<int>("moved");
+    QTest::addColumn<QList<int>>("columns");
+    QTest::addColumn<QString>("selected");
     QTest::addColumn<int>("direction");
-    QTest::addColumn<bool>("step");
+    QTest::addColumn<QString>("expected");
 
-    QTest::addRow("top item to the front: no step")
-        << 2 << int(DepthChangeCommand::ToFront) << false;
-    QTest::addRow("bottom item to the front") << 0 << int(DepthChangeCommand::ToFront) << true;
+    // Items a, b, c, d, stacked in that order, 100 wide, each in a column 100 apart: items in
+    // one column overlap, items in neighbouring columns touch but do not overlap.
+    const QList<int> pile { 0, 0, 0, 0 };
+    const int up = DepthChangeCommand::Forward;
+    const int down = DepthChangeCommand::Backward;
+    QTest::addRow("forward: one step") << pile << "a" << up << "bacd";
+    QTest::addRow("forward: top item stays") << pile << "d" << up << "abcd";
+    QTest::addRow("forward: onto the top") << pile << "c" << up << "abdc";
+    QTest::addRow("forward: a pair keeps its order") << pile << "ab" << up << "cabd";
+    QTest::addRow("forward: of a pair apart, the upper stays") << pile << "ac" << up << "bacd";
+    QTest::addRow("forward: past items not overlapping")
+        << QList<int> { 0, 2, 0, 4 } << "a" << up << "bcad";
+    QTest::addRow("forward: touching is not overlapping")
+        << QList<int> { 0, 1, 0, 0 } << "a" << up << "bcad";
+    QTest::addRow("forward: nothing overlapping above")
+        << QList<int> { 0, 0, 2, 4 } << "b" << up << "abcd";
+    QTest::addRow("backward: one step") << pile << "c" << down << "acbd";
+    QTest::addRow("backward: a pair keeps its order") << pile << "cd" << down << "acdb";
+    QTest::addRow("backward: past items not overlapping")
+        << QList<int> { 0, 2, 4, 0 } << "d" << down << "dabc";
+    QTest::addRow("to front") << pile << "b" << int(DepthChangeCommand::ToFront) << "acdb";
+    QTest::addRow("to back") << pile << "c" << int(DepthChangeCommand::ToBack) << "cabd";
 }
 
 void TestItemCommands::depthChange()
 {
-    QFETCH(int, moved);
+    QFETCH(QList<int>, columns);
+    QFETCH(QString, selected);
     QFETCH(int, direction);
-    QFETCH(bool, step);
+    QFETCH(QString, expected);
 
     CommandHandler handler;
     GraphicsScene scene(nullptr, &handler);
+    QList<GraphicsItem *> items;
+    for (int column : columns)
+        items.append(new TestItem(QRectF(-50, -50, 100, 100), QPointF(column * 100, 0)));
+    scene.addItems(items);
+    const QList<qreal> before = depths(items);
+    QList<GraphicsItem *> chosen;
+    for (const QChar letter : selected)
+        chosen.append(items.at(letter.toLatin1() - 'a'));
+
+    handler.push(new DepthChangeCommand(&scene, chosen, direction));
+    QCOMPARE(stacking(scene.topLevelItems(Qt::AscendingOrder), items), expected);
+    QCOMPARE(handler.count(), expected == QLatin1String("abcd") ? 0 : 1);
+    const QList<qreal> after = depths(items);
+    handler.undo();
+    QCOMPARE(depths(items), before);
+    handler.redo();
+    QCOMPARE(depths(items), after);
+    // A picture added later lands above every depth the step chose, not level with one.
+    auto *added = new TestItem;
+    scene.addItem(added);
+    QVERIFY(added->zValue() > *std::max_element(after.cbegin(), after.cend()));
+}
+
+void TestItemCommands::attachedItemsStepAmongTheirSiblings()
+{
+    CommandHandler handler;
+    GraphicsScene scene(nullptr, &handler);
+    auto *image = new TestItem;
+    // Attached in this order, at one depth.
+    QList<GraphicsItem *> notes;
+    for (int i = 0; i < 3; ++i)
+        notes.append(new TestItem(QRectF(0, 0, 20, 20), QPointF(), image));
+    auto *other = new TestItem;
+    scene.addItems({ image, other });
+
+    // The first note passes its sibling; the image stays below the other picture.
+    handler.push(new DepthChangeCommand(&scene, notes.first(), DepthChangeCommand::Forward));
+    QCOMPARE(stacking(image->childGraphicsItems(), notes), QStringLiteral("bac"));
+    QCOMPARE(scene.topLevelItems().first(), other);
+    handler.undo();
+    QCOMPARE(stacking(image->childGraphicsItems(), notes), QStringLiteral("abc"));
+    QCOMPARE(depths(notes), (QList<qreal> { 0, 0, 0 }));
+}
+
+void TestItemCommands::repeatedStepsNeverTie()
+{
+    CommandHandler handler;
+    handler.setLimit(100);
+    GraphicsScene scene(nullptr, &handler);
     const QList<GraphicsItem *> items { new TestItem, new TestItem, new TestItem };
     scene.addItems(items);
-    handler.push(new DepthChangeCommand(&scene, items.at(moved), direction));
-    QCOMPARE(handler.count(), step ? 1 : 0);
-    if (!step)
-        return;
-    const qreal newDepth = items.at(moved)->zValue();
-    QCOMPARE(scene.topLevelItems().first() == items.at(moved), direction == 0);
-    handler.undo();
-    QCOMPARE(items.at(moved)->zValue(), qreal(moved));
-    handler.redo();
-    QCOMPARE(items.at(moved)->zValue(), newDepth);
+    const QList<qreal> before = depths(items);
+
+    // The bottom item passes the middle one each time, into ever narrower gaps below c.
+    QString order = QStringLiteral("abc");
+    for (int round = 0; round < 80; ++round) {
+        GraphicsItem *bottom = scene.topLevelItems(Qt::AscendingOrder).first();
+        handler.push(new DepthChangeCommand(&scene, bottom, DepthChangeCommand::Forward));
+        order = order.mid(1, 1) + order.at(0) + order.mid(2);
+        QCOMPARE(stacking(scene.topLevelItems(Qt::AscendingOrder), items), order);
+        const QList<qreal> now = depths(items);
+        QVERIFY(now.at(0) != now.at(1) && now.at(1) != now.at(2) && now.at(0) != now.at(2));
+    }
+    while (handler.position() > 0)
+        handler.undo();
+    QCOMPARE(depths(items), before);
 }
 
 void TestItemCommands::textChange_data()

@@ -62,6 +62,8 @@ private slots:
     void renderItem();
     void renderSceneSwitches_data();
     void renderSceneSwitches();
+    void smoothingKept_data();
+    void smoothingKept();
 
 private:
     // Runs one call on the worker and returns the job's finished texts.
@@ -318,6 +320,28 @@ void tst_ImageExporter::renderSceneSwitches()
     QVERIFY(scene.drawBackgroundEnabled());
     QCOMPARE(scene.borderMode(), borderMode);
     QVERIFY(scene.selectionHighlight());
+}
+
+void tst_ImageExporter::smoothingKept_data()
+{
+    QTest::addColumn<bool>("smooth");
+    QTest::addRow("smooth") << true;
+    QTest::addRow("hard") << false;
+}
+
+void tst_ImageExporter::smoothingKept()
+{
+    QFETCH(bool, smooth);
+    GraphicsImageItem item(halves(), QString(), QStringLiteral("halves"), QPointF());
+    item.setFilter(smooth ? GraphicsImageItem::SmoothFilter : 0);
+    // Cropping a magnified item keeps the magnification in its image transform, so the export
+    // at scale 1 is the picture magnified.
+    item.setTransform(QTransform::fromScale(4, 4));
+    item.cropTo(item.cropPath(), true);
+    const QImage image = ImageExporter::renderItem(&item, true);
+    QCOMPARE(image.size(), QSize(160, 80));
+    // Hard pixels stay red up to the middle; smoothing blends in the blue beside it.
+    QCOMPARE(image.pixelColor(79, 40) == QColor(Qt::red), !smooth);
 }
 
 QTEST_MAIN(tst_ImageExporter)

@@ -31,6 +31,25 @@ void paintAt(GraphicsImageItem *item, qreal zoom)
     item->paint(&painter, &option, nullptr);
 }
 
+// The picture at the zoom: on the scene, centred on the origin, with the view's hints; or alone
+// as hard pixels, each pixel the picture's pixel under its centre.
+QImage drawn(const QImage &picture, qreal zoom, QGraphicsScene *scene = nullptr)
+{
+    QImage image(picture.size() * zoom, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform, scene);
+    if (scene) {
+        QRectF source(QPointF(), picture.size());
+        source.moveCenter(QPointF());
+        scene->render(&painter, QRectF(image.rect()), source);
+    } else {
+        painter.scale(zoom, zoom);
+        painter.drawImage(0, 0, picture);
+    }
+    return image;
+}
+
 bool isGrey(const QPixmap &pixmap)
 {
     const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
@@ -57,6 +76,8 @@ private slots:
     void cancelledJobsEndQuietly_data();
     void cancelledJobsEndQuietly();
     void derivedDataFollowsFilterAndQuality();
+    void smoothingAtEveryZoom_data();
+    void smoothingAtEveryZoom();
     void itemsDestroyedWhileJobsRun_data();
     void itemsDestroyedWhileJobsRun();
 };
@@ -199,6 +220,48 @@ void TestGraphicsImageGenerator::derivedDataFollowsFilterAndQuality()
     paintAt(item, 0.1);
     QCOMPARE(item->mipJobState(), int(Job::Idle));
     QVERIFY(item->mipLevels().isEmpty());
+}
+
+void TestGraphicsImageGenerator::smoothingAtEveryZoom_data()
+{
+    QTest::addColumn<int>("side");
+    QTest::addColumn<qreal>("zoom");
+    QTest::addColumn<bool>("levelsFirst");
+    QTest::addColumn<bool>("smooth");
+
+    QTest::addRow("magnified 4 times, smooth") << 4 << 4.0 << false << true;
+    QTest::addRow("magnified 4 times, hard") << 4 << 4.0 << false << false;
+    QTest::addRow("reduced to a quarter, smooth") << 64 << 0.25 << false << true;
+    QTest::addRow("reduced to a quarter, hard") << 64 << 0.25 << false << false;
+    QTest::addRow("reduced, smoothing off after levels were made") << 64 << 0.25 << true << false;
+}
+
+void TestGraphicsImageGenerator::smoothingAtEveryZoom()
+{
+    QFETCH(int, side);
+    QFETCH(qreal, zoom);
+    QFETCH(bool, levelsFirst);
+    QFETCH(bool, smooth);
+
+    using Job = GraphicsImageGenerator;
+    GraphicsScene scene(nullptr, nullptr);
+    scene.setDrawBackgroundEnabled(false);
+    scene.setBorderMode(0);
+    const QImage picture = colourfulImage(side, side);
+    auto *item = new GraphicsImageItem(
+        new QPixmap(QPixmap::fromImage(picture)), QString(), QString(), QPointF());
+    scene.addItem(item);
+    if (levelsFirst) {
+        drawn(picture, zoom, &scene);
+        QTRY_COMPARE(item->mipJobState(), int(Job::Done));
+    }
+    item->setFilter(smooth ? GraphicsImageItem::SmoothFilter : 0);
+    drawn(picture, zoom, &scene);
+    if (smooth)
+        QTRY_COMPARE(item->mipJobState(), int(Job::Done));
+    else
+        QCOMPARE(item->mipJobState(), int(Job::Idle));
+    QCOMPARE(drawn(picture, zoom, &scene) == drawn(picture, zoom), !smooth);
 }
 
 void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun_data()
