@@ -77,17 +77,21 @@ SceneDocument::SceneDocument(
 {
     Q_ASSERT(m_host.sceneState && m_host.createJob && m_host.isLoading && m_host.refuseWhileBusy
         && m_host.clearBoard);
-    // The loader thread waits for the answers to these questions.
-    connect(m_loader, &SaveFileLoader::checksumLoaded, this, &SceneDocument::onChecksumLoaded,
-        Qt::BlockingQueuedConnection);
-    connect(m_loader, &SaveFileLoader::aboutToOverwriteSaveFromNewerVersion, this,
-        &SceneDocument::onNewerVersion, Qt::BlockingQueuedConnection);
-    connect(
-        m_loader, &SaveFileLoader::checksumMissmatchDetected, this,
-        [this](LoadJob *job) { onCorruptFile(job, false); }, Qt::BlockingQueuedConnection);
-    connect(
-        m_loader, &SaveFileLoader::brokenItemMetadataDetected, this,
-        [this](LoadJob *job) { onCorruptFile(job, true); }, Qt::BlockingQueuedConnection);
+    connect(m_loader, &SaveFileLoader::checksumLoaded, this,
+        [this](const QString &, const QString &actualChecksum) {
+            m_lastReportedChecksum = actualChecksum;
+        });
+    connect(m_loader, &SaveFileLoader::saveInspected, this, &SceneDocument::onSaveInspected);
+    const auto damaged = [this](LoadJob *job, Damage damage) {
+        const auto info = m_jobs.find(job);
+        // A save reads the file it overwrites the same way; that is not a file being opened.
+        if (info != m_jobs.end() && !info->save && info->damage == Damage::None)
+            info->damage = damage;
+    };
+    connect(m_loader, &SaveFileLoader::checksumMissmatchDetected, this,
+        [damaged](LoadJob *job) { damaged(job, Damage::ChecksumMismatch); });
+    connect(m_loader, &SaveFileLoader::brokenItemMetadataDetected, this,
+        [damaged](LoadJob *job) { damaged(job, Damage::BrokenMetadata); });
     connect(m_loader, &SaveFileLoader::checksumSaved, this,
         [this](const QString &checksum, LoadJob *job) {
             const auto info = m_jobs.find(job);
@@ -104,9 +108,8 @@ SceneDocument::SceneDocument(
 
 SceneDocument::~SceneDocument()
 {
-    // Only reached with the loader thread stopped: no job uses these files any more.
+    // Only reached with the loader thread stopped: no job writes these files any more.
     for (const FileJob &info : qAsConst(m_jobs)) {
-        delete info.file;
         if (!info.tempPath.isEmpty())
             QFile::remove(info.tempPath);
     }
@@ -234,19 +237,17 @@ bool SceneDocument::save(const QString &fileName, int options)
     if (m_host.isLoading() || m_host.refuseWhileBusy())
         return false;
     const QString title = tr("Backup Warning");
-    auto file = std::make_unique<QFile>(fileName);
-    const bool targetExisted = file->exists();
+    const QFileInfo target(fileName);
+    const bool targetExisted = target.exists();
     if (!targetExisted)
         options |= NoBackup;
 
-    bool backupMade = false;
+    // The questions come first, here; the copy itself is made by the writer, which reports
+    // how it went before it overwrites anything.
+    bool makeBackup = false;
     if (!(options & NoBackup)) {
-        if (!file->open(QIODevice::ReadWrite)) {
-            m_prompter->showError(tr("Failed to open save file for writing."), file->errorString());
-            return false;
-        }
         const QString backup = backupPath(fileName);
-        bool makeBackup = true;
+        makeBackup = true;
         if (QFileInfo::exists(backup)) {
             const int answer = m_prompter->ask(title,
                 tr("<b>WARNING</b><br><br>Failed to create backup file:<br><br>File already "
@@ -281,14 +282,14 @@ bool SceneDocument::save(const QString &fileName, int options)
         }
         if (makeBackup) {
             const QStorageInfo volume(fileName);
-            if (volume.isValid() && volume.bytesAvailable() < file->size()) {
+            if (volume.isValid() && volume.bytesAvailable() < target.size()) {
                 const int answer = m_prompter->ask(title,
                     tr("<b>WARNING</b><br><br>There is not enough space to create a temporary "
                        "backup of your scene (needs at least %0 on disk '%1').<br><br>Do you want "
                        "to "
                        "continue without a backup (not recommended)? If you continue without a "
                        "backup you will not be able to recover your file if it gets corrupted.")
-                        .arg(QLocale().formattedDataSize(file->size(), 2), volume.displayName()),
+                        .arg(QLocale().formattedDataSize(target.size(), 2), volume.displayName()),
                     { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
                         { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
                 if (answer != 0)
@@ -296,37 +297,17 @@ bool SceneDocument::save(const QString &fileName, int options)
                 makeBackup = false;
             }
         }
-        if (makeBackup) {
-            backupMade = QFile::copy(fileName, backup);
-            if (!backupMade) {
-                const int answer = m_prompter->ask(title,
-                    tr("<b>WARNING</b><br><br>Failed to backup save file: <br><br>%0<br><br>Do you "
-                       "want to continue without a backup (not recommended)? If you continue "
-                       "without a backup you will not be able to recover your file if it gets "
-                       "corrupted.")
-                        .arg(file->errorString()),
-                    { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
-                        { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
-                if (answer != 0)
-                    return false;
-            }
-        }
-    }
-    if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
-        m_prompter->showError(tr("Failed to open save file for writing."), file->errorString());
-        return false;
     }
     FileJob record;
     record.path = fileName;
     record.options = options;
     record.targetExisted = targetExisted;
-    record.backupMade = backupMade;
     QString previousChecksum;
     if (options & AutoSave)
         previousChecksum = m_autoSave ? m_autoSave->checksum() : QString();
     else if (!(options & NoBackup))
         previousChecksum = m_checksumAtOpen;
-    startSave(file.release(), record, previousChecksum);
+    startSave(record, previousChecksum, makeBackup);
     return true;
 }
 
@@ -380,6 +361,8 @@ void SceneDocument::saveQuiet(const QString &path)
         qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(file->errorString()));
         return;
     }
+    // The name is ours now; the writer opens it again on its own thread.
+    file->close();
     FileJob record;
     record.path = path;
     record.tempPath = file->fileName();
@@ -387,24 +370,69 @@ void SceneDocument::saveQuiet(const QString &path)
     record.targetExisted = QFileInfo::exists(path);
     if (record.targetExisted)
         QFile::setPermissions(record.tempPath, QFile::permissions(path));
-    startSave(file.release(), record, QString());
+    startSave(record, QString(), false);
 }
 
-void SceneDocument::startSave(QFile *file, FileJob record, const QString &previousChecksum)
+void SceneDocument::startSave(FileJob record, const QString &previousChecksum, bool makeBackup)
 {
     SaveFileLoader::SceneState state = m_host.sceneState();
     state.forOlderReaders = record.options & ForOlderReaders;
     LoadJob *job = m_host.createJob(false);
     record.save = true;
-    record.file = file;
     record.pendingOperation = std::exchange(m_pendingOperation, QString());
     record.pendingArgument = std::exchange(m_pendingArgument, QString());
     m_jobs.insert(job, record);
-    m_saving = true;
-    const char *slot = record.options & InBackground ? "saveInBackground" : "save";
-    QMetaObject::invokeMethod(m_loader, slot, Qt::QueuedConnection, Q_ARG(QFile *, file),
+    int options = 0;
+    if (record.options & InBackground)
+        options |= SaveFileLoader::InBackground;
+    if (makeBackup)
+        options |= SaveFileLoader::MakeBackup;
+    // Whatever the writer finds before it overwrites the file may need an answer.
+    if (makeBackup || !previousChecksum.isEmpty())
+        options |= SaveFileLoader::Inspect;
+    const QString target = record.tempPath.isEmpty() ? record.path : record.tempPath;
+    QMetaObject::invokeMethod(m_loader, "saveTo", Qt::QueuedConnection, Q_ARG(QString, target),
         Q_ARG(QString, previousChecksum), Q_ARG(SaveFileLoader::SceneState, state),
-        Q_ARG(LoadJob *, job));
+        Q_ARG(LoadJob *, job), Q_ARG(int, options));
+}
+
+void SceneDocument::onSaveInspected(const SaveInspection &inspection, LoadJob *job)
+{
+    const auto info = m_jobs.find(job);
+    if (info == m_jobs.end() || !info->save)
+        return;
+    info->backupMade = inspection.backupMade;
+    bool proceed = true;
+    if (inspection.backupWanted && !inspection.backupMade) {
+        const int answer = m_prompter->ask(tr("Backup Warning"),
+            tr("<b>WARNING</b><br><br>Failed to backup save file: <br><br>%0<br><br>Do you "
+               "want to continue without a backup (not recommended)? If you continue "
+               "without a backup you will not be able to recover your file if it gets "
+               "corrupted.")
+                .arg(inspection.backupError),
+            { { QString(), QDialogButtonBox::AcceptRole, QDialogButtonBox::Ok },
+                { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
+        proceed = answer == 0;
+    }
+    // An autosave's own file is written by this instance alone, and while one exists the board's
+    // file is the one being replaced by a save as.
+    if (proceed && inspection.oldFileRead && m_prompter->isInteractive() && !m_autoSave
+        && inspection.actualChecksum != m_checksumAtOpen) {
+        proceed = confirmOverwrite(tr("<b>WARNING</b><br><br>The file you are trying to "
+                                      "overwrite has been changed outside of Velkora since you "
+                                      "opened it, are you sure you want to overwrite it?"),
+            job);
+    }
+    if (proceed && m_prompter->isInteractive() && isNewerRelease(inspection.applicationVersion)) {
+        proceed = confirmOverwrite(
+            tr("<b>WARNING</b><br><br>You are about to overwrite a file saved with a "
+               "newer version of Velkora (%0). This will discard any uses of new features "
+               "in this scene, are you sure you want to overwrite it?")
+                .arg(inspection.applicationVersion),
+            job);
+    }
+    QMetaObject::invokeMethod(m_loader, "continueSave", Qt::QueuedConnection, Q_ARG(LoadJob *, job),
+        Q_ARG(bool, proceed));
 }
 
 void SceneDocument::jobFinished(LoadJob *job, const QString &heading, const QString &details)
@@ -427,17 +455,9 @@ void SceneDocument::runFollowUp(LoadJob *job)
 
 void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, QString details)
 {
-    m_saving = false;
     const bool cancelled = job->isCanceled();
+    // The writer has flushed the file before it reported success.
     bool success = heading.isEmpty() && !cancelled;
-    if (success && !info.file->flush()) {
-        heading = tr("Failed to write save file.");
-        details = info.file->errorString();
-        success = false;
-    }
-    info.file->close();
-    delete info.file;
-    info.file = nullptr;
     if (success && !info.tempPath.isEmpty() && !replaceWithTemporary(info, &details)) {
         heading = tr("Failed to write save file.");
         success = false;
@@ -533,49 +553,21 @@ bool SceneDocument::confirmOverwrite(const QString &message, LoadJob *job)
     return false;
 }
 
-void SceneDocument::onChecksumLoaded(
-    const QString &loadedChecksum, const QString &actualChecksum, LoadJob *job)
+bool SceneDocument::isNewerRelease(const QString &applicationVersion) const
 {
-    Q_UNUSED(loadedChecksum)
-    m_lastReportedChecksum = actualChecksum;
-    const auto info = m_jobs.find(job);
-    // An autosave's own file is written by this instance alone, and while one exists the board's
-    // file is the one being replaced by a save as.
-    if (!m_saving || info == m_jobs.end() || !info->save || !m_prompter->isInteractive()
-        || m_autoSave)
-        return;
-    if (actualChecksum != m_checksumAtOpen) {
-        confirmOverwrite(tr("<b>WARNING</b><br><br>The file you are trying to overwrite has been "
-                            "changed outside of Velkora since you opened it, are you sure you want "
-                            "to overwrite it?"),
-            job);
-    }
-}
-
-void SceneDocument::onNewerVersion(const QString &applicationVersion, LoadJob *job)
-{
-    if (!m_prompter->isInteractive() || !m_jobs.contains(job))
-        return;
+    if (applicationVersion.isEmpty())
+        return false;
     // Patch levels never change the format: compare major and minor only.
     const QString release
         = applicationVersion.left(applicationVersion.lastIndexOf(QLatin1Char('.')))
         + QLatin1String(".0");
-    if (compareVersions(release, QStringLiteral("1.11.0")) <= 0)
-        return;
-    confirmOverwrite(tr("<b>WARNING</b><br><br>You are about to overwrite a file saved with a "
-                        "newer version of Velkora (%0). This will discard any uses of new features "
-                        "in this scene, are you sure you want to overwrite it?")
-                         .arg(applicationVersion),
-        job);
+    return compareVersions(release, QStringLiteral("1.11.0")) > 0;
 }
 
-void SceneDocument::onCorruptFile(LoadJob *job, bool brokenMetadata)
+void SceneDocument::askAboutDamage(FileJob &info)
 {
-    // A save reads the file it overwrites the same way; that is not a file being opened.
-    const auto info = m_jobs.find(job);
-    if (!m_prompter->isInteractive() || info == m_jobs.end() || info->save)
-        return;
-    const QString path = info->path;
+    const bool brokenMetadata = info.damage == Damage::BrokenMetadata;
+    const QString path = info.path;
     const bool hasBackup = QFileInfo::exists(backupPath(path));
 
     QStringList text { brokenMetadata
@@ -606,14 +598,21 @@ void SceneDocument::onCorruptFile(LoadJob *job, bool brokenMetadata)
 
     const int chosen
         = m_prompter->ask(tr("Load Error"), text.join(QLatin1String("<br><br>")), buttons);
-    const Answer answer = answers.value(chosen, Cancel);
-    if (answer == OpenAnyway)
-        return;
-    job->cancel();
-    if (answer == LoadBackup)
-        info->followUp = [this, path] { load(backupPath(path)); };
-    else if (answer == ForceOpen)
-        info->followUp = [this, path] { load(path, BruteForce); };
+    switch (answers.value(chosen, Cancel)) {
+    case OpenAnyway:
+        // The records cannot be read: what opening anyway comes to.
+        m_prompter->showError(
+            tr("Failed to load image metadata, the save file might be corrupt."), QString());
+        break;
+    case LoadBackup:
+        info.followUp = [this, path] { load(backupPath(path)); };
+        break;
+    case ForceOpen:
+        info.followUp = [this, path] { load(path, BruteForce); };
+        break;
+    case Cancel:
+        break;
+    }
 }
 
 void SceneDocument::load(const QString &fileName, int options)
@@ -645,13 +644,16 @@ void SceneDocument::load(const QString &fileName, int options)
     if (!confirmUnsavedChanges(Operation::Load, fileName))
         return;
 
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly)) {
+    // Before the board is emptied for it: a file that cannot be read must cost nothing. The
+    // reader opens it again on its own thread.
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadOnly)) {
         qCWarning(lcApp, "Could not open save file %s: %s", qUtf8Printable(path),
-            qUtf8Printable(file->errorString()));
-        m_prompter->showError(tr("Could not open save file."), file->errorString());
+            qUtf8Printable(probe.errorString()));
+        m_prompter->showError(tr("Could not open save file."), probe.errorString());
         return;
     }
+    probe.close();
 
     // The scene file replaces the board. A restored autosave stays the board's autosave file:
     // emptying the board must not discard the file about to be read.
@@ -663,12 +665,16 @@ void SceneDocument::load(const QString &fileName, int options)
         m_autoSave = std::move(restored);
     LoadJob *job = m_host.createJob(true);
     FileJob &info = m_jobs[job];
-    info.file = file.release();
     info.path = path;
     info.options = options;
-    m_saving = false;
-    QMetaObject::invokeMethod(m_loader, "load", Qt::QueuedConnection, Q_ARG(QFile *, info.file),
-        Q_ARG(LoadJob *, job), Q_ARG(bool, (options & BruteForce) != 0));
+    int loadOptions = 0;
+    if (options & BruteForce)
+        loadOptions |= SaveFileLoader::Force;
+    // Someone can choose what to do with a damaged file: the load stops and asks once ended.
+    if (m_prompter->isInteractive())
+        loadOptions |= SaveFileLoader::StopWhenDamaged;
+    QMetaObject::invokeMethod(m_loader, "loadFrom", Qt::QueuedConnection, Q_ARG(QString, path),
+        Q_ARG(LoadJob *, job), Q_ARG(int, loadOptions));
 }
 
 void SceneDocument::loadFinished(
@@ -676,6 +682,8 @@ void SceneDocument::loadFinished(
 {
     if (!heading.isEmpty())
         m_prompter->showError(heading, details);
+    if (info.damage != Damage::None && m_prompter->isInteractive())
+        askAboutDamage(info);
     const bool loaded = heading.isEmpty() && !job->isCanceled();
     if (!loaded && (info.options & RestoreAutoSave) && m_autoSave
         && m_autoSave->path() == info.path) {
@@ -705,9 +713,6 @@ void SceneDocument::loadFinished(
             emit fileUsed(recent);
         }
     }
-    info.file->close();
-    delete info.file;
-    info.file = nullptr;
     // The board is open with what could be read; the user learns what was left out.
     if (loaded && !info.losses.isEmpty())
         m_prompter->showError(info.losses.message(), QString());

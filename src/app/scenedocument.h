@@ -15,7 +15,6 @@ class AbstractDocumentPrompter;
 class AutoSaveFile;
 class CommandHandler;
 class LoadJob;
-class QFile;
 class Setting;
 
 // The board's scene file from open to save: which file it is, whether the board differs from
@@ -25,9 +24,11 @@ class Setting;
 // leads to. It asks every question through an AbstractDocumentPrompter and reaches the board
 // only through its Host, so it runs without a window.
 //
-// Threads: lives on the GUI thread. The reader and writer (SaveFileLoader, on the loader thread)
-// ask their questions by blocking queued calls to it, so the loader thread waits for the answer;
-// every member is touched on the GUI thread only.
+// Threads: lives on the GUI thread; the reader and writer (SaveFileLoader, on the loader thread)
+// get paths and values and never wait for it. A save pauses after it has looked at the file it
+// replaces, and goes on when the answers given here are sent back (continueSave); a load that
+// finds its file damaged ends, and the question comes once it has. Every member is touched on
+// the GUI thread only.
 class SceneDocument : public QObject {
     Q_OBJECT
 
@@ -111,15 +112,18 @@ signals:
     void fileUsed(const QString &path);
 
 private:
+    enum class Damage { None, ChecksumMismatch, BrokenMetadata };
+
     struct FileJob {
         bool save = false;
-        QFile *file = nullptr;
         // The scene file; a quiet save writes tempPath and renames it over path.
         QString path;
         QString tempPath;
         int options = 0;
         bool targetExisted = false;
         bool backupMade = false;
+        // What a load found wrong with its file, asked about when it has ended.
+        Damage damage = Damage::None;
         QString savedChecksum;
         std::function<void()> followUp;
         // What the unsaved-changes question deferred until this save, with its argument: it
@@ -130,16 +134,18 @@ private:
         LoadLosses losses;
     };
 
-    void startSave(QFile *file, FileJob record, const QString &previousChecksum);
+    void startSave(FileJob record, const QString &previousChecksum, bool makeBackup);
+    // The writer has made the backup and looked at the file it replaces: the questions that
+    // needs, then the answer back to the writer.
+    void onSaveInspected(const SaveInspection &inspection, LoadJob *job);
+    // The corrupt-file question after a load that stopped at damage.
+    void askAboutDamage(FileJob &info);
     void saveFinished(FileJob &info, LoadJob *job, QString heading, QString details);
     void loadFinished(FileJob &info, LoadJob *job, const QString &heading, const QString &details);
     // Puts a quiet save's finished file in place of the old one, durably.
     bool replaceWithTemporary(const FileJob &info, QString *details);
     void runPendingOperation(const QString &operation, const QString &argument);
-    void onChecksumLoaded(
-        const QString &loadedChecksum, const QString &actualChecksum, LoadJob *job);
-    void onNewerVersion(const QString &applicationVersion, LoadJob *job);
-    void onCorruptFile(LoadJob *job, bool brokenMetadata);
+    bool isNewerRelease(const QString &applicationVersion) const;
     // Asks whether to overwrite; answers false when the save was cancelled (and arranges save
     // as when that was chosen).
     bool confirmOverwrite(const QString &message, LoadJob *job);
@@ -156,8 +162,6 @@ private:
     QUuid m_savedState;
     QString m_checksumAtOpen;
     QString m_lastReportedChecksum;
-    // Tells a checksum the writer reports of the file it overwrites from one the reader reports.
-    bool m_saving = false;
     QString m_pendingOperation;
     QString m_pendingArgument;
     QHash<LoadJob *, FileJob> m_jobs;

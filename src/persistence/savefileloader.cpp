@@ -8,6 +8,9 @@
 
 #include <QDataStream>
 #include <QFile>
+#include <QPointer>
+
+#include <algorithm>
 
 using namespace SaveFileFormat;
 
@@ -17,11 +20,102 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
     qRegisterMetaType<SceneState>("SaveFileLoader::SceneState");
     qRegisterMetaType<ImageLoader::LoadImageResult>("ImageLoader::LoadImageResult");
     qRegisterMetaType<LoadLosses>("LoadLosses");
+    qRegisterMetaType<SaveInspection>("SaveInspection");
     // save and load are invoked by name across threads.
     qRegisterMetaType<QFile *>("QFile*");
+    connect(this, &BaseLoader::finished, this,
+        [this](const QString &, const QString &, LoadJob *job) { m_stopWhenDamaged.remove(job); });
 }
 
 SaveFileLoader::~SaveFileLoader() = default;
+
+bool SaveFileLoader::copyWithProgress(
+    const QString &from, const QString &to, LoadJob *job, QString *error)
+{
+    QFile source(from);
+    QFile target(to);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = source.errorString();
+        return false;
+    }
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *error = target.errorString();
+        return false;
+    }
+    constexpr qint64 chunk = 1 << 20;
+    const qint64 size = source.size();
+    const int steps = int(std::min<qint64>(100, size / chunk + 1));
+    reportProgressRange(job, 0, steps);
+    QByteArray buffer;
+    qint64 copied = 0;
+    while (copied < size) {
+        buffer = source.read(std::min(chunk, size - copied));
+        if (buffer.isEmpty() || target.write(buffer) != buffer.size()) {
+            *error = buffer.isEmpty() ? source.errorString() : target.errorString();
+            target.remove();
+            return false;
+        }
+        copied += buffer.size();
+        reportProgress(job, int(copied * steps / std::max<qint64>(size, 1)));
+    }
+    if (!target.flush()) {
+        *error = target.errorString();
+        target.remove();
+        return false;
+    }
+    return true;
+}
+
+SaveFileWriter *SaveFileLoader::makeWriter(QFile *file, LoadJob *job, int urgency)
+{
+    return new SaveFileWriter(this, file, job, m_embedLocalFiles,
+        PngEncoder::deflateLevel(m_saveCompression), m_pictureStorage == OriginalFiles,
+        SaveFileWriter::Urgency(urgency));
+}
+
+void SaveFileLoader::saveTo(const QString &path, const QString &oldChecksum,
+    const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int options)
+{
+    LoadJob *job = ensureJob(loadJob);
+    reportStarted(job, tr("Saving Scene"));
+    auto paused = std::make_shared<PausedSave>();
+    paused->file = std::make_unique<QFile>(path);
+    QFile *file = paused->file.get();
+    if (!file->open(QIODevice::ReadWrite)) {
+        reportFinished(job, tr("Failed to open save file for writing."), file->errorString());
+        return;
+    }
+    SaveInspection found;
+    if (options & MakeBackup) {
+        found.backupWanted = true;
+        // Copied here, a mebibyte at a time, so that the window never waits for a large board.
+        reportProgressMessage(job, tr("Making a backup..."));
+        found.backupMade
+            = copyWithProgress(path, path + QLatin1String(".old"), job, &found.backupError);
+        reportProgressMessage(job, QString());
+    }
+    const int urgency
+        = options & InBackground ? SaveFileWriter::InBackground : SaveFileWriter::UserWaits;
+    paused->writer.reset(makeWriter(file, job, urgency));
+    if (!paused->writer->begin(oldChecksum, sceneState, &found))
+        return;
+    if (!(options & Inspect)) {
+        paused->writer->finish();
+        return;
+    }
+    m_paused.insert(job, paused);
+    emit saveInspected(found, job);
+}
+
+void SaveFileLoader::continueSave(LoadJob *loadJob, bool proceed)
+{
+    const std::shared_ptr<PausedSave> paused = m_paused.take(loadJob);
+    if (!paused)
+        return;
+    if (!proceed)
+        loadJob->cancel();
+    paused->writer->finish();
+}
 
 void SaveFileLoader::writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records)
 {
@@ -32,8 +126,11 @@ void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJ
 {
     emit checksumLoaded(header.storedChecksum, header.actualChecksum, loadJob);
     if (isAtLeast(header.formatVersion, QStringLiteral("1.10"))
-        && header.storedChecksum != header.actualChecksum)
+        && header.storedChecksum != header.actualChecksum) {
         emit checksumMissmatchDetected(loadJob);
+        if (m_stopWhenDamaged.contains(loadJob))
+            loadJob->cancel();
+    }
 }
 
 SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const SaveFileHeader &header)
@@ -41,11 +138,16 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
     // Direct connections: the reader runs on this thread, and a question must be answered before
     // it goes on.
     auto *reader = new SaveFileReader(this, file, job, header);
+    if (file == m_handedOver)
+        file->setParent(reader);
     reader->setKeepOriginals(m_pictureStorage == OriginalFiles);
     connect(reader, &SaveFileReader::checksumComputed, this,
         [this, job](const SaveFileHeader &computed) { reportChecksum(computed, job); });
-    connect(reader, &SaveFileReader::brokenItemMetadataDetected, this,
-        [this, job] { emit brokenItemMetadataDetected(job); });
+    connect(reader, &SaveFileReader::brokenItemMetadataDetected, this, [this, job] {
+        emit brokenItemMetadataDetected(job);
+        if (m_stopWhenDamaged.contains(job))
+            job->cancel();
+    });
     connect(reader, &SaveFileReader::sceneStateRead, this,
         [this, job](const SceneState &state) { emit loadedSceneState(state, job); });
     connect(reader, &SaveFileReader::missingImage, this,
@@ -173,6 +275,28 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
     } else {
         reportFinished(job, tr("Unrecognized Velkora save file."));
     }
+}
+
+void SaveFileLoader::loadFrom(const QString &path, LoadJob *loadJob, int options)
+{
+    LoadJob *job = ensureJob(loadJob);
+    if (options & StopWhenDamaged)
+        m_stopWhenDamaged.insert(job);
+    // The reader keeps reading the file after this returns, while its blocks decode: the file
+    // goes with the reader, or with this load when no reader took it.
+    auto *file = new QFile(path, this);
+    if (!file->open(QIODevice::ReadOnly)) {
+        reportStarted(job, tr("Loading Scene"));
+        reportFinished(job, tr("Could not open save file."), file->errorString());
+        delete file;
+        return;
+    }
+    const QPointer<QFile> opened = file;
+    m_handedOver = file;
+    load(file, job, options & Force);
+    m_handedOver = nullptr;
+    if (opened && opened->parent() == this)
+        delete opened;
 }
 
 void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob)

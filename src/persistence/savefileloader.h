@@ -6,13 +6,31 @@
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
+
+#include <memory>
 
 class LoadJob;
 class QDataStream;
+
+// What a save found before it overwrote anything: whether it made the backup it was asked for,
+// and the file it is about to replace (its checksum, when it had one, and the version of the
+// program that wrote it). The owner answers with SaveFileLoader::continueSave.
+struct SaveInspection {
+    bool backupWanted = false;
+    bool backupMade = false;
+    QString backupError;
+    bool oldFileRead = false;
+    QString actualChecksum;
+    QString applicationVersion;
+};
+Q_DECLARE_METATYPE(SaveInspection)
 class QFile;
 class SaveFileReader;
+class SaveFileWriter;
 
 // Writes scene files (format "1.10") and reads every format from "1.2" on, with forced recovery
 // of damaged files. It knows records and bytes only: the GUI thread turns the scene's items into
@@ -47,7 +65,31 @@ public:
     // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.
     void reportChecksum(const SaveFileHeader &header, LoadJob *loadJob);
 
+    // Options of the path-based save and load.
+    enum PathOption {
+        // Save: nobody waits for it, and it leaves a core to the window (an autosave).
+        InBackground = 1,
+        // Save: copy the file to its ".old" backup before anything is written.
+        MakeBackup = 2,
+        // Save: look at the old file and wait for continueSave before overwriting it.
+        Inspect = 4,
+        // Load: recover the pictures of a damaged file by force.
+        Force = 8,
+        // Load: a checksum that does not match, or item records that cannot be read, end the
+        // load (cancelled) after the signal that says so: someone is there to decide.
+        StopWhenDamaged = 16,
+    };
+
 public slots:
+    // The file at path is opened, written, flushed and closed here, on the loader thread.
+    // With Inspect, saveInspected reports what was found and the save goes on with continueSave.
+    void saveTo(const QString &path, const QString &oldChecksum,
+        const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int options);
+    // proceed false cancels the paused save, which then leaves the file as it was.
+    void continueSave(LoadJob *loadJob, bool proceed);
+    void loadFrom(const QString &path, LoadJob *loadJob, int options);
+
+    // The same with files the caller opened on this thread (tests, tools).
     void save(QFile *saveFile, const QString &oldChecksum,
         const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     void save(
@@ -65,6 +107,7 @@ public slots:
     void setPictureStorage(int pictureStorage);
 
 signals:
+    void saveInspected(const SaveInspection &inspection, LoadJob *loadJob);
     void checksumSaved(const QString &checksum, LoadJob *loadJob);
     void aboutToOverwriteSaveFromNewerVersion(const QString &applicationVersion, LoadJob *loadJob);
     void checksumLoaded(
@@ -86,6 +129,20 @@ private:
     void write(QFile *saveFile, const QString &oldChecksum,
         const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int urgency);
 
+    SaveFileWriter *makeWriter(QFile *file, LoadJob *job, int urgency);
+    // A new file "to" with the bytes of "from", reporting progress on the job.
+    bool copyWithProgress(const QString &from, const QString &to, LoadJob *job, QString *error);
+
+    // Saves waiting for continueSave, with the files they write.
+    struct PausedSave {
+        std::unique_ptr<QFile> file;
+        std::unique_ptr<SaveFileWriter> writer;
+    };
+    QHash<LoadJob *, std::shared_ptr<PausedSave>> m_paused;
+    // Loads that end at the first sign of damage.
+    QSet<LoadJob *> m_stopWhenDamaged;
+    // The file loadFrom opened: the reader made for it owns it.
+    QFile *m_handedOver = nullptr;
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;
     int m_pictureStorage = OriginalFiles;

@@ -169,6 +169,19 @@ void SaveFileWriter::writeItemRecords(QDataStream &stream, const QList<ItemRecor
 
 void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state)
 {
+    SaveInspection found;
+    if (begin(oldChecksum, state, &found)) {
+        // Nobody looks at the old file: what the loader's signals report is all they learn.
+        if (compareVersions(found.applicationVersion, SaveFileFormat::ApplicationVersion) > 0)
+            emit m_loader->aboutToOverwriteSaveFromNewerVersion(found.applicationVersion, m_job);
+        finish();
+    }
+}
+
+bool SaveFileWriter::begin(
+    const QString &oldChecksum, const SaveFileLoader::SceneState &state, SaveInspection *found)
+{
+    m_state = state;
     // Older readers refuse any block that is not PNG: this save stores none, setting or not.
     if (state.forOlderReaders)
         m_storeOriginals = false;
@@ -183,7 +196,7 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
                 .arg(MaximumCount)
                 .arg(itemCount)
                 .arg(imageCount));
-        return;
+        return false;
     }
     m_loader->reportProgressRange(m_job, 0, imageCount);
 
@@ -212,12 +225,13 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
             old.actualChecksum = checksumOldFile(old.checksumStart, hashedKeptEnd);
             if (m_file->size() < hashedKeptEnd)
                 hashedKeptEnd = -1;
-            m_loader->reportChecksum(old, m_job);
+            emit m_loader->checksumLoaded(old.storedChecksum, old.actualChecksum, m_job);
+            found->oldFileRead = true;
+            found->actualChecksum = old.actualChecksum;
         }
-        if (!m_file->seek(0)) {
-            fail();
-            return;
-        }
+        if (!m_file->seek(0))
+            return fail();
+        found->applicationVersion = old.applicationVersion;
         if (!m_job->isCanceled()) {
             if (oldChecksum != old.actualChecksum) {
                 // Changed behind our back: nothing in it can be trusted to stay.
@@ -239,14 +253,28 @@ void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::Scene
                 entries = old.imageRecords;
             }
         }
-        if (compareVersions(old.applicationVersion, SaveFileFormat::ApplicationVersion) > 0)
-            emit m_loader->aboutToOverwriteSaveFromNewerVersion(old.applicationVersion, m_job);
     }
+    m_sceneFields = sceneFields;
+    m_hashedKeptEnd = hashedKeptEnd;
+    m_mode = mode;
+    m_entries = entries;
+    return true;
+}
+
+void SaveFileWriter::finish()
+{
     // Answering a question with cancel must leave the file as it was.
     if (m_job->isCanceled()) {
         m_loader->reportFinished(m_job);
         return;
     }
+    const SaveFileLoader::SceneState &state = m_state;
+    const QByteArray &sceneFields = m_sceneFields;
+    const qint64 hashedKeptEnd = m_hashedKeptEnd;
+    Mode mode = m_mode;
+    QList<ImageRecord> entries = m_entries;
+    const int itemCount = state.items.size();
+    const int imageCount = m_images.size();
 
     // Kept blocks only stay valid where the new header ends exactly where they begin.
     if (mode == Mode::Incremental && !entries.isEmpty() && entries.first().start != HeaderEnd)

@@ -28,6 +28,12 @@ public:
 
     // Reports started, progress and finished on the job; emits the loader's checksum signals.
     void run(const QString &oldChecksum, const SaveFileLoader::SceneState &state);
+    // The same in two steps, for a save whose owner looks at the old file before it is
+    // overwritten: begin reads the old file (when oldChecksum is not empty) into found; false
+    // when it has finished the job already. finish writes, unless the job was cancelled since.
+    bool begin(
+        const QString &oldChecksum, const SaveFileLoader::SceneState &state, SaveInspection *found);
+    void finish();
 
     // Each record behind its end offset (the absolute device position after its body), followed
     // by the records of the items attached to it.
@@ -83,6 +89,12 @@ private:
     // format version.
     bool m_foreignBlocks = false;
     QList<Image> m_images;
+    // What begin found and finish goes on from.
+    SaveFileLoader::SceneState m_state;
+    QByteArray m_sceneFields;
+    qint64 m_hashedKeptEnd = 0;
+    Mode m_mode = Mode::Full;
+    QList<ImageRecord> m_entries;
     // The checksum of the new file, taken as it is written: from the scene fields of the header
     // to the end, the kept blocks read once together with the old file's checksum.
     QCryptographicHash m_checksum { QCryptographicHash::Md5 };

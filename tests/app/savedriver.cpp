@@ -4,7 +4,8 @@
 //   velkora_save_driver SETTINGS_DIR script BOARD   the same, without any dialog (failures logged)
 //   velkora_save_driver SETTINGS_DIR quiet BOARD    the same, by the named command's quiet save
 // Prints "saving" right before the save starts, "writing N" from the writer's thread as it has
-// written the Nth picture block, and "saved" once the save has ended.
+// written the Nth picture block (the backup's copying is not reported), and "saved" once the save
+// has ended.
 #include "app/mainwindow.h"
 #include "commands/addcommand.h"
 #include "commands/commandhandler.h"
@@ -71,10 +72,16 @@ int main(int argc, char *argv[])
     MainWindow window;
     // Loading the board reports progress too: only the save's is wanted.
     static std::atomic_bool saving { false };
+    // The backup is copied before any block is written, and reports its progress too.
+    static std::atomic_bool backingUp { false };
+    QObject::connect(
+        window.saveFileLoader(), &BaseLoader::progressMessage, &window,
+        [](const QString &message) { backingUp = message.startsWith(QLatin1String("Making")); },
+        Qt::DirectConnection);
     QObject::connect(
         window.saveFileLoader(), &BaseLoader::progressChanged, &window,
         [](int value) {
-            if (!saving)
+            if (!saving || backingUp)
                 return;
             std::printf("writing %d\n", value);
             std::fflush(stdout);
