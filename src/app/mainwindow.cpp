@@ -4,14 +4,13 @@
 #include "app/applog.h"
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
+#include "app/jobcontroller.h"
 #include "app/mainwindowactions.h"
 #include "app/messagelog.h"
 #include "app/relinkcontroller.h"
 #include "app/selectioncopy.h"
 #include "app/updatecontroller.h"
 #include "app/windowmodes.h"
-#include "commands/addcommand.h"
-#include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
 #include "export/imageexporter.h"
 #include "input/actionhandler.h"
@@ -27,7 +26,6 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
-#include "scene/itembuilder.h"
 #include "scene/scenesnapshot.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
@@ -45,8 +43,6 @@
 #include "ui/firsttimedialog.h"
 #include "ui/mainframe.h"
 #include "ui/preferenceswindow.h"
-#include "ui/progressdialog.h"
-#include "ui/progressentry.h"
 #include "view/graphicsview.h"
 
 #include <QAction>
@@ -106,9 +102,10 @@ MainWindow::~MainWindow()
     m_actions = nullptr;
     // A save goes on to its end: stopped midway it would leave a cut file whose backup only
     // the end of the job, which this window no longer sees, puts back.
-    for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
-        if (!m_document->isSaveJob(it.key()))
-            it.key()->cancel();
+    const QList<LoadJob *> jobs = m_jobs->jobs();
+    for (LoadJob *job : jobs) {
+        if (!m_document->isSaveJob(job))
+            job->cancel();
     }
     m_worker->quit();
     m_worker->wait();
@@ -222,14 +219,14 @@ void MainWindow::buildInterface()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_frame);
     m_frame->restoreWindowState();
+    createJobController();
     updateCanvasLock();
 
-    m_undoableLoaders.insert(m_imageLoader, true);
-    connectLoader(m_imageLoader, true);
+    m_jobs->follow(m_imageLoader, JobController::Placement::PlacedAndPacked, true);
     // The image load that found the scene file is still running: open it once that has ended.
     connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
         [this](const QString &path) { m_pendingScenePath = path; });
-    connectLoader(m_saveFileLoader, false);
+    m_jobs->follow(m_saveFileLoader, JobController::Placement::AsRead, false);
     setUpClipboard();
     createDocument();
     setUpRelinking();
@@ -302,15 +299,37 @@ void MainWindow::showEvent(QShowEvent *event)
     QTimer::singleShot(0, m_modes, [this, first] { m_modes->windowShown(first); });
 }
 
-void MainWindow::connectLoader(BaseLoader *loader, bool undoable)
+int MainWindow::runningJobs() const
 {
-    m_undoableLoaders.insert(loader, undoable);
-    connect(loader, &BaseLoader::started, this, &MainWindow::loadStarted);
-    connect(loader, &BaseLoader::progressRangeChanged, this, &MainWindow::setProgressRange);
-    connect(loader, &BaseLoader::progressChanged, this, &MainWindow::setProgress);
-    connect(loader, &BaseLoader::progressMessage, this, &MainWindow::setProgressMessage);
-    connect(loader, &BaseLoader::itemGenerated, this, &MainWindow::itemGenerated);
-    connect(loader, &BaseLoader::finished, this, &MainWindow::loadFinished);
+    return m_jobs->runningJobs();
+}
+
+bool MainWindow::isIdle() const
+{
+    return m_jobs->isIdle();
+}
+
+LoadJob *MainWindow::createJob(BaseLoader *loader)
+{
+    return m_jobs->createJob(loader);
+}
+
+void MainWindow::createJobController()
+{
+    JobController::Host host;
+    host.window = this;
+    host.registerWindow = [this](QWidget *display) { m_frame->registerWindow(display); };
+    host.showsProgress = [this] { return !m_commandLineMode; };
+    host.viewAspect = [this] {
+        return m_view->height() > 0 ? float(m_view->width()) / float(m_view->height()) : 1.0f;
+    };
+    m_jobs = new JobController(m_scene, m_commands, m_settings, std::move(host), this);
+    connect(m_jobs, &JobController::runningChanged, this, [this](int running) {
+        if (running == 0)
+            m_loading = false;
+        updateCanvasLock();
+    });
+    connect(m_jobs, &JobController::finished, this, &MainWindow::jobFinished);
 }
 
 bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
@@ -589,7 +608,7 @@ bool MainWindow::refuseEdit()
 
 bool MainWindow::refuseWhileLoading()
 {
-    if (m_runningJobs == 0)
+    if (m_jobs->runningJobs() == 0)
         return false;
     showNotice(
         tr("Loading"), tr("Please wait, still loading..."), QStringLiteral(":/icons/warning.svg"));
@@ -663,7 +682,8 @@ void MainWindow::autoSave()
     // while a question is open: a save may be waiting for its answer.
     const Action *gesture = ActionHandler::instance()->currentContinuousAction();
     const bool gestureRunning = gesture && !(gesture->flags() & Action::HoverFlag);
-    if (m_loading || m_runningJobs > 0 || gestureRunning || QApplication::activeModalWidget()) {
+    if (m_loading || m_jobs->runningJobs() > 0 || gestureRunning
+        || QApplication::activeModalWidget()) {
         m_autoSaveTimer->start(1000);
         return;
     }
@@ -698,7 +718,7 @@ void MainWindow::setUpRelinking()
     m_relinker = new Relinker;
     m_relinker->moveToThread(m_worker);
     connect(m_worker, &QThread::finished, m_relinker, &QObject::deleteLater);
-    connectLoader(m_relinker, false);
+    m_jobs->follow(m_relinker, JobController::Placement::AsRead, false);
 
     RelinkController::Host host;
     host.window = this;
@@ -772,9 +792,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (!isIdle()) {
         event->ignore();
         m_closeWhenIdle = true;
-        for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
-            if (!m_document->isSaveJob(it.key()))
-                it.key()->cancel();
+        const QList<LoadJob *> jobs = m_jobs->jobs();
+        for (LoadJob *job : jobs) {
+            if (!m_document->isSaveJob(job))
+                job->cancel();
         }
         return;
     }
@@ -1016,131 +1037,14 @@ void MainWindow::updateCanvasLock()
 {
     // Jobs lock the canvas on top of the user's own lock, without ever changing it.
     m_view->setCanvasLocked(
-        m_settings->boolValue(QStringLiteral("CanvasLocked")) || m_runningJobs > 0);
+        m_settings->boolValue(QStringLiteral("CanvasLocked")) || m_jobs->runningJobs() > 0);
     if (m_actions)
         m_actions->updateEnabled();
 }
 
-LoadJob *MainWindow::createJob(BaseLoader *loader)
+void MainWindow::jobFinished(
+    const QString &message, const QString &details, LoadJob *job, BaseLoader *loader)
 {
-    auto *job = new LoadJob(loader);
-    JobInfo info;
-    info.loader = loader;
-    m_jobs.insert(job, info);
-    return job;
-}
-
-void MainWindow::loadStarted(const QString &operationName, LoadJob *job)
-{
-    ++m_runningJobs;
-    updateCanvasLock();
-    // Jobs a loader made for itself may be gone by now: only this window's own are looked at.
-    if (!m_jobs.contains(job))
-        return;
-    JobInfo &info = m_jobs[job];
-    if (info.loader == m_imageLoader) {
-        info.placeItems = true;
-        info.pack = true;
-        info.selectionAtStart = m_scene->selectedGraphicsItems();
-    } else if (info.loader == m_copyPaste) {
-        // Pasted items keep their places around the paste point: not packed, one undo step.
-        info.placeItems = true;
-    }
-    if (!m_commandLineMode) {
-        qCInfo(lcApp, "%s", qUtf8Printable(operationName));
-        followProgress(operationName, job);
-    }
-}
-
-void MainWindow::followProgress(const QString &operationName, LoadJob *job)
-{
-    if (!m_progress) {
-        m_progress = new ProgressDialog(tr("Velkora"), ProgressDialog::DoNotShow, this);
-        m_frame->registerWindow(m_progress);
-        // Short jobs come and go unseen: the display appears only for work that makes a user
-        // wait.
-        m_progressDelay = new QTimer(this);
-        m_progressDelay->setSingleShot(true);
-        m_progressDelay->setInterval(500);
-        connect(m_progressDelay, &QTimer::timeout, this, [this] {
-            if (m_runningJobs == 0)
-                return;
-            const bool active = isActiveWindow();
-            // Over the middle of the board, where the user is looking.
-            m_progress->adjustSize();
-            QRect place(QPoint(), m_progress->size());
-            place.moveCenter(geometry().center());
-            m_progress->move(place.topLeft());
-            m_progress->show();
-            // A window manager may place a window mapped again where it likes.
-            m_progress->move(place.topLeft());
-            // Escape must reach the display to cancel; it takes the focus only from this window,
-            // never from another program the user is working in.
-            if (active)
-                m_progress->activateWindow();
-        });
-    }
-    ProgressEntry *entry = m_progress->addEntry(operationName, 0, 0);
-    m_progressEntries.insert(job, entry);
-    connect(entry, &ProgressEntry::canceled, this, [entry, job] {
-        job->cancel();
-        entry->setRange(0, 0);
-        entry->setInfoText(tr("Canceling"), 3);
-    });
-    if (!m_progress->isVisible() && !m_progressDelay->isActive())
-        m_progressDelay->start();
-}
-
-void MainWindow::setProgressRange(int minimum, int maximum, LoadJob *job)
-{
-    if (ProgressEntry *entry = m_progressEntries.value(job); entry && !job->isCanceled())
-        entry->setRange(minimum, maximum);
-}
-
-void MainWindow::setProgress(int value, LoadJob *job)
-{
-    if (ProgressEntry *entry = m_progressEntries.value(job); entry && !job->isCanceled())
-        entry->setValue(value);
-}
-
-void MainWindow::setProgressMessage(const QString &message, LoadJob *job)
-{
-    ProgressEntry *entry = m_progressEntries.value(job);
-    if (!entry || job->isCanceled())
-        return;
-    qCInfo(lcApp, "%s", qUtf8Printable(message));
-    entry->setInfoText(message);
-}
-
-void MainWindow::itemGenerated(const ItemRecord &record, LoadJob *job)
-{
-    const auto info = m_jobs.find(job);
-    std::shared_ptr<ItemBuilder> builder;
-    if (info != m_jobs.end()) {
-        if (!info->builder)
-            info->builder = std::make_shared<ItemBuilder>();
-        builder = info->builder;
-    } else {
-        builder = std::make_shared<ItemBuilder>();
-    }
-    insertGeneratedItem(builder->build(record), job);
-}
-
-void MainWindow::insertGeneratedItem(GraphicsItem *item, LoadJob *job)
-{
-    const auto info = m_jobs.find(job);
-    if (info != m_jobs.end())
-        info->items.append(item);
-    m_scene->addItem(item);
-}
-
-void MainWindow::loadFinished(const QString &message, const QString &details, LoadJob *job)
-{
-    if (ProgressEntry *entry = m_progressEntries.take(job))
-        m_progress->removeEntry(entry);
-    const bool own = m_jobs.contains(job);
-    JobInfo info = m_jobs.take(job);
-    m_runningJobs = qMax(0, m_runningJobs - 1);
     // Scene-file jobs report their results themselves.
     const bool fileJob = m_document->ownsJob(job);
     if (fileJob) {
@@ -1152,107 +1056,21 @@ void MainWindow::loadFinished(const QString &message, const QString &details, Lo
             QMetaObject::invokeMethod(
                 this, [this] { relinkMissingImages(); }, Qt::QueuedConnection);
     }
-    // Items a cancelled job already generated stay, and are undoable like the rest.
-    if (info.placeItems)
-        placeNewItems(info, m_undoableLoaders.value(info.loader, true));
-    if (m_runningJobs == 0) {
-        m_loading = false;
-        updateCanvasLock();
-        if (m_progress) {
-            m_progressDelay->stop();
-            m_progress->hide();
-        }
-    }
-    if (own)
-        job->deleteLater();
     // Follow-ups start only now that the job no longer uses its file.
     if (fileJob)
         m_document->runFollowUp(job);
-    if (m_runningJobs == 0 && !m_pendingScenePath.isEmpty()) {
+    if (m_jobs->runningJobs() == 0 && !m_pendingScenePath.isEmpty()) {
         const QString path = std::exchange(m_pendingScenePath, QString());
         load(path);
     }
     if (!fileJob && !message.isEmpty() && !m_closeWhenIdle)
         prompter()->showError(message, details);
-    if (own)
-        emit jobEnded(info.loader, message, details);
+    if (loader)
+        emit jobEnded(loader, message, details);
     if (m_closeWhenIdle && isIdle()) {
         m_closeWhenIdle = false;
         // After the follow-ups queued by the job's end, which may start jobs of their own.
         QTimer::singleShot(0, this, [this] { close(); });
-    }
-}
-
-void MainWindow::placeNewItems(const JobInfo &job, bool undoable)
-{
-    if (job.items.isEmpty())
-        return;
-
-    // Notes typed or pasted while an image is selected stick to that image.
-    GraphicsItem *target = nullptr;
-    const bool allNotes = std::all_of(job.items.cbegin(), job.items.cend(),
-        [](GraphicsItem *item) { return item->itemType() == GraphicsItem::TextItemType; });
-    if (allNotes && !job.selectionAtStart.isEmpty()) {
-        GraphicsItem *first = job.selectionAtStart.first();
-        target = first->parentGraphicsItem() ? first->parentGraphicsItem() : first;
-    }
-
-    m_scene->clearSelection();
-    if (target) {
-        for (GraphicsItem *item : job.items) {
-            const QTransform full = item->fullTransform();
-            item->setParentItem(target);
-            item->setFullTransform(full);
-        }
-    }
-
-    const bool select = m_selectNew->value().toBool();
-    // New items are packed before they become one undoable addition, so that a single undo
-    // takes the whole load away and a redo brings it back packed.
-    if (select && job.pack) {
-        switch (m_settings->intValue(m_packMethod)) {
-        case 1:
-            arrange(job.items, AlignCommand::GridByName, false);
-            break;
-        case 2:
-            arrange(job.items, AlignCommand::GridByOrder, false);
-            break;
-        default:
-            arrange(job.items, AlignCommand::Pack, false);
-            break;
-        }
-    }
-    if (job.centreItems) {
-        QRectF bounds;
-        for (GraphicsItem *item : job.items)
-            bounds |= item->sceneBounds();
-        const QPointF offset = job.centre - bounds.center();
-        for (GraphicsItem *item : job.items)
-            item->moveBy(offset.x(), offset.y());
-    }
-    // The items are on the scene already: the command takes them into the history as they are.
-    if (undoable)
-        m_commands->push(new AddCommand(m_scene, job.items, AddCommand::AlreadyAdded));
-    if (select) {
-        for (GraphicsItem *item : job.items)
-            item->setSelected(true);
-    }
-}
-
-void MainWindow::arrange(const QList<GraphicsItem *> &items, int mode, bool undoable)
-{
-    if (items.size() < 2)
-        return;
-    const float aspect
-        = m_view->height() > 0 ? float(m_view->width()) / float(m_view->height()) : 1.0f;
-    auto *command = new AlignCommand(
-        items, mode, m_settings->intValue(QStringLiteral("Alignment Padding")), aspect);
-    command->finish();
-    if (undoable) {
-        m_commands->push(command);
-    } else {
-        command->redo();
-        delete command;
     }
 }
 
@@ -1273,7 +1091,7 @@ void MainWindow::setUpExportAndCommands()
     m_exporter = new ImageExporter;
     m_exporter->moveToThread(m_worker);
     connect(m_worker, &QThread::finished, m_exporter, &QObject::deleteLater);
-    connectLoader(m_exporter, false);
+    m_jobs->follow(m_exporter, JobController::Placement::AsRead, false);
 
     m_commandLineExecutor = new CommandLineExecutor(this);
     m_commandLineExecutor->registerStandardCommands(
@@ -1331,8 +1149,7 @@ void MainWindow::load(const QStringList &paths, float x, float y)
     m_loading = true;
     LoadJob *job = createJob(m_imageLoader);
     // Packing keeps the top-left corner of the new items: centre them afterwards.
-    m_jobs[job].centreItems = true;
-    m_jobs[job].centre = QPointF(x, y);
+    m_jobs->centreItems(job, QPointF(x, y));
     QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
         Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y), Q_ARG(LoadJob *, job));
 }
@@ -1440,7 +1257,7 @@ void MainWindow::hardExit(int exitCode)
 {
     // Leaving tears down the toolkit's globals: let the worker stop first. The wait is bounded
     // because a job may be blocked on a question to this very thread.
-    const QList<LoadJob *> jobs = m_jobs.keys();
+    const QList<LoadJob *> jobs = m_jobs->jobs();
     for (LoadJob *job : jobs)
         job->cancel();
     m_worker->quit();
@@ -1455,7 +1272,8 @@ void MainWindow::setUpClipboard()
     m_copyPaste = new CopyPasteHandler;
     m_copyPaste->moveToThread(m_worker);
     connect(m_worker, &QThread::finished, m_copyPaste, &QObject::deleteLater);
-    connectLoader(m_copyPaste, true);
+    // Pasted items keep their places around the paste point: not packed, one undo step.
+    m_jobs->follow(m_copyPaste, JobController::Placement::Placed, true);
     // The instance that copied is gone: paste what other programs would.
     connect(m_copyPaste, &CopyPasteHandler::pasteFallbackRequested, this,
         [this](const QPointF &position) {

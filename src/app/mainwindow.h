@@ -27,7 +27,7 @@ class CommandLineExecutor;
 class CopyPasteHandler;
 class GraphicsImageItem;
 class ImageExporter;
-class ItemBuilder;
+class JobController;
 class GeneralSettings;
 class GraphicsItem;
 class GraphicsScene;
@@ -38,8 +38,6 @@ class MainFrame;
 class MainWindowActions;
 class WindowModes;
 class PreferencesWindow;
-class ProgressDialog;
-class ProgressEntry;
 class QTimer;
 class QAction;
 class QCommandLineParser;
@@ -79,9 +77,10 @@ public:
     ImageLoader *imageLoader() const { return m_imageLoader; }
     bool isCommandLineMode() const { return m_commandLineMode; }
     bool isBruteForceNextLoad() const { return m_bruteForceNextLoad; }
-    int runningJobs() const { return m_runningJobs; }
+    int runningJobs() const;
     // No job asked for, running or still to report its end.
-    bool isIdle() const { return m_jobs.isEmpty() && m_runningJobs == 0; }
+    bool isIdle() const;
+    JobController *jobs() const { return m_jobs; }
     SceneDocument *document() const { return m_document; }
     QString currentPath() const { return m_document->currentPath(); }
     QStringList recentFiles() const { return m_recentFiles; }
@@ -154,15 +153,9 @@ public slots:
     void load();
     void load(const QString &fileName, int options = 0);
 
-    // Following the loaders' jobs.
-    void loadStarted(const QString &operationName, LoadJob *job);
-    void setProgressRange(int minimum, int maximum, LoadJob *job);
-    void setProgress(int value, LoadJob *job);
-    void setProgressMessage(const QString &message, LoadJob *job);
-    // Builds the item of a record a job generated and inserts it.
-    void itemGenerated(const ItemRecord &record, LoadJob *job);
-    void insertGeneratedItem(GraphicsItem *item, LoadJob *job);
-    void loadFinished(const QString &message, const QString &details, LoadJob *job);
+    // A followed job has ended, its items placed: what follows for the window and the document.
+    void jobFinished(
+        const QString &message, const QString &details, LoadJob *job, BaseLoader *loader);
 
     // Export and named commands.
     // Loads files with the images centred on (x, y) in the scene.
@@ -213,26 +206,11 @@ protected:
         const QStringList &fileTypes, int *chosenType) override;
 
 private:
-    struct JobInfo {
-        BaseLoader *loader = nullptr;
-        QList<GraphicsItem *> items;
-        // Shared by the items of one job, so that records showing the same pixels share them.
-        std::shared_ptr<ItemBuilder> builder;
-        QList<GraphicsItem *> selectionAtStart;
-        bool placeItems = false;
-        bool pack = false;
-        // Named-command loads: the new items, packed or not, are centred on this scene point.
-        bool centreItems = false;
-        QPointF centre;
-    };
-
     void buildInterface();
     // A named command started from its key binding.
     void runBoundCommand(const QString &name);
     // Registers the application's own style template and applies the colour scheme.
     void applyColorScheme();
-    // Shows the job in the progress display, which appears once jobs make the user wait.
-    void followProgress(const QString &operationName, LoadJob *job);
     void createDocument();
     // The board as the writer needs it, snapshotted here on the items' own thread.
     SaveFileLoader::SceneState sceneStateForSave();
@@ -240,7 +218,7 @@ private:
     AbstractDocumentPrompter *prompter();
     void buildSettings();
     void startWorker();
-    void connectLoader(BaseLoader *loader, bool undoable);
+    void createJobController();
     // Acts on the command line: the first option that applies decides. Returns false when the
     // window must stay hidden.
     bool evaluateCommandLine(const QCommandLineParser &parser);
@@ -254,10 +232,8 @@ private:
     static void startInstance(const QStringList &arguments);
     void restartAutoSaveTimer();
     void queueImageLoad(const QList<QUrl> &urls);
-    // A job this window follows from its start to its end, and deletes afterwards.
+    // A job followed from its start to its end, and deleted afterwards.
     LoadJob *createJob(BaseLoader *loader);
-    void placeNewItems(const JobInfo &job, bool undoable);
-    void arrange(const QList<GraphicsItem *> &items, int mode, bool undoable);
     // Refuses an operation while jobs run: they hold items and the undo stack.
     bool refuseWhileLoading();
     void updateCanvasLock();
@@ -314,12 +290,7 @@ private:
     SaveFileLoader *m_saveFileLoader = nullptr;
     QString m_pendingScenePath;
 
-    int m_runningJobs = 0;
-    QHash<LoadJob *, JobInfo> m_jobs;
-    QHash<BaseLoader *, bool> m_undoableLoaders;
-    ProgressDialog *m_progress = nullptr;
-    QTimer *m_progressDelay = nullptr;
-    QHash<LoadJob *, ProgressEntry *> m_progressEntries;
+    JobController *m_jobs = nullptr;
 
     QStringList m_recentFiles;
     QList<Setting *> m_recentFileSettings;

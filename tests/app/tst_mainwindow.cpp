@@ -1,4 +1,5 @@
 #include "app/commandlineexecutor.h"
+#include "app/jobcontroller.h"
 #include "app/mainwindow.h"
 #include "commands/commandhandler.h"
 #include "dialoganswerer.h"
@@ -145,13 +146,13 @@ void tst_MainWindow::overlappingJobsKeepTheLock()
 
     LoadJob first;
     LoadJob second;
-    m_window->loadStarted(QStringLiteral("first"), &first);
-    m_window->loadStarted(QStringLiteral("second"), &second);
-    m_window->loadFinished(QString(), QString(), &first);
+    m_window->jobs()->jobStarted(QStringLiteral("first"), &first);
+    m_window->jobs()->jobStarted(QStringLiteral("second"), &second);
+    m_window->jobs()->jobFinished(QString(), QString(), &first);
     QVERIFY(view->isCanvasLocked());
     // The user locks the canvas meanwhile: the end of the jobs must not undo that.
     userLock->setValue(true);
-    m_window->loadFinished(QString(), QString(), &second);
+    m_window->jobs()->jobFinished(QString(), QString(), &second);
     QVERIFY(view->isCanvasLocked());
     userLock->setValue(false);
     QVERIFY(!view->isCanvasLocked());
@@ -167,10 +168,10 @@ void tst_MainWindow::clearWithoutQuestion()
 
     // While a job runs, clearing is refused.
     LoadJob running;
-    m_window->loadStarted(QStringLiteral("busy"), &running);
+    m_window->jobs()->jobStarted(QStringLiteral("busy"), &running);
     m_window->forceClear();
     QCOMPARE(m_window->scene()->addedItems().size(), 1);
-    m_window->loadFinished(QString(), QString(), &running);
+    m_window->jobs()->jobFinished(QString(), QString(), &running);
 
     m_window->generalSettings()->setting(QStringLiteral("Hide Unsaved Warning"))->setValue(true);
     m_window->clearScene();
