@@ -27,9 +27,9 @@ PreferencesWindow::~PreferencesWindow()
 int PreferencesWindow::addPage(QWidget *page, const QString &title)
 {
     m_loans.append({ page, page->parentWidget(), page->parentWidget() != nullptr });
-    const int index = m_tabs->addTab(page, title);
-    page->show();
-    return index;
+    // The tabs show and hide their pages themselves: a page shown here would stay visible
+    // under every other, and show through the ones that paint no background of their own.
+    return m_tabs->addTab(page, title);
 }
 
 void PreferencesWindow::showPage(int index)
