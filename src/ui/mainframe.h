@@ -31,8 +31,8 @@ public:
     // The window's first-start geometry on a screen with the given available area.
     static QRect defaultGeometry(const QRect &available);
 
-    // The colour scheme: its palette and style sheet go to the whole application, its master
-    // opacity to the main window and the windows registered here.
+    // The colour scheme: its palette, style sheet and font go to the whole application, its
+    // master opacity to the main window and the windows registered here.
     ColorCustomizer *colorCustomizer() const { return m_colors; }
     // Applies the scheme once every template is registered; later changes follow by themselves.
     void applyColors();

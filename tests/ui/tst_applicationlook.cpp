@@ -7,11 +7,14 @@
 #include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
+#include "ui/contextmenu.h"
 #include "ui/customizesettings.h"
 #include "ui/errordialog.h"
 #include "ui/exportimagesdialog.h"
 #include "ui/exportscenedialog.h"
 #include "ui/firsttimedialog.h"
+#include "ui/popuplabel.h"
+#include "ui/popuplabelcontent.h"
 #include "ui/preferenceswindow.h"
 #include "ui/progressdialog.h"
 #include "ui/relinkdialog.h"
@@ -31,7 +34,7 @@
 #include <memory>
 
 // The scheme goes to the whole application here, as in the program: each test starts from the
-// application's own palette and no style sheet, and leaves them so.
+// application's own palette, font and no style sheet, and leaves them so.
 class tst_ApplicationLook : public QObject {
     Q_OBJECT
 
@@ -42,6 +45,10 @@ private slots:
 
     void windowsTakeTheScheme_data();
     void windowsTakeTheScheme();
+    void fontReachesOpenWidgets_data();
+    void fontReachesOpenWidgets();
+    void popupLabelWidensWithTheFont();
+    void storedFontIsAppliedAtStart();
 
 private:
     void startLook();
@@ -54,6 +61,7 @@ private:
     std::unique_ptr<ColorCustomizer> m_colors;
     std::unique_ptr<ApplicationLook> m_look;
     QPalette m_startPalette;
+    QFont m_startFont;
     int m_run = 0;
 };
 
@@ -63,6 +71,7 @@ void tst_ApplicationLook::initTestCase()
     QVERIFY(m_dir.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
     m_startPalette = QApplication::palette();
+    m_startFont = QApplication::font();
 }
 
 void tst_ApplicationLook::init()
@@ -87,6 +96,7 @@ void tst_ApplicationLook::cleanup()
     m_colors.reset();
     qApp->setStyleSheet(QString());
     QApplication::setPalette(m_startPalette);
+    ApplicationLook::setApplicationFont(m_startFont);
     m_handler.reset();
 }
 
@@ -229,6 +239,91 @@ void tst_ApplicationLook::windowsTakeTheScheme()
         }
         QVERIFY(checked > 0);
     });
+}
+
+void tst_ApplicationLook::fontReachesOpenWidgets_data()
+{
+    QTest::addColumn<QString>("kind");
+
+    QTest::addRow("dialog text") << "first-time setup dialog";
+    QTest::addRow("preferences page") << "preferences, colours";
+    QTest::addRow("update window") << "update window";
+    QTest::addRow("popup label") << "popup label";
+    QTest::addRow("context menu") << "context menu";
+}
+
+void tst_ApplicationLook::fontReachesOpenWidgets()
+{
+    QFETCH(QString, kind);
+    startLook();
+    const QFont chosen(QStringLiteral("DejaVu Serif"), 15);
+    QVERIFY(QApplication::font().family() != chosen.family());
+    const auto changesFont = [this, &chosen](QWidget *probe) {
+        QVERIFY(probe);
+        m_colors->setFont(chosen);
+        QCOMPARE(probe->font().family(), chosen.family());
+        QCOMPARE(probe->font().pointSize(), chosen.pointSize());
+    };
+
+    if (kind == QLatin1String("popup label")) {
+        QWidget frame;
+        frame.resize(800, 400);
+        auto *label = new PopupLabel(&frame);
+        frame.show();
+        label->showNotice(QStringLiteral("test"), QStringLiteral("Always on top"),
+            QStringLiteral("Ctrl+Shift+A"), QString(), -1);
+        changesFont(label->findChild<PopupLabelContent *>());
+    } else if (kind == QLatin1String("context menu")) {
+        ContextMenu menu;
+        menu.addAction(QStringLiteral("Paste"));
+        menu.show();
+        changesFont(&menu);
+    } else {
+        withWindow(kind, [&changesFont](QWidget *window) {
+            // A label deep inside the window: the toolkit alone stops at the window.
+            QLabel *deepest = nullptr;
+            for (QLabel *label : window->findChildren<QLabel *>()) {
+                if (label->isVisible() && label->objectName() != QLatin1String("windowTitle"))
+                    deepest = label;
+            }
+            changesFont(deepest);
+        });
+    }
+}
+
+void tst_ApplicationLook::popupLabelWidensWithTheFont()
+{
+    startLook();
+    QWidget frame;
+    frame.resize(1000, 400);
+    auto *label = new PopupLabel(&frame);
+    frame.show();
+    label->showNotice(QStringLiteral("test"), QStringLiteral("Always on top"),
+        QStringLiteral("Ctrl+Shift+A"), QString(), -1);
+    const int before = label->width();
+    QFont larger = QApplication::font();
+    larger.setPointSize(larger.pointSize() * 2);
+    m_colors->setFont(larger);
+    // The pill holds its text in the new font and stays centred.
+    QVERIFY2(label->width() > before, qPrintable(QString::number(label->width())));
+    QVERIFY(qAbs(label->geometry().center().x() - frame.rect().center().x()) <= 1);
+}
+
+void tst_ApplicationLook::storedFontIsAppliedAtStart()
+{
+    const QFont stored(QStringLiteral("DejaVu Serif"), 13);
+    m_handler->store()->setValue(
+        SettingsHandler::storageKey(QStringLiteral("Color_Settings/Active/Font")), stored);
+    QLabel existing(QStringLiteral("made before the look was applied"));
+    QWidget window;
+    auto *inner = new QLabel(QStringLiteral("inside a window"), &window);
+    window.show();
+
+    startLook();
+    QCOMPARE(QApplication::font().family(), stored.family());
+    QCOMPARE(existing.font().family(), stored.family());
+    QCOMPARE(inner->font().family(), stored.family());
+    QCOMPARE(inner->font().pointSize(), stored.pointSize());
 }
 
 QTEST_MAIN(tst_ApplicationLook)
