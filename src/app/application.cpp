@@ -128,6 +128,9 @@ void Application::installInterfaceResources()
     QApplication::setFont(font);
 
     QApplication::setStyle(new ProxyOverrideStyle);
+    // The desktop's own file, colour and font dialogs take neither the colour scheme nor its
+    // font; the toolkit's do.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     // The installed theme's icon, or the drawing it was made from where none is installed.
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral(VELKORA_APP_ID), QIcon(QStringLiteral(":/velkora.svg"))));

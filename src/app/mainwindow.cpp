@@ -209,6 +209,7 @@ void MainWindow::buildInterface()
     });
 
     m_scene = new GraphicsScene(this, m_commands);
+    m_scene->setHelpText(tr("Drop or paste pictures, right click for every command"));
     m_frame = new MainFrame(m_settings, this);
     m_view = new GraphicsView(m_scene, m_commands,
         { m_frame->maximizedCondition(), m_frame->overBorderCondition(),

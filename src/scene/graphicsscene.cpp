@@ -483,18 +483,27 @@ void GraphicsScene::drawHint(QPainter *painter)
         const qreal s = std::min(std::min(w, h) / 400.0, 1.0);
         painter->scale(s, s);
     }
-    QFont font;
+    if (m_hintColor.isValid())
+        painter->setPen(m_hintColor);
+    // The interface font, which follows the user's choice; each line is measured in the font it
+    // is drawn in, or it would not be centred.
+    QFont font = this->font();
     font.setPixelSize(20);
-    const int lineHeight = QFontMetrics(font).height();
-
-    const int helpWidth = QFontMetrics(painter->font()).horizontalAdvance(m_helpText);
-    painter->drawText(QPoint(-(helpWidth / 2), 2 * lineHeight), m_helpText);
-
-    const QString title = tr("Nothing here yet");
-    const QString invitation = tr("Drag some images in to start");
+    QFont helpFont = font;
+    helpFont.setPixelSize(14);
     const QFontMetrics metrics(font);
+    const int lineHeight = metrics.height();
+    const auto drawCentred
+        = [painter](const QFontMetrics &fontMetrics, int y, const QString &text) {
+              painter->drawText(QPoint(-(fontMetrics.horizontalAdvance(text) / 2), y), text);
+          };
+
     painter->setFont(font);
-    painter->drawText(QPoint(-(metrics.horizontalAdvance(title) / 2), 0), title);
-    painter->drawText(QPoint(-(metrics.horizontalAdvance(invitation) / 2), lineHeight), invitation);
+    drawCentred(metrics, 0, tr("Nothing here yet"));
+    drawCentred(metrics, lineHeight, tr("Drag some images in to start"));
+    if (!m_helpText.isEmpty()) {
+        painter->setFont(helpFont);
+        drawCentred(QFontMetrics(helpFont), 2 * lineHeight, m_helpText);
+    }
     painter->restore();
 }

@@ -49,8 +49,12 @@ public:
     bool isEmpty() const;
 
     CommandHandler *commandHandler() const { return m_commandHandler; }
+    // The empty board's hint: two lines of its own and this one below them, what to do first.
     QString helpText() const { return m_helpText; }
     void setHelpText(const QString &text);
+    // Invalid: the painter's pen, which a view takes from its palette.
+    QColor hintColor() const { return m_hintColor; }
+    void setHintColor(const QColor &color) { m_hintColor = color; }
     bool isEmptyFlag() const { return m_empty; }
     bool drawBackgroundEnabled() const { return m_drawBackground; }
     void setDrawBackgroundEnabled(bool enabled) { m_drawBackground = enabled; }
@@ -104,6 +108,7 @@ private:
     int m_nextId = 0;
     bool m_applyOpacity = true;
     QColor m_canvasColor;
+    QColor m_hintColor;
     QColor m_borderColor;
     QColor m_selectionColor;
     CommandHandler *m_commandHandler;

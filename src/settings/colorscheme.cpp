@@ -28,6 +28,22 @@ qreal clampedOpacity(qreal opacity)
     return qBound(ColorScheme::MinimumOpacityPercent / 100.0, opacity, 1.0);
 }
 
+// color laid over under, which is taken as opaque: what a window the toolkit fills shows.
+QColor flattened(const QColor &color, const QColor &under)
+{
+    const qreal alpha = color.alphaF();
+    const auto channel
+        = [alpha](qreal top, qreal bottom) { return top * alpha + bottom * (1.0 - alpha); };
+    return QColor::fromRgbF(channel(color.redF(), under.redF()),
+        channel(color.greenF(), under.greenF()), channel(color.blueF(), under.blueF()));
+}
+
+QColor mixed(const QColor &first, const QColor &second)
+{
+    return QColor((first.red() + second.red()) / 2, (first.green() + second.green()) / 2,
+        (first.blue() + second.blue()) / 2);
+}
+
 } // namespace
 
 QVector<QColor> ColorScheme::ColorSet::colors() const
@@ -277,6 +293,66 @@ QString ColorScheme::styleSheet(const ColorSet &set) const
     for (const StyleTemplate &entry : m_templates)
         sheet += entry.render(colors);
     return sheet;
+}
+
+QPalette ColorScheme::palette(const ColorSet &set) const
+{
+    enum {
+        Background,
+        SecondaryBackground,
+        Border,
+        Text,
+        SecondaryText,
+        TextHover,
+        Menu,
+        MenuBorder,
+        Selection
+    };
+    // By key, so that roles registered in another order still land in their place; a role the
+    // scheme lacks, or a colour edited into nonsense by hand, keeps its built-in colour.
+    const QVector<ColorRole> standard = standardRoles();
+    const auto role = [&](int which) {
+        const int index = roleIndex(standard.at(which).key);
+        const QColor color = index >= 0 ? set.roles.at(index).color : QColor();
+        return color.isValid() ? color : standard.at(which).color;
+    };
+    // The transparent scheme has no window colour at all; its menus stay readable, and so will
+    // windows drawn over the menu colour.
+    QColor menu = role(Menu);
+    menu.setAlpha(255);
+    const QColor window = flattened(role(Background), menu);
+    const QColor base = flattened(role(SecondaryBackground), window);
+    const QColor border = flattened(role(Border), window);
+    const QColor text = role(Text);
+    const QColor selection = flattened(role(Selection), window);
+
+    QPalette palette(window);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, mixed(window, base));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, base);
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, role(TextHover));
+    palette.setColor(QPalette::PlaceholderText, role(SecondaryText));
+    palette.setColor(QPalette::Light, base.lighter(130));
+    palette.setColor(QPalette::Midlight, base.lighter(115));
+    palette.setColor(QPalette::Mid, border);
+    palette.setColor(QPalette::Dark, border.darker(130));
+    palette.setColor(QPalette::Shadow, border.darker(200));
+    palette.setColor(QPalette::Highlight, selection);
+    palette.setColor(QPalette::HighlightedText, role(TextHover));
+    palette.setColor(QPalette::ToolTipBase, flattened(role(Menu), window));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::Link, selection);
+    palette.setColor(QPalette::LinkVisited, selection.darker(130));
+    for (const QPalette::ColorRole disabled :
+        { QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText }) {
+        palette.setColor(QPalette::Disabled, disabled, role(SecondaryText));
+    }
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, border);
+    return palette;
 }
 
 void ColorScheme::save(const ColorSet &set) const

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QString>
 #include <QVector>
 
@@ -96,6 +97,11 @@ public:
 
     QString styleSheet() const { return styleSheet(m_working); }
     QString styleSheet(const ColorSet &set) const;
+    // The set's colours as a palette, for whatever no style sheet rule names: a window's own
+    // background, item views, scroll bars, the toolkit's own dialogs. Its window and base
+    // colours are opaque: translucent ones are laid over the menu colour first.
+    QPalette palette() const { return palette(m_working); }
+    QPalette palette(const ColorSet &set) const;
 
     void save(const ColorSet &set) const;
 

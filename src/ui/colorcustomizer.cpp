@@ -286,15 +286,21 @@ void ColorCustomizer::refreshPresetButton(int index)
 {
     // The button previews its preset in the preset's own colours. A rule of its own, not the
     // whole program's sheet: that would be parsed once per button at every change, which makes
-    // every start of the program slower.
+    // every start of the program slower. The colours are the preset's palette, which is opaque:
+    // the transparent preset's own background would let the page show through, and its dark
+    // text would vanish on a dark page.
     const ColorScheme::ColorSet &preset = m_scheme.presets().at(index);
-    const QVector<QColor> colors = preset.colors();
-    const auto color = [&colors](int role) { return StyleTemplate::colorText(colors.value(role)); };
+    const QPalette colors = m_scheme.palette(preset);
+    const auto color = [&colors](QPalette::ColorRole role) {
+        return StyleTemplate::colorText(colors.color(role));
+    };
     QPushButton *button = m_presetButtons.at(index);
-    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; "
-                                         "border: 1px solid %3; padding: 3px 8px; } "
-                                         "QPushButton:hover { color: %4; border-color: %5; }")
-                              .arg(color(0), color(3), color(2), color(5), color(8)));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: %2; "
+                       "border: 1px solid %3; padding: 3px 8px; } "
+                       "QPushButton:hover { color: %4; border-color: %5; }")
+            .arg(color(QPalette::Window), color(QPalette::WindowText), color(QPalette::Mid),
+                color(QPalette::BrightText), color(QPalette::Highlight)));
     button->setFont(preset.font);
 }
 

@@ -19,7 +19,7 @@ class QSlider;
 // It owns the ColorScheme: whoever registers roles, presets and style templates does it here, so
 // the page grows a row or button with each. Every change of the working set is saved at once and
 // announced: styleUpdated() with the whole application style sheet, fontUpdated(),
-// masterOpacityUpdated(). The owner applies them (qApp->setStyleSheet(), window opacities).
+// masterOpacityUpdated(). The owner applies them (ApplicationLook, window opacities).
 //
 // setFont() is the scheme's font, not the page's own: it hides QWidget::setFont. GUI thread only.
 class ColorCustomizer : public QWidget {
@@ -47,6 +47,7 @@ public:
 
     // The style sheet, font and master opacity of the working set.
     QString currentStyleSheet() const { return m_scheme.styleSheet(); }
+    QPalette currentPalette() const { return m_scheme.palette(); }
     QFont currentFont() const { return m_scheme.workingSet().font; }
     qreal masterOpacity() const { return m_scheme.workingSet().masterOpacity; }
     const ColorScheme &scheme() const { return m_scheme; }

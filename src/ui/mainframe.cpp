@@ -3,14 +3,13 @@
 #include "settings/colorscheme.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
+#include "ui/applicationlook.h"
 #include "ui/colorcustomizer.h"
 #include "ui/contextmenu.h"
 #include "ui/contextmenuhandler.h"
 
 #include <QActionGroup>
-#include <QApplication>
 #include <QGuiApplication>
-#include <QPalette>
 #include <QScreen>
 
 MainFrame::MainFrame(GeneralSettings *settings, QWidget *window)
@@ -69,10 +68,7 @@ void MainFrame::createColors()
     m_colors->registerStandard();
     m_colors->relabelColorRole(QStringLiteral("Secondary Background Color"), tr("Canvas Color"));
     m_colors->addStyleTemplateFile(QStringLiteral(":/cf/style.qss"));
-    connect(m_colors, &ColorCustomizer::styleUpdated, this, [this](const QString &style) {
-        if (m_colorsApplied)
-            qApp->setStyleSheet(style);
-    });
+    m_look = new ApplicationLook(m_colors, this);
     connect(m_colors, &ColorCustomizer::masterOpacityUpdated, this, &MainFrame::applyOpacity);
 
     // Until the preferences window shows the customiser, the presets are chosen from the menu.
@@ -98,15 +94,14 @@ void MainFrame::createColors()
 
 void MainFrame::applyColors()
 {
-    m_colorsApplied = true;
-    qApp->setStyleSheet(m_colors->currentStyleSheet());
+    m_look->apply();
     applyOpacity(m_colors->masterOpacity());
 }
 
 void MainFrame::registerWindow(QWidget *window)
 {
     m_windows.append(window);
-    if (m_colorsApplied)
+    if (m_look->isApplied())
         window->setWindowOpacity(m_colors->masterOpacity());
 }
 

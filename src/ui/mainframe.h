@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointer>
 
+class ApplicationLook;
 class ColorCustomizer;
 class ContextMenu;
 class QAction;
@@ -30,8 +31,8 @@ public:
     // The window's first-start geometry on a screen with the given available area.
     static QRect defaultGeometry(const QRect &available);
 
-    // The colour scheme: its style sheet goes to the whole application, its master opacity to
-    // the main window and the windows registered here.
+    // The colour scheme: its palette, style sheet and font go to the whole application, its
+    // master opacity to the main window and the windows registered here.
     ColorCustomizer *colorCustomizer() const { return m_colors; }
     // Applies the scheme once every template is registered; later changes follow by themselves.
     void applyColors();
@@ -44,8 +45,8 @@ private:
 
     GeneralSettings *m_settings;
     ColorCustomizer *m_colors = nullptr;
+    ApplicationLook *m_look = nullptr;
     ContextMenu *m_schemeMenu = nullptr;
     QHash<QString, QAction *> m_presetEntries;
-    bool m_colorsApplied = false;
     QList<QPointer<QWidget>> m_windows;
 };

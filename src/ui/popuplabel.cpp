@@ -164,6 +164,14 @@ bool PopupLabel::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void PopupLabel::changeEvent(QEvent *event)
+{
+    // The pill is as wide as its text: another interface font needs another width.
+    if (event->type() == QEvent::FontChange && !isHidden())
+        place();
+    QWidget::changeEvent(event);
+}
+
 void PopupLabel::place()
 {
     // Each text is measured in the font it is drawn in: a bold heading measured plain would push

@@ -74,6 +74,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 public slots:
     // One 10 ms step of the timer; tests call it directly instead of waiting.

@@ -1,5 +1,7 @@
 #include "update/updatedialog.h"
 
+#include "ui/baseframe.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -19,7 +21,6 @@ UpdateDialog::UpdateDialog(QWidget *parent)
     , m_action(new QPushButton(tr("Cancel"), this))
 {
     setWindowTitle(tr("Velkora Update"));
-    setSizeGripEnabled(true);
     m_message->setWordWrap(true);
     m_message->hide();
     m_changelog->setOpenExternalLinks(true);
@@ -27,7 +28,12 @@ UpdateDialog::UpdateDialog(QWidget *parent)
     m_details->setReadOnly(true);
     m_details->hide();
 
-    auto *layout = new QVBoxLayout(this);
+    // Framed like the program's other dialogs, but resizable: a changelog can be long.
+    QWidget *body = BaseFrame::frameDialog(this);
+    auto *frame = qobject_cast<BaseFrame *>(body->parentWidget());
+    Q_ASSERT(frame);
+    frame->setResizable(true);
+    auto *layout = new QVBoxLayout(body);
     layout->addWidget(m_status);
     layout->addWidget(m_message);
     layout->addWidget(m_changelog, 1);

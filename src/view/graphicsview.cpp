@@ -473,6 +473,17 @@ void GraphicsView::setCanvasColor(const QColor &color)
     viewport()->update();
 }
 
+QColor GraphicsView::hintColor() const
+{
+    return graphicsScene()->hintColor();
+}
+
+void GraphicsView::setHintColor(const QColor &color)
+{
+    graphicsScene()->setHintColor(color);
+    viewport()->update();
+}
+
 QColor GraphicsView::itemSelectionColor() const
 {
     return graphicsScene()->selectionColor();

@@ -40,6 +40,7 @@ class GraphicsView : public QGraphicsView {
     Q_PROPERTY(QColor itemBorderColor READ itemBorderColor WRITE setItemBorderColor)
     Q_PROPERTY(QColor noteColor READ noteColor WRITE setNoteColor)
     Q_PROPERTY(QColor noteBackgroundColor READ noteBackgroundColor WRITE setNoteBackgroundColor)
+    Q_PROPERTY(QColor hintColor READ hintColor WRITE setHintColor)
 
 public:
     // Conditions of the window's frame that the view's own bindings respect; any may be null.
@@ -72,6 +73,9 @@ public:
 
     QColor canvasColor() const;
     void setCanvasColor(const QColor &color);
+    // The text an empty board shows.
+    QColor hintColor() const;
+    void setHintColor(const QColor &color);
     QColor itemSelectionColor() const;
     void setItemSelectionColor(const QColor &color);
     QColor itemBorderColor() const;

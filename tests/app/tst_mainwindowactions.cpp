@@ -259,6 +259,9 @@ void tst_MainWindowActions::preferencesOpenAtTheirPage()
     QCOMPARE(preferences->currentPage(), page);
     const auto *tabs = preferences->findChild<QTabWidget *>();
     QCOMPARE(tabs->currentWidget()->metaObject()->className(), pageClass.toLatin1());
+    // The others are hidden: pages paint no background, one left visible shows through.
+    for (int other = 0; other < tabs->count(); ++other)
+        QCOMPARE(tabs->widget(other)->isVisible(), other == page);
     // The binder outlives the window that showed it: actions made later still find their row.
     delete m_window;
     m_window = nullptr;

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <cstring>
+
 namespace {
 
 // Painting the background is what grows the scene rectangle.
@@ -14,6 +16,32 @@ QImage render(GraphicsScene &scene)
     QPainter painter(&image);
     scene.render(&painter, QRectF(0, 0, 40, 40), scene.sceneRect());
     return image;
+}
+
+// The empty board's hint about the origin, drawn with the given pen as a view would hand it over.
+QImage renderHint(GraphicsScene &scene, const QColor &pen)
+{
+    QImage image(600, 160, QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    QPainter painter(&image);
+    painter.setPen(pen);
+    scene.render(&painter, QRectF(image.rect()), QRectF(-300, -60, 600, 160));
+    return image;
+}
+
+// The rows of image with a pixel unlike colour.
+QList<int> rowsUnlike(const QImage &image, const QColor &colour)
+{
+    QList<int> rows;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != colour.rgb()) {
+                rows.append(y);
+                break;
+            }
+        }
+    }
+    return rows;
 }
 
 QList<qreal> depths(const QList<TestItem *> &items)
@@ -38,6 +66,8 @@ private slots:
     void sceneRectGrowth();
     void recentre_data();
     void recentre();
+    void hintShowsHelpLine_data();
+    void hintShowsHelpLine();
 };
 
 void TestGraphicsScene::cleanup()
@@ -211,6 +241,45 @@ void TestGraphicsScene::recentre()
     QCOMPARE(b->scenePosition(), QPointF(30, 30) + offset);
     QCOMPARE(child->scenePosition(), childBefore + offset);
     QCOMPARE(scene.sceneRect(), expectedRect);
+}
+
+void TestGraphicsScene::hintShowsHelpLine_data()
+{
+    QTest::addColumn<QColor>("canvas");
+    QTest::addColumn<QColor>("pen");
+
+    QTest::addRow("dark canvas") << QColor(42, 42, 42) << QColor(Qt::black);
+    QTest::addRow("light canvas") << QColor(234, 234, 234) << QColor(Qt::black);
+    // A view's palette need not read on the scheme's canvas: the hint has its own colour.
+    QTest::addRow("pen in the canvas colour") << QColor(42, 42, 42) << QColor(42, 42, 42);
+}
+
+void TestGraphicsScene::hintShowsHelpLine()
+{
+    QFETCH(QColor, canvas);
+    QFETCH(QColor, pen);
+    GraphicsScene scene(nullptr, nullptr);
+    scene.setCanvasColor(canvas);
+    scene.setHintColor(QColor(canvas.lightness() > 128 ? Qt::black : Qt::white));
+
+    const QImage twoLines = renderHint(scene, pen);
+    const QList<int> titleRows = rowsUnlike(twoLines, canvas);
+    QVERIFY2(!titleRows.isEmpty(), "the hint's own lines are not drawn");
+
+    scene.setHelpText(QStringLiteral("Drop or paste pictures, right click for every command"));
+    const QImage threeLines = renderHint(scene, pen);
+    QList<int> helpRows;
+    for (int y = 0; y < threeLines.height(); ++y) {
+        if (std::memcmp(threeLines.constScanLine(y), twoLines.constScanLine(y),
+                size_t(threeLines.bytesPerLine()))
+            != 0)
+            helpRows.append(y);
+    }
+    QVERIFY2(!helpRows.isEmpty(), "the help line is not drawn");
+    // Its own band below the two lines, whole: not over them, not cut off at the bottom.
+    QVERIFY2(helpRows.first() > titleRows.last(), qPrintable(QString::number(helpRows.first())));
+    QVERIFY(helpRows.last() < threeLines.height() - 1);
+    QCOMPARE(rowsUnlike(threeLines, canvas).last(), helpRows.last());
 }
 
 QTEST_MAIN(TestGraphicsScene)
