@@ -19,10 +19,9 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
-#include "view/colorpickerdialog.h"
-#include "view/coordinatepickerdialog.h"
 #include "view/gizmocondition.h"
 #include "view/itemcondition.h"
+#include "view/pickertool.h"
 #include "view/selectioncondition.h"
 #include "view/transformgizmo.h"
 
@@ -85,16 +84,8 @@ bool isFiniteTransform(const QTransform &t)
     return true;
 }
 
-ActionBinding continuousBinding(const QKeySequence &keys, Qt::MouseButtons buttons)
-{
-    return ActionBinding(ActionBinding::Continuous, keys, buttons, ActionBinding::WindowContext);
-}
-
-ActionBinding triggeredBinding(const QKeySequence &keys)
-{
-    return ActionBinding(
-        ActionBinding::Triggered, keys, Qt::NoButton, ActionBinding::WindowContext);
-}
+constexpr auto continuousBinding = &AbstractViewTool::continuousBinding;
+constexpr auto triggeredBinding = &AbstractViewTool::triggeredBinding;
 
 } // namespace
 
@@ -106,25 +97,31 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
     , m_textColorButton(new QPushButton(QStringLiteral("T"), this))
     , m_backgroundColorButton(new QPushButton(this))
-    , m_colorPicker(new ColorPickerDialog(this))
-    , m_coordinatePicker(new CoordinatePickerDialog(this))
-    , m_textEditing(new ItemCondition(this))
-    , m_pinch(new ActionCondition(this))
-    , m_locked(new ActionCondition(this))
-    , m_overlay(new ActionCondition(this))
-    , m_selection(new SelectionCondition(this))
-    , m_selectVersusItem(new ConflictingBindingsCondition(this))
-    , m_itemUnderPointer(new ItemCondition(this))
-    , m_itemToManipulate(new ItemCondition(this))
-    , m_gizmoHover(new GizmoCondition(this))
-    , m_maximized(frame.maximized ? frame.maximized : new ActionCondition(this))
     , m_ownsMaximized(!frame.maximized)
-    , m_overWindowBorder(frame.overBorder ? frame.overBorder : new ActionCondition(this))
-    , m_rightDragged(frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this))
     , m_gizmo(new TransformGizmo(this))
     , m_scaleCursorPicture(renderPicture(QStringLiteral(":/cursors/scale.svg")))
     , m_rotateCursorPicture(renderPicture(QStringLiteral(":/cursors/rotate.svg")))
 {
+    m_context.textEditing = new ItemCondition(this);
+    m_context.pinch = new ActionCondition(this);
+    m_context.locked = new ActionCondition(this);
+    m_context.overlay = new ActionCondition(this);
+    m_context.selection = new SelectionCondition(this);
+    m_context.selectVersusItem = new ConflictingBindingsCondition(this);
+    m_context.itemUnderPointer = new ItemCondition(this);
+    m_context.itemToManipulate = new ItemCondition(this);
+    m_context.gizmoHover = new GizmoCondition(this);
+    m_context.maximized = frame.maximized ? frame.maximized : new ActionCondition(this);
+    m_context.overWindowBorder = frame.overBorder ? frame.overBorder : new ActionCondition(this);
+    m_context.rightDragged
+        = frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this);
+    m_pickerTool = new PickerTool(this, &m_context);
+    m_tools = { m_pickerTool };
+    for (AbstractViewTool *tool : qAsConst(m_tools)) {
+        connect(tool, &AbstractViewTool::updateStarted, this, &GraphicsView::updateStarted);
+        connect(tool, &AbstractViewTool::updateFinished, this, &GraphicsView::updateFinished);
+    }
+
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -139,7 +136,7 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPixmapCache::setCacheLimit(100000);
     m_rubberBand->hide();
-    m_selectVersusItem->setValue(true);
+    m_context.selectVersusItem->setValue(true);
     for (QPushButton *button : { m_textColorButton, m_backgroundColorButton }) {
         button->setFixedSize(20, 20);
         button->setFocusPolicy(Qt::NoFocus);
@@ -169,8 +166,11 @@ GraphicsView::~GraphicsView()
     // Removing an action may end or begin another continuous action; none of them may call
     // back into a view that is going away.
     const QList<Action *> actions = findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
-    for (Action *action : actions)
+    for (Action *action : actions) {
         disconnect(action, nullptr, this, nullptr);
+        for (AbstractViewTool *tool : qAsConst(m_tools))
+            disconnect(action, nullptr, tool, nullptr);
+    }
     qDeleteAll(actions);
     delete m_command;
 }
@@ -183,19 +183,28 @@ GraphicsScene *GraphicsView::graphicsScene() const
 Action *GraphicsView::addAction(
     const QString &name, const QString &label, const ActionBinding &binding)
 {
-    return ActionHandler::instance()->createAction(
-        name, label, this, binding, Action::ListedFlag, tr("Canvas Controls"));
+    return AbstractViewTool::createAction(this, name, label, binding);
+}
+
+ColorPickerDialog *GraphicsView::colorPicker() const
+{
+    return m_pickerTool->colorPicker();
+}
+
+CoordinatePickerDialog *GraphicsView::coordinatePicker() const
+{
+    return m_pickerTool->coordinatePicker();
 }
 
 void GraphicsView::createActions()
 {
     const auto notOverlay = [this](ActionBinding binding) {
-        binding.addCondition(m_overlay, false);
+        binding.addCondition(m_context.overlay, false);
         return binding;
     };
     const auto triggeredOnCanvas = [&](const QKeySequence &keys) {
         ActionBinding binding = notOverlay(triggeredBinding(keys));
-        binding.addCondition(m_pinch, false);
+        binding.addCondition(m_context.pinch, false);
         return binding;
     };
     const auto connectPan = [this](Action *action) {
@@ -205,21 +214,21 @@ void GraphicsView::createActions()
     // Navigation. Registration order is priority order among continuous actions.
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::RightButton));
-        binding.addCondition(m_maximized, true);
-        binding.addCondition(m_rightDragged, true);
-        binding.addCondition(m_gizmoHover, false);
+        binding.addCondition(m_context.maximized, true);
+        binding.addCondition(m_context.rightDragged, true);
+        binding.addCondition(m_context.gizmoHover, false);
         connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"), binding));
     }
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::LeftButton));
-        binding.addCondition(m_locked, true);
-        binding.addCondition(m_overWindowBorder, false);
+        binding.addCondition(m_context.locked, true);
+        binding.addCondition(m_context.overWindowBorder, false);
         connectPan(addAction(QStringLiteral("Pan Locked"), tr("Pan while canvas locked"), binding));
     }
     {
         ActionBinding binding
             = notOverlay(continuousBinding(QKeySequence(Qt::ALT), Qt::LeftButton));
-        binding.addCondition(m_gizmoHover, false);
+        binding.addCondition(m_context.gizmoHover, false);
         connectPan(addAction(QString::fromLatin1(ActionNames::Pan), tr("Pan"), binding));
     }
     {
@@ -230,29 +239,7 @@ void GraphicsView::createActions()
         connect(zoomAction, &Action::continuousUpdate, this, &GraphicsView::zoomUpdate);
     }
 
-    {
-        ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_S), Qt::LeftButton);
-        binding.context = ActionBinding::ApplicationContext;
-        binding.addCondition(m_textEditing, false);
-        Action *pick
-            = addAction(QStringLiteral("Color Picker"), tr("Show colour under pointer"), binding);
-        connect(pick, &Action::continuousBegin, this,
-            [this](const QPoint &pos) { colorPickBegin(pos); });
-        connect(pick, &Action::continuousUpdate, this, &GraphicsView::colorPickUpdate);
-        connect(pick, &Action::continuousEnd, this,
-            [this](const Action::ContinuousUpdateData &motion) { colorPickEnd(motion); });
-    }
-    {
-        ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_D), Qt::LeftButton);
-        binding.context = ActionBinding::ApplicationContext;
-        binding.addCondition(m_textEditing, false);
-        Action *pick = addAction(QStringLiteral("Coordinate Picker"),
-            tr("Show image coordinates under pointer"), binding);
-        connect(pick, &Action::continuousBegin, this,
-            [this](const QPoint &pos) { coordinatePickBegin(pos); });
-        connect(pick, &Action::continuousUpdate, this, &GraphicsView::coordinatePickUpdate);
-        connect(pick, &Action::continuousEnd, this, [this] { coordinatePickEnd(); });
-    }
+    m_pickerTool->createActions();
 
     const auto triggered
         = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
@@ -275,27 +262,27 @@ void GraphicsView::createActions()
     const auto gesture
         = [&](const QString &name, const QString &label, const QKeySequence &keys, bool needsItem) {
               ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-              binding.addCondition(m_locked, false);
+              binding.addCondition(m_context.locked, false);
               // A press on the window's border resizes the window instead.
-              binding.addCondition(m_overWindowBorder, false);
+              binding.addCondition(m_context.overWindowBorder, false);
               if (needsItem)
-                  binding.addCondition(m_itemToManipulate, true);
-              binding.addCondition(m_selectVersusItem, false);
-              binding.addCondition(m_textEditing, false);
-              binding.addCondition(m_pinch, false);
-              binding.addCondition(m_gizmoHover, false);
+                  binding.addCondition(m_context.itemToManipulate, true);
+              binding.addCondition(m_context.selectVersusItem, false);
+              binding.addCondition(m_context.textEditing, false);
+              binding.addCondition(m_context.pinch, false);
+              binding.addCondition(m_context.gizmoHover, false);
               Action *action = addAction(name, label, binding);
               m_itemActions.append(action);
               return action;
           };
     const auto selectBinding = [&](const QKeySequence &keys) {
         ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-        binding.addCondition(m_locked, false);
-        binding.addCondition(m_overWindowBorder, false);
-        binding.addCondition(m_selectVersusItem, true);
-        binding.addCondition(m_textEditing, false);
-        binding.addCondition(m_pinch, false);
-        binding.addCondition(m_gizmoHover, false);
+        binding.addCondition(m_context.locked, false);
+        binding.addCondition(m_context.overWindowBorder, false);
+        binding.addCondition(m_context.selectVersusItem, true);
+        binding.addCondition(m_context.textEditing, false);
+        binding.addCondition(m_context.pinch, false);
+        binding.addCondition(m_context.gizmoHover, false);
         return binding;
     };
 
@@ -311,8 +298,8 @@ void GraphicsView::createActions()
     connect(m_continuousSelectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
     connect(
         m_continuousSelectAction, &Action::continuousEnd, this, &GraphicsView::continuousSelectEnd);
-    m_selectVersusItem->addAction(m_selectAction);
-    m_selectVersusItem->addAction(m_continuousSelectAction);
+    m_context.selectVersusItem->addAction(m_selectAction);
+    m_context.selectVersusItem->addAction(m_continuousSelectAction);
 
     const auto connectTransform = [this](Action *action) {
         connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
@@ -323,15 +310,15 @@ void GraphicsView::createActions()
     const auto gizmoAction
         = [&](const QString &name, const QString &label, const QKeySequence &keys, auto begin) {
               ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-              binding.addCondition(m_locked, false);
-              binding.addCondition(m_overWindowBorder, false);
-              binding.addCondition(m_selectVersusItem, false);
-              binding.addCondition(m_textEditing, false);
-              binding.addCondition(m_pinch, false);
-              binding.addCondition(m_gizmoHover, true);
+              binding.addCondition(m_context.locked, false);
+              binding.addCondition(m_context.overWindowBorder, false);
+              binding.addCondition(m_context.selectVersusItem, false);
+              binding.addCondition(m_context.textEditing, false);
+              binding.addCondition(m_context.pinch, false);
+              binding.addCondition(m_context.gizmoHover, true);
               Action *action = ActionHandler::instance()->createAction(
                   name, label, this, binding, 0, tr("Canvas Controls"));
-              m_gizmoHover->addAction(action);
+              m_context.gizmoHover->addAction(action);
               m_gizmoActions.append(action);
               connect(action, &Action::continuousBegin, this,
                   [this, begin](const QPoint &pos, Action *from) { (this->*begin)(pos, from); });
@@ -401,10 +388,10 @@ void GraphicsView::createActions()
     const auto onSelection
         = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
               ActionBinding binding = triggeredBinding(keys);
-              binding.addCondition(m_selection, true);
-              binding.addCondition(m_locked, false);
-              binding.addCondition(m_textEditing, false);
-              binding.addCondition(m_pinch, false);
+              binding.addCondition(m_context.selection, true);
+              binding.addCondition(m_context.locked, false);
+              binding.addCondition(m_context.textEditing, false);
+              binding.addCondition(m_context.pinch, false);
               connect(addAction(name, label, binding), &QAction::triggered, this, slot);
           };
     onSelection(QStringLiteral("Arrange Optimally"), tr("Arrange optimally"),
@@ -429,14 +416,14 @@ void GraphicsView::createActions()
 
 bool GraphicsView::isCanvasLocked() const
 {
-    return m_locked->value();
+    return m_context.locked->value();
 }
 
 void GraphicsView::setCanvasLocked(bool locked)
 {
-    if (m_locked->value() == locked)
+    if (m_context.locked->value() == locked)
         return;
-    m_locked->setValue(locked);
+    m_context.locked->setValue(locked);
     graphicsScene()->setSelectionHighlight(!locked);
     clearHover();
     updateGizmo();
@@ -447,12 +434,12 @@ void GraphicsView::setCanvasLocked(bool locked)
 
 bool GraphicsView::isOverlayMode() const
 {
-    return m_overlay->value();
+    return m_context.overlay->value();
 }
 
 void GraphicsView::setOverlayMode(bool overlay)
 {
-    m_overlay->setValue(overlay);
+    m_context.overlay->setValue(overlay);
     // The window behind shows through wherever the canvas paints nothing.
     viewport()->setAutoFillBackground(!overlay);
     viewport()->update();
@@ -502,12 +489,12 @@ void GraphicsView::setSlideshowInterval(int seconds)
 
 QList<GraphicsItem *> GraphicsView::selection() const
 {
-    return m_selection->items();
+    return m_context.selection->items();
 }
 
 void GraphicsView::handleSelectionChanged()
 {
-    m_selection->setItems(graphicsScene()->selectedGraphicsItems());
+    m_context.selection->setItems(graphicsScene()->selectedGraphicsItems());
     if (!m_focusing) {
         if (m_slideshow->isActive()) {
             m_slideshow->stop();
@@ -634,14 +621,14 @@ void GraphicsView::showEvent(QShowEvent *event)
     if (m_ownsMaximized) {
         // Installing again only moves the filter to the front.
         window()->installEventFilter(this);
-        m_maximized->setValue(window()->isMaximized());
+        m_context.maximized->setValue(window()->isMaximized());
     }
 }
 
 bool GraphicsView::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_ownsMaximized && watched == window() && event->type() == QEvent::WindowStateChange)
-        m_maximized->setValue(window()->isMaximized());
+        m_context.maximized->setValue(window()->isMaximized());
     return QGraphicsView::eventFilter(watched, event);
 }
 
@@ -842,7 +829,7 @@ void GraphicsView::toggleSlideshow()
 void GraphicsView::wheelEvent(QWheelEvent *event)
 {
     event->accept();
-    if (isOverlayMode() || m_pinch->value())
+    if (isOverlayMode() || m_context.pinch->value())
         return;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     if (ctrl || m_wheelMode == 0) {
@@ -881,7 +868,7 @@ void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint
     const QPointF centre = viewport()->mapFromGlobal(globalCentre);
     switch (state) {
     case Qt::GestureStarted:
-        m_pinch->setValue(true);
+        m_context.pinch->setValue(true);
         clearHover();
         ActionHandler::instance()->reevaluate();
         m_pinchCentre = centre;
@@ -907,80 +894,12 @@ void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint
     case Qt::GestureFinished:
     case Qt::GestureCanceled:
         finishCurrentTransformCommand();
-        m_pinch->setValue(false);
+        m_context.pinch->setValue(false);
         ActionHandler::instance()->reevaluate();
         break;
     case Qt::NoGesture:
         break;
     }
-}
-
-// --- inspection -------------------------------------------------------------------------------
-
-void GraphicsView::colorPickBegin(const QPoint &pos)
-{
-    m_colorPicker->show();
-    // Faded images are sampled at full strength: the user asks what the picture holds.
-    GraphicsScene *scene = graphicsScene();
-    scene->setApplyOpacity(false);
-    m_pickImage = viewport()->grab().toImage();
-    scene->setApplyOpacity(true);
-    colorPickUpdate({ pos, pos, pos });
-}
-
-void GraphicsView::colorPickUpdate(const Action::ContinuousUpdateData &motion)
-{
-    m_colorPicker->moveToPointer(motion.current);
-    const QPoint local = viewport()->mapFromGlobal(motion.current);
-    QColor color;
-    if (viewport()->rect().contains(local) && !m_pickImage.isNull()) {
-        // The grab has device pixels; the pointer is in logical ones.
-        const qreal ratio = qreal(m_pickImage.width()) / qMax(1, viewport()->width());
-        const QPoint pixel(qFloor(local.x() * ratio), qFloor(local.y() * ratio));
-        if (m_pickImage.rect().contains(pixel))
-            color = m_pickImage.pixelColor(pixel);
-    } else if (QScreen *screen = QGuiApplication::screenAt(motion.current)) {
-        const QPoint onScreen = motion.current - screen->geometry().topLeft();
-        const QImage grabbed = screen->grabWindow(0, onScreen.x(), onScreen.y(), 1, 1).toImage();
-        if (!grabbed.isNull())
-            color = grabbed.pixelColor(0, 0);
-    }
-    if (color.isValid())
-        m_colorPicker->setColor(color);
-}
-
-void GraphicsView::colorPickEnd(const Action::ContinuousUpdateData &)
-{
-    m_colorPicker->finish(m_colorPicker->color());
-    m_pickImage = QImage();
-}
-
-void GraphicsView::coordinatePickBegin(const QPoint &pos)
-{
-    m_coordinatePicker->show();
-    coordinatePickUpdate({ pos, pos, pos });
-}
-
-void GraphicsView::coordinatePickUpdate(const Action::ContinuousUpdateData &motion)
-{
-    m_coordinatePicker->moveToPointer(motion.current);
-    const QPoint local = viewport()->mapFromGlobal(motion.current);
-    GraphicsItem *item = topItemAt(local);
-    if (!item) {
-        m_coordinatePicker->setNoItem();
-        return;
-    }
-    const QSizeF size = item->boundingRect().size();
-    const QPointF inItem
-        = item->mapFromScene(mapToScene(local)) + QPointF(size.width() / 2, size.height() / 2);
-    m_coordinatePicker->setCoordinates(
-        QPointF(qBound(0.0, inItem.x(), size.width()), qBound(0.0, inItem.y(), size.height())));
-}
-
-// The popup only means something while the pick runs.
-void GraphicsView::coordinatePickEnd()
-{
-    m_coordinatePicker->hide();
 }
 
 // --- gestures ---------------------------------------------------------------------------------
@@ -1000,14 +919,14 @@ void GraphicsView::hoverTest(const QPoint &viewPos)
     if (gizmoHoverTest(viewPos))
         return;
     GraphicsItem *item = topItemAt(viewPos);
-    m_itemUnderPointer->setItem(item);
-    m_itemToManipulate->setItem(item && item->isSelected() ? item : nullptr);
+    m_context.itemUnderPointer->setItem(item);
+    m_context.itemToManipulate->setItem(item && item->isSelected() ? item : nullptr);
 }
 
 void GraphicsView::clearHover()
 {
-    m_itemUnderPointer->setItem(nullptr);
-    m_itemToManipulate->setItem(nullptr);
+    m_context.itemUnderPointer->setItem(nullptr);
+    m_context.itemToManipulate->setItem(nullptr);
 }
 
 void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
@@ -1074,9 +993,9 @@ void GraphicsView::finishCurrentTransformCommand()
     }
     m_gizmoCommand = false;
     placeGizmo();
-    gizmoHoverTest(m_lastPointer);
-    if (!m_gizmoHover->value())
-        m_selectVersusItem->setValue(true);
+    gizmoHoverTest(m_context.lastPointer);
+    if (!m_context.gizmoHover->value())
+        m_context.selectVersusItem->setValue(true);
     graphicsScene()->setSceneRectLocked(false);
     graphicsScene()->update();
     m_rubberBand->hide();
@@ -1086,13 +1005,13 @@ void GraphicsView::selectBegin(const QPoint &, Action *transitioningFrom)
 {
     if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
         // A modifier was released during an item gesture: give the drag back to it.
-        m_selectVersusItem->setValue(false);
+        m_context.selectVersusItem->setValue(false);
         m_abandoned = true;
         ActionHandler::instance()->reevaluate();
         return;
     }
     m_dragged = false;
-    GraphicsItem *under = m_itemUnderPointer->item();
+    GraphicsItem *under = m_context.itemUnderPointer->item();
     if (!under) {
         scene()->clearSelection();
     } else {
@@ -1107,7 +1026,7 @@ void GraphicsView::selectBegin(const QPoint &, Action *transitioningFrom)
 void GraphicsView::continuousSelectBegin(const QPoint &, Action *transitioningFrom)
 {
     if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
-        m_selectVersusItem->setValue(false);
+        m_context.selectVersusItem->setValue(false);
         m_abandoned = true;
         ActionHandler::instance()->reevaluate();
         return;
@@ -1121,9 +1040,9 @@ void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
         return;
     if (!m_dragged) {
         m_dragged = true;
-        m_selectVersusItem->setValue(false);
-        GraphicsItem *under = m_itemUnderPointer->item();
-        m_itemToManipulate->setItem(under && under->isSelected() ? under : nullptr);
+        m_context.selectVersusItem->setValue(false);
+        GraphicsItem *under = m_context.itemUnderPointer->item();
+        m_context.itemToManipulate->setItem(under && under->isSelected() ? under : nullptr);
         ActionHandler *handler = ActionHandler::instance();
         const QList<Action *> continuous = handler->continuousActions();
         for (Action *action : continuous) {
@@ -1136,7 +1055,7 @@ void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
                 return;
             }
         }
-        m_selectVersusItem->setValue(true);
+        m_context.selectVersusItem->setValue(true);
     }
     const QRect band
         = QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
@@ -1157,7 +1076,7 @@ void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
 void GraphicsView::selectEnd(const Action::ContinuousUpdateData &, Action *)
 {
     if (!m_abandoned) {
-        GraphicsItem *item = m_itemToManipulate->item();
+        GraphicsItem *item = m_context.itemToManipulate->item();
         if (item && !m_dragged) {
             scene()->clearSelection();
             item->setSelected(true);
@@ -1172,7 +1091,7 @@ void GraphicsView::selectEnd(const Action::ContinuousUpdateData &, Action *)
 void GraphicsView::continuousSelectEnd(const Action::ContinuousUpdateData &, Action *)
 {
     if (!m_abandoned) {
-        GraphicsItem *item = m_itemUnderPointer->item();
+        GraphicsItem *item = m_context.itemUnderPointer->item();
         if (item && !m_dragged)
             item->setSelected(!item->isSelected());
         if (m_activateSelected)
@@ -1340,7 +1259,7 @@ void GraphicsView::updateGizmo()
     // While a gesture runs (a rubber band changing the selection, too) the pointer must not
     // turn it into a gizmo drag; the next move without buttons tests again.
     if (!m_command && !ActionHandler::instance()->currentContinuousAction())
-        gizmoHoverTest(m_lastPointer);
+        gizmoHoverTest(m_context.lastPointer);
 }
 
 bool GraphicsView::gizmoHoverTest(const QPoint &viewPos)
@@ -1349,27 +1268,27 @@ bool GraphicsView::gizmoHoverTest(const QPoint &viewPos)
     if (m_gizmoEnabled && m_gizmo->gizmoRect().isValid())
         hit = m_gizmo->hitTest(QPointF(viewPos));
     if (hit.handle == TransformGizmo::NoHandle) {
-        if (m_gizmoHover->value())
+        if (m_context.gizmoHover->value())
             viewport()->unsetCursor();
         m_gizmoHandle = TransformGizmo::NoHandle;
-        m_gizmoHover->setValue(false);
-        m_selectVersusItem->setValue(true);
+        m_context.gizmoHover->setValue(false);
+        m_context.selectVersusItem->setValue(true);
         return false;
     }
-    m_selectVersusItem->setValue(false);
+    m_context.selectVersusItem->setValue(false);
     m_gizmoHandle = hit.handle;
     m_gizmoRotates = hit.handle >= TransformGizmo::FirstRotateHandle;
     const QPointF corner = m_gizmo->gizmoTransform().map(
         TransformGizmo::corner(m_gizmo->gizmoRect(), (hit.handle - 1) % 4));
     m_gizmoOffset = mapToScene(viewPos) - corner;
-    m_gizmoHover->setValue(true);
+    m_context.gizmoHover->setValue(true);
     updateGizmoCursor();
     return true;
 }
 
 void GraphicsView::updateGizmoCursor()
 {
-    if (!m_gizmoHover->value() || m_gizmoHandle == TransformGizmo::NoHandle) {
+    if (!m_context.gizmoHover->value() || m_gizmoHandle == TransformGizmo::NoHandle) {
         viewport()->unsetCursor();
         return;
     }
@@ -1494,7 +1413,7 @@ void GraphicsView::flipSelection(int direction)
 
 GraphicsTextItem *GraphicsView::editedNote() const
 {
-    return static_cast<GraphicsTextItem *>(m_textEditing->item());
+    return static_cast<GraphicsTextItem *>(m_context.textEditing->item());
 }
 
 GraphicsTextItem *GraphicsView::createNote(const QPoint &viewPos)
@@ -1536,7 +1455,7 @@ void GraphicsView::setEditedNote(GraphicsTextItem *note)
     if (old) {
         disconnect(old, nullptr, this, nullptr);
         old->setEditing(false);
-        m_textEditing->setItem(nullptr);
+        m_context.textEditing->setItem(nullptr);
         ActionHandler::instance()->setBlocked(false, this);
         m_commands->push(new TextChangeCommand(old, { m_noteText, m_noteColor, m_noteBackground }));
         emit updateFinished();
@@ -1548,10 +1467,10 @@ void GraphicsView::setEditedNote(GraphicsTextItem *note)
         m_noteText = state.text;
         m_noteColor = state.textColor;
         m_noteBackground = state.backgroundColor;
-        m_textEditing->setItem(note);
+        m_context.textEditing->setItem(note);
         // A note deleted while edited (its addition undone and dropped) must not be touched.
         connect(note, &QObject::destroyed, this, [this] {
-            m_textEditing->setItem(nullptr);
+            m_context.textEditing->setItem(nullptr);
             ActionHandler::instance()->setBlocked(false, this);
             updateNoteButtons();
         });
@@ -1640,7 +1559,7 @@ void GraphicsView::endEditing()
 
 void GraphicsView::mousePressEvent(QMouseEvent *event)
 {
-    m_lastPointer = event->pos();
+    m_context.lastPointer = event->pos();
     hoverTest(event->pos());
     if (GraphicsTextItem *note = editedNote()) {
         if (topItemAt(event->pos()) == note) {
@@ -1656,7 +1575,7 @@ void GraphicsView::mousePressEvent(QMouseEvent *event)
 
 void GraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
-    m_lastPointer = event->pos();
+    m_context.lastPointer = event->pos();
     // Over an inactive window the gizmo comes back for a moment where the user points.
     if (m_gizmo->gizmoRect().isValid() && (m_gizmo->isFading() || m_gizmo->isHidden())
         && QGuiApplication::applicationState() != Qt::ApplicationActive) {
@@ -1686,7 +1605,7 @@ void GraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
         emit emptyCanvasDoubleClicked();
         return;
     }
-    if (m_pinch->value())
+    if (m_context.pinch->value())
         return;
     GraphicsItem *item = topItemAt(event->pos());
     if (auto *image = dynamic_cast<GraphicsImageItem *>(item); image && !image->image()) {

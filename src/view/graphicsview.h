@@ -1,6 +1,7 @@
 #pragma once
 
 #include "input/action.h"
+#include "view/viewtool.h"
 
 #include <QColor>
 #include <QGraphicsView>
@@ -21,6 +22,7 @@ class GraphicsItem;
 class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
+class PickerTool;
 class QMimeData;
 class QPushButton;
 class QRubberBand;
@@ -142,8 +144,10 @@ public:
     QList<GraphicsItem *> selection() const;
     TransformCommand *currentCommand() const { return m_command; }
     QRubberBand *rubberBand() const { return m_rubberBand; }
-    ColorPickerDialog *colorPicker() const { return m_colorPicker; }
-    CoordinatePickerDialog *coordinatePicker() const { return m_coordinatePicker; }
+    ColorPickerDialog *colorPicker() const;
+    CoordinatePickerDialog *coordinatePicker() const;
+    // The top canvas item (picture or note) at viewPos, in viewport coordinates, or null.
+    GraphicsItem *topItemAt(const QPoint &viewPos) const;
 
 signals:
     void canvasLockedChanged(bool locked);
@@ -168,12 +172,6 @@ public slots:
     void panUpdate(const Action::ContinuousUpdateData &motion);
     void zoomBegin(const QPoint &pos);
     void zoomUpdate(const Action::ContinuousUpdateData &motion);
-    void colorPickBegin(const QPoint &pos);
-    void colorPickUpdate(const Action::ContinuousUpdateData &motion);
-    void colorPickEnd(const Action::ContinuousUpdateData &motion);
-    void coordinatePickBegin(const QPoint &pos);
-    void coordinatePickUpdate(const Action::ContinuousUpdateData &motion);
-    void coordinatePickEnd();
 
     void selectBegin(const QPoint &pos, Action *transitioningFrom);
     void selectUpdate(const Action::ContinuousUpdateData &motion);
@@ -239,7 +237,6 @@ private:
     void restoreState(const ViewState &state);
     void focusStep(int direction);
     void bringToFront(const QList<GraphicsItem *> &items);
-    GraphicsItem *topItemAt(const QPoint &viewPos) const;
     void hoverTest(const QPoint &viewPos);
     bool gizmoHoverTest(const QPoint &viewPos);
     void placeGizmo();
@@ -276,7 +273,6 @@ private:
     TransformCommand *m_command = nullptr;
     bool m_abandoned = false;
     bool m_dragged = false;
-    QPoint m_lastPointer;
     QPoint m_handOverOrigin;
     QRubberBand *m_rubberBand;
 
@@ -292,28 +288,16 @@ private:
     QPushButton *m_textColorButton;
     QPushButton *m_backgroundColorButton;
 
-    // Inspection popups and the picture colours are read from while a pick runs.
-    ColorPickerDialog *m_colorPicker;
-    CoordinatePickerDialog *m_coordinatePicker;
-    QImage m_pickImage;
-
     // The pinch centre at the last gesture update, in viewport coordinates.
     QPointF m_pinchCentre;
 
-    ItemCondition *m_textEditing;
-    ActionCondition *m_pinch;
-    ActionCondition *m_locked;
-    ActionCondition *m_overlay;
-    SelectionCondition *m_selection;
-    ConflictingBindingsCondition *m_selectVersusItem;
-    ItemCondition *m_itemUnderPointer;
-    ItemCondition *m_itemToManipulate;
-    GizmoCondition *m_gizmoHover;
-    // Given by the main window, or else kept here from the window's state.
-    ActionCondition *m_maximized;
+    // The conditions of all canvas actions, shared with the tools. The frame's conditions are
+    // given by the main window, or else the maximized one is kept here from the window's state.
+    ViewToolContext m_context;
     bool m_ownsMaximized;
-    ActionCondition *m_overWindowBorder;
-    ActionCondition *m_rightDragged;
+    PickerTool *m_pickerTool = nullptr;
+    // Every tool, in the order they were made.
+    QList<AbstractViewTool *> m_tools;
 
     Action *m_selectAction = nullptr;
     Action *m_continuousSelectAction = nullptr;
