@@ -1,6 +1,5 @@
 #include "view/graphicsview.h"
 
-#include "commands/addcommand.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
 #include "commands/cropcommand.h"
@@ -12,7 +11,6 @@
 #include "commands/opacitycommand.h"
 #include "commands/rotatecommand.h"
 #include "commands/scalecommand.h"
-#include "commands/textchangecommand.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
 #include "input/conflictingbindingscondition.h"
@@ -26,7 +24,6 @@
 #include "view/transformgizmo.h"
 
 #include <QApplication>
-#include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -37,9 +34,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmapCache>
-#include <QPushButton>
 #include <QRubberBand>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSvgRenderer>
@@ -95,8 +90,6 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_commands(commandHandler ? commandHandler : scene->commandHandler())
     , m_slideshow(new QTimer(this))
     , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
-    , m_textColorButton(new QPushButton(QStringLiteral("T"), this))
-    , m_backgroundColorButton(new QPushButton(this))
     , m_ownsMaximized(!frame.maximized)
     , m_gizmo(new TransformGizmo(this))
     , m_scaleCursorPicture(renderPicture(QStringLiteral(":/cursors/scale.svg")))
@@ -116,7 +109,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     m_context.rightDragged
         = frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this);
     m_pickerTool = new PickerTool(this, &m_context);
-    m_tools = { m_pickerTool };
+    m_noteTool = new NoteTool(this, &m_context);
+    m_tools = { m_pickerTool, m_noteTool };
     for (AbstractViewTool *tool : qAsConst(m_tools)) {
         connect(tool, &AbstractViewTool::updateStarted, this, &GraphicsView::updateStarted);
         connect(tool, &AbstractViewTool::updateFinished, this, &GraphicsView::updateFinished);
@@ -137,14 +131,6 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     QPixmapCache::setCacheLimit(100000);
     m_rubberBand->hide();
     m_context.selectVersusItem->setValue(true);
-    for (QPushButton *button : { m_textColorButton, m_backgroundColorButton }) {
-        button->setFixedSize(20, 20);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->hide();
-    }
-    connect(m_textColorButton, &QPushButton::clicked, this, &GraphicsView::setTextColor);
-    connect(m_backgroundColorButton, &QPushButton::clicked, this,
-        &GraphicsView::setTextBackgroundColor);
 
     m_slideshow->setInterval(10 * 1000);
     connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
@@ -575,7 +561,7 @@ bool GraphicsView::scaleAboutAnchor(qreal sx, qreal sy)
     const QPointF delta = before - after;
     pan(QPoint(qRound(delta.x()), qRound(delta.y())));
     if (editedNote())
-        updateNoteButtons();
+        m_noteTool->updateButtons();
     m_gizmo->updatePlacement();
     return true;
 }
@@ -638,7 +624,7 @@ void GraphicsView::scrollContentsBy(int dx, int dy)
     // The note's colour buttons and the gizmo sit on the screen: pans and zooms carry them
     // along.
     if (editedNote())
-        updateNoteButtons();
+        m_noteTool->updateButtons();
     m_gizmo->updatePlacement();
 }
 
@@ -1409,152 +1395,6 @@ void GraphicsView::flipSelection(int direction)
     emit updateFinished();
 }
 
-// --- notes ------------------------------------------------------------------------------------
-
-GraphicsTextItem *GraphicsView::editedNote() const
-{
-    return static_cast<GraphicsTextItem *>(m_context.textEditing->item());
-}
-
-GraphicsTextItem *GraphicsView::createNote(const QPoint &viewPos)
-{
-    if (isCanvasLocked())
-        return nullptr;
-    // Notes stick to pictures: over a note, the new one goes to that note's picture.
-    GraphicsItem *target = topItemAt(viewPos);
-    if (target && target->itemType() == GraphicsItem::TextItemType)
-        target = target->parentGraphicsItem();
-
-    auto *note = new GraphicsTextItem(QPointF(), tr("Note"), target);
-    // Twice the size of text at zoom 1, whatever the zoom now.
-    QTransform full = QTransform::fromScale(2, 2) * transform().inverted();
-    const QPointF at = mapToScene(viewPos);
-    full.setMatrix(full.m11(), full.m12(), 0, full.m21(), full.m22(), 0, at.x(), at.y(), 1);
-    note->setFullTransform(full);
-    if (m_defaultNoteColor.isValid())
-        note->setTextColor(m_defaultNoteColor);
-    else
-        note->setTextColor(palette().color(QPalette::Text));
-    if (m_defaultNoteBackground.isValid())
-        note->setTextBackgroundColor(m_defaultNoteBackground);
-
-    m_commands->push(new AddCommand(graphicsScene(), note));
-    scene()->clearSelection();
-    note->setSelected(true);
-    setEditedNote(note);
-    return note;
-}
-
-void GraphicsView::setEditedNote(GraphicsTextItem *note)
-{
-    GraphicsTextItem *old = editedNote();
-    if (old == note)
-        return;
-    // The gizmo stays off the note while it is edited.
-    auto gizmoLater = qScopeGuard([this] { updateGizmo(); });
-    if (old) {
-        disconnect(old, nullptr, this, nullptr);
-        old->setEditing(false);
-        m_context.textEditing->setItem(nullptr);
-        ActionHandler::instance()->setBlocked(false, this);
-        m_commands->push(new TextChangeCommand(old, { m_noteText, m_noteColor, m_noteBackground }));
-        emit updateFinished();
-    }
-    if (note) {
-        if (!old)
-            emit updateStarted();
-        const TextChangeCommand::State state = TextChangeCommand::stateOf(note);
-        m_noteText = state.text;
-        m_noteColor = state.textColor;
-        m_noteBackground = state.backgroundColor;
-        m_context.textEditing->setItem(note);
-        // A note deleted while edited (its addition undone and dropped) must not be touched.
-        connect(note, &QObject::destroyed, this, [this] {
-            m_context.textEditing->setItem(nullptr);
-            ActionHandler::instance()->setBlocked(false, this);
-            updateNoteButtons();
-        });
-        note->setEditing(true);
-        note->setFocus(Qt::MouseFocusReason);
-        if (m_selectTextOnEdit)
-            note->selectAllText();
-        ActionHandler::instance()->setBlocked(true, this);
-    }
-    updateNoteButtons();
-}
-
-void GraphicsView::updateNoteButtons()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note) {
-        m_textColorButton->hide();
-        m_backgroundColorButton->hide();
-        return;
-    }
-    const QString text = note->textColor().name();
-    m_textColorButton->setStyleSheet(
-        QStringLiteral("QPushButton {\tbackground-color: rgba(0,0,0,0.01);\tcolor: ") + text
-        + QStringLiteral(";}"));
-    m_backgroundColorButton->setStyleSheet(QStringLiteral("QPushButton {\tbackground-color:")
-        + note->textBackgroundColor().name() + QStringLiteral(";\tcolor: ") + text
-        + QStringLiteral(";}"));
-    const QPoint corner = mapFromScene(note->sceneTransform().map(note->boundingRect().topLeft()));
-    m_textColorButton->move(corner + QPoint(-22, 0));
-    m_backgroundColorButton->move(corner + QPoint(-22, 22));
-    m_textColorButton->show();
-    m_backgroundColorButton->show();
-}
-
-void GraphicsView::setTextColor()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    m_pickBackground = false;
-    const QColor color = QColorDialog::getColor(note->textColor(), this);
-    if (color.isValid())
-        updateTextColor(color);
-}
-
-void GraphicsView::setTextBackgroundColor()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    m_pickBackground = true;
-    const QColor color = QColorDialog::getColor(
-        note->textBackgroundColor(), this, QString(), QColorDialog::ShowAlphaChannel);
-    if (color.isValid())
-        updateTextColor(color);
-}
-
-void GraphicsView::updateTextColor(const QColor &color)
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    if (m_pickBackground)
-        note->setTextBackgroundColor(color);
-    else
-        note->setTextColor(color);
-    updateNoteButtons();
-}
-
-void GraphicsView::resetTextColor()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    note->setTextColor(m_noteColor);
-    note->setTextBackgroundColor(m_noteBackground);
-    updateNoteButtons();
-}
-
-void GraphicsView::endEditing()
-{
-    setEditedNote(nullptr);
-}
-
 // --- direct mouse and key events --------------------------------------------------------------
 
 void GraphicsView::mousePressEvent(QMouseEvent *event)
@@ -1566,7 +1406,7 @@ void GraphicsView::mousePressEvent(QMouseEvent *event)
             QGraphicsView::mousePressEvent(event);
             return;
         }
-        endEditing();
+        setEditedNote(nullptr);
         hoverTest(event->pos());
     }
     // Everything else is the actions' business.
@@ -1642,11 +1482,7 @@ void GraphicsView::keyPressEvent(QKeyEvent *event)
         event->ignore();
         return;
     }
-    if (event->key() == Qt::Key_Escape
-        || (m_finishNoteWithReturn
-            && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-            && !(event->modifiers() & Qt::ShiftModifier))) {
-        endEditing();
+    if (m_noteTool->finishEditingByKey(event)) {
         event->accept();
         return;
     }

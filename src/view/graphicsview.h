@@ -1,6 +1,7 @@
 #pragma once
 
 #include "input/action.h"
+#include "view/notetool.h"
 #include "view/viewtool.h"
 
 #include <QColor>
@@ -24,7 +25,6 @@ class GraphicsTextItem;
 class ItemCondition;
 class PickerTool;
 class QMimeData;
-class QPushButton;
 class QRubberBand;
 class QTimer;
 class SelectionCondition;
@@ -85,8 +85,11 @@ public:
     void setActivateSelected(bool activate) { m_activateSelected = activate; }
     void setAlignmentGap(int gap) { m_gap = gap; }
     void setSlideshowInterval(int seconds);
-    void setSelectTextOnEditingStart(bool select) { m_selectTextOnEdit = select; }
-    void setFinishNoteWithReturn(bool finish) { m_finishNoteWithReturn = finish; }
+    void setSelectTextOnEditingStart(bool select)
+    {
+        m_noteTool->setSelectTextOnEditingStart(select);
+    }
+    void setFinishNoteWithReturn(bool finish) { m_noteTool->setFinishNoteWithReturn(finish); }
     // Resizing the view scales what it shows with it, about the view's centre.
     void setScaleOnResize(bool scale) { m_scaleOnResize = scale; }
     void setGizmoEnabled(bool enabled);
@@ -127,19 +130,19 @@ public:
     void packAll();
     void flipSelection(int direction);
 
-    // The note in edit mode, or null; setting another ends the editing of the previous one.
     // The colours of notes made here; invalid ones leave the note to the view's palette.
-    QColor noteColor() const { return m_defaultNoteColor; }
-    void setNoteColor(const QColor &color) { m_defaultNoteColor = color; }
-    QColor noteBackgroundColor() const { return m_defaultNoteBackground; }
-    void setNoteBackgroundColor(const QColor &color) { m_defaultNoteBackground = color; }
+    QColor noteColor() const { return m_noteTool->noteColor(); }
+    void setNoteColor(const QColor &color) { m_noteTool->setNoteColor(color); }
+    QColor noteBackgroundColor() const { return m_noteTool->noteBackgroundColor(); }
+    void setNoteBackgroundColor(const QColor &color) { m_noteTool->setNoteBackgroundColor(color); }
     // A new note at viewPos (viewport coordinates), the same size on the screen at any zoom,
     // attached to the picture under the pointer, added as one undo step and edited at once.
     // Null while the canvas is locked.
-    GraphicsTextItem *createNote(const QPoint &viewPos);
+    GraphicsTextItem *createNote(const QPoint &viewPos) { return m_noteTool->createNote(viewPos); }
 
-    GraphicsTextItem *editedNote() const;
-    void setEditedNote(GraphicsTextItem *note);
+    // The note in edit mode, or null; setting another ends the editing of the previous one.
+    GraphicsTextItem *editedNote() const { return m_noteTool->editedNote(); }
+    void setEditedNote(GraphicsTextItem *note) { m_noteTool->setEditedNote(note); }
 
     QList<GraphicsItem *> selection() const;
     TransformCommand *currentCommand() const { return m_command; }
@@ -161,12 +164,8 @@ signals:
 public slots:
     void handleSelectionChanged();
     void handleSceneRectChanged(const QRectF &rect);
-    // The colour buttons of the edited note: each setter asks for a colour of its role, which
-    // updateTextColor applies; resetTextColor returns to the colours editing began with.
-    void setTextColor();
-    void setTextBackgroundColor();
-    void updateTextColor(const QColor &color);
-    void resetTextColor();
+    // Gives the edited note the colour its last colour button asked for.
+    void updateTextColor(const QColor &color) { m_noteTool->updateTextColor(color); }
     void applicationStateChange(Qt::ApplicationState state);
 
     void panUpdate(const Action::ContinuousUpdateData &motion);
@@ -244,8 +243,6 @@ private:
     void beginCommand(TransformCommand *command);
     void beginMove(const QPoint &pos, Action *transitioningFrom, int mode);
     void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
-    void endEditing();
-    void updateNoteButtons();
     static bool isRichTextFromNote(const QMimeData *mimeData);
 
     CommandHandler *m_commands;
@@ -276,18 +273,6 @@ private:
     QPoint m_handOverOrigin;
     QRubberBand *m_rubberBand;
 
-    // The edited note as it was when editing began, for the one undo step of the edit.
-    QString m_noteText;
-    QColor m_noteColor;
-    QColor m_noteBackground;
-    QColor m_defaultNoteColor;
-    QColor m_defaultNoteBackground;
-    bool m_selectTextOnEdit = true;
-    bool m_finishNoteWithReturn = true;
-    bool m_pickBackground = false;
-    QPushButton *m_textColorButton;
-    QPushButton *m_backgroundColorButton;
-
     // The pinch centre at the last gesture update, in viewport coordinates.
     QPointF m_pinchCentre;
 
@@ -296,6 +281,7 @@ private:
     ViewToolContext m_context;
     bool m_ownsMaximized;
     PickerTool *m_pickerTool = nullptr;
+    NoteTool *m_noteTool = nullptr;
     // Every tool, in the order they were made.
     QList<AbstractViewTool *> m_tools;
 
