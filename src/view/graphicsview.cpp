@@ -21,6 +21,7 @@
 #include "view/itemcondition.h"
 #include "view/pickertool.h"
 #include "view/selectioncondition.h"
+#include "view/selecttool.h"
 #include "view/transformgizmo.h"
 
 #include <QApplication>
@@ -110,7 +111,8 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
         = frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this);
     m_pickerTool = new PickerTool(this, &m_context);
     m_noteTool = new NoteTool(this, &m_context);
-    m_tools = { m_pickerTool, m_noteTool };
+    m_selectTool = new SelectTool(this, &m_context);
+    m_tools = { m_pickerTool, m_noteTool, m_selectTool };
     for (AbstractViewTool *tool : qAsConst(m_tools)) {
         connect(tool, &AbstractViewTool::updateStarted, this, &GraphicsView::updateStarted);
         connect(tool, &AbstractViewTool::updateFinished, this, &GraphicsView::updateFinished);
@@ -258,34 +260,10 @@ void GraphicsView::createActions()
               binding.addCondition(m_context.pinch, false);
               binding.addCondition(m_context.gizmoHover, false);
               Action *action = addAction(name, label, binding);
-              m_itemActions.append(action);
+              m_context.itemGestures.append(action);
               return action;
           };
-    const auto selectBinding = [&](const QKeySequence &keys) {
-        ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-        binding.addCondition(m_context.locked, false);
-        binding.addCondition(m_context.overWindowBorder, false);
-        binding.addCondition(m_context.selectVersusItem, true);
-        binding.addCondition(m_context.textEditing, false);
-        binding.addCondition(m_context.pinch, false);
-        binding.addCondition(m_context.gizmoHover, false);
-        return binding;
-    };
-
-    m_selectAction = addAction(
-        QStringLiteral("Select Images"), tr("Select images"), selectBinding(QKeySequence()));
-    connect(m_selectAction, &Action::continuousBegin, this, &GraphicsView::selectBegin);
-    connect(m_selectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
-    connect(m_selectAction, &Action::continuousEnd, this, &GraphicsView::selectEnd);
-    m_continuousSelectAction = addAction(QStringLiteral("Continuous Select"),
-        tr("Add to or remove from selection"), selectBinding(QKeySequence(Qt::SHIFT)));
-    connect(m_continuousSelectAction, &Action::continuousBegin, this,
-        &GraphicsView::continuousSelectBegin);
-    connect(m_continuousSelectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
-    connect(
-        m_continuousSelectAction, &Action::continuousEnd, this, &GraphicsView::continuousSelectEnd);
-    m_context.selectVersusItem->addAction(m_selectAction);
-    m_context.selectVersusItem->addAction(m_continuousSelectAction);
+    m_selectTool->createActions();
 
     const auto connectTransform = [this](Action *action) {
         connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
@@ -987,106 +965,6 @@ void GraphicsView::finishCurrentTransformCommand()
     m_rubberBand->hide();
 }
 
-void GraphicsView::selectBegin(const QPoint &, Action *transitioningFrom)
-{
-    if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
-        // A modifier was released during an item gesture: give the drag back to it.
-        m_context.selectVersusItem->setValue(false);
-        m_abandoned = true;
-        ActionHandler::instance()->reevaluate();
-        return;
-    }
-    m_dragged = false;
-    GraphicsItem *under = m_context.itemUnderPointer->item();
-    if (!under) {
-        scene()->clearSelection();
-    } else {
-        if (!under->isSelected())
-            scene()->clearSelection();
-        under->setSelected(true);
-    }
-    if (m_activateSelected)
-        bringToFront(graphicsScene()->selectedGraphicsItems());
-}
-
-void GraphicsView::continuousSelectBegin(const QPoint &, Action *transitioningFrom)
-{
-    if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
-        m_context.selectVersusItem->setValue(false);
-        m_abandoned = true;
-        ActionHandler::instance()->reevaluate();
-        return;
-    }
-    m_dragged = false;
-}
-
-void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
-{
-    if (m_abandoned)
-        return;
-    if (!m_dragged) {
-        m_dragged = true;
-        m_context.selectVersusItem->setValue(false);
-        GraphicsItem *under = m_context.itemUnderPointer->item();
-        m_context.itemToManipulate->setItem(under && under->isSelected() ? under : nullptr);
-        ActionHandler *handler = ActionHandler::instance();
-        const QList<Action *> continuous = handler->continuousActions();
-        for (Action *action : continuous) {
-            if (action->isAnyBindingSatisfied()) {
-                // A press on a selected item followed by a drag is a move (or whichever item
-                // gesture the held keys ask for).
-                m_handOverOrigin = motion.origin;
-                m_abandoned = true;
-                handler->reevaluate();
-                return;
-            }
-        }
-        m_context.selectVersusItem->setValue(true);
-    }
-    const QRect band
-        = QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
-              .normalized();
-    m_rubberBand->setGeometry(band);
-    m_rubberBand->show();
-    if (!m_continuousSelectAction->isAnyBindingSatisfied())
-        scene()->clearSelection();
-    QPainterPath path;
-    path.addPolygon(mapToScene(band));
-    const QList<QGraphicsItem *> found = scene()->items(path, Qt::IntersectsItemShape);
-    for (QGraphicsItem *item : found) {
-        if (dynamic_cast<GraphicsItem *>(item))
-            item->setSelected(true);
-    }
-}
-
-void GraphicsView::selectEnd(const Action::ContinuousUpdateData &, Action *)
-{
-    if (!m_abandoned) {
-        GraphicsItem *item = m_context.itemToManipulate->item();
-        if (item && !m_dragged) {
-            scene()->clearSelection();
-            item->setSelected(true);
-            if (m_activateSelected)
-                bringToFront(graphicsScene()->selectedGraphicsItems());
-        }
-    }
-    m_abandoned = false;
-    m_rubberBand->hide();
-}
-
-void GraphicsView::continuousSelectEnd(const Action::ContinuousUpdateData &, Action *)
-{
-    if (!m_abandoned) {
-        GraphicsItem *item = m_context.itemUnderPointer->item();
-        if (item && !m_dragged)
-            item->setSelected(!item->isSelected());
-        if (m_activateSelected)
-            bringToFront(graphicsScene()->selectedGraphicsItems());
-    }
-    m_abandoned = false;
-    m_rubberBand->hide();
-}
-
 void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int mode)
 {
     if (m_command && m_moveActions.contains(transitioningFrom)) {
@@ -1097,9 +975,8 @@ void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int m
     }
     // Taken over from a select drag, the move starts where the button went down: the first
     // motion, which decided that this is a move, must move the items too.
-    const bool fromSelect
-        = transitioningFrom == m_selectAction || transitioningFrom == m_continuousSelectAction;
-    const QPoint start = fromSelect ? m_handOverOrigin : pos;
+    const QPoint start
+        = m_selectTool->isSelectAction(transitioningFrom) ? m_selectTool->handOverOrigin() : pos;
     beginCommand(new MoveCommand(
         this, selection(), mapToScene(viewport()->mapFromGlobal(start)), mode, m_gap));
 }

@@ -24,6 +24,7 @@ class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
 class PickerTool;
+class SelectTool;
 class QMimeData;
 class QRubberBand;
 class QTimer;
@@ -83,6 +84,7 @@ public:
     void setWheelMode(int mode) { m_wheelMode = mode; }
     void setInvertWheel(bool invert) { m_invertWheel = invert; }
     void setActivateSelected(bool activate) { m_activateSelected = activate; }
+    bool activatesSelected() const { return m_activateSelected; }
     void setAlignmentGap(int gap) { m_gap = gap; }
     void setSlideshowInterval(int seconds);
     void setSelectTextOnEditingStart(bool select)
@@ -145,6 +147,8 @@ public:
     void setEditedNote(GraphicsTextItem *note) { m_noteTool->setEditedNote(note); }
 
     QList<GraphicsItem *> selection() const;
+    // Raises the items above all others, as one undo step.
+    void bringToFront(const QList<GraphicsItem *> &items);
     TransformCommand *currentCommand() const { return m_command; }
     QRubberBand *rubberBand() const { return m_rubberBand; }
     ColorPickerDialog *colorPicker() const;
@@ -172,11 +176,6 @@ public slots:
     void zoomBegin(const QPoint &pos);
     void zoomUpdate(const Action::ContinuousUpdateData &motion);
 
-    void selectBegin(const QPoint &pos, Action *transitioningFrom);
-    void selectUpdate(const Action::ContinuousUpdateData &motion);
-    void selectEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void continuousSelectBegin(const QPoint &pos, Action *transitioningFrom);
-    void continuousSelectEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
     void moveBegin(const QPoint &pos, Action *transitioningFrom);
     void moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom);
     void moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom);
@@ -235,7 +234,6 @@ private:
     ViewState currentState() const;
     void restoreState(const ViewState &state);
     void focusStep(int direction);
-    void bringToFront(const QList<GraphicsItem *> &items);
     void hoverTest(const QPoint &viewPos);
     bool gizmoHoverTest(const QPoint &viewPos);
     void placeGizmo();
@@ -268,9 +266,6 @@ private:
 
     // Gestures.
     TransformCommand *m_command = nullptr;
-    bool m_abandoned = false;
-    bool m_dragged = false;
-    QPoint m_handOverOrigin;
     QRubberBand *m_rubberBand;
 
     // The pinch centre at the last gesture update, in viewport coordinates.
@@ -282,12 +277,10 @@ private:
     bool m_ownsMaximized;
     PickerTool *m_pickerTool = nullptr;
     NoteTool *m_noteTool = nullptr;
+    SelectTool *m_selectTool = nullptr;
     // Every tool, in the order they were made.
     QList<AbstractViewTool *> m_tools;
 
-    Action *m_selectAction = nullptr;
-    Action *m_continuousSelectAction = nullptr;
-    QList<Action *> m_itemActions;
     QList<Action *> m_moveActions;
     QList<Action *> m_rotateActions;
 
