@@ -2,14 +2,8 @@
 
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
-#include "commands/cropcommand.h"
-#include "commands/croppancommand.h"
-#include "commands/cropzoomcommand.h"
 #include "commands/depthchangecommand.h"
 #include "commands/flipcommand.h"
-#include "commands/movecommand.h"
-#include "commands/opacitycommand.h"
-#include "commands/rotatecommand.h"
 #include "commands/scalecommand.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
@@ -17,12 +11,14 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
+#include "view/croptool.h"
 #include "view/gizmocondition.h"
 #include "view/itemcondition.h"
 #include "view/pickertool.h"
 #include "view/selectioncondition.h"
 #include "view/selecttool.h"
 #include "view/transformgizmo.h"
+#include "view/transformtool.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -33,12 +29,10 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPixmapCache>
 #include <QRubberBand>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSvgRenderer>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtMath>
@@ -47,27 +41,6 @@
 #include <cmath>
 
 namespace {
-
-// Scale and rotate commands keep a frame that turns and scales with their items, and a move's
-// frame only translates; the gizmo can follow those. Other commands (crop, flip) change the
-// items in ways their frame does not tell.
-bool frameFollowsItems(const TransformCommand *command)
-{
-    const QMetaObject *type = command->metaObject();
-    return type == &ScaleCommand::staticMetaObject || type == &RotateCommand::staticMetaObject
-        || type == &MoveCommand::staticMetaObject;
-}
-
-QPixmap renderPicture(const QString &file)
-{
-    // Rendered once, large enough to stay sharp on high-density screens.
-    QPixmap picture(64, 64);
-    picture.fill(Qt::transparent);
-    QSvgRenderer renderer(file);
-    QPainter painter(&picture);
-    renderer.render(&painter);
-    return picture;
-}
 
 bool isFiniteTransform(const QTransform &t)
 {
@@ -92,9 +65,6 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_slideshow(new QTimer(this))
     , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
     , m_ownsMaximized(!frame.maximized)
-    , m_gizmo(new TransformGizmo(this))
-    , m_scaleCursorPicture(renderPicture(QStringLiteral(":/cursors/scale.svg")))
-    , m_rotateCursorPicture(renderPicture(QStringLiteral(":/cursors/rotate.svg")))
 {
     m_context.textEditing = new ItemCondition(this);
     m_context.pinch = new ActionCondition(this);
@@ -112,7 +82,9 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     m_pickerTool = new PickerTool(this, &m_context);
     m_noteTool = new NoteTool(this, &m_context);
     m_selectTool = new SelectTool(this, &m_context);
-    m_tools = { m_pickerTool, m_noteTool, m_selectTool };
+    m_transformTool = new TransformTool(this, &m_context, m_selectTool);
+    m_cropTool = new CropTool(this, &m_context, m_transformTool);
+    m_tools = { m_pickerTool, m_noteTool, m_selectTool, m_transformTool, m_cropTool };
     for (AbstractViewTool *tool : qAsConst(m_tools)) {
         connect(tool, &AbstractViewTool::updateStarted, this, &GraphicsView::updateStarted);
         connect(tool, &AbstractViewTool::updateFinished, this, &GraphicsView::updateFinished);
@@ -138,8 +110,6 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
     connect(scene, &QGraphicsScene::selectionChanged, this, &GraphicsView::handleSelectionChanged);
     connect(scene, &QGraphicsScene::sceneRectChanged, this, &GraphicsView::handleSceneRectChanged);
-    // Undo and redo move the items under the gizmo.
-    connect(m_commands, &CommandHandler::commandExecuted, this, [this] { updateGizmo(); });
 
     viewport()->grabGesture(Qt::PinchGesture);
     if (scene->canvasColor().isValid())
@@ -160,7 +130,9 @@ GraphicsView::~GraphicsView()
             disconnect(action, nullptr, tool, nullptr);
     }
     qDeleteAll(actions);
-    delete m_command;
+    // The transform tool drops a command still in progress, as the items may go next.
+    qDeleteAll(m_tools);
+    m_tools.clear();
 }
 
 GraphicsScene *GraphicsView::graphicsScene() const
@@ -246,107 +218,10 @@ void GraphicsView::createActions()
     triggered(QStringLiteral("Clear Selection"), tr("Clear selection"),
         QKeySequence(Qt::Key_Escape), [this] { scene()->clearSelection(); });
 
-    // Item gestures.
-    const auto gesture
-        = [&](const QString &name, const QString &label, const QKeySequence &keys, bool needsItem) {
-              ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-              binding.addCondition(m_context.locked, false);
-              // A press on the window's border resizes the window instead.
-              binding.addCondition(m_context.overWindowBorder, false);
-              if (needsItem)
-                  binding.addCondition(m_context.itemToManipulate, true);
-              binding.addCondition(m_context.selectVersusItem, false);
-              binding.addCondition(m_context.textEditing, false);
-              binding.addCondition(m_context.pinch, false);
-              binding.addCondition(m_context.gizmoHover, false);
-              Action *action = addAction(name, label, binding);
-              m_context.itemGestures.append(action);
-              return action;
-          };
+    // Gestures on items. Select comes first: it decides whether a drag is a select at all.
     m_selectTool->createActions();
-
-    const auto connectTransform = [this](Action *action) {
-        connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
-    };
-
-    // The gizmo's drags share the left button with select and move; the gizmo-hover condition
-    // gives it to them only over a handle. They are not offered for rebinding.
-    const auto gizmoAction
-        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto begin) {
-              ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-              binding.addCondition(m_context.locked, false);
-              binding.addCondition(m_context.overWindowBorder, false);
-              binding.addCondition(m_context.selectVersusItem, false);
-              binding.addCondition(m_context.textEditing, false);
-              binding.addCondition(m_context.pinch, false);
-              binding.addCondition(m_context.gizmoHover, true);
-              Action *action = ActionHandler::instance()->createAction(
-                  name, label, this, binding, 0, tr("Canvas Controls"));
-              m_context.gizmoHover->addAction(action);
-              m_gizmoActions.append(action);
-              connect(action, &Action::continuousBegin, this,
-                  [this, begin](const QPoint &pos, Action *from) { (this->*begin)(pos, from); });
-              connectTransform(action);
-              connect(action, &Action::continuousEnd, this, &GraphicsView::gizmoEnd);
-          };
-    gizmoAction(QStringLiteral("Transform Gizmo"), tr("Transform Gizmo"), QKeySequence(),
-        static_cast<void (GraphicsView::*)(const QPoint &, Action *)>(&GraphicsView::gizmoBegin));
-    gizmoAction(QStringLiteral("Snapped Transform Gizmo"), tr("Snapped Transform Gizmo"),
-        QKeySequence(Qt::SHIFT), &GraphicsView::gizmoSnappedBegin);
-    gizmoAction(QStringLiteral("Center Transform Gizmo"), tr("Center Transform Gizmo"),
-        QKeySequence(Qt::ALT), &GraphicsView::gizmoCenterBegin);
-    const auto connectFinish = [this](Action *action) {
-        connect(action, &Action::continuousEnd, this, [this] { finishCurrentTransformCommand(); });
-    };
-
-    Action *move = gesture(QStringLiteral("Move Images"), tr("Move images"), QKeySequence(), true);
-    Action *axisMove = gesture(QStringLiteral("Axis Snapped Move"), tr("Move along one axis"),
-        QKeySequence(Qt::SHIFT), true);
-    Action *neighbourMove = gesture(QStringLiteral("Neighbour Snapped Move"),
-        tr("Move snapping to neighbours"), QKeySequence(Qt::SHIFT | Qt::Key_Space), true);
-    m_moveActions = { move, axisMove, neighbourMove };
-    connect(move, &Action::continuousBegin, this, &GraphicsView::moveBegin);
-    connect(axisMove, &Action::continuousBegin, this, &GraphicsView::moveAxisSnappedBegin);
-    connect(
-        neighbourMove, &Action::continuousBegin, this, &GraphicsView::moveNeighbourSnappedBegin);
-    for (Action *action : qAsConst(m_moveActions)) {
-        connectTransform(action);
-        connect(action, &Action::continuousEnd, this, &GraphicsView::moveEnd);
-    }
-
-    Action *rotate = gesture(
-        QStringLiteral("Rotate Images"), tr("Rotate images"), QKeySequence(Qt::CTRL), true);
-    Action *snappedRotate = gesture(QStringLiteral("Snapped Rotate"), tr("Rotate in steps"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT), true);
-    m_rotateActions = { rotate, snappedRotate };
-    connect(rotate, &Action::continuousBegin, this, &GraphicsView::rotateBegin);
-    connect(snappedRotate, &Action::continuousBegin, this, &GraphicsView::rotateSnappedBegin);
-    for (Action *action : qAsConst(m_rotateActions)) {
-        connectTransform(action);
-        connect(action, &Action::continuousEnd, this, &GraphicsView::rotateEnd);
-    }
-
-    const auto simpleGesture = [&](const QString &name, const QString &label,
-                                   const QKeySequence &keys, bool needsItem, auto begin) {
-        Action *action = gesture(name, label, keys, needsItem);
-        connect(action, &Action::continuousBegin, this,
-            [this, begin](const QPoint &pos) { (this->*begin)(pos); });
-        connectFinish(action);
-        return action;
-    };
-    connectTransform(simpleGesture(QStringLiteral("Scale Images"), tr("Scale images"),
-        QKeySequence(Qt::CTRL | Qt::ALT), true, &GraphicsView::scaleBegin));
-    connectTransform(simpleGesture(QStringLiteral("Flip Images"), tr("Flip images"),
-        QKeySequence(Qt::ALT | Qt::SHIFT), true, &GraphicsView::flipBegin));
-    connectTransform(simpleGesture(QStringLiteral("Change Opacity"), tr("Change opacity"),
-        QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT), true, &GraphicsView::opacityBegin));
-    Action *crop = simpleGesture(QStringLiteral("Crop Images"), tr("Crop images"),
-        QKeySequence(Qt::Key_C), false, &GraphicsView::cropBegin);
-    connect(crop, &Action::continuousUpdate, this, &GraphicsView::cropUpdate);
-    connectTransform(simpleGesture(QStringLiteral("Pan Crop"), tr("Pan inside crop"),
-        QKeySequence(Qt::Key_V), true, &GraphicsView::cropPanBegin));
-    connectTransform(simpleGesture(QStringLiteral("Zoom Crop"), tr("Zoom inside crop"),
-        QKeySequence(Qt::SHIFT | Qt::Key_V), true, &GraphicsView::cropZoomBegin));
+    m_transformTool->createActions();
+    m_cropTool->createActions();
 
     // Keyboard actions on the selection.
     const auto onSelection
@@ -476,10 +351,10 @@ void GraphicsView::applicationStateChange(Qt::ApplicationState state)
         // the way.
         if (isOverlayMode())
             scene()->clearSelection();
-        if (m_gizmo->isVisible())
-            m_gizmo->startFade();
-    } else if (m_gizmo->gizmoRect().isValid()) {
-        m_gizmo->stopFade();
+        if (transformGizmo()->isVisible())
+            transformGizmo()->startFade();
+    } else if (transformGizmo()->gizmoRect().isValid()) {
+        transformGizmo()->stopFade();
     }
 }
 
@@ -540,7 +415,7 @@ bool GraphicsView::scaleAboutAnchor(qreal sx, qreal sy)
     pan(QPoint(qRound(delta.x()), qRound(delta.y())));
     if (editedNote())
         m_noteTool->updateButtons();
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
     return true;
 }
 
@@ -567,7 +442,7 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
     const QPointF centre = mapToScene(QRect(QPoint(), event->oldSize()).center());
     QGraphicsView::resizeEvent(event);
     updateSceneRect();
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
     const QSize before = event->oldSize();
     const QSize after = event->size();
     if (!m_scaleOnResize || before.isEmpty() || after.isEmpty())
@@ -603,7 +478,7 @@ void GraphicsView::scrollContentsBy(int dx, int dy)
     // along.
     if (editedNote())
         m_noteTool->updateButtons();
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
 }
 
 GraphicsView::ViewState GraphicsView::currentState() const
@@ -617,7 +492,7 @@ void GraphicsView::restoreState(const ViewState &state)
     updateSceneRect();
     horizontalScrollBar()->setValue(state.horizontal);
     verticalScrollBar()->setValue(state.vertical);
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
 }
 
 void GraphicsView::fitTo(const QRectF &target)
@@ -634,7 +509,7 @@ void GraphicsView::fitTo(const QRectF &target)
     if (!sceneRect().contains(reach))
         setSceneRect(sceneRect().united(reach));
     centerOn(target.center());
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
 }
 
 void GraphicsView::focusCanvas()
@@ -744,7 +619,7 @@ void GraphicsView::resetView()
     resetTransform();
     updateSceneRect();
     updateSceneRect();
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
     if (graphicsScene()->isEmptyFlag())
         return;
     QScrollBar *horizontal = horizontalScrollBar();
@@ -838,14 +713,16 @@ void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint
         m_pinchCentre = centre;
         // Over another program's window (overlay) the pinch resizes the selection instead.
         if (isOverlayMode() && !selection().isEmpty())
-            beginCommand(new ScaleCommand(selection(), mapToScene(centre.toPoint())));
+            m_transformTool->beginCommand(
+                new ScaleCommand(selection(), mapToScene(centre.toPoint())));
         break;
     case Qt::GestureUpdated: {
         // The factor is the change since the previous update.
         const qreal factor = scaleFactor;
         if (isOverlayMode()) {
-            if (m_command && std::isfinite(factor) && factor > 0)
-                m_command->applyTransform(QTransform::fromScale(factor, factor));
+            TransformCommand *command = m_transformTool->currentCommand();
+            if (command && std::isfinite(factor) && factor > 0)
+                command->applyTransform(QTransform::fromScale(factor, factor));
         } else {
             m_anchor = mapToScene(centre.toPoint());
             zoom(factor - 1.0);
@@ -857,7 +734,7 @@ void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint
     }
     case Qt::GestureFinished:
     case Qt::GestureCanceled:
-        finishCurrentTransformCommand();
+        m_transformTool->finishCommand();
         m_context.pinch->setValue(false);
         ActionHandler::instance()->reevaluate();
         break;
@@ -880,7 +757,7 @@ GraphicsItem *GraphicsView::topItemAt(const QPoint &viewPos) const
 
 void GraphicsView::hoverTest(const QPoint &viewPos)
 {
-    if (gizmoHoverTest(viewPos))
+    if (m_transformTool->gizmoHoverTest(viewPos))
         return;
     GraphicsItem *item = topItemAt(viewPos);
     m_context.itemUnderPointer->setItem(item);
@@ -903,328 +780,47 @@ void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
     m_commands->push(command);
 }
 
-void GraphicsView::beginCommand(TransformCommand *command)
-{
-    if (m_command) {
-        TransformCommand *previous = m_command;
-        m_command = nullptr;
-        previous->finish();
-        m_commands->push(previous);
-        emit updateFinished();
-    } else {
-        emit updateStarted();
-    }
-    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-        Qt::UniqueConnection);
-    m_command = command;
-    m_gizmoCommand = false;
-    m_gizmoStartTransform = m_gizmo->gizmoTransform();
-    m_commandStartFrame = command->frame();
-}
-
-void GraphicsView::transformCommandUpdate(const Action::ContinuousUpdateData &motion)
-{
-    if (!m_command)
-        return;
-    // A scene rectangle growing under the pointer would scroll the items away from it.
-    graphicsScene()->setSceneRectLocked(true);
-    const QPoint viewPos = viewport()->mapFromGlobal(motion.current);
-    if (m_command->usesViewCoordinates()) {
-        m_command->update(QPointF(viewPos));
-    } else {
-        const bool fromCorner = m_gizmoCommand && qobject_cast<ScaleCommand *>(m_command);
-        m_command->update(mapToScene(viewPos) - (fromCorner ? m_gizmoOffset : QPointF()));
-    }
-    if (!m_gizmoEnabled)
-        return;
-    if (frameFollowsItems(m_command) && m_commandStartFrame.isInvertible()) {
-        m_gizmo->setGizmoGeometry(m_gizmo->gizmoRect(),
-            m_gizmoStartTransform * m_commandStartFrame.inverted() * m_command->frame());
-    } else {
-        placeGizmo();
-    }
-}
-
-void GraphicsView::finishCurrentTransformCommand()
-{
-    if (m_command) {
-        TransformCommand *command = m_command;
-        m_command = nullptr;
-        command->finish();
-        m_gizmoCommand = false;
-        m_commands->push(command);
-        emit updateFinished();
-    }
-    m_gizmoCommand = false;
-    placeGizmo();
-    gizmoHoverTest(m_context.lastPointer);
-    if (!m_context.gizmoHover->value())
-        m_context.selectVersusItem->setValue(true);
-    graphicsScene()->setSceneRectLocked(false);
-    graphicsScene()->update();
-    m_rubberBand->hide();
-}
-
-void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int mode)
-{
-    if (m_command && m_moveActions.contains(transitioningFrom)) {
-        if (auto *move = qobject_cast<MoveCommand *>(m_command)) {
-            move->setMode(mode);
-            return;
-        }
-    }
-    // Taken over from a select drag, the move starts where the button went down: the first
-    // motion, which decided that this is a move, must move the items too.
-    const QPoint start
-        = m_selectTool->isSelectAction(transitioningFrom) ? m_selectTool->handOverOrigin() : pos;
-    beginCommand(new MoveCommand(
-        this, selection(), mapToScene(viewport()->mapFromGlobal(start)), mode, m_gap));
-}
-
-void GraphicsView::moveBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginMove(pos, transitioningFrom, MoveCommand::FreeMove);
-}
-
-void GraphicsView::moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginMove(pos, transitioningFrom, MoveCommand::AxisMove);
-}
-
-void GraphicsView::moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginMove(pos, transitioningFrom, MoveCommand::NeighbourSnapMove);
-}
-
-void GraphicsView::moveEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
-{
-    if (!m_moveActions.contains(transitioningTo))
-        finishCurrentTransformCommand();
-}
-
-void GraphicsView::beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap)
-{
-    if (m_command && m_rotateActions.contains(transitioningFrom)) {
-        if (auto *rotate = qobject_cast<RotateCommand *>(m_command)) {
-            rotate->setSnap(snap);
-            return;
-        }
-    }
-    auto *command = new RotateCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos)));
-    command->setSnap(snap);
-    beginCommand(command);
-}
-
-void GraphicsView::rotateBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginRotate(pos, transitioningFrom, false);
-}
-
-void GraphicsView::rotateSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginRotate(pos, transitioningFrom, true);
-}
-
-void GraphicsView::rotateEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
-{
-    if (!m_rotateActions.contains(transitioningTo))
-        finishCurrentTransformCommand();
-}
-
-void GraphicsView::scaleBegin(const QPoint &pos)
-{
-    beginCommand(new ScaleCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::flipBegin(const QPoint &pos)
-{
-    beginCommand(new FlipCommand(selection(), QPointF(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::opacityBegin(const QPoint &pos)
-{
-    beginCommand(new OpacityCommand(selection(), QPointF(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::cropBegin(const QPoint &pos)
-{
-    beginCommand(new CropCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::cropUpdate(const Action::ContinuousUpdateData &motion)
-{
-    m_rubberBand->setGeometry(
-        QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
-            .normalized());
-    m_rubberBand->show();
-    transformCommandUpdate(motion);
-}
-
-void GraphicsView::cropPanBegin(const QPoint &pos)
-{
-    beginCommand(new CropPanCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::cropZoomBegin(const QPoint &pos)
-{
-    beginCommand(new CropZoomCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
 // --- transform gizmo ------------------------------------------------------------------------
 
 void GraphicsView::setGizmoEnabled(bool enabled)
 {
-    m_gizmoEnabled = enabled;
-    updateGizmo();
+    m_transformTool->setGizmoEnabled(enabled);
+}
+
+bool GraphicsView::isGizmoEnabled() const
+{
+    return m_transformTool->isGizmoEnabled();
 }
 
 void GraphicsView::setGizmoDisplayMode(int settingValue)
 {
-    m_gizmo->setDisplayMode(TransformGizmo::displayModeFromSetting(settingValue));
+    transformGizmo()->setDisplayMode(TransformGizmo::displayModeFromSetting(settingValue));
 }
 
 void GraphicsView::setGizmoHandleSize(int pixels)
 {
-    m_gizmo->setHandleSize(pixels);
+    transformGizmo()->setHandleSize(pixels);
     updateGizmo();
 }
 
 void GraphicsView::setGizmoFadeWhenInactive(bool fade)
 {
-    m_gizmo->setFadeWhenInactive(fade);
+    transformGizmo()->setFadeWhenInactive(fade);
 }
 
-void GraphicsView::placeGizmo()
+TransformGizmo *GraphicsView::transformGizmo() const
 {
-    QRectF rect;
-    QTransform transform;
-    const QList<GraphicsItem *> items = selection();
-    if (!isCanvasLocked() && m_gizmoEnabled && !editedNote()) {
-        if (items.size() == 1) {
-            // The frame turns, scales and mirrors with the one item.
-            rect = items.first()->boundingRect();
-            transform = items.first()->sceneTransform();
-        } else if (!items.isEmpty()) {
-            QRectF bounds;
-            for (GraphicsItem *item : items)
-                bounds |= item->sceneBounds();
-            const QPointF centre = bounds.center();
-            rect = bounds.translated(-centre);
-            transform = QTransform::fromTranslate(centre.x(), centre.y());
-        }
-    }
-    m_gizmo->setGizmoGeometry(rect, transform);
+    return m_transformTool->gizmo();
 }
 
 void GraphicsView::updateGizmo()
 {
-    placeGizmo();
-    // While a gesture runs (a rubber band changing the selection, too) the pointer must not
-    // turn it into a gizmo drag; the next move without buttons tests again.
-    if (!m_command && !ActionHandler::instance()->currentContinuousAction())
-        gizmoHoverTest(m_context.lastPointer);
+    m_transformTool->updateGizmo();
 }
 
-bool GraphicsView::gizmoHoverTest(const QPoint &viewPos)
+TransformCommand *GraphicsView::currentCommand() const
 {
-    TransformGizmo::Hit hit;
-    if (m_gizmoEnabled && m_gizmo->gizmoRect().isValid())
-        hit = m_gizmo->hitTest(QPointF(viewPos));
-    if (hit.handle == TransformGizmo::NoHandle) {
-        if (m_context.gizmoHover->value())
-            viewport()->unsetCursor();
-        m_gizmoHandle = TransformGizmo::NoHandle;
-        m_context.gizmoHover->setValue(false);
-        m_context.selectVersusItem->setValue(true);
-        return false;
-    }
-    m_context.selectVersusItem->setValue(false);
-    m_gizmoHandle = hit.handle;
-    m_gizmoRotates = hit.handle >= TransformGizmo::FirstRotateHandle;
-    const QPointF corner = m_gizmo->gizmoTransform().map(
-        TransformGizmo::corner(m_gizmo->gizmoRect(), (hit.handle - 1) % 4));
-    m_gizmoOffset = mapToScene(viewPos) - corner;
-    m_context.gizmoHover->setValue(true);
-    updateGizmoCursor();
-    return true;
-}
-
-void GraphicsView::updateGizmoCursor()
-{
-    if (!m_context.gizmoHover->value() || m_gizmoHandle == TransformGizmo::NoHandle) {
-        viewport()->unsetCursor();
-        return;
-    }
-    bool mirrored = false;
-    const qreal angle = TransformGizmo::cursorAngle(
-        m_gizmo->gizmoTransform(), (m_gizmoHandle - 1) % 4, &mirrored);
-    const qreal ratio = devicePixelRatioF();
-    QPixmap cursor(QSize(32, 32) * ratio);
-    cursor.setDevicePixelRatio(ratio);
-    cursor.fill(Qt::transparent);
-    QPainter painter(&cursor);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    painter.translate(16, 16);
-    painter.rotate(angle);
-    if (mirrored)
-        painter.scale(-1, 1);
-    painter.drawPixmap(QRectF(-16, -16, 32, 32),
-        m_gizmoRotates ? m_rotateCursorPicture : m_scaleCursorPicture, QRectF(0, 0, 64, 64));
-    painter.end();
-    viewport()->setCursor(QCursor(cursor));
-}
-
-void GraphicsView::gizmoBegin(
-    const QPoint &pos, Action *transitioningFrom, bool snapped, bool centred)
-{
-    // Shift or Alt pressed or released during a gizmo drag keeps its one undo step; only the
-    // snapping of a rotation follows the keys.
-    if (m_command && m_gizmoCommand && m_gizmoActions.contains(transitioningFrom)) {
-        if (auto *rotate = qobject_cast<RotateCommand *>(m_command))
-            rotate->setSnap(snapped);
-        return;
-    }
-    const QRectF rect = m_gizmo->gizmoRect();
-    if (!rect.isValid() || m_gizmoHandle == TransformGizmo::NoHandle)
-        return;
-    const QPointF pointer = mapToScene(viewport()->mapFromGlobal(pos));
-    TransformCommand *command = nullptr;
-    if (m_gizmoRotates) {
-        // Rotation goes by the pointer's direction from the centre, which the corner's offset
-        // would bend; measured from the pointer itself nothing jumps either.
-        auto *rotate = new RotateCommand(selection(), pointer);
-        rotate->setSnap(snapped);
-        command = rotate;
-    } else {
-        const QPointF start = pointer - m_gizmoOffset;
-        const int corner = m_gizmoHandle - TransformGizmo::FirstScaleHandle;
-        const QTransform &transform = m_gizmo->gizmoTransform();
-        QPointF anchor = centred ? transform.map(rect.center())
-                                 : transform.map(TransformGizmo::corner(rect, (corner + 2) % 4));
-        // The command reads a pivot at exactly the origin as none; a nanometre off it is the
-        // same point on any screen.
-        if (anchor.isNull())
-            anchor = QPointF(1e-9, 0);
-        command = new ScaleCommand(selection(), start, anchor, start - anchor);
-    }
-    beginCommand(command);
-    m_gizmoCommand = true;
-}
-
-void GraphicsView::gizmoSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    gizmoBegin(pos, transitioningFrom, true, false);
-}
-
-void GraphicsView::gizmoCenterBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    gizmoBegin(pos, transitioningFrom, false, true);
-}
-
-void GraphicsView::gizmoEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
-{
-    if (!m_gizmoActions.contains(transitioningTo))
-        finishCurrentTransformCommand();
+    return m_transformTool->currentCommand();
 }
 
 // --- keyboard arrange and flip ----------------------------------------------------------------
@@ -1294,10 +890,11 @@ void GraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
     m_context.lastPointer = event->pos();
     // Over an inactive window the gizmo comes back for a moment where the user points.
-    if (m_gizmo->gizmoRect().isValid() && (m_gizmo->isFading() || m_gizmo->isHidden())
+    if (transformGizmo()->gizmoRect().isValid()
+        && (transformGizmo()->isFading() || transformGizmo()->isHidden())
         && QGuiApplication::applicationState() != Qt::ApplicationActive) {
-        m_gizmo->stopFade();
-        m_gizmo->startFade();
+        transformGizmo()->stopFade();
+        transformGizmo()->startFade();
     }
     if (event->buttons() == Qt::NoButton)
         hoverTest(event->pos());

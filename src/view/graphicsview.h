@@ -23,6 +23,7 @@ class GraphicsItem;
 class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
+class CropTool;
 class PickerTool;
 class SelectTool;
 class QMimeData;
@@ -31,6 +32,7 @@ class QTimer;
 class SelectionCondition;
 class TransformCommand;
 class TransformGizmo;
+class TransformTool;
 
 // The canvas view. It owns navigation (pan, zoom about a point, fitting, stepping through
 // images, slideshow) and turns the mouse gestures of its actions into one transform command
@@ -86,6 +88,7 @@ public:
     void setActivateSelected(bool activate) { m_activateSelected = activate; }
     bool activatesSelected() const { return m_activateSelected; }
     void setAlignmentGap(int gap) { m_gap = gap; }
+    int alignmentGap() const { return m_gap; }
     void setSlideshowInterval(int seconds);
     void setSelectTextOnEditingStart(bool select)
     {
@@ -95,12 +98,12 @@ public:
     // Resizing the view scales what it shows with it, about the view's centre.
     void setScaleOnResize(bool scale) { m_scaleOnResize = scale; }
     void setGizmoEnabled(bool enabled);
-    bool isGizmoEnabled() const { return m_gizmoEnabled; }
+    bool isGizmoEnabled() const;
     // The value of the display-mode setting, not the gizmo's bits.
     void setGizmoDisplayMode(int settingValue);
     void setGizmoHandleSize(int pixels);
     void setGizmoFadeWhenInactive(bool fade);
-    TransformGizmo *transformGizmo() const { return m_gizmo; }
+    TransformGizmo *transformGizmo() const;
 
     // Navigation. A zoom or scale step is refused (false) when the resulting transform would
     // not be finite or not invertible; there are no other limits.
@@ -149,7 +152,8 @@ public:
     QList<GraphicsItem *> selection() const;
     // Raises the items above all others, as one undo step.
     void bringToFront(const QList<GraphicsItem *> &items);
-    TransformCommand *currentCommand() const { return m_command; }
+    // The item gesture's command in progress, or null.
+    TransformCommand *currentCommand() const;
     QRubberBand *rubberBand() const { return m_rubberBand; }
     ColorPickerDialog *colorPicker() const;
     CoordinatePickerDialog *coordinatePicker() const;
@@ -176,34 +180,8 @@ public slots:
     void zoomBegin(const QPoint &pos);
     void zoomUpdate(const Action::ContinuousUpdateData &motion);
 
-    void moveBegin(const QPoint &pos, Action *transitioningFrom);
-    void moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void moveEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void rotateBegin(const QPoint &pos, Action *transitioningFrom);
-    void rotateSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void rotateEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void scaleBegin(const QPoint &pos);
-    void flipBegin(const QPoint &pos);
-    void opacityBegin(const QPoint &pos);
-    void cropBegin(const QPoint &pos);
-    void cropUpdate(const Action::ContinuousUpdateData &motion);
-    void cropPanBegin(const QPoint &pos);
-    void cropZoomBegin(const QPoint &pos);
-    void transformCommandUpdate(const Action::ContinuousUpdateData &motion);
-    void finishCurrentTransformCommand();
-
     // Places the gizmo over the selection and tests the pointer against it again.
     void updateGizmo();
-    void updateGizmoCursor();
-    void gizmoBegin(const QPoint &pos, Action *transitioningFrom, bool snapped, bool centred);
-    void gizmoBegin(const QPoint &pos, Action *transitioningFrom)
-    {
-        gizmoBegin(pos, transitioningFrom, false, false);
-    }
-    void gizmoSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void gizmoCenterBegin(const QPoint &pos, Action *transitioningFrom);
-    void gizmoEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -235,12 +213,7 @@ private:
     void restoreState(const ViewState &state);
     void focusStep(int direction);
     void hoverTest(const QPoint &viewPos);
-    bool gizmoHoverTest(const QPoint &viewPos);
-    void placeGizmo();
     void clearHover();
-    void beginCommand(TransformCommand *command);
-    void beginMove(const QPoint &pos, Action *transitioningFrom, int mode);
-    void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
     static bool isRichTextFromNote(const QMimeData *mimeData);
 
     CommandHandler *m_commands;
@@ -264,8 +237,6 @@ private:
     bool m_focusing = false;
     QTimer *m_slideshow;
 
-    // Gestures.
-    TransformCommand *m_command = nullptr;
     QRubberBand *m_rubberBand;
 
     // The pinch centre at the last gesture update, in viewport coordinates.
@@ -278,27 +249,8 @@ private:
     PickerTool *m_pickerTool = nullptr;
     NoteTool *m_noteTool = nullptr;
     SelectTool *m_selectTool = nullptr;
+    TransformTool *m_transformTool = nullptr;
+    CropTool *m_cropTool = nullptr;
     // Every tool, in the order they were made.
     QList<AbstractViewTool *> m_tools;
-
-    QList<Action *> m_moveActions;
-    QList<Action *> m_rotateActions;
-
-    // The transform gizmo and what the pointer found on it at the last hover test.
-    TransformGizmo *m_gizmo;
-    bool m_gizmoEnabled = true;
-    int m_gizmoHandle = 0;
-    bool m_gizmoRotates = false;
-    // From the grabbed corner to the pointer, in scene units: the corner, not the pointer,
-    // follows the drag, so the selection does not jump when it starts.
-    QPointF m_gizmoOffset;
-    // Set while the current command is one the gizmo began.
-    bool m_gizmoCommand = false;
-    // The gizmo's transform and the command's frame when the current command began: the
-    // gizmo follows the frame while the command runs.
-    QTransform m_gizmoStartTransform;
-    QTransform m_commandStartFrame;
-    QPixmap m_scaleCursorPicture;
-    QPixmap m_rotateCursorPicture;
-    QList<Action *> m_gizmoActions;
 };
