@@ -1,9 +1,7 @@
 #include "view/graphicsview.h"
 
-#include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
 #include "commands/depthchangecommand.h"
-#include "commands/flipcommand.h"
 #include "commands/scalecommand.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
@@ -14,11 +12,9 @@
 #include "view/croptool.h"
 #include "view/gizmocondition.h"
 #include "view/itemcondition.h"
-#include "view/pickertool.h"
 #include "view/selectioncondition.h"
 #include "view/selecttool.h"
 #include "view/transformgizmo.h"
-#include "view/transformtool.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -31,11 +27,9 @@
 #include <QMouseEvent>
 #include <QPixmapCache>
 #include <QRubberBand>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
-#include <QtMath>
 
 #include <algorithm>
 #include <cmath>
@@ -84,7 +78,9 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     m_selectTool = new SelectTool(this, &m_context);
     m_transformTool = new TransformTool(this, &m_context, m_selectTool);
     m_cropTool = new CropTool(this, &m_context, m_transformTool);
-    m_tools = { m_pickerTool, m_noteTool, m_selectTool, m_transformTool, m_cropTool };
+    m_arrangeTool = new ArrangeTool(this, &m_context);
+    m_tools
+        = { m_pickerTool, m_noteTool, m_selectTool, m_transformTool, m_cropTool, m_arrangeTool };
     for (AbstractViewTool *tool : qAsConst(m_tools)) {
         connect(tool, &AbstractViewTool::updateStarted, this, &GraphicsView::updateStarted);
         connect(tool, &AbstractViewTool::updateFinished, this, &GraphicsView::updateFinished);
@@ -135,29 +131,12 @@ GraphicsView::~GraphicsView()
     m_tools.clear();
 }
 
-GraphicsScene *GraphicsView::graphicsScene() const
-{
-    return static_cast<GraphicsScene *>(scene());
-}
-
-Action *GraphicsView::addAction(
-    const QString &name, const QString &label, const ActionBinding &binding)
-{
-    return AbstractViewTool::createAction(this, name, label, binding);
-}
-
-ColorPickerDialog *GraphicsView::colorPicker() const
-{
-    return m_pickerTool->colorPicker();
-}
-
-CoordinatePickerDialog *GraphicsView::coordinatePicker() const
-{
-    return m_pickerTool->coordinatePicker();
-}
-
 void GraphicsView::createActions()
 {
+    const auto addAction
+        = [this](const QString &name, const QString &label, const ActionBinding &binding) {
+              return AbstractViewTool::createAction(this, name, label, binding);
+          };
     const auto notOverlay = [this](ActionBinding binding) {
         binding.addCondition(m_context.overlay, false);
         return binding;
@@ -223,40 +202,11 @@ void GraphicsView::createActions()
     m_transformTool->createActions();
     m_cropTool->createActions();
 
-    // Keyboard actions on the selection.
-    const auto onSelection
-        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
-              ActionBinding binding = triggeredBinding(keys);
-              binding.addCondition(m_context.selection, true);
-              binding.addCondition(m_context.locked, false);
-              binding.addCondition(m_context.textEditing, false);
-              binding.addCondition(m_context.pinch, false);
-              connect(addAction(name, label, binding), &QAction::triggered, this, slot);
-          };
-    onSelection(QStringLiteral("Arrange Optimally"), tr("Arrange optimally"),
-        QKeySequence(Qt::CTRL | Qt::Key_P), [this] { arrangeSelection(AlignCommand::Pack); });
-    onSelection(QStringLiteral("Arrange By Name"), tr("Arrange by name"),
-        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
-        [this] { arrangeSelection(AlignCommand::GridByName); });
-    onSelection(QStringLiteral("Arrange By Order"), tr("Arrange by order of adding"),
-        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
-        [this] { arrangeSelection(AlignCommand::GridByOrder); });
-    onSelection(QStringLiteral("Pack All"), tr("Pack all and optimise"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [this] { packAll(); });
-    onSelection(QStringLiteral("Flip Horizontally"), tr("Flip images horizontally"),
-        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_H),
-        [this] { flipSelection(FlipCommand::Horizontal); });
-    onSelection(QStringLiteral("Flip Vertically"), tr("Flip images vertically"),
-        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_V),
-        [this] { flipSelection(FlipCommand::Vertical); });
+    // Keyboard commands on the selection.
+    m_arrangeTool->createActions();
 }
 
 // --- state and colours ------------------------------------------------------------------------
-
-bool GraphicsView::isCanvasLocked() const
-{
-    return m_context.locked->value();
-}
 
 void GraphicsView::setCanvasLocked(bool locked)
 {
@@ -271,22 +221,12 @@ void GraphicsView::setCanvasLocked(bool locked)
     emit canvasLockedChanged(locked);
 }
 
-bool GraphicsView::isOverlayMode() const
-{
-    return m_context.overlay->value();
-}
-
 void GraphicsView::setOverlayMode(bool overlay)
 {
     m_context.overlay->setValue(overlay);
     // The window behind shows through wherever the canvas paints nothing.
     viewport()->setAutoFillBackground(!overlay);
     viewport()->update();
-}
-
-QColor GraphicsView::canvasColor() const
-{
-    return graphicsScene()->canvasColor();
 }
 
 void GraphicsView::setCanvasColor(const QColor &color)
@@ -299,36 +239,16 @@ void GraphicsView::setCanvasColor(const QColor &color)
     viewport()->update();
 }
 
-QColor GraphicsView::itemSelectionColor() const
-{
-    return graphicsScene()->selectionColor();
-}
-
 void GraphicsView::setItemSelectionColor(const QColor &color)
 {
     graphicsScene()->setSelectionColor(color);
     viewport()->update();
 }
 
-QColor GraphicsView::itemBorderColor() const
-{
-    return graphicsScene()->borderColor();
-}
-
 void GraphicsView::setItemBorderColor(const QColor &color)
 {
     graphicsScene()->setBorderColor(color);
     viewport()->update();
-}
-
-void GraphicsView::setSlideshowInterval(int seconds)
-{
-    m_slideshow->setInterval(qMax(1, seconds) * 1000);
-}
-
-QList<GraphicsItem *> GraphicsView::selection() const
-{
-    return m_context.selection->items();
 }
 
 void GraphicsView::handleSelectionChanged()
@@ -346,16 +266,10 @@ void GraphicsView::handleSelectionChanged()
 
 void GraphicsView::applicationStateChange(Qt::ApplicationState state)
 {
-    if (state != Qt::ApplicationActive) {
-        // An overlay lies over another program: a selection outline left there only gets in
-        // the way.
-        if (isOverlayMode())
-            scene()->clearSelection();
-        if (transformGizmo()->isVisible())
-            transformGizmo()->startFade();
-    } else if (transformGizmo()->gizmoRect().isValid()) {
-        transformGizmo()->stopFade();
-    }
+    // An overlay lies over another program: a selection outline left there only gets in the way.
+    if (state != Qt::ApplicationActive && isOverlayMode())
+        scene()->clearSelection();
+    m_transformTool->applicationStateChange(state);
 }
 
 void GraphicsView::handleSceneRectChanged(const QRectF &)
@@ -378,11 +292,6 @@ void GraphicsView::pan(const QPoint &offset)
 void GraphicsView::panUpdate(const Action::ContinuousUpdateData &motion)
 {
     pan(mapFromGlobal(motion.current) - mapFromGlobal(motion.previous));
-}
-
-void GraphicsView::zoomBegin(const QPoint &pos)
-{
-    m_anchor = mapToScene(viewport()->mapFromGlobal(pos));
 }
 
 void GraphicsView::zoomUpdate(const Action::ContinuousUpdateData &motion)
@@ -565,16 +474,6 @@ void GraphicsView::focusItems(const QList<GraphicsItem *> &items)
     m_focusing = false;
 }
 
-void GraphicsView::focusNext()
-{
-    focusStep(1);
-}
-
-void GraphicsView::focusPrevious()
-{
-    focusStep(-1);
-}
-
 void GraphicsView::focusStep(int direction)
 {
     // In order of addition: bringing the stepped-to item to the front must not reorder the cycle.
@@ -638,11 +537,6 @@ void GraphicsView::actualSize()
         return;
     m_anchor = mapToScene(viewport()->rect().center());
     scaleAboutAnchor(1.0 / m11, 1.0 / m11);
-}
-
-bool GraphicsView::isSlideshowRunning() const
-{
-    return m_slideshow->isActive();
 }
 
 void GraphicsView::toggleSlideshow()
@@ -780,94 +674,6 @@ void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
     m_commands->push(command);
 }
 
-// --- transform gizmo ------------------------------------------------------------------------
-
-void GraphicsView::setGizmoEnabled(bool enabled)
-{
-    m_transformTool->setGizmoEnabled(enabled);
-}
-
-bool GraphicsView::isGizmoEnabled() const
-{
-    return m_transformTool->isGizmoEnabled();
-}
-
-void GraphicsView::setGizmoDisplayMode(int settingValue)
-{
-    transformGizmo()->setDisplayMode(TransformGizmo::displayModeFromSetting(settingValue));
-}
-
-void GraphicsView::setGizmoHandleSize(int pixels)
-{
-    transformGizmo()->setHandleSize(pixels);
-    updateGizmo();
-}
-
-void GraphicsView::setGizmoFadeWhenInactive(bool fade)
-{
-    transformGizmo()->setFadeWhenInactive(fade);
-}
-
-TransformGizmo *GraphicsView::transformGizmo() const
-{
-    return m_transformTool->gizmo();
-}
-
-void GraphicsView::updateGizmo()
-{
-    m_transformTool->updateGizmo();
-}
-
-TransformCommand *GraphicsView::currentCommand() const
-{
-    return m_transformTool->currentCommand();
-}
-
-// --- keyboard arrange and flip ----------------------------------------------------------------
-
-void GraphicsView::arrange(const QList<GraphicsItem *> &items, int mode)
-{
-    if (items.size() < 2 || isCanvasLocked())
-        return;
-    const float aspect = viewport()->height() > 0
-        ? float(viewport()->width()) / float(viewport()->height())
-        : 1.0f;
-    auto *command = new AlignCommand(items, mode, m_gap, aspect);
-    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-        Qt::UniqueConnection);
-    command->finish();
-    m_commands->push(command);
-    emit updateFinished();
-}
-
-void GraphicsView::arrangeSelection(int mode)
-{
-    arrange(selection(), mode);
-}
-
-void GraphicsView::packAll()
-{
-    const QList<GraphicsItem *> items = graphicsScene()->topLevelItems();
-    if (items.size() < 2 || isCanvasLocked())
-        return;
-    arrange(items, AlignCommand::Pack);
-    QRectF bounds;
-    for (GraphicsItem *item : items)
-        bounds |= item->sceneBounds();
-    fitTo(bounds);
-}
-
-void GraphicsView::flipSelection(int direction)
-{
-    const QList<GraphicsItem *> items = selection();
-    if (items.isEmpty() || isCanvasLocked())
-        return;
-    auto *command = new FlipCommand(items, direction);
-    command->finish();
-    m_commands->push(command);
-    emit updateFinished();
-}
-
 // --- direct mouse and key events --------------------------------------------------------------
 
 void GraphicsView::mousePressEvent(QMouseEvent *event)
@@ -889,13 +695,7 @@ void GraphicsView::mousePressEvent(QMouseEvent *event)
 void GraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
     m_context.lastPointer = event->pos();
-    // Over an inactive window the gizmo comes back for a moment where the user points.
-    if (transformGizmo()->gizmoRect().isValid()
-        && (transformGizmo()->isFading() || transformGizmo()->isHidden())
-        && QGuiApplication::applicationState() != Qt::ApplicationActive) {
-        transformGizmo()->stopFade();
-        transformGizmo()->startFade();
-    }
+    m_transformTool->revealGizmoWhileInactive();
     if (event->buttons() == Qt::NoButton)
         hoverTest(event->pos());
     if (editedNote())

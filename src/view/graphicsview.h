@@ -1,7 +1,13 @@
 #pragma once
 
 #include "input/action.h"
+#include "input/actioncondition.h"
+#include "scene/graphicsscene.h"
+#include "view/arrangetool.h"
 #include "view/notetool.h"
+#include "view/pickertool.h"
+#include "view/selectioncondition.h"
+#include "view/transformtool.h"
 #include "view/viewtool.h"
 
 #include <QColor>
@@ -10,6 +16,7 @@
 #include <QList>
 #include <QPixmap>
 #include <QPointF>
+#include <QTimer>
 #include <QTransform>
 
 class ActionCondition;
@@ -20,24 +27,21 @@ class ConflictingBindingsCondition;
 class GizmoCondition;
 class GraphicsImageItem;
 class GraphicsItem;
-class GraphicsScene;
 class GraphicsTextItem;
 class ItemCondition;
 class CropTool;
-class PickerTool;
 class SelectTool;
 class QMimeData;
 class QRubberBand;
-class QTimer;
 class SelectionCondition;
 class TransformCommand;
 class TransformGizmo;
-class TransformTool;
 
 // The canvas view. It owns navigation (pan, zoom about a point, fitting, stepping through
-// images, slideshow) and turns the mouse gestures of its actions into one transform command
-// each, pushed on the command handler when the gesture ends. All input arrives through actions
-// of the ActionHandler; the view keeps the conditions those actions depend on. GUI thread only.
+// images, slideshow) and hands every other gesture to a tool: selecting, transforming (with the
+// gizmo), cropping, the inspection picks, notes, and the keyboard's arrange and flip. All input
+// arrives through actions of the ActionHandler; the view keeps the conditions those actions
+// depend on and shares them with the tools. GUI thread only.
 class GraphicsView : public QGraphicsView {
     Q_OBJECT
     Q_PROPERTY(QColor canvasColor READ canvasColor WRITE setCanvasColor)
@@ -67,19 +71,19 @@ public:
     }
     ~GraphicsView() override;
 
-    GraphicsScene *graphicsScene() const;
+    GraphicsScene *graphicsScene() const { return static_cast<GraphicsScene *>(scene()); }
     CommandHandler *commandHandler() const { return m_commands; }
 
-    bool isCanvasLocked() const;
+    bool isCanvasLocked() const { return m_context.locked->value(); }
     void setCanvasLocked(bool locked);
-    bool isOverlayMode() const;
+    bool isOverlayMode() const { return m_context.overlay->value(); }
     void setOverlayMode(bool overlay);
 
-    QColor canvasColor() const;
+    QColor canvasColor() const { return graphicsScene()->canvasColor(); }
     void setCanvasColor(const QColor &color);
-    QColor itemSelectionColor() const;
+    QColor itemSelectionColor() const { return graphicsScene()->selectionColor(); }
     void setItemSelectionColor(const QColor &color);
-    QColor itemBorderColor() const;
+    QColor itemBorderColor() const { return graphicsScene()->borderColor(); }
     void setItemBorderColor(const QColor &color);
 
     // Values of settings the main window forwards.
@@ -89,7 +93,7 @@ public:
     bool activatesSelected() const { return m_activateSelected; }
     void setAlignmentGap(int gap) { m_gap = gap; }
     int alignmentGap() const { return m_gap; }
-    void setSlideshowInterval(int seconds);
+    void setSlideshowInterval(int seconds) { m_slideshow->setInterval(qMax(1, seconds) * 1000); }
     void setSelectTextOnEditingStart(bool select)
     {
         m_noteTool->setSelectTextOnEditingStart(select);
@@ -97,13 +101,13 @@ public:
     void setFinishNoteWithReturn(bool finish) { m_noteTool->setFinishNoteWithReturn(finish); }
     // Resizing the view scales what it shows with it, about the view's centre.
     void setScaleOnResize(bool scale) { m_scaleOnResize = scale; }
-    void setGizmoEnabled(bool enabled);
-    bool isGizmoEnabled() const;
+    void setGizmoEnabled(bool enabled) { m_transformTool->setGizmoEnabled(enabled); }
+    bool isGizmoEnabled() const { return m_transformTool->isGizmoEnabled(); }
     // The value of the display-mode setting, not the gizmo's bits.
-    void setGizmoDisplayMode(int settingValue);
-    void setGizmoHandleSize(int pixels);
-    void setGizmoFadeWhenInactive(bool fade);
-    TransformGizmo *transformGizmo() const;
+    void setGizmoDisplayMode(int value) { m_transformTool->setGizmoDisplayMode(value); }
+    void setGizmoHandleSize(int pixels) { m_transformTool->setGizmoHandleSize(pixels); }
+    void setGizmoFadeWhenInactive(bool fade) { m_transformTool->setGizmoFadeWhenInactive(fade); }
+    TransformGizmo *transformGizmo() const { return m_transformTool->gizmo(); }
 
     // Navigation. A zoom or scale step is refused (false) when the resulting transform would
     // not be finite or not invertible; there are no other limits.
@@ -118,22 +122,25 @@ public:
     void focusItems(const QList<GraphicsItem *> &items);
     // Shows target whole, as large as the viewport allows.
     void fitTo(const QRectF &target);
-    void focusNext();
-    void focusPrevious();
+    void focusNext() { focusStep(1); }
+    void focusPrevious() { focusStep(-1); }
     void resetView();
     void actualSize();
     void toggleSlideshow();
-    bool isSlideshowRunning() const;
+    bool isSlideshowRunning() const { return m_slideshow->isActive(); }
     // One step of a touch pinch: the state, the scale factor since the previous step and the
     // centre on the screen, as the pinch gesture reports them.
     void pinch(Qt::GestureState state, qreal scaleFactor, const QPoint &globalCentre);
     void setLockedFocusItems(const QList<GraphicsItem *> &items) { m_lockedFocusItems = items; }
 
     // Arranging with fewer than two items, or while locked, does nothing.
-    void arrange(const QList<GraphicsItem *> &items, int mode);
-    void arrangeSelection(int mode);
-    void packAll();
-    void flipSelection(int direction);
+    void arrange(const QList<GraphicsItem *> &items, int mode)
+    {
+        m_arrangeTool->arrange(items, mode);
+    }
+    void arrangeSelection(int mode) { m_arrangeTool->arrangeSelection(mode); }
+    void packAll() { m_arrangeTool->packAll(); }
+    void flipSelection(int direction) { m_arrangeTool->flipSelection(direction); }
 
     // The colours of notes made here; invalid ones leave the note to the view's palette.
     QColor noteColor() const { return m_noteTool->noteColor(); }
@@ -149,14 +156,14 @@ public:
     GraphicsTextItem *editedNote() const { return m_noteTool->editedNote(); }
     void setEditedNote(GraphicsTextItem *note) { m_noteTool->setEditedNote(note); }
 
-    QList<GraphicsItem *> selection() const;
+    QList<GraphicsItem *> selection() const { return m_context.selection->items(); }
     // Raises the items above all others, as one undo step.
     void bringToFront(const QList<GraphicsItem *> &items);
     // The item gesture's command in progress, or null.
-    TransformCommand *currentCommand() const;
+    TransformCommand *currentCommand() const { return m_transformTool->currentCommand(); }
     QRubberBand *rubberBand() const { return m_rubberBand; }
-    ColorPickerDialog *colorPicker() const;
-    CoordinatePickerDialog *coordinatePicker() const;
+    ColorPickerDialog *colorPicker() const { return m_pickerTool->colorPicker(); }
+    CoordinatePickerDialog *coordinatePicker() const { return m_pickerTool->coordinatePicker(); }
     // The top canvas item (picture or note) at viewPos, in viewport coordinates, or null.
     GraphicsItem *topItemAt(const QPoint &viewPos) const;
 
@@ -177,11 +184,11 @@ public slots:
     void applicationStateChange(Qt::ApplicationState state);
 
     void panUpdate(const Action::ContinuousUpdateData &motion);
-    void zoomBegin(const QPoint &pos);
+    void zoomBegin(const QPoint &pos) { m_anchor = mapToScene(viewport()->mapFromGlobal(pos)); }
     void zoomUpdate(const Action::ContinuousUpdateData &motion);
 
     // Places the gizmo over the selection and tests the pointer against it again.
-    void updateGizmo();
+    void updateGizmo() { m_transformTool->updateGizmo(); }
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -208,7 +215,6 @@ private:
     };
 
     void createActions();
-    Action *addAction(const QString &name, const QString &label, const ActionBinding &binding);
     ViewState currentState() const;
     void restoreState(const ViewState &state);
     void focusStep(int direction);
@@ -251,6 +257,7 @@ private:
     SelectTool *m_selectTool = nullptr;
     TransformTool *m_transformTool = nullptr;
     CropTool *m_cropTool = nullptr;
+    ArrangeTool *m_arrangeTool = nullptr;
     // Every tool, in the order they were made.
     QList<AbstractViewTool *> m_tools;
 };

@@ -16,6 +16,7 @@
 #include "view/selecttool.h"
 #include "view/transformgizmo.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QRubberBand>
 #include <QSvgRenderer>
@@ -268,6 +269,22 @@ void TransformTool::setGizmoEnabled(bool enabled)
     updateGizmo();
 }
 
+void TransformTool::setGizmoDisplayMode(int settingValue)
+{
+    m_gizmo->setDisplayMode(TransformGizmo::displayModeFromSetting(settingValue));
+}
+
+void TransformTool::setGizmoHandleSize(int pixels)
+{
+    m_gizmo->setHandleSize(pixels);
+    updateGizmo();
+}
+
+void TransformTool::setGizmoFadeWhenInactive(bool fade)
+{
+    m_gizmo->setFadeWhenInactive(fade);
+}
+
 void TransformTool::placeGizmo()
 {
     QRectF rect;
@@ -297,6 +314,25 @@ void TransformTool::updateGizmo()
     // turn it into a gizmo drag; the next move without buttons tests again.
     if (!m_command && !ActionHandler::instance()->currentContinuousAction())
         gizmoHoverTest(context().lastPointer);
+}
+
+void TransformTool::applicationStateChange(Qt::ApplicationState state)
+{
+    if (state != Qt::ApplicationActive) {
+        if (m_gizmo->isVisible())
+            m_gizmo->startFade();
+    } else if (m_gizmo->gizmoRect().isValid()) {
+        m_gizmo->stopFade();
+    }
+}
+
+void TransformTool::revealGizmoWhileInactive()
+{
+    if (m_gizmo->gizmoRect().isValid() && (m_gizmo->isFading() || m_gizmo->isHidden())
+        && QGuiApplication::applicationState() != Qt::ApplicationActive) {
+        m_gizmo->stopFade();
+        m_gizmo->startFade();
+    }
 }
 
 bool TransformTool::gizmoHoverTest(const QPoint &viewPos)

@@ -38,8 +38,16 @@ public:
     TransformGizmo *gizmo() const { return m_gizmo; }
     void setGizmoEnabled(bool enabled);
     bool isGizmoEnabled() const { return m_gizmoEnabled; }
+    // The value of the display-mode setting, not the gizmo's bits.
+    void setGizmoDisplayMode(int settingValue);
+    void setGizmoHandleSize(int pixels);
+    void setGizmoFadeWhenInactive(bool fade);
     // Places the gizmo over the selection and tests the pointer against it again.
     void updateGizmo();
+    // The gizmo fades while another program is active and shows again when it comes back.
+    void applicationStateChange(Qt::ApplicationState state);
+    // Over an inactive window the gizmo comes back for a moment where the user points.
+    void revealGizmoWhileInactive();
     // True when the pointer, in viewport coordinates, is over a handle; the gizmo-hover condition
     // and the cursor follow.
     bool gizmoHoverTest(const QPoint &viewPos);
