@@ -12,28 +12,21 @@
 
 #include <QColor>
 #include <QGraphicsView>
-#include <QImage>
 #include <QList>
-#include <QPixmap>
 #include <QPointF>
 #include <QTimer>
 #include <QTransform>
 
-class ActionCondition;
 class ColorPickerDialog;
 class CommandHandler;
 class CoordinatePickerDialog;
-class ConflictingBindingsCondition;
-class GizmoCondition;
+class CropTool;
 class GraphicsImageItem;
 class GraphicsItem;
 class GraphicsTextItem;
-class ItemCondition;
-class CropTool;
-class SelectTool;
 class QMimeData;
 class QRubberBand;
-class SelectionCondition;
+class SelectTool;
 class TransformCommand;
 class TransformGizmo;
 
