@@ -1,33 +1,22 @@
 #include "view/graphicsview.h"
 
-#include "commands/addcommand.h"
-#include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
-#include "commands/cropcommand.h"
-#include "commands/croppancommand.h"
-#include "commands/cropzoomcommand.h"
 #include "commands/depthchangecommand.h"
-#include "commands/flipcommand.h"
-#include "commands/movecommand.h"
-#include "commands/opacitycommand.h"
-#include "commands/rotatecommand.h"
 #include "commands/scalecommand.h"
-#include "commands/textchangecommand.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
 #include "input/conflictingbindingscondition.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
-#include "view/colorpickerdialog.h"
-#include "view/coordinatepickerdialog.h"
+#include "view/croptool.h"
 #include "view/gizmocondition.h"
 #include "view/itemcondition.h"
 #include "view/selectioncondition.h"
+#include "view/selecttool.h"
 #include "view/transformgizmo.h"
 
 #include <QApplication>
-#include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -36,43 +25,16 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPixmapCache>
-#include <QPushButton>
 #include <QRubberBand>
-#include <QScopeGuard>
-#include <QScreen>
 #include <QScrollBar>
-#include <QSvgRenderer>
 #include <QTimer>
 #include <QWheelEvent>
-#include <QtMath>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// Scale and rotate commands keep a frame that turns and scales with their items, and a move's
-// frame only translates; the gizmo can follow those. Other commands (crop, flip) change the
-// items in ways their frame does not tell.
-bool frameFollowsItems(const TransformCommand *command)
-{
-    const QMetaObject *type = command->metaObject();
-    return type == &ScaleCommand::staticMetaObject || type == &RotateCommand::staticMetaObject
-        || type == &MoveCommand::staticMetaObject;
-}
-
-QPixmap renderPicture(const QString &file)
-{
-    // Rendered once, large enough to stay sharp on high-density screens.
-    QPixmap picture(64, 64);
-    picture.fill(Qt::transparent);
-    QSvgRenderer renderer(file);
-    QPainter painter(&picture);
-    renderer.render(&painter);
-    return picture;
-}
 
 bool isFiniteTransform(const QTransform &t)
 {
@@ -85,16 +47,8 @@ bool isFiniteTransform(const QTransform &t)
     return true;
 }
 
-ActionBinding continuousBinding(const QKeySequence &keys, Qt::MouseButtons buttons)
-{
-    return ActionBinding(ActionBinding::Continuous, keys, buttons, ActionBinding::WindowContext);
-}
-
-ActionBinding triggeredBinding(const QKeySequence &keys)
-{
-    return ActionBinding(
-        ActionBinding::Triggered, keys, Qt::NoButton, ActionBinding::WindowContext);
-}
+constexpr auto continuousBinding = &AbstractViewTool::continuousBinding;
+constexpr auto triggeredBinding = &AbstractViewTool::triggeredBinding;
 
 } // namespace
 
@@ -104,27 +58,34 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     , m_commands(commandHandler ? commandHandler : scene->commandHandler())
     , m_slideshow(new QTimer(this))
     , m_rubberBand(new QRubberBand(QRubberBand::Rectangle, viewport()))
-    , m_textColorButton(new QPushButton(QStringLiteral("T"), this))
-    , m_backgroundColorButton(new QPushButton(this))
-    , m_colorPicker(new ColorPickerDialog(this))
-    , m_coordinatePicker(new CoordinatePickerDialog(this))
-    , m_textEditing(new ItemCondition(this))
-    , m_pinch(new ActionCondition(this))
-    , m_locked(new ActionCondition(this))
-    , m_overlay(new ActionCondition(this))
-    , m_selection(new SelectionCondition(this))
-    , m_selectVersusItem(new ConflictingBindingsCondition(this))
-    , m_itemUnderPointer(new ItemCondition(this))
-    , m_itemToManipulate(new ItemCondition(this))
-    , m_gizmoHover(new GizmoCondition(this))
-    , m_maximized(frame.maximized ? frame.maximized : new ActionCondition(this))
     , m_ownsMaximized(!frame.maximized)
-    , m_overWindowBorder(frame.overBorder ? frame.overBorder : new ActionCondition(this))
-    , m_rightDragged(frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this))
-    , m_gizmo(new TransformGizmo(this))
-    , m_scaleCursorPicture(renderPicture(QStringLiteral(":/cursors/scale.svg")))
-    , m_rotateCursorPicture(renderPicture(QStringLiteral(":/cursors/rotate.svg")))
 {
+    m_context.textEditing = new ItemCondition(this);
+    m_context.pinch = new ActionCondition(this);
+    m_context.locked = new ActionCondition(this);
+    m_context.overlay = new ActionCondition(this);
+    m_context.selection = new SelectionCondition(this);
+    m_context.selectVersusItem = new ConflictingBindingsCondition(this);
+    m_context.itemUnderPointer = new ItemCondition(this);
+    m_context.itemToManipulate = new ItemCondition(this);
+    m_context.gizmoHover = new GizmoCondition(this);
+    m_context.maximized = frame.maximized ? frame.maximized : new ActionCondition(this);
+    m_context.overWindowBorder = frame.overBorder ? frame.overBorder : new ActionCondition(this);
+    m_context.rightDragged
+        = frame.rightDragged ? frame.rightDragged : new ActionCondition(true, this);
+    m_pickerTool = new PickerTool(this, &m_context);
+    m_noteTool = new NoteTool(this, &m_context);
+    m_selectTool = new SelectTool(this, &m_context);
+    m_transformTool = new TransformTool(this, &m_context, m_selectTool);
+    m_cropTool = new CropTool(this, &m_context, m_transformTool);
+    m_arrangeTool = new ArrangeTool(this, &m_context);
+    m_tools
+        = { m_pickerTool, m_noteTool, m_selectTool, m_transformTool, m_cropTool, m_arrangeTool };
+    for (AbstractViewTool *tool : qAsConst(m_tools)) {
+        connect(tool, &AbstractViewTool::updateStarted, this, &GraphicsView::updateStarted);
+        connect(tool, &AbstractViewTool::updateFinished, this, &GraphicsView::updateFinished);
+    }
+
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -139,22 +100,12 @@ GraphicsView::GraphicsView(GraphicsScene *scene, CommandHandler *commandHandler,
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPixmapCache::setCacheLimit(100000);
     m_rubberBand->hide();
-    m_selectVersusItem->setValue(true);
-    for (QPushButton *button : { m_textColorButton, m_backgroundColorButton }) {
-        button->setFixedSize(20, 20);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->hide();
-    }
-    connect(m_textColorButton, &QPushButton::clicked, this, &GraphicsView::setTextColor);
-    connect(m_backgroundColorButton, &QPushButton::clicked, this,
-        &GraphicsView::setTextBackgroundColor);
+    m_context.selectVersusItem->setValue(true);
 
     m_slideshow->setInterval(10 * 1000);
     connect(m_slideshow, &QTimer::timeout, this, &GraphicsView::focusNext);
     connect(scene, &QGraphicsScene::selectionChanged, this, &GraphicsView::handleSelectionChanged);
     connect(scene, &QGraphicsScene::sceneRectChanged, this, &GraphicsView::handleSceneRectChanged);
-    // Undo and redo move the items under the gizmo.
-    connect(m_commands, &CommandHandler::commandExecuted, this, [this] { updateGizmo(); });
 
     viewport()->grabGesture(Qt::PinchGesture);
     if (scene->canvasColor().isValid())
@@ -169,33 +120,30 @@ GraphicsView::~GraphicsView()
     // Removing an action may end or begin another continuous action; none of them may call
     // back into a view that is going away.
     const QList<Action *> actions = findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
-    for (Action *action : actions)
+    for (Action *action : actions) {
         disconnect(action, nullptr, this, nullptr);
+        for (AbstractViewTool *tool : qAsConst(m_tools))
+            disconnect(action, nullptr, tool, nullptr);
+    }
     qDeleteAll(actions);
-    delete m_command;
-}
-
-GraphicsScene *GraphicsView::graphicsScene() const
-{
-    return static_cast<GraphicsScene *>(scene());
-}
-
-Action *GraphicsView::addAction(
-    const QString &name, const QString &label, const ActionBinding &binding)
-{
-    return ActionHandler::instance()->createAction(
-        name, label, this, binding, Action::ListedFlag, tr("Canvas Controls"));
+    // The transform tool drops a command still in progress, as the items may go next.
+    qDeleteAll(m_tools);
+    m_tools.clear();
 }
 
 void GraphicsView::createActions()
 {
+    const auto addAction
+        = [this](const QString &name, const QString &label, const ActionBinding &binding) {
+              return AbstractViewTool::createAction(this, name, label, binding);
+          };
     const auto notOverlay = [this](ActionBinding binding) {
-        binding.addCondition(m_overlay, false);
+        binding.addCondition(m_context.overlay, false);
         return binding;
     };
     const auto triggeredOnCanvas = [&](const QKeySequence &keys) {
         ActionBinding binding = notOverlay(triggeredBinding(keys));
-        binding.addCondition(m_pinch, false);
+        binding.addCondition(m_context.pinch, false);
         return binding;
     };
     const auto connectPan = [this](Action *action) {
@@ -205,21 +153,21 @@ void GraphicsView::createActions()
     // Navigation. Registration order is priority order among continuous actions.
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::RightButton));
-        binding.addCondition(m_maximized, true);
-        binding.addCondition(m_rightDragged, true);
-        binding.addCondition(m_gizmoHover, false);
+        binding.addCondition(m_context.maximized, true);
+        binding.addCondition(m_context.rightDragged, true);
+        binding.addCondition(m_context.gizmoHover, false);
         connectPan(addAction(QStringLiteral("Pan Maximized"), tr("Pan while maximized"), binding));
     }
     {
         ActionBinding binding = notOverlay(continuousBinding(QKeySequence(), Qt::LeftButton));
-        binding.addCondition(m_locked, true);
-        binding.addCondition(m_overWindowBorder, false);
+        binding.addCondition(m_context.locked, true);
+        binding.addCondition(m_context.overWindowBorder, false);
         connectPan(addAction(QStringLiteral("Pan Locked"), tr("Pan while canvas locked"), binding));
     }
     {
         ActionBinding binding
             = notOverlay(continuousBinding(QKeySequence(Qt::ALT), Qt::LeftButton));
-        binding.addCondition(m_gizmoHover, false);
+        binding.addCondition(m_context.gizmoHover, false);
         connectPan(addAction(QString::fromLatin1(ActionNames::Pan), tr("Pan"), binding));
     }
     {
@@ -230,29 +178,7 @@ void GraphicsView::createActions()
         connect(zoomAction, &Action::continuousUpdate, this, &GraphicsView::zoomUpdate);
     }
 
-    {
-        ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_S), Qt::LeftButton);
-        binding.context = ActionBinding::ApplicationContext;
-        binding.addCondition(m_textEditing, false);
-        Action *pick
-            = addAction(QStringLiteral("Color Picker"), tr("Show colour under pointer"), binding);
-        connect(pick, &Action::continuousBegin, this,
-            [this](const QPoint &pos) { colorPickBegin(pos); });
-        connect(pick, &Action::continuousUpdate, this, &GraphicsView::colorPickUpdate);
-        connect(pick, &Action::continuousEnd, this,
-            [this](const Action::ContinuousUpdateData &motion) { colorPickEnd(motion); });
-    }
-    {
-        ActionBinding binding = continuousBinding(QKeySequence(Qt::Key_D), Qt::LeftButton);
-        binding.context = ActionBinding::ApplicationContext;
-        binding.addCondition(m_textEditing, false);
-        Action *pick = addAction(QStringLiteral("Coordinate Picker"),
-            tr("Show image coordinates under pointer"), binding);
-        connect(pick, &Action::continuousBegin, this,
-            [this](const QPoint &pos) { coordinatePickBegin(pos); });
-        connect(pick, &Action::continuousUpdate, this, &GraphicsView::coordinatePickUpdate);
-        connect(pick, &Action::continuousEnd, this, [this] { coordinatePickEnd(); });
-    }
+    m_pickerTool->createActions();
 
     const auto triggered
         = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
@@ -271,172 +197,22 @@ void GraphicsView::createActions()
     triggered(QStringLiteral("Clear Selection"), tr("Clear selection"),
         QKeySequence(Qt::Key_Escape), [this] { scene()->clearSelection(); });
 
-    // Item gestures.
-    const auto gesture
-        = [&](const QString &name, const QString &label, const QKeySequence &keys, bool needsItem) {
-              ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-              binding.addCondition(m_locked, false);
-              // A press on the window's border resizes the window instead.
-              binding.addCondition(m_overWindowBorder, false);
-              if (needsItem)
-                  binding.addCondition(m_itemToManipulate, true);
-              binding.addCondition(m_selectVersusItem, false);
-              binding.addCondition(m_textEditing, false);
-              binding.addCondition(m_pinch, false);
-              binding.addCondition(m_gizmoHover, false);
-              Action *action = addAction(name, label, binding);
-              m_itemActions.append(action);
-              return action;
-          };
-    const auto selectBinding = [&](const QKeySequence &keys) {
-        ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-        binding.addCondition(m_locked, false);
-        binding.addCondition(m_overWindowBorder, false);
-        binding.addCondition(m_selectVersusItem, true);
-        binding.addCondition(m_textEditing, false);
-        binding.addCondition(m_pinch, false);
-        binding.addCondition(m_gizmoHover, false);
-        return binding;
-    };
+    // Gestures on items. Select comes first: it decides whether a drag is a select at all.
+    m_selectTool->createActions();
+    m_transformTool->createActions();
+    m_cropTool->createActions();
 
-    m_selectAction = addAction(
-        QStringLiteral("Select Images"), tr("Select images"), selectBinding(QKeySequence()));
-    connect(m_selectAction, &Action::continuousBegin, this, &GraphicsView::selectBegin);
-    connect(m_selectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
-    connect(m_selectAction, &Action::continuousEnd, this, &GraphicsView::selectEnd);
-    m_continuousSelectAction = addAction(QStringLiteral("Continuous Select"),
-        tr("Add to or remove from selection"), selectBinding(QKeySequence(Qt::SHIFT)));
-    connect(m_continuousSelectAction, &Action::continuousBegin, this,
-        &GraphicsView::continuousSelectBegin);
-    connect(m_continuousSelectAction, &Action::continuousUpdate, this, &GraphicsView::selectUpdate);
-    connect(
-        m_continuousSelectAction, &Action::continuousEnd, this, &GraphicsView::continuousSelectEnd);
-    m_selectVersusItem->addAction(m_selectAction);
-    m_selectVersusItem->addAction(m_continuousSelectAction);
-
-    const auto connectTransform = [this](Action *action) {
-        connect(action, &Action::continuousUpdate, this, &GraphicsView::transformCommandUpdate);
-    };
-
-    // The gizmo's drags share the left button with select and move; the gizmo-hover condition
-    // gives it to them only over a handle. They are not offered for rebinding.
-    const auto gizmoAction
-        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto begin) {
-              ActionBinding binding = continuousBinding(keys, Qt::LeftButton);
-              binding.addCondition(m_locked, false);
-              binding.addCondition(m_overWindowBorder, false);
-              binding.addCondition(m_selectVersusItem, false);
-              binding.addCondition(m_textEditing, false);
-              binding.addCondition(m_pinch, false);
-              binding.addCondition(m_gizmoHover, true);
-              Action *action = ActionHandler::instance()->createAction(
-                  name, label, this, binding, 0, tr("Canvas Controls"));
-              m_gizmoHover->addAction(action);
-              m_gizmoActions.append(action);
-              connect(action, &Action::continuousBegin, this,
-                  [this, begin](const QPoint &pos, Action *from) { (this->*begin)(pos, from); });
-              connectTransform(action);
-              connect(action, &Action::continuousEnd, this, &GraphicsView::gizmoEnd);
-          };
-    gizmoAction(QStringLiteral("Transform Gizmo"), tr("Transform Gizmo"), QKeySequence(),
-        static_cast<void (GraphicsView::*)(const QPoint &, Action *)>(&GraphicsView::gizmoBegin));
-    gizmoAction(QStringLiteral("Snapped Transform Gizmo"), tr("Snapped Transform Gizmo"),
-        QKeySequence(Qt::SHIFT), &GraphicsView::gizmoSnappedBegin);
-    gizmoAction(QStringLiteral("Center Transform Gizmo"), tr("Center Transform Gizmo"),
-        QKeySequence(Qt::ALT), &GraphicsView::gizmoCenterBegin);
-    const auto connectFinish = [this](Action *action) {
-        connect(action, &Action::continuousEnd, this, [this] { finishCurrentTransformCommand(); });
-    };
-
-    Action *move = gesture(QStringLiteral("Move Images"), tr("Move images"), QKeySequence(), true);
-    Action *axisMove = gesture(QStringLiteral("Axis Snapped Move"), tr("Move along one axis"),
-        QKeySequence(Qt::SHIFT), true);
-    Action *neighbourMove = gesture(QStringLiteral("Neighbour Snapped Move"),
-        tr("Move snapping to neighbours"), QKeySequence(Qt::SHIFT | Qt::Key_Space), true);
-    m_moveActions = { move, axisMove, neighbourMove };
-    connect(move, &Action::continuousBegin, this, &GraphicsView::moveBegin);
-    connect(axisMove, &Action::continuousBegin, this, &GraphicsView::moveAxisSnappedBegin);
-    connect(
-        neighbourMove, &Action::continuousBegin, this, &GraphicsView::moveNeighbourSnappedBegin);
-    for (Action *action : qAsConst(m_moveActions)) {
-        connectTransform(action);
-        connect(action, &Action::continuousEnd, this, &GraphicsView::moveEnd);
-    }
-
-    Action *rotate = gesture(
-        QStringLiteral("Rotate Images"), tr("Rotate images"), QKeySequence(Qt::CTRL), true);
-    Action *snappedRotate = gesture(QStringLiteral("Snapped Rotate"), tr("Rotate in steps"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT), true);
-    m_rotateActions = { rotate, snappedRotate };
-    connect(rotate, &Action::continuousBegin, this, &GraphicsView::rotateBegin);
-    connect(snappedRotate, &Action::continuousBegin, this, &GraphicsView::rotateSnappedBegin);
-    for (Action *action : qAsConst(m_rotateActions)) {
-        connectTransform(action);
-        connect(action, &Action::continuousEnd, this, &GraphicsView::rotateEnd);
-    }
-
-    const auto simpleGesture = [&](const QString &name, const QString &label,
-                                   const QKeySequence &keys, bool needsItem, auto begin) {
-        Action *action = gesture(name, label, keys, needsItem);
-        connect(action, &Action::continuousBegin, this,
-            [this, begin](const QPoint &pos) { (this->*begin)(pos); });
-        connectFinish(action);
-        return action;
-    };
-    connectTransform(simpleGesture(QStringLiteral("Scale Images"), tr("Scale images"),
-        QKeySequence(Qt::CTRL | Qt::ALT), true, &GraphicsView::scaleBegin));
-    connectTransform(simpleGesture(QStringLiteral("Flip Images"), tr("Flip images"),
-        QKeySequence(Qt::ALT | Qt::SHIFT), true, &GraphicsView::flipBegin));
-    connectTransform(simpleGesture(QStringLiteral("Change Opacity"), tr("Change opacity"),
-        QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT), true, &GraphicsView::opacityBegin));
-    Action *crop = simpleGesture(QStringLiteral("Crop Images"), tr("Crop images"),
-        QKeySequence(Qt::Key_C), false, &GraphicsView::cropBegin);
-    connect(crop, &Action::continuousUpdate, this, &GraphicsView::cropUpdate);
-    connectTransform(simpleGesture(QStringLiteral("Pan Crop"), tr("Pan inside crop"),
-        QKeySequence(Qt::Key_V), true, &GraphicsView::cropPanBegin));
-    connectTransform(simpleGesture(QStringLiteral("Zoom Crop"), tr("Zoom inside crop"),
-        QKeySequence(Qt::SHIFT | Qt::Key_V), true, &GraphicsView::cropZoomBegin));
-
-    // Keyboard actions on the selection.
-    const auto onSelection
-        = [&](const QString &name, const QString &label, const QKeySequence &keys, auto slot) {
-              ActionBinding binding = triggeredBinding(keys);
-              binding.addCondition(m_selection, true);
-              binding.addCondition(m_locked, false);
-              binding.addCondition(m_textEditing, false);
-              binding.addCondition(m_pinch, false);
-              connect(addAction(name, label, binding), &QAction::triggered, this, slot);
-          };
-    onSelection(QStringLiteral("Arrange Optimally"), tr("Arrange optimally"),
-        QKeySequence(Qt::CTRL | Qt::Key_P), [this] { arrangeSelection(AlignCommand::Pack); });
-    onSelection(QStringLiteral("Arrange By Name"), tr("Arrange by name"),
-        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
-        [this] { arrangeSelection(AlignCommand::GridByName); });
-    onSelection(QStringLiteral("Arrange By Order"), tr("Arrange by order of adding"),
-        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
-        [this] { arrangeSelection(AlignCommand::GridByOrder); });
-    onSelection(QStringLiteral("Pack All"), tr("Pack all and optimise"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [this] { packAll(); });
-    onSelection(QStringLiteral("Flip Horizontally"), tr("Flip images horizontally"),
-        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_H),
-        [this] { flipSelection(FlipCommand::Horizontal); });
-    onSelection(QStringLiteral("Flip Vertically"), tr("Flip images vertically"),
-        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_V),
-        [this] { flipSelection(FlipCommand::Vertical); });
+    // Keyboard commands on the selection.
+    m_arrangeTool->createActions();
 }
 
 // --- state and colours ------------------------------------------------------------------------
 
-bool GraphicsView::isCanvasLocked() const
-{
-    return m_locked->value();
-}
-
 void GraphicsView::setCanvasLocked(bool locked)
 {
-    if (m_locked->value() == locked)
+    if (m_context.locked->value() == locked)
         return;
-    m_locked->setValue(locked);
+    m_context.locked->setValue(locked);
     graphicsScene()->setSelectionHighlight(!locked);
     clearHover();
     updateGizmo();
@@ -445,22 +221,12 @@ void GraphicsView::setCanvasLocked(bool locked)
     emit canvasLockedChanged(locked);
 }
 
-bool GraphicsView::isOverlayMode() const
-{
-    return m_overlay->value();
-}
-
 void GraphicsView::setOverlayMode(bool overlay)
 {
-    m_overlay->setValue(overlay);
+    m_context.overlay->setValue(overlay);
     // The window behind shows through wherever the canvas paints nothing.
     viewport()->setAutoFillBackground(!overlay);
     viewport()->update();
-}
-
-QColor GraphicsView::canvasColor() const
-{
-    return graphicsScene()->canvasColor();
 }
 
 void GraphicsView::setCanvasColor(const QColor &color)
@@ -473,20 +239,10 @@ void GraphicsView::setCanvasColor(const QColor &color)
     viewport()->update();
 }
 
-QColor GraphicsView::hintColor() const
-{
-    return graphicsScene()->hintColor();
-}
-
 void GraphicsView::setHintColor(const QColor &color)
 {
     graphicsScene()->setHintColor(color);
     viewport()->update();
-}
-
-QColor GraphicsView::itemSelectionColor() const
-{
-    return graphicsScene()->selectionColor();
 }
 
 void GraphicsView::setItemSelectionColor(const QColor &color)
@@ -495,30 +251,15 @@ void GraphicsView::setItemSelectionColor(const QColor &color)
     viewport()->update();
 }
 
-QColor GraphicsView::itemBorderColor() const
-{
-    return graphicsScene()->borderColor();
-}
-
 void GraphicsView::setItemBorderColor(const QColor &color)
 {
     graphicsScene()->setBorderColor(color);
     viewport()->update();
 }
 
-void GraphicsView::setSlideshowInterval(int seconds)
-{
-    m_slideshow->setInterval(qMax(1, seconds) * 1000);
-}
-
-QList<GraphicsItem *> GraphicsView::selection() const
-{
-    return m_selection->items();
-}
-
 void GraphicsView::handleSelectionChanged()
 {
-    m_selection->setItems(graphicsScene()->selectedGraphicsItems());
+    m_context.selection->setItems(graphicsScene()->selectedGraphicsItems());
     if (!m_focusing) {
         if (m_slideshow->isActive()) {
             m_slideshow->stop();
@@ -531,16 +272,10 @@ void GraphicsView::handleSelectionChanged()
 
 void GraphicsView::applicationStateChange(Qt::ApplicationState state)
 {
-    if (state != Qt::ApplicationActive) {
-        // An overlay lies over another program: a selection outline left there only gets in
-        // the way.
-        if (isOverlayMode())
-            scene()->clearSelection();
-        if (m_gizmo->isVisible())
-            m_gizmo->startFade();
-    } else if (m_gizmo->gizmoRect().isValid()) {
-        m_gizmo->stopFade();
-    }
+    // An overlay lies over another program: a selection outline left there only gets in the way.
+    if (state != Qt::ApplicationActive && isOverlayMode())
+        scene()->clearSelection();
+    m_transformTool->applicationStateChange(state);
 }
 
 void GraphicsView::handleSceneRectChanged(const QRectF &)
@@ -563,11 +298,6 @@ void GraphicsView::pan(const QPoint &offset)
 void GraphicsView::panUpdate(const Action::ContinuousUpdateData &motion)
 {
     pan(mapFromGlobal(motion.current) - mapFromGlobal(motion.previous));
-}
-
-void GraphicsView::zoomBegin(const QPoint &pos)
-{
-    m_anchor = mapToScene(viewport()->mapFromGlobal(pos));
 }
 
 void GraphicsView::zoomUpdate(const Action::ContinuousUpdateData &motion)
@@ -599,8 +329,8 @@ bool GraphicsView::scaleAboutAnchor(qreal sx, qreal sy)
     const QPointF delta = before - after;
     pan(QPoint(qRound(delta.x()), qRound(delta.y())));
     if (editedNote())
-        updateNoteButtons();
-    m_gizmo->updatePlacement();
+        m_noteTool->updateButtons();
+    transformGizmo()->updatePlacement();
     return true;
 }
 
@@ -627,7 +357,7 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
     const QPointF centre = mapToScene(QRect(QPoint(), event->oldSize()).center());
     QGraphicsView::resizeEvent(event);
     updateSceneRect();
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
     const QSize before = event->oldSize();
     const QSize after = event->size();
     if (!m_scaleOnResize || before.isEmpty() || after.isEmpty())
@@ -645,14 +375,14 @@ void GraphicsView::showEvent(QShowEvent *event)
     if (m_ownsMaximized) {
         // Installing again only moves the filter to the front.
         window()->installEventFilter(this);
-        m_maximized->setValue(window()->isMaximized());
+        m_context.maximized->setValue(window()->isMaximized());
     }
 }
 
 bool GraphicsView::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_ownsMaximized && watched == window() && event->type() == QEvent::WindowStateChange)
-        m_maximized->setValue(window()->isMaximized());
+        m_context.maximized->setValue(window()->isMaximized());
     return QGraphicsView::eventFilter(watched, event);
 }
 
@@ -662,8 +392,8 @@ void GraphicsView::scrollContentsBy(int dx, int dy)
     // The note's colour buttons and the gizmo sit on the screen: pans and zooms carry them
     // along.
     if (editedNote())
-        updateNoteButtons();
-    m_gizmo->updatePlacement();
+        m_noteTool->updateButtons();
+    transformGizmo()->updatePlacement();
 }
 
 GraphicsView::ViewState GraphicsView::currentState() const
@@ -677,7 +407,7 @@ void GraphicsView::restoreState(const ViewState &state)
     updateSceneRect();
     horizontalScrollBar()->setValue(state.horizontal);
     verticalScrollBar()->setValue(state.vertical);
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
 }
 
 void GraphicsView::fitTo(const QRectF &target)
@@ -694,7 +424,7 @@ void GraphicsView::fitTo(const QRectF &target)
     if (!sceneRect().contains(reach))
         setSceneRect(sceneRect().united(reach));
     centerOn(target.center());
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
 }
 
 void GraphicsView::focusCanvas()
@@ -750,16 +480,6 @@ void GraphicsView::focusItems(const QList<GraphicsItem *> &items)
     m_focusing = false;
 }
 
-void GraphicsView::focusNext()
-{
-    focusStep(1);
-}
-
-void GraphicsView::focusPrevious()
-{
-    focusStep(-1);
-}
-
 void GraphicsView::focusStep(int direction)
 {
     // In order of addition: bringing the stepped-to item to the front must not reorder the cycle.
@@ -804,7 +524,7 @@ void GraphicsView::resetView()
     resetTransform();
     updateSceneRect();
     updateSceneRect();
-    m_gizmo->updatePlacement();
+    transformGizmo()->updatePlacement();
     if (graphicsScene()->isEmptyFlag())
         return;
     QScrollBar *horizontal = horizontalScrollBar();
@@ -823,11 +543,6 @@ void GraphicsView::actualSize()
         return;
     m_anchor = mapToScene(viewport()->rect().center());
     scaleAboutAnchor(1.0 / m11, 1.0 / m11);
-}
-
-bool GraphicsView::isSlideshowRunning() const
-{
-    return m_slideshow->isActive();
 }
 
 void GraphicsView::toggleSlideshow()
@@ -853,7 +568,7 @@ void GraphicsView::toggleSlideshow()
 void GraphicsView::wheelEvent(QWheelEvent *event)
 {
     event->accept();
-    if (isOverlayMode() || m_pinch->value())
+    if (isOverlayMode() || m_context.pinch->value())
         return;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     if (ctrl || m_wheelMode == 0) {
@@ -892,20 +607,22 @@ void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint
     const QPointF centre = viewport()->mapFromGlobal(globalCentre);
     switch (state) {
     case Qt::GestureStarted:
-        m_pinch->setValue(true);
+        m_context.pinch->setValue(true);
         clearHover();
         ActionHandler::instance()->reevaluate();
         m_pinchCentre = centre;
         // Over another program's window (overlay) the pinch resizes the selection instead.
         if (isOverlayMode() && !selection().isEmpty())
-            beginCommand(new ScaleCommand(selection(), mapToScene(centre.toPoint())));
+            m_transformTool->beginCommand(
+                new ScaleCommand(selection(), mapToScene(centre.toPoint())));
         break;
     case Qt::GestureUpdated: {
         // The factor is the change since the previous update.
         const qreal factor = scaleFactor;
         if (isOverlayMode()) {
-            if (m_command && std::isfinite(factor) && factor > 0)
-                m_command->applyTransform(QTransform::fromScale(factor, factor));
+            TransformCommand *command = m_transformTool->currentCommand();
+            if (command && std::isfinite(factor) && factor > 0)
+                command->applyTransform(QTransform::fromScale(factor, factor));
         } else {
             m_anchor = mapToScene(centre.toPoint());
             zoom(factor - 1.0);
@@ -917,81 +634,13 @@ void GraphicsView::pinch(Qt::GestureState state, qreal scaleFactor, const QPoint
     }
     case Qt::GestureFinished:
     case Qt::GestureCanceled:
-        finishCurrentTransformCommand();
-        m_pinch->setValue(false);
+        m_transformTool->finishCommand();
+        m_context.pinch->setValue(false);
         ActionHandler::instance()->reevaluate();
         break;
     case Qt::NoGesture:
         break;
     }
-}
-
-// --- inspection -------------------------------------------------------------------------------
-
-void GraphicsView::colorPickBegin(const QPoint &pos)
-{
-    m_colorPicker->show();
-    // Faded images are sampled at full strength: the user asks what the picture holds.
-    GraphicsScene *scene = graphicsScene();
-    scene->setApplyOpacity(false);
-    m_pickImage = viewport()->grab().toImage();
-    scene->setApplyOpacity(true);
-    colorPickUpdate({ pos, pos, pos });
-}
-
-void GraphicsView::colorPickUpdate(const Action::ContinuousUpdateData &motion)
-{
-    m_colorPicker->moveToPointer(motion.current);
-    const QPoint local = viewport()->mapFromGlobal(motion.current);
-    QColor color;
-    if (viewport()->rect().contains(local) && !m_pickImage.isNull()) {
-        // The grab has device pixels; the pointer is in logical ones.
-        const qreal ratio = qreal(m_pickImage.width()) / qMax(1, viewport()->width());
-        const QPoint pixel(qFloor(local.x() * ratio), qFloor(local.y() * ratio));
-        if (m_pickImage.rect().contains(pixel))
-            color = m_pickImage.pixelColor(pixel);
-    } else if (QScreen *screen = QGuiApplication::screenAt(motion.current)) {
-        const QPoint onScreen = motion.current - screen->geometry().topLeft();
-        const QImage grabbed = screen->grabWindow(0, onScreen.x(), onScreen.y(), 1, 1).toImage();
-        if (!grabbed.isNull())
-            color = grabbed.pixelColor(0, 0);
-    }
-    if (color.isValid())
-        m_colorPicker->setColor(color);
-}
-
-void GraphicsView::colorPickEnd(const Action::ContinuousUpdateData &)
-{
-    m_colorPicker->finish(m_colorPicker->color());
-    m_pickImage = QImage();
-}
-
-void GraphicsView::coordinatePickBegin(const QPoint &pos)
-{
-    m_coordinatePicker->show();
-    coordinatePickUpdate({ pos, pos, pos });
-}
-
-void GraphicsView::coordinatePickUpdate(const Action::ContinuousUpdateData &motion)
-{
-    m_coordinatePicker->moveToPointer(motion.current);
-    const QPoint local = viewport()->mapFromGlobal(motion.current);
-    GraphicsItem *item = topItemAt(local);
-    if (!item) {
-        m_coordinatePicker->setNoItem();
-        return;
-    }
-    const QSizeF size = item->boundingRect().size();
-    const QPointF inItem
-        = item->mapFromScene(mapToScene(local)) + QPointF(size.width() / 2, size.height() / 2);
-    m_coordinatePicker->setCoordinates(
-        QPointF(qBound(0.0, inItem.x(), size.width()), qBound(0.0, inItem.y(), size.height())));
-}
-
-// The popup only means something while the pick runs.
-void GraphicsView::coordinatePickEnd()
-{
-    m_coordinatePicker->hide();
 }
 
 // --- gestures ---------------------------------------------------------------------------------
@@ -1008,17 +657,17 @@ GraphicsItem *GraphicsView::topItemAt(const QPoint &viewPos) const
 
 void GraphicsView::hoverTest(const QPoint &viewPos)
 {
-    if (gizmoHoverTest(viewPos))
+    if (m_transformTool->gizmoHoverTest(viewPos))
         return;
     GraphicsItem *item = topItemAt(viewPos);
-    m_itemUnderPointer->setItem(item);
-    m_itemToManipulate->setItem(item && item->isSelected() ? item : nullptr);
+    m_context.itemUnderPointer->setItem(item);
+    m_context.itemToManipulate->setItem(item && item->isSelected() ? item : nullptr);
 }
 
 void GraphicsView::clearHover()
 {
-    m_itemUnderPointer->setItem(nullptr);
-    m_itemToManipulate->setItem(nullptr);
+    m_context.itemUnderPointer->setItem(nullptr);
+    m_context.itemToManipulate->setItem(nullptr);
 }
 
 void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
@@ -1031,634 +680,18 @@ void GraphicsView::bringToFront(const QList<GraphicsItem *> &items)
     m_commands->push(command);
 }
 
-void GraphicsView::beginCommand(TransformCommand *command)
-{
-    if (m_command) {
-        TransformCommand *previous = m_command;
-        m_command = nullptr;
-        previous->finish();
-        m_commands->push(previous);
-        emit updateFinished();
-    } else {
-        emit updateStarted();
-    }
-    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-        Qt::UniqueConnection);
-    m_command = command;
-    m_gizmoCommand = false;
-    m_gizmoStartTransform = m_gizmo->gizmoTransform();
-    m_commandStartFrame = command->frame();
-}
-
-void GraphicsView::transformCommandUpdate(const Action::ContinuousUpdateData &motion)
-{
-    if (!m_command)
-        return;
-    // A scene rectangle growing under the pointer would scroll the items away from it.
-    graphicsScene()->setSceneRectLocked(true);
-    const QPoint viewPos = viewport()->mapFromGlobal(motion.current);
-    if (m_command->usesViewCoordinates()) {
-        m_command->update(QPointF(viewPos));
-    } else {
-        const bool fromCorner = m_gizmoCommand && qobject_cast<ScaleCommand *>(m_command);
-        m_command->update(mapToScene(viewPos) - (fromCorner ? m_gizmoOffset : QPointF()));
-    }
-    if (!m_gizmoEnabled)
-        return;
-    if (frameFollowsItems(m_command) && m_commandStartFrame.isInvertible()) {
-        m_gizmo->setGizmoGeometry(m_gizmo->gizmoRect(),
-            m_gizmoStartTransform * m_commandStartFrame.inverted() * m_command->frame());
-    } else {
-        placeGizmo();
-    }
-}
-
-void GraphicsView::finishCurrentTransformCommand()
-{
-    if (m_command) {
-        TransformCommand *command = m_command;
-        m_command = nullptr;
-        command->finish();
-        m_gizmoCommand = false;
-        m_commands->push(command);
-        emit updateFinished();
-    }
-    m_gizmoCommand = false;
-    placeGizmo();
-    gizmoHoverTest(m_lastPointer);
-    if (!m_gizmoHover->value())
-        m_selectVersusItem->setValue(true);
-    graphicsScene()->setSceneRectLocked(false);
-    graphicsScene()->update();
-    m_rubberBand->hide();
-}
-
-void GraphicsView::selectBegin(const QPoint &, Action *transitioningFrom)
-{
-    if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
-        // A modifier was released during an item gesture: give the drag back to it.
-        m_selectVersusItem->setValue(false);
-        m_abandoned = true;
-        ActionHandler::instance()->reevaluate();
-        return;
-    }
-    m_dragged = false;
-    GraphicsItem *under = m_itemUnderPointer->item();
-    if (!under) {
-        scene()->clearSelection();
-    } else {
-        if (!under->isSelected())
-            scene()->clearSelection();
-        under->setSelected(true);
-    }
-    if (m_activateSelected)
-        bringToFront(graphicsScene()->selectedGraphicsItems());
-}
-
-void GraphicsView::continuousSelectBegin(const QPoint &, Action *transitioningFrom)
-{
-    if (transitioningFrom && m_itemActions.contains(transitioningFrom)) {
-        m_selectVersusItem->setValue(false);
-        m_abandoned = true;
-        ActionHandler::instance()->reevaluate();
-        return;
-    }
-    m_dragged = false;
-}
-
-void GraphicsView::selectUpdate(const Action::ContinuousUpdateData &motion)
-{
-    if (m_abandoned)
-        return;
-    if (!m_dragged) {
-        m_dragged = true;
-        m_selectVersusItem->setValue(false);
-        GraphicsItem *under = m_itemUnderPointer->item();
-        m_itemToManipulate->setItem(under && under->isSelected() ? under : nullptr);
-        ActionHandler *handler = ActionHandler::instance();
-        const QList<Action *> continuous = handler->continuousActions();
-        for (Action *action : continuous) {
-            if (action->isAnyBindingSatisfied()) {
-                // A press on a selected item followed by a drag is a move (or whichever item
-                // gesture the held keys ask for).
-                m_handOverOrigin = motion.origin;
-                m_abandoned = true;
-                handler->reevaluate();
-                return;
-            }
-        }
-        m_selectVersusItem->setValue(true);
-    }
-    const QRect band
-        = QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
-              .normalized();
-    m_rubberBand->setGeometry(band);
-    m_rubberBand->show();
-    if (!m_continuousSelectAction->isAnyBindingSatisfied())
-        scene()->clearSelection();
-    QPainterPath path;
-    path.addPolygon(mapToScene(band));
-    const QList<QGraphicsItem *> found = scene()->items(path, Qt::IntersectsItemShape);
-    for (QGraphicsItem *item : found) {
-        if (dynamic_cast<GraphicsItem *>(item))
-            item->setSelected(true);
-    }
-}
-
-void GraphicsView::selectEnd(const Action::ContinuousUpdateData &, Action *)
-{
-    if (!m_abandoned) {
-        GraphicsItem *item = m_itemToManipulate->item();
-        if (item && !m_dragged) {
-            scene()->clearSelection();
-            item->setSelected(true);
-            if (m_activateSelected)
-                bringToFront(graphicsScene()->selectedGraphicsItems());
-        }
-    }
-    m_abandoned = false;
-    m_rubberBand->hide();
-}
-
-void GraphicsView::continuousSelectEnd(const Action::ContinuousUpdateData &, Action *)
-{
-    if (!m_abandoned) {
-        GraphicsItem *item = m_itemUnderPointer->item();
-        if (item && !m_dragged)
-            item->setSelected(!item->isSelected());
-        if (m_activateSelected)
-            bringToFront(graphicsScene()->selectedGraphicsItems());
-    }
-    m_abandoned = false;
-    m_rubberBand->hide();
-}
-
-void GraphicsView::beginMove(const QPoint &pos, Action *transitioningFrom, int mode)
-{
-    if (m_command && m_moveActions.contains(transitioningFrom)) {
-        if (auto *move = qobject_cast<MoveCommand *>(m_command)) {
-            move->setMode(mode);
-            return;
-        }
-    }
-    // Taken over from a select drag, the move starts where the button went down: the first
-    // motion, which decided that this is a move, must move the items too.
-    const bool fromSelect
-        = transitioningFrom == m_selectAction || transitioningFrom == m_continuousSelectAction;
-    const QPoint start = fromSelect ? m_handOverOrigin : pos;
-    beginCommand(new MoveCommand(
-        this, selection(), mapToScene(viewport()->mapFromGlobal(start)), mode, m_gap));
-}
-
-void GraphicsView::moveBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginMove(pos, transitioningFrom, MoveCommand::FreeMove);
-}
-
-void GraphicsView::moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginMove(pos, transitioningFrom, MoveCommand::AxisMove);
-}
-
-void GraphicsView::moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginMove(pos, transitioningFrom, MoveCommand::NeighbourSnapMove);
-}
-
-void GraphicsView::moveEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
-{
-    if (!m_moveActions.contains(transitioningTo))
-        finishCurrentTransformCommand();
-}
-
-void GraphicsView::beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap)
-{
-    if (m_command && m_rotateActions.contains(transitioningFrom)) {
-        if (auto *rotate = qobject_cast<RotateCommand *>(m_command)) {
-            rotate->setSnap(snap);
-            return;
-        }
-    }
-    auto *command = new RotateCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos)));
-    command->setSnap(snap);
-    beginCommand(command);
-}
-
-void GraphicsView::rotateBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginRotate(pos, transitioningFrom, false);
-}
-
-void GraphicsView::rotateSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    beginRotate(pos, transitioningFrom, true);
-}
-
-void GraphicsView::rotateEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
-{
-    if (!m_rotateActions.contains(transitioningTo))
-        finishCurrentTransformCommand();
-}
-
-void GraphicsView::scaleBegin(const QPoint &pos)
-{
-    beginCommand(new ScaleCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::flipBegin(const QPoint &pos)
-{
-    beginCommand(new FlipCommand(selection(), QPointF(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::opacityBegin(const QPoint &pos)
-{
-    beginCommand(new OpacityCommand(selection(), QPointF(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::cropBegin(const QPoint &pos)
-{
-    beginCommand(new CropCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::cropUpdate(const Action::ContinuousUpdateData &motion)
-{
-    m_rubberBand->setGeometry(
-        QRect(viewport()->mapFromGlobal(motion.origin), viewport()->mapFromGlobal(motion.current))
-            .normalized());
-    m_rubberBand->show();
-    transformCommandUpdate(motion);
-}
-
-void GraphicsView::cropPanBegin(const QPoint &pos)
-{
-    beginCommand(new CropPanCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-void GraphicsView::cropZoomBegin(const QPoint &pos)
-{
-    beginCommand(new CropZoomCommand(selection(), mapToScene(viewport()->mapFromGlobal(pos))));
-}
-
-// --- transform gizmo ------------------------------------------------------------------------
-
-void GraphicsView::setGizmoEnabled(bool enabled)
-{
-    m_gizmoEnabled = enabled;
-    updateGizmo();
-}
-
-void GraphicsView::setGizmoDisplayMode(int settingValue)
-{
-    m_gizmo->setDisplayMode(TransformGizmo::displayModeFromSetting(settingValue));
-}
-
-void GraphicsView::setGizmoHandleSize(int pixels)
-{
-    m_gizmo->setHandleSize(pixels);
-    updateGizmo();
-}
-
-void GraphicsView::setGizmoFadeWhenInactive(bool fade)
-{
-    m_gizmo->setFadeWhenInactive(fade);
-}
-
-void GraphicsView::placeGizmo()
-{
-    QRectF rect;
-    QTransform transform;
-    const QList<GraphicsItem *> items = selection();
-    if (!isCanvasLocked() && m_gizmoEnabled && !editedNote()) {
-        if (items.size() == 1) {
-            // The frame turns, scales and mirrors with the one item.
-            rect = items.first()->boundingRect();
-            transform = items.first()->sceneTransform();
-        } else if (!items.isEmpty()) {
-            QRectF bounds;
-            for (GraphicsItem *item : items)
-                bounds |= item->sceneBounds();
-            const QPointF centre = bounds.center();
-            rect = bounds.translated(-centre);
-            transform = QTransform::fromTranslate(centre.x(), centre.y());
-        }
-    }
-    m_gizmo->setGizmoGeometry(rect, transform);
-}
-
-void GraphicsView::updateGizmo()
-{
-    placeGizmo();
-    // While a gesture runs (a rubber band changing the selection, too) the pointer must not
-    // turn it into a gizmo drag; the next move without buttons tests again.
-    if (!m_command && !ActionHandler::instance()->currentContinuousAction())
-        gizmoHoverTest(m_lastPointer);
-}
-
-bool GraphicsView::gizmoHoverTest(const QPoint &viewPos)
-{
-    TransformGizmo::Hit hit;
-    if (m_gizmoEnabled && m_gizmo->gizmoRect().isValid())
-        hit = m_gizmo->hitTest(QPointF(viewPos));
-    if (hit.handle == TransformGizmo::NoHandle) {
-        if (m_gizmoHover->value())
-            viewport()->unsetCursor();
-        m_gizmoHandle = TransformGizmo::NoHandle;
-        m_gizmoHover->setValue(false);
-        m_selectVersusItem->setValue(true);
-        return false;
-    }
-    m_selectVersusItem->setValue(false);
-    m_gizmoHandle = hit.handle;
-    m_gizmoRotates = hit.handle >= TransformGizmo::FirstRotateHandle;
-    const QPointF corner = m_gizmo->gizmoTransform().map(
-        TransformGizmo::corner(m_gizmo->gizmoRect(), (hit.handle - 1) % 4));
-    m_gizmoOffset = mapToScene(viewPos) - corner;
-    m_gizmoHover->setValue(true);
-    updateGizmoCursor();
-    return true;
-}
-
-void GraphicsView::updateGizmoCursor()
-{
-    if (!m_gizmoHover->value() || m_gizmoHandle == TransformGizmo::NoHandle) {
-        viewport()->unsetCursor();
-        return;
-    }
-    bool mirrored = false;
-    const qreal angle = TransformGizmo::cursorAngle(
-        m_gizmo->gizmoTransform(), (m_gizmoHandle - 1) % 4, &mirrored);
-    const qreal ratio = devicePixelRatioF();
-    QPixmap cursor(QSize(32, 32) * ratio);
-    cursor.setDevicePixelRatio(ratio);
-    cursor.fill(Qt::transparent);
-    QPainter painter(&cursor);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    painter.translate(16, 16);
-    painter.rotate(angle);
-    if (mirrored)
-        painter.scale(-1, 1);
-    painter.drawPixmap(QRectF(-16, -16, 32, 32),
-        m_gizmoRotates ? m_rotateCursorPicture : m_scaleCursorPicture, QRectF(0, 0, 64, 64));
-    painter.end();
-    viewport()->setCursor(QCursor(cursor));
-}
-
-void GraphicsView::gizmoBegin(
-    const QPoint &pos, Action *transitioningFrom, bool snapped, bool centred)
-{
-    // Shift or Alt pressed or released during a gizmo drag keeps its one undo step; only the
-    // snapping of a rotation follows the keys.
-    if (m_command && m_gizmoCommand && m_gizmoActions.contains(transitioningFrom)) {
-        if (auto *rotate = qobject_cast<RotateCommand *>(m_command))
-            rotate->setSnap(snapped);
-        return;
-    }
-    const QRectF rect = m_gizmo->gizmoRect();
-    if (!rect.isValid() || m_gizmoHandle == TransformGizmo::NoHandle)
-        return;
-    const QPointF pointer = mapToScene(viewport()->mapFromGlobal(pos));
-    TransformCommand *command = nullptr;
-    if (m_gizmoRotates) {
-        // Rotation goes by the pointer's direction from the centre, which the corner's offset
-        // would bend; measured from the pointer itself nothing jumps either.
-        auto *rotate = new RotateCommand(selection(), pointer);
-        rotate->setSnap(snapped);
-        command = rotate;
-    } else {
-        const QPointF start = pointer - m_gizmoOffset;
-        const int corner = m_gizmoHandle - TransformGizmo::FirstScaleHandle;
-        const QTransform &transform = m_gizmo->gizmoTransform();
-        QPointF anchor = centred ? transform.map(rect.center())
-                                 : transform.map(TransformGizmo::corner(rect, (corner + 2) % 4));
-        // The command reads a pivot at exactly the origin as none; a nanometre off it is the
-        // same point on any screen.
-        if (anchor.isNull())
-            anchor = QPointF(1e-9, 0);
-        command = new ScaleCommand(selection(), start, anchor, start - anchor);
-    }
-    beginCommand(command);
-    m_gizmoCommand = true;
-}
-
-void GraphicsView::gizmoSnappedBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    gizmoBegin(pos, transitioningFrom, true, false);
-}
-
-void GraphicsView::gizmoCenterBegin(const QPoint &pos, Action *transitioningFrom)
-{
-    gizmoBegin(pos, transitioningFrom, false, true);
-}
-
-void GraphicsView::gizmoEnd(const Action::ContinuousUpdateData &, Action *transitioningTo)
-{
-    if (!m_gizmoActions.contains(transitioningTo))
-        finishCurrentTransformCommand();
-}
-
-// --- keyboard arrange and flip ----------------------------------------------------------------
-
-void GraphicsView::arrange(const QList<GraphicsItem *> &items, int mode)
-{
-    if (items.size() < 2 || isCanvasLocked())
-        return;
-    const float aspect = viewport()->height() > 0
-        ? float(viewport()->width()) / float(viewport()->height())
-        : 1.0f;
-    auto *command = new AlignCommand(items, mode, m_gap, aspect);
-    connect(command, &BaseCommand::commandMessage, m_commands, &CommandHandler::commandMessage,
-        Qt::UniqueConnection);
-    command->finish();
-    m_commands->push(command);
-    emit updateFinished();
-}
-
-void GraphicsView::arrangeSelection(int mode)
-{
-    arrange(selection(), mode);
-}
-
-void GraphicsView::packAll()
-{
-    const QList<GraphicsItem *> items = graphicsScene()->topLevelItems();
-    if (items.size() < 2 || isCanvasLocked())
-        return;
-    arrange(items, AlignCommand::Pack);
-    QRectF bounds;
-    for (GraphicsItem *item : items)
-        bounds |= item->sceneBounds();
-    fitTo(bounds);
-}
-
-void GraphicsView::flipSelection(int direction)
-{
-    const QList<GraphicsItem *> items = selection();
-    if (items.isEmpty() || isCanvasLocked())
-        return;
-    auto *command = new FlipCommand(items, direction);
-    command->finish();
-    m_commands->push(command);
-    emit updateFinished();
-}
-
-// --- notes ------------------------------------------------------------------------------------
-
-GraphicsTextItem *GraphicsView::editedNote() const
-{
-    return static_cast<GraphicsTextItem *>(m_textEditing->item());
-}
-
-GraphicsTextItem *GraphicsView::createNote(const QPoint &viewPos)
-{
-    if (isCanvasLocked())
-        return nullptr;
-    // Notes stick to pictures: over a note, the new one goes to that note's picture.
-    GraphicsItem *target = topItemAt(viewPos);
-    if (target && target->itemType() == GraphicsItem::TextItemType)
-        target = target->parentGraphicsItem();
-
-    auto *note = new GraphicsTextItem(QPointF(), tr("Note"), target);
-    // Twice the size of text at zoom 1, whatever the zoom now.
-    QTransform full = QTransform::fromScale(2, 2) * transform().inverted();
-    const QPointF at = mapToScene(viewPos);
-    full.setMatrix(full.m11(), full.m12(), 0, full.m21(), full.m22(), 0, at.x(), at.y(), 1);
-    note->setFullTransform(full);
-    if (m_defaultNoteColor.isValid())
-        note->setTextColor(m_defaultNoteColor);
-    else
-        note->setTextColor(palette().color(QPalette::Text));
-    if (m_defaultNoteBackground.isValid())
-        note->setTextBackgroundColor(m_defaultNoteBackground);
-
-    m_commands->push(new AddCommand(graphicsScene(), note));
-    scene()->clearSelection();
-    note->setSelected(true);
-    setEditedNote(note);
-    return note;
-}
-
-void GraphicsView::setEditedNote(GraphicsTextItem *note)
-{
-    GraphicsTextItem *old = editedNote();
-    if (old == note)
-        return;
-    // The gizmo stays off the note while it is edited.
-    auto gizmoLater = qScopeGuard([this] { updateGizmo(); });
-    if (old) {
-        disconnect(old, nullptr, this, nullptr);
-        old->setEditing(false);
-        m_textEditing->setItem(nullptr);
-        ActionHandler::instance()->setBlocked(false, this);
-        m_commands->push(new TextChangeCommand(old, { m_noteText, m_noteColor, m_noteBackground }));
-        emit updateFinished();
-    }
-    if (note) {
-        if (!old)
-            emit updateStarted();
-        const TextChangeCommand::State state = TextChangeCommand::stateOf(note);
-        m_noteText = state.text;
-        m_noteColor = state.textColor;
-        m_noteBackground = state.backgroundColor;
-        m_textEditing->setItem(note);
-        // A note deleted while edited (its addition undone and dropped) must not be touched.
-        connect(note, &QObject::destroyed, this, [this] {
-            m_textEditing->setItem(nullptr);
-            ActionHandler::instance()->setBlocked(false, this);
-            updateNoteButtons();
-        });
-        note->setEditing(true);
-        note->setFocus(Qt::MouseFocusReason);
-        if (m_selectTextOnEdit)
-            note->selectAllText();
-        ActionHandler::instance()->setBlocked(true, this);
-    }
-    updateNoteButtons();
-}
-
-void GraphicsView::updateNoteButtons()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note) {
-        m_textColorButton->hide();
-        m_backgroundColorButton->hide();
-        return;
-    }
-    const QString text = note->textColor().name();
-    m_textColorButton->setStyleSheet(
-        QStringLiteral("QPushButton {\tbackground-color: rgba(0,0,0,0.01);\tcolor: ") + text
-        + QStringLiteral(";}"));
-    m_backgroundColorButton->setStyleSheet(QStringLiteral("QPushButton {\tbackground-color:")
-        + note->textBackgroundColor().name() + QStringLiteral(";\tcolor: ") + text
-        + QStringLiteral(";}"));
-    const QPoint corner = mapFromScene(note->sceneTransform().map(note->boundingRect().topLeft()));
-    m_textColorButton->move(corner + QPoint(-22, 0));
-    m_backgroundColorButton->move(corner + QPoint(-22, 22));
-    m_textColorButton->show();
-    m_backgroundColorButton->show();
-}
-
-void GraphicsView::setTextColor()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    m_pickBackground = false;
-    const QColor color = QColorDialog::getColor(note->textColor(), this);
-    if (color.isValid())
-        updateTextColor(color);
-}
-
-void GraphicsView::setTextBackgroundColor()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    m_pickBackground = true;
-    const QColor color = QColorDialog::getColor(
-        note->textBackgroundColor(), this, QString(), QColorDialog::ShowAlphaChannel);
-    if (color.isValid())
-        updateTextColor(color);
-}
-
-void GraphicsView::updateTextColor(const QColor &color)
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    if (m_pickBackground)
-        note->setTextBackgroundColor(color);
-    else
-        note->setTextColor(color);
-    updateNoteButtons();
-}
-
-void GraphicsView::resetTextColor()
-{
-    GraphicsTextItem *note = editedNote();
-    if (!note)
-        return;
-    note->setTextColor(m_noteColor);
-    note->setTextBackgroundColor(m_noteBackground);
-    updateNoteButtons();
-}
-
-void GraphicsView::endEditing()
-{
-    setEditedNote(nullptr);
-}
-
 // --- direct mouse and key events --------------------------------------------------------------
 
 void GraphicsView::mousePressEvent(QMouseEvent *event)
 {
-    m_lastPointer = event->pos();
+    m_context.lastPointer = event->pos();
     hoverTest(event->pos());
     if (GraphicsTextItem *note = editedNote()) {
         if (topItemAt(event->pos()) == note) {
             QGraphicsView::mousePressEvent(event);
             return;
         }
-        endEditing();
+        setEditedNote(nullptr);
         hoverTest(event->pos());
     }
     // Everything else is the actions' business.
@@ -1667,13 +700,8 @@ void GraphicsView::mousePressEvent(QMouseEvent *event)
 
 void GraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
-    m_lastPointer = event->pos();
-    // Over an inactive window the gizmo comes back for a moment where the user points.
-    if (m_gizmo->gizmoRect().isValid() && (m_gizmo->isFading() || m_gizmo->isHidden())
-        && QGuiApplication::applicationState() != Qt::ApplicationActive) {
-        m_gizmo->stopFade();
-        m_gizmo->startFade();
-    }
+    m_context.lastPointer = event->pos();
+    m_transformTool->revealGizmoWhileInactive();
     if (event->buttons() == Qt::NoButton)
         hoverTest(event->pos());
     if (editedNote())
@@ -1697,7 +725,7 @@ void GraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
         emit emptyCanvasDoubleClicked();
         return;
     }
-    if (m_pinch->value())
+    if (m_context.pinch->value())
         return;
     GraphicsItem *item = topItemAt(event->pos());
     if (auto *image = dynamic_cast<GraphicsImageItem *>(item); image && !image->image()) {
@@ -1734,11 +762,7 @@ void GraphicsView::keyPressEvent(QKeyEvent *event)
         event->ignore();
         return;
     }
-    if (event->key() == Qt::Key_Escape
-        || (m_finishNoteWithReturn
-            && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-            && !(event->modifiers() & Qt::ShiftModifier))) {
-        endEditing();
+    if (m_noteTool->finishEditingByKey(event)) {
         event->accept();
         return;
     }

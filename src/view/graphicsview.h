@@ -1,38 +1,40 @@
 #pragma once
 
 #include "input/action.h"
+#include "input/actioncondition.h"
+#include "scene/graphicsscene.h"
+#include "view/arrangetool.h"
+#include "view/notetool.h"
+#include "view/pickertool.h"
+#include "view/selectioncondition.h"
+#include "view/transformtool.h"
+#include "view/viewtool.h"
 
 #include <QColor>
 #include <QGraphicsView>
-#include <QImage>
 #include <QList>
-#include <QPixmap>
 #include <QPointF>
+#include <QTimer>
 #include <QTransform>
 
-class ActionCondition;
 class ColorPickerDialog;
 class CommandHandler;
 class CoordinatePickerDialog;
-class ConflictingBindingsCondition;
-class GizmoCondition;
+class CropTool;
 class GraphicsImageItem;
 class GraphicsItem;
-class GraphicsScene;
 class GraphicsTextItem;
-class ItemCondition;
 class QMimeData;
-class QPushButton;
 class QRubberBand;
-class QTimer;
-class SelectionCondition;
+class SelectTool;
 class TransformCommand;
 class TransformGizmo;
 
 // The canvas view. It owns navigation (pan, zoom about a point, fitting, stepping through
-// images, slideshow) and turns the mouse gestures of its actions into one transform command
-// each, pushed on the command handler when the gesture ends. All input arrives through actions
-// of the ActionHandler; the view keeps the conditions those actions depend on. GUI thread only.
+// images, slideshow) and hands every other gesture to a tool: selecting, transforming (with the
+// gizmo), cropping, the inspection picks, notes, and the keyboard's arrange and flip. All input
+// arrives through actions of the ActionHandler; the view keeps the conditions those actions
+// depend on and shares them with the tools. GUI thread only.
 class GraphicsView : public QGraphicsView {
     Q_OBJECT
     Q_PROPERTY(QColor canvasColor READ canvasColor WRITE setCanvasColor)
@@ -63,41 +65,46 @@ public:
     }
     ~GraphicsView() override;
 
-    GraphicsScene *graphicsScene() const;
+    GraphicsScene *graphicsScene() const { return static_cast<GraphicsScene *>(scene()); }
     CommandHandler *commandHandler() const { return m_commands; }
 
-    bool isCanvasLocked() const;
+    bool isCanvasLocked() const { return m_context.locked->value(); }
     void setCanvasLocked(bool locked);
-    bool isOverlayMode() const;
+    bool isOverlayMode() const { return m_context.overlay->value(); }
     void setOverlayMode(bool overlay);
 
-    QColor canvasColor() const;
+    QColor canvasColor() const { return graphicsScene()->canvasColor(); }
     void setCanvasColor(const QColor &color);
     // The text an empty board shows.
-    QColor hintColor() const;
+    QColor hintColor() const { return graphicsScene()->hintColor(); }
     void setHintColor(const QColor &color);
-    QColor itemSelectionColor() const;
+    QColor itemSelectionColor() const { return graphicsScene()->selectionColor(); }
     void setItemSelectionColor(const QColor &color);
-    QColor itemBorderColor() const;
+    QColor itemBorderColor() const { return graphicsScene()->borderColor(); }
     void setItemBorderColor(const QColor &color);
 
     // Values of settings the main window forwards.
     void setWheelMode(int mode) { m_wheelMode = mode; }
     void setInvertWheel(bool invert) { m_invertWheel = invert; }
     void setActivateSelected(bool activate) { m_activateSelected = activate; }
+    bool activatesSelected() const { return m_activateSelected; }
     void setAlignmentGap(int gap) { m_gap = gap; }
-    void setSlideshowInterval(int seconds);
-    void setSelectTextOnEditingStart(bool select) { m_selectTextOnEdit = select; }
-    void setFinishNoteWithReturn(bool finish) { m_finishNoteWithReturn = finish; }
+    int alignmentGap() const { return m_gap; }
+    void setSlideshowInterval(int seconds) { m_slideshow->setInterval(qMax(1, seconds) * 1000); }
+    void setSelectTextOnEditingStart(bool select)
+    {
+        m_noteTool->setSelectTextOnEditingStart(select);
+    }
+    void setFinishNoteWithReturn(bool finish) { m_noteTool->setFinishNoteWithReturn(finish); }
     // Resizing the view scales what it shows with it, about the view's centre.
     void setScaleOnResize(bool scale) { m_scaleOnResize = scale; }
-    void setGizmoEnabled(bool enabled);
-    bool isGizmoEnabled() const { return m_gizmoEnabled; }
+    void setGizmoEnabled(bool enabled) { m_transformTool->setGizmoEnabled(enabled); }
+    bool isGizmoEnabled() const { return m_transformTool->isGizmoEnabled(); }
     // The value of the display-mode setting, not the gizmo's bits.
-    void setGizmoDisplayMode(int settingValue);
-    void setGizmoHandleSize(int pixels);
-    void setGizmoFadeWhenInactive(bool fade);
-    TransformGizmo *transformGizmo() const { return m_gizmo; }
+    void setGizmoDisplayMode(int value) { m_transformTool->setGizmoDisplayMode(value); }
+    void setGizmoHandleSize(int pixels) { m_transformTool->setGizmoHandleSize(pixels); }
+    void setGizmoFadeWhenInactive(bool fade) { m_transformTool->setGizmoFadeWhenInactive(fade); }
+    TransformGizmo *transformGizmo() const { return m_transformTool->gizmo(); }
 
     // Navigation. A zoom or scale step is refused (false) when the resulting transform would
     // not be finite or not invertible; there are no other limits.
@@ -112,42 +119,50 @@ public:
     void focusItems(const QList<GraphicsItem *> &items);
     // Shows target whole, as large as the viewport allows.
     void fitTo(const QRectF &target);
-    void focusNext();
-    void focusPrevious();
+    void focusNext() { focusStep(1); }
+    void focusPrevious() { focusStep(-1); }
     void resetView();
     void actualSize();
     void toggleSlideshow();
-    bool isSlideshowRunning() const;
+    bool isSlideshowRunning() const { return m_slideshow->isActive(); }
     // One step of a touch pinch: the state, the scale factor since the previous step and the
     // centre on the screen, as the pinch gesture reports them.
     void pinch(Qt::GestureState state, qreal scaleFactor, const QPoint &globalCentre);
     void setLockedFocusItems(const QList<GraphicsItem *> &items) { m_lockedFocusItems = items; }
 
     // Arranging with fewer than two items, or while locked, does nothing.
-    void arrange(const QList<GraphicsItem *> &items, int mode);
-    void arrangeSelection(int mode);
-    void packAll();
-    void flipSelection(int direction);
+    void arrange(const QList<GraphicsItem *> &items, int mode)
+    {
+        m_arrangeTool->arrange(items, mode);
+    }
+    void arrangeSelection(int mode) { m_arrangeTool->arrangeSelection(mode); }
+    void packAll() { m_arrangeTool->packAll(); }
+    void flipSelection(int direction) { m_arrangeTool->flipSelection(direction); }
 
-    // The note in edit mode, or null; setting another ends the editing of the previous one.
     // The colours of notes made here; invalid ones leave the note to the view's palette.
-    QColor noteColor() const { return m_defaultNoteColor; }
-    void setNoteColor(const QColor &color) { m_defaultNoteColor = color; }
-    QColor noteBackgroundColor() const { return m_defaultNoteBackground; }
-    void setNoteBackgroundColor(const QColor &color) { m_defaultNoteBackground = color; }
+    QColor noteColor() const { return m_noteTool->noteColor(); }
+    void setNoteColor(const QColor &color) { m_noteTool->setNoteColor(color); }
+    QColor noteBackgroundColor() const { return m_noteTool->noteBackgroundColor(); }
+    void setNoteBackgroundColor(const QColor &color) { m_noteTool->setNoteBackgroundColor(color); }
     // A new note at viewPos (viewport coordinates), the same size on the screen at any zoom,
     // attached to the picture under the pointer, added as one undo step and edited at once.
     // Null while the canvas is locked.
-    GraphicsTextItem *createNote(const QPoint &viewPos);
+    GraphicsTextItem *createNote(const QPoint &viewPos) { return m_noteTool->createNote(viewPos); }
 
-    GraphicsTextItem *editedNote() const;
-    void setEditedNote(GraphicsTextItem *note);
+    // The note in edit mode, or null; setting another ends the editing of the previous one.
+    GraphicsTextItem *editedNote() const { return m_noteTool->editedNote(); }
+    void setEditedNote(GraphicsTextItem *note) { m_noteTool->setEditedNote(note); }
 
-    QList<GraphicsItem *> selection() const;
-    TransformCommand *currentCommand() const { return m_command; }
+    QList<GraphicsItem *> selection() const { return m_context.selection->items(); }
+    // Raises the items above all others, as one undo step.
+    void bringToFront(const QList<GraphicsItem *> &items);
+    // The item gesture's command in progress, or null.
+    TransformCommand *currentCommand() const { return m_transformTool->currentCommand(); }
     QRubberBand *rubberBand() const { return m_rubberBand; }
-    ColorPickerDialog *colorPicker() const { return m_colorPicker; }
-    CoordinatePickerDialog *coordinatePicker() const { return m_coordinatePicker; }
+    ColorPickerDialog *colorPicker() const { return m_pickerTool->colorPicker(); }
+    CoordinatePickerDialog *coordinatePicker() const { return m_pickerTool->coordinatePicker(); }
+    // The top canvas item (picture or note) at viewPos, in viewport coordinates, or null.
+    GraphicsItem *topItemAt(const QPoint &viewPos) const;
 
 signals:
     void canvasLockedChanged(bool locked);
@@ -161,57 +176,16 @@ signals:
 public slots:
     void handleSelectionChanged();
     void handleSceneRectChanged(const QRectF &rect);
-    // The colour buttons of the edited note: each setter asks for a colour of its role, which
-    // updateTextColor applies; resetTextColor returns to the colours editing began with.
-    void setTextColor();
-    void setTextBackgroundColor();
-    void updateTextColor(const QColor &color);
-    void resetTextColor();
+    // Gives the edited note the colour its last colour button asked for.
+    void updateTextColor(const QColor &color) { m_noteTool->updateTextColor(color); }
     void applicationStateChange(Qt::ApplicationState state);
 
     void panUpdate(const Action::ContinuousUpdateData &motion);
-    void zoomBegin(const QPoint &pos);
+    void zoomBegin(const QPoint &pos) { m_anchor = mapToScene(viewport()->mapFromGlobal(pos)); }
     void zoomUpdate(const Action::ContinuousUpdateData &motion);
-    void colorPickBegin(const QPoint &pos);
-    void colorPickUpdate(const Action::ContinuousUpdateData &motion);
-    void colorPickEnd(const Action::ContinuousUpdateData &motion);
-    void coordinatePickBegin(const QPoint &pos);
-    void coordinatePickUpdate(const Action::ContinuousUpdateData &motion);
-    void coordinatePickEnd();
-
-    void selectBegin(const QPoint &pos, Action *transitioningFrom);
-    void selectUpdate(const Action::ContinuousUpdateData &motion);
-    void selectEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void continuousSelectBegin(const QPoint &pos, Action *transitioningFrom);
-    void continuousSelectEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void moveBegin(const QPoint &pos, Action *transitioningFrom);
-    void moveAxisSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void moveNeighbourSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void moveEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void rotateBegin(const QPoint &pos, Action *transitioningFrom);
-    void rotateSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void rotateEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
-    void scaleBegin(const QPoint &pos);
-    void flipBegin(const QPoint &pos);
-    void opacityBegin(const QPoint &pos);
-    void cropBegin(const QPoint &pos);
-    void cropUpdate(const Action::ContinuousUpdateData &motion);
-    void cropPanBegin(const QPoint &pos);
-    void cropZoomBegin(const QPoint &pos);
-    void transformCommandUpdate(const Action::ContinuousUpdateData &motion);
-    void finishCurrentTransformCommand();
 
     // Places the gizmo over the selection and tests the pointer against it again.
-    void updateGizmo();
-    void updateGizmoCursor();
-    void gizmoBegin(const QPoint &pos, Action *transitioningFrom, bool snapped, bool centred);
-    void gizmoBegin(const QPoint &pos, Action *transitioningFrom)
-    {
-        gizmoBegin(pos, transitioningFrom, false, false);
-    }
-    void gizmoSnappedBegin(const QPoint &pos, Action *transitioningFrom);
-    void gizmoCenterBegin(const QPoint &pos, Action *transitioningFrom);
-    void gizmoEnd(const Action::ContinuousUpdateData &motion, Action *transitioningTo);
+    void updateGizmo() { m_transformTool->updateGizmo(); }
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -238,21 +212,11 @@ private:
     };
 
     void createActions();
-    Action *addAction(const QString &name, const QString &label, const ActionBinding &binding);
     ViewState currentState() const;
     void restoreState(const ViewState &state);
     void focusStep(int direction);
-    void bringToFront(const QList<GraphicsItem *> &items);
-    GraphicsItem *topItemAt(const QPoint &viewPos) const;
     void hoverTest(const QPoint &viewPos);
-    bool gizmoHoverTest(const QPoint &viewPos);
-    void placeGizmo();
     void clearHover();
-    void beginCommand(TransformCommand *command);
-    void beginMove(const QPoint &pos, Action *transitioningFrom, int mode);
-    void beginRotate(const QPoint &pos, Action *transitioningFrom, bool snap);
-    void endEditing();
-    void updateNoteButtons();
     static bool isRichTextFromNote(const QMimeData *mimeData);
 
     CommandHandler *m_commands;
@@ -276,70 +240,21 @@ private:
     bool m_focusing = false;
     QTimer *m_slideshow;
 
-    // Gestures.
-    TransformCommand *m_command = nullptr;
-    bool m_abandoned = false;
-    bool m_dragged = false;
-    QPoint m_lastPointer;
-    QPoint m_handOverOrigin;
     QRubberBand *m_rubberBand;
-
-    // The edited note as it was when editing began, for the one undo step of the edit.
-    QString m_noteText;
-    QColor m_noteColor;
-    QColor m_noteBackground;
-    QColor m_defaultNoteColor;
-    QColor m_defaultNoteBackground;
-    bool m_selectTextOnEdit = true;
-    bool m_finishNoteWithReturn = true;
-    bool m_pickBackground = false;
-    QPushButton *m_textColorButton;
-    QPushButton *m_backgroundColorButton;
-
-    // Inspection popups and the picture colours are read from while a pick runs.
-    ColorPickerDialog *m_colorPicker;
-    CoordinatePickerDialog *m_coordinatePicker;
-    QImage m_pickImage;
 
     // The pinch centre at the last gesture update, in viewport coordinates.
     QPointF m_pinchCentre;
 
-    ItemCondition *m_textEditing;
-    ActionCondition *m_pinch;
-    ActionCondition *m_locked;
-    ActionCondition *m_overlay;
-    SelectionCondition *m_selection;
-    ConflictingBindingsCondition *m_selectVersusItem;
-    ItemCondition *m_itemUnderPointer;
-    ItemCondition *m_itemToManipulate;
-    GizmoCondition *m_gizmoHover;
-    // Given by the main window, or else kept here from the window's state.
-    ActionCondition *m_maximized;
+    // The conditions of all canvas actions, shared with the tools. The frame's conditions are
+    // given by the main window, or else the maximized one is kept here from the window's state.
+    ViewToolContext m_context;
     bool m_ownsMaximized;
-    ActionCondition *m_overWindowBorder;
-    ActionCondition *m_rightDragged;
-
-    Action *m_selectAction = nullptr;
-    Action *m_continuousSelectAction = nullptr;
-    QList<Action *> m_itemActions;
-    QList<Action *> m_moveActions;
-    QList<Action *> m_rotateActions;
-
-    // The transform gizmo and what the pointer found on it at the last hover test.
-    TransformGizmo *m_gizmo;
-    bool m_gizmoEnabled = true;
-    int m_gizmoHandle = 0;
-    bool m_gizmoRotates = false;
-    // From the grabbed corner to the pointer, in scene units: the corner, not the pointer,
-    // follows the drag, so the selection does not jump when it starts.
-    QPointF m_gizmoOffset;
-    // Set while the current command is one the gizmo began.
-    bool m_gizmoCommand = false;
-    // The gizmo's transform and the command's frame when the current command began: the
-    // gizmo follows the frame while the command runs.
-    QTransform m_gizmoStartTransform;
-    QTransform m_commandStartFrame;
-    QPixmap m_scaleCursorPicture;
-    QPixmap m_rotateCursorPicture;
-    QList<Action *> m_gizmoActions;
+    PickerTool *m_pickerTool = nullptr;
+    NoteTool *m_noteTool = nullptr;
+    SelectTool *m_selectTool = nullptr;
+    TransformTool *m_transformTool = nullptr;
+    CropTool *m_cropTool = nullptr;
+    ArrangeTool *m_arrangeTool = nullptr;
+    // Every tool, in the order they were made.
+    QList<AbstractViewTool *> m_tools;
 };

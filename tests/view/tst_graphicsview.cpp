@@ -45,7 +45,8 @@ private slots:
     void clickSelectsAndBringsToFrontInOneStep();
     void dragOfSelectedImageMovesAll();
     void shiftDuringMoveLocksAxisInOneStep();
-    void viewClosedDuringMoveEndsCleanly();
+    void viewClosedDuringGestureEndsCleanly_data();
+    void viewClosedDuringGestureEndsCleanly();
     void rubberBand_data();
     void rubberBand();
     void cropByDrag();
@@ -441,24 +442,47 @@ void tst_GraphicsView::shiftDuringMoveLocksAxisInOneStep()
     QCOMPARE(item->scenePosition(), QPointF(0, 0));
 }
 
-void tst_GraphicsView::viewClosedDuringMoveEndsCleanly()
+void tst_GraphicsView::viewClosedDuringGestureEndsCleanly_data()
 {
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<int>("key");
+
+    QTest::addRow("moving") << QStringLiteral("Move Images") << 0;
+    QTest::addRow("cropping") << QStringLiteral("Crop Images") << int(Qt::Key_C);
+    QTest::addRow("picking a colour") << QStringLiteral("Color Picker") << int(Qt::Key_S);
+    QTest::addRow("editing a note") << QString() << 0;
+}
+
+void tst_GraphicsView::viewClosedDuringGestureEndsCleanly()
+{
+    QFETCH(QString, gesture);
+    QFETCH(int, key);
     TestItem *item = addItem(QPointF(0, 0));
     settle();
     item->setSelected(true);
     const QPoint start = viewPos(item);
-    QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
-    settle();
-    QTest::mouseMove(window(), start + QPoint(20, 0));
-    settle();
-    QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(),
-        QStringLiteral("Move Images"));
+    if (gesture.isEmpty()) {
+        QVERIFY(m_view->createNote(start + QPoint(60, 60)));
+        QVERIFY(ActionHandler::instance()->isBlocked());
+    } else {
+        if (key)
+            QTest::keyPress(window(), Qt::Key(key));
+        QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, start);
+        settle();
+        QTest::mouseMove(window(), start + QPoint(20, 0));
+        settle();
+        QCOMPARE(ActionHandler::instance()->currentContinuousAction()->name(), gesture);
+    }
+    const int steps = m_commands->count();
 
     m_view.reset();
     settle();
     QCOMPARE(ActionHandler::instance()->currentContinuousAction(), nullptr);
+    // Typing into a note blocks the canvas's keys; a note left in edit mode must not keep them
+    // blocked for the next window.
+    QVERIFY(!ActionHandler::instance()->isBlocked());
     // The unfinished gesture leaves no step behind.
-    QCOMPARE(m_commands->count(), 0);
+    QCOMPARE(m_commands->count(), steps);
 }
 
 void tst_GraphicsView::rubberBand_data()
