@@ -165,12 +165,6 @@ void SaveFileLoader::save(QFile *saveFile, const QString &oldChecksum,
     write(saveFile, oldChecksum, sceneState, loadJob, SaveFileWriter::UserWaits);
 }
 
-void SaveFileLoader::saveInBackground(QFile *saveFile, const QString &oldChecksum,
-    const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob)
-{
-    write(saveFile, oldChecksum, sceneState, loadJob, SaveFileWriter::InBackground);
-}
-
 void SaveFileLoader::write(QFile *saveFile, const QString &oldChecksum,
     const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int urgency)
 {

@@ -38,9 +38,9 @@ class SaveFileWriter;
 //
 // Threads: lives on the loader thread; save and load are called there by queued invocation.
 // A load is run by a SaveFileReader, whose image blocks decode on QThreadPool::globalInstance()
-// and report back by queued signals. Questions (checksumLoaded during a save,
-// aboutToOverwriteSaveFromNewerVersion, checksumMissmatchDetected, brokenItemMetadataDetected)
-// are meant for blocking queued connections; the receiver answers by cancelling the job.
+// and report back by queued signals. It never waits for another thread: a save by path that
+// needs answers pauses after saveInspected until continueSave, and a load told to stop when
+// damaged cancels its own job after checksumMissmatchDetected or brokenItemMetadataDetected.
 class SaveFileLoader : public BaseLoader {
     Q_OBJECT
 
@@ -94,9 +94,6 @@ public slots:
         const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     void save(
         QFile *saveFile, const QString &oldChecksum, const SaveFileLoader::SceneState &sceneState);
-    // The same for a save nobody waits for (an autosave): it leaves a core to the window.
-    void saveInBackground(QFile *saveFile, const QString &oldChecksum,
-        const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     void load(QFile *loadFile, LoadJob *loadJob, bool force);
     void load(QFile *loadFile, LoadJob *loadJob);
     void load(QFile *loadFile);
@@ -109,7 +106,6 @@ public slots:
 signals:
     void saveInspected(const SaveInspection &inspection, LoadJob *loadJob);
     void checksumSaved(const QString &checksum, LoadJob *loadJob);
-    void aboutToOverwriteSaveFromNewerVersion(const QString &applicationVersion, LoadJob *loadJob);
     void checksumLoaded(
         const QString &loadedChecksum, const QString &actualChecksum, LoadJob *loadJob);
     void checksumMissmatchDetected(LoadJob *loadJob);

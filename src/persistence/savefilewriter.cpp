@@ -170,12 +170,8 @@ void SaveFileWriter::writeItemRecords(QDataStream &stream, const QList<ItemRecor
 void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state)
 {
     SaveInspection found;
-    if (begin(oldChecksum, state, &found)) {
-        // Nobody looks at the old file: what the loader's signals report is all they learn.
-        if (compareVersions(found.applicationVersion, SaveFileFormat::ApplicationVersion) > 0)
-            emit m_loader->aboutToOverwriteSaveFromNewerVersion(found.applicationVersion, m_job);
+    if (begin(oldChecksum, state, &found))
         finish();
-    }
 }
 
 bool SaveFileWriter::begin(

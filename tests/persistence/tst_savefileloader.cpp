@@ -253,7 +253,8 @@ private slots:
     void checksumMismatch();
     void refusedSaves_data();
     void refusedSaves();
-    void cancelledAtNewerVersionQuestion();
+    void pausedSave_data();
+    void pausedSave();
     void formatComparison_data();
     void formatComparison();
     void loadMessages_data();
@@ -849,8 +850,22 @@ void tst_SaveFileLoader::refusedSaves()
         QCOMPARE(readAll(path), QByteArray("previous contents"));
 }
 
-void tst_SaveFileLoader::cancelledAtNewerVersionQuestion()
+void tst_SaveFileLoader::pausedSave_data()
 {
+    QTest::addColumn<bool>("backup");
+    QTest::addColumn<bool>("proceed");
+    QTest::addRow("declined") << false << false;
+    QTest::addRow("overwritten") << false << true;
+    QTest::addRow("backup made, declined") << true << false;
+    QTest::addRow("backup made, overwritten") << true << true;
+}
+
+// A save by path stops after it has looked at the file it replaces, and writes only when told
+// to go on: the answers are asked for meanwhile on another thread, which it never waits for.
+void tst_SaveFileLoader::pausedSave()
+{
+    QFETCH(bool, backup);
+    QFETCH(bool, proceed);
     const QString path = m_dir->filePath(QStringLiteral("newer.vlk"));
     auto first = save(path, smallScene());
     QByteArray bytes = readAll(path);
@@ -858,19 +873,37 @@ void tst_SaveFileLoader::cancelledAtNewerVersionQuestion()
     bytes[24 + 4 + 7] = '2';
     writeAll(path, bytes);
 
-    QList<QString> versions;
-    const auto connection = connect(
-        m_loader, &SaveFileLoader::aboutToOverwriteSaveFromNewerVersion, m_loader,
-        [&versions](const QString &version, LoadJob *job) {
-            versions.append(version);
-            job->cancel();
-        },
-        Qt::DirectConnection);
-    auto second = save(path, m_items, first->savedChecksum);
-    disconnect(connection);
-    QCOMPARE(versions, QList<QString> { QStringLiteral("1.12.1") });
-    QCOMPARE(second->messages, QStringList { QString() });
-    QCOMPARE(readAll(path), bytes);
+    Collector collector(m_loader);
+    QList<SaveInspection> found;
+    connect(m_loader, &SaveFileLoader::saveInspected, &collector,
+        [&](const SaveInspection &inspection, LoadJob *job) {
+            if (job != collector.job)
+                return;
+            found.append(inspection);
+            QMetaObject::invokeMethod(m_loader, "continueSave", Qt::QueuedConnection,
+                Q_ARG(LoadJob *, job), Q_ARG(bool, proceed));
+        });
+    SaveFileLoader::SceneState state;
+    state.items = SceneSnapshot::take(m_items);
+    state.nextItemId = 100;
+    const int options = SaveFileLoader::Inspect | (backup ? SaveFileLoader::MakeBackup : 0);
+    QMetaObject::invokeMethod(m_loader, "saveTo", Qt::QueuedConnection, Q_ARG(QString, path),
+        Q_ARG(QString, first->savedChecksum), Q_ARG(SaveFileLoader::SceneState, state),
+        Q_ARG(LoadJob *, collector.job), Q_ARG(int, options));
+    collector.wait();
+
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().applicationVersion, QStringLiteral("1.12.1"));
+    QVERIFY(found.first().oldFileRead);
+    QCOMPARE(found.first().actualChecksum, first->savedChecksum);
+    QCOMPARE(found.first().backupWanted, backup);
+    QCOMPARE(found.first().backupMade, backup);
+    QCOMPARE(QFile::exists(path + QLatin1String(".old")), backup);
+    if (backup)
+        QCOMPARE(readAll(path + QLatin1String(".old")), bytes);
+    QCOMPARE(collector.messages, QStringList { QString() });
+    QCOMPARE(readAll(path) == bytes, !proceed);
+    QFile::remove(path + QLatin1String(".old"));
 }
 
 void tst_SaveFileLoader::formatComparison_data()
