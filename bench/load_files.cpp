@@ -15,7 +15,7 @@
 
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
-#include "persistence/pngencoder.h"
+#include "picture/pngencoder.h"
 #include "scene/graphicsitem.h"
 
 #include <QDir>

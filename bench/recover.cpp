@@ -11,8 +11,8 @@
 
 #include "loading/loadjob.h"
 #include "loading/workpools.h"
-#include "persistence/pngencoder.h"
 #include "persistence/savefileloader.h"
+#include "picture/pngencoder.h"
 #include "scene/graphicsimageitem.h"
 
 #include <QBuffer>

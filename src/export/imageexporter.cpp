@@ -2,7 +2,7 @@
 
 #include "export/exportlog.h"
 #include "loading/loadjob.h"
-#include "persistence/pngencoder.h"
+#include "picture/pngencoder.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"

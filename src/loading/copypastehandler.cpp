@@ -3,10 +3,10 @@
 #include "loading/loadinglog.h"
 #include "loading/loadjob.h"
 #include "persistence/imageloaderrunner.h"
-#include "persistence/pngdecoder.h"
-#include "persistence/pngencoder.h"
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"
+#include "picture/pngdecoder.h"
+#include "picture/pngencoder.h"
 #include "platform/localservers.h"
 
 #include <QBuffer>

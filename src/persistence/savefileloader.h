@@ -1,10 +1,10 @@
 #pragma once
 
 #include "loading/baseloader.h"
-#include "loading/imageloader.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
+#include "picture/picturefile.h"
 
 #include <QList>
 #include <QString>
@@ -74,7 +74,7 @@ signals:
     void loadedSceneState(const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     // An image whose pixels are not available; its item is still generated, without pixels.
     void foundItemWithMissingImage(
-        const ItemRecord &record, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
+        const ItemRecord &record, const PictureFile::LoadResult &reason, LoadJob *loadJob);
     // Pictures and notes the load left out of a board that otherwise loaded, with why; comes
     // just before finished (which then has no message), at most once a load.
     void itemsNotRead(const LoadLosses &losses, LoadJob *loadJob);

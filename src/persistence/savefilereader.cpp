@@ -3,8 +3,8 @@
 #include "loading/baseloader.h"
 #include "loading/loadjob.h"
 #include "persistence/pictureblock.h"
-#include "persistence/pngdecoder.h"
 #include "persistence/savefileformat.h"
+#include "picture/pngdecoder.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -744,9 +744,8 @@ void SaveFileReader::startRunners()
             connect(runner, &ImageLoaderRunner::imageDone, this,
                 [this, runner] { handleImageDone(runner); });
             connect(runner, &ImageLoaderRunner::missingImage, this,
-                [this, member](const ImageLoader::LoadImageResult &result) {
-                    m_missing.insert(member, result);
-                });
+                [this, member](
+                    const PictureFile::LoadResult &result) { m_missing.insert(member, result); });
             connect(runner, &ImageLoaderRunner::isCopy, this,
                 [this, member](int ownerId) { m_copies.insert(member, ownerId); });
             m_runners.append(runner);
@@ -982,14 +981,12 @@ void SaveFileReader::applyBlock(int node, const ImageRecord &record)
         }
         const QString path = ImageLoaderRunner::resolveLinkedPath(
             item.source, m_currentSceneDirectory, m_savedSceneDirectory);
-        ImageLoader::LoadImageResult result;
-        result.code = ImageLoader::LoadImageResult::NotFound;
+        PictureFile::LoadResult result;
+        result.code = PictureFile::LoadResult::NotFound;
         QImage image;
         if (!path.isEmpty())
-            result = ImageLoader::loadImageFile(
-                path, item.autoDownscaled, item.downscaleLimit, &image);
-        if (!path.isEmpty() && result.code == ImageLoader::LoadImageResult::Loaded
-            && !image.isNull()) {
+            result = PictureFile::load(path, item.autoDownscaled, item.downscaleLimit, &image);
+        if (!path.isEmpty() && result.code == PictureFile::LoadResult::Loaded && !image.isNull()) {
             item.image = image;
             item.source = path;
             decoded.image = image;
@@ -1140,7 +1137,7 @@ int SaveFileReader::readOldImage(int index)
         if (image.isNull() || image.sizeInBytes() != byteCount
             || m_in.readRawData(reinterpret_cast<char *>(image.bits()), byteCount) != byteCount)
             return -1;
-        image = ImageLoader::toDisplayFormat(std::move(image));
+        image = PictureFile::toDisplayFormat(std::move(image));
     }
     if (!isOk(m_in))
         return -1;

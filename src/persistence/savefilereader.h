@@ -1,11 +1,11 @@
 #pragma once
 
-#include "loading/imageloader.h"
 #include "loading/workpools.h"
 #include "persistence/imageloaderrunner.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
+#include "picture/picturefile.h"
 #include "scene/itemrecord.h"
 
 #include <QDataStream>
@@ -80,7 +80,7 @@ signals:
     // The item records could not be read; a receiver may cancel the job in answer.
     void brokenItemMetadataDetected();
     void sceneStateRead(const SceneState &state);
-    void missingImage(const ItemRecord &record, const ImageLoader::LoadImageResult &reason);
+    void missingImage(const ItemRecord &record, const PictureFile::LoadResult &reason);
     // Pictures and notes a load left out; emitted just before a finish without message.
     void itemsNotRead(const LoadLosses &losses);
 
@@ -165,7 +165,7 @@ private:
     QHash<int, int> m_unsettled;
     QHash<int, int> m_copies;
     QHash<int, Decoded> m_itemsById;
-    QHash<int, ImageLoader::LoadImageResult> m_missing;
+    QHash<int, PictureFile::LoadResult> m_missing;
     QHash<int, LoadLosses::Reason> m_dropped;
     LoadLosses m_losses;
     QSet<int> m_generated;

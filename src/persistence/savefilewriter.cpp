@@ -1,6 +1,6 @@
 #include "persistence/savefilewriter.h"
 
-#include "persistence/pngencoder.h"
+#include "picture/pngencoder.h"
 
 #include "loading/loadjob.h"
 #include "loading/workpools.h"

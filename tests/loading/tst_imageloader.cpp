@@ -216,7 +216,7 @@ void tst_ImageLoader::autoDownscale()
     QFETCH(QSize, expected);
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::blue);
-    QCOMPARE(ImageLoader::applyAutoDownscale(image, enabled, maxSize).size(), expected);
+    QCOMPARE(PictureFile::applyAutoDownscale(image, enabled, maxSize).size(), expected);
 }
 
 void tst_ImageLoader::loadedFilesAreDownscaled()
