@@ -13,8 +13,8 @@
 
 #include "benchmedian.h"
 
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "picture/pngencoder.h"
 #include "scene/graphicsitem.h"
 

@@ -17,10 +17,10 @@
 #include "benchpictures.h"
 #include "benchsceneloading.h"
 
-#include "loading/loadjob.h"
-#include "loading/workpools.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "picture/pngdecoder.h"
+#include "platform/workpools.h"
 #include "scene/scenesnapshot.h"
 
 #include <QBuffer>

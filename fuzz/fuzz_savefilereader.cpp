@@ -5,7 +5,7 @@
 // See CMakeLists.txt in this folder for building and running it; fuzz/seeds holds a board of
 // every format version (fuzz/make_seeds.py), "-make_corpus=DIR" writes scenes made by the writer.
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "persistence/savefilereader.h"
 

@@ -15,8 +15,8 @@
 //
 //   build/intake_mutate --count 100000 --seed 7 --batch 500
 
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "picture/decoderpool.h"
 
 #include <QBuffer>

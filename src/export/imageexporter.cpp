@@ -1,7 +1,7 @@
 #include "export/imageexporter.h"
 
 #include "export/exportlog.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "picture/pngencoder.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"

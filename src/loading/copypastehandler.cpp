@@ -1,7 +1,7 @@
 #include "loading/copypastehandler.h"
 
+#include "jobs/loadjob.h"
 #include "loading/loadinglog.h"
-#include "loading/loadjob.h"
 #include "persistence/imageloaderrunner.h"
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"

@@ -1,9 +1,9 @@
 #include "loading/imageloader.h"
 
+#include "jobs/loadjob.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
 #include "loading/loadinglog.h"
-#include "loading/loadjob.h"
 #include "picture/decoderpool.h"
 #include "picture/qdevilplugin.h"
 

@@ -1,6 +1,6 @@
 #include "persistence/relinker.h"
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 
 Relinker::Relinker(QObject *parent)
     : BaseLoader(parent)

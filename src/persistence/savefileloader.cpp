@@ -1,6 +1,6 @@
 #include "persistence/savefileloader.h"
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"

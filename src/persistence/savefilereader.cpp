@@ -1,7 +1,7 @@
 #include "persistence/savefilereader.h"
 
-#include "loading/baseloader.h"
-#include "loading/loadjob.h"
+#include "jobs/baseloader.h"
+#include "jobs/loadjob.h"
 #include "persistence/pictureblock.h"
 #include "persistence/savefileformat.h"
 #include "picture/pngdecoder.h"

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "loading/workpools.h"
 #include "persistence/imageloaderrunner.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
 #include "picture/picturefile.h"
+#include "platform/workpools.h"
 #include "scene/itemrecord.h"
 
 #include <QDataStream>

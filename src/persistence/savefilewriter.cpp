@@ -2,10 +2,10 @@
 
 #include "picture/pngencoder.h"
 
-#include "loading/loadjob.h"
-#include "loading/workpools.h"
+#include "jobs/loadjob.h"
 #include "persistence/persistencelog.h"
 #include "persistence/savefileformat.h"
+#include "platform/workpools.h"
 #include "settings/versionnumber.h"
 
 #include <QBuffer>

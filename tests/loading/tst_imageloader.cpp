@@ -1,7 +1,7 @@
 #include "httptestserver.h"
 
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 #include "scene/itembuilder.h"

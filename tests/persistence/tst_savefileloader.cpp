@@ -1,7 +1,7 @@
 #include "../loading/httptestserver.h"
 #include "boardbytes.h"
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"

@@ -1,5 +1,5 @@
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "picture/decoderpool.h"
 #include "picture/imagedecoder.h"
 #include "picture/qdevilplugin.h"
