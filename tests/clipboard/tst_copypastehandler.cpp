@@ -1,7 +1,7 @@
 #include "app/selectioncopy.h"
+#include "clipboard/copypastehandler.h"
 #include "commands/commandhandler.h"
 #include "jobs/loadjob.h"
-#include "loading/copypastehandler.h"
 #include "persistence/savefilewriter.h"
 #include "platform/localservers.h"
 #include "scene/graphicsimageitem.h"
