@@ -3,8 +3,7 @@
 #include "clipboard/clipboardlog.h"
 #include "jobs/loadjob.h"
 #include "persistence/imageloaderrunner.h"
-#include "persistence/savefilereader.h"
-#include "persistence/savefilewriter.h"
+#include "persistence/itemrecordcodec.h"
 #include "picture/pngdecoder.h"
 #include "picture/pngencoder.h"
 #include "platform/localservers.h"
@@ -81,7 +80,7 @@ bool CopyPasteHandler::readCopy(
         || !qIsFinite(rect.width()) || !qIsFinite(rect.height()))
         return false;
     Q_ASSERT(buffer.pos() == CopyHeaderSize);
-    if (!SaveFileReader::readItemRecords(&buffer, count, records))
+    if (!ItemRecordCodec::read(&buffer, count, records))
         return false;
     *processId = pid;
     *bounds = rect;
@@ -124,7 +123,7 @@ void CopyPasteHandler::copy(const Copy &copy)
         // inside its parent's record only.
         out << qint64(QCoreApplication::applicationPid()) << qint32(copy.records.size())
             << copy.bounds;
-        SaveFileWriter::writeItemRecords(out, copy.records);
+        ItemRecordCodec::write(out, copy.records);
     }
 
     QMap<int, QImage> images;

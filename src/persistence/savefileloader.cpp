@@ -23,11 +23,6 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
 
 SaveFileLoader::~SaveFileLoader() = default;
 
-void SaveFileLoader::writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records)
-{
-    SaveFileWriter::writeItemRecords(stream, records);
-}
-
 void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJob)
 {
     emit checksumLoaded(header.storedChecksum, header.actualChecksum, loadJob);

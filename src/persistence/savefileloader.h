@@ -10,7 +10,6 @@
 #include <QString>
 
 class LoadJob;
-class QDataStream;
 class QFile;
 class SaveFileReader;
 
@@ -38,10 +37,6 @@ public:
     enum PictureStorage { PngOnly = 0, OriginalFiles = 1 };
 
     bool embedLocalFiles() const { return m_embedLocalFiles; }
-
-    // Item records in list order, each followed by its attached items' records, behind their
-    // end offsets. Depths are written as the records hold them.
-    static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
 
     // Emits checksumLoaded with the header's checksums and, for formats that store one,
     // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.

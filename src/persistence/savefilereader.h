@@ -23,10 +23,11 @@ class LoadJob;
 class QFile;
 class QIODevice;
 
-// One load of a scene file: the current reader (formats "1.6" to "1.10") with its image blocks
-// decoded by ImageLoaderRunners, the old readers and forced recovery. Lives on the loader thread
-// and deletes itself once it has reported finished; progress, items and the end go out through
-// the loader it reports for, questions and findings through its own signals.
+// One load of a scene file: the current reader (formats "1.6" to "1.10") with its records
+// decoded by ItemRecordCodec and its image blocks by ImageLoaderRunners, the old readers (their
+// records parsed by OldSaveFormats) and forced recovery (SaveFileRecovery). Lives on the loader
+// thread and deletes itself once it has reported finished; progress, items and the end go out
+// through the loader it reports for, questions and findings through its own signals.
 //
 // Every count and offset comes from the file and is checked against the bytes that are really
 // there before anything is allocated for it. Records are read into a flat table of nodes and
@@ -51,12 +52,6 @@ public:
     void readOld();
     // Scans the file for PNG streams and generates every picture found; returns the message.
     QString bruteForce();
-
-    static constexpr int MaximumNesting = 64;
-
-    // Reads count item records of the current format from device's position, as the clipboard
-    // carries them; false when they are not all there or are broken.
-    static bool readItemRecords(QIODevice *device, int count, QList<ItemRecord> *records);
 
     // One item of a board without its pixels: its record (children left out), the item it is
     // attached to as an index into the outline (-1: none; a parent comes before its children),
@@ -110,10 +105,9 @@ private:
     bool readSceneBlock(bool withNextId);
     void emitSceneState(int highestId);
     int addNode(ItemRecord record, int parent);
+    // A record of the old formats with the notes attached to it; returns its node.
+    int addTree(ItemRecord record);
     int readRecord(int depth);
-    int readOldImage(int index);
-    int readVersion5Record();
-    void readOldNotes(int parent);
     // The file's directory now and the one stored at the end of the item records, which linked
     // paths are resolved against.
     void readSceneDirectories();

@@ -2,7 +2,7 @@
 #include "clipboard/copypastehandler.h"
 #include "commands/commandhandler.h"
 #include "jobs/loadjob.h"
-#include "persistence/savefilewriter.h"
+#include "persistence/itemrecordcodec.h"
 #include "platform/localservers.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -392,7 +392,7 @@ void tst_CopyPasteHandler::hostileServer()
     QDataStream out(&data, QIODevice::WriteOnly);
     // Process id 0 is never ours: the pixels must come over the pipe.
     out << qint64(0) << qint32(1) << QRectF(0, 0, 40, 30);
-    SaveFileWriter::writeItemRecords(out, { record });
+    ItemRecordCodec::write(out, { record });
 
     CopyPasteHandler handler;
     handler.setServerName(name);

@@ -2,6 +2,7 @@
 #include "boardbytes.h"
 #include "jobs/loadjob.h"
 #include "loading/imageloader.h"
+#include "persistence/itemrecordcodec.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
@@ -1348,7 +1349,7 @@ void tst_SaveFileLoader::selectedOnlyRecords()
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QDataStream out(&buffer);
-    SaveFileLoader::writeItemRecords(out, SceneSnapshot::takeSelection({ top }));
+    ItemRecordCodec::write(out, SceneSnapshot::takeSelection({ top }));
 
     QDataStream in(buffer.data());
     QStringList texts;
