@@ -46,8 +46,6 @@ public:
     ~ImageLoader() override;
 
     bool autoDownscale() const { return m_autoDownscale; }
-    QSize autoDownscaleMaxSize() const { return m_autoDownscaleMaxSize; }
-    QColor defaultNoteColor() const { return m_defaultNoteColor; }
 
     static QString makeName(const QString &path);
     // Whether the path names a board, by its extension.

@@ -47,7 +47,6 @@ private:
         QByteArray original;
     };
     static QList<Image> imagesOf(const QList<ItemRecord> &records);
-    static int countItems(const QList<ItemRecord> &records);
 
     // Where the blocks end that compact() keeps, when it leaves every one where it is (deleted
     // pictures behind the last one left drop off the end); -1 when it would move one.

@@ -277,12 +277,6 @@ void DecoderPool::setHelperPath(const QString &path)
     m_helpersWorked = false;
 }
 
-QString DecoderPool::helperPath() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_helperPath.isEmpty() ? defaultHelperPath() : m_helperPath;
-}
-
 void DecoderPool::setMaxHelpers(int count)
 {
     QMutexLocker locker(&m_mutex);

@@ -50,7 +50,6 @@ public:
 
     // The helper program; by default the one installed beside the program.
     void setHelperPath(const QString &path);
-    QString helperPath() const;
     void setMaxHelpers(int count);
     // How long a helper may take for one picture before it is killed.
     void setTimeout(int milliseconds);

@@ -212,24 +212,9 @@ QList<GraphicsItem *> GraphicsScene::selectedGraphicsItems() const
     return result;
 }
 
-QRectF GraphicsScene::selectionBounds() const
-{
-    QRectF bounds;
-    const QList<QGraphicsItem *> selected = selectedItems();
-    for (QGraphicsItem *item : selected)
-        bounds |= item->sceneTransform().mapRect(item->boundingRect());
-    return bounds;
-}
-
 bool GraphicsScene::isEmpty() const
 {
     return graphicsItems().isEmpty();
-}
-
-void GraphicsScene::setHelpText(const QString &text)
-{
-    m_helpText = text;
-    update();
 }
 
 void GraphicsScene::setSceneRectLocked(bool locked)
@@ -322,9 +307,6 @@ void GraphicsScene::drawHint(QPainter *painter)
     QFont font;
     font.setPixelSize(20);
     const int lineHeight = QFontMetrics(font).height();
-
-    const int helpWidth = QFontMetrics(painter->font()).horizontalAdvance(m_helpText);
-    painter->drawText(QPoint(-(helpWidth / 2), 2 * lineHeight), m_helpText);
 
     const QString title = tr("Nothing here yet");
     const QString invitation = tr("Drag some images in to start");

@@ -41,12 +41,9 @@ public:
     QList<GraphicsItem *> graphicsItems(Qt::SortOrder order = Qt::DescendingOrder) const;
     QList<GraphicsItem *> topLevelItems(Qt::SortOrder order = Qt::DescendingOrder) const;
     QList<GraphicsItem *> selectedGraphicsItems() const;
-    QRectF selectionBounds() const;
     bool isEmpty() const;
 
     CommandHandler *commandHandler() const { return m_commandHandler; }
-    QString helpText() const { return m_helpText; }
-    void setHelpText(const QString &text);
     bool isEmptyFlag() const { return m_empty; }
     bool drawBackgroundEnabled() const { return m_drawBackground; }
     void setDrawBackgroundEnabled(bool enabled) { m_drawBackground = enabled; }
@@ -86,7 +83,6 @@ private:
     QHash<int, GraphicsItem *> m_idMap;
     double m_frontDepth = 0.0;
     double m_backDepth = -1.0;
-    QString m_helpText;
     bool m_empty = true;
     bool m_drawBackground = true;
     bool m_sceneRectLocked = false;
