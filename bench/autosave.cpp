@@ -11,7 +11,7 @@
 #include "benchmedian.h"
 #include "benchpictures.h"
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/autosavefile.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"

@@ -6,8 +6,8 @@
 
 #include "benchpictures.h"
 
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "scene/graphicsitem.h"
 #include "scene/itembuilder.h"
 

@@ -4,7 +4,7 @@
 // core, and one timed load of a scene file through a SaveFileLoader living on another thread.
 // The program's own pools are configured as at start-up, so that loads and saves run as shipped.
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 
 #include <QBuffer>

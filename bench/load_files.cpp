@@ -13,9 +13,9 @@
 
 #include "benchmedian.h"
 
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
-#include "persistence/pngencoder.h"
+#include "picture/pngencoder.h"
 #include "scene/graphicsitem.h"
 
 #include <QDir>

@@ -17,10 +17,10 @@
 #include "benchpictures.h"
 #include "benchsceneloading.h"
 
-#include "loading/loadjob.h"
-#include "loading/workpools.h"
-#include "persistence/pngdecoder.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
+#include "picture/pngdecoder.h"
+#include "platform/workpools.h"
 #include "scene/scenesnapshot.h"
 
 #include <QBuffer>
@@ -72,7 +72,7 @@ int compareDecoders(const QList<QByteArray> &blocks)
             reinterpret_cast<const uchar *>(block.constData()), block.size(), &image);
         if (result == PngDecoder::Result::Unsupported)
             continue;
-        const QImage expected = ImageLoader::toDisplayFormat(decodePng(block));
+        const QImage expected = PictureFile::toDisplayFormat(decodePng(block));
         if (image.format() != expected.format() || image != expected)
             return -1;
         ++own;

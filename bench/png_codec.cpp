@@ -12,8 +12,8 @@
 #include "benchmemory.h"
 #include "benchpictures.h"
 
-#include "persistence/pngdecoder.h"
-#include "persistence/pngencoder.h"
+#include "picture/pngdecoder.h"
+#include "picture/pngencoder.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -9,10 +9,10 @@
 #include "benchpictures.h"
 #include "benchsceneloading.h"
 
-#include "loading/loadjob.h"
-#include "loading/workpools.h"
-#include "persistence/pngencoder.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
+#include "picture/pngencoder.h"
+#include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 
 #include <QBuffer>

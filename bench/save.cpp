@@ -19,9 +19,9 @@
 #include "benchsceneloading.h"
 #include "scene/scenesnapshot.h"
 
-#include "loading/loadjob.h"
-#include "loading/workpools.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
+#include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 
 #include <QBuffer>

@@ -2,7 +2,7 @@
 // bytes the fuzzer gives (its header, the kind and size of the region it attaches, the message),
 // and the program must neither crash nor read outside what it was given.
 
-#include "loading/decoderpool.h"
+#include "picture/decoderpool.h"
 
 #include <QCoreApplication>
 

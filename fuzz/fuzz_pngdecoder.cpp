@@ -6,7 +6,7 @@
 // pixel. See CMakeLists.txt in this folder; fuzz/png-seeds holds one stream of each layout.
 
 #include "loading/imageloader.h"
-#include "persistence/pngdecoder.h"
+#include "picture/pngdecoder.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     buffer.setData(png);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "png");
-    const QImage expected = ImageLoader::toDisplayFormat(reader.read());
+    const QImage expected = PictureFile::toDisplayFormat(reader.read());
     if (expected.format() != image.format() || expected.size() != image.size())
         std::abort();
     for (int y = 0; y < image.height(); ++y) {

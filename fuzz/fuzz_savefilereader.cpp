@@ -5,9 +5,9 @@
 // See CMakeLists.txt in this folder for building and running it; fuzz/seeds holds a board of
 // every format version (fuzz/make_seeds.py), "-make_corpus=DIR" writes scenes made by the writer.
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
+#include "persistence/itemrecordcodec.h"
 #include "persistence/savefileloader.h"
-#include "persistence/savefilereader.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -137,6 +137,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QList<ItemRecord> records;
-    SaveFileReader::readItemRecords(&buffer, 3, &records);
+    ItemRecordCodec::read(&buffer, 3, &records);
     return 0;
 }

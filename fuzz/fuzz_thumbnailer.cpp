@@ -4,7 +4,7 @@
 // format version.
 
 #include "export/boardthumbnail.h"
-#include "loading/decoderpool.h"
+#include "picture/decoderpool.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

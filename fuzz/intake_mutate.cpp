@@ -15,9 +15,9 @@
 //
 //   build/intake_mutate --count 100000 --seed 7 --batch 500
 
-#include "loading/decoderpool.h"
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
+#include "picture/decoderpool.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>

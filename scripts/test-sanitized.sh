@@ -10,7 +10,7 @@ tests=(
     loading_fetchbatch
     loading_imageloader
     persistence_savefileloader
-    persistence_pngdecoder
+    picture_pngdecoder
     persistence_pictureblock
     app_killedsave
 )

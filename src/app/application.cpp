@@ -6,7 +6,7 @@
 #include "app/messagelog.h"
 #include "app/proxyoverridestyle.h"
 #include "app/settingslocation.h"
-#include "loading/qdevilplugin.h"
+#include "picture/qdevilplugin.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"

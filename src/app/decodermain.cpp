@@ -1,7 +1,7 @@
 // velkora-decoder: the helper the program decodes pictures in. It talks to the program over
 // descriptor 3 only and is of no use started by hand.
 
-#include "loading/decoderservice.h"
+#include "picture/decoderservice.h"
 
 #include <QCoreApplication>
 

@@ -3,7 +3,7 @@
 #include "commands/commandhandler.h"
 #include "commands/deletecommand.h"
 #include "commands/relinkcommand.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/setting.h"

@@ -1,6 +1,6 @@
 #include "app/sampleboard.h"
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"

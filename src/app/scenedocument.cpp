@@ -4,7 +4,7 @@
 #include "app/applog.h"
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/autosavefile.h"
 #include "platform/platform.h"
 #include "settings/versionnumber.h"

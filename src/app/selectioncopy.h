@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loading/copypastehandler.h"
+#include "clipboard/copypastehandler.h"
 
 class GraphicsScene;
 

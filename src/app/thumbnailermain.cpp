@@ -4,7 +4,7 @@
 // wrong command line.
 
 #include "export/boardthumbnail.h"
-#include "loading/decoderpool.h"
+#include "picture/decoderpool.h"
 #include "platform/processguard.h"
 
 #include <QCoreApplication>

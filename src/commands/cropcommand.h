@@ -25,8 +25,6 @@ public:
     void undo() override;
     bool hasEffect() const override;
 
-    QPointF endPoint() const { return m_endPoint; }
-
     // The image items of a list, in order: the crop commands work on nothing else.
     static QList<GraphicsImageItem *> imageItems(const QList<GraphicsItem *> &items);
     static QList<GraphicsItem *> asGraphicsItems(const QList<GraphicsImageItem *> &images);

@@ -147,10 +147,8 @@ GuillotineBinPacker::~GuillotineBinPacker() = default;
 
 void GuillotineBinPacker::reset(double width, double height)
 {
-    m_binWidth = width;
     m_binHeight = height;
     m_rects.clear();
-    m_used.clear();
     m_byWidth.clear();
     m_byHeight.clear();
     m_bySize.clear();
@@ -249,7 +247,6 @@ bool GuillotineBinPacker::insert(double w, double h, QRectF *placed, Shortfall *
     mergeFreeList();
 
     *placed = QRectF(f.x, f.y, w, h);
-    m_used.append(*placed);
     return true;
 }
 

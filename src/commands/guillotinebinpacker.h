@@ -38,11 +38,9 @@ public:
     // the width and height shortfalls.
     bool insert(double width, double height, QRectF *placed, Shortfall *shortfall = nullptr);
 
-    double binWidth() const { return m_binWidth; }
     double binHeight() const { return m_binHeight; }
     // In list order.
     QVector<QRectF> freeRectangles() const;
-    const QVector<QRectF> &usedRectangles() const { return m_used; }
 
 private:
     // A free rectangle; its id is its place in the insertion order and its index in m_rects.
@@ -108,10 +106,8 @@ private:
     void notePartners(int id);
     void mergeFreeList();
 
-    double m_binWidth = 0;
     double m_binHeight = 0;
     std::vector<Free> m_rects;
-    QVector<QRectF> m_used;
     SideTree m_byWidth, m_byHeight;
     // Ids of the free rectangles of each exact size, for the exact fit that wins at once.
     std::unordered_map<std::pair<double, double>, std::set<int>, SizeHash> m_bySize;

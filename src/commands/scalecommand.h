@@ -17,7 +17,6 @@ public:
 
     void update(const QPointF &point) override;
 
-    QPointF lastPoint() const { return m_lastPoint; }
     QPointF axis() const { return m_axis; }
 
 protected:

@@ -33,8 +33,6 @@ public:
     virtual bool usesViewCoordinates() const;
 
     QList<GraphicsItem *> items() const { return m_items; }
-    QList<QTransform> oldTransforms() const { return m_oldTransforms; }
-    QList<QTransform> newTransforms() const { return m_newTransforms; }
     QTransform frame() const { return m_frame; }
     QPointF startPoint() const { return m_startPoint; }
     QRectF bounds() const { return m_bounds; }

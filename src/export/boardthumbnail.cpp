@@ -1,9 +1,9 @@
 #include "export/boardthumbnail.h"
 
-#include "loading/decoderpool.h"
 #include "persistence/pictureblock.h"
-#include "persistence/pngdecoder.h"
 #include "persistence/savefileformat.h"
+#include "picture/decoderpool.h"
+#include "picture/pngdecoder.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 

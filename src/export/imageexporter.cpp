@@ -1,8 +1,8 @@
 #include "export/imageexporter.h"
 
 #include "export/exportlog.h"
-#include "loading/loadjob.h"
-#include "persistence/pngencoder.h"
+#include "jobs/loadjob.h"
+#include "picture/pngencoder.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"

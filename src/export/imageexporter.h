@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
 
 #include <QImage>
 #include <QList>

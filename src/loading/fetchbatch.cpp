@@ -1,9 +1,9 @@
 #include "loading/fetchbatch.h"
 
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
+#include "jobs/loadjob.h"
 #include "loading/htmlimageurls.h"
 #include "loading/loadinglog.h"
-#include "loading/loadjob.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

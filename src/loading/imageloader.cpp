@@ -1,11 +1,11 @@
 #include "loading/imageloader.h"
 
-#include "loading/decoderpool.h"
+#include "jobs/loadjob.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
 #include "loading/loadinglog.h"
-#include "loading/loadjob.h"
-#include "loading/qdevilplugin.h"
+#include "picture/decoderpool.h"
+#include "picture/qdevilplugin.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -21,18 +21,6 @@ namespace {
 QString lastPiece(const QString &text)
 {
     return text.section(QLatin1Char('.'), -1);
-}
-
-QImage downscaled(const QImage &picture, bool autoDownscale, const QSize &maxSize)
-{
-    if (!autoDownscale || picture.isNull() || maxSize.width() <= 0 || maxSize.height() <= 0)
-        return picture;
-    QImage scaled;
-    if (picture.width() > maxSize.width() && picture.width() >= picture.height())
-        scaled = picture.scaledToWidth(maxSize.width(), Qt::SmoothTransformation);
-    else if (picture.height() > maxSize.height())
-        scaled = picture.scaledToHeight(maxSize.height(), Qt::SmoothTransformation);
-    return scaled.isNull() ? picture : scaled;
 }
 
 // The base address of pasted or dropped HTML is the accompanying text when that is a web
@@ -77,29 +65,6 @@ ImageLoader::ImageLoader(QObject *parent)
 }
 
 ImageLoader::~ImageLoader() = default;
-
-ImageLoader::LoadImageResult ImageLoader::loadImageFile(const QString &path, bool autoDownscale,
-    const QSize &maxSize, QImage *image, QByteArray *original)
-{
-    if (!QFileInfo(path).isFile())
-        return { LoadImageResult::NotFound, QStringLiteral("File not found: %1").arg(path) };
-    return DecoderPool::instance().decodeFile(path, autoDownscale, maxSize, image, original);
-}
-
-QImage ImageLoader::toDisplayFormat(QImage image)
-{
-    const QImage::Format format
-        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (image.isNull() || image.format() == format)
-        return image;
-    return std::move(image).convertToFormat(format);
-}
-
-QImage ImageLoader::applyAutoDownscale(
-    const QImage &image, bool autoDownscale, const QSize &maxSize)
-{
-    return downscaled(image, autoDownscale, maxSize);
-}
 
 bool ImageLoader::isSceneFile(const QString &path)
 {
@@ -295,7 +260,7 @@ bool ImageLoader::loadFiles(
     const auto decode = [this, autoDownscale, maxSize, keep](const QString &path) {
         return QtConcurrent::run(m_decoders.get(), [path, autoDownscale, maxSize, keep] {
             DecodedFile file;
-            file.result = loadImageFile(
+            file.result = PictureFile::load(
                 path, autoDownscale, maxSize, &file.image, keep ? &file.original : nullptr);
             return file;
         });
@@ -433,7 +398,8 @@ bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QSt
     item.autoDownscaled = m_autoDownscale;
     item.downscaleLimit = m_autoDownscaleMaxSize;
     // Converted here, off the GUI thread, which then only wraps the pixels in a pixmap.
-    item.image = toDisplayFormat(downscaled(image, m_autoDownscale, m_autoDownscaleMaxSize));
+    item.image = PictureFile::toDisplayFormat(
+        PictureFile::applyAutoDownscale(image, m_autoDownscale, m_autoDownscaleMaxSize));
     // Reduced here, the pixels are no longer what the bytes decode to.
     if (m_keepOriginals && item.image.size() == image.size())
         item.original = original;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
+#include "picture/picturefile.h"
 
 #include <QColor>
 #include <QImage>
@@ -36,11 +37,8 @@ public:
         QPointF position;
     };
 
-    struct LoadImageResult {
-        enum Code { Loaded = 0, NotFound = 1, Unreadable = 2 };
-        int code = Loaded;
-        QString message;
-    };
+    // Registered under this name too, which queued calls and older code use.
+    using LoadImageResult = PictureFile::LoadResult;
 
     static constexpr QSize defaultDownscaleSize { 2000, 2000 };
 
@@ -48,24 +46,10 @@ public:
     ~ImageLoader() override;
 
     bool autoDownscale() const { return m_autoDownscale; }
-    QSize autoDownscaleMaxSize() const { return m_autoDownscaleMaxSize; }
-    QColor defaultNoteColor() const { return m_defaultNoteColor; }
 
-    // Reads a picture file with every installed reader, trusting the content over the extension
-    // when they disagree, in a decoder helper (DecoderPool). Any thread; blocks until done.
-    // With original, also the file's bytes when they decode to exactly these pixels (see
-    // DecoderPool::decodeFile).
-    static LoadImageResult loadImageFile(const QString &path, bool autoDownscale,
-        const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
-    // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:
-    // a picture at least as wide as high is brought to the maximum width, any other to the
-    // maximum height.
-    static QImage applyAutoDownscale(const QImage &image, bool autoDownscale, const QSize &maxSize);
     static QString makeName(const QString &path);
     // Whether the path names a board, by its extension.
     static bool isSceneFile(const QString &path);
-    // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
-    static QImage toDisplayFormat(QImage image);
 
     // Generates an image item at position; false for an empty picture.
     bool makeImageItem(
@@ -121,4 +105,3 @@ private:
 };
 
 Q_DECLARE_METATYPE(ImageLoader::Source)
-Q_DECLARE_METATYPE(ImageLoader::LoadImageResult)

@@ -1,8 +1,8 @@
 #include "persistence/imageloaderrunner.h"
 
-#include "loading/decoderpool.h"
 #include "persistence/pictureblock.h"
-#include "persistence/pngdecoder.h"
+#include "picture/decoderpool.h"
+#include "picture/pngdecoder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -88,15 +88,14 @@ void ImageLoaderRunner::run()
         const QString path = resolveLinkedPath(
             m_source, m_context->currentSceneDirectory, m_context->savedSceneDirectory);
         if (path.isEmpty()) {
-            ImageLoader::LoadImageResult result;
-            result.code = ImageLoader::LoadImageResult::NotFound;
+            PictureFile::LoadResult result;
+            result.code = PictureFile::LoadResult::NotFound;
             emit missingImage(result);
         } else {
             QImage image;
-            const ImageLoader::LoadImageResult result
-                = ImageLoader::loadImageFile(path, m_autoDownscale, m_downscaleLimit, &image,
-                    m_context->keepOriginals ? &m_original : nullptr);
-            if (result.code == ImageLoader::LoadImageResult::Loaded && !image.isNull()) {
+            const PictureFile::LoadResult result = PictureFile::load(path, m_autoDownscale,
+                m_downscaleLimit, &image, m_context->keepOriginals ? &m_original : nullptr);
+            if (result.code == PictureFile::LoadResult::Loaded && !image.isNull()) {
                 m_image = std::move(image);
                 m_resolvedPath = path;
             } else {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "loading/imageloader.h"
 #include "persistence/imagerecord.h"
 #include "persistence/loadlosses.h"
+#include "picture/picturefile.h"
 
 #include <QImage>
 #include <QObject>
@@ -61,7 +61,7 @@ public:
 
 signals:
     void imageDone();
-    void missingImage(const ImageLoader::LoadImageResult &result);
+    void missingImage(const PictureFile::LoadResult &result);
     void isCopy(int ownerId);
 
 private:

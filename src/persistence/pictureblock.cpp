@@ -1,9 +1,9 @@
 #include "persistence/pictureblock.h"
 
-#include "loading/imageloader.h"
 #include "persistence/imageloaderrunner.h"
-#include "persistence/jpegdecoder.h"
-#include "persistence/pngdecoder.h"
+#include "picture/jpegdecoder.h"
+#include "picture/picturefile.h"
+#include "picture/pngdecoder.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -188,7 +188,7 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
     reader.setAutoDetectImageFormat(false);
     if (!reader.read(&image) || image.size() != declared)
         return {};
-    return ImageLoader::toDisplayFormat(std::move(image));
+    return PictureFile::toDisplayFormat(std::move(image));
 }
 
 } // namespace PictureBlock

@@ -1,6 +1,6 @@
 #include "persistence/relinker.h"
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 
 Relinker::Relinker(QObject *parent)
     : BaseLoader(parent)
@@ -20,8 +20,8 @@ void Relinker::relink(const QList<Relinker::Request> &requests, LoadJob *loadJob
             break;
         const Request &request = requests.at(i);
         QImage image;
-        const ImageLoader::LoadImageResult result = ImageLoader::loadImageFile(
-            request.path, request.autoDownscale, request.maxSize, &image);
+        const PictureFile::LoadResult result
+            = PictureFile::load(request.path, request.autoDownscale, request.maxSize, &image);
         emit imageRelinked(request.itemIds, request.path, image, result, job);
         reportProgress(job, i + 1);
     }

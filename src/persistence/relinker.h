@@ -1,7 +1,7 @@
 #pragma once
 
-#include "loading/baseloader.h"
-#include "loading/imageloader.h"
+#include "jobs/baseloader.h"
+#include "picture/picturefile.h"
 
 #include <QImage>
 #include <QList>
@@ -30,7 +30,7 @@ public slots:
 
 signals:
     void imageRelinked(const QList<int> &itemIds, const QString &path, const QImage &image,
-        const ImageLoader::LoadImageResult &result, LoadJob *loadJob);
+        const PictureFile::LoadResult &result, LoadJob *loadJob);
 };
 
 Q_DECLARE_METATYPE(Relinker::Request)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loading/imageloader.h"
+#include "picture/picturefile.h"
 
 #include <QList>
 #include <QString>
@@ -11,7 +11,7 @@ namespace RelinkTree {
 
 // Every picture item of the board that links to path and has no pixels, with why it has none.
 struct MissingImage {
-    ImageLoader::LoadImageResult result;
+    PictureFile::LoadResult result;
     QString path;
     QList<int> itemIds;
 };

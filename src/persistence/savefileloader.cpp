@@ -1,10 +1,10 @@
 #include "persistence/savefileloader.h"
 
-#include "loading/loadjob.h"
-#include "persistence/pngencoder.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"
+#include "picture/pngencoder.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -18,7 +18,7 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
     : BaseLoader(parent)
 {
     qRegisterMetaType<SceneState>("SaveFileLoader::SceneState");
-    qRegisterMetaType<ImageLoader::LoadImageResult>("ImageLoader::LoadImageResult");
+    qRegisterMetaType<PictureFile::LoadResult>("PictureFile::LoadResult");
     qRegisterMetaType<LoadLosses>("LoadLosses");
     qRegisterMetaType<SaveInspection>("SaveInspection");
     // save and load are invoked by name across threads.
@@ -117,11 +117,6 @@ void SaveFileLoader::continueSave(LoadJob *loadJob, bool proceed)
     paused->writer->finish();
 }
 
-void SaveFileLoader::writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records)
-{
-    SaveFileWriter::writeItemRecords(stream, records);
-}
-
 void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJob)
 {
     emit checksumLoaded(header.storedChecksum, header.actualChecksum, loadJob);
@@ -151,7 +146,7 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
     connect(reader, &SaveFileReader::sceneStateRead, this,
         [this, job](const SceneState &state) { emit loadedSceneState(state, job); });
     connect(reader, &SaveFileReader::missingImage, this,
-        [this, job](const ItemRecord &record, const ImageLoader::LoadImageResult &reason) {
+        [this, job](const ItemRecord &record, const PictureFile::LoadResult &reason) {
             emit foundItemWithMissingImage(record, reason, job);
         });
     connect(reader, &SaveFileReader::itemsNotRead, this,

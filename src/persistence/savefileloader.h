@@ -1,10 +1,10 @@
 #pragma once
 
-#include "loading/baseloader.h"
-#include "loading/imageloader.h"
+#include "jobs/baseloader.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
+#include "picture/picturefile.h"
 
 #include <QHash>
 #include <QList>
@@ -56,10 +56,6 @@ public:
     enum PictureStorage { PngOnly = 0, OriginalFiles = 1 };
 
     bool embedLocalFiles() const { return m_embedLocalFiles; }
-
-    // Item records in list order, each followed by its attached items' records, behind their
-    // end offsets. Depths are written as the records hold them.
-    static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
 
     // Emits checksumLoaded with the header's checksums and, for formats that store one,
     // checksumMissmatchDetected when they differ. Receivers may cancel the job in answer.
@@ -113,7 +109,7 @@ signals:
     void loadedSceneState(const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob);
     // An image whose pixels are not available; its item is still generated, without pixels.
     void foundItemWithMissingImage(
-        const ItemRecord &record, const ImageLoader::LoadImageResult &reason, LoadJob *loadJob);
+        const ItemRecord &record, const PictureFile::LoadResult &reason, LoadJob *loadJob);
     // Pictures and notes the load left out of a board that otherwise loaded, with why; comes
     // just before finished (which then has no message), at most once a load.
     void itemsNotRead(const LoadLosses &losses, LoadJob *loadJob);

@@ -1,28 +1,27 @@
 #include "persistence/savefilereader.h"
 
-#include "loading/baseloader.h"
-#include "loading/loadjob.h"
-#include "persistence/pictureblock.h"
-#include "persistence/pngdecoder.h"
+#include "jobs/baseloader.h"
+#include "jobs/loadjob.h"
+#include "persistence/itemrecordcodec.h"
+#include "persistence/oldsaveformats.h"
 #include "persistence/savefileformat.h"
+#include "persistence/savefilerecovery.h"
+#include "persistence/savefilestream.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QPolygonF>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QtEndian>
 
 #include <algorithm>
-#include <cstring>
-#include <deque>
 #include <limits>
 
 using SaveFileFormat::isAtLeast;
 using SaveFileFormat::readString;
+using SaveFileStream::isFinite;
+using SaveFileStream::isOk;
 
 namespace {
 
@@ -40,210 +39,6 @@ Q_GLOBAL_STATIC(QThreadPool, checksumPool)
 QString corruptMessage()
 {
     return trLoader("The Velkora file you are trying to load is corrupt and can not be loaded.");
-}
-
-qint64 bytesLeft(const QDataStream &in)
-{
-    const QIODevice *device = in.device();
-    return device->size() - device->pos();
-}
-
-bool isOk(const QDataStream &in)
-{
-    return in.status() == QDataStream::Ok;
-}
-
-// Sizes computed from counts and dimensions on disk: false where the result would not fit, so
-// that no product of two stored numbers is ever used before it has been checked.
-bool multiply(qint64 a, qint64 b, qint64 *result)
-{
-    return !__builtin_mul_overflow(a, b, result);
-}
-
-bool add(qint64 a, qint64 b, qint64 *result)
-{
-    return !__builtin_add_overflow(a, b, result);
-}
-
-// Whether count elements of elementBytes each, plus trailingBytes, are all still there.
-bool fits(const QDataStream &in, qint64 count, qint64 elementBytes, qint64 trailingBytes = 0)
-{
-    qint64 needed = 0;
-    return count >= 0 && multiply(count, elementBytes, &needed)
-        && add(needed, trailingBytes, &needed) && needed <= bytesLeft(in);
-}
-
-bool readDouble(QDataStream &in, double *value)
-{
-    in >> *value;
-    return isOk(in) && qIsFinite(*value);
-}
-
-bool isFinite(const QTransform &t)
-{
-    return qIsFinite(t.m11()) && qIsFinite(t.m12()) && qIsFinite(t.m13()) && qIsFinite(t.m21())
-        && qIsFinite(t.m22()) && qIsFinite(t.m23()) && qIsFinite(t.m31()) && qIsFinite(t.m32())
-        && qIsFinite(t.m33());
-}
-
-bool readTransform(QDataStream &in, QTransform *transform)
-{
-    in >> *transform;
-    return isOk(in) && isFinite(*transform);
-}
-
-// Rebuilt through the path's own operations rather than streamed, so a broken element sequence
-// or subpath start from disk cannot reach the toolkit's internals.
-bool readPath(QDataStream &in, QPainterPath *path)
-{
-    qint32 count = 0;
-    in >> count;
-    constexpr qint64 ElementBytes = 4 + 8 + 8;
-    if (!isOk(in) || count < 0)
-        return false;
-    // An empty path is its count alone: no subpath start, no fill rule.
-    if (count == 0) {
-        *path = QPainterPath();
-        return true;
-    }
-    if (!fits(in, count, ElementBytes, 8))
-        return false;
-    QPainterPath result;
-    for (qint32 i = 0; i < count; ++i) {
-        qint32 type = 0;
-        double x = 0;
-        double y = 0;
-        in >> type;
-        if (!readDouble(in, &x) || !readDouble(in, &y))
-            return false;
-        switch (type) {
-        case QPainterPath::MoveToElement:
-            result.moveTo(x, y);
-            break;
-        case QPainterPath::LineToElement:
-            result.lineTo(x, y);
-            break;
-        case QPainterPath::CurveToElement: {
-            QPointF data[2];
-            for (QPointF &point : data) {
-                qint32 dataType = 0;
-                double dx = 0;
-                double dy = 0;
-                in >> dataType;
-                if (++i >= count || dataType != QPainterPath::CurveToDataElement
-                    || !readDouble(in, &dx) || !readDouble(in, &dy))
-                    return false;
-                point = QPointF(dx, dy);
-            }
-            result.cubicTo(QPointF(x, y), data[0], data[1]);
-            break;
-        }
-        default:
-            return false;
-        }
-    }
-    qint32 start = 0;
-    qint32 fillRule = 0;
-    in >> start >> fillRule;
-    if (!isOk(in))
-        return false;
-    result.setFillRule(fillRule == Qt::WindingFill ? Qt::WindingFill : Qt::OddEvenFill);
-    *path = result;
-    return true;
-}
-
-bool readPolygon(QDataStream &in, QPolygonF *polygon)
-{
-    quint32 count = 0;
-    in >> count;
-    // A vector holds at most an int's worth of points, whatever a huge file might claim.
-    if (!isOk(in) || count > quint32(std::numeric_limits<int>::max()) || !fits(in, count, 16))
-        return false;
-    QPolygonF result;
-    result.reserve(int(count));
-    for (quint32 i = 0; i < count; ++i) {
-        double x = 0;
-        double y = 0;
-        if (!readDouble(in, &x) || !readDouble(in, &y))
-            return false;
-        result.append(QPointF(x, y));
-    }
-    *polygon = result;
-    return true;
-}
-
-bool readColor(QDataStream &in, QColor *color)
-{
-    const QByteArray colorSpec = in.device()->peek(1);
-    if (colorSpec.size() < 1 || bytesLeft(in) < 11 || qint8(colorSpec.at(0)) < QColor::Invalid
-        || qint8(colorSpec.at(0)) > QColor::ExtendedRgb)
-        return false;
-    in >> *color;
-    return isOk(in);
-}
-
-QPainterPath pathOf(const QPolygonF &polygon)
-{
-    QPainterPath path;
-    path.addPolygon(polygon);
-    return path;
-}
-
-// What every format stores of an image the same way; a record without a name is "Untitled".
-ItemRecord imageRecord(
-    const QString &path, const QString &name, qint32 id, float opacity, const QTransform &transform)
-{
-    ItemRecord record;
-    record.source = path;
-    record.name = name.isNull() ? QStringLiteral("Untitled") : name;
-    record.id = id;
-    record.opacity = qBound(0.0f, opacity, 1.0f);
-    record.transform = transform;
-    return record;
-}
-
-// Decodes the PNG stream at the device's position, which only its own chunks bound, and leaves
-// the device after its end chunk. Chunk lengths come from disk: each is checked against the
-// length left before the device skips it.
-QImage decodeFrom(QIODevice *device, qint64 length)
-{
-    const qint64 start = device->pos();
-    uchar signature[8];
-    if (device->read(reinterpret_cast<char *>(signature), 8) != 8
-        || std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) != 0)
-        return {};
-    for (qint64 at = 8; at + 12 <= length;) {
-        uchar chunk[8];
-        if (device->read(reinterpret_cast<char *>(chunk), 8) != 8)
-            return {};
-        const qint64 chunkLength = qFromBigEndian<quint32>(chunk);
-        if (chunkLength > length - at - 12 || chunkLength > std::numeric_limits<int>::max())
-            return {};
-        at += 12 + chunkLength;
-        if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
-            if (at > std::numeric_limits<int>::max() || !device->seek(start))
-                return {};
-            const QByteArray block = device->read(at);
-            return ImageLoaderRunner::decodePng(
-                reinterpret_cast<const uchar *>(block.constData()), block.size());
-        }
-        if (!device->seek(start + at))
-            return {};
-    }
-    return {};
-}
-
-// A picture stream of any kind a block may hold, found at offset by its signature; its end is
-// found in the stream itself, since nothing else in a damaged file can be trusted.
-QImage decodeAt(const uchar *mapping, qint64 offset, qint64 size)
-{
-    const uchar *at = mapping + offset;
-    const qint64 length = PictureBlock::streamLength(
-        at, std::min<qint64>(size - offset, std::numeric_limits<int>::max()));
-    if (length <= 0)
-        return {};
-    LoadLosses::Reason failure;
-    return PictureBlock::decode(at, length, &failure);
 }
 
 } // namespace
@@ -280,21 +75,6 @@ SaveFileReader::SaveFileReader(QIODevice *device, const QString &formatVersion)
     , m_size(device->size())
 {
     m_header.formatVersion = formatVersion;
-}
-
-bool SaveFileReader::readItemRecords(QIODevice *device, int count, QList<ItemRecord> *records)
-{
-    SaveFileReader reader(device, SaveFileFormat::CurrentVersion);
-    QList<ItemRecord> read;
-    // Each record takes at least its end offset: a count larger than the bytes fails on the way.
-    for (int i = 0; i < count; ++i) {
-        const int root = reader.readRecord(0);
-        if (root < 0)
-            return false;
-        read.append(reader.assemble(root));
-    }
-    *records = read;
-    return true;
 }
 
 bool SaveFileReader::readOutline(
@@ -487,6 +267,16 @@ int SaveFileReader::addNode(ItemRecord record, int parent)
     return node;
 }
 
+int SaveFileReader::addTree(ItemRecord record)
+{
+    // The old formats attach notes to pictures, and nothing to notes.
+    const QList<ItemRecord> attached = std::exchange(record.children, {});
+    const int node = addNode(std::move(record), -1);
+    for (const ItemRecord &child : attached)
+        addNode(child, node);
+    return node;
+}
+
 QList<int> SaveFileReader::treeOf(int root) const
 {
     QList<int> tree { root };
@@ -499,109 +289,11 @@ QList<int> SaveFileReader::treeOf(int root) const
 // unreachable from any root.
 int SaveFileReader::readRecord(int depth)
 {
-    if (depth > MaximumNesting)
+    if (depth > ItemRecordCodec::MaximumNesting)
         return -1;
-    const QString &version = m_header.formatVersion;
-    const bool withEnd = isAtLeast(version, QStringLiteral("1.9"));
-    qint64 end = -1;
-    if (withEnd) {
-        m_in >> end;
-        if (!isOk(m_in) || end < m_in.device()->pos() || end > m_size)
-            return -1;
-    }
-    // A body is read from its own bytes only: fields cannot reach past its end offset, and the
-    // bodies of successive records never overlap, so a file is read about once whatever its
-    // offsets say.
-    QByteArray bodyBytes;
-    QBuffer bodyBuffer(&bodyBytes);
-    QDataStream bodyStream(&bodyBuffer);
-    if (withEnd) {
-        const qint64 length = end - m_in.device()->pos();
-        bodyBytes = m_in.device()->read(length);
-        if (bodyBytes.size() != length)
-            return -1;
-        bodyBuffer.open(QIODevice::ReadOnly);
-    }
-    QDataStream &in = withEnd ? bodyStream : m_in;
-    QString type;
-    if (!readString(in, &type))
-        return -1;
-
     ItemRecord record;
-    if (type == QLatin1String("GraphicsImageItem")) {
-        QString path;
-        QString name;
-        float opacity = 1.0f;
-        QTransform transform;
-        qint32 id = -1;
-        double z = 0;
-        QTransform imageTransform;
-        QPainterPath crop;
-        qint32 filter = record.filter;
-        bool autoDownscaled = false;
-        QSize downscaleLimit;
-        if (!readString(in, &path) || !readString(in, &name))
-            return -1;
-        in >> opacity;
-        if (!isOk(in) || !qIsFinite(opacity) || !readTransform(in, &transform))
-            return -1;
-        in >> id;
-        if (!readDouble(in, &z))
-            return -1;
-        if (isAtLeast(version, QStringLiteral("1.8"))) {
-            if (!readTransform(in, &imageTransform) || !readPath(in, &crop))
-                return -1;
-            in >> filter;
-        } else {
-            double x = 0;
-            double y = 0;
-            QPolygonF polygon;
-            if (!readDouble(in, &x) || !readDouble(in, &y) || !readPolygon(in, &polygon))
-                return -1;
-            imageTransform = QTransform::fromTranslate(-x, -y);
-            crop = pathOf(polygon);
-            if (version == QLatin1String("1.7"))
-                in >> filter;
-        }
-        // Later fields are only ever appended; the end offset tells whether these are there.
-        if (withEnd && bytesLeft(in) >= 1 + 8 + 4)
-            in >> autoDownscaled >> downscaleLimit;
-        if (!isOk(in))
-            return -1;
-        record = imageRecord(path, name, id, opacity, transform);
-        record.imageTransform = imageTransform;
-        record.cropPath = crop;
-        record.z = z;
-        record.filter = filter;
-        record.autoDownscaled = autoDownscaled;
-        record.downscaleLimit = downscaleLimit;
-    } else if (type == QLatin1String("GraphicsTextItem")) {
-        QString text;
-        QTransform transform;
-        qint32 id = -1;
-        double z = 0;
-        QColor textColor;
-        QColor backgroundColor;
-        if (!readString(in, &text) || !readTransform(in, &transform))
-            return -1;
-        in >> id;
-        if (!readDouble(in, &z) || !readColor(in, &textColor) || !readColor(in, &backgroundColor))
-            return -1;
-        record.type = ItemRecord::Type::Note;
-        record.text = text;
-        record.transform = transform;
-        record.id = id;
-        record.z = z;
-        record.textColor = textColor;
-        record.backgroundColor = backgroundColor;
-    } else {
-        return -1;
-    }
-
     qint32 childCount = 0;
-    in >> childCount;
-    const qint64 smallestRecord = withEnd ? 8 : 4;
-    if (!isOk(in) || !isOk(m_in) || childCount < 0 || childCount > bytesLeft(m_in) / smallestRecord)
+    if (!ItemRecordCodec::readOne(m_in, m_header.formatVersion, m_size, &record, &childCount))
         return -1;
     const int node = addNode(std::move(record), -1);
     for (qint32 i = 0; i < childCount; ++i) {
@@ -744,9 +436,8 @@ void SaveFileReader::startRunners()
             connect(runner, &ImageLoaderRunner::imageDone, this,
                 [this, runner] { handleImageDone(runner); });
             connect(runner, &ImageLoaderRunner::missingImage, this,
-                [this, member](const ImageLoader::LoadImageResult &result) {
-                    m_missing.insert(member, result);
-                });
+                [this, member](
+                    const PictureFile::LoadResult &result) { m_missing.insert(member, result); });
             connect(runner, &ImageLoaderRunner::isCopy, this,
                 [this, member](int ownerId) { m_copies.insert(member, ownerId); });
             m_runners.append(runner);
@@ -982,14 +673,12 @@ void SaveFileReader::applyBlock(int node, const ImageRecord &record)
         }
         const QString path = ImageLoaderRunner::resolveLinkedPath(
             item.source, m_currentSceneDirectory, m_savedSceneDirectory);
-        ImageLoader::LoadImageResult result;
-        result.code = ImageLoader::LoadImageResult::NotFound;
+        PictureFile::LoadResult result;
+        result.code = PictureFile::LoadResult::NotFound;
         QImage image;
         if (!path.isEmpty())
-            result = ImageLoader::loadImageFile(
-                path, item.autoDownscaled, item.downscaleLimit, &image);
-        if (!path.isEmpty() && result.code == ImageLoader::LoadImageResult::Loaded
-            && !image.isNull()) {
+            result = PictureFile::load(path, item.autoDownscaled, item.downscaleLimit, &image);
+        if (!path.isEmpty() && result.code == PictureFile::LoadResult::Loaded && !image.isNull()) {
             item.image = image;
             item.source = path;
             decoded.image = image;
@@ -1013,153 +702,6 @@ void SaveFileReader::applyBlock(int node, const ImageRecord &record)
         item.image = image;
     }
     m_itemsById.insert(item.id, decoded);
-}
-
-void SaveFileReader::readOldNotes(int parent)
-{
-    qint32 count = 0;
-    m_in >> count;
-    // A note takes at least a string length, a transform and two colours.
-    constexpr qint64 SmallestNote = 4 + 72 + 11 + 11;
-    if (!isOk(m_in) || count < 0 || count > bytesLeft(m_in) / SmallestNote) {
-        m_in.setStatus(QDataStream::ReadCorruptData);
-        return;
-    }
-    for (qint32 i = 0; i < count; ++i) {
-        QString text;
-        QTransform transform;
-        QColor textColor;
-        QColor backgroundColor;
-        if (!readString(m_in, &text) || !readTransform(m_in, &transform)
-            || !readColor(m_in, &textColor) || !readColor(m_in, &backgroundColor)) {
-            m_in.setStatus(QDataStream::ReadCorruptData);
-            return;
-        }
-        ItemRecord note;
-        note.type = ItemRecord::Type::Note;
-        note.text = text;
-        note.transform = transform;
-        note.textColor = textColor;
-        note.backgroundColor = backgroundColor;
-        addNode(std::move(note), parent);
-    }
-}
-
-int SaveFileReader::readVersion5Record()
-{
-    QString path;
-    QString name;
-    float opacity = 1.0f;
-    QTransform transform;
-    qint32 id = -1;
-    double z = 0;
-    double x = 0;
-    double y = 0;
-    QPolygonF polygon;
-    if (!readString(m_in, &path) || !readString(m_in, &name))
-        return -1;
-    m_in >> opacity;
-    if (!isOk(m_in) || !qIsFinite(opacity) || !readTransform(m_in, &transform))
-        return -1;
-    m_in >> id;
-    if (!readDouble(m_in, &z) || !readDouble(m_in, &x) || !readDouble(m_in, &y)
-        || !readPolygon(m_in, &polygon))
-        return -1;
-    ItemRecord image = imageRecord(path, name, id, opacity, transform);
-    image.imageTransform = QTransform::fromTranslate(-x, -y);
-    image.cropPath = pathOf(polygon);
-    image.z = z;
-    const int node = addNode(std::move(image), -1);
-    readOldNotes(node);
-    return isOk(m_in) ? node : -1;
-}
-
-// Formats "1.2" to "1.4" keep each picture inside its item record.
-int SaveFileReader::readOldImage(int index)
-{
-    const QString &version = m_header.formatVersion;
-    const bool withPath = version == QLatin1String("1.4");
-    QString path;
-    QString name;
-    float opacity = 1.0f;
-    QTransform transform;
-    QPolygonF polygon;
-    qint32 id = index;
-    QImage image;
-    if (withPath && !readString(m_in, &path))
-        return -1;
-    if (!readString(m_in, &name))
-        return -1;
-    m_in >> opacity;
-    if (!isOk(m_in) || !qIsFinite(opacity) || !readTransform(m_in, &transform))
-        return -1;
-    if (withPath) {
-        if (!readPolygon(m_in, &polygon))
-            return -1;
-        m_in >> id;
-        if (!isOk(m_in))
-            return -1;
-        // The index bounds the stream when it agrees with where the record put it.
-        const qint64 start = m_file->pos();
-        const ImageRecord record = index < m_header.imageRecords.size()
-            ? m_header.imageRecords.at(index)
-            : ImageRecord();
-        if (record.start == start && record.end > start
-            && record.end <= std::min(m_header.indexOffset, m_size)) {
-            const QByteArray block = m_file->read(record.end - start);
-            image = ImageLoaderRunner::decodePng(
-                reinterpret_cast<const uchar *>(block.constData()), block.size());
-            if (!m_file->seek(record.end))
-                return -1;
-        } else {
-            image = decodeFrom(m_file, bytesLeft(m_in));
-        }
-        if (image.isNull())
-            return -1;
-    } else {
-        qint32 byteCount = 0;
-        qint32 width = 0;
-        qint32 height = 0;
-        qint32 format = 0;
-        m_in >> byteCount >> width >> height >> format;
-        if (version == QLatin1String("1.3") && !readPolygon(m_in, &polygon))
-            return -1;
-        // Raw pixels: only a real format whose rows add up to exactly the stored byte count, and
-        // that count must be there. Rows of the widest format times the highest picture do not
-        // fit 64 bits: each step is checked.
-        if (!isOk(m_in) || format <= QImage::Format_Invalid || format >= QImage::NImageFormats
-            || width <= 0 || height <= 0 || byteCount <= 0 || byteCount > bytesLeft(m_in))
-            return -1;
-        const int depth = QImage::toPixelFormat(QImage::Format(format)).bitsPerPixel();
-        qint64 bitsPerLine = 0;
-        qint64 bytes = 0;
-        if (!multiply(width, depth, &bitsPerLine) || !add(bitsPerLine, 31, &bitsPerLine)
-            || !multiply(bitsPerLine / 32 * 4, height, &bytes) || bytes != byteCount)
-            return -1;
-        image = QImage(width, height, QImage::Format(format));
-        if (image.isNull() || image.sizeInBytes() != byteCount
-            || m_in.readRawData(reinterpret_cast<char *>(image.bits()), byteCount) != byteCount)
-            return -1;
-        image = ImageLoader::toDisplayFormat(std::move(image));
-    }
-    if (!isOk(m_in))
-        return -1;
-
-    ItemRecord item = imageRecord(path, name, id, opacity, transform);
-    // These formats drew the picture from the item's origin, cropped in picture pixels.
-    QPainterPath crop;
-    crop.addRect(QRectF(QPointF(0, 0), QSizeF(image.size())));
-    if (!polygon.isEmpty())
-        crop = pathOf(polygon);
-    item.cropPath = crop;
-    item.image = std::move(image);
-    const int node = addNode(std::move(item), -1);
-    if (withPath) {
-        readOldNotes(node);
-        if (!isOk(m_in))
-            return -1;
-    }
-    return node;
 }
 
 void SaveFileReader::readOld()
@@ -1190,12 +732,12 @@ void SaveFileReader::readOld()
         }
         QList<int> records;
         while (!m_in.atEnd() && records.size() < count) {
-            const int node = readVersion5Record();
-            if (node < 0) {
+            ItemRecord record;
+            if (!OldSaveFormats::readVersion5Record(m_in, &record)) {
                 finishWithBrokenMetadata();
                 return;
             }
-            records.append(node);
+            records.append(addTree(std::move(record)));
         }
         // Every record of this format is a picture.
         m_losses.add(ItemRecord::Type::Image, LoadLosses::Reason::FileEnds, count - records.size());
@@ -1219,13 +761,13 @@ void SaveFileReader::readOld()
         for (; read < count && !m_in.atEnd(); ++read) {
             if (m_job->isCanceled())
                 break;
-            const int node = readOldImage(read);
-            if (node < 0) {
+            ItemRecord record;
+            if (!OldSaveFormats::readImageRecord(m_in, m_header, m_size, read, &record)) {
                 emitSceneState(highestId);
                 finishWithBrokenMetadata();
                 return;
             }
-            generateOne(node);
+            generateOne(addTree(std::move(record)));
             m_reporter->reportProgress(m_job, read + 1);
         }
         // The count is the header's: the file may end before as many pictures as it claims.
@@ -1241,87 +783,15 @@ QString SaveFileReader::bruteForce()
     if (readSceneBlock(true))
         emitSceneState(-1);
 
-    const uchar *mapping = m_size > 0 ? m_file->map(0, m_size) : nullptr;
-    if (!mapping)
+    const SaveFileRecovery::Outcome outcome
+        = SaveFileRecovery::recoverPictures(m_reporter, m_job, m_file, m_size, m_header.imageCount);
+    if (!outcome.readable)
         return trLoader("Could not recover any images. :(");
-
-    // Every picture stream starts with its signature; only there is a decoder worth starting.
-    // A JPEG found is not searched for others: its thumbnails start the same way.
-    QList<qint64> candidates;
-    // Each first byte's next occurrence is searched for again only once the scan has passed it.
-    const uchar *const end = mapping + m_size;
-    const uchar firstBytes[3] = { 0x89, 0xff, 'R' };
-    const uchar *nextOf[3] = {};
-    for (int i = 0; i < 3; ++i)
-        nextOf[i] = static_cast<const uchar *>(std::memchr(mapping, firstBytes[i], size_t(m_size)));
-    for (const uchar *at = mapping; at < end;) {
-        const uchar *next = end;
-        for (int i = 0; i < 3; ++i) {
-            if (nextOf[i] && nextOf[i] < at)
-                nextOf[i]
-                    = static_cast<const uchar *>(std::memchr(at, firstBytes[i], size_t(end - at)));
-            if (nextOf[i] && nextOf[i] < next)
-                next = nextOf[i];
-        }
-        if (next == end)
-            break;
-        at = next + 1;
-        const PictureBlock::Kind kind = PictureBlock::kindOf(next, end - next);
-        if (kind == PictureBlock::Kind::Unknown)
-            continue;
-        candidates.append(next - mapping);
-        if (kind == PictureBlock::Kind::Jpeg) {
-            const qint64 length = PictureBlock::streamLength(next, end - next);
-            if (length > 0)
-                at = next + length;
-        }
-    }
-
-    QThreadPool *pool = QThreadPool::globalInstance();
-    const int window = std::max(2, 2 * pool->maxThreadCount());
-    std::deque<QFuture<QImage>> decoding;
-    int submitted = 0;
-    int found = 0;
-    int failed = 0;
-    bool busy = false;
-    for (int i = 0; i < candidates.size() && !m_job->isCanceled(); ++i) {
-        while (submitted < candidates.size() && int(decoding.size()) < window
-            && !m_job->isCanceled()) {
-            decoding.push_back(
-                QtConcurrent::run(pool, decodeAt, mapping, candidates.at(submitted++), m_size));
-        }
-        if (decoding.empty())
-            break;
-        const QImage image = decoding.front().result();
-        decoding.pop_front();
-        if (image.isNull()) {
-            ++failed;
-            if (!busy) {
-                busy = true;
-                m_reporter->reportProgressRange(m_job, 0, 0);
-            }
-            continue;
-        }
-        ItemRecord item;
-        item.name = QStringLiteral("BruteForceLoaded");
-        item.image = image;
-        m_reporter->reportItem(m_job, item);
-        if (busy) {
-            busy = false;
-            m_reporter->reportProgressRange(m_job, 0, m_header.imageCount);
-            m_reporter->reportProgressMessage(m_job, QString());
-        }
-        m_reporter->reportProgress(m_job, ++found);
-    }
-    // Decoders still running after a cancel only read the mapping: wait before releasing it.
-    for (QFuture<QImage> &future : decoding)
-        future.waitForFinished();
-    m_file->unmap(const_cast<uchar *>(mapping));
     if (m_job->isCanceled())
         return QString();
-    if (found == 0)
+    if (outcome.found == 0)
         return trLoader("Could not recover any images. :(");
-    if (failed > 0)
+    if (outcome.failed > 0)
         return trLoader("Some images could not be recovered.");
     return QString();
 }

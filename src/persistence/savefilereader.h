@@ -1,11 +1,11 @@
 #pragma once
 
-#include "loading/imageloader.h"
-#include "loading/workpools.h"
 #include "persistence/imageloaderrunner.h"
 #include "persistence/loadlosses.h"
 #include "persistence/savefileheader.h"
 #include "persistence/scenestate.h"
+#include "picture/picturefile.h"
+#include "platform/workpools.h"
 #include "scene/itemrecord.h"
 
 #include <QDataStream>
@@ -23,10 +23,11 @@ class LoadJob;
 class QFile;
 class QIODevice;
 
-// One load of a scene file: the current reader (formats "1.6" to "1.10") with its image blocks
-// decoded by ImageLoaderRunners, the old readers and forced recovery. Lives on the loader thread
-// and deletes itself once it has reported finished; progress, items and the end go out through
-// the loader it reports for, questions and findings through its own signals.
+// One load of a scene file: the current reader (formats "1.6" to "1.10") with its records
+// decoded by ItemRecordCodec and its image blocks by ImageLoaderRunners, the old readers (their
+// records parsed by OldSaveFormats) and forced recovery (SaveFileRecovery). Lives on the loader
+// thread and deletes itself once it has reported finished; progress, items and the end go out
+// through the loader it reports for, questions and findings through its own signals.
 //
 // Every count and offset comes from the file and is checked against the bytes that are really
 // there before anything is allocated for it. Records are read into a flat table of nodes and
@@ -52,12 +53,6 @@ public:
     // Scans the file for PNG streams and generates every picture found; returns the message.
     QString bruteForce();
 
-    static constexpr int MaximumNesting = 64;
-
-    // Reads count item records of the current format from device's position, as the clipboard
-    // carries them; false when they are not all there or are broken.
-    static bool readItemRecords(QIODevice *device, int count, QList<ItemRecord> *records);
-
     // One item of a board without its pixels: its record (children left out), the item it is
     // attached to as an index into the outline (-1: none; a parent comes before its children),
     // and for a picture the index entry of its block (id -1: the file holds none).
@@ -80,7 +75,7 @@ signals:
     // The item records could not be read; a receiver may cancel the job in answer.
     void brokenItemMetadataDetected();
     void sceneStateRead(const SceneState &state);
-    void missingImage(const ItemRecord &record, const ImageLoader::LoadImageResult &reason);
+    void missingImage(const ItemRecord &record, const PictureFile::LoadResult &reason);
     // Pictures and notes a load left out; emitted just before a finish without message.
     void itemsNotRead(const LoadLosses &losses);
 
@@ -110,10 +105,9 @@ private:
     bool readSceneBlock(bool withNextId);
     void emitSceneState(int highestId);
     int addNode(ItemRecord record, int parent);
+    // A record of the old formats with the notes attached to it; returns its node.
+    int addTree(ItemRecord record);
     int readRecord(int depth);
-    int readOldImage(int index);
-    int readVersion5Record();
-    void readOldNotes(int parent);
     // The file's directory now and the one stored at the end of the item records, which linked
     // paths are resolved against.
     void readSceneDirectories();
@@ -165,7 +159,7 @@ private:
     QHash<int, int> m_unsettled;
     QHash<int, int> m_copies;
     QHash<int, Decoded> m_itemsById;
-    QHash<int, ImageLoader::LoadImageResult> m_missing;
+    QHash<int, PictureFile::LoadResult> m_missing;
     QHash<int, LoadLosses::Reason> m_dropped;
     LoadLosses m_losses;
     QSet<int> m_generated;

@@ -1,11 +1,12 @@
 #include "persistence/savefilewriter.h"
 
-#include "persistence/pngencoder.h"
+#include "picture/pngencoder.h"
 
-#include "loading/loadjob.h"
-#include "loading/workpools.h"
+#include "jobs/loadjob.h"
+#include "persistence/itemrecordcodec.h"
 #include "persistence/persistencelog.h"
 #include "persistence/savefileformat.h"
+#include "platform/workpools.h"
 #include "settings/versionnumber.h"
 
 #include <QBuffer>
@@ -135,36 +136,6 @@ QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &r
     std::stable_sort(
         images.begin(), images.end(), [](const Image &a, const Image &b) { return a.id < b.id; });
     return images;
-}
-
-QByteArray SaveFileWriter::recordBody(const ItemRecord &record)
-{
-    QByteArray body;
-    QDataStream stream(&body, QIODevice::WriteOnly);
-    if (record.type == ItemRecord::Type::Image) {
-        stream << QStringLiteral("GraphicsImageItem") << record.source << record.name
-               << record.opacity << record.transform.value_or(QTransform()) << qint32(record.id)
-               << record.z << record.imageTransform.value_or(QTransform())
-               << record.cropPath.value_or(QPainterPath()) << qint32(record.filter)
-               << record.autoDownscaled << record.downscaleLimit << qint32(record.children.size());
-    } else {
-        stream << QStringLiteral("GraphicsTextItem") << record.text
-               << record.transform.value_or(QTransform()) << qint32(record.id) << record.z
-               << record.textColor.value_or(QColor()) << record.backgroundColor.value_or(QColor())
-               << qint32(record.children.size());
-    }
-    return body;
-}
-
-void SaveFileWriter::writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records)
-{
-    for (const ItemRecord &record : records) {
-        const QByteArray body = recordBody(record);
-        const qint64 end = stream.device()->pos() + 8 + body.size();
-        stream << end;
-        stream.writeRawData(body.constData(), body.size());
-        writeItemRecords(stream, record.children);
-    }
 }
 
 void SaveFileWriter::run(const QString &oldChecksum, const SaveFileLoader::SceneState &state)
@@ -317,7 +288,7 @@ void SaveFileWriter::finish()
 
     // Records and index are small: they are hashed from the file once written.
     const qint64 recordsStart = m_file->pos();
-    writeItemRecords(out, state.items);
+    ItemRecordCodec::write(out, state.items);
     out << QFileInfo(m_file->fileName()).absolutePath();
     const qint64 indexOffset = m_file->pos();
     if (out.status() != QDataStream::Ok || !m_file->seek(indexSlot)) {

@@ -35,10 +35,6 @@ public:
         const QString &oldChecksum, const SaveFileLoader::SceneState &state, SaveInspection *found);
     void finish();
 
-    // Each record behind its end offset (the absolute device position after its body), followed
-    // by the records of the items attached to it.
-    static void writeItemRecords(QDataStream &stream, const QList<ItemRecord> &records);
-
     // A complete PNG stream of image at the given libdeflate level; empty when it cannot be
     // encoded. The only place board pictures become PNG streams.
     static QByteArray encodePng(const QImage &image, int deflateLevel);
@@ -57,8 +53,6 @@ private:
         QByteArray original;
     };
     static QList<Image> imagesOf(const QList<ItemRecord> &records);
-    static int countItems(const QList<ItemRecord> &records);
-    static QByteArray recordBody(const ItemRecord &record);
 
     // Where the blocks end that compact() keeps, when it leaves every one where it is (deleted
     // pictures behind the last one left drop off the end); -1 when it would move one.

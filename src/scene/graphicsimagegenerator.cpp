@@ -1,6 +1,6 @@
 #include "graphicsimagegenerator.h"
 
-#include "loading/workpools.h"
+#include "platform/workpools.h"
 
 #include <QRunnable>
 #include <QThreadPool>

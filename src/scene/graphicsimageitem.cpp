@@ -34,13 +34,6 @@ QString GraphicsImageItem::text() const
     return m_source;
 }
 
-void GraphicsImageItem::moveToThread(QThread *thread)
-{
-    // Jobs receive no events, so where they live does not matter; only the receiver of their
-    // signals must live on the item's thread.
-    m_context.moveToThread(thread);
-}
-
 QRectF GraphicsImageItem::boundingRect() const
 {
     return m_cropPath.boundingRect();

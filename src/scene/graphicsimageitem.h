@@ -28,8 +28,7 @@ class GraphicsScene;
 // variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0 and
 // the smooth filter is on. They are dropped whenever they become stale and rebuilt on the next
 // paint; a job making a stale one is cancelled and left to end on its own, so neither a change nor
-// the destructor ever waits for the pool. GUI thread only, except construction and moveToThread by
-// a loader thread before the item is handed over.
+// the destructor ever waits for the pool. GUI thread only.
 class GraphicsImageItem : public GraphicsItem {
 public:
     enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };
@@ -39,7 +38,6 @@ public:
     ~GraphicsImageItem() override;
 
     QString text() const override;
-    void moveToThread(QThread *thread) override;
 
     QRectF boundingRect() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,

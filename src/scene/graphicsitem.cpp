@@ -33,11 +33,6 @@ int GraphicsItem::fixedTransformTypes() const
     return 0;
 }
 
-void GraphicsItem::moveToThread(QThread *thread)
-{
-    Q_UNUSED(thread)
-}
-
 void GraphicsItem::setOpacity(float opacity)
 {
     m_opacity = opacity;
@@ -90,11 +85,6 @@ QPointF GraphicsItem::scenePosition() const
 static QTransform withTranslation(const QTransform &t, const QPointF &p)
 {
     return QTransform(t.m11(), t.m12(), t.m13(), t.m21(), t.m22(), t.m23(), p.x(), p.y(), t.m33());
-}
-
-void GraphicsItem::setPosition(const QPointF &position)
-{
-    setLocalTransform(withTranslation(transform(), position));
 }
 
 void GraphicsItem::setScenePosition(const QPointF &position)

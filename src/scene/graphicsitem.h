@@ -9,7 +9,6 @@
 #include <QTransform>
 
 class QPainter;
-class QThread;
 
 // Base of every canvas item. All geometry (position, scale, rotation, flip) lives in the item's
 // transform; pos() stays (0, 0) for ever. The transform is kept free of shear and every axis
@@ -18,8 +17,8 @@ class QThread;
 // relative to their parent; fullTransform() is the product with every GraphicsItem ancestor.
 //
 // The opacity is the item's own (the toolkit's opacity property is not used): painting applies
-// it only when the scene says so. GUI thread only, except construction by a loader thread before
-// the item is handed over.
+// it only when the scene says so. GUI thread only: workers hand over records (ItemRecord), and
+// the GUI thread builds items from them.
 class GraphicsItem : public QGraphicsItem {
 public:
     enum ItemType { ImageItemType = 0, TextItemType = 1 };
@@ -31,7 +30,6 @@ public:
     // Kinds of a parent's transform change (QTransform::TransformationType bits) that this item
     // does not follow: it keeps its place in the scene instead.
     virtual int fixedTransformTypes() const;
-    virtual void moveToThread(QThread *thread);
 
     float opacity() const { return m_opacity; }
     void setOpacity(float opacity);
@@ -44,7 +42,6 @@ public:
     void setFullTransform(const QTransform &transform);
     QPointF position() const;
     QPointF scenePosition() const;
-    void setPosition(const QPointF &position);
     void setScenePosition(const QPointF &position);
     void moveBy(qreal dx, qreal dy);
     QRectF sceneBounds() const;

@@ -376,15 +376,6 @@ QList<GraphicsItem *> GraphicsScene::selectedGraphicsItems() const
     return result;
 }
 
-QRectF GraphicsScene::selectionBounds() const
-{
-    QRectF bounds;
-    const QList<QGraphicsItem *> selected = selectedItems();
-    for (QGraphicsItem *item : selected)
-        bounds |= item->sceneTransform().mapRect(item->boundingRect());
-    return bounds;
-}
-
 bool GraphicsScene::isEmpty() const
 {
     return graphicsItems().isEmpty();

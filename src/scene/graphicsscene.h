@@ -45,7 +45,6 @@ public:
     QList<GraphicsItem *> graphicsItems(Qt::SortOrder order = Qt::DescendingOrder) const;
     QList<GraphicsItem *> topLevelItems(Qt::SortOrder order = Qt::DescendingOrder) const;
     QList<GraphicsItem *> selectedGraphicsItems() const;
-    QRectF selectionBounds() const;
     bool isEmpty() const;
 
     CommandHandler *commandHandler() const { return m_commandHandler; }
@@ -98,7 +97,6 @@ private:
     QHash<int, GraphicsItem *> m_idMap;
     double m_frontDepth = 0.0;
     double m_backDepth = -1.0;
-    QString m_helpText;
     bool m_empty = true;
     bool m_drawBackground = true;
     bool m_sceneRectLocked = false;
@@ -108,6 +106,7 @@ private:
     int m_nextId = 0;
     bool m_applyOpacity = true;
     QColor m_canvasColor;
+    QString m_helpText;
     QColor m_hintColor;
     QColor m_borderColor;
     QColor m_selectionColor;

@@ -59,12 +59,6 @@ int GraphicsTextItem::fixedTransformTypes() const
     return QTransform::TxScale | QTransform::TxRotate;
 }
 
-void GraphicsTextItem::moveToThread(QThread *thread)
-{
-    // The control and its document are children and go along.
-    QObject::moveToThread(thread);
-}
-
 QRectF GraphicsTextItem::boundingRect() const
 {
     return m_contentRect.translated(-m_contentRect.center());

@@ -21,8 +21,7 @@ class QWidgetTextControl;
 // up to a level of detail of 2.0; while editing, or when enlarged further, it is drawn directly.
 // The cache is dropped whenever what it shows changes.
 //
-// Threads: a loader may construct a note on its own thread and must then move it to the GUI
-// thread (moveToThread) before handing it over; from then on GUI thread only.
+// Threads: GUI thread only.
 class GraphicsTextItem : public QObject, public GraphicsItem {
     Q_OBJECT
 
@@ -32,7 +31,6 @@ public:
 
     QString text() const override;
     int fixedTransformTypes() const override;
-    void moveToThread(QThread *thread) override;
 
     QRectF boundingRect() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,

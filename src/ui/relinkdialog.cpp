@@ -115,7 +115,7 @@ void RelinkDialog::setRelinking(const QList<int> &itemIds)
     }
 }
 
-void RelinkDialog::setResult(const QList<int> &itemIds, const ImageLoader::LoadImageResult &result)
+void RelinkDialog::setResult(const QList<int> &itemIds, const PictureFile::LoadResult &result)
 {
     for (int id : itemIds) {
         if (QTreeWidgetItem *row = m_rows.value(id))

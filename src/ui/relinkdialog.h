@@ -24,7 +24,7 @@ public:
 
     // The rows of these items: relinking started, or its result arrived.
     void setRelinking(const QList<int> &itemIds);
-    void setResult(const QList<int> &itemIds, const ImageLoader::LoadImageResult &result);
+    void setResult(const QList<int> &itemIds, const PictureFile::LoadResult &result);
 
     int status(int itemId) const;
     QString statusText(int itemId) const;

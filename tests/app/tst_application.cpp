@@ -1,7 +1,7 @@
 #include "app/application.h"
 #include "app/mainwindow.h"
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "scene/graphicsscene.h"
 #include "ui/mainframe.h"
 

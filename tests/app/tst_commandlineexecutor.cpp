@@ -1,5 +1,5 @@
 #include "app/commandlineexecutor.h"
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsitem.h"
 

@@ -5,7 +5,7 @@
 #include "dialoganswerer.h"
 #include "input/action.h"
 #include "input/actionhandler.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"

@@ -2,7 +2,7 @@
 #include "app/scenedocument.h"
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 
 #include <QDir>

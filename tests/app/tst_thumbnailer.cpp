@@ -1,6 +1,6 @@
 #include "../persistence/boardbytes.h"
 #include "export/boardthumbnail.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
 #include "platform/processguard.h"
 

@@ -1,5 +1,5 @@
 #include "export/imageexporter.h"
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 

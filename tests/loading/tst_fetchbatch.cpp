@@ -1,9 +1,9 @@
 #include "httptestserver.h"
 
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
+#include "jobs/loadjob.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
-#include "loading/loadjob.h"
 
 #include <QBuffer>
 #include <QImage>

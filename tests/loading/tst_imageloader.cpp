@@ -1,7 +1,7 @@
 #include "httptestserver.h"
 
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 #include "scene/itembuilder.h"
@@ -216,7 +216,7 @@ void tst_ImageLoader::autoDownscale()
     QFETCH(QSize, expected);
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::blue);
-    QCOMPARE(ImageLoader::applyAutoDownscale(image, enabled, maxSize).size(), expected);
+    QCOMPARE(PictureFile::applyAutoDownscale(image, enabled, maxSize).size(), expected);
 }
 
 void tst_ImageLoader::loadedFilesAreDownscaled()

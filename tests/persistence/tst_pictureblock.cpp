@@ -133,7 +133,7 @@ void tst_PictureBlock::decodesLikeTheToolkit()
     const QImage decoded = PictureBlock::decode(bytesOf(stream), stream.size(), &failure);
     // Exactly what the intake made of the same bytes, so that a picture kept as its file comes
     // back as it was.
-    QCOMPARE(decoded, ImageLoader::toDisplayFormat(QImage::fromData(stream)));
+    QCOMPARE(decoded, PictureFile::toDisplayFormat(QImage::fromData(stream)));
     QCOMPARE(PictureBlock::declaredSize(bytesOf(stream), stream.size()), decoded.size());
 }
 

@@ -1,7 +1,8 @@
 #include "../loading/httptestserver.h"
 #include "boardbytes.h"
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
+#include "persistence/itemrecordcodec.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
@@ -1381,7 +1382,7 @@ void tst_SaveFileLoader::selectedOnlyRecords()
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QDataStream out(&buffer);
-    SaveFileLoader::writeItemRecords(out, SceneSnapshot::takeSelection({ top }));
+    ItemRecordCodec::write(out, SceneSnapshot::takeSelection({ top }));
 
     QDataStream in(buffer.data());
     QStringList texts;

@@ -1,12 +1,11 @@
-#include "loading/copypastehandler.h"
+#include "clipboard/copypastehandler.h"
 
-#include "loading/loadinglog.h"
-#include "loading/loadjob.h"
+#include "clipboard/clipboardlog.h"
+#include "jobs/loadjob.h"
 #include "persistence/imageloaderrunner.h"
-#include "persistence/pngdecoder.h"
-#include "persistence/pngencoder.h"
-#include "persistence/savefilereader.h"
-#include "persistence/savefilewriter.h"
+#include "persistence/itemrecordcodec.h"
+#include "picture/pngdecoder.h"
+#include "picture/pngencoder.h"
 #include "platform/localservers.h"
 
 #include <QBuffer>
@@ -81,7 +80,7 @@ bool CopyPasteHandler::readCopy(
         || !qIsFinite(rect.width()) || !qIsFinite(rect.height()))
         return false;
     Q_ASSERT(buffer.pos() == CopyHeaderSize);
-    if (!SaveFileReader::readItemRecords(&buffer, count, records))
+    if (!ItemRecordCodec::read(&buffer, count, records))
         return false;
     *processId = pid;
     *bounds = rect;
@@ -124,7 +123,7 @@ void CopyPasteHandler::copy(const Copy &copy)
         // inside its parent's record only.
         out << qint64(QCoreApplication::applicationPid()) << qint32(copy.records.size())
             << copy.bounds;
-        SaveFileWriter::writeItemRecords(out, copy.records);
+        ItemRecordCodec::write(out, copy.records);
     }
 
     QMap<int, QImage> images;
@@ -258,7 +257,7 @@ void CopyPasteHandler::startPasteServer()
         listening = LocalServers::listen(m_server, m_serverName, &error);
     }
     if (!listening) {
-        qCDebug(lcLoading).noquote() << "Failed to start paste server: " + error;
+        qCDebug(lcClipboard).noquote() << "Failed to start paste server: " + error;
         delete m_server;
         m_server = nullptr;
         return;
@@ -314,7 +313,7 @@ void CopyPasteHandler::pasteRequested()
         payload += payloadOf(one).mid(4);
         if (payload.size() > MaximumPayload) {
             // No instance accepts more, and the size header could not say it.
-            qCDebug(lcLoading) << "Failed to send paste data: more than 1 GiB";
+            qCDebug(lcClipboard) << "Failed to send paste data: more than 1 GiB";
             break;
         }
         reportProgress(job, ++sent);
@@ -332,14 +331,15 @@ void CopyPasteHandler::pasteRequested()
     }
     socket->write(header);
     if (!socket->waitForBytesWritten(30000)) {
-        qCDebug(lcLoading).noquote() << "Failed to send paste data size: " + socket->errorString();
+        qCDebug(lcClipboard).noquote()
+            << "Failed to send paste data size: " + socket->errorString();
     } else {
         socket->write(payload);
         // A client that stops reading holds this thread only until the user cancels.
         while (socket->bytesToWrite() > 0 && socket->state() == QLocalSocket::ConnectedState
             && !job->isCanceled()) {
             if (!socket->waitForBytesWritten(30000)) {
-                qCDebug(lcLoading).noquote()
+                qCDebug(lcClipboard).noquote()
                     << "Failed to send paste data: " + socket->errorString();
                 break;
             }
@@ -378,7 +378,7 @@ void CopyPasteHandler::paste(const QByteArray &data, const QPointF &pastePos, Lo
     m_socket = new QLocalSocket(this);
     m_socket->connectToServer(LocalServers::address(m_serverName));
     if (!m_socket->waitForConnected(5000)) {
-        qCDebug(lcLoading).noquote()
+        qCDebug(lcClipboard).noquote()
             << "Failed to connect to paste data: " + m_socket->errorString();
         endReceiving();
         m_pasteItems.clear();
@@ -547,7 +547,7 @@ void CopyPasteHandler::insertItems(LoadJob *job)
 void CopyPasteHandler::receiveFailed(const QString &message, const QString &log)
 {
     if (!log.isEmpty())
-        qCDebug(lcLoading).noquote() << log;
+        qCDebug(lcClipboard).noquote() << log;
     LoadJob *job = m_pasteJob;
     m_pasteJob = nullptr;
     endReceiving();

@@ -1,4 +1,4 @@
-#include "loading/workpools.h"
+#include "platform/workpools.h"
 
 #include <QMutex>
 #include <QThread>

@@ -25,7 +25,7 @@ public:
 
     // Decodes the complete stream data[0, length). Pictures come out as the program holds them:
     // RGB32 when opaque, ARGB32_Premultiplied with alpha, pixel for pixel what the toolkit's
-    // reader and ImageLoader::toDisplayFormat give. A result other than Decoded leaves image null
+    // reader and PictureFile::toDisplayFormat give. A result other than Decoded leaves image null
     // and says why in error.
     static Result decode(const uchar *data, qint64 length, QImage *image, QString *error = nullptr);
 

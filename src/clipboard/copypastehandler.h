@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
 #include "scene/itemrecord.h"
 
 #include <QByteArray>

@@ -1,5 +1,5 @@
-#include "loading/qdevilhandler.h"
-#include "loading/qdevilplugin.h"
+#include "picture/qdevilhandler.h"
+#include "picture/qdevilplugin.h"
 
 #include <QBuffer>
 #include <QImage>

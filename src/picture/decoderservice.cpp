@@ -1,7 +1,7 @@
-#include "loading/decoderservice.h"
+#include "picture/decoderservice.h"
 
-#include "loading/imagedecoder.h"
-#include "loading/qdevilplugin.h"
+#include "picture/imagedecoder.h"
+#include "picture/qdevilplugin.h"
 #include "platform/decoderchannel.h"
 #include "platform/decodersandbox.h"
 #include "platform/picturememory.h"
@@ -95,7 +95,7 @@ int DecoderService::run(const Hook &hook)
             continue;
         }
         QImage image;
-        ImageLoader::LoadImageResult result;
+        PictureFile::LoadResult result;
         bool answered = false;
         {
             ImageDecoder decoder(&file, QByteArray(request.formatHint));
@@ -126,7 +126,7 @@ int DecoderService::run(const Hook &hook)
             continue;
         }
         file.close();
-        const bool sent = result.code == ImageLoader::LoadImageResult::Loaded
+        const bool sent = result.code == PictureFile::LoadResult::Loaded
             ? channel.sendPicture(image, region.get())
             : channel.sendError(result.message);
         DecoderSandbox::armWatchdog(0);

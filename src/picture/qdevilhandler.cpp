@@ -1,4 +1,4 @@
-#include "loading/qdevilhandler.h"
+#include "picture/qdevilhandler.h"
 
 #include <QIODevice>
 #include <QMutex>

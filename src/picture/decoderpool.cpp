@@ -1,8 +1,8 @@
-#include "loading/decoderpool.h"
+#include "picture/decoderpool.h"
 
-#include "loading/imagedecoder.h"
-#include "loading/loadinglog.h"
-#include "loading/qdevilplugin.h"
+#include "picture/imagedecoder.h"
+#include "picture/picturelog.h"
+#include "picture/qdevilplugin.h"
 #include "platform/decoderprocess.h"
 
 #include <QBuffer>
@@ -80,14 +80,14 @@ DecoderPool &DecoderPool::instance()
     return pool;
 }
 
-ImageLoader::LoadImageResult DecoderPool::decodeFile(const QString &path, bool autoDownscale,
+PictureFile::LoadResult DecoderPool::decodeFile(const QString &path, bool autoDownscale,
     const QSize &maxSize, QImage *image, QByteArray *original)
 {
     return decode({ path, QByteArray(), QFileInfo(path).suffix().toLower().toLatin1() },
         autoDownscale, maxSize, image, original);
 }
 
-ImageLoader::LoadImageResult DecoderPool::decodeData(const QByteArray &data,
+PictureFile::LoadResult DecoderPool::decodeData(const QByteArray &data,
     const QByteArray &formatHint, bool autoDownscale, const QSize &maxSize, QImage *image,
     QByteArray *original)
 {
@@ -95,7 +95,7 @@ ImageLoader::LoadImageResult DecoderPool::decodeData(const QByteArray &data,
         { QString(), data, formatHint.toLower() }, autoDownscale, maxSize, image, original);
 }
 
-ImageLoader::LoadImageResult DecoderPool::decode(
+PictureFile::LoadResult DecoderPool::decode(
     Input input, bool autoDownscale, const QSize &maxSize, QImage *image, QByteArray *original)
 {
     if (original)
@@ -115,9 +115,9 @@ ImageLoader::LoadImageResult DecoderPool::decode(
                 input.data = file.readAll();
         }
         bool asStored = false;
-        const ImageLoader::LoadImageResult result = decodeHere(
+        const PictureFile::LoadResult result = decodeHere(
             input, format, ImageDecoder::ThisFormatOnly, autoDownscale, maxSize, image, &asStored);
-        if (result.code == ImageLoader::LoadImageResult::Loaded) {
+        if (result.code == PictureFile::LoadResult::Loaded) {
             if (keep && asStored)
                 *original = input.data;
             return result;
@@ -129,7 +129,7 @@ ImageLoader::LoadImageResult DecoderPool::decode(
     QString startError;
     std::unique_ptr<DecoderProcess> helper = takeHelper(&startError);
     if (!helper && !startError.isEmpty()) {
-        return { ImageLoader::LoadImageResult::Unreadable,
+        return { PictureFile::LoadResult::Unreadable,
             QStringLiteral("The decoder could not be started: %1").arg(startError) };
     }
     if (!helper) {
@@ -151,7 +151,7 @@ ImageLoader::LoadImageResult DecoderPool::decode(
 
     if (reply.outcome == DecoderProcess::Reply::Failed) {
         const QString name = input.path.isEmpty() ? QStringLiteral("the data") : input.path;
-        qCWarning(lcLoading, "The decoder failed on %s: %s; starting another", qUtf8Printable(name),
+        qCWarning(lcPicture, "The decoder failed on %s: %s; starting another", qUtf8Printable(name),
             qUtf8Printable(reply.message));
         helper.reset();
         {
@@ -159,17 +159,17 @@ ImageLoader::LoadImageResult DecoderPool::decode(
             ++m_statistics.died;
         }
         giveBack(nullptr);
-        return { ImageLoader::LoadImageResult::Unreadable,
+        return { PictureFile::LoadResult::Unreadable,
             QStringLiteral("The decoder failed on %1: %2").arg(name, reply.message) };
     }
     giveBack(std::move(helper));
     if (reply.outcome == DecoderProcess::Reply::Unreadable)
-        return { ImageLoader::LoadImageResult::Unreadable, reply.message };
+        return { PictureFile::LoadResult::Unreadable, reply.message };
     *image = std::move(reply.image);
     return {};
 }
 
-ImageLoader::LoadImageResult DecoderPool::decodeHere(const Input &input, const QByteArray &format,
+PictureFile::LoadResult DecoderPool::decodeHere(const Input &input, const QByteArray &format,
     ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image,
     bool *asStored)
 {
@@ -179,9 +179,9 @@ ImageLoader::LoadImageResult DecoderPool::decodeHere(const Input &input, const Q
     buffer.setData(input.data);
     QIODevice *device = input.data.isEmpty() ? static_cast<QIODevice *>(&file) : &buffer;
     if (!device->open(QIODevice::ReadOnly))
-        return { ImageLoader::LoadImageResult::Unreadable, device->errorString() };
+        return { PictureFile::LoadResult::Unreadable, device->errorString() };
     ImageDecoder decoder(device, format, readers);
-    const ImageLoader::LoadImageResult result = decoder.read(autoDownscale, maxSize, image);
+    const PictureFile::LoadResult result = decoder.read(autoDownscale, maxSize, image);
     if (asStored)
         *asStored = decoder.isAsStored();
     return result;
@@ -248,7 +248,7 @@ std::unique_ptr<DecoderProcess> DecoderPool::takeHelper(QString *startError)
         return nullptr;
     }
     if (!m_helpersFailed) {
-        qCWarning(lcLoading,
+        qCWarning(lcPicture,
             "The image decoder %s could not be started (%s): pictures are decoded "
             "in the program itself",
             qUtf8Printable(path), qUtf8Printable(error));
@@ -275,12 +275,6 @@ void DecoderPool::setHelperPath(const QString &path)
     m_helperPath = path;
     m_helpersFailed = false;
     m_helpersWorked = false;
-}
-
-QString DecoderPool::helperPath() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_helperPath.isEmpty() ? defaultHelperPath() : m_helperPath;
 }
 
 void DecoderPool::setMaxHelpers(int count)

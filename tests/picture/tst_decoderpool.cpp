@@ -1,8 +1,8 @@
-#include "loading/decoderpool.h"
-#include "loading/imagedecoder.h"
+#include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "loading/loadjob.h"
-#include "loading/qdevilplugin.h"
+#include "picture/decoderpool.h"
+#include "picture/imagedecoder.h"
+#include "picture/qdevilplugin.h"
 #include "platform/decoderprotocol.h"
 #include "scene/itemrecord.h"
 
@@ -347,8 +347,7 @@ void tst_DecoderPool::misbehavingHelperCostsOnePicture()
     QCOMPARE(DecoderPool::instance().statistics().died, died + 1);
 
     QImage image;
-    const ImageLoader::LoadImageResult result
-        = ImageLoader::loadImageFile(bad, false, QSize(), &image);
+    const ImageLoader::LoadImageResult result = PictureFile::load(bad, false, QSize(), &image);
     QCOMPARE(result.code, int(ImageLoader::LoadImageResult::Unreadable));
     QCOMPARE(result.message, QStringLiteral("The decoder failed on %1: %2").arg(bad, why));
     QVERIFY(image.isNull());
@@ -369,7 +368,7 @@ void tst_DecoderPool::sandboxRefuses()
     QFETCH(QByteArray, call);
     QImage image;
     const ImageLoader::LoadImageResult result
-        = ImageLoader::loadImageFile(write("probe.png", marker(call)), false, QSize(), &image);
+        = PictureFile::load(write("probe.png", marker(call)), false, QSize(), &image);
     QCOMPARE(result.code, int(ImageLoader::LoadImageResult::Unreadable));
     QCOMPARE(result.message,
         QString::fromLatin1(call) + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(EPERM)));
@@ -413,7 +412,7 @@ void tst_DecoderPool::samePixelsAsInProcess()
 
     const int started = DecoderPool::instance().statistics().started;
     QImage fromHelper;
-    QCOMPARE(ImageLoader::loadImageFile(path, false, QSize(), &fromHelper).code,
+    QCOMPARE(PictureFile::load(path, false, QSize(), &fromHelper).code,
         int(ImageLoader::LoadImageResult::Loaded));
     QCOMPARE(fromHelper.format(), here.format());
     QCOMPARE(fromHelper, here);
@@ -494,8 +493,7 @@ void tst_DecoderPool::helperThatNoLongerStartsCostsItsPicture()
     QFile::setPermissions(helper, QFile::ReadOwner);
     const int here = pool.statistics().inProcess;
     QImage image;
-    const ImageLoader::LoadImageResult result
-        = ImageLoader::loadImageFile(path, false, QSize(), &image);
+    const ImageLoader::LoadImageResult result = PictureFile::load(path, false, QSize(), &image);
     QCOMPARE(result.code, int(ImageLoader::LoadImageResult::Unreadable));
     QVERIFY2(result.message.startsWith("The decoder could not be started: "),
         qPrintable(result.message));

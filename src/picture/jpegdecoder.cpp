@@ -1,4 +1,4 @@
-#include "persistence/jpegdecoder.h"
+#include "picture/jpegdecoder.h"
 
 #include "platform/picturememory.h"
 

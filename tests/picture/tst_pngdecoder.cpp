@@ -1,7 +1,7 @@
 #include "loading/imageloader.h"
 #include "persistence/imageloaderrunner.h"
-#include "persistence/pngdecoder.h"
-#include "persistence/pngencoder.h"
+#include "picture/pngdecoder.h"
+#include "picture/pngencoder.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -131,7 +131,7 @@ QImage toolkitDecode(const QByteArray &png)
     buffer.setData(png);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "png");
-    return ImageLoader::toDisplayFormat(reader.read());
+    return PictureFile::toDisplayFormat(reader.read());
 }
 
 QByteArray toolkitEncode(const QImage &image)

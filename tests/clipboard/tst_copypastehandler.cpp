@@ -1,8 +1,8 @@
 #include "app/selectioncopy.h"
+#include "clipboard/copypastehandler.h"
 #include "commands/commandhandler.h"
-#include "loading/copypastehandler.h"
-#include "loading/loadjob.h"
-#include "persistence/savefilewriter.h"
+#include "jobs/loadjob.h"
+#include "persistence/itemrecordcodec.h"
 #include "platform/localservers.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -144,8 +144,8 @@ int serveCopy(int argc, char **argv)
         QCoreApplication::quit();
     });
     handler->copy(SelectionCopy::take(&board.scene));
-    for (int waited = 0; !handler->isServing() && waited < 30000; waited += 10)
-        QTest::qWait(10);
+    // A copy nobody serves fails the test that started this process, at its paste.
+    static_cast<void>(QTest::qWaitFor([handler] { return handler->isServing(); }, 30000));
     std::printf("%s\n", clipboardCopy().toBase64().constData());
     std::fflush(stdout);
     const int code = app.exec();
@@ -392,7 +392,7 @@ void tst_CopyPasteHandler::hostileServer()
     QDataStream out(&data, QIODevice::WriteOnly);
     // Process id 0 is never ours: the pixels must come over the pipe.
     out << qint64(0) << qint32(1) << QRectF(0, 0, 40, 30);
-    SaveFileWriter::writeItemRecords(out, { record });
+    ItemRecordCodec::write(out, { record });
 
     CopyPasteHandler handler;
     handler.setServerName(name);

@@ -3,7 +3,7 @@
 // follow "reply"; anything else it decodes as the real helper does. The memory limit for the
 // picture is in force when it misbehaves.
 
-#include "loading/decoderservice.h"
+#include "picture/decoderservice.h"
 #include "platform/decoderchannel.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "persistence/pngdecoder.h"
+#include "picture/pngdecoder.h"
 
 #include "platform/picturememory.h"
 

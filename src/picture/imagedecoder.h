@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loading/imageloader.h"
+#include "picture/picturefile.h"
 
 #include <QByteArray>
 #include <QImageReader>
@@ -29,7 +29,7 @@ public:
 
     // When image holds a picture of the declared size and format on entry, readers that can
     // decode into it; whether one did shows in where the result's pixels are.
-    ImageLoader::LoadImageResult read(bool autoDownscale, const QSize &maxSize, QImage *image);
+    PictureFile::LoadResult read(bool autoDownscale, const QSize &maxSize, QImage *image);
     // After a read: whether the picture is what its bytes hold, neither turned upright nor
     // reduced, so that decoding the same bytes again gives the same pixels.
     bool isAsStored() const { return m_asStored; }

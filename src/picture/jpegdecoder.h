@@ -23,7 +23,7 @@ public:
     };
 
     // Decodes the stream data[0, length) into an RGB32 picture, as the toolkit's reader and
-    // ImageLoader::toDisplayFormat give it. The header must declare exactly expected, which the
+    // PictureFile::toDisplayFormat give it. The header must declare exactly expected, which the
     // caller has checked for plausibility before anything is allocated. A result other than
     // Decoded leaves image null and says why in error.
     static Result decode(const uchar *data, qint64 length, const QSize &expected, QImage *image,

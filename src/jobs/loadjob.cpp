@@ -1,4 +1,4 @@
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 
 LoadJob::LoadJob(BaseLoader *loader, QObject *parent)
     : QObject(parent)

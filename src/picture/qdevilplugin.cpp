@@ -2,9 +2,9 @@
 // plugin entry point only when this is defined.
 #define QT_STATICPLUGIN
 
-#include "loading/qdevilplugin.h"
+#include "picture/qdevilplugin.h"
 
-#include "loading/qdevilhandler.h"
+#include "picture/qdevilhandler.h"
 
 #include <QMutexLocker>
 

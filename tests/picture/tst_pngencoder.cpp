@@ -1,4 +1,4 @@
-#include "persistence/pngencoder.h"
+#include "picture/pngencoder.h"
 
 #include <QBuffer>
 #include <QImage>

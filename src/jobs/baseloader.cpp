@@ -1,6 +1,6 @@
-#include "loading/baseloader.h"
+#include "jobs/baseloader.h"
 
-#include "loading/loadjob.h"
+#include "jobs/loadjob.h"
 
 BaseLoader::BaseLoader(QObject *parent)
     : QObject(parent)

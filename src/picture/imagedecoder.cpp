@@ -1,6 +1,6 @@
-#include "loading/imagedecoder.h"
+#include "picture/imagedecoder.h"
 
-#include "persistence/pngdecoder.h"
+#include "picture/pngdecoder.h"
 #include "platform/picturememory.h"
 
 #include <QBuffer>
@@ -24,8 +24,7 @@ QImage::Format ImageDecoder::declaredFormat()
     return m_reader.imageFormat();
 }
 
-ImageLoader::LoadImageResult ImageDecoder::read(
-    bool autoDownscale, const QSize &maxSize, QImage *image)
+PictureFile::LoadResult ImageDecoder::read(bool autoDownscale, const QSize &maxSize, QImage *image)
 {
     // Memory the caller provides (a helper's shared region) is not the image's own.
     const uchar *provided = image->isNull() ? nullptr : image->constBits();
@@ -50,7 +49,7 @@ ImageLoader::LoadImageResult ImageDecoder::read(
         decoded = byContent.read();
     }
     if (decoded.isNull())
-        return { ImageLoader::LoadImageResult::Unreadable, m_reader.errorString() };
+        return { PictureFile::LoadResult::Unreadable, m_reader.errorString() };
 
     if (provided && decoded.constBits() == provided && decoded.format() == QImage::Format_ARGB32) {
         // Premultiplied where the pixels are: the toolkit converts pictures in memory it does
@@ -64,12 +63,12 @@ ImageLoader::LoadImageResult ImageDecoder::read(
     }
     // Drop each picture as soon as the next one holds the pixels, so that the conversion can
     // happen in place and a large picture is never held three times.
-    QImage reduced = ImageLoader::applyAutoDownscale(decoded, autoDownscale, maxSize);
+    QImage reduced = PictureFile::applyAutoDownscale(decoded, autoDownscale, maxSize);
     m_asStored = m_asStored && reduced.size() == decoded.size();
     decoded = QImage();
-    decoded = ImageLoader::toDisplayFormat(std::move(reduced));
+    decoded = PictureFile::toDisplayFormat(std::move(reduced));
     if (decoded.isNull())
-        return { ImageLoader::LoadImageResult::Unreadable, QStringLiteral("Not enough memory") };
+        return { PictureFile::LoadResult::Unreadable, QStringLiteral("Not enough memory") };
     *image = std::move(decoded);
     return {};
 }

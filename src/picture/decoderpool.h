@@ -1,7 +1,7 @@
 #pragma once
 
-#include "loading/imagedecoder.h"
-#include "loading/imageloader.h"
+#include "picture/imagedecoder.h"
+#include "picture/picturefile.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -41,16 +41,15 @@ public:
     // With original, a JPEG, PNG or WebP picture whose pixels are exactly what its bytes decode
     // to (not turned upright, not reduced) also hands back those bytes; else original is left
     // empty.
-    ImageLoader::LoadImageResult decodeFile(const QString &path, bool autoDownscale,
+    PictureFile::LoadResult decodeFile(const QString &path, bool autoDownscale,
         const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
     // formatHint is what the data claims to be (a file extension or an image type's subtype);
     // the content decides when it is wrong.
-    ImageLoader::LoadImageResult decodeData(const QByteArray &data, const QByteArray &formatHint,
+    PictureFile::LoadResult decodeData(const QByteArray &data, const QByteArray &formatHint,
         bool autoDownscale, const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
 
     // The helper program; by default the one installed beside the program.
     void setHelperPath(const QString &path);
-    QString helperPath() const;
     void setMaxHelpers(int count);
     // How long a helper may take for one picture before it is killed.
     void setTimeout(int milliseconds);
@@ -61,9 +60,9 @@ public:
 
 private:
     struct Input;
-    ImageLoader::LoadImageResult decode(
+    PictureFile::LoadResult decode(
         Input input, bool autoDownscale, const QSize &maxSize, QImage *image, QByteArray *original);
-    static ImageLoader::LoadImageResult decodeHere(const Input &input, const QByteArray &format,
+    static PictureFile::LoadResult decodeHere(const Input &input, const QByteArray &format,
         ImageDecoder::Readers readers, bool autoDownscale, const QSize &maxSize, QImage *image,
         bool *asStored = nullptr);
     // The format of a picture the toolkit's own readers decode, told by its first bytes; else

@@ -1,0 +1,3 @@
+#include "clipboard/clipboardlog.h"
+
+Q_LOGGING_CATEGORY(lcClipboard, "velkora.clipboard")

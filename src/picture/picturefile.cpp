@@ -1,0 +1,35 @@
+#include "picture/picturefile.h"
+
+#include "picture/decoderpool.h"
+
+#include <QFileInfo>
+
+PictureFile::LoadResult PictureFile::load(const QString &path, bool autoDownscale,
+    const QSize &maxSize, QImage *image, QByteArray *original)
+{
+    if (!QFileInfo(path).isFile())
+        return { LoadResult::NotFound, QStringLiteral("File not found: %1").arg(path) };
+    return DecoderPool::instance().decodeFile(path, autoDownscale, maxSize, image, original);
+}
+
+QImage PictureFile::toDisplayFormat(QImage image)
+{
+    const QImage::Format format
+        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.isNull() || image.format() == format)
+        return image;
+    return std::move(image).convertToFormat(format);
+}
+
+QImage PictureFile::applyAutoDownscale(
+    const QImage &picture, bool autoDownscale, const QSize &maxSize)
+{
+    if (!autoDownscale || picture.isNull() || maxSize.width() <= 0 || maxSize.height() <= 0)
+        return picture;
+    QImage scaled;
+    if (picture.width() > maxSize.width() && picture.width() >= picture.height())
+        scaled = picture.scaledToWidth(maxSize.width(), Qt::SmoothTransformation);
+    else if (picture.height() > maxSize.height())
+        scaled = picture.scaledToHeight(maxSize.height(), Qt::SmoothTransformation);
+    return scaled.isNull() ? picture : scaled;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+#include <QMetaType>
+#include <QSize>
+#include <QString>
+
+class QByteArray;
+
+// A picture file read into a picture as the program holds it. The functions are reentrant and
+// may be called from any thread; loading blocks until the picture or the error is there.
+class PictureFile {
+public:
+    struct LoadResult {
+        enum Code { Loaded = 0, NotFound = 1, Unreadable = 2 };
+        int code = Loaded;
+        QString message;
+    };
+
+    // Reads a picture file with every installed reader, trusting the content over the extension
+    // when they disagree, in a decoder helper (DecoderPool). With original, also the file's
+    // bytes when they decode to exactly these pixels (see DecoderPool::decodeFile).
+    static LoadResult load(const QString &path, bool autoDownscale, const QSize &maxSize,
+        QImage *image, QByteArray *original = nullptr);
+    // Reduces a picture whose width or height exceeds its maximum, keeping the aspect ratio:
+    // a picture at least as wide as high is brought to the maximum width, any other to the
+    // maximum height.
+    static QImage applyAutoDownscale(const QImage &image, bool autoDownscale, const QSize &maxSize);
+    // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
+    static QImage toDisplayFormat(QImage image);
+};
+
+Q_DECLARE_METATYPE(PictureFile::LoadResult)

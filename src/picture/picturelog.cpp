@@ -1,0 +1,3 @@
+#include "picture/picturelog.h"
+
+Q_LOGGING_CATEGORY(lcPicture, "velkora.picture")

@@ -1,0 +1,131 @@
+#include "persistence/itemrecordcodec.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+// A note with depth notes below it, each attached to the one before.
+ItemRecord chain(int depth)
+{
+    ItemRecord record;
+    record.type = ItemRecord::Type::Note;
+    record.id = depth;
+    record.text = QStringLiteral("note %1").arg(depth);
+    if (depth > 0)
+        record.children.append(chain(depth - 1));
+    return record;
+}
+
+QByteArray encoded(const QList<ItemRecord> &records)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream out(&buffer);
+    ItemRecordCodec::write(out, records);
+    return bytes;
+}
+
+bool decode(const QByteArray &bytes, int count, QList<ItemRecord> *records)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return ItemRecordCodec::read(&buffer, count, records);
+}
+
+} // namespace
+
+class tst_ItemRecordCodec : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyFieldSurvives();
+    void damage_data();
+    void damage();
+};
+
+void tst_ItemRecordCodec::everyFieldSurvives()
+{
+    ItemRecord image;
+    image.id = 7;
+    image.z = 2.5;
+    image.transform = QTransform(2, 0, 0, 2, 30, -40);
+    image.source = QStringLiteral("/pictures/é.png");
+    image.name = QStringLiteral("é");
+    image.opacity = 0.5f;
+    image.imageTransform = QTransform::fromTranslate(-10, -5);
+    QPainterPath crop;
+    crop.addEllipse(0, 0, 20, 10);
+    image.cropPath = crop;
+    image.filter = 2;
+    image.autoDownscaled = true;
+    image.downscaleLimit = QSize(800, 600);
+    ItemRecord note = chain(0);
+    note.textColor = QColor(10, 20, 30);
+    note.backgroundColor = QColor(40, 50, 60, 70);
+    image.children.append(note);
+
+    QList<ItemRecord> read;
+    QVERIFY(decode(encoded({ image }), 1, &read));
+    QCOMPARE(read.size(), 1);
+    const ItemRecord &back = read.first();
+    QCOMPARE(back.id, image.id);
+    QCOMPARE(back.z, image.z);
+    QCOMPARE(*back.transform, *image.transform);
+    QCOMPARE(back.source, image.source);
+    QCOMPARE(back.name, image.name);
+    QCOMPARE(back.opacity, image.opacity);
+    QCOMPARE(*back.imageTransform, *image.imageTransform);
+    QCOMPARE(*back.cropPath, crop);
+    QCOMPARE(back.filter, image.filter);
+    QCOMPARE(back.autoDownscaled, true);
+    QCOMPARE(back.downscaleLimit, image.downscaleLimit);
+    QCOMPARE(back.children.size(), 1);
+    QCOMPARE(back.children.first().type, ItemRecord::Type::Note);
+    QCOMPARE(back.children.first().text, note.text);
+    QCOMPARE(*back.children.first().textColor, *note.textColor);
+    QCOMPARE(*back.children.first().backgroundColor, *note.backgroundColor);
+}
+
+void tst_ItemRecordCodec::damage_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("accepted");
+
+    const QByteArray deepest = encoded({ chain(ItemRecordCodec::MaximumNesting) });
+    QTest::addRow("nested as deep as allowed") << deepest << 1 << true;
+    QTest::addRow("one level deeper")
+        << encoded({ chain(ItemRecordCodec::MaximumNesting + 1) }) << 1 << false;
+    QTest::addRow("last byte missing") << deepest.chopped(1) << 1 << false;
+    QTest::addRow("more records counted than sent") << encoded({ chain(0) }) << 2 << false;
+    QByteArray pastEnd = encoded({ chain(0) });
+    qToBigEndian<qint64>(pastEnd.size() + 1, pastEnd.data());
+    QTest::addRow("end offset past the data") << pastEnd << 1 << false;
+    QByteArray manyChildren = encoded({ chain(0) });
+    qToBigEndian<qint32>(1000, manyChildren.data() + manyChildren.size() - 4);
+    QTest::addRow("more attached records claimed than bytes") << manyChildren << 1 << false;
+}
+
+void tst_ItemRecordCodec::damage()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, count);
+    QFETCH(bool, accepted);
+
+    QList<ItemRecord> records { chain(0) };
+    QCOMPARE(decode(bytes, count, &records), accepted);
+    // A refusal leaves what the caller had.
+    QCOMPARE(records.size(), 1);
+    if (accepted)
+        QCOMPARE(records.first().id, ItemRecordCodec::MaximumNesting);
+    else
+        QCOMPARE(records.first().id, 0);
+}
+
+QTEST_GUILESS_MAIN(tst_ItemRecordCodec)
+#include "tst_itemrecordcodec.moc"
