@@ -25,10 +25,10 @@
 
 namespace {
 
-QPixmap noisyPicture(quint32 seed)
+QPixmap noisyPicture(quint32 seed, const QSize &size)
 {
     QRandomGenerator random(seed);
-    QImage image(700, 500, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y) {
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x)
@@ -37,9 +37,9 @@ QPixmap noisyPicture(quint32 seed)
     return QPixmap::fromImage(image);
 }
 
-void addPicture(MainWindow &window, quint32 seed)
+void addPicture(MainWindow &window, quint32 seed, const QSize &size = QSize(700, 500))
 {
-    auto *item = new GraphicsImageItem(new QPixmap(noisyPicture(seed)), QString(),
+    auto *item = new GraphicsImageItem(new QPixmap(noisyPicture(seed, size)), QString(),
         QStringLiteral("p%1").arg(seed), QPointF(seed * 710.0, 0));
     window.commandHandler()->push(new AddCommand(window.scene(), item));
 }
@@ -96,7 +96,9 @@ int main(int argc, char *argv[])
         window.load(board);
         if (!waitUntilIdle(window))
             return 3;
-        addPicture(window, 1000);
+        // Larger than the others: the kept blocks report at once, and the kills that follow
+        // those reports should still find the new block being written.
+        addPicture(window, 1000, QSize(1600, 1200));
         saving = true;
         std::printf("saving\n");
         std::fflush(stdout);

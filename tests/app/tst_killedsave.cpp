@@ -106,8 +106,10 @@ void tst_KilledSave::killedSavesLoseNothing()
         : 20;
     for (int round = 0; round < rounds; ++round) {
         const QString name = QStringLiteral("round %1").arg(round);
+        // A few milliseconds after the report at most: longer waits let most incremental saves,
+        // which write one new block, end first, and the count below then depends on the machine.
         const QByteArray output
-            = runDriver(mode, board, int(random.bounded(1, 32)), int(random.bounded(50)));
+            = runDriver(mode, board, int(random.bounded(1, 32)), int(random.bounded(10)));
         QVERIFY2(output.contains("writing"), output.constData());
 
         // A quiet save writes the new board beside the old one; a kill leaves that file behind.
