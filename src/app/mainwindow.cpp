@@ -7,6 +7,7 @@
 #include "app/jobcontroller.h"
 #include "app/mainwindowactions.h"
 #include "app/messagelog.h"
+#include "app/recentfiles.h"
 #include "app/relinkcontroller.h"
 #include "app/selectioncopy.h"
 #include "app/updatecontroller.h"
@@ -188,8 +189,6 @@ void MainWindow::buildSettings()
     m_updates = new UpdateController(this);
     m_firstTimeSetup = m_settings->setting(QStringLiteral("FirstTimeSetup"));
 
-    connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
-        &MainWindow::updateNumOfRecentLoadedFiles);
     connect(m_settings->setting(QStringLiteral("CanvasLocked")), &Setting::changed, this,
         &MainWindow::updateCanvasLock);
 }
@@ -232,7 +231,10 @@ void MainWindow::buildInterface()
     createDocument();
     setUpRelinking();
 
-    updateNumOfRecentLoadedFiles();
+    m_recent = new RecentFiles(
+        m_settings, [this](const QString &path) { queueImageLoad({ QUrl::fromLocalFile(path) }); },
+        this);
+    connect(m_document, &SceneDocument::fileUsed, m_recent, &RecentFiles::add);
     m_actions = new MainWindowActions(this);
     m_modes = new WindowModes(this);
     applyColorScheme();
@@ -408,9 +410,9 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
             startInstance({ board });
         if (!files.isEmpty())
             queueImageLoad(files);
-        else if (m_autoLoad->value().toBool() && !m_recentFileActions.isEmpty()
-            && !m_recentFiles.isEmpty())
-            m_recentFileActions.first()->trigger();
+        else if (m_autoLoad->value().toBool() && !m_recent->actions().isEmpty()
+            && !m_recent->paths().isEmpty())
+            m_recent->actions().first()->trigger();
     }
 
     m_updates->start(m_checkForUpdates->value().toBool(), QString());
@@ -595,6 +597,16 @@ void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
 QString MainWindow::browsePath() const
 {
     return m_browsePath->value().toString();
+}
+
+QStringList MainWindow::recentFiles() const
+{
+    return m_recent->paths();
+}
+
+QList<QAction *> MainWindow::recentFileActions() const
+{
+    return m_recent->actions();
 }
 
 bool MainWindow::refuseEdit()
@@ -837,7 +849,6 @@ void MainWindow::createDocument()
         m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
     m_document->setOperationTarget(this);
     connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
-    connect(m_document, &SceneDocument::fileUsed, this, &MainWindow::addRecentFile);
     connect(m_document, &SceneDocument::savedForOlderReaders, this, [this](const QString &path) {
         showNotice(tr("Save"),
             tr("%1 saved for older readers: every picture as PNG").arg(QFileInfo(path).fileName()),
@@ -954,82 +965,6 @@ void MainWindow::load(const QString &fileName, int options)
         options |= BruteForce;
     }
     m_document->load(fileName, options);
-}
-
-// Recent files ----------------------------------------------------------------------------------
-
-void MainWindow::updateNumOfRecentLoadedFiles()
-{
-    const int count = m_settings->intValue(QStringLiteral("NumOfRecentFiles"));
-    while (m_recentFileSettings.size() < count) {
-        const int slot = m_recentFileSettings.size();
-        m_recentFileSettings.append(new Setting(
-            GeneralSettings::recentFileName(slot), QString(), GeneralSettings::group(), {}, this));
-        auto *action = new QAction(this);
-        connect(action, &QAction::triggered, this, [this, slot] { loadRecentFile(slot); });
-        m_recentFileActions.append(action);
-    }
-    // Slots beyond the new length are forgotten, in the file too.
-    while (m_recentFileSettings.size() > count) {
-        Setting *setting = m_recentFileSettings.takeLast();
-        setting->reset();
-        delete setting;
-        delete m_recentFileActions.takeLast();
-    }
-    m_recentFiles.clear();
-    for (Setting *setting : qAsConst(m_recentFileSettings)) {
-        const QString path = setting->value().toString();
-        if (!path.isEmpty() && !m_recentFiles.contains(path))
-            m_recentFiles.append(path);
-    }
-    syncRecentFileActions();
-}
-
-void MainWindow::addRecentFile(const QString &path)
-{
-    for (int i = 0; i < m_recentFiles.size(); ++i) {
-        if (m_recentFiles.at(i) == path || m_recentFiles.at(i).isEmpty()) {
-            m_recentFiles.removeAt(i);
-            break;
-        }
-    }
-    m_recentFiles.prepend(path);
-    const int count = m_settings->intValue(QStringLiteral("NumOfRecentFiles"));
-    while (m_recentFiles.size() > count)
-        m_recentFiles.removeLast();
-    storeRecentFiles();
-    syncRecentFileActions();
-}
-
-void MainWindow::storeRecentFiles()
-{
-    for (int i = 0; i < m_recentFileSettings.size(); ++i) {
-        if (i < m_recentFiles.size())
-            m_recentFileSettings.at(i)->setValue(m_recentFiles.at(i));
-        else
-            m_recentFileSettings.at(i)->reset();
-    }
-}
-
-void MainWindow::syncRecentFileActions()
-{
-    for (int i = 0; i < m_recentFileActions.size(); ++i) {
-        const QString path = m_recentFiles.value(i);
-        m_recentFileActions.at(i)->setText(path);
-        m_recentFileActions.at(i)->setVisible(!path.isEmpty());
-    }
-}
-
-void MainWindow::loadRecentFile(int index)
-{
-    const QString path = m_recentFiles.value(index);
-    if (!path.isEmpty())
-        queueImageLoad({ QUrl::fromLocalFile(path) });
-}
-
-void MainWindow::loadMostRecentFile()
-{
-    loadRecentFile(0);
 }
 
 // Jobs ------------------------------------------------------------------------------------------

@@ -42,6 +42,7 @@ class QTimer;
 class QAction;
 class QCommandLineParser;
 class QThread;
+class RecentFiles;
 class Setting;
 class UpdateController;
 
@@ -83,7 +84,7 @@ public:
     JobController *jobs() const { return m_jobs; }
     SceneDocument *document() const { return m_document; }
     QString currentPath() const { return m_document->currentPath(); }
-    QStringList recentFiles() const { return m_recentFiles; }
+    QStringList recentFiles() const;
     SaveFileLoader *saveFileLoader() const { return m_saveFileLoader; }
     ImageExporter *imageExporter() const { return m_exporter; }
     CommandLineExecutor *commandLineExecutor() const { return m_commandLineExecutor; }
@@ -96,7 +97,7 @@ public:
     // Overlay: the canvas and the frame stop painting their backgrounds.
     void setOverlayLook(bool on);
     // One entry per recent file; those without a file are hidden.
-    QList<QAction *> recentFileActions() const { return m_recentFileActions; }
+    QList<QAction *> recentFileActions() const;
     // Reports a refusal or a state change on the canvas, as a popup when popups are enabled,
     // and in the log.
     void showNotice(const QString &category, const QString &heading, const QString &iconPath,
@@ -129,9 +130,6 @@ public slots:
     void undo();
     void redo();
     bool tryClose();
-    void loadRecentFile(int index);
-    void loadMostRecentFile();
-    void updateNumOfRecentLoadedFiles();
     void saveBrowsePath(const QString &path);
 
     // Missing pictures: the dialog for all of them, or one file for the given ones (false when
@@ -239,9 +237,6 @@ private:
     void updateCanvasLock();
     // Wires the view's requests and the settings it follows.
     void connectView();
-    void addRecentFile(const QString &path);
-    void syncRecentFileActions();
-    void storeRecentFiles();
     [[noreturn]] static void endProcess(int exitCode);
 
     // Export and named commands.
@@ -292,9 +287,7 @@ private:
 
     JobController *m_jobs = nullptr;
 
-    QStringList m_recentFiles;
-    QList<Setting *> m_recentFileSettings;
-    QList<QAction *> m_recentFileActions;
+    RecentFiles *m_recent = nullptr;
 
     // The clipboard handler, on the worker thread.
     void setUpClipboard();
