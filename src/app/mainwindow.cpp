@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/applog.h"
+#include "app/autosavescheduler.h"
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/jobcontroller.h"
@@ -34,7 +35,6 @@
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
 #include "ui/aboutdialog.h"
-#include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
 #include "ui/customizesettings.h"
@@ -58,7 +58,6 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPixmap>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextStream>
@@ -68,8 +67,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -346,19 +343,19 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
             qCCritical(lcApp, "Could not open %s to print the key bindings: %s",
                 qUtf8Printable(path), qUtf8Printable(file.errorString()));
-            endProcess(1);
+            Application::endProcess(1);
         }
         QTextStream stream(&file);
         stream.setCodec("UTF-8");
         stream << KeyBinder::instance()->toHtml();
         stream.flush();
         file.close();
-        endProcess(0);
+        Application::endProcess(0);
     }
 
     if (parser.isSet(CommandHelp)) {
         m_commandLineExecutor->printHelp();
-        endProcess(0);
+        Application::endProcess(0);
     }
 
     if (parser.isSet(Command)) {
@@ -404,10 +401,10 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
             qCWarning(lcApp, "Another instance owns the autosave %s.", qUtf8Printable(path));
         }
     } else {
-        if (offerLeftOverAutoSaves())
-            endProcess(0);
+        if (AutoSaveScheduler::offerLeftOvers(this))
+            Application::endProcess(0);
         for (const QString &board : qAsConst(otherBoards))
-            startInstance({ board });
+            Application::startInstance({ board });
         if (!files.isEmpty())
             queueImageLoad(files);
         else if (m_autoLoad->value().toBool() && !m_recent->actions().isEmpty()
@@ -647,81 +644,15 @@ void MainWindow::clearScene()
 
 void MainWindow::buildAutoSave()
 {
-    m_autoSaveTimer = new QTimer(this);
-    connect(m_autoSaveTimer, &QTimer::timeout, this, &MainWindow::autoSave);
-    Setting *enabled = m_settings->setting(QStringLiteral("Auto Save"));
-    connect(enabled, &Setting::changed, this,
-        [this](const QVariant &, const QVariant &value) { setAutoSaving(value.toBool()); });
-    connect(
-        m_settings->setting(QStringLiteral("AutoSaveInterval")), &Setting::changed, this, [this] {
-            if (m_autoSaveTimer->isActive())
-                m_autoSaveTimer->start(autoSaveInterval());
-        });
-    setAutoSaving(enabled->value().toBool());
-}
-
-int MainWindow::autoSaveInterval() const
-{
-    return qMax(1,
-        GeneralSettings::autoSaveIntervalMsecs(
-            m_settings->intValue(QStringLiteral("AutoSaveInterval"))));
-}
-
-void MainWindow::setAutoSaving(bool on)
-{
-    if (!on)
-        m_autoSaveTimer->stop();
-    else if (!m_autoSaveTimer->isActive())
-        m_autoSaveTimer->start(autoSaveInterval());
-}
-
-void MainWindow::restartAutoSaveTimer()
-{
-    if (m_autoSaveTimer && m_autoSaveTimer->isActive())
-        m_autoSaveTimer->start(autoSaveInterval());
+    AutoSaveScheduler::Host host;
+    host.isCommandLineMode = [this] { return m_commandLineMode; };
+    host.isBusy = [this] { return m_loading || m_jobs->runningJobs() > 0; };
+    m_autoSave = new AutoSaveScheduler(m_settings, m_scene, m_document, std::move(host), this);
 }
 
 void MainWindow::autoSave()
 {
-    const int interval = autoSaveInterval();
-    if (m_commandLineMode || m_scene->isEmptyFlag() || !m_document->changedSinceAutoSave()) {
-        // A deferred attempt left a short delay behind: back to the interval.
-        if (m_autoSaveTimer->interval() != interval)
-            m_autoSaveTimer->start(interval);
-        return;
-    }
-    m_autoSaveTimer->stop();
-    // Never in the middle of a load or of a gesture: the board is not in a state to keep. Nor
-    // while a question is open: a save may be waiting for its answer.
-    const Action *gesture = ActionHandler::instance()->currentContinuousAction();
-    const bool gestureRunning = gesture && !(gesture->flags() & Action::HoverFlag);
-    if (m_loading || m_jobs->runningJobs() > 0 || gestureRunning
-        || QApplication::activeModalWidget()) {
-        m_autoSaveTimer->start(1000);
-        return;
-    }
-    m_document->autoSave();
-    m_autoSaveTimer->start(interval);
-}
-
-bool MainWindow::offerLeftOverAutoSaves()
-{
-    AutoSaveRecoveryDialog dialog(this);
-    connect(&dialog, &AutoSaveRecoveryDialog::recoverRequested, this, [](const QString &path) {
-        startInstance({ QStringLiteral("--restore"), path });
-    });
-    return dialog.exec() == 1;
-}
-
-void MainWindow::startInstance(const QStringList &arguments)
-{
-    // The other instance uses this one's settings and log.
-    QStringList all;
-    if (Application *application = Application::instance())
-        all = application->restartArguments();
-    all << arguments;
-    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), all))
-        qCWarning(lcApp, "Could not start an instance for %s", qUtf8Printable(arguments.last()));
+    m_autoSave->autoSave();
 }
 
 // Relinking -------------------------------------------------------------------------------------
@@ -985,7 +916,8 @@ void MainWindow::jobFinished(
     const bool fileJob = m_document->ownsJob(job);
     if (fileJob) {
         m_document->jobFinished(job, message, details);
-        restartAutoSaveTimer();
+        if (m_autoSave)
+            m_autoSave->restart();
         // A board that opened with missing pictures offers to find them.
         if (m_loadsWithMissing.remove(job) && !m_commandLineMode && !job->isCanceled()
             && m_settings->boolValue(QStringLiteral("ShowRelinkOnLoad")))
@@ -1008,16 +940,6 @@ void MainWindow::jobFinished(
         // After the follow-ups queued by the job's end, which may start jobs of their own.
         QTimer::singleShot(0, this, [this] { close(); });
     }
-}
-
-void MainWindow::endProcess(int exitCode)
-{
-    // exit() skips destructors: write what the settings upgrade changed before leaving.
-    if (SettingsHandler *handler = SettingsHandler::instance())
-        handler->sync();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(exitCode);
 }
 
 // Export and named commands ---------------------------------------------------------------------
@@ -1198,7 +1120,7 @@ void MainWindow::hardExit(int exitCode)
         job->cancel();
     m_worker->quit();
     m_worker->wait(5000);
-    endProcess(exitCode);
+    Application::endProcess(exitCode);
 }
 
 // Clipboard -------------------------------------------------------------------------------------

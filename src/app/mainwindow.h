@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class AutoSaveScheduler;
 class BaseLoader;
 class RelinkController;
 class Relinker;
@@ -138,9 +139,8 @@ public slots:
     bool relinkMissingImages(const QList<GraphicsImageItem *> &items);
     RelinkController *relinkController() const { return m_relink; }
 
-    // Autosave: the timer's slot, and switching the timer on and off.
+    // Autosaves now when there is something new to keep.
     void autoSave();
-    void setAutoSaving(bool on);
 
     // Scene files.
     void save(int options = 0);
@@ -222,13 +222,6 @@ private:
     bool evaluateCommandLine(const QCommandLineParser &parser);
     void buildAutoSave();
     void setUpRelinking();
-    int autoSaveInterval() const;
-    // Offers autosaves left over by instances that ended; true when this process should end
-    // because another one restores them.
-    bool offerLeftOverAutoSaves();
-    // Starts another instance of the program with these arguments after its shared ones.
-    static void startInstance(const QStringList &arguments);
-    void restartAutoSaveTimer();
     void queueImageLoad(const QList<QUrl> &urls);
     // A job followed from its start to its end, and deleted afterwards.
     LoadJob *createJob(BaseLoader *loader);
@@ -237,7 +230,6 @@ private:
     void updateCanvasLock();
     // Wires the view's requests and the settings it follows.
     void connectView();
-    [[noreturn]] static void endProcess(int exitCode);
 
     // Export and named commands.
     void setUpExportAndCommands();
@@ -276,7 +268,7 @@ private:
     UpdateController *m_updates = nullptr;
 
     SceneDocument *m_document = nullptr;
-    QTimer *m_autoSaveTimer = nullptr;
+    AutoSaveScheduler *m_autoSave = nullptr;
     Relinker *m_relinker = nullptr;
     RelinkController *m_relink = nullptr;
     // Scene loads that reported missing pictures: the dialog follows when they end.
