@@ -5,6 +5,7 @@
 #include "app/autosavescheduler.h"
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
+#include "app/exportcontroller.h"
 #include "app/jobcontroller.h"
 #include "app/mainwindowactions.h"
 #include "app/messagelog.h"
@@ -14,7 +15,6 @@
 #include "app/updatecontroller.h"
 #include "app/windowmodes.h"
 #include "commands/commandhandler.h"
-#include "export/imageexporter.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
 #include "input/keybinder.h"
@@ -39,8 +39,6 @@
 #include "ui/confirmdialog.h"
 #include "ui/customizesettings.h"
 #include "ui/errordialog.h"
-#include "ui/exportimagesdialog.h"
-#include "ui/exportscenedialog.h"
 #include "ui/firsttimedialog.h"
 #include "ui/mainframe.h"
 #include "ui/preferenceswindow.h"
@@ -354,13 +352,13 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
     }
 
     if (parser.isSet(CommandHelp)) {
-        m_commandLineExecutor->printHelp();
+        m_exports->commandLineExecutor()->printHelp();
         Application::endProcess(0);
     }
 
     if (parser.isSet(Command)) {
         setCommandLineMode(true);
-        m_commandLineExecutor->execute(parser.values(Command));
+        m_exports->commandLineExecutor()->execute(parser.values(Command));
         return true;
     }
 
@@ -946,51 +944,38 @@ void MainWindow::jobFinished(
 
 void MainWindow::setUpExportAndCommands()
 {
-    m_exporter = new ImageExporter;
-    m_exporter->moveToThread(m_worker);
-    connect(m_worker, &QThread::finished, m_exporter, &QObject::deleteLater);
-    m_jobs->follow(m_exporter, JobController::Placement::AsRead, false);
-
-    m_commandLineExecutor = new CommandLineExecutor(this);
-    m_commandLineExecutor->registerStandardCommands(
-        this, m_imageLoader, m_saveFileLoader, m_exporter);
-    // A command is done when nothing it caused is left: a scene file that the image loader
-    // found is read by a job that starts only after the image job has ended.
-    m_commandLineExecutor->setIdleCheck([this] { return isIdle(); });
-    connect(this, &MainWindow::jobEnded, m_commandLineExecutor, &CommandLineExecutor::jobEnded);
+    ExportController::Host host;
+    host.window = this;
+    host.browsePath = [this] { return browsePath(); };
+    host.saveBrowsePath = [this](const QString &path) { saveBrowsePath(path); };
+    host.refuseWhileLoading = [this] { return refuseWhileLoading(); };
+    host.loadingStarted = [this] { m_loading = true; };
+    host.mayDropBoard = [this] {
+        return !refuseWhileLoading()
+            && m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear);
+    };
+    host.commandTarget = this;
+    host.imageLoader = m_imageLoader;
+    host.sceneLoader = m_saveFileLoader;
+    m_exports = new ExportController(m_scene, m_jobs, m_worker, std::move(host), this);
+    CommandLineExecutor *executor = m_exports->commandLineExecutor();
+    connect(this, &MainWindow::jobEnded, executor, &CommandLineExecutor::jobEnded);
     // A script that leaves the window open hands it to the user, who gets questions and errors
     // in dialogs again.
-    connect(m_commandLineExecutor, &CommandLineExecutor::finished, this, [this] {
+    connect(executor, &CommandLineExecutor::finished, this, [this] {
         if (m_commandLineMode)
             setCommandLineMode(false);
     });
-
-    // Scripts' commands can go on keys too: listed for experienced users, bound to nothing, run
-    // with their default arguments.
-    const QStringList commands = m_commandLineExecutor->commandNames();
-    for (const QString &name : commands) {
-        Action *action = ActionHandler::instance()->createAction(name, name, this,
-            ActionBinding(ActionBinding::Triggered, QKeySequence()),
-            Action::ListedFlag | Action::AdvancedFlag, tr("Commands"));
-        connect(action, &QAction::triggered, this, [this, name] { runBoundCommand(name); });
-    }
 }
 
-void MainWindow::runBoundCommand(const QString &name)
+ImageExporter *MainWindow::imageExporter() const
 {
-    if (m_commandLineExecutor->isRunning())
-        return;
-    // On a key, the commands that drop the board ask first, as the window's own actions do: a
-    // script has no one to ask, a user at the keys has.
-    if (name == QLatin1String("exit")) {
-        close();
-        return;
-    }
-    if (name == QLatin1String("clearScene")
-        && (refuseWhileLoading()
-            || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear)))
-        return;
-    m_commandLineExecutor->execute({ name });
+    return m_exports->exporter();
+}
+
+CommandLineExecutor *MainWindow::commandLineExecutor() const
+{
+    return m_exports->commandLineExecutor();
 }
 
 void MainWindow::load(const QStringList &paths, float x, float y)
@@ -1012,103 +997,19 @@ void MainWindow::load(const QStringList &paths, float x, float y)
         Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y), Q_ARG(LoadJob *, job));
 }
 
-void MainWindow::exportScene(const QString &fileName, int width, int height, bool includeBackground,
-    bool includeBorders, int quality)
-{
-    if (width == -1 || height == -1) {
-        const QRectF rect = m_scene->sceneRect();
-        width = int(rect.width());
-        height = int(rect.height());
-    }
-    width = qMin(width, int(ImageExporter::MaximumSceneSide));
-    height = qMin(height, int(ImageExporter::MaximumSceneSide));
-    // Painted here, where the scene lives; the worker only encodes and writes.
-    // An empty board has no picture: the export fails with the writer's message instead of
-    // writing the one-pixel rectangle of an empty scene.
-    const QImage image = m_scene->isEmpty()
-        ? QImage()
-        : ImageExporter::renderScene(
-            m_scene, QSize(width, height), includeBackground, includeBorders);
-    ImageExporter::ExportSettings settings;
-    settings.path = fileName;
-    settings.quality = quality;
-    m_loading = true;
-    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection, Q_ARG(QImage, image),
-        Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, createJob(m_exporter)));
-}
-
 void MainWindow::exportSceneWithDialog()
 {
-    if (m_scene->isEmptyFlag() || refuseWhileLoading())
-        return;
-    const QString directory = browsePath();
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Scene"),
-        QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
-    if (path.isEmpty())
-        return;
-    saveBrowsePath(path);
-    ExportSceneDialog dialog(m_scene->sceneRect().size().toSize(), this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    exportScene(path, dialog.exportWidth(), dialog.exportHeight(), dialog.includeBackground(),
-        dialog.includeBorders(), dialog.quality());
-}
-
-void MainWindow::exportAllImages(
-    const QString &savePath, bool exportCropping, const QString &nameOverride, int quality)
-{
-    startImageExport(m_scene->graphicsItems(), savePath, exportCropping, nameOverride, quality);
+    m_exports->exportSceneWithDialog();
 }
 
 void MainWindow::exportAllImagesWithDialog()
 {
-    exportImagesWithDialog(m_scene->graphicsItems());
+    m_exports->exportAllImagesWithDialog();
 }
 
 void MainWindow::exportSelectedImages()
 {
-    exportImagesWithDialog(m_scene->selectedGraphicsItems());
-}
-
-void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
-{
-    const bool anyImage = std::any_of(items.cbegin(), items.cend(),
-        [](GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
-    if (!anyImage || !isIdle())
-        return;
-    const QString directory
-        = QFileDialog::getExistingDirectory(this, tr("Export Images"), browsePath());
-    if (directory.isEmpty())
-        return;
-    ExportImagesDialog dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    startImageExport(items, directory, dialog.exportCropping(), dialog.nameOverride(), 100);
-}
-
-void MainWindow::startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
-    bool exportCropping, const QString &nameOverride, int quality)
-{
-    QList<ImageExporter::Picture> pictures;
-    for (GraphicsItem *item : items) {
-        if (item->itemType() != GraphicsItem::ImageItemType)
-            continue;
-        const auto *image = static_cast<GraphicsImageItem *>(item);
-        ImageExporter::Picture picture { image->name(),
-            ImageExporter::renderItem(image, exportCropping) };
-        // An image whose file was missing has nothing to write.
-        if (!picture.image.isNull())
-            pictures.append(picture);
-    }
-    ImageExporter::ExportSettings settings;
-    settings.exportCropping = exportCropping;
-    settings.path = directory;
-    settings.nameOverride = nameOverride;
-    settings.quality = quality;
-    m_loading = true;
-    QMetaObject::invokeMethod(m_exporter, "exportItems", Qt::QueuedConnection,
-        Q_ARG(QList<ImageExporter::Picture>, pictures),
-        Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, createJob(m_exporter)));
+    m_exports->exportSelectedImages();
 }
 
 void MainWindow::hardExit(int exitCode)

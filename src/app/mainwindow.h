@@ -26,6 +26,7 @@ class Relinker;
 class CommandHandler;
 class CommandLineExecutor;
 class CopyPasteHandler;
+class ExportController;
 class GraphicsImageItem;
 class ImageExporter;
 class JobController;
@@ -87,8 +88,9 @@ public:
     QString currentPath() const { return m_document->currentPath(); }
     QStringList recentFiles() const;
     SaveFileLoader *saveFileLoader() const { return m_saveFileLoader; }
-    ImageExporter *imageExporter() const { return m_exporter; }
-    CommandLineExecutor *commandLineExecutor() const { return m_commandLineExecutor; }
+    ImageExporter *imageExporter() const;
+    CommandLineExecutor *commandLineExecutor() const;
+    ExportController *exports() const { return m_exports; }
     void setCommandLineMode(bool on);
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
     MainFrame *frame() const { return m_frame; }
@@ -158,11 +160,7 @@ public slots:
     // Export and named commands.
     // Loads files with the images centred on (x, y) in the scene.
     void load(const QStringList &paths, float x, float y);
-    void exportScene(const QString &fileName, int width, int height, bool includeBackground,
-        bool includeBorders, int quality);
     void exportSceneWithDialog();
-    void exportAllImages(
-        const QString &savePath, bool exportCropping, const QString &nameOverride, int quality);
     void exportAllImagesWithDialog();
     void exportSelectedImages();
     // The clipboard: copies the selection; pastes at the pointer when it is over the canvas,
@@ -205,8 +203,6 @@ protected:
 
 private:
     void buildInterface();
-    // A named command started from its key binding.
-    void runBoundCommand(const QString &name);
     // Registers the application's own style template and applies the colour scheme.
     void applyColorScheme();
     void createDocument();
@@ -231,12 +227,7 @@ private:
     // Wires the view's requests and the settings it follows.
     void connectView();
 
-    // Export and named commands.
     void setUpExportAndCommands();
-    void exportImagesWithDialog(const QList<GraphicsItem *> &items);
-    // Paints the items here, on their own thread, and has the exporter write them.
-    void startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
-        bool exportCropping, const QString &nameOverride, int quality);
 
     GeneralSettings *m_settings = nullptr;
     Setting *m_selectNew = nullptr;
@@ -285,7 +276,5 @@ private:
     void setUpClipboard();
     CopyPasteHandler *m_copyPaste = nullptr;
 
-    // Export and named commands.
-    ImageExporter *m_exporter = nullptr;
-    CommandLineExecutor *m_commandLineExecutor = nullptr;
+    ExportController *m_exports = nullptr;
 };
