@@ -12,6 +12,7 @@
 #include "app/recentfiles.h"
 #include "app/relinkcontroller.h"
 #include "app/selectioncopy.h"
+#include "app/settingsbinder.h"
 #include "app/updatecontroller.h"
 #include "app/windowmodes.h"
 #include "commands/commandhandler.h"
@@ -129,50 +130,8 @@ void MainWindow::buildSettings()
         KeyBinder::instance()->upgradeScrollFunctionality(scrollFunctionality);
     });
 
-    // The loader lives on the worker thread: its settings reach it by queued calls.
-    const auto forward = [this](const QString &name, const char *slot) {
-        Setting *setting = m_settings->setting(name);
-        const auto apply = [this, slot, setting] {
-            const QVariant value = setting->value();
-            if (value.userType() == QMetaType::Bool)
-                QMetaObject::invokeMethod(
-                    m_imageLoader, slot, Qt::QueuedConnection, Q_ARG(bool, value.toBool()));
-            else
-                QMetaObject::invokeMethod(m_imageLoader, slot, Qt::QueuedConnection,
-                    Q_ARG(int, m_settings->intValue(setting->name())));
-        };
-        connect(setting, &Setting::changed, this, apply);
-        apply();
-    };
-    forward(QStringLiteral("AutoDownscale"), "setAutoDownscale");
-    forward(QStringLiteral("AutoDownscaleMaxWidth"), "setAutoDownscaleMaxWidth");
-    forward(QStringLiteral("AutoDownscaleMaxHeight"), "setAutoDownscaleMaxHeight");
-
-    Setting *embed = m_settings->setting(QStringLiteral("Embed Local Files"));
-    const auto applyEmbed = [this, embed] {
-        QMetaObject::invokeMethod(m_saveFileLoader, "setEmbedLocalFiles", Qt::QueuedConnection,
-            Q_ARG(bool, embed->value().toBool()));
-    };
-    connect(embed, &Setting::changed, this, applyEmbed);
-    applyEmbed();
-    Setting *compression = m_settings->setting(QStringLiteral("Save Compression"));
-    const auto applyCompression = [this] {
-        QMetaObject::invokeMethod(m_saveFileLoader, "setSaveCompression", Qt::QueuedConnection,
-            Q_ARG(int, m_settings->intValue(QStringLiteral("Save Compression"))));
-    };
-    connect(compression, &Setting::changed, this, applyCompression);
-    applyCompression();
-    // Pictures keep the files they came from only while boards store them.
-    Setting *storage = m_settings->setting(QStringLiteral("Picture Storage"));
-    const auto applyStorage = [this] {
-        const int chosen = m_settings->intValue(QStringLiteral("Picture Storage"));
-        QMetaObject::invokeMethod(
-            m_saveFileLoader, "setPictureStorage", Qt::QueuedConnection, Q_ARG(int, chosen));
-        QMetaObject::invokeMethod(m_imageLoader, "setKeepOriginals", Qt::QueuedConnection,
-            Q_ARG(bool, chosen == SaveFileLoader::OriginalFiles));
-    };
-    connect(storage, &Setting::changed, this, applyStorage);
-    applyStorage();
+    m_binder = new SettingsBinder(m_settings, this);
+    m_binder->bindLoaders(m_imageLoader, m_saveFileLoader);
 
     // Read when the moment comes: held from here, so the key table knows they are used.
     m_selectNew = m_settings->setting(QStringLiteral("SelectNew"));
@@ -492,48 +451,7 @@ void MainWindow::connectView()
         middle.mouseButtons = Qt::MiddleButton;
         KeyBinder::instance()->addDefaultAlias(pan->name(), middle);
     }
-    const auto forward = [this](const char *key, auto apply) {
-        Setting *setting = m_settings->setting(QString::fromLatin1(key));
-        connect(setting, &Setting::changed, m_view,
-            [this, setting, apply] { apply(m_view, setting->value()); });
-        apply(m_view, setting->value());
-    };
-    forward("WheelFunctionality",
-        [](GraphicsView *view, const QVariant &value) { view->setWheelMode(value.toInt()); });
-    forward("InvertWheel",
-        [](GraphicsView *view, const QVariant &value) { view->setInvertWheel(value.toBool()); });
-    forward("ActivateSelectedImages", [](GraphicsView *view, const QVariant &value) {
-        view->setActivateSelected(value.toBool());
-    });
-    forward("Alignment Padding",
-        [](GraphicsView *view, const QVariant &value) { view->setAlignmentGap(value.toInt()); });
-    forward("SlideshowInterval", [](GraphicsView *view, const QVariant &value) {
-        view->setSlideshowInterval(value.toInt());
-    });
-    forward("SelectTextOnEditingStart", [](GraphicsView *view, const QVariant &value) {
-        view->setSelectTextOnEditingStart(value.toBool());
-    });
-    forward("FinishNoteWithReturn", [](GraphicsView *view, const QVariant &value) {
-        view->setFinishNoteWithReturn(value.toBool());
-    });
-    forward("ScaleOnResize",
-        [](GraphicsView *view, const QVariant &value) { view->setScaleOnResize(value.toBool()); });
-    forward("TransformGizmo",
-        [](GraphicsView *view, const QVariant &value) { view->setGizmoEnabled(value.toBool()); });
-    forward("TransformGizmoDisplayMode", [](GraphicsView *view, const QVariant &value) {
-        view->setGizmoDisplayMode(value.toInt());
-    });
-    forward("TransformGizmoHandleSize",
-        [](GraphicsView *view, const QVariant &value) { view->setGizmoHandleSize(value.toInt()); });
-    forward("TransformGizmoFadeWhenInactive", [](GraphicsView *view, const QVariant &value) {
-        view->setGizmoFadeWhenInactive(value.toBool());
-    });
-    forward("DrawImageBorders", [](GraphicsView *view, const QVariant &value) {
-        view->graphicsScene()->setBorderMode(value.toInt());
-    });
-    forward("ZoomQuality", [](GraphicsView *view, const QVariant &value) {
-        view->graphicsScene()->setZoomQuality(value.toInt());
-    });
+    m_binder->bindView(m_view);
 }
 
 void MainWindow::applyColorScheme()

@@ -46,6 +46,7 @@ class QCommandLineParser;
 class QThread;
 class RecentFiles;
 class Setting;
+class SettingsBinder;
 class UpdateController;
 
 // The one top-level window: frameless, it hosts the window frame with the canvas view, and owns
@@ -230,6 +231,7 @@ private:
     void setUpExportAndCommands();
 
     GeneralSettings *m_settings = nullptr;
+    SettingsBinder *m_binder = nullptr;
     Setting *m_selectNew = nullptr;
     Setting *m_packMethod = nullptr;
     Setting *m_dropFocus = nullptr;
