@@ -6,12 +6,12 @@
 #include "app/commandlineexecutor.h"
 #include "app/commandlineoptions.h"
 #include "app/exportcontroller.h"
+#include "app/importcontroller.h"
 #include "app/jobcontroller.h"
 #include "app/mainwindowactions.h"
 #include "app/messagelog.h"
 #include "app/recentfiles.h"
 #include "app/relinkcontroller.h"
-#include "app/selectioncopy.h"
 #include "app/settingsbinder.h"
 #include "app/updatecontroller.h"
 #include "app/windowmodes.h"
@@ -50,14 +50,11 @@
 #include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMimeData>
 #include <QPixmap>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextStream>
 #include <QVBoxLayout>
@@ -181,12 +178,13 @@ void MainWindow::buildInterface()
     connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
         [this](const QString &path) { m_pendingScenePath = path; });
     m_jobs->follow(m_saveFileLoader, JobController::Placement::AsRead, false);
-    setUpClipboard();
+    setUpImport();
     createDocument();
     setUpRelinking();
 
     m_recent = new RecentFiles(
-        m_settings, [this](const QString &path) { queueImageLoad({ QUrl::fromLocalFile(path) }); },
+        m_settings,
+        [this](const QString &path) { m_import->queueImageLoad({ QUrl::fromLocalFile(path) }); },
         this);
     connect(m_document, &SceneDocument::fileUsed, m_recent, &RecentFiles::add);
     m_actions = new MainWindowActions(this);
@@ -348,7 +346,8 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
     offerFirstTimeSetup();
     if (parser.isSet(CommandLineOptions::BruteForce)) {
         m_bruteForceNextLoad = true;
-        queueImageLoad({ QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
+        m_import->queueImageLoad(
+            { QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
     } else if (parser.isSet(Restore)) {
         const QString path = parser.value(Restore);
         if (m_document->restoreAutoSave(path)) {
@@ -363,7 +362,7 @@ bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
         for (const QString &board : qAsConst(otherBoards))
             Application::startInstance({ board });
         if (!files.isEmpty())
-            queueImageLoad(files);
+            m_import->queueImageLoad(files);
         else if (m_autoLoad->value().toBool() && !m_recent->actions().isEmpty()
             && !m_recent->paths().isEmpty())
             m_recent->actions().first()->trigger();
@@ -419,31 +418,29 @@ void MainWindow::showAbout()
     dialog.exec();
 }
 
-void MainWindow::handleOpenFileRequest(const QList<QUrl> &urls)
+void MainWindow::setUpImport()
 {
-    queueImageLoad(urls);
+    ImportController::Host host;
+    host.window = this;
+    host.dropFocus = m_dropFocus;
+    host.refuseEdit = [this] { return refuseEdit(); };
+    host.loadingStarted = [this] { m_loading = true; };
+    m_import = new ImportController(m_view, m_jobs, m_imageLoader, m_worker, std::move(host), this);
+    connect(m_view, &GraphicsView::dropRequested, m_import, &ImportController::handleDrop);
 }
 
-void MainWindow::queueImageLoad(const QList<QUrl> &urls)
+void MainWindow::handleOpenFileRequest(const QList<QUrl> &urls)
 {
-    if (urls.isEmpty())
-        return;
-    ImageLoader::Source source;
-    source.urls = urls;
-    source.position = m_view->mapToScene(m_view->viewport()->rect().center());
-    loadSource(source);
+    m_import->queueImageLoad(urls);
 }
 
 void MainWindow::loadSource(const ImageLoader::Source &source)
 {
-    m_loading = true;
-    QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
-        Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, createJob(m_imageLoader)));
+    m_import->loadSource(source);
 }
 
 void MainWindow::connectView()
 {
-    connect(m_view, &GraphicsView::dropRequested, this, &MainWindow::handleDrop);
     // The pan action's second default: the middle button, with the same conditions.
     if (Action *pan = ActionHandler::instance()->action(QString::fromLatin1(ActionNames::Pan))) {
         ActionBinding middle = pan->binding(0);
@@ -466,45 +463,6 @@ void MainWindow::applyColorScheme()
     connect(colors, &ColorCustomizer::styleUpdated, this, forwardNoteColor, Qt::QueuedConnection);
     m_frame->applyColors();
     forwardNoteColor();
-}
-
-void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
-{
-    if (!mimeData)
-        return;
-    if (m_view->isCanvasLocked()) {
-        // While a load runs the lock is the load's; otherwise the user locked the canvas.
-        if (!refuseWhileLoading())
-            showNotice(
-                tr("Canvas lock"), tr("Canvas locked"), QStringLiteral(":/cf/icons/lock.svg"));
-        return;
-    }
-    // The mime data belongs to the drag and dies with this call: copy what the loader needs.
-    ImageLoader::Source source;
-    source.urls = mimeData->urls();
-    // A picture from another program is taken as it came and decoded in a helper: its bytes
-    // are as untrusted as any file's.
-    QStringList imageTypes = mimeData->formats().filter(QRegularExpression("^image/"));
-    if (imageTypes.removeAll(QStringLiteral("image/png")))
-        imageTypes.prepend(QStringLiteral("image/png"));
-    for (const QString &type : qAsConst(imageTypes)) {
-        source.imageBytes = mimeData->data(type);
-        source.imageFormat = type.mid(6).section(QLatin1Char('+'), 0, 0).toLatin1();
-        if (!source.imageBytes.isEmpty())
-            break;
-    }
-    if (source.imageBytes.isEmpty() && mimeData->hasImage())
-        source.image = qvariant_cast<QImage>(mimeData->imageData());
-    if (mimeData->hasHtml())
-        source.html = mimeData->html();
-    if (mimeData->hasText())
-        source.text = mimeData->text();
-    source.position = m_view->mapToScene(position);
-    loadSource(source);
-    if (m_dropFocus->value().toBool()) {
-        activateWindow();
-        raise();
-    }
 }
 
 QString MainWindow::browsePath() const
@@ -898,21 +856,7 @@ CommandLineExecutor *MainWindow::commandLineExecutor() const
 
 void MainWindow::load(const QStringList &paths, float x, float y)
 {
-    // Scene files found among them are remembered by path: make it independent of the
-    // working directory.
-    QStringList absolute;
-    for (const QString &path : paths) {
-        if (!path.isEmpty())
-            absolute.append(QFileInfo(path).absoluteFilePath());
-    }
-    if (absolute.isEmpty())
-        return;
-    m_loading = true;
-    LoadJob *job = createJob(m_imageLoader);
-    // Packing keeps the top-left corner of the new items: centre them afterwards.
-    m_jobs->centreItems(job, QPointF(x, y));
-    QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
-        Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y), Q_ARG(LoadJob *, job));
+    m_import->load(paths, x, y);
 }
 
 void MainWindow::exportSceneWithDialog()
@@ -942,49 +886,12 @@ void MainWindow::hardExit(int exitCode)
     Application::endProcess(exitCode);
 }
 
-// Clipboard -------------------------------------------------------------------------------------
-
-void MainWindow::setUpClipboard()
-{
-    m_copyPaste = new CopyPasteHandler;
-    m_copyPaste->moveToThread(m_worker);
-    connect(m_worker, &QThread::finished, m_copyPaste, &QObject::deleteLater);
-    // Pasted items keep their places around the paste point: not packed, one undo step.
-    m_jobs->follow(m_copyPaste, JobController::Placement::Placed, true);
-    // The instance that copied is gone: paste what other programs would.
-    connect(m_copyPaste, &CopyPasteHandler::pasteFallbackRequested, this,
-        [this](const QPointF &position) {
-            handleDrop(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard),
-                m_view->mapFromScene(position));
-        });
-}
-
 void MainWindow::copy()
 {
-    m_copyPaste->copy(SelectionCopy::take(m_scene));
-}
-
-void MainWindow::paste()
-{
-    pasteAt(QCursor::pos());
+    m_import->copy();
 }
 
 void MainWindow::pasteAt(const QPoint &globalPosition)
 {
-    if (refuseEdit())
-        return;
-    const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!mimeData)
-        return;
-    QPoint at = m_view->viewport()->mapFromGlobal(globalPosition);
-    if (!m_view->viewport()->rect().contains(at))
-        at = m_view->viewport()->rect().center();
-    if (!mimeData->hasFormat(CopyPasteHandler::MimeType)) {
-        handleDrop(mimeData, at);
-        return;
-    }
-    m_loading = true;
-    QMetaObject::invokeMethod(m_copyPaste, "paste", Qt::QueuedConnection,
-        Q_ARG(QByteArray, mimeData->data(CopyPasteHandler::MimeType)),
-        Q_ARG(QPointF, m_view->mapToScene(at)), Q_ARG(LoadJob *, createJob(m_copyPaste)));
+    m_import->pasteAt(globalPosition);
 }

@@ -25,7 +25,6 @@ class RelinkController;
 class Relinker;
 class CommandHandler;
 class CommandLineExecutor;
-class CopyPasteHandler;
 class ExportController;
 class GraphicsImageItem;
 class ImageExporter;
@@ -34,7 +33,7 @@ class GeneralSettings;
 class GraphicsItem;
 class GraphicsScene;
 class GraphicsView;
-class QMimeData;
+class ImportController;
 class LoadJob;
 class MainFrame;
 class MainWindowActions;
@@ -127,8 +126,6 @@ public slots:
     void restartForUpdate();
     // Loads what a drop or paste brought, at source.position.
     void loadSource(const ImageLoader::Source &source);
-    // Loads what was dropped on the canvas at the drop point (view coordinates).
-    void handleDrop(const QMimeData *mimeData, const QPoint &position);
     void clearScene();
     void forceClear();
     void undo();
@@ -167,7 +164,6 @@ public slots:
     // The clipboard: copies the selection; pastes at the pointer when it is over the canvas,
     // else at the canvas centre (globalPosition: where a context menu was opened).
     void copy();
-    void paste();
     void pasteAt(const QPoint &globalPosition);
     // Ends the process with exitCode, asking nothing.
     void hardExit(int exitCode);
@@ -219,7 +215,7 @@ private:
     bool evaluateCommandLine(const QCommandLineParser &parser);
     void buildAutoSave();
     void setUpRelinking();
-    void queueImageLoad(const QList<QUrl> &urls);
+    void setUpImport();
     // A job followed from its start to its end, and deleted afterwards.
     LoadJob *createJob(BaseLoader *loader);
     // Refuses an operation while jobs run: they hold items and the undo stack.
@@ -274,9 +270,7 @@ private:
 
     RecentFiles *m_recent = nullptr;
 
-    // The clipboard handler, on the worker thread.
-    void setUpClipboard();
-    CopyPasteHandler *m_copyPaste = nullptr;
+    ImportController *m_import = nullptr;
 
     ExportController *m_exports = nullptr;
 };
