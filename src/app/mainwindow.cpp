@@ -4,7 +4,6 @@
 #include "app/applog.h"
 #include "app/autosavescheduler.h"
 #include "app/commandlineexecutor.h"
-#include "app/commandlineoptions.h"
 #include "app/exportcontroller.h"
 #include "app/importcontroller.h"
 #include "app/jobcontroller.h"
@@ -13,6 +12,7 @@
 #include "app/recentfiles.h"
 #include "app/relinkcontroller.h"
 #include "app/settingsbinder.h"
+#include "app/startupcontroller.h"
 #include "app/updatecontroller.h"
 #include "app/windowmodes.h"
 #include "commands/commandhandler.h"
@@ -23,7 +23,6 @@
 #include "loading/imageloader.h"
 #include "loading/loadjob.h"
 #include "loading/workpools.h"
-#include "persistence/autosavefile.h"
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
 #include "scene/graphicsimageitem.h"
@@ -46,23 +45,18 @@
 #include "view/graphicsview.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QPixmap>
 #include <QScrollBar>
-#include <QTextStream>
-#include <QVBoxLayout>
-
 #include <QThread>
 #include <QTimer>
-#include <algorithm>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -289,87 +283,23 @@ void MainWindow::createJobController()
 
 bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
 {
-    using namespace CommandLineOptions;
-
-    UpdateController::recoverInterruptedUpdate();
-    if (parser.isSet(PrintKeyBindings)) {
-        const QString path = parser.value(PrintKeyBindings);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
-            qCCritical(lcApp, "Could not open %s to print the key bindings: %s",
-                qUtf8Printable(path), qUtf8Printable(file.errorString()));
-            Application::endProcess(1);
-        }
-        QTextStream stream(&file);
-        stream.setCodec("UTF-8");
-        stream << KeyBinder::instance()->toHtml();
-        stream.flush();
-        file.close();
-        Application::endProcess(0);
-    }
-
-    if (parser.isSet(CommandHelp)) {
-        m_exports->commandLineExecutor()->printHelp();
-        Application::endProcess(0);
-    }
-
-    if (parser.isSet(Command)) {
-        setCommandLineMode(true);
-        m_exports->commandLineExecutor()->execute(parser.values(Command));
-        return true;
-    }
-
-    // Each board opens in a window of its own, as a file manager that opens several at once
-    // expects: this window takes the first, another instance each of the others.
-    QList<QUrl> files;
-    QStringList otherBoards;
-    const QStringList positional = parser.positionalArguments();
-    for (const QString &path : positional) {
-        const bool isBoard = ImageLoader::isSceneFile(path);
-        if (isBoard && std::any_of(files.cbegin(), files.cend(), [](const QUrl &file) {
-                return ImageLoader::isSceneFile(file.toLocalFile());
-            }))
-            otherBoards.append(QFileInfo(path).absoluteFilePath());
-        else
-            files.append(QUrl::fromLocalFile(path));
-    }
-
-    if (parser.isSet(Update)) {
-        // This process only carries out the update: the updater's window is all it shows.
-        m_updateTarget = parser.value(Update);
-        if (m_updateTarget.isEmpty())
-            m_updateTarget = QCoreApplication::applicationFilePath();
-        m_updates->start(false, m_updateTarget);
-        return false;
-    }
-
-    offerFirstTimeSetup();
-    if (parser.isSet(CommandLineOptions::BruteForce)) {
-        m_bruteForceNextLoad = true;
-        m_import->queueImageLoad(
-            { QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
-    } else if (parser.isSet(Restore)) {
-        const QString path = parser.value(Restore);
-        if (m_document->restoreAutoSave(path)) {
-            QMetaObject::invokeMethod(
-                this, [this, path] { load(path, RestoreAutoSave); }, Qt::QueuedConnection);
-        } else {
-            qCWarning(lcApp, "Another instance owns the autosave %s.", qUtf8Printable(path));
-        }
-    } else {
-        if (AutoSaveScheduler::offerLeftOvers(this))
-            Application::endProcess(0);
-        for (const QString &board : qAsConst(otherBoards))
-            Application::startInstance({ board });
-        if (!files.isEmpty())
-            m_import->queueImageLoad(files);
-        else if (m_autoLoad->value().toBool() && !m_recent->actions().isEmpty()
-            && !m_recent->paths().isEmpty())
-            m_recent->actions().first()->trigger();
-    }
-
-    m_updates->start(m_checkForUpdates->value().toBool(), QString());
-    return true;
+    StartupController::Host host;
+    host.window = this;
+    host.commands = m_exports->commandLineExecutor();
+    host.updates = m_updates;
+    host.import = m_import;
+    host.recent = m_recent;
+    host.document = m_document;
+    host.autoLoad = m_autoLoad;
+    host.checkForUpdates = m_checkForUpdates;
+    host.enterCommandLineMode = [this] { setCommandLineMode(true); };
+    host.offerFirstTimeSetup = [this] { offerFirstTimeSetup(); };
+    host.bruteForceNextLoad = [this] { m_bruteForceNextLoad = true; };
+    host.loadRestoredAutoSave = [this](const QString &path) {
+        QMetaObject::invokeMethod(
+            this, [this, path] { load(path, RestoreAutoSave); }, Qt::QueuedConnection);
+    };
+    return StartupController(std::move(host)).run(parser);
 }
 
 bool MainWindow::offerFirstTimeSetup()

@@ -210,8 +210,7 @@ private:
     void buildSettings();
     void startWorker();
     void createJobController();
-    // Acts on the command line: the first option that applies decides. Returns false when the
-    // window must stay hidden.
+    // Acts on the command line; returns false when the window must stay hidden.
     bool evaluateCommandLine(const QCommandLineParser &parser);
     void buildAutoSave();
     void setUpRelinking();
@@ -253,7 +252,6 @@ private:
     bool m_loading = false;
     // Close was asked for while jobs ran: the window closes (asking as usual) once they end.
     bool m_closeWhenIdle = false;
-    QString m_updateTarget;
     UpdateController *m_updates = nullptr;
 
     SceneDocument *m_document = nullptr;
