@@ -4,6 +4,7 @@
 #include "app/applog.h"
 #include "app/autosavescheduler.h"
 #include "app/commandlineexecutor.h"
+#include "app/dialogprompter.h"
 #include "app/exportcontroller.h"
 #include "app/importcontroller.h"
 #include "app/jobcontroller.h"
@@ -38,7 +39,6 @@
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
 #include "ui/customizesettings.h"
-#include "ui/errordialog.h"
 #include "ui/firsttimedialog.h"
 #include "ui/mainframe.h"
 #include "ui/preferenceswindow.h"
@@ -56,7 +56,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <utility>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -568,6 +567,7 @@ void MainWindow::saveBrowsePath(const QString &path)
 
 void MainWindow::createDocument()
 {
+    m_dialogs = std::make_unique<DialogPrompter>(this, m_browsePath);
     SceneDocument::Host host;
     host.sceneState = [this] { return sceneStateForSave(); };
     host.createJob = [this](bool opensFile) {
@@ -610,32 +610,7 @@ AbstractDocumentPrompter *MainWindow::prompter()
 {
     if (m_commandLineMode)
         return &m_commandLinePrompter;
-    return this;
-}
-
-int MainWindow::ask(const QString &title, const QString &message,
-    const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning, int answerWhenHidden)
-{
-    return ConfirmDialog::ask(this, title, message, buttons, hideWarning, answerWhenHidden);
-}
-
-void MainWindow::showError(const QString &heading, const QString &details)
-{
-    ErrorDialog::show(this, heading, details);
-}
-
-QString MainWindow::askSavePath(const QString &title, const QString &proposedName,
-    const QStringList &fileTypes, int *chosenType)
-{
-    const QString directory = browsePath();
-    QString chosen = fileTypes.value(0);
-    const QString path = QFileDialog::getSaveFileName(this, title,
-        QDir(directory).filePath(proposedName), fileTypes.join(QLatin1String(";;")), &chosen);
-    if (chosenType)
-        *chosenType = std::max(0, int(fileTypes.indexOf(chosen)));
-    if (!path.isEmpty())
-        saveBrowsePath(path);
-    return path;
+    return m_dialogs.get();
 }
 
 void MainWindow::save(int options)

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "app/abstractdocumentprompter.h"
 #include "app/commandlineprompter.h"
 #include "app/scenedocument.h"
 #include "loading/imageloader.h"
 #include "persistence/savefileloader.h"
 #include "scene/itemrecord.h"
-#include "ui/confirmdialog.h"
 
 #include <QColor>
 #include <QHash>
@@ -25,6 +23,7 @@ class RelinkController;
 class Relinker;
 class CommandHandler;
 class CommandLineExecutor;
+class DialogPrompter;
 class ExportController;
 class GraphicsImageItem;
 class ImageExporter;
@@ -52,12 +51,14 @@ class UpdateController;
 // the scene, the undo stack, the loaders and the worker thread they run on. Deletes itself when
 // closed; its destruction ends the application.
 //
-// The scene file's life cycle is the SceneDocument's; the window answers its questions with
-// dialogs (in command-line mode a CommandLinePrompter answers instead).
+// The scene file's life cycle is the SceneDocument's; a DialogPrompter answers its questions
+// with dialogs over the window (in command-line mode a CommandLinePrompter answers instead).
+// Jobs, imports, exports and named commands, autosave, recent files and the start-up reaction
+// to the command line are each a helper's, which reaches the window through callbacks.
 //
 // Threads: everything here runs on the GUI thread. The loaders on the worker thread hand over
 // records through queued signals; the items are built here.
-class MainWindow : public QWidget, public AbstractDocumentPrompter {
+class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
@@ -189,15 +190,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
-    // The document's questions, as dialogs.
-    bool isInteractive() const override { return true; }
-    int ask(const QString &title, const QString &message,
-        const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
-        int answerWhenHidden = -1) override;
-    void showError(const QString &heading, const QString &details) override;
-    QString askSavePath(const QString &title, const QString &proposedName,
-        const QStringList &fileTypes, int *chosenType) override;
-
 private:
     void buildInterface();
     // Registers the application's own style template and applies the colour scheme.
@@ -261,6 +253,7 @@ private:
     // Scene loads that reported missing pictures: the dialog follows when they end.
     QSet<LoadJob *> m_loadsWithMissing;
     CommandLinePrompter m_commandLinePrompter;
+    std::unique_ptr<DialogPrompter> m_dialogs;
     SaveFileLoader *m_saveFileLoader = nullptr;
     QString m_pendingScenePath;
 
