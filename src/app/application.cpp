@@ -15,8 +15,12 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QProcess>
 #include <QScreen>
 #include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
 
 static void initResources()
 {
@@ -163,6 +167,27 @@ QStringList Application::restartArguments() const
     if (!logFile.isEmpty())
         arguments << QStringLiteral("--logfile") << logFile;
     return arguments;
+}
+
+void Application::startInstance(const QStringList &arguments)
+{
+    // The other instance uses this one's settings and log.
+    QStringList all;
+    if (Application *application = instance())
+        all = application->restartArguments();
+    all << arguments;
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), all))
+        qCWarning(lcApp, "Could not start an instance for %s", qUtf8Printable(arguments.last()));
+}
+
+void Application::endProcess(int exitCode)
+{
+    // exit() skips destructors: write what the settings upgrade changed before leaving.
+    if (SettingsHandler *handler = SettingsHandler::instance())
+        handler->sync();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(exitCode);
 }
 
 bool Application::event(QEvent *event)

@@ -40,6 +40,11 @@ public:
     // command line, so that paths with spaces survive.
     QStringList restartArguments() const;
 
+    // Starts another instance of the program with these arguments after the shared ones.
+    static void startInstance(const QStringList &arguments);
+    // Ends the process at once, asking nothing, with the settings written.
+    [[noreturn]] static void endProcess(int exitCode);
+
     bool event(QEvent *event) override;
 
 private:

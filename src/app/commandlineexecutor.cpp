@@ -85,8 +85,8 @@ void CommandLineExecutor::registerCommand(const QString &name, const Command &co
     m_commands.insert(name, command);
 }
 
-void CommandLineExecutor::registerStandardCommands(
-    QObject *target, BaseLoader *imageLoader, BaseLoader *sceneLoader, BaseLoader *exporter)
+void CommandLineExecutor::registerStandardCommands(QObject *target, QObject *exportTarget,
+    BaseLoader *imageLoader, BaseLoader *sceneLoader, BaseLoader *exporter)
 {
     const auto parameter
         = [](const QString &name, const QVariant &value, const QString &description) {
@@ -107,7 +107,7 @@ void CommandLineExecutor::registerStandardCommands(
         { target, "saveQuiet(QString)", tr("Saves the current scene."),
             { parameter(tr("Path"), QString(), path) }, { sceneLoader }, {}, {}, {}, {} });
     registerCommand(QStringLiteral("exportScene"),
-        { target, "exportScene(QString, int, int, bool, bool, int)",
+        { exportTarget, "exportScene(QString, int, int, bool, bool, int)",
             tr("Exports the current scene."),
             { parameter(tr("Path"), QString(), path),
                 parameter(tr("Width"), -1,
@@ -121,7 +121,7 @@ void CommandLineExecutor::registerStandardCommands(
                 parameter(tr("Quality"), 100, quality) },
             { exporter }, {}, {}, {}, {} });
     registerCommand(QStringLiteral("exportImages"),
-        { target, "exportAllImages(QString, bool, QString, int)",
+        { exportTarget, "exportAllImages(QString, bool, QString, int)",
             tr("Exports all images in the current scene to individual png files."),
             { parameter(tr("Output directory"), QString(),
                   tr("The directory must exist for the export to succeed.")),

@@ -47,9 +47,10 @@ public:
     explicit CommandLineExecutor(QObject *parent = nullptr);
 
     void registerCommand(const QString &name, const Command &command);
-    // The commands of the main window: load, save, exportScene, exportImages, exit, clearScene.
-    void registerStandardCommands(
-        QObject *target, BaseLoader *imageLoader, BaseLoader *sceneLoader, BaseLoader *exporter);
+    // The program's commands: load, save, exit and clearScene run on target, exportScene and
+    // exportImages on exportTarget.
+    void registerStandardCommands(QObject *target, QObject *exportTarget, BaseLoader *imageLoader,
+        BaseLoader *sceneLoader, BaseLoader *exporter);
     QStringList commandNames() const { return m_order; }
 
     // Answers whether no job of the owner is asked for or running. Without it, commands never

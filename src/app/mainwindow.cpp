@@ -2,24 +2,27 @@
 
 #include "app/application.h"
 #include "app/applog.h"
+#include "app/autosavescheduler.h"
 #include "app/commandlineexecutor.h"
-#include "app/commandlineoptions.h"
+#include "app/dialogprompter.h"
+#include "app/exportcontroller.h"
+#include "app/importcontroller.h"
 #include "app/jobcontroller.h"
 #include "app/mainwindowactions.h"
 #include "app/messagelog.h"
+#include "app/recentfiles.h"
 #include "app/relinkcontroller.h"
-#include "app/selectioncopy.h"
+#include "app/settingsbinder.h"
+#include "app/startupcontroller.h"
 #include "app/updatecontroller.h"
 #include "app/windowmodes.h"
 #include "clipboard/copypastehandler.h"
 #include "commands/commandhandler.h"
-#include "export/imageexporter.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
 #include "input/keybinder.h"
 #include "jobs/loadjob.h"
 #include "loading/imageloader.h"
-#include "persistence/autosavefile.h"
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
 #include "platform/workpools.h"
@@ -33,42 +36,26 @@
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
 #include "ui/aboutdialog.h"
-#include "ui/autosaverecoverydialog.h"
 #include "ui/colorcustomizer.h"
 #include "ui/confirmdialog.h"
 #include "ui/customizesettings.h"
-#include "ui/errordialog.h"
-#include "ui/exportimagesdialog.h"
-#include "ui/exportscenedialog.h"
 #include "ui/firsttimedialog.h"
 #include "ui/mainframe.h"
 #include "ui/preferenceswindow.h"
 #include "view/graphicsview.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QCursor>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMimeData>
-#include <QPixmap>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QScrollBar>
-#include <QTextStream>
-#include <QVBoxLayout>
-
 #include <QThread>
 #include <QTimer>
-#include <algorithm>
+#include <QVBoxLayout>
 
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -133,50 +120,8 @@ void MainWindow::buildSettings()
         KeyBinder::instance()->upgradeScrollFunctionality(scrollFunctionality);
     });
 
-    // The loader lives on the worker thread: its settings reach it by queued calls.
-    const auto forward = [this](const QString &name, const char *slot) {
-        Setting *setting = m_settings->setting(name);
-        const auto apply = [this, slot, setting] {
-            const QVariant value = setting->value();
-            if (value.userType() == QMetaType::Bool)
-                QMetaObject::invokeMethod(
-                    m_imageLoader, slot, Qt::QueuedConnection, Q_ARG(bool, value.toBool()));
-            else
-                QMetaObject::invokeMethod(m_imageLoader, slot, Qt::QueuedConnection,
-                    Q_ARG(int, m_settings->intValue(setting->name())));
-        };
-        connect(setting, &Setting::changed, this, apply);
-        apply();
-    };
-    forward(QStringLiteral("AutoDownscale"), "setAutoDownscale");
-    forward(QStringLiteral("AutoDownscaleMaxWidth"), "setAutoDownscaleMaxWidth");
-    forward(QStringLiteral("AutoDownscaleMaxHeight"), "setAutoDownscaleMaxHeight");
-
-    Setting *embed = m_settings->setting(QStringLiteral("Embed Local Files"));
-    const auto applyEmbed = [this, embed] {
-        QMetaObject::invokeMethod(m_saveFileLoader, "setEmbedLocalFiles", Qt::QueuedConnection,
-            Q_ARG(bool, embed->value().toBool()));
-    };
-    connect(embed, &Setting::changed, this, applyEmbed);
-    applyEmbed();
-    Setting *compression = m_settings->setting(QStringLiteral("Save Compression"));
-    const auto applyCompression = [this] {
-        QMetaObject::invokeMethod(m_saveFileLoader, "setSaveCompression", Qt::QueuedConnection,
-            Q_ARG(int, m_settings->intValue(QStringLiteral("Save Compression"))));
-    };
-    connect(compression, &Setting::changed, this, applyCompression);
-    applyCompression();
-    // Pictures keep the files they came from only while boards store them.
-    Setting *storage = m_settings->setting(QStringLiteral("Picture Storage"));
-    const auto applyStorage = [this] {
-        const int chosen = m_settings->intValue(QStringLiteral("Picture Storage"));
-        QMetaObject::invokeMethod(
-            m_saveFileLoader, "setPictureStorage", Qt::QueuedConnection, Q_ARG(int, chosen));
-        QMetaObject::invokeMethod(m_imageLoader, "setKeepOriginals", Qt::QueuedConnection,
-            Q_ARG(bool, chosen == SaveFileLoader::OriginalFiles));
-    };
-    connect(storage, &Setting::changed, this, applyStorage);
-    applyStorage();
+    m_binder = new SettingsBinder(m_settings, this);
+    m_binder->bindLoaders(m_imageLoader, m_saveFileLoader);
 
     // Read when the moment comes: held from here, so the key table knows they are used.
     m_selectNew = m_settings->setting(QStringLiteral("SelectNew"));
@@ -188,8 +133,6 @@ void MainWindow::buildSettings()
     m_updates = new UpdateController(this);
     m_firstTimeSetup = m_settings->setting(QStringLiteral("FirstTimeSetup"));
 
-    connect(m_settings->setting(QStringLiteral("NumOfRecentFiles")), &Setting::changed, this,
-        &MainWindow::updateNumOfRecentLoadedFiles);
     connect(m_settings->setting(QStringLiteral("CanvasLocked")), &Setting::changed, this,
         &MainWindow::updateCanvasLock);
 }
@@ -228,11 +171,15 @@ void MainWindow::buildInterface()
     connect(m_imageLoader, &ImageLoader::vlkFileFound, this,
         [this](const QString &path) { m_pendingScenePath = path; });
     m_jobs->follow(m_saveFileLoader, JobController::Placement::AsRead, false);
-    setUpClipboard();
+    setUpImport();
     createDocument();
     setUpRelinking();
 
-    updateNumOfRecentLoadedFiles();
+    m_recent = new RecentFiles(
+        m_settings,
+        [this](const QString &path) { m_import->queueImageLoad({ QUrl::fromLocalFile(path) }); },
+        this);
+    connect(m_document, &SceneDocument::fileUsed, m_recent, &RecentFiles::add);
     m_actions = new MainWindowActions(this);
     m_modes = new WindowModes(this);
     applyColorScheme();
@@ -335,86 +282,23 @@ void MainWindow::createJobController()
 
 bool MainWindow::evaluateCommandLine(const QCommandLineParser &parser)
 {
-    using namespace CommandLineOptions;
-
-    UpdateController::recoverInterruptedUpdate();
-    if (parser.isSet(PrintKeyBindings)) {
-        const QString path = parser.value(PrintKeyBindings);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
-            qCCritical(lcApp, "Could not open %s to print the key bindings: %s",
-                qUtf8Printable(path), qUtf8Printable(file.errorString()));
-            endProcess(1);
-        }
-        QTextStream stream(&file);
-        stream.setCodec("UTF-8");
-        stream << KeyBinder::instance()->toHtml();
-        stream.flush();
-        file.close();
-        endProcess(0);
-    }
-
-    if (parser.isSet(CommandHelp)) {
-        m_commandLineExecutor->printHelp();
-        endProcess(0);
-    }
-
-    if (parser.isSet(Command)) {
-        setCommandLineMode(true);
-        m_commandLineExecutor->execute(parser.values(Command));
-        return true;
-    }
-
-    // Each board opens in a window of its own, as a file manager that opens several at once
-    // expects: this window takes the first, another instance each of the others.
-    QList<QUrl> files;
-    QStringList otherBoards;
-    const QStringList positional = parser.positionalArguments();
-    for (const QString &path : positional) {
-        const bool isBoard = ImageLoader::isSceneFile(path);
-        if (isBoard && std::any_of(files.cbegin(), files.cend(), [](const QUrl &file) {
-                return ImageLoader::isSceneFile(file.toLocalFile());
-            }))
-            otherBoards.append(QFileInfo(path).absoluteFilePath());
-        else
-            files.append(QUrl::fromLocalFile(path));
-    }
-
-    if (parser.isSet(Update)) {
-        // This process only carries out the update: the updater's window is all it shows.
-        m_updateTarget = parser.value(Update);
-        if (m_updateTarget.isEmpty())
-            m_updateTarget = QCoreApplication::applicationFilePath();
-        m_updates->start(false, m_updateTarget);
-        return false;
-    }
-
-    offerFirstTimeSetup();
-    if (parser.isSet(CommandLineOptions::BruteForce)) {
-        m_bruteForceNextLoad = true;
-        queueImageLoad({ QUrl::fromLocalFile(parser.value(CommandLineOptions::BruteForce)) });
-    } else if (parser.isSet(Restore)) {
-        const QString path = parser.value(Restore);
-        if (m_document->restoreAutoSave(path)) {
-            QMetaObject::invokeMethod(
-                this, [this, path] { load(path, RestoreAutoSave); }, Qt::QueuedConnection);
-        } else {
-            qCWarning(lcApp, "Another instance owns the autosave %s.", qUtf8Printable(path));
-        }
-    } else {
-        if (offerLeftOverAutoSaves())
-            endProcess(0);
-        for (const QString &board : qAsConst(otherBoards))
-            startInstance({ board });
-        if (!files.isEmpty())
-            queueImageLoad(files);
-        else if (m_autoLoad->value().toBool() && !m_recentFileActions.isEmpty()
-            && !m_recentFiles.isEmpty())
-            m_recentFileActions.first()->trigger();
-    }
-
-    m_updates->start(m_checkForUpdates->value().toBool(), QString());
-    return true;
+    StartupController::Host host;
+    host.window = this;
+    host.commands = m_exports->commandLineExecutor();
+    host.updates = m_updates;
+    host.import = m_import;
+    host.recent = m_recent;
+    host.document = m_document;
+    host.autoLoad = m_autoLoad;
+    host.checkForUpdates = m_checkForUpdates;
+    host.enterCommandLineMode = [this] { setCommandLineMode(true); };
+    host.offerFirstTimeSetup = [this] { offerFirstTimeSetup(); };
+    host.bruteForceNextLoad = [this] { m_bruteForceNextLoad = true; };
+    host.loadRestoredAutoSave = [this](const QString &path) {
+        QMetaObject::invokeMethod(
+            this, [this, path] { load(path, RestoreAutoSave); }, Qt::QueuedConnection);
+    };
+    return StartupController(std::move(host)).run(parser);
 }
 
 bool MainWindow::offerFirstTimeSetup()
@@ -463,31 +347,29 @@ void MainWindow::showAbout()
     dialog.exec();
 }
 
-void MainWindow::handleOpenFileRequest(const QList<QUrl> &urls)
+void MainWindow::setUpImport()
 {
-    queueImageLoad(urls);
+    ImportController::Host host;
+    host.window = this;
+    host.dropFocus = m_dropFocus;
+    host.refuseEdit = [this] { return refuseEdit(); };
+    host.loadingStarted = [this] { m_loading = true; };
+    m_import = new ImportController(m_view, m_jobs, m_imageLoader, m_worker, std::move(host), this);
+    connect(m_view, &GraphicsView::dropRequested, m_import, &ImportController::handleDrop);
 }
 
-void MainWindow::queueImageLoad(const QList<QUrl> &urls)
+void MainWindow::handleOpenFileRequest(const QList<QUrl> &urls)
 {
-    if (urls.isEmpty())
-        return;
-    ImageLoader::Source source;
-    source.urls = urls;
-    source.position = m_view->mapToScene(m_view->viewport()->rect().center());
-    loadSource(source);
+    m_import->queueImageLoad(urls);
 }
 
 void MainWindow::loadSource(const ImageLoader::Source &source)
 {
-    m_loading = true;
-    QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
-        Q_ARG(ImageLoader::Source, source), Q_ARG(LoadJob *, createJob(m_imageLoader)));
+    m_import->loadSource(source);
 }
 
 void MainWindow::connectView()
 {
-    connect(m_view, &GraphicsView::dropRequested, this, &MainWindow::handleDrop);
     // The pan action's second default: the middle button, with the same conditions.
     if (Action *pan = ActionHandler::instance()->action(QString::fromLatin1(ActionNames::Pan))) {
         ActionBinding middle = pan->binding(0);
@@ -495,48 +377,7 @@ void MainWindow::connectView()
         middle.mouseButtons = Qt::MiddleButton;
         KeyBinder::instance()->addDefaultAlias(pan->name(), middle);
     }
-    const auto forward = [this](const char *key, auto apply) {
-        Setting *setting = m_settings->setting(QString::fromLatin1(key));
-        connect(setting, &Setting::changed, m_view,
-            [this, setting, apply] { apply(m_view, setting->value()); });
-        apply(m_view, setting->value());
-    };
-    forward("WheelFunctionality",
-        [](GraphicsView *view, const QVariant &value) { view->setWheelMode(value.toInt()); });
-    forward("InvertWheel",
-        [](GraphicsView *view, const QVariant &value) { view->setInvertWheel(value.toBool()); });
-    forward("ActivateSelectedImages", [](GraphicsView *view, const QVariant &value) {
-        view->setActivateSelected(value.toBool());
-    });
-    forward("Alignment Padding",
-        [](GraphicsView *view, const QVariant &value) { view->setAlignmentGap(value.toInt()); });
-    forward("SlideshowInterval", [](GraphicsView *view, const QVariant &value) {
-        view->setSlideshowInterval(value.toInt());
-    });
-    forward("SelectTextOnEditingStart", [](GraphicsView *view, const QVariant &value) {
-        view->setSelectTextOnEditingStart(value.toBool());
-    });
-    forward("FinishNoteWithReturn", [](GraphicsView *view, const QVariant &value) {
-        view->setFinishNoteWithReturn(value.toBool());
-    });
-    forward("ScaleOnResize",
-        [](GraphicsView *view, const QVariant &value) { view->setScaleOnResize(value.toBool()); });
-    forward("TransformGizmo",
-        [](GraphicsView *view, const QVariant &value) { view->setGizmoEnabled(value.toBool()); });
-    forward("TransformGizmoDisplayMode", [](GraphicsView *view, const QVariant &value) {
-        view->setGizmoDisplayMode(value.toInt());
-    });
-    forward("TransformGizmoHandleSize",
-        [](GraphicsView *view, const QVariant &value) { view->setGizmoHandleSize(value.toInt()); });
-    forward("TransformGizmoFadeWhenInactive", [](GraphicsView *view, const QVariant &value) {
-        view->setGizmoFadeWhenInactive(value.toBool());
-    });
-    forward("DrawImageBorders", [](GraphicsView *view, const QVariant &value) {
-        view->graphicsScene()->setBorderMode(value.toInt());
-    });
-    forward("ZoomQuality", [](GraphicsView *view, const QVariant &value) {
-        view->graphicsScene()->setZoomQuality(value.toInt());
-    });
+    m_binder->bindView(m_view);
 }
 
 void MainWindow::applyColorScheme()
@@ -553,48 +394,19 @@ void MainWindow::applyColorScheme()
     forwardNoteColor();
 }
 
-void MainWindow::handleDrop(const QMimeData *mimeData, const QPoint &position)
-{
-    if (!mimeData)
-        return;
-    if (m_view->isCanvasLocked()) {
-        // While a load runs the lock is the load's; otherwise the user locked the canvas.
-        if (!refuseWhileLoading())
-            showNotice(
-                tr("Canvas lock"), tr("Canvas locked"), QStringLiteral(":/cf/icons/lock.svg"));
-        return;
-    }
-    // The mime data belongs to the drag and dies with this call: copy what the loader needs.
-    ImageLoader::Source source;
-    source.urls = mimeData->urls();
-    // A picture from another program is taken as it came and decoded in a helper: its bytes
-    // are as untrusted as any file's.
-    QStringList imageTypes = mimeData->formats().filter(QRegularExpression("^image/"));
-    if (imageTypes.removeAll(QStringLiteral("image/png")))
-        imageTypes.prepend(QStringLiteral("image/png"));
-    for (const QString &type : qAsConst(imageTypes)) {
-        source.imageBytes = mimeData->data(type);
-        source.imageFormat = type.mid(6).section(QLatin1Char('+'), 0, 0).toLatin1();
-        if (!source.imageBytes.isEmpty())
-            break;
-    }
-    if (source.imageBytes.isEmpty() && mimeData->hasImage())
-        source.image = qvariant_cast<QImage>(mimeData->imageData());
-    if (mimeData->hasHtml())
-        source.html = mimeData->html();
-    if (mimeData->hasText())
-        source.text = mimeData->text();
-    source.position = m_view->mapToScene(position);
-    loadSource(source);
-    if (m_dropFocus->value().toBool()) {
-        activateWindow();
-        raise();
-    }
-}
-
 QString MainWindow::browsePath() const
 {
     return m_browsePath->value().toString();
+}
+
+QStringList MainWindow::recentFiles() const
+{
+    return m_recent->paths();
+}
+
+QList<QAction *> MainWindow::recentFileActions() const
+{
+    return m_recent->actions();
 }
 
 bool MainWindow::refuseEdit()
@@ -635,81 +447,15 @@ void MainWindow::clearScene()
 
 void MainWindow::buildAutoSave()
 {
-    m_autoSaveTimer = new QTimer(this);
-    connect(m_autoSaveTimer, &QTimer::timeout, this, &MainWindow::autoSave);
-    Setting *enabled = m_settings->setting(QStringLiteral("Auto Save"));
-    connect(enabled, &Setting::changed, this,
-        [this](const QVariant &, const QVariant &value) { setAutoSaving(value.toBool()); });
-    connect(
-        m_settings->setting(QStringLiteral("AutoSaveInterval")), &Setting::changed, this, [this] {
-            if (m_autoSaveTimer->isActive())
-                m_autoSaveTimer->start(autoSaveInterval());
-        });
-    setAutoSaving(enabled->value().toBool());
-}
-
-int MainWindow::autoSaveInterval() const
-{
-    return qMax(1,
-        GeneralSettings::autoSaveIntervalMsecs(
-            m_settings->intValue(QStringLiteral("AutoSaveInterval"))));
-}
-
-void MainWindow::setAutoSaving(bool on)
-{
-    if (!on)
-        m_autoSaveTimer->stop();
-    else if (!m_autoSaveTimer->isActive())
-        m_autoSaveTimer->start(autoSaveInterval());
-}
-
-void MainWindow::restartAutoSaveTimer()
-{
-    if (m_autoSaveTimer && m_autoSaveTimer->isActive())
-        m_autoSaveTimer->start(autoSaveInterval());
+    AutoSaveScheduler::Host host;
+    host.isCommandLineMode = [this] { return m_commandLineMode; };
+    host.isBusy = [this] { return m_loading || m_jobs->runningJobs() > 0; };
+    m_autoSave = new AutoSaveScheduler(m_settings, m_scene, m_document, std::move(host), this);
 }
 
 void MainWindow::autoSave()
 {
-    const int interval = autoSaveInterval();
-    if (m_commandLineMode || m_scene->isEmptyFlag() || !m_document->changedSinceAutoSave()) {
-        // A deferred attempt left a short delay behind: back to the interval.
-        if (m_autoSaveTimer->interval() != interval)
-            m_autoSaveTimer->start(interval);
-        return;
-    }
-    m_autoSaveTimer->stop();
-    // Never in the middle of a load or of a gesture: the board is not in a state to keep. Nor
-    // while a question is open: a save may be waiting for its answer.
-    const Action *gesture = ActionHandler::instance()->currentContinuousAction();
-    const bool gestureRunning = gesture && !(gesture->flags() & Action::HoverFlag);
-    if (m_loading || m_jobs->runningJobs() > 0 || gestureRunning
-        || QApplication::activeModalWidget()) {
-        m_autoSaveTimer->start(1000);
-        return;
-    }
-    m_document->autoSave();
-    m_autoSaveTimer->start(interval);
-}
-
-bool MainWindow::offerLeftOverAutoSaves()
-{
-    AutoSaveRecoveryDialog dialog(this);
-    connect(&dialog, &AutoSaveRecoveryDialog::recoverRequested, this, [](const QString &path) {
-        startInstance({ QStringLiteral("--restore"), path });
-    });
-    return dialog.exec() == 1;
-}
-
-void MainWindow::startInstance(const QStringList &arguments)
-{
-    // The other instance uses this one's settings and log.
-    QStringList all;
-    if (Application *application = Application::instance())
-        all = application->restartArguments();
-    all << arguments;
-    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), all))
-        qCWarning(lcApp, "Could not start an instance for %s", qUtf8Printable(arguments.last()));
+    m_autoSave->autoSave();
 }
 
 // Relinking -------------------------------------------------------------------------------------
@@ -821,6 +567,7 @@ void MainWindow::saveBrowsePath(const QString &path)
 
 void MainWindow::createDocument()
 {
+    m_dialogs = std::make_unique<DialogPrompter>(this, m_browsePath);
     SceneDocument::Host host;
     host.sceneState = [this] { return sceneStateForSave(); };
     host.createJob = [this](bool opensFile) {
@@ -837,7 +584,6 @@ void MainWindow::createDocument()
         m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
     m_document->setOperationTarget(this);
     connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
-    connect(m_document, &SceneDocument::fileUsed, this, &MainWindow::addRecentFile);
     connect(m_document, &SceneDocument::savedForOlderReaders, this, [this](const QString &path) {
         showNotice(tr("Save"),
             tr("%1 saved for older readers: every picture as PNG").arg(QFileInfo(path).fileName()),
@@ -864,32 +610,7 @@ AbstractDocumentPrompter *MainWindow::prompter()
 {
     if (m_commandLineMode)
         return &m_commandLinePrompter;
-    return this;
-}
-
-int MainWindow::ask(const QString &title, const QString &message,
-    const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning, int answerWhenHidden)
-{
-    return ConfirmDialog::ask(this, title, message, buttons, hideWarning, answerWhenHidden);
-}
-
-void MainWindow::showError(const QString &heading, const QString &details)
-{
-    ErrorDialog::show(this, heading, details);
-}
-
-QString MainWindow::askSavePath(const QString &title, const QString &proposedName,
-    const QStringList &fileTypes, int *chosenType)
-{
-    const QString directory = browsePath();
-    QString chosen = fileTypes.value(0);
-    const QString path = QFileDialog::getSaveFileName(this, title,
-        QDir(directory).filePath(proposedName), fileTypes.join(QLatin1String(";;")), &chosen);
-    if (chosenType)
-        *chosenType = std::max(0, int(fileTypes.indexOf(chosen)));
-    if (!path.isEmpty())
-        saveBrowsePath(path);
-    return path;
+    return m_dialogs.get();
 }
 
 void MainWindow::save(int options)
@@ -956,82 +677,6 @@ void MainWindow::load(const QString &fileName, int options)
     m_document->load(fileName, options);
 }
 
-// Recent files ----------------------------------------------------------------------------------
-
-void MainWindow::updateNumOfRecentLoadedFiles()
-{
-    const int count = m_settings->intValue(QStringLiteral("NumOfRecentFiles"));
-    while (m_recentFileSettings.size() < count) {
-        const int slot = m_recentFileSettings.size();
-        m_recentFileSettings.append(new Setting(
-            GeneralSettings::recentFileName(slot), QString(), GeneralSettings::group(), {}, this));
-        auto *action = new QAction(this);
-        connect(action, &QAction::triggered, this, [this, slot] { loadRecentFile(slot); });
-        m_recentFileActions.append(action);
-    }
-    // Slots beyond the new length are forgotten, in the file too.
-    while (m_recentFileSettings.size() > count) {
-        Setting *setting = m_recentFileSettings.takeLast();
-        setting->reset();
-        delete setting;
-        delete m_recentFileActions.takeLast();
-    }
-    m_recentFiles.clear();
-    for (Setting *setting : qAsConst(m_recentFileSettings)) {
-        const QString path = setting->value().toString();
-        if (!path.isEmpty() && !m_recentFiles.contains(path))
-            m_recentFiles.append(path);
-    }
-    syncRecentFileActions();
-}
-
-void MainWindow::addRecentFile(const QString &path)
-{
-    for (int i = 0; i < m_recentFiles.size(); ++i) {
-        if (m_recentFiles.at(i) == path || m_recentFiles.at(i).isEmpty()) {
-            m_recentFiles.removeAt(i);
-            break;
-        }
-    }
-    m_recentFiles.prepend(path);
-    const int count = m_settings->intValue(QStringLiteral("NumOfRecentFiles"));
-    while (m_recentFiles.size() > count)
-        m_recentFiles.removeLast();
-    storeRecentFiles();
-    syncRecentFileActions();
-}
-
-void MainWindow::storeRecentFiles()
-{
-    for (int i = 0; i < m_recentFileSettings.size(); ++i) {
-        if (i < m_recentFiles.size())
-            m_recentFileSettings.at(i)->setValue(m_recentFiles.at(i));
-        else
-            m_recentFileSettings.at(i)->reset();
-    }
-}
-
-void MainWindow::syncRecentFileActions()
-{
-    for (int i = 0; i < m_recentFileActions.size(); ++i) {
-        const QString path = m_recentFiles.value(i);
-        m_recentFileActions.at(i)->setText(path);
-        m_recentFileActions.at(i)->setVisible(!path.isEmpty());
-    }
-}
-
-void MainWindow::loadRecentFile(int index)
-{
-    const QString path = m_recentFiles.value(index);
-    if (!path.isEmpty())
-        queueImageLoad({ QUrl::fromLocalFile(path) });
-}
-
-void MainWindow::loadMostRecentFile()
-{
-    loadRecentFile(0);
-}
-
 // Jobs ------------------------------------------------------------------------------------------
 
 void MainWindow::updateCanvasLock()
@@ -1050,7 +695,8 @@ void MainWindow::jobFinished(
     const bool fileJob = m_document->ownsJob(job);
     if (fileJob) {
         m_document->jobFinished(job, message, details);
-        restartAutoSaveTimer();
+        if (m_autoSave)
+            m_autoSave->restart();
         // A board that opened with missing pictures offers to find them.
         if (m_loadsWithMissing.remove(job) && !m_commandLineMode && !job->isCanceled()
             && m_settings->boolValue(QStringLiteral("ShowRelinkOnLoad")))
@@ -1075,183 +721,62 @@ void MainWindow::jobFinished(
     }
 }
 
-void MainWindow::endProcess(int exitCode)
-{
-    // exit() skips destructors: write what the settings upgrade changed before leaving.
-    if (SettingsHandler *handler = SettingsHandler::instance())
-        handler->sync();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::exit(exitCode);
-}
-
 // Export and named commands ---------------------------------------------------------------------
 
 void MainWindow::setUpExportAndCommands()
 {
-    m_exporter = new ImageExporter;
-    m_exporter->moveToThread(m_worker);
-    connect(m_worker, &QThread::finished, m_exporter, &QObject::deleteLater);
-    m_jobs->follow(m_exporter, JobController::Placement::AsRead, false);
-
-    m_commandLineExecutor = new CommandLineExecutor(this);
-    m_commandLineExecutor->registerStandardCommands(
-        this, m_imageLoader, m_saveFileLoader, m_exporter);
-    // A command is done when nothing it caused is left: a scene file that the image loader
-    // found is read by a job that starts only after the image job has ended.
-    m_commandLineExecutor->setIdleCheck([this] { return isIdle(); });
-    connect(this, &MainWindow::jobEnded, m_commandLineExecutor, &CommandLineExecutor::jobEnded);
+    ExportController::Host host;
+    host.window = this;
+    host.browsePath = [this] { return browsePath(); };
+    host.saveBrowsePath = [this](const QString &path) { saveBrowsePath(path); };
+    host.refuseWhileLoading = [this] { return refuseWhileLoading(); };
+    host.loadingStarted = [this] { m_loading = true; };
+    host.mayDropBoard = [this] {
+        return !refuseWhileLoading()
+            && m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear);
+    };
+    host.commandTarget = this;
+    host.imageLoader = m_imageLoader;
+    host.sceneLoader = m_saveFileLoader;
+    m_exports = new ExportController(m_scene, m_jobs, m_worker, std::move(host), this);
+    CommandLineExecutor *executor = m_exports->commandLineExecutor();
+    connect(this, &MainWindow::jobEnded, executor, &CommandLineExecutor::jobEnded);
     // A script that leaves the window open hands it to the user, who gets questions and errors
     // in dialogs again.
-    connect(m_commandLineExecutor, &CommandLineExecutor::finished, this, [this] {
+    connect(executor, &CommandLineExecutor::finished, this, [this] {
         if (m_commandLineMode)
             setCommandLineMode(false);
     });
-
-    // Scripts' commands can go on keys too: listed for experienced users, bound to nothing, run
-    // with their default arguments.
-    const QStringList commands = m_commandLineExecutor->commandNames();
-    for (const QString &name : commands) {
-        Action *action = ActionHandler::instance()->createAction(name, name, this,
-            ActionBinding(ActionBinding::Triggered, QKeySequence()),
-            Action::ListedFlag | Action::AdvancedFlag, tr("Commands"));
-        connect(action, &QAction::triggered, this, [this, name] { runBoundCommand(name); });
-    }
 }
 
-void MainWindow::runBoundCommand(const QString &name)
+ImageExporter *MainWindow::imageExporter() const
 {
-    if (m_commandLineExecutor->isRunning())
-        return;
-    // On a key, the commands that drop the board ask first, as the window's own actions do: a
-    // script has no one to ask, a user at the keys has.
-    if (name == QLatin1String("exit")) {
-        close();
-        return;
-    }
-    if (name == QLatin1String("clearScene")
-        && (refuseWhileLoading()
-            || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear)))
-        return;
-    m_commandLineExecutor->execute({ name });
+    return m_exports->exporter();
+}
+
+CommandLineExecutor *MainWindow::commandLineExecutor() const
+{
+    return m_exports->commandLineExecutor();
 }
 
 void MainWindow::load(const QStringList &paths, float x, float y)
 {
-    // Scene files found among them are remembered by path: make it independent of the
-    // working directory.
-    QStringList absolute;
-    for (const QString &path : paths) {
-        if (!path.isEmpty())
-            absolute.append(QFileInfo(path).absoluteFilePath());
-    }
-    if (absolute.isEmpty())
-        return;
-    m_loading = true;
-    LoadJob *job = createJob(m_imageLoader);
-    // Packing keeps the top-left corner of the new items: centre them afterwards.
-    m_jobs->centreItems(job, QPointF(x, y));
-    QMetaObject::invokeMethod(m_imageLoader, "load", Qt::QueuedConnection,
-        Q_ARG(QStringList, absolute), Q_ARG(float, x), Q_ARG(float, y), Q_ARG(LoadJob *, job));
-}
-
-void MainWindow::exportScene(const QString &fileName, int width, int height, bool includeBackground,
-    bool includeBorders, int quality)
-{
-    if (width == -1 || height == -1) {
-        const QRectF rect = m_scene->sceneRect();
-        width = int(rect.width());
-        height = int(rect.height());
-    }
-    width = qMin(width, int(ImageExporter::MaximumSceneSide));
-    height = qMin(height, int(ImageExporter::MaximumSceneSide));
-    // Painted here, where the scene lives; the worker only encodes and writes.
-    // An empty board has no picture: the export fails with the writer's message instead of
-    // writing the one-pixel rectangle of an empty scene.
-    const QImage image = m_scene->isEmpty()
-        ? QImage()
-        : ImageExporter::renderScene(
-            m_scene, QSize(width, height), includeBackground, includeBorders);
-    ImageExporter::ExportSettings settings;
-    settings.path = fileName;
-    settings.quality = quality;
-    m_loading = true;
-    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection, Q_ARG(QImage, image),
-        Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, createJob(m_exporter)));
+    m_import->load(paths, x, y);
 }
 
 void MainWindow::exportSceneWithDialog()
 {
-    if (m_scene->isEmptyFlag() || refuseWhileLoading())
-        return;
-    const QString directory = browsePath();
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Scene"),
-        QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
-    if (path.isEmpty())
-        return;
-    saveBrowsePath(path);
-    ExportSceneDialog dialog(m_scene->sceneRect().size().toSize(), this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    exportScene(path, dialog.exportWidth(), dialog.exportHeight(), dialog.includeBackground(),
-        dialog.includeBorders(), dialog.quality());
-}
-
-void MainWindow::exportAllImages(
-    const QString &savePath, bool exportCropping, const QString &nameOverride, int quality)
-{
-    startImageExport(m_scene->graphicsItems(), savePath, exportCropping, nameOverride, quality);
+    m_exports->exportSceneWithDialog();
 }
 
 void MainWindow::exportAllImagesWithDialog()
 {
-    exportImagesWithDialog(m_scene->graphicsItems());
+    m_exports->exportAllImagesWithDialog();
 }
 
 void MainWindow::exportSelectedImages()
 {
-    exportImagesWithDialog(m_scene->selectedGraphicsItems());
-}
-
-void MainWindow::exportImagesWithDialog(const QList<GraphicsItem *> &items)
-{
-    const bool anyImage = std::any_of(items.cbegin(), items.cend(),
-        [](GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
-    if (!anyImage || !isIdle())
-        return;
-    const QString directory
-        = QFileDialog::getExistingDirectory(this, tr("Export Images"), browsePath());
-    if (directory.isEmpty())
-        return;
-    ExportImagesDialog dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    startImageExport(items, directory, dialog.exportCropping(), dialog.nameOverride(), 100);
-}
-
-void MainWindow::startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
-    bool exportCropping, const QString &nameOverride, int quality)
-{
-    QList<ImageExporter::Picture> pictures;
-    for (GraphicsItem *item : items) {
-        if (item->itemType() != GraphicsItem::ImageItemType)
-            continue;
-        const auto *image = static_cast<GraphicsImageItem *>(item);
-        ImageExporter::Picture picture { image->name(),
-            ImageExporter::renderItem(image, exportCropping) };
-        // An image whose file was missing has nothing to write.
-        if (!picture.image.isNull())
-            pictures.append(picture);
-    }
-    ImageExporter::ExportSettings settings;
-    settings.exportCropping = exportCropping;
-    settings.path = directory;
-    settings.nameOverride = nameOverride;
-    settings.quality = quality;
-    m_loading = true;
-    QMetaObject::invokeMethod(m_exporter, "exportItems", Qt::QueuedConnection,
-        Q_ARG(QList<ImageExporter::Picture>, pictures),
-        Q_ARG(ImageExporter::ExportSettings, settings), Q_ARG(LoadJob *, createJob(m_exporter)));
+    m_exports->exportSelectedImages();
 }
 
 void MainWindow::hardExit(int exitCode)
@@ -1263,52 +788,15 @@ void MainWindow::hardExit(int exitCode)
         job->cancel();
     m_worker->quit();
     m_worker->wait(5000);
-    endProcess(exitCode);
-}
-
-// Clipboard -------------------------------------------------------------------------------------
-
-void MainWindow::setUpClipboard()
-{
-    m_copyPaste = new CopyPasteHandler;
-    m_copyPaste->moveToThread(m_worker);
-    connect(m_worker, &QThread::finished, m_copyPaste, &QObject::deleteLater);
-    // Pasted items keep their places around the paste point: not packed, one undo step.
-    m_jobs->follow(m_copyPaste, JobController::Placement::Placed, true);
-    // The instance that copied is gone: paste what other programs would.
-    connect(m_copyPaste, &CopyPasteHandler::pasteFallbackRequested, this,
-        [this](const QPointF &position) {
-            handleDrop(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard),
-                m_view->mapFromScene(position));
-        });
+    Application::endProcess(exitCode);
 }
 
 void MainWindow::copy()
 {
-    m_copyPaste->copy(SelectionCopy::take(m_scene));
-}
-
-void MainWindow::paste()
-{
-    pasteAt(QCursor::pos());
+    m_import->copy();
 }
 
 void MainWindow::pasteAt(const QPoint &globalPosition)
 {
-    if (refuseEdit())
-        return;
-    const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!mimeData)
-        return;
-    QPoint at = m_view->viewport()->mapFromGlobal(globalPosition);
-    if (!m_view->viewport()->rect().contains(at))
-        at = m_view->viewport()->rect().center();
-    if (!mimeData->hasFormat(CopyPasteHandler::MimeType)) {
-        handleDrop(mimeData, at);
-        return;
-    }
-    m_loading = true;
-    QMetaObject::invokeMethod(m_copyPaste, "paste", Qt::QueuedConnection,
-        Q_ARG(QByteArray, mimeData->data(CopyPasteHandler::MimeType)),
-        Q_ARG(QPointF, m_view->mapToScene(at)), Q_ARG(LoadJob *, createJob(m_copyPaste)));
+    m_import->pasteAt(globalPosition);
 }

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "app/abstractdocumentprompter.h"
 #include "app/commandlineprompter.h"
 #include "app/scenedocument.h"
 #include "loading/imageloader.h"
 #include "persistence/savefileloader.h"
 #include "scene/itemrecord.h"
-#include "ui/confirmdialog.h"
 
 #include <QColor>
 #include <QHash>
@@ -19,12 +17,14 @@
 #include <functional>
 #include <memory>
 
+class AutoSaveScheduler;
 class BaseLoader;
 class RelinkController;
 class Relinker;
 class CommandHandler;
 class CommandLineExecutor;
-class CopyPasteHandler;
+class DialogPrompter;
+class ExportController;
 class GraphicsImageItem;
 class ImageExporter;
 class JobController;
@@ -32,7 +32,7 @@ class GeneralSettings;
 class GraphicsItem;
 class GraphicsScene;
 class GraphicsView;
-class QMimeData;
+class ImportController;
 class LoadJob;
 class MainFrame;
 class MainWindowActions;
@@ -42,19 +42,23 @@ class QTimer;
 class QAction;
 class QCommandLineParser;
 class QThread;
+class RecentFiles;
 class Setting;
+class SettingsBinder;
 class UpdateController;
 
 // The one top-level window: frameless, it hosts the window frame with the canvas view, and owns
 // the scene, the undo stack, the loaders and the worker thread they run on. Deletes itself when
 // closed; its destruction ends the application.
 //
-// The scene file's life cycle is the SceneDocument's; the window answers its questions with
-// dialogs (in command-line mode a CommandLinePrompter answers instead).
+// The scene file's life cycle is the SceneDocument's; a DialogPrompter answers its questions
+// with dialogs over the window (in command-line mode a CommandLinePrompter answers instead).
+// Jobs, imports, exports and named commands, autosave, recent files and the start-up reaction
+// to the command line are each a helper's, which reaches the window through callbacks.
 //
 // Threads: everything here runs on the GUI thread. The loaders on the worker thread hand over
 // records through queued signals; the items are built here.
-class MainWindow : public QWidget, public AbstractDocumentPrompter {
+class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
@@ -83,10 +87,11 @@ public:
     JobController *jobs() const { return m_jobs; }
     SceneDocument *document() const { return m_document; }
     QString currentPath() const { return m_document->currentPath(); }
-    QStringList recentFiles() const { return m_recentFiles; }
+    QStringList recentFiles() const;
     SaveFileLoader *saveFileLoader() const { return m_saveFileLoader; }
-    ImageExporter *imageExporter() const { return m_exporter; }
-    CommandLineExecutor *commandLineExecutor() const { return m_commandLineExecutor; }
+    ImageExporter *imageExporter() const;
+    CommandLineExecutor *commandLineExecutor() const;
+    ExportController *exports() const { return m_exports; }
     void setCommandLineMode(bool on);
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
     MainFrame *frame() const { return m_frame; }
@@ -96,7 +101,7 @@ public:
     // Overlay: the canvas and the frame stop painting their backgrounds.
     void setOverlayLook(bool on);
     // One entry per recent file; those without a file are hidden.
-    QList<QAction *> recentFileActions() const { return m_recentFileActions; }
+    QList<QAction *> recentFileActions() const;
     // Reports a refusal or a state change on the canvas, as a popup when popups are enabled,
     // and in the log.
     void showNotice(const QString &category, const QString &heading, const QString &iconPath,
@@ -122,16 +127,11 @@ public slots:
     void restartForUpdate();
     // Loads what a drop or paste brought, at source.position.
     void loadSource(const ImageLoader::Source &source);
-    // Loads what was dropped on the canvas at the drop point (view coordinates).
-    void handleDrop(const QMimeData *mimeData, const QPoint &position);
     void clearScene();
     void forceClear();
     void undo();
     void redo();
     bool tryClose();
-    void loadRecentFile(int index);
-    void loadMostRecentFile();
-    void updateNumOfRecentLoadedFiles();
     void saveBrowsePath(const QString &path);
 
     // Missing pictures: the dialog for all of them, or one file for the given ones (false when
@@ -140,9 +140,8 @@ public slots:
     bool relinkMissingImages(const QList<GraphicsImageItem *> &items);
     RelinkController *relinkController() const { return m_relink; }
 
-    // Autosave: the timer's slot, and switching the timer on and off.
+    // Autosaves now when there is something new to keep.
     void autoSave();
-    void setAutoSaving(bool on);
 
     // Scene files.
     void save(int options = 0);
@@ -160,17 +159,12 @@ public slots:
     // Export and named commands.
     // Loads files with the images centred on (x, y) in the scene.
     void load(const QStringList &paths, float x, float y);
-    void exportScene(const QString &fileName, int width, int height, bool includeBackground,
-        bool includeBorders, int quality);
     void exportSceneWithDialog();
-    void exportAllImages(
-        const QString &savePath, bool exportCropping, const QString &nameOverride, int quality);
     void exportAllImagesWithDialog();
     void exportSelectedImages();
     // The clipboard: copies the selection; pastes at the pointer when it is over the canvas,
     // else at the canvas centre (globalPosition: where a context menu was opened).
     void copy();
-    void paste();
     void pasteAt(const QPoint &globalPosition);
     // Ends the process with exitCode, asking nothing.
     void hardExit(int exitCode);
@@ -196,19 +190,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
-    // The document's questions, as dialogs.
-    bool isInteractive() const override { return true; }
-    int ask(const QString &title, const QString &message,
-        const QList<ConfirmDialog::Button> &buttons, Setting *hideWarning = nullptr,
-        int answerWhenHidden = -1) override;
-    void showError(const QString &heading, const QString &details) override;
-    QString askSavePath(const QString &title, const QString &proposedName,
-        const QStringList &fileTypes, int *chosenType) override;
-
 private:
     void buildInterface();
-    // A named command started from its key binding.
-    void runBoundCommand(const QString &name);
     // Registers the application's own style template and applies the colour scheme.
     void applyColorScheme();
     void createDocument();
@@ -219,19 +202,11 @@ private:
     void buildSettings();
     void startWorker();
     void createJobController();
-    // Acts on the command line: the first option that applies decides. Returns false when the
-    // window must stay hidden.
+    // Acts on the command line; returns false when the window must stay hidden.
     bool evaluateCommandLine(const QCommandLineParser &parser);
     void buildAutoSave();
     void setUpRelinking();
-    int autoSaveInterval() const;
-    // Offers autosaves left over by instances that ended; true when this process should end
-    // because another one restores them.
-    bool offerLeftOverAutoSaves();
-    // Starts another instance of the program with these arguments after its shared ones.
-    static void startInstance(const QStringList &arguments);
-    void restartAutoSaveTimer();
-    void queueImageLoad(const QList<QUrl> &urls);
+    void setUpImport();
     // A job followed from its start to its end, and deleted afterwards.
     LoadJob *createJob(BaseLoader *loader);
     // Refuses an operation while jobs run: they hold items and the undo stack.
@@ -239,19 +214,11 @@ private:
     void updateCanvasLock();
     // Wires the view's requests and the settings it follows.
     void connectView();
-    void addRecentFile(const QString &path);
-    void syncRecentFileActions();
-    void storeRecentFiles();
-    [[noreturn]] static void endProcess(int exitCode);
 
-    // Export and named commands.
     void setUpExportAndCommands();
-    void exportImagesWithDialog(const QList<GraphicsItem *> &items);
-    // Paints the items here, on their own thread, and has the exporter write them.
-    void startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
-        bool exportCropping, const QString &nameOverride, int quality);
 
     GeneralSettings *m_settings = nullptr;
+    SettingsBinder *m_binder = nullptr;
     Setting *m_selectNew = nullptr;
     Setting *m_packMethod = nullptr;
     Setting *m_dropFocus = nullptr;
@@ -277,30 +244,24 @@ private:
     bool m_loading = false;
     // Close was asked for while jobs ran: the window closes (asking as usual) once they end.
     bool m_closeWhenIdle = false;
-    QString m_updateTarget;
     UpdateController *m_updates = nullptr;
 
     SceneDocument *m_document = nullptr;
-    QTimer *m_autoSaveTimer = nullptr;
+    AutoSaveScheduler *m_autoSave = nullptr;
     Relinker *m_relinker = nullptr;
     RelinkController *m_relink = nullptr;
     // Scene loads that reported missing pictures: the dialog follows when they end.
     QSet<LoadJob *> m_loadsWithMissing;
     CommandLinePrompter m_commandLinePrompter;
+    std::unique_ptr<DialogPrompter> m_dialogs;
     SaveFileLoader *m_saveFileLoader = nullptr;
     QString m_pendingScenePath;
 
     JobController *m_jobs = nullptr;
 
-    QStringList m_recentFiles;
-    QList<Setting *> m_recentFileSettings;
-    QList<QAction *> m_recentFileActions;
+    RecentFiles *m_recent = nullptr;
 
-    // The clipboard handler, on the worker thread.
-    void setUpClipboard();
-    CopyPasteHandler *m_copyPaste = nullptr;
+    ImportController *m_import = nullptr;
 
-    // Export and named commands.
-    ImageExporter *m_exporter = nullptr;
-    CommandLineExecutor *m_commandLineExecutor = nullptr;
+    ExportController *m_exports = nullptr;
 };

@@ -93,7 +93,7 @@ void tst_CommandLineExecutor::init()
     m_target.calls.clear();
     m_target.onCall = nullptr;
     m_executor = new CommandLineExecutor(this);
-    m_executor->registerStandardCommands(&m_target, &m_images, &m_scenes, &m_exporter);
+    m_executor->registerStandardCommands(&m_target, &m_target, &m_images, &m_scenes, &m_exporter);
     criticalMessages.clear();
     m_previousHandler = qInstallMessageHandler(collectCriticals);
 }

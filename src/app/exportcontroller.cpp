@@ -1,0 +1,170 @@
+#include "app/exportcontroller.h"
+
+#include "app/commandlineexecutor.h"
+#include "app/jobcontroller.h"
+#include "export/imageexporter.h"
+#include "input/actionhandler.h"
+#include "jobs/loadjob.h"
+#include "scene/graphicsimageitem.h"
+#include "scene/graphicsitem.h"
+#include "scene/graphicsscene.h"
+#include "ui/exportimagesdialog.h"
+#include "ui/exportscenedialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QThread>
+#include <QWidget>
+
+#include <algorithm>
+#include <utility>
+
+ExportController::ExportController(
+    GraphicsScene *scene, JobController *jobs, QThread *worker, Host host, QObject *parent)
+    : QObject(parent)
+    , m_scene(scene)
+    , m_jobs(jobs)
+    , m_host(std::move(host))
+{
+    m_exporter = new ImageExporter;
+    m_exporter->moveToThread(worker);
+    connect(worker, &QThread::finished, m_exporter, &QObject::deleteLater);
+    m_jobs->follow(m_exporter, JobController::Placement::AsRead, false);
+    setUpCommands();
+}
+
+void ExportController::setUpCommands()
+{
+    m_executor = new CommandLineExecutor(this);
+    m_executor->registerStandardCommands(
+        m_host.commandTarget, this, m_host.imageLoader, m_host.sceneLoader, m_exporter);
+    // A command is done when nothing it caused is left: a scene file that the image loader
+    // found is read by a job that starts only after the image job has ended.
+    m_executor->setIdleCheck([this] { return m_jobs->isIdle(); });
+
+    // Scripts' commands can go on keys too: listed for experienced users, bound to nothing, run
+    // with their default arguments.
+    const QStringList commands = m_executor->commandNames();
+    for (const QString &name : commands) {
+        Action *action = ActionHandler::instance()->createAction(name, name, m_host.window,
+            ActionBinding(ActionBinding::Triggered, QKeySequence()),
+            Action::ListedFlag | Action::AdvancedFlag, tr("Commands"));
+        connect(action, &QAction::triggered, this, [this, name] { runBoundCommand(name); });
+    }
+}
+
+void ExportController::runBoundCommand(const QString &name)
+{
+    if (m_executor->isRunning())
+        return;
+    // On a key, the commands that drop the board ask first, as the window's own actions do: a
+    // script has no one to ask, a user at the keys has.
+    if (name == QLatin1String("exit")) {
+        m_host.window->close();
+        return;
+    }
+    if (name == QLatin1String("clearScene") && !m_host.mayDropBoard())
+        return;
+    m_executor->execute({ name });
+}
+
+void ExportController::exportScene(const QString &fileName, int width, int height,
+    bool includeBackground, bool includeBorders, int quality)
+{
+    if (width == -1 || height == -1) {
+        const QRectF rect = m_scene->sceneRect();
+        width = int(rect.width());
+        height = int(rect.height());
+    }
+    width = qMin(width, int(ImageExporter::MaximumSceneSide));
+    height = qMin(height, int(ImageExporter::MaximumSceneSide));
+    // Painted here, where the scene lives; the worker only encodes and writes.
+    // An empty board has no picture: the export fails with the writer's message instead of
+    // writing the one-pixel rectangle of an empty scene.
+    const QImage image = m_scene->isEmpty()
+        ? QImage()
+        : ImageExporter::renderScene(
+            m_scene, QSize(width, height), includeBackground, includeBorders);
+    ImageExporter::ExportSettings settings;
+    settings.path = fileName;
+    settings.quality = quality;
+    m_host.loadingStarted();
+    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection, Q_ARG(QImage, image),
+        Q_ARG(ImageExporter::ExportSettings, settings),
+        Q_ARG(LoadJob *, m_jobs->createJob(m_exporter)));
+}
+
+void ExportController::exportSceneWithDialog()
+{
+    if (m_scene->isEmptyFlag() || m_host.refuseWhileLoading())
+        return;
+    const QString directory = m_host.browsePath();
+    const QString path = QFileDialog::getSaveFileName(m_host.window, tr("Export Scene"),
+        QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
+    if (path.isEmpty())
+        return;
+    m_host.saveBrowsePath(path);
+    ExportSceneDialog dialog(m_scene->sceneRect().size().toSize(), m_host.window);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    exportScene(path, dialog.exportWidth(), dialog.exportHeight(), dialog.includeBackground(),
+        dialog.includeBorders(), dialog.quality());
+}
+
+void ExportController::exportAllImages(
+    const QString &savePath, bool exportCropping, const QString &nameOverride, int quality)
+{
+    startImageExport(m_scene->graphicsItems(), savePath, exportCropping, nameOverride, quality);
+}
+
+void ExportController::exportAllImagesWithDialog()
+{
+    exportImagesWithDialog(m_scene->graphicsItems());
+}
+
+void ExportController::exportSelectedImages()
+{
+    exportImagesWithDialog(m_scene->selectedGraphicsItems());
+}
+
+void ExportController::exportImagesWithDialog(const QList<GraphicsItem *> &items)
+{
+    const bool anyImage = std::any_of(items.cbegin(), items.cend(),
+        [](GraphicsItem *item) { return item->itemType() == GraphicsItem::ImageItemType; });
+    if (!anyImage || !m_jobs->isIdle())
+        return;
+    const QString directory = QFileDialog::getExistingDirectory(
+        m_host.window, tr("Export Images"), m_host.browsePath());
+    if (directory.isEmpty())
+        return;
+    ExportImagesDialog dialog(m_host.window);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    startImageExport(items, directory, dialog.exportCropping(), dialog.nameOverride(), 100);
+}
+
+void ExportController::startImageExport(const QList<GraphicsItem *> &items,
+    const QString &directory, bool exportCropping, const QString &nameOverride, int quality)
+{
+    QList<ImageExporter::Picture> pictures;
+    for (GraphicsItem *item : items) {
+        if (item->itemType() != GraphicsItem::ImageItemType)
+            continue;
+        const auto *image = static_cast<GraphicsImageItem *>(item);
+        ImageExporter::Picture picture { image->name(),
+            ImageExporter::renderItem(image, exportCropping) };
+        // An image whose file was missing has nothing to write.
+        if (!picture.image.isNull())
+            pictures.append(picture);
+    }
+    ImageExporter::ExportSettings settings;
+    settings.exportCropping = exportCropping;
+    settings.path = directory;
+    settings.nameOverride = nameOverride;
+    settings.quality = quality;
+    m_host.loadingStarted();
+    QMetaObject::invokeMethod(m_exporter, "exportItems", Qt::QueuedConnection,
+        Q_ARG(QList<ImageExporter::Picture>, pictures),
+        Q_ARG(ImageExporter::ExportSettings, settings),
+        Q_ARG(LoadJob *, m_jobs->createJob(m_exporter)));
+}

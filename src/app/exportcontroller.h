@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+
+#include <functional>
+
+class BaseLoader;
+class CommandLineExecutor;
+class GraphicsItem;
+class GraphicsScene;
+class ImageExporter;
+class JobController;
+class QThread;
+class QWidget;
+
+// Writes the board out as pictures, the whole scene as one image or each picture as a file of
+// its own, with or without asking where, and runs the named commands that scripts and keys
+// start. Pictures are painted here, where the scene lives; the exporter on the worker thread only
+// encodes and writes them.
+//
+// Threads: GUI thread; the exporter answers through the jobs the job controller follows.
+class ExportController : public QObject {
+    Q_OBJECT
+
+public:
+    struct Host {
+        // Parent of the dialogs, and owner of the commands' key actions: their key context.
+        QWidget *window = nullptr;
+        // The folder the last file dialog ended in, and remembering a new one.
+        std::function<QString()> browsePath;
+        std::function<void(const QString &path)> saveBrowsePath;
+        // Refuses, with a notice, while jobs run; true when refused.
+        std::function<bool()> refuseWhileLoading;
+        // A job of this controller is about to start.
+        std::function<void()> loadingStarted;
+        // Asks whether the board may be dropped (unsaved changes); false when not.
+        std::function<bool()> mayDropBoard;
+        // The named commands other than the exports; "load" and "save" run on it.
+        QObject *commandTarget = nullptr;
+        BaseLoader *imageLoader = nullptr;
+        BaseLoader *sceneLoader = nullptr;
+    };
+
+    ExportController(GraphicsScene *scene, JobController *jobs, QThread *worker, Host host,
+        QObject *parent = nullptr);
+
+    ImageExporter *exporter() const { return m_exporter; }
+    CommandLineExecutor *commandLineExecutor() const { return m_executor; }
+
+public slots:
+    // Width or height -1: the scene's own size. Both are bounded by the largest side a scene
+    // export may have.
+    void exportScene(const QString &fileName, int width, int height, bool includeBackground,
+        bool includeBorders, int quality);
+    void exportSceneWithDialog();
+    void exportAllImages(
+        const QString &savePath, bool exportCropping, const QString &nameOverride, int quality);
+    void exportAllImagesWithDialog();
+    void exportSelectedImages();
+
+private:
+    void setUpCommands();
+    // A named command started from its key binding.
+    void runBoundCommand(const QString &name);
+    void exportImagesWithDialog(const QList<GraphicsItem *> &items);
+    // Paints the items here, on their own thread, and has the exporter write them.
+    void startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
+        bool exportCropping, const QString &nameOverride, int quality);
+
+    GraphicsScene *m_scene;
+    JobController *m_jobs;
+    Host m_host;
+    ImageExporter *m_exporter = nullptr;
+    CommandLineExecutor *m_executor = nullptr;
+};
