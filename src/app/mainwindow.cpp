@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/applog.h"
 #include "app/autosavescheduler.h"
+#include "app/boardstate.h"
 #include "app/commandlineexecutor.h"
 #include "app/dialogprompter.h"
 #include "app/exportcontroller.h"
@@ -29,7 +30,6 @@
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
-#include "scene/scenesnapshot.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settings.h"
@@ -51,7 +51,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -569,7 +568,8 @@ void MainWindow::createDocument()
 {
     m_dialogs = std::make_unique<DialogPrompter>(this, m_browsePath);
     SceneDocument::Host host;
-    host.sceneState = [this] { return sceneStateForSave(); };
+    // The writer works from records made here, on the items' own thread.
+    host.sceneState = [this] { return BoardState::take(m_scene, m_view); };
     host.createJob = [this](bool opensFile) {
         if (opensFile)
             m_loading = true;
@@ -592,11 +592,7 @@ void MainWindow::createDocument()
 
     connect(m_saveFileLoader, &SaveFileLoader::loadedSceneState, this,
         [this](const SaveFileLoader::SceneState &state, LoadJob *) {
-            m_scene->setSceneRect(state.sceneRect);
-            m_scene->setNextId(qMax(m_scene->nextId(), state.nextItemId));
-            m_view->setTransform(state.viewTransform);
-            m_view->horizontalScrollBar()->setValue(state.horizontalScroll);
-            m_view->verticalScrollBar()->setValue(state.verticalScroll);
+            BoardState::restore(state, m_scene, m_view);
         });
 }
 
@@ -637,19 +633,6 @@ void MainWindow::saveQuiet(const QString &path)
         return;
     }
     m_document->saveQuiet(target);
-}
-
-SaveFileLoader::SceneState MainWindow::sceneStateForSave()
-{
-    // The writer works from records made here, on the items' own thread.
-    SaveFileLoader::SceneState state;
-    state.items = SceneSnapshot::take(m_scene->topLevelItems(Qt::AscendingOrder));
-    state.nextItemId = m_scene->nextId();
-    state.sceneRect = m_scene->sceneRect();
-    state.viewTransform = m_view->transform();
-    state.horizontalScroll = m_view->horizontalScrollBar()->value();
-    state.verticalScroll = m_view->verticalScrollBar()->value();
-    return state;
 }
 
 void MainWindow::issuePreOpSave()

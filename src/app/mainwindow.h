@@ -195,8 +195,6 @@ private:
     // Registers the application's own style template and applies the colour scheme.
     void applyColorScheme();
     void createDocument();
-    // The board as the writer needs it, snapshotted here on the items' own thread.
-    SaveFileLoader::SceneState sceneStateForSave();
     // Who answers for the user now: this window, or no one in command-line mode.
     AbstractDocumentPrompter *prompter();
     void buildSettings();
