@@ -91,6 +91,12 @@ public:
 
     void keepNone() { m_keep.storeRelaxed(false); }
 
+    size_t total()
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_total;
+    }
+
     void releaseAll()
     {
         std::vector<Mapping> dropped;
@@ -233,6 +239,16 @@ void PictureMemory::BufferDeleter::operator()(uchar *data) const
 void PictureMemory::keepNoSpares()
 {
     spareMappings().keepNone();
+    spareMappings().releaseAll();
+}
+
+size_t PictureMemory::spareBytes()
+{
+    return spareMappings().total();
+}
+
+void PictureMemory::releaseSpares()
+{
     spareMappings().releaseAll();
 }
 

@@ -30,4 +30,9 @@ Buffer newBuffer(size_t size);
 // given back at once, and so are the ones waiting now.
 void keepNoSpares();
 
+// Bytes of freed blocks kept for reuse: memory the program holds though no picture uses it.
+size_t spareBytes();
+// Gives every kept block back now; later ones are kept again.
+void releaseSpares();
+
 } // namespace PictureMemory

@@ -218,6 +218,13 @@ QList<QPixmap> GraphicsImageItem::mipLevels()
     return m_mipLevels;
 }
 
+bool GraphicsImageItem::hasOverview()
+{
+    takeJobResults();
+    return !m_image || m_image->isNull() || m_image->width() < 10 || m_image->height() < 10
+        || !m_mipLevels.isEmpty();
+}
+
 int GraphicsImageItem::grayscaleJobState() const
 {
     return m_grayJob ? m_grayJob->state() : int(GraphicsImageGenerator::Idle);

@@ -72,6 +72,9 @@ public:
     QPixmap grayscaleImage();
     QList<QPixmap> mipLevels();
     int grayscaleJobState() const;
+    // Whether the item paints its picture small without waiting for anything: it holds its
+    // reduced levels, or its picture is too small to have any, or it has no picture.
+    bool hasOverview();
     int mipJobState() const;
 
     // Index of the level to draw at the given level of detail (screen pixels per picture pixel),
