@@ -75,6 +75,8 @@ public:
     // Whether the item paints its picture small without waiting for anything: it holds its
     // reduced levels, or its picture is too small to have any, or it has no picture.
     bool hasOverview();
+    // Whether the picture's full pixels are in memory, ready to paint at 1:1.
+    bool hasFullPixels() const { return m_image && !m_image->isNull(); }
     int mipJobState() const;
 
     // Index of the level to draw at the given level of detail (screen pixels per picture pixel),
