@@ -11,7 +11,7 @@ tests=(
     loading_imageloader
     persistence_savefileloader
     picture_pngdecoder
-    persistence_pictureblock
+    picture_pictureblock
     app_killedsave
 )
 

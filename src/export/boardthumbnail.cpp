@@ -1,6 +1,6 @@
 #include "export/boardthumbnail.h"
 
-#include "persistence/pictureblock.h"
+#include "picture/pictureblock.h"
 #include "persistence/savefileformat.h"
 #include "picture/decoderpool.h"
 #include "picture/pngdecoder.h"
@@ -314,7 +314,7 @@ QImage BoardThumbnail::decode(const Picture &picture, QString *error)
     const QByteArray bytes
         = m_board->seek(picture.block.start) ? m_board->read(length) : QByteArray();
     if (bytes.size() == length) {
-        LoadLosses::Reason failure;
+        PictureBlock::Failure failure;
         image = PictureBlock::decode(
             reinterpret_cast<const uchar *>(bytes.constData()), length, &failure);
     }

@@ -1,8 +1,7 @@
 #include "persistence/imageloaderrunner.h"
 
-#include "persistence/pictureblock.h"
 #include "picture/decoderpool.h"
-#include "picture/pngdecoder.h"
+#include "picture/pictureblock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -32,27 +31,16 @@ QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length)
 
 QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length, LoadLosses::Reason *failure)
 {
-    *failure = LoadLosses::Reason::DamagedPicture;
-    length = PngDecoder::streamLength(data, length);
-    if (length <= 0 || length > std::numeric_limits<int>::max())
-        return {};
-    const QSize declared = length >= 24
-        ? QSize(int(qMin<quint32>(qFromBigEndian<quint32>(data + 16), INT_MAX)),
-            int(qMin<quint32>(qFromBigEndian<quint32>(data + 20), INT_MAX)))
-        : QSize();
-    if (!PngDecoder::isPlausible(declared, length)) {
-        *failure = LoadLosses::Reason::ImplausibleSize;
-        return {};
-    }
-    QImage image;
-    if (PngDecoder::decode(data, length, &image) != PngDecoder::Result::Unsupported)
-        return image;
-    // Streams our decoder leaves alone (palettes, 16 bits, profiles) go where any picture goes:
-    // a board is as untrusted as any file.
-    DecoderPool::instance().decodeData(
-        QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length)), "png", false,
-        QSize(), &image);
+    PictureBlock::Failure blockFailure = PictureBlock::Failure::Damaged;
+    QImage image = PictureBlock::decodePng(data, length, &blockFailure);
+    *failure = reasonOf(blockFailure);
     return image;
+}
+
+LoadLosses::Reason ImageLoaderRunner::reasonOf(PictureBlock::Failure failure)
+{
+    return failure == PictureBlock::Failure::ImplausibleSize ? LoadLosses::Reason::ImplausibleSize
+                                                             : LoadLosses::Reason::DamagedPicture;
 }
 
 void ImageLoaderRunner::run()
@@ -74,7 +62,9 @@ void ImageLoaderRunner::run()
         m_ownerId = qFromBigEndian<qint32>(block);
     } else {
         m_decoded = true;
-        m_image = PictureBlock::decode(block, length, &m_failure);
+        PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
+        m_image = PictureBlock::decode(block, length, &failure);
+        m_failure = reasonOf(failure);
         // Copied out of the mapping, which ends with the load.
         if (m_context->keepOriginals && !m_image.isNull())
             m_original = QByteArray(reinterpret_cast<const char *>(block), int(length));

@@ -2,6 +2,7 @@
 
 #include "persistence/imagerecord.h"
 #include "persistence/loadlosses.h"
+#include "picture/pictureblock.h"
 #include "picture/picturefile.h"
 
 #include <QImage>
@@ -58,6 +59,7 @@ public:
     static QImage decodePng(const uchar *data, qint64 length);
     // The same, telling why the image is null.
     static QImage decodePng(const uchar *data, qint64 length, LoadLosses::Reason *failure);
+    static LoadLosses::Reason reasonOf(PictureBlock::Failure failure);
 
 signals:
     void imageDone();

@@ -3,7 +3,7 @@
 #include "jobs/baseloader.h"
 #include "jobs/loadjob.h"
 #include "persistence/loadlosses.h"
-#include "persistence/pictureblock.h"
+#include "picture/pictureblock.h"
 
 #include <QFile>
 #include <QFuture>
@@ -29,7 +29,7 @@ namespace {
             at, std::min<qint64>(size - offset, std::numeric_limits<int>::max()));
         if (length <= 0)
             return {};
-        LoadLosses::Reason failure;
+        PictureBlock::Failure failure;
         return PictureBlock::decode(at, length, &failure);
     }
 

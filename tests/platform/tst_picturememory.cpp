@@ -1,4 +1,4 @@
-#include "persistence/pictureblock.h"
+#include "picture/pictureblock.h"
 #include "platform/picturememory.h"
 
 #include <QBuffer>
@@ -46,7 +46,7 @@ void tst_PictureMemory::blocksInUseAreNeverShared()
 {
     const QByteArray jpeg = progressiveJpeg();
     const auto *jpegBytes = reinterpret_cast<const uchar *>(jpeg.constData());
-    LoadLosses::Reason failure;
+    PictureBlock::Failure failure;
     const QImage expected = PictureBlock::decode(jpegBytes, jpeg.size(), &failure);
     QVERIFY(!expected.isNull());
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "persistence/loadlosses.h"
-
 #include <QImage>
 #include <QSize>
 #include <QtGlobal>
@@ -12,6 +10,13 @@
 namespace PictureBlock {
 
 enum class Kind { Unknown, Png, Jpeg, WebP };
+
+// Why a block gave no picture.
+enum class Failure {
+    Damaged,
+    // It claims more pixels than its length could describe.
+    ImplausibleSize,
+};
 
 Kind kindOf(const uchar *data, qint64 length);
 
@@ -28,6 +33,10 @@ QSize declaredSize(const uchar *data, qint64 length);
 // toolkit's readers, without turning the picture upright: the pixels are what was stored. A null
 // image says why in failure: a block that is damaged, of no known kind, or that claims more
 // pixels than its length could describe.
-QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure);
+QImage decode(const uchar *data, qint64 length, Failure *failure);
+
+// Decodes the PNG stream that data starts with, refusing dimensions its length could not
+// describe. The stream may be followed by other bytes.
+QImage decodePng(const uchar *data, qint64 length, Failure *failure = nullptr);
 
 } // namespace PictureBlock

@@ -1,6 +1,6 @@
-#include "persistence/pictureblock.h"
+#include "picture/pictureblock.h"
 
-#include "persistence/imageloaderrunner.h"
+#include "picture/decoderpool.h"
 #include "picture/jpegdecoder.h"
 #include "picture/picturefile.h"
 #include "picture/pngdecoder.h"
@@ -146,12 +146,40 @@ QSize declaredSize(const uchar *data, qint64 length)
     return size.isEmpty() ? QSize() : size;
 }
 
-QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
+QImage decodePng(const uchar *data, qint64 length, Failure *failure)
 {
-    *failure = LoadLosses::Reason::DamagedPicture;
+    Failure ignored;
+    if (!failure)
+        failure = &ignored;
+    *failure = Failure::Damaged;
+    length = PngDecoder::streamLength(data, length);
+    if (length <= 0 || length > std::numeric_limits<int>::max())
+        return {};
+    const QSize declared = length >= 24
+        ? QSize(int(qMin<quint32>(qFromBigEndian<quint32>(data + 16), INT_MAX)),
+            int(qMin<quint32>(qFromBigEndian<quint32>(data + 20), INT_MAX)))
+        : QSize();
+    if (!PngDecoder::isPlausible(declared, length)) {
+        *failure = Failure::ImplausibleSize;
+        return {};
+    }
+    QImage image;
+    if (PngDecoder::decode(data, length, &image) != PngDecoder::Result::Unsupported)
+        return image;
+    // Streams our decoder leaves alone (palettes, 16 bits, profiles) go where any picture goes:
+    // a board is as untrusted as any file.
+    DecoderPool::instance().decodeData(
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length)), "png", false,
+        QSize(), &image);
+    return image;
+}
+
+QImage decode(const uchar *data, qint64 length, Failure *failure)
+{
+    *failure = Failure::Damaged;
     const Kind kind = kindOf(data, length);
     if (kind == Kind::Png)
-        return ImageLoaderRunner::decodePng(data, length, failure);
+        return decodePng(data, length, failure);
     if (kind == Kind::Unknown || length > std::numeric_limits<int>::max())
         return {};
 
@@ -170,7 +198,7 @@ QImage decode(const uchar *data, qint64 length, LoadLosses::Reason *failure)
     // anyone keeps comes near the limit PNG streams have: a block claiming more would only make
     // us allocate.
     if (!PngDecoder::isPlausible(declared, length)) {
-        *failure = LoadLosses::Reason::ImplausibleSize;
+        *failure = Failure::ImplausibleSize;
         return {};
     }
     QImage image;

@@ -1,5 +1,5 @@
 #include "loading/imageloader.h"
-#include "persistence/pictureblock.h"
+#include "picture/pictureblock.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -129,7 +129,7 @@ void tst_PictureBlock::decodesLikeTheToolkit_data()
 void tst_PictureBlock::decodesLikeTheToolkit()
 {
     QFETCH(QByteArray, stream);
-    LoadLosses::Reason failure;
+    PictureBlock::Failure failure;
     const QImage decoded = PictureBlock::decode(bytesOf(stream), stream.size(), &failure);
     // Exactly what the intake made of the same bytes, so that a picture kept as its file comes
     // back as it was.
@@ -143,7 +143,7 @@ void tst_PictureBlock::damagedBlocks_data()
     QTest::addColumn<int>("failure");
 
     const QByteArray jpeg = written(photoLike(40, 30), "jpeg");
-    const int damaged = int(LoadLosses::Reason::DamagedPicture);
+    const int damaged = int(PictureBlock::Failure::Damaged);
     QTest::addRow("jpeg cut short") << jpeg.left(jpeg.size() / 2) << damaged;
     QByteArray overlong = jpeg;
     overlong[4] = char(0xff);
@@ -152,7 +152,7 @@ void tst_PictureBlock::damagedBlocks_data()
     QTest::addRow("jpeg with an empty frame") << withFrameSize(jpeg, 0, 30) << damaged;
     // Far more pixels than any such short stream could describe: refused before allocating.
     QTest::addRow("jpeg claiming 65535 x 65535")
-        << withFrameSize(jpeg, 65535, 65535) << int(LoadLosses::Reason::ImplausibleSize);
+        << withFrameSize(jpeg, 65535, 65535) << int(PictureBlock::Failure::ImplausibleSize);
     QByteArray webp = written(photoLike(40, 30), "webp");
     QTest::addRow("webp garbled") << webp.left(20) + QByteArray(webp.size() - 20, 'x') << damaged;
     QTest::addRow("unknown kind") << QByteArray("BM this is no board block") << damaged;
@@ -162,7 +162,7 @@ void tst_PictureBlock::damagedBlocks()
 {
     QFETCH(QByteArray, stream);
     QFETCH(int, failure);
-    LoadLosses::Reason reason = LoadLosses::Reason::FileEnds;
+    PictureBlock::Failure reason = PictureBlock::Failure::Damaged;
     QVERIFY(PictureBlock::decode(bytesOf(stream), stream.size(), &reason).isNull());
     QCOMPARE(int(reason), failure);
 }
