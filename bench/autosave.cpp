@@ -14,6 +14,7 @@
 #include "jobs/loadjob.h"
 #include "persistence/autosavefile.h"
 #include "persistence/savefileloader.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/scenesnapshot.h"
 
@@ -62,7 +63,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < count; ++i) {
         // Few shapes and no noise: generating the board is not what is measured.
         const QImage picture = photoLike(width, height, quint32(i + 1), 4, 0);
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(picture)), QString(),
+        auto *item = new GraphicsImageItem(Picture::fromPixels(picture), QString(),
             QStringLiteral("bench"), QPointF(i * width, 0));
         item->setId(i);
         item->setZValue(i);

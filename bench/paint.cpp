@@ -10,6 +10,7 @@
 #include "benchmemory.h"
 
 #include "commands/commandhandler.h"
+#include "picture/picture.h"
 #include "scene/graphicsimagegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -68,7 +69,7 @@ int main(int argc, char *argv[])
         const QPointF position(
             (i % columns) * (PictureWidth + 200), (i / columns) * (PictureHeight + 200));
         auto *item = new GraphicsImageItem(
-            new QPixmap(QPixmap::fromImage(std::move(picture))), QString(), QString(), position);
+            Picture::fromPixels(std::move(picture)), QString(), QString(), position);
         scene.addItem(item);
         items.append(item);
     }

@@ -17,6 +17,7 @@
 #include "benchoriginals.h"
 #include "benchpictures.h"
 #include "benchsceneloading.h"
+#include "picture/picture.h"
 #include "scene/scenesnapshot.h"
 
 #include "jobs/loadjob.h"
@@ -90,8 +91,8 @@ int main(int argc, char **argv)
     }
     QList<GraphicsItem *> items;
     for (int i = 0; i < images.size(); ++i) {
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(images.at(i))), QString(),
-            QStringLiteral("bench"), QPointF(i, i));
+        auto *item = new GraphicsImageItem(
+            Picture::fromPixels(images.at(i)), QString(), QStringLiteral("bench"), QPointF(i, i));
         item->setId(i);
         item->setZValue(i);
         items.append(item);

@@ -13,6 +13,7 @@
 #include "app/mainwindow.h"
 #include "commands/addcommand.h"
 #include "commands/commandhandler.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/settingshandler.h"
@@ -72,7 +73,7 @@ int main(int argc, char **argv)
     window.setCommandLineMode(true);
     for (int i = 0; i < count; ++i) {
         const QImage picture = photoLike(width, height, quint32(i + 1), 4, 8);
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(picture)), QString(),
+        auto *item = new GraphicsImageItem(Picture::fromPixels(picture), QString(),
             QStringLiteral("bench"), QPointF(i * width, 0));
         window.commandHandler()->push(new AddCommand(window.scene(), item));
     }
@@ -82,8 +83,8 @@ int main(int argc, char **argv)
     auto *moved = window.scene()->addedItems().first();
     moved->setPos(moved->pos() + QPointF(10, 10));
     window.commandHandler()->push(new AddCommand(window.scene(),
-        new GraphicsImageItem(new QPixmap(QPixmap::fromImage(photoLike(width, height, 999, 4, 8))),
-            QString(), QStringLiteral("bench"), QPointF(-width, 0))));
+        new GraphicsImageItem(Picture::fromPixels(photoLike(width, height, 999, 4, 8)), QString(),
+            QStringLiteral("bench"), QPointF(-width, 0))));
     const Gaps inPlace = measure(window, [&] { window.save(); });
 
     std::printf("whole save: %.0f ms, longest gap %.1f ms; in place: %.0f ms, longest gap %.1f "

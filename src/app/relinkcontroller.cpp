@@ -4,6 +4,7 @@
 #include "commands/deletecommand.h"
 #include "commands/relinkcommand.h"
 #include "jobs/loadjob.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/setting.h"
@@ -53,7 +54,7 @@ QList<GraphicsImageItem *> RelinkController::missingItems() const
     const QList<GraphicsItem *> items = m_host.scene->graphicsItems();
     for (GraphicsItem *item : items) {
         auto *image = dynamic_cast<GraphicsImageItem *>(item);
-        if (image && !image->image())
+        if (image && !image->picture())
             missing.append(image);
     }
     return missing;
@@ -167,16 +168,17 @@ void RelinkController::start(const QList<Relinker::Request> &requests)
 void RelinkController::imageRelinked(const QList<int> &itemIds, const QString &path,
     const QImage &image, const ImageLoader::LoadImageResult &result)
 {
-    const QPixmap pixmap = result.code == ImageLoader::LoadImageResult::Loaded
-        ? QPixmap::fromImage(image)
-        : QPixmap();
+    const std::shared_ptr<Picture> picture
+        = result.code == ImageLoader::LoadImageResult::Loaded && !image.isNull()
+        ? Picture::fromPixels(image)
+        : nullptr;
     for (int id : itemIds) {
         auto *item = dynamic_cast<GraphicsImageItem *>(m_host.scene->itemById(id));
         // Gone, relinked elsewhere meanwhile, or already given pixels: leave it.
-        if (!item || item->source() != path || item->image())
+        if (!item || item->source() != path || item->picture())
             continue;
-        if (!pixmap.isNull()) {
-            item->setImage(new QPixmap(pixmap));
+        if (picture) {
+            item->setPicture(picture);
             m_relinked.insert(id);
         }
     }
@@ -197,7 +199,7 @@ void RelinkController::recordCommand()
     QStringList previous;
     for (int id : qAsConst(m_relinked)) {
         auto *item = dynamic_cast<GraphicsImageItem *>(m_host.scene->itemById(id));
-        if (item && item->image()) {
+        if (item && item->picture()) {
             items.append(item);
             previous.append(m_previousSources.value(id, item->source()));
         }

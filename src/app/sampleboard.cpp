@@ -2,6 +2,7 @@
 
 #include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -91,7 +92,7 @@ QPixmap figure()
 
 GraphicsImageItem *picture(const QPixmap &pixmap, const QString &name, const QPointF &position)
 {
-    return new GraphicsImageItem(new QPixmap(pixmap), QString(), name, position);
+    return new GraphicsImageItem(Picture::fromPixels(pixmap.toImage()), QString(), name, position);
 }
 
 } // namespace

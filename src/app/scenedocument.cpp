@@ -673,6 +673,10 @@ void SceneDocument::load(const QString &fileName, int options)
     // Someone can choose what to do with a damaged file: the load stops and asks once ended.
     if (m_prompter->isInteractive())
         loadOptions |= SaveFileLoader::StopWhenDamaged;
+    // The board stays where it is while open: pictures decode from it again when needed. An
+    // autosave is not where the board will stay.
+    if (!(options & RestoreAutoSave))
+        loadOptions |= SaveFileLoader::KeepBlocksOnDisk;
     QMetaObject::invokeMethod(m_loader, "loadFrom", Qt::QueuedConnection, Q_ARG(QString, path),
         Q_ARG(LoadJob *, job), Q_ARG(int, loadOptions));
 }

@@ -75,13 +75,16 @@ CopyPasteHandler::Copy SelectionCopy::take(GraphicsScene *scene)
         return copy;
     picture.fill(Qt::transparent);
     const bool highlight = scene->selectionHighlight();
-    // What is selected is the copy, not part of its picture.
+    const bool exactly = scene->rendersExactly();
+    // What is selected is the copy, not part of its picture; pictures show their own pixels.
     scene->setSelectionHighlight(false);
+    scene->setRendersExactly(true);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     scene->render(&painter, QRectF(picture.rect()), copy.bounds, Qt::IgnoreAspectRatio);
     painter.end();
+    scene->setRendersExactly(exactly);
     scene->setSelectionHighlight(highlight);
     copy.picture = picture;
     return copy;

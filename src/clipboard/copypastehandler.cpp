@@ -4,6 +4,7 @@
 #include "jobs/loadjob.h"
 #include "persistence/imageloaderrunner.h"
 #include "persistence/itemrecordcodec.h"
+#include "picture/picture.h"
 #include "picture/pngdecoder.h"
 #include "picture/pngencoder.h"
 #include "platform/localservers.h"
@@ -133,7 +134,9 @@ void CopyPasteHandler::copy(const Copy &copy)
     // rather than failing the whole paste for want of pixels it never had.
     forEachRecord(records, [&images, &originals](ItemRecord &record) {
         if (record.type == ItemRecord::Type::Image && !images.contains(record.id)) {
-            images.insert(record.id, record.image);
+            // Pixels not in memory are decoded now: the copy must not depend on the board.
+            images.insert(record.id,
+                record.image.isNull() && record.picture ? record.picture->pixels() : record.image);
             if (!record.original.isEmpty())
                 originals.insert(record.id, record.original);
         }

@@ -1,5 +1,6 @@
 #include "relinkcommand.h"
 
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 
 RelinkCommand::RelinkCommand(const QList<GraphicsItem *> &items, const QStringList &previousSources)
@@ -7,7 +8,7 @@ RelinkCommand::RelinkCommand(const QList<GraphicsItem *> &items, const QStringLi
     for (int i = 0; i < items.size(); ++i) {
         if (auto *image = dynamic_cast<GraphicsImageItem *>(items.at(i))) {
             m_items.append(image);
-            m_images.append(image->image() ? *image->image() : QPixmap());
+            m_pictures.append(image->picture());
             m_sources.append(image->source());
             m_previousSources.append(
                 i < previousSources.size() ? previousSources.at(i) : image->source());
@@ -20,9 +21,8 @@ RelinkCommand::~RelinkCommand() = default;
 void RelinkCommand::redo()
 {
     for (int i = 0; i < m_items.size(); ++i) {
-        const QPixmap &image = m_images.at(i);
         m_items.at(i)->setSource(m_sources.at(i));
-        m_items.at(i)->setImage(image.isNull() ? nullptr : new QPixmap(image));
+        m_items.at(i)->setPicture(m_pictures.at(i));
     }
     BaseCommand::redo();
 }
@@ -31,7 +31,7 @@ void RelinkCommand::undo()
 {
     for (int i = 0; i < m_items.size(); ++i) {
         m_items.at(i)->setSource(m_previousSources.at(i));
-        m_items.at(i)->setImage(nullptr);
+        m_items.at(i)->setPicture(nullptr);
     }
     BaseCommand::undo();
 }

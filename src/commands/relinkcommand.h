@@ -3,15 +3,17 @@
 #include "commands/basecommand.h"
 
 #include <QList>
-#include <QPixmap>
 #include <QStringList>
+
+#include <memory>
 
 class GraphicsImageItem;
 class GraphicsItem;
+class Picture;
 
 // Records the pictures and files that relinking gave to missing images, so the change can be
 // undone (the items are missing again, linking the files they linked before) and redone (each
-// gets a copy of its recorded picture and its new file). Copies of a pixmap share its pixels.
+// gets its recorded picture, shared, and its new file).
 class RelinkCommand : public BaseCommand {
     Q_OBJECT
 
@@ -27,7 +29,7 @@ public:
 
 private:
     QList<GraphicsImageItem *> m_items;
-    QList<QPixmap> m_images;
+    QList<std::shared_ptr<Picture>> m_pictures;
     QStringList m_sources;
     QStringList m_previousSources;
 };

@@ -1,8 +1,8 @@
 #include "export/boardthumbnail.h"
 
-#include "picture/pictureblock.h"
 #include "persistence/savefileformat.h"
 #include "picture/decoderpool.h"
+#include "picture/pictureblock.h"
 #include "picture/pngdecoder.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"

@@ -90,7 +90,10 @@ QImage ImageExporter::renderScene(
     painter.setRenderHint(QPainter::Antialiasing);
     // Each picture sets its own smoothing while it paints; this is for the rest.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const bool exactly = scene->rendersExactly();
+    scene->setRendersExactly(true);
     scene->render(&painter, QRectF(image.rect()), scene->sceneRect(), Qt::KeepAspectRatio);
+    scene->setRendersExactly(exactly);
     painter.end();
 
     scene->setDrawBackgroundEnabled(drewBackground);
@@ -101,11 +104,12 @@ QImage ImageExporter::renderScene(
 
 QImage ImageExporter::renderItem(const GraphicsImageItem *item, bool cropping)
 {
-    const QPixmap *source = item->image();
-    if (!source || source->isNull())
+    // Decoded now when they are not in memory: an export shows every pixel.
+    const QImage source = item->pixels();
+    if (source.isNull())
         return QImage();
     if (!cropping)
-        return source->toImage();
+        return source;
 
     const QRectF bounds = item->boundingRect();
     const QSize size(qMax(1, qRound(bounds.width())), qMax(1, qRound(bounds.height())));
@@ -133,10 +137,9 @@ QImage ImageExporter::renderItem(const GraphicsImageItem *item, bool cropping)
     painter.setClipPath(item->cropPath(), Qt::IntersectClip);
     painter.setTransform(item->imageTransform(), true);
     if (item->filter() & GraphicsImageItem::GrayscaleFilter)
-        painter.drawImage(
-            QPointF(0, 0), GraphicsImageGrayScaleGenerator::toGrayscale(source->toImage()));
+        painter.drawImage(QPointF(0, 0), GraphicsImageGrayScaleGenerator::toGrayscale(source));
     else
-        painter.drawPixmap(QPointF(0, 0), *source);
+        painter.drawImage(QPointF(0, 0), source);
     painter.end();
     return image;
 }

@@ -1,7 +1,9 @@
 #include "persistence/imageloaderrunner.h"
 
 #include "picture/decoderpool.h"
+#include "picture/picture.h"
 #include "picture/pictureblock.h"
+#include "picture/sourcefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,10 +65,13 @@ void ImageLoaderRunner::run()
     } else {
         m_decoded = true;
         PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
-        m_image = PictureBlock::decode(block, length, &failure);
+        if (m_context->sourceFile)
+            m_picture = Picture::fromBlock(block, length, m_context->sourceFile, r.start, &failure);
+        else
+            m_image = PictureBlock::decode(block, length, &failure);
         m_failure = reasonOf(failure);
         // Copied out of the mapping, which ends with the load.
-        if (m_context->keepOriginals && !m_image.isNull())
+        if (m_context->keepOriginals && !m_image.isNull() && !m_context->sourceFile)
             m_original = QByteArray(reinterpret_cast<const char *>(block), int(length));
     }
 

@@ -13,6 +13,9 @@
 
 #include <memory>
 
+class Picture;
+class SourceFile;
+
 // Decodes one image block of a mapped scene file on a pool thread. Everything it needs is copied
 // in at construction; the reader applies the result to the image's record on its own thread
 // after imageDone. Not auto-deleted; the reader disposes of it after imageDone.
@@ -31,6 +34,9 @@ public:
         // Whether a decoded block's bytes are kept as the picture's original, so that a later
         // save copies them instead of encoding the pixels again.
         bool keepOriginals = false;
+        // When set, a decoded block gives a picture with its overview only, decoded again from
+        // this file (the one mapped) when its full pixels are needed.
+        std::shared_ptr<SourceFile> sourceFile;
     };
 
     // node: the reader's handle of the image's record; source and downscale values come from it.
@@ -44,6 +50,8 @@ public:
     // null), and the pixels with the file they came from for a resolved link.
     bool decoded() const { return m_decoded; }
     QImage image() const { return m_image; }
+    // Instead of the image, when the context keeps blocks on disk.
+    std::shared_ptr<Picture> picture() const { return m_picture; }
     // The block the image was decoded from, when the context keeps originals.
     QByteArray original() const { return m_original; }
     QString resolvedPath() const { return m_resolvedPath; }
@@ -76,6 +84,7 @@ private:
 
     bool m_decoded = false;
     QImage m_image;
+    std::shared_ptr<Picture> m_picture;
     QByteArray m_original;
     QString m_resolvedPath;
     int m_ownerId = -1;

@@ -136,6 +136,8 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
     if (file == m_handedOver)
         file->setParent(reader);
     reader->setKeepOriginals(m_pictureStorage == OriginalFiles);
+    if (file == m_handedOver && m_keepBlocksOnDisk)
+        reader->setBlocksOnDisk(true);
     connect(reader, &SaveFileReader::checksumComputed, this,
         [this, job](const SaveFileHeader &computed) { reportChecksum(computed, job); });
     connect(reader, &SaveFileReader::brokenItemMetadataDetected, this, [this, job] {
@@ -282,7 +284,9 @@ void SaveFileLoader::loadFrom(const QString &path, LoadJob *loadJob, int options
     }
     const QPointer<QFile> opened = file;
     m_handedOver = file;
+    m_keepBlocksOnDisk = options & KeepBlocksOnDisk;
     load(file, job, options & Force);
+    m_keepBlocksOnDisk = false;
     m_handedOver = nullptr;
     if (opened && opened->parent() == this)
         delete opened;

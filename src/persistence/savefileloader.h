@@ -74,6 +74,10 @@ public:
         // Load: a checksum that does not match, or item records that cannot be read, end the
         // load (cancelled) after the signal that says so: someone is there to decide.
         StopWhenDamaged = 16,
+        // Load: pictures of the current format keep their blocks in the file and only their
+        // overview in memory; their full pixels are decoded from the file when needed. For the
+        // board a document opens, which stays where it is while it is open.
+        KeepBlocksOnDisk = 32,
     };
 
 public slots:
@@ -135,6 +139,7 @@ private:
     QSet<LoadJob *> m_stopWhenDamaged;
     // The file loadFrom opened: the reader made for it owns it.
     QFile *m_handedOver = nullptr;
+    bool m_keepBlocksOnDisk = false;
     bool m_embedLocalFiles = true;
     int m_saveCompression = 1;
     int m_pictureStorage = OriginalFiles;

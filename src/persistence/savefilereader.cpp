@@ -1,5 +1,8 @@
 #include "persistence/savefilereader.h"
 
+#include "picture/picture.h"
+#include "picture/sourcefile.h"
+
 #include "jobs/baseloader.h"
 #include "jobs/loadjob.h"
 #include "persistence/itemrecordcodec.h"
@@ -394,6 +397,8 @@ void SaveFileReader::readCurrent()
     context->currentSceneDirectory = m_currentSceneDirectory;
     context->savedSceneDirectory = m_savedSceneDirectory;
     context->keepOriginals = m_keepOriginals;
+    if (m_blocksOnDisk)
+        context->sourceFile = SourceFile::forPath(m_file->fileName());
     m_context = context;
 
     startRunners();
@@ -468,7 +473,11 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
     Decoded decoded;
     decoded.node = node;
     if (runner->decoded()) {
-        if (runner->image().isNull()) {
+        if (runner->picture()) {
+            record.picture = runner->picture();
+            decoded.picture = record.picture;
+            decoded.source = record.source;
+        } else if (runner->image().isNull()) {
             drop(node, runner->failure());
             decoded.node = -1;
             decoded.lost = runner->failure();
@@ -569,6 +578,9 @@ void SaveFileReader::resolveCopies()
         }
         if (!owner) {
             drop(node, lost);
+        } else if (owner->picture) {
+            m_nodes[node].record.picture = owner->picture;
+            m_nodes[node].record.source = owner->source;
         } else if (!owner->image.isNull()) {
             // The very same pixels: the item built from this record shares the owner's pixmap.
             m_nodes[node].record.image = owner->image;
@@ -622,8 +634,10 @@ void SaveFileReader::generate(int root)
     m_reporter->reportItem(m_job, assemble(root));
     // The receiver holds the pixels now; the tree is not handed over twice. Owners keep theirs
     // in m_itemsById for the images that share them.
-    for (int member : qAsConst(kept))
+    for (int member : qAsConst(kept)) {
         m_nodes[member].record.image = QImage();
+        m_nodes[member].record.picture.reset();
+    }
 }
 
 void SaveFileReader::applyBlock(int node, const ImageRecord &record)

@@ -20,6 +20,7 @@
 
 class BaseLoader;
 class LoadJob;
+class Picture;
 class QFile;
 class QIODevice;
 
@@ -47,6 +48,9 @@ public:
 
     // Whether pictures keep the blocks they were decoded from (before readCurrent).
     void setKeepOriginals(bool keep) { m_keepOriginals = keep; }
+    // Pictures read from blocks of the current format keep only their overview in memory and
+    // decode their full pixels from the file when needed.
+    void setBlocksOnDisk(bool onDisk) { m_blocksOnDisk = onDisk; }
 
     void readCurrent();
     void readOld();
@@ -92,6 +96,7 @@ private:
     struct Decoded {
         int node = -1; // -1: dropped
         QImage image;
+        std::shared_ptr<Picture> picture;
         QByteArray original;
         QString source;
         int copyOf = -1;
@@ -149,6 +154,7 @@ private:
     QString m_currentSceneDirectory;
     QString m_savedSceneDirectory;
     bool m_keepOriginals = false;
+    bool m_blocksOnDisk = false;
     uchar *m_mapping = nullptr;
     // The user waits for a load: its pictures decode on every core.
     WorkPools::Foreground m_foreground;

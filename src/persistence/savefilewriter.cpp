@@ -1,6 +1,8 @@
 #include "persistence/savefilewriter.h"
 
+#include "picture/picture.h"
 #include "picture/pngencoder.h"
+#include "picture/sourcefile.h"
 
 #include "jobs/loadjob.h"
 #include "persistence/itemrecordcodec.h"
@@ -127,9 +129,10 @@ QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &r
         image.id = record->id;
         image.ownerId = record->pixelsOwnerId < 0 ? record->id : record->pixelsOwnerId;
         // A copy shows its owner's pixels; an owner has its own or none.
-        image.hasPixels = !record->image.isNull() || image.ownerId != image.id;
+        image.hasPixels = !record->image.isNull() || record->picture || image.ownerId != image.id;
         image.source = record->source;
         image.image = record->image;
+        image.picture = record->picture;
         image.original = record->original;
         images.append(image);
     }
@@ -243,17 +246,33 @@ void SaveFileWriter::finish()
     const int itemCount = state.items.size();
     const int imageCount = m_images.size();
 
+    // Pictures decoding from this file wait (elsewhere) while its blocks move.
+    m_sourceFile = SourceFile::find(m_file->fileName());
+    std::unique_ptr<QWriteLocker> sourceLock;
+    if (m_sourceFile)
+        sourceLock = std::make_unique<QWriteLocker>(m_sourceFile->lock());
+
     // Kept blocks only stay valid where the new header ends exactly where they begin.
     if (mode == Mode::Incremental && !entries.isEmpty() && entries.first().start != HeaderEnd)
         mode = Mode::Full;
     if (mode == Mode::Incremental) {
+        // compact() moves every block behind the first one it squeezes out.
+        QList<ImageRecord> staying;
+        for (int k = 0; k < std::min<int>(entries.size(), m_images.size()); ++k) {
+            if (entries.at(k).id != m_images.at(k).id)
+                break;
+            staying.append(entries.at(k));
+        }
+        moveSourcesOutOfFile(staying);
         if (!compact(entries))
             return;
         if (!keptBlocksStillFit(entries))
             mode = Mode::Full;
     }
-    if (mode == Mode::Full)
+    if (mode == Mode::Full) {
         entries.clear();
+        moveSourcesOutOfFile({});
+    }
     const qint64 keptEnd = entries.isEmpty() ? HeaderEnd : entries.last().end;
     if (keptEnd != hashedKeptEnd) {
         // Blocks moved, or the old file was not what the pass expected: hash what stays anew.
@@ -329,8 +348,61 @@ void SaveFileWriter::finish()
         fail();
         return;
     }
+    if (m_urgency == UserWaits)
+        pointPicturesAtFile();
     emit m_loader->checksumSaved(checksum, m_job);
     m_loader->reportFinished(m_job);
+}
+
+void SaveFileWriter::moveSourcesOutOfFile(const QList<ImageRecord> &keptEntries)
+{
+    if (!m_sourceFile)
+        return;
+    for (const std::shared_ptr<Picture> &picture : m_sourceFile->pictures()) {
+        const PictureSource source = picture->source();
+        const bool stays = std::any_of(
+            keptEntries.cbegin(), keptEntries.cend(), [&source](const ImageRecord &entry) {
+                return entry.start == source.start() && entry.end - entry.start == source.length();
+            });
+        if (stays)
+            continue;
+        // Read under the lock this save holds; a block that no longer matches stays as it is,
+        // unreadable either way.
+        const QByteArray bytes = source.encodedBytes(nullptr, true);
+        if (!bytes.isEmpty())
+            picture->setSource(PictureSource::fromBytes(bytes));
+    }
+}
+
+void SaveFileWriter::pointPicturesAtFile()
+{
+    if (m_written.isEmpty())
+        return;
+    const std::shared_ptr<SourceFile> file = SourceFile::forPath(m_file->fileName());
+    for (const WrittenBlock &block : qAsConst(m_written)) {
+        // A picture whose pixels changed meanwhile is another picture: pictures never change.
+        block.picture->setSource(PictureSource::fromFileBlock(
+            file, block.start, block.length, block.checksum, block.kind));
+    }
+    m_written.clear();
+}
+
+QByteArray SaveFileWriter::sourceBlockOf(const Image &image)
+{
+    if (!image.picture || !image.image.isNull())
+        return {};
+    const PictureSource source = image.picture->source();
+    const PictureBlock::Kind kind = source.blockKind();
+    // A PNG stream is what the board stores anyway; other files only where originals are kept.
+    if (kind == PictureBlock::Kind::Unknown
+        || (kind != PictureBlock::Kind::Png && !m_storeOriginals))
+        return {};
+    QString error;
+    const QByteArray bytes
+        = source.encodedBytes(&error, m_sourceFile && source.file() == m_sourceFile);
+    if (bytes.isEmpty())
+        qCWarning(lcPersistence) << "SaveFileWriter: the source of a picture is lost:" << error;
+    return bytes;
 }
 
 bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index)
@@ -339,10 +411,19 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
     QList<int> toEncode;
     const auto storesOriginal
         = [this](const Image &image) { return m_storeOriginals && !image.original.isEmpty(); };
+    // Pictures whose source is a stream the board may hold are copied from it, not decoded and
+    // encoded again.
+    QHash<int, QByteArray> sourceBlocks;
     for (int k = kept.size(); k < images.size(); ++k) {
         const Image &image = images.at(k);
-        if (image.ownerId == image.id && image.hasPixels && !isLinked(image.source)
-            && !storesOriginal(image))
+        if (image.ownerId != image.id || !image.hasPixels || isLinked(image.source)
+            || storesOriginal(image))
+            continue;
+        const PictureBlock::Kind kind
+            = image.picture ? image.picture->source().blockKind() : PictureBlock::Kind::Unknown;
+        const bool copiesSource = image.image.isNull() && kind != PictureBlock::Kind::Unknown
+            && (kind == PictureBlock::Kind::Png || m_storeOriginals);
+        if (!copiesSource)
             toEncode.append(k);
     }
 
@@ -358,9 +439,20 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
     const auto submit = [&] {
         while (submitted < toEncode.size() && encoding.size() < window) {
             const int k = toEncode.at(submitted++);
+            const Image &image = images.at(k);
             encoding.insert(k,
                 QtConcurrent::run(
-                    pool, &SaveFileWriter::encodePng, images.at(k).image, m_deflateLevel));
+                    pool, [picture = image.picture, pixels = image.image, level = m_deflateLevel] {
+                        // Pixels not in memory are decoded here, a window's worth at a time.
+                        QString error;
+                        const QImage decoded
+                            = pixels.isNull() && picture ? picture->pixels(&error) : pixels;
+                        if (decoded.isNull() && picture) {
+                            qCWarning(lcPersistence)
+                                << "SaveFileWriter: a picture could not be had:" << error;
+                        }
+                        return encodePng(decoded, level);
+                    }));
         }
     };
 
@@ -382,6 +474,25 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
                 m_foreignBlocks |= !block.startsWith("\x89PNG\r\n\x1a\n");
             } else if (encoding.contains(k)) {
                 block = encoding.take(k).result();
+            } else if (image.hasPixels && !isLinked(image.source)) {
+                block = sourceBlockOf(image);
+                m_foreignBlocks |= !block.isEmpty() && !block.startsWith("\x89PNG\r\n\x1a\n");
+            }
+            if (image.picture && !block.isEmpty() && image.ownerId == image.id) {
+                const auto *data = reinterpret_cast<const uchar *>(block.constData());
+                m_written.append({ image.picture, start, block.size(),
+                    PictureSource::checksumOf(data, block.size()),
+                    PictureBlock::kindOf(data, block.size()) });
+            }
+            // A picture known only by a source that cannot be read any more must not be saved
+            // as if it were a link: the board would lose it without a word.
+            if (block.isEmpty() && image.picture && image.image.isNull()
+                && image.ownerId == image.id && !isLinked(image.source)) {
+                m_loader->reportFinished(m_job, SaveFileLoader::tr("Failed to write save file."),
+                    SaveFileLoader::tr("The picture of item %1 could not be read back from "
+                                       "where it was kept.")
+                        .arg(image.id));
+                return false;
             }
             // A picture the writer cannot encode is kept as a link to its source.
             if (block.isEmpty())

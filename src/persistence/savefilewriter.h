@@ -2,6 +2,7 @@
 
 #include "persistence/savefileheader.h"
 #include "persistence/savefileloader.h"
+#include "picture/pictureblock.h"
 #include "scene/itemrecord.h"
 
 #include <QByteArray>
@@ -10,8 +11,12 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 class LoadJob;
+class Picture;
 class QFile;
+class SourceFile;
 
 // One save of a scene file in the current format, full or incremental, for SaveFileLoader.
 // Runs on the loader thread; the pictures of new blocks are encoded on the global thread pool
@@ -50,7 +55,17 @@ private:
         bool hasPixels = false;
         QString source;
         QImage image;
+        // Where pixels not in memory come from.
+        std::shared_ptr<Picture> picture;
         QByteArray original;
+    };
+    // A block written from a picture, which the picture may decode from from now on.
+    struct WrittenBlock {
+        std::shared_ptr<Picture> picture;
+        qint64 start;
+        qint64 length;
+        quint32 checksum;
+        PictureBlock::Kind kind;
     };
     static QList<Image> imagesOf(const QList<ItemRecord> &records);
 
@@ -60,6 +75,14 @@ private:
     bool compact(QList<ImageRecord> &entries);
     bool keptBlocksStillFit(const QList<ImageRecord> &entries);
     bool writeImageBlocks(const QList<ImageRecord> &kept, QList<ImageRecord> &index);
+    // The stream a new block of image gets, when it is the bytes of the picture's source (a PNG
+    // stream, or an original file the board may hold); empty when its pixels are to be encoded.
+    QByteArray sourceBlockOf(const Image &image);
+    // Pictures whose source is a block of this very file that will not stay where it is: their
+    // bytes are taken into memory before anything moves. keptEntries: the blocks that stay.
+    void moveSourcesOutOfFile(const QList<ImageRecord> &keptEntries);
+    // After a save the user waited for: pictures decode from the blocks just written.
+    void pointPicturesAtFile();
     bool isLinked(const QString &source) const;
     // Whether a block read back at the file's position holds something other than a PNG stream.
     bool isForeignBlockAt(qint64 start, qint64 end);
@@ -83,6 +106,9 @@ private:
     // format version.
     bool m_foreignBlocks = false;
     QList<Image> m_images;
+    // The file's own object while pictures decode from it: held for writing while blocks move.
+    std::shared_ptr<SourceFile> m_sourceFile;
+    QList<WrittenBlock> m_written;
     // What begin found and finish goes on from.
     SaveFileLoader::SceneState m_state;
     QByteArray m_sceneFields;

@@ -116,10 +116,15 @@ int PictureBudget::trim(const std::function<bool(Key)> &onScreen)
         }
     }
     // Outside the lock: a drop releases its entry, and may free pixels that give spares back.
+    // An entry that could not let go goes to the back of the line.
+    int dropped = 0;
     for (auto &victim : victims) {
         if (victim.second)
             victim.second();
-        release(victim.first);
+        if (contains(victim.first))
+            touch(victim.first);
+        else
+            ++dropped;
     }
-    return int(victims.size());
+    return dropped;
 }

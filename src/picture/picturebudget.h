@@ -15,7 +15,7 @@
 // Spare blocks that freed pictures leave for reuse count against the limit too, and go first.
 //
 // Thread-safe; the drop callbacks run on the thread that calls trim() (the GUI thread), outside
-// the budget's lock, and must release their entry.
+// the budget's lock, and release their entry when they let the pixels go.
 class PictureBudget {
 public:
     using Key = const void *;

@@ -1,5 +1,7 @@
 #include "graphicsimageitem.h"
 
+#include "picture/picture.h"
+#include "picture/picturebudget.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimagemipgenerator.h"
 #include "scene/graphicsscene.h"
@@ -12,21 +14,22 @@
 #include <algorithm>
 #include <cmath>
 
-GraphicsImageItem::GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
-    const QPointF &position, QGraphicsItem *parent)
+GraphicsImageItem::GraphicsImageItem(std::shared_ptr<Picture> picture, const QString &source,
+    const QString &name, const QPointF &position, QGraphicsItem *parent)
     : GraphicsItem(position, parent)
     , m_source(source)
     , m_name(name)
 {
     setItemType(ImageItemType);
     setFlag(ItemUsesExtendedStyleOption);
-    setImage(image);
+    setPicture(std::move(picture));
 }
 
 GraphicsImageItem::~GraphicsImageItem()
 {
     stopJob(m_grayJob);
     stopJob(m_mipJob);
+    PictureBudget::instance().release(this);
 }
 
 QString GraphicsImageItem::text() const
@@ -39,19 +42,20 @@ QRectF GraphicsImageItem::boundingRect() const
     return m_cropPath.boundingRect();
 }
 
-void GraphicsImageItem::setImage(QPixmap *image)
+void GraphicsImageItem::setPicture(std::shared_ptr<Picture> picture)
 {
-    // Handing back the picture the item already owns must not free it.
-    if (image && image == m_image.get()) {
+    if (picture && picture->size().isEmpty())
+        picture.reset();
+    if (picture == m_picture) {
         update();
         return;
     }
     clearGrayscale();
-    m_image.reset(image);
+    m_picture = std::move(picture);
     m_original.clear();
-    if (m_cropPath.isEmpty() && m_image && !m_image->isNull()) {
-        const qreal w = m_image->width();
-        const qreal h = m_image->height();
+    if (m_cropPath.isEmpty() && m_picture) {
+        const qreal w = m_picture->size().width();
+        const qreal h = m_picture->size().height();
         // The whole picture is always a valid region, however thin: storing it directly keeps
         // one-pixel-wide pictures visible and selectable.
         prepareGeometryChange();
@@ -60,6 +64,21 @@ void GraphicsImageItem::setImage(QPixmap *image)
         m_imageTransform.translate(-w / 2, -h / 2);
     }
     update();
+}
+
+QSize GraphicsImageItem::pictureSize() const
+{
+    return m_picture ? m_picture->size() : QSize();
+}
+
+QImage GraphicsImageItem::pixels() const
+{
+    return m_picture ? m_picture->pixels() : QImage();
+}
+
+bool GraphicsImageItem::hasFullPixels() const
+{
+    return m_picture && m_picture->hasFull();
 }
 
 void GraphicsImageItem::setFilter(int filter)
@@ -136,10 +155,10 @@ void GraphicsImageItem::cropTo(const QPainterPath &requested, bool clip)
 
 void GraphicsImageItem::resetCrop()
 {
-    if (!m_image || m_image->isNull())
+    if (!m_picture)
         return;
-    const qreal w = m_image->width();
-    const qreal h = m_image->height();
+    const qreal w = m_picture->size().width();
+    const qreal h = m_picture->size().height();
     const QRectF full(-w / 2, -h / 2, w, h);
     const QTransform linear = m_imageTransform
         * QTransform::fromTranslate(m_imageTransform.dx(), m_imageTransform.dy()).inverted();
@@ -190,19 +209,45 @@ void GraphicsImageItem::clearMipLevels()
     stopJob(m_mipJob);
     m_mipLevels.clear();
     m_screenCache.clear();
+    chargeDerived();
+}
+
+void GraphicsImageItem::chargeDerived()
+{
+    const auto bytesOf
+        = [](const QPixmap &pixmap) { return qint64(pixmap.width()) * pixmap.height() * 4; };
+    qint64 bytes = bytesOf(m_grayImage);
+    for (const QPixmap &level : qAsConst(m_mipLevels))
+        bytes += bytesOf(level);
+    if (bytes == 0) {
+        PictureBudget::instance().release(this);
+        return;
+    }
+    // Made from the full pixels, so made again as easily: the budget may take them back.
+    PictureBudget::instance().charge(this, bytes, [this] { clearGrayscale(); });
+    if (auto *graphicsScene = qobject_cast<GraphicsScene *>(scene()))
+        graphicsScene->schedulePictureTrim();
 }
 
 void GraphicsImageItem::takeJobResults()
 {
     if (m_grayJob && m_grayJob->state() == GraphicsImageGenerator::Done) {
         QImage grey = m_grayJob->takeResult();
-        if (!grey.isNull())
+        if (!grey.isNull()) {
             m_grayImage = QPixmap::fromImage(std::move(grey));
+            chargeDerived();
+        }
     }
     if (m_mipJob && m_mipJob->state() == GraphicsImageGenerator::Done) {
         QList<QImage> levels = m_mipJob->takeLevels();
+        // Levels of the colour pixels are the picture's overview when it has none yet: the
+        // full pixels may go once it has.
+        if (m_picture && m_grayImage.isNull() && !m_picture->hasOverview())
+            m_picture->adoptOverview(levels.mid(Picture::OverviewFirstLevel));
         for (QImage &level : levels)
             m_mipLevels.append(QPixmap::fromImage(std::move(level)));
+        if (!levels.isEmpty())
+            chargeDerived();
     }
 }
 
@@ -221,8 +266,7 @@ QList<QPixmap> GraphicsImageItem::mipLevels()
 bool GraphicsImageItem::hasOverview()
 {
     takeJobResults();
-    return !m_image || m_image->isNull() || m_image->width() < 10 || m_image->height() < 10
-        || !m_mipLevels.isEmpty();
+    return !m_picture || m_picture->hasOverview();
 }
 
 int GraphicsImageItem::grayscaleJobState() const
@@ -240,8 +284,7 @@ int GraphicsImageItem::levelForDetail(const QList<QPixmap> &levels, qreal levelO
     int chosen = -1;
     const int count = std::min(int(levels.size()), 3);
     for (int i = 0; i < count; ++i) {
-        if (levels.at(i).isNull()
-            || qreal(GraphicsImageMipGenerator::LevelFactors[i]) < levelOfDetail)
+        if (levels.at(i).isNull() || qreal(Picture::LevelFactors[i]) < levelOfDetail)
             break;
         chosen = i;
     }
@@ -261,7 +304,7 @@ void GraphicsImageItem::paint(
     // The painter carries the item's device transform while the scene draws it.
     const qreal levelOfDetail = QStyleOptionGraphicsItem::levelOfDetailFromTransform(
         m_imageTransform * painter->worldTransform());
-    if (m_image && !m_image->isNull())
+    if (m_picture)
         paintPicture(painter, levelOfDetail, graphicsScene);
     else
         paintPlaceholder(painter, graphicsScene);
@@ -287,12 +330,47 @@ void GraphicsImageItem::paintPicture(
     painter->setTransform(m_imageTransform, true);
     painter->setRenderHint(QPainter::SmoothPixmapTransform, m_filter & SmoothFilter);
 
-    QPixmap pixmap = *m_image;
+    // A level of the overview is all a picture shown this small needs. Grey and hard pixels
+    // are made from the full ones.
+    const bool levelsWanted
+        = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
+    const bool overviewServes = levelsWanted && !(m_filter & GrayscaleFilter)
+        && levelForDetail(overviewLevels(), levelOfDetail) >= 0;
+    const bool exact = !graphicsScene || graphicsScene->rendersExactly();
+    QImage full = m_picture->full();
+    if (overviewServes && m_mipLevels.isEmpty() && !exact) {
+        paintOverview(painter, levelOfDetail);
+        painter->restore();
+        return;
+    }
+    if (full.isNull()) {
+        if (exact) {
+            // A rendering for export or the clipboard waits for the pixels it shows.
+            full = m_picture->pixels();
+        } else {
+            graphicsScene->requestFullPicture(m_picture);
+            paintOverview(painter, levelOfDetail);
+            painter->restore();
+            return;
+        }
+        if (full.isNull()) {
+            paintOverview(painter, levelOfDetail);
+            painter->restore();
+            return;
+        }
+    } else {
+        m_picture->touch();
+    }
+    if (!m_mipLevels.isEmpty() || !m_grayImage.isNull())
+        PictureBudget::instance().touch(this);
+    const QPixmap fullPixmap = QPixmap::fromImage(full);
+
+    QPixmap pixmap = fullPixmap;
     if (m_filter & GrayscaleFilter) {
         const int grayState = grayscaleJobState();
         if (grayState == GraphicsImageGenerator::Idle) {
             clearMipLevels();
-            startJob(m_grayJob, m_image->toImage());
+            startJob(m_grayJob, full);
         } else if (grayState == GraphicsImageGenerator::Done) {
             takeJobResults();
             if (!m_grayImage.isNull())
@@ -310,10 +388,8 @@ void GraphicsImageItem::paintPicture(
         // Levels are smoothed copies. A picture without smoothing shows its own pixels, hard,
         // at every zoom: the full picture, sampled without filtering, is all it draws.
         if (graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter)) {
-            if (!m_mipJob) {
-                startJob(
-                    m_mipJob, m_grayImage.isNull() ? m_image->toImage() : m_grayImage.toImage());
-            }
+            if (!m_mipJob)
+                startJob(m_mipJob, m_grayImage.isNull() ? full : m_grayImage.toImage());
         } else if (m_mipJob) {
             clearMipLevels();
         }
@@ -329,7 +405,7 @@ void GraphicsImageItem::paintPicture(
 
     // A level or the grey variant is stretched onto the pixels of the full picture. A level is
     // what a zoomed-out board shows on every repaint, so its look on the screen is kept.
-    const QRect target(0, 0, m_image->width(), m_image->height());
+    const QRect target(QPoint(0, 0), m_picture->size());
     if (drawsLevel) {
         m_screenCache.draw(painter, target, pixmap);
     } else {
@@ -337,6 +413,31 @@ void GraphicsImageItem::paintPicture(
         painter->drawPixmap(target, pixmap);
     }
     painter->restore();
+}
+
+QList<QPixmap> GraphicsImageItem::overviewLevels() const
+{
+    // In the places of the levels they stand for, so that levelForDetail picks among them.
+    QList<QPixmap> levels;
+    for (int i = 0; i < Picture::OverviewFirstLevel; ++i)
+        levels.append(QPixmap());
+    const QList<QImage> overview = m_picture ? m_picture->overview() : QList<QImage>();
+    for (const QImage &level : overview)
+        levels.append(QPixmap::fromImage(level));
+    return levels;
+}
+
+bool GraphicsImageItem::paintOverview(QPainter *painter, qreal levelOfDetail)
+{
+    const QList<QPixmap> levels = overviewLevels();
+    int level = levelForDetail(levels, levelOfDetail);
+    // More detail than the overview has is on its way: its largest level stands in.
+    if (level < 0)
+        level = Picture::OverviewFirstLevel;
+    if (level >= levels.size() || levels.at(level).isNull())
+        return false;
+    m_screenCache.draw(painter, QRect(QPoint(0, 0), m_picture->size()), levels.at(level));
+    return true;
 }
 
 // Scales the painter's font so that text fills at most 90 % of the rectangle either way.

@@ -15,6 +15,7 @@
 #include <memory>
 
 class GraphicsImageGrayScaleGenerator;
+class Picture;
 class GraphicsImageMipGenerator;
 class GraphicsScene;
 
@@ -24,16 +25,23 @@ class GraphicsScene;
 // coordinates; after a crop of a rotated item the rotation lives there and the item's own
 // transform is a translation.
 //
-// Derived pictures are caches made lazily from paint() on the global thread pool: the grey
-// variant while the grey filter is on, and reduced levels while the scene's zoom quality is 0 and
-// the smooth filter is on. They are dropped whenever they become stale and rebuilt on the next
-// paint; a job making a stale one is cancelled and left to end on its own, so neither a change nor
-// the destructor ever waits for the pool. GUI thread only.
+// The picture (shared by the items that show the same pixels) keeps its overview for good and its
+// full pixels while they are needed: a zoomed-out item draws a level of the overview; one that
+// needs more detail asks the scene for the full pixels and draws the best level it has until they
+// come, never an empty frame and never a wait.
+//
+// Derived pictures are caches made lazily from paint() on the global thread pool from the full
+// pixels: the grey variant while the grey filter is on, and reduced levels while the scene's zoom
+// quality is 0 and the smooth filter is on. They are charged to the picture budget, dropped
+// whenever they become stale or the budget runs short, and rebuilt on the next paint; a job
+// making a stale one is cancelled and left to end on its own, so neither a change nor the
+// destructor ever waits for the pool. GUI thread only.
 class GraphicsImageItem : public GraphicsItem {
 public:
     enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };
 
-    GraphicsImageItem(QPixmap *image, const QString &source, const QString &name,
+    // A null picture makes the placeholder of a missing one.
+    GraphicsImageItem(std::shared_ptr<Picture> picture, const QString &source, const QString &name,
         const QPointF &position, QGraphicsItem *parent = nullptr);
     ~GraphicsImageItem() override;
 
@@ -43,9 +51,13 @@ public:
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
         QWidget *widget = nullptr) override;
 
-    QPixmap *image() const { return m_image.get(); }
+    const std::shared_ptr<Picture> &picture() const { return m_picture; }
     // A new picture drops the original of the old one.
-    void setImage(QPixmap *image);
+    void setPicture(std::shared_ptr<Picture> picture);
+    QSize pictureSize() const;
+    // The full pixels, decoded now when they are not in memory; null without a picture or
+    // when they cannot be had. Blocking.
+    QImage pixels() const;
     // The file the picture was decoded from, when it decodes to exactly these pixels; empty
     // otherwise. See ItemRecord::original.
     QByteArray original() const { return m_original; }
@@ -76,7 +88,7 @@ public:
     // reduced levels, or its picture is too small to have any, or it has no picture.
     bool hasOverview();
     // Whether the picture's full pixels are in memory, ready to paint at 1:1.
-    bool hasFullPixels() const { return m_image && !m_image->isNull(); }
+    bool hasFullPixels() const;
     int mipJobState() const;
 
     // Index of the level to draw at the given level of detail (screen pixels per picture pixel),
@@ -91,11 +103,16 @@ private:
     template<typename Job> void startJob(std::shared_ptr<Job> &job, const QImage &source);
     template<typename Job> void stopJob(std::shared_ptr<Job> &job);
     void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
+    // Draws the best level of the overview for the given detail; false when there is none.
+    bool paintOverview(QPainter *painter, qreal levelOfDetail);
+    QList<QPixmap> overviewLevels() const;
+    // Charges the derived caches to the budget, or releases them when there are none.
+    void chargeDerived();
     void paintPlaceholder(QPainter *painter, GraphicsScene *scene);
     void transformChildren(const QTransform &transform);
 
     int m_filter = SmoothFilter;
-    std::unique_ptr<QPixmap> m_image;
+    std::shared_ptr<Picture> m_picture;
     QByteArray m_original;
     QPixmap m_grayImage;
     // Null while no job is wanted; a job is used once.

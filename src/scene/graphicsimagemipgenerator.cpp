@@ -1,17 +1,6 @@
 #include "graphicsimagemipgenerator.h"
 
-#include <cmath>
-
-const float GraphicsImageMipGenerator::LevelFactors[3] = { 0.4f, 0.15f, 0.05f };
-
-QSize GraphicsImageMipGenerator::levelSize(const QSize &pictureSize, float factor)
-{
-    // std::lround rounds halves away from zero: 7.5 pixels become 8.
-    const auto scaled = [factor](int length) {
-        return int(std::lround(double(std::lround(length * double(factor))) * 1.5));
-    };
-    return QSize(scaled(pictureSize.width()), scaled(pictureSize.height()));
-}
+#include "picture/picture.h"
 
 void GraphicsImageMipGenerator::run()
 {
@@ -19,7 +8,7 @@ void GraphicsImageMipGenerator::run()
         return;
     QImage current = m_source;
     const QSize pictureSize = m_source.size();
-    for (float factor : LevelFactors) {
+    for (float factor : Picture::LevelFactors) {
         // One level is the longest a cancelled run goes on.
         if (isCanceled())
             break;
@@ -28,7 +17,7 @@ void GraphicsImageMipGenerator::run()
         // Premultiplied is what the raster engine blends fastest; a level is drawn on every
         // repaint, so converting a small copy once pays off at once.
         current = current
-                      .scaled(levelSize(pictureSize, factor), Qt::KeepAspectRatio,
+                      .scaled(Picture::levelSize(pictureSize, factor), Qt::KeepAspectRatio,
                           Qt::SmoothTransformation)
                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         m_levels.append(current);

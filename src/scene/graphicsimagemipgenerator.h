@@ -18,9 +18,6 @@ public:
     // GUI thread, in state Done: hands the levels over; the job keeps none.
     QList<QImage> takeLevels();
 
-    static const float LevelFactors[3];
-    static QSize levelSize(const QSize &pictureSize, float factor);
-
 private:
     QList<QImage> m_levels;
 };

@@ -1,5 +1,9 @@
 #include "graphicsscene.h"
 
+#include "picture/picture.h"
+#include "picture/picturebudget.h"
+#include "scene/fullpictureloader.h"
+#include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 
 #include <QFont>
@@ -8,6 +12,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QSet>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -15,12 +20,70 @@
 
 GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
     : QGraphicsScene(parent)
+    , m_fullPictures(new FullPictureLoader(this))
     , m_commandHandler(commandHandler)
 {
     QGraphicsScene::setSceneRect(QRectF(0, 0, 1, 1));
+    // A request waiting for its turn is dropped once its picture has left the screen; without a
+    // view nothing is on screen, yet whoever asked still wants it.
+    m_fullPictures->setWantedTest(
+        [this](const Picture *picture) { return views().isEmpty() || isPictureOnScreen(picture); });
+    connect(m_fullPictures, &FullPictureLoader::loaded, this, [this] {
+        update();
+        schedulePictureTrim();
+    });
 }
 
 GraphicsScene::~GraphicsScene() = default;
+
+void GraphicsScene::requestFullPicture(const std::shared_ptr<Picture> &picture)
+{
+    m_fullPictures->request(picture);
+}
+
+void GraphicsScene::schedulePictureTrim()
+{
+    if (m_trimScheduled)
+        return;
+    m_trimScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_trimScheduled = false;
+        trimPictures();
+    });
+}
+
+QSet<const void *> GraphicsScene::onScreenKeys() const
+{
+    QSet<const void *> keys;
+    const QList<QGraphicsView *> viewList = views();
+    for (QGraphicsView *view : viewList) {
+        if (!view->isVisible())
+            continue;
+        const QRectF shown = view->mapToScene(view->viewport()->rect()).boundingRect();
+        const QList<QGraphicsItem *> shownItems = items(shown, Qt::IntersectsItemBoundingRect);
+        for (QGraphicsItem *item : shownItems) {
+            if (auto *image = dynamic_cast<GraphicsImageItem *>(item)) {
+                keys.insert(image);
+                if (image->picture())
+                    keys.insert(image->picture().get());
+            }
+        }
+    }
+    return keys;
+}
+
+bool GraphicsScene::isPictureOnScreen(const Picture *picture) const
+{
+    return onScreenKeys().contains(picture);
+}
+
+void GraphicsScene::trimPictures()
+{
+    if (!PictureBudget::instance().isOverLimit())
+        return;
+    const QSet<const void *> onScreen = onScreenKeys();
+    PictureBudget::instance().trim([&onScreen](const void *key) { return onScreen.contains(key); });
+}
 
 void GraphicsScene::addItem(GraphicsItem *item)
 {
@@ -46,6 +109,8 @@ void GraphicsScene::addItem(GraphicsItem *item)
     m_items.append(item);
     QGraphicsScene::addItem(item);
     m_empty = false;
+    // Pictures that came with their full pixels count from now on.
+    schedulePictureTrim();
 }
 
 void GraphicsScene::reserveDepth(qreal depth)

@@ -5,10 +5,15 @@
 #include <QHash>
 #include <QList>
 #include <QPoint>
+#include <QSet>
 #include <QString>
 
+#include <memory>
+
 class CommandHandler;
+class FullPictureLoader;
 class GraphicsItem;
+class Picture;
 
 // The items of one board. Keeps its own list of added items (in order of addition) and a map
 // from item id to item, hands out ids and depths, grows its rectangle symmetrically about the
@@ -78,6 +83,20 @@ public:
     double frontDepth() const { return m_frontDepth; }
     double backDepth() const { return m_backDepth; }
 
+    // While set, pictures paint from their full pixels, decoded on the spot when they are not in
+    // memory: a rendering for export waits for what it shows instead of drawing a stand-in.
+    bool rendersExactly() const { return m_rendersExactly; }
+    void setRendersExactly(bool exactly) { m_rendersExactly = exactly; }
+    // A picture that is shown in more detail than its overview has; repaints when it came.
+    void requestFullPicture(const std::shared_ptr<Picture> &picture);
+    FullPictureLoader *fullPictureLoader() const { return m_fullPictures; }
+    // Gives memory back to the picture budget once the current work is done: what is on screen
+    // in any view stays.
+    void schedulePictureTrim();
+    void trimPictures();
+    // Whether the picture shows in a view of this scene now.
+    bool isPictureOnScreen(const Picture *picture) const;
+
     void setSceneRect(const QRectF &rect);
     qreal devicePixelRatio() const;
 
@@ -92,7 +111,12 @@ private:
     void reserveDepth(qreal depth);
     void drawHint(QPainter *painter);
     void growSceneRect();
+    // What the views show now: their pictures, and the items keeping caches of them.
+    QSet<const void *> onScreenKeys() const;
 
+    FullPictureLoader *m_fullPictures;
+    bool m_rendersExactly = false;
+    bool m_trimScheduled = false;
     QList<GraphicsItem *> m_items;
     QHash<int, GraphicsItem *> m_idMap;
     double m_frontDepth = 0.0;

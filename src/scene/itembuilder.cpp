@@ -1,5 +1,6 @@
 #include "scene/itembuilder.h"
 
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 
@@ -8,14 +9,20 @@ GraphicsItem *ItemBuilder::build(const ItemRecord &record, QGraphicsItem *parent
     return build(ItemRecord(record), parent);
 }
 
-QPixmap ItemBuilder::pixmapOf(QImage &&image)
+std::shared_ptr<Picture> ItemBuilder::pictureOf(ItemRecord &record)
 {
-    if (image.isNull())
+    if (record.picture)
+        return std::move(record.picture);
+    if (record.image.isNull())
         return {};
-    const qint64 key = image.cacheKey();
-    auto found = m_pixmaps.find(key);
-    if (found == m_pixmaps.end())
-        found = m_pixmaps.insert(key, QPixmap::fromImage(std::move(image)));
+    const qint64 key = record.image.cacheKey();
+    auto found = m_pictures.find(key);
+    if (found == m_pictures.end()) {
+        // The file the pixels came from decodes to them again.
+        found = m_pictures.insert(key,
+            Picture::fromPixels(
+                std::move(record.image), PictureSource::fromBytes(record.original)));
+    }
     return found.value();
 }
 
@@ -33,9 +40,8 @@ GraphicsItem *ItemBuilder::build(ItemRecord &&record, QGraphicsItem *parent)
             image->setCropPath(*record.cropPath);
         image->setFilter(record.filter);
         image->setAutoDownscale(record.autoDownscaled, record.downscaleLimit);
-        const QPixmap pixmap = pixmapOf(std::move(record.image));
-        if (!pixmap.isNull()) {
-            image->setImage(new QPixmap(pixmap));
+        if (std::shared_ptr<Picture> picture = pictureOf(record)) {
+            image->setPicture(std::move(picture));
             image->setOriginal(record.original);
         }
         item = image;

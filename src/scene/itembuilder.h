@@ -3,24 +3,24 @@
 #include "scene/itemrecord.h"
 
 #include <QHash>
-#include <QPixmap>
+
+#include <memory>
 
 class GraphicsItem;
 class QGraphicsItem;
 
 // Turns the records a loader hands over into items, on the GUI thread, the only thread that
-// makes pixmaps and items. One builder serves one load: records that show the same pixels (the
-// same shared QImage) get one shared pixmap, as the board they were saved from had.
+// makes items. One builder serves one load: records that show the same pixels (the same shared
+// QImage) get one shared picture, as the board they were saved from had.
 class ItemBuilder {
 public:
     // The item of record with every item attached to it, owned by the caller. Takes the
-    // record's pixels: a record whose picture is shared with no one else is wrapped in its
-    // pixmap without a copy.
+    // record's picture, or its pixels without a copy.
     GraphicsItem *build(ItemRecord &&record, QGraphicsItem *parent = nullptr);
     GraphicsItem *build(const ItemRecord &record, QGraphicsItem *parent = nullptr);
 
 private:
-    QPixmap pixmapOf(QImage &&image);
+    std::shared_ptr<Picture> pictureOf(ItemRecord &record);
 
-    QHash<qint64, QPixmap> m_pixmaps;
+    QHash<qint64, std::shared_ptr<Picture>> m_pictures;
 };

@@ -11,7 +11,10 @@
 #include <QString>
 #include <QTransform>
 
+#include <memory>
 #include <optional>
+
+class Picture;
 
 // One canvas item as plain values, with the items attached to it: what a worker reads from a
 // file or makes from a drop, and what a save writes. Workers make and consume records; only the
@@ -38,7 +41,12 @@ struct ItemRecord {
     bool autoDownscaled = false;
     QSize downscaleLimit;
     // Null when the picture is missing, or, on saving, when another image owns the same pixels.
+    // A record may carry its picture instead (below), with the pixels left where they are.
     QImage image;
+    // The picture itself: what a board's reader makes with its overview and its block as source,
+    // and what a snapshot of the scene hands on. Null pixels with a picture are decoded from it
+    // when something needs them. Thread-safe, shared.
+    std::shared_ptr<Picture> picture;
     // The JPEG, PNG or WebP file the pixels came from, when decoding it gives exactly image:
     // a board may store it instead of encoding the pixels. Shared, like the pixels.
     QByteArray original;

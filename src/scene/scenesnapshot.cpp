@@ -1,5 +1,6 @@
 #include "scene/scenesnapshot.h"
 
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -64,8 +65,11 @@ ItemRecord recordOf(const GraphicsItem *item, const DepthOf &depthOf,
         record.autoDownscaled = image->autoDownscaled();
         record.downscaleLimit = image->downscaleLimit();
         record.pixelsOwnerId = pixelsOwnerOf(image);
-        if (image->image() && !image->image()->isNull() && record.pixelsOwnerId == record.id) {
-            record.image = image->image()->toImage();
+        if (image->picture() && record.pixelsOwnerId == record.id) {
+            // Pixels in memory go along; others stay with the picture until something needs
+            // them.
+            record.picture = image->picture();
+            record.image = record.picture->full();
             record.original = image->original();
         }
     } else if (const auto *note = dynamic_cast<const GraphicsTextItem *>(item)) {
@@ -113,22 +117,21 @@ QList<ItemRecord> SceneSnapshot::take(const QList<GraphicsItem *> &items)
     const DepthOf depthOf
         = [&rank, lowest](const GraphicsItem *item) { return double(rank.value(item) - lowest); };
 
-    // Copies of one picture share its cache key; the lowest id owns the pixels. Null pixmaps
-    // all share key 0 and are never copies of one another.
+    // Copies share one picture; the lowest id owns the pixels. Items without a picture are never
+    // copies of one another.
     QList<GraphicsImageItem *> images;
     for (GraphicsItem *item : qAsConst(all)) {
         if (auto *image = dynamic_cast<GraphicsImageItem *>(item))
             images.append(image);
     }
     std::stable_sort(images.begin(), images.end(), lessById);
-    QHash<qint64, int> ownerByKey;
+    QHash<const Picture *, int> ownerByPicture;
     QHash<const GraphicsImageItem *, int> owner;
     for (const GraphicsImageItem *image : qAsConst(images)) {
         int id = image->id();
-        if (image->image() && !image->image()->isNull()) {
-            const qint64 key = image->image()->cacheKey();
-            id = ownerByKey.value(key, id);
-            ownerByKey.insert(key, id);
+        if (const Picture *picture = image->picture().get()) {
+            id = ownerByPicture.value(picture, id);
+            ownerByPicture.insert(picture, id);
         }
         owner.insert(image, id);
     }

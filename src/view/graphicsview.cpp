@@ -728,14 +728,14 @@ void GraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
     if (m_context.pinch->value())
         return;
     GraphicsItem *item = topItemAt(event->pos());
-    if (auto *image = dynamic_cast<GraphicsImageItem *>(item); image && !image->image()) {
+    if (auto *image = dynamic_cast<GraphicsImageItem *>(item); image && !image->picture()) {
         // The relink dialog groups missing images by their file, so every image missing the
         // same file is asked for at once.
         QList<GraphicsImageItem *> missing;
         const QList<GraphicsItem *> all = scene->graphicsItems();
         for (GraphicsItem *other : all) {
             auto *otherImage = dynamic_cast<GraphicsImageItem *>(other);
-            if (otherImage && !otherImage->image() && otherImage->source() == image->source())
+            if (otherImage && !otherImage->picture() && otherImage->source() == image->source())
                 missing.append(otherImage);
         }
         emit relinkRequested(missing);

@@ -11,6 +11,7 @@
 #include "commands/commandhandler.h"
 #include "jobs/baseloader.h"
 #include "jobs/loadjob.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/settingshandler.h"
@@ -39,8 +40,8 @@ QPixmap noisyPicture(quint32 seed, const QSize &size)
 
 void addPicture(MainWindow &window, quint32 seed, const QSize &size = QSize(700, 500))
 {
-    auto *item = new GraphicsImageItem(new QPixmap(noisyPicture(seed, size)), QString(),
-        QStringLiteral("p%1").arg(seed), QPointF(seed * 710.0, 0));
+    auto *item = new GraphicsImageItem(Picture::fromPixels(noisyPicture(seed, size).toImage()),
+        QString(), QStringLiteral("p%1").arg(seed), QPointF(seed * 710.0, 0));
     window.commandHandler()->push(new AddCommand(window.scene(), item));
 }
 

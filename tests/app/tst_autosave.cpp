@@ -3,6 +3,7 @@
 #include "commands/commandhandler.h"
 #include "dialoganswerer.h"
 #include "persistence/autosavefile.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/settingshandler.h"
@@ -76,8 +77,8 @@ void tst_AutoSave::addPicture(MainWindow *window, QRgb colour)
 {
     QPixmap pixmap(40, 30);
     pixmap.fill(QColor(colour));
-    auto *item = new GraphicsImageItem(new QPixmap(pixmap), QString(), QStringLiteral("picture"),
-        QPointF(window->scene()->addedItems().size() * 50, 0));
+    auto *item = new GraphicsImageItem(Picture::fromPixels(pixmap.toImage()), QString(),
+        QStringLiteral("picture"), QPointF(window->scene()->addedItems().size() * 50, 0));
     window->commandHandler()->push(new AddCommand(window->scene(), item));
 }
 
@@ -194,7 +195,7 @@ void tst_AutoSave::restoredAutoSaveCarriesOn()
     for (GraphicsItem *item : restoring->scene()->addedItems()) {
         auto *picture = dynamic_cast<GraphicsImageItem *>(item);
         QVERIFY(picture);
-        colours << picture->image()->toImage().pixel(5, 5);
+        colours << picture->pixels().pixel(5, 5);
     }
     QCOMPARE(colours, (QSet<QRgb> { qRgb(0, 128, 255), qRgb(10, 20, 30) }));
     QVERIFY(restoring->hasUnsavedChanges());

@@ -6,6 +6,7 @@
 #include "input/action.h"
 #include "input/actionhandler.h"
 #include "jobs/loadjob.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -118,8 +119,8 @@ void tst_MainWindow::droppedFilesAreOneUndoStep()
 
 void tst_MainWindow::textAttachesToSelectedImage()
 {
-    auto *image = new GraphicsImageItem(
-        new QPixmap(50, 50), QString(), QStringLiteral("image"), QPointF(0, 0));
+    auto *image = new GraphicsImageItem(Picture::fromPixels(QImage(50, 50, QImage::Format_RGB32)),
+        QString(), QStringLiteral("image"), QPointF(0, 0));
     m_window->scene()->addItem(image);
     image->setSelected(true);
 

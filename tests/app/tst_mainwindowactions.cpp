@@ -5,6 +5,7 @@
 #include "dialoganswerer.h"
 #include "input/action.h"
 #include "input/keybinder.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/graphicsscene.h"
@@ -151,7 +152,8 @@ GraphicsImageItem *tst_MainWindowActions::addPicture(const QString &source)
 {
     QPixmap pixmap(40, 30);
     pixmap.fill(Qt::darkCyan);
-    auto *item = new GraphicsImageItem(new QPixmap(pixmap), source, source, QPointF());
+    auto *item
+        = new GraphicsImageItem(Picture::fromPixels(pixmap.toImage()), source, source, QPointF());
     m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
     return item;
 }

@@ -115,7 +115,7 @@ void tst_Relink::openMovedBoard()
     m_window->load(path(QStringLiteral("board.vlk")));
     QTRY_VERIFY(m_window->isIdle());
     for (GraphicsImageItem *image : pictures())
-        QVERIFY(!image->image());
+        QVERIFY(!image->picture());
 }
 
 // The board's folder moved: the dialog opens by itself, one folder relink finds what is there,
@@ -141,11 +141,11 @@ void tst_Relink::folderRelinkFindsWhatMoved()
     QTRY_VERIFY(m_window->isIdle());
 
     RelinkDialog *dialog = relink->dialog();
-    QVERIFY(picture("a.png")->image());
-    QVERIFY(picture("b.png")->image());
+    QVERIFY(picture("a.png")->picture());
+    QVERIFY(picture("b.png")->picture());
     QCOMPARE(picture("b.png")->source(), path(QStringLiteral("new/sub/b.png")));
-    QVERIFY(!picture("c.png")->image());
-    QVERIFY(!picture("d.png")->image());
+    QVERIFY(!picture("c.png")->picture());
+    QVERIFY(!picture("d.png")->picture());
     QCOMPARE(dialog->status(picture("a.png")->id()), int(RelinkDialog::Relinked));
     QCOMPARE(dialog->statusText(picture("c.png")->id()),
         QStringLiteral("Could not find image on disk."));
@@ -156,17 +156,17 @@ void tst_Relink::folderRelinkFindsWhatMoved()
     dialog->accept();
     QCOMPARE(m_window->commandHandler()->count(), commandsBefore + 1);
     m_window->undo();
-    QVERIFY(!picture("a.png")->image());
+    QVERIFY(!picture("a.png")->picture());
     QCOMPARE(picture("a.png")->source(), path(QStringLiteral("old/a.png")));
     m_window->redo();
-    QVERIFY(picture("a.png")->image());
+    QVERIFY(picture("a.png")->picture());
 
     m_window->save();
     QTRY_VERIFY(m_window->isIdle());
     m_window->forceClear();
     m_window->load(path(QStringLiteral("board.vlk")));
     QTRY_VERIFY(m_window->isIdle());
-    QVERIFY(picture("a.png")->image());
+    QVERIFY(picture("a.png")->picture());
     QCOMPARE(picture("a.png")->source(), path(QStringLiteral("new/a.png")));
 }
 
@@ -196,8 +196,8 @@ void tst_Relink::oneFileForAllItsItems()
     QVERIFY(m_window->relinkMissingImages(pictures()));
     QTRY_VERIFY(m_window->isIdle());
     for (GraphicsImageItem *image : pictures()) {
-        QVERIFY(image->image());
-        QCOMPARE(image->image()->toImage().pixel(1, 1), QColor(Qt::blue).rgb());
+        QVERIFY(image->picture());
+        QCOMPARE(image->pixels().pixel(1, 1), QColor(Qt::blue).rgb());
     }
     QCOMPARE(m_window->commandHandler()->count(), commandsBefore + 1);
 

@@ -6,6 +6,7 @@
 #include "commands/deletecommand.h"
 #include "commands/depthchangecommand.h"
 #include "dialoganswerer.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -103,8 +104,8 @@ GraphicsImageItem *tst_SceneFileWorkflow::addPicture(const QString &source)
 {
     QPixmap pixmap(40, 30);
     pixmap.fill(Qt::red);
-    auto *item = new GraphicsImageItem(new QPixmap(pixmap), source, QStringLiteral("red"),
-        QPointF(m_window->scene()->addedItems().size() * 50, 0));
+    auto *item = new GraphicsImageItem(Picture::fromPixels(pixmap.toImage()), source,
+        QStringLiteral("red"), QPointF(m_window->scene()->addedItems().size() * 50, 0));
     m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
     return item;
 }
@@ -275,8 +276,8 @@ void tst_SceneFileWorkflow::closingWhileAJobRuns()
             auto *line = reinterpret_cast<quint32 *>(noise.scanLine(y));
             random.fillRange(line, noise.width());
         }
-        auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(noise)), QString(),
-            QStringLiteral("noise"), QPointF(i * 710, 0));
+        auto *item = new GraphicsImageItem(
+            Picture::fromPixels(noise), QString(), QStringLiteral("noise"), QPointF(i * 710, 0));
         m_window->commandHandler()->push(new AddCommand(m_window->scene(), item));
     }
     saveAndWait(board);

@@ -3,6 +3,7 @@
 #include "commands/commandhandler.h"
 #include "jobs/loadjob.h"
 #include "persistence/itemrecordcodec.h"
+#include "picture/picture.h"
 #include "platform/localservers.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -48,8 +49,8 @@ struct Board {
     Board()
     {
         const auto image = [this](char key, int seed, const QPointF &at) {
-            auto *item = new GraphicsImageItem(new QPixmap(QPixmap::fromImage(picture(seed))),
-                QString(), QStringLiteral("picture %1").arg(seed), at);
+            auto *item = new GraphicsImageItem(Picture::fromPixels(picture(seed)), QString(),
+                QStringLiteral("picture %1").arg(seed), at);
             scene.addItem(item);
             items.insert(QLatin1Char(key), item);
             return item;
@@ -101,7 +102,7 @@ Pasted pasteAndWait(CopyPasteHandler *handler, const QByteArray &data, const QPo
             pasted.bounds |= item->sceneBounds();
             if (auto *image = dynamic_cast<GraphicsImageItem *>(item)) {
                 const int seed = image->name().section(' ', 1).toInt();
-                const QImage pixels = image->image() ? image->image()->toImage() : QImage();
+                const QImage pixels = image->picture() ? image->pixels() : QImage();
                 pasted.pictures
                     += pixels.convertToFormat(QImage::Format_ARGB32) == picture(seed) ? 1 : -1000;
             }

@@ -5,6 +5,7 @@
 #include "commands/cropzoomcommand.h"
 #include "commands/resetcropcommand.h"
 #include "nearly.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 
@@ -20,9 +21,10 @@ const QTransform rotated = QTransform().translate(1000, 500).rotate(30).scale(1.
 // 400 x 300 pixels: item coordinates (-200, -150)-(200, 150) while uncut.
 std::unique_ptr<GraphicsImageItem> makeImage(const QTransform &transform, const QRectF &cut = {})
 {
-    auto *pixmap = new QPixmap(400, 300);
-    pixmap->fill(Qt::darkCyan);
-    auto image = std::make_unique<GraphicsImageItem>(pixmap, "p.png", "p", QPointF());
+    QImage pixels(400, 300, QImage::Format_RGB32);
+    pixels.fill(Qt::darkCyan);
+    auto image
+        = std::make_unique<GraphicsImageItem>(Picture::fromPixels(pixels), "p.png", "p", QPointF());
     image->setLocalTransform(transform);
     if (!cut.isNull()) {
         QPainterPath path;

@@ -6,6 +6,7 @@
 #include "commands/filtercommand.h"
 #include "commands/relinkcommand.h"
 #include "commands/textchangecommand.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -259,8 +260,9 @@ void TestItemCommands::filters()
     QFETCH(QList<int>, after);
 
     CommandHandler handler;
-    GraphicsImageItem first(new QPixmap(8, 8), QString(), QString(), QPointF());
-    GraphicsImageItem second(new QPixmap(8, 8), QString(), QString(), QPointF());
+    const QImage pixels(8, 8, QImage::Format_RGB32);
+    GraphicsImageItem first(Picture::fromPixels(pixels), QString(), QString(), QPointF());
+    GraphicsImageItem second(Picture::fromPixels(pixels), QString(), QString(), QPointF());
     GraphicsTextItem note(QPointF(), "Note");
     first.setFilter(before.at(0));
     second.setFilter(before.at(1));
@@ -277,14 +279,14 @@ void TestItemCommands::relink()
     CommandHandler handler;
     GraphicsImageItem missing(nullptr, "/gone/a.png", "a", QPointF());
     // As the relinker leaves it: the picture found at the new place.
-    missing.setImage(new QPixmap(30, 20));
+    missing.setPicture(Picture::fromPixels(QImage(30, 20, QImage::Format_RGB32)));
     handler.push(new RelinkCommand({ &missing }));
-    QCOMPARE(missing.image()->size(), QSize(30, 20));
+    QCOMPARE(missing.pictureSize(), QSize(30, 20));
     handler.undo();
-    QCOMPARE(missing.image(), nullptr);
+    QVERIFY(!missing.picture());
     handler.redo();
-    QVERIFY(missing.image());
-    QCOMPARE(missing.image()->size(), QSize(30, 20));
+    QVERIFY(missing.picture());
+    QCOMPARE(missing.pictureSize(), QSize(30, 20));
     QCOMPARE(missing.boundingRect(), QRectF(-15, -10, 30, 20));
 }
 

@@ -1,5 +1,6 @@
 #include "export/imageexporter.h"
 #include "jobs/loadjob.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 
@@ -22,7 +23,7 @@ QImage solid(const QSize &size, const QColor &color)
 }
 
 // Left half red, right half blue, so flips and crops show.
-QPixmap *halves()
+std::shared_ptr<Picture> halves()
 {
     QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::red);
@@ -30,7 +31,7 @@ QPixmap *halves()
         for (int x = 20; x < 40; ++x)
             image.setPixelColor(x, y, Qt::blue);
     }
-    return new QPixmap(QPixmap::fromImage(image));
+    return Picture::fromPixels(image);
 }
 
 QStringList filesBelow(const QString &path)

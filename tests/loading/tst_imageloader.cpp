@@ -170,7 +170,7 @@ void tst_ImageLoader::extensionThatLies()
     writeFile(m_dir->filePath("photo.jpg"), pngBytes({ 7, 9 }));
     const QList<GraphicsImageItem *> items = run(files({ "photo.jpg" }));
     QCOMPARE(items.size(), 1);
-    QCOMPARE(items.first()->image()->size(), QSize(7, 9));
+    QCOMPARE(items.first()->pictureSize(), QSize(7, 9));
     QCOMPARE(items.first()->source(), m_dir->filePath("photo.jpg"));
 }
 
@@ -227,7 +227,7 @@ void tst_ImageLoader::loadedFilesAreDownscaled()
     m_loader->setAutoDownscaleMaxHeight(200);
     const QList<GraphicsImageItem *> items = run(files({ "big.png" }));
     QCOMPARE(items.size(), 1);
-    QCOMPARE(items.first()->image()->size(), QSize(200, 150));
+    QCOMPARE(items.first()->pictureSize(), QSize(200, 150));
     // The item remembers how it was reduced, so a linked file is read back the same way.
     QVERIFY(items.first()->autoDownscaled());
     QCOMPARE(items.first()->downscaleLimit(), QSize(200, 200));
@@ -318,7 +318,7 @@ void tst_ImageLoader::queuedLoadOnLoaderThread()
     // The file made an item, so the text is not used; its record becomes an item here.
     QCOMPARE(items.size(), 1);
     auto *image = static_cast<GraphicsImageItem *>(items.first());
-    QCOMPARE(image->image()->size(), QSize(4, 3));
+    QCOMPARE(image->pictureSize(), QSize(4, 3));
     qDeleteAll(items);
 }
 

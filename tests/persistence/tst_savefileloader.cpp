@@ -5,6 +5,7 @@
 #include "persistence/itemrecordcodec.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 #include "scene/itembuilder.h"
@@ -145,8 +146,8 @@ QPixmap picture(int width, int height, QColor colour)
 
 GraphicsImageItem *imageItem(const QPixmap &pixmap, int id, double z, const QString &source = {})
 {
-    auto *item = new GraphicsImageItem(
-        new QPixmap(pixmap), source, QStringLiteral("image %1").arg(id), QPointF(id * 10, 5));
+    auto *item = new GraphicsImageItem(Picture::fromPixels(pixmap.toImage()), source,
+        QStringLiteral("image %1").arg(id), QPointF(id * 10, 5));
     item->setId(id);
     item->setZValue(z);
     return item;
@@ -519,10 +520,10 @@ void tst_SaveFileLoader::roundTrip()
     auto *second = dynamic_cast<GraphicsImageItem *>(byId.value(1));
     auto *third = dynamic_cast<GraphicsImageItem *>(byId.value(2));
     QVERIFY(first && second && third);
-    QVERIFY(first->image() && second->image());
-    QCOMPARE(second->image()->cacheKey(), first->image()->cacheKey());
+    QVERIFY(first->picture() && second->picture());
+    QCOMPARE(second->picture().get(), first->picture().get());
     QCOMPARE(second->source(), QStringLiteral("/nowhere/first.png"));
-    QCOMPARE(first->image()->toImage(), picture(4, 3, Qt::blue).toImage());
+    QCOMPARE(first->pixels(), picture(4, 3, Qt::blue).toImage());
     QCOMPARE(first->transform(), m_items.at(2)->transform());
     QCOMPARE(third->childGraphicsItems().size(), 1);
     QCOMPARE(third->childGraphicsItems().at(0)->text(), QStringLiteral("attached"));
@@ -565,8 +566,8 @@ void tst_SaveFileLoader::compressionLevels()
     QHash<int, GraphicsImageItem *> byId;
     for (GraphicsItem *item : qAsConst(loaded->items))
         byId.insert(item->id(), dynamic_cast<GraphicsImageItem *>(item));
-    QCOMPARE(byId.value(0)->image()->toImage().convertToFormat(QImage::Format_RGB32), noisy);
-    QCOMPARE(byId.value(1)->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+    QCOMPARE(byId.value(0)->pixels().convertToFormat(QImage::Format_RGB32), noisy);
+    QCOMPARE(byId.value(1)->pixels().convertToFormat(QImage::Format_ARGB32),
         second.toImage().convertToFormat(QImage::Format_ARGB32));
 }
 
@@ -749,11 +750,11 @@ void tst_SaveFileLoader::linkedImages()
     QVERIFY(item);
     if (expectMissingCode >= 0) {
         QCOMPARE(loaded->missingCodes, QList<int> { expectMissingCode });
-        QVERIFY(!item->image());
+        QVERIFY(!item->picture());
     } else {
         QVERIFY(loaded->missingCodes.isEmpty());
-        QVERIFY(item->image());
-        QCOMPARE(item->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+        QVERIFY(item->picture());
+        QCOMPARE(item->pixels().convertToFormat(QImage::Format_ARGB32),
             pixels.toImage().convertToFormat(QImage::Format_ARGB32));
         if (expectBlockLink)
             QCOMPARE(QFileInfo(item->source()).canonicalFilePath(),
@@ -1149,8 +1150,8 @@ void tst_SaveFileLoader::oldFormats()
     QCOMPARE(picture->name(), QStringLiteral("pic"));
     QCOMPARE(picture->opacity(), 0.5f);
     QCOMPARE(picture->transform(), QTransform::fromTranslate(10, 20));
-    QVERIFY(picture->image());
-    QCOMPARE(picture->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+    QVERIFY(picture->picture());
+    QCOMPARE(picture->pixels().convertToFormat(QImage::Format_ARGB32),
         image.convertToFormat(QImage::Format_ARGB32));
     QCOMPARE(picture->boundingRect().size(), QSizeF(8, 6));
     if (noteAttached) {
@@ -1548,9 +1549,9 @@ void tst_SaveFileLoader::originalPictures()
         source.image = photoLike(20, 10);
     }
     GraphicsImageItem *item = intake(source, downscaleLimit);
-    QVERIFY(item && item->image());
+    QVERIFY(item && item->picture());
     QCOMPARE(item->original(), kept ? bytes : QByteArray());
-    const QImage before = item->image()->toImage();
+    const QImage before = item->pixels();
 
     const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
     QCOMPARE(save(path, m_items)->messages, QStringList { QString() });
@@ -1569,8 +1570,8 @@ void tst_SaveFileLoader::originalPictures()
     QCOMPARE(loaded->messages, QStringList { QString() });
     QCOMPARE(loaded->items.size(), 1);
     auto *read = dynamic_cast<GraphicsImageItem *>(loaded->items.first());
-    QVERIFY(read && read->image());
-    QCOMPARE(read->image()->toImage(), before);
+    QVERIFY(read && read->picture());
+    QCOMPARE(read->pixels(), before);
     // Opened, the picture keeps its block, so that the next full save copies it.
     QCOMPARE(read->original(), block);
 
@@ -1647,7 +1648,7 @@ void tst_SaveFileLoader::savedForOlderReaders()
     for (GraphicsItem *item : qAsConst(m_items)) {
         if (auto *picture = dynamic_cast<GraphicsImageItem *>(item)) {
             QVERIFY(!picture->original().isEmpty());
-            pixels.insert(item->id(), picture->image()->toImage());
+            pixels.insert(item->id(), picture->pixels());
         }
     }
     const QString board = m_dir->filePath(QStringLiteral("board.vlk"));
@@ -1685,8 +1686,8 @@ void tst_SaveFileLoader::savedForOlderReaders()
         auto *picture = dynamic_cast<GraphicsImageItem *>(item);
         if (!picture)
             continue;
-        QVERIFY(picture->image());
-        QCOMPARE(picture->image()->toImage().convertToFormat(QImage::Format_ARGB32),
+        QVERIFY(picture->picture());
+        QCOMPARE(picture->pixels().convertToFormat(QImage::Format_ARGB32),
             pixels.value(item->id()).convertToFormat(QImage::Format_ARGB32));
     }
 

@@ -1,3 +1,4 @@
+#include "picture/picture.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsimagemipgenerator.h"
@@ -193,7 +194,7 @@ void TestGraphicsImageGenerator::derivedDataFollowsFilterAndQuality()
     using Job = GraphicsImageGenerator;
     GraphicsScene scene(nullptr, nullptr);
     auto *item = new GraphicsImageItem(
-        new QPixmap(QPixmap::fromImage(colourfulImage(200, 100))), QString(), QString(), QPointF());
+        Picture::fromPixels(colourfulImage(200, 100)), QString(), QString(), QPointF());
     scene.addItem(item);
     paintAt(item, 1.0);
     QTRY_COMPARE(item->mipJobState(), int(Job::Done));
@@ -248,8 +249,8 @@ void TestGraphicsImageGenerator::smoothingAtEveryZoom()
     scene.setDrawBackgroundEnabled(false);
     scene.setBorderMode(0);
     const QImage picture = colourfulImage(side, side);
-    auto *item = new GraphicsImageItem(
-        new QPixmap(QPixmap::fromImage(picture)), QString(), QString(), QPointF());
+    auto *item
+        = new GraphicsImageItem(Picture::fromPixels(picture), QString(), QString(), QPointF());
     scene.addItem(item);
     if (levelsFirst) {
         drawn(picture, zoom, &scene);
@@ -287,8 +288,8 @@ void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun()
     const QImage picture = colourfulImage(600, 400);
     QList<GraphicsImageItem *> kept;
     for (int round = 0; round < 40; ++round) {
-        auto *item = new GraphicsImageItem(
-            new QPixmap(QPixmap::fromImage(picture)), QString(), QString(), QPointF());
+        auto *item
+            = new GraphicsImageItem(Picture::fromPixels(picture), QString(), QString(), QPointF());
         scene.addItem(item);
         item->setFilter(filter);
         paintAt(item, 0.05);
@@ -296,7 +297,7 @@ void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun()
         if (action == 1)
             item->setFilter(GraphicsImageItem::SmoothFilter);
         else if (action == 2)
-            item->setImage(new QPixmap(QPixmap::fromImage(picture.mirrored())));
+            item->setPicture(Picture::fromPixels(picture.mirrored()));
         if (round % 2)
             delete item;
         else

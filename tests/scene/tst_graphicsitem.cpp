@@ -1,3 +1,4 @@
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "testitem.h"
@@ -9,11 +10,11 @@
 
 namespace {
 
-QPixmap *makePicture(int width, int height)
+std::shared_ptr<Picture> makePicture(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
-    return new QPixmap(QPixmap::fromImage(image));
+    return Picture::fromPixels(image);
 }
 
 // Compares the affine entries with a relative tolerance.

@@ -4,6 +4,7 @@
 #include "commands/depthchangecommand.h"
 #include "commands/movecommand.h"
 #include "input/actionhandler.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -122,7 +123,8 @@ GraphicsImageItem *tst_GraphicsView::addImage(const QSize &size, const QColor &c
 {
     QPixmap pixmap(size);
     pixmap.fill(colour);
-    auto *image = new GraphicsImageItem(new QPixmap(pixmap), QString(), QString(), QPointF(0, 0));
+    auto *image = new GraphicsImageItem(
+        Picture::fromPixels(pixmap.toImage()), QString(), QString(), QPointF(0, 0));
     m_scene->addItem(image);
     return image;
 }

@@ -1,0 +1,275 @@
+#include "picture/picture.h"
+
+#include "picture/picturebudget.h"
+#include "picture/sourcefile.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+
+const float Picture::LevelFactors[3] = { 0.4f, 0.15f, 0.05f };
+
+QSize Picture::levelSize(const QSize &pictureSize, float factor)
+{
+    // std::lround rounds halves away from zero: 7.5 pixels become 8.
+    const auto scaled = [factor](int length) {
+        return int(std::lround(double(std::lround(length * double(factor))) * 1.5));
+    };
+    return QSize(scaled(pictureSize.width()), scaled(pictureSize.height()));
+}
+
+Picture::Picture(const QSize &size, bool hasAlpha)
+    : m_size(size)
+    , m_hasAlpha(hasAlpha)
+{
+}
+
+Picture::~Picture()
+{
+    PictureBudget::instance().release(this);
+}
+
+namespace {
+
+// The pictures made from pixels, by the key of the pixels they were made from: pixels shared by
+// several items (copies, pastes of one copy) give one picture, as they gave one pixmap. Keys are
+// never reused while the program runs.
+QMutex &pixelsMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QHash<qint64, std::weak_ptr<Picture>> &picturesByPixels()
+{
+    static QHash<qint64, std::weak_ptr<Picture>> pictures;
+    return pictures;
+}
+
+} // namespace
+
+std::shared_ptr<Picture> Picture::fromPixels(QImage full, PictureSource source)
+{
+    const qint64 key = full.cacheKey();
+    QMutexLocker locker(&pixelsMutex());
+    QHash<qint64, std::weak_ptr<Picture>> &known = picturesByPixels();
+    if (!full.isNull()) {
+        if (std::shared_ptr<Picture> picture = known.value(key).lock())
+            return picture;
+    }
+    std::shared_ptr<Picture> picture(new Picture(full.size(), full.hasAlphaChannel()));
+    picture->m_full = std::move(full);
+    picture->setSource(source);
+    if (!picture->m_size.isEmpty()) {
+        // Dead entries go whenever the table has doubled since it was last cleaned.
+        static int cleanAt = 64;
+        if (known.size() >= cleanAt) {
+            for (auto it = known.begin(); it != known.end();)
+                it = it.value().expired() ? known.erase(it) : std::next(it);
+            cleanAt = std::max(64, 2 * known.size());
+        }
+        known.insert(key, picture);
+    }
+    return picture;
+}
+
+std::shared_ptr<Picture> Picture::fromSource(
+    PictureSource source, const QSize &size, bool hasAlpha, QList<QImage> overview)
+{
+    std::shared_ptr<Picture> picture(new Picture(size, hasAlpha));
+    picture->m_overview = std::move(overview);
+    picture->m_overviewDone = true;
+    picture->setSource(source);
+    return picture;
+}
+
+std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
+    std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure)
+{
+    const QImage full = PictureBlock::decode(data, length, failure);
+    if (full.isNull())
+        return nullptr;
+    PictureSource source = PictureSource::fromFileBlock(std::move(file), start, length,
+        PictureSource::checksumOf(data, length), PictureBlock::kindOf(data, length));
+    return fromSource(std::move(source), full.size(), full.hasAlphaChannel(), overviewOf(full));
+}
+
+void Picture::chargeLocked()
+{
+    // Pixels nothing can decode again are not the budget's to drop: they count once they can.
+    if (m_full.isNull() || m_source.isNull())
+        return;
+    const std::weak_ptr<Picture> weak = weak_from_this();
+    PictureBudget::instance().charge(this, fullBytes(), [weak] {
+        if (const std::shared_ptr<Picture> picture = weak.lock())
+            picture->dropFull();
+    });
+}
+
+PictureSource Picture::source() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_source;
+}
+
+void Picture::setSource(const PictureSource &source)
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        m_source = source;
+        m_unreadable = false;
+        if (m_source.isNull())
+            PictureBudget::instance().release(this);
+        else if (!PictureBudget::instance().contains(this))
+            chargeLocked();
+    }
+    if (source.file())
+        source.file()->addPicture(shared_from_this());
+}
+
+QImage Picture::full() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_full;
+}
+
+bool Picture::hasFull() const
+{
+    QMutexLocker locker(&m_mutex);
+    return !m_full.isNull();
+}
+
+QImage Picture::pixels(QString *error, bool *busy) const
+{
+    PictureSource source;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_full.isNull())
+            return m_full;
+        source = m_source;
+    }
+    QImage decoded = source.decode(error, busy);
+    if (!decoded.isNull() && decoded.size() != m_size) {
+        if (error)
+            *error = QStringLiteral("The picture's source holds a picture of another size.");
+        return {};
+    }
+    return decoded;
+}
+
+void Picture::setFull(const QImage &full)
+{
+    if (full.isNull() || full.size() != m_size)
+        return;
+    QMutexLocker locker(&m_mutex);
+    m_full = full;
+    chargeLocked();
+}
+
+bool Picture::dropFull()
+{
+    QImage dropped;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_source.isNull() || m_full.isNull())
+            return false;
+        // The overview is what is drawn without the full pixels.
+        if (!m_overviewDone)
+            return false;
+        dropped.swap(m_full);
+    }
+    PictureBudget::instance().release(this);
+    // The pixels go here, outside the lock, unless someone still holds a copy of them.
+    return true;
+}
+
+QList<QImage> Picture::overview() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_overview;
+}
+
+bool Picture::hasOverview() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_overviewDone;
+}
+
+void Picture::makeOverview()
+{
+    QImage full;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_overviewDone || m_full.isNull())
+            return;
+        full = m_full;
+    }
+    QList<QImage> levels = overviewOf(full);
+    QMutexLocker locker(&m_mutex);
+    if (m_overviewDone)
+        return;
+    m_overview = std::move(levels);
+    m_overviewDone = true;
+}
+
+void Picture::adoptOverview(const QList<QImage> &levels)
+{
+    QMutexLocker locker(&m_mutex);
+    if (m_overviewDone)
+        return;
+    const QList<QSize> sizes = overviewSizes(m_size);
+    for (int i = 0; i < sizes.size(); ++i) {
+        if (i >= levels.size() || levels.at(i).size() != sizes.at(i))
+            return;
+    }
+    m_overview = levels.mid(0, sizes.size());
+    m_overviewDone = true;
+}
+
+QList<QSize> Picture::overviewSizes(const QSize &size)
+{
+    // The sizes the levels have when each is made from the one before, from the full size: no
+    // level comes from a copy narrower or lower than 10 pixels.
+    QList<QSize> sizes;
+    QSize current = size;
+    for (int level = 0; level < 3; ++level) {
+        if (current.width() < 10 || current.height() < 10)
+            break;
+        current = current.scaled(levelSize(size, LevelFactors[level]), Qt::KeepAspectRatio);
+        if (level >= OverviewFirstLevel)
+            sizes.append(current);
+    }
+    return sizes;
+}
+
+QList<QImage> Picture::overviewOf(const QImage &full)
+{
+    QList<QImage> levels;
+    QImage current = full;
+    for (const QSize &size : overviewSizes(full.size())) {
+        // Premultiplied is what the raster engine blends fastest; a level is drawn on every
+        // repaint, so converting a small copy once pays off at once.
+        current = current.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        levels.append(current);
+    }
+    return levels;
+}
+
+void Picture::setUnreadable(bool unreadable)
+{
+    QMutexLocker locker(&m_mutex);
+    m_unreadable = unreadable;
+}
+
+bool Picture::isUnreadable() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_unreadable;
+}
+
+void Picture::touch() const
+{
+    PictureBudget::instance().touch(this);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "picture/pictureblock.h"
+#include "picture/picturesource.h"
+
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QSize>
+
+#include <memory>
+
+// One picture as the board holds it: its size, its overview (the reduced copies drawn when the
+// picture is shown small, kept for as long as the picture lives), a source its full pixels can be
+// decoded from again, and the full pixels while something needs them. Full pixels with a source
+// are charged to the PictureBudget and may be dropped when it runs short; without a source they
+// stay until one is given. Items that show the same pixels share one picture.
+//
+// Thread-safe: loaders make pictures on pool threads, saves read them on the loader thread, the
+// GUI thread shows them and decides what stays in memory.
+class Picture : public std::enable_shared_from_this<Picture> {
+public:
+    // The overview: reduced copies for the level factors 0.15 and 0.05, largest first, each 1.5
+    // times the size it is drawn at; none for a picture too small to need them.
+    static constexpr int OverviewFirstLevel = 1;
+    // Reduced levels are drawn at most at these fractions of the full size.
+    static const float LevelFactors[3];
+    static QSize levelSize(const QSize &pictureSize, float factor);
+
+    // A picture whose full pixels are in hand; the overview is made when asked for.
+    static std::shared_ptr<Picture> fromPixels(QImage full, PictureSource source = {});
+    // A picture known by its source alone, with its overview made already.
+    static std::shared_ptr<Picture> fromSource(
+        PictureSource source, const QSize &size, bool hasAlpha, QList<QImage> overview);
+    // The picture of a board's block data[0, length), which lies at start in file: decodes as
+    // little as its overview needs and keeps nothing else. Null with the reason in failure when
+    // the block holds no picture.
+    static std::shared_ptr<Picture> fromBlock(const uchar *data, qint64 length,
+        std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure);
+    ~Picture();
+
+    Picture(const Picture &) = delete;
+    Picture &operator=(const Picture &) = delete;
+
+    QSize size() const { return m_size; }
+    bool hasAlpha() const { return m_hasAlpha; }
+    qint64 fullBytes() const { return qint64(m_size.width()) * m_size.height() * 4; }
+
+    PictureSource source() const;
+    void setSource(const PictureSource &source);
+
+    // The full pixels in memory, or null.
+    QImage full() const;
+    bool hasFull() const;
+    // The full pixels, decoded from the source when they are not in memory (not kept then).
+    // Null with a reason in error when they cannot be had. Blocking; any thread.
+    QImage pixels(QString *error = nullptr, bool *busy = nullptr) const;
+    // Keeps decoded full pixels in memory (the size must match) and charges them.
+    void setFull(const QImage &full);
+    // Lets the full pixels go when they can be decoded again; false when they are kept.
+    bool dropFull();
+
+    QList<QImage> overview() const;
+    bool hasOverview() const;
+    // Makes the overview from the full pixels when it is missing. Blocking, any thread; the
+    // work of one picture's scaling.
+    void makeOverview();
+    // Takes levels made elsewhere from the full pixels (as overviewOf makes them) as the
+    // overview, unless it has one.
+    void adoptOverview(const QList<QImage> &levels);
+    static QList<QImage> overviewOf(const QImage &full);
+    // The overview levels' sizes for a picture of the given size.
+    static QList<QSize> overviewSizes(const QSize &size);
+
+    // After the source failed to give the pixels: nothing asks for them again while it stays.
+    void setUnreadable(bool unreadable);
+    bool isUnreadable() const;
+
+    // Marks the picture as just shown, so that the budget drops others first.
+    void touch() const;
+
+private:
+    Picture(const QSize &size, bool hasAlpha);
+    void chargeLocked();
+
+    const QSize m_size;
+    const bool m_hasAlpha;
+    mutable QMutex m_mutex;
+    PictureSource m_source;
+    QImage m_full;
+    QList<QImage> m_overview;
+    bool m_overviewDone = false;
+    bool m_unreadable = false;
+};

@@ -1,0 +1,106 @@
+#include "picture/picturesource.h"
+
+#include "picture/pictureblock.h"
+#include "picture/sourcefile.h"
+
+#include <QCoreApplication>
+
+#include <libdeflate.h>
+
+PictureSource PictureSource::fromBytes(const QByteArray &encoded)
+{
+    PictureSource source;
+    if (encoded.isEmpty())
+        return source;
+    source.m_kind = Kind::Bytes;
+    source.m_bytes = encoded;
+    source.m_blockKind = PictureBlock::kindOf(
+        reinterpret_cast<const uchar *>(encoded.constData()), encoded.size());
+    source.m_length = encoded.size();
+    return source;
+}
+
+PictureSource PictureSource::fromFileBlock(std::shared_ptr<SourceFile> file, qint64 start,
+    qint64 length, quint32 checksum, PictureBlock::Kind kind)
+{
+    PictureSource source;
+    if (!file || start < 0 || length <= 0)
+        return source;
+    source.m_kind = Kind::FileBlock;
+    source.m_file = std::move(file);
+    source.m_start = start;
+    source.m_length = length;
+    source.m_checksum = checksum;
+    source.m_blockKind = kind;
+    return source;
+}
+
+PictureSource PictureSource::fromCacheFile(const QString &path, QImage::Format format)
+{
+    PictureSource source;
+    if (path.isEmpty())
+        return source;
+    source.m_kind = Kind::CacheFile;
+    source.m_path = path;
+    source.m_format = format;
+    return source;
+}
+
+quint32 PictureSource::checksumOf(const uchar *data, qint64 length)
+{
+    return quint32(libdeflate_crc32(0, data, size_t(length)));
+}
+
+QByteArray PictureSource::encodedBytes(QString *error, bool locked, bool *busy) const
+{
+    if (busy)
+        *busy = false;
+    const auto fail = [error](const char *reason) {
+        if (error)
+            *error = QCoreApplication::translate("PictureSource", reason);
+        return QByteArray();
+    };
+    switch (m_kind) {
+    case Kind::Bytes:
+        return m_bytes;
+    case Kind::FileBlock: {
+        bool fileBusy = false;
+        const QByteArray bytes = m_file->read(m_start, m_length, locked, &fileBusy);
+        if (fileBusy) {
+            if (busy)
+                *busy = true;
+            return fail("The board file is being saved.");
+        }
+        if (bytes.isEmpty())
+            return fail("The board file no longer holds the picture.");
+        if (checksumOf(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size())
+            != m_checksum)
+            return fail("The board file was changed by another program.");
+        return bytes;
+    }
+    case Kind::CacheFile:
+    case Kind::None:
+        break;
+    }
+    return fail("The picture has no source to decode it from.");
+}
+
+QImage PictureSource::decode(QString *error, bool *busy) const
+{
+    if (busy)
+        *busy = false;
+    if (m_kind == Kind::CacheFile) {
+        if (error)
+            *error = QCoreApplication::translate("PictureSource", "The cached copy is missing.");
+        return {};
+    }
+    const QByteArray bytes = encodedBytes(error, false, busy);
+    if (bytes.isEmpty())
+        return {};
+    PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
+    QImage image = PictureBlock::decode(
+        reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), &failure);
+    if (image.isNull() && error)
+        *error = QCoreApplication::translate("PictureSource", "The picture could not be decoded.");
+    return image;
+}

@@ -1,0 +1,114 @@
+#include "scene/fullpictureloader.h"
+
+#include "picture/picture.h"
+
+#include <QImage>
+#include <QMutex>
+#include <QRunnable>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int RetryMilliseconds = 200;
+
+} // namespace
+
+// What the jobs share with the loader: the loader lets go of it when it dies, so a job that ends
+// afterwards hands its result to no one.
+struct FullPictureLoader::Shared {
+    QMutex mutex;
+    FullPictureLoader *loader = nullptr;
+};
+
+FullPictureLoader::FullPictureLoader(QObject *parent)
+    : QObject(parent)
+    , m_shared(std::make_shared<Shared>())
+{
+    m_shared->loader = this;
+}
+
+FullPictureLoader::~FullPictureLoader()
+{
+    QMutexLocker locker(&m_shared->mutex);
+    m_shared->loader = nullptr;
+}
+
+void FullPictureLoader::setWantedTest(std::function<bool(const Picture *)> wanted)
+{
+    m_wanted = std::move(wanted);
+}
+
+void FullPictureLoader::request(const std::shared_ptr<Picture> &picture)
+{
+    if (!picture || picture->hasFull() || picture->isUnreadable() || m_busy.contains(picture.get()))
+        return;
+    m_busy.append(picture.get());
+    m_waiting.append({ picture, picture.get() });
+    startNext();
+}
+
+void FullPictureLoader::cancelAll()
+{
+    for (const Waiting &waiting : qAsConst(m_waiting))
+        m_busy.removeOne(waiting.key);
+    m_waiting.clear();
+}
+
+void FullPictureLoader::startNext()
+{
+    // A few at a time: each holds a whole decoded picture, and the view asks for many at once
+    // while it pans; the ones left behind are dropped before they cost anything.
+    const int parallel = std::max(2, QThreadPool::globalInstance()->maxThreadCount());
+    while (m_running < parallel && !m_waiting.isEmpty()) {
+        const Waiting next = m_waiting.takeFirst();
+        const std::shared_ptr<Picture> picture = next.picture.lock();
+        if (!picture || picture->hasFull() || (m_wanted && !m_wanted(picture.get()))) {
+            m_busy.removeOne(next.key);
+            continue;
+        }
+        ++m_running;
+        const std::shared_ptr<Shared> shared = m_shared;
+        QThreadPool::globalInstance()->start(
+            QRunnable::create([weak = next.picture, key = next.key, shared] {
+                QImage full;
+                QString error;
+                bool busy = false;
+                if (const std::shared_ptr<Picture> alive = weak.lock())
+                    full = alive->pixels(&error, &busy);
+                QMutexLocker locker(&shared->mutex);
+                if (!shared->loader)
+                    return;
+                QMetaObject::invokeMethod(
+                    shared->loader,
+                    [loader = shared->loader, key, weak, full, error, busy] {
+                        loader->finish(key, weak, full, busy ? QString() : error);
+                    },
+                    Qt::QueuedConnection);
+            }));
+    }
+}
+
+void FullPictureLoader::finish(const Picture *key, const std::weak_ptr<Picture> &weak,
+    const QImage &full, const QString &error)
+{
+    --m_running;
+    m_busy.removeOne(key);
+    if (const std::shared_ptr<Picture> picture = weak.lock()) {
+        picture->setFull(full);
+        if (full.isNull() && error.isEmpty()) {
+            // Its board is being saved: asked again once the save has let go of the file.
+            QTimer::singleShot(RetryMilliseconds, this, [this, weak] {
+                if (const std::shared_ptr<Picture> again = weak.lock())
+                    request(again);
+            });
+        } else if (full.isNull()) {
+            picture->setUnreadable(true);
+            emit failed(error);
+        } else
+            emit loaded();
+    }
+    startNext();
+}
