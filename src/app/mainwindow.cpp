@@ -336,7 +336,8 @@ void MainWindow::restartForUpdate()
 
 bool MainWindow::confirmUnsavedChangesBeforeUpdate()
 {
-    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Update);
+    return m_document->confirmUnsavedChanges(
+        SceneDocument::Operation::Update, [this] { restartForUpdate(); });
 }
 
 void MainWindow::showAbout()
@@ -437,7 +438,9 @@ void MainWindow::showNotice(const QString &category, const QString &heading,
 
 void MainWindow::clearScene()
 {
-    if (refuseWhileLoading() || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear))
+    if (refuseWhileLoading()
+        || !m_document->confirmUnsavedChanges(
+            SceneDocument::Operation::Clear, [this] { clearScene(); }))
         return;
     forceClear();
 }
@@ -527,7 +530,7 @@ void MainWindow::redo()
 
 bool MainWindow::tryClose()
 {
-    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Close);
+    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Close, [this] { close(); });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -582,7 +585,6 @@ void MainWindow::createDocument()
     m_document->setPrompter(prompter());
     m_document->setUnsavedWarningSetting(
         m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
-    m_document->setOperationTarget(this);
     connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
     connect(m_document, &SceneDocument::savedForOlderReaders, this, [this](const QString &path) {
         showNotice(tr("Save"),
@@ -716,7 +718,8 @@ void MainWindow::setUpExportAndCommands()
     host.loadingStarted = [this] { m_loading = true; };
     host.mayDropBoard = [this] {
         return !refuseWhileLoading()
-            && m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear);
+            && m_document->confirmUnsavedChanges(
+                SceneDocument::Operation::Clear, [this] { clearScene(); });
     };
     host.commandTarget = this;
     host.imageLoader = m_imageLoader;
