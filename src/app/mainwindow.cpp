@@ -130,6 +130,9 @@ void MainWindow::buildSettings()
     m_autoLoad = m_settings->setting(QStringLiteral("AutoLoad"));
     m_checkForUpdates = m_settings->setting(QStringLiteral("CheckForUpdates"));
     m_updates = new UpdateController(this);
+    // Queued: the window has finished its bookkeeping of the job by then.
+    connect(
+        this, &MainWindow::jobEnded, m_updates, &UpdateController::jobEnded, Qt::QueuedConnection);
     m_firstTimeSetup = m_settings->setting(QStringLiteral("FirstTimeSetup"));
 
     connect(m_settings->setting(QStringLiteral("CanvasLocked")), &Setting::changed, this,
@@ -334,10 +337,9 @@ void MainWindow::restartForUpdate()
     m_updates->restartForUpdate();
 }
 
-bool MainWindow::confirmUnsavedChangesBeforeUpdate()
+bool MainWindow::confirmUnsavedChangesBeforeUpdate(std::function<void()> restart)
 {
-    return m_document->confirmUnsavedChanges(
-        SceneDocument::Operation::Update, [this] { restartForUpdate(); });
+    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Update, std::move(restart));
 }
 
 void MainWindow::showAbout()
