@@ -26,6 +26,7 @@
 #include "loading/imageloader.h"
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
+#include "picture/picturebudget.h"
 #include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -121,6 +122,7 @@ void MainWindow::buildSettings()
 
     m_binder = new SettingsBinder(m_settings, this);
     m_binder->bindLoaders(m_imageLoader, m_saveFileLoader);
+    m_binder->bindPictureBudget(&PictureBudget::instance());
 
     // Read when the moment comes: held from here, so the key table knows they are used.
     m_selectNew = m_settings->setting(QStringLiteral("SelectNew"));
