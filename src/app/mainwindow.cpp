@@ -26,6 +26,7 @@
 #include "loading/imageloader.h"
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
+#include "picture/picturebudget.h"
 #include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -121,6 +122,7 @@ void MainWindow::buildSettings()
 
     m_binder = new SettingsBinder(m_settings, this);
     m_binder->bindLoaders(m_imageLoader, m_saveFileLoader);
+    m_binder->bindPictureBudget(&PictureBudget::instance());
 
     // Read when the moment comes: held from here, so the key table knows they are used.
     m_selectNew = m_settings->setting(QStringLiteral("SelectNew"));
@@ -130,6 +132,9 @@ void MainWindow::buildSettings()
     m_autoLoad = m_settings->setting(QStringLiteral("AutoLoad"));
     m_checkForUpdates = m_settings->setting(QStringLiteral("CheckForUpdates"));
     m_updates = new UpdateController(this);
+    // Queued: the window has finished its bookkeeping of the job by then.
+    connect(
+        this, &MainWindow::jobEnded, m_updates, &UpdateController::jobEnded, Qt::QueuedConnection);
     m_firstTimeSetup = m_settings->setting(QStringLiteral("FirstTimeSetup"));
 
     connect(m_settings->setting(QStringLiteral("CanvasLocked")), &Setting::changed, this,
@@ -334,9 +339,9 @@ void MainWindow::restartForUpdate()
     m_updates->restartForUpdate();
 }
 
-bool MainWindow::confirmUnsavedChangesBeforeUpdate()
+bool MainWindow::confirmUnsavedChangesBeforeUpdate(std::function<void()> restart)
 {
-    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Update);
+    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Update, std::move(restart));
 }
 
 void MainWindow::showAbout()
@@ -437,7 +442,9 @@ void MainWindow::showNotice(const QString &category, const QString &heading,
 
 void MainWindow::clearScene()
 {
-    if (refuseWhileLoading() || !m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear))
+    if (refuseWhileLoading()
+        || !m_document->confirmUnsavedChanges(
+            SceneDocument::Operation::Clear, [this] { clearScene(); }))
         return;
     forceClear();
 }
@@ -527,7 +534,7 @@ void MainWindow::redo()
 
 bool MainWindow::tryClose()
 {
-    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Close);
+    return m_document->confirmUnsavedChanges(SceneDocument::Operation::Close, [this] { close(); });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -582,7 +589,6 @@ void MainWindow::createDocument()
     m_document->setPrompter(prompter());
     m_document->setUnsavedWarningSetting(
         m_settings->setting(QStringLiteral("Hide Unsaved Warning")));
-    m_document->setOperationTarget(this);
     connect(m_document, &SceneDocument::titleChanged, this, &QWidget::setWindowTitle);
     connect(m_document, &SceneDocument::savedForOlderReaders, this, [this](const QString &path) {
         showNotice(tr("Save"),
@@ -716,7 +722,8 @@ void MainWindow::setUpExportAndCommands()
     host.loadingStarted = [this] { m_loading = true; };
     host.mayDropBoard = [this] {
         return !refuseWhileLoading()
-            && m_document->confirmUnsavedChanges(SceneDocument::Operation::Clear);
+            && m_document->confirmUnsavedChanges(
+                SceneDocument::Operation::Clear, [this] { clearScene(); });
     };
     host.commandTarget = this;
     host.imageLoader = m_imageLoader;

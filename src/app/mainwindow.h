@@ -1,7 +1,10 @@
 #pragma once
 
 #include "app/commandlineprompter.h"
+#include "app/mainwindowactionshost.h"
 #include "app/scenedocument.h"
+#include "app/updatecontrollerhost.h"
+#include "app/windowmodeshost.h"
 #include "loading/imageloader.h"
 #include "persistence/savefileloader.h"
 #include "scene/itemrecord.h"
@@ -54,15 +57,18 @@ class UpdateController;
 // The scene file's life cycle is the SceneDocument's; a DialogPrompter answers its questions
 // with dialogs over the window (in command-line mode a CommandLinePrompter answers instead).
 // Jobs, imports, exports and named commands, autosave, recent files and the start-up reaction
-// to the command line are each a helper's, which reaches the window through callbacks.
+// to the command line are each a helper's, which reaches the window through callbacks; the
+// window's commands, its modes and updating reach it through the host interfaces it implements.
 //
 // Threads: everything here runs on the GUI thread. The loaders on the worker thread hand over
 // records through queued signals; the items are built here.
-class MainWindow : public QWidget {
+class MainWindow : public QWidget,
+                   public MainWindowActionsHost,
+                   public WindowModesHost,
+                   public UpdateControllerHost {
     Q_OBJECT
 
 public:
-    enum PreferencesPage { SettingsPage, ColorsPage, KeyBindingsPage };
     enum SaveOption { NoBackup = SceneDocument::NoBackup, AutoSave = SceneDocument::AutoSave };
     enum LoadOption {
         BruteForce = SceneDocument::BruteForce,
@@ -72,18 +78,19 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    GeneralSettings *generalSettings() const { return m_settings; }
+    QWidget *asWidget() override { return this; }
+    GeneralSettings *generalSettings() const override { return m_settings; }
     // The folder the last file dialog ended in.
-    QString browsePath() const;
-    GraphicsScene *scene() const { return m_scene; }
-    GraphicsView *view() const { return m_view; }
-    CommandHandler *commandHandler() const { return m_commands; }
+    QString browsePath() const override;
+    GraphicsScene *scene() const override { return m_scene; }
+    GraphicsView *view() const override { return m_view; }
+    CommandHandler *commandHandler() const override { return m_commands; }
     ImageLoader *imageLoader() const { return m_imageLoader; }
     bool isCommandLineMode() const { return m_commandLineMode; }
     bool isBruteForceNextLoad() const { return m_bruteForceNextLoad; }
     int runningJobs() const;
     // No job asked for, running or still to report its end.
-    bool isIdle() const;
+    bool isIdle() const override;
     JobController *jobs() const { return m_jobs; }
     SceneDocument *document() const { return m_document; }
     QString currentPath() const { return m_document->currentPath(); }
@@ -94,49 +101,49 @@ public:
     ExportController *exports() const { return m_exports; }
     void setCommandLineMode(bool on);
     bool hasUnsavedChanges() const { return m_document->hasUnsavedChanges(); }
-    MainFrame *frame() const { return m_frame; }
+    MainFrame *frame() const override { return m_frame; }
     PreferencesWindow *preferencesWindow() const { return m_preferences; }
     MainWindowActions *actions() const { return m_actions; }
     WindowModes *windowModes() const { return m_modes; }
     // Overlay: the canvas and the frame stop painting their backgrounds.
-    void setOverlayLook(bool on);
+    void setOverlayLook(bool on) override;
     // One entry per recent file; those without a file are hidden.
-    QList<QAction *> recentFileActions() const;
+    QList<QAction *> recentFileActions() const override;
     // Reports a refusal or a state change on the canvas, as a popup when popups are enabled,
     // and in the log.
     void showNotice(const QString &category, const QString &heading, const QString &iconPath,
-        const QString &bindingText = QString());
+        const QString &bindingText = QString()) override;
     // Refuses an edit of the board while jobs run or the canvas is locked, with a notice saying
     // why; false when the edit may go on.
-    bool refuseEdit();
+    bool refuseEdit() override;
     // The unsaved-changes question before an update; false when the update must wait (a save
-    // runs first and restarts for the update when it is done) or was cancelled.
-    bool confirmUnsavedChangesBeforeUpdate();
+    // runs first and calls restart when it has succeeded) or was cancelled.
+    bool confirmUnsavedChangesBeforeUpdate(std::function<void()> restart) override;
 
 public slots:
-    void handleOpenFileRequest(const QList<QUrl> &urls);
+    void handleOpenFileRequest(const QList<QUrl> &urls) override;
     // Asks a new user's two questions, once per settings file and never in command-line mode.
     // True when it asked.
     bool offerFirstTimeSetup();
     // Opens the preferences window (made on first use) at that page.
-    void showPreferences(int page);
-    void showAbout();
+    void showPreferences(int page) override;
+    void showAbout() override;
     // Asks the update service now and shows the outcome.
-    void checkForUpdates();
+    void checkForUpdates() override;
     // Starts the process that installs the update the last check found, and ends this one.
     void restartForUpdate();
     // Loads what a drop or paste brought, at source.position.
     void loadSource(const ImageLoader::Source &source);
-    void clearScene();
+    void clearScene() override;
     void forceClear();
-    void undo();
-    void redo();
+    void undo() override;
+    void redo() override;
     bool tryClose();
-    void saveBrowsePath(const QString &path);
+    void saveBrowsePath(const QString &path) override;
 
     // Missing pictures: the dialog for all of them, or one file for the given ones (false when
     // none was picked).
-    void relinkMissingImages();
+    void relinkMissingImages() override;
     bool relinkMissingImages(const QList<GraphicsImageItem *> &items);
     RelinkController *relinkController() const { return m_relink; }
 
@@ -144,12 +151,12 @@ public slots:
     void autoSave();
 
     // Scene files.
-    void save(int options = 0);
+    void save(int options = 0) override;
     void save(const QString &fileName, int options = 0);
-    void saveAs();
+    void saveAs() override;
     void saveQuiet(const QString &path);
     void issuePreOpSave();
-    void load();
+    void load() override;
     void load(const QString &fileName, int options = 0);
 
     // A followed job has ended, its items placed: what follows for the window and the document.
@@ -159,15 +166,15 @@ public slots:
     // Export and named commands.
     // Loads files with the images centred on (x, y) in the scene.
     void load(const QStringList &paths, float x, float y);
-    void exportSceneWithDialog();
-    void exportAllImagesWithDialog();
-    void exportSelectedImages();
+    void exportSceneWithDialog() override;
+    void exportAllImagesWithDialog() override;
+    void exportSelectedImages() override;
     // The clipboard: copies the selection; pastes at the pointer when it is over the canvas,
     // else at the canvas centre (globalPosition: where a context menu was opened).
-    void copy();
-    void pasteAt(const QPoint &globalPosition);
+    void copy() override;
+    void pasteAt(const QPoint &globalPosition) override;
     // Ends the process with exitCode, asking nothing.
-    void hardExit(int exitCode);
+    void hardExit(int exitCode) override;
 
 signals:
     // A notice was reported (its heading), whether or not popups are shown.

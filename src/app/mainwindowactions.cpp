@@ -1,6 +1,6 @@
 #include "app/mainwindowactions.h"
 
-#include "app/mainwindow.h"
+#include "app/mainwindowactionshost.h"
 #include "commands/aligncommand.h"
 #include "commands/commandhandler.h"
 #include "commands/deletecommand.h"
@@ -73,24 +73,25 @@ QStringList sourcesOf(const QList<GraphicsItem *> &items)
 
 } // namespace
 
-MainWindowActions::MainWindowActions(MainWindow *window)
-    : QObject(window)
-    , m_window(window)
+MainWindowActions::MainWindowActions(MainWindowActionsHost *host)
+    : QObject(host->asWidget())
+    , m_host(host)
+    , m_window(host->asWidget())
     , m_hideOpenSourceWarning(
-          window->generalSettings()->setting(QStringLiteral("Hide Open Source Warning")))
+          host->generalSettings()->setting(QStringLiteral("Hide Open Source Warning")))
 {
     // The view's actions are looked up on every change of the selection: once, by name.
     const QList<Action *> viewActions
-        = window->view()->findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
+        = host->view()->findChildren<Action *>(QString(), Qt::FindDirectChildrenOnly);
     for (Action *action : viewActions)
         m_viewActions.insert(action->name(), action);
     createActions();
     createMenus();
     connect(ContextMenuHandler::instance(), &ContextMenuHandler::contextMenuRequested, this,
         &MainWindowActions::contributeToMenu);
-    connect(window->scene(), &QGraphicsScene::selectionChanged, this,
-        &MainWindowActions::updateEnabled);
-    connect(window->commandHandler(), &CommandHandler::commandExecuted, this,
+    connect(
+        host->scene(), &QGraphicsScene::selectionChanged, this, &MainWindowActions::updateEnabled);
+    connect(host->commandHandler(), &CommandHandler::commandExecuted, this,
         &MainWindowActions::updateEnabled);
     updateEnabled();
 }
@@ -110,27 +111,27 @@ Action *MainWindowActions::add(const char *name, const QString &label, const QSt
 
 void MainWindowActions::createActions()
 {
-    MainWindow *window = m_window;
-    GraphicsView *view = window->view();
+    MainWindowActionsHost *host = m_host;
+    GraphicsView *view = host->view();
 
     const QString file = tr("File");
     add("New Scene", tr("New"), file, QKeySequence(Qt::CTRL | Qt::Key_N),
-        [window] { window->clearScene(); });
+        [host] { host->clearScene(); });
     add("Open Scene", tr("Open..."), file, QKeySequence(Qt::CTRL | Qt::Key_O),
-        [window] { window->load(); });
+        [host] { host->load(); });
     add("Save Scene", tr("Save"), file, QKeySequence(Qt::CTRL | Qt::Key_S),
-        [window] { window->save(); });
+        [host] { host->save(); });
     add("Save Scene As", tr("Save as..."), file, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
-        [window] { window->saveAs(); });
+        [host] { host->saveAs(); });
     add("Load Images", tr("Load images..."), file, QKeySequence(Qt::CTRL | Qt::Key_I),
         [this] { loadImages(); });
     add("Relink Missing Images", tr("Relink missing images..."), file, QKeySequence(),
-        [window] { window->relinkMissingImages(); });
+        [host] { host->relinkMissingImages(); });
 
     const QString edit = tr("Edit");
-    add("Undo", tr("Undo"), edit, QKeySequence(Qt::CTRL | Qt::Key_Z), [window] { window->undo(); });
+    add("Undo", tr("Undo"), edit, QKeySequence(Qt::CTRL | Qt::Key_Z), [host] { host->undo(); });
     Action *redo = add("Redo", tr("Redo"), edit, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
-        [window] { window->redo(); });
+        [host] { host->redo(); });
     KeyBinder::instance()->addDefaultAlias(
         redo->name(), ActionBinding(ActionBinding::Triggered, QKeySequence(Qt::CTRL | Qt::Key_Y)));
     // The keys reach these actions before the note being edited, where they mean its text.
@@ -138,17 +139,17 @@ void MainWindowActions::createActions()
         GraphicsTextItem *note = view->editedNote();
         return note ? note->textControl() : nullptr;
     };
-    add("Copy", tr("Copy"), edit, QKeySequence(Qt::CTRL | Qt::Key_C), [window, editedText] {
+    add("Copy", tr("Copy"), edit, QKeySequence(Qt::CTRL | Qt::Key_C), [host, editedText] {
         if (QWidgetTextControl *text = editedText())
             text->copy();
         else
-            window->copy();
+            host->copy();
     });
-    add("Paste", tr("Paste"), edit, QKeySequence(Qt::CTRL | Qt::Key_V), [this, window, editedText] {
+    add("Paste", tr("Paste"), edit, QKeySequence(Qt::CTRL | Qt::Key_V), [this, host, editedText] {
         if (QWidgetTextControl *text = editedText())
             text->paste();
         else
-            window->pasteAt(m_fromMenu ? m_menuPosition : QCursor::pos());
+            host->pasteAt(m_fromMenu ? m_menuPosition : QCursor::pos());
     });
     add(ActionNames::DeleteImages, tr("Delete"), edit, QKeySequence(Qt::Key_Delete),
         [this] { deleteSelection(); });
@@ -161,7 +162,7 @@ void MainWindowActions::createActions()
     const QString arrange = tr("Arrange");
     const auto align = [&](const char *name, const QString &label, int mode) {
         add(name, label, arrange, QKeySequence(), [this, view, mode] {
-            if (!m_window->refuseEdit())
+            if (!m_host->refuseEdit())
                 view->arrangeSelection(mode);
         });
     };
@@ -218,24 +219,23 @@ void MainWindowActions::createActions()
 
     const QString preferences = tr("Preferences");
     add("Open Settings", tr("Settings..."), preferences, QKeySequence(Qt::CTRL | Qt::Key_Comma),
-        [window] { window->showPreferences(MainWindow::SettingsPage); });
+        [host] { host->showPreferences(MainWindowActionsHost::SettingsPage); });
     add("Open Colors", tr("Colours..."), preferences, QKeySequence(),
-        [window] { window->showPreferences(MainWindow::ColorsPage); });
+        [host] { host->showPreferences(MainWindowActionsHost::ColorsPage); });
     add("Open Key Bindings", tr("Key bindings..."), preferences, QKeySequence(),
-        [window] { window->showPreferences(MainWindow::KeyBindingsPage); });
-    add("About", tr("About Velkora"), preferences, QKeySequence(),
-        [window] { window->showAbout(); });
+        [host] { host->showPreferences(MainWindowActionsHost::KeyBindingsPage); });
+    add("About", tr("About Velkora"), preferences, QKeySequence(), [host] { host->showAbout(); });
     add("Check For Updates", tr("Check for updates"), preferences, QKeySequence(),
-        [window] { window->checkForUpdates(); });
+        [host] { host->checkForUpdates(); });
 
     const QString exporting = tr("Export");
     add("Export Scene", tr("Export scene..."), exporting, QKeySequence(Qt::CTRL | Qt::Key_E),
-        [window] { window->exportSceneWithDialog(); });
+        [host] { host->exportSceneWithDialog(); });
     add("Export All Images", tr("Export all images..."), exporting,
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
-        [window] { window->exportAllImagesWithDialog(); });
+        [host] { host->exportAllImagesWithDialog(); });
     add("Export Selected Images", tr("Export selected images..."), exporting, QKeySequence(),
-        [window] { window->exportSelectedImages(); });
+        [host] { host->exportSelectedImages(); });
 }
 
 Action *MainWindowActions::viewAction(const char *name) const
@@ -295,14 +295,14 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
         Qt::UniqueConnection);
 
     m_recentMenu->clear();
-    const QList<QAction *> recent = m_window->recentFileActions();
+    const QList<QAction *> recent = m_host->recentFileActions();
     for (QAction *entry : recent) {
         if (entry->isVisible())
             m_recentMenu->addAction(entry);
     }
     m_recentMenu->menuAction()->setEnabled(!m_recentMenu->isEmpty());
     if (Action *slideshow = action(QStringLiteral("Slideshow")))
-        slideshow->setChecked(m_window->view()->isSlideshowRunning());
+        slideshow->setChecked(m_host->view()->isSlideshowRunning());
     updateEnabled();
 
     ContextMenuHandler *handler = ContextMenuHandler::instance();
@@ -325,9 +325,9 @@ void MainWindowActions::contributeToMenu(const QPoint &position)
 
 void MainWindowActions::updateEnabled()
 {
-    GraphicsScene *scene = m_window->scene();
-    GraphicsView *view = m_window->view();
-    CommandHandler *commands = m_window->commandHandler();
+    GraphicsScene *scene = m_host->scene();
+    GraphicsView *view = m_host->view();
+    CommandHandler *commands = m_host->commandHandler();
     const QList<GraphicsItem *> selected = scene->selectedGraphicsItems();
     const QList<GraphicsItem *> all = scene->topLevelItems();
     // The window's own edits stay enabled on a locked canvas: they say why they refuse. The
@@ -379,7 +379,7 @@ void MainWindowActions::updateEnabled()
 
 void MainWindowActions::selectAll()
 {
-    GraphicsScene *scene = m_window->scene();
+    GraphicsScene *scene = m_host->scene();
     // One selection change for the whole board, however many items it holds.
     QPainterPath everything;
     everything.addRect(scene->itemsBoundingRect().adjusted(-1, -1, 1, 1));
@@ -388,21 +388,21 @@ void MainWindowActions::selectAll()
 
 void MainWindowActions::deleteSelection()
 {
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (selected.isEmpty() || m_window->refuseEdit())
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
+    if (selected.isEmpty() || m_host->refuseEdit())
         return;
-    m_window->commandHandler()->push(new DeleteCommand(m_window->scene(), selected));
+    m_host->commandHandler()->push(new DeleteCommand(m_host->scene(), selected));
 }
 
 void MainWindowActions::createNote()
 {
-    GraphicsView *view = m_window->view();
+    GraphicsView *view = m_host->view();
     QPoint at = view->viewport()->mapFromGlobal(m_fromMenu ? m_menuPosition : QCursor::pos());
     // Keys pressed with the pointer elsewhere put the note in the middle of the canvas.
     if (!view->viewport()->rect().contains(at))
         at = view->viewport()->rect().center();
     if (!view->createNote(at))
-        m_window->showNotice(
+        m_host->showNotice(
             tr("Canvas lock"), tr("Canvas locked"), QStringLiteral(":/cf/icons/lock.svg"));
 }
 
@@ -412,65 +412,64 @@ void MainWindowActions::loadImages()
     const QList<QByteArray> formats = QImageReader::supportedImageFormats();
     for (const QByteArray &format : formats)
         patterns << QStringLiteral("*.") + QString::fromLatin1(format);
-    const QString directory = m_window->browsePath();
+    const QString directory = m_host->browsePath();
     const QStringList paths = QFileDialog::getOpenFileNames(m_window, tr("Load images"), directory,
         tr("Images (%1);;All files (*)").arg(patterns.join(QLatin1Char(' '))));
     if (paths.isEmpty())
         return;
-    m_window->saveBrowsePath(paths.first());
+    m_host->saveBrowsePath(paths.first());
     QList<QUrl> urls;
     for (const QString &path : paths)
         urls.append(QUrl::fromLocalFile(path));
-    m_window->handleOpenFileRequest(urls);
+    m_host->handleOpenFileRequest(urls);
 }
 
 void MainWindowActions::normalize(int mode)
 {
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (selected.size() < 2 || m_window->refuseEdit())
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
+    if (selected.size() < 2 || m_host->refuseEdit())
         return;
     auto *command = new NormalizeScaleCommand(selected, mode);
-    connect(command, &BaseCommand::commandMessage, m_window->commandHandler(),
+    connect(command, &BaseCommand::commandMessage, m_host->commandHandler(),
         &CommandHandler::commandMessage);
     command->finish();
-    m_window->commandHandler()->push(command);
+    m_host->commandHandler()->push(command);
 }
 
 void MainWindowActions::resetTransform()
 {
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (selected.isEmpty() || m_window->refuseEdit())
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
+    if (selected.isEmpty() || m_host->refuseEdit())
         return;
     auto *command = new ResetTransformCommand(selected);
     command->finish();
-    m_window->commandHandler()->push(command);
+    m_host->commandHandler()->push(command);
 }
 
 void MainWindowActions::resetCrop()
 {
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (!hasImage(selected) || m_window->refuseEdit())
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
+    if (!hasImage(selected) || m_host->refuseEdit())
         return;
-    m_window->commandHandler()->push(new ResetCropCommand(selected));
+    m_host->commandHandler()->push(new ResetCropCommand(selected));
 }
 
 void MainWindowActions::toggleGrey()
 {
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (!hasImage(selected) || m_window->refuseEdit())
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
+    if (!hasImage(selected) || m_host->refuseEdit())
         return;
-    m_window->commandHandler()->push(
-        new FilterCommand(selected, GraphicsImageItem::GrayscaleFilter));
+    m_host->commandHandler()->push(new FilterCommand(selected, GraphicsImageItem::GrayscaleFilter));
 }
 
 void MainWindowActions::toggleSmoothing()
 {
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
-    if (hasImage(selected) && !m_window->refuseEdit()) {
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
+    if (hasImage(selected) && !m_host->refuseEdit()) {
         // One switch for the whole selection: a mixed one becomes smooth, as new pictures are.
         const FilterCommand::Mode mode
             = allSmooth(selected) ? FilterCommand::Mode::Clear : FilterCommand::Mode::Set;
-        m_window->commandHandler()->push(
+        m_host->commandHandler()->push(
             new FilterCommand(selected, GraphicsImageItem::SmoothFilter, mode));
     }
     // Triggering flipped the check mark by itself; it shows the pictures, whatever came of it.
@@ -479,16 +478,16 @@ void MainWindowActions::toggleSmoothing()
 
 void MainWindowActions::changeDepth(int direction)
 {
-    GraphicsScene *scene = m_window->scene();
+    GraphicsScene *scene = m_host->scene();
     const QList<GraphicsItem *> selected = scene->selectedGraphicsItems();
-    if (selected.isEmpty() || m_window->refuseEdit())
+    if (selected.isEmpty() || m_host->refuseEdit())
         return;
-    m_window->commandHandler()->push(new DepthChangeCommand(scene, selected, direction));
+    m_host->commandHandler()->push(new DepthChangeCommand(scene, selected, direction));
 }
 
 void MainWindowActions::openSources()
 {
-    const QStringList sources = sourcesOf(m_window->scene()->selectedGraphicsItems());
+    const QStringList sources = sourcesOf(m_host->scene()->selectedGraphicsItems());
     if (sources.isEmpty())
         return;
     if (sources.size() > 1

@@ -7,8 +7,9 @@
 
 class Action;
 class ContextMenu;
-class MainWindow;
+class MainWindowActionsHost;
 class QKeySequence;
+class QWidget;
 class Setting;
 
 // The main window's commands as actions of the action system: each is listed in the key binder
@@ -21,7 +22,7 @@ class MainWindowActions : public QObject {
     Q_OBJECT
 
 public:
-    explicit MainWindowActions(MainWindow *window);
+    explicit MainWindowActions(MainWindowActionsHost *host);
 
     Action *action(const QString &name) const { return m_actions.value(name); }
     // Every action this class registered, in order of registration.
@@ -57,7 +58,9 @@ private:
     // addresses in the browser. Asks first when that opens more than one.
     void openSources();
 
-    MainWindow *m_window;
+    MainWindowActionsHost *m_host;
+    // The host's window: parent of the actions, menus and dialogs.
+    QWidget *m_window;
     Setting *m_hideOpenSourceWarning;
     QHash<QString, Action *> m_actions;
     QHash<QString, Action *> m_viewActions;

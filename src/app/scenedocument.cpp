@@ -140,7 +140,7 @@ void SceneDocument::setSceneTitle(const QString &path)
     emit titleChanged(QFileInfo(path).fileName() + QLatin1String(" - Velkora"));
 }
 
-bool SceneDocument::confirmUnsavedChanges(Operation operation, const QString &argument)
+bool SceneDocument::confirmUnsavedChanges(Operation operation, std::function<void()> afterSave)
 {
     if (!hasUnsavedChanges() || (operation == Operation::Load && !m_prompter->isInteractive()))
         return true;
@@ -171,21 +171,7 @@ bool SceneDocument::confirmUnsavedChanges(Operation operation, const QString &ar
     if (answer == DontSave)
         return true;
     if (answer == Save) {
-        switch (operation) {
-        case Operation::Clear:
-            m_pendingOperation = QStringLiteral("clearScene");
-            break;
-        case Operation::Load:
-            m_pendingOperation = QStringLiteral("load");
-            break;
-        case Operation::Close:
-            m_pendingOperation = QStringLiteral("close");
-            break;
-        case Operation::Update:
-            m_pendingOperation = QStringLiteral("restartForUpdate");
-            break;
-        }
-        m_pendingArgument = argument;
+        m_pendingOperation = std::move(afterSave);
         issuePreOpSave();
     }
     return false;
@@ -196,8 +182,7 @@ void SceneDocument::issuePreOpSave()
     // The operation goes with the save job that starts now, or nowhere: a save abandoned on the
     // way must not leave it armed for whatever save comes next.
     save();
-    m_pendingOperation.clear();
-    m_pendingArgument.clear();
+    m_pendingOperation = nullptr;
 }
 
 bool SceneDocument::save(int options)
@@ -379,8 +364,7 @@ void SceneDocument::startSave(FileJob record, const QString &previousChecksum, b
     state.forOlderReaders = record.options & ForOlderReaders;
     LoadJob *job = m_host.createJob(false);
     record.save = true;
-    record.pendingOperation = std::exchange(m_pendingOperation, QString());
-    record.pendingArgument = std::exchange(m_pendingArgument, QString());
+    record.pendingOperation = std::exchange(m_pendingOperation, nullptr);
     m_jobs.insert(job, record);
     int options = 0;
     if (record.options & InBackground)
@@ -487,7 +471,7 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
         emit fileUsed(info.path);
         if (info.options & ForOlderReaders)
             emit savedForOlderReaders(info.path);
-        runPendingOperation(info.pendingOperation, info.pendingArgument);
+        runPendingOperation(std::move(info.pendingOperation));
         return;
     }
 
@@ -527,16 +511,12 @@ bool SceneDocument::replaceWithTemporary(const FileJob &info, QString *details)
     return true;
 }
 
-void SceneDocument::runPendingOperation(const QString &operation, const QString &argument)
+void SceneDocument::runPendingOperation(std::function<void()> operation)
 {
-    if (operation.isEmpty() || !m_operationTarget)
-        return;
-    if (argument.isEmpty())
-        QMetaObject::invokeMethod(
-            m_operationTarget, operation.toLatin1().constData(), Qt::QueuedConnection);
-    else
-        QMetaObject::invokeMethod(m_operationTarget, operation.toLatin1().constData(),
-            Qt::QueuedConnection, Q_ARG(QString, argument));
+    // From the event loop, as a user's command would run: the job that saved is still being
+    // wound up, and the operation may start jobs of its own or end the window.
+    if (operation)
+        QMetaObject::invokeMethod(this, std::move(operation), Qt::QueuedConnection);
 }
 
 bool SceneDocument::confirmOverwrite(const QString &message, LoadJob *job)
@@ -641,7 +621,9 @@ void SceneDocument::load(const QString &fileName, int options)
             path = backup.filePath();
     }
 
-    if (!confirmUnsavedChanges(Operation::Load, fileName))
+    // After the save, the same request again: the backup question is asked anew, of the files as
+    // they are then.
+    if (!confirmUnsavedChanges(Operation::Load, [this, fileName] { load(fileName); }))
         return;
 
     // Before the board is emptied for it: a file that cannot be read must cost nothing. The

@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUuid>
 
@@ -61,8 +60,6 @@ public:
     void setPrompter(AbstractDocumentPrompter *prompter) { m_prompter = prompter; }
     // The check box of the unsaved-changes question; null: it is always asked.
     void setUnsavedWarningSetting(Setting *setting) { m_hideUnsavedWarning = setting; }
-    // Where the operation deferred by the unsaved-changes question is invoked, by name.
-    void setOperationTarget(QObject *target) { m_operationTarget = target; }
 
     QString currentPath() const { return m_currentPath; }
     QString checksumAtOpen() const { return m_checksumAtOpen; }
@@ -72,8 +69,9 @@ public:
     static QString backupPath(const QString &path);
 
     // Whether an operation may go on: true when nothing is unsaved, or the user chose not to
-    // save; false on cancel or when a save was chosen (it runs the operation afterwards).
-    bool confirmUnsavedChanges(Operation operation, const QString &argument = QString());
+    // save; false on cancel or when a save was chosen. That save calls afterSave from the event
+    // loop once it has succeeded, and drops it when it is abandoned or fails.
+    bool confirmUnsavedChanges(Operation operation, std::function<void()> afterSave = {});
     // Each answers whether a save job started: false when the user abandoned it on the way (a
     // dialog cancelled, a question declined) or it could not begin.
     bool save(int options = 0);
@@ -126,10 +124,9 @@ private:
         Damage damage = Damage::None;
         QString savedChecksum;
         std::function<void()> followUp;
-        // What the unsaved-changes question deferred until this save, with its argument: it
-        // lives and dies with the save, so that no later save runs it.
-        QString pendingOperation;
-        QString pendingArgument;
+        // What the unsaved-changes question deferred until this save: it lives and dies with
+        // the save, so that no later save runs it.
+        std::function<void()> pendingOperation;
         // What a load left out, told once it has finished.
         LoadLosses losses;
     };
@@ -144,7 +141,7 @@ private:
     void loadFinished(FileJob &info, LoadJob *job, const QString &heading, const QString &details);
     // Puts a quiet save's finished file in place of the old one, durably.
     bool replaceWithTemporary(const FileJob &info, QString *details);
-    void runPendingOperation(const QString &operation, const QString &argument);
+    void runPendingOperation(std::function<void()> operation);
     bool isNewerRelease(const QString &applicationVersion) const;
     // Asks whether to overwrite; answers false when the save was cancelled (and arranges save
     // as when that was chosen).
@@ -156,14 +153,13 @@ private:
     Host m_host;
     AbstractDocumentPrompter *m_prompter = nullptr;
     Setting *m_hideUnsavedWarning = nullptr;
-    QPointer<QObject> m_operationTarget;
 
     QString m_currentPath;
     QUuid m_savedState;
     QString m_checksumAtOpen;
     QString m_lastReportedChecksum;
-    QString m_pendingOperation;
-    QString m_pendingArgument;
+    // Handed from the unsaved-changes question to the save it starts.
+    std::function<void()> m_pendingOperation;
     QHash<LoadJob *, FileJob> m_jobs;
     QHash<LoadJob *, std::function<void()>> m_followUps;
     std::unique_ptr<AutoSaveFile> m_autoSave;

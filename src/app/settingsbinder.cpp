@@ -2,6 +2,7 @@
 
 #include "loading/imageloader.h"
 #include "persistence/savefileloader.h"
+#include "picture/picturebudget.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
@@ -104,4 +105,15 @@ void SettingsBinder::bindView(GraphicsView *target)
     forward("ZoomQuality", [](GraphicsView *view, const QVariant &value) {
         view->graphicsScene()->setZoomQuality(value.toInt());
     });
+}
+
+void SettingsBinder::bindPictureBudget(PictureBudget *budget)
+{
+    Setting *memory = m_settings->setting(QStringLiteral("Picture Memory"));
+    const auto apply = [this, budget] {
+        const qint64 megabytes = m_settings->intValue(QStringLiteral("Picture Memory"));
+        budget->setLimit(megabytes * 1024 * 1024);
+    };
+    connect(memory, &Setting::changed, this, apply);
+    apply();
 }

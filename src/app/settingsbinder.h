@@ -5,6 +5,7 @@
 class GeneralSettings;
 class GraphicsView;
 class ImageLoader;
+class PictureBudget;
 class SaveFileLoader;
 
 // Hands settings to the objects that follow them, at once and again whenever they change. The
@@ -18,6 +19,8 @@ public:
 
     void bindLoaders(ImageLoader *imageLoader, SaveFileLoader *saveFileLoader);
     void bindView(GraphicsView *target);
+    // "Picture Memory", in MB, becomes the budget's limit in bytes.
+    void bindPictureBudget(PictureBudget *budget);
 
 private:
     GeneralSettings *m_settings;

@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 #include "app/applog.h"
-#include "app/mainwindow.h"
+#include "app/updatecontrollerhost.h"
 #include "ui/confirmdialog.h"
 #include "ui/errordialog.h"
 #include "update/autoupdater.h"
@@ -28,10 +28,11 @@ QStringList restartArguments()
 
 } // namespace
 
-UpdateController::UpdateController(MainWindow *window)
-    : QObject(window)
-    , m_window(window)
-    , m_updater(new AutoUpdater(window, UpdateService::builtIn(), this))
+UpdateController::UpdateController(UpdateControllerHost *host)
+    : QObject(host->asWidget())
+    , m_host(host)
+    , m_window(host->asWidget())
+    , m_updater(new AutoUpdater(m_window, UpdateService::builtIn(), this))
 {
     connect(m_updater, &AutoUpdater::versionCheckFinished, this,
         [this](int result, const QString &message) {
@@ -41,18 +42,16 @@ UpdateController::UpdateController(MainWindow *window)
             }
         });
     connect(m_updater, &AutoUpdater::updateAvailable, this, &UpdateController::offer);
-    // Queued: the window has finished its bookkeeping of the job by then.
-    connect(
-        window, &MainWindow::jobEnded, this,
-        [this] {
-            if (!m_pendingOffer.isEmpty() && m_window->isIdle())
-                present(std::exchange(m_pendingOffer, QString()));
-        },
-        Qt::QueuedConnection);
     connect(m_updater, &AutoUpdater::finishedUpdating, this,
         [this](const QString &program) { startUpdatedProgram(program); });
-    connect(m_updater, &AutoUpdater::forcedUpdateAbandoned, m_window,
-        [this] { m_window->hardExit(0); });
+    connect(
+        m_updater, &AutoUpdater::forcedUpdateAbandoned, m_window, [this] { m_host->hardExit(0); });
+}
+
+void UpdateController::jobEnded()
+{
+    if (!m_pendingOffer.isEmpty() && m_host->isIdle())
+        present(std::exchange(m_pendingOffer, QString()));
 }
 
 void UpdateController::recoverInterruptedUpdate()
@@ -84,7 +83,7 @@ void UpdateController::checkNow()
 void UpdateController::offer(const QString &message)
 {
     // A question in the middle of a load would stand in front of what the user is waiting for.
-    if (!m_window->isIdle())
+    if (!m_host->isIdle())
         m_pendingOffer = message;
     else
         present(message);
@@ -100,7 +99,7 @@ void UpdateController::present(const QString &message)
     const int answer = ConfirmDialog::ask(m_window, tr("Update Available"), message,
         { { tr("Update now"), QDialogButtonBox::AcceptRole, QDialogButtonBox::NoButton },
             { tr("Later"), QDialogButtonBox::RejectRole, QDialogButtonBox::NoButton } });
-    if (answer == 0 && m_window->confirmUnsavedChangesBeforeUpdate())
+    if (answer == 0 && m_host->confirmUnsavedChangesBeforeUpdate([this] { restartForUpdate(); }))
         restartForUpdate();
 }
 
@@ -111,7 +110,7 @@ void UpdateController::restartForUpdate()
     switch (restarter.restartForUpdate(
         m_updater->target(), m_updater->manifest().copyFiles, restartArguments(), &error)) {
     case UpdateRestarter::Outcome::Started:
-        m_window->hardExit(0);
+        m_host->hardExit(0);
         return;
     case UpdateRestarter::Outcome::Cancelled:
         return;
@@ -134,5 +133,5 @@ void UpdateController::startUpdatedProgram(const QString &program)
     const QString folder = QCoreApplication::applicationDirPath();
     if (UpdateRestarter::isTemporaryCopy(folder))
         QDir(folder).removeRecursively();
-    m_window->hardExit(0);
+    m_host->hardExit(0);
 }

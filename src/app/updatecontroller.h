@@ -4,7 +4,8 @@
 #include <QString>
 
 class AutoUpdater;
-class MainWindow;
+class QWidget;
+class UpdateControllerHost;
 
 // The main window's side of updating: starts the check at launch (forced for "--update"), offers
 // what the check found, restarts into the updating process and then into the new version, and
@@ -13,7 +14,7 @@ class UpdateController : public QObject {
     Q_OBJECT
 
 public:
-    explicit UpdateController(MainWindow *window);
+    explicit UpdateController(UpdateControllerHost *host);
 
     // Rolls back an installation that was killed halfway and, when it did, starts the restored
     // program with the same arguments and ends this process. Call before anything else runs.
@@ -26,6 +27,9 @@ public:
     void checkNow();
     // After the unsaved-changes question: starts the updating process and ends this one.
     void restartForUpdate();
+    // A job the window followed has ended: an offer held back while jobs ran comes once none
+    // is left. Connect it queued, so that the window has finished its bookkeeping of the job.
+    void jobEnded();
 
     AutoUpdater *updater() const { return m_updater; }
 
@@ -35,7 +39,9 @@ private:
     void present(const QString &message);
     void startUpdatedProgram(const QString &program);
 
-    MainWindow *m_window;
+    UpdateControllerHost *m_host;
+    // The host's window: parent of the questions and of the updater's window.
+    QWidget *m_window;
     AutoUpdater *m_updater;
     bool m_userAsked = false;
     QString m_pendingOffer;

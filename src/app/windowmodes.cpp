@@ -1,6 +1,6 @@
 #include "app/windowmodes.h"
 
-#include "app/mainwindow.h"
+#include "app/windowmodeshost.h"
 #include "input/actionhandler.h"
 #include "platform/platform.h"
 #include "scene/graphicsitem.h"
@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QWidget>
 
 namespace {
 
@@ -32,10 +33,11 @@ QString upper(const Action *action)
 
 } // namespace
 
-WindowModes::WindowModes(MainWindow *window)
-    : QObject(window)
-    , m_window(window)
-    , m_settings(window->generalSettings())
+WindowModes::WindowModes(WindowModesHost *host)
+    : QObject(host->asWidget())
+    , m_host(host)
+    , m_window(host->asWidget())
+    , m_settings(host->generalSettings())
     , m_lastMode(m_settings->setting(QStringLiteral("LastWindowMode")))
     , m_defaultMode(m_settings->setting(QStringLiteral("DefaultWindowMode")))
     , m_hideTransparentWarning(
@@ -68,7 +70,7 @@ QList<Action *> WindowModes::actions() const
 
 bool WindowModes::isOverlay() const
 {
-    return m_window->view()->isOverlayMode();
+    return m_host->view()->isOverlayMode();
 }
 
 void WindowModes::createActions()
@@ -142,7 +144,7 @@ void WindowModes::createTray()
         QStringLiteral(":/icons/ignore_off.svg"));
     toggle(m_overlayAction, tr("Enable Overlay Mode"), tr("Disable Overlay Mode"),
         QStringLiteral(":/icons/overlay_on.svg"), QStringLiteral(":/icons/overlay_off.svg"));
-    toggle(m_window->frame()->alwaysOnTopAction(), tr("Enable Always On Top"),
+    toggle(m_host->frame()->alwaysOnTopAction(), tr("Enable Always On Top"),
         tr("Disable Always On Top"), QStringLiteral(":/cf/icons/alwaysontop_on.svg"),
         QStringLiteral(":/cf/icons/alwaysontop_off.svg"));
     m_trayMenu->addSeparator();
@@ -164,8 +166,7 @@ void WindowModes::followLocks()
     connect(windowLock, &Setting::changed, this, [this] {
         const bool locked = m_settings->boolValue(QStringLiteral("WindowLocked"));
         m_windowLockAction->setChecked(locked);
-        m_window->showNotice(tr("Window lock"),
-            locked ? tr("Window locked") : tr("Window unlocked"),
+        m_host->showNotice(tr("Window lock"), locked ? tr("Window locked") : tr("Window unlocked"),
             locked ? QStringLiteral(":/cf/icons/lock.svg")
                    : QStringLiteral(":/cf/icons/unlock.svg"),
             upper(m_windowLockAction));
@@ -176,8 +177,7 @@ void WindowModes::followLocks()
     connect(canvasLock, &Setting::changed, this, [this] {
         const bool locked = m_settings->boolValue(QStringLiteral("CanvasLocked"));
         m_canvasLockAction->setChecked(locked);
-        m_window->showNotice(tr("Canvas lock"),
-            locked ? tr("Canvas locked") : tr("Canvas unlocked"),
+        m_host->showNotice(tr("Canvas lock"), locked ? tr("Canvas locked") : tr("Canvas unlocked"),
             locked ? QStringLiteral(":/cf/icons/lock.svg")
                    : QStringLiteral(":/cf/icons/unlock.svg"),
             upper(m_canvasLockAction));
@@ -188,17 +188,17 @@ void WindowModes::followLocks()
         this, &WindowModes::updateCanvasLockIcon);
     connect(m_canvasLockAction, &Action::bindingsChanged, this, &WindowModes::updateCanvasLockIcon);
 
-    m_canvasLockIcon = new QLabel(m_window->view());
+    m_canvasLockIcon = new QLabel(m_host->view());
     m_canvasLockIcon->setPixmap(QIcon(QStringLiteral(":/cf/icons/lock.svg")).pixmap(24, 24));
     m_canvasLockIcon->setFixedSize(32, 32);
     m_canvasLockIcon->setAlignment(Qt::AlignCenter);
-    m_window->view()->installEventFilter(this);
+    m_host->view()->installEventFilter(this);
     updateCanvasLockIcon();
 }
 
 bool WindowModes::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window->view() && event->type() == QEvent::Resize)
+    if (watched == m_host->view() && event->type() == QEvent::Resize)
         updateCanvasLockIcon();
     return QObject::eventFilter(watched, event);
 }
@@ -215,7 +215,7 @@ void WindowModes::updateCanvasLockIcon()
             ? tr("Canvas locked, unlock through the context menu.")
             : tr("Canvas locked, unlock with %0.").arg(binding));
     // Top left, top right, bottom left, bottom right.
-    const QRect area = m_window->view()->rect().adjusted(4, 4, -4, -4);
+    const QRect area = m_host->view()->rect().adjusted(4, 4, -4, -4);
     const QSize size = m_canvasLockIcon->size();
     const int x = (placement % 2 == 0) ? area.left() : area.right() - size.width() + 1;
     const int y = (placement < 2) ? area.top() : area.bottom() - size.height() + 1;
@@ -229,7 +229,7 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
 {
     if (transparent == m_mouseTransparent)
         return;
-    MainFrame *frame = m_window->frame();
+    MainFrame *frame = m_host->frame();
     if (transparent && !force) {
         const QString binding = m_mouseTransparentAction->bindingText();
         QString wayBack = binding.isEmpty()
@@ -254,7 +254,7 @@ void WindowModes::setMouseTransparent(bool transparent, bool force)
     Platform::setTransparentForInput(m_window, transparent);
     m_mouseTransparent = transparent;
     m_mouseTransparentAction->setChecked(transparent);
-    m_window->showNotice(tr("Transparent to mouse"),
+    m_host->showNotice(tr("Transparent to mouse"),
         transparent ? tr("Transparent to mouse enabled") : tr("Transparent to mouse disabled"),
         transparent ? QStringLiteral(":/icons/ignore_on.svg")
                     : QStringLiteral(":/icons/ignore_off.svg"),
@@ -289,8 +289,8 @@ void WindowModes::setOverlay(bool overlay, bool force)
         if (!confirm(text, m_hideOverlayWarning))
             return;
     }
-    MainFrame *frame = m_window->frame();
-    GraphicsView *view = m_window->view();
+    MainFrame *frame = m_host->frame();
+    GraphicsView *view = m_host->view();
     if (overlay) {
         if (!m_window->isVisible()) {
             m_overlayPending = true;
@@ -298,7 +298,7 @@ void WindowModes::setOverlay(bool overlay, bool force)
         }
         m_overlayPending = false;
         m_lastMode->setValue(m_mouseTransparent ? OverlayAndMouseTransparent : Overlay);
-        m_window->setOverlayLook(true);
+        m_host->setOverlayLook(true);
         view->setOverlayMode(true);
         m_maximizedBefore = frame->isMaximized();
         m_lockedBefore = frame->isLocked();
@@ -307,7 +307,7 @@ void WindowModes::setOverlay(bool overlay, bool force)
         for (Action *action : qAsConst(m_disabledForOverlay))
             action->setEnabled(false);
         // The pictures fill the window; a view that showed more keeps its wider proportion.
-        QRectF target = m_window->scene()->itemsBoundingRect();
+        QRectF target = m_host->scene()->itemsBoundingRect();
         if (!target.isEmpty()) {
             const qreal widen = m_viewBeforeOverlay.width() - target.width();
             const qreal heighten = m_viewBeforeOverlay.height() - target.height();
@@ -317,7 +317,7 @@ void WindowModes::setOverlay(bool overlay, bool force)
         }
     } else {
         m_lastMode->setValue(m_mouseTransparent ? MouseTransparent : Normal);
-        m_window->setOverlayLook(false);
+        m_host->setOverlayLook(false);
         view->setOverlayMode(false);
         frame->setLocked(m_lockedBefore);
         if (frame->isMaximized() != m_maximizedBefore)
@@ -327,7 +327,7 @@ void WindowModes::setOverlay(bool overlay, bool force)
         view->fitTo(m_viewBeforeOverlay);
     }
     m_overlayAction->setChecked(overlay);
-    m_window->showNotice(tr("Overlay mode"),
+    m_host->showNotice(tr("Overlay mode"),
         overlay ? tr("Overlay mode enabled") : tr("Overlay mode disabled"),
         overlay ? QStringLiteral(":/icons/overlay_on.svg")
                 : QStringLiteral(":/icons/overlay_off.svg"),
@@ -349,7 +349,7 @@ void WindowModes::warnWithoutCompositor()
     if (m_compositorWarned)
         return;
     m_compositorWarned = true;
-    m_window->showNotice(tr("See-through"), tr("See-through needs a compositor"),
+    m_host->showNotice(tr("See-through"), tr("See-through needs a compositor"),
         QStringLiteral(":/icons/warning.svg"));
 }
 
@@ -375,7 +375,7 @@ void WindowModes::setWindowMode(int mode)
 
 void WindowModes::setWindowLocked(bool locked)
 {
-    if (m_window->frame()->isMaximized()
+    if (m_host->frame()->isMaximized()
         && m_settings->boolValue(QStringLiteral("LockWhileMaximized")))
         return;
     m_settings->setting(QStringLiteral("WindowLocked"))->setValue(locked);
@@ -384,7 +384,7 @@ void WindowModes::setWindowLocked(bool locked)
 
 void WindowModes::setCanvasLocked(bool locked)
 {
-    if (m_window->view()->isCanvasLocked() == locked
+    if (m_host->view()->isCanvasLocked() == locked
         && m_settings->boolValue(QStringLiteral("CanvasLocked")) == locked)
         return;
     m_settings->setting(QStringLiteral("CanvasLocked"))->setValue(locked);
@@ -393,9 +393,9 @@ void WindowModes::setCanvasLocked(bool locked)
 
 void WindowModes::resizeToSelection()
 {
-    MainFrame *frame = m_window->frame();
-    GraphicsView *view = m_window->view();
-    const QList<GraphicsItem *> selected = m_window->scene()->selectedGraphicsItems();
+    MainFrame *frame = m_host->frame();
+    GraphicsView *view = m_host->view();
+    const QList<GraphicsItem *> selected = m_host->scene()->selectedGraphicsItems();
     if (frame->isLocked() || selected.isEmpty())
         return;
     QRectF bounds;
@@ -424,13 +424,13 @@ void WindowModes::resizeToSelection()
 void WindowModes::increaseMasterOpacity()
 {
     // Rounded, not truncated: 0.58 is stored as 0.579999..., and truncating would step to 59.
-    ColorCustomizer *colors = m_window->frame()->colorCustomizer();
+    ColorCustomizer *colors = m_host->frame()->colorCustomizer();
     colors->setMasterOpacity(qRound(colors->masterOpacity() * 100) + 2);
 }
 
 void WindowModes::decreaseMasterOpacity()
 {
-    ColorCustomizer *colors = m_window->frame()->colorCustomizer();
+    ColorCustomizer *colors = m_host->frame()->colorCustomizer();
     colors->setMasterOpacity(qRound(colors->masterOpacity() * 100) - 2);
     if (!Platform::hasCompositor())
         warnWithoutCompositor();
@@ -455,6 +455,6 @@ void WindowModes::windowClosing()
 
 QRectF WindowModes::visibleSceneRect() const
 {
-    GraphicsView *view = m_window->view();
+    GraphicsView *view = m_host->view();
     return view->mapToScene(view->viewport()->rect()).boundingRect();
 }

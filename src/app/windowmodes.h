@@ -7,10 +7,11 @@
 class Action;
 class GeneralSettings;
 class Setting;
-class MainWindow;
+class WindowModesHost;
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
+class QWidget;
 
 // The ways the main window keeps out of the way of other work: transparent to the mouse (clicks
 // pass through to what lies below), overlay (only the pictures float over the desktop), both,
@@ -31,7 +32,7 @@ public:
         LastMode = 4
     };
 
-    explicit WindowModes(MainWindow *window);
+    explicit WindowModes(WindowModesHost *host);
     ~WindowModes() override;
 
     bool isMouseTransparent() const { return m_mouseTransparent; }
@@ -76,7 +77,9 @@ private:
     bool confirm(const QString &text, Setting *hideWarning);
     QRectF visibleSceneRect() const;
 
-    MainWindow *m_window;
+    WindowModesHost *m_host;
+    // The host's window: the modes move it, show it and let clicks pass through it.
+    QWidget *m_window;
     GeneralSettings *m_settings;
     Setting *m_lastMode;
     Setting *m_defaultMode;

@@ -1,9 +1,13 @@
 #include "settings/generalsettings.h"
 
+#include "picture/picturebudget.h"
 #include "settings/setting.h"
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -31,6 +35,28 @@ Definition integer(const char *name, int defaultValue, int minimum, int maximum)
     entry.minimum = minimum;
     entry.maximum = maximum;
     return entry;
+}
+
+constexpr qint64 BytesPerMegabyte = qint64(1024) * 1024;
+
+// The machine's memory in MB, 0 when the system does not say.
+int physicalMegabytes()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 0;
+    const qint64 megabytes = qint64(pages) * pageSize / BytesPerMegabyte;
+    return int(std::min<qint64>(megabytes, std::numeric_limits<int>::max()));
+}
+
+// The limit of decoded picture detail: the budget's own default, up to all of the machine's
+// memory (never below the default, for a machine that does not tell its size).
+Definition pictureMemory()
+{
+    const int defaultMegabytes = int(PictureBudget::defaultLimit() / BytesPerMegabyte);
+    return integer(
+        "Picture Memory", defaultMegabytes, 256, std::max(physicalMegabytes(), defaultMegabytes));
 }
 
 Definition any(const char *name)
@@ -164,6 +190,7 @@ const QVector<GeneralSettings::Definition> &GeneralSettings::definitions()
             QT_TRANSLATE_NOOP("GeneralSettings", "Zoomed image quality"), nullptr,
             { QT_TRANSLATE_NOOP("GeneralSettings", "High (more memory)"),
                 QT_TRANSLATE_NOOP("GeneralSettings", "Low (less memory)") }),
+        page(pictureMemory(), Canvas, QT_TRANSLATE_NOOP("GeneralSettings", "Picture memory (MB)")),
         page(boolean("MainWindowBorder", true), Window,
             QT_TRANSLATE_NOOP("GeneralSettings", "Draw the window border")),
         page(integer("SlideshowInterval", 10, 1, 99999), Canvas,

@@ -1,5 +1,6 @@
 #include "ui/aboutdialog.h"
 
+#include "picture/picturebudget.h"
 #include "ui/baseframe.h"
 
 #include <QDialogButtonBox>
@@ -22,6 +23,7 @@ QString fontLicence()
 
 AboutDialog::AboutDialog(const QString &settingsPath, const QString &logPath, QWidget *parent)
     : QDialog(parent)
+    , m_pictureMemory(new QLabel(this))
 {
     setWindowTitle(tr("About Velkora"));
     auto *label = new QLabel(text(settingsPath, logPath), this);
@@ -34,6 +36,9 @@ AboutDialog::AboutDialog(const QString &settingsPath, const QString &logPath, QW
 
     auto *layout = new QVBoxLayout(BaseFrame::frameDialog(this));
     layout->addWidget(label);
+    m_pictureMemory->setObjectName(QStringLiteral("pictureMemory"));
+    m_pictureMemory->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_pictureMemory);
     const QString licence = fontLicence();
     if (!licence.isEmpty()) {
         auto *licenceText = new QPlainTextEdit(licence, this);
@@ -60,4 +65,20 @@ QString AboutDialog::text(const QString &settingsPath, const QString &logPath)
                     logPath.isEmpty() ? tr("none (start with --logfile to keep one)")
                                       : escaped(logPath));
     return text;
+}
+
+QString AboutDialog::pictureMemoryText(qint64 bytesInUse, qint64 limit)
+{
+    const auto megabytes = [](qint64 bytes) { return qRound64(double(bytes) / (1024 * 1024)); };
+    return tr("Picture memory in use: %1 MB of %2 MB")
+        .arg(megabytes(bytesInUse))
+        .arg(megabytes(limit));
+}
+
+void AboutDialog::showEvent(QShowEvent *event)
+{
+    // The amount changes with every picture shown: it is read when the dialog opens.
+    const PictureBudget &budget = PictureBudget::instance();
+    m_pictureMemory->setText(pictureMemoryText(budget.bytesInUse(), budget.limit()));
+    QDialog::showEvent(event);
 }

@@ -7,6 +7,7 @@
 #include "input/actionhandler.h"
 #include "jobs/loadjob.h"
 #include "picture/picture.h"
+#include "picture/picturebudget.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "settings/generalsettings.h"
@@ -62,6 +63,8 @@ private slots:
     void dropOnCanvas_data();
     void dropOnCanvas();
     void everyKeyIsUsed();
+    void pictureMemoryIsTheBudgetsLimit_data();
+    void pictureMemoryIsTheBudgetsLimit();
     void firstTimeSetupAskedOnce();
 
 private:
@@ -274,6 +277,38 @@ void tst_MainWindow::everyKeyIsUsed()
             unused.append(entry.name);
     }
     QVERIFY2(unused.isEmpty(), qPrintable(unused.join(", ")));
+}
+
+void tst_MainWindow::pictureMemoryIsTheBudgetsLimit_data()
+{
+    QTest::addColumn<QString>("stored"); // empty: nothing stored
+    QTest::addColumn<int>("changedTo"); // 0: not changed
+    QTest::addColumn<qint64>("megabytes");
+
+    QTest::addRow("nothing stored")
+        << QString() << 0 << PictureBudget::defaultLimit() / (qint64(1024) * 1024);
+    // 3000 MB is more bytes than an int holds.
+    QTest::addRow("stored, applied at start") << "3000" << 0 << qint64(3000);
+    QTest::addRow("stored below the range") << "10" << 0 << qint64(256);
+    QTest::addRow("changed while running") << QString() << 2500 << qint64(2500);
+}
+
+void tst_MainWindow::pictureMemoryIsTheBudgetsLimit()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, changedTo);
+    QFETCH(qint64, megabytes);
+
+    PictureBudget::instance().setLimit(1);
+    delete m_window;
+    if (!stored.isEmpty())
+        m_handler->store()->setValue(QStringLiteral("General_Settings/Picture_Memory"), stored);
+    m_window = new MainWindow;
+    if (changedTo != 0)
+        m_window->generalSettings()->setting(QStringLiteral("Picture Memory"))->setValue(changedTo);
+    const qint64 machine
+        = qint64(GeneralSettings::definition(QStringLiteral("Picture Memory"))->maximum);
+    QCOMPARE(PictureBudget::instance().limit(), std::min(megabytes, machine) * 1024 * 1024);
 }
 
 void tst_MainWindow::firstTimeSetupAskedOnce()

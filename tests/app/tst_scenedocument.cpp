@@ -77,20 +77,6 @@ bool patch(const QString &path, qint64 offset, const QByteArray &bytes)
 
 Q_DECLARE_METATYPE(SceneDocument::Operation)
 
-// Where the deferred operation of the unsaved-changes question lands.
-class OperationTarget : public QObject {
-    Q_OBJECT
-
-public:
-    QStringList invoked;
-
-public slots:
-    void clearScene() { invoked << QStringLiteral("clearScene"); }
-    void load(const QString &path) { invoked << QStringLiteral("load ") + path; }
-    void close() { invoked << QStringLiteral("close"); }
-    void restartForUpdate() { invoked << QStringLiteral("restartForUpdate"); }
-};
-
 // The scene file's life cycle without a window: the questions of saving and opening, and what
 // each answer leaves on disk. Boards are empty; their scene rectangle tells them apart.
 class tst_SceneDocument : public QObject {
@@ -114,6 +100,7 @@ private slots:
     void unsavedChangesDeferTheOperation();
     void abandonedSaveDropsTheOperation_data();
     void abandonedSaveDropsTheOperation();
+    void loadGoesOnAfterTheChosenSave();
     void quietSaveAsksNothing_data();
     void quietSaveAsksNothing();
     void lostPicturesAreTold();
@@ -126,13 +113,15 @@ private:
     bool saveAndWait(const QString &file = QString());
     bool loadAndWait(const QString &file);
     bool waitUntilIdle();
+    // The operation a caller defers: it notes its name, and whether the board was saved by then.
+    std::function<void()> deferredOperation(const QString &name);
 
     QTemporaryDir m_dir;
     QThread m_thread;
     SaveFileLoader *m_loader = nullptr;
     CommandHandler m_commands;
     ScriptedPrompter m_prompter;
-    OperationTarget m_target;
+    QStringList m_invoked;
     SceneDocument *m_document = nullptr;
     int m_running = 0;
     QRectF m_board;
@@ -183,9 +172,8 @@ void tst_SceneDocument::init()
     };
     m_document = new SceneDocument(m_loader, &m_commands, host, this);
     m_document->setPrompter(&m_prompter);
-    m_document->setOperationTarget(&m_target);
     m_prompter = ScriptedPrompter();
-    m_target.invoked.clear();
+    m_invoked.clear();
     m_board = QRectF(0, 0, 100, 100);
     m_loadedBoard = QRectF();
     m_records.clear();
@@ -212,6 +200,14 @@ bool tst_SceneDocument::waitUntilIdle()
 {
     // Follow-ups start new jobs from within the end of the last one: idle means none is left.
     return QTest::qWaitFor([this] { return m_running == 0; }, 30000);
+}
+
+std::function<void()> tst_SceneDocument::deferredOperation(const QString &name)
+{
+    return [this, name] {
+        m_invoked << (m_document->hasUnsavedChanges() ? name + QLatin1String(" before the save")
+                                                      : name);
+    };
 }
 
 bool tst_SceneDocument::saveAndWait(const QString &file)
@@ -481,17 +477,17 @@ void tst_SceneDocument::unsavedChangesDeferTheOperation_data()
     QTest::addColumn<QString>("deferred");
 
     QTest::addRow("clear, save") << SceneDocument::Operation::Clear << true << "Save" << false
-                                 << "clearScene";
+                                 << "clear";
     QTest::addRow("clear, don't save")
         << SceneDocument::Operation::Clear << true << "Don't Save" << true << QString();
     QTest::addRow("clear, cancel")
         << SceneDocument::Operation::Clear << true << "Cancel" << false << QString();
     QTest::addRow("load, save") << SceneDocument::Operation::Load << true << "Save" << false
-                                << "load next.vlk";
+                                << "load";
     QTest::addRow("close, save") << SceneDocument::Operation::Close << true << "Save" << false
                                  << "close";
     QTest::addRow("update, save") << SceneDocument::Operation::Update << true << "Save" << false
-                                  << "restartForUpdate";
+                                  << "update";
     // A script's load replaces the board without asking; clearing is not its to decide.
     QTest::addRow("load, unattended")
         << SceneDocument::Operation::Load << false << QString() << true << QString();
@@ -514,12 +510,11 @@ void tst_SceneDocument::unsavedChangesDeferTheOperation()
 
     m_prompter.interactive = interactive;
     m_prompter.answers = QStringList { answer };
-    const QString argument
-        = operation == SceneDocument::Operation::Load ? QStringLiteral("next.vlk") : QString();
-    QCOMPARE(m_document->confirmUnsavedChanges(operation, argument), goesOn);
+    const QString name = deferred.isEmpty() ? QStringLiteral("operation") : deferred;
+    QCOMPARE(m_document->confirmUnsavedChanges(operation, deferredOperation(name)), goesOn);
     QVERIFY(waitUntilIdle());
     // The operation runs only after the save it waited for has ended.
-    QTRY_COMPARE(m_target.invoked, deferred.isEmpty() ? QStringList() : QStringList { deferred });
+    QTRY_COMPARE(m_invoked, deferred.isEmpty() ? QStringList() : QStringList { deferred });
     QCOMPARE(m_document->hasUnsavedChanges(), deferred.isEmpty());
 }
 
@@ -544,6 +539,7 @@ void tst_SceneDocument::abandonedSaveDropsTheOperation_data()
 
 // Whatever way the save chosen in the unsaved-changes question is given up, the operation it
 // would have led to goes with it: the next ordinary save must not close, clear, load or restart.
+// Opening a board asks from within the document, which defers the load itself.
 void tst_SceneDocument::abandonedSaveDropsTheOperation()
 {
     QFETCH(SceneDocument::Operation, operation);
@@ -565,9 +561,15 @@ void tst_SceneDocument::abandonedSaveDropsTheOperation()
         answers << QStringLiteral("Cancel");
     }
     m_prompter.answers = answers;
-    QVERIFY(!m_document->confirmUnsavedChanges(operation, path("next.vlk")));
+    if (operation == SceneDocument::Operation::Load)
+        m_document->load(path("next.vlk"));
+    else
+        QVERIFY(!m_document->confirmUnsavedChanges(
+            operation, deferredOperation(QStringLiteral("operation"))));
+    QVERIFY(m_prompter.questions.value(0).startsWith(QLatin1String("Unsaved Changes: ")));
     QVERIFY(waitUntilIdle());
     QVERIFY(m_document->hasUnsavedChanges());
+    const int errors = m_prompter.errors.size();
 
     // The way is clear again, and the user saves as usual.
     QFile::remove(SceneDocument::backupPath(board));
@@ -580,7 +582,33 @@ void tst_SceneDocument::abandonedSaveDropsTheOperation()
     QVERIFY(saveAndWait());
     QVERIFY(!m_document->hasUnsavedChanges());
     QCoreApplication::processEvents();
-    QCOMPARE(m_target.invoked, QStringList());
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(m_invoked, QStringList());
+    // A load run by mistake would have opened the missing next.vlk, or failed to.
+    QCOMPARE(m_document->currentPath(), board);
+    QCOMPARE(m_prompter.errors.size(), errors);
+}
+
+// The board is saved as chosen, then the file asked for opens without a second question.
+void tst_SceneDocument::loadGoesOnAfterTheChosenSave()
+{
+    m_board = QRectF(0, 0, 30, 40);
+    QVERIFY(saveAndWait(path("next.vlk")));
+    m_board = QRectF(0, 0, 100, 100);
+    QVERIFY(saveAndWait(path("edited.vlk")));
+    m_board = QRectF(0, 0, 60, 60);
+    m_commands.push(new BaseCommand);
+
+    m_prompter.answers = QStringList { QStringLiteral("Save") };
+    m_document->load(path("next.vlk"));
+    QTRY_COMPARE(m_document->currentPath(), path("next.vlk"));
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(m_loadedBoard, QRectF(0, 0, 30, 40));
+    QCOMPARE(m_prompter.questions.size(), 1);
+    QVERIFY(!m_document->hasUnsavedChanges());
+
+    QVERIFY(loadAndWait(path("edited.vlk")));
+    QCOMPARE(m_loadedBoard, QRectF(0, 0, 60, 60));
 }
 
 void tst_SceneDocument::quietSaveAsksNothing_data()

@@ -1,3 +1,4 @@
+#include "picture/picturebudget.h"
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settings.h"
@@ -9,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 #include <limits>
 #include <memory>
@@ -30,6 +33,8 @@ private slots:
     void settingWithoutHandler();
     void integersAreClampedWhenUsed_data();
     void integersAreClampedWhenUsed();
+    void pictureMemory_data();
+    void pictureMemory();
     void autoSaveIntervalDoesNotOverflow_data();
     void autoSaveIntervalDoesNotOverflow();
     void versionComparison_data();
@@ -244,6 +249,49 @@ void tst_Settings::integersAreClampedWhenUsed()
     QCOMPARE(settings.intValue(name), expected);
     // The file keeps what the user wrote.
     QVERIFY(readIni().contains(line));
+}
+
+void tst_Settings::pictureMemory_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // empty: nothing stored
+    QTest::addColumn<int>("expected");
+
+    const qint64 megabyte = qint64(1024) * 1024;
+    const int defaultMegabytes = int(PictureBudget::defaultLimit() / megabyte);
+    const qint64 machine = qint64(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+    const int machineMegabytes = int(machine / megabyte);
+    QTest::addRow("nothing stored: the budget's default") << QByteArray() << defaultMegabytes;
+    QTest::addRow("inside the range") << QByteArray("300") << 300;
+    QTest::addRow("below the least") << QByteArray("100") << 256;
+    QTest::addRow("negative") << QByteArray("-1024") << 256;
+    QTest::addRow("more than the machine has")
+        << QByteArray::number(machineMegabytes + 1) << std::max(machineMegabytes, defaultMegabytes);
+    QTest::addRow("not a number") << QByteArray("1 GB") << defaultMegabytes;
+}
+
+// The limit of decoded pictures, in MB: a quarter of the machine by default (never below 512),
+// at least 256 and at most all of the machine's memory.
+void tst_Settings::pictureMemory()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, expected);
+
+    const QByteArray line = "Picture_Memory=" + stored + '\n';
+    if (!stored.isEmpty())
+        writeIni("[General_Settings]\n" + line);
+    startHandler();
+    GeneralSettings settings;
+    QCOMPARE(settings.intValue(QStringLiteral("Picture Memory")), expected);
+    QVERIFY(expected >= 256);
+    if (!stored.isEmpty()) {
+        QVERIFY(readIni().contains(line));
+        return;
+    }
+    QVERIFY(expected >= 512);
+    QVERIFY(!readIni().contains("Picture"));
+    settings.setting(QStringLiteral("Picture Memory"))->setValue(2048);
+    const QByteArray text = readIni();
+    QVERIFY2(text == "[General_Settings]\nPicture_Memory=2048\n", text.constData());
 }
 
 void tst_Settings::autoSaveIntervalDoesNotOverflow_data()
