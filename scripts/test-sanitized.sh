@@ -11,6 +11,7 @@ tests=(
     loading_imageloader
     persistence_savefileloader
     picture_pngdecoder
+    picture_jpegdecoder
     persistence_pictureblock
     app_killedsave
 )
