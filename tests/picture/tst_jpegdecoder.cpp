@@ -15,19 +15,16 @@ Q_DECLARE_METATYPE(JpegDecoder::Result)
 
 namespace {
 
-// How a test picture is written: the chroma sampling factors of the luma component (2 x 2 is
-// 4:2:0), grey, CMYK, progressive.
-struct Encoding {
-    int hSamp = 2;
-    int vSamp = 2;
-    bool grey = false;
-    bool cmyk = false;
-    bool progressive = false;
-};
+// How a test picture's colours are written: the sampling of the chroma, or no chroma at all.
+enum class Layout { S420, S422, S440, S444, Grey, Cmyk };
 
 // Written with libjpeg itself: the toolkit's writer offers neither the sampling nor CMYK.
-QByteArray encoded(const QImage &image, const Encoding &encoding)
+QByteArray encoded(const QImage &image, Layout layout, bool progressive = false)
 {
+    const QImage::Format formats[]
+        = { QImage::Format_RGB888, QImage::Format_RGB888, QImage::Format_RGB888,
+              QImage::Format_RGB888, QImage::Format_Grayscale8, QImage::Format_RGBA8888 };
+    const QImage rows = image.convertToFormat(formats[int(layout)]);
     jpeg_compress_struct info {};
     jpeg_error_mgr errors {};
     info.err = jpeg_std_error(&errors);
@@ -37,34 +34,21 @@ QByteArray encoded(const QImage &image, const Encoding &encoding)
     jpeg_mem_dest(&info, &out, &size);
     info.image_width = JDIMENSION(image.width());
     info.image_height = JDIMENSION(image.height());
-    info.input_components = encoding.grey ? 1 : encoding.cmyk ? 4 : 3;
-    info.in_color_space = encoding.grey ? JCS_GRAYSCALE : encoding.cmyk ? JCS_CMYK : JCS_RGB;
+    info.input_components = rows.depth() / 8;
+    const J_COLOR_SPACE spaces[] = { JCS_RGB, JCS_RGB, JCS_RGB, JCS_RGB, JCS_GRAYSCALE, JCS_CMYK };
+    info.in_color_space = spaces[int(layout)];
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 90, TRUE);
-    if (!encoding.grey && !encoding.cmyk) {
-        info.comp_info[0].h_samp_factor = encoding.hSamp;
-        info.comp_info[0].v_samp_factor = encoding.vSamp;
+    if (layout <= Layout::S444) {
+        info.comp_info[0].h_samp_factor = layout == Layout::S420 || layout == Layout::S422 ? 2 : 1;
+        info.comp_info[0].v_samp_factor = layout == Layout::S420 || layout == Layout::S440 ? 2 : 1;
     }
-    if (encoding.progressive)
+    if (progressive)
         jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
-    QByteArray row(image.width() * info.input_components, '\0');
     while (info.next_scanline < info.image_height) {
-        const auto *pixels
-            = reinterpret_cast<const QRgb *>(image.scanLine(int(info.next_scanline)));
-        auto *bytes = reinterpret_cast<JSAMPLE *>(row.data());
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = pixels[x];
-            if (encoding.grey) {
-                bytes[x] = JSAMPLE(qGray(pixel));
-            } else {
-                const int channels[] = { qRed(pixel), qGreen(pixel), qBlue(pixel), 255 };
-                for (int c = 0; c < info.input_components; ++c)
-                    bytes[x * info.input_components + c] = JSAMPLE(channels[c]);
-            }
-        }
-        JSAMPROW rows[] = { bytes };
-        jpeg_write_scanlines(&info, rows, 1);
+        JSAMPROW row = const_cast<uchar *>(rows.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
     const QByteArray stream(reinterpret_cast<const char *>(out), int(size));
@@ -107,18 +91,14 @@ QImage fullDecode(const QByteArray &stream, const QSize &size)
     return result == JpegDecoder::Result::Decoded ? image : QImage();
 }
 
-// The mean difference of the channels of two pictures of one size, in levels.
+// The mean difference of the channels of two RGB32 pictures of one size, in levels.
 double meanDifference(const QImage &a, const QImage &b)
 {
     qint64 sum = 0;
     for (int y = 0; y < a.height(); ++y) {
-        const auto *rowA = reinterpret_cast<const QRgb *>(a.scanLine(y));
-        const auto *rowB = reinterpret_cast<const QRgb *>(b.scanLine(y));
-        for (int x = 0; x < a.width(); ++x) {
-            sum += std::abs(qRed(rowA[x]) - qRed(rowB[x]))
-                + std::abs(qGreen(rowA[x]) - qGreen(rowB[x]))
-                + std::abs(qBlue(rowA[x]) - qBlue(rowB[x]));
-        }
+        // The fourth bytes are 255 in both.
+        for (int i = 0; i < a.width() * 4; ++i)
+            sum += std::abs(a.constScanLine(y)[i] - b.constScanLine(y)[i]);
     }
     return double(sum) / (3.0 * a.width() * a.height());
 }
@@ -145,28 +125,23 @@ void tst_JpegDecoder::scaledSizeIsTheLibrarys_data()
 {
     QTest::addColumn<QSize>("size");
     // Sides that are no multiple of 8, and of 1 to 7 pixels, where rounding decides.
-    for (const QSize &size :
-        { QSize(1, 1), QSize(7, 3), QSize(9, 17), QSize(259, 131), QSize(333, 5), QSize(64, 48) }) {
+    for (const QSize &size : { QSize(1, 1), QSize(7, 3), QSize(9, 17), QSize(259, 131) })
         QTest::addRow("%d x %d", size.width(), size.height()) << size;
-    }
 }
 
 void tst_JpegDecoder::scaledSizeIsTheLibrarys()
 {
     QFETCH(QSize, size);
-    const QByteArray stream = encoded(photoLike(size.width(), size.height(), 4), {});
+    const QByteArray stream = encoded(photoLike(size.width(), size.height(), 4), Layout::S420);
     for (int eighths = 1; eighths <= 8; ++eighths) {
         QImage image;
-        QString error;
-        QCOMPARE(JpegDecoder::decodeScaled(
-                     bytesOf(stream), stream.size(), size, eighths, &image, &error),
+        QCOMPARE(JpegDecoder::decodeScaled(bytesOf(stream), stream.size(), size, eighths, &image),
             JpegDecoder::Result::Decoded);
         QVERIFY2(image.size() == JpegDecoder::scaledSize(size, eighths),
             qPrintable(QStringLiteral("at %1/8: %2 x %3")
                            .arg(eighths)
                            .arg(image.width())
                            .arg(image.height())));
-        QCOMPARE(image.format(), QImage::Format_RGB32);
     }
 }
 
@@ -175,13 +150,11 @@ void tst_JpegDecoder::eighthsForCoversWanted_data()
     QTest::addColumn<QSize>("full");
     QTest::addColumn<QSize>("wanted");
     QTest::addColumn<int>("eighths");
-    QTest::addRow("a thumbnail") << QSize(4000, 3000) << QSize(256, 192) << 1;
     QTest::addRow("exactly half") << QSize(4000, 3000) << QSize(2000, 1500) << 4;
-    QTest::addRow("one pixel more than half") << QSize(4000, 3000) << QSize(2001, 1500) << 5;
+    QTest::addRow("a pixel more than half") << QSize(4000, 3000) << QSize(2001, 1500) << 5;
     // 259 / 8 rounds up to 33: an eighth still covers 33 pixels.
     QTest::addRow("rounded up side covers") << QSize(259, 131) << QSize(33, 10) << 1;
     QTest::addRow("the taller side decides") << QSize(259, 131) << QSize(10, 18) << 2;
-    QTest::addRow("the full size") << QSize(259, 131) << QSize(259, 131) << 8;
     QTest::addRow("more than the full size") << QSize(259, 131) << QSize(600, 400) << 8;
 }
 
@@ -200,17 +173,13 @@ void tst_JpegDecoder::scaledLooksLikeReducedFull_data()
     // Sides that are multiples of 8: the library's last pixels then cover whole blocks, and both
     // reductions divide the picture alike.
     const QImage picture = photoLike(520, 392, 6);
-    Encoding grey;
-    grey.grey = true;
-    Encoding progressive;
-    progressive.progressive = true;
-    const QList<QPair<const char *, Encoding>> encodings { { "4:2:0", {} },
-        { "4:4:4", { 1, 1, false, false, false } }, { "grey", grey },
-        { "progressive", progressive } };
-    for (const auto &encoding : encodings) {
-        const QByteArray stream = encoded(picture, encoding.second);
+    const QByteArray baseline = encoded(picture, Layout::S420);
+    const QList<QPair<const char *, QByteArray>> streams { { "4:2:0", baseline },
+        { "4:4:4", encoded(picture, Layout::S444) }, { "grey", encoded(picture, Layout::Grey) },
+        { "progressive", encoded(picture, Layout::S420, true) } };
+    for (const auto &stream : streams) {
         for (int eighths : { 1, 2, 3, 5, 7 })
-            QTest::addRow("%s at %d/8", encoding.first, eighths) << stream << eighths;
+            QTest::addRow("%s at %d/8", stream.first, eighths) << stream.second << eighths;
     }
 }
 
@@ -236,23 +205,17 @@ void tst_JpegDecoder::regionIsCropOfFull_data()
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QRect>("region");
     const QImage picture = photoLike(203, 157, 60);
-    Encoding grey;
-    grey.grey = true;
-    Encoding progressive;
-    progressive.progressive = true;
-    Encoding progressive422 { 2, 1, false, false, true };
-    const QByteArray progressiveStream = encoded(picture, progressive);
-    const QByteArray baselineStream = encoded(picture, {});
-    const QList<QPair<const char *, QByteArray>> streams { { "4:2:0", baselineStream },
-        { "4:2:2", encoded(picture, { 2, 1, false, false, false }) },
-        { "4:4:0", encoded(picture, { 1, 2, false, false, false }) },
-        { "4:4:4", encoded(picture, { 1, 1, false, false, false }) },
-        { "grey", encoded(picture, grey) }, { "4:2:0 progressive", progressiveStream },
-        { "4:2:2 progressive", encoded(picture, progressive422) },
+    const QByteArray baseline = encoded(picture, Layout::S420);
+    const QByteArray progressive = encoded(picture, Layout::S420, true);
+    const QList<QPair<const char *, QByteArray>> streams { { "4:2:0", baseline },
+        { "4:2:2", encoded(picture, Layout::S422) }, { "4:4:0", encoded(picture, Layout::S440) },
+        { "4:4:4", encoded(picture, Layout::S444) }, { "grey", encoded(picture, Layout::Grey) },
+        { "4:2:0 progressive", progressive },
+        { "4:2:2 progressive", encoded(picture, Layout::S422, true) },
         // Cut after its first scans: the missing coefficients are estimated from the blocks
         // around, which a decoder starting at a later column does not see.
-        { "progressive cut short", progressiveStream.left(progressiveStream.size() / 3) },
-        { "baseline cut short", baselineStream.left(baselineStream.size() * 2 / 3) } };
+        { "progressive cut short", progressive.left(progressive.size() / 3) },
+        { "baseline cut short", baseline.left(baseline.size() * 2 / 3) } };
     // Offsets and sizes on and off the 8- and 16-pixel grids of blocks and iMCUs.
     const QList<QPair<const char *, QRect>> regions { { "odd offset", QRect(37, 23, 29, 41) },
         { "on an iMCU corner", QRect(48, 32, 16, 16) }, { "one pixel", QRect(101, 77, 1, 1) },
@@ -277,8 +240,7 @@ void tst_JpegDecoder::regionIsCropOfFull()
     const QImage full = fullDecode(stream, size);
     QVERIFY(!full.isNull());
     QImage part;
-    QString error;
-    QCOMPARE(JpegDecoder::decodeRegion(bytesOf(stream), stream.size(), size, region, &part, &error),
+    QCOMPARE(JpegDecoder::decodeRegion(bytesOf(stream), stream.size(), size, region, &part),
         JpegDecoder::Result::Decoded);
     const QImage expected = full.copy(region & full.rect());
     QCOMPARE(part.size(), expected.size());
@@ -299,7 +261,7 @@ void tst_JpegDecoder::damagedStreamsFailCleanly_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<JpegDecoder::Result>("result");
     const QImage picture = photoLike(61, 47, 20);
-    const QByteArray stream = encoded(picture, {});
+    const QByteArray stream = encoded(picture, Layout::S420);
     const QSize size = picture.size();
     using R = JpegDecoder::Result;
     QTest::addRow("empty") << QByteArray() << size << R::Damaged;
@@ -311,21 +273,16 @@ void tst_JpegDecoder::damagedStreamsFailCleanly_data()
     QTest::addRow("garbage") << garbage << size << R::Damaged;
     QTest::addRow("garbage after its start marker")
         << stream.left(2) + garbage << size << R::Damaged;
-    QByteArray overlong = stream;
-    overlong[4] = char(0xff);
-    overlong[5] = char(0xff);
-    QTest::addRow("segment longer than the stream") << overlong << size << R::Damaged;
-    // As in the toolkit's reader, missing image data decodes as grey.
+    // As in the toolkit's reader, missing or garbled image data decodes, as grey or noise.
     QTest::addRow("cut in its image data") << stream.left(stream.size() / 2) << size << R::Decoded;
     QByteArray garbled = stream;
     garbled.replace(garbled.size() / 2, 300, garbage.left(300));
     QTest::addRow("garbled image data") << garbled << size << R::Decoded;
-    Encoding cmyk;
-    cmyk.cmyk = true;
-    QTest::addRow("cmyk") << encoded(picture, cmyk) << size << R::Unsupported;
+    QTest::addRow("cmyk") << encoded(picture, Layout::Cmyk) << size << R::Unsupported;
     QTest::addRow("other size than expected") << stream << QSize(61, 48) << R::Unsupported;
 }
 
+// Every way of decoding gives the same answer, and a picture only with Decoded.
 void tst_JpegDecoder::damagedStreamsFailCleanly()
 {
     QFETCH(QByteArray, stream);
