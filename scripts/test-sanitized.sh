@@ -12,6 +12,7 @@ tests=(
     persistence_savefileloader
     picture_pngdecoder
     picture_pictureblock
+    picture_jpegdecoder
     app_killedsave
 )
 

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 class QImage;
+class QRect;
 class QSize;
 
 // Decodes the JPEG blocks of boards with libjpeg, the library behind the toolkit's reader, and
@@ -12,6 +13,10 @@ class QSize;
 // which saves the reader's copy of every row through a 24-bit buffer: about a tenth of the
 // decoding. Colour and grey pictures only; CMYK and anything else the library cannot turn into
 // RGB is left to the toolkit's reader. Reentrant: any thread, no shared state.
+//
+// Pictures decoded on demand also ask for a reduced copy (the library's scaled transform, which
+// never decodes the full pixels) and for a rectangle at full size (the rows and block columns
+// around it only), pixel for pixel the same as that rectangle of a full decode.
 class JpegDecoder {
 public:
     enum class Result {
@@ -28,4 +33,24 @@ public:
     // Decoded leaves image null and says why in error.
     static Result decode(const uchar *data, qint64 length, const QSize &expected, QImage *image,
         QString *error = nullptr);
+
+    // The size of a picture of size full decoded at eighths / 8 of it (1..8): the library rounds
+    // each side up, so that no pixel of the picture is lost.
+    static QSize scaledSize(const QSize &full, int eighths);
+    // The smallest scale in eighths whose picture covers wanted in both directions; 8 when only
+    // the full size does.
+    static int eighthsFor(const QSize &full, const QSize &wanted);
+    // Decodes the stream at eighths / 8 of its size (1..8) into an RGB32 picture of
+    // scaledSize(expected, eighths). The reduction happens in the library's transform, at a
+    // fraction of the cost of a full decode; the pixels are close to, not the same as, a smooth
+    // reduction of the full picture. Otherwise as decode.
+    static Result decodeScaled(const uchar *data, qint64 length, const QSize &expected, int eighths,
+        QImage *image, QString *error = nullptr);
+    // Decodes the part of the stream's picture inside region, clipped to the picture, at full
+    // size into an RGB32 picture of the clipped region's size: the same pixels as that rectangle
+    // of decode's picture. Rows above it are skipped without their colours being computed, and
+    // only the block columns around it are decoded. A region outside the picture is Unsupported.
+    // Otherwise as decode.
+    static Result decodeRegion(const uchar *data, qint64 length, const QSize &expected,
+        const QRect &region, QImage *image, QString *error = nullptr);
 };

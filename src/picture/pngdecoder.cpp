@@ -218,8 +218,8 @@ __attribute__((target("ssse3"))) int expandOpaqueRgbaSsse3(const uchar *in, QRgb
 }
 #endif
 
-// One unfiltered row of PNG bytes into the image's row.
-void convertRow(const uchar *in, QRgb *out, int width, int channels)
+// One unfiltered row of PNG bytes into the image's row, premultiplied or as stored.
+void convertRow(const uchar *in, QRgb *out, int width, int channels, bool premultiply)
 {
     int x = 0;
     switch (channels) {
@@ -230,7 +230,8 @@ void convertRow(const uchar *in, QRgb *out, int width, int channels)
     case 2:
         for (; x < width; ++x) {
             const int grey = in[2 * x];
-            out[x] = qPremultiply(qRgba(grey, grey, grey, in[2 * x + 1]));
+            const QRgb pixel = qRgba(grey, grey, grey, in[2 * x + 1]);
+            out[x] = premultiply ? qPremultiply(pixel) : pixel;
         }
         break;
     case 3:
@@ -250,8 +251,9 @@ void convertRow(const uchar *in, QRgb *out, int width, int channels)
             // At least one step of pixels, so that a translucent one never stops the loop.
             const int end = qMin(width, x + 4);
             for (; x < end; ++x) {
-                const uchar *pixel = in + 4 * x;
-                out[x] = qPremultiply(qRgba(pixel[0], pixel[1], pixel[2], pixel[3]));
+                const uchar *bytes = in + 4 * x;
+                const QRgb pixel = qRgba(bytes[0], bytes[1], bytes[2], bytes[3]);
+                out[x] = premultiply ? qPremultiply(pixel) : pixel;
             }
         }
         break;
@@ -328,8 +330,10 @@ bool PngDecoder::isPlausible(const QSize &size, qint64 length)
     return qint64(size.width()) * size.height() <= bound;
 }
 
-PngDecoder::Result PngDecoder::decode(
-    const uchar *data, qint64 length, QImage *image, QString *error)
+namespace {
+
+Result decodeStream(
+    const uchar *data, qint64 length, bool premultiply, QImage *image, QString *error)
 {
     *image = QImage();
     if (length < qint64(sizeof Signature) || std::memcmp(data, Signature, sizeof Signature) != 0)
@@ -389,7 +393,7 @@ PngDecoder::Result PngDecoder::decode(
     }
     if (imageData.empty())
         return failed(Result::Damaged, error, "The PNG stream holds no image data.");
-    if (!isPlausible(QSize(int(header.width), int(header.height)), length))
+    if (!PngDecoder::isPlausible(QSize(int(header.width), int(header.height)), length))
         return failed(
             Result::Damaged, error, "The PNG header claims more pixels than the stream can hold.");
 
@@ -438,8 +442,10 @@ PngDecoder::Result PngDecoder::decode(
 
     const int width = int(header.width);
     const int height = int(header.height);
-    QImage decoded = PictureMemory::newImage(width, height,
-        header.channels % 2 == 0 ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    const QImage::Format alphaFormat
+        = premultiply ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
+    QImage decoded = PictureMemory::newImage(
+        width, height, header.channels % 2 == 0 ? alphaFormat : QImage::Format_RGB32);
     if (decoded.isNull())
         return failed(Result::Damaged, error, "Not enough memory to decode the picture.");
     const uchar *prior = zeros.get();
@@ -465,7 +471,8 @@ PngDecoder::Result PngDecoder::decode(
         default:
             return failed(Result::Damaged, error, "A PNG row names an unknown filter.");
         }
-        convertRow(row, reinterpret_cast<QRgb *>(decoded.scanLine(y)), width, header.channels);
+        convertRow(row, reinterpret_cast<QRgb *>(decoded.scanLine(y)), width, header.channels,
+            premultiply);
         prior = row;
     }
     if (dotsPerMeterX > 0 && dotsPerMeterY > 0) {
@@ -474,4 +481,18 @@ PngDecoder::Result PngDecoder::decode(
     }
     *image = std::move(decoded);
     return Result::Decoded;
+}
+
+} // namespace
+
+PngDecoder::Result PngDecoder::decode(
+    const uchar *data, qint64 length, QImage *image, QString *error)
+{
+    return decodeStream(data, length, true, image, error);
+}
+
+PngDecoder::Result PngDecoder::decodeAsStored(
+    const uchar *data, qint64 length, QImage *image, QString *error)
+{
+    return decodeStream(data, length, false, image, error);
 }

@@ -28,6 +28,11 @@ public:
     // reader and PictureFile::toDisplayFormat give. A result other than Decoded leaves image null
     // and says why in error.
     static Result decode(const uchar *data, qint64 length, QImage *image, QString *error = nullptr);
+    // As decode, but pictures with alpha come out as ARGB32 holding the stream's bytes unchanged
+    // instead of premultiplied: for streams whose colours are no straight ones, such as the
+    // copies of premultiplied pixels PictureCache keeps.
+    static Result decodeAsStored(
+        const uchar *data, qint64 length, QImage *image, QString *error = nullptr);
 
     // The length of the PNG stream data starts with, up to its end chunk; -1 when there is none
     // within available bytes.
