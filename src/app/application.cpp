@@ -6,8 +6,11 @@
 #include "app/messagelog.h"
 #include "app/proxyoverridestyle.h"
 #include "app/settingslocation.h"
+#include "picture/picturecache.h"
 #include "picture/qdevilplugin.h"
+#include "platform/cachefolder.h"
 #include "platform/platform.h"
+#include "platform/workpools.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
 
@@ -16,7 +19,9 @@
 #include <QFontDatabase>
 #include <QIcon>
 #include <QProcess>
+#include <QRunnable>
 #include <QScreen>
+#include <QThreadPool>
 #include <QTranslator>
 
 #include <cstdio>
@@ -83,6 +88,9 @@ Application::Application(int &argc, char **argv)
     MessageLog::install();
 
     watchScreens();
+    // Copies of pictures that killed instances left behind; off the way of the first window.
+    QThreadPool::globalInstance()->start(
+        QRunnable::create([] { CacheFolder::removeLeftovers(); }), WorkPools::BackgroundPriority);
     qCDebug(lcApp, "Velkora %s on %s, settings in %s", VELKORA_VERSION,
         qUtf8Printable(Platform::windowSystemName()),
         qUtf8Printable(m_settingsHandler->store()->fileName()));
@@ -91,6 +99,7 @@ Application::Application(int &argc, char **argv)
 Application::~Application()
 {
     delete m_mainWindow;
+    PictureCache::closeShared();
     MessageLog::uninstall();
     MessageLog::closeFile();
     m_settingsHandler.reset();

@@ -1,9 +1,15 @@
 #include "picture/picture.h"
 
+#include "picture/jpegdecoder.h"
 #include "picture/picturebudget.h"
+#include "picture/picturecache.h"
+#include "picture/pngdecoder.h"
 #include "picture/sourcefile.h"
+#include "platform/workpools.h"
 
 #include <QHash>
+#include <QRunnable>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +34,9 @@ Picture::Picture(const QSize &size, bool hasAlpha)
 Picture::~Picture()
 {
     PictureBudget::instance().release(this);
+    // The copy is this picture's alone.
+    if (m_source.kind() == PictureSource::Kind::CacheFile)
+        PictureCache::shared().remove(m_source.cachePath());
 }
 
 namespace {
@@ -61,6 +70,10 @@ std::shared_ptr<Picture> Picture::fromPixels(QImage full, PictureSource source)
     std::shared_ptr<Picture> picture(new Picture(full.size(), full.hasAlphaChannel()));
     picture->m_full = std::move(full);
     picture->setSource(source);
+    {
+        QMutexLocker pictureLocker(&picture->m_mutex);
+        picture->chargeLocked();
+    }
     if (!picture->m_size.isEmpty()) {
         // Dead entries go whenever the table has doubled since it was last cleaned.
         static int cleanAt = 64;
@@ -87,18 +100,37 @@ std::shared_ptr<Picture> Picture::fromSource(
 std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
     std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure)
 {
+    const PictureBlock::Kind kind = PictureBlock::kindOf(data, length);
+    PictureSource source = PictureSource::fromFileBlock(
+        std::move(file), start, length, PictureSource::checksumOf(data, length), kind);
+    if (kind == PictureBlock::Kind::Jpeg) {
+        // A JPEG decodes straight at the scale its overview needs, never in full.
+        const QSize size = PictureBlock::declaredSize(data, length);
+        const QList<QSize> sizes = overviewSizes(size);
+        QImage reduced;
+        if (!sizes.isEmpty() && PictureBlock::streamLength(data, length) > 0
+            && PngDecoder::isPlausible(size, length)
+            && JpegDecoder::decodeScaled(
+                   data, length, size, JpegDecoder::eighthsFor(size, sizes.first()), &reduced)
+                == JpegDecoder::Result::Decoded) {
+            QList<QImage> levels;
+            for (const QSize &levelSize : sizes) {
+                reduced = reduced.scaled(levelSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                levels.append(reduced);
+            }
+            return fromSource(std::move(source), size, false, std::move(levels));
+        }
+    }
     const QImage full = PictureBlock::decode(data, length, failure);
     if (full.isNull())
         return nullptr;
-    PictureSource source = PictureSource::fromFileBlock(std::move(file), start, length,
-        PictureSource::checksumOf(data, length), PictureBlock::kindOf(data, length));
     return fromSource(std::move(source), full.size(), full.hasAlphaChannel(), overviewOf(full));
 }
 
 void Picture::chargeLocked()
 {
-    // Pixels nothing can decode again are not the budget's to drop: they count once they can.
-    if (m_full.isNull() || m_source.isNull())
+    if (m_full.isNull())
         return;
     const std::weak_ptr<Picture> weak = weak_from_this();
     PictureBudget::instance().charge(this, fullBytes(), [weak] {
@@ -117,12 +149,11 @@ void Picture::setSource(const PictureSource &source)
 {
     {
         QMutexLocker locker(&m_mutex);
+        if (m_source.kind() == PictureSource::Kind::CacheFile
+            && source.cachePath() != m_source.cachePath())
+            PictureCache::shared().remove(m_source.cachePath());
         m_source = source;
         m_unreadable = false;
-        if (m_source.isNull())
-            PictureBudget::instance().release(this);
-        else if (!PictureBudget::instance().contains(this))
-            chargeLocked();
     }
     if (source.file())
         source.file()->addPicture(shared_from_this());
@@ -172,16 +203,49 @@ bool Picture::dropFull()
     QImage dropped;
     {
         QMutexLocker locker(&m_mutex);
-        if (m_source.isNull() || m_full.isNull())
+        if (m_full.isNull())
             return false;
-        // The overview is what is drawn without the full pixels.
-        if (!m_overviewDone)
+        // The overview is what is drawn without the full pixels, and the source is where they
+        // come back from.
+        if (m_source.isNull() || !m_overviewDone) {
+            if (!m_preparing) {
+                m_preparing = true;
+                const std::weak_ptr<Picture> weak = weak_from_this();
+                QThreadPool::globalInstance()->start(QRunnable::create([weak] {
+                    if (const std::shared_ptr<Picture> picture = weak.lock())
+                        picture->prepareToDrop();
+                }),
+                    WorkPools::BackgroundPriority);
+            }
             return false;
+        }
         dropped.swap(m_full);
     }
     PictureBudget::instance().release(this);
     // The pixels go here, outside the lock, unless someone still holds a copy of them.
     return true;
+}
+
+void Picture::prepareToDrop()
+{
+    makeOverview();
+    QImage full;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_source.isNull())
+            full = m_full;
+    }
+    QString path;
+    if (!full.isNull() && PictureCache::isStorable(full.format()))
+        path = PictureCache::shared().store(full);
+    QMutexLocker locker(&m_mutex);
+    m_preparing = false;
+    if (path.isEmpty())
+        return;
+    if (m_source.isNull())
+        m_source = PictureSource::fromCacheFile(path, full.format());
+    else
+        PictureCache::shared().remove(path);
 }
 
 QList<QImage> Picture::overview() const

@@ -12,9 +12,11 @@
 
 // One picture as the board holds it: its size, its overview (the reduced copies drawn when the
 // picture is shown small, kept for as long as the picture lives), a source its full pixels can be
-// decoded from again, and the full pixels while something needs them. Full pixels with a source
-// are charged to the PictureBudget and may be dropped when it runs short; without a source they
-// stay until one is given. Items that show the same pixels share one picture.
+// decoded from again, and the full pixels while something needs them. Full pixels are charged to
+// the PictureBudget and dropped when it runs short. Pixels that nothing can decode again (pasted,
+// reduced, relinked) first get a lossless copy in the cache folder, made on the pool when the
+// budget first wants them gone; the copy goes with the picture. Items that show the same pixels
+// share one picture.
 //
 // Thread-safe: loaders make pictures on pool threads, saves read them on the loader thread, the
 // GUI thread shows them and decides what stays in memory.
@@ -57,7 +59,8 @@ public:
     QImage pixels(QString *error = nullptr, bool *busy = nullptr) const;
     // Keeps decoded full pixels in memory (the size must match) and charges them.
     void setFull(const QImage &full);
-    // Lets the full pixels go when they can be decoded again; false when they are kept.
+    // Lets the full pixels go when they can be decoded again; false when they are kept, and
+    // then a copy to decode them from, or the overview, is being made for the next time.
     bool dropFull();
 
     QList<QImage> overview() const;
@@ -82,6 +85,8 @@ public:
 private:
     Picture(const QSize &size, bool hasAlpha);
     void chargeLocked();
+    // Pool: the overview and, for pixels without a source, a copy in the cache folder.
+    void prepareToDrop();
 
     const QSize m_size;
     const bool m_hasAlpha;
@@ -91,4 +96,5 @@ private:
     QList<QImage> m_overview;
     bool m_overviewDone = false;
     bool m_unreadable = false;
+    bool m_preparing = false;
 };

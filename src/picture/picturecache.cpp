@@ -12,9 +12,11 @@
 
 namespace {
 
-bool isStorable(QImage::Format format)
+CacheFolder *sharedFolder()
 {
-    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+    // Never destroyed: pool threads may store while the program's statics are torn down.
+    static auto *folder = new CacheFolder;
+    return folder;
 }
 
 // A full disk fails every store after the first: one warning is enough.
@@ -32,6 +34,22 @@ void warnOnce(const QString &path, const QString &error)
 PictureCache::PictureCache(CacheFolder *folder)
     : m_folder(folder)
 {
+}
+
+bool PictureCache::isStorable(QImage::Format format)
+{
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+}
+
+PictureCache &PictureCache::shared()
+{
+    static auto *cache = new PictureCache(sharedFolder());
+    return *cache;
+}
+
+void PictureCache::closeShared()
+{
+    sharedFolder()->close();
 }
 
 QString PictureCache::store(const QImage &image)

@@ -21,6 +21,12 @@ class PictureCache {
 public:
     explicit PictureCache(CacheFolder *folder);
 
+    // The program's cache, in its own folder of the user's cache folder; closeShared() removes
+    // the folder at the end.
+    static PictureCache &shared();
+    static void closeShared();
+    static bool isStorable(QImage::Format format);
+
     // Writes a copy of image (RGB32 or ARGB32_Premultiplied) and returns its path; empty
     // when it cannot be written (no folder, no space), leaving nothing behind.
     QString store(const QImage &image);

@@ -1,6 +1,7 @@
 #include "picture/picturesource.h"
 
 #include "picture/pictureblock.h"
+#include "picture/picturecache.h"
 #include "picture/sourcefile.h"
 
 #include <QCoreApplication>
@@ -90,9 +91,10 @@ QImage PictureSource::decode(QString *error, bool *busy) const
     if (busy)
         *busy = false;
     if (m_kind == Kind::CacheFile) {
-        if (error)
+        QImage image = PictureCache::shared().load(m_path, m_format);
+        if (image.isNull() && error)
             *error = QCoreApplication::translate("PictureSource", "The cached copy is missing.");
-        return {};
+        return image;
     }
     const QByteArray bytes = encodedBytes(error, false, busy);
     if (bytes.isEmpty())
