@@ -9,6 +9,10 @@
 //   VELKORA_BIG_BOARD_PHOTOS=FOLDER bench_big_board
 //                       also a board of the JPEG photos in FOLDER, made once there too, whose
 //                       figures end in "_photos"
+//   VELKORA_BIG_BOARD_BUDGET_MB=N
+//                       the "Picture Memory" the program runs with (256 MB, the least the
+//                       setting takes, unless given): the board must be far larger than the
+//                       memory pictures may use, as on the machines it stands for
 //
 // Figure: open_over_full_decode, from asking for the board until the load has ended and every
 // picture paints itself small without waiting, with the fitted view rendered about every 50 ms
@@ -789,6 +793,10 @@ int main(int argc, char **argv)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
     SettingsHandler handler(QStringLiteral("Bench"));
     GeneralSettings settings;
+    bool budgetGiven = false;
+    const int budgetMegabytes
+        = qEnvironmentVariableIntValue("VELKORA_BIG_BOARD_BUDGET_MB", &budgetGiven);
+    PictureBudget::instance().setLimit(qint64(budgetGiven ? budgetMegabytes : 256) << 20);
 
     const QString cache = QStringLiteral(VELKORA_BENCH_CACHE);
     Board board;

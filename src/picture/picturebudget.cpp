@@ -126,5 +126,8 @@ int PictureBudget::trim(const std::function<bool(Key)> &onScreen)
         else
             ++dropped;
     }
+    // What was dropped went to the spares, whose pages stay resident until given back.
+    if (isOverLimit())
+        PictureMemory::releaseSpares();
     return dropped;
 }

@@ -63,7 +63,8 @@ void FullPictureLoader::startNext()
     // while it pans; the ones left behind are dropped before they cost anything.
     const int parallel = std::max(2, QThreadPool::globalInstance()->maxThreadCount());
     while (m_running < parallel && !m_waiting.isEmpty()) {
-        const Waiting next = m_waiting.takeFirst();
+        // The newest first: what the view shows now, not what it passed on the way.
+        const Waiting next = m_waiting.takeLast();
         const std::shared_ptr<Picture> picture = next.picture.lock();
         if (!picture || picture->hasFull() || (m_wanted && !m_wanted(picture.get()))) {
             m_busy.removeOne(next.key);

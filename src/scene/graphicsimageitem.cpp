@@ -76,6 +76,18 @@ QImage GraphicsImageItem::pixels() const
     return m_picture ? m_picture->pixels() : QImage();
 }
 
+bool GraphicsImageItem::needsFullPixels(qreal levelOfDetail) const
+{
+    if (!m_picture || m_picture->hasFull())
+        return false;
+    auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());
+    const bool levelsWanted
+        = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
+    if (!levelsWanted || (m_filter & GrayscaleFilter))
+        return true;
+    return levelForDetail(overviewLevels(), levelOfDetail) < 0;
+}
+
 bool GraphicsImageItem::hasFullPixels() const
 {
     return m_picture && m_picture->hasFull();
@@ -388,7 +400,9 @@ void GraphicsImageItem::paintPicture(
         // Levels are smoothed copies. A picture without smoothing shows its own pixels, hard,
         // at every zoom: the full picture, sampled without filtering, is all it draws.
         if (graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter)) {
-            if (!m_mipJob)
+            // Shown larger than the largest level, the full pixels are drawn: levels would only
+            // take memory, and keep the full pixels alive while they are made.
+            if (!m_mipJob && levelOfDetail <= qreal(Picture::LevelFactors[0]))
                 startJob(m_mipJob, m_grayImage.isNull() ? full : m_grayImage.toImage());
         } else if (m_mipJob) {
             clearMipLevels();

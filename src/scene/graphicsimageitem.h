@@ -87,6 +87,9 @@ public:
     // Whether the item paints its picture small without waiting for anything: it holds its
     // reduced levels, or its picture is too small to have any, or it has no picture.
     bool hasOverview();
+    // Whether the item, painted at the given level of detail, asks for its picture's full pixels
+    // (because no level of the overview serves) while they are not in memory.
+    bool needsFullPixels(qreal levelOfDetail) const;
     // Whether the picture's full pixels are in memory, ready to paint at 1:1.
     bool hasFullPixels() const;
     int mipJobState() const;

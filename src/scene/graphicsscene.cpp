@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QSet>
+#include <QStyleOptionGraphicsItem>
 #include <QTimer>
 #include <QWindow>
 
@@ -24,10 +25,12 @@ GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
     , m_commandHandler(commandHandler)
 {
     QGraphicsScene::setSceneRect(QRectF(0, 0, 1, 1));
-    // A request waiting for its turn is dropped once its picture has left the screen; without a
-    // view nothing is on screen, yet whoever asked still wants it.
-    m_fullPictures->setWantedTest(
-        [this](const Picture *picture) { return views().isEmpty() || isPictureOnScreen(picture); });
+    // A request waiting for its turn is dropped once no view shows its picture at a zoom that
+    // needs it: it left the screen, or the view zoomed out again. Without a view nothing is on
+    // screen, yet whoever asked still wants it.
+    m_fullPictures->setWantedTest([this](const Picture *picture) {
+        return views().isEmpty() || isFullPictureWanted(picture);
+    });
     connect(m_fullPictures, &FullPictureLoader::loaded, this, [this] {
         update();
         schedulePictureTrim();
@@ -72,9 +75,24 @@ QSet<const void *> GraphicsScene::onScreenKeys() const
     return keys;
 }
 
-bool GraphicsScene::isPictureOnScreen(const Picture *picture) const
+bool GraphicsScene::isFullPictureWanted(const Picture *picture) const
 {
-    return onScreenKeys().contains(picture);
+    const QList<QGraphicsView *> viewList = views();
+    for (QGraphicsView *view : viewList) {
+        if (!view->isVisible())
+            continue;
+        const QList<QGraphicsItem *> shownItems = view->items(view->viewport()->rect());
+        for (QGraphicsItem *item : shownItems) {
+            auto *image = dynamic_cast<GraphicsImageItem *>(item);
+            if (!image || image->picture().get() != picture)
+                continue;
+            const QTransform device = image->deviceTransform(view->viewportTransform());
+            if (image->needsFullPixels(QStyleOptionGraphicsItem::levelOfDetailFromTransform(
+                    image->imageTransform() * device)))
+                return true;
+        }
+    }
+    return false;
 }
 
 void GraphicsScene::trimPictures()

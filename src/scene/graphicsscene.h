@@ -94,8 +94,8 @@ public:
     // in any view stays.
     void schedulePictureTrim();
     void trimPictures();
-    // Whether the picture shows in a view of this scene now.
-    bool isPictureOnScreen(const Picture *picture) const;
+    // Whether a view shows the picture now at a zoom where it needs its full pixels.
+    bool isFullPictureWanted(const Picture *picture) const;
 
     void setSceneRect(const QRectF &rect);
     qreal devicePixelRatio() const;

@@ -196,7 +196,10 @@ void TestGraphicsImageGenerator::derivedDataFollowsFilterAndQuality()
     auto *item = new GraphicsImageItem(
         Picture::fromPixels(colourfulImage(200, 100)), QString(), QString(), QPointF());
     scene.addItem(item);
+    // Shown larger than the largest level, a picture makes none.
     paintAt(item, 1.0);
+    QCOMPARE(item->mipJobState(), int(Job::Idle));
+    paintAt(item, 0.3);
     QTRY_COMPARE(item->mipJobState(), int(Job::Done));
     QCOMPARE(item->mipLevels().size(), 3);
     QVERIFY(!isGrey(item->mipLevels().first()));
@@ -258,7 +261,7 @@ void TestGraphicsImageGenerator::smoothingAtEveryZoom()
     }
     item->setFilter(smooth ? GraphicsImageItem::SmoothFilter : 0);
     drawn(picture, zoom, &scene);
-    if (smooth)
+    if (smooth && zoom <= 0.4)
         QTRY_COMPARE(item->mipJobState(), int(Job::Done));
     else
         QCOMPARE(item->mipJobState(), int(Job::Idle));
