@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <atomic>
 #include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 #include <cstring>
@@ -37,6 +38,8 @@ struct Request {
     int eighths = 8;
     // Null for the whole picture; otherwise within it and not empty.
     QRect region;
+    // Looked at between rows: a picture nobody wants any more stops decoding.
+    const std::atomic_bool *cancel = nullptr;
 };
 
 // Reads the rows of the region, and the margin of columns around it that makes them come out as
@@ -112,6 +115,10 @@ JpegDecoder::Result decodeInto(jpeg_decompress_struct *info, ErrorManager *error
     if (!request.region.isNull())
         return readRegion(info, request.region, image);
     while (info->output_scanline < info->output_height) {
+        if (request.cancel && request.cancel->load(std::memory_order_relaxed)) {
+            *image = QImage();
+            return JpegDecoder::Result::Canceled;
+        }
         JSAMPROW row = image->scanLine(int(info->output_scanline));
         if (jpeg_read_scanlines(info, &row, 1) != 1)
             return JpegDecoder::Result::Damaged;
@@ -151,10 +158,12 @@ JpegDecoder::Result decodeRequest(const uchar *data, qint64 length, const QSize 
 
 } // namespace
 
-JpegDecoder::Result JpegDecoder::decode(
-    const uchar *data, qint64 length, const QSize &expected, QImage *image, QString *error)
+JpegDecoder::Result JpegDecoder::decode(const uchar *data, qint64 length, const QSize &expected,
+    QImage *image, QString *error, const std::atomic_bool *cancel)
 {
-    return decodeRequest(data, length, expected, Request(), image, error);
+    Request request;
+    request.cancel = cancel;
+    return decodeRequest(data, length, expected, request, image, error);
 }
 
 QSize JpegDecoder::scaledSize(const QSize &full, int eighths)

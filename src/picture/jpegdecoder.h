@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+
 class QImage;
 class QRect;
 class QSize;
@@ -25,14 +27,17 @@ public:
         Unsupported,
         // The library gave up on the stream.
         Damaged,
+        // Stopped by the caller's cancel flag.
+        Canceled,
     };
 
     // Decodes the stream data[0, length) into an RGB32 picture, as the toolkit's reader and
     // PictureFile::toDisplayFormat give it. The header must declare exactly expected, which the
     // caller has checked for plausibility before anything is allocated. A result other than
     // Decoded leaves image null and says why in error.
+    // cancel: set from another thread, stops the decoding between rows.
     static Result decode(const uchar *data, qint64 length, const QSize &expected, QImage *image,
-        QString *error = nullptr);
+        QString *error = nullptr, const std::atomic_bool *cancel = nullptr);
 
     // The size of a picture of size full decoded at eighths / 8 of it (1..8): the library rounds
     // each side up, so that no pixel of the picture is lost.

@@ -116,7 +116,7 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
             QList<QImage> levels;
             for (const QSize &levelSize : sizes) {
                 reduced = reduced.scaled(levelSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                              .convertToFormat(QImage::Format_RGB32);
                 levels.append(reduced);
             }
             return fromSource(std::move(source), size, false, std::move(levels));
@@ -171,7 +171,7 @@ bool Picture::hasFull() const
     return !m_full.isNull();
 }
 
-QImage Picture::pixels(QString *error, bool *busy) const
+QImage Picture::pixels(QString *error, bool *busy, const std::atomic_bool *cancel) const
 {
     PictureSource source;
     {
@@ -180,7 +180,7 @@ QImage Picture::pixels(QString *error, bool *busy) const
             return m_full;
         source = m_source;
     }
-    QImage decoded = source.decode(error, busy);
+    QImage decoded = source.decode(error, busy, cancel);
     if (!decoded.isNull() && decoded.size() != m_size) {
         if (error)
             *error = QStringLiteral("The picture's source holds a picture of another size.");
@@ -288,6 +288,11 @@ void Picture::adoptOverview(const QList<QImage> &levels)
             return;
     }
     m_overview = levels.mid(0, sizes.size());
+    // Opaque levels in the opaque format: see overviewOf.
+    if (!m_hasAlpha) {
+        for (QImage &level : m_overview)
+            level = std::move(level).convertToFormat(QImage::Format_RGB32);
+    }
     m_overviewDone = true;
 }
 
@@ -312,10 +317,11 @@ QList<QImage> Picture::overviewOf(const QImage &full)
     QList<QImage> levels;
     QImage current = full;
     for (const QSize &size : overviewSizes(full.size())) {
-        // Premultiplied is what the raster engine blends fastest; a level is drawn on every
-        // repaint, so converting a small copy once pays off at once.
+        // In the format pixmaps are drawn from: a level is drawn on every repaint, and an opaque
+        // one in a format with alpha would be searched for alpha and converted each time.
         current = current.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                      .convertToFormat(full.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                              : QImage::Format_RGB32);
         levels.append(current);
     }
     return levels;

@@ -56,7 +56,8 @@ public:
     bool hasFull() const;
     // The full pixels, decoded from the source when they are not in memory (not kept then).
     // Null with a reason in error when they cannot be had. Blocking; any thread.
-    QImage pixels(QString *error = nullptr, bool *busy = nullptr) const;
+    QImage pixels(QString *error = nullptr, bool *busy = nullptr,
+        const std::atomic_bool *cancel = nullptr) const;
     // Keeps decoded full pixels in memory (the size must match) and charges them.
     void setFull(const QImage &full);
     // Lets the full pixels go when they can be decoded again; false when they are kept, and

@@ -174,7 +174,7 @@ QImage decodePng(const uchar *data, qint64 length, Failure *failure)
     return image;
 }
 
-QImage decode(const uchar *data, qint64 length, Failure *failure)
+QImage decode(const uchar *data, qint64 length, Failure *failure, const std::atomic_bool *cancel)
 {
     *failure = Failure::Damaged;
     const Kind kind = kindOf(data, length);
@@ -203,9 +203,14 @@ QImage decode(const uchar *data, qint64 length, Failure *failure)
     }
     QImage image;
     if (kind == Kind::Jpeg) {
-        const JpegDecoder::Result result = JpegDecoder::decode(data, length, declared, &image);
+        const JpegDecoder::Result result
+            = JpegDecoder::decode(data, length, declared, &image, nullptr, cancel);
         if (result == JpegDecoder::Result::Decoded)
             return image;
+        if (result == JpegDecoder::Result::Canceled) {
+            *failure = Failure::Canceled;
+            return {};
+        }
         if (result == JpegDecoder::Result::Damaged)
             return {};
     }

@@ -4,6 +4,8 @@
 #include <QSize>
 #include <QtGlobal>
 
+#include <atomic>
+
 // What a board's picture block may hold: a PNG stream, or the JPEG or WebP file a picture came
 // from. Blocks are told apart by their first bytes alone, so that a reader needs no other record
 // of what each one is, and recovery can find every kind in a damaged file.
@@ -16,6 +18,8 @@ enum class Failure {
     Damaged,
     // It claims more pixels than its length could describe.
     ImplausibleSize,
+    // The caller stopped the decoding.
+    Canceled,
 };
 
 Kind kindOf(const uchar *data, qint64 length);
@@ -33,7 +37,9 @@ QSize declaredSize(const uchar *data, qint64 length);
 // toolkit's readers, without turning the picture upright: the pixels are what was stored. A null
 // image says why in failure: a block that is damaged, of no known kind, or that claims more
 // pixels than its length could describe.
-QImage decode(const uchar *data, qint64 length, Failure *failure);
+// cancel, set from another thread, stops a long decoding early (Canceled).
+QImage decode(
+    const uchar *data, qint64 length, Failure *failure, const std::atomic_bool *cancel = nullptr);
 
 // Decodes the PNG stream that data starts with, refusing dimensions its length could not
 // describe. The stream may be followed by other bytes.

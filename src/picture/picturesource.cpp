@@ -86,7 +86,7 @@ QByteArray PictureSource::encodedBytes(QString *error, bool locked, bool *busy) 
     return fail("The picture has no source to decode it from.");
 }
 
-QImage PictureSource::decode(QString *error, bool *busy) const
+QImage PictureSource::decode(QString *error, bool *busy, const std::atomic_bool *cancel) const
 {
     if (busy)
         *busy = false;
@@ -101,7 +101,7 @@ QImage PictureSource::decode(QString *error, bool *busy) const
         return {};
     PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
     QImage image = PictureBlock::decode(
-        reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), &failure);
+        reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), &failure, cancel);
     if (image.isNull() && error)
         *error = QCoreApplication::translate("PictureSource", "The picture could not be decoded.");
     return image;

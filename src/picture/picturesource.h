@@ -7,6 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 
 class SourceFile;
@@ -47,7 +48,9 @@ public:
     // Decodes the full pixels; null with a reason in error on failure. Blocking; any thread.
     // busy: set when the source's file is being rewritten by a save, which is no failure: the
     // pixels are there to be had again once it has ended.
-    QImage decode(QString *error = nullptr, bool *busy = nullptr) const;
+    // cancel: see PictureBlock::decode.
+    QImage decode(QString *error = nullptr, bool *busy = nullptr,
+        const std::atomic_bool *cancel = nullptr) const;
 
     static quint32 checksumOf(const uchar *data, qint64 length);
 

@@ -32,6 +32,8 @@ FullPictureLoader::FullPictureLoader(QObject *parent)
 
 FullPictureLoader::~FullPictureLoader()
 {
+    for (const Running &running : qAsConst(m_decoding))
+        running.cancel->store(true);
     QMutexLocker locker(&m_shared->mutex);
     m_shared->loader = nullptr;
 }
@@ -47,7 +49,20 @@ void FullPictureLoader::request(const std::shared_ptr<Picture> &picture)
         return;
     m_busy.append(picture.get());
     m_waiting.append({ picture, picture.get() });
+    // The view moved on: what it no longer shows in detail need not hold up what it shows now.
+    cancelUnwanted();
     startNext();
+}
+
+void FullPictureLoader::cancelUnwanted()
+{
+    if (!m_wanted)
+        return;
+    for (const Running &running : qAsConst(m_decoding)) {
+        const std::shared_ptr<Picture> picture = running.picture.lock();
+        if (!picture || !m_wanted(picture.get()))
+            running.cancel->store(true);
+    }
 }
 
 void FullPictureLoader::cancelAll()
@@ -72,20 +87,24 @@ void FullPictureLoader::startNext()
         }
         ++m_running;
         const std::shared_ptr<Shared> shared = m_shared;
+        const auto cancel = std::make_shared<std::atomic_bool>(false);
+        m_decoding.insert(next.key, { next.picture, cancel });
         QThreadPool::globalInstance()->start(
-            QRunnable::create([weak = next.picture, key = next.key, shared] {
+            QRunnable::create([weak = next.picture, key = next.key, shared, cancel] {
                 QImage full;
                 QString error;
                 bool busy = false;
                 if (const std::shared_ptr<Picture> alive = weak.lock())
-                    full = alive->pixels(&error, &busy);
+                    full = alive->pixels(&error, &busy, cancel.get());
+                const bool canceled = cancel->load();
                 QMutexLocker locker(&shared->mutex);
                 if (!shared->loader)
                     return;
                 QMetaObject::invokeMethod(
                     shared->loader,
-                    [loader = shared->loader, key, weak, full, error, busy] {
-                        loader->finish(key, weak, full, busy ? QString() : error);
+                    [loader = shared->loader, key, weak, full, error, busy, canceled] {
+                        loader->finish(key, weak, canceled ? QImage() : full,
+                            busy ? QString() : error, canceled);
                     },
                     Qt::QueuedConnection);
             }));
@@ -93,11 +112,14 @@ void FullPictureLoader::startNext()
 }
 
 void FullPictureLoader::finish(const Picture *key, const std::weak_ptr<Picture> &weak,
-    const QImage &full, const QString &error)
+    const QImage &full, const QString &error, bool canceled)
 {
     --m_running;
     m_busy.removeOne(key);
-    if (const std::shared_ptr<Picture> picture = weak.lock()) {
+    m_decoding.remove(key);
+    if (canceled) {
+        // Asked again by the next paint that needs it.
+    } else if (const std::shared_ptr<Picture> picture = weak.lock()) {
         picture->setFull(full);
         if (full.isNull() && error.isEmpty()) {
             // Its board is being saved: asked again once the save has let go of the file.

@@ -1,18 +1,20 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
 class Picture;
 
 // Decodes the full pixels of pictures that the view needs in more detail than their overview has,
-// on the global thread pool, a few at a time, and hands them to their pictures. A request still
-// waiting for its turn is dropped when its picture is no longer on screen by then; one decoding
-// already ends and keeps its pixels (the budget decides how long). A picture that died meanwhile
-// gets nothing. GUI thread only; no destructor waits for the pool.
+// on the global thread pool, a few at a time, newest first, and hands them to their pictures. A
+// request still waiting for its turn is dropped when its picture is no longer wanted by then; one
+// decoding is stopped when the view asks for something new and no longer wants it. A picture
+// that died meanwhile gets nothing. GUI thread only; no destructor waits for the pool.
 class FullPictureLoader : public QObject {
     Q_OBJECT
 
@@ -39,7 +41,9 @@ private:
     struct Shared;
     void startNext();
     void finish(const Picture *key, const std::weak_ptr<Picture> &picture, const QImage &full,
-        const QString &error);
+        const QString &error, bool canceled);
+    // Stops the decodings under way whose pictures are no longer wanted.
+    void cancelUnwanted();
 
     struct Waiting {
         std::weak_ptr<Picture> picture;
@@ -51,6 +55,11 @@ private:
     QList<Waiting> m_waiting;
     // Waiting or decoding.
     QList<const Picture *> m_busy;
+    struct Running {
+        std::weak_ptr<Picture> picture;
+        std::shared_ptr<std::atomic_bool> cancel;
+    };
+    QHash<const Picture *, Running> m_decoding;
     std::function<bool(const Picture *)> m_wanted;
     int m_running = 0;
 };
