@@ -44,12 +44,6 @@ qint64 PictureBudget::bytesInUse() const
     return chargedBytes() + qint64(PictureMemory::spareBytes());
 }
 
-int PictureBudget::entryCount() const
-{
-    QMutexLocker locker(&m_mutex);
-    return int(m_entries.size());
-}
-
 bool PictureBudget::isOverLimit() const
 {
     return bytesInUse() > limit();

@@ -29,7 +29,6 @@ public:
     // Charged entries plus the spare blocks kept for reuse: what the budget holds to its limit.
     qint64 bytesInUse() const;
     qint64 chargedBytes() const;
-    int entryCount() const;
 
     // Adds the entry, or changes its size, and makes it the most recently shown.
     void charge(Key key, qint64 bytes, std::function<void()> drop);

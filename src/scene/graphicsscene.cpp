@@ -5,6 +5,7 @@
 #include "scene/fullpictureloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
+#include "scene/scenelog.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -30,6 +31,9 @@ GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
     // screen, yet whoever asked still wants it.
     m_fullPictures->setWantedTest([this](const Picture *picture) {
         return views().isEmpty() || isFullPictureWanted(picture);
+    });
+    connect(m_fullPictures, &FullPictureLoader::failed, this, [](const QString &message) {
+        qCWarning(lcScene, "A picture's full pixels could not be had: %s", qUtf8Printable(message));
     });
     connect(m_fullPictures, &FullPictureLoader::loaded, this, [this] {
         update();
@@ -174,6 +178,7 @@ void GraphicsScene::removeItem(GraphicsItem *item)
 
 void GraphicsScene::clear()
 {
+    m_fullPictures->cancelAll();
     const QList<GraphicsItem *> roots = topLevelItems();
     for (GraphicsItem *item : roots) {
         removeItem(item);
