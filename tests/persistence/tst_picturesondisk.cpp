@@ -1,3 +1,4 @@
+#include "../picture/picturetesting.h"
 #include "export/imageexporter.h"
 #include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
@@ -9,9 +10,7 @@
 #include "scene/itembuilder.h"
 #include "scene/scenesnapshot.h"
 
-#include <QBuffer>
 #include <QEventLoop>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -30,17 +29,6 @@ QImage photoLike(int width, int height, int seed)
             image.setPixel(x, y, qRgb((x * 9 + seed * 40) % 256, y * 5 % 256, (x ^ y) * 3 % 256));
     }
     return image;
-}
-
-QByteArray jpeg(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(90);
-    writer.write(image);
-    return bytes;
 }
 
 // One load or save, as the document runs them: reports arrive queued on the test's thread.
@@ -92,17 +80,6 @@ GraphicsItem *takeLowestId(QList<GraphicsItem *> *items)
     items->erase(lowest);
     return item;
 }
-
-// Keeps the budget's limit as the test found it.
-struct BudgetLimit {
-    explicit BudgetLimit(qint64 bytes)
-        : previous(PictureBudget::instance().limit())
-    {
-        PictureBudget::instance().setLimit(bytes);
-    }
-    ~BudgetLimit() { PictureBudget::instance().setLimit(previous); }
-    const qint64 previous;
-};
 
 } // namespace
 
@@ -208,7 +185,7 @@ QHash<int, QImage> tst_PicturesOnDisk::makeBoard(const QString &path, int storag
         std::shared_ptr<Picture> picture;
         QByteArray original;
         if (i % 2 == 0) {
-            original = jpeg(pixels);
+            original = encoded(pixels, "jpeg");
             QImage decoded
                 = QImage::fromData(original, "jpeg").convertToFormat(QImage::Format_RGB32);
             picture = Picture::fromPixels(decoded, PictureSource::fromBytes(original));

@@ -1,14 +1,11 @@
 #include "picture/picture.h"
 #include "picture/picturebudget.h"
 #include "picture/sourcefile.h"
+#include "picturetesting.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cstring>
 
 namespace {
 
@@ -26,28 +23,6 @@ QImage photoLike(int width, int height, bool translucent = false)
         translucent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
 }
 
-QByteArray encoded(const QImage &image, const char *format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(90);
-    writer.write(image);
-    return bytes;
-}
-
-bool sameBytes(const QImage &a, const QImage &b)
-{
-    if (a.format() != b.format() || a.size() != b.size())
-        return false;
-    for (int y = 0; y < a.height(); ++y) {
-        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) != 0)
-            return false;
-    }
-    return true;
-}
-
 // A file with the block after some other bytes, as a board holds its pictures.
 std::shared_ptr<Picture> pictureInFile(const QString &path, const QByteArray &block)
 {
@@ -61,17 +36,6 @@ std::shared_ptr<Picture> pictureInFile(const QString &path, const QByteArray &bl
     return Picture::fromBlock(reinterpret_cast<const uchar *>(block.constData()), block.size(),
         SourceFile::forPath(path), before.size(), &failure);
 }
-
-// Keeps the budget's limit as the test found it.
-struct BudgetLimit {
-    explicit BudgetLimit(qint64 bytes)
-        : previous(PictureBudget::instance().limit())
-    {
-        PictureBudget::instance().setLimit(bytes);
-    }
-    ~BudgetLimit() { PictureBudget::instance().setLimit(previous); }
-    const qint64 previous;
-};
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "picture/picturecache.h"
+#include "picturetesting.h"
 #include "platform/cachefolder.h"
 
 #include <QDir>
@@ -39,18 +40,6 @@ QImage translucentPicture(int width, int height)
             image.setPixel(x, y, qRgba(x * 7 % 256, y * 5 % 256, (x + y) % 256, (x * y) % 256));
     }
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-}
-
-// Byte for byte, alpha included: QImage's comparison forgives some of it.
-bool sameBytes(const QImage &a, const QImage &b)
-{
-    if (a.format() != b.format() || a.size() != b.size())
-        return false;
-    for (int y = 0; y < a.height(); ++y) {
-        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) != 0)
-            return false;
-    }
-    return true;
 }
 
 QStringList filesIn(const QString &folder)
