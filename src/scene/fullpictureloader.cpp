@@ -45,9 +45,16 @@ void FullPictureLoader::setWantedTest(std::function<bool(const Picture *)> wante
 
 void FullPictureLoader::request(const std::shared_ptr<Picture> &picture)
 {
-    if (!picture || picture->hasFull() || picture->isUnreadable() || m_busy.contains(picture.get()))
+    if (!picture || picture->hasFull() || picture->isUnreadable()
+        || m_decoding.contains(picture.get()))
         return;
-    m_busy.append(picture.get());
+    // Asked again while waiting: it goes to the front of the line, as the newest.
+    const auto waiting = std::find_if(m_waiting.begin(), m_waiting.end(),
+        [&picture](const Waiting &entry) { return entry.key == picture.get(); });
+    if (waiting != m_waiting.end())
+        m_waiting.erase(waiting);
+    else
+        m_busy.append(picture.get());
     m_waiting.append({ picture, picture.get() });
     // The view moved on: what it no longer shows in detail need not hold up what it shows now.
     cancelUnwanted();
