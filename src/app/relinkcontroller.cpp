@@ -48,22 +48,10 @@ void RelinkController::clear()
     delete m_dialog;
 }
 
-QList<GraphicsImageItem *> RelinkController::missingItems() const
-{
-    QList<GraphicsImageItem *> missing;
-    const QList<GraphicsItem *> items = m_host.scene->graphicsItems();
-    for (GraphicsItem *item : items) {
-        auto *image = dynamic_cast<GraphicsImageItem *>(item);
-        if (image && !image->picture())
-            missing.append(image);
-    }
-    return missing;
-}
-
 void RelinkController::openDialog()
 {
     QMap<QString, RelinkTree::MissingImage> byPath;
-    for (GraphicsImageItem *item : missingItems()) {
+    for (GraphicsImageItem *item : m_host.scene->missingImages()) {
         RelinkTree::MissingImage &image = byPath[item->source()];
         if (image.path.isEmpty()) {
             image.path = item->source();
@@ -215,7 +203,7 @@ void RelinkController::finish(bool removeUnresolved, bool showOnLoad)
     recordCommand();
     if (removeUnresolved) {
         QList<GraphicsItem *> unresolved;
-        for (GraphicsImageItem *item : missingItems())
+        for (GraphicsImageItem *item : m_host.scene->missingImages())
             unresolved.append(item);
         if (!unresolved.isEmpty())
             m_host.commands->push(new DeleteCommand(m_host.scene, unresolved));

@@ -75,7 +75,6 @@ private:
         const ImageLoader::LoadImageResult &result);
     void finish(bool removeUnresolved, bool showOnLoad);
     void recordCommand();
-    QList<GraphicsImageItem *> missingItems() const;
 
     Relinker *m_relinker;
     Host m_host;

@@ -129,6 +129,7 @@ private:
     void generate(int root);
     int takeEntryFor(int node, int position);
     void applyBlock(int node, const ImageRecord &record);
+    static QString corruptMessage();
     void drop(int node, LoadLosses::Reason reason);
     // Counts what of the roots' trees is left out: a dropped node and everything attached to it.
     void countDropped(const QList<int> &roots);

@@ -113,13 +113,7 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
             && JpegDecoder::decodeScaled(
                    data, length, size, JpegDecoder::eighthsFor(size, sizes.first()), &reduced)
                 == JpegDecoder::Result::Decoded) {
-            QList<QImage> levels;
-            for (const QSize &levelSize : sizes) {
-                reduced = reduced.scaled(levelSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                              .convertToFormat(QImage::Format_RGB32);
-                levels.append(reduced);
-            }
-            return fromSource(std::move(source), size, false, std::move(levels));
+            return fromSource(std::move(source), size, false, levelsFrom(reduced, sizes));
         }
     }
     const QImage full = PictureBlock::decode(data, length, failure);
@@ -314,14 +308,19 @@ QList<QSize> Picture::overviewSizes(const QSize &size)
 
 QList<QImage> Picture::overviewOf(const QImage &full)
 {
+    return levelsFrom(full, overviewSizes(full.size()));
+}
+
+QList<QImage> Picture::levelsFrom(QImage current, const QList<QSize> &sizes)
+{
+    // In the format pixmaps are drawn from: a level is drawn on every repaint, and an opaque
+    // one in a format with alpha would be searched for alpha and converted each time.
+    const QImage::Format format
+        = current.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     QList<QImage> levels;
-    QImage current = full;
-    for (const QSize &size : overviewSizes(full.size())) {
-        // In the format pixmaps are drawn from: a level is drawn on every repaint, and an opaque
-        // one in a format with alpha would be searched for alpha and converted each time.
+    for (const QSize &size : sizes) {
         current = current.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                      .convertToFormat(full.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                              : QImage::Format_RGB32);
+                      .convertToFormat(format);
         levels.append(current);
     }
     return levels;

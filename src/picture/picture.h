@@ -85,6 +85,8 @@ public:
 
 private:
     Picture(const QSize &size, bool hasAlpha);
+    // Each size scaled from the one before, starting from current.
+    static QList<QImage> levelsFrom(QImage current, const QList<QSize> &sizes);
     void chargeLocked();
     // Pool: the overview and, for pixels without a source, a copy in the cache folder.
     void prepareToDrop();

@@ -43,6 +43,18 @@ GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
 
 GraphicsScene::~GraphicsScene() = default;
 
+QList<GraphicsImageItem *> GraphicsScene::missingImages() const
+{
+    QList<GraphicsImageItem *> missing;
+    const QList<GraphicsItem *> all = graphicsItems();
+    for (GraphicsItem *item : all) {
+        auto *image = dynamic_cast<GraphicsImageItem *>(item);
+        if (image && !image->picture())
+            missing.append(image);
+    }
+    return missing;
+}
+
 void GraphicsScene::requestFullPicture(const std::shared_ptr<Picture> &picture)
 {
     m_fullPictures->request(picture);
@@ -59,44 +71,45 @@ void GraphicsScene::schedulePictureTrim()
     });
 }
 
-QSet<const void *> GraphicsScene::onScreenKeys() const
+QList<GraphicsScene::ShownImage> GraphicsScene::shownImages() const
 {
-    QSet<const void *> keys;
+    QList<ShownImage> shown;
     const QList<QGraphicsView *> viewList = views();
     for (QGraphicsView *view : viewList) {
         if (!view->isVisible())
             continue;
-        const QRectF shown = view->mapToScene(view->viewport()->rect()).boundingRect();
-        const QList<QGraphicsItem *> shownItems = items(shown, Qt::IntersectsItemBoundingRect);
-        for (QGraphicsItem *item : shownItems) {
-            if (auto *image = dynamic_cast<GraphicsImageItem *>(item)) {
-                keys.insert(image);
-                if (image->picture())
-                    keys.insert(image->picture().get());
-            }
+        const QList<QGraphicsItem *> viewItems = view->items(view->viewport()->rect());
+        for (QGraphicsItem *item : viewItems) {
+            auto *image = dynamic_cast<GraphicsImageItem *>(item);
+            if (!image)
+                continue;
+            const QTransform device = image->deviceTransform(view->viewportTransform());
+            shown.append({ image,
+                QStyleOptionGraphicsItem::levelOfDetailFromTransform(
+                    image->imageTransform() * device) });
         }
+    }
+    return shown;
+}
+
+QSet<const void *> GraphicsScene::onScreenKeys() const
+{
+    QSet<const void *> keys;
+    for (const ShownImage &shown : shownImages()) {
+        keys.insert(shown.image);
+        if (shown.image->picture())
+            keys.insert(shown.image->picture().get());
     }
     return keys;
 }
 
 bool GraphicsScene::isFullPictureWanted(const Picture *picture) const
 {
-    const QList<QGraphicsView *> viewList = views();
-    for (QGraphicsView *view : viewList) {
-        if (!view->isVisible())
-            continue;
-        const QList<QGraphicsItem *> shownItems = view->items(view->viewport()->rect());
-        for (QGraphicsItem *item : shownItems) {
-            auto *image = dynamic_cast<GraphicsImageItem *>(item);
-            if (!image || image->picture().get() != picture)
-                continue;
-            const QTransform device = image->deviceTransform(view->viewportTransform());
-            if (image->needsFullPixels(QStyleOptionGraphicsItem::levelOfDetailFromTransform(
-                    image->imageTransform() * device)))
-                return true;
-        }
-    }
-    return false;
+    const QList<ShownImage> shown = shownImages();
+    return std::any_of(shown.cbegin(), shown.cend(), [picture](const ShownImage &entry) {
+        return entry.image->picture().get() == picture
+            && entry.image->needsFullPixels(entry.levelOfDetail);
+    });
 }
 
 void GraphicsScene::trimPictures()

@@ -12,6 +12,7 @@
 
 class CommandHandler;
 class FullPictureLoader;
+class GraphicsImageItem;
 class GraphicsItem;
 class Picture;
 
@@ -50,6 +51,8 @@ public:
     QList<GraphicsItem *> graphicsItems(Qt::SortOrder order = Qt::DescendingOrder) const;
     QList<GraphicsItem *> topLevelItems(Qt::SortOrder order = Qt::DescendingOrder) const;
     QList<GraphicsItem *> selectedGraphicsItems() const;
+    // Images whose picture is missing, attached ones too, in stacking order.
+    QList<GraphicsImageItem *> missingImages() const;
     bool isEmpty() const;
 
     CommandHandler *commandHandler() const { return m_commandHandler; }
@@ -111,6 +114,13 @@ private:
     void reserveDepth(qreal depth);
     void drawHint(QPainter *painter);
     void growSceneRect();
+    struct ShownImage {
+        GraphicsImageItem *image;
+        // Screen pixels per picture pixel in the view showing it.
+        qreal levelOfDetail;
+    };
+    // The image items the visible views show now, once for each view.
+    QList<ShownImage> shownImages() const;
     // What the views show now: their pictures, and the items keeping caches of them.
     QSet<const void *> onScreenKeys() const;
 

@@ -731,13 +731,10 @@ void GraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
     if (auto *image = dynamic_cast<GraphicsImageItem *>(item); image && !image->picture()) {
         // The relink dialog groups missing images by their file, so every image missing the
         // same file is asked for at once.
-        QList<GraphicsImageItem *> missing;
-        const QList<GraphicsItem *> all = scene->graphicsItems();
-        for (GraphicsItem *other : all) {
-            auto *otherImage = dynamic_cast<GraphicsImageItem *>(other);
-            if (otherImage && !otherImage->picture() && otherImage->source() == image->source())
-                missing.append(otherImage);
-        }
+        QList<GraphicsImageItem *> missing = scene->missingImages();
+        missing.erase(std::remove_if(missing.begin(), missing.end(),
+                          [image](auto *other) { return other->source() != image->source(); }),
+            missing.end());
         emit relinkRequested(missing);
         return;
     }
