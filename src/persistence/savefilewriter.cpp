@@ -387,16 +387,21 @@ void SaveFileWriter::pointPicturesAtFile()
     m_written.clear();
 }
 
-QByteArray SaveFileWriter::sourceBlockOf(const Image &image)
+bool SaveFileWriter::copiesSource(const Image &image) const
 {
     if (!image.picture || !image.image.isNull())
+        return false;
+    const PictureBlock::Kind kind = image.picture->source().blockKind();
+    // A PNG stream is what the board stores anyway; other files only where originals are kept.
+    return kind == PictureBlock::Kind::Png
+        || (kind != PictureBlock::Kind::Unknown && m_storeOriginals);
+}
+
+QByteArray SaveFileWriter::sourceBlockOf(const Image &image)
+{
+    if (!copiesSource(image))
         return {};
     const PictureSource source = image.picture->source();
-    const PictureBlock::Kind kind = source.blockKind();
-    // A PNG stream is what the board stores anyway; other files only where originals are kept.
-    if (kind == PictureBlock::Kind::Unknown
-        || (kind != PictureBlock::Kind::Png && !m_storeOriginals))
-        return {};
     QString error;
     const QByteArray bytes
         = source.encodedBytes(&error, m_sourceFile && source.file() == m_sourceFile);
@@ -413,17 +418,10 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
         = [this](const Image &image) { return m_storeOriginals && !image.original.isEmpty(); };
     // Pictures whose source is a stream the board may hold are copied from it, not decoded and
     // encoded again.
-    QHash<int, QByteArray> sourceBlocks;
     for (int k = kept.size(); k < images.size(); ++k) {
         const Image &image = images.at(k);
-        if (image.ownerId != image.id || !image.hasPixels || isLinked(image.source)
-            || storesOriginal(image))
-            continue;
-        const PictureBlock::Kind kind
-            = image.picture ? image.picture->source().blockKind() : PictureBlock::Kind::Unknown;
-        const bool copiesSource = image.image.isNull() && kind != PictureBlock::Kind::Unknown
-            && (kind == PictureBlock::Kind::Png || m_storeOriginals);
-        if (!copiesSource)
+        if (image.ownerId == image.id && image.hasPixels && !isLinked(image.source)
+            && !storesOriginal(image) && !copiesSource(image))
             toEncode.append(k);
     }
 

@@ -78,6 +78,8 @@ private:
     // The stream a new block of image gets, when it is the bytes of the picture's source (a PNG
     // stream, or an original file the board may hold); empty when its pixels are to be encoded.
     QByteArray sourceBlockOf(const Image &image);
+    // Whether a new block of image is the bytes of its picture's source.
+    bool copiesSource(const Image &image) const;
     // Pictures whose source is a block of this very file that will not stay where it is: their
     // bytes are taken into memory before anything moves. keptEntries: the blocks that stay.
     void moveSourcesOutOfFile(const QList<ImageRecord> &keptEntries);
