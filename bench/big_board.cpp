@@ -19,11 +19,11 @@
 // meanwhile (a picture makes its reduced levels when first painted), over decoding every block
 // in full on every core with our decoder (median of three).
 // Figure: rss_over_decoded, the peak resident memory while the board opens, is shown whole and
-// is panned across, each step of the pan waiting a while for the full pixels of the pictures in
-// view, over the bytes of every picture decoded.
+// is panned across, each step of the pan waiting a while for a frame that shows the pictures in
+// view with all the detail the zoom needs, over the bytes of every picture decoded.
 // Figure: zoom_full_over_decode, from zooming onto one of the largest pictures at 1:1, just
-// after the board opened, until it holds its full pixels and a frame shows them, over decoding
-// that picture's block alone (median of three).
+// after the board opened, until a frame shows its full pixels, over decoding that picture's
+// block alone (median of three).
 
 #include "benchmedian.h"
 #include "benchmemory.h"
@@ -725,8 +725,11 @@ bool measure(const Board &board, GeneralSettings *settings, const QString &suffi
     GraphicsImageItem *zoomed = *found;
     timer.start();
     session.viewAt(1.0, zoomed->sceneBoundingRect().center());
+    const int framesBeforeZoom = session.frames();
     const bool zoomShown
-        = renderUntil(session, memory, ZoomLimit, [zoomed] { return zoomed->hasFullPixels(); });
+        = renderUntil(session, memory, ZoomLimit, [&session, zoomed, framesBeforeZoom] {
+              return session.frames() > framesBeforeZoom && zoomed->isShownInDetail();
+          });
     const double zoomSeconds = timer.nsecsElapsed() / 1e9;
 
     // The pan: a picture twice the window's height, window-sized steps over the whole board row
@@ -750,10 +753,13 @@ bool measure(const Board &board, GeneralSettings *settings, const QString &suffi
                 whole.topLeft()
                     + QPointF((column + 0.5) * step.width(), (row + 0.5) * step.height()));
             ++steps;
-            stepsTimedOut += !renderUntil(session, memory, StepLimit, [&session] {
+            // What the pictures say of their last paint counts once a frame showed them here.
+            const int framesBefore = session.frames();
+            stepsTimedOut += !renderUntil(session, memory, StepLimit, [&session, framesBefore] {
                 const QList<GraphicsImageItem *> shown = session.picturesInView();
-                return std::all_of(shown.cbegin(), shown.cend(),
-                    [](GraphicsImageItem *picture) { return picture->hasFullPixels(); });
+                return session.frames() > framesBefore
+                    && std::all_of(shown.cbegin(), shown.cend(),
+                        [](GraphicsImageItem *picture) { return picture->isShownInDetail(); });
             });
         }
     }
@@ -769,7 +775,7 @@ bool measure(const Board &board, GeneralSettings *settings, const QString &suffi
         board.sizes.at(largest.at(largest.size() / 2)).height(), zoomSeconds,
         zoomShown ? "" : " (gave up)", singleSeconds);
     std::printf("info pan at zoom %.3f: %d steps of %.0f x %.0f scene units in %.1f s, %d of them "
-                "gave up waiting for full pixels after %.1f s\n",
+                "gave up waiting for detail after %.1f s\n",
         panZoom, steps, step.width(), step.height(), panSeconds, stepsTimedOut, StepLimit / 1000.0);
     std::printf("info peak resident %.0f MB (%s), %.0f MB before opening; decoded %.0f MB; "
                 "picture budget limit %.0f MB\n",

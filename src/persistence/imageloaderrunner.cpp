@@ -4,6 +4,7 @@
 #include "picture/picture.h"
 #include "picture/pictureblock.h"
 #include "picture/sourcefile.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -73,6 +74,8 @@ void ImageLoaderRunner::run()
         // Copied out of the mapping, which ends with the load.
         if (m_context->keepOriginals && !m_image.isNull() && !m_context->sourceFile)
             m_original = QByteArray(reinterpret_cast<const char *>(block), int(length));
+        // Read once: the block is decoded again from the file itself when needed.
+        Platform::releaseMappedPages(block, length);
     }
 
     if (m_decoded) {

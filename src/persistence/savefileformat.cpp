@@ -1,5 +1,7 @@
 #include "persistence/savefileformat.h"
 
+#include "platform/platform.h"
+
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QFile>
@@ -72,16 +74,32 @@ bool addToHash(QIODevice *file, qint64 from, qint64 to, QCryptographicHash *hash
     return true;
 }
 
+namespace {
+
+    // The toolkit takes lengths as int: large mappings are fed in pieces, each handed to
+    // afterPiece.
+    template<typename AfterPiece>
+    QString md5InPieces(const uchar *bytes, qint64 size, qint64 pieceSize, AfterPiece afterPiece)
+    {
+        QCryptographicHash hash(QCryptographicHash::Md5);
+        for (qint64 done = 0; done < size; done += pieceSize) {
+            const qint64 length = std::min(pieceSize, size - done);
+            hash.addData(reinterpret_cast<const char *>(bytes + done), int(length));
+            afterPiece(bytes + done, length);
+        }
+        return QString::fromLatin1(hash.result().toHex());
+    }
+
+} // namespace
+
 QString checksumOf(const uchar *bytes, qint64 size)
 {
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    // The toolkit takes lengths as int: feed large mappings in pieces.
-    constexpr qint64 Chunk = 1 << 30;
-    for (qint64 done = 0; done < size; done += Chunk) {
-        hash.addData(
-            reinterpret_cast<const char *>(bytes + done), int(std::min(Chunk, size - done)));
-    }
-    return QString::fromLatin1(hash.result().toHex());
+    return md5InPieces(bytes, size, qint64(1) << 30, [](const uchar *, qint64) {});
+}
+
+QString checksumOfMapping(const uchar *bytes, qint64 size)
+{
+    return md5InPieces(bytes, size, qint64(16) << 20, Platform::releaseMappedPages);
 }
 
 SaveFileHeader readHeaderFields(QIODevice *file)

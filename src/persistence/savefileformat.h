@@ -34,6 +34,9 @@ bool isValidIndex(const SaveFileHeader &header);
 // cannot be read that far.
 QString checksumOf(QFile *file, qint64 from);
 QString checksumOf(const uchar *bytes, qint64 size);
+// The same of a read-only mapping of a file, whose pages leave the process's memory as they are
+// hashed: a board is read once, and the system's file cache holds it anyway.
+QString checksumOfMapping(const uchar *bytes, qint64 size);
 // Adds the file's bytes from one offset to another to the hash; false when the file cannot be
 // read that far.
 bool addToHash(QIODevice *file, qint64 from, qint64 to, QCryptographicHash *hash);

@@ -199,7 +199,7 @@ void SaveFileReader::startChecksum()
     const qint64 size = m_size - start;
     m_checksumPending = true;
     m_checksum = QtConcurrent::run(checksumPool(), [this, bytes, size] {
-        const QString checksum = SaveFileFormat::checksumOf(bytes, size);
+        const QString checksum = SaveFileFormat::checksumOfMapping(bytes, size);
         // The reader waits for this before it is deleted, so it is still there to post to.
         QMetaObject::invokeMethod(
             this, [this, checksum] { checksumReady(checksum); }, Qt::QueuedConnection);

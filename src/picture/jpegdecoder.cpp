@@ -185,11 +185,13 @@ int JpegDecoder::eighthsFor(const QSize &full, const QSize &wanted)
 }
 
 JpegDecoder::Result JpegDecoder::decodeScaled(const uchar *data, qint64 length,
-    const QSize &expected, int eighths, QImage *image, QString *error)
+    const QSize &expected, int eighths, QImage *image, QString *error,
+    const std::atomic_bool *cancel)
 {
     Q_ASSERT(eighths >= 1 && eighths <= 8);
     Request request;
     request.eighths = qBound(1, eighths, 8);
+    request.cancel = cancel;
     return decodeRequest(data, length, expected, request, image, error);
 }
 

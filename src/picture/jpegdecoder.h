@@ -50,7 +50,7 @@ public:
     // fraction of the cost of a full decode; the pixels are close to, not the same as, a smooth
     // reduction of the full picture. Otherwise as decode.
     static Result decodeScaled(const uchar *data, qint64 length, const QSize &expected, int eighths,
-        QImage *image, QString *error = nullptr);
+        QImage *image, QString *error = nullptr, const std::atomic_bool *cancel = nullptr);
     // Decodes the part of the stream's picture inside region, clipped to the picture, at full
     // size into an RGB32 picture of the clipped region's size: the same pixels as that rectangle
     // of decode's picture. Rows above it are skipped without their colours being computed, and

@@ -34,6 +34,7 @@ Picture::Picture(const QSize &size, bool hasAlpha)
 Picture::~Picture()
 {
     PictureBudget::instance().release(this);
+    PictureBudget::instance().release(&m_detail);
     // The copy is this picture's alone.
     if (m_source.kind() == PictureSource::Kind::CacheFile)
         PictureCache::shared().remove(m_source.cachePath());
@@ -104,16 +105,22 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
     PictureSource source = PictureSource::fromFileBlock(
         std::move(file), start, length, PictureSource::checksumOf(data, length), kind);
     if (kind == PictureBlock::Kind::Jpeg) {
-        // A JPEG decodes straight at the scale its overview needs, never in full.
+        // A JPEG decodes straight at the scale its overview needs, never in full. It keeps only
+        // the smallest level: anything larger comes from a reduced decode when shown, at a
+        // fraction of a level's memory for every picture of the board.
         const QSize size = PictureBlock::declaredSize(data, length);
-        const QList<QSize> sizes = overviewSizes(size);
+        QList<QSize> sizes = overviewSizes(size);
         QImage reduced;
         if (!sizes.isEmpty() && PictureBlock::streamLength(data, length) > 0
             && PngDecoder::isPlausible(size, length)
             && JpegDecoder::decodeScaled(
-                   data, length, size, JpegDecoder::eighthsFor(size, sizes.first()), &reduced)
+                   data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
                 == JpegDecoder::Result::Decoded) {
-            return fromSource(std::move(source), size, false, levelsFrom(reduced, sizes));
+            QList<QImage> levels;
+            while (levels.size() < sizes.size() - 1)
+                levels.append(QImage());
+            levels.append(levelsFrom(reduced, { sizes.last() }));
+            return fromSource(std::move(source), size, false, std::move(levels));
         }
     }
     const QImage full = PictureBlock::decode(data, length, failure);
@@ -187,9 +194,102 @@ void Picture::setFull(const QImage &full)
 {
     if (full.isNull() || full.size() != m_size)
         return;
+    QImage detail;
     QMutexLocker locker(&m_mutex);
     m_full = full;
     chargeLocked();
+    // The full pixels serve every scale.
+    takeDetailLocked(&detail);
+    PictureBudget::instance().release(&m_detail);
+    locker.unlock();
+    // The detail's pixels go here, outside the lock.
+}
+
+int Picture::detailEighthsFor(qreal levelOfDetail) const
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_source.decodesScaled())
+            return 8;
+    }
+    // The smallest scale that is never stretched on the screen; a hair of rounding in the view's
+    // transform does not ask for the next one.
+    return qBound(1, int(std::ceil(levelOfDetail * 8 - 1e-6)), 8);
+}
+
+bool Picture::hasDetail(int eighths) const
+{
+    if (eighths <= 0)
+        return true;
+    QMutexLocker locker(&m_mutex);
+    return !m_full.isNull() || (eighths < 8 && m_detailEighths >= eighths);
+}
+
+QImage Picture::detail(int *eighths) const
+{
+    QMutexLocker locker(&m_mutex);
+    *eighths = m_detailEighths;
+    return m_detail;
+}
+
+QImage Picture::decodeDetail(
+    int eighths, int *gotEighths, QString *error, bool *busy, const std::atomic_bool *cancel) const
+{
+    PictureSource source;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_full.isNull()) {
+            *gotEighths = 8;
+            return m_full;
+        }
+        source = m_source;
+    }
+    QImage decoded = source.decodeScaled(eighths, gotEighths, error, busy, cancel);
+    const QSize expected = *gotEighths >= 8 ? m_size : JpegDecoder::scaledSize(m_size, *gotEighths);
+    if (!decoded.isNull() && decoded.size() != expected) {
+        if (error)
+            *error = QStringLiteral("The picture's source holds a picture of another size.");
+        return {};
+    }
+    return decoded;
+}
+
+void Picture::setDetail(const QImage &detail, int eighths)
+{
+    if (eighths >= 8) {
+        setFull(detail);
+        return;
+    }
+    if (detail.isNull() || eighths < 1 || detail.size() != JpegDecoder::scaledSize(m_size, eighths))
+        return;
+    QMutexLocker locker(&m_mutex);
+    if (!m_full.isNull() || m_detailEighths >= eighths)
+        return;
+    m_detail = detail;
+    m_detailEighths = eighths;
+    // Charged under the lock, as the full pixels are: a setFull meanwhile releases it after.
+    const std::weak_ptr<Picture> weak = weak_from_this();
+    PictureBudget::instance().charge(
+        &m_detail, qint64(detail.width()) * detail.height() * 4, [weak] {
+            if (const std::shared_ptr<Picture> picture = weak.lock())
+                picture->dropDetail();
+        });
+}
+
+void Picture::takeDetailLocked(QImage *into)
+{
+    into->swap(m_detail);
+    m_detail = QImage();
+    m_detailEighths = 0;
+}
+
+void Picture::dropDetail()
+{
+    QImage dropped;
+    QMutexLocker locker(&m_mutex);
+    takeDetailLocked(&dropped);
+    PictureBudget::instance().release(&m_detail);
+    locker.unlock();
 }
 
 bool Picture::dropFull()
@@ -341,4 +441,5 @@ bool Picture::isUnreadable() const
 void Picture::touch() const
 {
     PictureBudget::instance().touch(this);
+    PictureBudget::instance().touch(&m_detail);
 }

@@ -23,7 +23,8 @@
 class Picture : public std::enable_shared_from_this<Picture> {
 public:
     // The overview: reduced copies for the level factors 0.15 and 0.05, largest first, each 1.5
-    // times the size it is drawn at; none for a picture too small to need them.
+    // times the size it is drawn at; none for a picture too small to need them. A picture whose
+    // source decodes reduced holds a null image in place of the larger one.
     static constexpr int OverviewFirstLevel = 1;
     // Reduced levels are drawn at most at these fractions of the full size.
     static const float LevelFactors[3];
@@ -64,6 +65,24 @@ public:
     // then a copy to decode them from, or the overview, is being made for the next time.
     bool dropFull();
 
+    // Detail between the overview and the full pixels, for pictures whose source decodes reduced
+    // (JPEG): the view shows a picture below its full size from a decode at that scale, which
+    // costs a fraction of the full pixels' memory. In eighths of the full size, 8 for the full
+    // pixels themselves.
+    // The eighths a picture shown at levelOfDetail needs, 8 when only the full pixels serve.
+    int detailEighthsFor(qreal levelOfDetail) const;
+    // Whether the full pixels, or detail of at least eighths, are in memory; always for 0.
+    bool hasDetail(int eighths) const;
+    // The reduced detail in memory and its eighths, or null.
+    QImage detail(int *eighths) const;
+    // Decodes detail of at least eighths, not kept; *gotEighths says what came (8: the full
+    // pixels). Blocking; any thread.
+    QImage decodeDetail(int eighths, int *gotEighths, QString *error = nullptr,
+        bool *busy = nullptr, const std::atomic_bool *cancel = nullptr) const;
+    // Keeps decoded detail (8: the full pixels) and charges it, unless as much is held already.
+    void setDetail(const QImage &detail, int eighths);
+    void dropDetail();
+
     QList<QImage> overview() const;
     bool hasOverview() const;
     // Makes the overview from the full pixels when it is missing. Blocking, any thread; the
@@ -82,12 +101,17 @@ public:
 
     // Marks the picture as just shown, so that the budget drops others first.
     void touch() const;
+    // The budget's keys of the full pixels and of the reduced detail.
+    const void *fullKey() const { return this; }
+    const void *detailKey() const { return &m_detail; }
 
 private:
     Picture(const QSize &size, bool hasAlpha);
     // Each size scaled from the one before, starting from current.
     static QList<QImage> levelsFrom(QImage current, const QList<QSize> &sizes);
     void chargeLocked();
+    // Lets the reduced detail go; the caller releases its charge outside the lock.
+    void takeDetailLocked(QImage *into);
     // Pool: the overview and, for pixels without a source, a copy in the cache folder.
     void prepareToDrop();
 
@@ -96,6 +120,8 @@ private:
     mutable QMutex m_mutex;
     PictureSource m_source;
     QImage m_full;
+    QImage m_detail;
+    int m_detailEighths = 0;
     QList<QImage> m_overview;
     bool m_overviewDone = false;
     bool m_unreadable = false;

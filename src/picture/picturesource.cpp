@@ -1,7 +1,9 @@
 #include "picture/picturesource.h"
 
+#include "picture/jpegdecoder.h"
 #include "picture/pictureblock.h"
 #include "picture/picturecache.h"
+#include "picture/pngdecoder.h"
 #include "picture/sourcefile.h"
 
 #include <QCoreApplication>
@@ -102,6 +104,46 @@ QImage PictureSource::decode(QString *error, bool *busy, const std::atomic_bool 
     PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
     QImage image = PictureBlock::decode(
         reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), &failure, cancel);
+    if (image.isNull() && error)
+        *error = QCoreApplication::translate("PictureSource", "The picture could not be decoded.");
+    return image;
+}
+
+bool PictureSource::decodesScaled() const
+{
+    return (m_kind == Kind::Bytes || m_kind == Kind::FileBlock)
+        && m_blockKind == PictureBlock::Kind::Jpeg;
+}
+
+QImage PictureSource::decodeScaled(
+    int eighths, int *gotEighths, QString *error, bool *busy, const std::atomic_bool *cancel) const
+{
+    *gotEighths = 8;
+    if (eighths >= 8 || !decodesScaled())
+        return decode(error, busy, cancel);
+    const QByteArray bytes = encodedBytes(error, false, busy);
+    if (bytes.isEmpty())
+        return {};
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const QSize size = PictureBlock::declaredSize(data, bytes.size());
+    QImage image;
+    // The size comes from the stream: one it could not describe is refused by the full decode.
+    const JpegDecoder::Result result = size.isValid() && PngDecoder::isPlausible(size, bytes.size())
+        ? JpegDecoder::decodeScaled(data, bytes.size(), size, eighths, &image, nullptr, cancel)
+        : JpegDecoder::Result::Unsupported;
+    switch (result) {
+    case JpegDecoder::Result::Decoded:
+        *gotEighths = eighths;
+        return image;
+    case JpegDecoder::Result::Canceled:
+        return {};
+    case JpegDecoder::Result::Unsupported:
+    case JpegDecoder::Result::Damaged:
+        break;
+    }
+    // CMYK and the like go through the toolkit's reader, which has no reduced decoding.
+    PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
+    image = PictureBlock::decode(data, bytes.size(), &failure, cancel);
     if (image.isNull() && error)
         *error = QCoreApplication::translate("PictureSource", "The picture could not be decoded.");
     return image;

@@ -52,6 +52,14 @@ public:
     QImage decode(QString *error = nullptr, bool *busy = nullptr,
         const std::atomic_bool *cancel = nullptr) const;
 
+    // Whether decodeScaled reduces in the decoder rather than after a full decode.
+    bool decodesScaled() const;
+    // Decodes the pixels at eighths / 8 of their size (1..8) where the stream allows it (JPEG),
+    // at a fraction of a full decode's cost and memory; *gotEighths tells what was decoded: 8
+    // when the source could only give the full pixels. Otherwise as decode.
+    QImage decodeScaled(int eighths, int *gotEighths, QString *error = nullptr,
+        bool *busy = nullptr, const std::atomic_bool *cancel = nullptr) const;
+
     static quint32 checksumOf(const uchar *data, qint64 length);
 
 private:

@@ -31,6 +31,11 @@ bool replaceFile(const QString &from, const QString &to, QString *error = nullpt
 // made, is not a folder (a link counts as not one) or belongs to another user.
 bool makePrivateDirectory(const QString &path, QString *error = nullptr);
 
+// Lets the pages of a read-only file mapping in [address, address + length) go from this
+// process's resident memory once read: the system keeps them in its file cache, and they come
+// back when read again. Only whole pages inside the range go.
+void releaseMappedPages(const uchar *address, qint64 length);
+
 // Opens the file manager with these files selected (the desktop's FileManager1 service); where
 // no such service answers, opens each of their folders instead. Missing files are skipped.
 void showInFileManager(const QStringList &paths);

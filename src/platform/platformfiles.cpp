@@ -8,7 +8,11 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -113,3 +117,15 @@ void showInFileManager(const QStringList &paths)
 }
 
 } // namespace Platform
+
+void Platform::releaseMappedPages(const uchar *address, qint64 length)
+{
+    static const auto pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    if (!address || length <= 0 || pageSize == 0)
+        return;
+    // Pages the range shares with its neighbours may still be wanted by whoever reads those.
+    const auto start = (std::uintptr_t(address) + pageSize - 1) / pageSize * pageSize;
+    const auto end = (std::uintptr_t(address) + std::uintptr_t(length)) / pageSize * pageSize;
+    if (end > start)
+        ::madvise(reinterpret_cast<void *>(start), end - start, MADV_DONTNEED);
+}

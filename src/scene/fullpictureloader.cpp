@@ -43,9 +43,9 @@ void FullPictureLoader::setWantedTest(std::function<bool(const Picture *)> wante
     m_wanted = std::move(wanted);
 }
 
-void FullPictureLoader::request(const std::shared_ptr<Picture> &picture)
+void FullPictureLoader::request(const std::shared_ptr<Picture> &picture, int eighths)
 {
-    if (!picture || picture->hasFull() || picture->isUnreadable()
+    if (!picture || picture->hasDetail(eighths) || picture->isUnreadable()
         || m_decoding.contains(picture.get()))
         return;
     // Asked again while waiting: it goes to the front of the line, as the newest.
@@ -55,7 +55,7 @@ void FullPictureLoader::request(const std::shared_ptr<Picture> &picture)
         m_waiting.erase(waiting);
     else
         m_busy.append(picture.get());
-    m_waiting.append({ picture, picture.get() });
+    m_waiting.append({ picture, picture.get(), eighths });
     // The view moved on: what it no longer shows in detail need not hold up what it shows now.
     cancelUnwanted();
     startNext();
@@ -88,7 +88,8 @@ void FullPictureLoader::startNext()
         // The newest first: what the view shows now, not what it passed on the way.
         const Waiting next = m_waiting.takeLast();
         const std::shared_ptr<Picture> picture = next.picture.lock();
-        if (!picture || picture->hasFull() || (m_wanted && !m_wanted(picture.get()))) {
+        if (!picture || picture->hasDetail(next.eighths)
+            || (m_wanted && !m_wanted(picture.get()))) {
             m_busy.removeOne(next.key);
             continue;
         }
@@ -96,21 +97,25 @@ void FullPictureLoader::startNext()
         const std::shared_ptr<Shared> shared = m_shared;
         const auto cancel = std::make_shared<std::atomic_bool>(false);
         m_decoding.insert(next.key, { next.picture, cancel });
-        QThreadPool::globalInstance()->start(
-            QRunnable::create([weak = next.picture, key = next.key, shared, cancel] {
-                QImage full;
+        QThreadPool::globalInstance()->start(QRunnable::create(
+            [weak = next.picture, key = next.key, wanted = next.eighths, shared, cancel] {
+                QImage pixels;
+                int eighths = 8;
                 QString error;
                 bool busy = false;
                 if (const std::shared_ptr<Picture> alive = weak.lock())
-                    full = alive->pixels(&error, &busy, cancel.get());
+                    pixels = alive->decodeDetail(wanted, &eighths, &error, &busy, cancel.get());
+                // Asked for again as it was, when it comes to be asked again.
+                if (pixels.isNull())
+                    eighths = wanted;
                 const bool canceled = cancel->load();
                 QMutexLocker locker(&shared->mutex);
                 if (!shared->loader)
                     return;
                 QMetaObject::invokeMethod(
                     shared->loader,
-                    [loader = shared->loader, key, weak, full, error, busy, canceled] {
-                        loader->finish(key, weak, canceled ? QImage() : full,
+                    [loader = shared->loader, key, weak, pixels, eighths, error, busy, canceled] {
+                        loader->finish(key, weak, canceled ? QImage() : pixels, eighths,
                             busy ? QString() : error, canceled);
                     },
                     Qt::QueuedConnection);
@@ -119,7 +124,7 @@ void FullPictureLoader::startNext()
 }
 
 void FullPictureLoader::finish(const Picture *key, const std::weak_ptr<Picture> &weak,
-    const QImage &full, const QString &error, bool canceled)
+    const QImage &pixels, int eighths, const QString &error, bool canceled)
 {
     --m_running;
     m_busy.removeOne(key);
@@ -127,14 +132,14 @@ void FullPictureLoader::finish(const Picture *key, const std::weak_ptr<Picture> 
     if (canceled) {
         // Asked again by the next paint that needs it.
     } else if (const std::shared_ptr<Picture> picture = weak.lock()) {
-        picture->setFull(full);
-        if (full.isNull() && error.isEmpty()) {
+        picture->setDetail(pixels, eighths);
+        if (pixels.isNull() && error.isEmpty()) {
             // Its board is being saved: asked again once the save has let go of the file.
-            QTimer::singleShot(RetryMilliseconds, this, [this, weak] {
+            QTimer::singleShot(RetryMilliseconds, this, [this, weak, eighths] {
                 if (const std::shared_ptr<Picture> again = weak.lock())
-                    request(again);
+                    request(again, eighths);
             });
-        } else if (full.isNull()) {
+        } else if (pixels.isNull()) {
             picture->setUnreadable(true);
             emit failed(error);
         } else

@@ -10,8 +10,9 @@
 
 class Picture;
 
-// Decodes the full pixels of pictures that the view needs in more detail than their overview has,
-// on the global thread pool, a few at a time, newest first, and hands them to their pictures. A
+// Decodes the detail of pictures that the view needs in more detail than their overview has (the
+// full pixels, or a reduced decode where the picture's source allows one), on the global thread
+// pool, a few at a time, newest first, and hands them to their pictures. A
 // request still waiting for its turn is dropped when its picture is no longer wanted by then; one
 // decoding is stopped when the view asks for something new and no longer wants it. A picture
 // that died meanwhile gets nothing. GUI thread only; no destructor waits for the pool.
@@ -25,14 +26,16 @@ public:
     // Whether a picture is still wanted when its turn comes; every picture when not set.
     void setWantedTest(std::function<bool(const Picture *)> wanted);
 
-    // Nothing happens for a picture already waiting or decoding.
-    void request(const std::shared_ptr<Picture> &picture);
+    // Asks for detail of at least eighths (8: the full pixels, see Picture::detailEighthsFor).
+    // A picture waiting is asked for the new amount; one decoding is asked again by the next
+    // paint that still lacks detail.
+    void request(const std::shared_ptr<Picture> &picture, int eighths = 8);
     int pendingCount() const { return int(m_waiting.size()) + m_running; }
     // Drops every request still waiting.
     void cancelAll();
 
 signals:
-    // The picture's full pixels are in memory now.
+    // The picture's detail is in memory now.
     void loaded();
     // A picture's full pixels could not be had: the message says why.
     void failed(const QString &message);
@@ -40,8 +43,8 @@ signals:
 private:
     struct Shared;
     void startNext();
-    void finish(const Picture *key, const std::weak_ptr<Picture> &picture, const QImage &full,
-        const QString &error, bool canceled);
+    void finish(const Picture *key, const std::weak_ptr<Picture> &picture, const QImage &pixels,
+        int eighths, const QString &error, bool canceled);
     // Stops the decodings under way whose pictures are no longer wanted.
     void cancelUnwanted();
 
@@ -49,6 +52,7 @@ private:
         std::weak_ptr<Picture> picture;
         // Only compared: the picture may be gone.
         const Picture *key;
+        int eighths;
     };
 
     std::shared_ptr<Shared> m_shared;

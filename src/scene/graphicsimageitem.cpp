@@ -76,16 +76,23 @@ QImage GraphicsImageItem::pixels() const
     return m_picture ? m_picture->pixels() : QImage();
 }
 
-bool GraphicsImageItem::needsFullPixels(qreal levelOfDetail) const
+int GraphicsImageItem::detailNeeded(qreal levelOfDetail) const
 {
-    if (!m_picture || m_picture->hasFull())
-        return false;
+    if (!m_picture)
+        return 0;
     auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());
     const bool levelsWanted
         = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
     if (!levelsWanted || (m_filter & GrayscaleFilter))
-        return true;
-    return levelForDetail(overviewLevels(), levelOfDetail) < 0;
+        return 8;
+    if (levelForDetail(overviewLevels(), levelOfDetail) >= 0)
+        return 0;
+    return m_picture->detailEighthsFor(levelOfDetail);
+}
+
+bool GraphicsImageItem::needsMoreDetail(qreal levelOfDetail) const
+{
+    return m_picture && !m_picture->hasDetail(detailNeeded(levelOfDetail));
 }
 
 bool GraphicsImageItem::hasFullPixels() const
@@ -295,10 +302,13 @@ int GraphicsImageItem::levelForDetail(const QList<QPixmap> &levels, qreal levelO
 {
     int chosen = -1;
     const int count = std::min(int(levels.size()), 3);
+    // The smallest level that is not stretched; levels not held (the overview has no first one)
+    // are passed over.
     for (int i = 0; i < count; ++i) {
-        if (levels.at(i).isNull() || qreal(Picture::LevelFactors[i]) < levelOfDetail)
+        if (qreal(Picture::LevelFactors[i]) < levelOfDetail)
             break;
-        chosen = i;
+        if (!levels.at(i).isNull())
+            chosen = i;
     }
     return chosen;
 }
@@ -342,15 +352,13 @@ void GraphicsImageItem::paintPicture(
     painter->setTransform(m_imageTransform, true);
     painter->setRenderHint(QPainter::SmoothPixmapTransform, m_filter & SmoothFilter);
 
-    // A level of the overview is all a picture shown this small needs. Grey and hard pixels
-    // are made from the full ones.
-    const bool levelsWanted
-        = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
-    const bool overviewServes = levelsWanted && !(m_filter & GrayscaleFilter)
-        && levelForDetail(overviewLevels(), levelOfDetail) >= 0;
+    // A level of the overview is all a picture shown this small needs; a little larger, a
+    // reduced decode of its source may serve. Grey and hard pixels are made from the full ones.
     const bool exact = !graphicsScene || graphicsScene->rendersExactly();
+    const int needed = exact ? 8 : detailNeeded(levelOfDetail);
+    m_shownInDetail = true;
     QImage full = m_picture->full();
-    if (overviewServes && m_mipLevels.isEmpty() && !exact) {
+    if (needed == 0 && (m_mipLevels.isEmpty() || full.isNull())) {
         paintOverview(painter, levelOfDetail);
         painter->restore();
         return;
@@ -360,12 +368,14 @@ void GraphicsImageItem::paintPicture(
             // A rendering for export or the clipboard waits for the pixels it shows.
             full = m_picture->pixels();
         } else {
-            graphicsScene->requestFullPicture(m_picture);
-            paintOverview(painter, levelOfDetail);
+            if (!m_picture->hasDetail(needed))
+                graphicsScene->requestDetail(m_picture, needed);
+            m_shownInDetail = paintDetail(painter, levelOfDetail, needed);
             painter->restore();
             return;
         }
         if (full.isNull()) {
+            m_shownInDetail = false;
             paintOverview(painter, levelOfDetail);
             painter->restore();
             return;
@@ -429,6 +439,20 @@ void GraphicsImageItem::paintPicture(
     painter->restore();
 }
 
+bool GraphicsImageItem::paintDetail(QPainter *painter, qreal levelOfDetail, int eighths)
+{
+    int held = 0;
+    const QImage detail = m_picture->detail(&held);
+    if (detail.isNull()) {
+        paintOverview(painter, levelOfDetail);
+        return false;
+    }
+    m_picture->touch();
+    m_screenCache.clear();
+    painter->drawPixmap(QRect(QPoint(0, 0), m_picture->size()), QPixmap::fromImage(detail));
+    return held >= eighths;
+}
+
 QList<QPixmap> GraphicsImageItem::overviewLevels() const
 {
     // In the places of the levels they stand for, so that levelForDetail picks among them.
@@ -445,10 +469,12 @@ bool GraphicsImageItem::paintOverview(QPainter *painter, qreal levelOfDetail)
 {
     const QList<QPixmap> levels = overviewLevels();
     int level = levelForDetail(levels, levelOfDetail);
-    // More detail than the overview has is on its way: its largest level stands in.
+    // More detail than the overview has is on its way: its largest level held stands in.
+    for (int i = Picture::OverviewFirstLevel; level < 0 && i < levels.size(); ++i) {
+        if (!levels.at(i).isNull())
+            level = i;
+    }
     if (level < 0)
-        level = Picture::OverviewFirstLevel;
-    if (level >= levels.size() || levels.at(level).isNull())
         return false;
     m_screenCache.draw(painter, QRect(QPoint(0, 0), m_picture->size()), levels.at(level));
     return true;

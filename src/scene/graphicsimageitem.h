@@ -87,9 +87,16 @@ public:
     // Whether the item paints its picture small without waiting for anything: it holds its
     // reduced levels, or its picture is too small to have any, or it has no picture.
     bool hasOverview();
-    // Whether the item, painted at the given level of detail, asks for its picture's full pixels
-    // (because no level of the overview serves) while they are not in memory.
-    bool needsFullPixels(qreal levelOfDetail) const;
+    // How much of its picture the item needs painted at the given level of detail, in eighths of
+    // the full size (Picture::detailEighthsFor): 0 when a level of the overview serves, 8 for
+    // the full pixels (grey, unsmoothed and exact pictures are made from them).
+    int detailNeeded(qreal levelOfDetail) const;
+    // Whether the item, painted at the given level of detail, asks for more of its picture than
+    // is in memory.
+    bool needsMoreDetail(qreal levelOfDetail) const;
+    // Whether the last paint drew the picture with all the detail it needed, rather than a
+    // smaller copy standing in while that is decoded.
+    bool isShownInDetail() const { return m_shownInDetail; }
     // Whether the picture's full pixels are in memory, ready to paint at 1:1.
     bool hasFullPixels() const;
     int mipJobState() const;
@@ -108,6 +115,9 @@ private:
     void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the best level of the overview for the given detail; false when there is none.
     bool paintOverview(QPainter *painter, qreal levelOfDetail);
+    // Draws the picture's reduced detail, or the overview when it has none; true when the
+    // detail held is at least eighths.
+    bool paintDetail(QPainter *painter, qreal levelOfDetail, int eighths);
     QList<QPixmap> overviewLevels() const;
     // Charges the derived caches to the budget, or releases them when there are none.
     void chargeDerived();
@@ -132,6 +142,7 @@ private:
     QPainterPath m_cropPath;
     bool m_autoDownscaled = false;
     QSize m_downscaleLimit;
+    bool m_shownInDetail = false;
 };
 
 Q_DECLARE_METATYPE(GraphicsImageItem *)

@@ -55,9 +55,9 @@ QList<GraphicsImageItem *> GraphicsScene::missingImages() const
     return missing;
 }
 
-void GraphicsScene::requestFullPicture(const std::shared_ptr<Picture> &picture)
+void GraphicsScene::requestDetail(const std::shared_ptr<Picture> &picture, int eighths)
 {
-    m_fullPictures->request(picture);
+    m_fullPictures->request(picture, eighths);
 }
 
 void GraphicsScene::schedulePictureTrim()
@@ -97,8 +97,12 @@ QSet<const void *> GraphicsScene::onScreenKeys() const
     QSet<const void *> keys;
     for (const ShownImage &shown : shownImages()) {
         keys.insert(shown.image);
-        if (shown.image->picture())
-            keys.insert(shown.image->picture().get());
+        const std::shared_ptr<Picture> &picture = shown.image->picture();
+        // A picture shown small enough for its overview keeps no more than that.
+        if (picture && shown.image->detailNeeded(shown.levelOfDetail) > 0) {
+            keys.insert(picture->fullKey());
+            keys.insert(picture->detailKey());
+        }
     }
     return keys;
 }
@@ -108,7 +112,7 @@ bool GraphicsScene::isFullPictureWanted(const Picture *picture) const
     const QList<ShownImage> shown = shownImages();
     return std::any_of(shown.cbegin(), shown.cend(), [picture](const ShownImage &entry) {
         return entry.image->picture().get() == picture
-            && entry.image->needsFullPixels(entry.levelOfDetail);
+            && entry.image->needsMoreDetail(entry.levelOfDetail);
     });
 }
 

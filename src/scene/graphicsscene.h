@@ -90,8 +90,9 @@ public:
     // memory: a rendering for export waits for what it shows instead of drawing a stand-in.
     bool rendersExactly() const { return m_rendersExactly; }
     void setRendersExactly(bool exactly) { m_rendersExactly = exactly; }
-    // A picture that is shown in more detail than its overview has; repaints when it came.
-    void requestFullPicture(const std::shared_ptr<Picture> &picture);
+    // A picture that is shown in more detail than its overview has: eighths of its full size
+    // (8: the full pixels); repaints when they came.
+    void requestDetail(const std::shared_ptr<Picture> &picture, int eighths);
     FullPictureLoader *fullPictureLoader() const { return m_fullPictures; }
     // Gives memory back to the picture budget once the current work is done: what is on screen
     // in any view stays.

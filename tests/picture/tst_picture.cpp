@@ -99,7 +99,11 @@ void tst_Picture::decodesTheSamePixelsAgain()
         QList<QSize> sizes;
         for (const QImage &level : picture->overview())
             sizes.append(level.size());
-        QCOMPARE(sizes, Picture::overviewSizes(pixels.size()));
+        QList<QSize> expected = Picture::overviewSizes(pixels.size());
+        // A JPEG keeps its smallest level only: reduced decodes stand in for the others.
+        for (int i = 0; kind == "jpeg block" && i + 1 < expected.size(); ++i)
+            expected[i] = QSize(0, 0);
+        QCOMPARE(sizes, expected);
         picture->setFull(first);
     }
     if (kind != "jpeg block" && kind != "original")

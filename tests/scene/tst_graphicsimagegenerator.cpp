@@ -289,14 +289,16 @@ void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun()
 
     GraphicsScene scene(nullptr, nullptr);
     const QImage picture = colourfulImage(600, 400);
+    // Shown larger than its overview serves: the item makes levels of its own.
+    constexpr qreal LevelDetail = 0.3;
     QList<GraphicsImageItem *> kept;
     for (int round = 0; round < 40; ++round) {
         auto *item
             = new GraphicsImageItem(Picture::fromPixels(picture), QString(), QString(), QPointF());
         scene.addItem(item);
         item->setFilter(filter);
-        paintAt(item, 0.05);
-        paintAt(item, 0.05);
+        paintAt(item, LevelDetail);
+        paintAt(item, LevelDetail);
         if (action == 1)
             item->setFilter(GraphicsImageItem::SmoothFilter);
         else if (action == 2)
@@ -323,7 +325,7 @@ void TestGraphicsImageGenerator::itemsDestroyedWhileJobsRun()
                 QVERIFY(!isGrey(level));
             continue;
         }
-        paintAt(item, 0.05);
+        paintAt(item, LevelDetail);
         if (filter & GraphicsImageItem::GrayscaleFilter) {
             QTRY_COMPARE(item->grayscaleJobState(), int(GraphicsImageGenerator::Done));
             QCOMPARE(item->grayscaleImage().toImage().convertToFormat(QImage::Format_ARGB32), grey);

@@ -179,25 +179,33 @@ void TestGraphicsItem::refusedCropChangesNothing()
 
 void TestGraphicsItem::levelForDetail_data()
 {
+    QTest::addColumn<int>("missingCount");
     QTest::addColumn<int>("levelCount");
     QTest::addColumn<qreal>("levelOfDetail");
     QTest::addColumn<int>("expected");
 
-    QTest::addRow("0.5: full picture") << 3 << 0.5 << -1;
-    QTest::addRow("0.4: first level") << 3 << 0.4 << 0;
-    QTest::addRow("0.3: first level") << 3 << 0.3 << 0;
-    QTest::addRow("0.1: second level") << 3 << 0.1 << 1;
-    QTest::addRow("0.04: third level") << 3 << 0.04 << 2;
-    QTest::addRow("0.04 with two levels: second") << 2 << 0.04 << 1;
+    QTest::addRow("0.5: full picture") << 0 << 3 << 0.5 << -1;
+    QTest::addRow("0.4: first level") << 0 << 3 << 0.4 << 0;
+    QTest::addRow("0.3: first level") << 0 << 3 << 0.3 << 0;
+    QTest::addRow("0.1: second level") << 0 << 3 << 0.1 << 1;
+    QTest::addRow("0.04: third level") << 0 << 3 << 0.04 << 2;
+    QTest::addRow("0.04 with two levels: second") << 0 << 2 << 0.04 << 1;
+    // An overview holds the smaller levels only, in their places.
+    QTest::addRow("overview, 0.3: full picture") << 1 << 3 << 0.3 << -1;
+    QTest::addRow("overview, 0.1: second level") << 1 << 3 << 0.1 << 1;
+    QTest::addRow("overview, 0.04: third level") << 1 << 3 << 0.04 << 2;
 }
 
 void TestGraphicsItem::levelForDetail()
 {
+    QFETCH(int, missingCount);
     QFETCH(int, levelCount);
     QFETCH(qreal, levelOfDetail);
     QFETCH(int, expected);
 
     QList<QPixmap> levels;
+    while (levels.size() < missingCount)
+        levels.append(QPixmap());
     while (levels.size() < levelCount)
         levels.append(QPixmap(4, 4));
     QCOMPARE(GraphicsImageItem::levelForDetail(levels, levelOfDetail), expected);
