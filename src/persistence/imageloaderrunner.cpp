@@ -14,14 +14,16 @@
 #include <cstring>
 #include <limits>
 
-ImageLoaderRunner::ImageLoaderRunner(const ImageRecord &record, int node, const QString &source,
-    bool autoDownscale, const QSize &downscaleLimit, std::shared_ptr<const Context> context)
+ImageLoaderRunner::ImageLoaderRunner(const ImageRecord &record, int node, const ItemRecord &item,
+    std::shared_ptr<const Context> context)
     : m_record(record)
     , m_node(node)
     , m_context(std::move(context))
-    , m_source(source)
-    , m_autoDownscale(autoDownscale)
-    , m_downscaleLimit(downscaleLimit)
+    , m_source(item.source)
+    , m_autoDownscale(item.autoDownscaled)
+    , m_downscaleLimit(item.downscaleLimit)
+    , m_overview(item.overview)
+    , m_overviewChecksum(item.overviewChecksum)
 {
     setAutoDelete(false);
 }
@@ -67,7 +69,8 @@ void ImageLoaderRunner::run()
         m_decoded = true;
         PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
         if (m_context->sourceFile)
-            m_picture = Picture::fromBlock(block, length, m_context->sourceFile, r.start, &failure);
+            m_picture = Picture::fromBlock(block, length, m_context->sourceFile, r.start, &failure,
+                m_overview, m_overviewChecksum);
         else
             m_image = PictureBlock::decode(block, length, &failure);
         m_failure = reasonOf(failure);

@@ -4,6 +4,7 @@
 #include "persistence/loadlosses.h"
 #include "picture/pictureblock.h"
 #include "picture/picturefile.h"
+#include "scene/itemrecord.h"
 
 #include <QImage>
 #include <QObject>
@@ -39,9 +40,9 @@ public:
         std::shared_ptr<SourceFile> sourceFile;
     };
 
-    // node: the reader's handle of the image's record; source and downscale values come from it.
-    ImageLoaderRunner(const ImageRecord &record, int node, const QString &source,
-        bool autoDownscale, const QSize &downscaleLimit, std::shared_ptr<const Context> context);
+    // node: the reader's handle of the image's record; the other values come from it.
+    ImageLoaderRunner(const ImageRecord &record, int node, const ItemRecord &item,
+        std::shared_ptr<const Context> context);
 
     void run() override;
 
@@ -81,6 +82,8 @@ private:
     QString m_source;
     bool m_autoDownscale = false;
     QSize m_downscaleLimit;
+    QByteArray m_overview;
+    quint32 m_overviewChecksum = 0;
 
     bool m_decoded = false;
     QImage m_image;

@@ -16,6 +16,29 @@ using namespace SaveFileStream;
 
 namespace {
 
+    const QByteArray JpegStart("\xff\xd8", 2);
+
+    // The overview a board may keep after an image's fields; left empty when it is not there
+    // or is broken, which costs only a decoding.
+    void readOverview(QDataStream &in, ItemRecord *record)
+    {
+        quint32 length = 0;
+        if (bytesLeft(in) < 8)
+            return;
+        in >> length;
+        if (length == 0xffffffffu || qint64(length) > bytesLeft(in) - 4)
+            return;
+        QByteArray stream(int(length), Qt::Uninitialized);
+        quint32 checksum = 0;
+        if (in.readRawData(stream.data(), int(length)) != int(length))
+            return;
+        in >> checksum;
+        if (in.status() != QDataStream::Ok)
+            return;
+        record->overview = JpegStart + stream;
+        record->overviewChecksum = checksum;
+    }
+
     QByteArray recordBody(const ItemRecord &record)
     {
         QByteArray body;
@@ -27,6 +50,11 @@ namespace {
                    << record.cropPath.value_or(QPainterPath()) << qint32(record.filter)
                    << record.autoDownscaled << record.downscaleLimit
                    << qint32(record.children.size());
+            // Appended, so readers that know fewer fields pass over it. The stream goes without
+            // its start marker: whoever looks for pictures in a damaged board must not take a
+            // level for one.
+            if (record.overview.startsWith(JpegStart))
+                stream << record.overview.mid(JpegStart.size()) << quint32(record.overviewChecksum);
         } else {
             stream << QStringLiteral("GraphicsTextItem") << record.text
                    << record.transform.value_or(QTransform()) << qint32(record.id) << record.z
@@ -198,6 +226,8 @@ bool readOne(QDataStream &stream, const QString &formatVersion, qint64 size, Ite
     const qint64 smallestRecord = withEnd ? 8 : 4;
     if (!isOk(in) || !isOk(stream) || children < 0 || children > bytesLeft(stream) / smallestRecord)
         return false;
+    if (withEnd && record.type == ItemRecord::Type::Image)
+        readOverview(in, &record);
     *out = std::move(record);
     *childCount = children;
     return true;

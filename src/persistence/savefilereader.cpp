@@ -434,8 +434,8 @@ void SaveFileReader::startRunners()
                 drop(member, LoadLosses::Reason::NoPictureData);
                 continue;
             }
-            auto *runner = new ImageLoaderRunner(m_header.imageRecords.at(entry), member,
-                record.source, record.autoDownscaled, record.downscaleLimit, m_context);
+            auto *runner
+                = new ImageLoaderRunner(m_header.imageRecords.at(entry), member, record, m_context);
             connect(runner, &ImageLoaderRunner::imageDone, this,
                 [this, runner] { handleImageDone(runner); });
             connect(runner, &ImageLoaderRunner::missingImage, this,

@@ -22,6 +22,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -87,6 +88,42 @@ bool SaveFileWriter::fail()
 bool SaveFileWriter::isLinked(const QString &source) const
 {
     return !m_embedLocalFiles && !source.isEmpty() && QFileInfo(source).isFile();
+}
+
+QList<ItemRecord> SaveFileWriter::withStoredOverviews(QList<ItemRecord> records) const
+{
+    QHash<int, const WrittenBlock *> written;
+    for (const WrittenBlock &block : m_written)
+        written.insert(block.id, &block);
+    const std::function<void(QList<ItemRecord> &)> fill = [&](QList<ItemRecord> &list) {
+        for (ItemRecord &record : list) {
+            fill(record.children);
+            // A linked file is read whole when the board opens; a block that names its owner
+            // holds no stream of its own.
+            if (record.type != ItemRecord::Type::Image || !record.picture
+                || (record.pixelsOwnerId >= 0 && record.pixelsOwnerId != record.id)
+                || isLinked(record.source))
+                continue;
+            // The block written now, or the one kept in place, which is the picture's source.
+            PictureBlock::Kind kind = PictureBlock::Kind::Unknown;
+            quint32 checksum = 0;
+            if (const WrittenBlock *block = written.value(record.id)) {
+                kind = block->kind;
+                checksum = block->checksum;
+            } else {
+                const PictureSource source = record.picture->source();
+                kind = source.blockKind();
+                checksum = source.checksum();
+            }
+            // Other blocks decode in full when opened, which makes their overview anyway.
+            if (kind != PictureBlock::Kind::Jpeg)
+                continue;
+            record.overview = record.picture->storedOverview();
+            record.overviewChecksum = checksum;
+        }
+    };
+    fill(records);
+    return records;
 }
 
 bool SaveFileWriter::isForeignBlockAt(qint64 start, qint64 end)
@@ -307,7 +344,9 @@ void SaveFileWriter::finish()
 
     // Records and index are small: they are hashed from the file once written.
     const qint64 recordsStart = m_file->pos();
-    ItemRecordCodec::write(out, state.items);
+    // Readers of the older format keep PNG blocks only, for which no overview is kept.
+    ItemRecordCodec::write(
+        out, state.forOlderReaders ? state.items : withStoredOverviews(state.items));
     out << QFileInfo(m_file->fileName()).absolutePath();
     const qint64 indexOffset = m_file->pos();
     if (out.status() != QDataStream::Ok || !m_file->seek(indexSlot)) {
@@ -478,7 +517,7 @@ bool SaveFileWriter::writeImageBlocks(const QList<ImageRecord> &kept, QList<Imag
             }
             if (image.picture && !block.isEmpty() && image.ownerId == image.id) {
                 const auto *data = reinterpret_cast<const uchar *>(block.constData());
-                m_written.append({ image.picture, start, block.size(),
+                m_written.append({ image.id, image.picture, start, block.size(),
                     PictureSource::checksumOf(data, block.size()),
                     PictureBlock::kindOf(data, block.size()) });
             }

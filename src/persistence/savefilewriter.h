@@ -61,6 +61,7 @@ private:
     };
     // A block written from a picture, which the picture may decode from from now on.
     struct WrittenBlock {
+        int id;
         std::shared_ptr<Picture> picture;
         qint64 start;
         qint64 length;
@@ -86,6 +87,9 @@ private:
     // After a save the user waited for: pictures decode from the blocks just written.
     void pointPicturesAtFile();
     bool isLinked(const QString &source) const;
+    // The records with the overviews of the pictures whose blocks they own, so that the board
+    // opens again without decoding them.
+    QList<ItemRecord> withStoredOverviews(QList<ItemRecord> records) const;
     // Whether a block read back at the file's position holds something other than a PNG stream.
     bool isForeignBlockAt(qint64 start, qint64 end);
     bool readBlock(qint64 start, qint64 length, QByteArray *data);

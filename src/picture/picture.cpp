@@ -7,7 +7,9 @@
 #include "picture/sourcefile.h"
 #include "platform/workpools.h"
 
+#include <QBuffer>
 #include <QHash>
+#include <QImageWriter>
 #include <QRunnable>
 #include <QThreadPool>
 
@@ -99,28 +101,46 @@ std::shared_ptr<Picture> Picture::fromSource(
 }
 
 std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
-    std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure)
+    std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure,
+    const QByteArray &stored, quint32 storedChecksum)
 {
     const PictureBlock::Kind kind = PictureBlock::kindOf(data, length);
-    PictureSource source = PictureSource::fromFileBlock(
-        std::move(file), start, length, PictureSource::checksumOf(data, length), kind);
+    const quint32 checksum = PictureSource::checksumOf(data, length);
+    PictureSource source
+        = PictureSource::fromFileBlock(std::move(file), start, length, checksum, kind);
     if (kind == PictureBlock::Kind::Jpeg) {
         // A JPEG decodes straight at the scale its overview needs, never in full. It keeps only
         // the smallest level: anything larger comes from a reduced decode when shown, at a
         // fraction of a level's memory for every picture of the board.
         const QSize size = PictureBlock::declaredSize(data, length);
-        QList<QSize> sizes = overviewSizes(size);
-        QImage reduced;
+        const QList<QSize> sizes = overviewSizes(size);
+        QImage smallest;
         if (!sizes.isEmpty() && PictureBlock::streamLength(data, length) > 0
-            && PngDecoder::isPlausible(size, length)
-            && JpegDecoder::decodeScaled(
-                   data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
-                == JpegDecoder::Result::Decoded) {
+            && PngDecoder::isPlausible(size, length)) {
+            // The board's own copy is trusted only for the bytes it was made from.
+            if (!stored.isEmpty() && storedChecksum == checksum) {
+                const auto *bytes = reinterpret_cast<const uchar *>(stored.constData());
+                if (JpegDecoder::decode(bytes, stored.size(), sizes.last(), &smallest)
+                    != JpegDecoder::Result::Decoded)
+                    smallest = QImage();
+            }
+            QImage reduced;
+            if (smallest.isNull()
+                && JpegDecoder::decodeScaled(
+                       data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
+                    == JpegDecoder::Result::Decoded)
+                smallest = levelsFrom(reduced, { sizes.last() }).constFirst();
+        }
+        if (!smallest.isNull()) {
             QList<QImage> levels;
             while (levels.size() < sizes.size() - 1)
                 levels.append(QImage());
-            levels.append(levelsFrom(reduced, { sizes.last() }));
-            return fromSource(std::move(source), size, false, std::move(levels));
+            levels.append(smallest);
+            std::shared_ptr<Picture> picture
+                = fromSource(std::move(source), size, false, std::move(levels));
+            if (!stored.isEmpty() && storedChecksum == checksum)
+                picture->m_storedOverview = stored;
+            return picture;
         }
     }
     const QImage full = PictureBlock::decode(data, length, failure);
@@ -424,6 +444,35 @@ QList<QImage> Picture::levelsFrom(QImage current, const QList<QSize> &sizes)
         levels.append(current);
     }
     return levels;
+}
+
+QByteArray Picture::storedOverview()
+{
+    // Pixels just taken in have no overview until something shows them small.
+    makeOverview();
+    QImage smallest;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_storedOverview.isNull())
+            return m_storedOverview;
+        if (m_hasAlpha || !m_overviewDone || m_overview.isEmpty())
+            return {};
+        smallest = m_overview.constLast();
+    }
+    if (smallest.isNull())
+        return {};
+    // Quality as a camera's: the level is drawn at two thirds of its size at most.
+    constexpr int Quality = 90;
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(Quality);
+    if (!writer.write(smallest))
+        return {};
+    QMutexLocker locker(&m_mutex);
+    m_storedOverview = encoded;
+    return encoded;
 }
 
 void Picture::setUnreadable(bool unreadable)

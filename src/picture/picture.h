@@ -38,8 +38,11 @@ public:
     // The picture of a board's block data[0, length), which lies at start in file: decodes as
     // little as its overview needs and keeps nothing else. Null with the reason in failure when
     // the block holds no picture.
+    // stored, storedChecksum: an overview the board kept for the block (storedOverview), used
+    // instead of decoding when it was made from these very bytes.
     static std::shared_ptr<Picture> fromBlock(const uchar *data, qint64 length,
-        std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure);
+        std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure,
+        const QByteArray &stored = {}, quint32 storedChecksum = 0);
     ~Picture();
 
     Picture(const Picture &) = delete;
@@ -95,6 +98,11 @@ public:
     // The overview levels' sizes for a picture of the given size.
     static QList<QSize> overviewSizes(const QSize &size);
 
+    // The overview as a board keeps it beside a JPEG block, so that opening the board again
+    // decodes nothing: the smallest level as a JPEG stream. Empty for pictures with transparency
+    // or too small for an overview. Made once, with the overview when it is missing; any thread.
+    QByteArray storedOverview();
+
     // After the source failed to give the pixels: nothing asks for them again while it stays.
     void setUnreadable(bool unreadable);
     bool isUnreadable() const;
@@ -126,4 +134,6 @@ private:
     bool m_overviewDone = false;
     bool m_unreadable = false;
     bool m_preparing = false;
+    // storedOverview's result, made on first use; null while not made.
+    QByteArray m_storedOverview;
 };

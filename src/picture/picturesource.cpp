@@ -54,6 +54,20 @@ quint32 PictureSource::checksumOf(const uchar *data, qint64 length)
     return quint32(libdeflate_crc32(0, data, size_t(length)));
 }
 
+quint32 PictureSource::checksum() const
+{
+    switch (m_kind) {
+    case Kind::Bytes:
+        return checksumOf(reinterpret_cast<const uchar *>(m_bytes.constData()), m_bytes.size());
+    case Kind::FileBlock:
+        return m_checksum;
+    case Kind::CacheFile:
+    case Kind::None:
+        break;
+    }
+    return 0;
+}
+
 QByteArray PictureSource::encodedBytes(QString *error, bool locked, bool *busy) const
 {
     if (busy)

@@ -61,6 +61,8 @@ public:
         bool *busy = nullptr, const std::atomic_bool *cancel = nullptr) const;
 
     static quint32 checksumOf(const uchar *data, qint64 length);
+    // The checksum of a Bytes or FileBlock source's stream (checksumOf); 0 for others.
+    quint32 checksum() const;
 
 private:
     Kind m_kind = Kind::None;

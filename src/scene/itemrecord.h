@@ -52,6 +52,11 @@ struct ItemRecord {
     QByteArray original;
     // Saving only: the lowest id of an image showing the same pixels (own id when it owns them).
     int pixelsOwnerId = -1;
+    // The picture's smallest level as a JPEG stream and the checksum of the block it was made
+    // from (Picture::storedOverview), so that opening the board again need not decode the block
+    // to show it small; empty when the record carries none.
+    QByteArray overview;
+    quint32 overviewChecksum = 0;
 
     // Notes.
     QString text;
