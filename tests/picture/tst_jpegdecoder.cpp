@@ -1,4 +1,5 @@
 #include "picture/jpegdecoder.h"
+#include "picturetesting.h"
 
 #include <QImage>
 #include <QRandomGenerator>
@@ -6,56 +7,11 @@
 #include <QTest>
 
 #include <cmath>
-#include <cstdio> // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
-
-#include <jpeglib.h>
 
 Q_DECLARE_METATYPE(JpegDecoder::Result)
 
 namespace {
-
-// How a test picture's colours are written: the sampling of the chroma, or no chroma at all.
-enum class Layout { S420, S422, S440, S444, Grey, Cmyk };
-
-// Written with libjpeg itself: the toolkit's writer offers neither the sampling nor CMYK.
-QByteArray encoded(const QImage &image, Layout layout, bool progressive = false)
-{
-    const QImage::Format formats[]
-        = { QImage::Format_RGB888, QImage::Format_RGB888, QImage::Format_RGB888,
-              QImage::Format_RGB888, QImage::Format_Grayscale8, QImage::Format_RGBA8888 };
-    const QImage rows = image.convertToFormat(formats[int(layout)]);
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = JDIMENSION(image.width());
-    info.image_height = JDIMENSION(image.height());
-    info.input_components = rows.depth() / 8;
-    const J_COLOR_SPACE spaces[] = { JCS_RGB, JCS_RGB, JCS_RGB, JCS_RGB, JCS_GRAYSCALE, JCS_CMYK };
-    info.in_color_space = spaces[int(layout)];
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    if (layout <= Layout::S444) {
-        info.comp_info[0].h_samp_factor = layout == Layout::S420 || layout == Layout::S422 ? 2 : 1;
-        info.comp_info[0].v_samp_factor = layout == Layout::S420 || layout == Layout::S440 ? 2 : 1;
-    }
-    if (progressive)
-        jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uchar *>(rows.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    const QByteArray stream(reinterpret_cast<const char *>(out), int(size));
-    jpeg_destroy_compress(&info);
-    std::free(out);
-    return stream;
-}
 
 // Smooth shading as in a photograph, with a grain of the given strength. A strong grain puts
 // a different colour in every pixel, so that any chroma sample or block taken from the wrong
@@ -89,18 +45,6 @@ QImage fullDecode(const QByteArray &stream, const QSize &size)
     const JpegDecoder::Result result
         = JpegDecoder::decode(bytesOf(stream), stream.size(), size, &image);
     return result == JpegDecoder::Result::Decoded ? image : QImage();
-}
-
-// The mean difference of the channels of two RGB32 pictures of one size, in levels.
-double meanDifference(const QImage &a, const QImage &b)
-{
-    qint64 sum = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        // The fourth bytes are 255 in both.
-        for (int i = 0; i < a.width() * 4; ++i)
-            sum += std::abs(a.constScanLine(y)[i] - b.constScanLine(y)[i]);
-    }
-    return double(sum) / (3.0 * a.width() * a.height());
 }
 
 } // namespace

@@ -1,11 +1,15 @@
+#include "picture/jpegdecoder.h"
 #include "picture/picture.h"
 #include "picture/picturebudget.h"
 #include "picture/sourcefile.h"
 #include "picturetesting.h"
 
 #include <QFile>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
 
 namespace {
 
@@ -23,18 +27,39 @@ QImage photoLike(int width, int height, bool translucent = false)
         translucent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
 }
 
-// A file with the block after some other bytes, as a board holds its pictures.
-std::shared_ptr<Picture> pictureInFile(const QString &path, const QByteArray &block)
+// Smooth shading: reductions made by different means come out alike.
+QImage shaded(int width, int height)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return nullptr;
-    const QByteArray before(37, 'x');
-    file.write(before + block + QByteArray(11, 'y'));
-    file.close();
-    PictureBlock::Failure failure;
-    return Picture::fromBlock(reinterpret_cast<const uchar *>(block.constData()), block.size(),
-        SourceFile::forPath(path), before.size(), &failure);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                qRgb(x * 255 / width, y * 255 / height, 128 + int(100 * std::sin((x + y) * 0.05))));
+    }
+    return image;
+}
+
+// The picture of pixels as the program holds it when they came from kind: a board's block, the
+// bytes of the file they were opened from (with the decoded pixels in memory) or a paste.
+std::shared_ptr<Picture> pictureOf(const QString &kind, const QImage &pixels, const QString &board)
+{
+    if (kind == "png block")
+        return pictureInFile(board, encoded(pixels, "png"));
+    if (kind == "jpeg block")
+        return pictureInFile(board, encoded(pixels, "jpeg"));
+    if (kind == "grey jpeg block")
+        return pictureInFile(
+            board, encoded(pixels.convertToFormat(QImage::Format_Grayscale8), "jpeg"));
+    if (kind == "cmyk jpeg block")
+        return pictureInFile(board, encoded(pixels, Layout::Cmyk));
+    if (kind == "original") {
+        const QByteArray jpeg = encoded(pixels, "jpeg");
+        PictureBlock::Failure failure;
+        const QImage decoded = PictureBlock::decode(
+            reinterpret_cast<const uchar *>(jpeg.constData()), jpeg.size(), &failure);
+        return Picture::fromPixels(decoded, PictureSource::fromBytes(jpeg));
+    }
+    return Picture::fromPixels(pixels);
 }
 
 } // namespace
@@ -49,6 +74,10 @@ private slots:
     void changedFileGivesAnError();
     void budgetDropsWhatIsNotShown();
     void sharedPixelsShareOnePicture();
+    void reducedDetail_data();
+    void reducedDetail();
+    void detailForZoom_data();
+    void detailForZoom();
 };
 
 void tst_Picture::decodesTheSamePixelsAgain_data()
@@ -73,20 +102,7 @@ void tst_Picture::decodesTheSamePixelsAgain()
     QFETCH(QImage, pixels);
 
     QTemporaryDir dir;
-    std::shared_ptr<Picture> picture;
-    if (kind == "png block") {
-        picture = pictureInFile(dir.filePath("board"), encoded(pixels, "png"));
-    } else if (kind == "jpeg block") {
-        picture = pictureInFile(dir.filePath("board"), encoded(pixels, "jpeg"));
-    } else if (kind == "original") {
-        const QByteArray jpeg = encoded(pixels, "jpeg");
-        PictureBlock::Failure failure;
-        const QImage decoded = PictureBlock::decode(
-            reinterpret_cast<const uchar *>(jpeg.constData()), jpeg.size(), &failure);
-        picture = Picture::fromPixels(decoded, PictureSource::fromBytes(jpeg));
-    } else {
-        picture = Picture::fromPixels(pixels);
-    }
+    const std::shared_ptr<Picture> picture = pictureOf(kind, pixels, dir.filePath("board"));
     QVERIFY(picture);
     QCOMPARE(picture->size(), pixels.size());
 
@@ -186,6 +202,120 @@ void tst_Picture::sharedPixelsShareOnePicture()
     QCOMPARE(Picture::fromPixels(pixels), one);
     QImage copy = pixels.copy();
     QVERIFY(Picture::fromPixels(copy) != one);
+}
+
+void tst_Picture::reducedDetail_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("eighths");
+    QTest::addColumn<bool>("reduces");
+
+    const char *const reducing[] = { "jpeg block", "grey jpeg block", "original" };
+    for (int eighths : { 1, 2, 4, 7 }) {
+        for (const char *kind : reducing)
+            QTest::addRow("%s, %d/8", kind, eighths) << kind << eighths << true;
+        // Their decoders have no reduced decoding: the full pixels come instead.
+        QTest::addRow("png block, %d/8", eighths) << "png block" << eighths << false;
+        QTest::addRow("cmyk jpeg block, %d/8", eighths) << "cmyk jpeg block" << eighths << false;
+    }
+}
+
+void tst_Picture::reducedDetail()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, eighths);
+    QFETCH(bool, reduces);
+
+    QTemporaryDir dir;
+    const std::shared_ptr<Picture> picture
+        = pictureOf(kind, shaded(203, 97), dir.filePath("board"));
+    QVERIFY(picture);
+    picture->makeOverview();
+    picture->dropFull();
+    QVERIFY(!picture->hasFull());
+
+    int got = 0;
+    QString error;
+    const QImage detail = picture->decodeDetail(eighths, &got, &error);
+    QVERIFY2(!detail.isNull(), qPrintable(error));
+    QCOMPARE(got, reduces ? eighths : 8);
+    QCOMPARE(detail.size(), JpegDecoder::scaledSize(picture->size(), got));
+    // The whole picture at that scale, not a part of it nor another scale. The last row and
+    // column of a reduced decode stand for what is left of the picture there, less than a whole
+    // pixel: they are left out.
+    const QImage full = picture->pixels();
+    QImage scaled(detail.size(), QImage::Format_RGB32);
+    QPainter painter(&scaled);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.scale(got / 8.0, got / 8.0);
+    painter.drawImage(0, 0, full);
+    painter.end();
+    const QRect inside(0, 0, detail.width() - 1, detail.height() - 1);
+    const double difference = meanDifference(
+        detail.convertToFormat(QImage::Format_RGB32).copy(inside), scaled.copy(inside));
+    QVERIFY2(difference < 3, qPrintable(QString::number(difference)));
+    if (!reduces) {
+        picture->setDetail(detail, got);
+        QVERIFY(picture->hasFull());
+        return;
+    }
+
+    PictureBudget &budget = PictureBudget::instance();
+    // Pixels of one scale never pass for another's.
+    picture->setDetail(detail, eighths + 1);
+    QVERIFY(!picture->hasDetail(eighths));
+    picture->setDetail(detail, eighths);
+    QVERIFY(picture->hasDetail(eighths));
+    QVERIFY(!picture->hasDetail(eighths + 1));
+    QVERIFY(budget.contains(picture->detailKey()));
+    if (eighths > 1) {
+        // Less than is held changes nothing.
+        picture->setDetail(picture->decodeDetail(eighths - 1, &got), eighths - 1);
+        int held = 0;
+        QCOMPARE(picture->detail(&held).size(), detail.size());
+        QCOMPARE(held, eighths);
+    }
+    picture->dropDetail();
+    QVERIFY(!picture->hasDetail(1));
+    QVERIFY(!budget.contains(picture->detailKey()));
+
+    // The full pixels serve every scale: the detail goes when they come.
+    picture->setDetail(detail, eighths);
+    picture->setFull(full);
+    QVERIFY(picture->hasDetail(1));
+    int held = -1;
+    QVERIFY(picture->detail(&held).isNull());
+    QCOMPARE(held, 0);
+    QVERIFY(!budget.contains(picture->detailKey()));
+}
+
+void tst_Picture::detailForZoom_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qreal>("levelOfDetail");
+    QTest::addColumn<int>("expected");
+
+    const QList<QPair<qreal, int>> jpeg = { { 0.1, 1 }, { 0.125, 1 }, { 0.13, 2 }, { 0.5, 4 },
+        { 0.51, 5 }, { 1.0, 8 }, { 3.0, 8 } };
+    for (const auto &entry : jpeg)
+        QTest::addRow("jpeg block at %g", entry.first)
+            << "jpeg block" << entry.first << entry.second;
+    QTest::addRow("original at 0.3") << "original" << 0.3 << 3;
+    QTest::addRow("png block at 0.1") << "png block" << 0.1 << 8;
+    QTest::addRow("pasted pixels at 0.5") << "pixels" << 0.5 << 8;
+}
+
+// The smallest reduced decode that is never stretched on the screen.
+void tst_Picture::detailForZoom()
+{
+    QFETCH(QString, kind);
+    QFETCH(qreal, levelOfDetail);
+    QFETCH(int, expected);
+
+    QTemporaryDir dir;
+    const std::shared_ptr<Picture> picture = pictureOf(kind, shaded(80, 60), dir.filePath("board"));
+    QVERIFY(picture);
+    QCOMPARE(picture->detailEighthsFor(levelOfDetail), expected);
 }
 
 QTEST_MAIN(tst_Picture)

@@ -1,6 +1,9 @@
+#include "../picture/picturetesting.h"
+#include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "testitem.h"
 
+#include <QGraphicsView>
 #include <QPainter>
 #include <QtTest>
 
@@ -68,6 +71,7 @@ private slots:
     void recentre();
     void hintShowsHelpLine_data();
     void hintShowsHelpLine();
+    void reducedDetailWhileShown();
 };
 
 void TestGraphicsScene::cleanup()
@@ -280,6 +284,54 @@ void TestGraphicsScene::hintShowsHelpLine()
     QVERIFY2(helpRows.first() > titleRows.last(), qPrintable(QString::number(helpRows.first())));
     QVERIFY(helpRows.last() < threeLines.height() - 1);
     QCOMPARE(rowsUnlike(threeLines, canvas).last(), helpRows.last());
+}
+
+// A board's JPEG shown at half its size is drawn from a decode at half its size, kept for as long
+// as it is shown; the full pixels come only for 1:1.
+void TestGraphicsScene::reducedDetailWhileShown()
+{
+    QTemporaryDir dir;
+    QImage pixels(400, 300, QImage::Format_RGB32);
+    pixels.fill(Qt::darkCyan);
+    const std::shared_ptr<Picture> picture
+        = pictureInFile(dir.filePath("board"), encoded(pixels, "jpeg"));
+    QVERIFY(picture);
+    GraphicsScene scene(nullptr, nullptr);
+    QGraphicsView view(&scene);
+    // Room to look away from the picture.
+    view.setSceneRect(-5000, -5000, 10000, 10000);
+    view.resize(400, 300);
+    view.scale(0.5, 0.5);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto *item = new GraphicsImageItem(picture, QString(), QString(), QPointF());
+    scene.addItem(item);
+    view.centerOn(item);
+
+    view.viewport()->repaint();
+    QVERIFY(!item->isShownInDetail());
+    QTRY_VERIFY(item->isShownInDetail());
+    int eighths = 0;
+    QVERIFY(!picture->detail(&eighths).isNull());
+    QCOMPARE(eighths, 4);
+    QVERIFY(!picture->hasFull());
+
+    {
+        BudgetLimit limit(1);
+        scene.trimPictures();
+        QVERIFY2(picture->hasDetail(4), "dropped while shown");
+        view.centerOn(4000, 4000);
+        scene.trimPictures();
+        QVERIFY(!picture->hasDetail(1));
+    }
+    // Back on screen, it is decoded again.
+    view.centerOn(item);
+    QTRY_VERIFY(picture->hasDetail(4));
+    // At 1:1 the half-size decode only stands in for the full pixels.
+    view.resetTransform();
+    view.viewport()->repaint();
+    QVERIFY(!item->isShownInDetail());
+    QTRY_VERIFY(picture->hasFull());
 }
 
 QTEST_MAIN(TestGraphicsScene)
