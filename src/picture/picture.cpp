@@ -115,13 +115,15 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
         const QSize size = PictureBlock::declaredSize(data, length);
         const QList<QSize> sizes = overviewSizes(size);
         QImage smallest;
+        bool storedServes = false;
         if (!sizes.isEmpty() && PictureBlock::streamLength(data, length) > 0
             && PngDecoder::isPlausible(size, length)) {
             // The board's own copy is trusted only for the bytes it was made from.
             if (!stored.isEmpty() && storedChecksum == checksum) {
                 const auto *bytes = reinterpret_cast<const uchar *>(stored.constData());
-                if (JpegDecoder::decode(bytes, stored.size(), sizes.last(), &smallest)
-                    != JpegDecoder::Result::Decoded)
+                storedServes = JpegDecoder::decode(bytes, stored.size(), sizes.last(), &smallest)
+                    == JpegDecoder::Result::Decoded;
+                if (!storedServes)
                     smallest = QImage();
             }
             QImage reduced;
@@ -138,7 +140,7 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
             levels.append(smallest);
             std::shared_ptr<Picture> picture
                 = fromSource(std::move(source), size, false, std::move(levels));
-            if (!stored.isEmpty() && storedChecksum == checksum)
+            if (storedServes)
                 picture->m_storedOverview = stored;
             return picture;
         }

@@ -1,6 +1,8 @@
 #include "../picture/picturetesting.h"
+#include "boardbytes.h"
 #include "export/imageexporter.h"
 #include "jobs/loadjob.h"
+#include "persistence/itemrecordcodec.h"
 #include "persistence/savefileloader.h"
 #include "picture/picture.h"
 #include "picture/picturebudget.h"
@@ -10,6 +12,7 @@
 #include "scene/itembuilder.h"
 #include "scene/scenesnapshot.h"
 
+#include <QBuffer>
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,6 +97,7 @@ private slots:
     void sameResultsWithoutMemory_data();
     void sameResultsWithoutMemory();
     void requestsWhileSavedAndClosed();
+    void overviewsKeptWithTheirBlocks();
 
 private:
     // A board of pictures (JPEG originals and plain pixels) saved at path, and the pixels each
@@ -313,6 +317,63 @@ void tst_PicturesOnDisk::requestsWhileSavedAndClosed()
     }
     onDisk->items.clear();
     QTRY_COMPARE(loader->pendingCount(), 0);
+}
+
+// A saved board keeps the smallest level of each picture stored as a JPEG, bound to its block,
+// and opening it shows that level without decoding the block; saved again in place, the board
+// keeps the same levels.
+void tst_PicturesOnDisk::overviewsKeptWithTheirBlocks()
+{
+    const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
+    makeBoard(path, SaveFileLoader::OriginalFiles);
+    const auto storedOverviews = [&path] {
+        const QByteArray bytes = readAll(path);
+        const QList<IndexEntry> index = indexOf(bytes);
+        qint64 recordsStart = 0;
+        QHash<int, quint32> blockChecksums;
+        for (const IndexEntry &entry : index) {
+            recordsStart = std::max(recordsStart, entry.end);
+            blockChecksums.insert(entry.id,
+                PictureSource::checksumOf(
+                    reinterpret_cast<const uchar *>(bytes.constData()) + entry.start,
+                    entry.end - entry.start));
+        }
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        buffer.seek(recordsStart);
+        QList<ItemRecord> records;
+        QHash<int, QByteArray> overviews;
+        if (!ItemRecordCodec::read(&buffer, headerOf(bytes).items, &records))
+            return overviews;
+        for (const ItemRecord &record : qAsConst(records)) {
+            if (!record.overview.isEmpty()
+                && record.overviewChecksum == blockChecksums.value(record.id))
+                overviews.insert(record.id, record.overview);
+        }
+        return overviews;
+    };
+    // The JPEG originals, and not the copy that shares the last one's block.
+    const QHash<int, QByteArray> stored = storedOverviews();
+    QCOMPARE(QSet<int>(stored.keyBegin(), stored.keyEnd()), (QSet<int> { 0, 2, 4 }));
+
+    BudgetLimit nothing(0);
+    auto opened = load(path, true);
+    QVERIFY(opened->error.isEmpty());
+    for (GraphicsItem *item : qAsConst(opened->items)) {
+        const std::shared_ptr<Picture> picture = static_cast<GraphicsImageItem *>(item)->picture();
+        m_scene->addItem(item);
+        QVERIFY(picture->hasOverview());
+        if (!stored.contains(item->id()))
+            continue;
+        QImage level;
+        QVERIFY(level.loadFromData(stored.value(item->id()), "jpeg"));
+        QVERIFY(sameBytes(
+            picture->overview().constLast(), level.convertToFormat(QImage::Format_RGB32)));
+        QVERIFY(!picture->hasFull());
+    }
+    QVERIFY(save(path, opened->items, m_checksum));
+    QCOMPARE(storedOverviews(), stored);
 }
 
 QTEST_MAIN(tst_PicturesOnDisk)

@@ -78,6 +78,8 @@ private slots:
     void reducedDetail();
     void detailForZoom_data();
     void detailForZoom();
+    void storedOverviewServesItsBlockOnly_data();
+    void storedOverviewServesItsBlockOnly();
 };
 
 void tst_Picture::decodesTheSamePixelsAgain_data()
@@ -316,6 +318,69 @@ void tst_Picture::detailForZoom()
     const std::shared_ptr<Picture> picture = pictureOf(kind, shaded(80, 60), dir.filePath("board"));
     QVERIFY(picture);
     QCOMPARE(picture->detailEighthsFor(levelOfDetail), expected);
+}
+
+void tst_Picture::storedOverviewServesItsBlockOnly_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("used");
+
+    QTest::addRow("JPEG block, its own overview") << "jpeg"
+                                                  << "matching" << true;
+    QTest::addRow("JPEG block, another block's checksum") << "jpeg"
+                                                          << "other checksum" << false;
+    QTest::addRow("JPEG block, overview of another size") << "jpeg"
+                                                          << "other size" << false;
+    QTest::addRow("JPEG block, overview cut short") << "jpeg"
+                                                    << "cut" << false;
+    QTest::addRow("PNG block, an overview beside it") << "png"
+                                                      << "matching" << false;
+}
+
+// A board keeps each picture's smallest level so that opening it decodes nothing; a level that
+// was not made from the very block at hand (the board was changed or damaged) must not stand
+// for it.
+void tst_Picture::storedOverviewServesItsBlockOnly()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, stored);
+    QFETCH(bool, used);
+
+    const QImage pixels = photoLike(320, 200);
+    const QByteArray block = kind == "jpeg" ? encoded(pixels, "jpeg") : encoded(pixels, "png");
+    const auto *data = reinterpret_cast<const uchar *>(block.constData());
+    const QSize levelSize = Picture::overviewSizes(pixels.size()).constLast();
+    // Nothing like the picture, so that it shows which one was taken.
+    QImage marker(
+        stored == "other size" ? levelSize + QSize(1, 0) : levelSize, QImage::Format_RGB32);
+    marker.fill(QColor(250, 10, 10));
+    QByteArray overview = encoded(marker, "jpeg");
+    if (stored == "cut")
+        overview.chop(overview.size() / 2);
+    quint32 checksum = PictureSource::checksumOf(data, block.size());
+    if (stored == "other checksum")
+        checksum ^= 1u;
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("board")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(block) == block.size());
+    file.close();
+    PictureBlock::Failure failure;
+    const std::shared_ptr<Picture> picture = Picture::fromBlock(
+        data, block.size(), SourceFile::forPath(file.fileName()), 0, &failure, overview, checksum);
+    QVERIFY(picture);
+    const QImage level = picture->overview().constLast();
+    QCOMPARE(level.size(), levelSize);
+    QCOMPARE(qRed(level.pixel(levelSize.width() / 2, levelSize.height() / 2)) > 200
+            && qGreen(level.pixel(levelSize.width() / 2, levelSize.height() / 2)) < 60,
+        used);
+    // What the board keeps next time is what serves now, or a level made from the block.
+    const QByteArray kept = picture->storedOverview();
+    QCOMPARE(kept == overview, used);
+    QImage keptLevel;
+    QVERIFY(keptLevel.loadFromData(kept, "jpeg"));
+    QCOMPARE(keptLevel.size(), levelSize);
 }
 
 QTEST_MAIN(tst_Picture)
