@@ -1,10 +1,13 @@
 #include "loading/imageloader.h"
 
+#include "picture/picture.h"
+
 #include "jobs/loadjob.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
 #include "loading/loadinglog.h"
 #include "picture/decoderpool.h"
+#include "picture/picture.h"
 #include "picture/qdevilplugin.h"
 
 #include <QDirIterator>
@@ -34,8 +37,7 @@ QString htmlBaseUrl(const QString &text)
 
 struct DecodedFile {
     ImageLoader::LoadImageResult result;
-    QImage image;
-    QByteArray original;
+    ItemRecord item;
 };
 
 } // namespace
@@ -260,8 +262,12 @@ bool ImageLoader::loadFiles(
     const auto decode = [this, autoDownscale, maxSize, keep](const QString &path) {
         return QtConcurrent::run(m_decoders.get(), [path, autoDownscale, maxSize, keep] {
             DecodedFile file;
+            QImage image;
+            QByteArray original;
             file.result = PictureFile::load(
-                path, autoDownscale, maxSize, &file.image, keep ? &file.original : nullptr);
+                path, autoDownscale, maxSize, &image, keep ? &original : nullptr);
+            if (file.result.code == LoadImageResult::Loaded)
+                file.item = pictureRecord(image, original, autoDownscale, maxSize, keep);
             return file;
         });
     };
@@ -286,9 +292,8 @@ bool ImageLoader::loadFiles(
         }
         const QString &path = files.at(i);
         if (file.result.code == LoadImageResult::Loaded) {
-            loaded |= makeImageItem(std::move(file.image), state.source.position,
-                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job,
-                file.original);
+            loaded |= makeImageItem(std::move(file.item), state.source.position,
+                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job);
         } else {
             qCDebug(lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
         }
@@ -391,18 +396,39 @@ bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QSt
 {
     if (image.isNull())
         return false;
+    return makeImageItem(
+        pictureRecord(image, original, m_autoDownscale, m_autoDownscaleMaxSize, m_keepOriginals),
+        position, sourcePath, name, job);
+}
+
+ItemRecord ImageLoader::pictureRecord(const QImage &decoded, const QByteArray &original,
+    bool autoDownscale, const QSize &maxSize, bool keepOriginals)
+{
     ItemRecord item;
+    if (decoded.isNull())
+        return item;
+    item.autoDownscaled = autoDownscale;
+    item.downscaleLimit = maxSize;
+    // Converted here, off the GUI thread, which then only wraps the pixels in a pixmap.
+    item.image = PictureFile::toDisplayFormat(
+        PictureFile::applyAutoDownscale(decoded, autoDownscale, maxSize));
+    // Reduced here, the pixels are no longer what the bytes decode to.
+    if (keepOriginals && item.image.size() == decoded.size())
+        item.original = original;
+    item.picture = Picture::fromPixels(item.image,
+        item.original.isEmpty() ? PictureSource() : PictureSource::fromBytes(item.original));
+    item.picture->makeOverview();
+    return item;
+}
+
+bool ImageLoader::makeImageItem(ItemRecord item, const QPointF &position, const QString &sourcePath,
+    const QString &name, LoadJob *job)
+{
+    if (item.image.isNull())
+        return false;
     item.position = position;
     item.source = sourcePath;
     item.name = name;
-    item.autoDownscaled = m_autoDownscale;
-    item.downscaleLimit = m_autoDownscaleMaxSize;
-    // Converted here, off the GUI thread, which then only wraps the pixels in a pixmap.
-    item.image = PictureFile::toDisplayFormat(
-        PictureFile::applyAutoDownscale(image, m_autoDownscale, m_autoDownscaleMaxSize));
-    // Reduced here, the pixels are no longer what the bytes decode to.
-    if (m_keepOriginals && item.image.size() == image.size())
-        item.original = original;
     reportItem(job, item);
     return true;
 }

@@ -87,6 +87,14 @@ private:
     bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
     bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
         const QString &name, LoadJob *job, const QByteArray &original = QByteArray());
+    bool makeImageItem(ItemRecord item, const QPointF &position, const QString &sourcePath,
+        const QString &name, LoadJob *job);
+    // The record of decoded pixels as the board shows them: reduced when auto-downscale says so,
+    // in the display format, with their picture and its overview made. Any thread: files make
+    // theirs where they are decoded, so that many large pictures can be let go of as soon as
+    // they are on the board.
+    static ItemRecord pictureRecord(const QImage &decoded, const QByteArray &original,
+        bool autoDownscale, const QSize &maxSize, bool keepOriginals);
     QImage decodeDownload(const QByteArray &body, const QString &address, QByteArray *original);
     void startWaitingLoad();
 

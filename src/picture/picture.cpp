@@ -354,14 +354,22 @@ void Picture::prepareToDrop()
     QString path;
     if (!full.isNull() && PictureCache::isStorable(full.format()))
         path = PictureCache::shared().store(full);
-    QMutexLocker locker(&m_mutex);
-    m_preparing = false;
-    if (path.isEmpty())
-        return;
-    if (m_source.isNull())
-        m_source = PictureSource::fromCacheFile(path, full.format());
-    else
-        PictureCache::shared().remove(path);
+    {
+        QMutexLocker locker(&m_mutex);
+        m_preparing = false;
+        if (!path.isEmpty()) {
+            if (m_source.isNull())
+                m_source = PictureSource::fromCacheFile(path, full.format());
+            else
+                PictureCache::shared().remove(path);
+        }
+    }
+    full = QImage();
+    // The budget asked for these pixels while they could not go yet, and may not ask again
+    // (nothing else arrives after the last picture of a large drop): they go now if it still
+    // runs short.
+    if (PictureBudget::instance().isOverLimit())
+        dropFull();
 }
 
 QList<QImage> Picture::overview() const

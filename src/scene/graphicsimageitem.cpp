@@ -95,6 +95,24 @@ bool GraphicsImageItem::needsMoreDetail(qreal levelOfDetail) const
     return m_picture && !m_picture->hasDetail(detailNeeded(levelOfDetail));
 }
 
+QRectF GraphicsImageItem::opaqueSceneRect() const
+{
+    auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());
+    if (!m_picture || m_picture->hasAlpha() || !isVisible()
+        || (graphicsScene && graphicsScene->applyOpacity() && effectiveOpacity() < 1.0))
+        return {};
+    const QTransform toScene = sceneTransform();
+    if (toScene.type() > QTransform::TxScale)
+        return {};
+    QPainterPath rectangle;
+    rectangle.addRect(m_cropPath.boundingRect());
+    if (m_cropPath != rectangle)
+        return {};
+    // The crop may reach past the picture; only the part the picture fills is opaque.
+    const QRectF picture = m_imageTransform.mapRect(QRectF(QPointF(0, 0), m_picture->size()));
+    return toScene.mapRect(m_cropPath.boundingRect() & picture);
+}
+
 bool GraphicsImageItem::hasFullPixels() const
 {
     return m_picture && m_picture->hasFull();
@@ -383,6 +401,11 @@ void GraphicsImageItem::paintPicture(
     } else {
         m_picture->touch();
     }
+    if (exact) {
+        paintExactly(painter, full, levelOfDetail, graphicsScene);
+        painter->restore();
+        return;
+    }
     if (!m_mipLevels.isEmpty() || !m_grayImage.isNull())
         PictureBudget::instance().touch(this);
     const QPixmap fullPixmap = QPixmap::fromImage(full);
@@ -437,6 +460,31 @@ void GraphicsImageItem::paintPicture(
         painter->drawPixmap(target, pixmap);
     }
     painter->restore();
+}
+
+void GraphicsImageItem::paintExactly(
+    QPainter *painter, const QImage &full, qreal levelOfDetail, GraphicsScene *graphicsScene)
+{
+    QImage source = full;
+    if (m_filter & GrayscaleFilter)
+        source = GraphicsImageGrayScaleGenerator::toGrayscale(full);
+    // Shown small, the picture is reduced as its levels are, smoothly: a filtered stretch of the
+    // full pixels alone would alias.
+    const bool levelsWanted
+        = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
+    int level = -1;
+    for (int i = 0; levelsWanted && i < 3; ++i) {
+        if (qreal(Picture::LevelFactors[i]) < levelOfDetail)
+            break;
+        level = i;
+    }
+    if (level >= 0) {
+        const QSize size = Picture::levelSize(source.size(), Picture::LevelFactors[level])
+                               .boundedTo(source.size());
+        if (!size.isEmpty())
+            source = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    painter->drawImage(QRect(QPoint(0, 0), m_picture->size()), source);
 }
 
 bool GraphicsImageItem::paintDetail(QPainter *painter, qreal levelOfDetail, int eighths)

@@ -94,6 +94,9 @@ public:
     // Whether the item, painted at the given level of detail, asks for more of its picture than
     // is in memory.
     bool needsMoreDetail(qreal levelOfDetail) const;
+    // The rectangle of the scene the item covers with opaque pixels, or an empty one when it
+    // covers none that simply (translucent, rotated or cut to another shape).
+    QRectF opaqueSceneRect() const;
     // Whether the last paint drew the picture with all the detail it needed, rather than a
     // smaller copy standing in while that is decoded.
     bool isShownInDetail() const { return m_shownInDetail; }
@@ -115,6 +118,11 @@ private:
     void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the best level of the overview for the given detail; false when there is none.
     bool paintOverview(QPainter *painter, qreal levelOfDetail);
+    // Draws the full pixels for an export or the clipboard, made here and now: no job starts
+    // (the pixels may have been decoded for this paint alone), and what was made for the screen
+    // before makes no difference.
+    void paintExactly(
+        QPainter *painter, const QImage &full, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the picture's reduced detail, or the overview when it has none; true when the
     // detail held is at least eighths.
     bool paintDetail(QPainter *painter, qreal levelOfDetail, int eighths);

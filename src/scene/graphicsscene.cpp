@@ -12,6 +12,7 @@
 #include <QGraphicsView>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QRegion>
 #include <QSet>
 #include <QStyleOptionGraphicsItem>
 #include <QTimer>
@@ -78,11 +79,29 @@ QList<GraphicsScene::ShownImage> GraphicsScene::shownImages() const
     for (QGraphicsView *view : viewList) {
         if (!view->isVisible())
             continue;
-        const QList<QGraphicsItem *> viewItems = view->items(view->viewport()->rect());
+        // Topmost first: what opaque pictures above hide entirely is not shown, as when a
+        // large drop stacks its pictures on one spot until they are spread out. Rectangles are
+        // taken to whole view pixels inside them, so that a picture under another of its size
+        // counts as hidden.
+        const QTransform toView = view->viewportTransform();
+        const QRect viewport = view->viewport()->rect();
+        const auto inner = [&toView](const QRectF &scene) {
+            const QRectF mapped = toView.mapRect(scene);
+            return QRect(QPoint(int(std::ceil(mapped.left())), int(std::ceil(mapped.top()))),
+                QPoint(int(std::floor(mapped.right())) - 1, int(std::floor(mapped.bottom())) - 1));
+        };
+        const QList<QGraphicsItem *> viewItems = view->items(viewport);
+        QRegion covered;
         for (QGraphicsItem *item : viewItems) {
             auto *image = dynamic_cast<GraphicsImageItem *>(item);
             if (!image)
                 continue;
+            const QRect onView = inner(image->sceneBoundingRect()) & viewport;
+            if (!covered.isEmpty() && (QRegion(onView) - covered).isEmpty())
+                continue;
+            const QRectF opaque = image->opaqueSceneRect();
+            if (!opaque.isEmpty() && inner(opaque).isValid())
+                covered += inner(opaque);
             const QTransform device = image->deviceTransform(view->viewportTransform());
             shown.append({ image,
                 QStyleOptionGraphicsItem::levelOfDetailFromTransform(
