@@ -195,6 +195,17 @@ void tst_Picture::budgetDropsWhatIsNotShown()
     for (const auto &picture : qAsConst(pictures))
         held.append(picture->hasFull());
     QCOMPARE(held, (QList<bool> { false, true, true, false }));
+
+    // Pixels the budget wants gone before their overview is made go once it is, though nothing
+    // asks again: the last picture of a large drop is not asked twice.
+    QImage pixels = photoLike(120, 80);
+    const auto fresh
+        = Picture::fromPixels(pixels, PictureSource::fromBytes(encoded(pixels, "png")));
+    QVERIFY(!fresh->hasOverview());
+    BudgetLimit nothing(0);
+    PictureBudget::instance().trim([onScreen](const void *key) { return key == onScreen; });
+    QTRY_VERIFY(!fresh->hasFull());
+    QVERIFY(fresh->hasOverview());
 }
 
 void tst_Picture::sharedPixelsShareOnePicture()
