@@ -1,7 +1,5 @@
 #include "loading/imageloader.h"
 
-#include "picture/picture.h"
-
 #include "jobs/loadjob.h"
 #include "loading/fetchbatch.h"
 #include "loading/htmlimageurls.h"
@@ -10,13 +8,17 @@
 #include "picture/picture.h"
 #include "picture/qdevilplugin.h"
 
+#include <QBuffer>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFuture>
+#include <QImageReader>
 #include <QScopeGuard>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
+
+#include <limits>
 
 namespace {
 
@@ -262,6 +264,13 @@ bool ImageLoader::loadFiles(
     const auto decode = [this, autoDownscale, maxSize, keep](const QString &path) {
         return QtConcurrent::run(m_decoders.get(), [path, autoDownscale, maxSize, keep] {
             DecodedFile file;
+            if (keep) {
+                file.item = jpegRecord(path, autoDownscale, maxSize);
+                if (file.item.picture) {
+                    file.result.code = LoadImageResult::Loaded;
+                    return file;
+                }
+            }
             QImage image;
             QByteArray original;
             file.result = PictureFile::load(
@@ -421,10 +430,37 @@ ItemRecord ImageLoader::pictureRecord(const QImage &decoded, const QByteArray &o
     return item;
 }
 
+ItemRecord ImageLoader::jpegRecord(const QString &path, bool autoDownscale, const QSize &maxSize)
+{
+    ItemRecord item;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() >= std::numeric_limits<int>::max())
+        return item;
+    QByteArray bytes = file.readAll();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    const QSize size = reader.size();
+    // Pixels turned upright or reduced are no longer what the bytes decode to.
+    if (!reader.canRead() || reader.transformation() != QImageIOHandler::TransformationNone
+        || PictureFile::wouldDownscale(size, autoDownscale, maxSize))
+        return item;
+    buffer.close();
+    item.picture = Picture::fromJpegFile(bytes);
+    if (!item.picture || item.picture->size() != size) {
+        item.picture.reset();
+        return item;
+    }
+    item.autoDownscaled = autoDownscale;
+    item.downscaleLimit = maxSize;
+    item.original = bytes;
+    return item;
+}
+
 bool ImageLoader::makeImageItem(ItemRecord item, const QPointF &position, const QString &sourcePath,
     const QString &name, LoadJob *job)
 {
-    if (item.image.isNull())
+    if (item.image.isNull() && !item.picture)
         return false;
     item.position = position;
     item.source = sourcePath;

@@ -89,6 +89,10 @@ private:
         const QString &name, LoadJob *job, const QByteArray &original = QByteArray());
     bool makeImageItem(ItemRecord item, const QPointF &position, const QString &sourcePath,
         const QString &name, LoadJob *job);
+    // The record of a JPEG file that goes on the board as it stands (upright, not reduced, in a
+    // colour space our decoder reads): its picture decodes from the file's bytes when needed, and
+    // only its overview is decoded now. A record without a picture otherwise.
+    static ItemRecord jpegRecord(const QString &path, bool autoDownscale, const QSize &maxSize);
     // The record of decoded pixels as the board shows them: reduced when auto-downscale says so,
     // in the display format, with their picture and its overview made. Any thread: files make
     // theirs where they are decoded, so that many large pictures can be let go of as soon as

@@ -100,6 +100,50 @@ std::shared_ptr<Picture> Picture::fromSource(
     return picture;
 }
 
+std::shared_ptr<Picture> Picture::fromJpeg(const uchar *data, qint64 length, PictureSource source,
+    const QByteArray &stored, bool storedMatches)
+{
+    // A JPEG decodes straight at the scale its overview needs, never in full. It keeps only the
+    // smallest level: anything larger comes from a reduced decode when shown, at a fraction of a
+    // level's memory for every picture of the board.
+    const QSize size = PictureBlock::declaredSize(data, length);
+    const QList<QSize> sizes = overviewSizes(size);
+    if (sizes.isEmpty() || PictureBlock::streamLength(data, length) <= 0
+        || !PngDecoder::isPlausible(size, length))
+        return nullptr;
+    QImage smallest;
+    // A copy kept beside the block is trusted only for the bytes it was made from.
+    const bool storedServes = !stored.isEmpty() && storedMatches
+        && JpegDecoder::decode(reinterpret_cast<const uchar *>(stored.constData()), stored.size(),
+               sizes.last(), &smallest)
+            == JpegDecoder::Result::Decoded;
+    QImage reduced;
+    if (!storedServes) {
+        if (JpegDecoder::decodeScaled(
+                data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
+            != JpegDecoder::Result::Decoded)
+            return nullptr;
+        smallest = levelsFrom(reduced, { sizes.last() }).constFirst();
+    }
+    QList<QImage> levels;
+    while (levels.size() < sizes.size() - 1)
+        levels.append(QImage());
+    levels.append(smallest);
+    std::shared_ptr<Picture> picture
+        = fromSource(std::move(source), size, false, std::move(levels));
+    if (storedServes)
+        picture->m_storedOverview = stored;
+    return picture;
+}
+
+std::shared_ptr<Picture> Picture::fromJpegFile(const QByteArray &bytes)
+{
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    if (PictureBlock::kindOf(data, bytes.size()) != PictureBlock::Kind::Jpeg)
+        return nullptr;
+    return fromJpeg(data, bytes.size(), PictureSource::fromBytes(bytes));
+}
+
 std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
     std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure,
     const QByteArray &stored, quint32 storedChecksum)
@@ -109,41 +153,9 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
     PictureSource source
         = PictureSource::fromFileBlock(std::move(file), start, length, checksum, kind);
     if (kind == PictureBlock::Kind::Jpeg) {
-        // A JPEG decodes straight at the scale its overview needs, never in full. It keeps only
-        // the smallest level: anything larger comes from a reduced decode when shown, at a
-        // fraction of a level's memory for every picture of the board.
-        const QSize size = PictureBlock::declaredSize(data, length);
-        const QList<QSize> sizes = overviewSizes(size);
-        QImage smallest;
-        bool storedServes = false;
-        if (!sizes.isEmpty() && PictureBlock::streamLength(data, length) > 0
-            && PngDecoder::isPlausible(size, length)) {
-            // The board's own copy is trusted only for the bytes it was made from.
-            if (!stored.isEmpty() && storedChecksum == checksum) {
-                const auto *bytes = reinterpret_cast<const uchar *>(stored.constData());
-                storedServes = JpegDecoder::decode(bytes, stored.size(), sizes.last(), &smallest)
-                    == JpegDecoder::Result::Decoded;
-                if (!storedServes)
-                    smallest = QImage();
-            }
-            QImage reduced;
-            if (smallest.isNull()
-                && JpegDecoder::decodeScaled(
-                       data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
-                    == JpegDecoder::Result::Decoded)
-                smallest = levelsFrom(reduced, { sizes.last() }).constFirst();
-        }
-        if (!smallest.isNull()) {
-            QList<QImage> levels;
-            while (levels.size() < sizes.size() - 1)
-                levels.append(QImage());
-            levels.append(smallest);
-            std::shared_ptr<Picture> picture
-                = fromSource(std::move(source), size, false, std::move(levels));
-            if (storedServes)
-                picture->m_storedOverview = stored;
+        if (std::shared_ptr<Picture> picture
+            = fromJpeg(data, length, source, stored, storedChecksum == checksum))
             return picture;
-        }
     }
     const QImage full = PictureBlock::decode(data, length, failure);
     if (full.isNull())

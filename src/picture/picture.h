@@ -43,6 +43,11 @@ public:
     static std::shared_ptr<Picture> fromBlock(const uchar *data, qint64 length,
         std::shared_ptr<SourceFile> file, qint64 start, PictureBlock::Failure *failure,
         const QByteArray &stored = {}, quint32 storedChecksum = 0);
+    // The picture of a JPEG file's bytes, which are its source: decodes its overview at a
+    // fraction of its size and nothing else. Null for anything the reduced decoding cannot read
+    // (no JPEG, CMYK, damaged), which the caller decodes in full instead. The bytes must decode
+    // to the picture as they stand (no orientation to apply).
+    static std::shared_ptr<Picture> fromJpegFile(const QByteArray &bytes);
     ~Picture();
 
     Picture(const Picture &) = delete;
@@ -115,6 +120,10 @@ public:
 
 private:
     Picture(const QSize &size, bool hasAlpha);
+    // A JPEG stream's picture with its overview decoded reduced, or taken from stored when that
+    // was made from these bytes; null when the reduced decoding cannot read the stream.
+    static std::shared_ptr<Picture> fromJpeg(const uchar *data, qint64 length, PictureSource source,
+        const QByteArray &stored = {}, bool storedMatches = false);
     // Each size scaled from the one before, starting from current.
     static QList<QImage> levelsFrom(QImage current, const QList<QSize> &sizes);
     void chargeLocked();

@@ -21,15 +21,23 @@ QImage PictureFile::toDisplayFormat(QImage image)
     return std::move(image).convertToFormat(format);
 }
 
+bool PictureFile::wouldDownscale(const QSize &size, bool autoDownscale, const QSize &maxSize)
+{
+    if (!autoDownscale || size.isEmpty() || maxSize.width() <= 0 || maxSize.height() <= 0)
+        return false;
+    return (size.width() > maxSize.width() && size.width() >= size.height())
+        || size.height() > maxSize.height();
+}
+
 QImage PictureFile::applyAutoDownscale(
     const QImage &picture, bool autoDownscale, const QSize &maxSize)
 {
-    if (!autoDownscale || picture.isNull() || maxSize.width() <= 0 || maxSize.height() <= 0)
+    if (!wouldDownscale(picture.size(), autoDownscale, maxSize))
         return picture;
     QImage scaled;
     if (picture.width() > maxSize.width() && picture.width() >= picture.height())
         scaled = picture.scaledToWidth(maxSize.width(), Qt::SmoothTransformation);
-    else if (picture.height() > maxSize.height())
+    else
         scaled = picture.scaledToHeight(maxSize.height(), Qt::SmoothTransformation);
     return scaled.isNull() ? picture : scaled;
 }

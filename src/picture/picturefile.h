@@ -26,6 +26,8 @@ public:
     // a picture at least as wide as high is brought to the maximum width, any other to the
     // maximum height.
     static QImage applyAutoDownscale(const QImage &image, bool autoDownscale, const QSize &maxSize);
+    // Whether applyAutoDownscale reduces a picture of this size.
+    static bool wouldDownscale(const QSize &size, bool autoDownscale, const QSize &maxSize);
     // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
     static QImage toDisplayFormat(QImage image);
 };
