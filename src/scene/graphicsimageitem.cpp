@@ -98,8 +98,9 @@ bool GraphicsImageItem::needsMoreDetail(qreal levelOfDetail) const
 QRectF GraphicsImageItem::opaqueSceneRect() const
 {
     auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());
+    // The item's own opacity: the toolkit's is never set, so effectiveOpacity() is always 1.
     if (!m_picture || m_picture->hasAlpha() || !isVisible()
-        || (graphicsScene && graphicsScene->applyOpacity() && effectiveOpacity() < 1.0))
+        || (graphicsScene && graphicsScene->applyOpacity() && opacity() < 1.0f))
         return {};
     const QTransform toScene = sceneTransform();
     if (toScene.type() > QTransform::TxScale)

@@ -1,12 +1,15 @@
+#include "../picture/picturetesting.h"
 #include "export/imageexporter.h"
 #include "jobs/loadjob.h"
 #include "picture/picture.h"
+#include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 
 #include <QDirIterator>
 #include <QImageReader>
 #include <QPainterPath>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -65,6 +68,8 @@ private slots:
     void renderSceneSwitches();
     void smoothingKept_data();
     void smoothingKept();
+    void renderSceneExactly_data();
+    void renderSceneExactly();
 
 private:
     // Runs one call on the worker and returns the job's finished texts.
@@ -343,6 +348,66 @@ void tst_ImageExporter::smoothingKept()
     QCOMPARE(image.size(), QSize(160, 80));
     // Hard pixels stay red up to the middle; smoothing blends in the blue beside it.
     QCOMPARE(image.pixelColor(79, 40) == QColor(Qt::red), !smooth);
+}
+
+void tst_ImageExporter::renderSceneExactly_data()
+{
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<bool>("resident");
+    QTest::addColumn<int>("reduction");
+
+    QTest::addRow("grey") << true << true << 1;
+    QTest::addRow("grey, decoded for the export") << true << false << 1;
+    QTest::addRow("grey at a twentieth") << true << true << 20;
+    QTest::addRow("colour at a twentieth, decoded for the export") << false << false << 20;
+}
+
+// A board's export shows what the screen would once every job had finished, without waiting for
+// any: pictures never painted on a screen come out grey and smoothly reduced all the same.
+void tst_ImageExporter::renderSceneExactly()
+{
+    QFETCH(bool, grey);
+    QFETCH(bool, resident);
+    QFETCH(int, reduction);
+
+    // Red and cyan pixels at random: reduced smoothly, an even mix; sampled, a few pixels each.
+    QImage noise(400, 200, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, random.bounded(2) ? qRgb(255, 0, 0) : qRgb(0, 255, 255));
+    }
+    const std::shared_ptr<Picture> picture
+        = Picture::fromPixels(noise, PictureSource::fromBytes(encoded(noise, "png")));
+    picture->makeOverview();
+    if (!resident)
+        QVERIFY(picture->dropFull());
+    GraphicsScene scene(nullptr, nullptr);
+    auto *item = new GraphicsImageItem(picture, QString(), QString(), QPointF());
+    item->setFilter(
+        GraphicsImageItem::SmoothFilter | (grey ? GraphicsImageItem::GrayscaleFilter : 0));
+    scene.addItem(item);
+    scene.setSceneRect(item->sceneBoundingRect());
+
+    const QImage image = ImageExporter::renderScene(&scene, noise.size() / reduction, false, false)
+                             .convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(item->grayscaleJobState(), int(GraphicsImageGenerator::Idle));
+    QCOMPARE(item->mipJobState(), int(GraphicsImageGenerator::Idle));
+    QCOMPARE(picture->hasFull(), resident);
+    const QImage shown = grey ? GraphicsImageGrayScaleGenerator::toGrayscale(noise) : noise;
+    const QImage expected
+        = shown.scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+              .convertToFormat(QImage::Format_RGB32);
+    const double difference = meanDifference(image, expected);
+    QVERIFY2(difference < 8, qPrintable(QString::number(difference)));
+    for (int y = 0; grey && y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            QVERIFY2(
+                qAbs(qRed(pixel) - qGreen(pixel)) <= 1 && qAbs(qGreen(pixel) - qBlue(pixel)) <= 1,
+                qPrintable(QStringLiteral("%1, %2").arg(x).arg(y)));
+        }
+    }
 }
 
 QTEST_MAIN(tst_ImageExporter)

@@ -5,6 +5,7 @@
 
 #include <QGraphicsView>
 #include <QPainter>
+#include <QPainterPath>
 #include <QtTest>
 
 #include <cstring>
@@ -72,6 +73,8 @@ private slots:
     void hintShowsHelpLine_data();
     void hintShowsHelpLine();
     void reducedDetailWhileShown();
+    void hiddenUnderOpaquePicture_data();
+    void hiddenUnderOpaquePicture();
 };
 
 void TestGraphicsScene::cleanup()
@@ -332,6 +335,85 @@ void TestGraphicsScene::reducedDetailWhileShown()
     view.viewport()->repaint();
     QVERIFY(!item->isShownInDetail());
     QTRY_VERIFY(picture->hasFull());
+}
+
+// How the top picture is drawn over the bottom one.
+enum TopLook { Opaque, Translucent, HalfOpacity, Rotated, Elliptical };
+
+void TestGraphicsScene::hiddenUnderOpaquePicture_data()
+{
+    QTest::addColumn<QRectF>("bottom");
+    QTest::addColumn<QRectF>("top");
+    QTest::addColumn<int>("look");
+    QTest::addColumn<bool>("shown");
+
+    // The view shows the scene from (0, 0) to (400, 300), a pixel a unit.
+    const QRectF bottom(100, 70, 200, 160);
+    const QRectF around = bottom.adjusted(-100, -120, 100, 120);
+    QTest::addRow("opaque, same size") << bottom << bottom << int(Opaque) << false;
+    QTest::addRow("opaque, larger") << bottom << around << int(Opaque) << false;
+    QTest::addRow("opaque, one column narrower")
+        << bottom << bottom.adjusted(0, 0, -1, 0) << int(Opaque) << true;
+    // Its first column is half the bottom picture's.
+    QTest::addRow("opaque, half a pixel to the right")
+        << bottom << bottom.translated(0.5, 0) << int(Opaque) << true;
+    QTest::addRow("translucent") << bottom << around << int(Translucent) << true;
+    QTest::addRow("half opacity") << bottom << around << int(HalfOpacity) << true;
+    QTest::addRow("rotated, covering all of it") << bottom << around << int(Rotated) << true;
+    QTest::addRow("elliptical crop, covering all of it")
+        << bottom << around << int(Elliptical) << true;
+    QTest::addRow("only the part in the view covered")
+        << QRectF(-100, 70, 200, 160) << QRectF(0, 70, 100, 160) << int(Opaque) << false;
+}
+
+// Pictures stacked on one spot take no memory for those underneath, and ask for none.
+void TestGraphicsScene::hiddenUnderOpaquePicture()
+{
+    QFETCH(QRectF, bottom);
+    QFETCH(QRectF, top);
+    QFETCH(int, look);
+    QFETCH(bool, shown);
+
+    GraphicsScene scene(nullptr, nullptr);
+    QGraphicsView view(&scene);
+    view.setFrameShape(QFrame::NoFrame);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setSceneRect(0, 0, 400, 300);
+    view.resize(400, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    // Full pixels that can go: decoded again from their source, drawn small from the overview.
+    const auto place = [&scene](const QRectF &rect, const QColor &colour) {
+        QImage pixels(rect.size().toSize(),
+            colour.alpha() < 255 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        pixels.fill(colour);
+        const std::shared_ptr<Picture> picture
+            = Picture::fromPixels(pixels, PictureSource::fromBytes(encoded(pixels, "png")));
+        picture->makeOverview();
+        auto *item = new GraphicsImageItem(picture, QString(), QString(), rect.center());
+        scene.addItem(item);
+        return item;
+    };
+    GraphicsImageItem *under = place(bottom, Qt::darkCyan);
+    GraphicsImageItem *over = place(top, look == Translucent ? QColor(0, 0, 255, 128) : Qt::yellow);
+    if (look == HalfOpacity) {
+        over->setOpacity(0.5);
+    } else if (look == Rotated) {
+        over->setLocalTransform(QTransform().rotate(45) * over->transform());
+    } else if (look == Elliptical) {
+        QPainterPath ellipse;
+        ellipse.addEllipse(over->boundingRect());
+        over->setCropPath(ellipse);
+    }
+
+    BudgetLimit nothing(0);
+    scene.trimPictures();
+    QCOMPARE(under->hasFullPixels(), shown);
+    QVERIFY(over->hasFullPixels());
+    // Once gone, they are loaded again only for a picture the view shows.
+    under->picture()->dropFull();
+    QCOMPARE(scene.isFullPictureWanted(under->picture().get()), shown);
 }
 
 QTEST_MAIN(TestGraphicsScene)
