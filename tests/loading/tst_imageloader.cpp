@@ -2,12 +2,15 @@
 
 #include "jobs/loadjob.h"
 #include "loading/imageloader.h"
+#include "picture/picture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 #include "scene/itembuilder.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -54,6 +57,8 @@ private slots:
     void autoDownscale_data();
     void autoDownscale();
     void loadedFilesAreDownscaled();
+    void jpegFilesTakenAsTheyStand_data();
+    void jpegFilesTakenAsTheyStand();
     void makeName_data();
     void makeName();
     void textBecomesNote_data();
@@ -231,6 +236,72 @@ void tst_ImageLoader::loadedFilesAreDownscaled()
     // The item remembers how it was reduced, so a linked file is read back the same way.
     QVERIFY(items.first()->autoDownscaled());
     QCOMPARE(items.first()->downscaleLimit(), QSize(200, 200));
+}
+
+void tst_ImageLoader::jpegFilesTakenAsTheyStand_data()
+{
+    QTest::addColumn<bool>("keepOriginals");
+    QTest::addColumn<int>("transformation");
+    QTest::addColumn<bool>("downscale");
+    QTest::addColumn<bool>("asItStands");
+
+    QTest::addRow("kept as it stands")
+        << true << int(QImageIOHandler::TransformationNone) << false << true;
+    QTest::addRow("turned upright")
+        << true << int(QImageIOHandler::TransformationRotate90) << false << false;
+    QTest::addRow("reduced") << true << int(QImageIOHandler::TransformationNone) << true << false;
+    QTest::addRow("originals not kept")
+        << false << int(QImageIOHandler::TransformationNone) << false << false;
+}
+
+// A JPEG that goes on the board as its bytes decode is not decoded in full when dropped (a drop
+// of many camera photos would fill the memory); one that is turned upright or reduced is, and
+// every way gives the pixels the toolkit's reader gives.
+void tst_ImageLoader::jpegFilesTakenAsTheyStand()
+{
+    QFETCH(bool, keepOriginals);
+    QFETCH(int, transformation);
+    QFETCH(bool, downscale);
+    QFETCH(bool, asItStands);
+
+    QImage pixels(320, 200, QImage::Format_RGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        for (int x = 0; x < pixels.width(); ++x)
+            pixels.setPixel(x, y, qRgb(x * 7 % 256, y * 3 % 256, (x + y) % 256));
+    }
+    const QString path = m_dir->filePath(QStringLiteral("photo.jpg"));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(QImageWriter(&buffer, "jpeg").write(pixels));
+    if (transformation != QImageIOHandler::TransformationNone) {
+        // An Exif segment whose one entry says: turn the picture a quarter clockwise.
+        const QByteArray tiff = QByteArray("MM\x00\x2a\x00\x00\x00\x08", 8)
+            + QByteArray("\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00", 14)
+            + QByteArray(4, '\0');
+        const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+        QByteArray segment("\xff\xe1", 2);
+        segment.append(char((body.size() + 2) >> 8)).append(char((body.size() + 2) & 0xff));
+        jpeg.insert(2, segment + body);
+    }
+    writeFile(path, jpeg);
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage expected = reader.read().convertToFormat(QImage::Format_RGB32);
+    if (downscale)
+        expected = expected.scaledToWidth(160, Qt::SmoothTransformation);
+
+    m_loader->setKeepOriginals(keepOriginals);
+    m_loader->setAutoDownscale(downscale);
+    m_loader->setAutoDownscaleMaxWidth(160);
+    m_loader->setAutoDownscaleMaxHeight(160);
+    const QList<GraphicsImageItem *> items = run(files({ "photo.jpg" }));
+    QCOMPARE(items.size(), 1);
+    GraphicsImageItem *item = items.first();
+    QCOMPARE(item->pictureSize(), expected.size());
+    QCOMPARE(item->picture()->hasFull(), !asItStands);
+    QCOMPARE(item->pixels().convertToFormat(QImage::Format_RGB32), expected);
+    QCOMPARE(!item->original().isEmpty(), asItStands);
 }
 
 void tst_ImageLoader::makeName_data()
