@@ -19,6 +19,7 @@
 
 #include "jobs/loadjob.h"
 #include "persistence/savefileloader.h"
+#include "picture/picture.h"
 #include "picture/pngdecoder.h"
 #include "platform/workpools.h"
 #include "scene/scenesnapshot.h"
@@ -181,8 +182,9 @@ int main(int argc, char **argv)
         // Every picture opens from its file with the pixels it was taken in with.
         {
             QHash<int, QImage> before;
+            // Pictures taken in as their files stand hold no pixels until asked.
             for (const ItemRecord &record : qAsConst(state.items))
-                before.insert(record.id, record.image);
+                before.insert(record.id, record.picture ? record.picture->pixels() : record.image);
             QFile in(originalPath);
             in.open(QIODevice::ReadOnly);
             LoadJob job(loader);

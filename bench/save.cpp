@@ -152,12 +152,14 @@ int main(int argc, char **argv)
         : jpegsIn(photos);
     const QList<GraphicsItem *> pictures = intakeFiles(jpegs);
     const QString pngPath = dir.filePath(QStringLiteral("png.vlk"));
-    const QString originalPath = dir.filePath(QStringLiteral("original.vlk"));
+    QString originalPath;
     QList<double> pngSaves;
     QList<double> originalSaves;
     for (int run = 0; run < 3; ++run) {
         QFile::remove(pngPath);
-        QFile::remove(originalPath);
+        // A board the user waited for is where its pictures decode from from then on: each run
+        // writes a board of its own, and none goes while the pictures live.
+        originalPath = dir.filePath(QStringLiteral("original%1.vlk").arg(run));
         double seconds = 0;
         loader.setPictureStorage(SaveFileLoader::PngOnly);
         saveOnce(loader, pngPath, QString(), pictures, &seconds);

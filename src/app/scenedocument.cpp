@@ -362,6 +362,8 @@ void SceneDocument::startSave(FileJob record, const QString &previousChecksum, b
 {
     SaveFileLoader::SceneState state = m_host.sceneState();
     state.forOlderReaders = record.options & ForOlderReaders;
+    if (!record.tempPath.isEmpty())
+        state.replacesPath = record.path;
     LoadJob *job = m_host.createJob(false);
     record.save = true;
     record.pendingOperation = std::exchange(m_pendingOperation, nullptr);

@@ -6,6 +6,7 @@
 #include "loading/loadinglog.h"
 #include "picture/decoderpool.h"
 #include "picture/picture.h"
+#include "picture/picturebudget.h"
 #include "picture/qdevilplugin.h"
 
 #include <QBuffer>
@@ -426,7 +427,11 @@ ItemRecord ImageLoader::pictureRecord(const QImage &decoded, const QByteArray &o
         item.original = original;
     item.picture = Picture::fromPixels(item.image,
         item.original.isEmpty() ? PictureSource() : PictureSource::fromBytes(item.original));
-    item.picture->makeOverview();
+    // When the budget runs short the full pixels go as soon as the picture is on the board,
+    // which needs the overview: made here, beside the decoding, rather than later on the GUI's
+    // pool one picture after another. A small drop shows its pictures first.
+    if (PictureBudget::instance().isOverLimit())
+        item.picture->makeOverview();
     return item;
 }
 

@@ -94,9 +94,9 @@ private:
     // only its overview is decoded now. A record without a picture otherwise.
     static ItemRecord jpegRecord(const QString &path, bool autoDownscale, const QSize &maxSize);
     // The record of decoded pixels as the board shows them: reduced when auto-downscale says so,
-    // in the display format, with their picture and its overview made. Any thread: files make
-    // theirs where they are decoded, so that many large pictures can be let go of as soon as
-    // they are on the board.
+    // in the display format, with their picture, and its overview when the picture budget runs
+    // short. Any thread: files make theirs where they are decoded, so that many large pictures
+    // can be let go of as soon as they are on the board.
     static ItemRecord pictureRecord(const QImage &decoded, const QByteArray &original,
         bool autoDownscale, const QSize &maxSize, bool keepOriginals);
     QImage decodeDownload(const QByteArray &body, const QString &address, QByteArray *original);

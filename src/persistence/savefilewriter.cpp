@@ -289,6 +289,15 @@ void SaveFileWriter::finish()
     if (m_sourceFile)
         sourceLock = std::make_unique<QWriteLocker>(m_sourceFile->lock());
 
+    // The board this file will be renamed over: what decodes from it must not read another
+    // file's bytes under its name.
+    if (!state.replacesPath.isEmpty()) {
+        if (const std::shared_ptr<SourceFile> replaced = SourceFile::find(state.replacesPath)) {
+            QWriteLocker replacedLock(replaced->lock());
+            moveSourcesOutOf(replaced.get(), {});
+        }
+    }
+
     // Kept blocks only stay valid where the new header ends exactly where they begin.
     if (mode == Mode::Incremental && !entries.isEmpty() && entries.first().start != HeaderEnd)
         mode = Mode::Full;
@@ -387,7 +396,7 @@ void SaveFileWriter::finish()
         fail();
         return;
     }
-    if (m_urgency == UserWaits)
+    if (m_urgency == UserWaits && state.replacesPath.isEmpty())
         pointPicturesAtFile();
     emit m_loader->checksumSaved(checksum, m_job);
     m_loader->reportFinished(m_job);
@@ -395,9 +404,13 @@ void SaveFileWriter::finish()
 
 void SaveFileWriter::moveSourcesOutOfFile(const QList<ImageRecord> &keptEntries)
 {
-    if (!m_sourceFile)
-        return;
-    for (const std::shared_ptr<Picture> &picture : m_sourceFile->pictures()) {
+    if (m_sourceFile)
+        moveSourcesOutOf(m_sourceFile.get(), keptEntries);
+}
+
+void SaveFileWriter::moveSourcesOutOf(SourceFile *file, const QList<ImageRecord> &keptEntries)
+{
+    for (const std::shared_ptr<Picture> &picture : file->pictures()) {
         const PictureSource source = picture->source();
         const bool stays = std::any_of(
             keptEntries.cbegin(), keptEntries.cend(), [&source](const ImageRecord &entry) {

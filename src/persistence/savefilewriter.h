@@ -84,6 +84,7 @@ private:
     // Pictures whose source is a block of this very file that will not stay where it is: their
     // bytes are taken into memory before anything moves. keptEntries: the blocks that stay.
     void moveSourcesOutOfFile(const QList<ImageRecord> &keptEntries);
+    static void moveSourcesOutOf(SourceFile *file, const QList<ImageRecord> &keptEntries);
     // After a save the user waited for: pictures decode from the blocks just written.
     void pointPicturesAtFile();
     bool isLinked(const QString &source) const;

@@ -21,6 +21,10 @@ struct SceneState {
     // versions before original-file blocks read, whatever the picture storage setting says.
     // Loads leave it false; nothing stores it.
     bool forOlderReaders = false;
+    // The board this save's file is renamed over once whole, when it is written beside it: the
+    // pictures that decode from that board take their bytes into memory first (the name will
+    // name another file), and none is pointed at the file written, whose name goes away.
+    QString replacesPath;
 };
 
 Q_DECLARE_METATYPE(SceneState)

@@ -98,13 +98,15 @@ private slots:
     void sameResultsWithoutMemory();
     void requestsWhileSavedAndClosed();
     void overviewsKeptWithTheirBlocks();
+    void savedBesideAndRenamedOver();
 
 private:
     // A board of pictures (JPEG originals and plain pixels) saved at path, and the pixels each
     // id shows.
     QHash<int, QImage> makeBoard(const QString &path, int storage);
     std::unique_ptr<Run> load(const QString &path, bool onDisk);
-    bool save(const QString &path, const QList<GraphicsItem *> &items, const QString &checksum);
+    bool save(const QString &path, const QList<GraphicsItem *> &items, const QString &checksum,
+        const QString &replacing = QString());
     QHash<int, QImage> pixelsById(const QList<GraphicsItem *> &items);
 
     QThread m_thread;
@@ -153,12 +155,13 @@ QHash<int, QImage> tst_PicturesOnDisk::pixelsById(const QList<GraphicsItem *> &i
     return pixels;
 }
 
-bool tst_PicturesOnDisk::save(
-    const QString &path, const QList<GraphicsItem *> &items, const QString &checksum)
+bool tst_PicturesOnDisk::save(const QString &path, const QList<GraphicsItem *> &items,
+    const QString &checksum, const QString &replacing)
 {
     Run run(m_loader);
     SceneState state;
     state.items = SceneSnapshot::take(items);
+    state.replacesPath = replacing;
     state.nextItemId = 100;
     state.sceneRect = QRectF(-500, -500, 3000, 1000);
     LoadJob *job = run.job;
@@ -374,6 +377,33 @@ void tst_PicturesOnDisk::overviewsKeptWithTheirBlocks()
     }
     QVERIFY(save(path, opened->items, m_checksum));
     QCOMPARE(storedOverviews(), stored);
+}
+
+// A script's save writes the board beside itself and renames it over the old one once whole:
+// pictures that decode from the old board must not read the new one's bytes under its name.
+void tst_PicturesOnDisk::savedBesideAndRenamedOver()
+{
+    const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
+    makeBoard(path, SaveFileLoader::OriginalFiles);
+    auto opened = load(path, true);
+    QVERIFY(opened->error.isEmpty());
+    for (GraphicsItem *item : qAsConst(opened->items))
+        m_scene->addItem(item);
+    const QHash<int, QImage> before = pixelsById(opened->items);
+    // Without the first picture every later block lies elsewhere in the new board.
+    GraphicsItem *first = takeLowestId(&opened->items);
+    m_scene->removeItem(first);
+    const QString beside = m_dir->filePath(QStringLiteral("board.vlk.part"));
+    QVERIFY(save(beside, opened->items, QString(), path));
+    QVERIFY(QFile::remove(path) && QFile::rename(beside, path));
+
+    BudgetLimit nothing(0);
+    m_scene->trimPictures();
+    QHash<int, QImage> expected = before;
+    QCOMPARE(static_cast<GraphicsImageItem *>(first)->pixels(), expected.take(first->id()));
+    QCOMPARE(pixelsById(opened->items), expected);
+    QCOMPARE(pixelsById(load(path, false)->items), expected);
+    delete first;
 }
 
 QTEST_MAIN(tst_PicturesOnDisk)
