@@ -1,6 +1,7 @@
 #include "picture/sourcefile.h"
 
 #include "picture/picture.h"
+#include "platform/platform.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,11 +13,14 @@
 
 namespace {
 
+// The file itself while it exists; its name otherwise, for a file that is not there (which
+// gives nothing to read either way).
 QString keyOf(const QString &path)
 {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    const QString identity = Platform::fileIdentity(path);
+    if (!identity.isEmpty())
+        return identity;
+    return QStringLiteral("name:") + QFileInfo(path).absoluteFilePath();
 }
 
 QMutex &registryMutex()
@@ -39,7 +43,7 @@ std::shared_ptr<SourceFile> SourceFile::forPath(const QString &path)
     QMutexLocker locker(&registryMutex());
     std::shared_ptr<SourceFile> file = registry().value(key).lock();
     if (!file) {
-        file = std::make_shared<SourceFile>(key);
+        file = std::make_shared<SourceFile>(QFileInfo(path).absoluteFilePath());
         registry().insert(key, file);
     }
     return file;
@@ -75,7 +79,10 @@ std::vector<std::shared_ptr<Picture>> SourceFile::pictures()
 
 SourceFile::SourceFile(const QString &path)
     : m_path(path)
+    , m_file(path)
 {
+    // A file that cannot be opened gives nothing to read, as one that is gone.
+    m_file.open(QIODevice::ReadOnly);
 }
 
 QByteArray SourceFile::read(qint64 start, qint64 length, bool locked, bool *busy)
@@ -93,11 +100,9 @@ QByteArray SourceFile::read(qint64 start, qint64 length, bool locked, bool *busy
         if (!locked)
             m_lock.unlock();
     });
-    // Opened for each read: the file may have been replaced since the last one, and a handle
-    // kept open would read the replaced file's blocks.
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(start))
+    QMutexLocker fileLocker(&m_fileMutex);
+    if (!m_file.isOpen() || !m_file.seek(start))
         return {};
-    QByteArray bytes = file.read(length);
+    QByteArray bytes = m_file.read(length);
     return bytes.size() == length ? bytes : QByteArray();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QMutex>
 #include <QReadWriteLock>
 #include <QString>
@@ -12,15 +13,17 @@ class Picture;
 
 // A file that pictures are decoded from again: an open board, whose blocks hold their encoded
 // pixels. Pictures read their ranges when they decode and keep nothing of the file in memory.
-// A save that rewrites the file holds the write lock while blocks may move; reading takes the
-// read lock, so no picture reads a block half moved. Thread-safe.
+// The file stays open, and is known by the file itself rather than by its name: a board moved,
+// renamed or deleted while open still gives its blocks, and one renamed over it is another
+// file. A save that rewrites the file holds the write lock while blocks may move; reading takes
+// the read lock, so no picture reads a block half moved. Thread-safe.
 class SourceFile {
 public:
     explicit SourceFile(const QString &path);
 
-    // The one object of the file at path while any picture uses it; a new one otherwise.
+    // The one object of the file now at path while any picture uses it; a new one otherwise.
     static std::shared_ptr<SourceFile> forPath(const QString &path);
-    // The one object of the file at path, or null when no picture uses it.
+    // The one object of the file now at path, or null when no picture uses it.
     static std::shared_ptr<SourceFile> find(const QString &path);
 
     // Remembers a picture whose source lies in this file, so that a save about to overwrite
@@ -40,6 +43,9 @@ public:
 
 private:
     const QString m_path;
+    // Read under m_fileMutex: one position for every reader.
+    QFile m_file;
+    QMutex m_fileMutex;
     QReadWriteLock m_lock;
     QMutex m_picturesMutex;
     std::vector<std::weak_ptr<Picture>> m_pictures;

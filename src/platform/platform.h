@@ -31,6 +31,10 @@ bool replaceFile(const QString &from, const QString &to, QString *error = nullpt
 // made, is not a folder (a link counts as not one) or belongs to another user.
 bool makePrivateDirectory(const QString &path, QString *error = nullptr);
 
+// What tells the file at path from every other one while it exists, whatever names it has or
+// gets (its device and inode); empty when there is no such file.
+QString fileIdentity(const QString &path);
+
 // Lets the pages of a read-only file mapping in [address, address + length) go from this
 // process's resident memory once read: the system keeps them in its file cache, and they come
 // back when read again. Only whole pages inside the range go.

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -128,4 +129,12 @@ void Platform::releaseMappedPages(const uchar *address, qint64 length)
     const auto end = (std::uintptr_t(address) + std::uintptr_t(length)) / pageSize * pageSize;
     if (end > start)
         ::madvise(reinterpret_cast<void *>(start), end - start, MADV_DONTNEED);
+}
+
+QString Platform::fileIdentity(const QString &path)
+{
+    struct stat info { };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino));
 }
