@@ -102,7 +102,7 @@ QList<GraphicsScene::ShownImage> GraphicsScene::shownImages() const
             const QRectF opaque = image->opaqueSceneRect();
             if (!opaque.isEmpty() && inner(opaque).isValid())
                 covered += inner(opaque);
-            const QTransform device = image->deviceTransform(view->viewportTransform());
+            const QTransform device = image->deviceTransform(toView);
             shown.append({ image,
                 QStyleOptionGraphicsItem::levelOfDetailFromTransform(
                     image->imageTransform() * device) });
