@@ -151,10 +151,10 @@ void ExportController::startImageExport(const QList<GraphicsItem *> &items,
         if (item->itemType() != GraphicsItem::ImageItemType)
             continue;
         const auto *image = static_cast<GraphicsImageItem *>(item);
-        ImageExporter::Picture picture { image->name(),
-            ImageExporter::renderItem(image, exportCropping) };
+        // Painted by the exporter, one at a time.
+        ImageExporter::Picture picture { image->name(), ItemPicture::of(image, exportCropping) };
         // An image whose file was missing has nothing to write.
-        if (!picture.image.isNull())
+        if (!picture.picture.isNull())
             pictures.append(picture);
     }
     ImageExporter::ExportSettings settings;

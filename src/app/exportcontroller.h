@@ -16,8 +16,8 @@ class QWidget;
 
 // Writes the board out as pictures, the whole scene as one image or each picture as a file of
 // its own, with or without asking where, and runs the named commands that scripts and keys
-// start. Pictures are painted here, where the scene lives; the exporter on the worker thread only
-// encodes and writes them.
+// start. A scene is painted here, where it lives; pictures of their own are painted, encoded and
+// written by the exporter on the worker thread.
 //
 // Threads: GUI thread; the exporter answers through the jobs the job controller follows.
 class ExportController : public QObject {
@@ -64,7 +64,7 @@ private:
     // A named command started from its key binding.
     void runBoundCommand(const QString &name);
     void exportImagesWithDialog(const QList<GraphicsItem *> &items);
-    // Paints the items here, on their own thread, and has the exporter write them.
+    // Has the exporter paint and write the items' pictures.
     void startImageExport(const QList<GraphicsItem *> &items, const QString &directory,
         bool exportCropping, const QString &nameOverride, int quality);
 

@@ -1,6 +1,6 @@
 #include "app/selectioncopy.h"
 
-#include "export/imageexporter.h"
+#include "export/itempicture.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -58,7 +58,7 @@ CopyPasteHandler::Copy SelectionCopy::take(GraphicsScene *scene)
         }
         if (auto *image = dynamic_cast<GraphicsImageItem *>(selected.first())) {
             // At scale 1 with its crop and flip, as the picture would be exported.
-            copy.picture = ImageExporter::renderItem(image, true);
+            copy.picture = ItemPicture::of(image, true).paint();
             return copy;
         }
     }

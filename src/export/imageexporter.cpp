@@ -3,8 +3,6 @@
 #include "export/exportlog.h"
 #include "jobs/loadjob.h"
 #include "picture/pngencoder.h"
-#include "scene/graphicsimagegrayscalegenerator.h"
-#include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 
 #include <QDir>
@@ -102,48 +100,6 @@ QImage ImageExporter::renderScene(
     return image;
 }
 
-QImage ImageExporter::renderItem(const GraphicsImageItem *item, bool cropping)
-{
-    // Decoded now when they are not in memory: an export shows every pixel.
-    const QImage source = item->pixels();
-    if (source.isNull())
-        return QImage();
-    if (!cropping)
-        return source;
-
-    const QRectF bounds = item->boundingRect();
-    const QSize size(qMax(1, qRound(bounds.width())), qMax(1, qRound(bounds.height())));
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull())
-        return image;
-    image.fill(Qt::transparent);
-
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // A crop of a scaled or rotated item keeps the scale or rotation in its image transform.
-    painter.setRenderHint(
-        QPainter::SmoothPixmapTransform, item->filter() & GraphicsImageItem::SmoothFilter);
-    const auto *scene = qobject_cast<const GraphicsScene *>(item->scene());
-    if (!scene || scene->applyOpacity())
-        painter.setOpacity(item->opacity());
-    painter.translate(size.width() / 2.0, size.height() / 2.0);
-    // Scale and rotation stay on the canvas; a mirror is part of the picture. A mirrored
-    // transform is read as the flip that leaves the smaller rotation: a vertical flip looks like
-    // a horizontal one turned by 180 degrees.
-    const QTransform full = item->fullTransform();
-    if (full.determinant() < 0)
-        painter.scale(full.m11() >= 0 ? 1 : -1, full.m11() >= 0 ? -1 : 1);
-    painter.translate(-bounds.center());
-    painter.setClipPath(item->cropPath(), Qt::IntersectClip);
-    painter.setTransform(item->imageTransform(), true);
-    if (item->filter() & GraphicsImageItem::GrayscaleFilter)
-        painter.drawImage(QPointF(0, 0), GraphicsImageGrayScaleGenerator::toGrayscale(source));
-    else
-        painter.drawImage(QPointF(0, 0), source);
-    painter.end();
-    return image;
-}
-
 QString ImageExporter::safeFileName(const QString &name)
 {
     QString safe = name;
@@ -214,7 +170,10 @@ void ImageExporter::exportItems(const QList<ImageExporter::Picture> &pictures,
         const Picture &picture = pictures.at(i);
         if (job->isCanceled())
             break;
-        if (picture.image.isNull()) {
+        QString error;
+        const QImage image = picture.picture.paint(&error);
+        if (image.isNull()) {
+            report += picture.name + QLatin1Char(':') + error + QLatin1String("<br>");
             reportProgress(job, i + 1);
             continue;
         }
@@ -225,13 +184,13 @@ void ImageExporter::exportItems(const QList<ImageExporter::Picture> &pictures,
             name = numberText;
 
         QString path = uniquePngPath(settings.path, name);
-        Written result = writeImage(picture.image, path, "png", settings.quality);
+        Written result = writeImage(image, path, "png", settings.quality);
         if (result.written) {
             ++number;
         } else if (result.deviceError) {
             // A name the file system refuses (too long, characters it rejects).
             path = uniquePngPath(settings.path, numberText);
-            result = writeImage(picture.image, path, "png", settings.quality);
+            result = writeImage(image, path, "png", settings.quality);
         }
         if (!result.written) {
             report += path + QLatin1Char(':') + result.error + QLatin1String("<br>");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/itempicture.h"
 #include "jobs/baseloader.h"
 
 #include <QImage>
@@ -8,13 +9,12 @@
 #include <QSize>
 #include <QString>
 
-class GraphicsImageItem;
 class GraphicsScene;
 
 // Writes exported pictures to disk. Lives on the loader thread and is called there by queued
-// invocation. Items and the scene are GUI-thread objects, so everything the exporter gets has
-// already been painted on the GUI thread (renderScene, renderItem): only encoding and writing
-// happen here. Each call reports through its job: started, progress, finished with an error
+// invocation. Items and the scene are GUI-thread objects: a scene export gets its image painted
+// on the GUI thread (renderScene); an image export gets each item's picture as values and paints
+// them here, one at a time, so that a board's pictures are never all in memory at once. Each call reports through its job: started, progress, finished with an error
 // heading and details, both empty on success.
 class ImageExporter : public BaseLoader {
     Q_OBJECT
@@ -32,10 +32,10 @@ public:
         int quality = 100;
     };
 
-    // One image of an image export, already painted: its name as the item knows it.
+    // One image of an image export: its name as the item knows it, and what to paint.
     struct Picture {
         QString name;
-        QImage image;
+        ItemPicture picture;
     };
 
     static constexpr int MaximumSceneSide = 20000;
@@ -47,10 +47,6 @@ public:
     // turned off while rendering unless asked for, and restored after.
     static QImage renderScene(
         GraphicsScene *scene, const QSize &size, bool background, bool borders);
-    // GUI thread. The picture of an image item as an export writes it: with cropping, the crop
-    // region at scale 1.0, upright, with its flip, filter and opacity; without, the source
-    // picture unchanged. Null for an item without a picture.
-    static QImage renderItem(const GraphicsImageItem *item, bool cropping);
 
     // A file name (without suffix) that stays inside its directory: separators and control
     // characters become "_"; names that would still not name a file of their own ("", ".",

@@ -62,8 +62,8 @@ private slots:
     void exportItemNames();
     void exportImage_data();
     void exportImage();
-    void renderItem_data();
-    void renderItem();
+    void itemPicture_data();
+    void itemPicture();
     void renderSceneSwitches_data();
     void renderSceneSwitches();
     void smoothingKept_data();
@@ -168,7 +168,7 @@ void tst_ImageExporter::exportItemNames()
 
     QList<ImageExporter::Picture> pictures;
     for (const QString &name : names)
-        pictures.append({ name, solid({ 3, 2 }, Qt::green) });
+        pictures.append({ name, ItemPicture(solid({ 3, 2 }, Qt::green)) });
     ImageExporter::ExportSettings settings;
     settings.path = directory;
     settings.nameOverride = nameOverride;
@@ -238,7 +238,7 @@ void tst_ImageExporter::exportImage()
     }
 }
 
-void tst_ImageExporter::renderItem_data()
+void tst_ImageExporter::itemPicture_data()
 {
     QTest::addColumn<int>("flip"); // 0 none, 1 horizontal, 2 vertical, 3 both
     QTest::addColumn<qreal>("rotation");
@@ -260,7 +260,7 @@ void tst_ImageExporter::renderItem_data()
         << 1 << 0.0 << true << false << QSize(40, 20) << QColor(Qt::red) << QColor(Qt::blue);
 }
 
-void tst_ImageExporter::renderItem()
+void tst_ImageExporter::itemPicture()
 {
     QFETCH(int, flip);
     QFETCH(qreal, rotation);
@@ -280,7 +280,7 @@ void tst_ImageExporter::renderItem()
     transform.rotate(rotation).scale(flip & 1 ? -3 : 3, flip & 2 ? -3 : 3);
     item.setTransform(transform);
 
-    const QImage image = ImageExporter::renderItem(&item, cropping);
+    const QImage image = ItemPicture::of(&item, cropping).paint();
     QCOMPARE(image.size(), size);
     QCOMPARE(image.pixelColor(2, size.height() / 2), left);
     QCOMPARE(image.pixelColor(size.width() - 3, size.height() / 2), right);
@@ -344,7 +344,7 @@ void tst_ImageExporter::smoothingKept()
     // at scale 1 is the picture magnified.
     item.setTransform(QTransform::fromScale(4, 4));
     item.cropTo(item.cropPath(), true);
-    const QImage image = ImageExporter::renderItem(&item, true);
+    const QImage image = ItemPicture::of(&item, true).paint();
     QCOMPARE(image.size(), QSize(160, 80));
     // Hard pixels stay red up to the middle; smoothing blends in the blue beside it.
     QCOMPARE(image.pixelColor(79, 40) == QColor(Qt::red), !smooth);
