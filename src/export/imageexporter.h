@@ -14,8 +14,9 @@ class GraphicsScene;
 // Writes exported pictures to disk. Lives on the loader thread and is called there by queued
 // invocation. Items and the scene are GUI-thread objects: a scene export gets its image painted
 // on the GUI thread (renderScene); an image export gets each item's picture as values and paints
-// them here, one at a time, so that a board's pictures are never all in memory at once. Each call reports through its job: started, progress, finished with an error
-// heading and details, both empty on success.
+// them here, one at a time, so that a board's pictures are never all in memory at once. Each call
+// reports through its job: started, progress, finished with an error heading and details, both
+// empty on success.
 class ImageExporter : public BaseLoader {
     Q_OBJECT
 

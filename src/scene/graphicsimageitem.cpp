@@ -76,14 +76,17 @@ QImage GraphicsImageItem::pixels() const
     return m_picture ? m_picture->pixels() : QImage();
 }
 
+bool GraphicsImageItem::smoothlyReduced(const GraphicsScene *graphicsScene) const
+{
+    return graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
+}
+
 int GraphicsImageItem::detailNeeded(qreal levelOfDetail) const
 {
     if (!m_picture)
         return 0;
     auto *graphicsScene = qobject_cast<GraphicsScene *>(scene());
-    const bool levelsWanted
-        = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
-    if (!levelsWanted || (m_filter & GrayscaleFilter))
+    if (!smoothlyReduced(graphicsScene) || (m_filter & GrayscaleFilter))
         return 8;
     if (levelForDetail(overviewLevels(), levelOfDetail) >= 0)
         return 0;
@@ -384,8 +387,12 @@ void GraphicsImageItem::paintPicture(
     }
     if (full.isNull()) {
         if (exact) {
-            // A rendering for export or the clipboard waits for the pixels it shows.
-            full = m_picture->pixels();
+            // A rendering for export or the clipboard waits for the pixels it shows; a picture
+            // drawn reduced decodes as little as the reduction keeps, as the screen would.
+            int got = 0;
+            full = smoothlyReduced(graphicsScene)
+                ? m_picture->decodeDetail(m_picture->detailEighthsFor(levelOfDetail), &got)
+                : m_picture->pixels();
         } else {
             if (!m_picture->hasDetail(needed))
                 graphicsScene->requestDetail(m_picture, needed);
@@ -433,7 +440,7 @@ void GraphicsImageItem::paintPicture(
     if (!grayPending) {
         // Levels are smoothed copies. A picture without smoothing shows its own pixels, hard,
         // at every zoom: the full picture, sampled without filtering, is all it draws.
-        if (graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter)) {
+        if (smoothlyReduced(graphicsScene)) {
             // Shown larger than the largest level, the full pixels are drawn: levels would only
             // take memory, and keep the full pixels alive while they are made.
             if (!m_mipJob && levelOfDetail <= qreal(Picture::LevelFactors[0]))
@@ -470,9 +477,8 @@ void GraphicsImageItem::paintExactly(
     if (m_filter & GrayscaleFilter)
         source = GraphicsImageGrayScaleGenerator::toGrayscale(full);
     // Shown small, the picture is reduced as its levels are, smoothly: a filtered stretch of the
-    // full pixels alone would alias.
-    const bool levelsWanted
-        = graphicsScene && graphicsScene->zoomQuality() == 0 && (m_filter & SmoothFilter);
+    // full pixels alone would alias. The pixels may be a reduced decode already.
+    const bool levelsWanted = smoothlyReduced(graphicsScene);
     int level = -1;
     for (int i = 0; levelsWanted && i < 3; ++i) {
         if (qreal(Picture::LevelFactors[i]) < levelOfDetail)
@@ -480,7 +486,7 @@ void GraphicsImageItem::paintExactly(
         level = i;
     }
     if (level >= 0) {
-        const QSize size = Picture::levelSize(source.size(), Picture::LevelFactors[level])
+        const QSize size = Picture::levelSize(m_picture->size(), Picture::LevelFactors[level])
                                .boundedTo(source.size());
         if (!size.isEmpty())
             source = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -112,15 +112,17 @@ public:
 
 private:
     static bool isAcceptableCrop(const QPainterPath &path);
+    // Shown small, the picture is reduced smoothly (levels, reduced decodes) rather than sampled.
+    bool smoothlyReduced(const GraphicsScene *scene) const;
     void takeJobResults();
     template<typename Job> void startJob(std::shared_ptr<Job> &job, const QImage &source);
     template<typename Job> void stopJob(std::shared_ptr<Job> &job);
     void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the best level of the overview for the given detail; false when there is none.
     bool paintOverview(QPainter *painter, qreal levelOfDetail);
-    // Draws the full pixels for an export or the clipboard, made here and now: no job starts
-    // (the pixels may have been decoded for this paint alone), and what was made for the screen
-    // before makes no difference.
+    // Draws the full pixels, or a reduced decode of them, for an export or the clipboard, made
+    // here and now: no job starts (the pixels may have been decoded for this paint alone), and
+    // what was made for the screen before makes no difference.
     void paintExactly(
         QPainter *painter, const QImage &full, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the picture's reduced detail, or the overview when it has none; true when the

@@ -356,10 +356,18 @@ void tst_ImageExporter::renderSceneExactly_data()
     QTest::addColumn<bool>("resident");
     QTest::addColumn<int>("reduction");
 
-    QTest::addRow("grey") << true << true << 1;
-    QTest::addRow("grey, decoded for the export") << true << false << 1;
-    QTest::addRow("grey at a twentieth") << true << true << 20;
-    QTest::addRow("colour at a twentieth, decoded for the export") << false << false << 20;
+    QTest::addColumn<QByteArray>("format");
+
+    QTest::addRow("grey") << true << true << 1 << QByteArray("png");
+    QTest::addRow("grey, decoded for the export") << true << false << 1 << QByteArray("png");
+    QTest::addRow("grey at a twentieth") << true << true << 20 << QByteArray("png");
+    QTest::addRow("colour at a twentieth, decoded for the export")
+        << false << false << 20 << QByteArray("png");
+    // A JPEG decodes reduced to what the export shows of it, at a small level's size.
+    QTest::addRow("JPEG at a twentieth, decoded reduced")
+        << false << false << 20 << QByteArray("jpeg");
+    QTest::addRow("grey JPEG at a twentieth, decoded reduced")
+        << true << false << 20 << QByteArray("jpeg");
 }
 
 // A board's export shows what the screen would once every job had finished, without waiting for
@@ -369,6 +377,7 @@ void tst_ImageExporter::renderSceneExactly()
     QFETCH(bool, grey);
     QFETCH(bool, resident);
     QFETCH(int, reduction);
+    QFETCH(QByteArray, format);
 
     // Red and cyan pixels at random: reduced smoothly, an even mix; sampled, a few pixels each.
     QImage noise(400, 200, QImage::Format_RGB32);
@@ -378,7 +387,7 @@ void tst_ImageExporter::renderSceneExactly()
             noise.setPixel(x, y, random.bounded(2) ? qRgb(255, 0, 0) : qRgb(0, 255, 255));
     }
     const std::shared_ptr<Picture> picture
-        = Picture::fromPixels(noise, PictureSource::fromBytes(encoded(noise, "png")));
+        = Picture::fromPixels(noise, PictureSource::fromBytes(encoded(noise, format)));
     picture->makeOverview();
     if (!resident)
         QVERIFY(picture->dropFull());
@@ -394,7 +403,9 @@ void tst_ImageExporter::renderSceneExactly()
     QCOMPARE(item->grayscaleJobState(), int(GraphicsImageGenerator::Idle));
     QCOMPARE(item->mipJobState(), int(GraphicsImageGenerator::Idle));
     QCOMPARE(picture->hasFull(), resident);
-    const QImage shown = grey ? GraphicsImageGrayScaleGenerator::toGrayscale(noise) : noise;
+    // What a full decode gives, taken after the render so as not to make the pixels resident.
+    const QImage decoded = picture->pixels();
+    const QImage shown = grey ? GraphicsImageGrayScaleGenerator::toGrayscale(decoded) : decoded;
     const QImage expected
         = shown.scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
               .convertToFormat(QImage::Format_RGB32);
