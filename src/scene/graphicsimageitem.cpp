@@ -376,8 +376,12 @@ void GraphicsImageItem::paintPicture(
 
     // A level of the overview is all a picture shown this small needs; a little larger, a
     // reduced decode of its source may serve. Grey and hard pixels are made from the full ones.
-    const bool exact = !graphicsScene || graphicsScene->rendersExactly();
-    const int needed = exact ? 8 : detailNeeded(levelOfDetail);
+    if (!graphicsScene || graphicsScene->rendersExactly()) {
+        paintExactly(painter, levelOfDetail, graphicsScene);
+        painter->restore();
+        return;
+    }
+    const int needed = detailNeeded(levelOfDetail);
     m_shownInDetail = true;
     QImage full = m_picture->full();
     if (needed == 0 && (m_mipLevels.isEmpty() || full.isNull())) {
@@ -386,34 +390,13 @@ void GraphicsImageItem::paintPicture(
         return;
     }
     if (full.isNull()) {
-        if (exact) {
-            // A rendering for export or the clipboard waits for the pixels it shows; a picture
-            // drawn reduced decodes as little as the reduction keeps, as the screen would.
-            int got = 0;
-            full = smoothlyReduced(graphicsScene)
-                ? m_picture->decodeDetail(m_picture->detailEighthsFor(levelOfDetail), &got)
-                : m_picture->pixels();
-        } else {
-            if (!m_picture->hasDetail(needed))
-                graphicsScene->requestDetail(m_picture, needed);
-            m_shownInDetail = paintDetail(painter, levelOfDetail, needed);
-            painter->restore();
-            return;
-        }
-        if (full.isNull()) {
-            m_shownInDetail = false;
-            paintOverview(painter, levelOfDetail);
-            painter->restore();
-            return;
-        }
-    } else {
-        m_picture->touch();
-    }
-    if (exact) {
-        paintExactly(painter, full, levelOfDetail, graphicsScene);
+        if (!m_picture->hasDetail(needed))
+            graphicsScene->requestDetail(m_picture, needed);
+        m_shownInDetail = paintDetail(painter, levelOfDetail, needed);
         painter->restore();
         return;
     }
+    m_picture->touch();
     if (!m_mipLevels.isEmpty() || !m_grayImage.isNull())
         PictureBudget::instance().touch(this);
     const QPixmap fullPixmap = QPixmap::fromImage(full);
@@ -471,24 +454,40 @@ void GraphicsImageItem::paintPicture(
 }
 
 void GraphicsImageItem::paintExactly(
-    QPainter *painter, const QImage &full, qreal levelOfDetail, GraphicsScene *graphicsScene)
+    QPainter *painter, qreal levelOfDetail, GraphicsScene *graphicsScene)
 {
-    QImage source = full;
-    if (m_filter & GrayscaleFilter)
-        source = GraphicsImageGrayScaleGenerator::toGrayscale(full);
     // Shown small, the picture is reduced as its levels are, smoothly: a filtered stretch of the
-    // full pixels alone would alias. The pixels may be a reduced decode already.
-    const bool levelsWanted = smoothlyReduced(graphicsScene);
+    // full pixels alone would alias.
+    const bool reduced = smoothlyReduced(graphicsScene);
     int level = -1;
-    for (int i = 0; levelsWanted && i < 3; ++i) {
+    for (int i = 0; reduced && i < 3; ++i) {
         if (qreal(Picture::LevelFactors[i]) < levelOfDetail)
             break;
         level = i;
     }
+    // Shown as small as a level of the overview, the picture is that level on any screen, and
+    // an export of a large board decodes nothing; a little larger, a reduced decode serves.
+    const QList<QPixmap> overview = overviewLevels();
+    const int held = reduced ? levelForDetail(overview, levelOfDetail) : -1;
+    QImage source;
+    int eighths = 0;
+    if (held >= 0)
+        source = overview.at(held).toImage();
+    else if (reduced)
+        source = m_picture->decodeDetail(m_picture->detailEighthsFor(levelOfDetail), &eighths);
+    else
+        source = m_picture->pixels();
+    if (source.isNull()) {
+        m_shownInDetail = false;
+        paintOverview(painter, levelOfDetail);
+        return;
+    }
+    if (m_filter & GrayscaleFilter)
+        source = GraphicsImageGrayScaleGenerator::toGrayscale(source);
     if (level >= 0) {
         const QSize size = Picture::levelSize(m_picture->size(), Picture::LevelFactors[level])
                                .boundedTo(source.size());
-        if (!size.isEmpty())
+        if (!size.isEmpty() && size != source.size())
             source = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     painter->drawImage(QRect(QPoint(0, 0), m_picture->size()), source);

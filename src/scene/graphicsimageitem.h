@@ -120,11 +120,10 @@ private:
     void paintPicture(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the best level of the overview for the given detail; false when there is none.
     bool paintOverview(QPainter *painter, qreal levelOfDetail);
-    // Draws the full pixels, or a reduced decode of them, for an export or the clipboard, made
-    // here and now: no job starts (the pixels may have been decoded for this paint alone), and
-    // what was made for the screen before makes no difference.
-    void paintExactly(
-        QPainter *painter, const QImage &full, qreal levelOfDetail, GraphicsScene *scene);
+    // Draws the picture for an export or the clipboard as a screen would show it once every job
+    // had ended, made here and now from the overview, a reduced decode or the full pixels: no
+    // job starts, and what was made for the screen before makes no difference.
+    void paintExactly(QPainter *painter, qreal levelOfDetail, GraphicsScene *scene);
     // Draws the picture's reduced detail, or the overview when it has none; true when the
     // detail held is at least eighths.
     bool paintDetail(QPainter *painter, qreal levelOfDetail, int eighths);

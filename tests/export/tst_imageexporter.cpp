@@ -363,11 +363,10 @@ void tst_ImageExporter::renderSceneExactly_data()
     QTest::addRow("grey at a twentieth") << true << true << 20 << QByteArray("png");
     QTest::addRow("colour at a twentieth, decoded for the export")
         << false << false << 20 << QByteArray("png");
-    // A JPEG decodes reduced to what the export shows of it, at a small level's size.
-    QTest::addRow("JPEG at a twentieth, decoded reduced")
-        << false << false << 20 << QByteArray("jpeg");
-    QTest::addRow("grey JPEG at a twentieth, decoded reduced")
-        << true << false << 20 << QByteArray("jpeg");
+    // Shown as small as its overview, a JPEG is its overview; larger, it decodes reduced.
+    QTest::addRow("JPEG at a twentieth") << false << false << 20 << QByteArray("jpeg");
+    QTest::addRow("grey JPEG at a third, decoded reduced")
+        << true << false << 3 << QByteArray("jpeg");
 }
 
 // A board's export shows what the screen would once every job had finished, without waiting for
