@@ -196,9 +196,11 @@ JpegDecoder::Result JpegDecoder::decodeScaled(const uchar *data, qint64 length,
 }
 
 JpegDecoder::Result JpegDecoder::decodeRegion(const uchar *data, qint64 length,
-    const QSize &expected, const QRect &region, QImage *image, QString *error)
+    const QSize &expected, const QRect &region, QImage *image, QString *error,
+    const std::atomic_bool *cancel)
 {
     Request request;
+    request.cancel = cancel;
     request.region = region.normalized() & QRect(QPoint(0, 0), expected);
     if (request.region.isEmpty()) {
         *image = QImage();

@@ -57,5 +57,6 @@ public:
     // only the block columns around it are decoded. A region outside the picture is Unsupported.
     // Otherwise as decode.
     static Result decodeRegion(const uchar *data, qint64 length, const QSize &expected,
-        const QRect &region, QImage *image, QString *error = nullptr);
+        const QRect &region, QImage *image, QString *error = nullptr,
+        const std::atomic_bool *cancel = nullptr);
 };

@@ -37,6 +37,7 @@ Picture::~Picture()
 {
     PictureBudget::instance().release(this);
     PictureBudget::instance().release(&m_detail);
+    PictureBudget::instance().release(&m_region);
     // The copy is this picture's alone.
     if (m_source.kind() == PictureSource::Kind::CacheFile)
         PictureCache::shared().remove(m_source.cachePath());
@@ -229,14 +230,17 @@ void Picture::setFull(const QImage &full)
     if (full.isNull() || full.size() != m_size)
         return;
     QImage detail;
+    QImage region;
     QMutexLocker locker(&m_mutex);
     m_full = full;
     chargeLocked();
-    // The full pixels serve every scale.
+    // The full pixels serve every scale and every part.
     takeDetailLocked(&detail);
+    takeRegionLocked(&region);
     PictureBudget::instance().release(&m_detail);
+    PictureBudget::instance().release(&m_region);
     locker.unlock();
-    // The detail's pixels go here, outside the lock.
+    // The detail's and region's pixels go here, outside the lock.
 }
 
 int Picture::detailEighthsFor(qreal levelOfDetail) const
@@ -315,6 +319,80 @@ void Picture::takeDetailLocked(QImage *into)
     into->swap(m_detail);
     m_detail = QImage();
     m_detailEighths = 0;
+}
+
+bool Picture::hasRegion(const QRect &rect) const
+{
+    QMutexLocker locker(&m_mutex);
+    return !m_full.isNull() || (!m_region.isNull() && m_regionRect.contains(rect));
+}
+
+QImage Picture::region(QRect *rect) const
+{
+    QMutexLocker locker(&m_mutex);
+    *rect = m_regionRect;
+    return m_region;
+}
+
+QImage Picture::decodeRegion(
+    const QRect &rect, QRect *got, QString *error, bool *busy, const std::atomic_bool *cancel) const
+{
+    PictureSource source;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_full.isNull()) {
+            *got = m_full.rect();
+            return m_full;
+        }
+        source = m_source;
+    }
+    QImage decoded = source.decodeRegion(rect, got, error, busy, cancel);
+    if (!decoded.isNull() && !QRect(QPoint(0, 0), m_size).contains(*got)) {
+        if (error)
+            *error = QStringLiteral("The picture's source holds a picture of another size.");
+        return {};
+    }
+    return decoded;
+}
+
+void Picture::setRegion(const QImage &pixels, const QRect &rect)
+{
+    if (rect == QRect(QPoint(0, 0), m_size)) {
+        setFull(pixels);
+        return;
+    }
+    if (pixels.isNull() || pixels.size() != rect.size()
+        || !QRect(QPoint(0, 0), m_size).contains(rect))
+        return;
+    QImage replaced;
+    QMutexLocker locker(&m_mutex);
+    if (!m_full.isNull())
+        return;
+    takeRegionLocked(&replaced);
+    m_region = pixels;
+    m_regionRect = rect;
+    const std::weak_ptr<Picture> weak = weak_from_this();
+    PictureBudget::instance().charge(
+        &m_region, qint64(pixels.width()) * pixels.height() * 4, [weak] {
+            if (const std::shared_ptr<Picture> picture = weak.lock())
+                picture->dropRegion();
+        });
+}
+
+void Picture::takeRegionLocked(QImage *into)
+{
+    into->swap(m_region);
+    m_region = QImage();
+    m_regionRect = QRect();
+}
+
+void Picture::dropRegion()
+{
+    QImage dropped;
+    QMutexLocker locker(&m_mutex);
+    takeRegionLocked(&dropped);
+    PictureBudget::instance().release(&m_region);
+    locker.unlock();
 }
 
 void Picture::dropDetail()
@@ -513,4 +591,5 @@ void Picture::touch() const
 {
     PictureBudget::instance().touch(this);
     PictureBudget::instance().touch(&m_detail);
+    PictureBudget::instance().touch(&m_region);
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QMutex>
+#include <QRect>
 #include <QSize>
 
 #include <memory>
@@ -91,6 +92,21 @@ public:
     void setDetail(const QImage &detail, int eighths);
     void dropDetail();
 
+    // A rectangle of the full pixels, for a picture far larger than what the view shows of it at
+    // full size: a JPEG decodes only the rows and block columns around it. Charged and dropped
+    // as the detail is, superseded by the full pixels.
+    // Whether the full pixels, or a region containing rect, are in memory.
+    bool hasRegion(const QRect &rect) const;
+    // The region in memory and where it lies in the full pixels, or null.
+    QImage region(QRect *rect) const;
+    // Decodes the pixels inside rect, not kept; *got says which rectangle came (the whole
+    // picture when the source decodes nothing less). Blocking; any thread.
+    QImage decodeRegion(const QRect &rect, QRect *got, QString *error = nullptr,
+        bool *busy = nullptr, const std::atomic_bool *cancel = nullptr) const;
+    // Keeps a decoded region (the whole picture: the full pixels) and charges it.
+    void setRegion(const QImage &pixels, const QRect &rect);
+    void dropRegion();
+
     QList<QImage> overview() const;
     bool hasOverview() const;
     // Makes the overview from the full pixels when it is missing. Blocking, any thread; the
@@ -117,6 +133,7 @@ public:
     // The budget's keys of the full pixels and of the reduced detail.
     const void *fullKey() const { return this; }
     const void *detailKey() const { return &m_detail; }
+    const void *regionKey() const { return &m_region; }
 
 private:
     Picture(const QSize &size, bool hasAlpha);
@@ -129,6 +146,7 @@ private:
     void chargeLocked();
     // Lets the reduced detail go; the caller releases its charge outside the lock.
     void takeDetailLocked(QImage *into);
+    void takeRegionLocked(QImage *into);
     // Pool: the overview and, for pixels without a source, a copy in the cache folder.
     void prepareToDrop();
 
@@ -139,6 +157,8 @@ private:
     QImage m_full;
     QImage m_detail;
     int m_detailEighths = 0;
+    QImage m_region;
+    QRect m_regionRect;
     QList<QImage> m_overview;
     bool m_overviewDone = false;
     bool m_unreadable = false;

@@ -10,6 +10,8 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
+
 PictureSource PictureSource::fromBytes(const QByteArray &encoded)
 {
     PictureSource source;
@@ -135,6 +137,40 @@ QImage PictureSource::decodeScaled(
     *gotEighths = 8;
     if (eighths >= 8 || !decodesScaled())
         return decode(error, busy, cancel);
+    bool partial = false;
+    QImage image = decodeJpegPart(
+        [eighths, cancel](const uchar *data, qint64 length, const QSize &size, QImage *into) {
+            return JpegDecoder::decodeScaled(data, length, size, eighths, into, nullptr, cancel);
+        },
+        &partial, error, busy, cancel);
+    if (partial)
+        *gotEighths = eighths;
+    return image;
+}
+
+QImage PictureSource::decodeRegion(const QRect &region, QRect *got, QString *error, bool *busy,
+    const std::atomic_bool *cancel) const
+{
+    bool partial = false;
+    QImage image = !decodesScaled()
+        ? decode(error, busy, cancel)
+        : decodeJpegPart(
+            [&region, cancel](const uchar *data, qint64 length, const QSize &size, QImage *into) {
+                return JpegDecoder::decodeRegion(data, length, size, region, into, nullptr, cancel);
+            },
+            &partial, error, busy, cancel);
+    // The decoder clips the region to the picture.
+    const QPoint corner = region.normalized().topLeft();
+    *got = image.isNull() ? QRect()
+        : partial ? QRect(QPoint(std::max(corner.x(), 0), std::max(corner.y(), 0)), image.size())
+                  : image.rect();
+    return image;
+}
+
+QImage PictureSource::decodeJpegPart(
+    const std::function<JpegDecoder::Result(const uchar *, qint64, const QSize &, QImage *)> &part,
+    bool *partial, QString *error, bool *busy, const std::atomic_bool *cancel) const
+{
     const QByteArray bytes = encodedBytes(error, false, busy);
     if (bytes.isEmpty())
         return {};
@@ -143,11 +179,11 @@ QImage PictureSource::decodeScaled(
     QImage image;
     // The size comes from the stream: one it could not describe is refused by the full decode.
     const JpegDecoder::Result result = size.isValid() && PngDecoder::isPlausible(size, bytes.size())
-        ? JpegDecoder::decodeScaled(data, bytes.size(), size, eighths, &image, nullptr, cancel)
+        ? part(data, bytes.size(), size, &image)
         : JpegDecoder::Result::Unsupported;
     switch (result) {
     case JpegDecoder::Result::Decoded:
-        *gotEighths = eighths;
+        *partial = true;
         return image;
     case JpegDecoder::Result::Canceled:
         return {};
@@ -155,7 +191,7 @@ QImage PictureSource::decodeScaled(
     case JpegDecoder::Result::Damaged:
         break;
     }
-    // CMYK and the like go through the toolkit's reader, which has no reduced decoding.
+    // CMYK and the like go through the toolkit's reader, which decodes nothing but the whole.
     PictureBlock::Failure failure = PictureBlock::Failure::Damaged;
     image = PictureBlock::decode(data, bytes.size(), &failure, cancel);
     if (image.isNull() && error)

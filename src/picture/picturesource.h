@@ -1,13 +1,16 @@
 #pragma once
 
+#include "picture/jpegdecoder.h"
 #include "picture/pictureblock.h"
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class SourceFile;
@@ -60,11 +63,24 @@ public:
     QImage decodeScaled(int eighths, int *gotEighths, QString *error = nullptr,
         bool *busy = nullptr, const std::atomic_bool *cancel = nullptr) const;
 
+    // Decodes the part of the pixels inside region at full size where the stream allows it
+    // (JPEG), skipping what lies above it and beside it; *got tells what was decoded: the whole
+    // picture when the source could only give the full pixels. Otherwise as decode.
+    QImage decodeRegion(const QRect &region, QRect *got, QString *error = nullptr,
+        bool *busy = nullptr, const std::atomic_bool *cancel = nullptr) const;
+
     static quint32 checksumOf(const uchar *data, qint64 length);
     // The checksum of a Bytes or FileBlock source's stream (checksumOf); 0 for others.
     quint32 checksum() const;
 
 private:
+    // A JPEG stream's pixels as part decodes them (reduced, a region), *partial then set; the
+    // full pixels when our decoder leaves the stream to the toolkit's reader or finds it damaged.
+    QImage decodeJpegPart(
+        const std::function<JpegDecoder::Result(const uchar *, qint64, const QSize &, QImage *)>
+            &part,
+        bool *partial, QString *error, bool *busy, const std::atomic_bool *cancel) const;
+
     Kind m_kind = Kind::None;
     QByteArray m_bytes;
     std::shared_ptr<SourceFile> m_file;

@@ -43,9 +43,19 @@ void FullPictureLoader::setWantedTest(std::function<bool(const Picture *)> wante
     m_wanted = std::move(wanted);
 }
 
-void FullPictureLoader::request(const std::shared_ptr<Picture> &picture, int eighths)
+namespace {
+
+bool hasWhatIsAsked(const Picture &picture, int eighths, const QRect &region)
 {
-    if (!picture || picture->hasDetail(eighths) || picture->isUnreadable()
+    return region.isValid() ? picture.hasRegion(region) : picture.hasDetail(eighths);
+}
+
+} // namespace
+
+void FullPictureLoader::request(
+    const std::shared_ptr<Picture> &picture, int eighths, const QRect &region)
+{
+    if (!picture || hasWhatIsAsked(*picture, eighths, region) || picture->isUnreadable()
         || m_decoding.contains(picture.get()))
         return;
     // Asked again while waiting: it goes to the front of the line, as the newest.
@@ -55,7 +65,7 @@ void FullPictureLoader::request(const std::shared_ptr<Picture> &picture, int eig
         m_waiting.erase(waiting);
     else
         m_busy.append(picture.get());
-    m_waiting.append({ picture, picture.get(), eighths });
+    m_waiting.append({ picture, picture.get(), eighths, region });
     // The view moved on: what it no longer shows in detail need not hold up what it shows now.
     cancelUnwanted();
     startNext();
@@ -88,7 +98,7 @@ void FullPictureLoader::startNext()
         // The newest first: what the view shows now, not what it passed on the way.
         const Waiting next = m_waiting.takeLast();
         const std::shared_ptr<Picture> picture = next.picture.lock();
-        if (!picture || picture->hasDetail(next.eighths)
+        if (!picture || hasWhatIsAsked(*picture, next.eighths, next.region)
             || (m_wanted && !m_wanted(picture.get()))) {
             m_busy.removeOne(next.key);
             continue;
@@ -97,51 +107,64 @@ void FullPictureLoader::startNext()
         const std::shared_ptr<Shared> shared = m_shared;
         const auto cancel = std::make_shared<std::atomic_bool>(false);
         m_decoding.insert(next.key, { next.picture, cancel });
-        QThreadPool::globalInstance()->start(QRunnable::create(
-            [weak = next.picture, key = next.key, wanted = next.eighths, shared, cancel] {
-                QImage pixels;
-                int eighths = 8;
-                QString error;
-                bool busy = false;
-                if (const std::shared_ptr<Picture> alive = weak.lock())
-                    pixels = alive->decodeDetail(wanted, &eighths, &error, &busy, cancel.get());
-                // Asked for again as it was, when it comes to be asked again.
-                if (pixels.isNull())
-                    eighths = wanted;
-                const bool canceled = cancel->load();
-                QMutexLocker locker(&shared->mutex);
-                if (!shared->loader)
-                    return;
-                QMetaObject::invokeMethod(
-                    shared->loader,
-                    [loader = shared->loader, key, weak, pixels, eighths, error, busy, canceled] {
-                        loader->finish(key, weak, canceled ? QImage() : pixels, eighths,
-                            busy ? QString() : error, canceled);
-                    },
-                    Qt::QueuedConnection);
-            }));
+        QThreadPool::globalInstance()->start(QRunnable::create([next, shared, cancel] {
+            Result result;
+            if (const std::shared_ptr<Picture> alive = next.picture.lock())
+                result = decode(alive.get(), next.eighths, next.region, cancel.get());
+            QMutexLocker locker(&shared->mutex);
+            if (!shared->loader)
+                return;
+            QMetaObject::invokeMethod(
+                shared->loader,
+                [loader = shared->loader, next, result] {
+                    loader->finish(next.key, next.picture, result, next.eighths, next.region);
+                },
+                Qt::QueuedConnection);
+        }));
     }
 }
 
+FullPictureLoader::Result FullPictureLoader::decode(
+    Picture *picture, int eighths, const QRect &region, const std::atomic_bool *cancel)
+{
+    Result result;
+    if (region.isValid())
+        result.pixels
+            = picture->decodeRegion(region, &result.region, &result.error, &result.busy, cancel);
+    else
+        result.pixels
+            = picture->decodeDetail(eighths, &result.eighths, &result.error, &result.busy, cancel);
+    result.canceled = cancel->load();
+    if (result.canceled)
+        result.pixels = QImage();
+    if (result.busy)
+        result.error.clear();
+    return result;
+}
+
 void FullPictureLoader::finish(const Picture *key, const std::weak_ptr<Picture> &weak,
-    const QImage &pixels, int eighths, const QString &error, bool canceled)
+    const Result &result, int askedEighths, const QRect &askedRegion)
 {
     --m_running;
     m_busy.removeOne(key);
     m_decoding.remove(key);
-    if (canceled) {
+    if (result.canceled) {
         // Asked again by the next paint that needs it.
     } else if (const std::shared_ptr<Picture> picture = weak.lock()) {
-        picture->setDetail(pixels, eighths);
-        if (pixels.isNull() && error.isEmpty()) {
-            // Its board is being saved: asked again once the save has let go of the file.
-            QTimer::singleShot(RetryMilliseconds, this, [this, weak, eighths] {
+        if (result.region.isValid())
+            picture->setRegion(result.pixels, result.region);
+        else
+            picture->setDetail(result.pixels, result.eighths);
+        if (result.pixels.isNull() && result.error.isEmpty()) {
+            // Its board is being saved: asked again, as it was, once the save has let go of the
+            // file.
+            QTimer::singleShot(RetryMilliseconds, this, [this, weak, askedEighths, askedRegion] {
                 if (const std::shared_ptr<Picture> again = weak.lock())
-                    request(again, eighths);
+                    request(again, askedEighths, askedRegion);
             });
-        } else if (pixels.isNull()) {
+        } else if (result.pixels.isNull()) {
             picture->setUnreadable(true);
-            emit failed(error);
+            emit failed(result.error);
         } else
             emit loaded();
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QObject>
+#include <QRect>
 
 #include <atomic>
 #include <functional>
@@ -26,10 +28,12 @@ public:
     // Whether a picture is still wanted when its turn comes; every picture when not set.
     void setWantedTest(std::function<bool(const Picture *)> wanted);
 
-    // Asks for detail of at least eighths (8: the full pixels, see Picture::detailEighthsFor).
-    // A picture waiting is asked for the new amount; one decoding is asked again by the next
-    // paint that still lacks detail.
-    void request(const std::shared_ptr<Picture> &picture, int eighths = 8);
+    // Asks for detail of at least eighths (8: the full pixels, see Picture::detailEighthsFor),
+    // or with a valid region for that rectangle of the full pixels (Picture::setRegion). A
+    // picture waiting is asked for the new amount; one decoding is asked again by the next paint
+    // that still lacks detail.
+    void request(
+        const std::shared_ptr<Picture> &picture, int eighths = 8, const QRect &region = {});
     int pendingCount() const { return int(m_waiting.size()) + m_running; }
     // Drops every request still waiting.
     void cancelAll();
@@ -43,8 +47,20 @@ signals:
 private:
     struct Shared;
     void startNext();
-    void finish(const Picture *key, const std::weak_ptr<Picture> &picture, const QImage &pixels,
-        int eighths, const QString &error, bool canceled);
+    struct Result {
+        QImage pixels;
+        int eighths = 8;
+        // Valid for a region.
+        QRect region;
+        QString error;
+        bool busy = false;
+        bool canceled = false;
+    };
+    // Pool: decodes what was asked for.
+    static Result decode(
+        Picture *picture, int eighths, const QRect &region, const std::atomic_bool *cancel);
+    void finish(const Picture *key, const std::weak_ptr<Picture> &picture, const Result &result,
+        int askedEighths, const QRect &askedRegion);
     // Stops the decodings under way whose pictures are no longer wanted.
     void cancelUnwanted();
 
@@ -53,6 +69,7 @@ private:
         // Only compared: the picture may be gone.
         const Picture *key;
         int eighths;
+        QRect region;
     };
 
     std::shared_ptr<Shared> m_shared;

@@ -95,7 +95,51 @@ int GraphicsImageItem::detailNeeded(qreal levelOfDetail) const
 
 bool GraphicsImageItem::needsMoreDetail(qreal levelOfDetail) const
 {
-    return m_picture && !m_picture->hasDetail(detailNeeded(levelOfDetail));
+    if (!m_picture)
+        return false;
+    const int needed = detailNeeded(levelOfDetail);
+    // Shown large, a region of the full pixels around the part the last paint showed may serve.
+    if (needed == 8 && m_visiblePixels.isValid())
+        return !m_picture->hasRegion(m_visiblePixels);
+    return !m_picture->hasDetail(needed);
+}
+
+QRect GraphicsImageItem::visiblePixels(const QPainter *painter, QRect *wanted) const
+{
+    const QRect whole(QPoint(0, 0), m_picture->size());
+    bool invertible = false;
+    const QTransform toPicture = painter->transform().inverted(&invertible);
+    const QPaintDevice *device = painter->device();
+    if (!invertible || !device)
+        return {};
+    const QRect visible
+        = toPicture.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect()
+        & whole;
+    if (visible.isEmpty())
+        return {};
+    // Half the visible size again on every side: the view pans that far before it asks again.
+    *wanted = visible.adjusted(-visible.width() / 2, -visible.height() / 2, visible.width() / 2,
+                  visible.height() / 2)
+        & whole;
+    // Most of the picture: the full pixels cost little more, and serve wherever the view goes.
+    if (qint64(wanted->width()) * wanted->height() * 2 > qint64(whole.width()) * whole.height())
+        return {};
+    return visible;
+}
+
+bool GraphicsImageItem::paintRegion(QPainter *painter, qreal levelOfDetail)
+{
+    QRect rect;
+    const QImage region = m_picture->region(&rect);
+    const bool covered = !region.isNull() && rect.contains(m_visiblePixels);
+    // Until the region comes, and around a region the view has moved beyond.
+    if (!covered)
+        paintDetail(painter, levelOfDetail, 8);
+    if (!region.isNull()) {
+        m_picture->touch();
+        painter->drawImage(rect, region);
+    }
+    return covered;
 }
 
 QRectF GraphicsImageItem::opaqueSceneRect() const
@@ -390,9 +434,19 @@ void GraphicsImageItem::paintPicture(
         return;
     }
     if (full.isNull()) {
-        if (!m_picture->hasDetail(needed))
-            graphicsScene->requestDetail(m_picture, needed);
-        m_shownInDetail = paintDetail(painter, levelOfDetail, needed);
+        QRect wanted;
+        m_visiblePixels = needed == 8 && !(m_filter & GrayscaleFilter)
+            ? visiblePixels(painter, &wanted)
+            : QRect();
+        if (m_visiblePixels.isValid()) {
+            if (!m_picture->hasRegion(m_visiblePixels))
+                graphicsScene->requestDetail(m_picture, 8, wanted);
+            m_shownInDetail = paintRegion(painter, levelOfDetail);
+        } else {
+            if (!m_picture->hasDetail(needed))
+                graphicsScene->requestDetail(m_picture, needed);
+            m_shownInDetail = paintDetail(painter, levelOfDetail, needed);
+        }
         painter->restore();
         return;
     }

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QTransform>
@@ -127,6 +128,13 @@ private:
     // Draws the picture's reduced detail, or the overview when it has none; true when the
     // detail held is at least eighths.
     bool paintDetail(QPainter *painter, qreal levelOfDetail, int eighths);
+    // The rectangle of the full pixels the painter shows of the picture, when a region of them
+    // is worth decoding instead of the whole (it is small beside the picture); invalid
+    // otherwise. wanted: the region to decode, with room around what is shown.
+    QRect visiblePixels(const QPainter *painter, QRect *wanted) const;
+    // Draws the region of the full pixels held over the best detail held; true when it covers
+    // what is shown.
+    bool paintRegion(QPainter *painter, qreal levelOfDetail);
     QList<QPixmap> overviewLevels() const;
     // Charges the derived caches to the budget, or releases them when there are none.
     void chargeDerived();
@@ -152,6 +160,8 @@ private:
     bool m_autoDownscaled = false;
     QSize m_downscaleLimit;
     bool m_shownInDetail = false;
+    // What the last paint showed of the full pixels, when it drew a region of them.
+    QRect m_visiblePixels;
 };
 
 Q_DECLARE_METATYPE(GraphicsImageItem *)

@@ -56,9 +56,10 @@ QList<GraphicsImageItem *> GraphicsScene::missingImages() const
     return missing;
 }
 
-void GraphicsScene::requestDetail(const std::shared_ptr<Picture> &picture, int eighths)
+void GraphicsScene::requestDetail(
+    const std::shared_ptr<Picture> &picture, int eighths, const QRect &region)
 {
-    m_fullPictures->request(picture, eighths);
+    m_fullPictures->request(picture, eighths, region);
 }
 
 void GraphicsScene::schedulePictureTrim()
@@ -121,6 +122,7 @@ QSet<const void *> GraphicsScene::onScreenKeys() const
         if (picture && shown.image->detailNeeded(shown.levelOfDetail) > 0) {
             keys.insert(picture->fullKey());
             keys.insert(picture->detailKey());
+            keys.insert(picture->regionKey());
         }
     }
     return keys;

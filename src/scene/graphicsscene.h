@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSet>
 #include <QString>
 
@@ -91,8 +92,10 @@ public:
     bool rendersExactly() const { return m_rendersExactly; }
     void setRendersExactly(bool exactly) { m_rendersExactly = exactly; }
     // A picture that is shown in more detail than its overview has: eighths of its full size
-    // (8: the full pixels); repaints when they came.
-    void requestDetail(const std::shared_ptr<Picture> &picture, int eighths);
+    // (8: the full pixels), or with a valid region that rectangle of its full pixels; repaints
+    // when they came.
+    void requestDetail(
+        const std::shared_ptr<Picture> &picture, int eighths, const QRect &region = {});
     FullPictureLoader *fullPictureLoader() const { return m_fullPictures; }
     // Gives memory back to the picture budget once the current work is done: what is on screen
     // in any view stays.

@@ -76,6 +76,8 @@ private slots:
     void sharedPixelsShareOnePicture();
     void reducedDetail_data();
     void reducedDetail();
+    void regionOfTheFullPixels_data();
+    void regionOfTheFullPixels();
     void detailForZoom_data();
     void detailForZoom();
     void storedOverviewServesItsBlockOnly_data();
@@ -316,6 +318,66 @@ void tst_Picture::reducedDetail()
     QVERIFY(picture->detail(&held).isNull());
     QCOMPARE(held, 0);
     QVERIFY(!budget.contains(picture->detailKey()));
+}
+
+void tst_Picture::regionOfTheFullPixels_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QRect>("asked");
+    QTest::addColumn<QRect>("expected");
+
+    const QRect inside(37, 21, 90, 40);
+    for (const char *kind : { "jpeg block", "grey jpeg block", "original" })
+        QTest::addRow("%s", kind) << kind << inside << inside;
+    QTest::addRow("clipped to the picture")
+        << "jpeg block" << QRect(150, -10, 100, 50) << QRect(150, 0, 53, 40);
+    // Their decoders decode the whole or nothing: the full pixels come instead.
+    const QRect whole(0, 0, 203, 97);
+    QTest::addRow("png block") << "png block" << inside << whole;
+    QTest::addRow("cmyk jpeg block") << "cmyk jpeg block" << inside << whole;
+}
+
+void tst_Picture::regionOfTheFullPixels()
+{
+    QFETCH(QString, kind);
+    QFETCH(QRect, asked);
+    QFETCH(QRect, expected);
+
+    QTemporaryDir dir;
+    const std::shared_ptr<Picture> picture
+        = pictureOf(kind, photoLike(203, 97), dir.filePath("board"));
+    QVERIFY(picture);
+    picture->makeOverview();
+    picture->dropFull();
+    const QImage full = picture->pixels();
+
+    QRect got;
+    QString error;
+    const QImage region = picture->decodeRegion(asked, &got, &error);
+    QVERIFY2(!region.isNull(), qPrintable(error));
+    QCOMPARE(got, expected);
+    QVERIFY(sameBytes(region, full.copy(got)));
+
+    picture->setRegion(region, got);
+    QCOMPARE(picture->hasFull(), got == full.rect());
+    QVERIFY(picture->hasRegion(got.adjusted(1, 1, -1, -1)));
+    if (picture->hasFull())
+        return;
+    PictureBudget &budget = PictureBudget::instance();
+    QVERIFY(budget.contains(picture->regionKey()));
+    QVERIFY(!picture->hasRegion(got.adjusted(-1, 0, 0, 0) | QRect(0, 0, 1, 1)));
+    // Pixels that are not the rectangle's size are no region of it.
+    picture->dropRegion();
+    QVERIFY(!budget.contains(picture->regionKey()));
+    picture->setRegion(region, got.adjusted(0, 0, 1, 0));
+    QVERIFY(!picture->hasRegion(got));
+    // The full pixels serve every part: the region goes when they come.
+    picture->setRegion(region, got);
+    picture->setFull(full);
+    QRect held;
+    QVERIFY(picture->region(&held).isNull());
+    QVERIFY(!budget.contains(picture->regionKey()));
+    QVERIFY(picture->hasRegion(got));
 }
 
 void tst_Picture::detailForZoom_data()

@@ -290,12 +290,16 @@ void TestGraphicsScene::hintShowsHelpLine()
 }
 
 // A board's JPEG shown at half its size is drawn from a decode at half its size, kept for as long
-// as it is shown; the full pixels come only for 1:1.
+// as it is shown; the full pixels come only for 1:1, and only the part in view and around it when
+// the picture is far larger than the view.
 void TestGraphicsScene::reducedDetailWhileShown()
 {
     QTemporaryDir dir;
     QImage pixels(400, 300, QImage::Format_RGB32);
-    pixels.fill(Qt::darkCyan);
+    for (int y = 0; y < pixels.height(); ++y) {
+        for (int x = 0; x < pixels.width(); ++x)
+            pixels.setPixel(x, y, qRgb(x * 255 / 400, y * 255 / 300, 128));
+    }
     const std::shared_ptr<Picture> picture
         = pictureInFile(dir.filePath("board"), encoded(pixels, "jpeg"));
     QVERIFY(picture);
@@ -335,6 +339,21 @@ void TestGraphicsScene::reducedDetailWhileShown()
     view.viewport()->repaint();
     QVERIFY(!item->isShownInDetail());
     QTRY_VERIFY(picture->hasFull());
+
+    view.resize(120, 90);
+    QVERIFY(picture->dropFull());
+    view.centerOn(item);
+    view.viewport()->repaint();
+    QTRY_VERIFY(item->isShownInDetail());
+    QVERIFY(!picture->hasFull());
+    QRect region;
+    QVERIFY(!picture->region(&region).isNull());
+    QVERIFY2(region.width() < 300 && region.height() < 200,
+        qPrintable(QStringLiteral("%1 x %2").arg(region.width()).arg(region.height())));
+    // Drawn where the full pixels would be.
+    const QImage fromRegion = view.viewport()->grab().toImage();
+    picture->setFull(picture->pixels());
+    QCOMPARE(view.viewport()->grab().toImage(), fromRegion);
 }
 
 // How the top picture is drawn over the bottom one.
