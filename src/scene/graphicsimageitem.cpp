@@ -439,8 +439,12 @@ void GraphicsImageItem::paintPicture(
             ? visiblePixels(painter, &wanted)
             : QRect();
         if (m_visiblePixels.isValid()) {
+            QRect held;
+            // Moved beyond the part decoded, the view is going about the picture: the full
+            // pixels serve wherever it goes, where a region would be decoded at every step.
             if (!m_picture->hasRegion(m_visiblePixels))
-                graphicsScene->requestDetail(m_picture, 8, wanted);
+                graphicsScene->requestDetail(
+                    m_picture, 8, m_picture->region(&held).isNull() ? wanted : QRect());
             m_shownInDetail = paintRegion(painter, levelOfDetail);
         } else {
             if (!m_picture->hasDetail(needed))
