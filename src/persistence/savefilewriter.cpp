@@ -115,8 +115,8 @@ QList<ItemRecord> SaveFileWriter::withStoredOverviews(QList<ItemRecord> records)
                 kind = source.blockKind();
                 checksum = source.checksum();
             }
-            // Other blocks decode in full when opened, which makes their overview anyway.
-            if (kind != PictureBlock::Kind::Jpeg)
+            // A WebP block decodes in full when opened, which makes its overview anyway.
+            if (kind != PictureBlock::Kind::Jpeg && kind != PictureBlock::Kind::Png)
                 continue;
             record.overview = record.picture->storedOverview();
             record.overviewChecksum = checksum;

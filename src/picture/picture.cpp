@@ -112,28 +112,40 @@ std::shared_ptr<Picture> Picture::fromJpeg(const uchar *data, qint64 length, Pic
     if (sizes.isEmpty() || PictureBlock::streamLength(data, length) <= 0
         || !PngDecoder::isPlausible(size, length))
         return nullptr;
-    QImage smallest;
     // A copy kept beside the block is trusted only for the bytes it was made from.
-    const bool storedServes = !stored.isEmpty() && storedMatches
-        && JpegDecoder::decode(reinterpret_cast<const uchar *>(stored.constData()), stored.size(),
-               sizes.last(), &smallest)
-            == JpegDecoder::Result::Decoded;
-    QImage reduced;
-    if (!storedServes) {
-        if (JpegDecoder::decodeScaled(
-                data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
-            != JpegDecoder::Result::Decoded)
-            return nullptr;
-        smallest = levelsFrom(reduced, { sizes.last() }).constFirst();
+    if (storedMatches) {
+        if (std::shared_ptr<Picture> picture = fromStoredOverview(size, source, stored))
+            return picture;
     }
+    QImage reduced;
+    if (JpegDecoder::decodeScaled(
+            data, length, size, JpegDecoder::eighthsFor(size, sizes.last()), &reduced)
+        != JpegDecoder::Result::Decoded)
+        return nullptr;
+    QList<QImage> levels;
+    while (levels.size() < sizes.size() - 1)
+        levels.append(QImage());
+    levels.append(levelsFrom(reduced, { sizes.last() }).constFirst());
+    return fromSource(std::move(source), size, false, std::move(levels));
+}
+
+std::shared_ptr<Picture> Picture::fromStoredOverview(
+    const QSize &size, const PictureSource &source, const QByteArray &stored)
+{
+    const QList<QSize> sizes = overviewSizes(size);
+    QImage smallest;
+    if (stored.isEmpty() || sizes.isEmpty()
+        || JpegDecoder::decode(reinterpret_cast<const uchar *>(stored.constData()), stored.size(),
+               sizes.last(), &smallest)
+            != JpegDecoder::Result::Decoded)
+        return nullptr;
     QList<QImage> levels;
     while (levels.size() < sizes.size() - 1)
         levels.append(QImage());
     levels.append(smallest);
-    std::shared_ptr<Picture> picture
-        = fromSource(std::move(source), size, false, std::move(levels));
-    if (storedServes)
-        picture->m_storedOverview = stored;
+    // Only opaque pictures have an overview kept for them.
+    std::shared_ptr<Picture> picture = fromSource(source, size, false, std::move(levels));
+    picture->m_storedOverview = stored;
     return picture;
 }
 
@@ -157,6 +169,15 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
         if (std::shared_ptr<Picture> picture
             = fromJpeg(data, length, source, stored, storedChecksum == checksum))
             return picture;
+    } else if (kind == PictureBlock::Kind::Png && storedChecksum == checksum) {
+        // Its size from its header, its overview from beside it: nothing is decoded. A PNG has
+        // no reduced decoding, so anything larger than the overview takes the full pixels.
+        const QSize size = PictureBlock::declaredSize(data, length);
+        if (size.isValid() && PngDecoder::isPlausible(size, length)
+            && PictureBlock::streamLength(data, length) > 0) {
+            if (std::shared_ptr<Picture> picture = fromStoredOverview(size, source, stored))
+                return picture;
+        }
     }
     const QImage full = PictureBlock::decode(data, length, failure);
     if (full.isNull())

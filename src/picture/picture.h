@@ -141,6 +141,10 @@ private:
     // was made from these bytes; null when the reduced decoding cannot read the stream.
     static std::shared_ptr<Picture> fromJpeg(const uchar *data, qint64 length, PictureSource source,
         const QByteArray &stored = {}, bool storedMatches = false);
+    // A picture of the given size whose overview is its smallest level as a board kept it
+    // (storedOverview), or null when that does not decode to the level's size.
+    static std::shared_ptr<Picture> fromStoredOverview(
+        const QSize &size, const PictureSource &source, const QByteArray &stored);
     // Each size scaled from the one before, starting from current.
     static QList<QImage> levelsFrom(QImage current, const QList<QSize> &sizes);
     void chargeLocked();
