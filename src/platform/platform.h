@@ -20,6 +20,8 @@ QString windowSystemName();
 
 // Writes the file's data and size to the disk before returning.
 bool syncFile(const QString &path, QString *error = nullptr);
+// The same for a file this process holds open, by its descriptor (QFileDevice::handle()).
+bool syncOpenFile(int handle, QString *error = nullptr);
 // Writes the folder's entries (a rename in it) to the disk before returning.
 bool syncDirectory(const QString &path, QString *error = nullptr);
 // Renames from to to in one step, replacing to: whoever opens to sees the old file or the new

@@ -54,6 +54,11 @@ bool syncFile(const QString &path, QString *error)
     return syncPath(path, O_RDONLY, error);
 }
 
+bool syncOpenFile(int handle, QString *error)
+{
+    return ::fsync(handle) == 0 || fail(error);
+}
+
 bool syncDirectory(const QString &path, QString *error)
 {
     return syncPath(path, O_RDONLY | O_DIRECTORY, error);
