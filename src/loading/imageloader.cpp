@@ -10,6 +10,7 @@
 #include "picture/qdevilplugin.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFuture>
@@ -54,6 +55,9 @@ struct ImageLoader::LoadState {
     QStringList files;
     bool filesListed = false;
     QStringList notFound;
+    // Pictures refused as too large, each "path: why". Files that are no pictures at all go
+    // unmentioned, as in a folder full of other files.
+    QStringList refused;
     QString message;
 };
 
@@ -204,7 +208,13 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
         if (loaded)
             break;
     }
-    reportFinished(job, state.message, state.notFound.join(QLatin1String("\n\n")));
+    QString message = state.message;
+    if (!state.refused.isEmpty()) {
+        message = state.notFound.isEmpty()
+            ? tr("Some pictures are too large to load.")
+            : tr("Could not find some files, and some pictures are too large to load.");
+    }
+    reportFinished(job, message, (state.notFound + state.refused).join(QLatin1String("\n\n")));
 }
 
 ImageLoader::Outcome ImageLoader::loadLocalFiles(LoadState &state)
@@ -304,6 +314,11 @@ bool ImageLoader::loadFiles(
         if (file.result.code == LoadImageResult::Loaded) {
             loaded |= makeImageItem(std::move(file.item), state.source.position,
                 sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job);
+        } else if (file.result.code == LoadImageResult::Refused) {
+            qCWarning(
+                lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
+            state.refused.append(
+                QDir::toNativeSeparators(path) + QLatin1String(": ") + file.result.message);
         } else {
             qCDebug(lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
         }
@@ -446,9 +461,11 @@ ItemRecord ImageLoader::jpegRecord(const QString &path, bool autoDownscale, cons
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "jpeg");
     const QSize size = reader.size();
-    // Pixels turned upright or reduced are no longer what the bytes decode to.
+    // Pixels turned upright or reduced are no longer what the bytes decode to. A picture too
+    // large to be had is refused by the decoder, with the reason.
     if (!reader.canRead() || reader.transformation() != QImageIOHandler::TransformationNone
-        || PictureFile::wouldDownscale(size, autoDownscale, maxSize))
+        || PictureFile::wouldDownscale(size, autoDownscale, maxSize)
+        || PictureFile::checkSize(size).code != PictureFile::LoadResult::Loaded)
         return item;
     buffer.close();
     item.picture = Picture::fromJpegFile(bytes);
