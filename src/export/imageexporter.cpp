@@ -198,8 +198,12 @@ void ImageExporter::exportImage(
     if (!result.written) {
         qCWarning(lcExport, "ImageExporter: could not write %s: %s", qUtf8Printable(settings.path),
             qUtf8Printable(result.error));
+        // The file is named where the disk failed; an image that cannot be encoded keeps the
+        // toolkit writer's words alone, which scripts look for.
         reportFinished(job, tr("Failed to export image."),
-            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(settings.path), result.error));
+            result.deviceError ? QStringLiteral("%1: %2").arg(
+                QDir::toNativeSeparators(settings.path), result.error)
+                               : result.error);
         return;
     }
     reportFinished(job);
