@@ -21,6 +21,7 @@
 #include <QtConcurrent>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -55,9 +56,6 @@ struct ImageLoader::LoadState {
     QStringList files;
     bool filesListed = false;
     QStringList notFound;
-    // Pictures refused as too large, each "path: why". Files that are no pictures at all go
-    // unmentioned, as in a folder full of other files.
-    QStringList refused;
     QString message;
 };
 
@@ -145,6 +143,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
     LoadState state;
     state.job = job;
     state.source = source;
+    m_refused.clear();
     for (const QUrl &url : source.urls) {
         if (url.isLocalFile())
             state.localUrls.append(url);
@@ -187,6 +186,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
                         false, QSize(), &image, m_keepOriginals ? &original : nullptr);
                 if (result.code != LoadImageResult::Loaded)
                     qCDebug(lcLoading, "Dropped picture: %s", qUtf8Printable(result.message));
+                noteRefused(tr("The dropped or pasted picture"), result);
             }
             const QString sourcePath
                 = source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html);
@@ -209,12 +209,13 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
             break;
     }
     QString message = state.message;
-    if (!state.refused.isEmpty()) {
+    if (!m_refused.isEmpty()) {
         message = state.notFound.isEmpty()
             ? tr("Some pictures are too large to load.")
             : tr("Could not find some files, and some pictures are too large to load.");
     }
-    reportFinished(job, message, (state.notFound + state.refused).join(QLatin1String("\n\n")));
+    reportFinished(
+        job, message, (state.notFound + std::exchange(m_refused, {})).join(QLatin1String("\n\n")));
 }
 
 ImageLoader::Outcome ImageLoader::loadLocalFiles(LoadState &state)
@@ -317,8 +318,7 @@ bool ImageLoader::loadFiles(
         } else if (file.result.code == LoadImageResult::Refused) {
             qCWarning(
                 lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
-            state.refused.append(
-                QDir::toNativeSeparators(path) + QLatin1String(": ") + file.result.message);
+            noteRefused(QDir::toNativeSeparators(path), file.result);
         } else {
             qCDebug(lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
         }
@@ -413,7 +413,14 @@ QImage ImageLoader::decodeDownload(
         body, hint, false, QSize(), &image, m_keepOriginals ? original : nullptr);
     if (result.code != LoadImageResult::Loaded)
         qCDebug(lcLoading, "%s: %s", qUtf8Printable(address), qUtf8Printable(result.message));
+    noteRefused(address, result);
     return image;
+}
+
+void ImageLoader::noteRefused(const QString &what, const LoadImageResult &result)
+{
+    if (result.code == LoadImageResult::Refused)
+        m_refused.append(what + QLatin1String(": ") + result.message);
 }
 
 bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
