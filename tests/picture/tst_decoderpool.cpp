@@ -3,6 +3,7 @@
 #include "picture/decoderpool.h"
 #include "picture/imagedecoder.h"
 #include "picture/qdevilplugin.h"
+#include "picturetesting.h"
 #include "platform/decoderprotocol.h"
 #include "scene/itemrecord.h"
 
@@ -219,37 +220,6 @@ DecoderProtocol::Reply pixelsReply(int width, int height, int bytesPerLine)
     reply.format = QImage::Format_RGB32;
     reply.regionSize = quint64(bytesPerLine) * quint64(height);
     return reply;
-}
-
-quint32 crc32(const QByteArray &data)
-{
-    quint32 crc = 0xffffffffu;
-    for (const char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-// The header of an 8-bit RGBA PNG of this size, and a few rows of its data.
-QByteArray hugePng(quint32 width, quint32 height)
-{
-    const auto chunk = [](const QByteArray &type, const QByteArray &body) {
-        QByteArray data;
-        appendBe(data, quint32(body.size()), 4);
-        data += type + body;
-        appendBe(data, crc32(type + body), 4);
-        return data;
-    };
-    QByteArray header;
-    appendBe(header, width, 4);
-    appendBe(header, height, 4);
-    header += QByteArray::fromHex("0806000000");
-    // Deflated zero rows: what a decompression bomb holds, a thousand to one.
-    const QByteArray rows = qCompress(QByteArray(4 * (1 + 4 * int(width)), '\0')).mid(4);
-    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", rows)
-        + chunk("IEND", QByteArray());
 }
 
 // An uncompressed grey TIFF of this size with one strip of 16 bytes.
