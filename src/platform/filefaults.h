@@ -9,9 +9,9 @@
 // It works below the toolkit, on the system calls themselves (write, writev, pwrite, rename,
 // renameat, renameat2, fsync, fdatasync): the program keeps calling QFile, QSaveFile and its own
 // Platform functions as it does for users, and a QFile's flush fails the way a real one does,
-// in the write that empties its buffer. The calls are replaced only in executables that use this
-// class: the program itself never refers to it, so its object file is never linked into it.
-// Unarmed, each call costs one atomic load on top of the real one.
+// in the write that empties its buffer. It is a library of its own (velkora_filefaults) that only
+// those tests link: the program never has it. Unarmed, each call costs one atomic load on top of
+// the real one.
 //
 // Threads: arm and disarm while no file work of the folder runs (before a job starts, after it
 // has ended); the counts may be read at any time. Calls of other folders pass untouched.
