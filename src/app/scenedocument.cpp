@@ -10,6 +10,7 @@
 #include "settings/versionnumber.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -487,8 +488,14 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
     // Never leave less than there was: the backup is a copy of the file before this save, and a
     // file that did not exist before holds nothing worth keeping.
     if (info.backupMade) {
-        QFile::remove(info.path);
-        QFile::rename(backup, info.path);
+        // In one step: were the backup only renamed after the board had been deleted, a rename
+        // that fails would leave no board under its name.
+        QString error;
+        if (!Platform::replaceFile(backup, info.path, &error)) {
+            details += QLatin1String("<br><br>")
+                + tr("The board before this save could not be put back (%1); it is kept in %2.")
+                      .arg(error, QDir::toNativeSeparators(backup));
+        }
     } else if (!info.targetExisted) {
         QFile::remove(info.path);
     }
@@ -498,10 +505,11 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
 
 bool SceneDocument::replaceWithTemporary(const FileJob &info, QString *details)
 {
-    // The data must be on disk before the name points at it, or a crash right after the rename
-    // could leave an empty board under the old name.
-    if (!Platform::syncFile(info.tempPath, details)
-        || !Platform::replaceFile(info.tempPath, info.path, details)) {
+    // The writer has put the data on the disk before it reported success: a crash right after
+    // the rename cannot leave an empty board under the old name.
+    QString error;
+    if (!Platform::replaceFile(info.tempPath, info.path, &error)) {
+        *details = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(info.path), error);
         return false;
     }
     QString folderError;

@@ -3,20 +3,23 @@
 #include "export/exportlog.h"
 #include "jobs/loadjob.h"
 #include "picture/pngencoder.h"
+#include "platform/platform.h"
 #include "scene/graphicsscene.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 
 namespace {
 
 struct Written {
     bool written = false;
-    // The file could not be created or written, as opposed to the image not being encodable.
+    // The file could not be created or written, as opposed to the image not being encodable;
+    // nameRefused: because the file system refused its name.
     bool deviceError = false;
+    bool nameRefused = false;
     QString error;
 };
 
@@ -31,26 +34,30 @@ int pngDeflateLevel(int quality)
 }
 
 // PNG files come from our encoder, several times faster than the toolkit's writer; the toolkit
-// writes every other format, with the quality as given.
+// writes every other format, with the quality as given. Either is encoded in memory first and
+// then replaces the file in one step: a failing disk leaves the file that was there, whole.
 Written writeImage(const QImage &image, const QString &path, const QByteArray &format, int quality)
 {
+    QByteArray bytes;
     if (format.compare("png", Qt::CaseInsensitive) != 0) {
-        QImageWriter writer(path, format);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
         writer.setQuality(quality);
-        const bool written = writer.write(image);
-        return { written, writer.error() == QImageWriter::DeviceError, writer.errorString() };
+        if (!writer.write(image))
+            return { false, false, false, writer.errorString() };
+    } else {
+        // The toolkit writer's words for it, which scripts may look for.
+        if (image.isNull())
+            return { false, false, false, QStringLiteral("Image is empty") };
+        QString error;
+        if (!PngEncoder::encode(image, pngDeflateLevel(quality), &bytes, &error))
+            return { false, false, false, error };
     }
-    // The toolkit writer's words for it, which scripts may look for.
-    if (image.isNull())
-        return { false, false, QStringLiteral("Image is empty") };
-    QByteArray png;
-    QString error;
-    if (!PngEncoder::encode(image, pngDeflateLevel(quality), &png, &error))
-        return { false, false, error };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit())
-        return { false, true, file.errorString() };
-    return { true, false, QString() };
+    Written result;
+    result.written = Platform::writeFileAtomically(path, bytes, &result.error, &result.nameRefused);
+    result.deviceError = !result.written;
+    return result;
 }
 
 } // namespace
@@ -147,7 +154,12 @@ void ImageExporter::exportImage(
     if (!result.written) {
         qCWarning(lcExport, "ImageExporter: could not write %s: %s", qUtf8Printable(settings.path),
             qUtf8Printable(result.error));
-        reportFinished(job, tr("Failed to export image."), result.error);
+        // The file is named where the disk failed; an image that cannot be encoded keeps the
+        // toolkit writer's words alone, which scripts look for.
+        reportFinished(job, tr("Failed to export image."),
+            result.deviceError ? QStringLiteral("%1: %2").arg(
+                QDir::toNativeSeparators(settings.path), result.error)
+                               : result.error);
         return;
     }
     reportFinished(job);
@@ -173,7 +185,7 @@ void ImageExporter::exportItems(const QList<ImageExporter::Picture> &pictures,
         QString error;
         const QImage image = picture.picture.paint(&error);
         if (image.isNull()) {
-            report += picture.name + QLatin1Char(':') + error + QLatin1String("<br>");
+            report += picture.name + QLatin1String(": ") + error + QLatin1String("<br>");
             reportProgress(job, i + 1);
             continue;
         }
@@ -187,13 +199,15 @@ void ImageExporter::exportItems(const QList<ImageExporter::Picture> &pictures,
         Written result = writeImage(image, path, "png", settings.quality);
         if (result.written) {
             ++number;
-        } else if (result.deviceError) {
-            // A name the file system refuses (too long, characters it rejects).
+        } else if (result.nameRefused) {
+            // A name the file system refuses (too long, characters it rejects). Nothing else
+            // gets the number: a failing disk is told, not hidden under another name.
             path = uniquePngPath(settings.path, numberText);
             result = writeImage(image, path, "png", settings.quality);
         }
         if (!result.written) {
-            report += path + QLatin1Char(':') + result.error + QLatin1String("<br>");
+            report += QDir::toNativeSeparators(path) + QLatin1String(": ") + result.error
+                + QLatin1String("<br>");
             if (result.deviceError)
                 break;
         }

@@ -10,6 +10,7 @@
 #include "picture/qdevilplugin.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFuture>
@@ -20,6 +21,7 @@
 #include <QtConcurrent>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -141,6 +143,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
     LoadState state;
     state.job = job;
     state.source = source;
+    m_refused.clear();
     for (const QUrl &url : source.urls) {
         if (url.isLocalFile())
             state.localUrls.append(url);
@@ -183,6 +186,7 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
                         false, QSize(), &image, m_keepOriginals ? &original : nullptr);
                 if (result.code != LoadImageResult::Loaded)
                     qCDebug(lcLoading, "Dropped picture: %s", qUtf8Printable(result.message));
+                noteRefused(tr("The dropped or pasted picture"), result);
             }
             const QString sourcePath
                 = source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html);
@@ -204,7 +208,14 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
         if (loaded)
             break;
     }
-    reportFinished(job, state.message, state.notFound.join(QLatin1String("\n\n")));
+    QString message = state.message;
+    if (!m_refused.isEmpty()) {
+        message = state.notFound.isEmpty()
+            ? tr("Some pictures are too large to load.")
+            : tr("Could not find some files, and some pictures are too large to load.");
+    }
+    reportFinished(
+        job, message, (state.notFound + std::exchange(m_refused, {})).join(QLatin1String("\n\n")));
 }
 
 ImageLoader::Outcome ImageLoader::loadLocalFiles(LoadState &state)
@@ -304,6 +315,10 @@ bool ImageLoader::loadFiles(
         if (file.result.code == LoadImageResult::Loaded) {
             loaded |= makeImageItem(std::move(file.item), state.source.position,
                 sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job);
+        } else if (file.result.code == LoadImageResult::Refused) {
+            qCWarning(
+                lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
+            noteRefused(QDir::toNativeSeparators(path), file.result);
         } else {
             qCDebug(lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
         }
@@ -398,7 +413,14 @@ QImage ImageLoader::decodeDownload(
         body, hint, false, QSize(), &image, m_keepOriginals ? original : nullptr);
     if (result.code != LoadImageResult::Loaded)
         qCDebug(lcLoading, "%s: %s", qUtf8Printable(address), qUtf8Printable(result.message));
+    noteRefused(address, result);
     return image;
+}
+
+void ImageLoader::noteRefused(const QString &what, const LoadImageResult &result)
+{
+    if (result.code == LoadImageResult::Refused)
+        m_refused.append(what + QLatin1String(": ") + result.message);
 }
 
 bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
@@ -446,9 +468,11 @@ ItemRecord ImageLoader::jpegRecord(const QString &path, bool autoDownscale, cons
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "jpeg");
     const QSize size = reader.size();
-    // Pixels turned upright or reduced are no longer what the bytes decode to.
+    // Pixels turned upright or reduced are no longer what the bytes decode to. A picture too
+    // large to be had is refused by the decoder, with the reason.
     if (!reader.canRead() || reader.transformation() != QImageIOHandler::TransformationNone
-        || PictureFile::wouldDownscale(size, autoDownscale, maxSize))
+        || PictureFile::wouldDownscale(size, autoDownscale, maxSize)
+        || PictureFile::checkSize(size).code != PictureFile::LoadResult::Loaded)
         return item;
     buffer.close();
     item.picture = Picture::fromJpegFile(bytes);

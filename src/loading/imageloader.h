@@ -100,12 +100,17 @@ private:
     static ItemRecord pictureRecord(const QImage &decoded, const QByteArray &original,
         bool autoDownscale, const QSize &maxSize, bool keepOriginals);
     QImage decodeDownload(const QByteArray &body, const QString &address, QByteArray *original);
+    // Keeps a picture refused as too large for the load's message: "what: why".
+    void noteRefused(const QString &what, const LoadImageResult &result);
     void startWaitingLoad();
 
     bool m_autoDownscale = false;
     QSize m_autoDownscaleMaxSize = defaultDownscaleSize;
     QColor m_defaultNoteColor = Qt::black;
     bool m_keepOriginals = false;
+    // Pictures of the running load refused as too large, "what: why": told when it ends. Files
+    // that are no pictures at all go unmentioned, as in a folder full of other files.
+    QStringList m_refused;
     std::unique_ptr<QThreadPool> m_decoders;
     // A download waits in an event loop on this thread, which delivers any load queued meanwhile:
     // such a load waits here instead of running inside the one under way, and the loads run one

@@ -44,8 +44,14 @@ QImage ImageLoaderRunner::decodePng(const uchar *data, qint64 length, LoadLosses
 
 LoadLosses::Reason ImageLoaderRunner::reasonOf(PictureBlock::Failure failure)
 {
-    return failure == PictureBlock::Failure::ImplausibleSize ? LoadLosses::Reason::ImplausibleSize
-                                                             : LoadLosses::Reason::DamagedPicture;
+    switch (failure) {
+    case PictureBlock::Failure::ImplausibleSize:
+        return LoadLosses::Reason::ImplausibleSize;
+    case PictureBlock::Failure::TooLarge:
+        return LoadLosses::Reason::TooLarge;
+    default:
+        return LoadLosses::Reason::DamagedPicture;
+    }
 }
 
 void ImageLoaderRunner::run()

@@ -57,6 +57,8 @@ QString LoadLosses::describe(Reason reason)
         return tr("their picture data is damaged");
     case Reason::ImplausibleSize:
         return tr("a picture claims to be far larger than its data can hold");
+    case Reason::TooLarge:
+        return tr("a picture is larger than the memory one picture may take here");
     case Reason::NoPictureData:
         return tr("the file holds no pixels for them");
     case Reason::SharingLoop:

@@ -19,6 +19,8 @@ struct LoadLosses {
         DamagedPicture,
         // A picture whose header claims more pixels than its block could ever describe.
         ImplausibleSize,
+        // A picture whose pixels would take more memory than one picture may take here.
+        TooLarge,
         // An image record without a block, or sharing the pixels of a picture not in the file.
         NoPictureData,
         // Pictures that name each other as the owner of their pixels, none holding any.

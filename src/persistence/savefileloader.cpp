@@ -5,8 +5,10 @@
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"
 #include "picture/pngencoder.h"
+#include "platform/platform.h"
 
 #include <QDataStream>
+#include <QDir>
 #include <QFile>
 #include <QPointer>
 
@@ -29,17 +31,34 @@ SaveFileLoader::SaveFileLoader(QObject *parent)
 
 SaveFileLoader::~SaveFileLoader() = default;
 
+namespace {
+
+QString fileError(const QFile &file, const QString &reason = QString())
+{
+    return QStringLiteral("%1: %2").arg(
+        QDir::toNativeSeparators(file.fileName()), reason.isEmpty() ? file.errorString() : reason);
+}
+
+// QFile::remove() refuses a file whose buffer could not be written out: by name it goes.
+void discard(QFile &file)
+{
+    file.close();
+    QFile::remove(file.fileName());
+}
+
+} // namespace
+
 bool SaveFileLoader::copyWithProgress(
     const QString &from, const QString &to, LoadJob *job, QString *error)
 {
     QFile source(from);
     QFile target(to);
     if (!source.open(QIODevice::ReadOnly)) {
-        *error = source.errorString();
+        *error = fileError(source);
         return false;
     }
     if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        *error = target.errorString();
+        *error = fileError(target);
         return false;
     }
     constexpr qint64 chunk = 1 << 20;
@@ -50,17 +69,29 @@ bool SaveFileLoader::copyWithProgress(
     qint64 copied = 0;
     while (copied < size) {
         buffer = source.read(std::min(chunk, size - copied));
-        if (buffer.isEmpty() || target.write(buffer) != buffer.size()) {
-            *error = buffer.isEmpty() ? source.errorString() : target.errorString();
-            target.remove();
+        if (buffer.isEmpty()) {
+            *error = fileError(source);
+            discard(target);
             return false;
+        }
+        // A disk that fills up takes part of a write without a reason; the rest brings it.
+        for (qint64 written = 0; written < buffer.size();) {
+            const qint64 n = target.write(buffer.constData() + written, buffer.size() - written);
+            if (n <= 0) {
+                *error = fileError(target);
+                discard(target);
+                return false;
+            }
+            written += n;
         }
         copied += buffer.size();
         reportProgress(job, int(copied * steps / std::max<qint64>(size, 1)));
     }
-    if (!target.flush()) {
-        *error = target.errorString();
-        target.remove();
+    // The board is overwritten in place next: its backup must be on the disk before.
+    QString syncError;
+    if (!target.flush() || !Platform::syncOpenFile(target.handle(), &syncError)) {
+        *error = fileError(target, syncError);
+        discard(target);
         return false;
     }
     return true;
@@ -82,7 +113,7 @@ void SaveFileLoader::saveTo(const QString &path, const QString &oldChecksum,
     paused->file = std::make_unique<QFile>(path);
     QFile *file = paused->file.get();
     if (!file->open(QIODevice::ReadWrite)) {
-        reportFinished(job, tr("Failed to open save file for writing."), file->errorString());
+        reportFinished(job, tr("Failed to open save file for writing."), fileError(*file));
         return;
     }
     SaveInspection found;

@@ -8,11 +8,13 @@
 #include "persistence/itemrecordcodec.h"
 #include "persistence/persistencelog.h"
 #include "persistence/savefileformat.h"
+#include "platform/platform.h"
 #include "platform/workpools.h"
 #include "settings/versionnumber.h"
 
 #include <QBuffer>
 #include <QDataStream>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
@@ -78,10 +80,15 @@ QByteArray SaveFileWriter::encodePng(const QImage &image, int deflateLevel)
     return png;
 }
 
-bool SaveFileWriter::fail()
+bool SaveFileWriter::fail(const QString &reason)
 {
-    m_loader->reportFinished(
-        m_job, SaveFileLoader::tr("Failed to write save file."), m_file->errorString());
+    // A flush cut short by a full disk says no reason; trying the rest again gives it.
+    if (reason.isEmpty())
+        m_file->flush();
+    // The file by name: a save may fail in the board, its backup or the file written beside it.
+    m_loader->reportFinished(m_job, SaveFileLoader::tr("Failed to write save file."),
+        QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file->fileName()),
+            reason.isEmpty() ? m_file->errorString() : reason));
     return false;
 }
 
@@ -139,15 +146,34 @@ bool SaveFileWriter::isForeignBlockAt(qint64 start, qint64 end)
 
 bool SaveFileWriter::readBlock(qint64 start, qint64 length, QByteArray *data)
 {
-    if (!m_file->seek(start))
+    // Seeking writes out what the file buffers: a failure here may be a write's, which a later
+    // flush could repeat with success. The save must fail all the same.
+    if (!m_file->seek(start)) {
+        if (m_ioError.isEmpty())
+            m_ioError = m_file->errorString();
         return false;
+    }
     *data = m_file->read(length);
+    if (data->size() != length && m_ioError.isEmpty())
+        m_ioError = m_file->errorString();
     return data->size() == length;
 }
 
 bool SaveFileWriter::writeAt(qint64 position, const QByteArray &data)
 {
-    return m_file->seek(position) && m_file->write(data) == data.size();
+    return m_file->seek(position) && writeAll(data);
+}
+
+bool SaveFileWriter::writeAll(const QByteArray &data)
+{
+    // A disk that fills up takes part of a write without a reason; the rest brings the reason.
+    for (qint64 written = 0; written < data.size();) {
+        const qint64 n = m_file->write(data.constData() + written, data.size() - written);
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
 }
 
 QList<SaveFileWriter::Image> SaveFileWriter::imagesOf(const QList<ItemRecord> &records)
@@ -394,6 +420,17 @@ void SaveFileWriter::finish()
     out << checksum;
     if (out.status() != QDataStream::Ok || !m_file->flush()) {
         fail();
+        return;
+    }
+    if (!m_ioError.isEmpty()) {
+        fail(m_ioError);
+        return;
+    }
+    // Success means the board is on the disk: the caller deletes the backup, or renames this
+    // file over the board, as soon as it hears of it.
+    QString syncError;
+    if (!Platform::syncOpenFile(m_file->handle(), &syncError)) {
+        fail(syncError);
         return;
     }
     if (m_urgency == UserWaits && state.replacesPath.isEmpty())
@@ -693,7 +730,7 @@ QString SaveFileWriter::checksumOldFile(qint64 from, qint64 keptEnd)
 
 bool SaveFileWriter::writeHashed(const QByteArray &data)
 {
-    if (m_file->write(data) != data.size())
+    if (!writeAll(data))
         return false;
     m_checksum.addData(data);
     return true;

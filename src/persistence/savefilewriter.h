@@ -95,7 +95,10 @@ private:
     bool isForeignBlockAt(qint64 start, qint64 end);
     bool readBlock(qint64 start, qint64 length, QByteArray *data);
     bool writeAt(qint64 position, const QByteArray &data);
-    bool fail();
+    // Writes all of data where the file stands; false, with the file's error, when it cannot.
+    bool writeAll(const QByteArray &data);
+    // Reports the failure with the file's name and reason, by default the file's own error.
+    bool fail(const QString &reason = QString());
     // The old file's checksum from "from" to its end. In the same pass, the file's bytes from
     // the end of the header to keptEnd go into m_checksum, behind the new scene fields.
     QString checksumOldFile(qint64 from, qint64 keptEnd);
@@ -116,6 +119,9 @@ private:
     // The file's own object while pictures decode from it: held for writing while blocks move.
     std::shared_ptr<SourceFile> m_sourceFile;
     QList<WrittenBlock> m_written;
+    // The first failure to read the file back or to write out its buffer on the way, which the
+    // save ends with even where the work could go on.
+    QString m_ioError;
     // What begin found and finish goes on from.
     SaveFileLoader::SceneState m_state;
     QByteArray m_sceneFields;

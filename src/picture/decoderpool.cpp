@@ -122,6 +122,9 @@ PictureFile::LoadResult DecoderPool::decode(
                 *original = input.data;
             return result;
         }
+        // A reader that knows the picture said how large it is: a helper would refuse it too.
+        if (result.code == PictureFile::LoadResult::Refused)
+            return result;
         if (!input.path.isEmpty())
             input.data.clear();
     }
@@ -165,6 +168,8 @@ PictureFile::LoadResult DecoderPool::decode(
     giveBack(std::move(helper));
     if (reply.outcome == DecoderProcess::Reply::Unreadable)
         return { PictureFile::LoadResult::Unreadable, reply.message };
+    if (reply.outcome == DecoderProcess::Reply::Refused)
+        return { PictureFile::LoadResult::Refused, reply.message };
     *image = std::move(reply.image);
     return {};
 }

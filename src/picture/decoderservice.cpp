@@ -128,7 +128,7 @@ int DecoderService::run(const Hook &hook)
         file.close();
         const bool sent = result.code == PictureFile::LoadResult::Loaded
             ? channel.sendPicture(image, region.get())
-            : channel.sendError(result.message);
+            : channel.sendError(result.message, result.code == PictureFile::LoadResult::Refused);
         DecoderSandbox::armWatchdog(0);
         if (!sent)
             return 0;

@@ -1,6 +1,7 @@
 #include "picture/imagedecoder.h"
 
 #include "picture/pngdecoder.h"
+#include "picture/qdevilplugin.h"
 #include "platform/picturememory.h"
 
 #include <QBuffer>
@@ -12,11 +13,21 @@ ImageDecoder::ImageDecoder(QIODevice *device, const QByteArray &formatHint, Read
 {
     m_reader.setAutoTransform(true);
     m_reader.setAutoDetectImageFormat(readers == AnyReader);
+    // DevIL tells a picture's size only by decoding all of it. A reader that knows the content
+    // from its header tells it first, so that a picture too large is refused before DevIL
+    // allocates it. Done before the reader above touches the device.
+    if (QDevilPlugin::formats().contains(formatHint.toLower())) {
+        const qint64 start = device->pos();
+        QImageReader byContent(device);
+        byContent.setDecideFormatFromContent(true);
+        m_headerSize = byContent.size();
+        device->seek(start);
+    }
 }
 
 QSize ImageDecoder::declaredSize()
 {
-    return m_reader.size();
+    return m_headerSize.isValid() ? m_headerSize : m_reader.size();
 }
 
 QImage::Format ImageDecoder::declaredFormat()
@@ -31,6 +42,11 @@ PictureFile::LoadResult ImageDecoder::read(bool autoDownscale, const QSize &maxS
     QImage decoded = std::move(*image);
     *image = QImage();
     m_asStored = false;
+    // Before a single pixel: a header may claim a picture no memory holds, and data that
+    // compresses a thousand to one would fill all of it.
+    const PictureFile::LoadResult size = PictureFile::checkSize(declaredSize());
+    if (size.code != PictureFile::LoadResult::Loaded)
+        return size;
     if (readOwnPng(&decoded)) {
         m_asStored = true;
     } else {

@@ -41,6 +41,9 @@ private:
 
     QIODevice *m_device;
     QImageReader m_reader;
+    // The size a reader of the content found in the header, for formats whose own reader
+    // decodes to tell it; invalid otherwise.
+    QSize m_headerSize;
     Readers m_readers;
     bool m_asStored = false;
 };

@@ -3,6 +3,7 @@
 #include "picture/jpegdecoder.h"
 #include "picture/picturebudget.h"
 #include "picture/picturecache.h"
+#include "picture/picturefile.h"
 #include "picture/pngdecoder.h"
 #include "picture/sourcefile.h"
 #include "platform/workpools.h"
@@ -162,6 +163,13 @@ std::shared_ptr<Picture> Picture::fromBlock(const uchar *data, qint64 length,
     const QByteArray &stored, quint32 storedChecksum)
 {
     const PictureBlock::Kind kind = PictureBlock::kindOf(data, length);
+    // Not even its overview: a picture that cannot be had in full is refused from the start.
+    if (PictureFile::checkSize(PictureBlock::declaredSize(data, length)).code
+        != PictureFile::LoadResult::Loaded) {
+        if (failure)
+            *failure = PictureBlock::Failure::TooLarge;
+        return nullptr;
+    }
     const quint32 checksum = PictureSource::checksumOf(data, length);
     PictureSource source
         = PictureSource::fromFileBlock(std::move(file), start, length, checksum, kind);

@@ -163,6 +163,12 @@ QImage decodePng(const uchar *data, qint64 length, Failure *failure)
         *failure = Failure::ImplausibleSize;
         return {};
     }
+    // A stream that deflates a thousand to one is plausible, and may still ask for more memory
+    // than there is.
+    if (PictureFile::checkSize(declared).code != PictureFile::LoadResult::Loaded) {
+        *failure = Failure::TooLarge;
+        return {};
+    }
     QImage image;
     if (PngDecoder::decode(data, length, &image) != PngDecoder::Result::Unsupported)
         return image;
@@ -199,6 +205,10 @@ QImage decode(const uchar *data, qint64 length, Failure *failure, const std::ato
     // us allocate.
     if (!PngDecoder::isPlausible(declared, length)) {
         *failure = Failure::ImplausibleSize;
+        return {};
+    }
+    if (PictureFile::checkSize(declared).code != PictureFile::LoadResult::Loaded) {
+        *failure = Failure::TooLarge;
         return {};
     }
     QImage image;

@@ -18,6 +18,9 @@ enum class Failure {
     Damaged,
     // It claims more pixels than its length could describe.
     ImplausibleSize,
+    // Its pixels would take more memory than one picture may take here
+    // (PictureFile::maximumBytes).
+    TooLarge,
     // The caller stopped the decoding.
     Canceled,
 };
@@ -35,8 +38,8 @@ QSize declaredSize(const uchar *data, qint64 length);
 
 // Decodes the complete stream data[0, length), PNG through our own decoder, the others with the
 // toolkit's readers, without turning the picture upright: the pixels are what was stored. A null
-// image says why in failure: a block that is damaged, of no known kind, or that claims more
-// pixels than its length could describe.
+// image says why in failure: a block that is damaged, of no known kind, that claims more pixels
+// than its length could describe, or more than memory holds.
 // cancel, set from another thread, stops a long decoding early (Canceled).
 QImage decode(
     const uchar *data, qint64 length, Failure *failure, const std::atomic_bool *cancel = nullptr);

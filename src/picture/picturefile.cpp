@@ -1,8 +1,13 @@
 #include "picture/picturefile.h"
 
 #include "picture/decoderpool.h"
+#include "platform/picturememory.h"
 
 #include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+#include <limits>
 
 PictureFile::LoadResult PictureFile::load(const QString &path, bool autoDownscale,
     const QSize &maxSize, QImage *image, QByteArray *original)
@@ -10,6 +15,34 @@ PictureFile::LoadResult PictureFile::load(const QString &path, bool autoDownscal
     if (!QFileInfo(path).isFile())
         return { LoadResult::NotFound, QStringLiteral("File not found: %1").arg(path) };
     return DecoderPool::instance().decodeFile(path, autoDownscale, maxSize, image, original);
+}
+
+qint64 PictureFile::maximumBytes()
+{
+    qint64 bytes = std::numeric_limits<int>::max();
+    if (const qint64 physical = PictureMemory::physicalBytes(); physical > 0)
+        bytes = std::min(bytes, physical / 2);
+    if (const qint64 left = PictureMemory::addressSpaceLeft(); left >= 0)
+        bytes = std::min(bytes, left / 3);
+    return bytes;
+}
+
+PictureFile::LoadResult PictureFile::checkSize(const QSize &declared)
+{
+    if (declared.isEmpty())
+        return {};
+    // Four bytes a pixel, the only formats pictures are held in.
+    const qint64 bytes = qint64(declared.width()) * declared.height() * 4;
+    const qint64 allowed = maximumBytes();
+    if (bytes <= allowed)
+        return {};
+    const QLocale locale;
+    return { LoadResult::Refused,
+        QStringLiteral("The picture is too large: %1 × %2 pixels would take %3 of memory, more "
+                       "than the %4 one picture may take here.")
+            .arg(declared.width())
+            .arg(declared.height())
+            .arg(locale.formattedDataSize(bytes, 1), locale.formattedDataSize(allowed, 1)) };
 }
 
 QImage PictureFile::toDisplayFormat(QImage image)

@@ -12,7 +12,9 @@ class QByteArray;
 class PictureFile {
 public:
     struct LoadResult {
-        enum Code { Loaded = 0, NotFound = 1, Unreadable = 2 };
+        // Refused: a picture the readers know, whose pixels would take more memory than a
+        // picture may (maximumBytes); it is not decoded at all.
+        enum Code { Loaded = 0, NotFound = 1, Unreadable = 2, Refused = 3 };
         int code = Loaded;
         QString message;
     };
@@ -28,6 +30,14 @@ public:
     static QImage applyAutoDownscale(const QImage &image, bool autoDownscale, const QSize &maxSize);
     // Whether applyAutoDownscale reduces a picture of this size.
     static bool wouldDownscale(const QSize &size, bool autoDownscale, const QSize &maxSize);
+    // The most memory the pixels of one picture may take in this process: what the toolkit's
+    // images can address (2 GiB), half the machine's memory, and a third of the address space the
+    // process has left under its limit (the pixels, a converted copy, the copy handed over).
+    static qint64 maximumBytes();
+    // Refused, with the reason, when a picture of this declared size may not be decoded here;
+    // Loaded when it may, or when its size is not known before decoding.
+    static LoadResult checkSize(const QSize &declared);
+
     // The pixel format pixmaps are drawn from, so that making the pixmap copies nothing.
     static QImage toDisplayFormat(QImage image);
 };

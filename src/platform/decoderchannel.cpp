@@ -96,10 +96,10 @@ bool DecoderChannel::sendReady()
     return send(reply, QByteArray(), -1);
 }
 
-bool DecoderChannel::sendError(const QString &message)
+bool DecoderChannel::sendError(const QString &message, bool refused)
 {
     DecoderProtocol::Reply reply;
-    reply.status = DecoderProtocol::Status::Unreadable;
+    reply.status = refused ? DecoderProtocol::Status::Refused : DecoderProtocol::Status::Unreadable;
     const QByteArray text = message.toUtf8().left(DecoderProtocol::maxMessageSize);
     reply.messageSize = quint32(text.size());
     return send(reply, text, -1);

@@ -47,7 +47,8 @@ public:
     // Sends the pixels (RGB32 or ARGB32_Premultiplied) in the region, copying them there unless
     // they were decoded straight into it.
     bool sendPicture(const QImage &image, DecoderRegion *region);
-    bool sendError(const QString &message);
+    // refused: the picture was not decoded at all, as too large (Status::Refused).
+    bool sendError(const QString &message, bool refused = false);
 
     // The reply as it stands, message size and all, with the region's descriptor unless -1.
     bool send(const DecoderProtocol::Reply &reply, const QByteArray &message, int region);

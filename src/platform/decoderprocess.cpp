@@ -245,9 +245,11 @@ DecoderProcess::Reply DecoderProcess::exchange(
     if (reply.magic != DecoderProtocol::replyMagic)
         return failed(QStringLiteral("its answer made no sense"));
 
-    if (reply.status == DecoderProtocol::Status::Unreadable) {
+    if (reply.status == DecoderProtocol::Status::Unreadable
+        || reply.status == DecoderProtocol::Status::Refused) {
         Reply result;
-        result.outcome = Reply::Unreadable;
+        result.outcome
+            = reply.status == DecoderProtocol::Status::Refused ? Reply::Refused : Reply::Unreadable;
         result.message = text;
         return result;
     }

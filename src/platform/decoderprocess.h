@@ -18,7 +18,8 @@ class QByteArray;
 class DecoderProcess {
 public:
     struct Reply {
-        enum Outcome { Decoded, Unreadable, Failed };
+        // Refused: the helper would not decode a picture this large.
+        enum Outcome { Decoded, Unreadable, Refused, Failed };
         Outcome outcome = Failed;
         QString message;
         QImage image;

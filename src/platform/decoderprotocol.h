@@ -29,7 +29,8 @@ struct Request {
     char formatHint[16] = {};
 };
 
-enum class Status : qint32 { Decoded = 0, Unreadable = 2 };
+// Refused: the picture's pixels would take more memory than the helper may have; not decoded.
+enum class Status : qint32 { Decoded = 0, Unreadable = 2, Refused = 3 };
 
 struct Reply {
     quint32 magic = replyMagic;

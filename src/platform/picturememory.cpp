@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -234,6 +236,29 @@ void PictureMemory::BufferDeleter::operator()(uchar *data) const
         delete[] data;
     else
         spareMappings().give({ data, mappedLength });
+}
+
+qint64 PictureMemory::physicalBytes()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : 0;
+}
+
+qint64 PictureMemory::addressSpaceLeft()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return -1;
+    // In a sandbox that opens nothing, the whole limit counts as left.
+    qint64 used = 0;
+    if (FILE *status = std::fopen("/proc/self/statm", "re")) {
+        unsigned long long pages = 0;
+        if (std::fscanf(status, "%llu", &pages) == 1)
+            used = qint64(pages) * ::sysconf(_SC_PAGESIZE);
+        std::fclose(status);
+    }
+    return std::max<qint64>(0, qint64(limit.rlim_cur) - used);
 }
 
 void PictureMemory::keepNoSpares()

@@ -30,6 +30,12 @@ Buffer newBuffer(size_t size);
 // given back at once, and so are the ones waiting now.
 void keepNoSpares();
 
+// The machine's memory in bytes; 0 when it cannot be told.
+qint64 physicalBytes();
+// Bytes this process may still map before its address-space limit (RLIMIT_AS) refuses; -1 when
+// there is no limit or it cannot be told.
+qint64 addressSpaceLeft();
+
 // Bytes of freed blocks kept for reuse: memory the program holds though no picture uses it.
 size_t spareBytes();
 // Gives every kept block back now; later ones are kept again.

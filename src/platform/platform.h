@@ -20,11 +20,21 @@ QString windowSystemName();
 
 // Writes the file's data and size to the disk before returning.
 bool syncFile(const QString &path, QString *error = nullptr);
+// The same for a file this process holds open, by its descriptor (QFileDevice::handle()).
+bool syncOpenFile(int handle, QString *error = nullptr);
 // Writes the folder's entries (a rename in it) to the disk before returning.
 bool syncDirectory(const QString &path, QString *error = nullptr);
 // Renames from to to in one step, replacing to: whoever opens to sees the old file or the new
 // one, never none. Both must be on one file system.
 bool replaceFile(const QString &from, const QString &to, QString *error = nullptr);
+
+// Puts a file with data at path in one step: written beside it, synced, renamed over it, so that
+// whoever opens path finds the old file whole or the new one whole, and a failure leaves nothing
+// behind. An existing file's permissions are kept; a new one gets the usual ones (umask). False
+// with the system's reason in error; nameRefused, when given, tells whether the system refused
+// the name itself (too long, characters the file system rejects).
+bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error = nullptr,
+    bool *nameRefused = nullptr);
 
 // Makes the folder, and its parents, for this user alone: a new folder is made 0700, one of ours
 // that others may enter is closed to them. False, with the reason in error, when it cannot be

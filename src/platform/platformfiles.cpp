@@ -1,11 +1,14 @@
 #include "platform/platform.h"
 
+#include "platform/platformlog.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QUrl>
 
 #include <sys/mman.h>
@@ -54,6 +57,11 @@ bool syncFile(const QString &path, QString *error)
     return syncPath(path, O_RDONLY, error);
 }
 
+bool syncOpenFile(int handle, QString *error)
+{
+    return ::fsync(handle) == 0 || fail(error);
+}
+
 bool syncDirectory(const QString &path, QString *error)
 {
     return syncPath(path, O_RDONLY | O_DIRECTORY, error);
@@ -63,6 +71,70 @@ bool replaceFile(const QString &from, const QString &to, QString *error)
 {
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0
         || fail(error);
+}
+
+bool writeFileAtomically(
+    const QString &path, const QByteArray &data, QString *error, bool *nameRefused)
+{
+    if (nameRefused)
+        *nameRefused = false;
+    const QByteArray target = QFile::encodeName(path);
+    struct stat existing { };
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    // Beside the target: the rename stays on one file system, where it replaces in one step.
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = target + '.';
+        for (int i = 0; i < 6; ++i)
+            temporary += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST && errno != EINTR) {
+            if (nameRefused)
+                *nameRefused = errno == ENAMETOOLONG || errno == EINVAL || errno == EILSEQ;
+            return fail(error);
+        }
+    }
+    if (fd < 0)
+        return fail(error);
+    const auto discard = [&] {
+        const int reason = errno;
+        ::close(fd);
+        ::unlink(temporary.constData());
+        errno = reason;
+        return fail(error);
+    };
+    if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
+        return discard();
+    for (qint64 written = 0; written < data.size();) {
+        const ssize_t n
+            = ::write(fd, data.constData() + written, std::size_t(data.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return discard();
+        written += n;
+    }
+    if (::fsync(fd) != 0)
+        return discard();
+    if (::close(fd) != 0) {
+        ::unlink(temporary.constData());
+        return fail(error);
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int reason = errno;
+        ::unlink(temporary.constData());
+        errno = reason;
+        return fail(error);
+    }
+    QString folderError;
+    if (!syncDirectory(QFileInfo(path).absolutePath(), &folderError)) {
+        // The new file is in place; only its surviving a power cut right now is in doubt.
+        qCWarning(lcPlatform, "Could not flush the folder of %s: %s", qUtf8Printable(path),
+            qUtf8Printable(folderError));
+    }
+    return true;
 }
 
 bool makePrivateDirectory(const QString &path, QString *error)

@@ -15,6 +15,9 @@
 #include <QThread>
 #include <QUrl>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 QString tr(const char *text)
@@ -89,8 +92,14 @@ bool UpdateInstaller::install(const Plan &plan, QString *heading, QString *detai
     // Another instance that starts meanwhile must not take this run for a killed one.
     QLockFile lock(lockPath(m_installDir));
     if (!lock.tryLock(0)) {
+        // Taken by another run, or not made at all (a full or failing disk): only the system's
+        // last word tells why, QLockFile keeps it to itself.
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
         return failWith(tr("Failed to copy update files."),
-            tr("Another update of this installation is running."), false);
+            lock.error() == QLockFile::LockFailedError
+                ? tr("Another update of this installation is running.")
+                : tr("Could not create the lock file '%0': %1").arg(lockPath(m_installDir), why),
+            false);
     }
     // A journal left by a killed run is rolled back before anything else touches the files.
     rollBackJournal(m_installDir, m_retryDelayMs);
@@ -103,9 +112,13 @@ bool UpdateInstaller::install(const Plan &plan, QString *heading, QString *detai
             false);
     }
     QString error;
-    if (!QDir().mkpath(m_backupDir) || !journal(QStringLiteral("begin"))) {
+    if (!QDir().mkpath(m_backupDir)) {
         return failWith(tr("Failed to copy update files."),
             tr("Could not create temporary update directory:<br><br>%0").arg(m_backupDir), false);
+    }
+    if (!journal(QStringLiteral("begin"), &error)) {
+        QDir(m_backupDir).removeRecursively();
+        return failWith(tr("Failed to copy update files."), error, false);
     }
 
     int moved = 0;
@@ -148,11 +161,13 @@ bool UpdateInstaller::install(const Plan &plan, QString *heading, QString *detai
         qCInfo(lcUpdate) << "Creating symlink" << name << "->" << link.second;
         // What stands at the name is backed up like a replaced file, so a roll-back brings it
         // back; the link itself is journalled before it exists.
-        if (!isInsideInstallation(name) || !backUp(name, link.first, &error)
-            || !journal(QStringLiteral("link\t") + field(name))) {
+        if (!isInsideInstallation(name)) {
             return failWith(tr("Failed to copy update files."),
                 tr("Failed to create symbolic link for file '%0'").arg(link.second), true);
         }
+        if (!backUp(name, link.first, &error)
+            || !journal(QStringLiteral("link\t") + field(name), &error))
+            return failWith(tr("Failed to copy update files."), error, true);
         m_links.append(name);
         QDir().mkpath(QFileInfo(name).absolutePath());
         if (!QFile::link(link.second, name)) {
@@ -161,9 +176,15 @@ bool UpdateInstaller::install(const Plan &plan, QString *heading, QString *detai
         }
     }
 
-    // From here on the new version stands: a kill no longer rolls it back.
-    Platform::syncDirectory(m_installDir);
-    journal(QStringLiteral("commit"));
+    // From here on the new version stands: a kill no longer rolls it back. Until the renames
+    // are on the disk and the journal says so, the old version is still the one to go back to.
+    QString why;
+    if (!Platform::syncDirectory(m_installDir, &why)) {
+        return failWith(tr("Failed to copy update files."),
+            tr("Could not write the folder '%0' to the disk: %1").arg(m_installDir, why), true);
+    }
+    if (!journal(QStringLiteral("commit"), &error))
+        return failWith(tr("Failed to copy update files."), error, true);
 
     for (const UpdateManifest::Pair &deletion : plan.deletions) {
         const QString path = m_installDir + QLatin1Char('/') + deletion.first;
@@ -189,8 +210,8 @@ bool UpdateInstaller::backUp(
     // Journalled before the move: a kill between the two finds the destination untouched and
     // no backup, which the roll-back reads as "nothing to restore" for a file that existed.
     if (!journal(QStringLiteral("file\t") + QString::number(existed ? 1 : 0) + QLatin1Char('\t')
-            + field(destination) + QLatin1Char('\t') + field(backupPath))) {
-        *error = tr("Failed to create temporary directory structure for '%0'.").arg(backupPath);
+                + field(destination) + QLatin1Char('\t') + field(backupPath),
+            error)) {
         return false;
     }
     m_records.append({ existed, destination, backupPath });
@@ -209,17 +230,23 @@ bool UpdateInstaller::backUp(
     return true;
 }
 
-bool UpdateInstaller::journal(const QString &line)
+bool UpdateInstaller::journal(const QString &line, QString *error)
 {
     const QString path = journalPath(m_backupDir);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
+    QString why;
     const QByteArray bytes = line.toUtf8() + '\n';
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return false;
-    file.close();
-    return Platform::syncFile(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        why = file.errorString();
+    } else if (file.write(bytes) != bytes.size() || !file.flush()) {
+        // A flush that a full disk cut short names no reason; the rest, tried again, does.
+        file.flush();
+        why = file.errorString();
+    } else if (Platform::syncOpenFile(file.handle(), &why)) {
+        return true;
+    }
+    *error = tr("Could not write the update journal '%0': %1").arg(path, why);
+    return false;
 }
 
 bool UpdateInstaller::isInsideInstallation(const QString &path) const

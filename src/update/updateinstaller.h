@@ -63,7 +63,9 @@ private:
     };
 
     bool backUp(const QString &destination, const QString &relativePath, QString *error);
-    bool journal(const QString &line);
+    // Appends the line to the journal and writes it to the disk; false with the file and the
+    // reason in error.
+    bool journal(const QString &line, QString *error);
     bool isInsideInstallation(const QString &path) const;
     void revert();
     static bool rollBackJournal(const QString &installDir, int retryDelayMs);

@@ -3,7 +3,9 @@
 #include "commands/basecommand.h"
 #include "commands/commandhandler.h"
 #include "jobs/loadjob.h"
+#include "persistence/autosavefile.h"
 #include "persistence/savefileloader.h"
+#include "platform/filefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +14,9 @@
 #include <QTest>
 #include <QThread>
 #include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -73,9 +78,38 @@ bool patch(const QString &path, qint64 offset, const QByteArray &bytes)
         && file.write(bytes) == bytes.size();
 }
 
+// Warnings logged while a job runs: what a save without dialogs tells about its failure.
+QStringList &warnings()
+{
+    static QStringList logged;
+    return logged;
+}
+
+QtMessageHandler previousHandler = nullptr;
+
+void keepWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg)
+        warnings() << message;
+    previousHandler(type, context, message);
+}
+
+QImage noise(int width, int height, quint32 seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.setPixel(x, y, seed >> 8);
+        }
+    }
+    return image;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(SceneDocument::Operation)
+Q_DECLARE_METATYPE(FileFaults::Operation)
 
 // The scene file's life cycle without a window: the questions of saving and opening, and what
 // each answer leaves on disk. Boards are empty; their scene rectangle tells them apart.
@@ -106,6 +140,8 @@ private slots:
     void lostPicturesAreTold();
     void shrunkBoardSavedInPlaceOpensQuietly_data();
     void shrunkBoardSavedInPlaceOpensQuietly();
+    void writeFaultsKeepTheBoard_data();
+    void writeFaultsKeepTheBoard();
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -182,6 +218,10 @@ void tst_SceneDocument::init()
 void tst_SceneDocument::cleanup()
 {
     QVERIFY(waitUntilIdle());
+    FileFaults::disarm();
+    if (previousHandler)
+        qInstallMessageHandler(std::exchange(previousHandler, nullptr));
+    AutoSaveFile::setFolderForTesting(QString());
     delete m_document;
     m_document = nullptr;
     m_commands.clear();
@@ -749,4 +789,128 @@ void tst_SceneDocument::shrunkBoardSavedInPlaceOpensQuietly()
 }
 
 QTEST_GUILESS_MAIN(tst_SceneDocument)
+void tst_SceneDocument::writeFaultsKeepTheBoard_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<FileFaults::Operation>("operation");
+    QTest::addColumn<bool>("diskFull");
+
+    for (const char *way : { "save with backup", "quiet save", "autosave" }) {
+        QTest::addRow("%s, every write", way)
+            << QString::fromLatin1(way) << FileFaults::Operation::Write << false;
+        QTest::addRow("%s, every sync", way)
+            << QString::fromLatin1(way) << FileFaults::Operation::Sync << false;
+        QTest::addRow("%s, disk full", way)
+            << QString::fromLatin1(way) << FileFaults::Operation::Write << true;
+    }
+    // The only way that renames when nothing fails.
+    QTest::addRow("quiet save, every rename")
+        << QStringLiteral("quiet save") << FileFaults::Operation::Rename << false;
+}
+
+void tst_SceneDocument::writeFaultsKeepTheBoard()
+{
+    QFETCH(QString, way);
+    QFETCH(FileFaults::Operation, operation);
+    QFETCH(bool, diskFull);
+
+    const QString autoSaveFolder = m_dir.filePath(QStringLiteral("autosave"));
+    AutoSaveFile::setFolderForTesting(autoSaveFolder);
+    // Unattended: the file changing between the tries must not ask anything.
+    m_prompter.interactive = false;
+    previousHandler = qInstallMessageHandler(keepWarnings);
+    const QRectF oldBoard(0, 0, 100, 100);
+    const QRectF newBoard(0, 0, 300, 200);
+    ItemRecord picture;
+    picture.id = 0;
+    // Noise does not compress: the board takes several writes of the file's buffer.
+    picture.image = noise(120, 90, 7);
+    m_records = { picture };
+
+    // The board as it was before the save, and the file that holds it.
+    QString file;
+    const auto prepare = [&] {
+        m_prompter.errors.clear();
+        m_board = oldBoard;
+        if (way == QLatin1String("autosave")) {
+            m_document->clear();
+            m_document->autoSave();
+            if (!waitUntilIdle() || !m_document->autoSaveFile())
+                return false;
+            file = m_document->autoSaveFile()->path();
+        } else {
+            file = path("board.vlk");
+            if (!saveAndWait(file))
+                return false;
+        }
+        m_board = newBoard;
+        return m_prompter.errors.isEmpty();
+    };
+    const auto run = [&] {
+        warnings().clear();
+        if (way == QLatin1String("autosave"))
+            m_document->autoSave();
+        else if (way == QLatin1String("quiet save"))
+            m_document->saveQuiet(file);
+        else
+            m_document->save();
+        return waitUntilIdle();
+    };
+    const auto folderOf = [&] { return QFileInfo(file).absolutePath(); };
+    const auto boardIn = [&](const QString &name) {
+        m_loadedBoard = QRectF();
+        m_document->clear();
+        const bool loaded = loadAndWait(name);
+        m_document->clear();
+        return loaded ? m_loadedBoard : QRectF();
+    };
+
+    QVERIFY(prepare());
+    FileFaults::countOnly(folderOf());
+    QVERIFY(run());
+    FileFaults::disarm();
+    QVERIFY2(m_prompter.errors.isEmpty(), qPrintable(m_prompter.errors.join('\n')));
+    const int operations = FileFaults::count(operation);
+    const qint64 size = QFileInfo(file).size();
+    QVERIFY(operations > 0);
+
+    // Every write, rename or sync in turn; for a full disk, room for a part of the file.
+    const int tries = diskFull ? 12 : operations;
+    for (int n = 1; n <= tries; ++n) {
+        QVERIFY(prepare());
+        const QByteArray before = contents(file);
+        const QStringList entries = QDir(folderOf()).entryList(QDir::Files | QDir::Hidden);
+        m_prompter.errors.clear();
+        m_prompter.questions.clear();
+        const qint64 room = diskFull ? (n - 1) * size / (tries - 1) : 0;
+        if (diskFull)
+            FileFaults::fillDiskAfter(folderOf(), room);
+        else
+            FileFaults::failNth(folderOf(), operation, n, EIO);
+        QVERIFY(run());
+        FileFaults::disarm();
+        const QString where = diskFull ? QStringLiteral("with room for %1 bytes").arg(room)
+                                       : QStringLiteral("failing number %1").arg(n);
+        if (!FileFaults::hasFailed()) {
+            // The disk had room for the new board after all.
+            QVERIFY2(diskFull, qPrintable(where));
+            continue;
+        }
+        const QString told
+            = (m_prompter.errors + m_prompter.questions + warnings()).join(QLatin1Char('\n'));
+        const QString cause = QString::fromLocal8Bit(std::strerror(diskFull ? ENOSPC : EIO));
+        // The folder's own entry is synced once the new board has replaced the old one: that
+        // board stands, and only the warning tells.
+        if (FileFaults::failedPath() == folderOf()) {
+            QCOMPARE(boardIn(file), newBoard);
+            QVERIFY2(told.contains(folderOf()) && told.contains(cause), qPrintable(told));
+            continue;
+        }
+        QVERIFY2(told.contains(QFileInfo(file).fileName()) && told.contains(cause),
+            qPrintable(where + QLatin1String(": ") + told));
+        QVERIFY2(contents(file) == before, qPrintable(where));
+        QCOMPARE(QDir(folderOf()).entryList(QDir::Files | QDir::Hidden), entries);
+    }
+}
+
 #include "tst_scenedocument.moc"

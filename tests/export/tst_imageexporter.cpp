@@ -2,6 +2,7 @@
 #include "export/imageexporter.h"
 #include "jobs/loadjob.h"
 #include "picture/picture.h"
+#include "platform/filefaults.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -14,6 +15,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -37,6 +40,23 @@ std::shared_ptr<Picture> halves()
     return Picture::fromPixels(image);
 }
 
+QImage noise(int width, int height, quint32 seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, random.generate());
+    }
+    return image;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList filesBelow(const QString &path)
 {
     QStringList files;
@@ -48,6 +68,8 @@ QStringList filesBelow(const QString &path)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(FileFaults::Operation)
 
 // The exporter on a worker thread of its own, as the main window runs it, and the painting it is
 // given from the GUI thread.
@@ -70,6 +92,8 @@ private slots:
     void smoothingKept();
     void renderSceneExactly_data();
     void renderSceneExactly();
+    void writeFaultsKeepTheFiles_data();
+    void writeFaultsKeepTheFiles();
 
 private:
     // Runs one call on the worker and returns the job's finished texts.
@@ -422,3 +446,104 @@ void tst_ImageExporter::renderSceneExactly()
 
 QTEST_MAIN(tst_ImageExporter)
 #include "tst_imageexporter.moc"
+
+void tst_ImageExporter::writeFaultsKeepTheFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<FileFaults::Operation>("operation");
+    QTest::addColumn<bool>("diskFull");
+
+    // The scene goes over the file there; the pictures beside the one there.
+    for (const char *file : { "scene.png", "scene.jpg", "pictures" }) {
+        QTest::addRow("%s, every write", file)
+            << QString::fromLatin1(file) << FileFaults::Operation::Write << false;
+        QTest::addRow("%s, every rename", file)
+            << QString::fromLatin1(file) << FileFaults::Operation::Rename << false;
+        QTest::addRow("%s, every sync", file)
+            << QString::fromLatin1(file) << FileFaults::Operation::Sync << false;
+        QTest::addRow("%s, disk full", file)
+            << QString::fromLatin1(file) << FileFaults::Operation::Write << true;
+    }
+}
+
+void tst_ImageExporter::writeFaultsKeepTheFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(FileFaults::Operation, operation);
+    QFETCH(bool, diskFull);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    dir.setAutoRemove(true);
+    const QString folder = dir.filePath(QStringLiteral("out"));
+    const bool pictures = file == QLatin1String("pictures");
+    const QString kept = QDir(folder).filePath(pictures ? QStringLiteral("a.png") : file);
+    const QByteArray old("the file that was there");
+    const auto prepare = [&] {
+        QDir(folder).removeRecursively();
+        QFile previous(kept);
+        return QDir().mkpath(folder) && previous.open(QIODevice::WriteOnly)
+            && previous.write(old) == old.size();
+    };
+    ImageExporter::ExportSettings settings;
+    settings.path = pictures ? folder : kept;
+    const QList<ImageExporter::Picture> items { { QStringLiteral("a"), noise(90, 70, 1) },
+        { QStringLiteral("b"), noise(80, 60, 2) }, { QStringLiteral("c"), noise(70, 50, 3) } };
+    const auto run = [&] {
+        if (pictures)
+            return this->run("exportItems", Q_ARG(QList<ImageExporter::Picture>, items), settings);
+        return this->run("exportImage", Q_ARG(QImage, items.first().image), settings);
+    };
+
+    QVERIFY(prepare());
+    FileFaults::countOnly(folder);
+    QCOMPARE(run().first(), QString());
+    FileFaults::disarm();
+    const int operations = FileFaults::count(operation);
+    qint64 size = 0;
+    for (const QString &name : filesBelow(folder))
+        size += QFileInfo(QDir(folder).filePath(name)).size();
+    QVERIFY(operations > 0);
+
+    const int tries = diskFull ? 12 : operations;
+    for (int n = 1; n <= tries; ++n) {
+        QVERIFY(prepare());
+        const qint64 room = diskFull ? (n - 1) * size / (tries - 1) : 0;
+        if (diskFull)
+            FileFaults::fillDiskAfter(folder, room);
+        else
+            FileFaults::failNth(folder, operation, n, EIO);
+        const QStringList result = run();
+        FileFaults::disarm();
+        const QString where = diskFull ? QStringLiteral("with room for %1 bytes").arg(room)
+                                       : QStringLiteral("failing number %1").arg(n);
+        if (!FileFaults::hasFailed()) {
+            QVERIFY2(diskFull, qPrintable(where));
+            continue;
+        }
+        // Every file written is whole: a picture that reads back at its size.
+        QStringList written = filesBelow(folder);
+        QVERIFY(written.removeOne(QFileInfo(kept).fileName()));
+        for (const QString &name : qAsConst(written)) {
+            const QString path = QDir(folder).filePath(name);
+            QVERIFY2(QStringList({ "a(2).png", "b.png", "c.png", file }).contains(name),
+                qPrintable(where + QLatin1String(": ") + name));
+            QVERIFY2(!QImage(path).isNull(), qPrintable(where + QLatin1String(": ") + name));
+        }
+        // The folder's entry is synced once the new file has replaced the old one: that file
+        // stands, and only a warning tells.
+        if (FileFaults::failedPath() == folder) {
+            QCOMPARE(result.first(), QString());
+            continue;
+        }
+        const QString cause = QString::fromLocal8Bit(std::strerror(diskFull ? ENOSPC : EIO));
+        const QString failed = QFileInfo(FileFaults::failedPath()).fileName().left(5);
+        QVERIFY2(!result.first().isEmpty() && result.last().contains(failed)
+                && result.last().contains(cause),
+            qPrintable(where + QLatin1String(": ") + result.join(QLatin1Char(' '))));
+        QVERIFY2(contents(kept) == old, qPrintable(where));
+        if (!pictures)
+            QVERIFY2(
+                written.isEmpty(), qPrintable(where + QLatin1String(": ") + written.join(' ')));
+    }
+}

@@ -1,3 +1,4 @@
+#include "../picture/picturetesting.h"
 #include "httptestserver.h"
 
 #include "jobs/loadjob.h"
@@ -397,20 +398,29 @@ void tst_ImageLoader::webSources_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QStringList>("expectedSources"); // paths on the test server
+    // The picture refused as too large, and named in the load's message; none when empty.
+    QTest::addColumn<QString>("refused");
 
-    QTest::addRow("address as text") << "text" << QStringList { "/a.png" };
-    QTest::addRow("address as url") << "url" << QStringList { "/a.png" };
+    QTest::addRow("address as text") << "text" << QStringList { "/a.png" } << QString();
+    QTest::addRow("address as url") << "url" << QStringList { "/a.png" } << QString();
     QTest::addRow("page address fetches the page's pictures")
-        << "page" << QStringList { "/a.png", "/b.png" };
-    QTest::addRow("html fragment") << "html" << QStringList { "/a.png", "/b.png" };
-    QTest::addRow("image data takes the fragment's address") << "data" << QStringList { "/b.png" };
+        << "page" << QStringList { "/a.png", "/b.png" } << QString();
+    QTest::addRow("html fragment") << "html" << QStringList { "/a.png", "/b.png" } << QString();
+    QTest::addRow("image data takes the fragment's address")
+        << "data" << QStringList { "/b.png" } << QString();
+    QTest::addRow("a picture of the page too large to load")
+        << "huge page" << QStringList { "/a.png" } << "/huge.png";
 }
 
 void tst_ImageLoader::webSources()
 {
     QFETCH(QString, kind);
     QFETCH(QStringList, expectedSources);
+    QFETCH(QString, refused);
     m_server->setRoute("/a.png", { 200, "image/png", pngBytes({ 3, 3 }), {}, {} });
+    m_server->setRoute("/huge.png", { 200, "image/png", hugePng(60000, 60000), {}, {} });
+    m_server->setRoute("/huge.html",
+        { 200, "text/html", "<p><img src=\"huge.png\"><img src=\"a.png\"></p>", {}, {} });
     m_server->setRoute("/b.png", { 200, "image/png", pngBytes({ 4, 4 }), {}, {} });
     const QByteArray page = "<p><img src=\"a.png\"><img srcset=\"/b.png 2x, /a.png 1x\"></p>";
     m_server->setRoute("/page.html", { 200, "text/html", page, {}, {} });
@@ -422,6 +432,8 @@ void tst_ImageLoader::webSources()
         source.urls = { QUrl(m_server->url("/a.png")) };
     } else if (kind == QLatin1String("page")) {
         source.urls = { QUrl(m_server->url("/page.html")) };
+    } else if (kind == QLatin1String("huge page")) {
+        source.urls = { QUrl(m_server->url("/huge.html")) };
     } else if (kind == QLatin1String("html")) {
         source.html = QString::fromUtf8(page);
         source.text = m_server->url("/page.html");
@@ -439,6 +451,14 @@ void tst_ImageLoader::webSources()
     for (const QString &path : expectedSources)
         expected << m_server->url(path);
     QCOMPARE(sources, expected);
+    if (refused.isEmpty()) {
+        QCOMPARE(m_finished.value(0), QString());
+    } else {
+        QCOMPARE(m_finished.value(0), QStringLiteral("Some pictures are too large to load."));
+        QVERIFY2(m_finished.value(1).startsWith(
+                     m_server->url(refused) + QStringLiteral(": The picture is too large: ")),
+            qPrintable(m_finished.value(1)));
+    }
 }
 
 void tst_ImageLoader::browserDropFetchesPageFirst_data()

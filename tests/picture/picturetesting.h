@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QtEndian>
 
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
@@ -120,3 +121,31 @@ struct BudgetLimit {
     BudgetLimit &operator=(const BudgetLimit &) = delete;
     const qint64 previous;
 };
+
+// The header of an 8-bit RGBA PNG of this size, with CRCs that readers check, and a few rows of
+// its data: deflated zeros, what a decompression bomb holds at a thousand to one.
+inline QByteArray hugePng(quint32 width, quint32 height)
+{
+    const auto crc32 = [](const QByteArray &data) {
+        quint32 crc = 0xffffffffu;
+        for (const char byte : data) {
+            crc ^= quint8(byte);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    };
+    const auto bigEndian = [](quint32 value) {
+        QByteArray bytes(4, '\0');
+        qToBigEndian(value, bytes.data());
+        return bytes;
+    };
+    const auto chunk = [&](const QByteArray &type, const QByteArray &body) -> QByteArray {
+        return bigEndian(quint32(body.size())) + type + body + bigEndian(crc32(type + body));
+    };
+    const QByteArray header
+        = bigEndian(width) + bigEndian(height) + QByteArray::fromHex("0806000000");
+    const QByteArray rows = qCompress(QByteArray(4 * (1 + 4 * int(width)), '\0')).mid(4);
+    return QByteArray("\x89PNG\r\n\x1a\n") + chunk("IHDR", header) + chunk("IDAT", rows)
+        + chunk("IEND", QByteArray());
+}

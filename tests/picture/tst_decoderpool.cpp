@@ -3,6 +3,7 @@
 #include "picture/decoderpool.h"
 #include "picture/imagedecoder.h"
 #include "picture/qdevilplugin.h"
+#include "picturetesting.h"
 #include "platform/decoderprotocol.h"
 #include "scene/itemrecord.h"
 
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -220,6 +222,56 @@ DecoderProtocol::Reply pixelsReply(int width, int height, int bytesPerLine)
     return reply;
 }
 
+// An uncompressed grey TIFF of this size with one strip of 16 bytes.
+QByteArray hugeTiff(quint32 width, quint32 height)
+{
+    QByteArray data("II*\0", 4);
+    const auto le = [&data](quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            data.append(char((value >> (8 * i)) & 0xff));
+    };
+    le(8, 4);
+    const quint32 entries[][3]
+        = { { 256, 4, width }, { 257, 4, height }, { 258, 3, 8 }, { 259, 3, 1 }, { 262, 3, 1 },
+              { 273, 4, 8 + 2 + 9 * 12 + 4 }, { 277, 3, 1 }, { 278, 4, height }, { 279, 4, 16 } };
+    le(9, 2);
+    for (const auto &entry : entries) {
+        le(entry[0], 2);
+        le(entry[1], 2);
+        le(1, 4);
+        le(entry[2], 4);
+    }
+    le(0, 4);
+    return data + QByteArray(16, '\0');
+}
+
+// A lossless WebP of this size (at most 16384 a side) with a few bytes of data.
+QByteArray hugeWebp(quint32 width, quint32 height)
+{
+    QByteArray payload(1, char(0x2f));
+    const quint32 bits = (width - 1) | ((height - 1) << 14);
+    for (int i = 0; i < 4; ++i)
+        payload.append(char((bits >> (8 * i)) & 0xff));
+    payload.append(11, '\0');
+    QByteArray data("RIFF");
+    const quint32 riff = quint32(4 + 8 + payload.size());
+    for (int i = 0; i < 4; ++i)
+        data.append(char((riff >> (8 * i)) & 0xff));
+    data += "WEBPVP8L";
+    for (int i = 0; i < 4; ++i)
+        data.append(char((payload.size() >> (8 * i)) & 0xff));
+    return data + payload;
+}
+
+// The address space this process maps now.
+qint64 addressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/statm"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    return status.readLine().split(' ').value(0).toLongLong() * 4096;
+}
+
 } // namespace
 
 // The program's side of the decoder helpers, against the test helper that misbehaves on
@@ -240,6 +292,8 @@ private slots:
     void droppedPictureDataDecodesInAHelper();
     void withoutHelpersPicturesDecodeHere();
     void helperThatNoLongerStartsCostsItsPicture();
+    void hugePicturesAreRefused_data();
+    void hugePicturesAreRefused();
 
 private:
     QString write(const QString &name, const QByteArray &data);
@@ -247,6 +301,8 @@ private:
     QStringList load(const QStringList &paths);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    // The message and details the last load finished with.
+    QStringList m_finished;
 };
 
 void tst_DecoderPool::initTestCase()
@@ -283,6 +339,9 @@ QStringList tst_DecoderPool::load(const QStringList &paths)
     for (const QString &path : paths)
         source.urls << QUrl::fromLocalFile(path);
     LoadJob job(&loader);
+    connect(&job, &LoadJob::finished, this, [this](const QString &message, const QString &details) {
+        m_finished = QStringList { message, details };
+    });
     loader.load(source, &job);
     return names;
 }
@@ -504,4 +563,60 @@ void tst_DecoderPool::helperThatNoLongerStartsCostsItsPicture()
 }
 
 QTEST_MAIN(tst_DecoderPool)
+void tst_DecoderPool::hugePicturesAreRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    // The address space the program has left while it loads; 0: as much as it has.
+    QTest::addColumn<qint64>("addressSpace");
+    QTest::addColumn<QString>("size");
+
+    QTest::newRow("PNG of 60000 × 60000")
+        << "huge.png" << hugePng(60000, 60000) << qint64(0) << QStringLiteral("60000 × 60000");
+    QTest::newRow("TIFF of 100000 × 100000, decoded in a helper")
+        << "huge.tif" << hugeTiff(100000, 100000) << qint64(0) << QStringLiteral("100000 × 100000");
+    // 1.6 GB: more than a helper's address space holds three times.
+    QTest::newRow("TIFF of 20000 × 20000, beyond the helper's address space")
+        << "large.tif" << hugeTiff(20000, 20000) << qint64(0) << QStringLiteral("20000 × 20000");
+    // 1.07 GB, decoded in the program.
+    QTest::newRow("WebP of 16383 × 16383, beyond the program's address space")
+        << "large.webp" << hugeWebp(16383, 16383) << (qint64(768) << 20)
+        << QStringLiteral("16383 × 16383");
+}
+
+// Refused before decoding, the reason told with the file's name, and the files around it
+// arrive.
+void tst_DecoderPool::hugePicturesAreRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, addressSpace);
+    QFETCH(QString, size);
+
+    const QString before = write("before.png", written(testPicture(8, 6, false), "png"));
+    const QString huge = write(name, content);
+    const QString after = write("after.png", written(testPicture(5, 7, true), "png"));
+    rlimit limit {};
+    QVERIFY(::getrlimit(RLIMIT_AS, &limit) == 0);
+    const rlimit unlimited = limit;
+    if (addressSpace > 0) {
+        const qint64 inUse = addressSpaceInUse();
+        QVERIFY(inUse > 0);
+        limit.rlim_cur = rlim_t(inUse + addressSpace);
+        QVERIFY(::setrlimit(RLIMIT_AS, &limit) == 0);
+    }
+    const QStringList names = load({ before, huge, after });
+    QImage image;
+    const PictureFile::LoadResult result = PictureFile::load(huge, false, QSize(), &image);
+    QVERIFY(::setrlimit(RLIMIT_AS, &unlimited) == 0);
+
+    QCOMPARE(names, QStringList({ "before", "after" }));
+    QCOMPARE(m_finished.value(0), QStringLiteral("Some pictures are too large to load."));
+    QVERIFY2(m_finished.value(1).startsWith(huge + QStringLiteral(": The picture is too large: ")
+                 + size + QStringLiteral(" pixels would take ")),
+        qPrintable(m_finished.value(1)));
+    QCOMPARE(result.code, int(PictureFile::LoadResult::Refused));
+    QVERIFY(image.isNull());
+}
+
 #include "tst_decoderpool.moc"

@@ -153,6 +153,17 @@ void tst_PictureBlock::damagedBlocks_data()
     // Far more pixels than any such short stream could describe: refused before allocating.
     QTest::addRow("jpeg claiming 65535 x 65535")
         << withFrameSize(jpeg, 65535, 65535) << int(PictureBlock::Failure::ImplausibleSize);
+    // Noise does not deflate: enough stream for 24000 x 24000 pixels to be plausible, whose
+    // 2.1 GB no picture may take.
+    QImage noise(160, 160, QImage::Format_ARGB32);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, QRandomGenerator::global()->generate());
+    }
+    QByteArray bomb = written(noise, "png");
+    qToBigEndian<quint32>(24000, bomb.data() + 16);
+    qToBigEndian<quint32>(24000, bomb.data() + 20);
+    QTest::addRow("png of 24000 x 24000") << bomb << int(PictureBlock::Failure::TooLarge);
     QByteArray webp = written(photoLike(40, 30), "webp");
     QTest::addRow("webp garbled") << webp.left(20) + QByteArray(webp.size() - 20, 'x') << damaged;
     QTest::addRow("unknown kind") << QByteArray("BM this is no board block") << damaged;

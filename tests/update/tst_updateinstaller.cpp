@@ -1,3 +1,4 @@
+#include "platform/filefaults.h"
 #include "update/updateinstaller.h"
 #include "updatefixture.h"
 
@@ -5,6 +6,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+
+Q_DECLARE_METATYPE(FileFaults::Operation)
 
 // Installing downloaded files: what a finished installation looks like, and that every way of
 // failing, a killed process included, leaves the installation as it was.
@@ -16,6 +22,8 @@ private slots:
     void installs();
     void failureRollsBack_data();
     void failureRollsBack();
+    void fileFaultsRollBack_data();
+    void fileFaultsRollBack();
     void unrestorableBackupIsReported();
     void killedInstallationRollsBackAtNextStart_data();
     void killedInstallationRollsBackAtNextStart();
@@ -134,6 +142,65 @@ void TestUpdateInstaller::failureRollsBack()
     QCOMPARE(installed(UpdateFixture::tree(m_root)), installed(before));
     QCOMPARE(UpdateFixture::tree(outside.path()), outsideBefore);
     QCOMPARE(run(m_root + "/velkora"), QByteArray("1.11.1"));
+}
+
+void TestUpdateInstaller::fileFaultsRollBack_data()
+{
+    QTest::addColumn<FileFaults::Operation>("operation");
+    QTest::addColumn<bool>("diskFull");
+    QTest::addRow("every write") << FileFaults::Operation::Write << false;
+    QTest::addRow("every rename") << FileFaults::Operation::Rename << false;
+    QTest::addRow("every sync") << FileFaults::Operation::Sync << false;
+    QTest::addRow("disk full") << FileFaults::Operation::Write << true;
+}
+
+void TestUpdateInstaller::fileFaultsRollBack()
+{
+    QFETCH(FileFaults::Operation, operation);
+    QFETCH(bool, diskFull);
+
+    QString heading;
+    QString details;
+    UpdateInstaller::Plan plan = makePlan();
+    const auto install = [&] {
+        UpdateInstaller installer;
+        installer.setRetryDelay(0);
+        const bool installed = installer.install(plan, &heading, &details);
+        return installed && installer.unrestoredFiles().isEmpty();
+    };
+    FileFaults::countOnly(m_root);
+    QVERIFY2(install(), qPrintable(heading + details));
+    FileFaults::disarm();
+    const int operations = FileFaults::count(operation);
+    const int writes = FileFaults::count(FileFaults::Operation::Write);
+    QVERIFY(operations > 0);
+
+    // The journal takes a write a line: a disk full after so many lines.
+    const int tries = diskFull ? writes + 1 : operations;
+    for (int n = 1; n <= tries; ++n) {
+        QDir(m_root).removeRecursively();
+        plan = makePlan();
+        const QMap<QString, QByteArray> before = installed(UpdateFixture::tree(m_root));
+        if (diskFull)
+            FileFaults::fillDiskAfter(m_root, n - 1);
+        else
+            FileFaults::failNth(m_root, operation, n, EIO);
+        const bool done = install();
+        FileFaults::disarm();
+        // The lock only has to exist while the run holds it: its data need not be on the disk.
+        if (FileFaults::failedPath() == UpdateInstaller::lockPath(m_root)
+            && operation == FileFaults::Operation::Sync)
+            continue;
+        QVERIFY2(!done,
+            qPrintable(
+                QStringLiteral("failing number %1: %2").arg(n).arg(FileFaults::failedPath())));
+        const QString cause = QString::fromLocal8Bit(std::strerror(diskFull ? ENOSPC : EIO));
+        const QString failed = QFileInfo(FileFaults::failedPath()).fileName();
+        QVERIFY2(details.contains(failed) && details.contains(cause),
+            qPrintable(QStringLiteral("failing number %1: %2 %3").arg(n).arg(heading, details)));
+        QCOMPARE(installed(UpdateFixture::tree(m_root)), before);
+        QCOMPARE(run(m_root + "/velkora"), QByteArray("1.11.1"));
+    }
 }
 
 void TestUpdateInstaller::unrestorableBackupIsReported()
