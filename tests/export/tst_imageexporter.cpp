@@ -487,12 +487,14 @@ void tst_ImageExporter::writeFaultsKeepTheFiles()
     };
     ImageExporter::ExportSettings settings;
     settings.path = pictures ? folder : kept;
-    const QList<ImageExporter::Picture> items { { QStringLiteral("a"), noise(90, 70, 1) },
-        { QStringLiteral("b"), noise(80, 60, 2) }, { QStringLiteral("c"), noise(70, 50, 3) } };
+    const QImage first = noise(90, 70, 1);
+    const QList<ImageExporter::Picture> items { { QStringLiteral("a"), ItemPicture(first) },
+        { QStringLiteral("b"), ItemPicture(noise(80, 60, 2)) },
+        { QStringLiteral("c"), ItemPicture(noise(70, 50, 3)) } };
     const auto run = [&] {
         if (pictures)
             return this->run("exportItems", Q_ARG(QList<ImageExporter::Picture>, items), settings);
-        return this->run("exportImage", Q_ARG(QImage, items.first().image), settings);
+        return this->run("exportImage", Q_ARG(QImage, first), settings);
     };
 
     QVERIFY(prepare());
