@@ -5,7 +5,8 @@
 #
 # Configures build-fuzz/ with clang when needed and builds the targets there (with the sanitizers);
 # the targets that start decoder helpers take a normal build's from build/, built here if
-# missing. New inputs go to build-fuzz/corpus-TARGET, crashes, leaks and timeouts to
+# missing. Inputs start from the target's seeds and the minimised corpus of earlier runs in
+# fuzz/corpus/TARGET. New inputs go to build-fuzz/corpus-TARGET, crashes, leaks and timeouts to
 # build-fuzz/findings/TARGET-*, each run's output to build-fuzz/logs/TARGET.log. Exits non-zero
 # when any target found something; run a finding alone for its full report:
 #
@@ -34,6 +35,13 @@ seeds_of() {
     fuzz_settingsfile) echo fuzz/settings-seeds ;;
     *) return 1 ;;
     esac
+}
+
+# The minimised corpus of earlier long runs, where one is committed.
+committed_corpus_of() {
+    if [ -d "fuzz/corpus/$1" ]; then
+        echo "fuzz/corpus/$1"
+    fi
 }
 
 # Options of a target beyond the common ones.
@@ -110,7 +118,7 @@ for target in "${targets[@]}"; do
     # shellcheck disable=SC2046 # the options are words
     ASAN_OPTIONS=$(asan_options_of "$target") nice -n 19 "build-fuzz/$target" -fork="$(nproc)" -ignore_timeouts=0 -ignore_ooms=0 \
         -entropic=0 -max_total_time="$seconds" -timeout=10 $(options_of "$target") -artifact_prefix="build-fuzz/findings/$target-" \
-        "$corpus" $(seeds_of "$target") >"$log" 2>&1 || status=$?
+        "$corpus" $(seeds_of "$target") $(committed_corpus_of "$target") >"$log" 2>&1 || status=$?
     # The last status line: executions, coverage and speed.
     grep -E '^#[0-9]+' "$log" | tail -n 1 || true
     if [ "$status" -ne 0 ]; then
