@@ -8,6 +8,7 @@
 #include "jobs/loadjob.h"
 #include "persistence/itemrecordcodec.h"
 #include "persistence/savefileloader.h"
+#include "picture/picture.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -90,14 +91,35 @@ void makeCorpus(const QString &directory)
     second.transform = QTransform::fromTranslate(3, 4);
     second.image = QImage();
     second.children.clear();
-    const QList<QList<ItemRecord>> scenes = { {}, { first }, { first, second } };
+    // A picture kept as the JPEG file it came from makes a board of format "1.11", with the
+    // picture's overview stored after its record's child count; the third shows its pixels.
+    QImage photo(96, 64, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 9 % 256, y * 5 % 256, (x ^ y) * 3 % 256));
+    QBuffer jpeg;
+    jpeg.open(QIODevice::WriteOnly);
+    photo.save(&jpeg, "jpeg", 60);
+    ItemRecord kept = first;
+    kept.id = 3;
+    kept.pixelsOwnerId = 3;
+    kept.source.clear();
+    kept.image = QImage();
+    kept.picture = Picture::fromJpegFile(jpeg.data());
+    ItemRecord sharing = second;
+    sharing.id = 4;
+    sharing.pixelsOwnerId = 3;
+    if (!kept.picture)
+        std::abort();
+    const QList<QList<ItemRecord>> scenes
+        = { {}, { first }, { first, second }, { kept, sharing, first } };
     int n = 0;
     for (const QList<ItemRecord> &items : scenes) {
         QFile file(QDir(directory).filePath(QStringLiteral("scene%1.vlk").arg(n++)));
         file.open(QIODevice::ReadWrite | QIODevice::Truncate);
         SaveFileLoader::SceneState state;
         state.items = items;
-        state.nextItemId = 3;
+        state.nextItemId = 5;
         state.sceneRect = QRectF(-100, -100, 200, 200);
         LoadJob job(&loader);
         loader.save(&file, QString(), state, &job);

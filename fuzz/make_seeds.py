@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed boards of fuzz_savefilereader into fuzz/seeds/.
+"""Writes the seed boards of fuzz_savefilereader into fuzz/seeds/, and the item records of the
+older versions for fuzz_itemrecords into fuzz/record-seeds/.
 
 One board for every format version the reader accepts (1.2 to 1.11), laid out field by field in
 the order src/persistence/savefilereader.cpp reads them, plus damaged boards that lead the reader
@@ -18,6 +19,7 @@ import struct
 import zlib
 
 SEEDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "seeds")
+RECORD_SEEDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "record-seeds")
 
 # QImage::Format values of Qt 5.15.
 FORMAT_ARGB32 = 5
@@ -323,18 +325,29 @@ def current_board(version, blocks, records, item_count=None, patch_entries=None)
     return bytes(out.data)
 
 
-def ordinary_board(version):
+def ordinary_records(version):
     """A picture with a note attached, a picture sharing its pixels, a linked picture whose file
     is gone, and a free note."""
-    records = [
+    return [
         (lambda s: typed_image(version, s, 0, "/nowhere/a.png", children=1),
          [(lambda s: typed_note(s, 4, "attached"), [])]),
         (lambda s: typed_image(version, s, 1), []),
         (lambda s: typed_image(version, s, 2, "/nowhere/linked.png"), []),
         (lambda s: typed_note(s, 3, "free"), []),
     ]
+
+
+def ordinary_board(version):
+    """The ordinary records with the blocks they need."""
     blocks = [(0, png(3, 2)), (1, struct.pack(">i", 0)), (2, struct.pack(">i", -1))]
-    return current_board(version, blocks, records)
+    return current_board(version, blocks, ordinary_records(version))
+
+
+def records_only(version):
+    """The ordinary records alone, as fuzz_itemrecords reads them from the start of its input."""
+    out = Stream()
+    write_records(out, ordinary_records(version), version in ("1.9", "1.10", "1.11"))
+    return bytes(out.data)
 
 
 def damaged_board():
@@ -421,6 +434,14 @@ def main():
         with open(os.path.join(SEEDS, name), "wb") as f:
             f.write(data)
         print("%-22s %6d bytes" % (name, len(data)))
+    # The current version's records come from the writer: fuzz_itemrecords -make_corpus.
+    os.makedirs(RECORD_SEEDS, exist_ok=True)
+    for version in ("1.6", "1.7", "1.8", "1.9"):
+        name = "records-v%s.bin" % version
+        data = records_only(version)
+        with open(os.path.join(RECORD_SEEDS, name), "wb") as f:
+            f.write(data)
+        print("%-22s %6d bytes" % ("record-seeds/" + name, len(data)))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs, when missing, every Debian package that building, running and testing Velkora need.
+# With --fuzz also clang, libFuzzer and the symbolizer that scripts/fuzz.sh needs; nothing else
+# needs them.
 set -euo pipefail
 
 packages=(
@@ -20,6 +22,9 @@ packages=(
     # scripts/package.sh: cpack finds the packages the binaries need with these
     dpkg-dev file
 )
+if [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang libclang-rt-dev llvm)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -75,8 +75,9 @@ QStringList HtmlImageUrls::extractImageUrls(const QString &html, const QString &
 
     QStringList urls;
     const auto append = [&](const QString &url) {
-        // An empty address would resolve to the page's own folder, which is not an image.
-        if (!url.trimmed().isEmpty())
+        // An empty address would resolve to the page's own folder, which is not an image. Quotes
+        // and entities go before the address is resolved: CSS often says url('').
+        if (!decodeEntities(url).trimmed().isEmpty())
             urls.append(resolveUrl(url, baseUrl));
     };
 

@@ -63,6 +63,8 @@ void tst_HtmlImageUrls::extractImageUrls_data()
     QTest::addRow("protocol-relative")
         << R"x(<img src="//cdn.org/i.png">)x" << base << QStringList { "https://cdn.org/i.png" };
     QTest::addRow("empty src is no address") << R"x(<img src="">)x" << base << QStringList {};
+    QTest::addRow("empty quoted background url is no address")
+        << R"x(<div style="background: url('')"><img src="&quot;">)x" << base << QStringList {};
     QTest::addRow("no images") << "<p>hello</p>" << base << QStringList {};
     QTest::addRow("entity in address") << R"x(<img src="/a.png?x=1&amp;y=2">)x" << base
                                        << QStringList { "https://example.com/a.png?x=1&y=2" };
