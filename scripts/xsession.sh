@@ -6,7 +6,7 @@ if [ -z "${VELKORA_XSESSION:-}" ]; then
     export VELKORA_XSESSION=1
     exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$@"
 fi
-openbox >/dev/null 2>&1 &
+openbox --config-file "$(dirname "$0")/openbox-rc.xml" >/dev/null 2>&1 &
 openbox_pid=$!
 trap 'kill "$openbox_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
