@@ -821,14 +821,27 @@ class Soak(Session):
         # which file_dialog waits out.
         time.sleep(1)
 
+    def saves_in_log(self):
+        """How many saves the main instance logged: the driver's and its own autosaves, which a
+        board with a file of its own makes into that file."""
+        total = 0
+        for name in os.listdir(self.root):
+            if name.startswith("A-") and name.endswith(".log"):
+                with open(os.path.join(self.root, name), errors="replace") as lines:
+                    total += sum(1 for line in lines if line.rstrip().endswith("Saving Scene"))
+        return total
+
     def summary(self, started, actions_done):
         rss_last = self.rss_returns[-1] if self.rss_returns else None
+        # Quick saves of an unchanged board write nothing: the difference is a lower bound.
+        autosaves = max(0, self.saves_in_log() - self.counts.get("saves", 0)
+                        - self.counts.get("quick saves", 0))
         ratios = [r / self.rss_first for r in self.rss_returns] if self.rss_first else []
         log("summary: %.1f minutes, %d actions, %d saves (%d quick), %d reopen comparisons, "
-            "%d second-instance pastes, %d autosave files seen"
+            "%d second-instance pastes, at least %d autosaves (%d autosave files seen)"
             % ((time.time() - started) / 60, actions_done, self.counts.get("saves", 0),
                self.counts.get("quick saves", 0), self.counts.get("reopen comparisons", 0),
-               self.counts.get("second-instance pastes", 0), len(self.autosaves)))
+               self.counts.get("second-instance pastes", 0), autosaves, len(self.autosaves)))
         log("summary: max RSS %d MB; home board anonymous RSS first %s MB, last %s MB, max "
             "ratio %s "
             "(all: %s)"
