@@ -774,7 +774,8 @@ class Soak(Session):
         self.geometry = self.main.geometry()
         self.home = None
         # The home board: what the window shows after its first load, saved.
-        self.wait_title_free()
+        # The files given at start load as one job; Save As is refused until it has ended,
+        # which file_dialog waits out.
         self.home = self.save_as(self.main, "home.vlk")
         log("home board %s: %d items" % (self.home, len(self.read_board(self.home)) - 1))
         actions_done = 0
@@ -815,11 +816,6 @@ class Soak(Session):
             self.diagnose()
         finally:
             self.summary(started, actions_done)
-
-    def wait_title_free(self):
-        # The files given at start load as one job; Save As is refused until it has ended,
-        # which file_dialog waits out.
-        time.sleep(1)
 
     def saves_in_log(self):
         """How many saves the main instance logged: the driver's and its own autosaves, which a
@@ -877,8 +873,6 @@ class Instances(Session):
 
     def start(self, instance):
         instance.start(self.files[instance.name])
-        # Two pictures, loaded as one job: paste and copy wait for it.
-        self.counts_known[instance.name] = None
 
     def clipboard_copy(self, instance):
         """Selects all and copies in instance; returns the item count the program wrote into
@@ -974,7 +968,6 @@ class Instances(Session):
                                                                      allowed))
 
     def run(self):
-        self.counts_known = {}
         a = self.instance("A", (20, 760))
         b = self.instance("B", (820, 760))
         started = time.time()
