@@ -17,6 +17,8 @@ packages=(
     kimageformat-plugins qt5-image-formats-plugins
     # tests that need a real X server
     xvfb xauth openbox xdotool x11-utils x11-xserver-utils dbus-daemon
+    # scripts/soak.sh and scripts/instances.sh: their driver and the clipboard they read
+    python3 xclip
     # the installation test: checkers of desktop files and the file type database
     desktop-file-utils libxml2-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
     # scripts/package.sh: cpack finds the packages the binaries need with these

@@ -41,6 +41,7 @@ void Application::prepareProcess(int argc, char **argv)
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    Platform::returnFreedLargeBlocks();
 
     QCoreApplication::setOrganizationName(QStringLiteral("Orlwick Studio"));
     QCoreApplication::setApplicationName(QStringLiteral("Velkora"));

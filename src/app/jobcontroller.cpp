@@ -107,6 +107,15 @@ void JobController::jobFinished(const QString &message, const QString &details, 
     if (m_runningJobs == 0 && m_progress) {
         m_progressDelay->stop();
         m_progress->hide();
+        // The display took the keyboard from the window when it appeared. Unmapped with the
+        // pointer over the window, the X server gives the focus back as a pointer-focus event,
+        // which the toolkit ignores: it went on sending every key to the hidden display, and the
+        // window answered none until it was activated from outside. Only a display that is gone
+        // gives the keyboard back for sure; the next job makes a new one.
+        if (m_progressEntries.isEmpty()) {
+            m_progress->deleteLater();
+            m_progress = nullptr;
+        }
     }
     emit runningChanged(m_runningJobs);
     if (own)
@@ -116,17 +125,14 @@ void JobController::jobFinished(const QString &message, const QString &details, 
 
 void JobController::showProgress(const QString &operationName, LoadJob *job)
 {
-    if (!m_progress) {
-        m_progress = new ProgressDialog(tr("Velkora"), ProgressDialog::DoNotShow, m_host.window);
-        if (m_host.registerWindow)
-            m_host.registerWindow(m_progress);
+    if (!m_progressDelay) {
         // Short jobs come and go unseen: the display appears only for work that makes a user
         // wait.
         m_progressDelay = new QTimer(this);
         m_progressDelay->setSingleShot(true);
         m_progressDelay->setInterval(500);
         connect(m_progressDelay, &QTimer::timeout, this, [this] {
-            if (m_runningJobs == 0)
+            if (m_runningJobs == 0 || !m_progress)
                 return;
             const bool active = m_host.window->isActiveWindow();
             // Over the middle of the board, where the user is looking.
@@ -142,6 +148,11 @@ void JobController::showProgress(const QString &operationName, LoadJob *job)
             if (active)
                 m_progress->activateWindow();
         });
+    }
+    if (!m_progress) {
+        m_progress = new ProgressDialog(tr("Velkora"), ProgressDialog::DoNotShow, m_host.window);
+        if (m_host.registerWindow)
+            m_host.registerWindow(m_progress);
     }
     ProgressEntry *entry = m_progress->addEntry(operationName, 0, 0);
     m_progressEntries.insert(job, entry);

@@ -404,18 +404,14 @@ void CopyPasteHandler::paste(const QByteArray &data, const QPointF &pastePos, Lo
         receive();
         if (!m_socket)
             return;
-        if (m_expectedSize == 0)
-            receiveFailed(QString(),
-                QStringLiteral(
-                    "Failed to receive paste data: Disconnected before any data was received"));
-        else
-            receiveFailed(tr("Paste failed: The other instance ended the transfer early."),
-                QStringLiteral("Failed to receive paste data: Disconnected"));
+        peerGone(m_expectedSize == 0
+                ? QStringLiteral(
+                    "Failed to receive paste data: Disconnected before any data was received")
+                : QStringLiteral("Failed to receive paste data: Disconnected"));
     });
     connect(m_socket, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError) {
         if (m_socket && m_socket->error() != QLocalSocket::PeerClosedError)
-            receiveFailed(QString(),
-                QStringLiteral("Failed to receive paste data: ") + m_socket->errorString());
+            peerGone(QStringLiteral("Failed to receive paste data: ") + m_socket->errorString());
     });
     connect(job, &LoadJob::canceledCalled, this, [this, job] {
         if (m_pasteJob == job)
@@ -557,6 +553,17 @@ void CopyPasteHandler::receiveFailed(const QString &message, const QString &log)
     m_pasteItems.clear();
     if (job)
         reportFinished(job, message);
+}
+
+void CopyPasteHandler::peerGone(const QString &log)
+{
+    // The instance that copied ended (killed, crashed, closed) before all of its copy came over:
+    // as when it could not be reached at all, what other programs would paste is pasted, the
+    // plain picture that a clipboard manager keeps after its owner has gone.
+    const bool pasting = m_pasteJob != nullptr;
+    receiveFailed(QString(), log);
+    if (pasting)
+        emit pasteFallbackRequested(m_pastePosition);
 }
 
 void CopyPasteHandler::endReceiving()

@@ -91,8 +91,8 @@ public slots:
     void startPasteServer();
 
 signals:
-    // The instance that copied could not be reached: paste the clipboard's ordinary contents at
-    // position (scene coordinates) instead.
+    // The instance that copied could not be reached, or went away before its copy had come:
+    // paste the clipboard's ordinary contents at position (scene coordinates) instead.
     void pasteFallbackRequested(const QPointF &position);
     // Another instance asked this one to give up the server name.
     void serverReleased();
@@ -101,6 +101,8 @@ private:
     void stopServer();
     void receive();
     void receiveFailed(const QString &message, const QString &log = QString());
+    // The copying instance hung up or failed before its copy had come: fall back.
+    void peerGone(const QString &log);
     void endReceiving();
     bool readPayload(const QByteArray &payload, LoadJob *job);
     void insertItems(LoadJob *job);

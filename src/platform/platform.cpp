@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QX11Info>
 
+#include <malloc.h>
+
 namespace Platform {
 
 WindowSystem windowSystem()
@@ -23,3 +25,16 @@ QString windowSystemName()
 }
 
 } // namespace Platform
+
+void Platform::returnFreedLargeBlocks()
+{
+#ifdef __GLIBC__
+    // glibc raises the size from which a block gets a mapping of its own each time such a block is
+    // freed, up to 32 MiB. Picture-sized buffers (decoded pixels, levels, encoded copies) then
+    // come from the heap and the threads' arenas, and what a closed board freed stayed resident:
+    // after a few minutes of use the same board held 2.7 times the anonymous memory it held at
+    // first. A fixed threshold keeps every block from 128 KiB up in its own mapping, which goes
+    // back to the system when freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}

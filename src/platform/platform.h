@@ -50,6 +50,10 @@ QString fileIdentity(const QString &path);
 // back when read again. Only whole pages inside the range go.
 void releaseMappedPages(const uchar *address, qint64 length);
 
+// Makes every large block the process frees go back to the system at once. Called at start-up,
+// before the first picture.
+void returnFreedLargeBlocks();
+
 // Opens the file manager with these files selected (the desktop's FileManager1 service); where
 // no such service answers, opens each of their folders instead. Missing files are skipped.
 void showInFileManager(const QStringList &paths);

@@ -100,6 +100,8 @@ void MainFrame::applyColors()
 
 void MainFrame::registerWindow(QWidget *window)
 {
+    // Some windows are made anew each time they are needed: the gone ones leave no trace.
+    m_windows.removeAll(QPointer<QWidget>());
     m_windows.append(window);
     if (m_look->isApplied())
         window->setWindowOpacity(m_colors->masterOpacity());

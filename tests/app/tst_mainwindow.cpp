@@ -14,6 +14,7 @@
 #include "settings/setting.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
+#include "ui/progressdialog.h"
 #include "view/graphicsview.h"
 
 #include <QApplication>
@@ -41,6 +42,16 @@ QString writePng(const QString &path, const QSize &size)
     return path;
 }
 
+QList<ProgressDialog *> progressDisplays()
+{
+    QList<ProgressDialog *> displays;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *display = qobject_cast<ProgressDialog *>(widget))
+            displays.append(display);
+    }
+    return displays;
+}
+
 } // namespace
 
 // The main window's side of load jobs: items appear, become one undoable addition, are selected
@@ -57,6 +68,7 @@ private slots:
     void droppedFilesAreOneUndoStep();
     void textAttachesToSelectedImage();
     void overlappingJobsKeepTheLock();
+    void progressDisplayGoesWithTheLastJob();
     void clearWithoutQuestion();
     void commandsOutsideScriptsAsk_data();
     void commandsOutsideScriptsAsk();
@@ -161,6 +173,33 @@ void tst_MainWindow::overlappingJobsKeepTheLock()
     userLock->setValue(false);
     QVERIFY(!view->isCanvasLocked());
     QCOMPARE(userLock->value(), QVariant(false));
+}
+
+// A display left hidden kept the keyboard it took when it appeared: on X11 the window answered no
+// key after a long paste or load until something outside activated it.
+void tst_MainWindow::progressDisplayGoesWithTheLastJob()
+{
+    m_window->show();
+    JobController *jobs = m_window->jobs();
+    // The window's own jobs, which it shows and deletes when they have ended.
+    LoadJob *first = jobs->createJob(nullptr);
+    LoadJob *second = jobs->createJob(nullptr);
+    jobs->jobStarted(QStringLiteral("first"), first);
+    jobs->jobStarted(QStringLiteral("second"), second);
+    QTRY_COMPARE(progressDisplays().size(), 1);
+    QTRY_VERIFY(progressDisplays().first()->isVisible());
+    jobs->jobFinished(QString(), QString(), first);
+    QVERIFY(progressDisplays().first()->isVisible());
+    jobs->jobFinished(QString(), QString(), second);
+    QTRY_VERIFY(progressDisplays().isEmpty());
+
+    // The next job that makes the user wait has a display again.
+    LoadJob *third = jobs->createJob(nullptr);
+    jobs->jobStarted(QStringLiteral("third"), third);
+    QTRY_COMPARE(progressDisplays().size(), 1);
+    QTRY_VERIFY(progressDisplays().first()->isVisible());
+    jobs->jobFinished(QString(), QString(), third);
+    QTRY_VERIFY(progressDisplays().isEmpty());
 }
 
 void tst_MainWindow::clearWithoutQuestion()

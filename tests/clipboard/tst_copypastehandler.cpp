@@ -341,10 +341,13 @@ void tst_CopyPasteHandler::otherProcess()
 void tst_CopyPasteHandler::hostileServer_data()
 {
     QTest::addColumn<QByteArray>("sent");
-    // 1: loads, 0: refused with a message, -1: nobody listens, so the ordinary paste follows.
+    // 1: loads, 0: refused with a message, -1: nobody listens or the server hangs up before all
+    // has come, so the ordinary paste follows.
     QTest::addColumn<int>("outcome");
     // Bytes sent in a first write, the rest a moment later; 0: all at once.
     QTest::addColumn<int>("split");
+    // The server hangs up once it has written, as an instance killed while sending does.
+    QTest::addColumn<bool>("hangUp");
     const auto sized = [](qint32 size, const QByteArray &payload) -> QByteArray {
         char header[4];
         qToBigEndian(size, header);
@@ -357,19 +360,22 @@ void tst_CopyPasteHandler::hostileServer_data()
     const int ihdr = huge.indexOf("IHDR");
     huge.replace(ihdr + 4, 8, QByteArray::fromHex("0000ea600000ea60"));
     qToBigEndian(crc32(huge.mid(ihdr, 17)), huge.data() + ihdr + 17);
-    QTest::addRow("an honest server") << sized(good.size(), good) << 1 << 0;
-    QTest::addRow("size header in two parts") << sized(good.size(), good) << 1 << 2;
-    QTest::addRow("nobody listening") << QByteArray() << -1 << 0;
-    QTest::addRow("half a size header, then nothing") << QByteArray("\0\0", 2) << 0 << 0;
-    QTest::addRow("zero size") << sized(0, {}) << 0 << 0;
-    QTest::addRow("negative size") << sized(-5, good) << 0 << 0;
-    QTest::addRow("2 GiB size") << sized(qint32(0x80000000), good) << 0 << 0;
-    QTest::addRow("just over 1 GiB") << sized((1 << 30) + 1, good) << 0 << 0;
-    QTest::addRow("more than announced") << sized(good.size(), good + QByteArray("!")) << 0 << 0;
-    QTest::addRow("stalls half-way") << sized(good.size(), good.left(20)) << 0 << 0;
+    QTest::addRow("an honest server") << sized(good.size(), good) << 1 << 0 << false;
+    QTest::addRow("size header in two parts") << sized(good.size(), good) << 1 << 2 << false;
+    QTest::addRow("nobody listening") << QByteArray() << -1 << 0 << false;
+    QTest::addRow("half a size header, then nothing") << QByteArray("\0\0", 2) << 0 << 0 << false;
+    QTest::addRow("zero size") << sized(0, {}) << 0 << 0 << false;
+    QTest::addRow("negative size") << sized(-5, good) << 0 << 0 << false;
+    QTest::addRow("2 GiB size") << sized(qint32(0x80000000), good) << 0 << 0 << false;
+    QTest::addRow("just over 1 GiB") << sized((1 << 30) + 1, good) << 0 << 0 << false;
+    QTest::addRow("more than announced")
+        << sized(good.size(), good + QByteArray("!")) << 0 << 0 << false;
+    QTest::addRow("stalls half-way") << sized(good.size(), good.left(20)) << 0 << 0 << false;
+    QTest::addRow("hangs up before the size") << QByteArray() << -1 << 0 << true;
+    QTest::addRow("hangs up half-way") << sized(good.size(), good.left(20)) << -1 << 0 << true;
     QTest::addRow("count of 2^31-1")
-        << sized(12, QByteArray::fromHex("7fffffff0000000700000000")) << 0 << 0;
-    QTest::addRow("image claiming 60000 by 60000") << sized(huge.size(), huge) << 0 << 0;
+        << sized(12, QByteArray::fromHex("7fffffff0000000700000000")) << 0 << 0 << false;
+    QTest::addRow("image claiming 60000 by 60000") << sized(huge.size(), huge) << 0 << 0 << false;
 }
 
 void tst_CopyPasteHandler::hostileServer()
@@ -377,13 +383,17 @@ void tst_CopyPasteHandler::hostileServer()
     QFETCH(QByteArray, sent);
     QFETCH(int, outcome);
     QFETCH(int, split);
+    QFETCH(bool, hangUp);
     const QString name = uniqueName("hostile");
     QLocalServer server;
-    QVERIFY(outcome < 0 || LocalServers::listen(&server, name));
-    // Peers stay connected until the server goes: a stalled one never hangs up.
+    QVERIFY((outcome < 0 && !hangUp) || LocalServers::listen(&server, name));
+    // Peers stay connected until the server goes, unless the row hangs up: a stalled one never
+    // does.
     connect(&server, &QLocalServer::newConnection, this, [&] {
         QLocalSocket *peer = server.nextPendingConnection();
         peer->write(split > 0 ? sent.left(split) : sent);
+        if (hangUp)
+            peer->disconnectFromServer();
         if (split > 0)
             QTimer::singleShot(200, peer, [peer, rest = sent.mid(split)] { peer->write(rest); });
     });

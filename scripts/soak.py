@@ -1,0 +1,1078 @@
+#!/usr/bin/env python3
+"""Drives the real program in the X session scripts/soak.sh and scripts/instances.sh start.
+
+  soak.py soak MINUTES SEED PROGRAM       random use of one window, with periodic checks
+  soak.py instances COUNT SEED PROGRAM    copy and paste between two instances, one of them
+                                          killed at random moments
+
+Everything random comes from SEED. The program runs with a settings file, HOME and XDG folders
+of its own under a temporary folder, which is kept when a check fails. Exits 1 when a check
+failed, 0 otherwise.
+"""
+
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+# A window that has not answered in this time is taken as hung.
+ANSWER_SECONDS = 20
+# Loads and saves of the small boards here take a second or two; a job still running after this
+# is taken as stuck.
+JOB_SECONDS = 120
+RSS_BOUND = 1.10
+
+
+def log(message):
+    print(time.strftime("%H:%M:%S ") + message, flush=True)
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def run(args, timeout=ANSWER_SECONDS, check=False):
+    try:
+        done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              timeout=timeout, text=True)
+    except subprocess.TimeoutExpired:
+        raise CheckFailed("no answer within %ds: %s" % (timeout, " ".join(args)))
+    if check and done.returncode != 0:
+        raise CheckFailed("failed: %s" % " ".join(args))
+    return done.stdout
+
+
+def xdo(*args):
+    return run(["xdotool"] + [str(a) for a in args])
+
+
+def png_bytes(width, height, rnd):
+    """A PNG of soft gradients and a few hard blocks: compresses like a photo would not, but
+    its pixels tell one picture from another."""
+    base = [rnd.randrange(256) for _ in range(3)]
+    blocks = [(rnd.randrange(width), rnd.randrange(height), rnd.randrange(1, width // 2 + 2),
+               rnd.randrange(1, height // 2 + 2), bytes(rnd.randrange(256) for _ in range(3)))
+              for _ in range(4)]
+    rows = []
+    for y in range(height):
+        row = bytearray(b"\0")
+        g = (base[1] + y * 255 // max(1, height - 1)) & 0xff
+        for x in range(width):
+            row += bytes(((base[0] + x) & 0xff, g, (base[2] + x + y) & 0xff))
+        for bx, by, bw, bh, colour in blocks:
+            if by <= y < by + bh:
+                end = min(width, bx + bw)
+                row[1 + 3 * bx:1 + 3 * end] = colour * (end - bx)
+        rows.append(bytes(row))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+
+    return (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(b"".join(rows), 1)) + chunk(b"IEND", b""))
+
+
+class Clipboard:
+    """What the driver itself puts on the clipboard, served by processes it started."""
+
+    def __init__(self):
+        self.server = None
+
+    def offer(self, args, data):
+        self.release()
+        self.server = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard"] + args,
+                                       stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        self.server.stdin.write(data)
+        self.server.stdin.close()
+        # xclip owns the selection once it has read its input.
+        for _ in range(50):
+            if "TARGETS" in run(["xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"]):
+                return
+            time.sleep(0.05)
+
+    def release(self):
+        if self.server:
+            if self.server.poll() is None:
+                self.server.terminate()
+            self.server.wait()
+            self.server = None
+
+
+class Instance:
+    """One running program: its process, main window and log."""
+
+    def __init__(self, name, program, workdir, env, settings, place=(20, 1200)):
+        self.name = name
+        self.place = place
+        self.program = program
+        self.workdir = workdir
+        self.env = env
+        self.settings = settings
+        self.process = None
+        self.window = None
+        self.starts = 0
+
+    def start(self, files=()):
+        self.starts += 1
+        logfile = open(os.path.join(self.workdir, "%s-%d.log" % (self.name, self.starts)), "w")
+        self.process = subprocess.Popen([self.program, "-s", self.settings] + list(files),
+                                        env=self.env, stdout=logfile, stderr=subprocess.STDOUT,
+                                        cwd=self.workdir)
+        logfile.close()
+        self.window = None
+        deadline = time.time() + JOB_SECONDS
+        while time.time() < deadline:
+            self.check_alive()
+            windows = self.windows()
+            if windows:
+                self.window = max(windows, key=lambda w: w[1][2] * w[1][3])[0]
+                geometry = dict(windows)[self.window]
+                if geometry[2] >= 300:
+                    break
+            time.sleep(0.2)
+        if not self.window:
+            raise CheckFailed("%s: no window after %ds" % (self.name, JOB_SECONDS))
+        # The same place and size every start, so that every run sees the same view.
+        self.put_in_place()
+        time.sleep(0.5)
+        self.activate()
+
+    def put_in_place(self):
+        """Moves and sizes the window to its place. The program's own frame moves it on a right
+        drag and resizes it on a drag at its border, which gestures may start on."""
+        xdo("windowsize", self.window, self.place[1], 760)
+        xdo("windowmove", self.window, self.place[0], 40)
+
+    def windows(self):
+        """Visible windows of the process with their geometry."""
+        found = []
+        for line in run(["xdotool", "search", "--onlyvisible", "--pid",
+                         str(self.process.pid)]).split():
+            info = run(["xwininfo", "-id", line])
+            values = {}
+            for row in info.splitlines():
+                row = row.strip()
+                for key in ("Absolute upper-left X:", "Absolute upper-left Y:", "Width:",
+                            "Height:"):
+                    if row.startswith(key):
+                        values[key] = int(row.split(":")[1])
+            if len(values) == 4:
+                found.append((line, (values["Absolute upper-left X:"],
+                                     values["Absolute upper-left Y:"], values["Width:"],
+                                     values["Height:"])))
+        return found
+
+    def geometry(self):
+        for window, geometry in self.windows():
+            if window == self.window:
+                return geometry
+        raise CheckFailed("%s: main window gone" % self.name)
+
+    def dialogs(self):
+        """Visible windows besides the main one that take input: dialogs, menus."""
+        result = []
+        for window, geometry in self.windows():
+            if window == self.window:
+                continue
+            title = run(["xdotool", "getwindowname", window]).strip()
+            result.append((window, title, geometry))
+        return result
+
+    def alive(self):
+        if self.process is None or self.process.poll() is not None:
+            return False
+        try:
+            with open("/proc/%d/stat" % self.process.pid) as stat:
+                return stat.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
+        except OSError:
+            return False
+
+    def check_alive(self):
+        if not self.alive():
+            code = self.process.poll() if self.process else None
+            raise CheckFailed("%s: process ended (exit %s)" % (self.name, code))
+
+    def rss_kb(self, field="VmRSS"):
+        """Resident memory in kB; field RssAnon leaves out the pages of mapped files."""
+        with open("/proc/%d/status" % self.process.pid) as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        return 0
+
+    def activate(self):
+        run(["xdotool", "windowactivate", "--sync", self.window])
+
+    def title(self):
+        return run(["xdotool", "getwindowname", self.window]).strip()
+
+    def answers(self):
+        """Whether the program's own event loop handles input: a key press makes the toolkit
+        stamp the window's user time, which the X server alone never changes."""
+        self.check_alive()
+        target = self.user_time_window()
+        before = self.user_time(target)
+        self.activate()
+        deadline = time.time() + ANSWER_SECONDS
+        while time.time() < deadline:
+            # Shift alone changes nothing on the board.
+            xdo("key", "shift")
+            time.sleep(0.2)
+            if self.user_time(target) != before:
+                return True
+            self.check_alive()
+        raise CheckFailed("%s: window did not answer a key press within %ds"
+                          % (self.name, ANSWER_SECONDS))
+
+    def user_time_window(self):
+        out = run(["xprop", "-id", self.window, "_NET_WM_USER_TIME_WINDOW"])
+        if "window id #" in out:
+            return out.split("#")[1].strip().split()[0]
+        return self.window
+
+    @staticmethod
+    def user_time(window):
+        return run(["xprop", "-id", window, "_NET_WM_USER_TIME"]).strip()
+
+    def kill(self):
+        if self.alive():
+            os.kill(self.process.pid, signal.SIGKILL)
+        self.process.wait()
+
+    def stop(self):
+        """Ends the instance as a user would, and by force when it does not go."""
+        if not self.alive():
+            return
+        try:
+            self.activate()
+            # A note being edited takes Ctrl+X as cut.
+            xdo("key", "Escape", "Escape", "ctrl+x")
+            self.process.wait(timeout=ANSWER_SECONDS)
+        except (CheckFailed, subprocess.TimeoutExpired):
+            log("%s: did not close, ended by force" % self.name)
+            self.kill()
+
+
+class Session:
+    """The common ground of both runs: folders, pictures, instances, checks."""
+
+    def __init__(self, program, seed):
+        self.program = os.path.abspath(program)
+        self.dump = os.path.join(os.path.dirname(self.program), "velkora_board_dump")
+        if not os.access(self.dump, os.X_OK):
+            raise SystemExit("soak: %s is missing (build the tests' tools)" % self.dump)
+        self.rnd = random.Random(seed)
+        self.root = tempfile.mkdtemp(prefix="velkora-soak-")
+        self.failed = False
+        self.env = dict(os.environ)
+        for name, sub in (("HOME", "home"), ("XDG_CONFIG_HOME", "home/.config"),
+                          ("XDG_CACHE_HOME", "home/.cache"), ("XDG_STATE_HOME", "home/.state"),
+                          ("XDG_DATA_HOME", "home/.local/share"), ("XDG_RUNTIME_DIR", "runtime")):
+            path = os.path.join(self.root, sub)
+            os.makedirs(path, mode=0o700, exist_ok=True)
+            self.env[name] = path
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.settings = os.path.join(self.root, "Velkora.ini")
+        with open(self.settings, "w") as ini:
+            # Asked already; autosaves every minute; no question about unsaved changes, no
+            # network.
+            ini.write("[General_Settings]\nFirstTimeSetup=true\nAuto_Save=true\n"
+                      "AutoSaveInterval=1\nHide_Unsaved_Warning=true\nCheckForUpdates=false\n")
+        self.pictures = []
+        os.makedirs(os.path.join(self.root, "pictures"))
+        for i in range(10):
+            width = self.rnd.choice([64, 120, 300, 480, 640, 900])
+            height = self.rnd.choice([48, 100, 240, 400, 700])
+            path = os.path.join(self.root, "pictures", "p%02d-%dx%d.png" % (i, width, height))
+            with open(path, "wb") as out:
+                out.write(png_bytes(width, height, self.rnd))
+            self.pictures.append(path)
+        self.boards = os.path.join(self.root, "boards")
+        os.makedirs(self.boards)
+        self.clipboard = Clipboard()
+        self.instances = []
+        self.counts = {}
+
+    def diagnose(self):
+        """Says, after a failed check, where the keyboard goes and whether a click on each
+        window brings its keys back: the difference between a hung program and lost focus."""
+        focus = run(["xdotool", "getwindowfocus"]).strip()
+        log("diagnosis: the X focus is on window %s" % focus)
+        for instance in self.instances:
+            if not instance.alive() or not instance.window:
+                continue
+            states = []
+            for window, _ in instance.windows():
+                states.append(window)
+            log("diagnosis: %s (pid %d) main window %s, visible windows %s"
+                % (instance.name, instance.process.pid, instance.window, " ".join(states)))
+            if os.environ.get("SOAK_GDB"):
+                os.system("gdb -p %d -batch -x %s > %s/gdb-%s.txt 2>&1"
+                          % (instance.process.pid, os.environ["SOAK_GDB"], self.root,
+                             instance.name))
+            try:
+                instance.answers()
+                log("diagnosis: %s answers keys" % instance.name)
+                continue
+            except CheckFailed:
+                pass
+            x, y, w, h = instance.geometry()
+            xdo("mousemove", x + w // 2, y + 10)
+            xdo("click", 1)
+            try:
+                instance.answers()
+                log("diagnosis: %s answers keys only after a click on it" % instance.name)
+            except CheckFailed:
+                log("diagnosis: %s answers no keys, not even after a click" % instance.name)
+
+    def count(self, what, n=1):
+        self.counts[what] = self.counts.get(what, 0) + n
+
+    def instance(self, name, place=(20, 1200)):
+        made = Instance(name, self.program, self.root, self.env, self.settings, place)
+        self.instances.append(made)
+        return made
+
+    def finish(self):
+        self.clipboard.release()
+        for instance in self.instances:
+            instance.stop()
+        if self.failed:
+            log("kept for inspection: %s" % self.root)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # Dialogs --------------------------------------------------------------------------------
+
+    def wait_dialog(self, instance, titles, seconds=ANSWER_SECONDS):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            instance.check_alive()
+            for window, title, _ in instance.dialogs():
+                if title in titles:
+                    return window
+            time.sleep(0.2)
+        return None
+
+    def dismiss_unexpected(self, instance, expected=()):
+        """Closes what the program put up unasked; its title goes to the log, and an error
+        dialog fails the run."""
+        for window, title, geometry in instance.dialogs():
+            if title in expected or geometry[2] < 60 or geometry[3] < 40:
+                continue
+            if not title or title == "Velkora":
+                # Popups have no title; the progress display and the context menu are named
+                # after the program, and Escape would cancel the jobs the display shows.
+                continue
+            log("%s: dialog %r" % (instance.name, title))
+            self.count("dialogs")
+            if "Error" in title or "rror" in title:
+                self.failed = True
+                self.count("error dialogs")
+            run(["xdotool", "windowactivate", "--sync", window])
+            xdo("key", "Escape")
+            time.sleep(0.3)
+
+    def file_dialog(self, instance, keys, titles, path):
+        """Opens a file dialog by keys, types the path into it and accepts it. Edits and saves
+        are refused while a job runs, so the keys are pressed again until a dialog comes."""
+        deadline = time.time() + JOB_SECONDS
+        while time.time() < deadline:
+            instance.activate()
+            xdo("key", keys)
+            window = self.wait_dialog(instance, titles, 5)
+            if window:
+                run(["xdotool", "windowactivate", "--sync", window])
+                time.sleep(0.2)
+                xdo("key", "ctrl+a")
+                xdo("type", "--delay", "2", path)
+                time.sleep(0.1)
+                xdo("key", "Return")
+                for _ in range(int(ANSWER_SECONDS / 0.2)):
+                    if window not in [w for w, _, _ in instance.dialogs()]:
+                        return
+                    time.sleep(0.2)
+                raise CheckFailed("%s: file dialog %r stayed open" % (instance.name, titles))
+            self.dismiss_unexpected(instance)
+            # A note being edited takes every key, as a person finds out and ends with Escape.
+            instance.activate()
+            xdo("key", "Escape")
+            self.count("file dialogs asked again")
+        raise CheckFailed("%s: no file dialog %r within %ds" % (instance.name, titles,
+                                                                  JOB_SECONDS))
+
+    def wait_title(self, instance, path):
+        """Waits for the title a finished load or save of path gives the window."""
+        wanted = os.path.basename(path) + " - Velkora"
+        deadline = time.time() + JOB_SECONDS
+        while time.time() < deadline:
+            instance.check_alive()
+            if instance.title() == wanted:
+                return
+            self.dismiss_unexpected(instance)
+            time.sleep(0.2)
+        raise CheckFailed("%s: title not %r after %ds (is %r)"
+                          % (instance.name, wanted, JOB_SECONDS, instance.title()))
+
+    def save_as(self, instance, name):
+        path = os.path.join(self.boards, name)
+        self.file_dialog(instance, "ctrl+shift+s", ("Save Scene",), path)
+        self.wait_title(instance, path)
+        # The title changes once the save has ended; the file is whole by then.
+        self.count("saves")
+        return path
+
+    def open_board(self, instance, path):
+        # A board of the same name is open already: the title tells nothing until it changes.
+        if instance.title() == os.path.basename(path) + " - Velkora":
+            self.new_board(instance)
+        self.file_dialog(instance, "ctrl+o", ("Load Scene",), path)
+        self.wait_title(instance, path)
+        self.count("opens")
+
+    def new_board(self, instance):
+        instance.activate()
+        xdo("key", "ctrl+n")
+        deadline = time.time() + JOB_SECONDS
+        while instance.title() != "Velkora":
+            if time.time() > deadline:
+                raise CheckFailed("%s: Ctrl+N left the title %r" % (instance.name,
+                                                                     instance.title()))
+            self.dismiss_unexpected(instance)
+            time.sleep(0.2)
+            xdo("key", "ctrl+n")
+
+    def read_board(self, path):
+        done = subprocess.run([self.dump, path], stdout=subprocess.PIPE, text=True,
+                              timeout=JOB_SECONDS)
+        lines = done.stdout.splitlines()
+        if done.returncode != 0:
+            raise CheckFailed("board %s reads with errors: %s"
+                              % (path, "; ".join(l for l in lines if l.startswith("error"))))
+        return lines
+
+    @staticmethod
+    def without_places(lines):
+        """Item lines without what a paste into another board changes: ids, depth and the
+        translation. Sorted, so that the order of pasting does not count."""
+        result = []
+        for line in lines[1:]:
+            fields = []
+            for field in line.split(" "):
+                key = field.split("=", 1)[0]
+                if key in ("id", "parent", "z"):
+                    continue
+                if key == "transform":
+                    values = field.split("=", 1)[1].split(",")
+                    field = "transform=" + ",".join(values[:6] + values[8:])
+                fields.append(field)
+            result.append(" ".join(fields))
+        return sorted(result)
+
+    def compare(self, what, first, second, expected, got):
+        """Compares two item lists as read_board or without_places gives them."""
+        if expected == got:
+            items = len([line for line in expected if not line.startswith("board ")])
+            log("check %s: %s and %s hold the same %d items" % (what, os.path.basename(first),
+                                                               os.path.basename(second), items))
+            return
+        self.failed = True
+        self.count("differing boards")
+        shown = [l for l in expected if l not in got][:3] + ["--"] + \
+            [l for l in got if l not in expected][:3]
+        raise CheckFailed("%s: %s and %s differ:\n  %s" % (what, first, second,
+                                                           "\n  ".join(shown)))
+
+
+class Soak(Session):
+    """A person using one window: loads, pastes, notes, gestures, crops, the gizmo, undo and
+    redo, arranging, saves and autosaves; every few minutes the checks."""
+
+    CHECK_SECONDS = 150
+
+    def __init__(self, program, seed, minutes):
+        super().__init__(program, seed)
+        self.minutes = minutes
+        self.rss_first = None
+        self.rss_returns = []
+        self.rss_max = 0
+        self.autosaves = set()
+
+    def point(self, margin=40):
+        """A random point inside the canvas, clear of the frame's border and buttons."""
+        x, y, w, h = self.geometry
+        return (x + self.rnd.randrange(margin, w - margin),
+                y + self.rnd.randrange(margin + 30, h - margin))
+
+    def centre(self):
+        x, y, w, h = self.geometry
+        return x + w // 2, y + h // 2
+
+    def drag(self, start, end, keys=(), button=1, steps=6):
+        for key in keys:
+            xdo("keydown", key)
+        xdo("mousemove", *start)
+        xdo("mousedown", button)
+        for i in range(1, steps + 1):
+            xdo("mousemove", start[0] + (end[0] - start[0]) * i // steps,
+                start[1] + (end[1] - start[1]) * i // steps)
+            time.sleep(0.02)
+        xdo("mouseup", button)
+        for key in reversed(keys):
+            xdo("keyup", key)
+
+    # Actions: each returns nothing; the weights are in run().
+
+    def act_load(self):
+        picture = self.rnd.choice(self.pictures)
+        self.file_dialog(self.main, "ctrl+i", ("Load images", "Load Images", "Open images",
+                                                "Load Image", "Open"), picture)
+        self.count("loads")
+
+    def act_paste_picture(self):
+        with open(self.rnd.choice(self.pictures), "rb") as picture:
+            self.clipboard.offer(["-t", "image/png", "-i"], picture.read())
+        self.main.activate()
+        xdo("mousemove", *self.point())
+        xdo("key", "ctrl+v")
+        self.count("pastes")
+
+    def act_paste_text(self):
+        text = "soak note %d\nline two" % self.rnd.randrange(100000)
+        self.clipboard.offer(["-t", "UTF8_STRING", "-i"], text.encode())
+        self.main.activate()
+        xdo("mousemove", *self.point())
+        xdo("key", "ctrl+v")
+        self.count("pastes")
+
+    def act_note(self):
+        xdo("mousemove", *self.point())
+        xdo("key", "ctrl+t")
+        time.sleep(0.3)
+        xdo("type", "--delay", "5", "note %d" % self.rnd.randrange(1000))
+        xdo("key", "Escape")
+        self.count("notes")
+
+    def act_copy_paste_own(self):
+        xdo("mousemove", *self.point())
+        xdo("click", 1)
+        xdo("key", "ctrl+c")
+        xdo("mousemove", *self.point())
+        xdo("key", "ctrl+v")
+        self.count("pastes")
+
+    GESTURES = [
+        ((), "move"), (("shift",), "move along one axis"), (("ctrl",), "rotate"),
+        (("ctrl", "shift"), "rotate in steps"), (("ctrl", "alt"), "scale"),
+        (("alt", "shift"), "flip"), (("ctrl", "alt", "shift"), "opacity"),
+        (("c",), "crop"), (("v",), "pan inside crop"), (("shift", "v"), "zoom inside crop"),
+        (("z",), "zoom"), (("alt",), "pan"), (("s",), "colour under pointer"),
+        (("d",), "coordinates under pointer"), (("shift", "space"), "move snapping"),
+    ]
+
+    def act_gesture(self):
+        keys, _ = self.rnd.choice(self.GESTURES)
+        # Most gestures start on a picture: select one first, near the middle where the view
+        # puts them.
+        start = self.point()
+        xdo("mousemove", *start)
+        xdo("click", 1)
+        end = (start[0] + self.rnd.randrange(-150, 150), start[1] + self.rnd.randrange(-150, 150))
+        x, y, w, h = self.geometry
+        end = (min(max(end[0], x + 40), x + w - 40), min(max(end[1], y + 70), y + h - 40))
+        self.drag(start, end, keys)
+        self.count("gestures")
+
+    def act_gizmo(self):
+        # One picture selected and framed: its gizmo's corners lie near the framed picture's.
+        xdo("mousemove", *self.point())
+        xdo("click", 1)
+        xdo("key", "space")
+        time.sleep(0.4)
+        x, y, w, h = self.geometry
+        cx, cy = self.centre()
+        corner = (cx + self.rnd.choice([-1, 1]) * self.rnd.randrange(w // 6, w // 2 - 40),
+                  cy + self.rnd.choice([-1, 1]) * self.rnd.randrange(h // 6, h // 2 - 40))
+        keys = self.rnd.choice([(), ("shift",), ("alt",)])
+        end = (corner[0] + self.rnd.randrange(-80, 80), corner[1] + self.rnd.randrange(-80, 80))
+        end = (min(max(end[0], x + 40), x + w - 40), min(max(end[1], y + 70), y + h - 40))
+        self.drag(corner, end, keys)
+        self.count("gizmo drags")
+
+    def act_select(self):
+        choice = self.rnd.randrange(4)
+        if choice == 0:
+            xdo("key", "ctrl+a")
+        elif choice == 1:
+            xdo("key", "Escape")
+        elif choice == 2:
+            self.drag(self.point(), self.point())
+        else:
+            xdo("mousemove", *self.point())
+            xdo("keydown", "shift")
+            xdo("click", 1)
+            xdo("keyup", "shift")
+        self.count("selections")
+
+    def act_undo_redo(self):
+        for _ in range(self.rnd.randrange(1, 15)):
+            xdo("key", "ctrl+z")
+        for _ in range(self.rnd.randrange(0, 15)):
+            xdo("key", self.rnd.choice(["ctrl+y", "ctrl+shift+z"]))
+        self.count("undo bursts")
+
+    ARRANGE = ["ctrl+p", "ctrl+alt+n", "ctrl+alt+a", "ctrl+shift+p", "ctrl+Prior", "ctrl+Next",
+               "ctrl+shift+Prior", "ctrl+shift+Next", "alt+shift+h", "alt+shift+v", "ctrl+r",
+               "ctrl+shift+r", "ctrl+g", "Delete"]
+
+    def act_arrange(self):
+        if self.rnd.random() < 0.5:
+            xdo("key", "ctrl+a")
+        xdo("key", self.rnd.choice(self.ARRANGE))
+        self.count("arranging")
+
+    def act_view(self):
+        choice = self.rnd.randrange(5)
+        xdo("mousemove", *self.point())
+        if choice == 0:
+            xdo("click", "--repeat", self.rnd.randrange(1, 6), self.rnd.choice([4, 5]))
+        elif choice == 1:
+            self.drag(self.point(), self.point(), button=2)
+        else:
+            xdo("key", self.rnd.choice(["ctrl+0", "ctrl+1", "space", "ctrl+space", "Right",
+                                        "Left"]))
+        self.count("view changes")
+
+    def act_menu(self):
+        xdo("mousemove", *self.point())
+        xdo("click", 3)
+        time.sleep(0.4)
+        xdo("key", "Escape")
+        self.count("context menus")
+
+    def act_save(self):
+        # In place once the board has a file, the quick way a person saves.
+        if self.main.title() != "Velkora":
+            xdo("key", "ctrl+s")
+            self.count("quick saves")
+
+    # Checks ----------------------------------------------------------------------------------
+
+    def checkpoint(self, round_):
+        """Saves, opens the save again and compares, pastes the board into a second instance
+        and compares, then returns to the home board and measures memory."""
+        self.main.answers()
+        saved = self.save_as(self.main, "round%03d.vlk" % round_)
+        expected = self.read_board(saved)
+        self.open_board(self.main, saved)
+        again = self.save_as(self.main, "round%03d-again.vlk" % round_)
+        self.compare("reopened board", saved, again, expected, self.read_board(again))
+        self.count("reopen comparisons")
+
+        if len(expected) > 1 and round_ % 2 == 1:
+            self.second_instance(saved, expected, round_)
+
+        # A copy keeps its pixels in the copying instance for as long as it is on the clipboard:
+        # the same board is measured with the clipboard in the same state, another program's.
+        self.clipboard.offer(["-t", "UTF8_STRING", "-i"], b"soak")
+        self.open_board(self.main, self.home)
+        self.settle()
+        # The bound is on the anonymous part: the program's heap and pixels. The pages of shared
+        # libraries count in the resident size too, and grow as new code runs for the first time
+        # (the software OpenGL of an X server without a GPU alone pages in tens of MB of LLVM).
+        rss = self.main.rss_kb("RssAnon")
+        total = self.main.rss_kb()
+        self.rss_max = max(self.rss_max, total)
+        if self.rss_first is None:
+            self.rss_first = rss
+            log("check memory: %d MB anonymous (%d MB resident) on the home board, the yardstick"
+                % (rss // 1024, total // 1024))
+        else:
+            self.rss_returns.append(rss)
+            ratio = rss / self.rss_first
+            log("check memory: %d MB anonymous (%d MB resident) on the home board, %.3f of the "
+                "first" % (rss // 1024, total // 1024, ratio))
+            if ratio > RSS_BOUND:
+                # Noted, and the run goes on: the later rounds tell growth that levels off from
+                # growth that does not.
+                self.failed = True
+                self.count("memory checks beyond the bound")
+                log("FAIL memory on the home board grew to %.3f of the first" % ratio)
+        self.look_for_autosaves()
+
+    def second_instance(self, saved, expected, round_):
+        """Copies the whole board and pastes it into a second, empty instance."""
+        second = self.instance("second%d" % round_, (820, 760))
+        try:
+            second.start()
+            self.main.activate()
+            xdo("key", "ctrl+a")
+            xdo("key", "ctrl+c")
+            time.sleep(0.5)
+            second.activate()
+            x, y, w, h = second.geometry()
+            xdo("mousemove", x + w // 2, y + h // 2)
+            xdo("key", "ctrl+v")
+            path = os.path.join(self.boards, "pasted%03d.vlk" % round_)
+            # The paste runs as a job; saving waits until it has ended.
+            time.sleep(1)
+            self.file_dialog(second, "ctrl+shift+s", ("Save Scene",), path)
+            self.wait_title(second, path)
+            got = self.read_board(path)
+            self.compare("pasted into a second instance", saved, path,
+                         self.without_places(expected), self.without_places(got))
+            self.count("second-instance pastes")
+        finally:
+            second.stop()
+            self.instances.remove(second)
+        self.main.activate()
+
+    def settle(self):
+        """Waits until the resident memory stops moving: the pictures of a board decode on a
+        pool after the load has ended."""
+        last = self.main.rss_kb()
+        steady = 0
+        for _ in range(60):
+            time.sleep(0.5)
+            now = self.main.rss_kb()
+            steady = steady + 1 if abs(now - last) < last * 0.005 else 0
+            last = now
+            if steady >= 4:
+                return
+
+    def look_for_autosaves(self):
+        folder = self.env["XDG_STATE_HOME"]
+        for top, _, files in os.walk(folder):
+            for name in files:
+                path = os.path.join(top, name)
+                try:
+                    self.autosaves.add((path, os.stat(path).st_mtime))
+                except OSError:
+                    pass
+
+    def run(self):
+        actions = [
+            (self.act_load, 3), (self.act_paste_picture, 4), (self.act_paste_text, 2),
+            (self.act_note, 2), (self.act_copy_paste_own, 3), (self.act_gesture, 14),
+            (self.act_gizmo, 5), (self.act_select, 6), (self.act_undo_redo, 4),
+            (self.act_arrange, 4), (self.act_view, 6), (self.act_menu, 1), (self.act_save, 1),
+        ]
+        pick = [a for a, weight in actions for _ in range(weight)]
+        started = time.time()
+        end = started + self.minutes * 60
+        self.main = self.instance("A")
+        self.main.start(self.pictures[:4])
+        self.geometry = self.main.geometry()
+        self.home = None
+        # The home board: what the window shows after its first load, saved.
+        # The files given at start load as one job; Save As is refused until it has ended,
+        # which file_dialog waits out.
+        self.home = self.save_as(self.main, "home.vlk")
+        log("home board %s: %d items" % (self.home, len(self.read_board(self.home)) - 1))
+        actions_done = 0
+        round_ = 0
+        next_check = time.time() + min(self.CHECK_SECONDS, self.minutes * 60 / 3)
+        try:
+            while time.time() < end:
+                action = self.rnd.choice(pick)
+                self.main.activate()
+                action()
+                actions_done += 1
+                time.sleep(self.rnd.choice([0.05, 0.1, 0.3]))
+                self.main.check_alive()
+                if actions_done % 10 == 0:
+                    self.look_for_autosaves()
+                if actions_done % 5 == 0 and self.main.geometry() != self.geometry:
+                    self.count("window put back in place")
+                    self.main.put_in_place()
+                    time.sleep(0.3)
+                    self.geometry = self.main.geometry()
+                if actions_done % 25 == 0:
+                    self.main.answers()
+                    self.dismiss_unexpected(self.main)
+                    self.rss_max = max(self.rss_max, self.main.rss_kb())
+                if time.time() >= next_check:
+                    round_ += 1
+                    log("round %d after %d actions" % (round_, actions_done))
+                    self.dismiss_unexpected(self.main)
+                    self.checkpoint(round_)
+                    next_check = time.time() + self.CHECK_SECONDS
+            round_ += 1
+            log("last round after %d actions" % actions_done)
+            self.dismiss_unexpected(self.main)
+            self.checkpoint(round_)
+        except CheckFailed as failure:
+            self.failed = True
+            log("FAIL %s" % failure)
+            self.diagnose()
+        finally:
+            self.summary(started, actions_done)
+
+    def saves_in_log(self):
+        """How many saves the main instance logged: the driver's and its own autosaves, which a
+        board with a file of its own makes into that file."""
+        total = 0
+        for name in os.listdir(self.root):
+            if name.startswith("A-") and name.endswith(".log"):
+                with open(os.path.join(self.root, name), errors="replace") as lines:
+                    total += sum(1 for line in lines if line.rstrip().endswith("Saving Scene"))
+        return total
+
+    def summary(self, started, actions_done):
+        rss_last = self.rss_returns[-1] if self.rss_returns else None
+        # Quick saves of an unchanged board write nothing: the difference is a lower bound.
+        autosaves = max(0, self.saves_in_log() - self.counts.get("saves", 0)
+                        - self.counts.get("quick saves", 0))
+        ratios = [r / self.rss_first for r in self.rss_returns] if self.rss_first else []
+        log("summary: %.1f minutes, %d actions, %d saves (%d quick), %d reopen comparisons, "
+            "%d second-instance pastes, at least %d autosaves (%d autosave files seen)"
+            % ((time.time() - started) / 60, actions_done, self.counts.get("saves", 0),
+               self.counts.get("quick saves", 0), self.counts.get("reopen comparisons", 0),
+               self.counts.get("second-instance pastes", 0), autosaves, len(self.autosaves)))
+        log("summary: max RSS %d MB; home board anonymous RSS first %s MB, last %s MB, max "
+            "ratio %s "
+            "(all: %s)"
+            % (self.rss_max // 1024,
+               self.rss_first // 1024 if self.rss_first else "-",
+               rss_last // 1024 if rss_last else "-",
+               "%.3f" % max(ratios) if ratios else "-",
+               " ".join("%.3f" % r for r in ratios) or "-"))
+        log("summary: actions %s" % ", ".join("%s %d" % kv for kv in sorted(self.counts.items())))
+        log("summary: %s" % ("FAILED" if self.failed else "passed"))
+
+class Instances(Session):
+    """Two instances copy and paste between each other; now and then one of them is killed
+    (SIGKILL) at a random moment and started again. The other must stay alive and answer, and
+    a paste whose copier is gone must give the plain picture, which a clipboard manager keeps
+    on the clipboard (played here by velkora_clipboard_keeper)."""
+
+    MIME = "velkora/binary"
+    # The moments a kill falls on, with their weights; most rounds kill nothing.
+    MOMENTS = [("none", 10), ("copier after copy", 3), ("copier during paste", 3),
+               ("paster during paste", 2), ("copier during copy", 1)]
+
+    def __init__(self, program, seed, count):
+        super().__init__(program, seed)
+        self.rounds = count
+        self.keeper_program = os.path.join(os.path.dirname(self.program),
+                                           "velkora_clipboard_keeper")
+        self.keeper = None
+        with open(self.settings, "a") as ini:
+            # A killed instance leaves no autosave to ask about when it starts again.
+            ini.write("Auto_Save=false\n")
+        self.files = {"A": self.pictures[0:2], "B": self.pictures[2:4]}
+
+    def start(self, instance):
+        instance.start(self.files[instance.name])
+
+    def clipboard_copy(self, instance):
+        """Selects all and copies in instance; returns the item count the program wrote into
+        its private format, or None when the clipboard holds no copy of that instance."""
+        instance.activate()
+        xdo("key", "ctrl+a", "ctrl+c")
+        deadline = time.time() + ANSWER_SECONDS
+        while time.time() < deadline:
+            instance.check_alive()
+            header = self.private_header()
+            if header and header[0] == instance.process.pid:
+                return header[1]
+            time.sleep(0.1)
+        return None
+
+    def private_header(self):
+        try:
+            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=ANSWER_SECONDS).stdout
+        except subprocess.TimeoutExpired:
+            raise CheckFailed("the clipboard's owner did not answer within %ds"
+                              % ANSWER_SECONDS)
+        if len(data) < 12:
+            return None
+        return struct.unpack(">qi", data[:12])
+
+    def count_items(self, instance):
+        """The instance's item count, read from its own copy of everything."""
+        for _ in range(3):
+            count = self.clipboard_copy(instance)
+            if count is not None:
+                return count
+            self.dismiss_unexpected(instance)
+        raise CheckFailed("%s: Ctrl+A Ctrl+C put no copy on the clipboard" % instance.name)
+
+    def snapshot(self):
+        """What a clipboard manager would have taken from the copier: the private format and
+        the plain picture."""
+        kept = {}
+        for mime in (self.MIME, "image/png"):
+            path = os.path.join(self.root, "kept-" + mime.replace("/", "-"))
+            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", mime],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=ANSWER_SECONDS).stdout
+            if not data:
+                return None
+            with open(path, "wb") as out:
+                out.write(data)
+            kept[mime] = path
+        return kept
+
+    def keep(self, kept):
+        self.release_keeper()
+        args = [self.keeper_program]
+        for mime, path in kept.items():
+            args += [mime, path]
+        self.keeper = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                       env=self.env, text=True)
+        if self.keeper.stdout.readline().strip() != "ready":
+            raise CheckFailed("the clipboard keeper did not start")
+
+    def release_keeper(self):
+        if self.keeper:
+            if self.keeper.poll() is None:
+                self.keeper.terminate()
+            self.keeper.wait()
+            self.keeper = None
+
+    def paste(self, instance):
+        instance.activate()
+        x, y, w, h = instance.geometry()
+        xdo("mousemove", x + w // 2 + self.rnd.randrange(-100, 100),
+            y + h // 2 + self.rnd.randrange(-100, 100))
+        xdo("key", "ctrl+v")
+
+    def wait_count(self, instance, allowed):
+        """Waits until the instance holds the largest of the allowed counts, or another allowed
+        one that has stayed for a few seconds (a paste cut short); returns it."""
+        deadline = time.time() + JOB_SECONDS
+        last, since = None, time.time()
+        while time.time() < deadline:
+            count = self.count_items(instance)
+            if count == max(allowed):
+                return count
+            if count != last:
+                last, since = count, time.time()
+            elif count in allowed and time.time() - since > 3:
+                return count
+            self.dismiss_unexpected(instance)
+            time.sleep(0.3)
+        raise CheckFailed("%s: holds %s items, expected one of %s" % (instance.name, last,
+                                                                     allowed))
+
+    def run(self):
+        a = self.instance("A", (20, 760))
+        b = self.instance("B", (820, 760))
+        started = time.time()
+        done = 0
+        try:
+            for instance in (a, b):
+                self.start(instance)
+            for round_ in range(1, self.rounds + 1):
+                copier, paster = (a, b) if self.rnd.random() < 0.5 else (b, a)
+                moment = self.rnd.choice([m for m, weight in self.MOMENTS for _ in range(weight)])
+                before = self.count_items(paster)
+                if moment == "copier during copy":
+                    copier.activate()
+                    xdo("key", "ctrl+a", "ctrl+c")
+                    time.sleep(self.rnd.random() * 0.3)
+                    copier.kill()
+                    self.count("kills")
+                    self.paste(paster)
+                    paster.answers()
+                    self.start(copier)
+                    log("round %d: %s killed while copying, %s answers"
+                        % (round_, copier.name, paster.name))
+                    done += 1
+                    continue
+                copied = self.count_items(copier)
+                kept = self.snapshot()
+                if moment == "copier after copy":
+                    copier.kill()
+                    self.count("kills")
+                    if kept:
+                        self.keep(kept)
+                    self.paste(paster)
+                    # The copier is gone: the plain picture is one item.
+                    got = self.wait_count(paster, [before + 1])
+                    self.count("fallback pastes")
+                    self.start(copier)
+                elif moment == "copier during paste":
+                    self.paste(paster)
+                    time.sleep(self.rnd.random() * 0.5)
+                    copier.kill()
+                    self.count("kills")
+                    if kept:
+                        self.keep(kept)
+                    paster.answers()
+                    self.dismiss_unexpected(paster)
+                    # Whole when the copy had come over, the plain picture when the clipboard
+                    # manager had taken over in time, nothing when neither.
+                    got = self.wait_count(paster, [before, before + 1, before + copied])
+                    self.count({before: "kills ending a paste with nothing",
+                                before + 1: "kills ending a paste in the plain picture"}
+                               .get(got, "kills after a whole paste"))
+                    self.start(copier)
+                elif moment == "paster during paste":
+                    self.paste(paster)
+                    time.sleep(self.rnd.random() * 0.5)
+                    paster.kill()
+                    self.count("kills")
+                    copier.answers()
+                    self.dismiss_unexpected(copier)
+                    self.start(paster)
+                    got = None
+                else:
+                    self.paste(paster)
+                    got = self.wait_count(paster, [before + copied])
+                    self.count("pastes between instances")
+                log("round %d: %s copied %d, %s: %s%s" % (
+                    round_, copier.name, copied, moment, paster.name,
+                    "" if got is None else " went from %d to %d items" % (before, got)))
+                # Boards stay small: what was pasted goes again.
+                if got is not None and got > 12:
+                    paster.activate()
+                    xdo("key", "ctrl+n")
+                    self.start_over(paster)
+                done += 1
+        except CheckFailed as failure:
+            self.failed = True
+            log("FAIL %s" % failure)
+            self.diagnose()
+        finally:
+            self.release_keeper()
+            log("summary: %d of %d rounds in %.1f minutes; %s; %s" % (
+                done, self.rounds, (time.time() - started) / 60,
+                ", ".join("%s %d" % kv for kv in sorted(self.counts.items())),
+                "FAILED" if self.failed else "passed"))
+
+    def start_over(self, instance):
+        """A cleared board gets its two pictures again, from a restart."""
+        instance.stop()
+        self.start(instance)
+
+
+def main():
+    if len(sys.argv) != 5 or sys.argv[1] not in ("soak", "instances"):
+        sys.exit(__doc__)
+    mode, amount, seed, program = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+    if mode == "soak":
+        session = Soak(program, seed, amount)
+    else:
+        session = Instances(program, seed, amount)
+    try:
+        session.run()
+    finally:
+        session.finish()
+    sys.exit(1 if session.failed else 0)
+
+
+if __name__ == "__main__":
+    main()
