@@ -3,6 +3,7 @@
 // and the program must neither crash nor read outside what it was given. "-make_corpus=DIR"
 // writes the seeds of fuzz/replies.
 
+#include "fuzzcorpus.h"
 #include "picture/decoderpool.h"
 #include "platform/decoderprotocol.h"
 
@@ -31,12 +32,8 @@ QByteArray told(const DecoderProtocol::Reply &reply, quint32 regionKind, quint32
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     const auto save = [&directory](const QString &name, const QByteArray &bytes) {
-        QFile file(QDir(directory).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(bytes);
+        writeSeed(directory, name, bytes);
     };
     DecoderProtocol::Reply decoded;
     decoded.status = DecoderProtocol::Status::Decoded;
@@ -63,12 +60,7 @@ void makeCorpus(const QString &directory)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     return 0;
 }
 

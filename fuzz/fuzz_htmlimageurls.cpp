@@ -5,6 +5,7 @@
 // address, that is: others have no folder.
 // See CMakeLists.txt in this folder; "-make_corpus=DIR" writes the seeds of fuzz/html-seeds.
 
+#include "fuzzcorpus.h"
 #include "loading/htmlimageurls.h"
 
 #include <QDir>
@@ -19,12 +20,8 @@ namespace {
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     const auto save = [&directory](const QString &name, const QByteArray &bytes) {
-        QFile file(QDir(directory).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(bytes);
+        writeSeed(directory, name, bytes);
     };
     save(QStringLiteral("page.html"),
         "https://example.com:8080/gallery/page.html\n"
@@ -45,12 +42,7 @@ void makeCorpus(const QString &directory)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     return 0;
 }
 

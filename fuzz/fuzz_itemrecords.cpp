@@ -7,6 +7,7 @@
 // (fuzz/record-seeds also holds records of the older versions, from fuzz/make_seeds.py).
 
 #include "clipboard/copypastehandler.h"
+#include "fuzzcorpus.h"
 #include "persistence/itemrecordcodec.h"
 
 #include <QBuffer>
@@ -52,7 +53,6 @@ void readAll(QDataStream &in, const QString &version, qint64 size, int depth, in
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     ItemRecord picture = ItemRecordCodec::imageRecord(QStringLiteral("/nowhere/a.jpg"),
         QStringLiteral("a"), 0, 0.5f, QTransform(2, 0, 0, 2, 10, 20));
     picture.imageTransform = QTransform::fromTranslate(-3, -2);
@@ -80,10 +80,7 @@ void makeCorpus(const QString &directory)
     picture.children = { attached };
 
     const auto save = [&directory](const QString &name, const QByteArray &bytes) {
-        QFile file(QDir(directory).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(bytes);
+        writeSeed(directory, name, bytes);
     };
     save(QStringLiteral("copy-nested.bin"),
         copyBytes(42, QRectF(-10, -10, 40, 30), { picture, note }));
@@ -101,12 +98,7 @@ void makeCorpus(const QString &directory)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 // See CMakeLists.txt in this folder; "-make_corpus=DIR" writes the seeds of fuzz/pipe-seeds.
 
 #include "clipboard/copypastehandler.h"
+#include "fuzzcorpus.h"
 #include "jobs/loadjob.h"
 #include "persistence/itemrecordcodec.h"
 #include "platform/localservers.h"
@@ -44,12 +45,8 @@ QImage picture(int width, int height, QImage::Format format)
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     const auto save = [&directory](const QString &name, const QByteArray &bytes) {
-        QFile file(QDir(directory).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(bytes);
+        writeSeed(directory, name, bytes);
     };
     save(QStringLiteral("one-picture.bin"),
         sized(CopyPasteHandler::payloadOf({ { 7, picture(5, 4, QImage::Format_ARGB32) } })));
@@ -110,12 +107,7 @@ QByteArray copyNaming(const QList<int> &pictures)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication application(*argc, *argv);
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     return 0;
 }
 

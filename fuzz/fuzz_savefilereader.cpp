@@ -5,6 +5,7 @@
 // See CMakeLists.txt in this folder for building and running it; fuzz/seeds holds a board of
 // every format version (fuzz/make_seeds.py), "-make_corpus=DIR" writes scenes made by the writer.
 
+#include "fuzzcorpus.h"
 #include "jobs/loadjob.h"
 #include "persistence/itemrecordcodec.h"
 #include "persistence/savefileloader.h"
@@ -63,7 +64,6 @@ void loadOnce(SaveFileLoader &loader, const QString &path, Load mode)
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     SaveFileLoader loader;
     QImage image(6, 5, QImage::Format_ARGB32_Premultiplied);
     image.fill(QColor(10, 200, 30, 180));
@@ -131,12 +131,7 @@ void makeCorpus(const QString &directory)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     application();
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     return 0;
 }
 

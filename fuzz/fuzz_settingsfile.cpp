@@ -6,6 +6,7 @@
 // See CMakeLists.txt in this folder; "-make_corpus=DIR" writes the seeds of fuzz/settings-seeds.
 
 #include "app/recentfiles.h"
+#include "fuzzcorpus.h"
 #include "input/actionbinding.h"
 #include "input/actionhandler.h"
 #include "input/actionnames.h"
@@ -32,12 +33,8 @@ const QString BaseName = QStringLiteral("fuzz_settingsfile");
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     const auto save = [&directory](const QString &name, const QByteArray &bytes) {
-        QFile file(QDir(directory).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(bytes);
+        writeSeed(directory, name, bytes);
     };
     save(QStringLiteral("general.ini"),
         "[General_Settings]\nVersion=1.11.1\nRedos=50\nAutoSaveInterval=99999\n"
@@ -88,12 +85,7 @@ extern "C" const char *__asan_default_options()
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     // Key bindings and recent files are widgets and actions; nothing is shown.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static QApplication application(*argc, *argv);

@@ -6,6 +6,7 @@
 // updater's own folders: each path is resolved against an installation folder here to see.
 // See CMakeLists.txt in this folder; "-make_corpus=DIR" writes the seeds of fuzz/update-seeds.
 
+#include "fuzzcorpus.h"
 #include "update/updatemanifest.h"
 #include "update/updatesignature.h"
 #include "update/updateversion.h"
@@ -65,12 +66,8 @@ void require(bool condition)
 
 void makeCorpus(const QString &directory)
 {
-    QDir().mkpath(directory);
     const auto save = [&directory](const QString &name, const QByteArray &bytes) {
-        QFile file(QDir(directory).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(bytes);
+        writeSeed(directory, name, bytes);
     };
     const QByteArray update = R"({"version": "1.12.0", "message": "Newer",
 "changelog": "<b>fixed</b>", "rawchangelog": "fixed", "needstempcopy": true,
@@ -96,12 +93,7 @@ void makeCorpus(const QString &directory)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp((*argv)[i], "-make_corpus=", 13) == 0) {
-            makeCorpus(QString::fromLocal8Bit((*argv)[i] + 13));
-            std::exit(0);
-        }
-    }
+    makeCorpusWhenAsked(*argc, *argv, makeCorpus);
     return 0;
 }
 
