@@ -335,11 +335,16 @@ void Picture::setDetail(const QImage &detail, int eighths)
     m_detail = detail;
     m_detailEighths = eighths;
     // Charged under the lock, as the full pixels are: a setFull meanwhile releases it after.
+    chargePartLocked(&m_detail, detail, &Picture::dropDetail);
+}
+
+void Picture::chargePartLocked(const void *key, const QImage &pixels, void (Picture::*drop)())
+{
     const std::weak_ptr<Picture> weak = weak_from_this();
     PictureBudget::instance().charge(
-        &m_detail, qint64(detail.width()) * detail.height() * 4, [weak] {
+        key, qint64(pixels.width()) * pixels.height() * 4, [weak, drop] {
             if (const std::shared_ptr<Picture> picture = weak.lock())
-                picture->dropDetail();
+                (picture.get()->*drop)();
         });
 }
 
@@ -400,12 +405,7 @@ void Picture::setRegion(const QImage &pixels, const QRect &rect)
     takeRegionLocked(&replaced);
     m_region = pixels;
     m_regionRect = rect;
-    const std::weak_ptr<Picture> weak = weak_from_this();
-    PictureBudget::instance().charge(
-        &m_region, qint64(pixels.width()) * pixels.height() * 4, [weak] {
-            if (const std::shared_ptr<Picture> picture = weak.lock())
-                picture->dropRegion();
-        });
+    chargePartLocked(&m_region, pixels, &Picture::dropRegion);
 }
 
 void Picture::takeRegionLocked(QImage *into)

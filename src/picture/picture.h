@@ -148,6 +148,8 @@ private:
     // Each size scaled from the one before, starting from current.
     static QList<QImage> levelsFrom(QImage current, const QList<QSize> &sizes);
     void chargeLocked();
+    // Charges the reduced detail or a region, kept under key, which the budget lets go by drop.
+    void chargePartLocked(const void *key, const QImage &pixels, void (Picture::*drop)());
     // Lets the reduced detail go; the caller releases its charge outside the lock.
     void takeDetailLocked(QImage *into);
     void takeRegionLocked(QImage *into);
