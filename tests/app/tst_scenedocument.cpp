@@ -788,7 +788,6 @@ void tst_SceneDocument::shrunkBoardSavedInPlaceOpensQuietly()
     QCOMPARE(items, left);
 }
 
-QTEST_GUILESS_MAIN(tst_SceneDocument)
 void tst_SceneDocument::writeFaultsKeepTheBoard_data()
 {
     QTest::addColumn<QString>("way");
@@ -913,4 +912,5 @@ void tst_SceneDocument::writeFaultsKeepTheBoard()
     }
 }
 
+QTEST_GUILESS_MAIN(tst_SceneDocument)
 #include "tst_scenedocument.moc"

@@ -444,9 +444,6 @@ void tst_ImageExporter::renderSceneExactly()
     }
 }
 
-QTEST_MAIN(tst_ImageExporter)
-#include "tst_imageexporter.moc"
-
 void tst_ImageExporter::writeFaultsKeepTheFiles_data()
 {
     QTest::addColumn<QString>("file");
@@ -549,3 +546,6 @@ void tst_ImageExporter::writeFaultsKeepTheFiles()
                 written.isEmpty(), qPrintable(where + QLatin1String(": ") + written.join(' ')));
     }
 }
+
+QTEST_MAIN(tst_ImageExporter)
+#include "tst_imageexporter.moc"

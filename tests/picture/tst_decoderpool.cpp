@@ -562,7 +562,6 @@ void tst_DecoderPool::helperThatNoLongerStartsCostsItsPicture()
     QCOMPARE(load({ path }), QStringList({ "picture" }));
 }
 
-QTEST_MAIN(tst_DecoderPool)
 void tst_DecoderPool::hugePicturesAreRefused_data()
 {
     QTest::addColumn<QString>("name");
@@ -619,4 +618,5 @@ void tst_DecoderPool::hugePicturesAreRefused()
     QVERIFY(image.isNull());
 }
 
+QTEST_MAIN(tst_DecoderPool)
 #include "tst_decoderpool.moc"
