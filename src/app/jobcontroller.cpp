@@ -101,9 +101,16 @@ void JobController::jobFinished(const QString &message, const QString &details, 
     const bool own = m_jobs.contains(job);
     const JobInfo info = m_jobs.take(job);
     m_runningJobs = std::max(0, m_runningJobs - 1);
-    // Items a cancelled job already generated stay, and are undoable like the rest.
-    if (info.placement != Placement::AsRead)
+    if (job->isDiscarded()) {
+        // What the job put on the board was shown while it was checked, and refused.
+        for (GraphicsItem *item : info.items) {
+            m_scene->removeItem(item);
+            GraphicsItem::deleteItem(item);
+        }
+    } else if (info.placement != Placement::AsRead) {
+        // Items a cancelled job already generated stay, and are undoable like the rest.
         placeNewItems(info, m_loaders.value(info.loader).undoable);
+    }
     if (m_runningJobs == 0 && m_progress) {
         m_progressDelay->stop();
         m_progress->hide();

@@ -19,9 +19,13 @@ public:
 
     BaseLoader *loader() const { return m_loader; }
     bool isCanceled() const { return m_canceled.load(std::memory_order_acquire); }
+    // Cancelled, and what the job already generated is not wanted either: a board whose
+    // pictures went on the board while its checksum was checked, found damaged.
+    bool isDiscarded() const { return m_discarded.load(std::memory_order_acquire); }
 
 public slots:
     void cancel();
+    void discard();
 
 signals:
     void started(const QString &operationName);
@@ -35,4 +39,5 @@ signals:
 private:
     BaseLoader *m_loader = nullptr;
     std::atomic_bool m_canceled { false };
+    std::atomic_bool m_discarded { false };
 };

@@ -154,8 +154,9 @@ void SaveFileLoader::reportChecksum(const SaveFileHeader &header, LoadJob *loadJ
     if (isAtLeast(header.formatVersion, QStringLiteral("1.10"))
         && header.storedChecksum != header.actualChecksum) {
         emit checksumMissmatchDetected(loadJob);
+        // The pictures decoded while the checksum was computed are on the board already.
         if (m_stopWhenDamaged.contains(loadJob))
-            loadJob->cancel();
+            loadJob->discard();
     }
 }
 
@@ -174,7 +175,7 @@ SaveFileReader *SaveFileLoader::makeReader(QFile *file, LoadJob *job, const Save
     connect(reader, &SaveFileReader::brokenItemMetadataDetected, this, [this, job] {
         emit brokenItemMetadataDetected(job);
         if (m_stopWhenDamaged.contains(job))
-            job->cancel();
+            job->discard();
     });
     connect(reader, &SaveFileReader::sceneStateRead, this,
         [this, job](const SceneState &state) { emit loadedSceneState(state, job); });

@@ -40,7 +40,7 @@ class SaveFileWriter;
 // A load is run by a SaveFileReader, whose image blocks decode on QThreadPool::globalInstance()
 // and report back by queued signals. It never waits for another thread: a save by path that
 // needs answers pauses after saveInspected until continueSave, and a load told to stop when
-// damaged cancels its own job after checksumMissmatchDetected or brokenItemMetadataDetected.
+// damaged discards its own job after checksumMissmatchDetected or brokenItemMetadataDetected.
 class SaveFileLoader : public BaseLoader {
     Q_OBJECT
 
@@ -72,7 +72,8 @@ public:
         // Load: recover the pictures of a damaged file by force.
         Force = 8,
         // Load: a checksum that does not match, or item records that cannot be read, end the
-        // load (cancelled) after the signal that says so: someone is there to decide.
+        // load (discarded, with what it generated before) after the signal that says so:
+        // someone is there to decide.
         StopWhenDamaged = 16,
         // Load: pictures of the current format keep their blocks in the file and only their
         // overview in memory; their full pixels are decoded from the file when needed. For the

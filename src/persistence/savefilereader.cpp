@@ -212,15 +212,8 @@ void SaveFileReader::checksumReady(const QString &checksum)
     m_header.actualChecksum = checksum;
     // A mismatch asks whether to go on; the blocks go on decoding meanwhile.
     emit checksumComputed(m_header);
-    if (m_job->isCanceled()) {
-        if (!m_canceled)
-            cancelRunners();
-    } else {
-        emitSceneState(m_highestId);
-        const QList<int> held = std::exchange(m_heldRoots, {});
-        for (int root : held)
-            finalizeRoot(root);
-    }
+    if (m_job->isCanceled() && !m_canceled)
+        cancelRunners();
     if (m_completeHeld || m_reported.size() == m_runners.size())
         complete();
 }
@@ -375,11 +368,6 @@ void SaveFileReader::readCurrent()
 
     readSceneDirectories();
 
-    for (int root : qAsConst(m_roots)) {
-        for (int member : treeOf(root))
-            m_highestId = std::max(m_highestId, m_nodes.at(member).record.id);
-    }
-
     m_mapping = m_file->map(0, m_size);
     if (!m_mapping) {
         m_roots.clear();
@@ -387,6 +375,13 @@ void SaveFileReader::readCurrent()
         return;
     }
     startChecksum();
+
+    int highestId = -1;
+    for (int root : qAsConst(m_roots)) {
+        for (int member : treeOf(root))
+            highestId = std::max(highestId, m_nodes.at(member).record.id);
+    }
+    emitSceneState(highestId);
     auto context = std::make_shared<ImageLoaderRunner::Context>();
     context->mapping = m_mapping;
     // Image blocks lie before the index; an entry reaching into it or beyond is broken.
@@ -594,11 +589,6 @@ void SaveFileReader::finalizeRoot(int root)
 {
     if (m_generated.contains(root))
         return;
-    if (m_checksumPending) {
-        if (!m_heldRoots.contains(root))
-            m_heldRoots.append(root);
-        return;
-    }
     m_generated.insert(root);
     if (!m_dropped.contains(root))
         generate(root);

@@ -37,8 +37,10 @@ class QIODevice;
 // load that otherwise succeeds is counted, with why, and reported once at its end (itemsNotRead).
 //
 // The current reader computes the file's checksum on the pool, beside the blocks, so that the
-// pass over the whole file costs no time of its own. Until the checksum is reported (and a
-// mismatch answered) the scene state and items are held back.
+// pass over the whole file costs no time of its own. Scene state and items go out as soon as
+// they are read, before the checksum is known: a board is shown as soon as its pictures are,
+// and a receiver that refuses a mismatch discards what it got (LoadJob::discard). The load ends
+// only once the checksum is reported.
 class SaveFileReader : public QObject {
     Q_OBJECT
 
@@ -175,9 +177,7 @@ private:
     bool m_canceled = false;
 
     QFuture<void> m_checksum;
-    // Set while the checksum is computed: scene state, items and completion wait for it.
+    // Set while the checksum is computed: the end of the load waits for it.
     bool m_checksumPending = false;
-    int m_highestId = -1;
-    QList<int> m_heldRoots;
     bool m_completeHeld = false;
 };
