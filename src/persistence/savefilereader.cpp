@@ -9,6 +9,7 @@
 #include "persistence/savefileformat.h"
 #include "persistence/savefilerecovery.h"
 #include "persistence/savefilestream.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -33,8 +34,9 @@ QString trLoader(const char *text)
 }
 
 // The checksum reads the whole file once, beside the decoders. It has a pool of its own: on the
-// global pool it would queue behind long work of other boards or image jobs, and the scene waits
-// for it.
+// global pool it would queue behind long work of other boards or image jobs, and the load's end
+// waits for it. Its thread runs at a lower priority: the board is shown before the checksum is
+// known, and the pictures that show it should not share their cores with it.
 Q_GLOBAL_STATIC(QThreadPool, checksumPool)
 
 } // namespace
@@ -199,6 +201,7 @@ void SaveFileReader::startChecksum()
     const qint64 size = m_size - start;
     m_checksumPending = true;
     m_checksum = QtConcurrent::run(checksumPool(), [this, bytes, size] {
+        Platform::lowerThreadPriority();
         const QString checksum = SaveFileFormat::checksumOfMapping(bytes, size);
         // The reader waits for this before it is deleted, so it is still there to post to.
         QMetaObject::invokeMethod(

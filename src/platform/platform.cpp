@@ -3,7 +3,11 @@
 #include <QGuiApplication>
 #include <QX11Info>
 
+#include <cerrno>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -37,4 +41,16 @@ void Platform::returnFreedLargeBlocks()
     // back to the system when freed.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
+}
+
+void Platform::lowerThreadPriority()
+{
+    // On Linux a nice value belongs to a thread, named by its thread id. Lowering it needs no
+    // privilege; a thread already lower keeps its value.
+    const auto thread = id_t(syscall(SYS_gettid));
+    constexpr int Lowered = 10;
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0 && current < Lowered)
+        setpriority(PRIO_PROCESS, thread, Lowered);
 }

@@ -50,6 +50,10 @@ QString fileIdentity(const QString &path);
 // back when read again. Only whole pages inside the range go.
 void releaseMappedPages(const uchar *address, qint64 length);
 
+// Lowers the calling thread's scheduling priority for good, so that the program's other threads
+// get the cores first whenever they want them. For threads of work nobody waits for.
+void lowerThreadPriority();
+
 // Makes every large block the process frees go back to the system at once. Called at start-up,
 // before the first picture.
 void returnFreedLargeBlocks();
