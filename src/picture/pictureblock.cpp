@@ -29,7 +29,10 @@ namespace {
 
     // Walks the markers of a JPEG stream to its end of image, skipping entropy-coded data, where
     // 0xff is followed by 0 (a stuffed byte) or a restart marker. Returns the length, or -1.
-    qint64 walkJpeg(const uchar *data, qint64 available, QSize *size)
+    // With Walk::ToSize it stops at the first frame header, which comes before any entropy-coded
+    // data, and returns 0 once size is set: a picture's size costs no pass over its bytes.
+    enum class Walk { ToEnd, ToSize };
+    qint64 walkJpeg(const uchar *data, qint64 available, QSize *size, Walk walk = Walk::ToEnd)
     {
         if (available < 4 || data[0] != 0xff || data[1] != 0xd8 || data[2] != 0xff)
             return -1;
@@ -52,9 +55,12 @@ namespace {
             const qint64 segment = qFromBigEndian<quint16>(data + at);
             if (segment < 2 || segment > available - at)
                 return -1;
-            if (isFrameHeader(marker) && segment >= 7 && size && !size->isValid())
+            if (isFrameHeader(marker) && segment >= 7 && size && !size->isValid()) {
                 *size = QSize(
                     qFromBigEndian<quint16>(data + at + 5), qFromBigEndian<quint16>(data + at + 3));
+                if (walk == Walk::ToSize)
+                    return 0;
+            }
             at += segment;
             if (marker != 0xda)
                 continue;
@@ -130,7 +136,7 @@ QSize declaredSize(const uchar *data, qint64 length)
         }
         break;
     case Kind::Jpeg:
-        walkJpeg(data, length, &size);
+        walkJpeg(data, length, &size, Walk::ToSize);
         break;
     case Kind::WebP: {
         QByteArray bytes = QByteArray::fromRawData(
