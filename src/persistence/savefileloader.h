@@ -51,7 +51,7 @@ public:
     explicit SaveFileLoader(QObject *parent = nullptr);
     ~SaveFileLoader() override;
 
-    // How pictures are stored: every one as PNG, or as the JPEG, PNG or WebP file it came from
+    // How pictures are stored: every one as PNG, or as the JPEG, PNG, WebP or GIF file it came from
     // where that decodes to its pixels exactly.
     enum PictureStorage { PngOnly = 0, OriginalFiles = 1 };
 

@@ -48,13 +48,14 @@ Outcome recoverPictures(BaseLoader *reporter, LoadJob *job, QFile *file, qint64 
     QList<qint64> candidates;
     // Each first byte's next occurrence is searched for again only once the scan has passed it.
     const uchar *const end = mapping + size;
-    const uchar firstBytes[3] = { 0x89, 0xff, 'R' };
-    const uchar *nextOf[3] = {};
-    for (int i = 0; i < 3; ++i)
+    const uchar firstBytes[] = { 0x89, 0xff, 'R', 'G' };
+    constexpr int Kinds = int(sizeof firstBytes);
+    const uchar *nextOf[Kinds] = {};
+    for (int i = 0; i < Kinds; ++i)
         nextOf[i] = static_cast<const uchar *>(std::memchr(mapping, firstBytes[i], size_t(size)));
     for (const uchar *at = mapping; at < end;) {
         const uchar *next = end;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < Kinds; ++i) {
             if (nextOf[i] && nextOf[i] < at)
                 nextOf[i]
                     = static_cast<const uchar *>(std::memchr(at, firstBytes[i], size_t(end - at)));

@@ -108,7 +108,8 @@ PictureFile::LoadResult DecoderPool::decode(
         // A picture that may be kept as it came is read whole first, so that the bytes kept are
         // the bytes decoded even should the file change meanwhile. So is every PNG file: our
         // own decoder takes a stream in memory.
-        const bool keep = original && (format == "jpeg" || format == "png" || format == "webp");
+        const bool keep = original
+            && (format == "jpeg" || format == "png" || format == "webp" || format == "gif");
         if ((keep || format == "png") && !input.path.isEmpty()) {
             QFile file(input.path);
             if (file.open(QIODevice::ReadOnly) && file.size() < std::numeric_limits<int>::max())

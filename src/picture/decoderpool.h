@@ -38,7 +38,7 @@ public:
     // The program's pool; helpers end when the program does.
     static DecoderPool &instance();
 
-    // With original, a JPEG, PNG or WebP picture whose pixels are exactly what its bytes decode
+    // With original, a JPEG, PNG, WebP or GIF picture whose pixels are exactly what its bytes decode
     // to (not turned upright, not reduced) also hands back those bytes; else original is left
     // empty.
     PictureFile::LoadResult decodeFile(const QString &path, bool autoDownscale,

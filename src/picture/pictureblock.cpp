@@ -88,6 +88,51 @@ namespace {
         return -1;
     }
 
+    // Walks the blocks of a GIF stream to its trailer: the header and screen descriptor with
+    // their colour table, then extensions and images, each a run of sub-blocks ended by an
+    // empty one. Returns the length, or -1.
+    qint64 walkGif(const uchar *data, qint64 available)
+    {
+        constexpr qint64 ScreenEnd = 13;
+        if (available < ScreenEnd + 1)
+            return -1;
+        const auto colourTable = [](uchar packed) {
+            return packed & 0x80 ? qint64(3) << ((packed & 0x07) + 1) : qint64(0);
+        };
+        qint64 at = ScreenEnd + colourTable(data[10]);
+        const auto skipSubBlocks = [data, available](qint64 from) -> qint64 {
+            while (from < available) {
+                const qint64 length = data[from];
+                ++from;
+                if (length == 0)
+                    return from;
+                from += length;
+            }
+            return -1;
+        };
+        while (at >= 0 && at < available) {
+            switch (data[at]) {
+            case 0x3b:
+                return at + 1;
+            case 0x21:
+                // Introducer, label, sub-blocks.
+                at = at + 2 <= available ? skipSubBlocks(at + 2) : -1;
+                break;
+            case 0x2c: {
+                // Descriptor of nine bytes, its colour table, the code size, sub-blocks.
+                if (available - at < 11)
+                    return -1;
+                at += 10 + colourTable(data[at + 9]);
+                at = at + 1 <= available ? skipSubBlocks(at + 1) : -1;
+                break;
+            }
+            default:
+                return -1;
+            }
+        }
+        return -1;
+    }
+
 } // namespace
 
 Kind kindOf(const uchar *data, qint64 length)
@@ -98,6 +143,8 @@ Kind kindOf(const uchar *data, qint64 length)
         return Kind::Jpeg;
     if (length >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0)
         return Kind::WebP;
+    if (length >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0))
+        return Kind::Gif;
     return Kind::Unknown;
 }
 
@@ -116,6 +163,8 @@ qint64 streamLength(const uchar *data, qint64 available)
             return padded;
         return length <= available ? length : -1;
     }
+    case Kind::Gif:
+        return walkGif(data, available);
     case Kind::Unknown:
         break;
     }
@@ -125,7 +174,8 @@ qint64 streamLength(const uchar *data, qint64 available)
 QSize declaredSize(const uchar *data, qint64 length)
 {
     QSize size;
-    switch (kindOf(data, length)) {
+    const Kind kind = kindOf(data, length);
+    switch (kind) {
     case Kind::Png:
         // PNG allows up to 2^31 - 1 either way.
         if (length >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0) {
@@ -138,12 +188,13 @@ QSize declaredSize(const uchar *data, qint64 length)
     case Kind::Jpeg:
         walkJpeg(data, length, &size, Walk::ToSize);
         break;
-    case Kind::WebP: {
+    case Kind::WebP:
+    case Kind::Gif: {
         QByteArray bytes = QByteArray::fromRawData(
             reinterpret_cast<const char *>(data), int(std::min<qint64>(length, INT_MAX)));
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
-        size = QImageReader(&buffer, "webp").size();
+        size = QImageReader(&buffer, kind == Kind::Gif ? "gif" : "webp").size();
         break;
     }
     case Kind::Unknown:
@@ -233,7 +284,8 @@ QImage decode(const uchar *data, qint64 length, Failure *failure, const std::ato
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(length));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, kind == Kind::Jpeg ? "jpeg" : "webp");
+    // A GIF block gives its first frame.
+    QImageReader reader(&buffer, kind == Kind::Jpeg ? "jpeg" : kind == Kind::Gif ? "gif" : "webp");
     reader.setAutoDetectImageFormat(false);
     if (!reader.read(&image) || image.size() != declared)
         return {};

@@ -47,7 +47,7 @@ struct ItemRecord {
     // and what a snapshot of the scene hands on. Null pixels with a picture are decoded from it
     // when something needs them. Thread-safe, shared.
     std::shared_ptr<Picture> picture;
-    // The JPEG, PNG or WebP file the pixels came from, when decoding it gives exactly image:
+    // The JPEG, PNG, WebP or GIF file the pixels came from, when decoding it gives exactly image:
     // a board may store it instead of encoding the pixels. Shared, like the pixels.
     QByteArray original;
     // Saving only: the lowest id of an image showing the same pixels (own id when it owns them).

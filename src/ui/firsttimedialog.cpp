@@ -38,7 +38,7 @@ FirstTimeDialog::FirstTimeDialog(
                      "another program will always be embedded.")));
     layout->addWidget(m_embedBox);
     layout->addWidget(paragraph(
-        tr("Pictures that came as JPEG, PNG or WebP files can be stored as those very files, "
+        tr("Pictures that came as JPEG, PNG, WebP or GIF files can be stored as those very files, "
            "which keeps boards as small as their pictures; without this every picture is stored "
            "as PNG, which earlier versions of Velkora open too.")));
     layout->addWidget(m_originalsBox);

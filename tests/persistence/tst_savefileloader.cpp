@@ -1,4 +1,5 @@
 #include "../loading/httptestserver.h"
+#include "../picture/gifwriting.h"
 #include "boardbytes.h"
 #include "jobs/loadjob.h"
 #include "loading/imageloader.h"
@@ -1524,6 +1525,7 @@ void tst_SaveFileLoader::originalPictures_data()
     QTest::addRow("jpeg file") << "file" << jpeg << none << true;
     QTest::addRow("png file") << "file" << png(photo) << none << true;
     QTest::addRow("webp file") << "file" << encoded(photo, "webp") << none << true;
+    QTest::addRow("gif file") << "file" << gifOf(fewColours(48, 32)) << none << true;
     QTest::addRow("grey jpeg file")
         << "file" << encoded(photo.convertToFormat(QImage::Format_Grayscale8), "jpeg") << none
         << true;
@@ -1712,7 +1714,7 @@ void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
     const QByteArray jpeg = encoded(photo, "jpeg");
     const QByteArray webp = encoded(photo, "webp");
     ImageLoader::Source source;
-    for (const QByteArray &bytes : { jpeg, webp, png(photo) }) {
+    for (const QByteArray &bytes : { jpeg, webp, png(photo), gifOf(fewColours(30, 20)) }) {
         const QString picture = m_dir->filePath(QString::number(bytes.size()));
         writeAll(picture, bytes);
         source.urls.append(QUrl::fromLocalFile(picture));
@@ -1728,7 +1730,7 @@ void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
         LoadJob job(&loader);
         loader.load(source, &job);
     }
-    QCOMPARE(m_items.size(), 3);
+    QCOMPARE(m_items.size(), 4);
     const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
     save(path, m_items);
     const QByteArray board = readAll(path);
@@ -1736,7 +1738,7 @@ void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
     // Forced recovery finds every kind of block by its own signature.
     auto recovered = load(path, true);
     QCOMPARE(recovered->messages, QStringList { QString() });
-    QCOMPARE(recovered->items.size(), 3);
+    QCOMPARE(recovered->items.size(), 4);
 
     // A JPEG block that never reaches its end: that picture is lost and told, the others load.
     QByteArray damaged = board;
@@ -1747,7 +1749,7 @@ void tst_SaveFileLoader::originalBlocksRecoverAndDamageIsContained()
     const QString damagedPath = m_dir->filePath(QStringLiteral("damaged.vlk"));
     writeAll(damagedPath, damaged);
     auto loaded = load(damagedPath);
-    QCOMPARE(loaded->items.size(), 2);
+    QCOMPARE(loaded->items.size(), 3);
     QCOMPARE(loaded->lost.size(), 1);
 }
 

@@ -1,3 +1,4 @@
+#include "gifwriting.h"
 #include "loading/imageloader.h"
 #include "picture/pictureblock.h"
 
@@ -81,12 +82,14 @@ void tst_PictureBlock::streamLength_data()
     const QByteArray progressive = written(image, "jpeg", true);
     const QByteArray png = written(image, "png");
     const QByteArray webp = written(image, "webp");
+    const QByteArray gif = gifOf(fewColours(37, 23));
     // Whatever follows a block in a board: the next block, or a record's end offset.
     const QByteArray next = QByteArray("\xff\xd8\xff\x00\x89PNG", 8) + png;
     QTest::addRow("jpeg") << jpeg << next << true;
     QTest::addRow("progressive jpeg") << progressive << next << true;
     QTest::addRow("png") << png << next << true;
     QTest::addRow("webp") << webp << next << true;
+    QTest::addRow("gif") << gif << next << true;
     QTest::addRow("jpeg alone") << jpeg << QByteArray() << true;
     QTest::addRow("jpeg cut in its image data")
         << jpeg.left(jpeg.size() - 40) << QByteArray() << false;
@@ -94,6 +97,8 @@ void tst_PictureBlock::streamLength_data()
     QTest::addRow("jpeg without its end marker")
         << jpeg.left(jpeg.size() - 2) << QByteArray() << false;
     QTest::addRow("webp cut short") << webp.left(webp.size() - 1) << QByteArray() << false;
+    QTest::addRow("gif without its trailer") << gif.chopped(1) << QByteArray() << false;
+    QTest::addRow("gif cut in its image data") << gif.left(900) << QByteArray() << false;
     QTest::addRow("no picture") << QByteArray("GIF89a-------------") << next << false;
 }
 
@@ -124,6 +129,7 @@ void tst_PictureBlock::decodesLikeTheToolkit_data()
     QTest::addRow("jpeg with garbled image data") << garbled;
     QTest::addRow("webp") << written(image, "webp");
     QTest::addRow("png") << written(image, "png");
+    QTest::addRow("gif") << gifOf(fewColours(41, 29));
 }
 
 void tst_PictureBlock::decodesLikeTheToolkit()
@@ -131,6 +137,7 @@ void tst_PictureBlock::decodesLikeTheToolkit()
     QFETCH(QByteArray, stream);
     PictureBlock::Failure failure;
     const QImage decoded = PictureBlock::decode(bytesOf(stream), stream.size(), &failure);
+    QVERIFY(!decoded.isNull());
     // Exactly what the intake made of the same bytes, so that a picture kept as its file comes
     // back as it was.
     QCOMPARE(decoded, PictureFile::toDisplayFormat(QImage::fromData(stream)));
