@@ -8,6 +8,9 @@
 #include <QDataStream>
 #include <QPolygonF>
 
+#include <algorithm>
+#include <cmath>
+
 namespace ItemRecordCodec {
 
 using SaveFileFormat::isAtLeast;
@@ -19,24 +22,54 @@ namespace {
     const QByteArray JpegStart("\xff\xd8", 2);
 
     // The overview a board may keep after an image's fields; left empty when it is not there
-    // or is broken, which costs only a decoding.
-    void readOverview(QDataStream &in, ItemRecord *record)
+    // or is broken, which costs only a decoding. False when the fields after it cannot be
+    // reached.
+    bool readOverview(QDataStream &in, ItemRecord *record)
     {
         quint32 length = 0;
         if (bytesLeft(in) < 8)
-            return;
+            return false;
         in >> length;
-        if (length == 0xffffffffu || qint64(length) > bytesLeft(in) - 4)
-            return;
+        // No overview, written only to reach the fields that follow.
+        if (length == 0xffffffffu) {
+            in.skipRawData(4);
+            return isOk(in);
+        }
+        if (qint64(length) > bytesLeft(in) - 4)
+            return false;
         QByteArray stream(int(length), Qt::Uninitialized);
         quint32 checksum = 0;
         if (in.readRawData(stream.data(), int(length)) != int(length))
-            return;
+            return false;
         in >> checksum;
         if (in.status() != QDataStream::Ok)
-            return;
+            return false;
         record->overview = JpegStart + stream;
         record->overviewChecksum = checksum;
+        return true;
+    }
+
+    // An animation's playback, from disk: a frame past the animation's end is the board's
+    // business, anything else out of range is taken back into it.
+    void readPlayback(QDataStream &in, ItemRecord *record)
+    {
+        if (bytesLeft(in) < 4 + 8 + 1 + 1)
+            return;
+        qint32 frame = 0;
+        double speed = 1.0;
+        bool playing = true;
+        bool loops = true;
+        in >> frame >> speed >> playing >> loops;
+        if (!isOk(in))
+            return;
+        ItemRecord::Playback playback;
+        playback.frame = std::max(0, int(frame));
+        playback.speed = std::isfinite(speed) ? std::clamp(speed,
+                             ItemRecord::Playback::SlowestSpeed, ItemRecord::Playback::FastestSpeed)
+                                              : 1.0;
+        playback.playing = playing;
+        playback.loops = loops;
+        record->playback = playback;
     }
 
     QByteArray recordBody(const ItemRecord &record)
@@ -55,6 +88,11 @@ namespace {
             // level for one.
             if (record.overview.startsWith(JpegStart))
                 stream << record.overview.mid(JpegStart.size()) << quint32(record.overviewChecksum);
+            else if (record.playback)
+                stream << QByteArray() << quint32(0);
+            if (const auto &playback = record.playback)
+                stream << qint32(playback->frame) << playback->speed << playback->playing
+                       << playback->loops;
         } else {
             stream << QStringLiteral("GraphicsTextItem") << record.text
                    << record.transform.value_or(QTransform()) << qint32(record.id) << record.z
@@ -226,8 +264,8 @@ bool readOne(QDataStream &stream, const QString &formatVersion, qint64 size, Ite
     const qint64 smallestRecord = withEnd ? 8 : 4;
     if (!isOk(in) || !isOk(stream) || children < 0 || children > bytesLeft(stream) / smallestRecord)
         return false;
-    if (withEnd && record.type == ItemRecord::Type::Image)
-        readOverview(in, &record);
+    if (withEnd && record.type == ItemRecord::Type::Image && readOverview(in, &record))
+        readPlayback(in, &record);
     *out = std::move(record);
     *childCount = children;
     return true;

@@ -2,6 +2,7 @@
 
 #include "scene/graphicsimagescreencache.h"
 #include "scene/graphicsitem.h"
+#include "scene/itemrecord.h"
 
 #include <QByteArray>
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QTransform>
 
 #include <memory>
+#include <optional>
 
 class GraphicsImageGrayScaleGenerator;
 class Picture;
@@ -77,6 +79,9 @@ public:
     bool autoDownscaled() const { return m_autoDownscaled; }
     QSize downscaleLimit() const { return m_downscaleLimit; }
     void setAutoDownscale(bool autoDownscaled, const QSize &limit);
+    // How the picture plays when its original is an animation; absent for stills.
+    std::optional<ItemRecord::Playback> playback() const { return m_playback; }
+    void setPlayback(const std::optional<ItemRecord::Playback> &playback) { m_playback = playback; }
 
     void clearGrayscale();
     void clearMipLevels();
@@ -159,6 +164,7 @@ private:
     QPainterPath m_cropPath;
     bool m_autoDownscaled = false;
     QSize m_downscaleLimit;
+    std::optional<ItemRecord::Playback> m_playback;
     bool m_shownInDetail = false;
     // What the last paint showed of the full pixels, when it drew a region of them.
     QRect m_visiblePixels;

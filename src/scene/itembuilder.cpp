@@ -40,6 +40,7 @@ GraphicsItem *ItemBuilder::build(ItemRecord &&record, QGraphicsItem *parent)
             image->setCropPath(*record.cropPath);
         image->setFilter(record.filter);
         image->setAutoDownscale(record.autoDownscaled, record.downscaleLimit);
+        image->setPlayback(record.playback);
         if (std::shared_ptr<Picture> picture = pictureOf(record)) {
             image->setPicture(std::move(picture));
             image->setOriginal(record.original);

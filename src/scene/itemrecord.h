@@ -57,6 +57,24 @@ struct ItemRecord {
     // to show it small; empty when the record carries none.
     QByteArray overview;
     quint32 overviewChecksum = 0;
+    // How a picture whose original is an animation plays: the frame it shows (the one a pause
+    // stopped on), its speed, whether it plays and whether it starts over at its end. Absent for
+    // stills.
+    struct Playback {
+        int frame = 0;
+        double speed = 1.0;
+        bool playing = true;
+        bool loops = true;
+
+        static constexpr double SlowestSpeed = 0.25;
+        static constexpr double FastestSpeed = 4.0;
+        bool operator==(const Playback &other) const
+        {
+            return frame == other.frame && speed == other.speed && playing == other.playing
+                && loops == other.loops;
+        }
+    };
+    std::optional<Playback> playback;
 
     // Notes.
     QString text;

@@ -64,6 +64,7 @@ ItemRecord recordOf(const GraphicsItem *item, const DepthOf &depthOf,
         record.filter = image->filter();
         record.autoDownscaled = image->autoDownscaled();
         record.downscaleLimit = image->downscaleLimit();
+        record.playback = image->playback();
         record.pixelsOwnerId = pixelsOwnerOf(image);
         if (image->picture() && record.pixelsOwnerId == record.id) {
             // Pixels in memory go along; others stay with the picture until something needs

@@ -44,6 +44,8 @@ class tst_ItemRecordCodec : public QObject {
 
 private slots:
     void everyFieldSurvives();
+    void playbackFromDisk_data();
+    void playbackFromDisk();
     void damage_data();
     void damage();
 };
@@ -64,6 +66,7 @@ void tst_ItemRecordCodec::everyFieldSurvives()
     image.filter = 2;
     image.autoDownscaled = true;
     image.downscaleLimit = QSize(800, 600);
+    image.playback = ItemRecord::Playback { 12, 0.5, false, false };
     ItemRecord note = chain(0);
     note.textColor = QColor(10, 20, 30);
     note.backgroundColor = QColor(40, 50, 60, 70);
@@ -84,11 +87,56 @@ void tst_ItemRecordCodec::everyFieldSurvives()
     QCOMPARE(back.filter, image.filter);
     QCOMPARE(back.autoDownscaled, true);
     QCOMPARE(back.downscaleLimit, image.downscaleLimit);
+    QVERIFY(back.playback == image.playback);
     QCOMPARE(back.children.size(), 1);
     QCOMPARE(back.children.first().type, ItemRecord::Type::Note);
     QCOMPARE(back.children.first().text, note.text);
     QCOMPARE(*back.children.first().textColor, *note.textColor);
     QCOMPARE(*back.children.first().backgroundColor, *note.backgroundColor);
+}
+
+using Playback = ItemRecord::Playback;
+Q_DECLARE_METATYPE(std::optional<Playback>)
+
+void tst_ItemRecordCodec::playbackFromDisk_data()
+{
+    QTest::addColumn<std::optional<Playback>>("written");
+    QTest::addColumn<bool>("withOverview");
+    QTest::addColumn<std::optional<Playback>>("read");
+
+    const Playback paused { 3, 2.0, false, true };
+    QTest::addRow("still") << std::optional<Playback>() << false << std::optional<Playback>();
+    QTest::addRow("still with overview")
+        << std::optional<Playback>() << true << std::optional<Playback>();
+    QTest::addRow("paused, no overview") << std::optional(paused) << false << std::optional(paused);
+    QTest::addRow("paused after an overview")
+        << std::optional(paused) << true << std::optional(paused);
+    QTest::addRow("too fast, frame before the first")
+        << std::optional(Playback { -4, 100.0, true, true }) << false
+        << std::optional(Playback { 0, 4.0, true, true });
+    QTest::addRow("not a speed") << std::optional(Playback { 1, qQNaN(), true, false }) << false
+                                 << std::optional(Playback { 1, 1.0, true, false });
+    QTest::addRow("too slow") << std::optional(Playback { 1, 0.0, true, true }) << true
+                              << std::optional(Playback { 1, 0.25, true, true });
+}
+
+void tst_ItemRecordCodec::playbackFromDisk()
+{
+    QFETCH(std::optional<Playback>, written);
+    QFETCH(bool, withOverview);
+    QFETCH(std::optional<Playback>, read);
+
+    ItemRecord image;
+    image.playback = written;
+    if (withOverview) {
+        image.overview = QByteArray("\xff\xd8 level", 8);
+        image.overviewChecksum = 77;
+    }
+    QList<ItemRecord> records;
+    QVERIFY(decode(encoded({ image }), 1, &records));
+    QVERIFY(records.first().playback == read);
+    QCOMPARE(records.first().overview, image.overview);
+    QCOMPARE(records.first().overviewChecksum, image.overviewChecksum);
 }
 
 void tst_ItemRecordCodec::damage_data()
