@@ -7,10 +7,10 @@
 
 // The frames of one animation file as its blocks or chunks describe them, found by walking the
 // file without decoding pixels, and each frame's own pixels on demand. AnimationDecoder draws
-// them onto the canvas; a reader only cuts frames out of the file. Every rectangle a reader
-// reports lies inside the canvas and every canvas passed PictureFile::checkSize. Readers hold
-// the file's bytes (shared) and their index of frames, nothing between calls; decodeFrame may be
-// called in any order. One thread at a time.
+// them onto the canvas; a reader only cuts frames out of the file. Every canvas passed
+// PictureFile::checkSize; rectangles lie inside it but a GIF's, which are drawn clipped. Readers
+// hold the file's bytes (shared) and their index of frames, nothing between calls; decodeFrame may
+// be called in any order. One thread at a time.
 class AbstractAnimationReader {
 public:
     // What becomes of a frame's rectangle before the next frame is drawn.

@@ -99,7 +99,10 @@ void ApngReader::walk()
     if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX)
         return;
     const QSize canvas { int(width), int(height) };
-    if (PictureFile::checkSize(canvas).code != PictureFile::LoadResult::Loaded)
+    // The image data fills the canvas, whether it is a frame or not: a canvas larger than the
+    // file could describe is a lie that would only allocate.
+    if (!PngDecoder::isPlausible(canvas, size)
+        || PictureFile::checkSize(canvas).code != PictureFile::LoadResult::Loaded)
         return;
     m_size = canvas;
     m_header = { 16, HeaderLength };

@@ -109,8 +109,13 @@ void GifReader::walk(int maximumFrames)
             // The code size byte, then the image data.
             if (at >= size)
                 break;
-            at = skipSubBlocks(data, size, at + 1);
+            const qint64 imageData = at + 1;
+            at = skipSubBlocks(data, size, imageData);
             if (at < 0)
+                break;
+            // Each code of three bits or more stands for at most 4096 pixels: an image claiming
+            // more than its data can hold would only make the toolkit's reader allocate.
+            if (qint64(rect.width()) * rect.height() > ((at - imageData) * 8 / 3 + 1) * 4096)
                 break;
             // The frame is decoded at its own size, and drawn clipped to the screen.
             bounds = bounds.united(rect);

@@ -12,8 +12,9 @@
 //
 // The walk goes block by block, each length checked against the bytes, up to the trailer or
 // the first block that does not fit: images whose data ends within the bytes are frames, a file
-// cut short loses the image it was cut in. Frames may reach past the logical screen (what lies
-// outside is not drawn), but all of them together must pass PictureFile::checkSize.
+// cut short loses the image it was cut in, and so does one whose image claims more pixels than
+// its data can describe. Frames may reach past the logical screen (what lies outside is not
+// drawn), but all of them together must pass PictureFile::checkSize.
 class GifReader : public AbstractAnimationReader {
 public:
     explicit GifReader(const QByteArray &bytes);

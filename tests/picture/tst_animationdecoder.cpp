@@ -859,6 +859,9 @@ void tst_AnimationDecoder::refusedStructure_data()
     QByteArray huge = png;
     huge.replace(16, 8, be32(0x7FFFFFFFu) + be32(0x7FFFFFFFu));
     QTest::addRow("PNG of a canvas too large") << huge << 0;
+    QByteArray lying = png;
+    lying.replace(16, 8, be32(5000) + be32(5000));
+    QTest::addRow("PNG of a canvas larger than its data could fill") << lying << 0;
     QByteArray many = png;
     many.replace(many.indexOf("acTL") + 4, 4, be32(2));
     QTest::addRow("PNG announcing fewer frames than it has") << many << 2;
@@ -867,6 +870,10 @@ void tst_AnimationDecoder::refusedStructure_data()
     gif[6] = char(0);
     gif[7] = char(0);
     QTest::addRow("GIF of no width") << gif << 0;
+    QByteArray claiming = encodeGif(Canvas, stripedGif(1, false));
+    const int second = encodeGif(Canvas, stripedGif(1, false).mid(0, 1)).size() - 1 + 8;
+    claiming.replace(second + 5, 4, QByteArray("\x40\x1F\x40\x1F", 4)); // 8000 by 8000
+    QTest::addRow("GIF frame larger than its data could fill") << claiming << 1;
     QByteArray wide = encodeGif(QSize(60000, 60000), stripedGif(1, false));
     QTest::addRow("GIF of a canvas too large") << wide << 0;
 
