@@ -193,8 +193,11 @@ void ApngReader::walk()
                 current.blendOver = blend == 1;
                 haveCurrent = true;
                 currentUsesDefault = !dataSeen;
-            } else if (!dataSeen && !isType(type, "IHDR")) {
-                m_sharedChunks.append({ at, length });
+            } else if (!dataSeen && (isType(type, "PLTE") || isType(type, "tRNS"))) {
+                // Only these change the pixels a frame decodes to; each frame's stream carries
+                // them, so that many or large chunks would be copied once a frame.
+                if (m_sharedChunks.size() < 2)
+                    m_sharedChunks.append({ at, length });
             }
         }
         at = next;

@@ -5,8 +5,8 @@
 #include <QByteArray>
 
 // The frames of an animated PNG: each frame's rectangle is cut out of the file as a PNG stream of
-// its own (the header with the frame's size, the ancillary chunks that precede the image data,
-// the frame's data as image data) and decoded by PngDecoder or, for what it leaves alone
+// its own (the header with the frame's size, the palette and transparency chunks, the frame's
+// data as image data) and decoded by PngDecoder or, for what it leaves alone
 // (palettes, other depths), by the toolkit's reader. A PNG without animation control reads as
 // one frame, its image.
 //
@@ -36,7 +36,7 @@ private:
 
     QByteArray m_bytes;
     Range m_header { 0, 0 };
-    // Palette, transparency, gamma and the like: every frame's stream carries them.
+    // Palette and transparency: every frame's stream carries them.
     QVector<Range> m_sharedChunks;
     // Each frame's compressed data, one range a chunk, sequence numbers left out.
     QVector<QVector<Range>> m_data;
