@@ -23,6 +23,9 @@ struct GifFrame {
     int disposal = 1;
     int transparent = -1;
     int delay = 10; // centiseconds
+    // A colour table of its own (the global one reversed), rows stored in interlaced order.
+    bool localTable = false;
+    bool interlaced = false;
     QVector<uchar> pixels;
 };
 
@@ -126,8 +129,22 @@ QByteArray encodeGif(const QSize &canvas, const QVector<GifFrame> &frames, int l
         appendLe16(gif, frame.rect.y());
         appendLe16(gif, frame.rect.width());
         appendLe16(gif, frame.rect.height());
-        gif.append(char(0));
-        gif.append(gifImageData(frame.pixels));
+        gif.append(char((frame.localTable ? 0x87 : 0) | (frame.interlaced ? 0x40 : 0)));
+        for (int i = 0; frame.localTable && i < 256; ++i) {
+            const QRgb colour = gifColour(255 - i);
+            gif.append(char(qRed(colour)));
+            gif.append(char(qGreen(colour)));
+            gif.append(char(qBlue(colour)));
+        }
+        QVector<uchar> rows;
+        const int width = frame.rect.width();
+        // Every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
+        const int passes[4][2] = { { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } };
+        for (const auto &pass : passes) {
+            for (int y = pass[0]; frame.interlaced && y < frame.rect.height(); y += pass[1])
+                rows += frame.pixels.mid(y * width, width);
+        }
+        gif.append(gifImageData(frame.interlaced ? rows : frame.pixels));
     }
     gif.append(char(0x3B));
     return gif;
@@ -158,7 +175,8 @@ QVector<QImage> composeGif(const QSize &canvas, const QVector<GifFrame> &frames)
             for (int x = 0; x < frame.rect.width(); ++x) {
                 const int index = frame.pixels.at(y * frame.rect.width() + x);
                 if (index != frame.transparent)
-                    picture.setPixel(frame.rect.x() + x, frame.rect.y() + y, gifColour(index));
+                    picture.setPixel(frame.rect.x() + x, frame.rect.y() + y,
+                        gifColour(frame.localTable ? 255 - index : index));
             }
         }
         result.append(picture);
@@ -696,6 +714,13 @@ void tst_AnimationDecoder::frames_data()
         << composedUnlikeReader(gifAnimation(stripedGif(3, true)));
     QTest::addRow("GIF, opaque frames restoring the previous")
         << composedUnlikeReader(gifAnimation(stripedGif(3, false)));
+    QVector<GifFrame> tables = stripedGif(2, true);
+    tables[1].localTable = true;
+    tables[2].interlaced = true;
+    tables[3].localTable = true;
+    tables[3].interlaced = true;
+    QTest::addRow("GIF, local colour tables and interlacing")
+        << composedUnlikeReader(gifAnimation(tables));
     QVector<GifFrame> fast = stripedGif(1, true);
     fast[0].delay = 0;
     fast[1].delay = 1;
