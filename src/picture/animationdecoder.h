@@ -57,7 +57,7 @@ public:
     // Frames kept for stepping back unless setCacheFrames says otherwise, and the most memory
     // they may take whatever the count: eight 4K canvases would be a quarter of a gigabyte.
     static constexpr int DefaultCacheFrames = 8;
-    static constexpr qint64 CacheBytes = 64 * 1024 * 1024;
+    static constexpr qint64 CacheBytes = qint64(64) * 1024 * 1024;
 
     bool isValid() const;
     Format format() const { return m_format; }
