@@ -19,6 +19,7 @@ cd "$(dirname "$0")/.."
 all_targets=(
     fuzz_savefilereader fuzz_thumbnailer fuzz_pngdecoder fuzz_jpegdecoder fuzz_itemrecords
     fuzz_pastepipe fuzz_decoderreply fuzz_updaterecord fuzz_htmlimageurls fuzz_settingsfile
+    fuzz_animationdecoder
 )
 
 # The committed seeds of each target.
@@ -33,6 +34,7 @@ seeds_of() {
     fuzz_updaterecord) echo fuzz/update-seeds ;;
     fuzz_htmlimageurls) echo fuzz/html-seeds ;;
     fuzz_settingsfile) echo fuzz/settings-seeds ;;
+    fuzz_animationdecoder) echo fuzz/animation-seeds ;;
     *) return 1 ;;
     esac
 }

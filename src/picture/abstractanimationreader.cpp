@@ -1,0 +1,3 @@
+#include "picture/abstractanimationreader.h"
+
+AbstractAnimationReader::~AbstractAnimationReader() = default;
