@@ -74,12 +74,12 @@ QByteArray riffChunk(const char *type, const QByteArray &body)
     return out;
 }
 
-QByteArray written(const QImage &image, const char *format)
+QByteArray written(const QImage &image, const char *format, int quality = 100)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
-    writer.setQuality(100);
+    writer.setQuality(quality);
     if (!writer.write(image))
         std::abort();
     return buffer.data();
@@ -146,7 +146,8 @@ QByteArray gif(int frames, int disposal, bool transparency)
     return out;
 }
 
-QByteArray webp(int flags)
+// Lossless frames, or below quality 100 lossy ones with an alpha chunk.
+QByteArray webp(int flags, int quality = 100)
 {
     QByteArray header;
     header.append(char(0x12));
@@ -165,8 +166,10 @@ QByteArray webp(int flags)
         appendLe24(control, side - 1);
         appendLe24(control, 40 * i);
         control.append(char(flags));
-        const QByteArray still = written(square(side, qRgb(40 * i, 200, 90), i > 0), "webp");
-        body += riffChunk("ANMF", control + still.mid(12));
+        const QByteArray still
+            = written(square(side, qRgb(40 * i, 200, 90), i > 0), "webp", quality);
+        // A lossy picture with alpha comes with an extended header the frame does without.
+        body += riffChunk("ANMF", control + still.mid(still.mid(12, 4) == "VP8X" ? 30 : 12));
     }
     return riffChunk("RIFF", body);
 }
@@ -218,6 +221,7 @@ void makeCorpus(const QString &directory)
     writeSeed(directory, "still.gif", gif(1, 0, false));
     writeSeed(directory, "blended.webp", webp(0));
     writeSeed(directory, "replaced-cleared.webp", webp(3));
+    writeSeed(directory, "lossy-alpha.webp", webp(0, 80));
     writeSeed(directory, "source.png", apng(true, 0, 0, false));
     writeSeed(directory, "over-background.png", apng(true, 1, 1, false));
     writeSeed(directory, "previous-hidden-default.png", apng(false, 2, 1, false));

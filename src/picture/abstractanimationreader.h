@@ -39,8 +39,9 @@ public:
     // Repeats after the first play, -1 for ever (QImageReader::loopCount's count).
     int loopCount() const { return m_loopCount; }
 
-    // The frame's own pixels, the size of its rectangle, in ARGB32_Premultiplied; null when they
-    // do not decode.
+    // The frame's own pixels, the size of its rectangle, in RGB32 when opaque (drawing those
+    // needs no conversion first) and ARGB32_Premultiplied otherwise; null when they do not
+    // decode.
     virtual QImage decodeFrame(int index) const = 0;
 
     // Frames beyond this are ignored: their index alone would take memory without end.

@@ -105,6 +105,11 @@ QImage AnimationDecoder::frame(int index)
             return hit.image;
         }
     }
+    // The canvas is the frame drawn last, kept or not.
+    if (index == m_position - 1 && !m_canvas.isNull()) {
+        remember(index, m_canvas);
+        return m_canvas;
+    }
     if (index < m_position)
         restart();
     while (m_position <= index) {

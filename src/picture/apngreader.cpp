@@ -264,5 +264,5 @@ QImage ApngReader::decodeFrame(int index) const
         image = QImage::fromData(stream, "png");
     if (image.isNull() || image.size() != m_frames.at(index).rect.size())
         return {};
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return PictureFile::toDisplayFormat(image);
 }

@@ -160,5 +160,5 @@ QImage GifReader::decodeFrame(int index) const
     const QImage pixels = QImage::fromData(gif, "gif");
     if (pixels.size() != rect.size())
         return {};
-    return pixels.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return PictureFile::toDisplayFormat(pixels);
 }

@@ -180,5 +180,5 @@ QImage WebPReader::decodeFrame(int index) const
     const QImage pixels = QImage::fromData(webp, "webp");
     if (pixels.size() != rect.size())
         return {};
-    return pixels.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return PictureFile::toDisplayFormat(pixels);
 }
