@@ -115,7 +115,10 @@ struct Pair {
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
             std::abort();
         connection = std::make_unique<DecoderConnection>(sockets[0]);
+        // Never blocking: a request the program did not send is not waited for, and a reply the
+        // socket has no room for is passed over.
         helperEnd = sockets[1];
+        ::fcntl(helperEnd, F_SETFL, ::fcntl(helperEnd, F_GETFL) | O_NONBLOCK);
     }
     void close()
     {
