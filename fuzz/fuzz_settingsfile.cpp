@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -73,6 +74,16 @@ void readEverySetting(const GeneralSettings &settings)
     }
 }
 
+// The file lives in memory where the system offers it: each input writes it, and the upgrade
+// writes it back through a lock and a synced save, which on a disk took most of an input's time.
+QString temporaryTemplate()
+{
+    const QFileInfo memory(QStringLiteral("/dev/shm"));
+    const QString parent
+        = memory.isDir() && memory.isWritable() ? memory.filePath() : QDir::tempPath();
+    return parent + QLatin1String("/fuzz_settingsfile-XXXXXX");
+}
+
 } // namespace
 
 // Qt 5.15's offscreen platform leaves its screen and what hangs off it when the application ends
@@ -94,7 +105,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static QTemporaryDir directory;
+    static QTemporaryDir directory(temporaryTemplate());
     static const bool located = [] {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, directory.path());
         return true;

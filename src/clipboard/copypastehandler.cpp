@@ -447,9 +447,11 @@ void CopyPasteHandler::receive()
         }
         m_expectedSize = size;
     }
-    // Never more than announced is taken in, and anything beyond it is refused.
+    // Never more than announced is taken in, and anything beyond it is refused. Only what has
+    // arrived is read: the toolkit sizes its buffer by what is asked for, and a peer announcing
+    // 1 GiB would otherwise cost that much memory for every chunk it trickles in.
     const qint64 missing = qint64(m_expectedSize) - m_received.size();
-    m_received += m_socket->read(missing);
+    m_received += m_socket->read(qMin(missing, m_socket->bytesAvailable()));
     if (m_socket->bytesAvailable() > 0) {
         receiveFailed(tr("Paste failed: The other instance sent more data than it announced."),
             QStringLiteral("Failed to receive paste data: More than %1 bytes").arg(m_expectedSize));

@@ -373,6 +373,8 @@ void tst_CopyPasteHandler::hostileServer_data()
     QTest::addRow("stalls half-way") << sized(good.size(), good.left(20)) << 0 << 0 << false;
     QTest::addRow("hangs up before the size") << QByteArray() << -1 << 0 << true;
     QTest::addRow("hangs up half-way") << sized(good.size(), good.left(20)) << -1 << 0 << true;
+    QTest::addRow("1 GiB announced, a little sent, hangs up")
+        << sized(1 << 30, good) << -1 << 0 << true;
     QTest::addRow("count of 2^31-1")
         << sized(12, QByteArray::fromHex("7fffffff0000000700000000")) << 0 << 0 << false;
     QTest::addRow("image claiming 60000 by 60000") << sized(huge.size(), huge) << 0 << 0 << false;
