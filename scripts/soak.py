@@ -684,7 +684,11 @@ class Soak(Session):
         # A copy keeps its pixels in the copying instance for as long as it is on the clipboard:
         # the same board is measured with the clipboard in the same state, another program's.
         self.clipboard.offer(["-t", "UTF8_STRING", "-i"], b"soak")
-        self.open_board(self.main, self.home)
+        # A copy of its own each time: the program saves into the board it opened (Ctrl+S,
+        # autosaves), and the actions until the next round would change the board measured.
+        home = os.path.join(self.boards, "home%03d.vlk" % round_)
+        shutil.copyfile(self.home, home)
+        self.open_board(self.main, home)
         self.settle()
         # The bound is on the anonymous part: the program's heap and pixels. The pages of shared
         # libraries count in the resident size too, and grow as new code runs for the first time
@@ -776,7 +780,10 @@ class Soak(Session):
         # The home board: what the window shows after its first load, saved.
         # The files given at start load as one job; Save As is refused until it has ended,
         # which file_dialog waits out.
-        self.home = self.save_as(self.main, "home.vlk")
+        saved = self.save_as(self.main, "home.vlk")
+        # Kept as saved: the window goes on saving into home.vlk until the first round.
+        self.home = os.path.join(self.boards, "home-kept.vlk")
+        shutil.copyfile(saved, self.home)
         log("home board %s: %d items" % (self.home, len(self.read_board(self.home)) - 1))
         actions_done = 0
         round_ = 0
