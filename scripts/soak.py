@@ -209,6 +209,15 @@ class Instance:
                     return int(line.split()[1])
         return 0
 
+    def lazy_free_kb(self):
+        """Anonymous memory in kB the program has given back lazily (MADV_FREE): the kernel takes
+        those pages whenever it needs them, and until then they still count in RssAnon."""
+        with open("/proc/%d/smaps_rollup" % self.process.pid) as rollup:
+            for line in rollup:
+                if line.startswith("LazyFree:"):
+                    return int(line.split()[1])
+        return 0
+
     def activate(self):
         run(["xdotool", "windowactivate", "--sync", self.window])
 
@@ -693,18 +702,23 @@ class Soak(Session):
         # The bound is on the anonymous part: the program's heap and pixels. The pages of shared
         # libraries count in the resident size too, and grow as new code runs for the first time
         # (the software OpenGL of an X server without a GPU alone pages in tens of MB of LLVM).
-        rss = self.main.rss_kb("RssAnon")
+        # Pages given back lazily do not count: the blocks of the pictures a closed board freed
+        # wait there half a minute for the next pictures of their size, as many as that board
+        # had, and the kernel takes them back whenever it wants the memory.
+        lazy = self.main.lazy_free_kb()
+        rss = self.main.rss_kb("RssAnon") - lazy
         total = self.main.rss_kb()
         self.rss_max = max(self.rss_max, total)
         if self.rss_first is None:
             self.rss_first = rss
-            log("check memory: %d MB anonymous (%d MB resident) on the home board, the yardstick"
-                % (rss // 1024, total // 1024))
+            log("check memory: %d MB anonymous (%d MB resident, %d MB given back lazily) on the "
+                "home board, the yardstick" % (rss // 1024, total // 1024, lazy // 1024))
         else:
             self.rss_returns.append(rss)
             ratio = rss / self.rss_first
-            log("check memory: %d MB anonymous (%d MB resident) on the home board, %.3f of the "
-                "first" % (rss // 1024, total // 1024, ratio))
+            log("check memory: %d MB anonymous (%d MB resident, %d MB given back lazily) on the "
+                "home board, %.3f of the first" % (rss // 1024, total // 1024, lazy // 1024,
+                                                   ratio))
             if ratio > RSS_BOUND:
                 # Noted, and the run goes on: the later rounds tell growth that levels off from
                 # growth that does not.
