@@ -274,6 +274,9 @@ class Instance:
 class Session:
     """The common ground of both runs: folders, pictures, instances, checks."""
 
+    # The program's own clipboard format: the copier's process id and the item count lead it.
+    MIME = "velkora/binary"
+
     def __init__(self, program, seed):
         self.program = os.path.abspath(program)
         self.dump = os.path.join(os.path.dirname(self.program), "velkora_board_dump")
@@ -359,6 +362,18 @@ class Session:
             log("kept for inspection: %s" % self.root)
         else:
             shutil.rmtree(self.root, ignore_errors=True)
+
+    def private_header(self):
+        try:
+            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=ANSWER_SECONDS).stdout
+        except subprocess.TimeoutExpired:
+            raise CheckFailed("the clipboard's owner did not answer within %ds"
+                              % ANSWER_SECONDS)
+        if len(data) < 12:
+            return None
+        return struct.unpack(">qi", data[:12])
 
     # Dialogs --------------------------------------------------------------------------------
 
@@ -735,7 +750,17 @@ class Soak(Session):
             self.main.activate()
             xdo("key", "ctrl+a")
             xdo("key", "ctrl+c")
-            time.sleep(0.5)
+            # Copying a whole board takes a few seconds on a busy machine (its picture is
+            # encoded for other programs): pasting before it has ended pastes whatever the
+            # clipboard held before.
+            deadline = time.time() + JOB_SECONDS
+            while True:
+                header = self.private_header()
+                if header and header[0] == self.main.process.pid:
+                    break
+                if time.time() > deadline:
+                    raise CheckFailed("main: Ctrl+A Ctrl+C put no copy on the clipboard")
+                time.sleep(0.2)
             second.activate()
             x, y, w, h = second.geometry()
             xdo("mousemove", x + w // 2, y + h // 2)
@@ -876,7 +901,6 @@ class Instances(Session):
     a paste whose copier is gone must give the plain picture, which a clipboard manager keeps
     on the clipboard (played here by velkora_clipboard_keeper)."""
 
-    MIME = "velkora/binary"
     # The moments a kill falls on, with their weights; most rounds kill nothing.
     MOMENTS = [("none", 10), ("copier after copy", 3), ("copier during paste", 3),
                ("paster during paste", 2), ("copier during copy", 1)]
@@ -908,18 +932,6 @@ class Instances(Session):
                 return header[1]
             time.sleep(0.1)
         return None
-
-    def private_header(self):
-        try:
-            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                  timeout=ANSWER_SECONDS).stdout
-        except subprocess.TimeoutExpired:
-            raise CheckFailed("the clipboard's owner did not answer within %ds"
-                              % ANSWER_SECONDS)
-        if len(data) < 12:
-            return None
-        return struct.unpack(">qi", data[:12])
 
     def count_items(self, instance):
         """The instance's item count, read from its own copy of everything."""
