@@ -610,6 +610,11 @@ class Soak(Session):
         start = self.point()
         xdo("mousemove", *start)
         xdo("click", 1)
+        # The drag presses where the click was: within the double-click time that is a double
+        # click, which puts a note under the pointer in edit mode, and the note then takes the
+        # keys of the actions after it (Ctrl+I, Ctrl+Shift+S) as text. A person selects, then
+        # drags a moment later.
+        time.sleep(0.5)
         end = (start[0] + self.rnd.randrange(-150, 150), start[1] + self.rnd.randrange(-150, 150))
         x, y, w, h = self.geometry
         end = (min(max(end[0], x + 40), x + w - 40), min(max(end[1], y + 70), y + h - 40))
