@@ -172,9 +172,15 @@ class Instance:
         return found
 
     def geometry(self):
-        for window, geometry in self.windows():
-            if window == self.window:
-                return geometry
+        # The xdotool of Debian 12 (3.20160805) ends with a BadWindow error when a window is
+        # destroyed while its search looks at it (a menu or a notice closing), listing nothing:
+        # only a window missing from several searches is gone.
+        for _ in range(5):
+            for window, geometry in self.windows():
+                if window == self.window:
+                    return geometry
+            self.check_alive()
+            time.sleep(0.2)
         raise CheckFailed("%s: main window gone" % self.name)
 
     def dialogs(self):
