@@ -172,9 +172,15 @@ class Instance:
         return found
 
     def geometry(self):
-        for window, geometry in self.windows():
-            if window == self.window:
-                return geometry
+        # The xdotool of Debian 12 (3.20160805) ends with a BadWindow error when a window is
+        # destroyed while its search looks at it (a menu or a notice closing), listing nothing:
+        # only a window missing from several searches is gone.
+        for _ in range(5):
+            for window, geometry in self.windows():
+                if window == self.window:
+                    return geometry
+            self.check_alive()
+            time.sleep(0.2)
         raise CheckFailed("%s: main window gone" % self.name)
 
     def dialogs(self):
@@ -206,6 +212,15 @@ class Instance:
         with open("/proc/%d/status" % self.process.pid) as status:
             for line in status:
                 if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        return 0
+
+    def lazy_free_kb(self):
+        """Anonymous memory in kB the program has given back lazily (MADV_FREE): the kernel takes
+        those pages whenever it needs them, and until then they still count in RssAnon."""
+        with open("/proc/%d/smaps_rollup" % self.process.pid) as rollup:
+            for line in rollup:
+                if line.startswith("LazyFree:"):
                     return int(line.split()[1])
         return 0
 
@@ -264,6 +279,9 @@ class Instance:
 
 class Session:
     """The common ground of both runs: folders, pictures, instances, checks."""
+
+    # The program's own clipboard format: the copier's process id and the item count lead it.
+    MIME = "velkora/binary"
 
     def __init__(self, program, seed):
         self.program = os.path.abspath(program)
@@ -350,6 +368,18 @@ class Session:
             log("kept for inspection: %s" % self.root)
         else:
             shutil.rmtree(self.root, ignore_errors=True)
+
+    def private_header(self):
+        try:
+            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=ANSWER_SECONDS).stdout
+        except subprocess.TimeoutExpired:
+            raise CheckFailed("the clipboard's owner did not answer within %ds"
+                              % ANSWER_SECONDS)
+        if len(data) < 12:
+            return None
+        return struct.unpack(">qi", data[:12])
 
     # Dialogs --------------------------------------------------------------------------------
 
@@ -586,6 +616,11 @@ class Soak(Session):
         start = self.point()
         xdo("mousemove", *start)
         xdo("click", 1)
+        # The drag presses where the click was: within the double-click time that is a double
+        # click, which puts a note under the pointer in edit mode, and the note then takes the
+        # keys of the actions after it (Ctrl+I, Ctrl+Shift+S) as text. A person selects, then
+        # drags a moment later.
+        time.sleep(0.5)
         end = (start[0] + self.rnd.randrange(-150, 150), start[1] + self.rnd.randrange(-150, 150))
         x, y, w, h = self.geometry
         end = (min(max(end[0], x + 40), x + w - 40), min(max(end[1], y + 70), y + h - 40))
@@ -684,23 +719,32 @@ class Soak(Session):
         # A copy keeps its pixels in the copying instance for as long as it is on the clipboard:
         # the same board is measured with the clipboard in the same state, another program's.
         self.clipboard.offer(["-t", "UTF8_STRING", "-i"], b"soak")
-        self.open_board(self.main, self.home)
+        # A copy of its own each time: the program saves into the board it opened (Ctrl+S,
+        # autosaves), and the actions until the next round would change the board measured.
+        home = os.path.join(self.boards, "home%03d.vlk" % round_)
+        shutil.copyfile(self.home, home)
+        self.open_board(self.main, home)
         self.settle()
         # The bound is on the anonymous part: the program's heap and pixels. The pages of shared
         # libraries count in the resident size too, and grow as new code runs for the first time
         # (the software OpenGL of an X server without a GPU alone pages in tens of MB of LLVM).
-        rss = self.main.rss_kb("RssAnon")
+        # Pages given back lazily do not count: the blocks of the pictures a closed board freed
+        # wait there half a minute for the next pictures of their size, as many as that board
+        # had, and the kernel takes them back whenever it wants the memory.
+        lazy = self.main.lazy_free_kb()
+        rss = self.main.rss_kb("RssAnon") - lazy
         total = self.main.rss_kb()
         self.rss_max = max(self.rss_max, total)
         if self.rss_first is None:
             self.rss_first = rss
-            log("check memory: %d MB anonymous (%d MB resident) on the home board, the yardstick"
-                % (rss // 1024, total // 1024))
+            log("check memory: %d MB anonymous (%d MB resident, %d MB given back lazily) on the "
+                "home board, the yardstick" % (rss // 1024, total // 1024, lazy // 1024))
         else:
             self.rss_returns.append(rss)
             ratio = rss / self.rss_first
-            log("check memory: %d MB anonymous (%d MB resident) on the home board, %.3f of the "
-                "first" % (rss // 1024, total // 1024, ratio))
+            log("check memory: %d MB anonymous (%d MB resident, %d MB given back lazily) on the "
+                "home board, %.3f of the first" % (rss // 1024, total // 1024, lazy // 1024,
+                                                   ratio))
             if ratio > RSS_BOUND:
                 # Noted, and the run goes on: the later rounds tell growth that levels off from
                 # growth that does not.
@@ -717,7 +761,17 @@ class Soak(Session):
             self.main.activate()
             xdo("key", "ctrl+a")
             xdo("key", "ctrl+c")
-            time.sleep(0.5)
+            # Copying a whole board takes a few seconds on a busy machine (its picture is
+            # encoded for other programs): pasting before it has ended pastes whatever the
+            # clipboard held before.
+            deadline = time.time() + JOB_SECONDS
+            while True:
+                header = self.private_header()
+                if header and header[0] == self.main.process.pid:
+                    break
+                if time.time() > deadline:
+                    raise CheckFailed("main: Ctrl+A Ctrl+C put no copy on the clipboard")
+                time.sleep(0.2)
             second.activate()
             x, y, w, h = second.geometry()
             xdo("mousemove", x + w // 2, y + h // 2)
@@ -776,7 +830,10 @@ class Soak(Session):
         # The home board: what the window shows after its first load, saved.
         # The files given at start load as one job; Save As is refused until it has ended,
         # which file_dialog waits out.
-        self.home = self.save_as(self.main, "home.vlk")
+        saved = self.save_as(self.main, "home.vlk")
+        # Kept as saved: the window goes on saving into home.vlk until the first round.
+        self.home = os.path.join(self.boards, "home-kept.vlk")
+        shutil.copyfile(saved, self.home)
         log("home board %s: %d items" % (self.home, len(self.read_board(self.home)) - 1))
         actions_done = 0
         round_ = 0
@@ -855,7 +912,6 @@ class Instances(Session):
     a paste whose copier is gone must give the plain picture, which a clipboard manager keeps
     on the clipboard (played here by velkora_clipboard_keeper)."""
 
-    MIME = "velkora/binary"
     # The moments a kill falls on, with their weights; most rounds kill nothing.
     MOMENTS = [("none", 10), ("copier after copy", 3), ("copier during paste", 3),
                ("paster during paste", 2), ("copier during copy", 1)]
@@ -887,18 +943,6 @@ class Instances(Session):
                 return header[1]
             time.sleep(0.1)
         return None
-
-    def private_header(self):
-        try:
-            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                  timeout=ANSWER_SECONDS).stdout
-        except subprocess.TimeoutExpired:
-            raise CheckFailed("the clipboard's owner did not answer within %ds"
-                              % ANSWER_SECONDS)
-        if len(data) < 12:
-            return None
-        return struct.unpack(">qi", data[:12])
 
     def count_items(self, instance):
         """The instance's item count, read from its own copy of everything."""

@@ -27,6 +27,7 @@
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
 #include "picture/picturebudget.h"
+#include "platform/platform.h"
 #include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -62,6 +63,16 @@ MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     startWorker();
+    // A short wait lets the items a clear handed to deleteLater go first, and gathers the ends
+    // of jobs that follow each other (a load and its decoding) into one trim.
+    m_heapTrim = new QTimer(this);
+    m_heapTrim->setSingleShot(true);
+    m_heapTrim->setInterval(500);
+    connect(m_heapTrim, &QTimer::timeout, this, [this] {
+        // A running job frees what it worked with when it ends, which starts the timer again.
+        if (isIdle())
+            Platform::returnFreedHeapPages();
+    });
     qRegisterMetaType<GraphicsItem *>("GraphicsItem*");
     qRegisterMetaType<GraphicsImageItem *>("GraphicsImageItem*");
     qRegisterMetaType<QFile *>("QFile*");
@@ -518,6 +529,12 @@ void MainWindow::forceClear()
     m_commands->clear();
     m_scene->clear();
     m_document->clear();
+    returnFreedMemorySoon();
+}
+
+void MainWindow::returnFreedMemorySoon()
+{
+    m_heapTrim->start();
 }
 
 void MainWindow::undo()
@@ -703,6 +720,8 @@ void MainWindow::jobFinished(
         prompter()->showError(message, details);
     if (loader)
         emit jobEnded(loader, message, details);
+    if (isIdle())
+        returnFreedMemorySoon();
     if (m_closeWhenIdle && isIdle()) {
         m_closeWhenIdle = false;
         // After the follow-ups queued by the job's end, which may start jobs of their own.

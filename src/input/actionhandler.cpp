@@ -397,7 +397,16 @@ bool ActionHandler::handleKeyEvent(QObject *receiver, QEvent *event)
         m_deferredContext->addReceiver(receiver);
     }
 
+    // The server corrects what earlier events left behind (a release that went to another
+    // window), but this event's own key and modifiers stand however late it is handled: a
+    // window busy for a moment reads a short press only after its release, when the server
+    // says nothing is held, and Ctrl+V pressed must still paste.
     refreshImmediateState();
+    if (!isModifierKey(key)) {
+        m_immediateKey->key = heldKey;
+        m_nativeKey = heldNative;
+    }
+    m_immediateKey->modifiers = modifiers;
     if (isIgnored(receiver))
         return false;
     return match(receiver, press);

@@ -54,3 +54,15 @@ void Platform::lowerThreadPriority()
     if (errno == 0 && current < Lowered)
         setpriority(PRIO_PROCESS, thread, Lowered);
 }
+
+void Platform::returnFreedHeapPages()
+{
+#ifdef __GLIBC__
+    // glibc gives back only the top of the main heap by itself. The small blocks of a closed
+    // board (items, records, overviews, strings) lie spread over the main heap and the arenas of
+    // the threads that made them, between blocks still in use, and their pages stayed resident:
+    // returning to the same board after a few boards held 13 MB free inside the allocator where
+    // it first held 5. malloc_trim hands back every whole free page, wherever it lies.
+    malloc_trim(0);
+#endif
+}

@@ -57,6 +57,9 @@ void lowerThreadPriority();
 // Makes every large block the process frees go back to the system at once. Called at start-up,
 // before the first picture.
 void returnFreedLargeBlocks();
+// Gives the system back the free pages inside the heap and the threads' arenas: what the allocator
+// kept after a board's many small blocks were freed. Some milliseconds; any thread.
+void returnFreedHeapPages();
 
 // Opens the file manager with these files selected (the desktop's FileManager1 service); where
 // no such service answers, opens each of their folders instead. Missing files are skipped.

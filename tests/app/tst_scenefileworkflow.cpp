@@ -7,6 +7,7 @@
 #include "commands/depthchangecommand.h"
 #include "dialoganswerer.h"
 #include "picture/picture.h"
+#include "picture/picturebudget.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -64,6 +65,8 @@ private slots:
     void closingWhileAJobRuns();
     void savingKeepsWhatUndoRestores_data();
     void savingKeepsWhatUndoRestores();
+    void closedBoardLetsItsPicturesGo_data();
+    void closedBoardLetsItsPicturesGo();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -378,6 +381,65 @@ void tst_SceneFileWorkflow::savingKeepsWhatUndoRestores()
         outcomes << (QStringList() << undone << QStringLiteral("|") << stacking(scene));
     }
     QCOMPARE(outcomes.at(1), outcomes.at(0));
+}
+
+void tst_SceneFileWorkflow::closedBoardLetsItsPicturesGo_data()
+{
+    QTest::addColumn<QString>("next");
+    QTest::addColumn<bool>("nextHasPictures");
+    QTest::addRow("cleared") << QString() << false;
+    QTest::addRow("another board opened") << "notes.vlk" << false;
+    QTest::addRow("the same board opened again") << "pictures.vlk" << true;
+}
+
+// Returning to a board again and again must not hold more memory each time: whatever still
+// refers to a closed board's pictures (the undo stack, the decoded pixels charged to the budget,
+// the view's caches) keeps their pixels alive.
+void tst_SceneFileWorkflow::closedBoardLetsItsPicturesGo()
+{
+    QFETCH(QString, next);
+    QFETCH(bool, nextHasPictures);
+    // The deletion below is an unsaved change, which opening another board asks about.
+    DialogAnswerer answerer({ QStringLiteral("Don't Save") });
+    m_window->commandHandler()->push(
+        new AddCommand(m_window->scene(), new GraphicsTextItem(QPointF(), QStringLiteral("n"))));
+    saveAndWait(path("notes.vlk"));
+    m_window->forceClear();
+    const qint64 chargedBefore = PictureBudget::instance().chargedBytes();
+
+    for (int i = 0; i < 3; ++i)
+        addPicture();
+    saveAndWait(path("pictures.vlk"));
+    m_window->forceClear();
+    loadAndWait(path("pictures.vlk"));
+    // Pictures in every place a board keeps them: on the board, in the undo stack, with their
+    // full pixels in memory.
+    std::vector<std::weak_ptr<Picture>> pictures;
+    QList<GraphicsItem *> deleted;
+    const QList<GraphicsItem *> items = m_window->scene()->graphicsItems();
+    for (GraphicsItem *item : items) {
+        if (auto *image = dynamic_cast<GraphicsImageItem *>(item)) {
+            image->picture()->setFull(image->picture()->pixels());
+            pictures.push_back(image->picture());
+            if (deleted.isEmpty())
+                deleted << item;
+        }
+    }
+    QCOMPARE(int(pictures.size()), 3);
+    QVERIFY(PictureBudget::instance().chargedBytes() > chargedBefore);
+    m_window->commandHandler()->push(new DeleteCommand(m_window->scene(), deleted));
+
+    if (next.isEmpty()) {
+        m_window->forceClear();
+    } else {
+        loadAndWait(path(next));
+        QCOMPARE(m_window->currentPath(), path(next));
+    }
+    // Items go by deleteLater.
+    QTRY_VERIFY(std::all_of(pictures.cbegin(), pictures.cend(),
+        [](const std::weak_ptr<Picture> &picture) { return picture.expired(); }));
+    if (!nextHasPictures)
+        QCOMPARE(PictureBudget::instance().chargedBytes(), chargedBefore);
 }
 
 QTEST_MAIN(tst_SceneFileWorkflow)
