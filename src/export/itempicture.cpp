@@ -15,7 +15,9 @@ ItemPicture::ItemPicture(const QImage &pixels)
 ItemPicture ItemPicture::of(const GraphicsImageItem *item, bool cropping)
 {
     ItemPicture picture;
-    picture.m_picture = item->picture();
+    // An animation shows, exports and copies the frame it stopped on.
+    const QImage frame = item->shownFrame();
+    picture.m_picture = frame.isNull() ? item->picture() : Picture::fromPixels(frame);
     picture.m_cropping = cropping;
     picture.m_bounds = item->boundingRect();
     picture.m_cropPath = item->cropPath();

@@ -1,5 +1,8 @@
 #include "graphicsimageitem.h"
 
+#include "scene/animationplayer.h"
+
+#include "picture/animationdecoder.h"
 #include "picture/picture.h"
 #include "picture/picturebudget.h"
 #include "scene/graphicsimagegrayscalegenerator.h"
@@ -53,6 +56,8 @@ void GraphicsImageItem::setPicture(std::shared_ptr<Picture> picture)
     clearGrayscale();
     m_picture = std::move(picture);
     m_original.clear();
+    m_player.reset();
+    m_greyFrame = QPixmap();
     if (m_cropPath.isEmpty() && m_picture) {
         const qreal w = m_picture->size().width();
         const qreal h = m_picture->size().height();
@@ -64,6 +69,47 @@ void GraphicsImageItem::setPicture(std::shared_ptr<Picture> picture)
         m_imageTransform.translate(-w / 2, -h / 2);
     }
     update();
+}
+
+void GraphicsImageItem::setOriginal(const QByteArray &original)
+{
+    m_original = original;
+    m_player.reset();
+    m_greyFrame = QPixmap();
+    if (!m_picture || !AnimationDecoder::isAnimation(original))
+        return;
+    auto player = std::make_unique<AnimationPlayer>(original);
+    // A file whose second frame is already damaged shows its first, as a still.
+    if (!player->isValid())
+        return;
+    m_player = std::move(player);
+    m_player->frameShown = [this] { update(); };
+    m_player->setPlayback(m_playback.value_or(ItemRecord::Playback()));
+}
+
+std::optional<ItemRecord::Playback> GraphicsImageItem::playback() const
+{
+    if (m_player)
+        return m_player->playback();
+    return m_playback;
+}
+
+void GraphicsImageItem::setPlayback(const std::optional<ItemRecord::Playback> &playback)
+{
+    m_playback = playback;
+    if (m_player)
+        m_player->setPlayback(playback.value_or(ItemRecord::Playback()));
+}
+
+QImage GraphicsImageItem::shownFrame() const
+{
+    if (!m_player || !m_player->showsCurrentFrame() || m_player->currentFrame() == 0 || !m_picture)
+        return QImage();
+    const QImage frame = m_player->currentImage();
+    // A picture downscaled at intake shows its frames at its own size.
+    if (frame.size() == m_picture->size())
+        return frame;
+    return frame.scaled(m_picture->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QSize GraphicsImageItem::pictureSize() const
@@ -398,6 +444,51 @@ void GraphicsImageItem::paint(
         paintPlaceholder(painter, graphicsScene);
     paintBorder(painter);
     painter->setOpacity(oldOpacity);
+    if (m_player && isSelected() && (!graphicsScene || !graphicsScene->rendersExactly()))
+        paintFrameOverlay(painter);
+}
+
+bool GraphicsImageItem::paintFrame(QPainter *painter, bool exact)
+{
+    if (!m_player || m_player->currentImage().isNull())
+        return false;
+    const QRect target(QPoint(0, 0), m_picture->size());
+    if (m_filter & GrayscaleFilter) {
+        if (m_greyFrame.isNull() || m_greyFrameIndex != m_player->currentFrame()) {
+            m_greyFrame = QPixmap::fromImage(
+                GraphicsImageGrayScaleGenerator::toGrayscale(m_player->currentImage()));
+            m_greyFrameIndex = m_player->currentFrame();
+        }
+        painter->drawPixmap(target, m_greyFrame);
+    } else if (exact) {
+        painter->drawImage(target, m_player->currentImage());
+    } else {
+        painter->drawPixmap(target, m_player->currentPixmap());
+    }
+    if (!exact)
+        m_player->painted();
+    return true;
+}
+
+void GraphicsImageItem::paintFrameOverlay(QPainter *painter)
+{
+    if (m_player->playback().playing)
+        return;
+    const QString label
+        = QStringLiteral("%1 / %2").arg(m_player->currentFrame() + 1).arg(m_player->frameCount());
+    // Drawn at the screen's scale in the item's top-left corner, whatever the zoom.
+    const QPointF corner = painter->deviceTransform().map(boundingRect().topLeft());
+    painter->save();
+    painter->resetTransform();
+    const QFontMetricsF metrics(painter->font());
+    const QRectF box(
+        corner + QPointF(4, 4), QSizeF(metrics.horizontalAdvance(label) + 8, metrics.height() + 4));
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(0, 0, 0, 160));
+    painter->drawRoundedRect(box, 3, 3);
+    painter->setPen(Qt::white);
+    painter->drawText(box, Qt::AlignCenter, label);
+    painter->restore();
 }
 
 void GraphicsImageItem::paintPicture(
@@ -418,9 +509,15 @@ void GraphicsImageItem::paintPicture(
     painter->setTransform(m_imageTransform, true);
     painter->setRenderHint(QPainter::SmoothPixmapTransform, m_filter & SmoothFilter);
 
+    const bool exact = !graphicsScene || graphicsScene->rendersExactly();
+    if (paintFrame(painter, exact)) {
+        painter->restore();
+        return;
+    }
+
     // A level of the overview is all a picture shown this small needs; a little larger, a
     // reduced decode of its source may serve. Grey and hard pixels are made from the full ones.
-    if (!graphicsScene || graphicsScene->rendersExactly()) {
+    if (exact) {
         paintExactly(painter, levelOfDetail, graphicsScene);
         painter->restore();
         return;

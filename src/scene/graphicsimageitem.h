@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+class AnimationPlayer;
 class GraphicsImageGrayScaleGenerator;
 class Picture;
 class GraphicsImageMipGenerator;
@@ -64,7 +65,8 @@ public:
     // The file the picture was decoded from, when it decodes to exactly these pixels; empty
     // otherwise. See ItemRecord::original.
     QByteArray original() const { return m_original; }
-    void setOriginal(const QByteArray &original) { m_original = original; }
+    // An original that is an animation plays on the item.
+    void setOriginal(const QByteArray &original);
     int filter() const { return m_filter; }
     void setFilter(int filter);
     QString source() const { return m_source; }
@@ -80,8 +82,13 @@ public:
     QSize downscaleLimit() const { return m_downscaleLimit; }
     void setAutoDownscale(bool autoDownscaled, const QSize &limit);
     // How the picture plays when its original is an animation; absent for stills.
-    std::optional<ItemRecord::Playback> playback() const { return m_playback; }
-    void setPlayback(const std::optional<ItemRecord::Playback> &playback) { m_playback = playback; }
+    std::optional<ItemRecord::Playback> playback() const;
+    void setPlayback(const std::optional<ItemRecord::Playback> &playback);
+    // The player of an animated original; null for stills.
+    AnimationPlayer *animation() const { return m_player.get(); }
+    // The frame of the animation shown instead of the picture, scaled to the picture's size;
+    // null while the picture itself is what shows (stills, the first frame).
+    QImage shownFrame() const;
 
     void clearGrayscale();
     void clearMipLevels();
@@ -144,6 +151,10 @@ private:
     // Charges the derived caches to the budget, or releases them when there are none.
     void chargeDerived();
     void paintPlaceholder(QPainter *painter, GraphicsScene *scene);
+    // Draws the animation's frame when it has one to show; false when the picture stands in.
+    bool paintFrame(QPainter *painter, bool exact);
+    // The frame number and count over the paused animation of a selected item.
+    void paintFrameOverlay(QPainter *painter);
     void transformChildren(const QTransform &transform);
 
     int m_filter = SmoothFilter;
@@ -165,6 +176,10 @@ private:
     bool m_autoDownscaled = false;
     QSize m_downscaleLimit;
     std::optional<ItemRecord::Playback> m_playback;
+    std::unique_ptr<AnimationPlayer> m_player;
+    // The grey variant of the frame shown, made when it changes.
+    QPixmap m_greyFrame;
+    int m_greyFrameIndex = -1;
     bool m_shownInDetail = false;
     // What the last paint showed of the full pixels, when it drew a region of them.
     QRect m_visiblePixels;
