@@ -38,9 +38,9 @@ public:
     // The program's pool; helpers end when the program does.
     static DecoderPool &instance();
 
-    // With original, a JPEG, PNG, WebP or GIF picture whose pixels are exactly what its bytes decode
-    // to (not turned upright, not reduced) also hands back those bytes; else original is left
-    // empty.
+    // With original, a JPEG, PNG, WebP or GIF picture whose pixels are exactly what its bytes
+    // decode to (not turned upright, not reduced) also hands back those bytes; else original is
+    // left empty.
     PictureFile::LoadResult decodeFile(const QString &path, bool autoDownscale,
         const QSize &maxSize, QImage *image, QByteArray *original = nullptr);
     // formatHint is what the data claims to be (a file extension or an image type's subtype);

@@ -7,8 +7,8 @@
 #include <atomic>
 
 // What a board's picture block may hold: a PNG stream, or the JPEG, WebP or GIF file a picture
-// came from. Blocks are told apart by their first bytes alone, so that a reader needs no other record
-// of what each one is, and recovery can find every kind in a damaged file.
+// came from. Blocks are told apart by their first bytes alone, so that a reader needs no other
+// record of what each one is, and recovery can find every kind in a damaged file.
 namespace PictureBlock {
 
 enum class Kind { Unknown, Png, Jpeg, WebP, Gif };
@@ -28,8 +28,8 @@ enum class Failure {
 Kind kindOf(const uchar *data, qint64 length);
 
 // The length of the stream data starts with, up to its end (PNG's end chunk, JPEG's end of
-// image marker, the RIFF container's declared size, GIF's trailer); -1 when it does not end within available
-// bytes or is no stream of a known kind.
+// image marker, the RIFF container's declared size, GIF's trailer); -1 when it does not end within
+// available bytes or is no stream of a known kind.
 qint64 streamLength(const uchar *data, qint64 available);
 
 // The size the stream's header declares, from its first bytes (a JPEG's frame header may follow
