@@ -41,7 +41,24 @@ qint64 PictureBudget::chargedBytes() const
 
 qint64 PictureBudget::bytesInUse() const
 {
-    return chargedBytes() + qint64(PictureMemory::spareBytes());
+    qint64 held;
+    {
+        QMutexLocker locker(&m_mutex);
+        held = m_charged + m_reserved;
+    }
+    return held + qint64(PictureMemory::spareBytes());
+}
+
+void PictureBudget::reserve(qint64 bytes)
+{
+    QMutexLocker locker(&m_mutex);
+    m_reserved += std::max<qint64>(bytes, 0);
+}
+
+void PictureBudget::cancelReservation(qint64 bytes)
+{
+    QMutexLocker locker(&m_mutex);
+    m_reserved = std::max<qint64>(m_reserved - std::max<qint64>(bytes, 0), 0);
 }
 
 bool PictureBudget::isOverLimit() const

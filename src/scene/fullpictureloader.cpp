@@ -1,6 +1,7 @@
 #include "scene/fullpictureloader.h"
 
 #include "picture/picture.h"
+#include "picture/picturebudget.h"
 
 #include <QImage>
 #include <QMutex>
@@ -32,8 +33,10 @@ FullPictureLoader::FullPictureLoader(QObject *parent)
 
 FullPictureLoader::~FullPictureLoader()
 {
-    for (const Running &running : qAsConst(m_decoding))
+    for (const Running &running : qAsConst(m_decoding)) {
         running.cancel->store(true);
+        PictureBudget::instance().cancelReservation(running.reserved);
+    }
     QMutexLocker locker(&m_shared->mutex);
     m_shared->loader = nullptr;
 }
@@ -104,9 +107,13 @@ void FullPictureLoader::startNext()
             continue;
         }
         ++m_running;
+        const qint64 reserved = bytesToDecode(*picture, next.eighths, next.region);
+        PictureBudget::instance().reserve(reserved);
+        if (m_makeRoom)
+            m_makeRoom();
         const std::shared_ptr<Shared> shared = m_shared;
         const auto cancel = std::make_shared<std::atomic_bool>(false);
-        m_decoding.insert(next.key, { next.picture, cancel });
+        m_decoding.insert(next.key, { next.picture, cancel, reserved });
         QThreadPool::globalInstance()->start(QRunnable::create([next, shared, cancel] {
             Result result;
             if (const std::shared_ptr<Picture> alive = next.picture.lock())
@@ -122,6 +129,15 @@ void FullPictureLoader::startNext()
                 Qt::QueuedConnection);
         }));
     }
+}
+
+qint64 FullPictureLoader::bytesToDecode(const Picture &picture, int eighths, const QRect &region)
+{
+    if (region.isValid())
+        return qint64(region.width()) * region.height() * 4;
+    const qint64 width = (qint64(picture.size().width()) * eighths + 7) / 8;
+    const qint64 height = (qint64(picture.size().height()) * eighths + 7) / 8;
+    return width * height * 4;
 }
 
 FullPictureLoader::Result FullPictureLoader::decode(
@@ -147,6 +163,8 @@ void FullPictureLoader::finish(const Picture *key, const std::weak_ptr<Picture> 
 {
     --m_running;
     m_busy.removeOne(key);
+    // The pixels are charged by their picture from here on, or let go.
+    PictureBudget::instance().cancelReservation(m_decoding.value(key).reserved);
     m_decoding.remove(key);
     if (result.canceled) {
         // Asked again by the next paint that needs it.

@@ -27,6 +27,10 @@ public:
 
     // Whether a picture is still wanted when its turn comes; every picture when not set.
     void setWantedTest(std::function<bool(const Picture *)> wanted);
+    // Called when a decoding is about to start and its bytes are reserved in the picture budget:
+    // the pictures shown least recently make room for them first, so that the decodings under
+    // way never take memory beyond the budget's limit on top of it.
+    void setMakeRoom(std::function<void()> makeRoom) { m_makeRoom = std::move(makeRoom); }
 
     // Asks for detail of at least eighths (8: the full pixels, see Picture::detailEighthsFor),
     // or with a valid region for that rectangle of the full pixels (Picture::setRegion). A
@@ -64,6 +68,11 @@ private:
     // Stops the decodings under way whose pictures are no longer wanted.
     void cancelUnwanted();
 
+    // The bytes a decoding of the picture will hold.
+    static qint64 bytesToDecode(const Picture &picture, int eighths, const QRect &region);
+
+    std::function<void()> m_makeRoom;
+
     struct Waiting {
         std::weak_ptr<Picture> picture;
         // Only compared: the picture may be gone.
@@ -79,6 +88,7 @@ private:
     struct Running {
         std::weak_ptr<Picture> picture;
         std::shared_ptr<std::atomic_bool> cancel;
+        qint64 reserved = 0;
     };
     QHash<const Picture *, Running> m_decoding;
     std::function<bool(const Picture *)> m_wanted;

@@ -33,6 +33,7 @@ GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
     m_fullPictures->setWantedTest([this](const Picture *picture) {
         return views().isEmpty() || isFullPictureWanted(picture);
     });
+    m_fullPictures->setMakeRoom([this] { trimPictures(); });
     connect(m_fullPictures, &FullPictureLoader::failed, this, [](const QString &message) {
         qCWarning(lcScene, "A picture's full pixels could not be had: %s", qUtf8Printable(message));
     });
