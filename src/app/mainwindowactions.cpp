@@ -13,6 +13,7 @@
 #include "input/actionnames.h"
 #include "input/keybinder.h"
 #include "platform/platform.h"
+#include "scene/animationplayer.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
 #include "scene/graphicstextitem.h"
@@ -33,6 +34,7 @@
 #include <QtWidgets/private/qwidgettextcontrol_p.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -55,6 +57,19 @@ bool allSmooth(const QList<GraphicsItem *> &items)
         any = true;
     }
     return any;
+}
+
+// The players of the animated pictures among the items.
+QList<AnimationPlayer *> animationsOf(const QList<GraphicsItem *> &items)
+{
+    QList<AnimationPlayer *> players;
+    for (GraphicsItem *item : items) {
+        if (item->itemType() != GraphicsItem::ImageItemType)
+            continue;
+        if (AnimationPlayer *player = static_cast<GraphicsImageItem *>(item)->animation())
+            players.append(player);
+    }
+    return players;
 }
 
 // The files and addresses the images came from, each once; pasted pictures have none.
@@ -207,6 +222,59 @@ void MainWindowActions::createActions()
         toggleSmoothing();
     })->setCheckable(true);
     add("Open Image Source", tr("Show source"), image, QKeySequence(), [this] { openSources(); });
+    // Keys of video players: K pauses, comma and period step, brackets change the speed.
+    const auto animate = [&](const char *name, const QString &label, const QKeySequence &keys,
+                             const std::function<void(const QList<AnimationPlayer *> &)> &change) {
+        return add(name, label, image, keys, [this, change] {
+            const QList<AnimationPlayer *> players
+                = animationsOf(m_host->scene()->selectedGraphicsItems());
+            if (!players.isEmpty())
+                change(players);
+            updateEnabled();
+        });
+    };
+    animate("Play Animation", tr("Play or pause"), QKeySequence(Qt::Key_K),
+        [](const QList<AnimationPlayer *> &players) {
+            // A selection of which some play stops; one that is all paused plays.
+            const bool anyPlaying = std::any_of(players.cbegin(), players.cend(),
+                [](const AnimationPlayer *player) { return player->playback().playing; });
+            for (AnimationPlayer *player : players)
+                player->setPlaying(!anyPlaying);
+        });
+    animate("Next Frame", tr("Next frame"), QKeySequence(Qt::Key_Period),
+        [](const QList<AnimationPlayer *> &players) {
+            for (AnimationPlayer *player : players)
+                player->step(1);
+        });
+    animate("Previous Frame", tr("Previous frame"), QKeySequence(Qt::Key_Comma),
+        [](const QList<AnimationPlayer *> &players) {
+            for (AnimationPlayer *player : players)
+                player->step(-1);
+        });
+    animate("First Frame", tr("First frame"), QKeySequence(Qt::Key_Home),
+        [](const QList<AnimationPlayer *> &players) {
+            for (AnimationPlayer *player : players)
+                player->showFirstFrame();
+        });
+    animate("Faster Animation", tr("Faster"), QKeySequence(Qt::Key_BracketRight),
+        [](const QList<AnimationPlayer *> &players) {
+            for (AnimationPlayer *player : players)
+                player->setSpeed(player->playback().speed * 2);
+        });
+    animate("Slower Animation", tr("Slower"), QKeySequence(Qt::Key_BracketLeft),
+        [](const QList<AnimationPlayer *> &players) {
+            for (AnimationPlayer *player : players)
+                player->setSpeed(player->playback().speed / 2);
+        });
+    animate("Loop Animation", tr("Loop"), QKeySequence(Qt::Key_L),
+        [](const QList<AnimationPlayer *> &players) {
+            // One switch for the whole selection, as smoothing is.
+            const bool allLoop = std::all_of(players.cbegin(), players.cend(),
+                [](const AnimationPlayer *player) { return player->playback().loops; });
+            for (AnimationPlayer *player : players)
+                player->setLoops(!allLoop);
+        })
+        ->setCheckable(true);
 
     const QString viewCategory = tr("View");
     add("Reset View", tr("Reset view"), viewCategory, QKeySequence(Qt::CTRL | Qt::Key_0),
@@ -275,7 +343,9 @@ void MainWindowActions::createMenus()
     m_imageMenu = menu(tr("Image"),
         { named("Reset Transform"), named("Reset Crop"), nullptr, viewAction("Flip Horizontally"),
             viewAction("Flip Vertically"), nullptr, named("Toggle Grey"), named("Smooth Pictures"),
-            nullptr, named("Open Image Source") });
+            nullptr, named("Play Animation"), named("Previous Frame"), named("Next Frame"),
+            named("First Frame"), named("Slower Animation"), named("Faster Animation"),
+            named("Loop Animation"), nullptr, named("Open Image Source") });
     m_viewMenu = menu(tr("View"),
         { viewAction("Focus Images"), viewAction("Focus Canvas"), named("Reset View"),
             named("Actual Size"), nullptr, named("Slideshow") });
@@ -360,6 +430,14 @@ void MainWindowActions::updateEnabled()
     if (Action *smooth = action(QStringLiteral("Smooth Pictures")))
         smooth->setChecked(allSmooth(selected));
     enableNamed("Open Image Source", !sourcesOf(selected).isEmpty());
+    const QList<AnimationPlayer *> players = animationsOf(selected);
+    for (const char *name : { "Play Animation", "Next Frame", "Previous Frame", "First Frame",
+             "Faster Animation", "Slower Animation", "Loop Animation" })
+        enableNamed(name, !players.isEmpty());
+    if (Action *loop = action(QStringLiteral("Loop Animation")))
+        loop->setChecked(!players.isEmpty()
+            && std::all_of(players.cbegin(), players.cend(),
+                [](const AnimationPlayer *player) { return player->playback().loops; }));
     enableNamed("Export Scene", !all.isEmpty());
     enableNamed("Export All Images", hasImage(all));
     enableNamed("Export Selected Images", hasImage(selected));

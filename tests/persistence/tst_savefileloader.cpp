@@ -7,6 +7,7 @@
 #include "persistence/savefileformat.h"
 #include "persistence/savefileloader.h"
 #include "picture/picture.h"
+#include "scene/animationplayer.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicstextitem.h"
 #include "scene/itembuilder.h"
@@ -1526,6 +1527,12 @@ void tst_SaveFileLoader::originalPictures_data()
     QTest::addRow("png file") << "file" << png(photo) << none << true;
     QTest::addRow("webp file") << "file" << encoded(photo, "webp") << none << true;
     QTest::addRow("gif file") << "file" << gifOf(fewColours(48, 32)) << none << true;
+    const QImage frame = fewColours(48, 32);
+    const QByteArray animation
+        = gifOf({ frame, frame.mirrored(true, false), frame.mirrored(false, true), frame.copy() });
+    QTest::addRow("animated gif file") << "file" << animation << none << true;
+    QTest::addRow("pasted animated gif") << "pasted" << animation << none << true;
+    QTest::addRow("downloaded animated gif") << "download" << animation << none << true;
     QTest::addRow("grey jpeg file")
         << "file" << encoded(photo.convertToFormat(QImage::Format_Grayscale8), "jpeg") << none
         << true;
@@ -1554,7 +1561,7 @@ void tst_SaveFileLoader::originalPictures()
         source.urls = { QUrl::fromLocalFile(path) };
     } else if (kind == QLatin1String("pasted")) {
         source.imageBytes = bytes;
-        source.imageFormat = "png";
+        source.imageFormat = bytes.startsWith("GIF") ? "gif" : "png";
     } else if (kind == QLatin1String("download")) {
         server.setRoute("/photo.jpg", { 200, "image/jpeg", bytes, {}, {} });
         source.urls = { QUrl(server.url("/photo.jpg")) };
@@ -1565,6 +1572,12 @@ void tst_SaveFileLoader::originalPictures()
     QVERIFY(item && item->picture());
     QCOMPARE(item->original(), kept ? bytes : QByteArray());
     const QImage before = item->pixels();
+    // An animation stopped on a frame opens stopped there, at its speed.
+    const bool animated = QByteArray(QTest::currentDataTag()).contains("animated");
+    QCOMPARE(bool(item->animation()), animated);
+    const ItemRecord::Playback stopped { 2, 0.5, false, false };
+    if (animated)
+        item->setPlayback(stopped);
 
     const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
     QCOMPARE(save(path, m_items)->messages, QStringList { QString() });
@@ -1587,6 +1600,19 @@ void tst_SaveFileLoader::originalPictures()
     QCOMPARE(read->pixels(), before);
     // Opened, the picture keeps its block, so that the next full save copies it.
     QCOMPARE(read->original(), block);
+    QCOMPARE(bool(read->animation()), animated);
+    if (animated) {
+        QCOMPARE(read->playback(), std::optional(stopped));
+        QTRY_VERIFY(read->animation()->isIdle());
+        QCOMPARE(read->animation()->currentFrame(), 2);
+        QBuffer buffer(&bytes);
+        QImageReader reader(&buffer, "gif");
+        QImage third;
+        for (int i = 0; i <= 2; ++i)
+            third = reader.read();
+        QCOMPARE(read->shownFrame().convertToFormat(QImage::Format_RGB32),
+            third.convertToFormat(QImage::Format_RGB32));
+    }
 
     // A picture without an original is written exactly as with PNG storage.
     setPictureStorage(SaveFileLoader::PngOnly);
