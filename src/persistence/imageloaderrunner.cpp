@@ -1,5 +1,6 @@
 #include "persistence/imageloaderrunner.h"
 
+#include "picture/animationdecoder.h"
 #include "picture/decoderpool.h"
 #include "picture/picture.h"
 #include "picture/pictureblock.h"
@@ -80,8 +81,14 @@ void ImageLoaderRunner::run()
         else
             m_image = PictureBlock::decode(block, length, &failure);
         m_failure = reasonOf(failure);
-        // Copied out of the mapping, which ends with the load.
-        if (m_context->keepOriginals && !m_image.isNull() && !m_context->sourceFile)
+        // Copied out of the mapping, which ends with the load. A picture decoded again from
+        // the board when needed keeps no copy, except an animation: its player reads the
+        // frames from the bytes.
+        const bool decoded = !m_image.isNull() || m_picture;
+        if (m_context->keepOriginals && decoded
+            && (!m_context->sourceFile
+                || AnimationDecoder::isAnimation(
+                    QByteArray::fromRawData(reinterpret_cast<const char *>(block), int(length)))))
             m_original = QByteArray(reinterpret_cast<const char *>(block), int(length));
         // Read once: the block is decoded again from the file itself when needed.
         Platform::releaseMappedPages(block, length);

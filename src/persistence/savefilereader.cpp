@@ -471,7 +471,9 @@ void SaveFileReader::handleImageDone(ImageLoaderRunner *runner)
     if (runner->decoded()) {
         if (runner->picture()) {
             record.picture = runner->picture();
+            record.original = runner->original();
             decoded.picture = record.picture;
+            decoded.original = record.original;
             decoded.source = record.source;
         } else if (runner->image().isNull()) {
             drop(node, runner->failure());

@@ -1,3 +1,4 @@
+#include "../picture/gifwriting.h"
 #include "../picture/picturetesting.h"
 #include "boardbytes.h"
 #include "export/imageexporter.h"
@@ -6,6 +7,7 @@
 #include "persistence/savefileloader.h"
 #include "picture/picture.h"
 #include "picture/picturebudget.h"
+#include "scene/animationplayer.h"
 #include "scene/fullpictureloader.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -206,6 +208,19 @@ QHash<int, QImage> tst_PicturesOnDisk::makeBoard(const QString &path, int storag
         item->setZValue(i);
         items.append(item);
     }
+    // An animation stopped on its third frame.
+    const QImage still = fewColours(40, 30);
+    const QByteArray gif
+        = gifOf({ still, still.mirrored(true, false), still.mirrored(false, true) });
+    auto *animation = new GraphicsImageItem(
+        Picture::fromPixels(QImage::fromData(gif, "gif").convertToFormat(QImage::Format_RGB32),
+            PictureSource::fromBytes(gif)),
+        QString(), QStringLiteral("animation"), QPointF(0, 300));
+    animation->setOriginal(gif);
+    animation->setPlayback(ItemRecord::Playback { 2, 0.5, false, true });
+    animation->setId(6);
+    animation->setZValue(6);
+    items.prepend(animation);
     // The last two show one picture.
     auto *copy = new GraphicsImageItem(static_cast<GraphicsImageItem *>(items.last())->picture(),
         QString(), QStringLiteral("copy"), QPointF(1200, 0));
@@ -249,6 +264,24 @@ void tst_PicturesOnDisk::sameResultsWithoutMemory()
     QCOMPARE(pixelsById(onDisk->items), pixelsById(inMemory->items));
     if (storage == SaveFileLoader::PngOnly)
         QCOMPARE(pixelsById(onDisk->items), expected);
+
+    // The animation plays from the board's block as from memory; stored as PNG, it is its
+    // first frame alone.
+    const auto animationOf = [](const QList<GraphicsItem *> &items) -> AnimationPlayer * {
+        for (GraphicsItem *item : items) {
+            if (item->id() == 6)
+                return static_cast<GraphicsImageItem *>(item)->animation();
+        }
+        return nullptr;
+    };
+    for (const auto &loaded : { inMemory.get(), onDisk.get() }) {
+        AnimationPlayer *player = animationOf(loaded->items);
+        QCOMPARE(bool(player), storage == SaveFileLoader::OriginalFiles);
+        if (player) {
+            QCOMPARE(player->playback(), (ItemRecord::Playback { 2, 0.5, false, true }));
+            QTRY_VERIFY(player->isIdle() && player->showsCurrentFrame());
+        }
+    }
 
     const QSize size(600, 200);
     QCOMPARE(ImageExporter::renderScene(m_scene, size, true, false),
