@@ -666,8 +666,8 @@ void MainWindow::issuePreOpSave()
 void MainWindow::load()
 {
     const QString directory = browsePath();
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("Load Scene"), directory, tr("Velkora Scene (*.vlk)"));
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load Scene"), directory,
+        tr("Velkora Scene (*.vlk)") + QLatin1String(";;") + tr("BeeRef Board (*.bee)"));
     if (path.isEmpty())
         return;
     saveBrowsePath(path);

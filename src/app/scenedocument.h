@@ -155,6 +155,8 @@ private:
     Setting *m_hideUnsavedWarning = nullptr;
 
     QString m_currentPath;
+    // The board of another program this one was opened from, which it is never saved to.
+    QString m_importedFrom;
     QUuid m_savedState;
     QString m_checksumAtOpen;
     QString m_lastReportedChecksum;
