@@ -63,6 +63,8 @@ public:
 
     QString currentPath() const { return m_currentPath; }
     QString checksumAtOpen() const { return m_checksumAtOpen; }
+    // The board of another program this unsaved board was opened from; empty for others.
+    QString importedFrom() const { return m_importedFrom; }
     bool hasUnsavedChanges() const;
     bool ownsJob(LoadJob *job) const { return m_jobs.contains(job); }
     bool isSaveJob(LoadJob *job) const { return m_jobs.value(job).save; }
