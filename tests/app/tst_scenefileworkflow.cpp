@@ -172,20 +172,19 @@ void tst_SceneFileWorkflow::loadingIsNotAnEdit()
 {
     QFETCH(QString, file);
     const bool ours = file.endsWith(QLatin1String(".vlk"));
+    QBuffer jpeg;
     if (ours) {
         addPicture();
         addPicture();
         saveAndWait(path(file));
         m_window->forceClear();
     } else {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
+        jpeg.open(QIODevice::WriteOnly);
         QImage red(40, 30, QImage::Format_RGB32);
         red.fill(Qt::red);
-        red.save(&buffer, "png");
+        red.save(&jpeg, "jpeg");
         BeeBoards::Item picture;
-        picture.blob = png;
+        picture.blob = jpeg.data();
         QVERIFY(BeeBoards::write(path(file), { picture, picture }));
     }
     const QDateTime written = QFileInfo(path(file)).lastModified();
@@ -219,6 +218,10 @@ void tst_SceneFileWorkflow::loadingIsNotAnEdit()
     QCOMPARE(m_window->currentPath(), path("saved.vlk"));
     QVERIFY(!m_window->hasUnsavedChanges());
     QCOMPARE(QFileInfo(path(file)).lastModified(), written);
+    // The stored JPEG is what the board of ours holds: nothing was encoded again.
+    QFile saved(path("saved.vlk"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().contains(jpeg.data()));
 }
 
 void tst_SceneFileWorkflow::backupLoadedAndSaved()
