@@ -3,19 +3,18 @@
 #include "jobs/baseloader.h"
 #include "jobs/loadjob.h"
 #include "persistence/persistencelog.h"
+#include "picture/decoderpool.h"
 #include "picture/pictureblock.h"
 #include "picture/picturefile.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
 #include "scene/itemrecord.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -467,16 +466,14 @@ BeeBoardReader::Outcome BeeBoardReader::read(const QString &path)
             if (!image.isNull())
                 *original = bytes;
         } else {
-            // Another format the toolkit reads: its pixels are stored as PNG when saved.
-            QByteArray copy = bytes;
-            QBuffer buffer(&copy);
-            buffer.open(QIODevice::ReadOnly);
-            QImageReader reader(&buffer);
-            const PictureFile::LoadResult allowed = PictureFile::checkSize(reader.size());
-            if (allowed.code != PictureFile::LoadResult::Loaded)
+            // Another format: decoded in a helper process, as any foreign file is, and its
+            // pixels are stored as PNG when saved.
+            const PictureFile::LoadResult result
+                = DecoderPool::instance().decodeData(bytes, QByteArray(), false, QSize(), &image);
+            if (result.code == PictureFile::LoadResult::Refused)
                 failure = PictureBlock::Failure::TooLarge;
-            else if (reader.read(&image))
-                image = PictureFile::toDisplayFormat(std::move(image));
+            else if (result.code != PictureFile::LoadResult::Loaded)
+                image = QImage();
         }
         *why = failure == PictureBlock::Failure::TooLarge ? LoadLosses::Reason::TooLarge
             : failure == PictureBlock::Failure::ImplausibleSize
