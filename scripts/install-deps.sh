@@ -10,7 +10,7 @@ packages=(
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools qttools5-dev-tools
     libqt5svg5-dev libqt5x11extras5-dev
     libx11-dev libxcb1-dev libxcb-shape0-dev libxcb-xinput-dev libxcb-xfixes0-dev
-    libdevil-dev libdeflate-dev libjpeg-dev libseccomp-dev libsodium-dev
+    libdevil-dev libdeflate-dev libjpeg-dev libseccomp-dev libsodium-dev libsqlite3-dev
     # scripts/check-format.sh and scripts/tidy.sh
     clang-format clang-tidy
     # image plugins the program loads at run time

@@ -666,8 +666,8 @@ void MainWindow::issuePreOpSave()
 void MainWindow::load()
 {
     const QString directory = browsePath();
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("Load Scene"), directory, tr("Velkora Scene (*.vlk)"));
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load Scene"), directory,
+        tr("Velkora Scene (*.vlk)") + QLatin1String(";;") + tr("BeeRef Board (*.bee)"));
     if (path.isEmpty())
         return;
     saveBrowsePath(path);
@@ -699,8 +699,18 @@ void MainWindow::jobFinished(
 {
     // Scene-file jobs report their results themselves.
     const bool fileJob = m_document->ownsJob(job);
+    const bool opensFile = fileJob && !m_document->isSaveJob(job);
     if (fileJob) {
         m_document->jobFinished(job, message, details);
+        // Another program's board brings no view of its own: it is shown whole.
+        if (opensFile && !job->isCanceled() && !m_document->importedFrom().isEmpty()
+            && m_document->currentPath().isEmpty()) {
+            QRectF bounds;
+            const QList<GraphicsItem *> items = m_scene->graphicsItems();
+            for (const GraphicsItem *item : items)
+                bounds |= item->sceneBounds();
+            m_view->fitTo(bounds);
+        }
         if (m_autoSave)
             m_autoSave->restart();
         // A board that opened with missing pictures offers to find them.

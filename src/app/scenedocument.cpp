@@ -6,6 +6,7 @@
 #include "commands/commandhandler.h"
 #include "jobs/loadjob.h"
 #include "persistence/autosavefile.h"
+#include "persistence/beeboardreader.h"
 #include "platform/platform.h"
 #include "settings/versionnumber.h"
 
@@ -131,6 +132,7 @@ void SceneDocument::clear()
 {
     m_autoSave.reset();
     m_currentPath.clear();
+    m_importedFrom.clear();
     m_savedState = QUuid();
     m_checksumAtOpen.clear();
     emit titleChanged(QStringLiteral("Velkora"));
@@ -206,8 +208,10 @@ bool SceneDocument::saveAs()
 {
     if (m_host.isLoading())
         return false;
-    const QString proposed = m_currentPath.isEmpty() ? QStringLiteral("NewScene.vlk")
-                                                     : QFileInfo(m_currentPath).fileName();
+    QString proposed = m_currentPath.isEmpty() ? QStringLiteral("NewScene.vlk")
+                                               : QFileInfo(m_currentPath).fileName();
+    if (m_currentPath.isEmpty() && !m_importedFrom.isEmpty())
+        proposed = QFileInfo(m_importedFrom).completeBaseName() + QLatin1String(".vlk");
     int chosenType = 0;
     const QString path = m_prompter->askSavePath(tr("Save Scene"), proposed,
         { tr("Velkora Scene (*.vlk)"), tr("Velkora board for older readers (1.10) (*.vlk)") },
@@ -612,7 +616,9 @@ void SceneDocument::load(const QString &fileName, int options)
 
     QString path = fileName;
     const QFileInfo backup(backupPath(fileName));
-    if (!(options & BruteForce) && m_prompter->isInteractive() && backup.exists()) {
+    // We never write the boards of other programs, so none of their backups is ours.
+    const bool ours = !BeeBoardReader::isBeeBoard(fileName);
+    if (ours && !(options & BruteForce) && m_prompter->isInteractive() && backup.exists()) {
         const QFileInfo current(fileName);
         const QLocale locale;
         const int answer = m_prompter->ask(tr("Backup Exists"),
@@ -697,6 +703,13 @@ void SceneDocument::loadFinished(
                 const BaseCommand *newest = m_commands->lastCommand();
                 m_autoSave->setStateMarker(newest ? newest->id() : QUuid());
             }
+        } else if (BeeBoardReader::isBeeBoard(info.path)) {
+            // Another program's board becomes a new board of ours: it has no file of its own
+            // until saved, and is never written back to the file it came from.
+            m_importedFrom = info.path;
+            m_savedState = QUuid::createUuid();
+            emit titleChanged(tr("%1 (not saved) - Velkora").arg(QFileInfo(info.path).fileName()));
+            emit fileUsed(info.path);
         } else {
             m_currentPath = info.path;
             m_checksumAtOpen = m_lastReportedChecksum;

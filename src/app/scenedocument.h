@@ -63,6 +63,8 @@ public:
 
     QString currentPath() const { return m_currentPath; }
     QString checksumAtOpen() const { return m_checksumAtOpen; }
+    // The board of another program this unsaved board was opened from; empty for others.
+    QString importedFrom() const { return m_importedFrom; }
     bool hasUnsavedChanges() const;
     bool ownsJob(LoadJob *job) const { return m_jobs.contains(job); }
     bool isSaveJob(LoadJob *job) const { return m_jobs.value(job).save; }
@@ -155,6 +157,8 @@ private:
     Setting *m_hideUnsavedWarning = nullptr;
 
     QString m_currentPath;
+    // The board of another program this one was opened from, which it is never saved to.
+    QString m_importedFrom;
     QUuid m_savedState;
     QString m_checksumAtOpen;
     QString m_lastReportedChecksum;

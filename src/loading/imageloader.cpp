@@ -76,8 +76,10 @@ ImageLoader::~ImageLoader() = default;
 bool ImageLoader::isSceneFile(const QString &path)
 {
     const QString extension = lastPiece(path);
+    // BeeRef's boards open the same way, as new boards of ours.
     return extension.compare(QLatin1String("vlk"), Qt::CaseInsensitive) == 0
-        || extension.compare(QLatin1String("vlkra"), Qt::CaseInsensitive) == 0;
+        || extension.compare(QLatin1String("vlkra"), Qt::CaseInsensitive) == 0
+        || extension.compare(QLatin1String("bee"), Qt::CaseInsensitive) == 0;
 }
 
 QString ImageLoader::makeName(const QString &path)

@@ -65,6 +65,12 @@ QString LoadLosses::describe(Reason reason)
         return tr("pictures name each other as the owner of their pixels");
     case Reason::AttachedToLost:
         return tr("items attached to a lost picture are left out with it");
+    case Reason::UnknownKind:
+        return tr("they are of a kind this program does not know");
+    case Reason::TooManyItems:
+        return tr("the board holds more items than one board may here");
+    case Reason::UnreadableData:
+        return tr("their stored values cannot be read");
     }
     return QString();
 }

@@ -27,11 +27,17 @@ struct LoadLosses {
         SharingLoop,
         // Items attached to a lost picture are left out with it.
         AttachedToLost,
+        // Items of a kind this program has no counterpart for (boards of other programs).
+        UnknownKind,
+        // Rows past the most items one board may hold.
+        TooManyItems,
+        // An item whose stored values cannot be read at all.
+        UnreadableData,
     };
 
     int pictures = 0;
     int notes = 0;
-    // Records the file ended before: of unknown kind.
+    // Records the file ended before, or of a kind no item of ours stands for.
     int items = 0;
     QList<Reason> reasons;
 

@@ -1,6 +1,8 @@
 #include "persistence/savefileloader.h"
 
 #include "jobs/loadjob.h"
+#include "persistence/beeboardreader.h"
+#include "persistence/persistencelog.h"
 #include "persistence/savefileformat.h"
 #include "persistence/savefilereader.h"
 #include "persistence/savefilewriter.h"
@@ -303,6 +305,10 @@ void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob, bool force)
 void SaveFileLoader::loadFrom(const QString &path, LoadJob *loadJob, int options)
 {
     LoadJob *job = ensureJob(loadJob);
+    if (BeeBoardReader::isBeeBoard(path)) {
+        loadBeeBoard(path, job);
+        return;
+    }
     if (options & StopWhenDamaged)
         m_stopWhenDamaged.insert(job);
     // The reader keeps reading the file after this returns, while its blocks decode: the file
@@ -322,6 +328,24 @@ void SaveFileLoader::loadFrom(const QString &path, LoadJob *loadJob, int options
     m_handedOver = nullptr;
     if (opened && opened->parent() == this)
         delete opened;
+}
+
+void SaveFileLoader::loadBeeBoard(const QString &path, LoadJob *job)
+{
+    reportStarted(job, tr("Loading Scene"));
+    const BeeBoardReader::Outcome outcome = BeeBoardReader(this, job).read(path);
+    if (job->isCanceled()) {
+        reportFinished(job);
+        return;
+    }
+    if (!outcome.error.isEmpty()) {
+        qCWarning(lcPersistence, "%s", qUtf8Printable(outcome.error));
+        reportFinished(job, outcome.error, QDir::toNativeSeparators(path));
+        return;
+    }
+    if (!outcome.losses.isEmpty())
+        emit itemsNotRead(outcome.losses, job);
+    reportFinished(job);
 }
 
 void SaveFileLoader::load(QFile *loadFile, LoadJob *loadJob)

@@ -88,6 +88,7 @@ public slots:
         const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int options);
     // proceed false cancels the paused save, which then leaves the file as it was.
     void continueSave(LoadJob *loadJob, bool proceed);
+    // A BeeRef board (BeeBoardReader::isBeeBoard) is read as a new board: options do not apply.
     void loadFrom(const QString &path, LoadJob *loadJob, int options);
 
     // The same with files the caller opened on this thread (tests, tools).
@@ -127,6 +128,7 @@ private:
         const SaveFileLoader::SceneState &sceneState, LoadJob *loadJob, int urgency);
 
     SaveFileWriter *makeWriter(QFile *file, LoadJob *job, int urgency);
+    void loadBeeBoard(const QString &path, LoadJob *job);
     // A new file "to" with the bytes of "from", reporting progress on the job.
     bool copyWithProgress(const QString &from, const QString &to, LoadJob *job, QString *error);
 

@@ -54,8 +54,14 @@ GraphicsItem *ItemBuilder::build(ItemRecord &&record, QGraphicsItem *parent)
             note->setTextBackgroundColor(*record.backgroundColor);
         item = note;
     }
-    if (record.transform)
-        item->setTransform(GraphicsItem::sanitizeTransform(*record.transform));
+    if (record.transform) {
+        QTransform transform = *record.transform;
+        if (record.type == ItemRecord::Type::Note && record.topLeftOrigin) {
+            const QPointF corner = item->boundingRect().topLeft();
+            transform = QTransform::fromTranslate(-corner.x(), -corner.y()) * transform;
+        }
+        item->setTransform(GraphicsItem::sanitizeTransform(transform));
+    }
     if (record.id != -1)
         item->setId(record.id);
     item->setZValue(record.z);

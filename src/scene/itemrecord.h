@@ -80,6 +80,9 @@ struct ItemRecord {
     QString text;
     std::optional<QColor> textColor;
     std::optional<QColor> backgroundColor;
+    // The transform places the note's top-left corner rather than its centre (boards of other
+    // programs): the builder, which alone knows the note's size in our font, moves it.
+    bool topLeftOrigin = false;
 
     QList<ItemRecord> children;
 };

@@ -1,3 +1,4 @@
+#include "../persistence/beeboards.h"
 #include "app/mainwindow.h"
 #include "commands/addcommand.h"
 #include "commands/aligncommand.h"
@@ -16,9 +17,14 @@
 #include "settings/settingshandler.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QDateTime>
 #include <QDialog>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -55,6 +61,7 @@ private slots:
     void cleanup();
 
     void secondSaveMakesAndDropsBackup();
+    void loadingIsNotAnEdit_data();
     void loadingIsNotAnEdit();
     void backupLoadedAndSaved();
     void checksumMismatchIsAsked_data();
@@ -153,17 +160,68 @@ void tst_SceneFileWorkflow::secondSaveMakesAndDropsBackup()
     QCOMPARE(m_window->scene()->addedItems().size(), 2);
 }
 
+void tst_SceneFileWorkflow::loadingIsNotAnEdit_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addRow("a board of ours") << "two.vlk";
+    // Another program's board opens as a new board, which is saved as one of ours.
+    QTest::addRow("a BeeRef board") << "two.bee";
+}
+
 void tst_SceneFileWorkflow::loadingIsNotAnEdit()
 {
-    addPicture();
-    addPicture();
-    saveAndWait(path("two.vlk"));
-    m_window->forceClear();
-    loadAndWait(path("two.vlk"));
+    QFETCH(QString, file);
+    const bool ours = file.endsWith(QLatin1String(".vlk"));
+    QBuffer jpeg;
+    if (ours) {
+        addPicture();
+        addPicture();
+        saveAndWait(path(file));
+        m_window->forceClear();
+    } else {
+        jpeg.open(QIODevice::WriteOnly);
+        QImage red(40, 30, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        red.save(&jpeg, "jpeg");
+        BeeBoards::Item picture;
+        picture.blob = jpeg.data();
+        QVERIFY(BeeBoards::write(path(file), { picture, picture }));
+    }
+    const QDateTime written = QFileInfo(path(file)).lastModified();
+    loadAndWait(path(file));
     QCOMPARE(m_window->scene()->addedItems().size(), 2);
     QCOMPARE(m_window->commandHandler()->count(), 0);
+    QCOMPARE(m_window->hasUnsavedChanges(), !ours);
+    QCOMPARE(m_window->currentPath(), ours ? path(file) : QString());
+    if (ours)
+        return;
+
+    // Save asks where to write a board of ours.
+    QString proposed;
+    QString fileType;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *name
+            = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!name || !proposed.isEmpty())
+            return;
+        proposed = name->text();
+        fileType = dialog->selectedNameFilter();
+        name->setText(path("saved.vlk"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    poll.start(20);
+    saveAndWait();
+    QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("two.vlk"));
+    QCOMPARE(fileType, QStringLiteral("Velkora Scene (*.vlk)"));
+    QCOMPARE(m_window->currentPath(), path("saved.vlk"));
     QVERIFY(!m_window->hasUnsavedChanges());
-    QCOMPARE(m_window->currentPath(), path("two.vlk"));
+    QCOMPARE(QFileInfo(path(file)).lastModified(), written);
+    // The stored JPEG is what the board of ours holds: nothing was encoded again.
+    QFile saved(path("saved.vlk"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().contains(jpeg.data()));
 }
 
 void tst_SceneFileWorkflow::backupLoadedAndSaved()
