@@ -107,7 +107,7 @@ void CommandLineExecutor::registerStandardCommands(QObject *target, QObject *exp
         { target, "saveQuiet(QString)", tr("Saves the current scene."),
             { parameter(tr("Path"), QString(), path) }, { sceneLoader }, {}, {}, {}, {} });
     registerCommand(QStringLiteral("exportScene"),
-        { exportTarget, "exportScene(QString, int, int, bool, bool, int)",
+        { exportTarget, "exportScene(QString, int, int, bool, bool, int, QString, int)",
             tr("Exports the current scene."),
             { parameter(tr("Path"), QString(), path),
                 parameter(tr("Width"), -1,
@@ -118,7 +118,13 @@ void CommandLineExecutor::registerStandardCommands(QObject *target, QObject *exp
                        "height of the scene.")),
                 parameter(tr("Canvas background"), true, tr("Include canvas background.")),
                 parameter(tr("Image borders"), true, tr("Include image borders.")),
-                parameter(tr("Quality"), 100, quality) },
+                parameter(tr("Quality"), 100, quality),
+                parameter(tr("Region"), QStringLiteral("board"),
+                    tr("What to export: board, selection, or a rectangle of the scene as "
+                       "x,y,width,height.")),
+                parameter(tr("Scale"), -1,
+                    tr("Scale of the output image in percent (25-400). If set to -1 the width "
+                       "and the height are used.")) },
             { exporter }, {}, {}, {}, {} });
     registerCommand(QStringLiteral("exportImages"),
         { exportTarget, "exportAllImages(QString, bool, QString, int)",

@@ -10,9 +10,12 @@
 #include "scene/graphicsscene.h"
 #include "ui/exportimagesdialog.h"
 #include "ui/exportscenedialog.h"
+#include "view/regionpicker.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsView>
 #include <QThread>
 #include <QWidget>
 
@@ -94,21 +97,122 @@ void ExportController::exportScene(const QString &fileName, int width, int heigh
         Q_ARG(LoadJob *, m_jobs->createJob(m_exporter)));
 }
 
+void ExportController::exportScene(const QString &fileName, int width, int height,
+    bool includeBackground, bool includeBorders, int quality, const QString &region, int scale)
+{
+    const QString part = region.trimmed().toLower();
+    if ((part.isEmpty() || part == QLatin1String("board")) && scale == -1) {
+        exportScene(fileName, width, height, includeBackground, includeBorders, quality);
+        return;
+    }
+    QRectF rect;
+    const bool selectionOnly = part == QLatin1String("selection");
+    if (part.isEmpty() || part == QLatin1String("board")) {
+        rect = m_scene->sceneRect();
+    } else if (selectionOnly) {
+        rect = ImageExporter::selectionBounds(m_scene);
+    } else {
+        const QStringList numbers = part.split(QLatin1Char(','));
+        QList<qreal> values;
+        bool read = numbers.size() == 4;
+        for (const QString &number : numbers) {
+            bool ok = false;
+            values.append(number.trimmed().toDouble(&ok));
+            read &= ok && qIsFinite(values.constLast());
+        }
+        if (read)
+            rect = QRectF(values.at(0), values.at(1), values.at(2), values.at(3)).normalized();
+    }
+    QSize size;
+    if (!rect.isEmpty()) {
+        if (scale != -1) {
+            size = ImageExporter::scaledSize(rect, scale);
+        } else {
+            // A side left at -1 keeps the region's proportions, or its size when both are.
+            const qreal ratio = rect.height() / rect.width();
+            if (width == -1 && height == -1)
+                size = ImageExporter::scaledSize(rect, 100);
+            else if (width == -1)
+                size = QSize(qRound(height / ratio), height);
+            else if (height == -1)
+                size = QSize(width, qRound(width * ratio));
+            else
+                size = QSize(width, height);
+            size = size.boundedTo(
+                QSize(ImageExporter::MaximumSceneSide, ImageExporter::MaximumSceneSide));
+        }
+    }
+    // Nothing to paint fails with the writer's message, as an empty board does.
+    const QImage image = rect.isEmpty() || size.isEmpty()
+        ? QImage()
+        : ImageExporter::renderRegion(
+            m_scene, rect, size, includeBackground, includeBorders, selectionOnly);
+    ImageExporter::ExportSettings settings;
+    settings.path = fileName;
+    settings.quality = quality;
+    m_host.loadingStarted();
+    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection, Q_ARG(QImage, image),
+        Q_ARG(ImageExporter::ExportSettings, settings),
+        Q_ARG(LoadJob *, m_jobs->createJob(m_exporter)));
+}
+
 void ExportController::exportSceneWithDialog()
 {
     if (m_scene->isEmptyFlag() || m_host.refuseWhileLoading())
         return;
     const QString directory = m_host.browsePath();
-    const QString path = QFileDialog::getSaveFileName(m_host.window, tr("Export Scene"),
-        QDir(directory).filePath(QStringLiteral("Scene.png")), tr("Image (*.png)"));
+    QString path = QFileDialog::getSaveFileName(m_host.window, tr("Export Scene"),
+        QDir(directory).filePath(QStringLiteral("Scene.png")),
+        tr("Image (*.png *.jpg *.jpeg *.webp)"));
     if (path.isEmpty())
         return;
     m_host.saveBrowsePath(path);
     ExportSceneDialog dialog(m_scene->sceneRect().size().toSize(), m_host.window);
+    dialog.setSelectionSize(ImageExporter::selectionBounds(m_scene).size().toSize());
+    const QFileInfo file(path);
+    dialog.setFormat(file.suffix());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    exportScene(path, dialog.exportWidth(), dialog.exportHeight(), dialog.includeBackground(),
-        dialog.includeBorders(), dialog.quality());
+    // The format chosen names the file; a name that says it already keeps its spelling.
+    const QString suffix = file.suffix().toLower();
+    const bool named = suffix == dialog.format()
+        || (dialog.format() == QLatin1String("jpg") && suffix == QLatin1String("jpeg"));
+    if (!named) {
+        const QString base = suffix == QLatin1String("png") || suffix == QLatin1String("jpg")
+                || suffix == QLatin1String("jpeg") || suffix == QLatin1String("webp")
+            ? file.completeBaseName()
+            : file.fileName();
+        path = file.dir().filePath(base + QLatin1Char('.') + dialog.format());
+    }
+    const bool background = dialog.includeBackground();
+    const bool borders = dialog.includeBorders();
+    const int quality = dialog.quality();
+    const int scale = dialog.scale();
+    switch (dialog.region()) {
+    case ExportSceneDialog::Region::Board:
+        exportScene(path, dialog.exportWidth(), dialog.exportHeight(), background, borders, quality,
+            QStringLiteral("board"), scale);
+        break;
+    case ExportSceneDialog::Region::Selection:
+        exportScene(path, dialog.exportWidth(), dialog.exportHeight(), background, borders, quality,
+            QStringLiteral("selection"), scale);
+        break;
+    case ExportSceneDialog::Region::Rectangle: {
+        const QList<QGraphicsView *> views = m_scene->views();
+        if (views.isEmpty())
+            return;
+        auto *picker = new RegionPicker(views.first());
+        connect(picker, &RegionPicker::picked, this, [=](const QRectF &rect) {
+            const QString region = QStringLiteral("%1,%2,%3,%4")
+                                       .arg(rect.x(), 0, 'g', 17)
+                                       .arg(rect.y(), 0, 'g', 17)
+                                       .arg(rect.width(), 0, 'g', 17)
+                                       .arg(rect.height(), 0, 'g', 17);
+            exportScene(path, -1, -1, background, borders, quality, region, scale);
+        });
+        break;
+    }
+    }
 }
 
 void ExportController::exportAllImages(

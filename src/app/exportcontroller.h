@@ -53,6 +53,13 @@ public slots:
     // export may have.
     void exportScene(const QString &fileName, int width, int height, bool includeBackground,
         bool includeBorders, int quality);
+    // The same of part of the board: region is "board", "selection" or a rectangle of the
+    // scene as "x,y,width,height"; scale is in percent (25 to 400), or -1 to take the width and
+    // the height (-1 for either: the region's own, or kept in proportion to the other). The
+    // format comes from the file name's suffix (png, jpg, webp). A region that cannot be read,
+    // or is empty, fails the export.
+    void exportScene(const QString &fileName, int width, int height, bool includeBackground,
+        bool includeBorders, int quality, const QString &region, int scale);
     void exportSceneWithDialog();
     void exportAllImages(
         const QString &savePath, bool exportCropping, const QString &nameOverride, int quality);

@@ -18,6 +18,24 @@
 
 #include <utility>
 
+namespace {
+
+// The page a browser's drag or copy came from, which Firefox offers beside the data: the address
+// on the first line, in UTF-16 or UTF-8 depending on the release.
+QString pageAddressOf(const QMimeData *mimeData)
+{
+    const QByteArray bytes = mimeData->data(QStringLiteral("text/x-moz-url-priv"));
+    if (bytes.isEmpty())
+        return {};
+    const bool wide = bytes.size() % 2 == 0 && bytes.size() >= 2 && bytes.at(1) == '\0';
+    const QString text = wide
+        ? QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2)
+        : QString::fromUtf8(bytes);
+    return text.section(QLatin1Char('\n'), 0, 0).remove(QChar(0)).trimmed();
+}
+
+} // namespace
+
 ImportController::ImportController(GraphicsView *view, JobController *jobs,
     ImageLoader *imageLoader, QThread *worker, Host host, QObject *parent)
     : QObject(parent)
@@ -86,6 +104,7 @@ void ImportController::handleDrop(const QMimeData *mimeData, const QPoint &posit
         source.html = mimeData->html();
     if (mimeData->hasText())
         source.text = mimeData->text();
+    source.pageAddress = pageAddressOf(mimeData);
     source.position = m_view->mapToScene(position);
     loadSource(source);
     if (m_host.dropFocus->value().toBool()) {

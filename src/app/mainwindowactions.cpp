@@ -23,10 +23,13 @@
 #include "ui/contextmenuhandler.h"
 #include "view/graphicsview.h"
 
+#include <QClipboard>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPainterPath>
 #include <QTimer>
@@ -37,6 +40,9 @@
 #include <functional>
 
 namespace {
+
+// Pixels of the widest source a popup label shows.
+constexpr int MaximumSourceWidth = 600;
 
 bool hasImage(const QList<GraphicsItem *> &items)
 {
@@ -72,14 +78,31 @@ QList<AnimationPlayer *> animationsOf(const QList<GraphicsItem *> &items)
     return players;
 }
 
-// The files and addresses the images came from, each once; pasted pictures have none.
+// Where a picture came from, as its user would look it up again: the page it was found on, else
+// its own web address, else its file. Empty for pictures pasted from other programs.
+QString originOf(const GraphicsImageItem *image)
+{
+    if (!image->pageAddress().isEmpty())
+        return image->pageAddress();
+    if (!image->pictureAddress().isEmpty())
+        return image->pictureAddress();
+    return image->source();
+}
+
+bool isWebAddress(const QString &origin)
+{
+    const QUrl address(origin);
+    return address.scheme() == QLatin1String("http") || address.scheme() == QLatin1String("https");
+}
+
+// Where the images came from, each once.
 QStringList sourcesOf(const QList<GraphicsItem *> &items)
 {
     QStringList sources;
     for (const GraphicsItem *item : items) {
         if (item->itemType() != GraphicsItem::ImageItemType)
             continue;
-        const QString source = static_cast<const GraphicsImageItem *>(item)->source();
+        const QString source = originOf(static_cast<const GraphicsImageItem *>(item));
         if (!source.isEmpty() && !sources.contains(source))
             sources.append(source);
     }
@@ -221,7 +244,11 @@ void MainWindowActions::createActions()
     add("Smooth Pictures", tr("Smooth pictures"), image, QKeySequence(), [this] {
         toggleSmoothing();
     })->setCheckable(true);
-    add("Open Image Source", tr("Show source"), image, QKeySequence(), [this] { openSources(); });
+    // The identifier is older than the page addresses: stored bindings keep working.
+    add("Open Image Source", tr("Open source"), image, QKeySequence(), [this] { openSources(); });
+    add("Copy Source Address", tr("Copy source address"), image, QKeySequence(),
+        [this] { copySourceAddresses(); });
+    createSourceHover(image);
     // Keys of video players: K pauses, comma and period step, brackets change the speed.
     const auto animate = [&](const char *name, const QString &label, const QKeySequence &keys,
                              const std::function<void(const QList<AnimationPlayer *> &)> &change) {
@@ -345,7 +372,7 @@ void MainWindowActions::createMenus()
             viewAction("Flip Vertically"), nullptr, named("Toggle Grey"), named("Smooth Pictures"),
             nullptr, named("Play Animation"), named("Previous Frame"), named("Next Frame"),
             named("First Frame"), named("Slower Animation"), named("Faster Animation"),
-            named("Loop Animation"), nullptr, named("Open Image Source") });
+            named("Loop Animation"), nullptr, named("Open Image Source"), named("Copy Source Address") });
     m_viewMenu = menu(tr("View"),
         { viewAction("Focus Images"), viewAction("Focus Canvas"), named("Reset View"),
             named("Actual Size"), nullptr, named("Slideshow") });
@@ -429,7 +456,9 @@ void MainWindowActions::updateEnabled()
     // A mixed selection shows unchecked: the switch would make it all smooth.
     if (Action *smooth = action(QStringLiteral("Smooth Pictures")))
         smooth->setChecked(allSmooth(selected));
-    enableNamed("Open Image Source", !sourcesOf(selected).isEmpty());
+    const bool anySource = !sourcesOf(selected).isEmpty();
+    enableNamed("Open Image Source", anySource);
+    enableNamed("Copy Source Address", anySource);
     const QList<AnimationPlayer *> players = animationsOf(selected);
     for (const char *name : { "Play Animation", "Next Frame", "Previous Frame", "First Frame",
              "Faster Animation", "Slower Animation", "Loop Animation" })
@@ -579,12 +608,60 @@ void MainWindowActions::openSources()
         return;
     QStringList files;
     for (const QString &source : sources) {
-        const QUrl address(source);
-        if (address.scheme() == QLatin1String("http") || address.scheme() == QLatin1String("https"))
-            QDesktopServices::openUrl(address);
+        if (isWebAddress(source))
+            QDesktopServices::openUrl(QUrl(source));
         else
             files.append(source);
     }
     // One file manager window shows every local file, selected.
-    Platform::showInFileManager(files);
+    if (!files.isEmpty())
+        Platform::showInFileManager(files);
+}
+
+void MainWindowActions::copySourceAddresses()
+{
+    const QStringList sources = sourcesOf(m_host->scene()->selectedGraphicsItems());
+    if (!sources.isEmpty())
+        QGuiApplication::clipboard()->setText(sources.join(QLatin1Char('\n')));
+}
+
+void MainWindowActions::createSourceHover(const QString &category)
+{
+    // A modifier pair alone, without buttons: it shows nothing on its own, and the gestures that
+    // add a button to it (flipping) end the hover when the button goes down.
+    const ActionBinding binding(
+        ActionBinding::Continuous, QKeySequence(Qt::ALT | Qt::SHIFT), Qt::NoButton);
+    m_sourceHover = ActionHandler::instance()->createAction(QStringLiteral("Show Image Source"),
+        tr("Show source under pointer"), m_window, binding, Action::ListedFlag, category);
+    m_actions.insert(m_sourceHover->name(), m_sourceHover);
+    m_ordered.append(m_sourceHover);
+    connect(m_sourceHover, &Action::continuousBegin, this,
+        [this](const QPoint &position) { showSourceAt(position); });
+    connect(m_sourceHover, &Action::continuousUpdate, this,
+        [this](const Action::ContinuousUpdateData &motion) { showSourceAt(motion.current); });
+    connect(m_sourceHover, &Action::continuousEnd, this, [this] { m_sourceShown.clear(); });
+}
+
+void MainWindowActions::showSourceAt(const QPoint &globalPosition)
+{
+    GraphicsView *view = m_host->view();
+    const QPoint at = view->viewport()->mapFromGlobal(globalPosition);
+    GraphicsItem *item = view->viewport()->rect().contains(at) ? view->topItemAt(at) : nullptr;
+    if (!item || item->itemType() != GraphicsItem::ImageItemType) {
+        m_sourceShown.clear();
+        return;
+    }
+    QString source = originOf(static_cast<GraphicsImageItem *>(item));
+    if (source.isEmpty())
+        source = tr("No source");
+    else if (!isWebAddress(source))
+        source = QDir::toNativeSeparators(source);
+    if (source == m_sourceShown)
+        return;
+    m_sourceShown = source;
+    // The label does not wrap: a long address keeps its start and its end.
+    const QString heading
+        = m_window->fontMetrics().elidedText(source, Qt::ElideMiddle, MaximumSourceWidth);
+    m_host->showNotice(tr("Source"), heading, QStringLiteral(":/icons/source.svg"),
+        m_sourceHover->bindingText().toUpper());
 }

@@ -55,8 +55,15 @@ private:
     // direction: DepthChangeCommand::Direction.
     void changeDepth(int direction);
     // Shows where the selected images came from: local files selected in the file manager, web
-    // addresses in the browser. Asks first when that opens more than one.
+    // pages (or, without one, the pictures' addresses) in the browser. Asks first when that
+    // opens more than one.
     void openSources();
+    // Puts where the selected images came from on the clipboard as text, one to a line.
+    void copySourceAddresses();
+    // While its keys are held, the popup label tells where the picture under the pointer came
+    // from.
+    void createSourceHover(const QString &category);
+    void showSourceAt(const QPoint &globalPosition);
 
     MainWindowActionsHost *m_host;
     // The host's window: parent of the actions, menus and dialogs.
@@ -68,6 +75,9 @@ private:
     // Where the menu opened: a note made from the menu goes there, not where the pointer went.
     QPoint m_menuPosition;
     bool m_fromMenu = false;
+    Action *m_sourceHover = nullptr;
+    // The source the popup label shows while the hover runs: told once, not on every move.
+    QString m_sourceShown;
 
     ContextMenu *m_fileMenu = nullptr;
     ContextMenu *m_recentMenu = nullptr;

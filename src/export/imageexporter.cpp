@@ -9,8 +9,12 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsItem>
 #include <QImageWriter>
 #include <QPainter>
+#include <QStyleOptionGraphicsItem>
+
+#include <functional>
 
 namespace {
 
@@ -21,6 +25,7 @@ struct Written {
     bool deviceError = false;
     bool nameRefused = false;
     QString error;
+    bool canceled = false;
 };
 
 // PNG is lossless: for it the quality only trades time for size, the highest being the fastest.
@@ -36,7 +41,10 @@ int pngDeflateLevel(int quality)
 // PNG files come from our encoder, several times faster than the toolkit's writer; the toolkit
 // writes every other format, with the quality as given. Either is encoded in memory first and
 // then replaces the file in one step: a failing disk leaves the file that was there, whole.
-Written writeImage(const QImage &image, const QString &path, const QByteArray &format, int quality)
+// canceled, asked between encoding and writing, leaves the file as it was: a large picture takes
+// long to encode, and the user may give up meanwhile.
+Written writeImage(const QImage &image, const QString &path, const QByteArray &format, int quality,
+    const std::function<bool()> &canceled = {})
 {
     QByteArray bytes;
     if (format.compare("png", Qt::CaseInsensitive) != 0) {
@@ -55,6 +63,10 @@ Written writeImage(const QImage &image, const QString &path, const QByteArray &f
             return { false, false, false, error };
     }
     Written result;
+    if (canceled && canceled()) {
+        result.canceled = true;
+        return result;
+    }
     result.written = Platform::writeFileAtomically(path, bytes, &result.error, &result.nameRefused);
     result.deviceError = !result.written;
     return result;
@@ -70,41 +82,143 @@ ImageExporter::ImageExporter(QObject *parent)
     qRegisterMetaType<QList<ImageExporter::Picture>>("QList<ImageExporter::Picture>");
 }
 
-QImage ImageExporter::renderScene(
-    GraphicsScene *scene, const QSize &size, bool background, bool borders)
+namespace {
+
+// The scene as an export paints it: background and borders only when asked for, no selection
+// highlight, every picture from its full pixels. The board looks as before once it is painted.
+class ExportLook {
+public:
+    ExportLook(GraphicsScene *scene, bool background, bool borders)
+        : m_scene(scene)
+        , m_drewBackground(scene->drawBackgroundEnabled())
+        , m_borderMode(scene->borderMode())
+        , m_highlight(scene->selectionHighlight())
+        , m_exactly(scene->rendersExactly())
+    {
+        if (!background)
+            scene->setDrawBackgroundEnabled(false);
+        if (!borders)
+            scene->setBorderMode(0);
+        // What happens to be selected is no part of the board's picture.
+        scene->setSelectionHighlight(false);
+        scene->setRendersExactly(true);
+    }
+    ~ExportLook()
+    {
+        m_scene->setRendersExactly(m_exactly);
+        m_scene->setDrawBackgroundEnabled(m_drewBackground);
+        m_scene->setBorderMode(m_borderMode);
+        m_scene->setSelectionHighlight(m_highlight);
+    }
+    ExportLook(const ExportLook &) = delete;
+    ExportLook &operator=(const ExportLook &) = delete;
+
+private:
+    GraphicsScene *m_scene;
+    bool m_drewBackground;
+    int m_borderMode;
+    bool m_highlight;
+    bool m_exactly;
+};
+
+// A transparent image of the size; null when it is empty or cannot be had, which the writer
+// then reports.
+QImage exportCanvas(const QSize &size)
 {
     if (size.isEmpty())
         return QImage();
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    // A failed allocation of a large image leaves it null; the writer then reports it.
+    if (!image.isNull())
+        image.fill(Qt::transparent);
+    return image;
+}
+
+void prepare(QPainter *painter)
+{
+    painter->setRenderHint(QPainter::Antialiasing);
+    // Each picture sets its own smoothing while it paints; this is for the rest.
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+}
+
+bool isInSelection(const QGraphicsItem *item)
+{
+    for (; item; item = item->parentItem()) {
+        if (item->isSelected())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QImage ImageExporter::renderScene(
+    GraphicsScene *scene, const QSize &size, bool background, bool borders)
+{
+    QImage image = exportCanvas(size);
     if (image.isNull())
         return image;
-    image.fill(Qt::transparent);
-
-    const bool drewBackground = scene->drawBackgroundEnabled();
-    const int borderMode = scene->borderMode();
-    const bool highlight = scene->selectionHighlight();
-    if (!background)
-        scene->setDrawBackgroundEnabled(false);
-    if (!borders)
-        scene->setBorderMode(0);
-    // What happens to be selected is no part of the board's picture.
-    scene->setSelectionHighlight(false);
-
+    const ExportLook look(scene, background, borders);
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // Each picture sets its own smoothing while it paints; this is for the rest.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const bool exactly = scene->rendersExactly();
-    scene->setRendersExactly(true);
+    prepare(&painter);
     scene->render(&painter, QRectF(image.rect()), scene->sceneRect(), Qt::KeepAspectRatio);
-    scene->setRendersExactly(exactly);
-    painter.end();
-
-    scene->setDrawBackgroundEnabled(drewBackground);
-    scene->setBorderMode(borderMode);
-    scene->setSelectionHighlight(highlight);
     return image;
+}
+
+QImage ImageExporter::renderRegion(GraphicsScene *scene, const QRectF &region, const QSize &size,
+    bool background, bool borders, bool selectionOnly)
+{
+    QImage image = exportCanvas(size);
+    if (image.isNull() || region.isEmpty())
+        return image;
+    const ExportLook look(scene, background, borders);
+    QPainter painter(&image);
+    prepare(&painter);
+    if (!selectionOnly) {
+        scene->render(&painter, QRectF(image.rect()), region, Qt::IgnoreAspectRatio);
+        return image;
+    }
+    // The scene would paint every item in the region: the selected ones are painted here, in
+    // its stacking order, as it paints them.
+    const QTransform toImage = QTransform::fromTranslate(-region.left(), -region.top())
+        * QTransform::fromScale(size.width() / region.width(), size.height() / region.height());
+    if (background && scene->drawBackgroundEnabled())
+        painter.fillRect(image.rect(), scene->canvasColor());
+    const QList<QGraphicsItem *> items
+        = scene->items(region, Qt::IntersectsItemBoundingRect, Qt::AscendingOrder);
+    for (QGraphicsItem *item : items) {
+        if (!item->isVisible() || !isInSelection(item))
+            continue;
+        QStyleOptionGraphicsItem option;
+        option.exposedRect = item->boundingRect();
+        option.rect = option.exposedRect.toAlignedRect();
+        painter.save();
+        painter.setWorldTransform(item->sceneTransform() * toImage);
+        item->paint(&painter, &option, nullptr);
+        painter.restore();
+    }
+    return image;
+}
+
+QRectF ImageExporter::selectionBounds(GraphicsScene *scene)
+{
+    // What is attached to a selected item goes with it.
+    QRectF bounds;
+    QList<QGraphicsItem *> pending = scene->selectedItems();
+    while (!pending.isEmpty()) {
+        const QGraphicsItem *item = pending.takeLast();
+        bounds |= item->sceneBoundingRect();
+        pending += item->childItems();
+    }
+    return bounds;
+}
+
+QSize ImageExporter::scaledSize(const QRectF &region, int percent)
+{
+    const qreal scale = qBound(SmallestScale, percent, LargestScale) / 100.0;
+    const auto side = [scale](qreal length) {
+        return qBound(1, qRound(length * scale), int(MaximumSceneSide));
+    };
+    return QSize(side(region.width()), side(region.height()));
 }
 
 QString ImageExporter::safeFileName(const QString &name)
@@ -149,8 +263,13 @@ void ImageExporter::exportImage(
 {
     job = ensureJob(job);
     reportStarted(job, tr("Exporting Scene"));
-    const Written result = writeImage(
-        image, settings.path, QFileInfo(settings.path).suffix().toLatin1(), settings.quality);
+    const Written result
+        = writeImage(image, settings.path, QFileInfo(settings.path).suffix().toLatin1(),
+            settings.quality, [job] { return job->isCanceled(); });
+    if (result.canceled) {
+        reportFinished(job);
+        return;
+    }
     if (!result.written) {
         qCWarning(lcExport, "ImageExporter: could not write %s: %s", qUtf8Printable(settings.path),
             qUtf8Printable(result.error));

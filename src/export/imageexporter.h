@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QMetaType>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 
@@ -40,6 +41,9 @@ public:
     };
 
     static constexpr int MaximumSceneSide = 20000;
+    // The scales an export of part of the board may have, in percent of the scene's units.
+    static constexpr int SmallestScale = 25;
+    static constexpr int LargestScale = 400;
 
     explicit ImageExporter(QObject *parent = nullptr);
 
@@ -48,6 +52,16 @@ public:
     // turned off while rendering unless asked for, and restored after.
     static QImage renderScene(
         GraphicsScene *scene, const QSize &size, bool background, bool borders);
+    // GUI thread. The region of the scene rendered into an image of the given size, which it
+    // fills, with the same switches as renderScene. With selectionOnly, only the selected items
+    // and the items attached to them are painted, each as the board shows it.
+    static QImage renderRegion(GraphicsScene *scene, const QRectF &region, const QSize &size,
+        bool background, bool borders, bool selectionOnly);
+    // The part of the scene the selected items cover; empty when nothing is selected.
+    static QRectF selectionBounds(GraphicsScene *scene);
+    // The size of an export of the region at the scale in percent (bounded to SmallestScale ..
+    // LargestScale), each side at least 1 and at most MaximumSceneSide.
+    static QSize scaledSize(const QRectF &region, int percent);
 
     // A file name (without suffix) that stays inside its directory: separators and control
     // characters become "_"; names that would still not name a file of their own ("", ".",

@@ -40,6 +40,16 @@ QString htmlBaseUrl(const QString &text)
                                                                              : QString();
 }
 
+// Only an address a browser can open again is worth keeping: a picture carried in its own
+// address ("data:") or named relative to nothing has none.
+QString webAddressOrNone(const QString &address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    const bool web = url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+    return web ? address : QString();
+}
+
 struct DecodedFile {
     ImageLoader::LoadImageResult result;
     ItemRecord item;
@@ -177,7 +187,8 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
             break;
         }
         case Kind::Html:
-            loaded = loadHtml(source.html, htmlBaseUrl(source.text), source.position, job);
+            loaded = loadHtml(
+                source.html, htmlBaseUrl(source.text), source.pageAddress, source.position, job);
             break;
         case Kind::ImageData: {
             QImage image = source.image;
@@ -192,8 +203,8 @@ void ImageLoader::load(const ImageLoader::Source &source, LoadJob *loadJob)
             }
             const QString sourcePath
                 = source.html.isNull() ? QString() : HtmlImageUrls::firstImageUrl(source.html);
-            loaded = makeImageItem(
-                image, source.position, sourcePath, makeName(sourcePath), job, original);
+            loaded = makeImageItem(image, source.position, sourcePath, makeName(sourcePath), job,
+                original, { sourcePath, source.pageAddress });
             break;
         }
         case Kind::RemoteUrls:
@@ -315,8 +326,12 @@ bool ImageLoader::loadFiles(
         }
         const QString &path = files.at(i);
         if (file.result.code == LoadImageResult::Loaded) {
+            const WebOrigin origin = sourceOverride.isEmpty()
+                ? WebOrigin()
+                : WebOrigin { sourceOverride, state.source.pageAddress };
             loaded |= makeImageItem(std::move(file.item), state.source.position,
-                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job);
+                sourceOverride.isEmpty() ? path : sourceOverride, makeName(path), state.job,
+                origin);
         } else if (file.result.code == LoadImageResult::Refused) {
             qCWarning(
                 lcLoading, "%s: %s", qUtf8Printable(path), qUtf8Printable(file.result.message));
@@ -338,35 +353,41 @@ bool ImageLoader::loadRemoteUrls(LoadState &state)
     for (const QString &url : qAsConst(state.remoteUrls)) {
         if (job->isCanceled())
             break;
+        // A picture dragged out of a page came from that page; one whose address turns out to
+        // be a page was found on it.
+        const QString page = state.source.pageAddress;
         FetchBatch batch(this, job, { url },
-            [this, position, job](const QByteArray &body, const QString &address) {
-                QByteArray original;
-                QImage image = decodeDownload(body, address, &original);
-                return makeImageItem(
-                    std::move(image), position, address, makeName(address), job, original);
+            [this, page, position, job](const QByteArray &body, const QString &address) {
+                return makeDownloadedItem(body, address, page, position, job);
             });
         batch.setPageAddress(url, [this, position, job](const QString &html, const QString &base) {
-            return loadHtml(html, base, position, job);
+            return loadHtml(html, base, base, position, job);
         });
         loaded |= batch.run();
     }
     return loaded;
 }
 
-bool ImageLoader::loadHtml(
-    const QString &html, const QString &baseUrl, const QPointF &position, LoadJob *job)
+bool ImageLoader::loadHtml(const QString &html, const QString &baseUrl, const QString &pageAddress,
+    const QPointF &position, LoadJob *job)
 {
     const QStringList urls = HtmlImageUrls::extractImageUrls(html, baseUrl);
     if (urls.isEmpty())
         return false;
-    FetchBatch batch(
-        this, job, urls, [this, position, job](const QByteArray &body, const QString &address) {
-            QByteArray original;
-            QImage image = decodeDownload(body, address, &original);
-            return makeImageItem(
-                std::move(image), position, address, makeName(address), job, original);
+    FetchBatch batch(this, job, urls,
+        [this, pageAddress, position, job](const QByteArray &body, const QString &address) {
+            return makeDownloadedItem(body, address, pageAddress, position, job);
         });
     return batch.run();
+}
+
+bool ImageLoader::makeDownloadedItem(const QByteArray &body, const QString &address,
+    const QString &pageAddress, const QPointF &position, LoadJob *job)
+{
+    QByteArray original;
+    QImage image = decodeDownload(body, address, &original);
+    return makeImageItem(std::move(image), position, address, makeName(address), job, original,
+        { address, pageAddress });
 }
 
 bool ImageLoader::loadText(LoadState &state)
@@ -426,13 +447,13 @@ void ImageLoader::noteRefused(const QString &what, const LoadImageResult &result
 }
 
 bool ImageLoader::makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
-    const QString &name, LoadJob *job, const QByteArray &original)
+    const QString &name, LoadJob *job, const QByteArray &original, const WebOrigin &origin)
 {
     if (image.isNull())
         return false;
     return makeImageItem(
         pictureRecord(image, original, m_autoDownscale, m_autoDownscaleMaxSize, m_keepOriginals),
-        position, sourcePath, name, job);
+        position, sourcePath, name, job, origin);
 }
 
 ItemRecord ImageLoader::pictureRecord(const QImage &decoded, const QByteArray &original,
@@ -489,13 +510,15 @@ ItemRecord ImageLoader::jpegRecord(const QString &path, bool autoDownscale, cons
 }
 
 bool ImageLoader::makeImageItem(ItemRecord item, const QPointF &position, const QString &sourcePath,
-    const QString &name, LoadJob *job)
+    const QString &name, LoadJob *job, const WebOrigin &origin)
 {
     if (item.image.isNull() && !item.picture)
         return false;
     item.position = position;
     item.source = sourcePath;
     item.name = name;
+    item.pictureAddress = webAddressOrNone(origin.pictureAddress);
+    item.pageAddress = webAddressOrNone(origin.pageAddress);
     reportItem(job, item);
     return true;
 }

@@ -35,6 +35,9 @@ public:
         QString html;
         QString text;
         QPointF position;
+        // The web page the data was dragged or copied from, when the program that offered it
+        // says so: where the pictures it holds were found.
+        QString pageAddress;
     };
 
     // Registered under this name too, which queued calls and older code use.
@@ -81,14 +84,21 @@ private:
     Outcome loadLocalFiles(LoadState &state);
     bool loadFiles(LoadState &state, const QStringList &files, const QString &sourceOverride);
     bool loadRemoteUrls(LoadState &state);
-    bool loadHtml(
-        const QString &html, const QString &baseUrl, const QPointF &position, LoadJob *job);
+    // pageAddress: the page the HTML is, or came from; empty when unknown.
+    bool loadHtml(const QString &html, const QString &baseUrl, const QString &pageAddress,
+        const QPointF &position, LoadJob *job);
     bool loadText(LoadState &state);
     bool makeNote(const QString &text, const QPointF &position, LoadJob *job);
+    // The addresses tell where a picture from the web came from (ItemRecord).
+    struct WebOrigin {
+        QString pictureAddress;
+        QString pageAddress;
+    };
     bool makeImageItem(QImage image, const QPointF &position, const QString &sourcePath,
-        const QString &name, LoadJob *job, const QByteArray &original = QByteArray());
+        const QString &name, LoadJob *job, const QByteArray &original = QByteArray(),
+        const WebOrigin &origin = {});
     bool makeImageItem(ItemRecord item, const QPointF &position, const QString &sourcePath,
-        const QString &name, LoadJob *job);
+        const QString &name, LoadJob *job, const WebOrigin &origin = {});
     // The record of a JPEG file that goes on the board as it stands (upright, not reduced, in a
     // colour space our decoder reads): its picture decodes from the file's bytes when needed, and
     // only its overview is decoded now. A record without a picture otherwise.
@@ -100,6 +110,9 @@ private:
     static ItemRecord pictureRecord(const QImage &decoded, const QByteArray &original,
         bool autoDownscale, const QSize &maxSize, bool keepOriginals);
     QImage decodeDownload(const QByteArray &body, const QString &address, QByteArray *original);
+    // Makes the item of a downloaded picture found on the page (empty: none).
+    bool makeDownloadedItem(const QByteArray &body, const QString &address,
+        const QString &pageAddress, const QPointF &position, LoadJob *job);
     // Keeps a picture refused as too large for the load's message: "what: why".
     void noteRefused(const QString &what, const LoadImageResult &result);
     void startWaitingLoad();

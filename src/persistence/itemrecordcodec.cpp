@@ -49,19 +49,25 @@ namespace {
         return true;
     }
 
+    // A still whose record goes on past its playback says so with this frame.
+    constexpr qint32 NoPlayback = -1;
+
     // An animation's playback, from disk: a frame past the animation's end is the board's
-    // business, anything else out of range is taken back into it.
-    void readPlayback(QDataStream &in, ItemRecord *record)
+    // business, anything else out of range is taken back into it. False when the fields after
+    // it cannot be reached.
+    bool readPlayback(QDataStream &in, ItemRecord *record)
     {
         if (bytesLeft(in) < 4 + 8 + 1 + 1)
-            return;
+            return false;
         qint32 frame = 0;
         double speed = 1.0;
         bool playing = true;
         bool loops = true;
         in >> frame >> speed >> playing >> loops;
         if (!isOk(in))
-            return;
+            return false;
+        if (frame == NoPlayback)
+            return true;
         ItemRecord::Playback playback;
         playback.frame = std::max(0, int(frame));
         playback.speed = std::isfinite(speed) ? std::clamp(speed,
@@ -70,9 +76,28 @@ namespace {
         playback.playing = playing;
         playback.loops = loops;
         record->playback = playback;
+        return true;
     }
 
-    QByteArray recordBody(const ItemRecord &record)
+    // Where a picture from the web came from; a record that ends before them, or whose strings
+    // are broken, keeps none, which costs only the showing of its source.
+    void readAddresses(QDataStream &in, ItemRecord *record)
+    {
+        QString picture;
+        QString page;
+        if (bytesLeft(in) < 4 + 4 || !readString(in, &picture) || !readString(in, &page))
+            return;
+        record->pictureAddress = picture;
+        record->pageAddress = page;
+    }
+
+    bool isWebAddress(const QString &text)
+    {
+        return text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+            || text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    }
+
+    QByteArray recordBody(const ItemRecord &record, bool withAddresses)
     {
         QByteArray body;
         QDataStream stream(&body, QIODevice::WriteOnly);
@@ -86,13 +111,19 @@ namespace {
             // Appended, so readers that know fewer fields pass over it. The stream goes without
             // its start marker: whoever looks for pictures in a damaged board must not take a
             // level for one.
+            const bool addresses = withAddresses
+                && (!record.pictureAddress.isEmpty() || !record.pageAddress.isEmpty());
             if (record.overview.startsWith(JpegStart))
                 stream << record.overview.mid(JpegStart.size()) << quint32(record.overviewChecksum);
-            else if (record.playback)
+            else if (record.playback || addresses)
                 stream << QByteArray() << quint32(0);
             if (const auto &playback = record.playback)
                 stream << qint32(playback->frame) << playback->speed << playback->playing
                        << playback->loops;
+            else if (addresses)
+                stream << NoPlayback << 1.0 << false << false;
+            if (addresses)
+                stream << record.pictureAddress << record.pageAddress;
         } else {
             stream << QStringLiteral("GraphicsTextItem") << record.text
                    << record.transform.value_or(QTransform()) << qint32(record.id) << record.z
@@ -120,14 +151,14 @@ namespace {
 
 } // namespace
 
-void write(QDataStream &stream, const QList<ItemRecord> &records)
+void write(QDataStream &stream, const QList<ItemRecord> &records, bool withAddresses)
 {
     for (const ItemRecord &record : records) {
-        const QByteArray body = recordBody(record);
+        const QByteArray body = recordBody(record, withAddresses);
         const qint64 end = stream.device()->pos() + 8 + body.size();
         stream << end;
         stream.writeRawData(body.constData(), body.size());
-        write(stream, record.children);
+        write(stream, record.children, withAddresses);
     }
 }
 
@@ -264,8 +295,13 @@ bool readOne(QDataStream &stream, const QString &formatVersion, qint64 size, Ite
     const qint64 smallestRecord = withEnd ? 8 : 4;
     if (!isOk(in) || !isOk(stream) || children < 0 || children > bytesLeft(stream) / smallestRecord)
         return false;
-    if (withEnd && record.type == ItemRecord::Type::Image && readOverview(in, &record))
-        readPlayback(in, &record);
+    if (withEnd && record.type == ItemRecord::Type::Image && readOverview(in, &record)
+        && readPlayback(in, &record))
+        readAddresses(in, &record);
+    // Boards without the addresses keep a download's in its source.
+    if (record.type == ItemRecord::Type::Image && record.pictureAddress.isEmpty()
+        && isWebAddress(record.source))
+        record.pictureAddress = record.source;
     *out = std::move(record);
     *childCount = children;
     return true;

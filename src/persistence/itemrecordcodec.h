@@ -20,8 +20,10 @@ namespace ItemRecordCodec {
 constexpr int MaximumNesting = 64;
 
 // Records in list order, each followed by the records of the items attached to it, in the
-// current format. Depths are written as the records hold them.
-void write(QDataStream &stream, const QList<ItemRecord> &records);
+// current format. Depths are written as the records hold them. Without addresses, a picture's
+// web and page addresses stay out of the records: the source alone is what readers of format
+// "1.10" know of where a picture came from.
+void write(QDataStream &stream, const QList<ItemRecord> &records, bool withAddresses = true);
 
 // Reads one record of formatVersion ("1.6" on) from the stream's position, without the records
 // of its attached items; childCount tells how many follow. Bodies are read from their own bytes

@@ -379,9 +379,11 @@ void SaveFileWriter::finish()
 
     // Records and index are small: they are hashed from the file once written.
     const qint64 recordsStart = m_file->pos();
-    // Readers of the older format keep PNG blocks only, for which no overview is kept.
-    ItemRecordCodec::write(
-        out, state.forOlderReaders ? state.items : withStoredOverviews(state.items));
+    // Readers of the older format keep PNG blocks only, for which no overview is kept. Where
+    // pictures came from on the web goes only into boards that say "1.11" anyway: a board of
+    // format "1.10" stays one as every reader of it knows it.
+    ItemRecordCodec::write(out,
+        state.forOlderReaders ? state.items : withStoredOverviews(state.items), m_foreignBlocks);
     out << QFileInfo(m_file->fileName()).absolutePath();
     const qint64 indexOffset = m_file->pos();
     if (out.status() != QDataStream::Ok || !m_file->seek(indexSlot)) {

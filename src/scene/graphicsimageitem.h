@@ -71,6 +71,14 @@ public:
     void setFilter(int filter);
     QString source() const { return m_source; }
     void setSource(const QString &source) { m_source = source; }
+    // The web address of a picture from the web and the page it was found on (ItemRecord).
+    QString pictureAddress() const { return m_pictureAddress; }
+    QString pageAddress() const { return m_pageAddress; }
+    void setAddresses(const QString &picture, const QString &page)
+    {
+        m_pictureAddress = picture;
+        m_pageAddress = page;
+    }
     QString name() const { return m_name; }
     QTransform imageTransform() const { return m_imageTransform; }
     void setImageTransform(const QTransform &transform);
@@ -170,6 +178,8 @@ private:
     // after the jobs: it goes first and disconnects them.
     QObject m_context;
     QString m_source;
+    QString m_pictureAddress;
+    QString m_pageAddress;
     QString m_name;
     QTransform m_imageTransform;
     QPainterPath m_cropPath;

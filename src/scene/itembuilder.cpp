@@ -32,6 +32,7 @@ GraphicsItem *ItemBuilder::build(ItemRecord &&record, QGraphicsItem *parent)
     if (record.type == ItemRecord::Type::Image) {
         auto *image
             = new GraphicsImageItem(nullptr, record.source, record.name, record.position, parent);
+        image->setAddresses(record.pictureAddress, record.pageAddress);
         image->setOpacity(record.opacity);
         if (record.imageTransform)
             image->setImageTransform(*record.imageTransform);

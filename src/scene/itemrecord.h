@@ -33,6 +33,10 @@ struct ItemRecord {
 
     // Images.
     QString source;
+    // Where a picture from the web came from: its own address, and the page it was found on.
+    // Empty for pictures that came from files or other programs.
+    QString pictureAddress;
+    QString pageAddress;
     QString name;
     float opacity = 1.0f;
     std::optional<QTransform> imageTransform;

@@ -57,6 +57,8 @@ ItemRecord recordOf(const GraphicsItem *item, const DepthOf &depthOf,
     if (const auto *image = dynamic_cast<const GraphicsImageItem *>(item)) {
         record.type = ItemRecord::Type::Image;
         record.source = image->source();
+        record.pictureAddress = image->pictureAddress();
+        record.pageAddress = image->pageAddress();
         record.name = image->name();
         record.opacity = image->opacity();
         record.imageTransform = image->imageTransform();

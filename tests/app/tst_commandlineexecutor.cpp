@@ -38,15 +38,17 @@ public slots:
         record(QStringLiteral("load %1 %2 %3").arg(paths.join(QLatin1Char('|'))).arg(x).arg(y));
     }
     void saveQuiet(const QString &path) { record(QStringLiteral("save ") + path); }
-    void exportScene(
-        const QString &fileName, int width, int height, bool background, bool borders, int quality)
+    void exportScene(const QString &fileName, int width, int height, bool background, bool borders,
+        int quality, const QString &region, int scale)
     {
-        record(QStringLiteral("exportScene %1 %2 %3 %4 %5 %6")
+        record(QStringLiteral("exportScene %1 %2 %3 %4 %5 %6 %7 %8")
                    .arg(fileName)
                    .arg(width)
                    .arg(height)
                    .arg(text(background), text(borders))
-                   .arg(quality));
+                   .arg(quality)
+                   .arg(region)
+                   .arg(scale));
     }
     void exportAllImages(
         const QString &path, bool cropping, const QString &nameOverride, int quality)
@@ -112,7 +114,11 @@ void tst_CommandLineExecutor::preparedCommands_data()
 
     QTest::addRow("defaults fill missing arguments")
         << QStringList { "exportScene;out.png" }
-        << QStringList { "exportScene out.png -1 -1 true true 100" } << QString();
+        << QStringList { "exportScene out.png -1 -1 true true 100 board -1" } << QString();
+    QTest::addRow("part of the board at a scale")
+        << QStringList { "exportScene;part.webp;-1;-1;false;false;80;10,20,300,200;50" }
+        << QStringList { "exportScene part.webp -1 -1 false false 80 10,20,300,200 50" }
+        << QString();
     QTest::addRow("empty fields are dropped, so false lands on the width")
         << QStringList { "exportScene;out.png;;;false" } << QStringList()
         << R"(Failed invoking method "exportScene": Failed to parse argument 'false' Command: "exportScene;out.png;;;false")";
@@ -181,7 +187,8 @@ void tst_CommandLineExecutor::waitsForEveryJobACommandCaused()
     m_executor->jobEnded(&m_scenes, QStringLiteral("Failed to read."), QStringLiteral("Details."));
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(m_target.calls,
-        QStringList({ "load x.vlk 0 0", "exportScene x.png -1 -1 true true 100", "clear" }));
+        QStringList(
+            { "load x.vlk 0 0", "exportScene x.png -1 -1 true true 100 board -1", "clear" }));
     QCOMPARE(criticalMessages,
         QStringList { "Encountered error while invoking method: load: Failed to read.: Details." });
 }

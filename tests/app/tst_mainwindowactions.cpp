@@ -14,10 +14,16 @@
 #include "settings/settingshandler.h"
 #include "ui/contextmenuentry.h"
 #include "ui/contextmenuhandler.h"
+#include "ui/mainframe.h"
+#include "ui/popuplabel.h"
 #include "ui/preferenceswindow.h"
 #include "update/updateservice.h"
+#include "view/graphicsview.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
@@ -81,6 +88,28 @@ QString stacking(GraphicsScene *scene)
     return names;
 }
 
+// Stands in for the browser: the desktop services hand it every web address they would open.
+class Browser : public QObject {
+    Q_OBJECT
+
+public:
+    Browser()
+    {
+        for (const char *scheme : { "http", "https" })
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+    ~Browser() override
+    {
+        for (const char *scheme : { "http", "https" })
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+
+    QStringList opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url.toString()); }
+};
+
 } // namespace
 
 // Every command within reach of the window alone: the main window's actions, their keys and
@@ -103,6 +132,8 @@ private slots:
     void stackingKeys_data();
     void stackingKeys();
     void smoothPicturesSwitch();
+    void sourceOfPicture_data();
+    void sourceOfPicture();
 
 private:
     // A picture on top of the others, at the same place; its name is the source given.
@@ -205,7 +236,8 @@ void tst_MainWindowActions::menuEntries_data()
     QTest::addRow("export selected images") << "Export Selected Images" << false << true;
     QTest::addRow("always on top (the frame's)") << "Always On Top" << true << true;
     QTest::addRow("close (the frame's)") << "Close Window" << true << true;
-    QTest::addRow("show source") << "Open Image Source" << false << true;
+    QTest::addRow("open source") << "Open Image Source" << false << true;
+    QTest::addRow("copy source address") << "Copy Source Address" << false << true;
     QTest::addRow("settings") << "Open Settings" << true << true;
     QTest::addRow("about") << "About" << true << true;
     QTest::addRow("check for updates") << "Check For Updates" << true << true;
@@ -384,6 +416,49 @@ void tst_MainWindowActions::smoothPicturesSwitch()
     QCOMPARE(filters(), (QList<int> { 0, 0 }));
     selectAll->trigger();
     QVERIFY(!smooth->isChecked());
+}
+
+void tst_MainWindowActions::sourceOfPicture_data()
+{
+    QTest::addColumn<QString>("pictureAddress");
+    QTest::addColumn<QString>("pageAddress");
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<bool>("inBrowser");
+
+    const QString picture = QStringLiteral("https://example.com/cats/1.jpg");
+    const QString page = QStringLiteral("https://example.com/cats.html?sort=new");
+    QTest::addRow("found on a page: the page") << picture << page << page << true;
+    QTest::addRow("downloaded: the picture") << picture << QString() << picture << true;
+    QTest::addRow("a file: not for the browser")
+        << QString() << QString() << QDir::toNativeSeparators(m_dir.filePath("cat.png")) << false;
+}
+
+void tst_MainWindowActions::sourceOfPicture()
+{
+    QFETCH(QString, pictureAddress);
+    QFETCH(QString, pageAddress);
+    QFETCH(QString, origin);
+    QFETCH(bool, inBrowser);
+
+    Browser browser;
+    GraphicsImageItem *item = addPicture(m_dir.filePath("cat.png"));
+    item->setAddresses(pictureAddress, pageAddress);
+    item->setSelected(true);
+    // A local file is shown by the file manager; an address goes to the browser.
+    m_window->actions()->action(QStringLiteral("Open Image Source"))->trigger();
+    QCOMPARE(browser.opened, inBrowser ? QStringList { origin } : QStringList());
+    m_window->actions()->action(QStringLiteral("Copy Source Address"))->trigger();
+    QCOMPARE(QDir::toNativeSeparators(QGuiApplication::clipboard()->text()), origin);
+
+    // Hovered with the keys held, the picture tells where it came from.
+    GraphicsView *view = m_window->view();
+    const QPoint over
+        = view->viewport()->mapToGlobal(view->mapFromScene(item->sceneBoundingRect().center()));
+    Action *hover = m_window->actions()->action(QStringLiteral("Show Image Source"));
+    QVERIFY(hover);
+    emit hover->continuousBegin(over, nullptr);
+    QTRY_COMPARE(m_window->frame()->popupLabel()->heading(), origin);
+    emit hover->continuousEnd({ over, over, over }, nullptr);
 }
 
 QTEST_MAIN(tst_MainWindowActions)

@@ -67,6 +67,10 @@ void tst_NamedCommands::script_data()
     QTest::addRow("sides are limited to 20000")
         << QStringList { "load;a.png", "exportScene;wide.png;30000;10", "exit" } << 0
         << QStringList { "wide.png=20000x10" } << QByteArrayList();
+    QTest::addRow("part of the board at a scale, the selection at half size") << QStringList {
+        "load;a.png", "exportScene;part.webp;-1;-1;false;false;90;-20,-15,20,10;200",
+        "exportScene;selection.png;-1;-1;true;true;100;selection;50", "exit"
+    } << 0 << QStringList { "part.webp=40x20", "selection.png=20x15" } << QByteArrayList();
     QTest::addRow("images under a name pattern")
         << QStringList { "load;a.png", "exportImages;.;false;img_%0", "exit" } << 0
         << QStringList { "img_1.png=40x30", "!img_2.png" } << QByteArrayList();

@@ -55,7 +55,10 @@ struct Board {
             items.insert(QLatin1Char(key), item);
             return item;
         };
-        image('a', 1, QPointF(100, 50))->setTransform(QTransform(3, 0, 0, 3, 100, 50));
+        GraphicsImageItem *a = image('a', 1, QPointF(100, 50));
+        a->setTransform(QTransform(3, 0, 0, 3, 100, 50));
+        a->setAddresses(QStringLiteral("https://example.com/1.png"),
+            QStringLiteral("https://example.com/pictures.html"));
         image('b', 2, QPointF(-400, 80));
         image('f', 4, QPointF(-9980, -2485));
         image('g', 5, QPointF(9980, 2485));
@@ -86,6 +89,7 @@ struct Pasted {
     int allItems = 0;
     QRectF bounds;
     int pictures = 0; // images whose pixels are those copied; -1000 for each that differs
+    QStringList addresses; // "picture page" of each image that has any
 };
 
 Pasted pasteAndWait(CopyPasteHandler *handler, const QByteArray &data, const QPointF &at)
@@ -105,6 +109,8 @@ Pasted pasteAndWait(CopyPasteHandler *handler, const QByteArray &data, const QPo
                 const QImage pixels = image->picture() ? image->pixels() : QImage();
                 pasted.pictures
                     += pixels.convertToFormat(QImage::Format_ARGB32) == picture(seed) ? 1 : -1000;
+                if (!image->pictureAddress().isEmpty() || !image->pageAddress().isEmpty())
+                    pasted.addresses.append(image->pictureAddress() + ' ' + image->pageAddress());
             }
         }
         pasted.allItems += tree.size();
@@ -334,6 +340,8 @@ void tst_CopyPasteHandler::otherProcess()
     QCOMPARE(pasted.allItems, 3);
     QCOMPARE(pasted.pictures, 2);
     QCOMPARE(pasted.bounds.center(), QPointF(5, 5));
+    QCOMPARE(pasted.addresses,
+        QStringList { "https://example.com/1.png https://example.com/pictures.html" });
     QVERIFY(other.waitForFinished(60000));
     QCOMPARE(other.exitCode(), 0);
 }

@@ -5,10 +5,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +24,8 @@ class tst_ExportDialogs : public QObject {
 private slots:
     void aspectLink_data();
     void aspectLink();
+    void regions_data();
+    void regions();
     void refusedCharacters_data();
     void refusedCharacters();
     void nothingToExportOpensNoDialog();
@@ -58,6 +63,45 @@ void tst_ExportDialogs::aspectLink()
     QCOMPARE(QSize(dialog.exportWidth(), dialog.exportHeight()), expected);
     // The linked side follows silently, or it would set the first one back.
     QCOMPARE(otherChanged.count(), 0);
+}
+
+void tst_ExportDialogs::regions_data()
+{
+    QTest::addColumn<QSize>("selection");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<QSize>("preset");
+    QTest::addColumn<int>("scale");
+
+    const QSize board(200, 100);
+    QTest::addRow("whole board") << QSize(30, 20) << 0 << true << board << -1;
+    QTest::addRow("selection, at its own size")
+        << QSize(30, 20) << 1 << true << QSize(30, 20) << -1;
+    QTest::addRow("no selection to offer") << QSize() << 1 << false << board << -1;
+    QTest::addRow("a rectangle not yet dragged has a scale only")
+        << QSize() << 2 << true << board << 100;
+}
+
+void tst_ExportDialogs::regions()
+{
+    QFETCH(QSize, selection);
+    QFETCH(int, index);
+    QFETCH(bool, offered);
+    QFETCH(QSize, preset);
+    QFETCH(int, scale);
+
+    ExportSceneDialog dialog(QSize(200, 100));
+    dialog.setSelectionSize(selection);
+    dialog.setFormat(QStringLiteral("JPEG"));
+    QCOMPARE(dialog.format(), QStringLiteral("jpg"));
+    auto *model = qobject_cast<QStandardItemModel *>(dialog.regionBox()->model());
+    QVERIFY(model);
+    QCOMPARE(model->item(index)->isEnabled(), offered);
+    if (offered)
+        dialog.regionBox()->setCurrentIndex(index);
+    QCOMPARE(QSize(dialog.exportWidth(), dialog.exportHeight()), preset);
+    QCOMPARE(dialog.scale(), scale);
+    QCOMPARE(dialog.widthBox()->isEnabled(), scale == -1);
 }
 
 void tst_ExportDialogs::refusedCharacters_data()

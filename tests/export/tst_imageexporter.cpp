@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,8 @@ private slots:
     void itemPicture();
     void renderSceneSwitches_data();
     void renderSceneSwitches();
+    void renderRegion_data();
+    void renderRegion();
     void smoothingKept_data();
     void smoothingKept();
     void renderSceneExactly_data();
@@ -102,6 +105,8 @@ private:
 
     QThread m_worker;
     ImageExporter *m_exporter = nullptr;
+    // The next run's job is canceled before the exporter gets to it.
+    bool m_cancelNext = false;
 };
 
 void tst_ImageExporter::initTestCase()
@@ -122,6 +127,8 @@ QStringList tst_ImageExporter::run(
     const char *slot, QGenericArgument first, const ImageExporter::ExportSettings &settings)
 {
     LoadJob job(m_exporter);
+    if (std::exchange(m_cancelNext, false))
+        job.cancel();
     QStringList result;
     // Received here, on the test's thread, whenever the worker gets to it.
     connect(
@@ -218,13 +225,18 @@ void tst_ImageExporter::exportImage_data()
     QTest::addColumn<QString>("heading");
     QTest::addColumn<QByteArray>("format");
     QTest::addColumn<int>("quality");
+    QTest::addColumn<bool>("canceled");
 
-    QTest::addRow("format from the suffix")
-        << "scene.jpg" << solid({ 7, 5 }, Qt::red) << QString() << QByteArray("jpeg") << 80;
+    QTest::addRow("format from the suffix") << "scene.jpg" << solid({ 7, 5 }, Qt::red) << QString()
+                                            << QByteArray("jpeg") << 80 << false;
+    QTest::addRow("WebP from the suffix") << "scene.webp" << solid({ 7, 5 }, Qt::red) << QString()
+                                          << QByteArray("webp") << 80 << false;
     QTest::addRow("unknown suffix") << "scene.nothing" << solid({ 7, 5 }, Qt::red)
-                                    << "Failed to export image." << QByteArray() << 80;
+                                    << "Failed to export image." << QByteArray() << 80 << false;
     QTest::addRow("missing folder") << "missing/scene.png" << solid({ 7, 5 }, Qt::red)
-                                    << "Failed to export image." << QByteArray() << 80;
+                                    << "Failed to export image." << QByteArray() << 80 << false;
+    QTest::addRow("canceled: nothing written")
+        << "scene.png" << solid({ 7, 5 }, Qt::red) << QString() << QByteArray() << 80 << true;
     // Every quality keeps every pixel of a PNG file, translucent ones too.
     QImage gradient(67, 33, QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < gradient.height(); ++y)
@@ -232,7 +244,7 @@ void tst_ImageExporter::exportImage_data()
             gradient.setPixel(x, y, qPremultiply(qRgba(x * 3, y * 7, x ^ y, (x * y) & 0xff)));
     for (const int quality : { 100, 50, 0 }) {
         QTest::addRow("PNG at quality %d", quality)
-            << "scene.PNG" << gradient << QString() << QByteArray("png") << quality;
+            << "scene.PNG" << gradient << QString() << QByteArray("png") << quality << false;
     }
 }
 
@@ -243,15 +255,19 @@ void tst_ImageExporter::exportImage()
     QFETCH(QString, heading);
     QFETCH(QByteArray, format);
     QFETCH(int, quality);
+    QFETCH(bool, canceled);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     ImageExporter::ExportSettings settings;
     settings.path = dir.filePath(fileName);
     settings.quality = quality;
+    m_cancelNext = canceled;
     const QStringList result = run("exportImage", Q_ARG(QImage, image), settings);
     QCOMPARE(result.first(), heading);
-    if (heading.isEmpty()) {
+    if (canceled) {
+        QVERIFY(!QFile::exists(settings.path));
+    } else if (heading.isEmpty()) {
         QImageReader reader(settings.path);
         QCOMPARE(reader.format(), format);
         QCOMPARE(reader.size(), image.size());
@@ -349,6 +365,62 @@ void tst_ImageExporter::renderSceneSwitches()
     // The board looks as before once the picture is taken.
     QVERIFY(scene.drawBackgroundEnabled());
     QCOMPARE(scene.borderMode(), borderMode);
+    QVERIFY(scene.selectionHighlight());
+}
+
+void tst_ImageExporter::renderRegion_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<bool>("selectionOnly");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QColor>("overlapped");
+
+    QTest::addRow("selection at half size") << 50 << true << QSize(10, 15) << QColor(Qt::red);
+    QTest::addRow("selection at twice the size") << 200 << true << QSize(40, 60) << QColor(Qt::red);
+    QTest::addRow("everything in the same rectangle")
+        << 200 << false << QSize(40, 60) << QColor(Qt::green);
+    QTest::addRow("scale below the smallest") << 5 << true << QSize(5, 8) << QColor(Qt::red);
+}
+
+void tst_ImageExporter::renderRegion()
+{
+    QFETCH(int, percent);
+    QFETCH(bool, selectionOnly);
+    QFETCH(QSize, size);
+    QFETCH(QColor, overlapped);
+
+    GraphicsScene scene(nullptr, nullptr);
+    scene.setCanvasColor(Qt::yellow);
+    // Cropped to its red half and a quarter of the blue one, then turned a quarter clockwise: 20
+    // wide and 30 high on the board, red above blue.
+    auto *item = new GraphicsImageItem(halves(), QString(), QStringLiteral("halves"), QPointF());
+    scene.addItem(item);
+    QPainterPath crop;
+    crop.addRect(-20, -10, 30, 20);
+    item->cropTo(crop, true);
+    item->setTransform(QTransform().rotate(90) * QTransform::fromTranslate(100, 50));
+    item->setSelected(true);
+    // Above the selection's top-left corner, not selected.
+    auto *other = new GraphicsImageItem(Picture::fromPixels(solid({ 10, 10 }, Qt::green)),
+        QString(), QStringLiteral("green"), QPointF());
+    scene.addItem(other);
+    other->setZValue(item->zValue() + 1);
+    const QRectF bounds = item->sceneBoundingRect();
+    other->setTransform(QTransform::fromTranslate(bounds.left() + 5, bounds.top() + 5));
+
+    const QRectF region = ImageExporter::selectionBounds(&scene);
+    QCOMPARE(region, bounds);
+    QCOMPARE(region.size(), QSizeF(20, 30));
+    const QImage image = ImageExporter::renderRegion(
+        &scene, region, ImageExporter::scaledSize(region, percent), true, false, selectionOnly);
+    QCOMPARE(image.size(), size);
+    const auto at = [&image](qreal x, qreal y) {
+        return image.pixelColor(int(x * image.width()), int(y * image.height()));
+    };
+    QCOMPARE(at(0.25, 0.2), overlapped);
+    QCOMPARE(at(0.5, 0.4), QColor(Qt::red));
+    QCOMPARE(at(0.5, 0.9), QColor(Qt::blue));
+    QVERIFY(item->isSelected());
     QVERIFY(scene.selectionHighlight());
 }
 

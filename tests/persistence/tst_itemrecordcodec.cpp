@@ -19,13 +19,13 @@ ItemRecord chain(int depth)
     return record;
 }
 
-QByteArray encoded(const QList<ItemRecord> &records)
+QByteArray encoded(const QList<ItemRecord> &records, bool withAddresses = true)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QDataStream out(&buffer);
-    ItemRecordCodec::write(out, records);
+    ItemRecordCodec::write(out, records, withAddresses);
     return bytes;
 }
 
@@ -46,6 +46,8 @@ private slots:
     void everyFieldSurvives();
     void playbackFromDisk_data();
     void playbackFromDisk();
+    void addressesFromDisk_data();
+    void addressesFromDisk();
     void damage_data();
     void damage();
 };
@@ -57,6 +59,8 @@ void tst_ItemRecordCodec::everyFieldSurvives()
     image.z = 2.5;
     image.transform = QTransform(2, 0, 0, 2, 30, -40);
     image.source = QStringLiteral("/pictures/é.png");
+    image.pictureAddress = QStringLiteral("https://example.com/é.png");
+    image.pageAddress = QStringLiteral("https://example.com/gallery?page=2");
     image.name = QStringLiteral("é");
     image.opacity = 0.5f;
     image.imageTransform = QTransform::fromTranslate(-10, -5);
@@ -80,6 +84,8 @@ void tst_ItemRecordCodec::everyFieldSurvives()
     QCOMPARE(back.z, image.z);
     QCOMPARE(*back.transform, *image.transform);
     QCOMPARE(back.source, image.source);
+    QCOMPARE(back.pictureAddress, image.pictureAddress);
+    QCOMPARE(back.pageAddress, image.pageAddress);
     QCOMPARE(back.name, image.name);
     QCOMPARE(back.opacity, image.opacity);
     QCOMPARE(*back.imageTransform, *image.imageTransform);
@@ -137,6 +143,54 @@ void tst_ItemRecordCodec::playbackFromDisk()
     QVERIFY(records.first().playback == read);
     QCOMPARE(records.first().overview, image.overview);
     QCOMPARE(records.first().overviewChecksum, image.overviewChecksum);
+}
+
+void tst_ItemRecordCodec::addressesFromDisk_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("pictureAddress");
+    QTest::addColumn<QString>("pageAddress");
+    QTest::addColumn<bool>("playback");
+
+    const QString picture = QStringLiteral("https://example.com/cat.jpg");
+    const QString page = QStringLiteral("https://example.com/cats.html");
+    ItemRecord still;
+    still.source = QStringLiteral("/tmp/cat.jpg");
+    still.pictureAddress = picture;
+    still.pageAddress = page;
+    QTest::addRow("still: the fields before them are placeholders")
+        << encoded({ still }) << picture << page << false;
+    ItemRecord animation = still;
+    animation.playback = ItemRecord::Playback { 2, 1.5, false, true };
+    animation.overview = QByteArray("\xff\xd8 level", 8);
+    QTest::addRow("after an overview and a playback")
+        << encoded({ animation }) << picture << page << true;
+    QTest::addRow("left out: the record ends at its playback")
+        << encoded({ animation }, false) << QString() << QString() << true;
+    ItemRecord download;
+    download.source = picture;
+    download.pageAddress = page;
+    QTest::addRow("left out: a download keeps its address in its source")
+        << encoded({ download }, false) << picture << QString() << false;
+    // The page's length field, before its one UTF-16 character, claims more than the record has.
+    still.pageAddress = QStringLiteral("p");
+    QByteArray cut = encoded({ still });
+    qToBigEndian<quint32>(0x7fffffff, cut.data() + cut.size() - 6);
+    QTest::addRow("page claiming more than its record") << cut << QString() << QString() << false;
+}
+
+void tst_ItemRecordCodec::addressesFromDisk()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, pictureAddress);
+    QFETCH(QString, pageAddress);
+    QFETCH(bool, playback);
+
+    QList<ItemRecord> records;
+    QVERIFY(decode(bytes, 1, &records));
+    QCOMPARE(records.first().pictureAddress, pictureAddress);
+    QCOMPARE(records.first().pageAddress, pageAddress);
+    QCOMPARE(records.first().playback.has_value(), playback);
 }
 
 void tst_ItemRecordCodec::damage_data()

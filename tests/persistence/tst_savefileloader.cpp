@@ -1064,6 +1064,13 @@ QByteArray oldFormatFile(const QString &version, const QImage &image, const QStr
     out << qint64(0);
     if (version == "1.9")
         out << QStringLiteral("1.9.0");
+    const bool checksummed = version == "1.11";
+    qint64 checksumAt = 0;
+    if (checksummed) {
+        out << QStringLiteral("1.11.1");
+        checksumAt = buffer.pos();
+        out << QString(32, QLatin1Char('X'));
+    }
     writeSceneBlock(out, true);
 
     qint64 start = 0;
@@ -1088,7 +1095,7 @@ QByteArray oldFormatFile(const QString &version, const QImage &image, const QStr
             QDataStream record(&body, QIODevice::WriteOnly);
             record << QStringLiteral("GraphicsImageItem") << QString() << QStringLiteral("pic")
                    << 0.5f << placed << qint32(4) << 0.0;
-            if (version == "1.8" || version == "1.9") {
+            if (version == "1.8" || version == "1.9" || checksummed) {
                 QPainterPath path;
                 path.addRect(-4, -3, 8, 6);
                 record << QTransform::fromTranslate(-4, -3) << path << qint32(3);
@@ -1097,14 +1104,19 @@ QByteArray oldFormatFile(const QString &version, const QImage &image, const QStr
                 if (version == "1.7")
                     record << qint32(3);
             }
+            if (checksummed)
+                record << false << QSize(2000, 2000);
             record << qint32(0);
+            // No overview, then the playback: where today's records end.
+            if (checksummed)
+                record << QByteArray() << quint32(0) << qint32(3) << 0.5 << false << true;
             QByteArray noteBody;
             QDataStream noteRecord(&noteBody, QIODevice::WriteOnly);
             noteRecord << QStringLiteral("GraphicsTextItem") << QStringLiteral("note")
                        << QTransform() << qint32(5) << 1.0 << QColor(Qt::black) << QColor(Qt::white)
                        << qint32(0);
             for (const QByteArray &piece : { body, noteBody }) {
-                if (version == "1.9")
+                if (version == "1.9" || checksummed)
                     out << qint64(buffer.pos() + 8 + piece.size());
                 out.writeRawData(piece.constData(), piece.size());
             }
@@ -1115,6 +1127,10 @@ QByteArray oldFormatFile(const QString &version, const QImage &image, const QStr
     out << qint32(4) << start << end;
     buffer.seek(indexSlot);
     out << index;
+    if (checksummed) {
+        buffer.seek(checksumAt);
+        out << md5Hex(bytes.mid(108));
+    }
     return bytes;
 }
 
@@ -1134,6 +1150,7 @@ void tst_SaveFileLoader::oldFormats_data()
     QTest::addRow("1.7 with filter") << "1.7" << false << 2;
     QTest::addRow("1.8 image transform and path") << "1.8" << false << 2;
     QTest::addRow("1.9 end offsets") << "1.9" << false << 2;
+    QTest::addRow("1.11 records that end at their playback") << "1.11" << false << 2;
 }
 
 void tst_SaveFileLoader::oldFormats()
@@ -1167,6 +1184,10 @@ void tst_SaveFileLoader::oldFormats()
     QCOMPARE(picture->pixels().convertToFormat(QImage::Format_ARGB32),
         image.convertToFormat(QImage::Format_ARGB32));
     QCOMPARE(picture->boundingRect().size(), QSizeF(8, 6));
+    // Nothing after the playback: where the picture came from is not known.
+    QCOMPARE(picture->pageAddress(), QString());
+    if (version == QLatin1String("1.11"))
+        QVERIFY(picture->playback() == (ItemRecord::Playback { 3, 0.5, false, true }));
     if (noteAttached) {
         QCOMPARE(picture->childGraphicsItems().size(), 1);
         QCOMPARE(picture->childGraphicsItems().at(0)->text(), QStringLiteral("note"));
@@ -1544,6 +1565,9 @@ void tst_SaveFileLoader::originalPictures_data()
     QTest::addRow("pasted png") << "pasted" << png(photo) << none << true;
     QTest::addRow("pasted pixels") << "pixels" << QByteArray() << none << false;
     QTest::addRow("downloaded jpeg") << "download" << jpeg << none << true;
+    // Only a board that says "1.11" anyway has room for the page's address.
+    QTest::addRow("jpeg found on a page") << "page" << jpeg << none << true;
+    QTest::addRow("png found on a page") << "page" << png(photo) << none << true;
 }
 
 void tst_SaveFileLoader::originalPictures()
@@ -1565,6 +1589,11 @@ void tst_SaveFileLoader::originalPictures()
     } else if (kind == QLatin1String("download")) {
         server.setRoute("/photo.jpg", { 200, "image/jpeg", bytes, {}, {} });
         source.urls = { QUrl(server.url("/photo.jpg")) };
+    } else if (kind == QLatin1String("page")) {
+        server.setRoute("/photo.jpg", { 200, "image/jpeg", bytes, {}, {} });
+        server.setRoute(
+            "/photos.html", { 200, "text/html", "<html><img src=\"photo.jpg\"></html>", {}, {} });
+        source.urls = { QUrl(server.url("/photos.html")) };
     } else {
         source.image = photoLike(20, 10);
     }
@@ -1578,6 +1607,10 @@ void tst_SaveFileLoader::originalPictures()
     const ItemRecord::Playback stopped { 2, 0.5, false, false };
     if (animated)
         item->setPlayback(stopped);
+    const bool web = kind == QLatin1String("download") || kind == QLatin1String("page");
+    QCOMPARE(item->pictureAddress(), web ? server.url("/photo.jpg") : QString());
+    QCOMPARE(item->pageAddress(),
+        kind == QLatin1String("page") ? server.url("/photos.html") : QString());
 
     const QString path = m_dir->filePath(QStringLiteral("board.vlk"));
     QCOMPARE(save(path, m_items)->messages, QStringList { QString() });
@@ -1613,6 +1646,8 @@ void tst_SaveFileLoader::originalPictures()
         QCOMPARE(read->shownFrame().convertToFormat(QImage::Format_RGB32),
             third.convertToFormat(QImage::Format_RGB32));
     }
+    QCOMPARE(read->pictureAddress(), item->pictureAddress());
+    QCOMPARE(read->pageAddress(), foreign ? item->pageAddress() : QString());
 
     // A picture without an original is written exactly as with PNG storage.
     setPictureStorage(SaveFileLoader::PngOnly);
@@ -1637,6 +1672,9 @@ void tst_SaveFileLoader::incrementalSaveAppendsOriginal()
     source.urls = { QUrl::fromLocalFile(picture) };
     GraphicsImageItem *added = intake(source);
     QVERIFY(added);
+    const QString address = QStringLiteral("https://example.com/photo.jpg");
+    const QString page = QStringLiteral("https://example.com/photos/");
+    added->setAddresses(address, page);
     auto second = save(path, m_items, first->savedChecksum);
     QCOMPARE(second->messages, QStringList { QString() });
     const QByteArray after = readAll(path);
@@ -1652,6 +1690,15 @@ void tst_SaveFileLoader::incrementalSaveAppendsOriginal()
     auto unchanged = save(path, m_items, second->savedChecksum);
     QCOMPARE(unchanged->progressMessages, QStringList());
     QCOMPARE(readAll(path), after);
+    auto reopened = load(path);
+    QCOMPARE(reopened->items.size(), 2);
+    const auto byId = std::find_if(reopened->items.cbegin(), reopened->items.cend(),
+        [added](const GraphicsItem *item) { return item->id() == added->id(); });
+    QVERIFY(byId != reopened->items.cend());
+    auto *found = dynamic_cast<GraphicsImageItem *>(*byId);
+    QVERIFY(found);
+    QCOMPARE(found->pictureAddress(), address);
+    QCOMPARE(found->pageAddress(), page);
 
     // Back to PNG only: the next save writes the whole board anew, every block PNG.
     setPictureStorage(SaveFileLoader::PngOnly);
