@@ -372,7 +372,8 @@ void MainWindowActions::createMenus()
             viewAction("Flip Vertically"), nullptr, named("Toggle Grey"), named("Smooth Pictures"),
             nullptr, named("Play Animation"), named("Previous Frame"), named("Next Frame"),
             named("First Frame"), named("Slower Animation"), named("Faster Animation"),
-            named("Loop Animation"), nullptr, named("Open Image Source"), named("Copy Source Address") });
+            named("Loop Animation"), nullptr, named("Open Image Source"),
+            named("Copy Source Address") });
     m_viewMenu = menu(tr("View"),
         { viewAction("Focus Images"), viewAction("Focus Canvas"), named("Reset View"),
             named("Actual Size"), nullptr, named("Slideshow") });
