@@ -88,13 +88,7 @@ void ExportController::exportScene(const QString &fileName, int width, int heigh
         ? QImage()
         : ImageExporter::renderScene(
             m_scene, QSize(width, height), includeBackground, includeBorders);
-    ImageExporter::ExportSettings settings;
-    settings.path = fileName;
-    settings.quality = quality;
-    m_host.loadingStarted();
-    QMetaObject::invokeMethod(m_exporter, "exportImage", Qt::QueuedConnection, Q_ARG(QImage, image),
-        Q_ARG(ImageExporter::ExportSettings, settings),
-        Q_ARG(LoadJob *, m_jobs->createJob(m_exporter)));
+    writeImage(image, fileName, quality);
 }
 
 void ExportController::exportScene(const QString &fileName, int width, int height,
@@ -147,6 +141,11 @@ void ExportController::exportScene(const QString &fileName, int width, int heigh
         ? QImage()
         : ImageExporter::renderRegion(
             m_scene, rect, size, includeBackground, includeBorders, selectionOnly);
+    writeImage(image, fileName, quality);
+}
+
+void ExportController::writeImage(const QImage &image, const QString &fileName, int quality)
+{
     ImageExporter::ExportSettings settings;
     settings.path = fileName;
     settings.quality = quality;

@@ -67,6 +67,8 @@ public slots:
     void exportSelectedImages();
 
 private:
+    // Writes the rendered picture on the exporter's thread as a job the window shows.
+    void writeImage(const QImage &image, const QString &fileName, int quality);
     void setUpCommands();
     // A named command started from its key binding.
     void runBoundCommand(const QString &name);
