@@ -42,6 +42,7 @@
 #include "picture/pictureblock.h"
 #include "picture/picturebudget.h"
 #include "platform/picturememory.h"
+#include "platform/platform.h"
 #include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -800,6 +801,8 @@ bool measure(const Board &board, GeneralSettings *settings, const QString &suffi
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The heap as the program sets it up: freed picture-sized blocks go back to the system.
+    Platform::returnFreedLargeBlocks();
     QApplication app(argc, argv);
     WorkPools::configure();
     // The program's default settings, not the user's.

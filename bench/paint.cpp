@@ -11,6 +11,7 @@
 
 #include "commands/commandhandler.h"
 #include "picture/picture.h"
+#include "platform/platform.h"
 #include "scene/graphicsimagegenerator.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsscene.h"
@@ -50,6 +51,8 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The heap as the program sets it up: freed picture-sized blocks go back to the system.
+    Platform::returnFreedLargeBlocks();
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 200;
     // As the program runs it: one core stays with the interface.

@@ -156,7 +156,46 @@ JpegDecoder::Result decodeRequest(const uchar *data, qint64 length, const QSize 
     return result;
 }
 
+// Plain data across the jump back from an error, as in decodeInto.
+qint64 coefficientBytes(
+    jpeg_decompress_struct *info, ErrorManager *errors, const uchar *data, qint64 length)
+{
+    if (setjmp(errors->jump))
+        return 0;
+    jpeg_create_decompress(info);
+    jpeg_mem_src(info, data, static_cast<unsigned long>(length));
+    if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK || !jpeg_has_multiple_scans(info))
+        return 0;
+    // The whole-picture coefficient arrays, a block of DCTSIZE2 coefficients per 8 x 8 pixels of
+    // each component, its rows padded to whole iMCUs.
+    qint64 bytes = 0;
+    for (int i = 0; i < info->num_components; ++i) {
+        const jpeg_component_info &component = info->comp_info[i];
+        const qint64 columns = (qint64(component.width_in_blocks) + component.h_samp_factor - 1)
+            / qMax(1, component.h_samp_factor) * component.h_samp_factor;
+        const qint64 rows = (qint64(component.height_in_blocks) + component.v_samp_factor - 1)
+            / qMax(1, component.v_samp_factor) * component.v_samp_factor;
+        bytes += columns * rows * qint64(sizeof(JBLOCK));
+    }
+    return bytes;
+}
+
 } // namespace
+
+qint64 JpegDecoder::workingBytes(const uchar *data, qint64 length)
+{
+    if (length <= 0 || qint64(static_cast<unsigned long>(length)) != length)
+        return 0;
+    jpeg_decompress_struct info {};
+    ErrorManager errors;
+    errors.message[0] = 0;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = jumpOnError;
+    errors.base.output_message = ignoreMessage;
+    const qint64 bytes = coefficientBytes(&info, &errors, data, length);
+    jpeg_destroy_decompress(&info);
+    return bytes;
+}
 
 JpegDecoder::Result JpegDecoder::decode(const uchar *data, qint64 length, const QSize &expected,
     QImage *image, QString *error, const std::atomic_bool *cancel)

@@ -39,6 +39,12 @@ public:
     static Result decode(const uchar *data, qint64 length, const QSize &expected, QImage *image,
         QString *error = nullptr, const std::atomic_bool *cancel = nullptr);
 
+    // The memory the library holds while it decodes the stream, beside the picture it writes:
+    // a stream of several scans (progressive ones) keeps the coefficients of the whole picture
+    // at every scale, about half the decoded picture's bytes; a single scan needs a few rows.
+    // 0 when the header cannot be read.
+    static qint64 workingBytes(const uchar *data, qint64 length);
+
     // The size of a picture of size full decoded at eighths / 8 of it (1..8): the library rounds
     // each side up, so that no pixel of the picture is lost.
     static QSize scaledSize(const QSize &full, int eighths);

@@ -113,10 +113,13 @@ std::shared_ptr<Picture> Picture::fromJpeg(const uchar *data, qint64 length, Pic
     if (sizes.isEmpty() || PictureBlock::streamLength(data, length) <= 0
         || !PngDecoder::isPlausible(size, length))
         return nullptr;
+    const qint64 workBytes = JpegDecoder::workingBytes(data, length);
     // A copy kept beside the block is trusted only for the bytes it was made from.
     if (storedMatches) {
-        if (std::shared_ptr<Picture> picture = fromStoredOverview(size, source, stored))
+        if (std::shared_ptr<Picture> picture = fromStoredOverview(size, source, stored)) {
+            picture->m_decodingWorkBytes = workBytes;
             return picture;
+        }
     }
     QImage reduced;
     if (JpegDecoder::decodeScaled(
@@ -127,7 +130,10 @@ std::shared_ptr<Picture> Picture::fromJpeg(const uchar *data, qint64 length, Pic
     while (levels.size() < sizes.size() - 1)
         levels.append(QImage());
     levels.append(levelsFrom(reduced, { sizes.last() }).constFirst());
-    return fromSource(std::move(source), size, false, std::move(levels));
+    std::shared_ptr<Picture> picture
+        = fromSource(std::move(source), size, false, std::move(levels));
+    picture->m_decodingWorkBytes = workBytes;
+    return picture;
 }
 
 std::shared_ptr<Picture> Picture::fromStoredOverview(

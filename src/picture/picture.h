@@ -55,6 +55,8 @@ public:
     Picture &operator=(const Picture &) = delete;
 
     QSize size() const { return m_size; }
+    // What decoding from the source holds beside the pixels it gives (JpegDecoder::workingBytes).
+    qint64 decodingWorkBytes() const { return m_decodingWorkBytes; }
     bool hasAlpha() const { return m_hasAlpha; }
     qint64 fullBytes() const { return qint64(m_size.width()) * m_size.height() * 4; }
 
@@ -169,6 +171,7 @@ private:
     bool m_overviewDone = false;
     bool m_unreadable = false;
     bool m_preparing = false;
+    qint64 m_decodingWorkBytes = 0;
     // storedOverview's result, made on first use; null while not made.
     QByteArray m_storedOverview;
 };

@@ -133,11 +133,14 @@ void FullPictureLoader::startNext()
 
 qint64 FullPictureLoader::bytesToDecode(const Picture &picture, int eighths, const QRect &region)
 {
+    // The decoder's own memory is as resident as the pixels while it works: for a progressive
+    // photo, half again as much at full size, and more than the pixels of a reduced decode.
+    const qint64 working = picture.decodingWorkBytes();
     if (region.isValid())
-        return qint64(region.width()) * region.height() * 4;
+        return qint64(region.width()) * region.height() * 4 + working;
     const qint64 width = (qint64(picture.size().width()) * eighths + 7) / 8;
     const qint64 height = (qint64(picture.size().height()) * eighths + 7) / 8;
-    return width * height * 4;
+    return width * height * 4 + working;
 }
 
 FullPictureLoader::Result FullPictureLoader::decode(

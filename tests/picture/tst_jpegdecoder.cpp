@@ -63,6 +63,8 @@ private slots:
     void regionIsCropOfFull();
     void damagedStreamsFailCleanly_data();
     void damagedStreamsFailCleanly();
+    void workingBytesCountWholePictureCoefficients_data();
+    void workingBytesCountWholePictureCoefficients();
 };
 
 void tst_JpegDecoder::scaledSizeIsTheLibrarys_data()
@@ -246,6 +248,31 @@ void tst_JpegDecoder::damagedStreamsFailCleanly()
         QCOMPARE(JpegDecoder::decodeRegion(data, stream.size(), size, region, &image), result);
         QCOMPARE(image.isNull(), result != JpegDecoder::Result::Decoded);
     }
+}
+
+void tst_JpegDecoder::workingBytesCountWholePictureCoefficients_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<qint64>("bytes");
+    // 203 x 157 pixels are 26 x 20 blocks of 128 bytes at full resolution, 13 x 10 at half
+    // resolution both ways.
+    const QImage picture = photoLike(203, 157, 20);
+    const QByteArray progressive = encoded(picture, Layout::S420, true);
+    QTest::addRow("baseline") << encoded(picture, Layout::S420) << qint64(0);
+    QTest::addRow("4:2:0 progressive") << progressive << qint64((520 + 2 * 130) * 128);
+    QTest::addRow("4:2:2 progressive")
+        << encoded(picture, Layout::S422, true) << qint64((520 + 2 * 260) * 128);
+    QTest::addRow("progressive cut in its scans")
+        << progressive.left(progressive.size() / 2) << qint64((520 + 2 * 130) * 128);
+    QTest::addRow("cut in its header") << progressive.left(40) << qint64(0);
+    QTest::addRow("empty") << QByteArray() << qint64(0);
+}
+
+void tst_JpegDecoder::workingBytesCountWholePictureCoefficients()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(qint64, bytes);
+    QCOMPARE(JpegDecoder::workingBytes(bytesOf(stream), stream.size()), bytes);
 }
 
 QTEST_GUILESS_MAIN(tst_JpegDecoder)
