@@ -8,6 +8,7 @@
 #include "picture/pngdecoder.h"
 #include "picture/pngencoder.h"
 #include "platform/localservers.h"
+#include "platform/platform.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -31,6 +32,11 @@ namespace {
 constexpr qint64 CopyHeaderSize = 8 + 4 + 4 * 8;
 // The least an image entry of the payload takes: its id and the null marker of the image.
 constexpr qint64 MinimumEntrySize = 4 + 4;
+// How long a paste waits for a running copier to serve its copy before it pastes the plain
+// picture, and how often it asks meanwhile. A save of a large board can hold the copier's loader
+// thread for seconds; the user can cancel the wait, which the progress shows.
+constexpr int ConnectGraceMilliseconds = 15000;
+constexpr int ConnectRetryMilliseconds = 100;
 
 void forEachRecord(QList<ItemRecord> &records, const std::function<void(ItemRecord &)> &visit)
 {
@@ -219,7 +225,7 @@ void CopyPasteHandler::cleanup()
         m_originals.clear();
     }
     stopServer();
-    if (m_socket)
+    if (m_socket || m_pasteJob)
         receiveFailed(QString(), QStringLiteral("Failed to receive paste data: Cleaned up"));
 }
 
@@ -357,7 +363,7 @@ void CopyPasteHandler::paste(const QByteArray &data, const QPointF &pastePos, Lo
 {
     LoadJob *job = ensureJob(loadJob);
     reportStarted(job, tr("Pasting"));
-    if (m_socket) {
+    if (m_socket || m_pasteJob) {
         reportFinished(job, tr("Paste failed: Another paste is still in progress."));
         return;
     }
@@ -378,17 +384,43 @@ void CopyPasteHandler::paste(const QByteArray &data, const QPointF &pastePos, Lo
     }
 
     m_pasteJob = job;
-    m_socket = new QLocalSocket(this);
-    m_socket->connectToServer(LocalServers::address(m_serverName));
-    if (!m_socket->waitForConnected(5000)) {
-        qCDebug(lcClipboard).noquote()
-            << "Failed to connect to paste data: " + m_socket->errorString();
+    m_copierId = processId;
+    m_connectDeadline = QDeadlineTimer(ConnectGraceMilliseconds);
+    connectToCopier();
+}
+
+void CopyPasteHandler::connectToCopier()
+{
+    LoadJob *job = m_pasteJob;
+    if (!job || m_socket)
+        return;
+    if (job->isCanceled()) {
+        receiveFailed(QString());
+        return;
+    }
+    auto *socket = new QLocalSocket(this);
+    socket->connectToServer(LocalServers::address(m_serverName));
+    if (!socket->waitForConnected(5000)) {
+        const QString why = socket->errorString();
+        delete socket;
+        // The copier puts its copy on the clipboard at once, but starts serving it from its
+        // loader thread, which may still be busy with a load or a save for a while.
+        if (Platform::processExists(m_copierId) && !m_connectDeadline.hasExpired()) {
+            QTimer::singleShot(ConnectRetryMilliseconds, this, [this, job] {
+                if (m_pasteJob == job)
+                    connectToCopier();
+            });
+            return;
+        }
+        qCDebug(lcClipboard).noquote() << "Failed to connect to paste data: " + why;
+        m_pasteJob = nullptr;
         endReceiving();
         m_pasteItems.clear();
         reportFinished(job);
-        emit pasteFallbackRequested(pastePos);
+        emit pasteFallbackRequested(m_pastePosition);
         return;
     }
+    m_socket = socket;
     m_received.clear();
     m_expectedSize = 0;
     m_stallTimer = new QTimer(this);

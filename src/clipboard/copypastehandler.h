@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QClipboard>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QList>
 #include <QMap>
@@ -104,6 +105,9 @@ private:
     // The copying instance hung up or failed before its copy had come: fall back.
     void peerGone(const QString &log);
     void endReceiving();
+    // Connects to the copying instance's server and starts receiving; while that instance runs
+    // but does not listen yet, tries again for a while before falling back.
+    void connectToCopier();
     bool readPayload(const QByteArray &payload, LoadJob *job);
     void insertItems(LoadJob *job);
 
@@ -128,4 +132,6 @@ private:
     QPointF m_pasteOffset;
     QPointF m_pastePosition;
     LoadJob *m_pasteJob = nullptr;
+    qint64 m_copierId = 0;
+    QDeadlineTimer m_connectDeadline;
 };

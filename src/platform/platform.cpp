@@ -4,6 +4,7 @@
 #include <QX11Info>
 
 #include <cerrno>
+#include <csignal>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -41,6 +42,14 @@ void Platform::returnFreedLargeBlocks()
     // back to the system when freed.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
+}
+
+bool Platform::processExists(qint64 processId)
+{
+    // 0 and negative ids would signal process groups.
+    if (processId <= 0 || processId != qint64(pid_t(processId)))
+        return false;
+    return ::kill(pid_t(processId), 0) == 0 || errno == EPERM;
 }
 
 void Platform::lowerThreadPriority()

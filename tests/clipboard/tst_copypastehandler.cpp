@@ -150,9 +150,15 @@ int serveCopy(int argc, char **argv)
         std::printf("released\n");
         QCoreApplication::quit();
     });
+    // A loader thread still busy with other work when the copy is made starts serving late.
+    const bool busy = qstrcmp(argv[1], "--serve-copy-busy") == 0;
+    if (busy)
+        QMetaObject::invokeMethod(
+            handler, [] { QThread::msleep(1500); }, Qt::QueuedConnection);
     handler->copy(SelectionCopy::take(&board.scene));
     // A copy nobody serves fails the test that started this process, at its paste.
-    static_cast<void>(QTest::qWaitFor([handler] { return handler->isServing(); }, 30000));
+    if (!busy)
+        static_cast<void>(QTest::qWaitFor([handler] { return handler->isServing(); }, 30000));
     std::printf("%s\n", clipboardCopy().toBase64().constData());
     std::fflush(stdout);
     const int code = app.exec();
@@ -311,17 +317,20 @@ void tst_CopyPasteHandler::leftToOtherProgramsAtExit()
 
 void tst_CopyPasteHandler::otherProcess_data()
 {
+    QTest::addColumn<QString>("mode");
     QTest::addColumn<bool>("copyHere");
-    QTest::addRow("paste what it copied") << false;
-    QTest::addRow("a newer copy here takes its server") << true;
+    QTest::addRow("paste what it copied") << "--serve-copy" << false;
+    QTest::addRow("paste before it serves") << "--serve-copy-busy" << false;
+    QTest::addRow("a newer copy here takes its server") << "--serve-copy" << true;
 }
 
 void tst_CopyPasteHandler::otherProcess()
 {
+    QFETCH(QString, mode);
     QFETCH(bool, copyHere);
     const QString name = uniqueName("serve");
     QProcess other;
-    other.start(QCoreApplication::applicationFilePath(), { "--serve-copy", name });
+    other.start(QCoreApplication::applicationFilePath(), { mode, name });
     QVERIFY(other.waitForReadyRead(60000));
     const QByteArray data = QByteArray::fromBase64(other.readLine().trimmed());
     CopyPasteHandler handler;
@@ -427,7 +436,8 @@ void tst_CopyPasteHandler::hostileServer()
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--serve-copy") == 0)
+    if (argc == 3
+        && (qstrcmp(argv[1], "--serve-copy") == 0 || qstrcmp(argv[1], "--serve-copy-busy") == 0))
         return serveCopy(argc, argv);
     QApplication app(argc, argv);
     tst_CopyPasteHandler test;
