@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -42,6 +43,14 @@ void Platform::returnFreedLargeBlocks()
     // back to the system when freed.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
+}
+
+double Platform::threadCpuSeconds()
+{
+    timespec now {};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
+        return 0;
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 bool Platform::processExists(qint64 processId)

@@ -54,6 +54,9 @@ void releaseMappedPages(const uchar *address, qint64 length);
 // get the cores first whenever they want them. For threads of work nobody waits for.
 void lowerThreadPriority();
 
+// The processor time the calling thread has used, in seconds.
+double threadCpuSeconds();
+
 // Whether a process of that id runs (of any user); false for ids that name no single process.
 bool processExists(qint64 processId);
 
