@@ -945,10 +945,11 @@ void tst_AnimationDecoder::longAnimationHoldsFewFrames_data()
     QTest::addColumn<QByteArray>("bytes");
 
     // A full first frame, then a small square wandering over it.
-    const QSize canvas(1280, 720);
+    // A 1080p recording: decoded whole, its 300 frames would take 2.4 GB.
+    const QSize canvas(1920, 1080);
     const int count = 300;
     const QSize square(32, 32);
-    auto place = [&](int i) { return QPoint((i * 37) % (1280 - 32), (i * 23) % (720 - 32)); };
+    auto place = [&](int i) { return QPoint((i * 37) % (1920 - 32), (i * 23) % (1080 - 32)); };
 
     QVector<GifFrame> gif;
     gif.append(gifFrame(QRect(QPoint(0, 0), canvas), 1, 1, false));
