@@ -6,6 +6,7 @@
 #include "loading/loadinglog.h"
 #include "picture/decoderpool.h"
 #include "picture/picture.h"
+#include "picture/pictureblock.h"
 #include "picture/picturebudget.h"
 #include "picture/qdevilplugin.h"
 
@@ -485,6 +486,12 @@ ItemRecord ImageLoader::jpegRecord(const QString &path, bool autoDownscale, cons
     ItemRecord item;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() >= std::numeric_limits<int>::max())
+        return item;
+    // Every file of a drop comes here first: the toolkit's reader, made to read anything else as
+    // JPEG, would print libjpeg's complaint for each.
+    const QByteArray head = file.peek(16);
+    if (PictureBlock::kindOf(reinterpret_cast<const uchar *>(head.constData()), head.size())
+        != PictureBlock::Kind::Jpeg)
         return item;
     QByteArray bytes = file.readAll();
     QBuffer buffer(&bytes);
