@@ -329,10 +329,11 @@ class Session:
             if not instance.alive() or not instance.window:
                 continue
             states = []
-            for window, _ in instance.windows():
-                states.append(window)
+            for window, geometry in instance.windows():
+                title = run(["xdotool", "getwindowname", window]).strip()
+                states.append("%s %r %dx%d" % (window, title, geometry[2], geometry[3]))
             log("diagnosis: %s (pid %d) main window %s, visible windows %s"
-                % (instance.name, instance.process.pid, instance.window, " ".join(states)))
+                % (instance.name, instance.process.pid, instance.window, ", ".join(states)))
             if os.environ.get("SOAK_GDB"):
                 os.system("gdb -p %d -batch -x %s > %s/gdb-%s.txt 2>&1"
                           % (instance.process.pid, os.environ["SOAK_GDB"], self.root,

@@ -243,6 +243,10 @@ void CopyPasteHandler::stopServer()
 void CopyPasteHandler::startPasteServer()
 {
     stopServer();
+    // A paste still waiting for its copier to serve gives way to the copy made here since: the
+    // user moved on.
+    if (m_pasteJob && !m_socket)
+        receiveFailed(QString(), QStringLiteral("Gave up waiting for paste data: copied here"));
 
     // Another instance serving an older copy is asked to let the name go.
     {
@@ -398,10 +402,13 @@ void CopyPasteHandler::connectToCopier()
         receiveFailed(QString());
         return;
     }
+    // While this instance serves a copy of its own, the name leads back here, not to the copier.
     auto *socket = new QLocalSocket(this);
-    socket->connectToServer(LocalServers::address(m_serverName));
-    if (!socket->waitForConnected(5000)) {
-        const QString why = socket->errorString();
+    if (!m_serving)
+        socket->connectToServer(LocalServers::address(m_serverName));
+    if (m_serving || !socket->waitForConnected(5000)) {
+        const QString why
+            = m_serving ? QStringLiteral("this instance serves the name") : socket->errorString();
         delete socket;
         // The copier puts its copy on the clipboard at once, but starts serving it from its
         // loader thread, which may still be busy with a load or a save for a while.

@@ -319,15 +319,18 @@ void tst_CopyPasteHandler::otherProcess_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<bool>("copyHere");
-    QTest::addRow("paste what it copied") << "--serve-copy" << false;
-    QTest::addRow("paste before it serves") << "--serve-copy-busy" << false;
-    QTest::addRow("a newer copy here takes its server") << "--serve-copy" << true;
+    QTest::addColumn<bool>("copyWhileWaiting");
+    QTest::addRow("paste what it copied") << "--serve-copy" << false << false;
+    QTest::addRow("paste before it serves") << "--serve-copy-busy" << false << false;
+    QTest::addRow("a copy here ends the wait") << "--serve-copy-busy" << false << true;
+    QTest::addRow("a newer copy here takes its server") << "--serve-copy" << true << false;
 }
 
 void tst_CopyPasteHandler::otherProcess()
 {
     QFETCH(QString, mode);
     QFETCH(bool, copyHere);
+    QFETCH(bool, copyWhileWaiting);
     const QString name = uniqueName("serve");
     QProcess other;
     other.start(QCoreApplication::applicationFilePath(), { mode, name });
@@ -342,6 +345,21 @@ void tst_CopyPasteHandler::otherProcess()
         QTRY_VERIFY_WITH_TIMEOUT(handler.isServing(), 60000);
         QVERIFY(other.waitForFinished(60000));
         QCOMPARE(other.readAll().trimmed(), QByteArray("released"));
+        return;
+    }
+    if (copyWhileWaiting) {
+        // The copy here is newer than the one pasted, and never what the other sends.
+        Board board;
+        board.select("n");
+        QTimer::singleShot(300, &handler, [&] { handler.copy(SelectionCopy::take(&board.scene)); });
+        QSignalSpy fallback(&handler, &CopyPasteHandler::pasteFallbackRequested);
+        const Pasted pasted = pasteAndWait(&handler, data, QPointF(5, 5));
+        QCOMPARE(pasted.message, QString());
+        QCOMPARE(pasted.allItems, 0);
+        QCOMPARE(fallback.size(), 0);
+        // It serves once its loader is free, with nobody left to ask for its copy.
+        other.kill();
+        other.waitForFinished(60000);
         return;
     }
     const Pasted pasted = pasteAndWait(&handler, data, QPointF(5, 5));
