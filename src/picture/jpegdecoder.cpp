@@ -33,6 +33,15 @@ extern "C" void ignoreMessage(j_common_ptr)
 {
 }
 
+// Errors jump back to the caller's setjmp with their message; warnings are dropped.
+void reportErrorsBack(jpeg_decompress_struct *info, ErrorManager *errors)
+{
+    errors->message[0] = 0;
+    info->err = jpeg_std_error(&errors->base);
+    errors->base.error_exit = jumpOnError;
+    errors->base.output_message = ignoreMessage;
+}
+
 // What to make of a stream: all of it, all of it reduced, or a rectangle of it at full size.
 struct Request {
     int eighths = 8;
@@ -138,10 +147,7 @@ JpegDecoder::Result decodeRequest(const uchar *data, qint64 length, const QSize 
     }
     jpeg_decompress_struct info {};
     ErrorManager errors;
-    errors.message[0] = 0;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = jumpOnError;
-    errors.base.output_message = ignoreMessage;
+    reportErrorsBack(&info, &errors);
     const JpegDecoder::Result result
         = decodeInto(&info, &errors, data, length, expected, request, image);
     jpeg_destroy_decompress(&info);
@@ -188,10 +194,7 @@ qint64 JpegDecoder::workingBytes(const uchar *data, qint64 length)
         return 0;
     jpeg_decompress_struct info {};
     ErrorManager errors;
-    errors.message[0] = 0;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = jumpOnError;
-    errors.base.output_message = ignoreMessage;
+    reportErrorsBack(&info, &errors);
     const qint64 bytes = coefficientBytes(&info, &errors, data, length);
     jpeg_destroy_decompress(&info);
     return bytes;
