@@ -71,6 +71,9 @@ QPoint placeOf(int index)
     return QPoint((index * 173) % (Canvas.width() / 2), (index * 97) % (Canvas.height() / 2));
 }
 
+// Each frame of the small GIFs shows for 5 hundredths of a second.
+constexpr int GifDelay = 5;
+
 QRect squareAt(int seed, int frame)
 {
     return QRect(10 * frame, 10 + (seed * 13) % 80, 30, 30);
@@ -91,7 +94,7 @@ QByteArray smallGif(int seed)
         painter.end();
         frames.append(frame);
     }
-    return gifOf(frames, 5);
+    return gifOf(frames, GifDelay);
 }
 
 // The GUI thread's share of one core while the board plays, and the frames shown over those due.
@@ -144,8 +147,7 @@ bool playGifs(double *share, double *shownOverDue)
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     *share = (Platform::threadCpuSeconds() - cpuBefore) / seconds;
-    // 50 ms a frame.
-    *shownOverDue = double(shown) / (Count * seconds / 0.05);
+    *shownOverDue = double(shown) / (Count * seconds / (GifDelay / 100.0));
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 const QString CopyPasteHandler::MimeType = QStringLiteral("velkora/binary");
 const QString CopyPasteHandler::DefaultServerName = QStringLiteral("VelkoraCopyDataPipe");
@@ -403,13 +404,17 @@ void CopyPasteHandler::connectToCopier()
         return;
     }
     // While this instance serves a copy of its own, the name leads back here, not to the copier.
-    auto *socket = new QLocalSocket(this);
-    if (!m_serving)
+    QString why = QStringLiteral("this instance serves the name");
+    std::unique_ptr<QLocalSocket> socket;
+    if (!m_serving) {
+        socket = std::make_unique<QLocalSocket>(this);
         socket->connectToServer(LocalServers::address(m_serverName));
-    if (m_serving || !socket->waitForConnected(5000)) {
-        const QString why
-            = m_serving ? QStringLiteral("this instance serves the name") : socket->errorString();
-        delete socket;
+        if (!socket->waitForConnected(5000)) {
+            why = socket->errorString();
+            socket.reset();
+        }
+    }
+    if (!socket) {
         // The copier puts its copy on the clipboard at once, but starts serving it from its
         // loader thread, which may still be busy with a load or a save for a while.
         if (Platform::processExists(m_copierId) && !m_connectDeadline.hasExpired()) {
@@ -427,7 +432,7 @@ void CopyPasteHandler::connectToCopier()
         emit pasteFallbackRequested(m_pastePosition);
         return;
     }
-    m_socket = socket;
+    m_socket = socket.release();
     m_received.clear();
     m_expectedSize = 0;
     m_stallTimer = new QTimer(this);
