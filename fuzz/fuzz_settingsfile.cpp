@@ -54,6 +54,11 @@ void makeCorpus(const QString &directory)
         "Active\\Font=\"Sans Serif,10,-1,5,50,0,0,0,0,0\"\nActive\\MasterOpacity=0.1\n"
         "custom1\\Selection_Color=nocolour\ncustom1\\MasterOpacity=nan\n"
         "dark\\Border_Color=@Variant(\\0\\0\\0\\x43\\x1\\xff\\xff)\n");
+    // Stored lists, maps and registered types: the store drops them before the toolkit reads them.
+    save(QStringLiteral("stored-kinds.ini"),
+        "[Color_Settings]\nActive\\Text_Color=@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n"
+        "[General_Settings]\nRecentFiles0=a, \\x40Variant(\\0\\0\\0\\b)\n"
+        "Redos=@DateTime(\\0\\0\\0\\x1c)\nVersion=\"@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x4name)\"\n");
 }
 
 void readEverySetting(const GeneralSettings &settings)

@@ -2,6 +2,7 @@
 #include "settings/generalsettings.h"
 #include "settings/setting.h"
 #include "settings/settings.h"
+#include "settings/settingsfileguard.h"
 #include "settings/settingshandler.h"
 #include "settings/settingsupgrade.h"
 #include "settings/versionnumber.h"
@@ -41,6 +42,9 @@ private slots:
     void versionComparison();
     void upgrade_data();
     void upgrade();
+    void unsafeStoredValuesAreDropped_data();
+    void unsafeStoredValuesAreDropped();
+    void storeOpensFileWithUnsafeValue();
 
 private:
     // A new base name for every test: the toolkit caches parsed INI files by name and may not
@@ -400,6 +404,82 @@ void tst_Settings::upgrade()
         QVERIFY2(!text.contains(key), key.constData());
     for (const QByteArray &line : keptLines)
         QVERIFY2(text.contains(line), line.constData());
+}
+
+void tst_Settings::unsafeStoredValuesAreDropped_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addColumn<QStringList>("dropped");
+
+    // Kinds 11, 9, 8 and 28 are lists and maps, 127 names a registered type; 67 is a colour.
+    const QByteArray colour
+        = "[Colors]\nText=@Variant(\\0\\0\\0\\x43\\x1\\xff\\xff\\0\\0\\0\\0\\0\\0\\0\\0)\n";
+    QTest::newRow("colour") << colour << colour << QStringList();
+    QTest::newRow("string list") << QByteArray(
+        "[General]\nA=1\nB=@Variant(\\0\\0\\0\\v\\xff\\xff\\xff\\xff)\nC=2\n")
+                                 << QByteArray("[General]\nA=1\n\nC=2\n")
+                                 << QStringList { QStringLiteral("General/B") };
+    QTest::newRow("escaped at sign") << QByteArray("X=\\x40Variant(\\0\\0\\0\\t)\n")
+                                     << QByteArray("\n") << QStringList { QStringLiteral("X") };
+    QTest::newRow("octal kind") << QByteArray("X=@Variant(\\0\\0\\0\\13)\nY=2")
+                                << QByteArray("\nY=2") << QStringList { QStringLiteral("X") };
+    QTest::newRow("hex escape cut to one unit")
+        << QByteArray("X=@Variant(\\0\\0\\0\\x10043)\n")
+        << QByteArray("X=@Variant(\\0\\0\\0\\x10043)\n") << QStringList();
+    QTest::newRow("list item") << QByteArray("[S]\nX=a, @Variant(\\0\\0\\0\\b)\n")
+                               << QByteArray("[S]\n\n") << QStringList { QStringLiteral("S/X") };
+    QTest::newRow("quotes across lines")
+        << QByteArray("X=\"a\nY=@Variant(\\0\\0\\0\\v)\"\nZ=1\n")
+        << QByteArray("X=\"a\nY=@Variant(\\0\\0\\0\\v)\"\nZ=1\n") << QStringList();
+    QTest::newRow("comment") << QByteArray(";X=@Variant(\\0\\0\\0\\v)\n")
+                             << QByteArray(";X=@Variant(\\0\\0\\0\\v)\n") << QStringList();
+    QTest::newRow("semicolon ends the line")
+        << QByteArray("X=1;Y=@Variant(\\0\\0\\0\\v)\n")
+        << QByteArray("X=1;Y=@Variant(\\0\\0\\0\\v)\n") << QStringList();
+    QTest::newRow("continued line") << QByteArray("X=\\\n@Variant(\\0\\0\\0\\v)\nZ=1\n")
+                                    << QByteArray("\nZ=1\n") << QStringList { QStringLiteral("X") };
+    QTest::newRow("trailing spaces") << QByteArray("X=@Variant(\\0\\0\\0\\v)  \r\n")
+                                     << QByteArray("\r\n") << QStringList { QStringLiteral("X") };
+    QTest::newRow("quoted spaces keep the end")
+        << QByteArray("X=\"@Variant(\\0\\0\\0\\v) \"\n")
+        << QByteArray("X=\"@Variant(\\0\\0\\0\\v) \"\n") << QStringList();
+    QTest::newRow("newer stream") << QByteArray(
+        "X=@DateTime(\\0\\0\\0\\x1c)\nY=@DateTime(\\0\\0\\0\\x10)\n")
+                                  << QByteArray("\nY=@DateTime(\\0\\0\\0\\x10)\n")
+                                  << QStringList { QStringLiteral("X") };
+    QTest::newRow("registered type") << QByteArray("X=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x4name)\n")
+                                     << QByteArray("\n") << QStringList { QStringLiteral("X") };
+    QTest::newRow("too short for a kind") << QByteArray("X=@Variant(\\0\\v)\n")
+                                          << QByteArray("X=@Variant(\\0\\v)\n") << QStringList();
+}
+
+void tst_Settings::unsafeStoredValuesAreDropped()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, kept);
+    QFETCH(QStringList, dropped);
+
+    QStringList keys;
+    QCOMPARE(SettingsFileGuard::withoutUnsafeValues(text, &keys), kept);
+    QCOMPARE(keys, dropped);
+}
+
+void tst_Settings::storeOpensFileWithUnsafeValue()
+{
+    // A list that claims two billion strings: the toolkit's reader aborted on it.
+    writeIni("[General_Settings]\nRedos=7\n[Color_Settings]\n"
+             "Active\\Text_Color=@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n");
+    startHandler();
+    Settings *store = m_handler->store();
+    for (const QString &key : store->allKeys())
+        store->value(key);
+    QCOMPARE(store->value(QStringLiteral("General_Settings/Redos")), QVariant(QStringLiteral("7")));
+    QVERIFY(!store->contains(QStringLiteral("Color_Settings/Active/Text_Color")));
+    store->setValue(QStringLiteral("General_Settings/Redos"), 8);
+    const QByteArray text = readIni();
+    QVERIFY(text.contains("Redos=8"));
+    QVERIFY(!text.contains("Text_Color"));
 }
 
 QTEST_GUILESS_MAIN(tst_Settings)
