@@ -39,6 +39,16 @@ constexpr qint64 MinimumEntrySize = 4 + 4;
 constexpr int ConnectGraceMilliseconds = 15000;
 constexpr int ConnectRetryMilliseconds = 100;
 
+// The transform followed by a move, entry by entry. The toolkit's product takes a shear below
+// its fuzzy zero (the 1e-17 that a half turn leaves) for none and drops it, and the paste of a
+// flipped note then differed from the note copied.
+QTransform movedBy(const QTransform &t, QPointF by)
+{
+    return QTransform(t.m11() + t.m13() * by.x(), t.m12() + t.m13() * by.y(), t.m13(),
+        t.m21() + t.m23() * by.x(), t.m22() + t.m23() * by.y(), t.m23(), t.m31() + t.m33() * by.x(),
+        t.m32() + t.m33() * by.y(), t.m33());
+}
+
 void forEachRecord(QList<ItemRecord> &records, const std::function<void(ItemRecord &)> &visit)
 {
     for (ItemRecord &record : records) {
@@ -581,9 +591,8 @@ void CopyPasteHandler::insertItems(LoadJob *job)
         reportFinished(job, tr("Paste failed: The pasted images did not exist in the cache."));
         return;
     }
-    const QTransform shift = QTransform::fromTranslate(-m_pasteOffset.x(), -m_pasteOffset.y());
     for (ItemRecord &record : items) {
-        record.transform = record.transform.value_or(QTransform()) * shift;
+        record.transform = movedBy(record.transform.value_or(QTransform()), -m_pasteOffset);
         reportItem(job, record);
     }
     reportFinished(job);

@@ -40,7 +40,7 @@ QImage picture(int seed)
 }
 
 // A board whose items are named by letters: a, b, f, g, r images (r cropped and rotated, f and g
-// 20000 by 5000 apart), n a note, c a note attached to a.
+// 20000 by 5000 apart), n a flipped note, c a note attached to a.
 struct Board {
     CommandHandler commands;
     GraphicsScene scene { nullptr, &commands };
@@ -68,6 +68,9 @@ struct Board {
         rotated->cropTo(crop, true);
         rotated->setTransform(QTransform().rotate(30) * QTransform::fromTranslate(40, -200));
         items.insert('n', new GraphicsTextItem(QPointF(250, 300), QStringLiteral("a note")));
+        // Turned half round and flipped, with the rounding of the turn left in its shear.
+        items['n']->setTransform(
+            QTransform(0.68, 5.551115123125783e-17, 5.551115123125783e-17, -0.68, 250, 300));
         scene.addItem(items['n']);
         items.insert('c', new GraphicsTextItem(QPointF(20, 0), "attached", items['a']));
     }
@@ -251,12 +254,19 @@ void tst_CopyPasteHandler::copyAndPasteHere()
     // The group keeps its shape and its centre lands on the paste point.
     QCOMPARE(pasted.bounds.center(), at);
     QCOMPARE(pasted.bounds.size(), copied.size());
+    const auto linearPart = [](const GraphicsItem *item) {
+        const QTransform t = item->fullTransform();
+        return QVector<qreal> { t.m11(), t.m12(), t.m21(), t.m22() };
+    };
     for (const auto &item : pasted.items) {
+        QChar key = item->text() == QLatin1String("attached") ? 'c' : 'n';
         if (auto *image = dynamic_cast<GraphicsImageItem *>(item.get())) {
-            const QChar key = QStringLiteral("?abrfg").at(image->name().section(' ', 1).toInt());
+            key = QStringLiteral("?abrfg").at(image->name().section(' ', 1).toInt());
             QCOMPARE(
                 image->cropPath(), static_cast<GraphicsImageItem *>(board.items[key])->cropPath());
         }
+        // Moved, not turned: to the last bit.
+        QCOMPARE(linearPart(item.get()), linearPart(board.items[key]));
     }
 }
 
