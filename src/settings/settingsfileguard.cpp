@@ -12,12 +12,13 @@
 namespace {
 
 // The stored kinds whose stream readers take a fixed number of bytes, or read strings and byte
-// arrays a block at a time as far as there are bytes: booleans and numbers, characters, strings,
-// byte arrays, dates and times, rectangles, sizes, lines, points, fonts and colours. Their ids
-// are the same in the old stream version "@Variant(" uses and in the newer one of
-// "@DateTime(".
+// arrays a block at a time as far as there are bytes, and which write back whatever they read:
+// booleans and numbers, characters, strings, byte arrays, dates, times of day, rectangles, sizes,
+// lines, points, fonts and colours. Not a date with its time: one read with a time zone the
+// system does not know crashes the save that writes it back. The ids are the same in the old
+// stream version "@Variant(" uses and in the newer one of "@DateTime(".
 constexpr quint32 PlainKinds[]
-    = { 1, 2, 3, 4, 5, 6, 7, 10, 12, 14, 15, 16, 19, 20, 21, 22, 23, 24, 25, 26, 64, 67 };
+    = { 1, 2, 3, 4, 5, 6, 7, 10, 12, 14, 15, 19, 20, 21, 22, 23, 24, 25, 26, 64, 67 };
 
 struct IniLine {
     int start = 0;

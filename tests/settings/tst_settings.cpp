@@ -412,7 +412,8 @@ void tst_Settings::unsafeStoredValuesAreDropped_data()
     QTest::addColumn<QByteArray>("kept");
     QTest::addColumn<QStringList>("dropped");
 
-    // Kinds 11, 9, 8 and 28 are lists and maps, 127 names a registered type; 67 is a colour.
+    // Kinds 11, 9, 8 and 28 are lists and maps, 16 a date with its time, 127 names a registered
+    // type; 67 is a colour.
     const QByteArray colour
         = "[Colors]\nText=@Variant(\\0\\0\\0\\x43\\x1\\xff\\xff\\0\\0\\0\\0\\0\\0\\0\\0)\n";
     QTest::newRow("colour") << colour << colour << QStringList();
@@ -445,8 +446,8 @@ void tst_Settings::unsafeStoredValuesAreDropped_data()
         << QByteArray("X=\"@Variant(\\0\\0\\0\\v) \"\n")
         << QByteArray("X=\"@Variant(\\0\\0\\0\\v) \"\n") << QStringList();
     QTest::newRow("newer stream") << QByteArray(
-        "X=@DateTime(\\0\\0\\0\\x1c)\nY=@DateTime(\\0\\0\\0\\x10)\n")
-                                  << QByteArray("\nY=@DateTime(\\0\\0\\0\\x10)\n")
+        "X=@DateTime(\\0\\0\\0\\x10)\nY=@DateTime(\\0\\0\\0\\x43)\n")
+                                  << QByteArray("\nY=@DateTime(\\0\\0\\0\\x43)\n")
                                   << QStringList { QStringLiteral("X") };
     QTest::newRow("registered type") << QByteArray("X=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x4name)\n")
                                      << QByteArray("\n") << QStringList { QStringLiteral("X") };
