@@ -6,7 +6,6 @@
 #include <QtEndian>
 
 #include <libdeflate.h>
-#include <sanitizer/asan_interface.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -45,30 +44,6 @@ libdeflate_decompressor *threadDecompressor()
     thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
         libdeflate_alloc_decompressor());
     return decompressor.get();
-}
-
-// The inflated rows of the last picture a thread decoded stay for its next one: on some machines
-// fresh memory costs the kernel more than inflating into it. A very large picture's do not.
-uchar *rowBuffer(size_t size, PictureMemory::Buffer *ownBuffer)
-{
-    constexpr size_t keptBytes = size_t(64) << 20;
-    thread_local PictureMemory::Buffer kept;
-    thread_local size_t keptSize = 0;
-    if (size > keptBytes) {
-        *ownBuffer = PictureMemory::newBuffer(size);
-        return ownBuffer->get();
-    }
-    if (keptSize < size) {
-        kept.reset();
-        kept = PictureMemory::newBuffer(size);
-        keptSize = kept ? size : 0;
-        if (!kept)
-            return nullptr;
-    }
-    // Under the address sanitizer the rows end where this picture's do, as a fresh buffer's would.
-    ASAN_UNPOISON_MEMORY_REGION(kept.get(), size);
-    ASAN_POISON_MEMORY_REGION(kept.get() + size, keptSize - size);
-    return kept.get();
 }
 
 bool isChunk(const uchar *type, const char (&name)[5])
@@ -419,9 +394,13 @@ Result decodeStream(
         deflated = joined.get();
     }
 
-    // Every byte the rows use is written by the inflation before it is read.
-    PictureMemory::Buffer ownRows;
-    uchar *const rows = rowBuffer(filteredBytes + LoadSlack, &ownRows);
+    // Every byte the rows use is written by the inflation before it is read. The rows come back
+    // to the picture memory's spares when the decode ends, lazily given back, where the next
+    // decode of about their size takes them again. Kept by each decoding thread instead, they
+    // held the largest picture's rows that thread ever inflated, up to 64 MiB each, for as long
+    // as the thread lived.
+    const PictureMemory::Buffer ownRows = PictureMemory::newBuffer(filteredBytes + LoadSlack);
+    uchar *const rows = ownRows.get();
     std::unique_ptr<uchar[]> zeros(new (std::nothrow) uchar[rowBytes + LoadSlack]());
     libdeflate_decompressor *decompressor = threadDecompressor();
     if (!rows || !zeros || !decompressor)
