@@ -147,12 +147,19 @@ void ImportController::pasteAt(const QPoint &globalPosition)
     QPoint at = m_view->viewport()->mapFromGlobal(globalPosition);
     if (!m_view->viewport()->rect().contains(at))
         at = m_view->viewport()->rect().center();
-    if (!mimeData->hasFormat(CopyPasteHandler::MimeType)) {
+    // The toolkit asks the clipboard's owner for its formats and, when no answer comes within
+    // its wait, takes the answer for none without keeping it. A copier busy for those seconds
+    // had its copy pasted as the plain picture, which the next question found: ask twice, and
+    // the same for the copy's bytes.
+    if (!mimeData->hasFormat(CopyPasteHandler::MimeType)
+        && !mimeData->hasFormat(CopyPasteHandler::MimeType)) {
         handleDrop(mimeData, at);
         return;
     }
+    QByteArray copy = mimeData->data(CopyPasteHandler::MimeType);
+    if (copy.isEmpty())
+        copy = mimeData->data(CopyPasteHandler::MimeType);
     m_host.loadingStarted();
-    QMetaObject::invokeMethod(m_copyPaste, "paste", Qt::QueuedConnection,
-        Q_ARG(QByteArray, mimeData->data(CopyPasteHandler::MimeType)),
+    QMetaObject::invokeMethod(m_copyPaste, "paste", Qt::QueuedConnection, Q_ARG(QByteArray, copy),
         Q_ARG(QPointF, m_view->mapToScene(at)), Q_ARG(LoadJob *, m_jobs->createJob(m_copyPaste)));
 }
