@@ -244,7 +244,8 @@ QStringList SettingsFileGuard::repair(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return dropped;
-    if (withoutUnsafeValues(file.readAll(), &dropped).size() == file.size())
+    withoutUnsafeValues(file.readAll(), &dropped);
+    if (dropped.isEmpty())
         return dropped;
     file.close();
 
