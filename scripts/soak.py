@@ -535,6 +535,8 @@ class Soak(Session):
         self.minutes = minutes
         self.rss_first = None
         self.rss_returns = []
+        self.anonymous_first = None
+        self.anonymous_returns = []
         self.rss_max = 0
         self.autosaves = set()
 
@@ -726,26 +728,31 @@ class Soak(Session):
         shutil.copyfile(self.home, home)
         self.open_board(self.main, home)
         self.settle()
-        # The bound is on the anonymous part: the program's heap and pixels. The pages of shared
-        # libraries count in the resident size too, and grow as new code runs for the first time
-        # (the software OpenGL of an X server without a GPU alone pages in tens of MB of LLVM).
-        # Pages given back lazily do not count: the blocks of the pictures a closed board freed
-        # wait there half a minute for the next pictures of their size, as many as that board
-        # had, and the kernel takes them back whenever it wants the memory.
+        # The bound is on the resident memory less the pages given back lazily: the blocks of the
+        # pictures a closed board freed wait there half a minute for the next pictures of their
+        # size, as many as that board had, and the kernel takes them back whenever it wants the
+        # memory. The anonymous part (heap and pixels) is reported beside it, since it tells
+        # growth in the program's own memory from pages of shared libraries that run for the
+        # first time.
         lazy = self.main.lazy_free_kb()
-        rss = self.main.rss_kb("RssAnon") - lazy
+        anonymous = self.main.rss_kb("RssAnon") - lazy
         total = self.main.rss_kb()
+        rss = total - lazy
         self.rss_max = max(self.rss_max, total)
         if self.rss_first is None:
             self.rss_first = rss
-            log("check memory: %d MB anonymous (%d MB resident, %d MB given back lazily) on the "
-                "home board, the yardstick" % (rss // 1024, total // 1024, lazy // 1024))
+            self.anonymous_first = anonymous
+            log("check memory: %d MB resident less %d MB given back lazily, %d MB of it "
+                "anonymous, on the home board, the yardstick"
+                % (rss // 1024, lazy // 1024, anonymous // 1024))
         else:
             self.rss_returns.append(rss)
+            self.anonymous_returns.append(anonymous)
             ratio = rss / self.rss_first
-            log("check memory: %d MB anonymous (%d MB resident, %d MB given back lazily) on the "
-                "home board, %.3f of the first" % (rss // 1024, total // 1024, lazy // 1024,
-                                                   ratio))
+            log("check memory: %d MB resident less %d MB given back lazily, %d MB of it "
+                "anonymous, on the home board, %.3f of the first (anonymous %.3f)"
+                % (rss // 1024, lazy // 1024, anonymous // 1024, ratio,
+                   anonymous / self.anonymous_first))
             if ratio > RSS_BOUND:
                 # Noted, and the run goes on: the later rounds tell growth that levels off from
                 # growth that does not.
@@ -896,14 +903,20 @@ class Soak(Session):
             % ((time.time() - started) / 60, actions_done, self.counts.get("saves", 0),
                self.counts.get("quick saves", 0), self.counts.get("reopen comparisons", 0),
                self.counts.get("second-instance pastes", 0), autosaves, len(self.autosaves)))
-        log("summary: max RSS %d MB; home board anonymous RSS first %s MB, last %s MB, max "
-            "ratio %s "
+        anonymous = [a / self.anonymous_first for a in self.anonymous_returns] \
+            if self.anonymous_first else []
+        log("summary: max RSS %d MB; home board resident less lazily given back: first %s MB, "
+            "last %s MB, max ratio %s (all: %s); anonymous: first %s MB, last %s MB, max ratio %s "
             "(all: %s)"
             % (self.rss_max // 1024,
                self.rss_first // 1024 if self.rss_first else "-",
                rss_last // 1024 if rss_last else "-",
                "%.3f" % max(ratios) if ratios else "-",
-               " ".join("%.3f" % r for r in ratios) or "-"))
+               " ".join("%.3f" % r for r in ratios) or "-",
+               self.anonymous_first // 1024 if self.anonymous_first else "-",
+               self.anonymous_returns[-1] // 1024 if self.anonymous_returns else "-",
+               "%.3f" % max(anonymous) if anonymous else "-",
+               " ".join("%.3f" % r for r in anonymous) or "-"))
         log("summary: actions %s" % ", ".join("%s %d" % kv for kv in sorted(self.counts.items())))
         log("summary: %s" % ("FAILED" if self.failed else "passed"))
 
