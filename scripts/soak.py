@@ -742,15 +742,15 @@ class Soak(Session):
         if self.rss_first is None:
             self.rss_first = rss
             self.anonymous_first = anonymous
-            log("check memory: %d MB resident less %d MB given back lazily, %d MB of it "
-                "anonymous, on the home board, the yardstick"
+            log("check memory: %d MB resident once the %d MB given back lazily are taken off, "
+                "%d MB of it anonymous, on the home board, the yardstick"
                 % (rss // 1024, lazy // 1024, anonymous // 1024))
         else:
             self.rss_returns.append(rss)
             self.anonymous_returns.append(anonymous)
             ratio = rss / self.rss_first
-            log("check memory: %d MB resident less %d MB given back lazily, %d MB of it "
-                "anonymous, on the home board, %.3f of the first (anonymous %.3f)"
+            log("check memory: %d MB resident once the %d MB given back lazily are taken off, "
+                "%d MB of it anonymous, on the home board, %.3f of the first (anonymous %.3f)"
                 % (rss // 1024, lazy // 1024, anonymous // 1024, ratio,
                    anonymous / self.anonymous_first))
             if ratio > RSS_BOUND:

@@ -1,11 +1,13 @@
 #include "scene/graphicsimagescreencache.h"
 
+#include <QCache>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPixmap>
 #include <QRect>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -16,6 +18,22 @@ constexpr qint64 MaximumPixels = qint64(4) * 1024 * 1024;
 // Offsets within this much of a pixel draw the same pixels; panning changes them by rounding
 // noise only.
 constexpr qreal OffsetTolerance = 1.0 / 1024;
+
+// The copies are kept apart from the application's pixmap cache. The toolkit keeps there the
+// pixmaps of every icon it draws, keyed by the icon, so those of a dialog or menu already closed
+// are never asked for again; the cache lets them go only once it has been left unchanged for half
+// a minute, which copies made at every zoom and pan never allowed. Each file dialog then kept
+// about 17 KB for good.
+QCache<quint64, QPixmap> &copies()
+{
+    static QCache<quint64, QPixmap> cache(GraphicsImageScreenCache::CacheLimitKilobytes);
+    return cache;
+}
+
+int costInKilobytes(const QPixmap &copy)
+{
+    return int(std::max<qint64>(1, qint64(copy.width()) * copy.height() * copy.depth() / 8 / 1024));
+}
 
 } // namespace
 
@@ -34,10 +52,15 @@ GraphicsImageScreenCache::~GraphicsImageScreenCache()
 
 void GraphicsImageScreenCache::clear()
 {
-    if (m_key.isValid())
-        QPixmapCache::remove(m_key);
-    m_key = QPixmapCache::Key();
+    if (m_key != 0)
+        copies().remove(m_key);
+    m_key = 0;
     m_placement = Placement();
+}
+
+void GraphicsImageScreenCache::clearAll()
+{
+    copies().clear();
 }
 
 void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, const QPixmap &source)
@@ -74,7 +97,6 @@ void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, cons
     placement.size = QSize(int(std::ceil(deviceRect.right())) - origin.x(),
         int(std::ceil(deviceRect.bottom())) - origin.y());
 
-    QPixmap copy;
     if (!(placement == m_placement)) {
         // First time at this placement: it may be one step of a zoom, so no copy yet.
         clear();
@@ -82,7 +104,10 @@ void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, cons
         painter->drawPixmap(target, source);
         return;
     }
-    if (!m_key.isValid() || !QPixmapCache::find(m_key, &copy)) {
+    QPixmap copy;
+    if (const QPixmap *kept = m_key != 0 ? copies().object(m_key) : nullptr) {
+        copy = *kept;
+    } else {
         copy = QPixmap(placement.size);
         copy.fill(Qt::transparent);
         QPainter copyPainter(&copy);
@@ -91,9 +116,10 @@ void GraphicsImageScreenCache::draw(QPainter *painter, const QRect &target, cons
             QTransform(device.m11(), 0, 0, device.m22(), placement.xOffset, placement.yOffset));
         copyPainter.drawPixmap(target, source);
         copyPainter.end();
-        if (QPixmapCache::cacheLimit() < CacheLimitKilobytes)
-            QPixmapCache::setCacheLimit(CacheLimitKilobytes);
-        m_key = QPixmapCache::insert(copy);
+        // Keys are never reused, so a key whose copy was evicted finds nothing, not another's.
+        static quint64 lastKey = 0;
+        m_key = ++lastKey;
+        copies().insert(m_key, new QPixmap(copy), costInKilobytes(copy));
     }
     // The copy keeps the placement's sub-pixel offset, so it goes onto whole device pixels.
     painter->setWorldTransform(

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPixmapCache>
 #include <QPoint>
 #include <QSize>
 
@@ -12,9 +11,9 @@ class QRect;
 // changes, items moved elsewhere, panning by whole pixels) copy pixels instead of filtering the
 // level again. The copy is made the second time an item is drawn with the same placement, so a
 // running zoom pays nothing for it, and it keeps the sub-pixel offset of the placement, so it
-// shows exactly what drawing the level directly shows. Copies live in the application's pixmap
-// cache, whose limit bounds their memory; a copy evicted there is made again.
-// GUI thread only, like the pixmap cache.
+// shows exactly what drawing the level directly shows. Copies share one budget, least recently
+// drawn evicted first; an evicted copy is made again.
+// GUI thread only.
 class GraphicsImageScreenCache {
 public:
     GraphicsImageScreenCache() = default;
@@ -27,8 +26,11 @@ public:
     void draw(QPainter *painter, const QRect &target, const QPixmap &source);
     void clear();
 
-    // The pixmap cache limit this class needs, in kilobytes: room for several screens of
-    // pictures, since stacks of overlapping items all keep a copy.
+    // Drops every item's copy, to be made again when next drawn twice alike.
+    static void clearAll();
+
+    // The budget of all copies, in kilobytes: room for several screens of pictures, since
+    // stacks of overlapping items all keep a copy.
     static constexpr int CacheLimitKilobytes = 160 * 1024;
 
 private:
@@ -46,5 +48,5 @@ private:
 
     Placement m_placement;
     QPoint m_origin;
-    QPixmapCache::Key m_key;
+    quint64 m_key = 0;
 };

@@ -76,6 +76,13 @@ QByteArray tst_KilledSave::runDriver(
     }
     driver.waitForFinished(120000);
     output += driver.readAllStandardOutput();
+    if (!output.contains("writing") && !output.contains("saved")) {
+        // Said in the failure: how the driver ended and what it logged.
+        output += "driver ended with " + QByteArray::number(driver.exitStatus()) + '/'
+            + QByteArray::number(driver.exitCode()) + ", error "
+            + QByteArray::number(driver.error()) + ":\n"
+            + driver.readAllStandardError().right(2000);
+    }
     return output;
 }
 
