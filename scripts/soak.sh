@@ -12,4 +12,7 @@ if [ $# -lt 2 ] || [ $# -gt 3 ]; then
     exit 2
 fi
 program="$(realpath "${3:-$here/../build/velkora}")"
+# A crash leaves its core beside the program's logs in the kept folder (where the system's
+# core pattern is a plain file name).
+ulimit -c unlimited 2>/dev/null || true
 exec "$here/xsession.sh" python3 "$here/soak.py" soak "$1" "$2" "$program"
