@@ -9,6 +9,7 @@
 #include "picture/pngencoder.h"
 #include "platform/localservers.h"
 #include "platform/platform.h"
+#include "scene/graphicsitem.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -38,16 +39,6 @@ constexpr qint64 MinimumEntrySize = 4 + 4;
 // thread for seconds; the user can cancel the wait, which the progress shows.
 constexpr int ConnectGraceMilliseconds = 15000;
 constexpr int ConnectRetryMilliseconds = 100;
-
-// The transform followed by a move, entry by entry. The toolkit's product takes a shear below
-// its fuzzy zero (the 1e-17 that a half turn leaves) for none and drops it, and the paste of a
-// flipped note then differed from the note copied.
-QTransform movedBy(const QTransform &t, QPointF by)
-{
-    return QTransform(t.m11() + t.m13() * by.x(), t.m12() + t.m13() * by.y(), t.m13(),
-        t.m21() + t.m23() * by.x(), t.m22() + t.m23() * by.y(), t.m23(), t.m31() + t.m33() * by.x(),
-        t.m32() + t.m33() * by.y(), t.m33());
-}
 
 void forEachRecord(QList<ItemRecord> &records, const std::function<void(ItemRecord &)> &visit)
 {
@@ -592,7 +583,8 @@ void CopyPasteHandler::insertItems(LoadJob *job)
         return;
     }
     for (ItemRecord &record : items) {
-        record.transform = movedBy(record.transform.value_or(QTransform()), -m_pasteOffset);
+        record.transform
+            = GraphicsItem::movedBy(record.transform.value_or(QTransform()), -m_pasteOffset);
         reportItem(job, record);
     }
     reportFinished(job);

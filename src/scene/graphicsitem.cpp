@@ -95,7 +95,17 @@ void GraphicsItem::setScenePosition(const QPointF &position)
 void GraphicsItem::moveBy(qreal dx, qreal dy)
 {
     // In scene units for attached items too, whose local translation is in their parent's units.
-    setFullTransform(fullTransform() * QTransform::fromTranslate(dx, dy));
+    setFullTransform(movedBy(fullTransform(), QPointF(dx, dy)));
+}
+
+QTransform GraphicsItem::movedBy(const QTransform &t, const QPointF &by)
+{
+    // Entry by entry: the toolkit's product takes a shear below its fuzzy zero (the 1e-17 that a
+    // half turn leaves) for none and drops it, and a moved or pasted item then no longer held the
+    // transform it was saved with.
+    return QTransform(t.m11() + t.m13() * by.x(), t.m12() + t.m13() * by.y(), t.m13(),
+        t.m21() + t.m23() * by.x(), t.m22() + t.m23() * by.y(), t.m23(), t.m31() + t.m33() * by.x(),
+        t.m32() + t.m33() * by.y(), t.m33());
 }
 
 QRectF GraphicsItem::sceneBounds() const

@@ -44,6 +44,9 @@ public:
     QPointF scenePosition() const;
     void setScenePosition(const QPointF &position);
     void moveBy(qreal dx, qreal dy);
+    // t followed by a move by by, as t * QTransform::fromTranslate(by) would be, keeping shears
+    // too small for the toolkit's product.
+    static QTransform movedBy(const QTransform &t, const QPointF &by);
     QRectF sceneBounds() const;
 
     QList<GraphicsItem *> childGraphicsItems(bool recursive = false) const;

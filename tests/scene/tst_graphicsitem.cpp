@@ -40,6 +40,8 @@ class TestGraphicsItem : public QObject {
 private slots:
     void sanitizeTransform_data();
     void sanitizeTransform();
+    void moveKeepsEveryEntry_data();
+    void moveKeepsEveryEntry();
     void cropKeepsPicture_data();
     void cropKeepsPicture();
     void refusedCropChangesNothing_data();
@@ -90,6 +92,31 @@ void TestGraphicsItem::sanitizeTransform()
                        .arg(result.m12(), 0, 'g', 17)
                        .arg(result.m21(), 0, 'g', 17)
                        .arg(result.m22(), 0, 'g', 17)));
+}
+
+void TestGraphicsItem::moveKeepsEveryEntry_data()
+{
+    QTest::addColumn<QTransform>("transform");
+    // What turning half round and back leaves: a shear the toolkit's product takes for none.
+    QTest::addRow("rounding shear of a turn")
+        << QTransform(1, 2.775557562e-17, -2.775557562e-17, 1, 5, 6);
+    QTest::addRow("turned and flipped") << QTransform(0, -2, -2, 0, -3.5, 7.25);
+}
+
+void TestGraphicsItem::moveKeepsEveryEntry()
+{
+    QFETCH(QTransform, transform);
+    TestItem item;
+    item.setTransform(transform);
+    item.moveBy(10.5, -4);
+    const QTransform moved = item.transform();
+    // Exactly: a saved board and its paste are compared entry by entry.
+    QCOMPARE(moved.m11(), transform.m11());
+    QCOMPARE(moved.m12(), transform.m12());
+    QCOMPARE(moved.m21(), transform.m21());
+    QCOMPARE(moved.m22(), transform.m22());
+    QCOMPARE(moved.dx(), transform.dx() + 10.5);
+    QCOMPARE(moved.dy(), transform.dy() - 4);
 }
 
 void TestGraphicsItem::cropKeepsPicture_data()
