@@ -7,6 +7,7 @@
 #include "app/commandlineexecutor.h"
 #include "app/dialogprompter.h"
 #include "app/exportcontroller.h"
+#include "app/idlememorytrim.h"
 #include "app/importcontroller.h"
 #include "app/jobcontroller.h"
 #include "app/mainwindowactions.h"
@@ -27,7 +28,6 @@
 #include "persistence/relinker.h"
 #include "persistence/savefileloader.h"
 #include "picture/picturebudget.h"
-#include "platform/platform.h"
 #include "platform/workpools.h"
 #include "scene/graphicsimageitem.h"
 #include "scene/graphicsitem.h"
@@ -63,16 +63,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     startWorker();
-    // A short wait lets the items a clear handed to deleteLater go first, and gathers the ends
-    // of jobs that follow each other (a load and its decoding) into one trim.
-    m_heapTrim = new QTimer(this);
-    m_heapTrim->setSingleShot(true);
-    m_heapTrim->setInterval(500);
-    connect(m_heapTrim, &QTimer::timeout, this, [this] {
-        // A running job frees what it worked with when it ends, which starts the timer again.
-        if (isIdle())
-            Platform::returnFreedHeapPages();
-    });
+    m_memoryTrim = new IdleMemoryTrim([this] { return isIdle(); }, this);
     qRegisterMetaType<GraphicsItem *>("GraphicsItem*");
     qRegisterMetaType<GraphicsImageItem *>("GraphicsImageItem*");
     qRegisterMetaType<QFile *>("QFile*");
@@ -490,12 +481,6 @@ void MainWindow::setUpRelinking()
     host.commands = m_commands;
     host.showOnLoad = m_settings->setting(QStringLiteral("ShowRelinkOnLoad"));
     host.createJob = [this] { return createJob(m_relinker); };
-    host.chooseFile = [this](const QString &title, const QString &start) {
-        return QFileDialog::getOpenFileName(this, title, start);
-    };
-    host.chooseFolder = [this](const QString &title, const QString &start) {
-        return QFileDialog::getExistingDirectory(this, title, start);
-    };
     m_relink = new RelinkController(m_relinker, std::move(host), this);
     connect(this, &MainWindow::jobEnded, m_relink, [this](BaseLoader *loader) {
         if (loader == m_relinker)
@@ -529,12 +514,7 @@ void MainWindow::forceClear()
     m_commands->clear();
     m_scene->clear();
     m_document->clear();
-    returnFreedMemorySoon();
-}
-
-void MainWindow::returnFreedMemorySoon()
-{
-    m_heapTrim->start();
+    m_memoryTrim->schedule();
 }
 
 void MainWindow::undo()
@@ -731,7 +711,7 @@ void MainWindow::jobFinished(
     if (loader)
         emit jobEnded(loader, message, details);
     if (isIdle())
-        returnFreedMemorySoon();
+        m_memoryTrim->schedule();
     if (m_closeWhenIdle && isIdle()) {
         m_closeWhenIdle = false;
         // After the follow-ups queued by the job's end, which may start jobs of their own.

@@ -29,6 +29,7 @@ class CommandLineExecutor;
 class DialogPrompter;
 class ExportController;
 class GraphicsImageItem;
+class IdleMemoryTrim;
 class ImageExporter;
 class JobController;
 class GeneralSettings;
@@ -249,9 +250,7 @@ private:
     bool m_loading = false;
     // Close was asked for while jobs ran: the window closes (asking as usual) once they end.
     bool m_closeWhenIdle = false;
-    // Hands the heap's free pages back once a board is gone or the jobs have ended.
-    QTimer *m_heapTrim = nullptr;
-    void returnFreedMemorySoon();
+    IdleMemoryTrim *m_memoryTrim = nullptr;
     UpdateController *m_updates = nullptr;
 
     SceneDocument *m_document = nullptr;

@@ -10,6 +10,7 @@
 #include "settings/setting.h"
 #include "ui/relinkdialog.h"
 
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMap>
 
@@ -18,6 +19,16 @@ RelinkController::RelinkController(Relinker *relinker, Host host, QObject *paren
     , m_relinker(relinker)
     , m_host(std::move(host))
 {
+    if (!m_host.chooseFile) {
+        m_host.chooseFile = [this](const QString &title, const QString &start) {
+            return QFileDialog::getOpenFileName(m_host.window, title, start);
+        };
+    }
+    if (!m_host.chooseFolder) {
+        m_host.chooseFolder = [this](const QString &title, const QString &start) {
+            return QFileDialog::getExistingDirectory(m_host.window, title, start);
+        };
+    }
     connect(m_relinker, &Relinker::imageRelinked, this,
         [this](const QList<int> &ids, const QString &path, const QImage &image,
             const ImageLoader::LoadImageResult &result,

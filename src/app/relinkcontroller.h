@@ -36,7 +36,8 @@ public:
         Setting *showOnLoad = nullptr;
         // A job the window follows, for the relinker.
         std::function<LoadJob *()> createJob;
-        // Asks for a file, or a folder, to relink to; empty when cancelled.
+        // Asks for a file, or a folder, to relink to; empty when cancelled. Left empty, the
+        // system's file dialog asks, over the window.
         std::function<QString(const QString &title, const QString &start)> chooseFile;
         std::function<QString(const QString &title, const QString &start)> chooseFolder;
     };
