@@ -710,8 +710,7 @@ void MainWindow::jobFinished(
         prompter()->showError(message, details);
     if (loader)
         emit jobEnded(loader, message, details);
-    if (isIdle())
-        m_memoryTrim->schedule();
+    m_memoryTrim->schedule();
     if (m_closeWhenIdle && isIdle()) {
         m_closeWhenIdle = false;
         // After the follow-ups queued by the job's end, which may start jobs of their own.
