@@ -155,6 +155,91 @@ std::optional<QRectF> cropOf(const QJsonObject &data)
         values[i] = crop.at(i).toDouble();
     }
     return QRectF(values[0], values[1], values[2], values[3]);
+// How deep the toolkit's parser nests arrays and objects.
+constexpr int MaximumJsonDepth = 1024;
+
+// The character a JSON escape other than "\u" stands for.
+char unescaped(char c)
+{
+    switch (c) {
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    default:
+        return c;
+    }
+}
+
+// Whether an object of the JSON text names a key twice, escaped or not. The toolkit's parser
+// keeps a repeated key's last value and never frees an earlier array or object (Qt 5.15): a board
+// of such values would leak with every item. Neither BeeRef nor we write a key twice. Text that is
+// no JSON may give either answer: the parser refuses it anyway.
+bool repeatsKey(const QByteArray &json)
+{
+    // The keys of every open object, innermost last; an array has none.
+    QList<QHash<QString, bool>> open;
+    QList<bool> isObject;
+    bool keyNext = false;
+    const char *text = json.constData();
+    const int size = json.size();
+    for (int i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (c == '{' || c == '[') {
+            // Deeper than the parser goes: it refuses the text.
+            if (open.size() == MaximumJsonDepth)
+                return false;
+            open.append(QHash<QString, bool>());
+            isObject.append(c == '{');
+            keyNext = c == '{';
+        } else if (c == '}' || c == ']') {
+            if (!open.isEmpty()) {
+                open.removeLast();
+                isObject.removeLast();
+            }
+            keyNext = false;
+        } else if (c == ',') {
+            keyNext = !isObject.isEmpty() && isObject.last();
+        } else if (c == '"') {
+            const bool isKey = keyNext && !open.isEmpty();
+            keyNext = false;
+            QString key;
+            int run = ++i;
+            for (; i < size && text[i] != '"'; ++i) {
+                if (text[i] != '\\')
+                    continue;
+                if (isKey)
+                    key += QString::fromUtf8(text + run, i - run);
+                if (++i >= size)
+                    return false;
+                if (text[i] == 'u' && i + 4 < size) {
+                    bool ok = false;
+                    const ushort unit = QByteArray(text + i + 1, 4).toUShort(&ok, 16);
+                    if (isKey)
+                        key += QChar(ok ? unit : 0xfffd);
+                    i += 4;
+                } else if (isKey) {
+                    key += QLatin1Char(unescaped(text[i]));
+                }
+                run = i + 1;
+            }
+            if (!isKey)
+                continue;
+            key += QString::fromUtf8(text + run, std::min(i, size) - run);
+            if (open.last().contains(key))
+                return true;
+            open.last().insert(key, true);
+        }
+    }
+    return false;
+}
+
 }
 
 // The two SQLite error codes that say the file is not what its header promised.
@@ -386,7 +471,10 @@ BeeBoardReader::Outcome BeeBoardReader::read(const QString &path)
         const auto *text = static_cast<const char *>(sqlite3_column_blob(dataOf.get(), 0));
         if (!text)
             return bytes == 0;
-        const QJsonDocument document = QJsonDocument::fromJson(QByteArray(text, bytes));
+        const QByteArray json(text, bytes);
+        if (repeatsKey(json))
+            return false;
+        const QJsonDocument document = QJsonDocument::fromJson(json);
         if (!document.isObject())
             return false;
         *data = document.object();

@@ -331,6 +331,17 @@ void tst_BeeBoardReader::reportsLosses_data()
     QTest::addRow("a note whose values are no JSON")
         << QList<Item> { unreadable, note("fine") } << 0 << QStringList { "fine" } << 0 << 1 << 0
         << QList<R> { R::UnreadableData };
+    // The toolkit's parser would lose the earlier array of a repeated key without freeing it.
+    Item twice = note("twice");
+    twice.data = R"({"text": ["a"], "text": "b"})";
+    Item escaped = picture("escaped");
+    escaped.data = R"({"crop": [1, 1, 4, 4], "filename": "/p/a.png", "\u0063rop": [0, 0, 2, 2]})";
+    Item nested = note("nested");
+    nested.data
+        = R"({"text": "\"text\": 1, \"text\"", "more": {"text": [1]}, "list": [{"text": 2}]})";
+    QTest::addRow("values naming a key twice") << QList<Item> { twice, escaped, nested } << 0
+                                               << QStringList { "Untitled", R"("text": 1, "text")" }
+                                               << 0 << 1 << 0 << QList<R> { R::UnreadableData };
     Item bomb = picture("bomb");
     bomb.compressed = true;
     bomb.claimedSize = qint64(1) << 40;
