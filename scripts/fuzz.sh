@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 all_targets=(
     fuzz_savefilereader fuzz_thumbnailer fuzz_pngdecoder fuzz_jpegdecoder fuzz_itemrecords
     fuzz_pastepipe fuzz_decoderreply fuzz_updaterecord fuzz_htmlimageurls fuzz_settingsfile
-    fuzz_animationdecoder
+    fuzz_animationdecoder fuzz_beeboardreader
 )
 
 # The committed seeds of each target.
@@ -35,6 +35,7 @@ seeds_of() {
     fuzz_htmlimageurls) echo fuzz/html-seeds ;;
     fuzz_settingsfile) echo fuzz/settings-seeds ;;
     fuzz_animationdecoder) echo fuzz/animation-seeds ;;
+    fuzz_beeboardreader) echo fuzz/bee-seeds ;;
     *) return 1 ;;
     esac
 }
@@ -51,6 +52,8 @@ options_of() {
     case "$1" in
     fuzz_pngdecoder) echo -max_len=65536 ;;
     fuzz_thumbnailer) echo -rss_limit_mb=1024 ;;
+    # Boards of pages of 512 bytes: sixteen pages hold the seeds' tables, pictures and notes.
+    fuzz_beeboardreader) echo -max_len=8192 -rss_limit_mb=4096 ;;
     *) echo -rss_limit_mb=4096 ;;
     esac
 }
