@@ -4,10 +4,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -32,9 +37,24 @@ struct Plan {
     std::atomic_int counts[Operations] = {};
     std::atomic_bool failed { false };
     char failedPath[PathSize] = {};
+    bool recording = false;
 };
 
 Plan plan;
+
+// What record() keeps, in plain types: the calls come from any thread, also while the toolkit
+// is not there to build its own.
+struct RawRecord {
+    FileFaults::Recorded::Kind kind;
+    std::string name;
+    std::string target;
+    quint64 inode = 0;
+    qint64 offset = 0;
+    std::string data;
+};
+
+std::mutex recordLock;
+std::vector<RawRecord> records;
 
 bool isInside(const char *path)
 {
@@ -132,6 +152,129 @@ bool isInsideFrom(int dirfd, const char *path)
     return isInside(absolute);
 }
 
+bool isRecording()
+{
+    return plan.armed.load(std::memory_order_acquire) && plan.recording;
+}
+
+// The absolute form of path given relative to dirfd, in absolute; false when it is not known.
+bool absoluteFrom(int dirfd, const char *path, char *absolute)
+{
+    if (path[0] == '/') {
+        if (std::strlen(path) >= PathSize)
+            return false;
+        std::strcpy(absolute, path);
+        return true;
+    }
+    if (dirfd == AT_FDCWD) {
+        if (syscall(SYS_getcwd, absolute, PathSize) < 0)
+            return false;
+    } else if (!pathOf(dirfd, absolute)) {
+        return false;
+    }
+    const std::size_t length = std::strlen(absolute);
+    if (length + 1 + std::strlen(path) >= PathSize)
+        return false;
+    absolute[length] = '/';
+    std::strcpy(absolute + length + 1, path);
+    return true;
+}
+
+// The name inside the folder of an absolute path; empty for the folder itself.
+std::string nameInFolder(const char *absolute)
+{
+    const char *name = absolute + plan.folderLength;
+    return *name == '/' ? std::string(name + 1) : std::string();
+}
+
+void addRecord(RawRecord record)
+{
+    const std::lock_guard<std::mutex> guard(recordLock);
+    records.push_back(std::move(record));
+}
+
+// The inode of an open regular file inside the folder; 0 for anything else.
+quint64 recordedInode(int fd)
+{
+    char path[PathSize];
+    struct stat status { };
+    if (!pathOf(fd, path) || !isInside(path) || syscall(SYS_fstat, fd, &status) != 0
+        || !S_ISREG(status.st_mode))
+        return 0;
+    return quint64(status.st_ino);
+}
+
+void recordWrite(int fd, qint64 offset, const void *data, ssize_t written)
+{
+    if (written <= 0)
+        return;
+    if (const quint64 inode = recordedInode(fd)) {
+        addRecord({ FileFaults::Recorded::Kind::Write, {}, {}, inode, offset,
+            std::string(static_cast<const char *>(data), std::size_t(written)) });
+    }
+}
+
+void recordSync(int fd)
+{
+    char path[PathSize];
+    struct stat status { };
+    if (!pathOf(fd, path) || !isInside(path) || syscall(SYS_fstat, fd, &status) != 0)
+        return;
+    if (S_ISDIR(status.st_mode) && nameInFolder(path).empty())
+        addRecord({ FileFaults::Recorded::Kind::SyncFolder, {}, {}, 0, 0, {} });
+    else if (S_ISREG(status.st_mode))
+        addRecord({ FileFaults::Recorded::Kind::Sync, {}, {}, quint64(status.st_ino), 0, {} });
+}
+
+int openCall(int dirfd, const char *path, int flags, mode_t mode)
+{
+    char absolute[PathSize];
+    if (!isRecording() || !(flags & (O_CREAT | O_TRUNC)) || !absoluteFrom(dirfd, path, absolute)
+        || !isInside(absolute) || nameInFolder(absolute).empty())
+        return int(syscall(SYS_openat, dirfd, path, flags, mode));
+    struct stat status { };
+    const bool existed = syscall(SYS_newfstatat, dirfd, path, &status, 0) == 0;
+    const int fd = int(syscall(SYS_openat, dirfd, path, flags, mode));
+    if (fd < 0 || syscall(SYS_fstat, fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return fd;
+    if (!existed)
+        addRecord({ FileFaults::Recorded::Kind::Create, nameInFolder(absolute), {},
+            quint64(status.st_ino), 0, {} });
+    else if (flags & O_TRUNC)
+        addRecord({ FileFaults::Recorded::Kind::Truncate, {}, {}, quint64(status.st_ino), 0, {} });
+    return fd;
+}
+
+int truncateCall(int fd, const char *path, qint64 length)
+{
+    const int result = fd >= 0 ? int(syscall(SYS_ftruncate, fd, length))
+                               : int(syscall(SYS_truncate, path, length));
+    if (result != 0 || !isRecording())
+        return result;
+    struct stat status { };
+    char absolute[PathSize];
+    if (fd >= 0) {
+        if (const quint64 inode = recordedInode(fd))
+            addRecord({ FileFaults::Recorded::Kind::Truncate, {}, {}, inode, length, {} });
+    } else if (absoluteFrom(AT_FDCWD, path, absolute) && isInside(absolute)
+        && syscall(SYS_stat, path, &status) == 0 && S_ISREG(status.st_mode)) {
+        addRecord(
+            { FileFaults::Recorded::Kind::Truncate, {}, {}, quint64(status.st_ino), length, {} });
+    }
+    return result;
+}
+
+int unlinkCall(int dirfd, const char *path, int flags)
+{
+    const int result = int(syscall(SYS_unlinkat, dirfd, path, flags));
+    char absolute[PathSize];
+    if (result == 0 && isRecording() && !(flags & AT_REMOVEDIR)
+        && absoluteFrom(dirfd, path, absolute) && isInside(absolute)
+        && !nameInFolder(absolute).empty())
+        addRecord({ FileFaults::Recorded::Kind::Remove, nameInFolder(absolute), {}, 0, 0, {} });
+    return result;
+}
+
 int renameCall(int fromDir, const char *from, int toDir, const char *to, unsigned flags)
 {
     if (plan.armed.load(std::memory_order_acquire)
@@ -140,12 +283,27 @@ int renameCall(int fromDir, const char *from, int toDir, const char *to, unsigne
         if (failsNow(int(FileFaults::Operation::Rename), inside))
             return failWith(plan.errorNumber);
     }
-    return int(syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
+    const int result = int(syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
+    char fromPath[PathSize];
+    char toPath[PathSize];
+    // Moves into or out of the folder do not happen in a save: only renames within it count.
+    if (result == 0 && isRecording() && absoluteFrom(fromDir, from, fromPath)
+        && absoluteFrom(toDir, to, toPath) && isInside(fromPath) && isInside(toPath)) {
+        addRecord({ FileFaults::Recorded::Kind::Rename, nameInFolder(fromPath),
+            nameInFolder(toPath), 0, 0, {} });
+    }
+    return result;
 }
 
-void arm(const QString &folder, int operation, int nth, int errorNumber, qint64 diskSpace)
+void arm(const QString &folder, int operation, int nth, int errorNumber, qint64 diskSpace,
+    bool recording = false)
 {
     plan.armed.store(false);
+    plan.recording = recording;
+    {
+        const std::lock_guard<std::mutex> guard(recordLock);
+        records.clear();
+    }
     const QByteArray name = QFile::encodeName(folder);
     const std::size_t length = std::min<std::size_t>(std::size_t(name.size()), PathSize - 1);
     std::memcpy(plan.folder, name.constData(), length);
@@ -180,6 +338,28 @@ void FileFaults::countOnly(const QString &folder)
     arm(folder, -1, 0, 0, -1);
 }
 
+void FileFaults::record(const QString &folder)
+{
+    arm(folder, -1, 0, 0, -1, true);
+}
+
+QList<FileFaults::Recorded> FileFaults::recorded()
+{
+    const std::lock_guard<std::mutex> guard(recordLock);
+    QList<Recorded> list;
+    for (const RawRecord &raw : records) {
+        Recorded call;
+        call.kind = raw.kind;
+        call.name = QFile::decodeName(QByteArray::fromStdString(raw.name));
+        call.target = QFile::decodeName(QByteArray::fromStdString(raw.target));
+        call.inode = raw.inode;
+        call.offset = raw.offset;
+        call.data = QByteArray::fromStdString(raw.data);
+        list.append(call);
+    }
+    return list;
+}
+
 void FileFaults::disarm()
 {
     plan.armed.store(false);
@@ -211,8 +391,27 @@ ssize_t write(int fd, const void *data, size_t size)
         if (room < 0)
             return failWith(ENOSPC);
         size = std::size_t(room);
+        if (plan.recording) {
+            const auto offset = qint64(syscall(SYS_lseek, fd, 0, SEEK_CUR));
+            const auto written = ssize_t(syscall(SYS_write, fd, data, size));
+            recordWrite(fd, offset, data, written);
+            return written;
+        }
     }
     return ssize_t(syscall(SYS_write, fd, data, size));
+}
+
+ssize_t pwrite(int fd, const void *data, size_t size, off_t offset)
+{
+    const auto written = ssize_t(syscall(SYS_pwrite64, fd, data, size, offset));
+    if (isRecording())
+        recordWrite(fd, qint64(offset), data, written);
+    return written;
+}
+
+ssize_t pwrite64(int fd, const void *data, size_t size, off64_t offset)
+{
+    return pwrite(fd, data, size, off_t(offset));
 }
 
 ssize_t writev(int fd, const struct iovec *vector, int count)
@@ -238,6 +437,17 @@ ssize_t writev(int fd, const struct iovec *vector, int count)
             }
             return done;
         }
+        if (plan.recording) {
+            const auto offset = qint64(syscall(SYS_lseek, fd, 0, SEEK_CUR));
+            const auto written = ssize_t(syscall(SYS_writev, fd, vector, count));
+            std::string data;
+            for (int i = 0; i < count && ssize_t(data.size()) < written; ++i) {
+                data.append(static_cast<const char *>(vector[i].iov_base),
+                    std::min<std::size_t>(vector[i].iov_len, std::size_t(written) - data.size()));
+            }
+            recordWrite(fd, offset, data.data(), written);
+            return written;
+        }
     }
     return ssize_t(syscall(SYS_writev, fd, vector, count));
 }
@@ -246,14 +456,105 @@ int fsync(int fd)
 {
     if (failsOnDescriptor(int(FileFaults::Operation::Sync), fd))
         return failWith(plan.errorNumber);
-    return int(syscall(SYS_fsync, fd));
+    const int result = int(syscall(SYS_fsync, fd));
+    if (result == 0 && isRecording())
+        recordSync(fd);
+    return result;
 }
 
 int fdatasync(int fd)
 {
     if (failsOnDescriptor(int(FileFaults::Operation::Sync), fd))
         return failWith(plan.errorNumber);
-    return int(syscall(SYS_fdatasync, fd));
+    const int result = int(syscall(SYS_fdatasync, fd));
+    if (result == 0 && isRecording())
+        recordSync(fd);
+    return result;
+}
+
+// Whether open was given a third argument.
+static bool takesMode(int flags)
+{
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+// Opening, cutting and removing only matter to the record; they never fail on purpose.
+int open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takesMode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = mode_t(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return openCall(AT_FDCWD, path, flags, mode);
+}
+
+int open64(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takesMode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = mode_t(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return openCall(AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takesMode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = mode_t(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return openCall(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takesMode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = mode_t(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return openCall(dirfd, path, flags, mode);
+}
+
+int ftruncate(int fd, off_t length) noexcept
+{
+    return truncateCall(fd, nullptr, qint64(length));
+}
+
+int ftruncate64(int fd, off64_t length) noexcept
+{
+    return truncateCall(fd, nullptr, qint64(length));
+}
+
+int truncate(const char *path, off_t length) noexcept
+{
+    return truncateCall(-1, path, qint64(length));
+}
+
+int truncate64(const char *path, off64_t length) noexcept
+{
+    return truncateCall(-1, path, qint64(length));
+}
+
+int unlink(const char *path) noexcept
+{
+    return unlinkCall(AT_FDCWD, path, 0);
+}
+
+int unlinkat(int dirfd, const char *path, int flags) noexcept
+{
+    return unlinkCall(dirfd, path, flags);
 }
 
 int rename(const char *from, const char *to) noexcept
