@@ -68,6 +68,22 @@ std::unique_ptr<QFile> createFileBeside(const QString &path)
     return file;
 }
 
+// A file beside path for a save that is renamed over path once whole, with the permissions of
+// the board it replaces; empty, with the reason in error, when none can be made.
+QString claimFileBeside(const QString &path, QString *error)
+{
+    std::unique_ptr<QFile> file = createFileBeside(path);
+    if (!file->isOpen()) {
+        *error = file->errorString();
+        return QString();
+    }
+    // The name is ours now; the writer opens it again on its own thread.
+    file->close();
+    if (QFileInfo::exists(path))
+        QFile::setPermissions(file->fileName(), QFile::permissions(path));
+    return file->fileName();
+}
+
 } // namespace
 
 SceneDocument::SceneDocument(
@@ -292,6 +308,17 @@ bool SceneDocument::save(const QString &fileName, int options)
     record.path = fileName;
     record.options = options;
     record.targetExisted = targetExisted;
+    if ((options & NoBackup) && !(options & AutoSave)) {
+        // Without a backup nothing could put back a file overwritten halfway, nor tell a new
+        // file cut short by a power loss from a board: the board is written beside and takes
+        // the name once whole, as a quiet save does.
+        QString error;
+        record.tempPath = claimFileBeside(fileName, &error);
+        if (record.tempPath.isEmpty()) {
+            m_prompter->showError(tr("Failed to open save file for writing."), error);
+            return false;
+        }
+    }
     QString previousChecksum;
     if (options & AutoSave)
         previousChecksum = m_autoSave ? m_autoSave->checksum() : QString();
@@ -346,20 +373,17 @@ void SceneDocument::saveQuiet(const QString &path)
     // Overwriting in place would leave a truncated board if the process ended midway, and a
     // script has no one to restore a backup: the old board stays untouched until the new one is
     // whole.
-    std::unique_ptr<QFile> file = createFileBeside(path);
-    if (!file->isOpen()) {
-        qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(file->errorString()));
-        return;
-    }
-    // The name is ours now; the writer opens it again on its own thread.
-    file->close();
+    QString error;
     FileJob record;
     record.path = path;
-    record.tempPath = file->fileName();
+    record.tempPath = claimFileBeside(path, &error);
+    if (record.tempPath.isEmpty()) {
+        qCWarning(lcApp, "Failed to open save file: %s", qUtf8Printable(error));
+        return;
+    }
     record.options = NoBackup;
+    record.quiet = true;
     record.targetExisted = QFileInfo::exists(path);
-    if (record.targetExisted)
-        QFile::setPermissions(record.tempPath, QFile::permissions(path));
     startSave(record, QString(), false);
 }
 
@@ -485,8 +509,12 @@ void SceneDocument::saveFinished(FileJob &info, LoadJob *job, QString heading, Q
     if (!info.tempPath.isEmpty()) {
         // The old board was never touched.
         QFile::remove(info.tempPath);
-        if (!cancelled)
+        if (cancelled)
+            return;
+        if (info.quiet)
             qCWarning(lcApp, "%s %s", qUtf8Printable(heading), qUtf8Printable(details));
+        else
+            m_prompter->showError(heading, details);
         return;
     }
     // Never leave less than there was: the backup is a copy of the file before this save, and a

@@ -116,9 +116,11 @@ private:
 
     struct FileJob {
         bool save = false;
-        // The scene file; a quiet save writes tempPath and renames it over path.
+        // The scene file; a save without a backup writes tempPath and renames it over path.
         QString path;
         QString tempPath;
+        // Saved for a script: failures are logged, not shown.
+        bool quiet = false;
         int options = 0;
         bool targetExisted = false;
         bool backupMade = false;
@@ -141,7 +143,7 @@ private:
     void askAboutDamage(FileJob &info);
     void saveFinished(FileJob &info, LoadJob *job, QString heading, QString details);
     void loadFinished(FileJob &info, LoadJob *job, const QString &heading, const QString &details);
-    // Puts a quiet save's finished file in place of the old one, durably.
+    // Puts the finished file written beside in place of the old one, durably.
     bool replaceWithTemporary(const FileJob &info, QString *details);
     void runPendingOperation(std::function<void()> operation);
     bool isNewerRelease(const QString &applicationVersion) const;

@@ -12,7 +12,9 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
+#include <QRandomGenerator>
 
 #include <algorithm>
 
@@ -48,18 +50,40 @@ void discard(QFile &file)
     QFile::remove(file.fileName());
 }
 
+// Opens a new file "<path>.XXXXXX" for writing in file: beside path, so that renaming it there
+// stays on one file system and replaces in one step. False, with file's error, when it cannot.
+bool createBeside(const QString &path, QFile *file)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString name = path + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(
+                letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+        file->setFileName(name);
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return true;
+        if (!QFileInfo::exists(name))
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 bool SaveFileLoader::copyWithProgress(
     const QString &from, const QString &to, LoadJob *job, QString *error)
 {
     QFile source(from);
-    QFile target(to);
     if (!source.open(QIODevice::ReadOnly)) {
         *error = fileError(source);
         return false;
     }
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    // The copy is written beside and takes the backup's name only once it is whole and on the
+    // disk: a ".old" is what opening the board offers instead of it, so a power cut while it is
+    // copied must not leave half a backup under that name.
+    QFile target;
+    if (!createBeside(to, &target)) {
         *error = fileError(target);
         return false;
     }
@@ -89,12 +113,30 @@ bool SaveFileLoader::copyWithProgress(
         copied += buffer.size();
         reportProgress(job, int(copied * steps / std::max<qint64>(size, 1)));
     }
-    // The board is overwritten in place next: its backup must be on the disk before.
+    // The board is overwritten in place next: its backup must be on the disk before, and so
+    // must its name, which only a sync of the folder makes sure of.
     QString syncError;
     if (!target.flush() || !Platform::syncOpenFile(target.handle(), &syncError)) {
         *error = fileError(target, syncError);
         discard(target);
         return false;
+    }
+    target.close();
+    // Never over a backup made meanwhile: whether to replace one was asked before.
+    if (QFileInfo::exists(to)) {
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), tr("File exists"));
+        QFile::remove(target.fileName());
+        return false;
+    }
+    if (!Platform::replaceFile(target.fileName(), to, &syncError)) {
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(to), syncError);
+        QFile::remove(target.fileName());
+        return false;
+    }
+    if (!Platform::syncDirectory(QFileInfo(to).absolutePath(), &syncError)) {
+        // The backup is whole under its name; only its name surviving a power cut is in doubt.
+        qCWarning(lcPersistence, "Could not flush the folder of %s: %s", qUtf8Printable(to),
+            qUtf8Printable(syncError));
     }
     return true;
 }
