@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scripts/check-format.sh
+scripts/check-layers.sh
 scripts/build.sh
 status=0
 xvfb-run -a -s "-screen 0 1280x1024x24" \

@@ -6,8 +6,7 @@
 #include "picture/decoderpool.h"
 #include "picture/pictureblock.h"
 #include "picture/picturefile.h"
-#include "scene/graphicsimageitem.h"
-#include "scene/graphicsitem.h"
+#include "scene/itemlimits.h"
 #include "scene/itemrecord.h"
 
 #include <QCoreApplication>
@@ -128,9 +127,8 @@ Row readRow(sqlite3_stmt *statement)
     row.x = std::clamp(columnDouble(statement, 2, 0), -MaximumCoordinate, MaximumCoordinate);
     row.y = std::clamp(columnDouble(statement, 3, 0), -MaximumCoordinate, MaximumCoordinate);
     const double scale = columnDouble(statement, 4, 1);
-    row.scale = scale > 0
-        ? std::clamp(scale, GraphicsItem::MinimumScale, GraphicsItem::MaximumScale)
-        : 1.0;
+    row.scale
+        = scale > 0 ? std::clamp(scale, ItemLimits::MinimumScale, ItemLimits::MaximumScale) : 1.0;
     row.rotation = std::fmod(columnDouble(statement, 5, 0), 360.0);
     row.flip = columnDouble(statement, 6, 1) < 0 ? -1 : 1;
     return row;
@@ -155,6 +153,8 @@ std::optional<QRectF> cropOf(const QJsonObject &data)
         values[i] = crop.at(i).toDouble();
     }
     return QRectF(values[0], values[1], values[2], values[3]);
+}
+
 // How deep the toolkit's parser nests arrays and objects.
 constexpr int MaximumJsonDepth = 1024;
 
@@ -240,8 +240,6 @@ bool repeatsKey(const QByteArray &json)
     return false;
 }
 
-}
-
 // The two SQLite error codes that say the file is not what its header promised.
 bool isDamage(int code)
 {
@@ -298,8 +296,8 @@ BeeBoardReader::Placement BeeBoardReader::placePicture(double x, double y, doubl
         // A crop reaching past the picture shows only what is there; one that leaves less than
         // we let a crop keep shows the whole picture, as an uncropped item would.
         const QRectF inside = crop->normalized() & whole;
-        if (inside.width() >= GraphicsImageItem::MinimumCropExtent
-            && inside.height() >= GraphicsImageItem::MinimumCropExtent)
+        if (inside.width() >= ItemLimits::MinimumCropExtent
+            && inside.height() >= ItemLimits::MinimumCropExtent)
             shown = inside;
     }
     const QPointF centre = shown.center();
@@ -630,7 +628,7 @@ BeeBoardReader::Outcome BeeBoardReader::read(const QString &path)
         const double opacity = data.value(QLatin1String("opacity")).toDouble(1.0);
         record.opacity = float(std::clamp(finiteOr(opacity, 1.0), 0.0, 1.0));
         if (data.value(QLatin1String("grayscale")).toBool())
-            record.filter |= GraphicsImageItem::GrayscaleFilter;
+            record.filter |= ItemLimits::GrayscaleFilter;
         const Placement placement = placePicture(
             row.x, row.y, row.scale, row.rotation, row.flip, image.size(), cropOf(data));
         record.transform = placement.transform;

@@ -42,7 +42,10 @@ class GraphicsScene;
 // destructor ever waits for the pool. GUI thread only.
 class GraphicsImageItem : public GraphicsItem {
 public:
-    enum Filter { SmoothFilter = 1, GrayscaleFilter = 2 };
+    enum Filter {
+        SmoothFilter = ItemLimits::SmoothFilter,
+        GrayscaleFilter = ItemLimits::GrayscaleFilter
+    };
 
     // A null picture makes the placeholder of a missing one.
     GraphicsImageItem(std::shared_ptr<Picture> picture, const QString &source, const QString &name,
@@ -128,8 +131,7 @@ public:
     // Index of the level to draw at the given level of detail (screen pixels per picture pixel),
     // or -1 for the full picture.
     static int levelForDetail(const QList<QPixmap> &levels, qreal levelOfDetail);
-    // A crop region no wider or higher than this is refused.
-    static constexpr qreal MinimumCropExtent = 1.0;
+    static constexpr qreal MinimumCropExtent = ItemLimits::MinimumCropExtent;
 
 private:
     static bool isAcceptableCrop(const QPainterPath &path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scene/itemlimits.h"
+
 #include <QGraphicsItem>
 #include <QList>
 #include <QMetaType>
@@ -65,10 +67,8 @@ public:
     static bool nearlyEqual(double a, double b);
     static bool nearlyEqual(const QTransform &a, const QTransform &b);
 
-    // Bounds of an axis length, in scene units per item unit. The lower bound is the
-    // single-precision value of 1e-6 because the scene file stores it that way.
-    static constexpr double MaximumScale = 2147483.0;
-    static constexpr double MinimumScale = double(1e-6f);
+    static constexpr double MaximumScale = ItemLimits::MaximumScale;
+    static constexpr double MinimumScale = ItemLimits::MinimumScale;
 
 protected:
     QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
