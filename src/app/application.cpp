@@ -10,6 +10,8 @@
 #include "picture/qdevilplugin.h"
 #include "platform/cachefolder.h"
 #include "platform/platform.h"
+#include "platform/sessionend.h"
+#include "platform/stallwatch.h"
 #include "platform/workpools.h"
 #include "settings/settings.h"
 #include "settings/settingshandler.h"
@@ -100,6 +102,10 @@ Application::Application(int &argc, char **argv)
 Application::~Application()
 {
     delete m_mainWindow;
+    // Picture work still running on the shared pool goes before the toolkit does: its
+    // destruction waits for the pool only once much of it has gone.
+    QThreadPool::globalInstance()->clear();
+    QThreadPool::globalInstance()->waitForDone();
     PictureCache::closeShared();
     MessageLog::uninstall();
     MessageLog::closeFile();
@@ -163,6 +169,9 @@ void Application::createMainWindow()
     m_mainWindowCreated = true;
     // The window deletes itself when closed; that ends the application.
     connect(m_mainWindow, &QObject::destroyed, this, &QCoreApplication::quit);
+    StallWatch::startFromEnvironment(this);
+    auto *sessionEnd = new SessionEnd(this);
+    connect(sessionEnd, &SessionEnd::requested, m_mainWindow, &MainWindow::endSession);
     if (!m_pendingFileOpenRequests.isEmpty()) {
         m_mainWindow->handleOpenFileRequest(m_pendingFileOpenRequests);
         m_pendingFileOpenRequests.clear();
@@ -190,13 +199,27 @@ void Application::startInstance(const QStringList &arguments)
         qCWarning(lcApp, "Could not start an instance for %s", qUtf8Printable(arguments.last()));
 }
 
-void Application::endProcess(int exitCode)
+void Application::endProcess(int exitCode, Ending ending)
 {
     // exit() skips destructors: write what the settings upgrade changed before leaving.
     if (SettingsHandler *handler = SettingsHandler::instance())
         handler->sync();
+    if (Application *application = instance()) {
+        if (auto *watch = application->findChild<StallWatch *>())
+            watch->stop();
+    }
     std::fflush(stdout);
     std::fflush(stderr);
+    if (ending == Ending::Abrupt) {
+        MessageLog::closeFile();
+        std::_Exit(exitCode);
+    }
+    // exit() destroys the toolkit's globals, its image readers among them, while threads of the
+    // shared pool may still be decoding an animation's next frame or a picture's level through
+    // them. Nothing new starts meanwhile: this thread handles no more events. Queued work is
+    // dropped, running work is waited for.
+    QThreadPool::globalInstance()->clear();
+    QThreadPool::globalInstance()->waitForDone();
     std::exit(exitCode);
 }
 

@@ -42,8 +42,11 @@ public:
 
     // Starts another instance of the program with these arguments after the shared ones.
     static void startInstance(const QStringList &arguments);
+    // Orderly: no thread of the program's own runs besides the shared pool, whose work is
+    // waited for. Abrupt: one may still run, so the toolkit's globals are left in place.
+    enum class Ending { Orderly, Abrupt };
     // Ends the process at once, asking nothing, with the settings written.
-    [[noreturn]] static void endProcess(int exitCode);
+    [[noreturn]] static void endProcess(int exitCode, Ending ending = Ending::Orderly);
 
     bool event(QEvent *event) override;
 

@@ -34,6 +34,18 @@ AutoSaveScheduler::AutoSaveScheduler(GeneralSettings *settings, GraphicsScene *s
     setEnabled(enabled->value().toBool());
 }
 
+bool AutoSaveScheduler::saveBeforeEnd()
+{
+    if (m_host.isCommandLineMode() || m_scene->isEmptyFlag() || m_host.isBusy()
+        || !m_document->changedSinceAutoSave())
+        return false;
+    if (!m_document->isNewScene() && !m_settings->boolValue(QStringLiteral("Auto Save")))
+        return false;
+    m_timer->stop();
+    m_document->autoSave();
+    return m_host.isBusy();
+}
+
 int AutoSaveScheduler::interval() const
 {
     return qMax(1,

@@ -30,6 +30,10 @@ public:
     // The timer's slot: autosaves now when there is something new to keep.
     void autoSave();
     void setEnabled(bool on);
+    // The process is about to end without asking: keeps what is new of the board where the next
+    // start finds it (a board without a file in its autosave, which is offered back; one with a
+    // file in that file when autosaving is on). True when a save started.
+    bool saveBeforeEnd();
     // A save has just written the board: the next autosave is a whole interval away.
     void restart();
     // Offers autosaves left over by instances that ended; true when this process should end

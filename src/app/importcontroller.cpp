@@ -1,5 +1,6 @@
 #include "app/importcontroller.h"
 
+#include "app/applog.h"
 #include "app/jobcontroller.h"
 #include "app/selectioncopy.h"
 #include "clipboard/copypastehandler.h"
@@ -106,6 +107,15 @@ void ImportController::handleDrop(const QMimeData *mimeData, const QPoint &posit
         source.text = mimeData->text();
     source.pageAddress = pageAddressOf(mimeData);
     source.position = m_view->mapToScene(position);
+    // A clipboard whose owner did not answer in time looks empty: say so rather than start a
+    // load of nothing that ends without a word.
+    if (source.urls.isEmpty() && source.imageBytes.isEmpty() && source.image.isNull()
+        && source.html.isEmpty() && source.text.isEmpty()) {
+        qCWarning(lcApp, "Paste or drop: no format brought anything (offered: %s).",
+            qUtf8Printable(mimeData->formats().join(QLatin1String(", "))));
+        m_host.notice(tr("Nothing to paste"));
+        return;
+    }
     loadSource(source);
     if (m_host.dropFocus->value().toBool()) {
         m_host.window->activateWindow();
@@ -159,6 +169,11 @@ void ImportController::pasteAt(const QPoint &globalPosition)
     QByteArray copy = mimeData->data(CopyPasteHandler::MimeType);
     if (copy.isEmpty())
         copy = mimeData->data(CopyPasteHandler::MimeType);
+    if (copy.isEmpty()) {
+        qCWarning(lcApp, "Paste: the clipboard's owner offered a copy of items but gave none.");
+        m_host.notice(tr("Nothing pasted: the copy did not arrive"));
+        return;
+    }
     m_host.loadingStarted();
     QMetaObject::invokeMethod(m_copyPaste, "paste", Qt::QueuedConnection, Q_ARG(QByteArray, copy),
         Q_ARG(QPointF, m_view->mapToScene(at)), Q_ARG(LoadJob *, m_jobs->createJob(m_copyPaste)));

@@ -38,6 +38,8 @@ public:
         std::function<bool()> refuseEdit;
         // A job of this controller is about to start.
         std::function<void()> loadingStarted;
+        // Tells the user, in a popup, why nothing happened.
+        std::function<void(const QString &heading)> notice;
     };
 
     ImportController(GraphicsView *view, JobController *jobs, ImageLoader *imageLoader,

@@ -57,6 +57,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -360,6 +361,9 @@ void MainWindow::setUpImport()
     host.dropFocus = m_dropFocus;
     host.refuseEdit = [this] { return refuseEdit(); };
     host.loadingStarted = [this] { m_loading = true; };
+    host.notice = [this](const QString &heading) {
+        showNotice(tr("Paste"), heading, QStringLiteral(":/icons/warning.svg"));
+    };
     m_import = new ImportController(m_view, m_jobs, m_imageLoader, m_worker, std::move(host), this);
     connect(m_view, &GraphicsView::dropRequested, m_import, &ImportController::handleDrop);
 }
@@ -702,6 +706,7 @@ void MainWindow::jobFinished(
     // Follow-ups start only now that the job no longer uses its file.
     if (fileJob)
         m_document->runFollowUp(job);
+    m_scene->coverItems();
     if (m_jobs->runningJobs() == 0 && !m_pendingScenePath.isEmpty()) {
         const QString path = std::exchange(m_pendingScenePath, QString());
         load(path);
@@ -711,6 +716,8 @@ void MainWindow::jobFinished(
     if (loader)
         emit jobEnded(loader, message, details);
     m_memoryTrim->schedule();
+    if (m_endWhenIdle && !isSaving())
+        hardExit(0);
     if (m_closeWhenIdle && isIdle()) {
         m_closeWhenIdle = false;
         // After the follow-ups queued by the job's end, which may start jobs of their own.
@@ -780,13 +787,35 @@ void MainWindow::exportSelectedImages()
 void MainWindow::hardExit(int exitCode)
 {
     // Leaving tears down the toolkit's globals: let the worker stop first. The wait is bounded
-    // because a job may be blocked on a question to this very thread.
+    // because a job may be blocked on a question to this very thread; a worker still running
+    // then must not see the globals go.
     const QList<LoadJob *> jobs = m_jobs->jobs();
     for (LoadJob *job : jobs)
         job->cancel();
     m_worker->quit();
-    m_worker->wait(5000);
-    Application::endProcess(exitCode);
+    const bool stopped = m_worker->wait(5000);
+    Application::endProcess(
+        exitCode, stopped ? Application::Ending::Orderly : Application::Ending::Abrupt);
+}
+
+bool MainWindow::isSaving() const
+{
+    const QList<LoadJob *> jobs = m_jobs->jobs();
+    return std::any_of(
+        jobs.cbegin(), jobs.cend(), [this](LoadJob *job) { return m_document->isSaveJob(job); });
+}
+
+void MainWindow::endSession(int signalNumber)
+{
+    qCInfo(lcApp, "Ending as asked by signal %d.", signalNumber);
+    // A save cut short would leave the board to its backup: it goes on to its end first.
+    if (!m_endWhenIdle && (isSaving() || m_autoSave->saveBeforeEnd())) {
+        m_endWhenIdle = true;
+        // A session manager waits a while for its processes, not for ever.
+        QTimer::singleShot(20000, this, [this] { hardExit(0); });
+        return;
+    }
+    hardExit(0);
 }
 
 void MainWindow::copy()

@@ -176,6 +176,10 @@ public slots:
     void pasteAt(const QPoint &globalPosition) override;
     // Ends the process with exitCode, asking nothing.
     void hardExit(int exitCode) override;
+    // The session, or whoever started the program, asks it to end: keeps what is new of the
+    // board where the next start finds it, then ends with exit code 0. A second request, or a
+    // save that takes too long, ends at once.
+    void endSession(int signalNumber);
 
 signals:
     // A notice was reported (its heading), whether or not popups are shown.
@@ -199,6 +203,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    bool isSaving() const;
     void buildInterface();
     // Registers the application's own style template and applies the colour scheme.
     void applyColorScheme();
@@ -250,6 +255,8 @@ private:
     bool m_loading = false;
     // Close was asked for while jobs ran: the window closes (asking as usual) once they end.
     bool m_closeWhenIdle = false;
+    // The session is ending: the process ends once the last save before it has.
+    bool m_endWhenIdle = false;
     IdleMemoryTrim *m_memoryTrim = nullptr;
     UpdateController *m_updates = nullptr;
 

@@ -539,6 +539,12 @@ void GraphicsScene::setSceneRect(const QRectF &rect)
     m_empty = false;
 }
 
+void GraphicsScene::coverItems()
+{
+    if (!m_sceneRectLocked && !isEmpty())
+        growSceneRect();
+}
+
 qreal GraphicsScene::devicePixelRatio() const
 {
     const QList<QGraphicsView *> viewList = views();

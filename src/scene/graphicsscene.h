@@ -105,6 +105,10 @@ public:
     bool isFullPictureWanted(const Picture *picture) const;
 
     void setSceneRect(const QRectF &rect);
+    // Grows the rectangle over every item now, as the next paint would, unless a gesture holds
+    // it: a script's next command or the user's next action must not find it short of what was
+    // just loaded, as it is until a view paints.
+    void coverItems();
     qreal devicePixelRatio() const;
 
 protected:
