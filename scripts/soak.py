@@ -19,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import zlib
 
 # A window that has not answered in this time is taken as hung.
@@ -120,10 +121,16 @@ class Instance:
         self.process = None
         self.window = None
         self.starts = 0
+        # Ended by the driver on purpose (SIGKILL): its exit status tells nothing.
+        self.killed = False
+        # Closed, and how it ended told, by Session.close.
+        self.closed = False
 
     def start(self, files=()):
         self.starts += 1
-        logfile = open(os.path.join(self.workdir, "%s-%d.log" % (self.name, self.starts)), "w")
+        self.killed = False
+        self.closed = False
+        logfile = open(os.path.join(self.workdir, self.logname()), "w")
         self.process = subprocess.Popen([self.program, "-s", self.settings] + list(files),
                                         env=self.env, stdout=logfile, stderr=subprocess.STDOUT,
                                         cwd=self.workdir)
@@ -145,6 +152,10 @@ class Instance:
         self.put_in_place()
         time.sleep(0.5)
         self.activate()
+
+    def logname(self):
+        """The log of the current start, in the temporary folder that a failed run keeps."""
+        return "%s-%d.log" % (self.name, self.starts)
 
     def put_in_place(self):
         """Moves and sizes the window to its place. The program's own frame moves it on a right
@@ -205,24 +216,27 @@ class Instance:
     def check_alive(self):
         if not self.alive():
             code = self.process.poll() if self.process else None
-            raise CheckFailed("%s: process ended (exit %s)" % (self.name, code))
+            raise CheckFailed("%s: process ended (%s)" % (self.name, exit_status(code)))
 
-    def rss_kb(self, field="VmRSS"):
-        """Resident memory in kB; field RssAnon leaves out the pages of mapped files."""
+    def rss_kb(self):
         with open("/proc/%d/status" % self.process.pid) as status:
             for line in status:
-                if line.startswith(field + ":"):
+                if line.startswith("VmRSS:"):
                     return int(line.split()[1])
         return 0
 
-    def lazy_free_kb(self):
-        """Anonymous memory in kB the program has given back lazily (MADV_FREE): the kernel takes
-        those pages whenever it needs them, and until then they still count in RssAnon."""
+    def memory_kb(self):
+        """Resident memory in kB from one reading of smaps_rollup: Rss (all of it, with the pages
+        of mapped files), Anonymous (heap and pixels) and LazyFree, the anonymous pages given back
+        lazily (MADV_FREE): the kernel takes those whenever it needs them, and until then they
+        still count as resident."""
+        found = {"Rss": 0, "Anonymous": 0, "LazyFree": 0}
         with open("/proc/%d/smaps_rollup" % self.process.pid) as rollup:
             for line in rollup:
-                if line.startswith("LazyFree:"):
-                    return int(line.split()[1])
-        return 0
+                key = line.split(":", 1)[0]
+                if key in found:
+                    found[key] = int(line.split()[1])
+        return found
 
     def activate(self):
         run(["xdotool", "windowactivate", "--sync", self.window])
@@ -259,22 +273,37 @@ class Instance:
         return run(["xprop", "-id", window, "_NET_WM_USER_TIME"]).strip()
 
     def kill(self):
+        self.killed = True
         if self.alive():
             os.kill(self.process.pid, signal.SIGKILL)
         self.process.wait()
 
     def stop(self):
-        """Ends the instance as a user would, and by force when it does not go."""
+        """Ends the instance as a user would, and by force when it does not go. Returns how it
+        ended: None when it had ended already, else its exit status, the name of the signal
+        that ended it, or what went wrong closing it."""
         if not self.alive():
-            return
+            return None
         try:
             self.activate()
             # A note being edited takes Ctrl+X as cut.
             xdo("key", "Escape", "Escape", "ctrl+x")
             self.process.wait(timeout=ANSWER_SECONDS)
         except (CheckFailed, subprocess.TimeoutExpired):
-            log("%s: did not close, ended by force" % self.name)
             self.kill()
+            return "did not close within %ds, killed" % ANSWER_SECONDS
+        return exit_status(self.process.returncode)
+
+
+def exit_status(code):
+    if code is None:
+        return "running"
+    if code < 0:
+        try:
+            return signal.Signals(-code).name
+        except ValueError:
+            return "signal %d" % -code
+    return "exit %d" % code
 
 
 class Session:
@@ -319,6 +348,11 @@ class Session:
         self.clipboard = Clipboard()
         self.instances = []
         self.counts = {}
+        # What failed, in the words of the log, for the summary.
+        self.problems = []
+        # Windows by id: what they were judged at first sight (their type and title do not
+        # change while they live) and when.
+        self.window_kinds = {}
 
     def diagnose(self):
         """Says, after a failed check, where the keyboard goes and whether a click on each
@@ -361,26 +395,129 @@ class Session:
         self.instances.append(made)
         return made
 
+    def fail(self, problem):
+        """A check failed without ending the run: later checks still tell something."""
+        self.failed = True
+        self.problems.append(problem)
+        log("FAIL " + problem)
+
+    def close(self, instance):
+        """Closes an instance as a user would; a crash while closing (a signal, an exit status
+        other than 0) or a window that does not close fails the run."""
+        if instance.closed:
+            return
+        instance.closed = True
+        ended = instance.stop()
+        if ended is None:
+            # Ended already: a crash the checks have not seen yet is told here.
+            code = instance.process.returncode if instance.process else 0
+            if code != 0 and not instance.killed:
+                self.fail("%s: had ended in %s before it was closed (log %s)"
+                          % (instance.name, exit_status(code), instance.logname()))
+            return
+        self.count("closes")
+        if ended != "exit 0":
+            self.count("closes not clean")
+            self.fail("%s: closing ended in %s (log %s)" % (instance.name, ended,
+                                                           instance.logname()))
+
     def finish(self):
         self.clipboard.release()
         for instance in self.instances:
-            instance.stop()
+            self.close(instance)
         if self.failed:
             log("kept for inspection: %s" % self.root)
         else:
             shutil.rmtree(self.root, ignore_errors=True)
 
-    def private_header(self):
+    def private_data(self):
         try:
-            data = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
+            return subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", self.MIME],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                   timeout=ANSWER_SECONDS).stdout
         except subprocess.TimeoutExpired:
             raise CheckFailed("the clipboard's owner did not answer within %ds"
                               % ANSWER_SECONDS)
+
+    def private_header(self):
+        data = self.private_data()
         if len(data) < 12:
             return None
         return struct.unpack(">qi", data[:12])
+
+    def copy_whole_board(self, instance):
+        """Selects everything in instance and copies it; returns the program's own format of
+        the copy. The clipboard is someone else's first, so that an older copy of the same
+        instance is not taken for this one. Copies are refused while a job runs: the keys go
+        again until the copy comes."""
+        self.clipboard.offer(["-t", "UTF8_STRING", "-i"], b"soak")
+        deadline = time.time() + JOB_SECONDS
+        pressed = 0
+        while time.time() < deadline:
+            if time.time() >= pressed + 10:
+                instance.activate()
+                # A note being edited takes Ctrl+A and Ctrl+C as its own.
+                xdo("key", "Escape")
+                xdo("key", "ctrl+a")
+                xdo("key", "ctrl+c")
+                pressed = time.time()
+            instance.check_alive()
+            data = self.private_data()
+            if len(data) >= 12 and struct.unpack(">q", data[:8])[0] == instance.process.pid:
+                return data
+            self.dismiss_unexpected(instance)
+            time.sleep(0.2)
+        raise CheckFailed("%s: Ctrl+A Ctrl+C put no copy on the clipboard within %ds"
+                          % (instance.name, JOB_SECONDS))
+
+    @staticmethod
+    def copied_items(data):
+        """The items of a copy in the program's own format, as kinds() gives them for a board:
+        after the header (process id, count of top-level records, bounds) come the records,
+        each its end offset in the data and then its body, which starts with the item's type
+        name and, for a note, its text. Attached items follow their parent's record."""
+        def string(at):
+            (length,) = struct.unpack(">I", data[at:at + 4])
+            if length == 0xffffffff:
+                return "", at + 4
+            return data[at + 4:at + 4 + length].decode("utf-16-be"), at + 4 + length
+
+        header = 8 + 4 + 4 * 8
+        (top_level,) = struct.unpack(">i", data[8:12])
+        items = []
+        at = header
+        try:
+            while at < len(data):
+                (end,) = struct.unpack(">q", data[at:at + 8])
+                if end <= at + 8 or end > len(data):
+                    raise ValueError("a record ends at %d" % end)
+                kind, body = string(at + 8)
+                if kind == "GraphicsTextItem":
+                    items.append("note text=" + urllib.parse.quote(string(body)[0].encode(),
+                                                                    safe="-._~"))
+                elif kind == "GraphicsImageItem":
+                    items.append("picture")
+                else:
+                    raise ValueError("a record of type %r" % kind)
+                at = end
+        except (struct.error, UnicodeDecodeError, ValueError) as error:
+            raise CheckFailed("the copy on the clipboard does not read: %s" % error)
+        if len(items) < top_level:
+            raise CheckFailed("the copy on the clipboard has %d records, its header says %d"
+                              % (len(items), top_level))
+        return sorted(items)
+
+    @staticmethod
+    def kinds(lines):
+        """What the live board is compared by: each item's kind, and a note's text, sorted."""
+        items = []
+        for line in lines[1:]:
+            fields = line.split(" ")
+            if fields[0] == "note":
+                items.append("note " + [f for f in fields if f.startswith("text=")][0])
+            elif fields[0] == "picture":
+                items.append("picture")
+        return sorted(items)
 
     # Dialogs --------------------------------------------------------------------------------
 
@@ -394,21 +531,65 @@ class Session:
             time.sleep(0.2)
         return None
 
+    # Types of the windows that come and go with a gesture: menus, tooltips, a completer's list,
+    # the picture a drag carries.
+    PASSING_TYPES = ("_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+                     "_NET_WM_WINDOW_TYPE_TOOLTIP", "_NET_WM_WINDOW_TYPE_COMBO",
+                     "_NET_WM_WINDOW_TYPE_DND")
+    # The file dialogs the driver opens; one that comes after the driver stopped waiting for it
+    # is closed and asked for again.
+    FILE_DIALOGS = ("Save Scene", "Load Scene", "Load images", "Load Images", "Open images",
+                    "Load Image", "Open")
+
+    # The progress display and the error dialog are both dialogs named after the program, and
+    # nothing the window manager sees tells them apart (both are modal, both take the focus).
+    # The display goes when its jobs end, which here takes a second or two; an error dialog
+    # stays until it is answered. One that stays this long is either, and both fail the run.
+    PROGRESS_SECONDS = 30
+
+    def window_kind(self, window, title):
+        """What a window besides the main one is: "passing" (a menu, a tooltip), "file dialog",
+        "named" (named after the program: the progress display or an error dialog) or
+        "unexpected"."""
+        if window in self.window_kinds:
+            return self.window_kinds[window][0]
+        kind = "unexpected"
+        types = run(["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"])
+        override = "Override Redirect State: yes" in run(["xwininfo", "-id", window])
+        if any(t in types for t in self.PASSING_TYPES) or (override and "not found" in types):
+            kind = "passing"
+        elif title in self.FILE_DIALOGS:
+            kind = "file dialog"
+        elif title == "Velkora":
+            kind = "named"
+        self.window_kinds[window] = (kind, time.time())
+        self.count("windows seen: %s" % kind)
+        return kind
+
     def dismiss_unexpected(self, instance, expected=()):
-        """Closes what the program put up unasked; its title goes to the log, and an error
-        dialog fails the run."""
+        """Closes what the program put up unasked. Every window that is not the main one, a
+        passing one, the progress display or a file dialog the driver asked for counts as an
+        error dialog and fails the run; its title and type go to the log."""
         for window, title, geometry in instance.dialogs():
-            if title in expected or geometry[2] < 60 or geometry[3] < 40:
+            if title in expected:
                 continue
-            if not title or title == "Velkora":
-                # Popups have no title; the progress display and the context menu are named
-                # after the program, and Escape would cancel the jobs the display shows.
+            kind = self.window_kind(window, title)
+            if kind == "passing":
                 continue
-            log("%s: dialog %r" % (instance.name, title))
-            self.count("dialogs")
-            if "Error" in title or "rror" in title:
-                self.failed = True
+            if kind == "named" and time.time() - self.window_kinds[window][1] \
+                    < self.PROGRESS_SECONDS:
+                continue
+            if kind == "file dialog":
+                log("%s: file dialog %r came late, closed" % (instance.name, title))
+                self.count("late file dialogs")
+            else:
+                types = run(["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"]).strip()
                 self.count("error dialogs")
+                self.fail("%s: error dialog %r%s (window %s, %dx%d, %s; log %s)"
+                          % (instance.name, title,
+                             ", there for %ds" % self.PROGRESS_SECONDS if kind == "named" else "",
+                             window, geometry[2], geometry[3], types.split("=")[-1].strip(),
+                             instance.logname()))
             run(["xdotool", "windowactivate", "--sync", window])
             xdo("key", "Escape")
             time.sleep(0.3)
@@ -520,8 +701,8 @@ class Session:
         self.count("differing boards")
         shown = [l for l in expected if l not in got][:3] + ["--"] + \
             [l for l in got if l not in expected][:3]
-        raise CheckFailed("%s: %s and %s differ:\n  %s" % (what, first, second,
-                                                           "\n  ".join(shown)))
+        raise CheckFailed("%s: %s and %s differ (%d and %d items):\n  %s"
+                          % (what, first, second, len(expected), len(got), "\n  ".join(shown)))
 
 
 class Soak(Session):
@@ -533,12 +714,15 @@ class Soak(Session):
     def __init__(self, program, seed, minutes):
         super().__init__(program, seed)
         self.minutes = minutes
-        self.rss_first = None
-        self.rss_returns = []
-        self.anonymous_first = None
-        self.anonymous_returns = []
+        self.started = time.time()
+        # (seconds since the start, resident kB, anonymous kB) of every check.
+        self.memory = []
         self.rss_max = 0
         self.autosaves = set()
+        # When the board lost its file, None while it has one; the file it saves in place and
+        # that file's time when it was opened.
+        self.untitled_since = None
+        self.in_place = None
 
     def point(self, margin=40):
         """A random point inside the canvas, clear of the frame's border and buttons."""
@@ -567,8 +751,7 @@ class Soak(Session):
 
     def act_load(self):
         picture = self.rnd.choice(self.pictures)
-        self.file_dialog(self.main, "ctrl+i", ("Load images", "Load Images", "Open images",
-                                                "Load Image", "Open"), picture)
+        self.file_dialog(self.main, "ctrl+i", self.FILE_DIALOGS[2:], picture)
         self.count("loads")
 
     def act_paste_picture(self):
@@ -705,16 +888,23 @@ class Soak(Session):
 
     # Checks ----------------------------------------------------------------------------------
 
-    def checkpoint(self, round_):
-        """Saves, opens the save again and compares, pastes the board into a second instance
-        and compares, then returns to the home board and measures memory."""
+    def checkpoint(self, round_, last=False):
+        """Reads the autosave of the time since the last check, compares the live board with its
+        save and with that save opened again, pastes the board into a second instance and
+        compares, then returns to the home board and measures memory."""
         self.main.answers()
+        self.check_autosave(round_)
+        live = self.copied_items(self.copy_whole_board(self.main))
         saved = self.save_as(self.main, "round%03d.vlk" % round_)
         expected = self.read_board(saved)
+        self.compare("saved board", "the live board", saved, live, self.kinds(expected))
         self.open_board(self.main, saved)
-        again = self.save_as(self.main, "round%03d-again.vlk" % round_)
-        self.compare("reopened board", saved, again, expected, self.read_board(again))
+        self.compare("reopened board", "the live board", saved + " opened again", live,
+                     self.copied_items(self.copy_whole_board(self.main)))
         self.count("reopen comparisons")
+        # Item by item, pixels and transforms too, which the copy's records do not show.
+        again = self.save_as(self.main, "round%03d-again.vlk" % round_)
+        self.compare("reopened board saved again", saved, again, expected, self.read_board(again))
 
         if len(expected) > 1 and round_ % 2 == 1:
             self.second_instance(saved, expected, round_)
@@ -728,58 +918,157 @@ class Soak(Session):
         shutil.copyfile(self.home, home)
         self.open_board(self.main, home)
         self.settle()
-        # The bound is on the resident memory less the pages given back lazily: the blocks of the
-        # pictures a closed board freed wait there half a minute for the next pictures of their
-        # size, as many as that board had, and the kernel takes them back whenever it wants the
-        # memory. The anonymous part (heap and pixels) is reported beside it, since it tells
-        # growth in the program's own memory from pages of shared libraries that run for the
-        # first time.
-        lazy = self.main.lazy_free_kb()
-        anonymous = self.main.rss_kb("RssAnon") - lazy
-        total = self.main.rss_kb()
-        rss = total - lazy
-        self.rss_max = max(self.rss_max, total)
-        if self.rss_first is None:
-            self.rss_first = rss
-            self.anonymous_first = anonymous
-            log("check memory: %d MB resident once the %d MB given back lazily are taken off, "
-                "%d MB of it anonymous, on the home board, the yardstick"
-                % (rss // 1024, lazy // 1024, anonymous // 1024))
-        else:
-            self.rss_returns.append(rss)
-            self.anonymous_returns.append(anonymous)
-            ratio = rss / self.rss_first
-            log("check memory: %d MB resident once the %d MB given back lazily are taken off, "
-                "%d MB of it anonymous, on the home board, %.3f of the first (anonymous %.3f)"
-                % (rss // 1024, lazy // 1024, anonymous // 1024, ratio,
-                   anonymous / self.anonymous_first))
-            if ratio > RSS_BOUND:
-                # Noted, and the run goes on: the later rounds tell growth that levels off from
-                # growth that does not.
-                self.failed = True
-                self.count("memory checks beyond the bound")
-                log("FAIL memory on the home board grew to %.3f of the first" % ratio)
+        self.measure_memory()
         self.look_for_autosaves()
+        # Every other stretch between checks is spent on a board without a file, which autosaves
+        # into the user's state folder; the others on the home board's copy, which quick saves
+        # and autosaves write in place, backup and all.
+        if last:
+            return
+        if round_ % 2 == 0:
+            self.leave_file()
+        else:
+            self.untitled_since = None
+            self.in_place = (home, os.stat(home).st_mtime_ns)
+
+    def leave_file(self):
+        """Goes on with the board as it is, but without a file: a paste of all of it into a new
+        board."""
+        self.copy_whole_board(self.main)
+        self.new_board(self.main)
+        xdo("mousemove", *self.centre())
+        xdo("key", "ctrl+v")
+        self.untitled_since = time.time()
+        self.in_place = None
+
+    # An autosave is due a minute after the board changed (AutoSaveInterval=1), put off by a
+    # second at a time while a job, a gesture or a dialog runs.
+    AUTOSAVE_SECONDS = 100
+
+    def check_autosave(self, round_):
+        """Reads the autosave the time since the last check left: a board without a file must
+        have one in the state folder, and it must read whole; a board with a file autosaves
+        into that file, which must then read whole too."""
+        folder = os.path.join(self.env["XDG_STATE_HOME"], "velkora", "autosave")
+        if self.untitled_since is None:
+            if self.in_place and os.stat(self.in_place[0]).st_mtime_ns != self.in_place[1]:
+                path = self.in_place[0]
+                lines = self.read_steadily(path, path + ".read")
+                log("check autosave: %s, saved in place, reads whole with %d items"
+                    % (os.path.basename(path), len(lines) - 1))
+                self.count("in-place saves compared")
+            elif self.in_place:
+                log("check autosave: %s not saved since it was opened"
+                    % os.path.basename(self.in_place[0]))
+            return
+        deadline = self.untitled_since + self.AUTOSAVE_SECONDS
+        while True:
+            found = [os.path.join(folder, name) for name in os.listdir(folder)
+                     if name.endswith(".vlk")] if os.path.isdir(folder) else []
+            if found or time.time() > deadline:
+                break
+            self.main.check_alive()
+            self.dismiss_unexpected(self.main)
+            time.sleep(1)
+        if not found:
+            self.count("autosaves missing")
+            self.fail("no autosave in %s %.0fs after the board lost its file"
+                      % (folder, time.time() - self.untitled_since))
+            return
+        path = max(found, key=lambda p: os.stat(p).st_mtime)
+        lines = self.read_steadily(path, os.path.join(self.boards, "autosave%03d.vlk" % round_))
+        if len(lines) < 2:
+            self.fail("autosave %s holds no items" % path)
+        log("check autosave: %s reads whole with %d items (%d autosave files)"
+            % (os.path.basename(path), len(lines) - 1, len(found)))
+        self.count("autosaves compared")
+
+    def read_steadily(self, path, copy):
+        """Reads a board the program may be writing in the background: a copy taken while the
+        file has not changed for a few seconds is read; when it reads with errors and the file
+        has changed since, a save was under way, and it is read again."""
+        for _ in range(5):
+            deadline = time.time() + JOB_SECONDS
+            while time.time() - os.stat(path).st_mtime < 3 and time.time() < deadline:
+                time.sleep(0.5)
+            before = os.stat(path)
+            shutil.copyfile(path, copy)
+            if (os.stat(path).st_mtime_ns, os.stat(path).st_size) != (before.st_mtime_ns,
+                                                                     before.st_size):
+                continue
+            done = subprocess.run([self.dump, copy], stdout=subprocess.PIPE, text=True,
+                                  timeout=JOB_SECONDS)
+            if done.returncode == 0:
+                return done.stdout.splitlines()
+            time.sleep(5)
+            if os.stat(path).st_mtime_ns == before.st_mtime_ns:
+                self.count("autosaves that do not read")
+                raise CheckFailed("%s reads with errors (copy %s): %s" % (
+                    path, copy, "; ".join(l for l in done.stdout.splitlines()
+                                          if l.startswith("error"))))
+        raise CheckFailed("%s changed at every reading" % path)
+
+    # The bounds on the anonymous memory of the home board, less the pages given back lazily
+    # (heap and pixels: the pages of libraries never grow and would hide its growth): against
+    # the first check, and as growth an hour.
+    ANONYMOUS_BOUND = 1.10
+    GROWTH_BOUND_MB_PER_HOUR = 4.0
+    # The growth is the least-squares slope over the checks after the first quarter hour: that
+    # quarter fills the caches that fill once (fonts, glyphs, icons, the allocator's arenas),
+    # and a slope over many checks is not swayed by one check that came at a bad moment, as
+    # first-to-last is. A short run has no slope; first-to-last is reported beside it.
+    SETTLING_SECONDS = 15 * 60
+    SLOPE_CHECKS = 3
+
+    def measure_memory(self):
+        """The home board's memory, once it has settled: resident and anonymous, both less the
+        pages given back lazily. The blocks of the pictures a closed board freed wait there half
+        a minute for the next pictures of their size, and the kernel takes them back whenever
+        it wants the memory."""
+        memory = self.main.memory_kb()
+        lazy = memory["LazyFree"]
+        rss = memory["Rss"] - lazy
+        anonymous = memory["Anonymous"] - lazy
+        self.rss_max = max(self.rss_max, memory["Rss"])
+        self.memory.append((time.time() - self.started, rss, anonymous))
+        first = self.memory[0]
+        ratio = anonymous / first[2]
+        log("check memory: on the home board, less %.1f MB given back lazily, %.1f MB resident "
+            "(%.3f of the first), %.1f MB anonymous (%.3f of the first)%s"
+            % (lazy / 1024, rss / 1024, rss / first[1], anonymous / 1024, ratio,
+               ", the yardstick" if len(self.memory) == 1 else ""))
+        if ratio > self.ANONYMOUS_BOUND:
+            # Noted, and the run goes on: the later rounds tell growth that levels off from
+            # growth that does not.
+            self.count("memory checks beyond the bound")
+            self.fail("anonymous memory on the home board grew to %.3f of the first" % ratio)
+
+    def growth(self):
+        """MB an hour: the least-squares slope after the first quarter hour (None with too few
+        checks there), and first to last."""
+        later = [(t / 3600, a / 1024) for t, _, a in self.memory if t >= self.SETTLING_SECONDS]
+        slope = None
+        if len(later) >= self.SLOPE_CHECKS:
+            mean_t = sum(t for t, _ in later) / len(later)
+            mean_a = sum(a for _, a in later) / len(later)
+            spread = sum((t - mean_t) ** 2 for t, _ in later)
+            if spread > 0:
+                slope = sum((t - mean_t) * (a - mean_a) for t, a in later) / spread
+        first_to_last = None
+        if len(self.memory) >= 2 and self.memory[-1][0] > self.memory[0][0]:
+            first_to_last = ((self.memory[-1][2] - self.memory[0][2]) / 1024
+                             / ((self.memory[-1][0] - self.memory[0][0]) / 3600))
+        return slope, first_to_last
 
     def second_instance(self, saved, expected, round_):
         """Copies the whole board and pastes it into a second, empty instance."""
         second = self.instance("second%d" % round_, (820, 760))
         try:
             second.start()
-            self.main.activate()
-            xdo("key", "ctrl+a")
-            xdo("key", "ctrl+c")
             # Copying a whole board takes a few seconds on a busy machine (its picture is
             # encoded for other programs): pasting before it has ended pastes whatever the
             # clipboard held before.
-            deadline = time.time() + JOB_SECONDS
-            while True:
-                header = self.private_header()
-                if header and header[0] == self.main.process.pid:
-                    break
-                if time.time() > deadline:
-                    raise CheckFailed("main: Ctrl+A Ctrl+C put no copy on the clipboard")
-                time.sleep(0.2)
+            self.copy_whole_board(self.main)
             second.activate()
             x, y, w, h = second.geometry()
             xdo("mousemove", x + w // 2, y + h // 2)
@@ -790,11 +1079,16 @@ class Soak(Session):
             self.file_dialog(second, "ctrl+shift+s", ("Save Scene",), path)
             self.wait_title(second, path)
             got = self.read_board(path)
-            self.compare("pasted into a second instance", saved, path,
-                         self.without_places(expected), self.without_places(got))
+            try:
+                self.compare("pasted into a second instance", saved, path,
+                             self.without_places(expected), self.without_places(got))
+            except CheckFailed:
+                log("logs: the copier's %s, the paster's %s" % (self.main.logname(),
+                                                                 second.logname()))
+                raise
             self.count("second-instance pastes")
         finally:
-            second.stop()
+            self.close(second)
             self.instances.remove(second)
         self.main.activate()
 
@@ -829,24 +1123,24 @@ class Soak(Session):
             (self.act_arrange, 4), (self.act_view, 6), (self.act_menu, 1), (self.act_save, 1),
         ]
         pick = [a for a, weight in actions for _ in range(weight)]
-        started = time.time()
-        end = started + self.minutes * 60
-        self.main = self.instance("A")
-        self.main.start(self.pictures[:4])
-        self.geometry = self.main.geometry()
-        self.home = None
-        # The home board: what the window shows after its first load, saved.
-        # The files given at start load as one job; Save As is refused until it has ended,
-        # which file_dialog waits out.
-        saved = self.save_as(self.main, "home.vlk")
-        # Kept as saved: the window goes on saving into home.vlk until the first round.
-        self.home = os.path.join(self.boards, "home-kept.vlk")
-        shutil.copyfile(saved, self.home)
-        log("home board %s: %d items" % (self.home, len(self.read_board(self.home)) - 1))
+        self.started = time.time()
+        end = self.started + self.minutes * 60
         actions_done = 0
         round_ = 0
-        next_check = time.time() + min(self.CHECK_SECONDS, self.minutes * 60 / 3)
         try:
+            self.main = self.instance("A")
+            self.main.start(self.pictures[:4])
+            self.geometry = self.main.geometry()
+            # The home board: what the window shows after its first load, saved.
+            # The files given at start load as one job; Save As is refused until it has ended,
+            # which file_dialog waits out.
+            saved = self.save_as(self.main, "home.vlk")
+            self.home = os.path.join(self.boards, "home-kept.vlk")
+            shutil.copyfile(saved, self.home)
+            log("home board %s: %d items" % (self.home, len(self.read_board(self.home)) - 1))
+            self.leave_file()
+            # Half the time of a short run: the first check then comes after the first autosave.
+            next_check = time.time() + min(self.CHECK_SECONDS, self.minutes * 60 / 2)
             while time.time() < end:
                 action = self.rnd.choice(pick)
                 self.main.activate()
@@ -874,13 +1168,18 @@ class Soak(Session):
             round_ += 1
             log("last round after %d actions" % actions_done)
             self.dismiss_unexpected(self.main)
-            self.checkpoint(round_)
+            self.checkpoint(round_, last=True)
         except CheckFailed as failure:
             self.failed = True
+            self.problems.append(str(failure).split("\n")[0])
             log("FAIL %s" % failure)
             self.diagnose()
         finally:
-            self.summary(started, actions_done)
+            # Closed before the summary, which tells how it ended.
+            self.clipboard.release()
+            if hasattr(self, "main"):
+                self.close(self.main)
+            self.summary(actions_done)
 
     def saves_in_log(self):
         """How many saves the main instance logged: the driver's and its own autosaves, which a
@@ -892,33 +1191,43 @@ class Soak(Session):
                     total += sum(1 for line in lines if line.rstrip().endswith("Saving Scene"))
         return total
 
-    def summary(self, started, actions_done):
-        rss_last = self.rss_returns[-1] if self.rss_returns else None
+    def summary(self, actions_done):
+        """The last lines of the run: what it did, what it compared, memory, dialogs, result."""
+        slope, first_to_last = self.growth()
+        if slope is not None and slope > self.GROWTH_BOUND_MB_PER_HOUR:
+            self.fail("anonymous memory on the home board grows %.1f MB an hour" % slope)
         # Quick saves of an unchanged board write nothing: the difference is a lower bound.
         autosaves = max(0, self.saves_in_log() - self.counts.get("saves", 0)
                         - self.counts.get("quick saves", 0))
-        ratios = [r / self.rss_first for r in self.rss_returns] if self.rss_first else []
-        log("summary: %.1f minutes, %d actions, %d saves (%d quick), %d reopen comparisons, "
-            "%d second-instance pastes, at least %d autosaves (%d autosave files seen)"
-            % ((time.time() - started) / 60, actions_done, self.counts.get("saves", 0),
-               self.counts.get("quick saves", 0), self.counts.get("reopen comparisons", 0),
-               self.counts.get("second-instance pastes", 0), autosaves, len(self.autosaves)))
-        anonymous = [a / self.anonymous_first for a in self.anonymous_returns] \
-            if self.anonymous_first else []
-        log("summary: max RSS %d MB; home board resident less lazily given back: first %s MB, "
-            "last %s MB, max ratio %s (all: %s); anonymous: first %s MB, last %s MB, max ratio %s "
-            "(all: %s)"
-            % (self.rss_max // 1024,
-               self.rss_first // 1024 if self.rss_first else "-",
-               rss_last // 1024 if rss_last else "-",
-               "%.3f" % max(ratios) if ratios else "-",
-               " ".join("%.3f" % r for r in ratios) or "-",
-               self.anonymous_first // 1024 if self.anonymous_first else "-",
-               self.anonymous_returns[-1] // 1024 if self.anonymous_returns else "-",
-               "%.3f" % max(anonymous) if anonymous else "-",
-               " ".join("%.3f" % r for r in anonymous) or "-"))
         log("summary: actions %s" % ", ".join("%s %d" % kv for kv in sorted(self.counts.items())))
-        log("summary: %s" % ("FAILED" if self.failed else "passed"))
+        log("summary: max VmRSS %d MB, at least %d autosaves written (%d autosave file versions "
+            "seen)" % (self.rss_max // 1024, autosaves, len(self.autosaves)))
+
+        def figures(column):
+            if not self.memory:
+                return "-"
+            first, last = self.memory[0][column], self.memory[-1][column]
+            ratio = max(m[column] for m in self.memory) / first
+            return "first %.1f MB, last %.1f MB, max ratio %.3f" % (first / 1024, last / 1024,
+                                                                   ratio)
+
+        log("summary: %.1f minutes, %d actions, %d saves (%d quick); compared: %d reopens, "
+            "%d pastes, %d autosaves (and %d boards saved in place)"
+            % ((time.time() - self.started) / 60, actions_done, self.counts.get("saves", 0),
+               self.counts.get("quick saves", 0), self.counts.get("reopen comparisons", 0),
+               self.counts.get("second-instance pastes", 0),
+               self.counts.get("autosaves compared", 0),
+               self.counts.get("in-place saves compared", 0)))
+        log("summary: home board less lazily freed, resident: %s; anonymous: %s (bound %.2f), "
+            "%s MB an hour by least squares after the first quarter hour (bound %.0f), %s MB an "
+            "hour first to last"
+            % (figures(1), figures(2), self.ANONYMOUS_BOUND,
+               "%.1f" % slope if slope is not None else "-", self.GROWTH_BOUND_MB_PER_HOUR,
+               "%.1f" % first_to_last if first_to_last is not None else "-"))
+        log("summary: %d error dialogs, %d closes of which %d not clean"
+            % (self.counts.get("error dialogs", 0), self.counts.get("closes", 0),
+               self.counts.get("closes not clean", 0)))
+        log("summary: %s" % ("FAILED: " + "; ".join(self.problems) if self.failed else "passed"))
 
 class Instances(Session):
     """Two instances copy and paste between each other; now and then one of them is killed
@@ -1106,6 +1415,9 @@ class Instances(Session):
             self.diagnose()
         finally:
             self.release_keeper()
+            # Closed before the summary, which tells how they ended.
+            for instance in self.instances:
+                self.close(instance)
             log("summary: %d of %d rounds in %.1f minutes; %s; %s" % (
                 done, self.rounds, (time.time() - started) / 60,
                 ", ".join("%s %d" % kv for kv in sorted(self.counts.items())),
@@ -1113,7 +1425,7 @@ class Instances(Session):
 
     def start_over(self, instance):
         """A cleared board gets its two pictures again, from a restart."""
-        instance.stop()
+        self.close(instance)
         self.start(instance)
 
 

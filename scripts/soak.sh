@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Uses the real program for MINUTES as a person would, in an X server of its own (Xvfb with
-# openbox), and checks every few minutes that it is alive and answers, that its memory on the
-# same board stays put, and that every board it saves opens again with the same items:
+# openbox), and checks every few minutes that it is alive and answers, that its heap and pixels
+# on the same board stay put, that every board it saves and autosaves reads whole and holds what
+# the live board holds, that no error dialog came and that every instance closes with status 0:
 #   scripts/soak.sh MINUTES SEED [PROGRAM]     (PROGRAM defaults to build/velkora)
 # The same SEED drives the same sequence of actions. Exits non-zero when a check failed; the
 # temporary folder with the boards and the program's logs is then kept and named.
