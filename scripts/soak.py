@@ -328,6 +328,10 @@ class Session:
             os.makedirs(path, mode=0o700, exist_ok=True)
             self.env[name] = path
         self.env.pop("QT_QPA_PLATFORM", None)
+        # A GUI thread that stops answering for 3 s writes its stack into the instance's log,
+        # and every clipboard request it answers is logged: a paste that found no copy can then
+        # be followed to what the copier was doing.
+        self.env["VELKORA_STALL_MS"] = "3000"
         self.settings = os.path.join(self.root, "Velkora.ini")
         with open(self.settings, "w") as ini:
             # Asked already; autosaves every minute; no question about unsaved changes, no
