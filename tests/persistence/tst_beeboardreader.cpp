@@ -317,7 +317,7 @@ void tst_BeeBoardReader::reportsLosses_data()
         << QList<Item> { missing, note("kept") } << 0 << QStringList { "kept" } << 1 << 0 << 0
         << QList<R> { R::NoPictureData };
     Item undecodable = picture("undecodable");
-    undecodable.blob = QByteArray("\x89PNG\r\n\x1a\n and no more", 22);
+    undecodable.blob = QByteArray("\x89PNG\r\n\x1a\n and no more");
     QTest::addRow("undecodable picture data")
         << QList<Item> { undecodable, picture("fine") } << 0 << QStringList { "fine" } << 1 << 0
         << 0 << QList<R> { R::DamagedPicture };
