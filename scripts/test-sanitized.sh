@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the tests that end background work early (items deleted while their pictures are still
-# being derived, loads and downloads cancelled, saves killed) with AddressSanitizer and
-# UndefinedBehaviorSanitizer into build-asan/, and runs them. Extra arguments go to ctest.
+# being derived, loads and downloads cancelled, saves killed) and those that read bytes from
+# outside (boards of ours and of BeeRef, pictures and animations, the clipboard and the paste
+# pipe, decoder helpers' replies, item records, HTML, the settings file, update records) with
+# AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/, and runs them. Extra
+# arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +17,15 @@ tests=(
     picture_pictureblock
     picture_jpegdecoder
     app_killedsave
+    persistence_beeboardreader
+    persistence_itemrecordcodec
+    picture_animationdecoder
+    picture_decoderpool
+    clipboard_copypastehandler
+    app_thumbnailer
+    loading_htmlimageurls
+    settings_settings
+    update_updatemanifest
 )
 
 scripts/install-deps.sh
@@ -34,6 +46,11 @@ export VELKORA_KILLED_SAVE_ROUNDS=3
 # calls: pictures that need a helper go to the normal build's, which scripts/test.sh builds first.
 if [[ -x build/velkora-decoder ]]; then
     export VELKORA_DECODER="$PWD/build/velkora-decoder"
+fi
+# So does the decoder pool's test with its helper that misbehaves as told: the pool's side, which
+# reads the helper's replies, is what runs sanitized.
+if [[ -x build/tests/velkora-decoder-test ]]; then
+    export VELKORA_TEST_DECODER="$PWD/build/tests/velkora-decoder-test"
 fi
 export QTEST_FUNCTION_TIMEOUT=600000
 pattern="^($(IFS='|'; echo "${tests[*]}"))\$"

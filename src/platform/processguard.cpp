@@ -4,6 +4,16 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+// An address-space limit leaves the sanitizers' shadow memory no room: the sanitized build's
+// thumbnailer could not even start with one. Sanitized builds run without it.
+#if defined(__SANITIZE_ADDRESS__)
+#define VELKORA_NO_MEMORY_LIMIT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELKORA_NO_MEMORY_LIMIT 1
+#endif
+#endif
+
 namespace {
 
 volatile sig_atomic_t exitCodeOnAlarm = 1;
@@ -20,6 +30,10 @@ namespace ProcessGuard {
 
 bool limitAddressSpace(quint64 bytes)
 {
+#ifdef VELKORA_NO_MEMORY_LIMIT
+    Q_UNUSED(bytes)
+    return false;
+#else
     rlimit limit {};
     if (::getrlimit(RLIMIT_AS, &limit) != 0)
         return false;
@@ -27,6 +41,16 @@ bool limitAddressSpace(quint64 bytes)
     if (limit.rlim_max != RLIM_INFINITY && limit.rlim_cur > limit.rlim_max)
         limit.rlim_cur = limit.rlim_max;
     return ::setrlimit(RLIMIT_AS, &limit) == 0;
+#endif
+}
+
+bool limitsMemory()
+{
+#ifdef VELKORA_NO_MEMORY_LIMIT
+    return false;
+#else
+    return true;
+#endif
 }
 
 void exitAfter(int seconds, int exitCode)

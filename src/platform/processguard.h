@@ -8,8 +8,12 @@
 namespace ProcessGuard {
 
 // Lowers the soft address-space limit to bytes; an allocation beyond it fails instead of growing
-// the process. The hard limit stays, so that helpers started later can set their own.
+// the process. The hard limit stays, so that helpers started later can set their own. A
+// sanitized build sets none (see limitsMemory).
 bool limitAddressSpace(quint64 bytes);
+// Whether limitAddressSpace sets a limit: not in a build whose sanitizers' shadow memory needs
+// the room.
+bool limitsMemory();
 
 // Ends the process with exitCode once seconds have passed, whatever it is doing then.
 void exitAfter(int seconds, int exitCode);
