@@ -2,8 +2,8 @@
 # Builds the tests that end background work early (items deleted while their pictures are still
 # being derived, loads and downloads cancelled, saves killed) and those that read bytes from
 # outside (boards of ours and of BeeRef, pictures and animations, the clipboard and the paste
-# pipe, decoder helpers' replies, item records, HTML, the settings file, update records) with
-# AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/, and runs them. Extra
+# pipe, decoder helpers' replies, item records, HTML, the settings file, update records), and the
+# ways the program ends while pictures still decode, with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/, and runs them. Extra
 # arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +26,7 @@ tests=(
     loading_htmlimageurls
     settings_settings
     update_updatemanifest
+    app_namedcommands
 )
 
 scripts/install-deps.sh

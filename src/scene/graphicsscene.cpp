@@ -43,7 +43,13 @@ GraphicsScene::GraphicsScene(QObject *parent, CommandHandler *commandHandler)
     });
 }
 
-GraphicsScene::~GraphicsScene() = default;
+GraphicsScene::~GraphicsScene()
+{
+    // The toolkit's destructor deletes the items after this one has run, and a selected item
+    // going announces a selection change: the view would take the half-destroyed scene for a
+    // whole one.
+    blockSignals(true);
+}
 
 QList<GraphicsImageItem *> GraphicsScene::missingImages() const
 {
