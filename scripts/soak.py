@@ -357,6 +357,7 @@ class Session:
         # Windows by id: what they were judged at first sight (their type and title do not
         # change while they live) and when.
         self.window_kinds = {}
+        self.unclassified = {}
 
     def diagnose(self):
         """Says, after a failed check, where the keyboard goes and whether a click on each
@@ -551,6 +552,8 @@ class Session:
     # stays until it is answered. One that stays this long is either, and both fail the run.
     PROGRESS_SECONDS = 30
 
+    SETTLING_WINDOW_SECONDS = 2
+
     def window_kind(self, window, title):
         """What a window besides the main one is: "passing" (a menu, a tooltip), "file dialog",
         "named" (named after the program: the progress display or an error dialog) or
@@ -566,6 +569,11 @@ class Session:
             kind = "file dialog"
         elif title == "Velkora":
             kind = "named"
+        # A window caught while it is being mapped may have neither its title nor its type yet:
+        # it is looked at again until it has stayed a moment.
+        first_seen = self.unclassified.setdefault(window, time.time())
+        if kind == "unexpected" and time.time() - first_seen < self.SETTLING_WINDOW_SECONDS:
+            return "settling"
         self.window_kinds[window] = (kind, time.time())
         self.count("windows seen: %s" % kind)
         return kind
@@ -578,7 +586,7 @@ class Session:
             if title in expected:
                 continue
             kind = self.window_kind(window, title)
-            if kind == "passing":
+            if kind in ("passing", "settling"):
                 continue
             if kind == "named" and time.time() - self.window_kinds[window][1] \
                     < self.PROGRESS_SECONDS:
