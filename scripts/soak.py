@@ -450,11 +450,12 @@ class Session:
             return None
         return struct.unpack(">qi", data[:12])
 
-    def copy_whole_board(self, instance):
+    def copy_whole_board(self, instance, may_be_empty=False):
         """Selects everything in instance and copies it; returns the program's own format of
         the copy. The clipboard is someone else's first, so that an older copy of the same
         instance is not taken for this one. Copies are refused while a job runs: the keys go
-        again until the copy comes."""
+        again until the copy comes. An empty board copies nothing: with may_be_empty, None
+        says that no copy came, for the caller to tell an empty board from a fault."""
         self.clipboard.offer(["-t", "UTF8_STRING", "-i"], b"soak")
         deadline = time.time() + JOB_SECONDS
         pressed = 0
@@ -472,6 +473,8 @@ class Session:
                 return data
             self.dismiss_unexpected(instance)
             time.sleep(0.2)
+        if may_be_empty:
+            return None
         raise CheckFailed("%s: Ctrl+A Ctrl+C put no copy on the clipboard within %ds"
                           % (instance.name, JOB_SECONDS))
 
@@ -906,13 +909,21 @@ class Soak(Session):
         compares, then returns to the home board and measures memory."""
         self.main.answers()
         self.check_autosave(round_)
-        live = self.copied_items(self.copy_whole_board(self.main))
+        copy = self.copy_whole_board(self.main, may_be_empty=True)
         saved = self.save_as(self.main, "round%03d.vlk" % round_)
         expected = self.read_board(saved)
+        # The actions may delete every item (Ctrl+A, Delete): such a board has nothing to copy.
+        if copy is None and expected:
+            raise CheckFailed("%s: Ctrl+A Ctrl+C put no copy on the clipboard within %ds, and "
+                              "the board holds %d items" % (self.main.name, JOB_SECONDS,
+                                                            len(expected)))
+        live = self.copied_items(copy) if copy is not None else []
         self.compare("saved board", "the live board", saved, live, self.kinds(expected))
         self.open_board(self.main, saved)
+        # An empty board opened again shows nothing to copy either: no two minutes spent on it.
+        reopened = self.copy_whole_board(self.main) if live else None
         self.compare("reopened board", "the live board", saved + " opened again", live,
-                     self.copied_items(self.copy_whole_board(self.main)))
+                     self.copied_items(reopened) if reopened is not None else [])
         self.count("reopen comparisons")
         # Item by item, pixels and transforms too, which the copy's records do not show.
         again = self.save_as(self.main, "round%03d-again.vlk" % round_)
@@ -946,7 +957,7 @@ class Soak(Session):
     def leave_file(self):
         """Goes on with the board as it is, but without a file: a paste of all of it into a new
         board."""
-        self.copy_whole_board(self.main)
+        self.copy_whole_board(self.main, may_be_empty=True)
         self.new_board(self.main)
         xdo("mousemove", *self.centre())
         xdo("key", "ctrl+v")
