@@ -7,6 +7,7 @@
 #include "jobs/loadjob.h"
 #include "persistence/autosavefile.h"
 #include "persistence/beeboardreader.h"
+#include "persistence/savefileloader.h"
 #include "platform/platform.h"
 #include "settings/versionnumber.h"
 
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QRandomGenerator>
 #include <QStorageInfo>
 
 #include <memory>
@@ -42,29 +42,11 @@ QString fileStamp(const QFileInfo &info, const QLocale &locale)
             locale.formattedDataSize(info.size(), 2));
 }
 
-// A new, empty file beside path ("<name>.XXXXXX"), open for reading and writing: the same folder
-// keeps the final rename on one file system, where it replaces the old file in one step.
+// A new, empty file beside path ("<name>.XXXXXX"), open for reading and writing.
 std::unique_ptr<QFile> createFileBeside(const QString &path)
 {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     auto file = std::make_unique<QFile>();
-    if (QFileInfo(path).fileName().isEmpty()) {
-        // No file name: let opening it fail with the system's reason.
-        file->setFileName(path);
-        file->open(QIODevice::ReadWrite | QIODevice::NewOnly);
-        return file;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QString name = path + QLatin1Char('.');
-        for (int i = 0; i < 6; ++i)
-            name += QLatin1Char(
-                letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
-        file->setFileName(name);
-        if (file->open(QIODevice::ReadWrite | QIODevice::NewOnly))
-            return file;
-        if (!QFileInfo::exists(name))
-            break;
-    }
+    SaveFileLoader::createFileBeside(path, file.get());
     return file;
 }
 

@@ -50,26 +50,29 @@ void discard(QFile &file)
     QFile::remove(file.fileName());
 }
 
-// Opens a new file "<path>.XXXXXX" for writing in file: beside path, so that renaming it there
-// stays on one file system and replaces in one step. False, with file's error, when it cannot.
-bool createBeside(const QString &path, QFile *file)
+} // namespace
+
+bool SaveFileLoader::createFileBeside(const QString &path, QFile *file)
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    if (QFileInfo(path).fileName().isEmpty()) {
+        // No file name: let opening it fail with the system's reason.
+        file->setFileName(path);
+        return file->open(QIODevice::ReadWrite | QIODevice::NewOnly);
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         QString name = path + QLatin1Char('.');
         for (int i = 0; i < 6; ++i)
             name += QLatin1Char(
                 letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
         file->setFileName(name);
-        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        if (file->open(QIODevice::ReadWrite | QIODevice::NewOnly))
             return true;
         if (!QFileInfo::exists(name))
             return false;
     }
     return false;
 }
-
-} // namespace
 
 bool SaveFileLoader::copyWithProgress(
     const QString &from, const QString &to, LoadJob *job, QString *error)
@@ -83,7 +86,7 @@ bool SaveFileLoader::copyWithProgress(
     // disk: a ".old" is what opening the board offers instead of it, so a power cut while it is
     // copied must not leave half a backup under that name.
     QFile target;
-    if (!createBeside(to, &target)) {
+    if (!createFileBeside(to, &target)) {
         *error = fileError(target);
         return false;
     }

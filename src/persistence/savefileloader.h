@@ -48,6 +48,11 @@ public:
     // The board that is saved, or the view state a load delivers (items empty).
     using SceneState = ::SceneState;
 
+    // Opens a new, empty file "<path>.XXXXXX" in file, for reading and writing: beside path, so
+    // that renaming it there stays on one file system and replaces in one step. False, with
+    // file's error, when it cannot.
+    static bool createFileBeside(const QString &path, QFile *file);
+
     explicit SaveFileLoader(QObject *parent = nullptr);
     ~SaveFileLoader() override;
 
